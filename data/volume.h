@@ -1,0 +1,21 @@
+#pragma once
+
+#include "image.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The one loaded volume. Replaced by every load; there is no unloading.
+extern std::int32_t volumeSize;                       // N of the loaded volume; 0
+extern std::unique_ptr<unsigned char[]> volumeTexels; // 3 * N^3 samples as stored; empty
+extern unsigned int volumeTexture; // the 3D texture, reused by every load; 0 until the first
+extern Image referenceImage;       // the picture the volume names; empty when it has none
+
+// Loads input/NAME.vol, where NAME is the current text of the controller's textureCombo,
+// into the 3D texture and loads its reference image. Needs the panel's GL context current.
+// Every failure is fatal.
+void loadVolume();
+
+// The same for a volume given by name.
+void loadVolumeNamed(const std::string& name);

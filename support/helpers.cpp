@@ -1,0 +1,38 @@
+#include "helpers.h"
+
+#include <cstdarg>
+#include <cstring>
+
+std::string formatString(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return std::string(buffer);
+}
+
+namespace {
+// Assembles the bytes explicitly, so the files read the same on any host byte order.
+std::uint32_t readWord(std::FILE* file) {
+    unsigned char bytes[4];
+    if (std::fread(bytes, 4, 1, file) != 1)
+        return 0;
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+           std::uint32_t(bytes[3]) << 24;
+}
+} // namespace
+
+std::int32_t readInt(std::FILE* file) {
+    std::uint32_t word = readWord(file);
+    std::int32_t value;
+    std::memcpy(&value, &word, sizeof value);
+    return value;
+}
+
+float readFloat(std::FILE* file) {
+    std::uint32_t word = readWord(file);
+    float value;
+    std::memcpy(&value, &word, sizeof value);
+    return value;
+}
