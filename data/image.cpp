@@ -53,7 +53,8 @@ long remainingBytes(std::FILE* file) {
 
 bool Image::loadRaw(std::string path) {
     clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    FileHandle handle = openFile(path.c_str(), "rb");
+    std::FILE* file = handle.get();
     if (!file)
         return false;
     const int w = readInt(file);
@@ -73,7 +74,7 @@ bool Image::loadRaw(std::string path) {
         pixels.resize(count);
         valid = std::fread(pixels.data(), sizeof(float), count, file) == count;
     }
-    std::fclose(file);
+    handle.reset();
     if (!valid) {
         clear();
         return false;

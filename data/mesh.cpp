@@ -36,7 +36,8 @@ void loadMesh(const QString& name) {
     std::printf("loading '%s'... ", name8.constData());
     const std::string path =
         formatString("%s/%s.dat", inputDirectory.toLocal8Bit().constData(), name8.constData());
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    FileHandle handle = openFile(path.c_str(), "rb");
+    std::FILE* file = handle.get();
     if (!file)
         fatalError("can't open input file");
 
@@ -70,7 +71,7 @@ void loadMesh(const QString& name) {
     }
     if (std::fread(indices.data(), 4, indices.size(), file) != indices.size())
         fatalError("file too short: truncated mesh");
-    std::fclose(file);
+    handle.reset();
     for (std::uint32_t& index : indices) {
         // The file is little-endian; on a little-endian host this is the identity.
         const unsigned char* b = reinterpret_cast<const unsigned char*>(&index);

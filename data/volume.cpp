@@ -47,7 +47,8 @@ void loadVolume() {
 
 void loadVolumeNamed(const std::string& name) {
     const std::string path = formatString("input/%s.vol", name.c_str());
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    FileHandle handle = openFile(path.c_str(), "rb");
+    std::FILE* file = handle.get();
     if (!file)
         fatalError("can't open input file");
 
@@ -86,7 +87,7 @@ void loadVolumeNamed(const std::string& name) {
         fatalError("out of memory: volume too large");
     if (std::fread(volumeTexels.get(), 1, count, file) != count)
         fatalError("file too short: truncated samples");
-    std::fclose(file);
+    handle.reset();
 
     // The name field need not hold a NUL; it then ends at the field's end.
     const char* field = reinterpret_cast<const char*>(header + nameOffset);

@@ -3,12 +3,14 @@
 #include "shader.h"
 
 #include "fatalerror.h"
+#include "helpers.h"
 
 #include <cstdio>
 #include <vector>
 
 void loadShaderSource(unsigned int shader, const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
+    FileHandle handle = openFile(path, "rb");
+    std::FILE* file = handle.get();
     if (!file)
         fatalError("file not found: %s", path);
     std::fseek(file, 0, SEEK_END);
@@ -18,7 +20,7 @@ void loadShaderSource(unsigned int shader, const char* path) {
     // A short read is not an error: the source is what could be read.
     const GLint length = GLint(std::fread(text.data(), 1, text.size() - 1, file));
     text[std::size_t(length)] = '\0';
-    std::fclose(file);
+    handle.reset();
     const GLcharARB* source = text.data();
     glShaderSourceARB(shader, 1, &source, &length);
 }

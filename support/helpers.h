@@ -2,10 +2,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // printf-style formatting into a std::string of at most 1023 characters.
 std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A C stream that closes itself, so no path out of a reader leaks it.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+inline FileHandle openFile(const char* path, const char* mode) {
+    return FileHandle(std::fopen(path, mode));
+}
 
 // One little-endian 32-bit value from a binary stream; 0 when fewer than 4 bytes remain.
 std::int32_t readInt(std::FILE* file);
