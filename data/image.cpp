@@ -66,9 +66,12 @@ bool Image::loadRaw(std::string path) {
     bool valid = w > 0 && h > 0 && c > 0 && available >= 0;
     std::size_t count = 0;
     if (valid) {
-        const std::uint64_t wide = std::uint64_t(w) * std::uint64_t(h) * std::uint64_t(c);
-        valid = wide <= std::uint64_t(available) / sizeof(float);
-        count = std::size_t(wide);
+        // Two factors below 2^31 cannot wrap 64 bits, but a third can (2^30 * 2^30 * 16 is
+        // 0 modulo 2^64), so the last factor is checked by division instead.
+        const std::uint64_t limit = std::uint64_t(available) / sizeof(float);
+        const std::uint64_t area = std::uint64_t(w) * std::uint64_t(h);
+        valid = area <= limit / std::uint64_t(c);
+        count = std::size_t(area * std::uint64_t(c));
     }
     if (valid) {
         pixels.resize(count);

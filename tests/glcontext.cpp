@@ -3,27 +3,30 @@
 #include "glcheck.h"
 #include "testsupport.h"
 
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+
 #include <stdexcept>
 
 // In its own file: GLEW and QOpenGLContext cannot share a translation unit.
 bool startGlew();
 
-namespace {
-QSurfaceFormat compatibilityFormat() {
+struct GlContext::Objects {
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+};
+
+GlContext::GlContext() {
+    ensureApplication();
+    objects_ = std::make_unique<Objects>();
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setProfile(QSurfaceFormat::CompatibilityProfile);
     format.setDepthBufferSize(24);
-    return format;
-}
-} // namespace
-
-GlContext::GlContext() {
-    ensureApplication();
-    surface_.setFormat(compatibilityFormat());
-    surface_.create();
-    context_.setFormat(compatibilityFormat());
-    if (!context_.create() || !context_.makeCurrent(&surface_))
+    objects_->surface.setFormat(format);
+    objects_->surface.create();
+    objects_->context.setFormat(format);
+    if (!objects_->context.create() || !objects_->context.makeCurrent(&objects_->surface))
         throw std::runtime_error("no OpenGL context: is a display (Xvfb) available?");
     if (!startGlew())
         throw std::runtime_error("glewInit failed");
@@ -32,9 +35,9 @@ GlContext::GlContext() {
 
 GlContext::~GlContext() {
     setGlErrorChecking(false);
-    context_.doneCurrent();
+    objects_->context.doneCurrent();
 }
 
 void GlContext::makeCurrent() {
-    context_.makeCurrent(&surface_);
+    objects_->context.makeCurrent(&objects_->surface);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
+#include <memory>
 
 // One compatibility-profile GL context for a test suite, made current on construction, with
-// GLEW started and the checked-GL-error helper switched on. Needs a display (Xvfb).
+// GLEW started and the checked-GL-error helper switched on. Needs a display (Xvfb). Holds
+// the Qt OpenGL objects privately, so tests can include GLEW without Qt's GL headers.
 class GlContext {
 public:
     GlContext();
@@ -12,6 +12,6 @@ public:
     void makeCurrent();
 
 private:
-    QOffscreenSurface surface_;
-    QOpenGLContext context_;
+    struct Objects;
+    std::unique_ptr<Objects> objects_;
 };
