@@ -39,18 +39,6 @@ bool Image::load(std::string path) {
     return loadWithDevIL(path);
 }
 
-namespace {
-// Bytes left between the current position and the end of the file.
-long remainingBytes(std::FILE* file) {
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
-    const long end = std::ftell(file);
-    std::fseek(file, here, SEEK_SET);
-    return end - here;
-}
-} // namespace
-
 bool Image::loadRaw(std::string path) {
     clear();
     FileHandle handle = openFile(path.c_str(), "rb");

@@ -21,14 +21,6 @@ namespace {
 const int floatsPerVertex = 9; // position, normal, texture coordinate
 const GLsizei stride = floatsPerVertex * sizeof(float);
 
-long remainingBytes(std::FILE* file) {
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
-    const long end = std::ftell(file);
-    std::fseek(file, here, SEEK_SET);
-    return end - here;
-}
 } // namespace
 
 void loadMesh(const QString& name) {

@@ -30,15 +30,6 @@ std::int32_t headerInt(const unsigned char* header, int offset) {
     std::memcpy(&value, &word, sizeof value);
     return value;
 }
-
-long fileSize(std::FILE* file) {
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
-    const long end = std::ftell(file);
-    std::fseek(file, here, SEEK_SET);
-    return end;
-}
 } // namespace
 
 void loadVolume() {
@@ -74,8 +65,8 @@ void loadVolumeNamed(const std::string& name) {
     if (n > maxSize)
         fatalError("bad header: size %d exceeds the 3D texture limit %d", n, maxSize);
     const std::size_t count = 3 * std::size_t(n) * std::size_t(n) * std::size_t(n);
-    const long size = fileSize(file);
-    if (size < 0 || std::size_t(size - headerSize) < count)
+    const long available = remainingBytes(file);
+    if (available < 0 || std::size_t(available) < count)
         fatalError("file too short: truncated samples");
 
     // Uninitialised on purpose: the read fills every byte, and zero-filling hundreds of

@@ -12,6 +12,15 @@ std::string formatString(const char* format, ...) {
     return std::string(buffer);
 }
 
+long remainingBytes(std::FILE* file) {
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
+        return -1;
+    const long end = std::ftell(file);
+    std::fseek(file, here, SEEK_SET);
+    return end - here;
+}
+
 namespace {
 // Assembles the bytes explicitly, so the files read the same on any host byte order.
 std::uint32_t readWord(std::FILE* file) {

@@ -17,6 +17,9 @@ inline FileHandle openFile(const char* path, const char* mode) {
     return FileHandle(std::fopen(path, mode));
 }
 
+// Bytes between the stream's position and its end; -1 when the stream cannot seek.
+long remainingBytes(std::FILE* file);
+
 // One little-endian 32-bit value from a binary stream; 0 when fewer than 4 bytes remain.
 std::int32_t readInt(std::FILE* file);
 float readFloat(std::FILE* file);
