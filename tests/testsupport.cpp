@@ -26,15 +26,12 @@ namespace {
 void throwingNotice(const std::string& message) {
     throw FatalErrorSeen{message};
 }
-FatalNotice savedNotice = nullptr;
 } // namespace
 
-ThrowingFatalNotice::ThrowingFatalNotice() {
-    savedNotice = setFatalNotice(throwingNotice);
-}
+ThrowingFatalNotice::ThrowingFatalNotice() : saved_(setFatalNotice(throwingNotice)) {}
 
 ThrowingFatalNotice::~ThrowingFatalNotice() {
-    setFatalNotice(savedNotice);
+    setFatalNotice(saved_);
 }
 
 std::string fatalMessageOf(const std::function<void()>& body) {

@@ -21,6 +21,9 @@ class ThrowingFatalNotice {
 public:
     ThrowingFatalNotice();
     ~ThrowingFatalNotice();
+
+private:
+    void (*saved_)(const std::string&); // the notice to put back
 };
 
 // Runs body and returns the message of the fatal error it raised; fails the test and returns
