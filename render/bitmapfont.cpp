@@ -112,12 +112,15 @@ void BitmapFont::print(float x, float y, const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     glRasterPos2f(x, y);
-    glPushAttrib(GL_LIST_BIT);
+    // The list base is put back by hand: Mesa 22.3 fails to restore it from a GL_LIST_BIT
+    // push when a GL_DEPTH_BUFFER_BIT push shares or follows it and the base changes after.
+    GLint savedListBase = 0;
+    glGetIntegerv(GL_LIST_BASE, &savedListBase);
     glPushAttrib(GL_DEPTH_BUFFER_BIT);
     glDisable(GL_DEPTH_TEST);
     glListBase(listBase - firstCode);
     glCallLists(GLsizei(std::strlen(text)), GL_UNSIGNED_BYTE, text);
-    glPopAttrib();
+    glListBase(GLuint(savedListBase));
     glPopAttrib();
 }
 
