@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
+    qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
     libgtest-dev
     libgl1-mesa-dri fonts-liberation
-    xvfb xauth x11-utils xdotool imagemagick
+    xvfb xauth x11-utils xdotool imagemagick python3
 )
 
 if [ "$(id -u)" -ne 0 ]; then
