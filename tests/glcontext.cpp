@@ -6,10 +6,7 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 
-#include <stdexcept>
-
-// In its own file: GLEW and QOpenGLContext cannot share a translation unit.
-bool startGlew();
+bool startGlew(); // in glstart.cpp
 
 struct GlContext::Objects {
     QOffscreenSurface surface;
@@ -17,25 +14,22 @@ struct GlContext::Objects {
 };
 
 GlContext::GlContext() {
-    ensureApplication();
+    ensureApplication(); // before the surface, which needs the application's screen
     objects_ = std::make_unique<Objects>();
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    objects_->surface.setFormat(format);
     objects_->surface.create();
+    QSurfaceFormat format;
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
     objects_->context.setFormat(format);
-    if (!objects_->context.create() || !objects_->context.makeCurrent(&objects_->surface))
-        throw std::runtime_error("no OpenGL context: is a display (Xvfb) available?");
-    if (!startGlew())
-        throw std::runtime_error("glewInit failed");
+    if (!objects_->context.create() || !objects_->context.makeCurrent(&objects_->surface) ||
+        !startGlew())
+        throw std::runtime_error("no OpenGL context with GLEW: is a display (Xvfb) available?");
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1); // the viewer's pixel-store settings
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     setGlErrorChecking(true);
 }
 
 GlContext::~GlContext() {
-    setGlErrorChecking(false);
-    objects_->context.doneCurrent();
+    setGlErrorChecking(false); // the context itself is released by its destructor
 }
 
 void GlContext::makeCurrent() {

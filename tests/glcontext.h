@@ -2,9 +2,8 @@
 
 #include <memory>
 
-// One compatibility-profile GL context for a test suite, made current on construction, with
-// GLEW started and the checked-GL-error helper switched on. Needs a display (Xvfb). Holds
-// the Qt OpenGL objects privately, so tests can include GLEW without Qt's GL headers.
+// A compatibility-profile GL context, current once built, with GLEW started and GL error
+// checking on. Needs a display (Xvfb). Keeps Qt's GL headers out of the tests that use GLEW.
 class GlContext {
 public:
     GlContext();

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-
 TEST(Helpers, FormatStringFormatsAndCutsAt1023Characters) {
     EXPECT_EQ(formatString("input/%s.vol", "a"), "input/a.vol");
     const std::string longText(2000, 'x');
@@ -14,15 +11,12 @@ TEST(Helpers, FormatStringFormatsAndCutsAt1023Characters) {
 TEST(Helpers, ReadsConsecutiveLittleEndianWordsAndZeroWhenShort) {
     unsigned char bytes[] = {0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00,
                              0x80, 0x3F, 0x04, 0x03, 0x02, 0x01, 0x07, 0x07, 0x07};
-    std::FILE* file = fmemopen(bytes, sizeof bytes, "rb");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(readInt(file), 1);
-    EXPECT_EQ(readInt(file), -1);
-    EXPECT_EQ(readFloat(file), 1.0f);
-    EXPECT_EQ(readInt(file), 0x01020304);
-    EXPECT_EQ(readInt(file), 0); // three bytes left
-    std::rewind(file);
-    ASSERT_EQ(std::fseek(file, -2, SEEK_END), 0);
-    EXPECT_EQ(readFloat(file), 0.0f);
-    std::fclose(file);
+    const FileHandle file(fmemopen(bytes, sizeof bytes, "rb"));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(readInt(file.get()), 1);
+    EXPECT_EQ(readInt(file.get()), -1);
+    EXPECT_EQ(readFloat(file.get()), 1.0f);
+    EXPECT_EQ(readInt(file.get()), 0x01020304);
+    EXPECT_EQ(readInt(file.get()), 0); // three bytes left
+    EXPECT_EQ(readFloat(file.get()), 0.0f);
 }

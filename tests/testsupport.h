@@ -1,62 +1,101 @@
 #pragma once
 
+#include "fatalerror.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
-#include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
 
 // The process-wide QApplication the Qt-using tests need; created on first use.
 void ensureApplication();
 
-// Thrown by the test notice in place of ending the process, so a test can check the message
-// of a fatal error and go on. The real notice and the exit status are tested elsewhere.
-struct FatalErrorSeen {
-    std::string message;
+// Thrown by the test notice in place of ending the process; what() is the message.
+struct FatalErrorSeen : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // While alive, fatal errors throw FatalErrorSeen instead of showing a box and exiting.
-class ThrowingFatalNotice {
-public:
-    ThrowingFatalNotice();
-    ~ThrowingFatalNotice();
-
-private:
-    void (*saved_)(const std::string&); // the notice to put back
+struct ThrowingFatalNotice {
+    ThrowingFatalNotice()
+        : saved(setFatalNotice([](const std::string& m) { throw FatalErrorSeen(m); })) {}
+    ~ThrowingFatalNotice() { setFatalNotice(saved); }
+    FatalNotice saved; // put back on destruction
 };
 
-// Runs body and returns the message of the fatal error it raised; fails the test and returns
-// an empty string when it raised none.
-std::string fatalMessageOf(const std::function<void()>& body);
+// The message of the fatal error body raises; fails the test and returns "" when none.
+inline std::string fatalMessageOf(const std::function<void()>& body) {
+    try {
+        ThrowingFatalNotice notice;
+        body();
+    } catch (const FatalErrorSeen& seen) {
+        return seen.what();
+    }
+    ADD_FAILURE() << "expected a fatal error";
+    return "";
+}
 
 // A temporary folder that is the working directory while the object lives.
 class ScratchDir {
 public:
-    ScratchDir();
-    ~ScratchDir();
-    std::string path() const;
-    // Writes bytes to a file relative to the folder, creating sub-folders as needed.
-    void write(const std::string& relativePath, const std::vector<unsigned char>& bytes) const;
-    void write(const std::string& relativePath, const std::string& text) const;
+    ScratchDir() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+    ~ScratchDir() { QDir::setCurrent(previous_); }
+    std::string path() const { return dir_.path().toStdString(); }
+    // Writes a file relative to the folder, creating sub-folders as needed.
+    void write(const std::string& name, const std::string& bytes) const {
+        QFile file(dir_.filePath(QString::fromStdString(name)));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly))
+            << name;
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+    void write(const std::string& name, const std::vector<unsigned char>& bytes) const {
+        write(name, std::string(bytes.begin(), bytes.end()));
+    }
 
 private:
     QTemporaryDir dir_;
     QString previous_;
 };
 
-// Little-endian encoders for crafting binary files.
-void appendInt32(std::vector<unsigned char>& bytes, std::int32_t value);
-void appendFloat(std::vector<unsigned char>& bytes, float value);
+// Appends a 4-byte value (int32 or float) as the little-endian host stores it.
+template <typename T> void append32(std::vector<unsigned char>& bytes, T value) {
+    const auto* raw = reinterpret_cast<const unsigned char*>(&value);
+    bytes.insert(bytes.end(), raw, raw + 4);
+}
 
 // A .vol file: the 4096-byte header with the given fields, then the given sample bytes.
-std::vector<unsigned char> volumeFile(std::int32_t size, const std::string& imageName,
-                                      const std::vector<unsigned char>& samples,
-                                      std::int32_t version = 4, std::int32_t components = 3,
-                                      std::int32_t componentType = 1, const char magic[4] = "VOLU");
+inline std::vector<unsigned char> volumeFile(std::int32_t size, const std::string& imageName,
+                                             const std::vector<unsigned char>& samples,
+                                             std::int32_t version = 4, std::int32_t components = 3,
+                                             std::int32_t componentType = 1,
+                                             const char magic[4] = "VOLU") {
+    std::vector<unsigned char> bytes(magic, magic + 4);
+    append32(bytes, version);
+    bytes.insert(bytes.end(), imageName.begin(), imageName.end());
+    bytes.resize(8 + 260, 0); // the name field, NUL-padded or cut
+    for (std::int32_t field : {size, components, componentType})
+        append32(bytes, field);
+    bytes.resize(4096, 0);
+    bytes.insert(bytes.end(), samples.begin(), samples.end());
+    return bytes;
+}
 
 // Runs body with standard output redirected and returns what it printed.
-std::string captureStdout(const std::function<void()>& body);
+inline std::string captureStdout(const std::function<void()>& body) {
+    testing::internal::CaptureStdout();
+    try {
+        body();
+    } catch (...) {
+        testing::internal::GetCapturedStdout(); // puts standard output back
+        throw;
+    }
+    return testing::internal::GetCapturedStdout();
+}
 
 // The repository root, for the shaders and sample data.
-std::string sourceDir();
+inline std::string sourceDir() {
+    return qEnvironmentVariable("TESSARY_SOURCE_DIR", ".").toStdString();
+}
