@@ -54,6 +54,7 @@ TEST(MeshGlTest, LoadPrintsBoundsFillsBuffersAndDamagedFilesAreFatal) {
         {meshFile(2, 0, {0, 0, 0}, {}), "file too short: truncated mesh"},
         {meshFile(1, 1, {0, 0, 0}, {0, 0}), "file too short: truncated mesh"},
         {meshFile(0x7FFFFFFF, 0, {}, {}), "file too short: truncated mesh"}, // INT_MAX
+        {meshFile(0, 0x30000000, {}, {}), "bad mesh: too many triangles"},   // 3T > INT_MAX
         {meshFile(1, 1, {0, 0, 0}, {0, 0, 1}), "bad mesh: index out of range"},
         {meshFile(1, 1, {0, 0, 0}, {0, -1, 0}), "bad mesh: index out of range"},
     };
