@@ -1,22 +1,19 @@
 // Building GLSL programs: fatal failures after the driver's log, and the viewer's own shaders.
 #include <GL/glew.h>
-
-// Follows glew.h, so Qt's GL header warns; only GLEW's functions are called here.
 #include "glcontext.h"
 #include "shader.h"
 #include "testsupport.h"
 
-#include <gtest/gtest.h>
-
-namespace {
-// Links a program from (kind, file) stages.
-GLhandleARB link(const std::vector<std::pair<GLenum, std::string>>& stages) {
+// Links a program from shader files: vertex shaders end in ".vert", the others are fragments.
+static GLhandleARB link(const std::vector<std::string>& files) {
     ensureApplication(); // GlContext's surface needs the application's screen when built
     static GlContext* context = new GlContext;
     context->makeCurrent();
     const GLhandleARB program = glCreateProgramObjectARB();
-    for (const auto& [kind, file] : stages) {
-        const GLhandleARB shader = glCreateShaderObjectARB(kind);
+    for (const std::string& file : files) {
+        const GLhandleARB shader = glCreateShaderObjectARB(file.find(".vert") != std::string::npos
+                                                               ? GL_VERTEX_SHADER_ARB
+                                                               : GL_FRAGMENT_SHADER_ARB);
         loadShaderSource(shader, file.c_str());
         compileShader(shader);
         glAttachObjectARB(program, shader);
@@ -24,43 +21,29 @@ GLhandleARB link(const std::vector<std::pair<GLenum, std::string>>& stages) {
     linkProgram(program);
     return program;
 }
-} // namespace
 
-TEST(ShaderGl, FailuresAreFatalAfterTheLog) {
+TEST(ShaderGl, FailuresAndTheViewerShaders) {
     ScratchDir scratch;
-    scratch.write("ok.vert", std::string("void main() { gl_Position = ftransform(); }"));
-    scratch.write("bad.vert", std::string("void main() { gl_Position = ; }"));
+    const std::string shaders = sourceDir() + "/shaders/shading.";
+    scratch.write("bad.vert", "void main() { gl_Position = ; }");
     // Compiles, but the program lacks the definition of shade().
-    scratch.write("undefined.frag", std::string("vec4 shade();\n"
-                                                "void main() { gl_FragColor = shade(); }"));
-    EXPECT_EQ(fatalMessageOf([] {
-                  link({{GL_VERTEX_SHADER_ARB, "missing.vert"}});
-              }),
-              "file not found: missing.vert");
-    const struct {
-        std::vector<std::pair<GLenum, std::string>> stages;
-        std::string message;
-    } cases[] = {{{{GL_VERTEX_SHADER_ARB, "bad.vert"}}, "compile failed"},
-                 {{{GL_VERTEX_SHADER_ARB, "ok.vert"}, {GL_FRAGMENT_SHADER_ARB, "undefined.frag"}},
-                  "link failed"}};
-    for (const auto& c : cases) {
+    scratch.write("bad.frag", "vec4 shade();\nvoid main() { gl_FragColor = shade(); }");
+    const std::tuple<std::vector<std::string>, std::string, bool> cases[] = {
+        {{"missing.vert"}, "file not found: missing.vert", false},
+        {{"bad.vert"}, "compile failed", true},
+        {{shaders + "vert", "bad.frag"}, "link failed", true}};
+    for (const auto& [files, expected, logFirst] : cases) {
         std::string message;
         const std::string output =
-            captureStdout([&] { message = fatalMessageOf([&] { link(c.stages); }); });
-        EXPECT_EQ(message, c.message);
-        const std::size_t at = output.find(c.message + "\n");
+            captureStdout([&] { message = fatalMessageOf([&] { link(files); }); });
+        EXPECT_EQ(message, expected);
+        const std::size_t at = output.find(expected + "\n");
         ASSERT_NE(at, std::string::npos) << output;
-        EXPECT_LT(output.find_first_not_of("\n"), at) << "no log before the message: " << output;
+        EXPECT_EQ(output.find_first_not_of("\n") < at, logFirst) << output;
     }
-}
-
-TEST(ShaderGl, ViewerShadersLinkWithTheLightingUniforms) {
     ThrowingFatalNotice notice; // a failure ends the test instead of opening a box
     GLhandleARB program = 0;
-    captureStdout([&] {
-        program = link({{GL_VERTEX_SHADER_ARB, sourceDir() + "/shaders/shading.vert"},
-                        {GL_FRAGMENT_SHADER_ARB, sourceDir() + "/shaders/shading.frag"}});
-    });
+    captureStdout([&] { program = link({shaders + "vert", shaders + "frag"}); });
     for (const char* name :
          {"lightAmbient", "lightDiffuse", "lightSpecular", "lightExponent", "lightMin", "lightVec"})
         EXPECT_NE(glGetUniformLocation(program, name), -1) << name;
