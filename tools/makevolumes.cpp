@@ -392,6 +392,18 @@ std::string errnoText() {
     return std::strerror(errno);
 }
 
+// Moves a finished temporary file to its final name.
+bool renameInto(const fs::path& tmp, const fs::path& path, std::string& error) {
+    std::error_code ec;
+    fs::rename(tmp, path, ec);
+    if (ec) {
+        error = "cannot rename " + tmp.string() + " to " + path.string() + ": " + ec.message();
+        fs::remove(tmp, ec);
+        return false;
+    }
+    return true;
+}
+
 // Writes to a temporary file and renames it into place, so an interrupted run never
 // leaves a truncated file that a later run would skip as already present.
 bool writeVol(const fs::path& path, const std::string& name, const Volume& vol,
@@ -422,14 +434,7 @@ bool writeVol(const fs::path& path, const std::string& name, const Volume& vol,
             return false;
         }
     }
-    std::error_code ec;
-    fs::rename(tmp, path, ec);
-    if (ec) {
-        error = "cannot rename " + tmp.string() + " to " + path.string() + ": " + ec.message();
-        fs::remove(tmp, ec);
-        return false;
-    }
-    return true;
+    return renameInto(tmp, path, error);
 }
 
 // Reference picture: the z = 0 slice, nearest-sample resampled to size x size, with the
@@ -451,14 +456,7 @@ bool writePng(const fs::path& path, const Volume& vol, int size, std::string& er
         fs::remove(tmp, ignored);
         return false;
     }
-    std::error_code ec;
-    fs::rename(tmp, path, ec);
-    if (ec) {
-        error = "cannot rename " + tmp.string() + " to " + path.string() + ": " + ec.message();
-        fs::remove(tmp, ec);
-        return false;
-    }
-    return true;
+    return renameInto(tmp, path, error);
 }
 
 struct Recipe {
