@@ -16,12 +16,10 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 echo "No display available: running Tessary headless under Xvfb and saving a screenshot."
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-xvfb=$!
+source "$root/scripts/xvfb.sh"
+start_xvfb 1024x768x24
+viewer=
 trap 'kill $viewer $xvfb 2>/dev/null || true' EXIT
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 "$root/build/tessary" "$@" &
 viewer=$!
 timeout 30 xdotool search --sync --name '^Tessary$' >/dev/null

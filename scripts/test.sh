@@ -8,12 +8,9 @@ bash "$root/scripts/setup.sh"
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    display=:$((90 + RANDOM % 100))
-    Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
-    xvfb=$!
+    source "$root/scripts/xvfb.sh"
+    start_xvfb 1280x1024x24
     trap 'kill $xvfb 2>/dev/null || true' EXIT
-    export DISPLAY=$display
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 
 echo "== normal build"
