@@ -66,9 +66,7 @@ void loadMesh(const QString& name) {
     handle.reset();
     for (std::uint32_t& index : indices) {
         // The file is little-endian; on a little-endian host this is the identity.
-        const unsigned char* b = reinterpret_cast<const unsigned char*>(&index);
-        index = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                std::uint32_t(b[3]) << 24;
+        index = littleEndianWord(reinterpret_cast<const unsigned char*>(&index));
         // GL must never read past the vertex buffer.
         if (index >= std::uint32_t(v))
             fatalError("bad mesh: index out of range");

@@ -23,12 +23,7 @@ const int nameOffset = 8;
 const int nameLength = 260;
 
 std::int32_t headerInt(const unsigned char* header, int offset) {
-    const unsigned char* p = header + offset;
-    const std::uint32_t word = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                               std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-    std::int32_t value;
-    std::memcpy(&value, &word, sizeof value);
-    return value;
+    return littleEndianInt(header + offset);
 }
 } // namespace
 

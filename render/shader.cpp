@@ -13,9 +13,7 @@ void loadShaderSource(unsigned int shader, const char* path) {
     std::FILE* file = handle.get();
     if (!file)
         fatalError("file not found: %s", path);
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
+    const long size = remainingBytes(file);
     std::vector<char> text(size > 0 ? std::size_t(size) + 1 : 1);
     // A short read is not an error: the source is what could be read.
     const GLint length = GLint(std::fread(text.data(), 1, text.size() - 1, file));

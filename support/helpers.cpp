@@ -21,22 +21,32 @@ long remainingBytes(std::FILE* file) {
     return end - here;
 }
 
+std::uint32_t littleEndianWord(const unsigned char* bytes) {
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+           std::uint32_t(bytes[3]) << 24;
+}
+
+std::int32_t littleEndianInt(const unsigned char* bytes) {
+    const std::uint32_t word = littleEndianWord(bytes);
+    std::int32_t value;
+    std::memcpy(&value, &word, sizeof value);
+    return value;
+}
+
 namespace {
-// Assembles the bytes explicitly, so the files read the same on any host byte order.
 std::uint32_t readWord(std::FILE* file) {
     unsigned char bytes[4];
     if (std::fread(bytes, 4, 1, file) != 1)
         return 0;
-    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
-           std::uint32_t(bytes[3]) << 24;
+    return littleEndianWord(bytes);
 }
 } // namespace
 
 std::int32_t readInt(std::FILE* file) {
-    std::uint32_t word = readWord(file);
-    std::int32_t value;
-    std::memcpy(&value, &word, sizeof value);
-    return value;
+    unsigned char bytes[4] = {};
+    if (std::fread(bytes, 4, 1, file) != 1)
+        return 0;
+    return littleEndianInt(bytes);
 }
 
 float readFloat(std::FILE* file) {
