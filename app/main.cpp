@@ -1,9 +1,7 @@
 #include "mainwindow.h"
 #include "scene.h"
-#include "state.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 #include <cstdio>
 
@@ -11,10 +9,7 @@ int main(int argc, char* argv[]) {
     // The console shows progress lines as they are written, also when it is a pipe or a file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication application(argc, argv);
-    window = new QMainWindow;
-    controller = new MainWindow;
-    controller->setup(window);
-    window->show();
+    buildMainWindow();
     initScene();
     return application.exec();
 }

@@ -8,6 +8,7 @@
 #include "volume.h"
 
 #include <QGridLayout>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -20,6 +21,8 @@ void MainWindow::setup(QMainWindow* window) {
     auto* layout = new QGridLayout(nullptr);
     layout->addWidget(glPanel, 0, 0);
     glFrame->setLayout(layout); // makes the panel a child of glFrame
+    form = this;
+    viewPanel = glPanel;
 
     connect(glPanel, SIGNAL(mouseMove(QMouseEvent*)), this, SLOT(mouseMoveSlot(QMouseEvent*)));
     connect(glPanel, SIGNAL(mousePress(QMouseEvent*)), this, SLOT(mousePressSlot(QMouseEvent*)));
@@ -80,4 +83,15 @@ void MainWindow::resizeSlot(int width, int height) {
 
 void MainWindow::initializeSlot() {
     initializeGraphics();
+}
+
+void buildMainWindow() {
+    window = new QMainWindow;
+    controller = new MainWindow;
+    controller->setup(window);
+    window->show();
+}
+
+void loadVolume() {
+    loadVolumeNamed(chosenVolumeName());
 }

@@ -32,3 +32,10 @@ public slots:
     void resizeSlot(int width, int height);
     void initializeSlot();
 };
+
+// Builds the viewer's window as the program starts it: the top-level window, the controller
+// with its form, panel and connections, then shows it (which initialises the panel's GL).
+void buildMainWindow();
+
+// Loads the volume that the form's volume list names. Needs the panel's GL context current.
+void loadVolume();

@@ -617,10 +617,7 @@ int main(int argc, char* argv[]) {
 
     const long rssBeforeWindowKiB = procStatusKiB("VmRSS");
     // The viewer's own window, controller and GL panel, built as main builds them.
-    window = new QMainWindow;
-    controller = new MainWindow;
-    controller->setup(window);
-    window->show();
+    buildMainWindow();
     GLPanel* panel = controller->glPanel;
     QElapsedTimer timer;
     timer.start();

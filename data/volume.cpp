@@ -4,8 +4,6 @@
 
 #include "fatalerror.h"
 #include "helpers.h"
-#include "mainwindow.h"
-#include "state.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,10 +24,6 @@ std::int32_t headerInt(const unsigned char* header, int offset) {
     return littleEndianInt(header + offset);
 }
 } // namespace
-
-void loadVolume() {
-    loadVolumeNamed(controller->textureCombo->currentText().toLocal8Bit().toStdString());
-}
 
 void loadVolumeNamed(const std::string& name) {
     const std::string path = formatString("input/%s.vol", name.c_str());

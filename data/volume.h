@@ -12,10 +12,6 @@ extern std::unique_ptr<unsigned char[]> volumeTexels; // 3 * N^3 samples as stor
 extern unsigned int volumeTexture; // the 3D texture, reused by every load; 0 until the first
 extern Image referenceImage;       // the picture the volume names; empty when it has none
 
-// Loads input/NAME.vol, where NAME is the current text of the controller's textureCombo,
-// into the 3D texture and loads its reference image. Needs the panel's GL context current.
-// Every failure is fatal.
-void loadVolume();
-
-// The same for a volume given by name.
+// Loads input/NAME.vol into the 3D texture and loads its reference image. Needs the panel's
+// GL context current. Every failure is fatal.
 void loadVolumeNamed(const std::string& name);

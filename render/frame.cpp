@@ -4,7 +4,7 @@
 
 #include "bitmapfont.h"
 #include "glcheck.h"
-#include "mainwindow.h"
+#include "ui_mainwindow.h"
 #include "mesh.h"
 #include "slice.h"
 #include "state.h"
@@ -110,12 +110,12 @@ void paintFrame() {
     glUniform1f(lightMinLoc, lightMin);
     glUniform3f(lightVecLoc, lightVec.x, lightVec.y, lightVec.z);
 
-    if (controller->viewCubeRadio->isChecked()) {
-        if (controller->viewXyRadio->isChecked())
+    if (form->viewCubeRadio->isChecked()) {
+        if (form->viewXyRadio->isChecked())
             drawSliceXY();
-        else if (controller->viewXzRadio->isChecked())
+        else if (form->viewXzRadio->isChecked())
             drawSliceXZ();
-        else if (controller->viewYzRadio->isChecked())
+        else if (form->viewYzRadio->isChecked())
             drawSliceYZ();
     } else {
         drawMesh();

@@ -5,8 +5,7 @@
 #include "bitmapfont.h"
 #include "fatalerror.h"
 #include "glcheck.h"
-#include "glpanel.h"
-#include "mainwindow.h"
+#include "ui_mainwindow.h"
 #include "mesh.h"
 #include "shader.h"
 #include "state.h"
@@ -14,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QOpenGLWidget>
 
 #include <string>
 
@@ -82,10 +82,9 @@ QStringList volumeEntries(const QString& directory) {
 void initScene() {
     // The panel's GL context was created while the window was shown; without one there is
     // nothing to draw with.
-    GLPanel* panel = controller->glPanel;
-    if (!panel->isValid())
+    if (!viewPanel->isValid())
         fatalError("can't create an OpenGL context");
-    panel->makeCurrent();
+    viewPanel->makeCurrent();
 
     vertexShader = glCreateShaderObjectARB(GL_VERTEX_SHADER_ARB);
     loadShaderSource(vertexShader, "shaders/shading.vert");
@@ -106,12 +105,12 @@ void initScene() {
 
     // Each name goes to the top, so the descending listing ends up ascending.
     for (const QString& name : volumeEntries(QStringLiteral("input")))
-        controller->textureCombo->insertItem(0, name);
-    controller->textureCombo->setCurrentIndex(0);
+        form->textureCombo->insertItem(0, name);
+    form->textureCombo->setCurrentIndex(0);
 
-    loadVolume();
+    loadVolumeNamed(chosenVolumeName());
     loadMesh(QStringLiteral("bunny"));
     textFont = new BitmapFont(L"Arial", fontHeight);
     checkGlErrors("setting up the scene");
-    panel->update();
+    viewPanel->update();
 }

@@ -2,7 +2,7 @@
 
 #include "slice.h"
 
-#include "mainwindow.h"
+#include "ui_mainwindow.h"
 #include "state.h"
 
 namespace {
@@ -15,7 +15,7 @@ void corner(double x, double y, double z) {
 }
 
 float currentSlice() {
-    return slicePosition(controller->sliceSlider->value());
+    return slicePosition(form->sliceSlider->value());
 }
 } // namespace
 

@@ -27,10 +27,7 @@ bool startViewer() {
             QFile::copy(sourceRoot + "/" + file, file); // a missing one is fatal in initScene
         setFatalNotice([](const std::string&) { std::abort(); }); // never wait on a box
         setGlErrorChecking(true);
-        window = new QMainWindow;
-        controller = new MainWindow;
-        controller->setup(window);
-        window->show();
+        buildMainWindow();
         initScene();
         return true;
     }();

@@ -32,13 +32,13 @@ TEST(ImageTest, ReadsRawAndPngBottomRowFirstAndFailuresLeaveTheRecordEmpty) {
         {QImage::Format_RGB888, 3}, {QImage::Format_RGBA8888, 4}, {QImage::Format_RGBX64, 3}};
     // clang-format on
     ScratchDir dir; // DevIL refuses .raw files, so success means the float reader ran
-    dir.write("picture.RAW", rawFile(2, 3, 1, {1, 2, 3, 4, 5, 6}));
+    writeFile("picture.RAW", rawFile(2, 3, 1, {1, 2, 3, 4, 5, 6}));
     Image image;
     for (const auto& b : bad) {
         ASSERT_TRUE(image.load("picture.RAW"));
         EXPECT_EQ(shape(image), (std::vector<int>{2, 3, 1, 6}));
         EXPECT_EQ(image.pixels, (std::vector<float>{5, 6, 3, 4, 1, 2}));
-        dir.write("bad.raw", rawFile(b[0], b[1], b[2], std::vector<float>(b[3], 1)));
+        writeFile("bad.raw", rawFile(b[0], b[1], b[2], std::vector<float>(b[3], 1)));
         EXPECT_FALSE(image.load("bad.raw")) << b[0] << "x" << b[1] << "x" << b[2];
         EXPECT_EQ(shape(image), std::vector<int>(4, 0)) << b[0] << "x" << b[1] << "x" << b[2];
     }

@@ -36,7 +36,7 @@ TEST(MeshGlTest, LoadPrintsBoundsFillsBuffersAndDamagedFilesAreFatal) {
         {{0, 0, 0, 2, 1, 0, 1, 3, -1}, {0, 1, 2}, "(0.00, 0.00, -1.00) max: (2.00, 3.00, 0.00)"}};
     for (const auto& [xyz, indices, bounds] : cases) {
         const int v = int(xyz.size() / 3), t = int(indices.size() / 3);
-        dir.write("input/m.dat", meshFile(v, t, xyz, indices));
+        writeFile("input/m.dat", meshFile(v, t, xyz, indices));
         EXPECT_EQ(captureStdout([] { loadMesh("m"); }),
                   "loading 'm'... min: " + bounds + "\n[done]\n");
         EXPECT_EQ(std::make_pair(meshVertexCount, meshTriangleCount), std::make_pair(v, t));
@@ -60,7 +60,7 @@ TEST(MeshGlTest, LoadPrintsBoundsFillsBuffersAndDamagedFilesAreFatal) {
     };
     EXPECT_EQ(fatalMessageOf([] { loadMesh("bad"); }), "can't open input file");
     for (const auto& [bytes, message] : damaged) {
-        dir.write("input/bad.dat", bytes);
+        writeFile("input/bad.dat", bytes);
         EXPECT_EQ(fatalMessageOf([] { loadMesh("bad"); }), message);
     }
 }

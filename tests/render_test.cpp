@@ -8,7 +8,7 @@
 TEST(Render, VolumeListAndSlicePosition) {
     ScratchDir scratch;
     for (const char* name : {"b.vol", "a.vol", "C.vol", "x.VOL", "notes.txt", ".hidden.vol"})
-        scratch.write(name, std::string("x"));
+        writeFile(name, std::string("x"));
     ASSERT_TRUE(QDir().mkdir("d.vol"));
     QStringList list; // filled the way initScene fills the combo box
     for (const QString& name : volumeEntries(QString::fromStdString(scratch.path())))

@@ -6,31 +6,31 @@
 #include "testsupport.h"
 #include "volume.h"
 
-#include <QMainWindow>
 #include <QOpenGLContext>
 
 #include <iostream>
 
+// A panel that was never shown has no GL to set up with: a clear error, not a crash.
+TEST(SceneGlTest, SetUpWithoutAContextStopsWithAMessage) {
+    ensureApplication();
+    GLPanel unshown(nullptr);
+    viewPanel = &unshown;
+    EXPECT_EQ(fatalMessageOf([] { initScene(); }), "can't create an OpenGL context");
+    viewPanel = nullptr;
+}
+
 // main calls initScene right after show(): showing the window must already have initialised
 // the panel's GL, and initScene must not depend on whichever context happens to be current.
-TEST(Scene, SetUpNeedsTheShownPanelAndMakesItsContextCurrent) {
+TEST(SceneGlTest, SetUpMakesThePanelCurrentAndLoadsTheFirstVolume) {
     ensureApplication();
     ScratchDir dir; // two tiny volumes, "b" and "a", and the real shaders and mesh
-    dir.write("input/b.vol", volumeFile(3, "b", std::vector<unsigned char>(3 * 27, 200)));
-    dir.write("input/a.vol", volumeFile(2, "a", std::vector<unsigned char>(3 * 8, 100)));
+    writeFile("input/b.vol", volumeFile(3, "b", std::vector<unsigned char>(3 * 27, 200)));
+    writeFile("input/a.vol", volumeFile(2, "a", std::vector<unsigned char>(3 * 8, 100)));
     QDir().mkdir("shaders");
     for (const char* name : {"shaders/shading.vert", "shaders/shading.frag", "input/bunny.dat"})
         QFile::copy(QString::fromStdString(sourceDir()) + "/" + name, name);
-    window = new QMainWindow;
-    controller = new MainWindow;
-    controller->setup(window);
-    int initialized = 0;
-    QObject::connect(controller->glPanel, &GLPanel::initialize, [&] { ++initialized; });
-    // Before show() there is no GL to set up with: a clear error, not a crash.
-    EXPECT_EQ(fatalMessageOf([] { initScene(); }), "can't create an OpenGL context");
-    EXPECT_EQ(initialized, 0);
-    window->show();
-    EXPECT_EQ(initialized, 1);
+    buildMainWindow();
+    EXPECT_TRUE(controller->glPanel->isValid());
     if (QOpenGLContext* current = QOpenGLContext::currentContext())
         current->doneCurrent();
     initScene();
@@ -44,17 +44,14 @@ TEST(Scene, SetUpNeedsTheShownPanelAndMakesItsContextCurrent) {
 
 // A driver without a feature the viewer calls must stop with its name, not crash calling an
 // entry point GLEW never loaded. Mesa lets the test hide an extension.
-TEST(SceneDeathTest, MissingExtensionIsNamed) {
+TEST(SceneGlDeathTest, MissingExtensionIsNamed) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_shader_objects", 1);
             setFatalNotice([](const std::string& message) { std::cerr << message << "\n"; });
             ensureApplication();
-            window = new QMainWindow;
-            controller = new MainWindow;
-            controller->setup(window);
-            window->show();
+            buildMainWindow();
         },
         testing::ExitedWithCode(1), "missing OpenGL support: GL_ARB_shader_objects");
 }

@@ -25,9 +25,9 @@ static GLhandleARB link(const std::vector<std::string>& files) {
 TEST(ShaderGl, FailuresAndTheViewerShaders) {
     ScratchDir scratch;
     const std::string shaders = sourceDir() + "/shaders/shading.";
-    scratch.write("bad.vert", "void main() { gl_Position = ; }");
+    writeFile("bad.vert", "void main() { gl_Position = ; }");
     // Compiles, but the program lacks the definition of shade().
-    scratch.write("bad.frag", "vec4 shade();\nvoid main() { gl_FragColor = shade(); }");
+    writeFile("bad.frag", "vec4 shade();\nvoid main() { gl_FragColor = shade(); }");
     const std::tuple<std::vector<std::string>, std::string, bool> cases[] = {
         {{"missing.vert"}, "file not found: missing.vert", false},
         {{"bad.vert"}, "compile failed", true},

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "fatalerror.h"
+#include "scratchdir.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QFileInfo>
 
 #include <functional>
 
@@ -38,27 +39,16 @@ inline std::string fatalMessageOf(const std::function<void()>& body) {
     return "";
 }
 
-// A temporary folder that is the working directory while the object lives.
-class ScratchDir {
-public:
-    ScratchDir() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
-    ~ScratchDir() { QDir::setCurrent(previous_); }
-    std::string path() const { return dir_.path().toStdString(); }
-    // Writes a file relative to the folder, creating sub-folders as needed.
-    void write(const std::string& name, const std::string& bytes) const {
-        QFile file(dir_.filePath(QString::fromStdString(name)));
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly))
-            << name;
-        file.write(bytes.data(), qint64(bytes.size()));
-    }
-    void write(const std::string& name, const std::vector<unsigned char>& bytes) const {
-        write(name, std::string(bytes.begin(), bytes.end()));
-    }
-
-private:
-    QTemporaryDir dir_;
-    QString previous_;
-};
+// Writes a file relative to the working directory, creating sub-folders as needed.
+inline void writeFile(const std::string& name, const std::string& bytes) {
+    QFile file(QString::fromStdString(name));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly))
+        << name;
+    file.write(bytes.data(), qint64(bytes.size()));
+}
+inline void writeFile(const std::string& name, const std::vector<unsigned char>& bytes) {
+    writeFile(name, std::string(bytes.begin(), bytes.end()));
+}
 
 // Appends a 4-byte value (int32 or float) as the little-endian host stores it.
 template <typename T> void append32(std::vector<unsigned char>& bytes, T value) {

@@ -43,7 +43,7 @@ TEST(VolumeGlTest, BadFilesAreFatalAndGoodOnesAreUploadedExactly) {
     };
     EXPECT_EQ(fatalMessageOf([] { loadVolumeNamed("bad"); }), "can't open input file");
     for (const auto& [bytes, message] : cases) {
-        dir.write("input/bad.vol", bytes);
+        writeFile("input/bad.vol", bytes);
         EXPECT_EQ(fatalMessageOf([] { loadVolumeNamed("bad"); }), message);
     }
 
@@ -56,7 +56,7 @@ TEST(VolumeGlTest, BadFilesAreFatalAndGoodOnesAreUploadedExactly) {
     unsigned int texture = 0;
     for (const auto& [n, imageName, refWidth] : loads) {
         SCOPED_TRACE(n);
-        dir.write("input/v.vol", volumeFile(n, imageName, samples(n)));
+        writeFile("input/v.vol", volumeFile(n, imageName, samples(n)));
         loadVolumeNamed("v");
         std::vector<unsigned char> texels(samples(n).size());
         glBindTexture(GL_TEXTURE_3D, volumeTexture);

@@ -31,11 +31,9 @@ TEST(Wiring, EachConnectedSignalReachesItsSlotAndNoOtherDoesAnything) {
     qputenv("QT_SCALE_FACTOR", "2"); // so that device and logical pixels differ
     ensureApplication();
     ThrowingFatalNotice notice; // a fatal error fails the test, not waiting for OK
-    window = new QMainWindow;
-    MainWindow* c = controller = new MainWindow;
-    c->setup(window);
+    buildMainWindow();
+    MainWindow* c = controller;
     QObject::connect(c->glPanel, &GLPanel::paint, [] { ++paints; });
-    window->show();
     ASSERT_TRUE(QTest::qWaitFor([] { return paints > 0; }));
 
     QWidget* panel = c->glPanel; // GLPanel::resize is the signal
@@ -77,7 +75,7 @@ TEST(Wiring, EachConnectedSignalReachesItsSlotAndNoOtherDoesAnything) {
     EXPECT_TRUE(lastMouseValid); // as the drags left it: no press slot ran
 
     ScratchDir scratch;
-    scratch.write("input/v.vol", volumeFile(2, "", std::vector<unsigned char>(24, 128)));
+    writeFile("input/v.vol", volumeFile(2, "", std::vector<unsigned char>(24, 128)));
     c->textureCombo->addItem("v");
     GlContext other; // current when the signal comes: the slot must switch to the panel's
     const auto choose = [&] {

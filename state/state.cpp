@@ -1,7 +1,11 @@
 #include "state.h"
 
+#include "ui_mainwindow.h"
+
 QMainWindow* window = nullptr;
 MainWindow* controller = nullptr;
+Ui_MainWindow* form = nullptr;
+QOpenGLWidget* viewPanel = nullptr;
 
 float zoom = 3.0f;
 float modelAngleX = 0.0f;
@@ -24,8 +28,13 @@ int lightVecLoc = 0;
 
 BitmapFont* textFont = nullptr;
 int fontHeight = 16;
+int textHeight = 0;
 
 int viewWidth = 0;
 int viewHeight = 0;
 float viewAspect = 0.0f;
 std::vector<unsigned char> overlayPixels;
+
+std::string chosenVolumeName() {
+    return form->textureCombo->currentText().toLocal8Bit().toStdString();
+}
