@@ -7,8 +7,29 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
-#include <limits>
+#include <cstring>
+#include <new>
+
+namespace {
+const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+const std::size_t pngChunkHeader = 8; // length, type
+const std::size_t pngChunkCrc = 4;
+const std::uint32_t pngMaxChunk = 0x7FFFFFFF;
+const std::uint32_t ihdrLength = 13; // width, height, then five one-byte fields
+
+// A picture file is read whole into memory before decoding; the largest one accepted holds a
+// maxPictureSide square of 32-bit pixels, uncompressed.
+const long maxPictureFile = long(maxPictureSide) * maxPictureSide * 4;
+
+std::uint32_t bigEndianWord(const unsigned char* bytes) {
+    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
+           std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
+}
+
+bool sideFits(std::int64_t side) {
+    return side > 0 && side <= maxPictureSide;
+}
+} // namespace
 
 std::string fileExtension(std::string path) {
     const std::string::size_type dot = path.rfind('.');
@@ -28,6 +49,30 @@ void flipRows(Image* image) {
                          pixels + (image->height - 1 - y) * row);
 }
 
+bool isWholePng(const unsigned char* bytes, std::size_t size) {
+    if (size < sizeof pngSignature || std::memcmp(bytes, pngSignature, sizeof pngSignature) != 0)
+        return true;
+    std::size_t at = sizeof pngSignature;
+    bool first = true;
+    while (size - at >= pngChunkHeader) {
+        const std::uint32_t length = bigEndianWord(bytes + at);
+        const unsigned char* type = bytes + at + 4;
+        if (length > pngMaxChunk || size - at - pngChunkHeader < std::size_t(length) + pngChunkCrc)
+            return false;
+        const unsigned char* data = type + 4;
+        if (first) {
+            if (std::memcmp(type, "IHDR", 4) != 0 || length != ihdrLength ||
+                !sideFits(bigEndianWord(data)) || !sideFits(bigEndianWord(data + 4)))
+                return false;
+            first = false;
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            return true;
+        }
+        at += pngChunkHeader + length + pngChunkCrc;
+    }
+    return false; // ended before IEND
+}
+
 void Image::clear() {
     width = height = channels = 0;
     pixels = std::vector<float>();
@@ -41,10 +86,12 @@ bool Image::load(std::string path) {
 
 bool Image::loadRaw(std::string path) {
     clear();
-    FileHandle handle = openFile(path.c_str(), "rb");
-    std::FILE* file = handle.get();
-    if (!file)
-        return false;
+    FileHandle file = openFile(path.c_str(), "rb");
+    return file && readRaw(file.get());
+}
+
+bool Image::readRaw(std::FILE* file) {
+    clear();
     const int w = readInt(file);
     const int h = readInt(file);
     const int c = readInt(file);
@@ -61,11 +108,14 @@ bool Image::loadRaw(std::string path) {
         valid = area <= limit / std::uint64_t(c);
         count = std::size_t(area * std::uint64_t(c));
     }
-    if (valid) {
-        pixels.resize(count);
-        valid = std::fread(pixels.data(), sizeof(float), count, file) == count;
+    try {
+        if (valid) {
+            pixels.resize(count);
+            valid = std::fread(pixels.data(), sizeof(float), count, file) == count;
+        }
+    } catch (const std::bad_alloc&) {
+        valid = false;
     }
-    handle.reset();
     if (!valid) {
         clear();
         return false;
@@ -80,13 +130,34 @@ bool Image::loadRaw(std::string path) {
 
 bool Image::loadWithDevIL(std::string path) {
     clear();
+    // DevIL reads from memory, where a file that ends early ends for certain.
+    FileHandle file = openFile(path.c_str(), "rb");
+    const long size = file ? remainingBytes(file.get()) : -1;
+    if (size <= 0 || size > maxPictureFile)
+        return false;
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(std::size_t(size));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        return false;
+    file.reset();
+    return decodeWithDevIL(bytes.data(), bytes.size(), ilTypeFromExt(path.c_str()));
+}
+
+bool Image::decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsigned int ilType) {
+    clear();
+    if (size == 0 || size > std::size_t(maxPictureFile) || !isWholePng(bytes, size))
+        return false;
     ilInit();
     ilEnable(IL_ORIGIN_SET);
     ilOriginFunc(IL_ORIGIN_LOWER_LEFT);
     ILuint name = 0;
     ilGenImages(1, &name);
     ilBindImage(name);
-    if (!ilLoadImage(path.c_str())) {
+    if (!ilLoadL(ilType, bytes, ILuint(size))) {
         ilDeleteImages(1, &name);
         return false;
     }
@@ -102,18 +173,22 @@ bool Image::loadWithDevIL(std::string path) {
     const int w = ilGetInteger(IL_IMAGE_WIDTH);
     const int h = ilGetInteger(IL_IMAGE_HEIGHT);
     const int c = ilGetInteger(IL_IMAGE_BITS_PER_PIXEL) / 8;
-    const ILubyte* bytes = ilGetData();
-    if (!converted || w <= 0 || h <= 0 || c <= 0 || !bytes) {
-        ilDeleteImages(1, &name);
-        return false;
-    }
+    const ILubyte* data = ilGetData();
+    bool valid = converted && sideFits(w) && sideFits(h) && c > 0 && data;
     const std::size_t count = std::size_t(w) * std::size_t(h) * std::size_t(c);
-    pixels.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        pixels[i] = float(bytes[i] / 255.0);
-    width = w;
-    height = h;
-    channels = c;
+    try {
+        if (valid)
+            pixels.resize(count);
+    } catch (const std::bad_alloc&) {
+        valid = false;
+    }
+    if (valid) {
+        for (std::size_t i = 0; i < count; ++i)
+            pixels[i] = float(data[i] / 255.0);
+        width = w;
+        height = h;
+        channels = c;
+    }
     ilDeleteImages(1, &name);
-    return true;
+    return valid;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,12 +20,29 @@ public:
     bool loadRaw(std::string path);
     bool loadWithDevIL(std::string path);
 
-private:
+    // The decoders behind the loaders, on a stream or on bytes in memory. ilType is DevIL's
+    // file type (IL_PNG, ...), or IL_TYPE_UNKNOWN to let DevIL tell it from the bytes.
+    bool readRaw(std::FILE* file);
+    bool decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsigned int ilType);
+
+    // Makes the record empty: sizes 0, no pixels.
     void clear();
 };
+
+// The longest side of a picture the viewer reads. The overlay shows at most the panel's pixels
+// of a picture, and no GL offers a viewport (GL_MAX_VIEWPORT_DIMS) larger than this on
+// today's drivers (Mesa and most desktop GPUs give exactly 16384), so a longer side could
+// never show; refusing it bounds the memory a small, well-compressed file can claim.
+const int maxPictureSide = 16384;
 
 // The path from its last '.' on, lower-cased; empty when the path has no '.'.
 std::string fileExtension(std::string path);
 
 // Reverses the row order in place.
 void flipRows(Image* image);
+
+// Whether bytes that begin with the PNG signature form a whole chunk sequence up to IEND whose
+// header (IHDR) gives sides between 1 and maxPictureSide. Bytes without the signature are not
+// judged (true). The PNG reader loops forever on a file that ends early, so a PNG is checked
+// before it is decoded.
+bool isWholePng(const unsigned char* bytes, std::size_t size);

@@ -4,75 +4,52 @@
 
 #include "fatalerror.h"
 #include "helpers.h"
-
-#include <cstdio>
-#include <cstring>
-#include <new>
+#include "volumefile.h"
 
 std::int32_t volumeSize = 0;
 std::unique_ptr<unsigned char[]> volumeTexels;
 unsigned int volumeTexture = 0;
 Image referenceImage;
 
-namespace {
-// The .vol header block: magic "VOLU", then little-endian int32 fields.
-const long headerSize = 4096;
-const int nameOffset = 8;
-const int nameLength = 260;
-
-std::int32_t headerInt(const unsigned char* header, int offset) {
-    return littleEndianInt(header + offset);
-}
-} // namespace
-
-void loadVolumeNamed(const std::string& name) {
-    const std::string path = formatString("input/%s.vol", name.c_str());
-    FileHandle handle = openFile(path.c_str(), "rb");
-    std::FILE* file = handle.get();
-    if (!file)
-        fatalError("can't open input file");
-
-    // A file too short to hold the header cannot carry the magic either.
-    unsigned char header[headerSize];
-    if (std::fread(header, 1, headerSize, file) != std::size_t(headerSize) ||
-        std::memcmp(header, "VOLU", 4) != 0)
-        fatalError("bad header: invalid magic");
-    if (headerInt(header, 4) != 4)
-        fatalError("bad header: version != 4");
-    if (headerInt(header, 272) != 3)
-        fatalError("bad header: only RGB textures supported");
-    if (headerInt(header, 276) != 1)
-        fatalError("bad header: only byte textures supported");
-
-    // The size is checked before anything is allocated: against what a 64-bit byte count can
-    // hold, against what the GL can store, and against the bytes the file really has.
-    const std::int32_t n = headerInt(header, 268);
-    if (n <= 0 || n > 1 << 20)
-        fatalError("bad header: invalid size");
+std::string glVolumeRefusal(std::int32_t n) {
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &maxSize);
     if (n > maxSize)
-        fatalError("bad header: size %d exceeds the 3D texture limit %d", n, maxSize);
-    const std::size_t count = 3 * std::size_t(n) * std::size_t(n) * std::size_t(n);
-    const long available = remainingBytes(file);
-    if (available < 0 || std::size_t(available) < count)
-        fatalError("file too short: truncated samples");
+        return formatString("bad header: size %d exceeds the 3D texture limit %d", n, maxSize);
+    // The proxy answers whether the GL could allocate this very texture; a width of 0 says no.
+    glTexImage3D(GL_PROXY_TEXTURE_3D, 0, GL_RGB, n, n, n, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+    GLint width = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &width);
+    if (width != n)
+        return formatString("bad header: size %d is too large for this OpenGL", n);
+    return std::string();
+}
 
-    // Uninitialised on purpose: the read fills every byte, and zero-filling hundreds of
-    // megabytes first would cost as much as the read.
-    volumeTexels.reset();
+void loadVolumeNamed(const std::string& name) {
+    const std::string path = formatString("input/%s.vol", name.c_str());
+    FileHandle file = openFile(path.c_str(), "rb");
+    if (!file)
+        fatalError("can't open input file");
+
+    // Every check comes before the samples are read: the header's own, then whether the GL
+    // can hold the texture, then the file's length and the memory (in readVolumeSamples).
+    VolumeHeader header;
+    std::string failure = readVolumeHeader(file.get(), &header);
+    if (failure.empty())
+        failure = glVolumeRefusal(header.size);
+    if (failure.empty())
+        failure = readVolumeSamples(file.get(), header.size, &volumeTexels, availableMemory());
+    if (!failure.empty())
+        fatalError(failure);
+    file.reset();
+    const std::int32_t n = header.size;
     volumeSize = n;
-    volumeTexels.reset(new (std::nothrow) unsigned char[count]);
-    if (!volumeTexels)
-        fatalError("out of memory: volume too large");
-    if (std::fread(volumeTexels.get(), 1, count, file) != count)
-        fatalError("file too short: truncated samples");
-    handle.reset();
 
-    // The name field need not hold a NUL; it then ends at the field's end.
-    const char* field = reinterpret_cast<const char*>(header + nameOffset);
-    const std::string imageName(field, strnlen(field, nameLength));
-    referenceImage.load(formatString("input/%s.png", imageName.c_str()));
+    // A name that leaves the input folder names no picture.
+    if (isSafePictureName(header.name))
+        referenceImage.load(formatString("input/%s.png", header.name.c_str()));
+    else
+        referenceImage.clear();
 
     if (volumeTexture == 0)
         glGenTextures(1, &volumeTexture);
@@ -83,8 +60,18 @@ void loadVolumeNamed(const std::string& name) {
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_REPEAT);
+    // Errors left by earlier calls are not the upload's: only the upload's own is judged.
+    while (glGetError() != GL_NO_ERROR) {
+    }
     // Rows of 3 * N bytes are unpadded; this relies on the unpack alignment 1 set at start.
     glTexImage3D(GL_TEXTURE_3D, 0, GL_RGB, n, n, n, 0, GL_RGB, GL_UNSIGNED_BYTE,
                  volumeTexels.get());
+    const GLenum uploadError = glGetError();
     glDisable(GL_TEXTURE_3D);
+    // A driver that accepted the proxy can still fail the upload; the model must not show
+    // black as if the volume were.
+    if (uploadError == GL_OUT_OF_MEMORY)
+        fatalError("out of memory: volume too large");
+    if (uploadError != GL_NO_ERROR)
+        fatalError("can't upload the volume: gl error 0x%04x", uploadError);
 }

@@ -15,3 +15,7 @@ extern Image referenceImage;       // the picture the volume names; empty when i
 // Loads input/NAME.vol into the 3D texture and loads its reference image. Needs the panel's
 // GL context current. Every failure is fatal.
 void loadVolumeNamed(const std::string& name);
+
+// Why the current GL cannot hold an N^3 RGB texture (above its 3D texture limit, or refused
+// by a proxy query of the real upload); "" when it can.
+std::string glVolumeRefusal(std::int32_t n);

@@ -18,6 +18,7 @@ void showFatalMessageBox(const std::string& message) {
         return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ERROR"),
                     QString::fromLocal8Bit(message.c_str()), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText); // a message is shown as written, never as markup
     box.exec();
 }
 

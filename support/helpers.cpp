@@ -1,5 +1,10 @@
 #include "helpers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
 #include <cstdarg>
 #include <cstring>
 
@@ -10,6 +15,35 @@ std::string formatString(const char* format, ...) {
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
     return std::string(buffer);
+}
+
+FileHandle openFile(const char* path, const char* mode) {
+    if (mode[0] != 'r')
+        return FileHandle(std::fopen(path, mode));
+    // O_NONBLOCK keeps the open of a FIFO without a writer from waiting forever; the type is
+    // then checked on the open descriptor, so nothing can swap the file in between.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return FileHandle();
+    struct stat info;
+    std::FILE* file = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        file = fdopen(fd, mode);
+    if (!file)
+        ::close(fd);
+    return FileHandle(file);
+}
+
+std::int64_t availableMemory() {
+    FileHandle file = openFile("/proc/meminfo", "r");
+    char line[256];
+    while (file && std::fgets(line, sizeof line, file.get())) {
+        std::int64_t kib = 0;
+        if (std::sscanf(line, "MemAvailable: %" SCNd64 " kB", &kib) == 1)
+            return kib * 1024;
+    }
+    return -1;
 }
 
 long remainingBytes(std::FILE* file) {

@@ -13,9 +13,10 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-inline FileHandle openFile(const char* path, const char* mode) {
-    return FileHandle(std::fopen(path, mode));
-}
+
+// fopen for the program's files. A read mode ("r...") opens only a regular file, and never
+// blocks doing so: a directory, a FIFO or a device gives null, as a missing file does.
+FileHandle openFile(const char* path, const char* mode);
 
 // Bytes between the stream's position and its end; -1 when the stream cannot seek.
 long remainingBytes(std::FILE* file);
@@ -24,6 +25,9 @@ long remainingBytes(std::FILE* file);
 // read the same on any host byte order.
 std::uint32_t littleEndianWord(const unsigned char* bytes);
 std::int32_t littleEndianInt(const unsigned char* bytes);
+
+// The memory the system can give without swapping (MemAvailable), in bytes; -1 when unknown.
+std::int64_t availableMemory();
 
 // One little-endian 32-bit value from a binary stream; 0 when fewer than 4 bytes remain.
 std::int32_t readInt(std::FILE* file);
