@@ -12,6 +12,9 @@
 
 #include <GL/glu.h>
 
+#include <QOpenGLWidget>
+#include <QSize>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -63,23 +66,45 @@ void fillOverlay(unsigned char* overlay, int width, int height, const Image& ima
     }
 }
 
+namespace {
+// The panel's part that the reference picture covers, from its bottom-left corner.
+QSize overlayExtent(OverlayExtent extent) {
+    if (extent == OverlayExtent::Panel)
+        return QSize(viewWidth, viewHeight);
+    return QSize(std::max(0, std::min(viewWidth, referenceImage.width)),
+                 std::max(0, std::min(viewHeight, referenceImage.height)));
+}
+
+std::size_t overlayBytes(QSize size) {
+    return std::size_t(size.width()) * std::size_t(size.height()) * 4;
+}
+} // namespace
+
 void resizeView(int width, int height) {
     viewWidth = width;
     viewHeight = height;
     // A collapsed panel has no aspect ratio; paintFrame draws nothing then.
     viewAspect = height > 0 ? float(width) / float(height) : 0.0f;
-    overlayPixels = std::vector<unsigned char>(std::size_t(std::max(width, 0)) *
-                                               std::size_t(std::max(height, 0)) * 4);
+    overlayPixels = std::vector<unsigned char>(overlayBytes(overlayExtent(OverlayExtent::Picture)));
     glViewport(0, 0, width, height);
 }
 
-void paintFrame() {
+void updateTextFont() {
+    // Text stays fontHeight logical pixels tall on any screen: in device pixels it follows the
+    // panel's pixel ratio, which changes when the window moves to another screen.
+    const int height = qRound(fontHeight * viewPanel->devicePixelRatioF());
+    if (textFont && height == textHeight)
+        return;
+    delete textFont;
+    textFont = new BitmapFont(L"Arial", height);
+    textHeight = height;
+}
+
+void paintFrame(OverlayExtent extent) {
     // Nothing is drawn before the first volume, on a collapsed panel, or while the scene is
     // still being set up (a fatal notice during set-up runs the event loop).
     if (volumeTexture == 0 || viewWidth <= 0 || viewHeight <= 0 || !textFont)
         return;
-
-    fillOverlay(overlayPixels.data(), viewWidth, viewHeight, referenceImage);
 
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -124,16 +149,27 @@ void paintFrame() {
     glUseProgramObjectARB(0);
     glDisable(GL_TEXTURE_3D);
 
+    updateTextFont();
     glColor3f(0, 0, 0);
     textFont->beginOrtho(viewWidth, viewHeight);
-    textFont->print(0, float(1 * fontHeight), "Left mouse button: rotate model");
-    textFont->print(0, float(2 * fontHeight), "Right mouse button: rotate texture");
-    textFont->print(0, float(3 * fontHeight), "Mouse wheel: zoom");
+    textFont->print(0, float(1 * textHeight), "Left mouse button: rotate model");
+    textFont->print(0, float(2 * textHeight), "Right mouse button: rotate texture");
+    textFont->print(0, float(3 * textHeight), "Mouse wheel: zoom");
     textFont->endOrtho();
 
+    // The reference picture, unscaled at the bottom-left. Outside it the overlay would be
+    // transparent, which blending leaves unchanged, so only the picture's part is drawn. The
+    // buffer grows only when that part does.
     glColor3f(1, 1, 1);
-    glPixelZoom(1, 1);
-    glWindowPos2i(0, 0);
-    glDrawPixels(viewWidth, viewHeight, GL_RGBA, GL_UNSIGNED_BYTE, overlayPixels.data());
+    const QSize covered = overlayExtent(extent);
+    if (!covered.isEmpty()) {
+        if (overlayPixels.size() != overlayBytes(covered))
+            overlayPixels.resize(overlayBytes(covered));
+        fillOverlay(overlayPixels.data(), covered.width(), covered.height(), referenceImage);
+        glPixelZoom(1, 1);
+        glWindowPos2i(0, 0);
+        glDrawPixels(covered.width(), covered.height(), GL_RGBA, GL_UNSIGNED_BYTE,
+                     overlayPixels.data());
+    }
     checkGlErrors("drawing a frame");
 }

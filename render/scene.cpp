@@ -2,7 +2,7 @@
 
 #include "scene.h"
 
-#include "bitmapfont.h"
+#include "frame.h"
 #include "fatalerror.h"
 #include "glcheck.h"
 #include "ui_mainwindow.h"
@@ -110,7 +110,7 @@ void initScene() {
 
     loadVolumeNamed(chosenVolumeName());
     loadMesh(QStringLiteral("bunny"));
-    textFont = new BitmapFont(L"Arial", fontHeight);
+    updateTextFont();
     checkGlErrors("setting up the scene");
     viewPanel->update();
 }

@@ -44,7 +44,7 @@ extern int textHeight;       // textFont's height in device pixels; 0 until the 
 extern int viewWidth;                            // GL panel width in device pixels; 0
 extern int viewHeight;                           // GL panel height in device pixels; 0
 extern float viewAspect;                         // viewWidth / viewHeight; 0
-extern std::vector<unsigned char> overlayPixels; // RGBA reference-image overlay; empty
+extern std::vector<unsigned char> overlayPixels; // RGBA picture overlay, bottom row first; empty
 
 // The current text of the form's volume list as 8-bit text: the name of the chosen volume.
 std::string chosenVolumeName();
