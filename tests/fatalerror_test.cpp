@@ -1,6 +1,9 @@
 #include "fatalerror.h"
+#include "testsupport.h"
 
-#include <gtest/gtest.h>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -27,4 +30,23 @@ TEST(FatalErrorDeathTest, PrintsOneLineCallsTheNoticeOnceAndExitsWithOne) {
     }
     EXPECT_EQ(setFatalNotice(nullptr), &markerNotice);
     EXPECT_EQ(setFatalNotice(nullptr), &showFatalMessageBox);
+}
+
+// A message that happens to look like markup is shown as written.
+TEST(FatalErrorTest, TheBoxShowsTheMessageAsPlainText) {
+    ensureApplication();
+    QString caption, text;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        caption = box->windowTitle();
+        text = box->text();
+        format = box->textFormat();
+        box->accept();
+    });
+    showFatalMessageBox("file not found: <b>x</b>.vert");
+    EXPECT_EQ(caption, "ERROR");
+    EXPECT_EQ(text, "file not found: <b>x</b>.vert");
+    EXPECT_EQ(format, Qt::PlainText);
 }

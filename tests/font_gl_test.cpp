@@ -4,7 +4,7 @@
 #include "glcontext.h"
 #include "testsupport.h"
 
-TEST(FontGl, ListsPlacementAndState) {
+TEST(FontGlTest, TextStandsOnItsBaselineOverEverythingAndPutsTheStateBack) {
     const int width = 64, height = 32; // the colour and depth framebuffer drawn into
     GlContext context;
     GLuint framebuffer, buffers[2];

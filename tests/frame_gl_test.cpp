@@ -1,4 +1,7 @@
 // Frames of the viewer window as main builds it, read back from the panel under Xvfb.
+#include <GL/glew.h>
+
+#include "frame.h"
 #include "glcheck.h"
 #include "glpanel.h"
 #include "mainwindow.h"
@@ -7,12 +10,11 @@
 #include "testsupport.h"
 #include "volume.h"
 
-#include <QMainWindow>
+#include <QImage>
 #include <QProcess>
+#include <qtestsupport_core.h>
 
 namespace {
-const QString buildDir = qEnvironmentVariable("TESSARY_BUILD_DIR");
-const QString sourceRoot = QString::fromStdString(sourceDir());
 const QRgb white = qRgb(255, 255, 255);
 
 // Sets up the sample data, shaders and window in a scratch folder once, as main does.
@@ -20,11 +22,10 @@ bool startViewer() {
     static const bool started = [] {
         ensureApplication();
         static ScratchDir scratch; // the working directory for the rest of the run
-        if (QProcess::execute(buildDir + "/tools/makevolumes", {"input"}) != 0)
+        if (QProcess::execute(qEnvironmentVariable("TESSARY_BUILD_DIR") + "/tools/makevolumes",
+                              {"input"}) != 0)
             return false;
-        QDir().mkdir("shaders");
-        for (const char* file : {"input/bunny.dat", "shaders/shading.vert", "shaders/shading.frag"})
-            QFile::copy(sourceRoot + "/" + file, file); // a missing one is fatal in initScene
+        copyViewerFiles();
         setFatalNotice([](const std::string&) { std::abort(); }); // never wait on a box
         setGlErrorChecking(true);
         buildMainWindow();
@@ -38,6 +39,11 @@ QImage frame() {
     return controller->glPanel->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
 }
 
+void chooseVolume(const char* name) {
+    controller->textureCombo->setCurrentText(name);
+    controller->loadTexturesSlot();
+}
+
 // Compares the frame's central 448x384 pixels (the model, clear of the text and the reference
 // image) with tests/baselines/NAME.png, or rewrites that when TESSARY_UPDATE_BASELINES=1. One
 // unit per channel is let through for rounding in other Mesa builds (llvmpipe repeats exactly).
@@ -45,7 +51,7 @@ QImage frame() {
 void expectBaseline(const QImage& image, const QString& name) {
     const QImage actual = image.copy(image.width() / 2 - 224, image.height() / 2 - 192, 448, 384)
                               .convertToFormat(QImage::Format_RGB888);
-    const QString path = sourceRoot + "/tests/baselines/" + name + ".png";
+    const QString path = QString::fromStdString(sourceDir()) + "/tests/baselines/" + name + ".png";
     if (qEnvironmentVariable("TESSARY_UPDATE_BASELINES") == "1") {
         EXPECT_TRUE(actual.save(path)) << path.toStdString();
         return;
@@ -60,15 +66,24 @@ void expectBaseline(const QImage& image, const QString& name) {
                 diff.setPixel(x / 3, y, qRgb(255, 0, 0));
     if (diff.allGray()) // all white: no pixel differs
         return;
-    const QString stem = buildDir + "/tests/" + name;
+    const QString stem = qEnvironmentVariable("TESSARY_BUILD_DIR") + "/tests/" + name;
     actual.save(stem + "-actual.png");
     diff.save(stem + "-diff.png");
     ADD_FAILURE() << "differs from " << path.toStdString() << "; see " << stem.toStdString()
                   << "-actual.png and -diff.png";
 }
+
+// paintFrame's pixels read straight from the panel's framebuffer.
+std::vector<unsigned char> paintedPixels(OverlayExtent extent) {
+    viewPanel->makeCurrent();
+    paintFrame(extent);
+    std::vector<unsigned char> pixels(std::size_t(viewWidth) * viewHeight * 4);
+    glReadPixels(0, 0, viewWidth, viewHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
 } // namespace
 
-TEST(FrameGl, BunnyFrame) {
+TEST(FrameGlTest, ShowsTheModelTheHelpTextAndThePictureUnscaled) {
     ASSERT_TRUE(startViewer());
     const QImage image = frame();
     const int w = image.width(), h = image.height();
@@ -85,27 +100,32 @@ TEST(FrameGl, BunnyFrame) {
             (x < 300 ? text : farRight) += qGray(image.pixel(x, y)) < 100;
     EXPECT_GT(text, 300);
     EXPECT_EQ(farRight, 0);
-    // Without a volume texture a paint draws nothing: the turned model does not show.
+}
+
+TEST(FrameGlTest, DrawsNothingWithoutAVolume) {
+    ASSERT_TRUE(startViewer());
+    const QImage before = frame();
     const unsigned int texture = std::exchange(volumeTexture, 0u);
-    modelAngleY = 45;
-    EXPECT_EQ(frame(), image);
+    modelAngleY = 45; // would show if a frame were drawn
+    EXPECT_EQ(frame(), before);
     volumeTexture = texture;
     modelAngleY = 0;
-    // A texture turn recolours the model inside the same silhouette. No wood texel is light in
-    // all channels, so no lit one turns white like the background.
-    controller->textureCombo->setCurrentText("wood");
-    controller->loadTexturesSlot();
+}
+
+// No wood texel is light in all channels, so no lit one turns white like the background.
+TEST(FrameGlTest, TurningTheTextureRecoloursTheSameSilhouette) {
+    ASSERT_TRUE(startViewer());
+    chooseVolume("wood");
     const QImage before = frame();
     textureAngleY = 30;
     const QImage after = frame();
     textureAngleY = 0;
     EXPECT_NE(before, after);
     EXPECT_EQ(before.createMaskFromColor(white), after.createMaskFromColor(white));
-    controller->textureCombo->setCurrentText("axes");
-    controller->loadTexturesSlot();
+    chooseVolume("axes");
 }
 
-TEST(FrameGl, CutFaceColourFollowsTheSlider) {
+TEST(FrameGlTest, TheCutFaceShowsTheVolumeAtTheSlidersDepth) {
     ASSERT_TRUE(startViewer());
     controller->viewCubeRadio->click();
     // Each plane with the model turned so that its cut face looks at the viewer, the channel
@@ -134,4 +154,27 @@ TEST(FrameGl, CutFaceColourFollowsTheSlider) {
     modelAngleX = modelAngleY = 0;
     controller->sliceSlider->setValue(50);
     controller->viewBunnyRadio->click();
+}
+
+// Drawing only the picture's part of the overlay must change no pixel: on both views, and on
+// a panel smaller than the picture (marble's is 128 x 128).
+TEST(FrameGlTest, ThePictureSizedOverlayGivesTheFullPanelFrame) {
+    ASSERT_TRUE(startViewer());
+    chooseVolume("marble");
+    QWidget* panel = controller->glPanel;
+    for (const QSize& size : {QSize(), QSize(100, 90)}) {
+        if (size.isValid()) {
+            panel->setFixedSize(size);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return viewWidth == 100 && viewHeight == 90; }));
+        }
+        for (QRadioButton* view : {controller->viewBunnyRadio, controller->viewCubeRadio}) {
+            view->setChecked(true);
+            EXPECT_EQ(paintedPixels(OverlayExtent::Picture), paintedPixels(OverlayExtent::Panel))
+                << viewWidth << "x" << viewHeight << " " << view->text().toStdString();
+        }
+    }
+    panel->setMinimumSize(0, 0);
+    panel->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    controller->viewBunnyRadio->setChecked(true);
+    chooseVolume("axes");
 }

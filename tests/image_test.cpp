@@ -1,12 +1,14 @@
 #include "image.h"
 #include "testsupport.h"
 
+#include <QBuffer>
 #include <QImage>
 
 #include <climits>
 
+namespace {
 // A .raw file: width, height, channels, then the floats, top row first.
-static std::vector<unsigned char> rawFile(int w, int h, int c, const std::vector<float>& values) {
+std::vector<unsigned char> rawFile(int w, int h, int c, const std::vector<float>& values) {
     std::vector<unsigned char> bytes;
     for (int v : {w, h, c})
         append32(bytes, v);
@@ -15,22 +17,35 @@ static std::vector<unsigned char> rawFile(int w, int h, int c, const std::vector
     return bytes;
 }
 
-static std::vector<int> shape(const Image& i) {
+std::vector<int> shape(const Image& i) {
     return {i.width, i.height, i.channels, int(i.pixels.size())};
 }
 
-TEST(ImageTest, ReadsRawAndPngBottomRowFirstAndFailuresLeaveTheRecordEmpty) {
+const std::vector<int> empty(4, 0);
+
+// A whole PNG of the given picture, as Qt writes it: signature, IHDR, IDAT..., IEND.
+std::string pngOf(const QImage& picture) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+} // namespace
+
+TEST(ImageTest, RawPicturesComeBottomRowFirstAndBadOnesLeaveTheRecordEmpty) {
     EXPECT_EQ(fileExtension("A/B.RAW"), ".raw");
     EXPECT_EQ(fileExtension("old.data/file"), ".data/file");
     EXPECT_EQ(fileExtension("noextension"), "");
-    // clang-format off
-    // Bad .raw sizes, sizes whose product wraps 64 bits (2^30 * 2^30 * 16), short pixel data.
-    const int bad[][4] = {{0, 1, 1, 1}, {1, -1, 1, 1}, {1, 1, 0, 1}, {-2, -2, 1, 4},
-        {1 << 30, 1 << 30, 16, 0}, {INT_MAX, INT_MAX, INT_MAX, 0}, {2, 2, 1, 3}, {3, 1, 1, 0}};
-    // PNGs: QImage format (16-bit ones store byte b as b * 257), channels loaded.
-    const std::pair<QImage::Format, int> pngs[] = {{QImage::Format_Grayscale8, 1},
-        {QImage::Format_RGB888, 3}, {QImage::Format_RGBA8888, 4}, {QImage::Format_RGBX64, 3}};
-    // clang-format on
+    // Bad sizes, sizes whose product wraps 64 bits (2^30 * 2^30 * 16), short pixel data.
+    const int bad[][4] = {{0, 1, 1, 1},
+                          {1, -1, 1, 1},
+                          {1, 1, 0, 1},
+                          {-2, -2, 1, 4},
+                          {1 << 30, 1 << 30, 16, 0},
+                          {INT_MAX, INT_MAX, INT_MAX, 0},
+                          {2, 2, 1, 3},
+                          {3, 1, 1, 0}};
     ScratchDir dir; // DevIL refuses .raw files, so success means the float reader ran
     writeFile("picture.RAW", rawFile(2, 3, 1, {1, 2, 3, 4, 5, 6}));
     Image image;
@@ -40,8 +55,18 @@ TEST(ImageTest, ReadsRawAndPngBottomRowFirstAndFailuresLeaveTheRecordEmpty) {
         EXPECT_EQ(image.pixels, (std::vector<float>{5, 6, 3, 4, 1, 2}));
         writeFile("bad.raw", rawFile(b[0], b[1], b[2], std::vector<float>(b[3], 1)));
         EXPECT_FALSE(image.load("bad.raw")) << b[0] << "x" << b[1] << "x" << b[2];
-        EXPECT_EQ(shape(image), std::vector<int>(4, 0)) << b[0] << "x" << b[1] << "x" << b[2];
+        EXPECT_EQ(shape(image), empty) << b[0] << "x" << b[1] << "x" << b[2];
     }
+}
+
+TEST(ImageTest, PngsComeBottomRowFirstInEightBitChannels) {
+    // QImage format (16-bit ones store byte b as b * 257), channels loaded.
+    const std::pair<QImage::Format, int> pngs[] = {{QImage::Format_Grayscale8, 1},
+                                                   {QImage::Format_RGB888, 3},
+                                                   {QImage::Format_RGBA8888, 4},
+                                                   {QImage::Format_RGBX64, 3}};
+    ScratchDir dir;
+    Image image;
     for (const auto& [format, channels] : pngs) {
         SCOPED_TRACE(testing::Message() << "format " << format);
         // Channel k of pixel i of a 4x2 picture, from the top left; grey has only k = 0.
@@ -50,11 +75,54 @@ TEST(ImageTest, ReadsRawAndPngBottomRowFirstAndFailuresLeaveTheRecordEmpty) {
         for (int i = 0; i < 8; ++i) // pixel 3 has the value 255
             picture.setPixelColor(i % 4, i / 4, QColor(v(i, 0), v(i, 1), v(i, 2), v(i, 3)));
         ASSERT_TRUE(picture.save("p.png") && image.load("p.png"));
-        ASSERT_EQ(QImage("p.png").depth() == 64, format == QImage::Format_RGBX64); // 16-bit PNG
         ASSERT_EQ(shape(image), (std::vector<int>{4, 2, channels, 8 * channels}));
         for (int j = 0; j < 8 * channels; ++j) // the record's pixel p is the picture's (p + 4) % 8
             EXPECT_FLOAT_EQ(image.pixels[j], v((j / channels + 4) % 8, j % channels) / 255.0f);
     }
+}
+
+// A partly copied picture once froze the viewer (the PNG reader loops on a file that ends in
+// or after an ancillary chunk); none of these may hang, and each is no picture at all.
+TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
+    ScratchDir dir;
+    QImage picture(4, 4, QImage::Format_RGB888);
+    picture.fill(Qt::red);
+    const std::string png = pngOf(picture);
+    const std::string head = png.substr(0, 33); // signature and IHDR
+    const std::pair<std::string, std::string> cut[] = {
+        {"ancillary header then end", head + std::string("\0\0\0\x10tEXt", 8)},
+        {"ancillary chunk then end", head + std::string("\0\0\0\2tEXtab\0\0\0\0", 14)},
+        {"IDAT cut short", png.substr(0, png.size() - 12 - 5)},
+        {"empty", ""}};
+    writeFile("ok.png", png);
+    Image image;
+    for (const auto& [what, bytes] : cut) {
+        ASSERT_TRUE(image.load("ok.png"));
+        writeFile("cut.png", bytes);
+        EXPECT_FALSE(image.load("cut.png")) << what;
+        EXPECT_EQ(shape(image), empty) << what;
+    }
+    for (NotAFile kind : {NotAFile::Directory, NotAFile::Fifo}) {
+        makeNotAFile("odd.png", kind);
+        EXPECT_FALSE(image.load("odd.png"));
+    }
     EXPECT_FALSE(image.load("missing.png"));
-    EXPECT_EQ(shape(image), std::vector<int>(4, 0));
+    EXPECT_EQ(shape(image), empty);
+}
+
+// A small file can claim a huge picture; sides past the limit are refused before decoding.
+TEST(ImageTest, PngSidesAreLimited) {
+    QImage picture(1, 1, QImage::Format_RGB888);
+    std::string png = pngOf(picture);
+    const auto withSides = [&](std::uint32_t width, std::uint32_t height) {
+        for (int i = 0; i < 4; ++i) { // big-endian, right after "IHDR"
+            png[16 + i] = char(width >> (24 - 8 * i));
+            png[20 + i] = char(height >> (24 - 8 * i));
+        }
+        return isWholePng(reinterpret_cast<const unsigned char*>(png.data()), png.size());
+    };
+    EXPECT_TRUE(withSides(maxPictureSide, 1));
+    EXPECT_FALSE(withSides(maxPictureSide + 1, 1));
+    EXPECT_FALSE(withSides(1, 20000));
+    EXPECT_FALSE(withSides(0, 1));
 }

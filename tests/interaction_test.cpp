@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Interaction, DragTurnsModelOrTextureFromTheSecondMoveOn) {
+TEST(InteractionTest, DragTurnsModelOrTextureFromTheSecondMoveOn) {
     // Buttons held, then the expected turns of the model and the texture for 40 pixels.
     const struct {
         bool left, right;
@@ -22,7 +22,7 @@ TEST(Interaction, DragTurnsModelOrTextureFromTheSecondMoveOn) {
     }
 }
 
-TEST(Interaction, WheelZoomsInNotchesWithinOneToTen) {
+TEST(InteractionTest, WheelZoomsInNotchesWithinOneToTen) {
     // Wheel deltas from zoom 3.0, each with the zoom it leaves.
     const std::vector<std::pair<int, float>> steps[] = {
         {{120, 1.8f}, {120, 1.0f}},

@@ -5,7 +5,7 @@
 #include "slice.h"
 #include "testsupport.h"
 
-TEST(Render, VolumeListAndSlicePosition) {
+TEST(RenderTest, VolumesAreListedByCaseSensitiveName) {
     ScratchDir scratch;
     for (const char* name : {"b.vol", "a.vol", "C.vol", "x.VOL", "notes.txt", ".hidden.vol"})
         writeFile(name, std::string("x"));
@@ -14,13 +14,16 @@ TEST(Render, VolumeListAndSlicePosition) {
     for (const QString& name : volumeEntries(QString::fromStdString(scratch.path())))
         list.insert(0, name);
     EXPECT_EQ(list, QStringList({"C", "a", "b", "d"}));
+}
+
+TEST(RenderTest, SliderMovesTheCutAcrossTheCube) {
     // Exact single-precision values, not merely close ones.
     EXPECT_EQ(slicePosition(0), -0.999f);
     EXPECT_EQ(slicePosition(50), 0.0f);
     EXPECT_EQ(slicePosition(100), 0.999f);
 }
 
-TEST(Render, OverlayHoldsTheImageAtTheBottomLeft) {
+TEST(RenderTest, OverlayHoldsThePictureAtTheBottomLeft) {
     struct Case {
         Image image;
         int width, height;

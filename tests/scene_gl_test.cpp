@@ -26,9 +26,7 @@ TEST(SceneGlTest, SetUpMakesThePanelCurrentAndLoadsTheFirstVolume) {
     ScratchDir dir; // two tiny volumes, "b" and "a", and the real shaders and mesh
     writeFile("input/b.vol", volumeFile(3, "b", std::vector<unsigned char>(3 * 27, 200)));
     writeFile("input/a.vol", volumeFile(2, "a", std::vector<unsigned char>(3 * 8, 100)));
-    QDir().mkdir("shaders");
-    for (const char* name : {"shaders/shading.vert", "shaders/shading.frag", "input/bunny.dat"})
-        QFile::copy(QString::fromStdString(sourceDir()) + "/" + name, name);
+    copyViewerFiles();
     buildMainWindow();
     EXPECT_TRUE(controller->glPanel->isValid());
     if (QOpenGLContext* current = QOpenGLContext::currentContext())
@@ -36,6 +34,9 @@ TEST(SceneGlTest, SetUpMakesThePanelCurrentAndLoadsTheFirstVolume) {
     initScene();
     EXPECT_EQ(QOpenGLContext::currentContext(), controller->glPanel->context());
     EXPECT_NE(shaderProgram, 0u);
+    for (int location : {lightAmbientLoc, lightDiffuseLoc, lightSpecularLoc, lightExponentLoc,
+                         lightMinLoc, lightVecLoc})
+        EXPECT_NE(location, -1); // the viewer's shaders use every light uniform
     const QComboBox* combo = controller->textureCombo;
     EXPECT_TRUE(combo->count() == 2 && combo->itemText(0) == "a" && combo->itemText(1) == "b");
     EXPECT_EQ(combo->currentIndex(), 0);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "fatalerror.h"
+#include "helpers.h"
 #include "scratchdir.h"
+#include "volumefile.h"
 
 #include <gtest/gtest.h>
 
@@ -40,15 +42,18 @@ inline std::string fatalMessageOf(const std::function<void()>& body) {
 }
 
 // Writes a file relative to the working directory, creating sub-folders as needed.
-inline void writeFile(const std::string& name, const std::string& bytes) {
-    QFile file(QString::fromStdString(name));
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly))
-        << name;
-    file.write(bytes.data(), qint64(bytes.size()));
-}
+void writeFile(const std::string& name, const std::string& bytes);
 inline void writeFile(const std::string& name, const std::vector<unsigned char>& bytes) {
     writeFile(name, std::string(bytes.begin(), bytes.end()));
 }
+
+// What a user may leave where a file is expected: a directory or a FIFO (opening a FIFO
+// that nobody writes to blocks a plain fopen forever).
+enum class NotAFile { Directory, Fifo };
+void makeNotAFile(const std::string& path, NotAFile kind);
+
+// Copies the viewer's shaders and bunny mesh from the source tree into the working directory.
+void copyViewerFiles();
 
 // Appends a 4-byte value (int32 or float) as the little-endian host stores it.
 template <typename T> void append32(std::vector<unsigned char>& bytes, T value) {
@@ -56,21 +61,39 @@ template <typename T> void append32(std::vector<unsigned char>& bytes, T value) 
     bytes.insert(bytes.end(), raw, raw + 4);
 }
 
-// A .vol file: the 4096-byte header with the given fields, then the given sample bytes.
+// A .vol file: the header block with the given fields, then the given sample bytes.
 inline std::vector<unsigned char> volumeFile(std::int32_t size, const std::string& imageName,
                                              const std::vector<unsigned char>& samples,
                                              std::int32_t version = 4, std::int32_t components = 3,
-                                             std::int32_t componentType = 1,
-                                             const char magic[4] = "VOLU") {
-    std::vector<unsigned char> bytes(magic, magic + 4);
-    append32(bytes, version);
-    bytes.insert(bytes.end(), imageName.begin(), imageName.end());
-    bytes.resize(8 + 260, 0); // the name field, NUL-padded or cut
-    for (std::int32_t field : {size, components, componentType})
-        append32(bytes, field);
-    bytes.resize(4096, 0);
+                                             std::int32_t componentType = 1) {
+    std::vector<unsigned char> bytes =
+        encodeVolumeHeader({version, imageName, size, components, componentType});
     bytes.insert(bytes.end(), samples.begin(), samples.end());
     return bytes;
+}
+
+// A .dat mesh file: the counts, each position with the normal (0, 0, 1), then the indices.
+inline std::vector<unsigned char> meshFile(int v, int t, const std::vector<float>& xyz,
+                                           const std::vector<int>& indices) {
+    std::vector<unsigned char> bytes;
+    for (int count : {v, t})
+        append32(bytes, count);
+    for (std::size_t i = 0; i + 2 < xyz.size(); i += 3)
+        for (float value : {xyz[i], xyz[i + 1], xyz[i + 2], 0.0f, 0.0f, 1.0f})
+            append32(bytes, value);
+    for (int index : indices)
+        append32(bytes, index);
+    return bytes;
+}
+
+// A stream positioned at the start of the given bytes (also of none, unlike fmemopen).
+inline FileHandle streamOf(const std::vector<unsigned char>& bytes) {
+    FileHandle file(std::tmpfile());
+    if (file) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+        std::rewind(file.get());
+    }
+    return file;
 }
 
 // Runs body with standard output redirected and returns what it printed.

@@ -1,0 +1,65 @@
+// The .vol codec without GL: header checks in order, the sample read, picture names.
+#include "testsupport.h"
+#include "volumefile.h"
+
+#include <climits>
+
+namespace {
+std::string parse(const std::vector<unsigned char>& bytes, VolumeHeader* header) {
+    return parseVolumeHeader(bytes.data(), bytes.size(), header);
+}
+} // namespace
+
+TEST(VolumeFileTest, HeaderChecksComeInOrderAndReportTheFirstFault) {
+    std::vector<unsigned char> badMagic = volumeFile(0, "", {}, 5, 4, 2);
+    badMagic[0] = 'x';
+    const std::string size = "bad header: invalid size";
+    const std::pair<std::vector<unsigned char>, std::string> cases[] = {
+        {badMagic, "bad header: invalid magic"},
+        {{'V', 'O', 'L', 'U', 4}, "bad header: invalid magic"}, // shorter than the header
+        {volumeFile(0, "", {}, 5, 4, 2), "bad header: version != 4"},
+        {volumeFile(0, "", {}, 4, 4, 2), "bad header: only RGB textures supported"},
+        {volumeFile(0, "", {}, 4, 3, 2), "bad header: only byte textures supported"},
+        {volumeFile(0, "", {}), size},
+        {volumeFile(-5, "", {}), size},
+        {volumeFile(INT_MAX, "", {}), size}, // 3 * N^3 would not fit a byte count
+    };
+    VolumeHeader header;
+    for (const auto& [bytes, message] : cases)
+        EXPECT_EQ(parse(bytes, &header), message);
+}
+
+TEST(VolumeFileTest, HeaderRoundTripsAndANameWithoutNulEndsAtTheFieldsEnd) {
+    VolumeHeader header;
+    ASSERT_EQ(parse(volumeFile(7, "marble", {}), &header), "");
+    EXPECT_EQ(header.name, "marble");
+    EXPECT_EQ(header.size, 7);
+    EXPECT_EQ(encodeVolumeHeader(header), volumeFile(7, "marble", {}));
+    std::vector<unsigned char> full = volumeFile(7, "", {});
+    std::fill_n(full.begin() + volumeLayout::nameOffset, volumeLayout::nameLength, 'n');
+    ASSERT_EQ(parse(full, &header), "");
+    EXPECT_EQ(header.name, std::string(volumeLayout::nameLength, 'n'));
+}
+
+TEST(VolumeFileTest, SamplesAreCheckedAgainstTheFileAndTheMemoryBeforeTheRead) {
+    std::vector<unsigned char> samples(24);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<unsigned char>(i * 11);
+    const auto read = [&](std::size_t bytes, std::int64_t memory, auto* loaded) {
+        const std::vector<unsigned char> head(samples.begin(), samples.begin() + bytes);
+        return readVolumeSamples(streamOf(head).get(), 2, loaded, memory);
+    };
+    std::unique_ptr<unsigned char[]> loaded(new unsigned char[1]);
+    EXPECT_EQ(read(23, -1, &loaded), "file too short: truncated samples");
+    EXPECT_EQ(read(24, 23, &loaded), "out of memory: volume too large");
+    EXPECT_FALSE(loaded); // the previous samples were let go to make room
+    ASSERT_EQ(read(24, 24, &loaded), "");
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), loaded.get()));
+}
+
+TEST(VolumeFileTest, PictureNamesStayInsideTheFolder) {
+    for (const char* name : {"marble", "sub/marble", "..marble", "a..b/c", "", "./x"})
+        EXPECT_TRUE(isSafePictureName(name)) << name;
+    for (const char* name : {"/etc/passwd", "..", "../secret", "sub/../../x", "a/.."})
+        EXPECT_FALSE(isSafePictureName(name)) << name;
+}
