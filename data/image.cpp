@@ -144,7 +144,12 @@ bool Image::loadWithDevIL(std::string path) {
     if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
         return false;
     file.reset();
-    return decodeWithDevIL(bytes.data(), bytes.size(), ilTypeFromExt(path.c_str()));
+    // DevIL tells the format by the name, as it does for a file; by the bytes when the name
+    // does not say.
+    ILenum type = ilTypeFromExt(path.c_str());
+    if (type == IL_TYPE_UNKNOWN)
+        type = ilDetermineTypeL(bytes.data(), ILuint(bytes.size()));
+    return decodeWithDevIL(bytes.data(), bytes.size(), type);
 }
 
 bool Image::decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsigned int ilType) {

@@ -21,7 +21,7 @@ public:
     bool loadWithDevIL(std::string path);
 
     // The decoders behind the loaders, on a stream or on bytes in memory. ilType is DevIL's
-    // file type (IL_PNG, ...), or IL_TYPE_UNKNOWN to let DevIL tell it from the bytes.
+    // file type (IL_PNG, ...).
     bool readRaw(std::FILE* file);
     bool decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsigned int ilType);
 
