@@ -89,10 +89,10 @@ inline std::vector<unsigned char> meshFile(int v, int t, const std::vector<float
 // A stream positioned at the start of the given bytes (also of none, unlike fmemopen).
 inline FileHandle streamOf(const std::vector<unsigned char>& bytes) {
     FileHandle file(std::tmpfile());
-    if (file) {
+    if (file && !bytes.empty())
         std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+    if (file)
         std::rewind(file.get());
-    }
     return file;
 }
 
