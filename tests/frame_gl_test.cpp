@@ -20,7 +20,7 @@ bool startViewer() {
     static const bool started = [] {
         ensureApplication();
         static ScratchDir scratch; // the working directory for the rest of the run
-        if (QProcess::execute(buildDir + "/tools/makevolumes", {"input"}) != 0)
+        if (QProcess::execute(buildDir + "/tools/tessary-vol", {"samples", "input"}) != 0)
             return false;
         QDir().mkdir("shaders");
         for (const char* file : {"input/bunny.dat", "shaders/shading.vert", "shaders/shading.frag"})
