@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QProcess>
 
+#include <tiffio.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -81,6 +82,30 @@ std::string gzip(const std::string& bytes) {
     return out;
 }
 
+// A TIFF of 2 x 2 pages of 16-bit grey and alpha; sample (x, y, z) is (10 + x + 2y + 4z) * 257
+// with alpha 0, the top row being y = 1.
+void writeGreyAlphaTiff(const char* path) {
+    TIFF* tiff = TIFFOpen(path, "w");
+    const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    for (int z = 0; z < 2; ++z) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 2);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 2);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 2);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+        for (int row = 0; row < 2; ++row) {
+            std::uint16_t line[4] = {};
+            for (int x = 0; x < 2; ++x)
+                line[2 * x] = std::uint16_t((10 + x + 2 * (1 - row) + 4 * z) * 257);
+            TIFFWriteScanline(tiff, line, std::uint32_t(row), 0);
+        }
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+}
+
 // The samples of a .vol as the viewer's codec reads them; empty when it refuses the file.
 std::vector<unsigned char> loadedSamples(const char* path) {
     FileHandle file = openFile(path, "rb");
@@ -134,6 +159,7 @@ TEST(PackTest, InputsOfEveryKindBecomeRgb) {
     const std::tuple<const char*, std::function<void()>, QStringList> cases[] = {
         {"grey PNG slices", [&] { slices(QImage::Format_Grayscale8, 257); }, {"s"}},
         {"16-bit RGBA PNG slices", [&] { slices(QImage::Format_RGBA64, 257); }, {"s"}},
+        {"16-bit grey and alpha TIFF", [] { writeGreyAlphaTiff("v.tif"); }, {"v.tif"}},
         {"grey and alpha gzip NRRD",
          [&] { writeFile("v.nrrd", nrrd + "gzip\n\n" + gzip(greyAlpha)); },
          {"v.nrrd"}},
@@ -255,6 +281,14 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          {"check", "s/in.vol"},
          1,
          "s/in.vol: bad header: version != 4"},
+        {[] {
+             writeFile("s/t.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2\n"
+                                   "encoding: gzip\n\n" +
+                                       gzip(std::string(8, 'x')).substr(0, 12));
+         },
+         {"pack", "s/t.nrrd", "-o", "o.vol"},
+         1,
+         "s/t.nrrd: file too short or damaged: truncated gzip samples"},
         {[] {}, {"pack", "s"}, 2, "-o OUT.vol is required"},
         {[] {}, {"pack", "s", "-o", "o.vol", "--crop", "--pad"}, 2, "exclude each other"},
         {[] {}, {"unpack", "s/in.vol", "-o", "o.jpg"}, 2, "OUT must be a folder"},
@@ -273,6 +307,27 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         QDir("s").removeRecursively();
         QDir("out").removeRecursively();
     }
+}
+
+TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
+    ScratchDir dir;
+    writeFile("good.vol", volumeFile(2, "good", pattern(2)));
+    writeFile("short.vol", volumeFile(2, "x/../../up", std::vector<unsigned char>(23)));
+    ASSERT_TRUE(QImage(1, 1, QImage::Format_RGB888).save("good.png"));
+    const ToolRun check = tool({"check", "good.vol"});
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "good.vol: ok\n");
+    const ToolRun info = tool({"info", "good.vol", "short.vol"});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.err, "short.vol: file too short: truncated samples\n");
+    for (const char* line : {"good.vol\n  version          4\n  name             good\n"
+                             "  size N           2\n  components       3\n"
+                             "  component type   1\n  sample bytes     24 expected, 24 found\n"
+                             "  picture          ./good.png (found)\n  viewer           loads it",
+                             "  sample bytes     24 expected, 23 found\n"
+                             "  picture          none: the name leaves the folder\n"
+                             "  viewer           refuses it: file too short: truncated samples"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
 }
 
 TEST(NpyTest, HeadersAreReadStrictly) {
