@@ -19,9 +19,9 @@ std::string named(const QString& path, const std::string& message) {
 
 // QImageReader would wait forever on a FIFO; only regular files are read.
 std::string readPicture(const QString& path, QImage* image) {
-    QImageReader reader(path);
-    if (!QFileInfo(path).isFile() || reader.error() == QImageReader::FileNotFoundError)
+    if (!QFileInfo(path).isFile())
         return named(path, "can't open input file");
+    QImageReader reader(path);
     if (!reader.read(image))
         return named(path, "can't read picture: " + reader.errorString().toStdString());
     return std::string();
