@@ -6,6 +6,8 @@
 
 #include <QSaveFile>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <future>
@@ -119,8 +121,12 @@ std::string openFileSink(const QString& path, const std::string& header, int n, 
         return writeFailure(path, file->errorString());
     const qint64 sliceBytes = 3 * qint64(n) * qint64(n);
     sink->write = [file, sliceBytes, path](const unsigned char* rgb) {
-        if (file->write(reinterpret_cast<const char*>(rgb), sliceBytes) != sliceBytes)
+        if (file->write(reinterpret_cast<const char*>(rgb), sliceBytes) != sliceBytes ||
+            !file->flush())
             return writeFailure(path, file->errorString());
+        // QSaveFile syncs the whole file to disk on commit; asking the kernel to start writing
+        // each slice now lets that writing overlap the reading of the next slices.
+        sync_file_range(int(file->handle()), 0, 0, SYNC_FILE_RANGE_WRITE);
         return std::string();
     };
     sink->commit = [file, path] { return commitSaveFile(file.get(), path); };
