@@ -12,6 +12,7 @@
 #include "glpanel.h"
 #include "helpers.h"
 #include "mainwindow.h"
+#include "packbench.h"
 #include "scene.h"
 #include "scratchdir.h"
 #include "state.h"
@@ -55,11 +56,12 @@ struct Options {
     int repeats = 5;
     bool volumes = true;
     bool framesWanted = true;
+    int packingSide = 0; // 0: no packing section
 };
 
 void usage() {
     std::printf("usage: tessary-bench [--sizes 64,128,256,512] [--frames N] [--repeats N]\n"
-                "                     [--skip-volumes] [--skip-frames]\n");
+                "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n");
 }
 
 bool parseOptions(int argc, char* argv[], Options* options) {
@@ -89,6 +91,12 @@ bool parseOptions(int argc, char* argv[], Options* options) {
             options->volumes = false;
         } else if (arg == "--skip-frames") {
             options->framesWanted = false;
+        } else if (arg == "--packing") {
+            options->packingSide = 512;
+            if (hasValue && argv[i + 1][0] != '-')
+                options->packingSide = std::atoi(argv[++i]);
+            if (options->packingSide <= 0)
+                return false;
         } else {
             return false;
         }
@@ -491,6 +499,8 @@ int main(int argc, char* argv[]) {
         benchmarkVolumes(options);
     if (options.framesWanted)
         benchmarkFrames(options);
+    if (options.packingSide > 0)
+        benchmarkPacking(options.packingSide, options.packingSide);
 
     std::printf("\n== Memory ==\n");
     std::printf("peak RSS of the run (getrusage ru_maxrss): %.1f MB\n", kibToMb(maxRssKiB()));

@@ -3,6 +3,7 @@
 #include "helpers.h"
 
 #include <climits>
+#include <cstring>
 #include <new>
 
 using namespace meshLayout;
@@ -49,6 +50,31 @@ std::string readMesh(std::FILE* file, MeshData* mesh) {
     read.triangleCount = t;
     *mesh = std::move(read);
     return std::string();
+}
+
+namespace {
+void putWord(std::vector<unsigned char>& bytes, std::uint32_t word) {
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<unsigned char>(word >> (8 * i)));
+}
+} // namespace
+
+std::vector<unsigned char> encodeMesh(const MeshData& mesh) {
+    std::vector<unsigned char> bytes;
+    bytes.reserve(headerSize + std::size_t(mesh.vertexCount) * vertexRecordSize +
+                  std::size_t(mesh.triangleCount) * triangleRecordSize);
+    putWord(bytes, std::uint32_t(mesh.vertexCount));
+    putWord(bytes, std::uint32_t(mesh.triangleCount));
+    for (std::size_t i = 0; i < std::size_t(mesh.vertexCount); ++i) {
+        for (int k = 0; k < 6; ++k) {
+            std::uint32_t word;
+            std::memcpy(&word, &mesh.vertices[i * floatsPerVertex + std::size_t(k)], 4);
+            putWord(bytes, word);
+        }
+    }
+    for (std::uint32_t index : mesh.indices)
+        putWord(bytes, index);
+    return bytes;
 }
 
 void meshBounds(const MeshData& mesh, float lowest[3], float highest[3]) {

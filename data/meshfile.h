@@ -30,6 +30,10 @@ struct MeshData {
 // checked against the stream's length before anything is allocated.
 std::string readMesh(std::FILE* file, MeshData* mesh);
 
+// The file bytes of a mesh: its counts, each vertex's position and normal, its indices. The
+// texture coordinates are not stored; readMesh derives them again.
+std::vector<unsigned char> encodeMesh(const MeshData& mesh);
+
 // The smallest and largest position component along each axis; (1e17, ...) and (-1e17, ...)
 // when there are no vertices.
 void meshBounds(const MeshData& mesh, float lowest[3], float highest[3]);

@@ -59,18 +59,32 @@ std::string readVolumeHeader(std::FILE* file, VolumeHeader* header) {
     return parseVolumeHeader(bytes, length, header);
 }
 
+std::string checkVolumeLength(std::FILE* file, std::int32_t n) {
+    const long available = remainingBytes(file);
+    if (available < 0 || std::uint64_t(available) < volumeSampleBytes(n))
+        return "file too short: truncated samples";
+    return std::string();
+}
+
+std::string checkVolumeMemory(std::int32_t n, std::int64_t availableMemory) {
+    if (availableMemory >= 0 && volumeSampleBytes(n) > std::uint64_t(availableMemory))
+        return "out of memory: volume too large";
+    return std::string();
+}
+
 std::string readVolumeSamples(std::FILE* file, std::int32_t n,
                               std::unique_ptr<unsigned char[]>* samples,
                               std::int64_t availableMemory) {
     // The sizes are checked before anything is allocated: against the bytes the file really
     // has, then against the memory the system can give without killing the process.
-    const std::uint64_t count = volumeSampleBytes(n);
-    const long available = remainingBytes(file);
-    if (available < 0 || std::uint64_t(available) < count)
-        return "file too short: truncated samples";
+    std::string failure = checkVolumeLength(file, n);
+    if (!failure.empty())
+        return failure;
     samples->reset(); // the previous volume's samples make room for these
-    if (availableMemory >= 0 && count > std::uint64_t(availableMemory))
-        return "out of memory: volume too large";
+    failure = checkVolumeMemory(n, availableMemory);
+    if (!failure.empty())
+        return failure;
+    const std::uint64_t count = volumeSampleBytes(n);
     // Uninitialised on purpose: the read fills every byte, and zero-filling hundreds of
     // megabytes first would cost as much as the read.
     samples->reset(new (std::nothrow) unsigned char[count]);

@@ -46,9 +46,17 @@ std::uint64_t volumeSampleBytes(std::int32_t n);
 // Reads the header block from the stream's position and checks it as parseVolumeHeader does.
 std::string readVolumeHeader(std::FILE* file, VolumeHeader* header);
 
+// Whether the stream holds the samples of an N^3 volume after its position: "" or the message.
+std::string checkVolumeLength(std::FILE* file, std::int32_t n);
+
+// Whether availableMemory bytes (negative when unknown) can hold the samples of an N^3
+// volume: "" or the message.
+std::string checkVolumeMemory(std::int32_t n, std::int64_t availableMemory);
+
 // Reads the samples of an N^3 volume that follow the header into samples, which is released
 // first. Checks that the stream holds them and that availableMemory bytes (negative when
-// unknown) can hold them before allocating. Returns "" or the message.
+// unknown) can hold them before allocating, as the two checks above do. Returns "" or the
+// message.
 std::string readVolumeSamples(std::FILE* file, std::int32_t n,
                               std::unique_ptr<unsigned char[]>* samples,
                               std::int64_t availableMemory);

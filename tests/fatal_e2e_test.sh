@@ -1,7 +1,7 @@
 #!/bin/bash
 # Starts the viewer on $DISPLAY where it cannot find its shaders. It must print the error line,
 # show the "ERROR" box and, once the script presses OK, end with status 1.
-# Arguments: the tessary binary, the makevolumes binary (unused: it fails before any volume).
+# Arguments: the tessary binary, the tessary-vol binary (unused: it fails before any volume).
 set -u
 tessary=$(realpath "$1")
 scratch=$(mktemp -d) pid=

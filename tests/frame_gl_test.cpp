@@ -22,8 +22,8 @@ bool startViewer() {
     static const bool started = [] {
         ensureApplication();
         static ScratchDir scratch; // the working directory for the rest of the run
-        if (QProcess::execute(qEnvironmentVariable("TESSARY_BUILD_DIR") + "/tools/makevolumes",
-                              {"input"}) != 0)
+        if (QProcess::execute(qEnvironmentVariable("TESSARY_BUILD_DIR") + "/tools/tessary-vol",
+                              {"samples", "input"}) != 0)
             return false;
         copyViewerFiles();
         setFatalNotice([](const std::string&) { std::abort(); }); // never wait on a box

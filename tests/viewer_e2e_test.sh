@@ -1,12 +1,12 @@
 #!/bin/bash
-# Drives the real viewer (arguments: tessary, makevolumes) like a person with xdotool, in the
+# Drives the real viewer (arguments: tessary, tessary-vol) like a person with xdotool, in the
 # form's fixed 597x643 layout: each step must change the window; closing it must exit with 0.
 set -u
 work=$(mktemp -d) pid=
 trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" && exit 1; }
 
-cd "$work" && timeout 120 "$2" input >/dev/null || fail "makevolumes"
+cd "$work" && timeout 120 "$2" samples input >/dev/null || fail "tessary-vol samples"
 cp "$TESSARY_SOURCE_DIR/input/bunny.dat" input/ && cp -r "$TESSARY_SOURCE_DIR/shaders" . || fail "copy"
 # No leak checking in a sanitizer build: Mesa's driver, unloaded at exit, leaves unnamed leaks.
 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" "$1" >out.txt &

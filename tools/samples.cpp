@@ -1,40 +1,24 @@
-// makevolumes: writes Tessary's bundled sample volumes (.vol) and their reference PNGs.
-//
-//   makevolumes OUTDIR [--force]
-//
-// A volume is skipped when both OUTDIR/<name>.vol and OUTDIR/<name>.png already exist,
-// unless --force is given. All noise comes from a fixed-seed integer hash, so every run
-// produces byte-identical files.
-//
-// .vol layout (little-endian): a 4096-byte header holding "VOLU", int32 version 4,
-// char[260] name (base name of the reference PNG), int32 N, int32 components 3,
-// int32 component type 1, zero padding; then N^3 RGB byte triples with x varying fastest,
-// then y, then z.
+#include "samples.h"
 
-#include <QImage>
-#include <QString>
+#include "output.h"
+#include "volumestream.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double pi = 3.14159265358979323846;
 
 struct Rgb {
     double r, g, b;
@@ -214,7 +198,7 @@ Volume makeMarble(int n) {
     const Rgb white{0.94, 0.93, 0.91}, grey{0.70, 0.70, 0.73}, vein{0.25, 0.25, 0.30};
     fill(vol, [&](double u, double v, double w) {
         const double turb = fractal(u, v, w, 3, 4, 11, true);
-        const double s = std::sin(2.0 * kPi * (u + v) + 6.0 * turb);
+        const double s = std::sin(2.0 * pi * (u + v) + 6.0 * turb);
         const double cloud = fractal(u, v, w, 6, 3, 23, false);
         // Broad grey clouding between the bands, a dark vein where the sine crosses zero.
         Rgb c = mix(white, grey, clamp01(0.35 * (1.0 - std::fabs(s)) + 1.2 * cloud + 0.15));
@@ -379,163 +363,65 @@ Volume makeCells(int n) {
 // ---------------------------------------------------------------------------------------
 // Output
 
-constexpr size_t kHeaderSize = 4096;
-constexpr size_t kNameOffset = 8, kNameSize = 260;
-
-void putInt32(std::vector<char>& buf, size_t offset, int32_t v) {
-    const uint32_t u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i)
-        buf[offset + i] = static_cast<char>((u >> (8 * i)) & 0xff);
-}
-
-std::string errnoText() {
-    return std::strerror(errno);
-}
-
-// Moves a finished temporary file to its final name.
-bool renameInto(const fs::path& tmp, const fs::path& path, std::string& error) {
-    std::error_code ec;
-    fs::rename(tmp, path, ec);
-    if (ec) {
-        error = "cannot rename " + tmp.string() + " to " + path.string() + ": " + ec.message();
-        fs::remove(tmp, ec);
-        return false;
-    }
-    return true;
-}
-
-// Writes to a temporary file and renames it into place, so an interrupted run never
-// leaves a truncated file that a later run would skip as already present.
-bool writeVol(const fs::path& path, const std::string& name, const Volume& vol,
-              std::string& error) {
-    std::vector<char> header(kHeaderSize, 0);
-    std::memcpy(header.data(), "VOLU", 4);
-    putInt32(header, 4, 4);
-    std::memcpy(header.data() + kNameOffset, name.c_str(), name.size()); // NUL from padding
-    putInt32(header, 268, vol.n);
-    putInt32(header, 272, 3);
-    putInt32(header, 276, 1);
-
-    const fs::path tmp = path.string() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = "cannot create " + tmp.string() + ": " + errnoText();
-            return false;
-        }
-        out.write(header.data(), header.size());
-        out.write(reinterpret_cast<const char*>(vol.rgb.data()),
-                  static_cast<std::streamsize>(vol.rgb.size()));
-        out.close();
-        if (!out) {
-            error = "cannot write " + tmp.string() + ": " + errnoText();
-            std::error_code ignored;
-            fs::remove(tmp, ignored);
-            return false;
-        }
-    }
-    return renameInto(tmp, path, error);
-}
-
-// Reference picture: the z = 0 slice, nearest-sample resampled to size x size, with the
-// top row showing y = N - 1.
-bool writePng(const fs::path& path, const Volume& vol, int size, std::string& error) {
-    QImage image(size, size, QImage::Format_RGB888);
-    for (int j = 0; j < size; ++j) {
-        uchar* row = image.scanLine(j);
-        const int y = vol.n - 1 - j * vol.n / size;
-        for (int i = 0; i < size; ++i) {
-            const uint8_t* s = vol.at(i * vol.n / size, y, 0);
-            std::memcpy(row + 3 * i, s, 3);
-        }
-    }
-    const fs::path tmp = path.string() + ".tmp";
-    if (!image.save(QString::fromStdString(tmp.string()), "PNG")) {
-        error = "cannot write " + tmp.string();
-        std::error_code ignored;
-        fs::remove(tmp, ignored);
-        return false;
-    }
-    return renameInto(tmp, path, error);
-}
-
 struct Recipe {
     const char* name;
     int n;
-    int pngSize;
+    int pictureSide; // the reference picture shows slice z = 0 at this size
     Volume (*make)(int);
 };
 
-// Names are stored NUL-terminated in the header; all of them are far shorter than kNameSize.
-
-const Recipe kRecipes[] = {
+const Recipe recipes[] = {
     {"axes", 32, 32, makeAxes},     {"marble", 128, 128, makeMarble},
     {"wood", 64, 128, makeWood},    {"granite", 45, 128, makeGranite},
     {"cells", 256, 128, makeCells},
 };
 
-int usage(const char* argv0) {
-    std::fprintf(stderr,
-                 "usage: %s OUTDIR [--force]\n"
-                 "Writes the sample volumes (<name>.vol plus <name>.png) into OUTDIR.\n"
-                 "Existing volumes are kept unless --force is given.\n",
-                 argv0);
-    return 2;
+// The volume through the same sink pack uses, then its reference picture.
+std::string writeSample(const Recipe& recipe, const Volume& vol, const QString& volPath,
+                        const QString& picturePath) {
+    VolumeHeader header;
+    header.name = recipe.name;
+    header.size = vol.n;
+    SliceSink sink;
+    std::string failure = openVolumeSink(volPath, header, &sink);
+    const std::size_t sliceBytes = 3 * std::size_t(vol.n) * std::size_t(vol.n);
+    for (int z = 0; failure.empty() && z < vol.n; ++z)
+        failure = sink.write(&vol.rgb[z * sliceBytes]);
+    if (failure.empty())
+        failure = sink.commit();
+    if (!failure.empty())
+        return failure;
+    QSaveFile picture(picturePath);
+    if (!picture.open(QIODevice::WriteOnly) ||
+        !slicePicture(vol.rgb.data(), vol.n, recipe.pictureSide).save(&picture, "PNG"))
+        return writeFailure(picturePath, picture.errorString());
+    return commitSaveFile(&picture, picturePath);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    std::string outDir;
-    bool force = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--force") {
-            force = true;
-        } else if (arg == "-h" || arg == "--help") {
-            usage(argv[0]);
-            return 0;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "makevolumes: unknown option '%s'\n", arg.c_str());
-            return usage(argv[0]);
-        } else if (outDir.empty()) {
-            outDir = arg;
-        } else {
-            std::fprintf(stderr, "makevolumes: more than one output directory given\n");
-            return usage(argv[0]);
-        }
-    }
-    if (outDir.empty())
-        return usage(argv[0]);
-
-    const fs::path dir(outDir);
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir)) {
-        std::fprintf(stderr, "makevolumes: cannot create directory '%s': %s\n", outDir.c_str(),
-                     ec ? ec.message().c_str() : "not a directory");
-        return 1;
-    }
-
-    for (const Recipe& r : kRecipes) {
-        const fs::path volPath = dir / (std::string(r.name) + ".vol");
-        const fs::path pngPath = dir / (std::string(r.name) + ".png");
-        if (!force && fs::exists(volPath) && fs::exists(pngPath))
+std::string writeSamples(const QString& folder, bool force) {
+    if (!QDir().mkpath(folder))
+        return writeFailure(folder, "can't make the folder");
+    for (const Recipe& recipe : recipes) {
+        const QString volPath = QDir(folder).filePath(QString(recipe.name) + ".vol");
+        const QString picturePath = QDir(folder).filePath(QString(recipe.name) + ".png");
+        if (!force && QFileInfo::exists(volPath) && QFileInfo::exists(picturePath))
             continue;
-
         const auto start = std::chrono::steady_clock::now();
-        const Volume vol = r.make(r.n);
-        std::string error;
-        if (!writeVol(volPath, r.name, vol, error) || !writePng(pngPath, vol, r.pngSize, error)) {
-            std::fprintf(stderr, "makevolumes: %s\n", error.c_str());
-            return 1;
-        }
+        const std::string failure =
+            writeSample(recipe, recipe.make(recipe.n), volPath, picturePath);
+        if (!failure.empty())
+            return failure;
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        std::printf("%s (N=%d, %zu bytes, %.0f ms)\n", volPath.string().c_str(), r.n,
-                    kHeaderSize + vol.rgb.size(), ms);
-        std::printf("%s (%dx%d)\n", pngPath.string().c_str(), r.pngSize, r.pngSize);
+        std::printf(
+            "%s (N=%d, %llu bytes, %.0f ms)\n", qPrintable(volPath), recipe.n,
+            static_cast<unsigned long long>(volumeLayout::headerSize + volumeSampleBytes(recipe.n)),
+            ms);
+        std::printf("%s (%dx%d)\n", qPrintable(picturePath), recipe.pictureSide,
+                    recipe.pictureSide);
     }
-    return 0;
+    return std::string();
 }

@@ -1,0 +1,457 @@
+// tessary-vol: round trips through every format, the inputs it converts, the files it refuses
+// (run through the real binary for the exit statuses), the .npy header reader, mesh import and
+// the sample volumes.
+#include "helpers.h"
+#include "meshfile.h"
+#include "npyfile.h"
+#include "samples.h"
+#include "testsupport.h"
+#include "volumefile.h"
+
+#include <QImage>
+#include <QProcess>
+
+#include <tiffio.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun tool(const QStringList& arguments) {
+    ensureApplication();
+    QProcess process;
+    process.start(TESSARY_VOL, arguments);
+    process.waitForFinished(120000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+std::string readAll(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll().toStdString();
+}
+
+// What a folder holds, hidden entries included, each file with its bytes; a file alone as "".
+std::map<QString, std::string> tree(const QString& path) {
+    std::map<QString, std::string> entries;
+    if (QFileInfo(path).isFile())
+        entries[""] = readAll(path);
+    const QDir dir(path);
+    for (const QString& name :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        entries[name] =
+            QFileInfo(dir.filePath(name)).isDir() ? "folder" : readAll(dir.filePath(name));
+    return entries;
+}
+
+// A .npy file of the given version with the given header dict.
+std::string npyFile(int major, std::string dict) {
+    dict += '\n';
+    std::string bytes = std::string("\x93NUMPY", 6) + char(major) + '\0';
+    for (int i = 0; i < (major == 1 ? 2 : 4); ++i)
+        bytes += char(i < 2 ? dict.size() >> (8 * i) : 0);
+    return bytes + dict;
+}
+
+std::vector<unsigned char> pattern(int n) {
+    std::vector<unsigned char> bytes(volumeSampleBytes(n));
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 37 + i / 7);
+    return bytes;
+}
+
+std::string gzip(const std::string& bytes) {
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, uLong(bytes.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// A TIFF of 2 x 2 pages of 16-bit grey and alpha; sample (x, y, z) is (10 + x + 2y + 4z) * 257
+// with alpha 0, the top row being y = 1.
+void writeGreyAlphaTiff(const char* path) {
+    TIFF* tiff = TIFFOpen(path, "w");
+    const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    for (int z = 0; z < 2; ++z) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 2);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 2);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 2);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+        for (int row = 0; row < 2; ++row) {
+            std::uint16_t line[4] = {};
+            for (int x = 0; x < 2; ++x)
+                line[2 * x] = std::uint16_t((10 + x + 2 * (1 - row) + 4 * z) * 257);
+            TIFFWriteScanline(tiff, line, std::uint32_t(row), 0);
+        }
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+}
+
+// The samples of a .vol as the viewer's codec reads them; empty when it refuses the file.
+std::vector<unsigned char> loadedSamples(const char* path) {
+    FileHandle file = openFile(path, "rb");
+    VolumeHeader header;
+    std::unique_ptr<unsigned char[]> samples;
+    if (!file || !readVolumeHeader(file.get(), &header).empty() ||
+        !readVolumeSamples(file.get(), header.size, &samples, -1).empty())
+        return {};
+    return std::vector<unsigned char>(samples.get(),
+                                      samples.get() + volumeSampleBytes(header.size));
+}
+
+} // namespace
+
+TEST(PackTest, EveryOutputKindComesBackByteForByte) {
+    ScratchDir dir;
+    const int n = 5; // rows of 15 bytes: no alignment hides a slip
+    writeFile("in.vol", volumeFile(n, "in", pattern(n)));
+    for (const QString out : {"slices", "out.tif", "out.nrrd", "out.npy"}) {
+        SCOPED_TRACE(out.toStdString());
+        ASSERT_EQ(tool({"unpack", "in.vol", "-o", out}).status, 0);
+        ASSERT_EQ(tool({"pack", out, "-o", "back.vol", "--name", "in"}).status, 0);
+        EXPECT_EQ(readAll("back.vol"), readAll("in.vol"));
+        EXPECT_EQ(loadedSamples("back.vol"), pattern(n));
+        ASSERT_EQ(tool({"unpack", "back.vol", "-o", "again_" + out}).status, 0);
+        EXPECT_EQ(tree("again_" + out), tree(out));
+    }
+}
+
+TEST(PackTest, InputsOfEveryKindBecomeRgb) {
+    ScratchDir dir;
+    // A 2^3 grey volume whose sample (x, y, z) is 10 + x + 2y + 4z, in each input kind.
+    std::string greyBytes, greyAlpha;
+    for (int i = 0; i < 8; ++i) {
+        greyBytes += char(10 + i);
+        greyAlpha += std::string{char(10 + i), char(99)};
+    }
+    const auto slices = [](QImage::Format format, int scale) {
+        for (int z = 0; z < 2; ++z) {
+            QImage image(2, 2, format);
+            for (int y = 0; y < 2; ++y) // the top row is y = 1
+                for (int x = 0; x < 2; ++x) {
+                    const int v = (10 + x + 2 * y + 4 * z) * scale;
+                    image.setPixelColor(x, 1 - y, QColor::fromRgba64(v, v, v, 0));
+                }
+            // Natural order: slice9 before slice10.
+            ASSERT_TRUE(image.save(QString("s/slice%1.png").arg(9 + z)));
+        }
+    };
+    const std::string nrrd = "NRRD0004\ntype: uchar\ndimension: 4\nsizes: 2 2 2 2\nencoding: ";
+    const std::tuple<const char*, std::function<void()>, QStringList> cases[] = {
+        {"grey PNG slices", [&] { slices(QImage::Format_Grayscale8, 257); }, {"s"}},
+        {"16-bit RGBA PNG slices", [&] { slices(QImage::Format_RGBA64, 257); }, {"s"}},
+        {"16-bit grey and alpha TIFF", [] { writeGreyAlphaTiff("v.tif"); }, {"v.tif"}},
+        {"grey and alpha gzip NRRD",
+         [&] { writeFile("v.nrrd", nrrd + "gzip\n\n" + gzip(greyAlpha)); },
+         {"v.nrrd"}},
+        {"grey raw NRRD",
+         [&] {
+             writeFile("v.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2\nencoding: "
+                                 "raw\n\n" +
+                                     greyBytes);
+         },
+         {"v.nrrd"}},
+        {"grey .npy",
+         [&] {
+             writeFile(
+                 "v.npy",
+                 npyFile(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 2, 2), }") +
+                     greyBytes);
+         },
+         {"v.npy"}},
+    };
+    std::vector<unsigned char> expected;
+    for (unsigned char v : greyBytes)
+        expected.insert(expected.end(), 3, v);
+    for (const auto& [what, write, inputs] : cases) {
+        SCOPED_TRACE(what);
+        QDir("s").removeRecursively();
+        QDir().mkdir("s");
+        write();
+        const ToolRun run = tool(QStringList{"pack"} + inputs << "-o"
+                                                              << "v.vol");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(loadedSamples("v.vol"), expected);
+    }
+    // Raw bytes need their size; crop and pad centre the input; the picture options write
+    // NAME.png beside the volume.
+    writeFile("v.raw", pattern(2));
+    EXPECT_EQ(tool({"pack", "v.raw", "-o", "raw.vol", "--size", "2"}).status, 0);
+    EXPECT_EQ(loadedSamples("raw.vol"), pattern(2));
+    writeFile("tall.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 3\nencoding: raw\n\n" +
+                               std::string{char(1), char(2), char(3)});
+    EXPECT_EQ(tool({"pack", "tall.nrrd", "-o", "crop.vol", "--crop", "--reference-slice", "0",
+                    "--name", "pic"})
+                  .status,
+              0);
+    EXPECT_EQ(loadedSamples("crop.vol"), std::vector<unsigned char>(3, 2));
+    EXPECT_EQ(QImage("pic.png").pixel(0, 0), qRgb(2, 2, 2));
+    EXPECT_EQ(
+        tool({"pack", "tall.nrrd", "-o", "pad.vol", "--pad", "--reference", "pic.png"}).status, 0);
+    const std::vector<unsigned char> padded = loadedSamples("pad.vol");
+    ASSERT_EQ(padded.size(), 81u);
+    EXPECT_EQ(padded[3 * 4], 1);                 // the centre column, z = 0
+    EXPECT_EQ(padded[3 * (4 + 9 * 2)], 3);       // and z = 2
+    EXPECT_EQ(padded[0] + padded[3 * 8 + 9], 0); // black around
+    EXPECT_EQ(readAll("pad.png"), readAll("pic.png"));
+}
+
+TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
+    ScratchDir dir;
+    const auto picture = [](const char* name, int w, int h) {
+        ASSERT_TRUE(QImage(w, h, QImage::Format_RGB888).save(name));
+    };
+    const std::tuple<std::function<void()>, QStringList, int, std::string> cases[] = {
+        {[&] {
+             for (const char* s : {"s/1.png", "s/2.png", "s/3.png"})
+                 picture(s, 2, 2);
+         },
+         {"pack", "s", "-o", "o.vol"},
+         1,
+         "s: not a cube: 2 x 2 x 3 samples"},
+        {[&] {
+             picture("s/1.png", 2, 2);
+             picture("s/2.png", 3, 2);
+         },
+         {"pack", "s", "-o", "o.vol"},
+         1,
+         "s/2.png: slice size 3 x 2 differs from the first slice's 2 x 2"},
+        {[] {
+             writeFile("s/x.nrrd", "NRRD0004\ntype: float\ndimension: 3\nsizes: 1 1 1\nendian: "
+                                   "little\nencoding: raw\n\n0000");
+         },
+         {"pack", "s/x.nrrd", "-o", "o.vol"},
+         1,
+         "unsupported NRRD type 'float'"},
+        {[] {
+             std::string h = encodeNpyHeader(1);
+             writeFile("s/x.npy", h.replace(h.find("|u1"), 3, "<f4") + "000000000000");
+         },
+         {"pack", "s/x.npy", "-o", "o.vol"},
+         1,
+         "s/x.npy: unsupported .npy dtype '<f4'"},
+        {[] {}, {"pack", "s", "-o", "o.vol"}, 1, "s: no slice pictures in this folder"},
+        {[] {},
+         {"pack", "s/missing.npy", "-o", "o.vol"},
+         1,
+         "s/missing.npy: can't open input file"},
+        {[] { writeFile("s/1.png", "not a picture"); },
+         {"pack", "s", "-o", "o.vol"},
+         1,
+         "s/1.png: can't read picture"},
+        {[] { writeFile("s/l.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nl 2 3\n"); },
+         {"mesh", "s/l.obj", "-o", "o.dat"},
+         1,
+         "s/l.obj: no triangles in this model"},
+        {[] {
+             writeFile("s/in.vol", volumeFile(1, "", {1, 2, 3}));
+             writeFile("out/keep", "mine");
+         },
+         {"unpack", "s/in.vol", "-o", "out"},
+         1,
+         "out: can't write: exists and is not an empty folder"},
+        {[] {
+             writeFile("s/in.vol", volumeFile(2, "", {1, 2, 3}));
+         },
+         {"unpack", "s/in.vol", "-o", "o.npy"},
+         1,
+         "s/in.vol: file too short: truncated samples"},
+        {[] {
+             writeFile("s/in.vol", volumeFile(1, "", {1, 2, 3}, 3));
+         },
+         {"check", "s/in.vol"},
+         1,
+         "s/in.vol: bad header: version != 4"},
+        {[] {
+             writeFile("s/t.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2\n"
+                                   "encoding: gzip\n\n" +
+                                       gzip(std::string(8, 'x')).substr(0, 12));
+         },
+         {"pack", "s/t.nrrd", "-o", "o.vol"},
+         1,
+         "s/t.nrrd: file too short or damaged: truncated gzip samples"},
+        {[] {}, {"pack", "s"}, 2, "-o OUT.vol is required"},
+        {[] {}, {"pack", "s", "-o", "o.vol", "--crop", "--pad"}, 2, "exclude each other"},
+        {[] {}, {"unpack", "s/in.vol", "-o", "o.jpg"}, 2, "OUT must be a folder"},
+        {[] {}, {"shuffle"}, 2, "usage: tessary-vol COMMAND"},
+    };
+    for (const auto& [setup, arguments, status, message] : cases) {
+        SCOPED_TRACE(arguments.join(" ").toStdString());
+        QDir().mkdir("s");
+        setup();
+        const auto before = tree("."), inputs = tree("s");
+        const ToolRun run = tool(arguments);
+        EXPECT_EQ(run.status, status);
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_EQ(tree("."), before); // no output, no temporary left behind
+        EXPECT_EQ(tree("s"), inputs);
+        QDir("s").removeRecursively();
+        QDir("out").removeRecursively();
+    }
+}
+
+TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
+    ScratchDir dir;
+    writeFile("good.vol", volumeFile(2, "good", pattern(2)));
+    writeFile("short.vol", volumeFile(2, "x/../../up", std::vector<unsigned char>(23)));
+    ASSERT_TRUE(QImage(1, 1, QImage::Format_RGB888).save("good.png"));
+    const ToolRun check = tool({"check", "good.vol"});
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "good.vol: ok\n");
+    const ToolRun info = tool({"info", "good.vol", "short.vol"});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.err, "short.vol: file too short: truncated samples\n");
+    for (const char* line : {"good.vol\n  version          4\n  name             good\n"
+                             "  size N           2\n  components       3\n"
+                             "  component type   1\n  sample bytes     24 expected, 24 found\n"
+                             "  picture          ./good.png (found)\n  viewer           loads it",
+                             "  sample bytes     24 expected, 23 found\n"
+                             "  picture          none: the name leaves the folder\n"
+                             "  viewer           refuses it: file too short: truncated samples"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
+}
+
+TEST(NpyTest, HeadersAreReadStrictly) {
+    const std::string dict = "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 3), }";
+    const auto file = npyFile;
+    const std::pair<std::string, std::string> cases[] = {
+        {file(1, dict), ""},
+        {file(2, dict), ""},
+        {file(3, "{\"shape\": (2,3,4), \"fortran_order\": False, \"descr\": \"u1\"}"), ""},
+        {encodeNpyHeader(7), ""},
+        {file(4, dict), "unsupported .npy version 4.0"},
+        {"\x93NUMPX" + file(1, dict).substr(6), "not a .npy file"},
+        {file(1, "{'descr': '<i8', 'fortran_order': False, 'shape': (2, 3, 4), }"),
+         "unsupported .npy dtype '<i8': only unsigned bytes (uint8) are volumes"},
+        {file(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3, 4), }"),
+         "unsupported .npy array: Fortran order (save it in C order)"},
+        {file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 4), }"),
+         "unsupported .npy shape: not (z, y, x, 3) or (z, y, x)"},
+        {file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3), }"),
+         "unsupported .npy shape: not (z, y, x, 3) or (z, y, x)"},
+        {file(1, "{'descr': '|u1', 'shape': (2, 3, 4), }"), "bad .npy header"},
+        {file(1, dict + " x"), "bad .npy header"},
+        {file(1, "{'descr': '|u1', 'descr': '|u1', 'fortran_order': False, 'shape': (1, 1, 1)}"),
+         "bad .npy header"},
+        {file(1, dict).substr(0, 30), "bad .npy header"},
+    };
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(text);
+        NpyArray array;
+        const std::vector<unsigned char> bytes(text.begin(), text.end());
+        EXPECT_EQ(parseNpyHeader(bytes, &array), message);
+        if (message.empty()) {
+            EXPECT_EQ(array.dataOffset, text.size());
+            EXPECT_EQ(array.depth * 100 + array.height * 10 + array.width,
+                      text == encodeNpyHeader(7) ? 777 : 234);
+        }
+    }
+    EXPECT_EQ(encodeNpyHeader(300).size() % 64, 0u); // NumPy's alignment
+}
+
+TEST(MeshImportTest, AnObjCubeBecomesAMeshWithOutwardNormals) {
+    ScratchDir dir;
+    std::string corners, faces, faceNormals;
+    for (int i = 0; i < 8; ++i)
+        corners += formatString("v %d %d %d\n", 2 * (i & 1), 2 * (i >> 1 & 1), 2 * (i >> 2));
+    for (const char* face : {"1 3 4 2", "5 6 8 7", "1 2 6 5", "3 7 8 4", "1 5 7 3", "2 4 8 6"})
+        faces += std::string("f ") + face + "\n";
+    // The same cube with one normal per face: its vertices stay apart, a corner per face.
+    faceNormals = corners + "vn 0 0 -1\nvn 0 0 1\nvn 0 -1 0\nvn 0 1 0\nvn -1 0 0\nvn 1 0 0\n";
+    for (int f = 0; f < 6; ++f) {
+        faceNormals += "f";
+        for (const QString& index : QString::fromStdString(faces).split('\n')[f].mid(2).split(' '))
+            faceNormals += formatString(" %s//%d", qPrintable(index), f + 1);
+        faceNormals += "\n";
+    }
+    writeFile("smooth.obj", corners + faces);
+    writeFile("flat.obj", faceNormals);
+    const double r = 1 / std::sqrt(3.0);
+    const std::tuple<QStringList, int, double, double, bool> cases[] = {
+        {{"smooth.obj"}, 8, -r, r, false},
+        {{"smooth.obj", "--keep-scale"}, 8, 0, 2, false},
+        {{"flat.obj"}, 24, -r, r, true},
+        {{"flat.obj", "--recompute-normals"}, 8, -r, r, false},
+    };
+    for (const auto& [arguments, vertices, low, high, flat] : cases) {
+        SCOPED_TRACE(arguments.join(" ").toStdString());
+        ASSERT_EQ(tool(QStringList{"mesh", "-o", "m.dat"} + arguments).status, 0);
+        FileHandle file = openFile("m.dat", "rb");
+        MeshData mesh;
+        ASSERT_EQ(readMesh(file.get(), &mesh), "");
+        EXPECT_EQ(mesh.vertexCount, vertices);
+        EXPECT_EQ(mesh.triangleCount, 12);
+        float lo[3], hi[3];
+        meshBounds(mesh, lo, hi);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(lo[k], low, 1e-6);
+            EXPECT_NEAR(hi[k], high, 1e-6);
+        }
+        const double middle = (low + high) / 2;
+        for (int v = 0; v < vertices; ++v) {
+            const float* p = &mesh.vertices[std::size_t(v) * meshLayout::floatsPerVertex];
+            const double length = std::hypot(p[3], p[4], p[5]);
+            EXPECT_NEAR(length, 1, 1e-6);
+            // Each normal points out of its corner: along one axis (flat) or with the sign of
+            // the corner's position on every axis (smooth).
+            int along = 0;
+            for (int k = 0; k < 3; ++k) {
+                along += std::fabs(p[3 + k]) > 0.999;
+                if (!flat) {
+                    EXPECT_GT(p[3 + k] * (p[k] - middle), 0);
+                }
+            }
+            EXPECT_EQ(along, flat ? 1 : 0);
+        }
+    }
+}
+
+TEST(SamplesTest, SamplesAreDeterministicAndKeptUnlessForced) {
+    ScratchDir dir;
+    const std::string printed = captureStdout([] { EXPECT_EQ(writeSamples("in", false), ""); });
+    for (const auto& [name, n] :
+         {std::pair{"axes", 32}, {"marble", 128}, {"wood", 64}, {"granite", 45}, {"cells", 256}}) {
+        FileHandle file = openFile(formatString("in/%s.vol", name).c_str(), "rb");
+        VolumeHeader header;
+        ASSERT_EQ(readVolumeHeader(file.get(), &header), "");
+        EXPECT_EQ(header.name, name);
+        EXPECT_EQ(header.size, n);
+        EXPECT_EQ(checkVolumeLength(file.get(), n), "");
+        EXPECT_FALSE(QImage(QString("in/%1.png").arg(name)).isNull());
+    }
+    // axes: colour = position, x fastest; sample (31, 0, 0) is red, (1, 2, 30) is (8, 16, 247).
+    const std::vector<unsigned char> axes = loadedSamples("in/axes.vol");
+    EXPECT_EQ(axes[3 * 31], 255);
+    EXPECT_EQ(axes[3 * (1 + 32 * 2 + 1024 * 30) + 2], 247);
+    // A sample is rewritten only when a file of it is missing, or when forced, with the same
+    // bytes.
+    const std::string wood = readAll("in/wood.vol"), cells = readAll("in/cells.vol");
+    QFile::remove("in/wood.png");
+    const std::string again = captureStdout([] { EXPECT_EQ(writeSamples("in", false), ""); });
+    EXPECT_EQ(again.find("in/wood.vol (N=64, 790528 bytes,"), 0u) << again;
+    EXPECT_EQ(again.find("cells"), std::string::npos);
+    const std::string forced = captureStdout([] { EXPECT_EQ(writeSamples("in", true), ""); });
+    EXPECT_NE(forced.find("in/cells.vol"), std::string::npos);
+    EXPECT_EQ(readAll("in/wood.vol"), wood);
+    EXPECT_EQ(readAll("in/cells.vol"), cells);
+    EXPECT_NE(printed.find("in/axes.png (32x32)"), std::string::npos);
+}

@@ -1,0 +1,173 @@
+#include "npyfile.h"
+
+#include "helpers.h"
+#include "rawfile.h"
+
+#include <QFile>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+namespace {
+const char magic[] = "\x93NUMPY";
+const std::size_t magicLength = 6;
+// NumPy itself reads no longer headers than this by default; it bounds what is read here.
+const std::size_t maxHeaderLength = 1 << 16;
+
+// A strict reader of the one dict literal NumPy writes: string keys, and as values a string,
+// True or False, or a tuple of integers.
+struct DictReader {
+    const std::string& text;
+    std::size_t pos = 0;
+
+    void skipSpace() {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\n'))
+            ++pos;
+    }
+    bool peek(char c) {
+        skipSpace();
+        return pos < text.size() && text[pos] == c;
+    }
+    bool take(char c) {
+        if (!peek(c))
+            return false;
+        ++pos;
+        return true;
+    }
+    bool string(std::string* value) {
+        skipSpace();
+        if (pos >= text.size() || (text[pos] != '\'' && text[pos] != '"'))
+            return false;
+        const std::size_t end = text.find(text[pos], pos + 1);
+        if (end == std::string::npos)
+            return false;
+        *value = text.substr(pos + 1, end - pos - 1);
+        pos = end + 1;
+        return value->find('\\') == std::string::npos; // no escapes in the names read here
+    }
+    bool word(const char* w) {
+        skipSpace();
+        if (text.compare(pos, std::strlen(w), w) != 0)
+            return false;
+        pos += std::strlen(w);
+        return true;
+    }
+    bool tuple(std::vector<long long>* values) {
+        if (!take('('))
+            return false;
+        while (!take(')')) {
+            skipSpace();
+            std::size_t digits = 0;
+            long long value = 0;
+            while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 12) {
+                value = value * 10 + (text[pos++] - '0');
+                ++digits;
+            }
+            if (digits == 0 || (pos < text.size() && text[pos] >= '0' && text[pos] <= '9'))
+                return false;
+            values->push_back(value);
+            if (!take(',') && !peek(')'))
+                return false;
+        }
+        return true;
+    }
+};
+
+std::string parseDict(const std::string& text, NpyArray* array) {
+    DictReader reader{text};
+    std::string descr;
+    std::vector<long long> shape;
+    int fortran = -1;
+    bool seenDescr = false, seenShape = false;
+    if (!reader.take('{'))
+        return "bad .npy header";
+    while (!reader.take('}')) {
+        std::string key;
+        if (!reader.string(&key) || !reader.take(':'))
+            return "bad .npy header";
+        bool good = false;
+        if (key == "descr" && !seenDescr)
+            good = seenDescr = reader.string(&descr);
+        else if (key == "fortran_order" && fortran < 0) {
+            fortran = reader.word("True") ? 1 : reader.word("False") ? 0 : -1;
+            good = fortran >= 0;
+        } else if (key == "shape" && !seenShape)
+            good = seenShape = reader.tuple(&shape);
+        if (!good)
+            return "bad .npy header";
+        if (!reader.take(',') && !reader.peek('}'))
+            return "bad .npy header";
+    }
+    reader.skipSpace();
+    if (reader.pos != text.size() || !seenDescr || !seenShape || fortran < 0)
+        return "bad .npy header";
+    if (descr != "|u1" && descr != "<u1" && descr != "u1")
+        return "unsupported .npy dtype '" + descr + "': only unsigned bytes (uint8) are volumes";
+    if (fortran == 1)
+        return "unsupported .npy array: Fortran order (save it in C order)";
+    const bool rgb = shape.size() == 4 && shape[3] == 3;
+    if (!(shape.size() == 3 || rgb))
+        return "unsupported .npy shape: not (z, y, x, 3) or (z, y, x)";
+    for (int k = 0; k < 3; ++k)
+        if (shape[std::size_t(k)] > INT_MAX)
+            return "unsupported .npy shape: too large";
+    array->depth = int(shape[0]);
+    array->height = int(shape[1]);
+    array->width = int(shape[2]);
+    array->channels = rgb ? 3 : 1;
+    return std::string();
+}
+} // namespace
+
+std::string parseNpyHeader(const std::vector<unsigned char>& bytes, NpyArray* array) {
+    if (bytes.size() < magicLength + 4 || std::memcmp(bytes.data(), magic, magicLength) != 0)
+        return "not a .npy file";
+    const int major = bytes[6], minor = bytes[7];
+    if (major < 1 || major > 3 || minor != 0)
+        return formatString("unsupported .npy version %d.%d", major, minor);
+    // Version 1.0 gives the header's length in two bytes, later ones in four.
+    const std::size_t start = major == 1 ? 10 : 12;
+    if (bytes.size() < start)
+        return "bad .npy header";
+    const std::size_t length = major == 1 ? std::size_t(bytes[8] | bytes[9] << 8)
+                                          : std::size_t(littleEndianWord(&bytes[8]));
+    if (length > maxHeaderLength || bytes.size() < start + length || length == 0 ||
+        bytes[start + length - 1] != '\n')
+        return "bad .npy header";
+    array->dataOffset = start + length;
+    return parseDict(std::string(bytes.begin() + long(start), bytes.begin() + long(start + length)),
+                     array);
+}
+
+std::string encodeNpyHeader(int n) {
+    std::string dict = formatString(
+        "{'descr': '|u1', 'fortran_order': False, 'shape': (%d, %d, %d, 3), }", n, n, n);
+    const std::size_t used = magicLength + 4 + dict.size() + 1; // with the closing newline
+    dict.append((64 - used % 64) % 64, ' ');
+    dict += '\n';
+    std::string header(magic, magicLength);
+    header += '\x01';
+    header += '\x00';
+    header += char(dict.size() & 0xff);
+    header += char(dict.size() >> 8);
+    return header + dict;
+}
+
+std::string openNpySource(const QString& path, SliceSource* source) {
+    auto file = std::make_shared<FileHandle>(openFile(QFile::encodeName(path).constData(), "rb"));
+    if (!*file)
+        return path.toStdString() + ": can't open input file";
+    std::vector<unsigned char> bytes(12 + maxHeaderLength);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file->get()));
+    NpyArray array;
+    const std::string failure = parseNpyHeader(bytes, &array);
+    if (!failure.empty())
+        return path.toStdString() + ": " + failure;
+    return openRawSamples(path, file, off_t(array.dataOffset), array.width, array.height,
+                          array.depth, array.channels, source);
+}
+
+std::string openNpySink(const QString& path, int n, SliceSink* sink) {
+    return openFileSink(path, encodeNpyHeader(n), n, sink);
+}

@@ -1,0 +1,84 @@
+#include "output.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+mode_t currentUmask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Where temporaries of path go: its own folder, named after it and hidden.
+QString temporaryTemplate(const QString& path) {
+    const QFileInfo info(path);
+    return info.absolutePath() + "/." + info.fileName() + ".XXXXXX";
+}
+
+std::string renameInto(const QString& from, const QString& path) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(path).constData()) != 0)
+        return writeFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return std::string();
+}
+} // namespace
+
+std::string writeFailure(const QString& path, const QString& reason) {
+    return (path + ": can't write: " + reason).toStdString();
+}
+
+std::string commitSaveFile(QSaveFile* file, const QString& path) {
+    if (file->error() != QFileDevice::NoError || !file->commit())
+        return writeFailure(path, file->errorString());
+    return std::string();
+}
+
+std::unique_ptr<QTemporaryFile> openTemporaryFile(const QString& path, std::string* failure) {
+    auto file = std::make_unique<QTemporaryFile>(temporaryTemplate(path));
+    if (!file->open()) {
+        *failure = writeFailure(path, file->errorString());
+        return nullptr;
+    }
+    return file;
+}
+
+std::string commitTemporaryFile(QTemporaryFile* file, const QString& path) {
+    // QTemporaryFile makes files only its owner may read; a finished output gets the usual
+    // permissions.
+    file->close();
+    if (chmod(QFile::encodeName(file->fileName()).constData(), 0666 & ~currentUmask()) != 0)
+        return writeFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
+    const std::string failure = renameInto(file->fileName(), path);
+    if (failure.empty())
+        file->setAutoRemove(false);
+    return failure;
+}
+
+std::unique_ptr<QTemporaryDir> makeTemporaryFolder(const QString& path, std::string* failure) {
+    const QFileInfo info(path);
+    if (info.exists() && !(info.isDir() && QDir(path).isEmpty())) {
+        *failure = writeFailure(path, "exists and is not an empty folder");
+        return nullptr;
+    }
+    auto folder = std::make_unique<QTemporaryDir>(temporaryTemplate(path));
+    if (!folder->isValid()) {
+        *failure = writeFailure(path, folder->errorString());
+        return nullptr;
+    }
+    return folder;
+}
+
+std::string commitTemporaryFolder(QTemporaryDir* folder, const QString& path) {
+    if (chmod(QFile::encodeName(folder->path()).constData(), 0777 & ~currentUmask()) != 0)
+        return writeFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
+    const std::string failure = renameInto(folder->path(), path);
+    if (failure.empty())
+        folder->setAutoRemove(false);
+    return failure;
+}

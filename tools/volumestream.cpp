@@ -1,0 +1,200 @@
+#include "volumestream.h"
+
+#include "helpers.h"
+#include "output.h"
+#include "progress.h"
+
+#include <QSaveFile>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <vector>
+
+namespace {
+// No GL takes a 3D texture with a side beyond this (GL_MAX_3D_TEXTURE_SIZE is at most 16384 on
+// today's drivers), so a longer side could never be viewed; refusing it also bounds the memory
+// of one slice.
+const int maxSide = 16384;
+
+std::string named(const QString& path, const std::string& message) {
+    return path.toStdString() + ": " + message;
+}
+} // namespace
+
+std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
+                      SliceSource* cube) {
+    const int w = source.width, h = source.height, d = source.depth;
+    if (std::min({w, h, d}) < 1 || std::max({w, h, d}) > maxSide)
+        return named(name, formatString("unsupported size %d x %d x %d: each side must be 1 to %d",
+                                        w, h, d, maxSide));
+    if (w == h && h == d) {
+        *cube = source;
+        return std::string();
+    }
+    if (fit == CubeFit::Refuse)
+        return named(
+            name, formatString("not a cube: %d x %d x %d samples (use --crop or --pad)", w, h, d));
+    const int n = fit == CubeFit::Crop ? std::min({w, h, d}) : std::max({w, h, d});
+    // Along each axis: the first source sample kept, where it lands in the cube, how many.
+    struct Span {
+        int from, to, count;
+    };
+    const auto span = [n](int size) {
+        return Span{std::max(0, (size - n) / 2), std::max(0, (n - size) / 2), std::min(size, n)};
+    };
+    const Span sx = span(w), sy = span(h), sz = span(d);
+    auto slice = std::make_shared<std::vector<unsigned char>>(3 * std::size_t(w) * std::size_t(h));
+    cube->width = cube->height = cube->depth = n;
+    cube->read = [=](int z, unsigned char* rgb) {
+        std::fill(rgb, rgb + 3 * std::size_t(n) * std::size_t(n), 0);
+        if (z < sz.to || z >= sz.to + sz.count)
+            return std::string();
+        const std::string failure = source.read(sz.from + z - sz.to, slice->data());
+        for (int y = 0; failure.empty() && y < sy.count; ++y)
+            std::memcpy(rgb + 3 * (std::size_t(sy.to + y) * std::size_t(n) + std::size_t(sx.to)),
+                        slice->data() +
+                            3 * (std::size_t(sy.from + y) * std::size_t(w) + std::size_t(sx.from)),
+                        3 * std::size_t(sx.count));
+        return failure;
+    };
+    return std::string();
+}
+
+std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label) {
+    // The next slice is read on another thread while this one is written, so a conversion takes
+    // about as long as the slower of reading and writing rather than their sum; two slices are
+    // in memory.
+    const std::size_t sliceBytes = 3 * std::size_t(cube.width) * std::size_t(cube.height);
+    std::vector<unsigned char> current(sliceBytes), next(sliceBytes);
+    const auto readAhead = [&](int z) {
+        return std::async(std::launch::async, cube.read, z, next.data());
+    };
+    Progress progress = startProgress(label, cube.depth);
+    std::future<std::string> reading = readAhead(0);
+    std::string failure;
+    for (int z = 0; failure.empty() && z < cube.depth; ++z) {
+        failure = reading.get();
+        std::swap(current, next);
+        if (failure.empty() && z + 1 < cube.depth)
+            reading = readAhead(z + 1);
+        if (failure.empty())
+            failure = sink.write(current.data());
+        advanceProgress(&progress, z + 1);
+    }
+    if (reading.valid()) // a write failed while a read was under way
+        reading.wait();
+    finishProgress(&progress);
+    return failure.empty() ? sink.commit() : failure;
+}
+
+std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header) {
+    auto file = std::make_shared<FileHandle>(openFile(QFile::encodeName(path).constData(), "rb"));
+    if (!*file)
+        return named(path, "can't open input file");
+    std::string failure = readVolumeHeader(file->get(), header);
+    if (failure.empty())
+        failure = checkVolumeLength(file->get(), header->size);
+    if (!failure.empty())
+        return named(path, failure);
+    const int n = header->size;
+    const std::size_t sliceBytes = 3 * std::size_t(n) * std::size_t(n);
+    source->width = source->height = source->depth = n;
+    source->read = [file, sliceBytes, path](int z, unsigned char* rgb) {
+        const off_t offset = volumeLayout::headerSize + off_t(z) * off_t(sliceBytes);
+        // The length was checked; failing here means the file shrank meanwhile.
+        if (fseeko(file->get(), offset, SEEK_SET) != 0 ||
+            std::fread(rgb, 1, sliceBytes, file->get()) != sliceBytes)
+            return named(path, "file too short: truncated samples");
+        return std::string();
+    };
+    return std::string();
+}
+
+std::string openFileSink(const QString& path, const std::string& header, int n, SliceSink* sink) {
+    auto file = std::make_shared<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly) ||
+        file->write(header.data(), qint64(header.size())) != qint64(header.size()))
+        return writeFailure(path, file->errorString());
+    const qint64 sliceBytes = 3 * qint64(n) * qint64(n);
+    sink->write = [file, sliceBytes, path](const unsigned char* rgb) {
+        if (file->write(reinterpret_cast<const char*>(rgb), sliceBytes) != sliceBytes ||
+            !file->flush())
+            return writeFailure(path, file->errorString());
+        // QSaveFile syncs the whole file to disk on commit; asking the kernel to start writing
+        // each slice now lets that writing overlap the reading of the next slices.
+        sync_file_range(int(file->handle()), 0, 0, SYNC_FILE_RANGE_WRITE);
+        return std::string();
+    };
+    sink->commit = [file, path] { return commitSaveFile(file.get(), path); };
+    return std::string();
+}
+
+std::string openVolumeSink(const QString& path, const VolumeHeader& header, SliceSink* sink) {
+    const std::vector<unsigned char> bytes = encodeVolumeHeader(header);
+    VolumeHeader parsed;
+    const std::string failure = parseVolumeHeader(bytes.data(), bytes.size(), &parsed);
+    if (!failure.empty())
+        return named(path, failure);
+    return openFileSink(path, std::string(bytes.begin(), bytes.end()), header.size, sink);
+}
+
+void expandToRgb(const unsigned char* in, int channels, std::size_t pixels, unsigned char* rgb) {
+    if (channels == 3) {
+        std::memmove(rgb, in, 3 * pixels);
+        return;
+    }
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned char* pixel = in + i * std::size_t(channels);
+        const bool grey = channels < 3;
+        rgb[3 * i] = pixel[0];
+        rgb[3 * i + 1] = grey ? pixel[0] : pixel[1];
+        rgb[3 * i + 2] = grey ? pixel[0] : pixel[2];
+    }
+}
+
+void imageToSlice(const QImage& image, unsigned char* rgb) {
+    // Pictures mostly decode to 32-bit pixels; those are copied directly, sparing a converted
+    // copy of every slice. Qt's conversion drops alpha too, and scales 16-bit values.
+    const bool direct =
+        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
+    const QImage converted = direct ? image : image.convertToFormat(QImage::Format_RGB888);
+    const int width = converted.width(), height = converted.height();
+    for (int row = 0; row < height; ++row) {
+        unsigned char* out = rgb + 3 * std::size_t(height - 1 - row) * std::size_t(width);
+        if (!direct) {
+            std::memcpy(out, converted.constScanLine(row), 3 * std::size_t(width));
+            continue;
+        }
+        const auto* in = reinterpret_cast<const QRgb*>(converted.constScanLine(row));
+        for (int x = 0; x < width; ++x) {
+            out[3 * x] = static_cast<unsigned char>(qRed(in[x]));
+            out[3 * x + 1] = static_cast<unsigned char>(qGreen(in[x]));
+            out[3 * x + 2] = static_cast<unsigned char>(qBlue(in[x]));
+        }
+    }
+}
+
+QImage slicePicture(const unsigned char* rgb, int n, int side) {
+    QImage picture(side, side, QImage::Format_RGB888);
+    for (int j = 0; j < side; ++j) {
+        uchar* row = picture.scanLine(j);
+        const int y = n - 1 - j * n / side;
+        if (side == n) { // unscaled: whole rows
+            std::memcpy(row, rgb + 3 * std::size_t(y) * std::size_t(n), 3 * std::size_t(n));
+            continue;
+        }
+        for (int i = 0; i < side; ++i)
+            std::memcpy(row + 3 * i, rgb + 3 * (std::size_t(y) * std::size_t(n) + i * n / side), 3);
+    }
+    return picture;
+}
+
+bool isUsableVolumeName(const QString& name) {
+    const QByteArray bytes = name.toLocal8Bit();
+    return !bytes.isEmpty() && bytes.size() < volumeLayout::nameLength && !bytes.contains('\0') &&
+           isSafePictureName(bytes.toStdString());
+}

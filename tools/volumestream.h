@@ -1,0 +1,69 @@
+#pragma once
+
+// Volumes moved slice by slice, so that converting one never holds more than a few slices:
+// a source yields the slices of some input, a sink takes those of a cube, and streamSlices
+// joins them. The .vol file is both a source (unpack) and a sink (pack).
+
+#include "volumefile.h"
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// A volume of width x height x depth RGB samples, read one slice at a time.
+struct SliceSource {
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    // Fills rgb (3 * width * height bytes, x fastest, then y, as the .vol stores a slice) with
+    // slice z. Calls come with growing z, some slices possibly skipped. Returns "" or the
+    // message, which names the file.
+    std::function<std::string(int z, unsigned char* rgb)> read;
+};
+
+// Takes the slices of an N^3 volume in order, z = 0 first, then makes the output appear.
+struct SliceSink {
+    std::function<std::string(const unsigned char* rgb)> write;
+    std::function<std::string()> commit; // not called after a failure
+};
+
+enum class CubeFit { Refuse, Crop, Pad };
+
+// The cube a source becomes: the source itself when it is one; else, with Crop, the centred
+// cube of its shortest side, with Pad, the source centred in a black cube of its longest side.
+// With Refuse a source that is no cube gives the message, naming `name` and the sizes.
+std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
+                      SliceSource* cube);
+
+// Copies every slice of a cube to the sink and commits it, with a progress bar titled label.
+std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label);
+
+// A .vol file as a source, checked as the viewer checks it before reading samples (the header,
+// then the length; the memory check is moot when streaming). Messages are "PATH: message" with
+// the viewer's message.
+std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header);
+
+// A file of the given leading bytes followed by the samples of each slice of an N^3 volume as
+// it comes: the .vol, .npy and raw NRRD outputs all have this shape.
+std::string openFileSink(const QString& path, const std::string& header, int n, SliceSink* sink);
+
+// A .vol file with the given header as a sink, the header checked as the viewer checks it.
+std::string openVolumeSink(const QString& path, const VolumeHeader& header, SliceSink* sink);
+
+// Pixels of 1 to 4 channels of one byte (grey, grey and alpha, RGB, RGBA) as RGB; alpha is
+// dropped. in and rgb may be the same buffer when channels is 3.
+void expandToRgb(const unsigned char* in, int channels, std::size_t pixels, unsigned char* rgb);
+
+// Copies an image's pixels (converted to RGB, alpha dropped) into a slice: the picture's top row
+// is y = height - 1, so a slice looks as the viewer shows it. The image is width x height.
+void imageToSlice(const QImage& image, unsigned char* rgb);
+
+// The picture of an N x N slice as the viewer shows it (top row y = N - 1), scaled to
+// side x side by taking the nearest sample.
+QImage slicePicture(const unsigned char* rgb, int n, int side);
+
+// Whether a name fits the .vol name field and names a picture beside the volume.
+bool isUsableVolumeName(const QString& name);
