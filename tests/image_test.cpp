@@ -38,14 +38,10 @@ TEST(ImageTest, RawPicturesComeBottomRowFirstAndBadOnesLeaveTheRecordEmpty) {
     EXPECT_EQ(fileExtension("old.data/file"), ".data/file");
     EXPECT_EQ(fileExtension("noextension"), "");
     // Bad sizes, sizes whose product wraps 64 bits (2^30 * 2^30 * 16), short pixel data.
-    const int bad[][4] = {{0, 1, 1, 1},
-                          {1, -1, 1, 1},
-                          {1, 1, 0, 1},
-                          {-2, -2, 1, 4},
-                          {1 << 30, 1 << 30, 16, 0},
-                          {INT_MAX, INT_MAX, INT_MAX, 0},
-                          {2, 2, 1, 3},
-                          {3, 1, 1, 0}};
+    // clang-format off
+    const int bad[][4] = {{0, 1, 1, 1}, {1, -1, 1, 1}, {1, 1, 0, 1}, {-2, -2, 1, 4},
+        {1 << 30, 1 << 30, 16, 0}, {INT_MAX, INT_MAX, INT_MAX, 0}, {2, 2, 1, 3}, {3, 1, 1, 0}};
+    // clang-format on
     ScratchDir dir; // DevIL refuses .raw files, so success means the float reader ran
     writeFile("picture.RAW", rawFile(2, 3, 1, {1, 2, 3, 4, 5, 6}));
     Image image;
@@ -102,12 +98,10 @@ TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
         EXPECT_FALSE(image.load("cut.png")) << what;
         EXPECT_EQ(shape(image), empty) << what;
     }
-    for (NotAFile kind : {NotAFile::Directory, NotAFile::Fifo}) {
-        makeNotAFile("odd.png", kind);
-        EXPECT_FALSE(image.load("odd.png"));
-    }
-    EXPECT_FALSE(image.load("missing.png"));
-    EXPECT_EQ(shape(image), empty);
+    makeNotAFile("folder.png", NotAFile::Directory);
+    makeNotAFile("fifo.png", NotAFile::Fifo);
+    for (const char* path : {"folder.png", "fifo.png", "missing.png"})
+        EXPECT_FALSE(image.load(path)) << path;
 }
 
 // A small file can claim a huge picture; sides past the limit are refused before decoding.

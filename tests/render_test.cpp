@@ -1,20 +1,8 @@
-// The render layer's parts that need no GL: the volume list, the slice position, the overlay.
+// The render layer's parts that need no GL: the slice position and the overlay.
 #include "frame.h"
 #include "image.h"
-#include "scene.h"
 #include "slice.h"
 #include "testsupport.h"
-
-TEST(RenderTest, VolumesAreListedByCaseSensitiveName) {
-    ScratchDir scratch;
-    for (const char* name : {"b.vol", "a.vol", "C.vol", "x.VOL", "notes.txt", ".hidden.vol"})
-        writeFile(name, std::string("x"));
-    ASSERT_TRUE(QDir().mkdir("d.vol"));
-    QStringList list; // filled the way initScene fills the combo box
-    for (const QString& name : volumeEntries(QString::fromStdString(scratch.path())))
-        list.insert(0, name);
-    EXPECT_EQ(list, QStringList({"C", "a", "b", "d"}));
-}
 
 TEST(RenderTest, SliderMovesTheCutAcrossTheCube) {
     // Exact single-precision values, not merely close ones.

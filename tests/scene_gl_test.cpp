@@ -21,11 +21,14 @@ TEST(SceneGlTest, SetUpWithoutAContextStopsWithAMessage) {
 
 // main calls initScene right after show(): showing the window must already have initialised
 // the panel's GL, and initScene must not depend on whichever context happens to be current.
-TEST(SceneGlTest, SetUpMakesThePanelCurrentAndLoadsTheFirstVolume) {
+// The list holds the .vol entries by case-sensitive name, directories too, hidden ones not.
+TEST(SceneGlTest, SetUpMakesThePanelCurrentListsTheVolumesAndLoadsTheFirst) {
     ensureApplication();
-    ScratchDir dir; // two tiny volumes, "b" and "a", and the real shaders and mesh
-    writeFile("input/b.vol", volumeFile(3, "b", std::vector<unsigned char>(3 * 27, 200)));
-    writeFile("input/a.vol", volumeFile(2, "a", std::vector<unsigned char>(3 * 8, 100)));
+    ScratchDir dir;
+    writeFile("input/C.vol", volumeFile(2, "", std::vector<unsigned char>(3 * 8, 100)));
+    for (const char* name : {"b.vol", "a.vol", "x.VOL", "notes.txt", ".hidden.vol"})
+        writeFile(std::string("input/") + name, "x");
+    QDir().mkpath("input/d.vol");
     copyViewerFiles();
     buildMainWindow();
     EXPECT_TRUE(controller->glPanel->isValid());
@@ -37,9 +40,11 @@ TEST(SceneGlTest, SetUpMakesThePanelCurrentAndLoadsTheFirstVolume) {
     for (int location : {lightAmbientLoc, lightDiffuseLoc, lightSpecularLoc, lightExponentLoc,
                          lightMinLoc, lightVecLoc})
         EXPECT_NE(location, -1); // the viewer's shaders use every light uniform
-    const QComboBox* combo = controller->textureCombo;
-    EXPECT_TRUE(combo->count() == 2 && combo->itemText(0) == "a" && combo->itemText(1) == "b");
-    EXPECT_EQ(combo->currentIndex(), 0);
+    QStringList items;
+    for (int i = 0; i < controller->textureCombo->count(); ++i)
+        items << controller->textureCombo->itemText(i);
+    EXPECT_EQ(items, QStringList({"C", "a", "b", "d"}));
+    EXPECT_EQ(controller->textureCombo->currentIndex(), 0);
     EXPECT_EQ(volumeSize, 2); // the first entry is the one loaded
 }
 
