@@ -7,15 +7,12 @@
 
 #include <unistd.h>
 
-namespace {
-// Stands in for the box: leaves a marker on stderr for each call.
-void markerNotice(const std::string& message) {
-    std::fprintf(stderr, "notice<%s>\n", message.c_str());
-}
-} // namespace
-
 TEST(FatalErrorDeathTest, PrintsOneLineCallsTheNoticeOnceAndExitsWithOne) {
-    // setFatalNotice returns the notice it replaces; null puts the box back.
+    // A stand-in for the box leaves a marker on stderr for each call. setFatalNotice returns
+    // the notice it replaces; null puts the box back.
+    const FatalNotice markerNotice = [](const std::string& message) {
+        std::fprintf(stderr, "notice<%s>\n", message.c_str());
+    };
     ASSERT_EQ(setFatalNotice(markerNotice), &showFatalMessageBox);
     const std::pair<void (*)(), const char*> cases[] = {
         {[] { fatalError("can't open %s after %d tries", "input/a.vol", 7); },
@@ -28,7 +25,7 @@ TEST(FatalErrorDeathTest, PrintsOneLineCallsTheNoticeOnceAndExitsWithOne) {
         EXPECT_EXIT((dup2(STDERR_FILENO, STDOUT_FILENO), raise()), testing::ExitedWithCode(1),
                     std::string("^") + message + "\nnotice<" + message + ">\n$");
     }
-    EXPECT_EQ(setFatalNotice(nullptr), &markerNotice);
+    EXPECT_EQ(setFatalNotice(nullptr), markerNotice);
     EXPECT_EQ(setFatalNotice(nullptr), &showFatalMessageBox);
 }
 

@@ -6,7 +6,7 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 
-bool startGlew(); // in glstart.cpp
+bool startGlew(); // in testsupport.cpp
 
 struct GlContext::Objects {
     QOffscreenSurface surface;

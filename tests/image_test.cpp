@@ -1,7 +1,6 @@
 #include "image.h"
 #include "testsupport.h"
 
-#include <QBuffer>
 #include <QImage>
 
 #include <climits>
@@ -22,15 +21,6 @@ std::vector<int> shape(const Image& i) {
 }
 
 const std::vector<int> empty(4, 0);
-
-// A whole PNG of the given picture, as Qt writes it: signature, IHDR, IDAT..., IEND.
-std::string pngOf(const QImage& picture) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "PNG");
-    return bytes.toStdString();
-}
 } // namespace
 
 TEST(ImageTest, RawPicturesComeBottomRowFirstAndBadOnesLeaveTheRecordEmpty) {
@@ -83,7 +73,7 @@ TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
     ScratchDir dir;
     QImage picture(4, 4, QImage::Format_RGB888);
     picture.fill(Qt::red);
-    const std::string png = pngOf(picture);
+    const std::string png = pngBytes(picture);
     const std::string head = png.substr(0, 33); // signature and IHDR
     const std::pair<std::string, std::string> cut[] = {
         {"ancillary header then end", head + std::string("\0\0\0\x10tEXt", 8)},
@@ -107,7 +97,7 @@ TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
 // A small file can claim a huge picture; sides past the limit are refused before decoding.
 TEST(ImageTest, PngSidesAreLimited) {
     QImage picture(1, 1, QImage::Format_RGB888);
-    std::string png = pngOf(picture);
+    std::string png = pngBytes(picture);
     const auto withSides = [&](std::uint32_t width, std::uint32_t height) {
         for (int i = 0; i < 4; ++i) { // big-endian, right after "IHDR"
             png[16 + i] = char(width >> (24 - 8 * i));

@@ -1,8 +1,16 @@
+#include <GL/glew.h>
+
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
 
 #include <sys/stat.h>
+
+bool startGlew() { // here, apart from glcontext.cpp: GLEW and QOpenGLContext cannot share a file
+    return glewInit() == GLEW_OK;
+}
 
 void ensureApplication() {
     static int argc = 1;
@@ -25,6 +33,14 @@ void makeNotAFile(const std::string& path, NotAFile kind) {
     const bool made = kind == NotAFile::Directory ? QDir().mkdir(QString::fromStdString(path))
                                                   : mkfifo(path.c_str(), 0600) == 0;
     ASSERT_TRUE(made) << path;
+}
+
+std::string pngBytes(const QImage& picture) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return bytes.toStdString();
 }
 
 void copyViewerFiles() {

@@ -13,6 +13,8 @@
 
 #include <functional>
 
+class QImage;
+
 // The process-wide QApplication the Qt-using tests need; created on first use.
 void ensureApplication();
 
@@ -51,6 +53,17 @@ inline void writeFile(const std::string& name, const std::vector<unsigned char>&
 // that nobody writes to blocks a plain fopen forever).
 enum class NotAFile { Directory, Fifo };
 void makeNotAFile(const std::string& path, NotAFile kind);
+
+// N^3 samples of a pattern that repeats no byte at any short stride, so a slip shows.
+inline std::vector<unsigned char> samplePattern(int n) {
+    std::vector<unsigned char> bytes(volumeSampleBytes(n));
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 37 + i / 7);
+    return bytes;
+}
+
+// A whole PNG of the picture, as Qt writes it: signature, IHDR, IDAT..., IEND.
+std::string pngBytes(const QImage& picture);
 
 // Copies the viewer's shaders and bunny mesh from the source tree into the working directory.
 void copyViewerFiles();

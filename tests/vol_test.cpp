@@ -8,12 +8,10 @@
 #include "testsupport.h"
 #include "volumefile.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QProcess>
 
 #include <tiffio.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <functional>
@@ -62,25 +60,13 @@ std::string npyFile(int major, std::string dict) {
     return bytes + dict;
 }
 
-std::vector<unsigned char> pattern(int n) {
-    std::vector<unsigned char> bytes(volumeSampleBytes(n));
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<unsigned char>(i * 37 + i / 7);
-    return bytes;
-}
-
 std::string gzip(const std::string& bytes) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, uLong(bytes.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = uInt(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
+    QProcess process;
+    process.start("gzip", {"-c"});
+    process.write(bytes.data(), qint64(bytes.size()));
+    process.closeWriteChannel();
+    process.waitForFinished();
+    return process.readAllStandardOutput().toStdString();
 }
 
 // A TIFF of 2 x 2 pages of 16-bit grey and alpha; sample (x, y, z) is (10 + x + 2y + 4z) * 257
@@ -124,7 +110,7 @@ std::vector<unsigned char> loadedSamples(const char* path) {
 TEST(PackTest, EveryOutputKindComesBackByteForByte) {
     ScratchDir dir;
     const int n = 5; // rows of 15 bytes: no alignment hides a slip
-    writeFile("in.vol", volumeFile(n, "in", pattern(n)));
+    writeFile("in.vol", volumeFile(n, "in", samplePattern(n)));
     for (const QString out : {"slices", "out.tif", "out.nrrd", "out.npy"}) {
         SCOPED_TRACE(out.toStdString());
         ASSERT_EQ(tool({"unpack", "in.vol", "-o", out}).status, 0);
@@ -185,9 +171,9 @@ TEST(PackTest, InputsOfEveryKindBecomeRgb) {
     }
     // Raw bytes need their size; crop and pad centre the input; the picture options write
     // NAME.png beside the volume.
-    writeFile("v.raw", pattern(2));
+    writeFile("v.raw", samplePattern(2));
     EXPECT_EQ(tool({"pack", "v.raw", "-o", "raw.vol", "--size", "2"}).status, 0);
-    EXPECT_EQ(loadedSamples("raw.vol"), pattern(2));
+    EXPECT_EQ(loadedSamples("raw.vol"), samplePattern(2));
     writeFile("tall.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 3\nencoding: raw\n\n" +
                                std::string{char(1), char(2), char(3)});
     const QStringList crop = {"--crop", "--reference-slice", "0", "--name", "pic"};
@@ -206,13 +192,7 @@ TEST(PackTest, InputsOfEveryKindBecomeRgb) {
 
 TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
     ScratchDir dir;
-    const auto png = [](int w, int h) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QImage(w, h, QImage::Format_RGB888).save(&buffer, "PNG");
-        return bytes.toStdString();
-    };
+    const auto png = [](int w, int h) { return pngBytes(QImage(w, h, QImage::Format_RGB888)); };
     std::string npy = encodeNpyHeader(1);
     npy.replace(npy.find("|u1"), 3, "<f4");
     const auto vol = [](int n, int version) {
@@ -272,7 +252,7 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
 
 TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
     ScratchDir dir;
-    writeFile("good.vol", volumeFile(2, "good", pattern(2)));
+    writeFile("good.vol", volumeFile(2, "good", samplePattern(2)));
     writeFile("short.vol", volumeFile(2, "x/../../up", std::vector<unsigned char>(23)));
     ASSERT_TRUE(QImage(1, 1, QImage::Format_RGB888).save("good.png"));
     const ToolRun check = tool({"check", "good.vol"});
@@ -328,21 +308,15 @@ TEST(NpyTest, HeadersAreReadStrictly) {
 
 TEST(MeshImportTest, AnObjCubeBecomesAMeshWithOutwardNormals) {
     ScratchDir dir;
-    std::string corners, faces, faceNormals;
-    for (int i = 0; i < 8; ++i)
-        corners += formatString("v %d %d %d\n", 2 * (i & 1), 2 * (i >> 1 & 1), 2 * (i >> 2));
-    for (const char* face : {"1 3 4 2", "5 6 8 7", "1 2 6 5", "3 7 8 4", "1 5 7 3", "2 4 8 6"})
-        faces += std::string("f ") + face + "\n";
+    const std::string corners =
+        "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 2 2 0\nv 0 0 2\nv 2 0 2\nv 0 2 2\nv 2 2 2\n";
+    writeFile("smooth.obj", corners + "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\n"
+                                      "f 2 4 8 6\n");
     // The same cube with one normal per face: its vertices stay apart, a corner per face.
-    faceNormals = corners + "vn 0 0 -1\nvn 0 0 1\nvn 0 -1 0\nvn 0 1 0\nvn -1 0 0\nvn 1 0 0\n";
-    for (int f = 0; f < 6; ++f) {
-        faceNormals += "f";
-        for (const QString& index : QString::fromStdString(faces).split('\n')[f].mid(2).split(' '))
-            faceNormals += formatString(" %s//%d", qPrintable(index), f + 1);
-        faceNormals += "\n";
-    }
-    writeFile("smooth.obj", corners + faces);
-    writeFile("flat.obj", faceNormals);
+    writeFile("flat.obj", corners + "vn 0 0 -1\nvn 0 0 1\nvn 0 -1 0\nvn 0 1 0\nvn -1 0 0\n"
+                                    "vn 1 0 0\nf 1//1 3//1 4//1 2//1\nf 5//2 6//2 8//2 7//2\n"
+                                    "f 1//3 2//3 6//3 5//3\nf 3//4 7//4 8//4 4//4\n"
+                                    "f 1//5 5//5 7//5 3//5\nf 2//6 4//6 8//6 6//6\n");
     const double r = 1 / std::sqrt(3.0);
     const std::tuple<QStringList, int, double, double, bool> cases[] = {
         {{"smooth.obj"}, 8, -r, r, false},

@@ -9,13 +9,6 @@
 #include <QImage>
 
 namespace {
-std::vector<unsigned char> samples(int n) {
-    std::vector<unsigned char> bytes(volumeSampleBytes(n));
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<unsigned char>(i * 7 + 3);
-    return bytes;
-}
-
 GlContext& context() {
     static GlContext* shared = new GlContext; // one context for the suite
     shared->makeCurrent();
@@ -41,13 +34,13 @@ TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
     unsigned int texture = 0;
     for (const auto& [n, imageName, refWidth] : loads) {
         SCOPED_TRACE(imageName);
-        writeFile("input/v.vol", volumeFile(n, imageName, samples(n)));
+        writeFile("input/v.vol", volumeFile(n, imageName, samplePattern(n)));
         loadVolumeNamed("v");
-        std::vector<unsigned char> texels(samples(n).size());
+        std::vector<unsigned char> texels(samplePattern(n).size());
         glBindTexture(GL_TEXTURE_3D, volumeTexture);
         glGetTexImage(GL_TEXTURE_3D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
         EXPECT_EQ(volumeSize, n);
-        EXPECT_EQ(texels, samples(n));
+        EXPECT_EQ(texels, samplePattern(n));
         EXPECT_EQ(referenceImage.width, refWidth);
         EXPECT_TRUE(volumeTexture != 0 && (texture == 0 || volumeTexture == texture));
         texture = volumeTexture;
@@ -61,7 +54,7 @@ TEST(VolumeGlTest, RefusedVolumesAreFatalWithTheirReason) {
     ScratchDir dir;
     GLint max = 0;
     glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max);
-    writeFile("input/version.vol", volumeFile(2, "", samples(2), 3));
+    writeFile("input/version.vol", volumeFile(2, "", samplePattern(2), 3));
     writeFile("input/short.vol", volumeFile(2, "", std::vector<unsigned char>(23)));
     writeFile("input/limit.vol", volumeFile(max + 1, "", {}));
     makeNotAFile("input/folder.vol", NotAFile::Directory);
@@ -96,7 +89,7 @@ TEST(VolumeGlTest, AVolumeTheGlCannotHoldIsRefusedBeforeItIsRead) {
 TEST(VolumeGlTest, AFailedUploadIsFatal) {
     context();
     ScratchDir dir;
-    writeFile("input/v.vol", volumeFile(4, "", samples(4)));
+    writeFile("input/v.vol", volumeFile(4, "", samplePattern(4)));
     const unsigned int texture = std::exchange(volumeTexture, 0u);
     glGenTextures(1, &volumeTexture);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
