@@ -15,7 +15,10 @@ const std::int64_t memoryLimit = std::int64_t(64) << 20;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     VolumeHeader parsed;
     const std::string parseError = parseVolumeHeader(data, size, &parsed);
-    isSafePictureName(parsed.name);
+    // Safe: not absolute and no ".." component.
+    const std::string& name = parsed.name;
+    FUZZ_CHECK(isSafePictureName(name) == (name.compare(0, 1, "/") != 0 &&
+                                           ("/" + name + "/").find("/../") == std::string::npos));
 
     FileHandle file = openBytes(data, size);
     FUZZ_CHECK(file);
@@ -26,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!error.empty())
         return 0;
     FUZZ_CHECK(header.name == parsed.name && header.size == parsed.size);
+    FUZZ_CHECK(header.version == version && header.components == components &&
+               header.componentType == componentType);
     FUZZ_CHECK(header.size > 0 && header.size <= maxSize);
     FUZZ_CHECK(header.name.size() <= std::size_t(nameLength));
     FUZZ_CHECK(std::memchr(header.name.data(), 0, header.name.size()) == nullptr);
