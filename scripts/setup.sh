@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
     libgtest-dev libtiff-dev libteem-dev libassimp-dev zlib1g-dev
+    clang libclang-rt-14-dev
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3
 )

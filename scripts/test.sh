@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build, then the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer. GL tests run under Xvfb when no display is
-# set. Exits non-zero when any test fails.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz smoke run (scripts/fuzz.sh).
+# GL tests run under Xvfb when no display is set. Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -25,3 +25,6 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 (cd "$root/build-asan" && ctest --output-on-failure)
+
+echo "== fuzz smoke (each libFuzzer target for a fixed number of executions)"
+bash "$root/scripts/fuzz.sh"

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Runs the viewer of a normal build under valgrind memcheck on the sample data, driven like
+# tests/viewer_e2e_test.sh: both drags, the wheel, each volume, Cube, each plane, the slider,
+# then the window manager's close. Under valgrind a frame takes a while, so each step waits for
+# the window to change and settle. Then it prints the errors and definite leaks whose stacks
+# hold the project's own code (app/, render/, data/, support/, state/) and exits non-zero when
+# there is one; tests/memcheck.supp names library noise. Not part of the test suite: it takes a
+# few minutes. Usage: scripts/memcheck.sh [BUILD_DIR]; the whole log is BUILD_DIR/memcheck.log.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+command -v valgrind >/dev/null || { echo "valgrind is missing (apt-get install valgrind)" && exit 1; }
+build=$(realpath "${1:-$root/build}")
+bash "$root/scripts/build.sh" "$build"
+log=$build/memcheck.log
+work=$(mktemp -d) pid= xvfb=
+trap '[ -n "$pid" ] && kill $pid 2>/dev/null; [ -n "$xvfb" ] && kill $xvfb; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" && exit 1; }
+
+cd "$work"
+"$build/tools/makevolumes" input >/dev/null
+cp "$root/input/bunny.dat" input/ && cp -r "$root/shaders" .
+source "$root/scripts/xvfb.sh"
+start_xvfb 800x700x24
+export XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb
+# A dlclose that keeps the library: Mesa's driver is unloaded at exit otherwise, and then its
+# allocations show as definite leaks without names, the pointers to them gone with its data.
+echo 'int dlclose(void* handle) { (void)handle; return 0; }' >keep.c
+cc -shared -fPIC keep.c -o keep.so
+# Mesa's software renderer on the main thread; --fullpath-after= prints whole source paths,
+# which tell the project's frames from the libraries'.
+LD_PRELOAD=$work/keep.so LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe LP_NUM_THREADS=0 \
+    valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
+    --errors-for-leak-kinds=definite --track-origins=yes --num-callers=40 --fullpath-after= \
+    --suppressions="$root/tests/memcheck.supp" \
+    --log-file="$log" "$build/tessary" >out.txt 2>&1 &
+pid=$!
+win=$(timeout 300 xdotool search --sync --onlyvisible --name '^Tessary$' | head -n 1)
+[ -n "$win" ] || fail "no Tessary window"
+for _ in $(seq 600); do grep -q '^\[done\]' out.txt && break || sleep 1; done
+import -window "$win" shot0.png
+step=0
+
+# Waits until two screenshots 2 s apart match, so a frame still being drawn under valgrind is
+# not taken for a step's effect; leaves the settled one as the step's screenshot.
+settle() {
+    local pixels
+    for _ in $(seq 150); do
+        sleep 2
+        import -window "$win" next.png || continue
+        pixels=$(compare -metric AE "shot$step.png" next.png null: 2>&1 || true)
+        [ "$pixels" = 0 ] && return
+        mv next.png "shot$step.png"
+    done
+    fail "the window never settled"
+}
+# Waits up to 5 minutes for the crop $2 (default: all) to differ from the last step's.
+expect_change() {
+    local prev="shot$step.png" next="shot$((step + 1)).png" crop=${2:-597x643+0+0} pixels
+    step=$((step + 1))
+    for _ in $(seq 300); do
+        sleep 1
+        import -window "$win" "$next" || continue
+        pixels=$(compare -metric AE "${prev}[$crop]" "${next}[$crop]" null: 2>&1 || true)
+        [[ $pixels =~ ^[0-9.e+]+$ && $pixels != 0 ]] && echo "$1: done" && settle && return
+    done
+    fail "$1 changed nothing"
+}
+settle
+# button, from x y, to x y. The first move after a press only records the pointer; the pauses
+# keep Qt from merging the moves while a frame is still being drawn.
+drag() {
+    xdotool mousemove --window "$win" "$2" "$3" mousedown "$1" sleep 3 mousemove_relative 10 5 \
+        sleep 3 mousemove_relative 10 5 sleep 3 mousemove --window "$win" "$4" "$5" sleep 3 \
+        mouseup "$1"
+}
+click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
+drag 1 300 380 360 410 && expect_change "left drag"
+drag 3 300 380 250 340 && expect_change "right drag"
+xdotool mousemove --window "$win" 300 380 click --repeat 3 --delay 300 4 && expect_change "wheel"
+# The volumes after the first (axes), in name order; the reference picture shows each load.
+for volume in cells granite marble wood; do
+    click 115 48 && sleep 3 && xdotool key Down Return && expect_change "$volume" 40x40+15+585
+done
+click 192 52 && expect_change "Cube"
+click 387 55 && expect_change "XZ Plane"
+click 488 55 && expect_change "YZ Plane"
+click 287 55 && expect_change "XY Plane"
+click 360 85 && expect_change "slider"
+# The window manager's close, as in tests/viewer_e2e_test.sh.
+python3 - "$win" <<'PYTHON' || fail "could not ask the window to close"
+import ctypes as c, sys
+x = c.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = c.c_void_p
+x.XInternAtom.restype = c.c_ulong
+d, w = c.c_void_p(x.XOpenDisplay(None)), int(sys.argv[1])
+atom = lambda name: x.XInternAtom(d, name, 0)
+event = (c.c_long * 24)(33, 0, 1, d.value, w, atom(b"WM_PROTOCOLS"), 32, atom(b"WM_DELETE_WINDOW"))
+x.XSendEvent(d, c.c_ulong(w), 0, 0, event)
+x.XFlush(d)
+PYTHON
+# valgrind's leak search at exit takes a while.
+timeout 600 tail --pid=$pid -f /dev/null || fail "still running 10 minutes after the close"
+wait $pid || fail "exit status $?"
+pid=
+grep "ERROR SUMMARY\|definitely lost:" "$log" | sed 's/^==[0-9]*== //'
+
+# A record (valgrind separates them with empty lines; a forked child writes its own, under its
+# own pid) names project code when one of its frames is a source file of the project's
+# libraries. main() counts only as the innermost frame: it lies beneath every stack of the GUI
+# thread.
+python3 - "$log" "$root" <<'PYTHON'
+import collections, re, sys
+log, root = sys.argv[1], sys.argv[2]
+own = re.compile(r"\(" + re.escape(root) + r"/(app|render|data|support|state)/[^)]*\)")
+lines = collections.defaultdict(list)
+for line in open(log, errors="replace"):
+    match = re.match(r"==(\d+)== ?(.*)", line.rstrip("\n"))
+    if match:
+        lines[match.group(1)].append(match.group(2))
+found = 0
+for pid, texts in lines.items():
+    record = []
+    for text in texts + [""]:
+        if text:
+            record.append(text)
+            continue
+        stack = [l for l in record if re.match(r"\s+(at|by) 0x", l)]
+        if any(own.search(l) and ("/app/main.cpp:" not in l or "at 0x" in l) for l in stack):
+            found += 1
+            print("\n".join(record) + "\n")
+        record = []
+print("memcheck: %d error or definite leak record(s) hold project code" % found)
+sys.exit(1 if found else 0)
+PYTHON
