@@ -10,10 +10,12 @@
 #include <QImageWriter>
 #include <QTemporaryDir>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -35,13 +37,14 @@ bool resetPeakMemory() {
     return bool(clear.flush());
 }
 
-// The peak resident memory since the last reset, in megabytes (10^6 bytes).
-double peakMegabytes() {
+// A "Vm...: N kB" figure of /proc/self/status in megabytes (10^6 bytes); the process's peak
+// (getrusage) where the kernel does not give it.
+double statusMegabytes(const char* key) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) * 1024 / 1e6;
+        if (line.rfind(key, 0) == 0)
+            return std::stod(line.substr(std::strlen(key))) * 1024 / 1e6;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) * 1024 / 1e6;
@@ -75,13 +78,16 @@ struct Stage {
     double peak;
 };
 
-// Runs body, returning its seconds and, in *peak, its peak memory.
+// Runs body, returning its seconds and, in *peak, its peak memory above what the process held
+// before it (other sections of the benchmark may have left memory behind).
 double measure(const std::function<void()>& body, double* peak) {
+    malloc_trim(0); // what earlier work freed goes back to the system and out of the figure
     resetPeakMemory();
+    const double before = statusMegabytes("VmRSS:");
     const auto start = Clock::now();
     body();
     const double seconds = secondsSince(start);
-    *peak = peakMegabytes();
+    *peak = statusMegabytes("VmHWM:") - before;
     return seconds;
 }
 } // namespace
@@ -171,7 +177,8 @@ void benchmarkPacking(int slices, int side) {
     for (const Stage& s : stages)
         std::printf("%-28s %5d %9.3f %9.3f %7.2f %8s %9.1f\n", s.name, s.runs, s.seconds,
                     s.aloneSeconds, s.seconds / s.aloneSeconds, "<= 1.20", s.peak);
-    std::printf("seconds: the best of the runs; peak MB: each stage's own peak resident memory%s; "
+    std::printf("seconds: the best of the runs; peak MB: each stage's peak resident memory above "
+                "what the process held before it%s; "
                 "decoding alone peaked at "
                 "%.1f MB, encoding alone at %.1f MB\n",
                 perStage ? "" : " (here: the process's, the kernel cannot reset it)", decodePeak,

@@ -123,7 +123,10 @@ void paintFrame(OverlayExtent extent) {
     glRotatef(textureAngleY, 0, 1, 0);
     glMatrixMode(GL_MODELVIEW);
 
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The panel's framebuffer keeps depth and stencil in one buffer. Clearing both lets the
+    // driver fill that buffer outright instead of keeping the stencil bits of every pixel
+    // (llvmpipe: 0.4 ms instead of 2.9 ms at 1920 x 1080). The viewer uses no stencil.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glEnable(GL_TEXTURE_3D);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
 
