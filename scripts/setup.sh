@@ -3,11 +3,13 @@
 # sudo available). Safe to run again: apt-get skips what is already installed.
 set -euo pipefail
 
+# clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
+# sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
     libgtest-dev libtiff-dev libteem-dev libassimp-dev zlib1g-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3
 )
