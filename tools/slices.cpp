@@ -65,20 +65,21 @@ std::string openSliceSource(const QStringList& files, SliceSource* source) {
             return failure;
         size = image.size();
     }
-    auto image = std::make_shared<QImage>(); // reused, so its pixels are allocated once
     source->width = size.width();
     source->height = size.height();
     source->depth = int(files.size());
-    source->read = [files, size, image](int z, unsigned char* rgb) {
+    source->concurrent = true; // a picture a slice, each decoded on its own
+    source->read = [files, size](int z, unsigned char* rgb) {
         const QString& path = files[z];
-        std::string failure = readPicture(path, image.get());
-        if (failure.empty() && image->size() != size)
+        QImage image;
+        std::string failure = readPicture(path, &image);
+        if (failure.empty() && image.size() != size)
             failure = named(path, formatString("slice size %d x %d differs from the first "
                                                "slice's %d x %d",
-                                               image->width(), image->height(), size.width(),
+                                               image.width(), image.height(), size.width(),
                                                size.height()));
         if (failure.empty())
-            imageToSlice(*image, rgb);
+            imageToSlice(image, rgb);
         return failure;
     };
     return std::string();

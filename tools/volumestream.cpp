@@ -49,6 +49,7 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
     const Span sx = span(w), sy = span(h), sz = span(d);
     auto slice = std::make_shared<std::vector<unsigned char>>(3 * std::size_t(w) * std::size_t(h));
     cube->width = cube->height = cube->depth = n;
+    cube->concurrent = false; // the one source slice is shared
     cube->read = [=](int z, unsigned char* rgb) {
         std::fill(rgb, rgb + 3 * std::size_t(n) * std::size_t(n), 0);
         if (z < sz.to || z >= sz.to + sz.count)
@@ -65,28 +66,33 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
 }
 
 std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label) {
-    // The next slice is read on another thread while this one is written, so a conversion takes
-    // about as long as the slower of reading and writing rather than their sum; two slices are
-    // in memory.
+    // Reading runs ahead of writing, so a conversion takes about as long as the slower of the
+    // two rather than their sum. Decoding pictures is the slow part of packing; a concurrent
+    // source decodes two slices at once, one a core on a two-core machine.
     const std::size_t sliceBytes = 3 * std::size_t(cube.width) * std::size_t(cube.height);
-    std::vector<unsigned char> current(sliceBytes), next(sliceBytes);
-    const auto readAhead = [&](int z) {
-        return std::async(std::launch::async, cube.read, z, next.data());
+    const int ahead = cube.concurrent ? 2 : 1;
+    const int ring = ahead + 1; // slice z is in buffer z % ring
+    std::vector<std::vector<unsigned char>> slices(ring, std::vector<unsigned char>(sliceBytes));
+    std::vector<std::future<std::string>> reads(ring);
+    const auto startRead = [&](int z) {
+        if (z < cube.depth)
+            reads[z % ring] = std::async(std::launch::async, cube.read, z, slices[z % ring].data());
     };
+    for (int z = 0; z < ahead; ++z)
+        startRead(z);
     Progress progress = startProgress(label, cube.depth);
-    std::future<std::string> reading = readAhead(0);
     std::string failure;
     for (int z = 0; failure.empty() && z < cube.depth; ++z) {
-        failure = reading.get();
-        std::swap(current, next);
-        if (failure.empty() && z + 1 < cube.depth)
-            reading = readAhead(z + 1);
-        if (failure.empty())
-            failure = sink.write(current.data());
+        failure = reads[z % ring].get();
+        if (failure.empty()) {
+            startRead(z + ahead); // into the buffer written before this one
+            failure = sink.write(slices[z % ring].data());
+        }
         advanceProgress(&progress, z + 1);
     }
-    if (reading.valid()) // a write failed while a read was under way
-        reading.wait();
+    for (std::future<std::string>& read : reads)
+        if (read.valid()) // a failure stopped the loop while reads were under way
+            read.wait();
     finishProgress(&progress);
     return failure.empty() ? sink.commit() : failure;
 }

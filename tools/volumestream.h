@@ -22,6 +22,8 @@ struct SliceSource {
     // slice z. Calls come with growing z, some slices possibly skipped. Returns "" or the
     // message, which names the file.
     std::function<std::string(int z, unsigned char* rgb)> read;
+    // Whether read may run for two slices at once (each slice a file of its own, say).
+    bool concurrent = false;
 };
 
 // Takes the slices of an N^3 volume in order, z = 0 first, then makes the output appear.
@@ -39,6 +41,8 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
                       SliceSource* cube);
 
 // Copies every slice of a cube to the sink and commits it, with a progress bar titled label.
+// Slices are read on other threads while earlier ones are written, two at once from a
+// concurrent source; at most three slices are in memory.
 std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label);
 
 // A .vol file as a source, checked as the viewer checks it before reading samples (the header,
