@@ -86,18 +86,8 @@ click 387 55 && expect_change "XZ Plane"
 click 488 55 && expect_change "YZ Plane"
 click 287 55 && expect_change "XY Plane"
 click 360 85 && expect_change "slider"
-# The window manager's close, as in tests/viewer_e2e_test.sh.
-python3 - "$win" <<'PYTHON' || fail "could not ask the window to close"
-import ctypes as c, sys
-x = c.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = c.c_void_p
-x.XInternAtom.restype = c.c_ulong
-d, w = c.c_void_p(x.XOpenDisplay(None)), int(sys.argv[1])
-atom = lambda name: x.XInternAtom(d, name, 0)
-event = (c.c_long * 24)(33, 0, 1, d.value, w, atom(b"WM_PROTOCOLS"), 32, atom(b"WM_DELETE_WINDOW"))
-x.XSendEvent(d, c.c_ulong(w), 0, 0, event)
-x.XFlush(d)
-PYTHON
+# The window manager's close.
+python3 "$root/scripts/closewindow.py" "$win" || fail "could not ask the window to close"
 # valgrind's leak search at exit takes a while.
 timeout 600 tail --pid=$pid -f /dev/null || fail "still running 10 minutes after the close"
 wait $pid || fail "exit status $?"

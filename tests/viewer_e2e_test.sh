@@ -44,20 +44,8 @@ click 387 55 && expect_change "XZ Plane radio"
 click 360 85 && expect_change "slider"
 # The popup covers part of the form: the new reference image at the bottom-left shows the load.
 click 115 48 && sleep 0.5 && xdotool key Down Return && expect_change "combo" 40x40+15+585
-# Asks the window to close as a window manager would, with a WM_DELETE_WINDOW message (Qt
-# ignores `xdotool windowclose`), sent as an x86-64 XEvent's 24 longs: type, serial, send_event,
-# display, window, message_type, format, data.
-python3 - "$win" <<'PYTHON' || fail "could not ask the window to close"
-import ctypes as c, sys
-x = c.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = c.c_void_p
-x.XInternAtom.restype = c.c_ulong
-d, w = c.c_void_p(x.XOpenDisplay(None)), int(sys.argv[1])
-atom = lambda name: x.XInternAtom(d, name, 0)
-event = (c.c_long * 24)(33, 0, 1, d.value, w, atom(b"WM_PROTOCOLS"), 32, atom(b"WM_DELETE_WINDOW"))
-x.XSendEvent(d, c.c_ulong(w), 0, 0, event)
-x.XFlush(d)
-PYTHON
+# Asks the window to close as a window manager would.
+python3 "$TESSARY_SOURCE_DIR/scripts/closewindow.py" "$win" || fail "could not ask the window to close"
 timeout 10 tail --pid=$pid -f /dev/null || fail "still running after the window closed"
 wait $pid || fail "exit status $?"
 grep -q "^loading 'bunny'\.\.\. min: (" out.txt && grep -q '^\[done\]' out.txt ||
