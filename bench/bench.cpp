@@ -12,6 +12,7 @@
 #include "glpanel.h"
 #include "helpers.h"
 #include "mainwindow.h"
+#include "memory.h"
 #include "packbench.h"
 #include "scene.h"
 #include "scratchdir.h"
@@ -24,8 +25,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -102,38 +101,6 @@ bool parseOptions(int argc, char* argv[], Options* options) {
         }
     }
     return true;
-}
-
-// ---------------------------------------------------------------------------------------
-// Memory figures
-
-// A "Vm...:  1234 kB" line of /proc/self/status in KiB; -1 when absent.
-long procStatusKiB(const char* key) {
-    FileHandle file = openFile("/proc/self/status", "r");
-    if (!file)
-        return -1;
-    char line[256];
-    const std::size_t keyLength = std::strlen(key);
-    while (std::fgets(line, sizeof line, file.get()))
-        if (std::strncmp(line, key, keyLength) == 0 && line[keyLength] == ':')
-            return std::atol(line + keyLength + 1);
-    return -1;
-}
-
-long maxRssKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss; // KiB on Linux
-}
-
-// Resets VmHWM to the current RSS (Linux 4.0 and later); ru_maxrss is not reset.
-bool resetPeakRss() {
-    FileHandle file = openFile("/proc/self/clear_refs", "w");
-    return file && std::fputs("5", file.get()) >= 0;
-}
-
-double kibToMb(long kib) {
-    return megabytes(double(kib) * 1024.0);
 }
 
 // ---------------------------------------------------------------------------------------

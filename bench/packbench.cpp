@@ -1,5 +1,7 @@
 #include "packbench.h"
 
+#include "memory.h"
+
 #include "slices.h"
 #include "volumestream.h"
 
@@ -11,13 +13,10 @@
 #include <QTemporaryDir>
 
 #include <malloc.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,27 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Resets the kernel's record of the peak resident memory, so that each stage's own peak can
-// be read; false where the kernel does not offer that (the peak is then the process's).
-bool resetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return bool(clear.flush());
-}
-
-// A "Vm...: N kB" figure of /proc/self/status in megabytes (10^6 bytes); the process's peak
-// (getrusage) where the kernel does not give it.
-double statusMegabytes(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0)
-            return std::stod(line.substr(std::strlen(key))) * 1024 / 1e6;
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) * 1024 / 1e6;
 }
 
 // A slice with the mix of smooth change and fine noise of a real solid texture, so that PNG
@@ -82,12 +60,12 @@ struct Stage {
 // before it (other sections of the benchmark may have left memory behind).
 double measure(const std::function<void()>& body, double* peak) {
     malloc_trim(0); // what earlier work freed goes back to the system and out of the figure
-    resetPeakMemory();
-    const double before = statusMegabytes("VmRSS:");
+    resetPeakRss();
+    const double before = kibToMb(procStatusKiB("VmRSS"));
     const auto start = Clock::now();
     body();
     const double seconds = secondsSince(start);
-    *peak = statusMegabytes("VmHWM:") - before;
+    *peak = kibToMb(procStatusKiB("VmHWM")) - before;
     return seconds;
 }
 } // namespace
@@ -102,7 +80,7 @@ void benchmarkPacking(int slices, int side) {
         names.push_back(dir.filePath(QString("in/slice_%1.png").arg(z, 4, 10, QChar('0'))));
         testSlice(z, side).save(names.back(), "PNG");
     }
-    const bool perStage = resetPeakMemory();
+    const bool perStage = resetPeakRss();
     std::string failure;
     std::vector<Stage> stages;
 

@@ -1,6 +1,7 @@
 #include "npyfile.h"
 
 #include "helpers.h"
+#include "output.h"
 #include "rawfile.h"
 
 #include <QFile>
@@ -163,7 +164,7 @@ std::string openNpySource(const QString& path, SliceSource* source) {
     NpyArray array;
     const std::string failure = parseNpyHeader(bytes, &array);
     if (!failure.empty())
-        return path.toStdString() + ": " + failure;
+        return fileMessage(path, failure);
     return openRawSamples(path, file, off_t(array.dataOffset), array.width, array.height,
                           array.depth, array.channels, source);
 }

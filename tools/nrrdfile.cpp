@@ -1,6 +1,7 @@
 #include "nrrdfile.h"
 
 #include "helpers.h"
+#include "output.h"
 #include "rawfile.h"
 
 #include <teem/nrrd.h>
@@ -15,10 +16,6 @@
 #include <vector>
 
 namespace {
-std::string named(const QString& path, const std::string& message) {
-    return path.toStdString() + ": " + message;
-}
-
 // teem's explanation, innermost (last) line first, without its "[nrrd] function:" prefix.
 std::string teemFailure() {
     char* text = biffGetDone(NRRD);
@@ -81,7 +78,7 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
             good = inflater->next(buffer->data(), std::size_t(std::min<std::uint64_t>(
                                                       start - inflater->position, buffer->size())));
         if (!good || !inflater->next(buffer->data(), buffer->size()))
-            return named(path, "file too short or damaged: truncated gzip samples");
+            return fileMessage(path, "file too short or damaged: truncated gzip samples");
         expandToRgb(buffer->data(), channels, pixels, rgb);
         return std::string();
     };
@@ -103,22 +100,22 @@ struct NrrdDeleter {
 std::string openNrrdSource(const QString& path, SliceSource* source) {
     // teem opens files itself; only regular ones are handed to it, as everywhere.
     if (!openFile(QFile::encodeName(path).constData(), "rb"))
-        return named(path, "can't open input file");
+        return fileMessage(path, "can't open input file");
     std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
     std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
     nrrdIoStateSet(nio.get(), nrrdIoStateSkipData, AIR_TRUE);
     nrrdIoStateSet(nio.get(), nrrdIoStateKeepNrrdDataFileOpen, AIR_TRUE);
     if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get()))
-        return named(path, "bad NRRD: " + teemFailure());
+        return fileMessage(path, "bad NRRD: " + teemFailure());
 
     if (nrrd->type != nrrdTypeUChar)
-        return named(path, std::string("unsupported NRRD type '") +
-                               airEnumStr(nrrdType, nrrd->type) +
-                               "': only unsigned char samples are volumes");
+        return fileMessage(path, std::string("unsupported NRRD type '") +
+                                     airEnumStr(nrrdType, nrrd->type) +
+                                     "': only unsigned char samples are volumes");
     const unsigned int dim = nrrd->dim;
     const std::size_t channels = dim == 4 ? nrrd->axis[0].size : 1;
     if ((dim != 3 && dim != 4) || channels < 1 || channels > 4)
-        return named(path, "unsupported NRRD layout: need x y z axes, after 1 to 4 channels");
+        return fileMessage(path, "unsupported NRRD layout: need x y z axes, after 1 to 4 channels");
     int sizes[3];
     for (unsigned int k = 0; k < 3; ++k) {
         const std::size_t size = nrrd->axis[dim - 3 + k].size;
@@ -126,12 +123,12 @@ std::string openNrrdSource(const QString& path, SliceSource* source) {
     }
     const bool gzip = nio->encoding == nrrdEncodingGzip;
     if (nio->encoding != nrrdEncodingRaw && !gzip)
-        return named(path, std::string("unsupported NRRD encoding '") + nio->encoding->name +
-                               "': only raw and gzip");
+        return fileMessage(path, std::string("unsupported NRRD encoding '") + nio->encoding->name +
+                                     "': only raw and gzip");
     if (!nio->dataFile)
-        return named(path, "unsupported NRRD: data in several files");
+        return fileMessage(path, "unsupported NRRD: data in several files");
     if (gzip && nio->byteSkip != 0)
-        return named(path, "unsupported NRRD: byte skip with gzip encoding");
+        return fileMessage(path, "unsupported NRRD: byte skip with gzip encoding");
 
     // The data file, left open by teem at the first sample, becomes the source's.
     auto file = std::make_shared<FileHandle>(nio->dataFile);
@@ -166,7 +163,7 @@ std::string openNrrdSink(const QString& path, int n, SliceSink* sink) {
                  nrrdStringWrite(&header, nrrd.get(), nio.get());
     }
     if (failed)
-        return named(path, "can't write: " + teemFailure());
+        return fileMessage(path, "can't write: " + teemFailure());
     std::string text(header);
     std::free(header);
     // The string form stops before the blank line that ends a header with attached data.

@@ -22,15 +22,23 @@ QString temporaryTemplate(const QString& path) {
     return info.absolutePath() + "/." + info.fileName() + ".XXXXXX";
 }
 
-std::string renameInto(const QString& from, const QString& path) {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(path).constData()) != 0)
+// Gives a finished temporary the permissions a new file or folder gets (Qt makes temporaries
+// that only their owner may read), then renames it onto path.
+std::string publish(const QString& from, mode_t mode, const QString& path) {
+    const QByteArray name = QFile::encodeName(from);
+    if (chmod(name.constData(), mode & ~currentUmask()) != 0 ||
+        std::rename(name.constData(), QFile::encodeName(path).constData()) != 0)
         return writeFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
     return std::string();
 }
 } // namespace
 
+std::string fileMessage(const QString& path, const std::string& message) {
+    return path.toStdString() + ": " + message;
+}
+
 std::string writeFailure(const QString& path, const QString& reason) {
-    return (path + ": can't write: " + reason).toStdString();
+    return fileMessage(path, "can't write: " + reason.toStdString());
 }
 
 std::string commitSaveFile(QSaveFile* file, const QString& path) {
@@ -49,12 +57,8 @@ std::unique_ptr<QTemporaryFile> openTemporaryFile(const QString& path, std::stri
 }
 
 std::string commitTemporaryFile(QTemporaryFile* file, const QString& path) {
-    // QTemporaryFile makes files only its owner may read; a finished output gets the usual
-    // permissions.
     file->close();
-    if (chmod(QFile::encodeName(file->fileName()).constData(), 0666 & ~currentUmask()) != 0)
-        return writeFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
-    const std::string failure = renameInto(file->fileName(), path);
+    const std::string failure = publish(file->fileName(), 0666, path);
     if (failure.empty())
         file->setAutoRemove(false);
     return failure;
@@ -75,9 +79,7 @@ std::unique_ptr<QTemporaryDir> makeTemporaryFolder(const QString& path, std::str
 }
 
 std::string commitTemporaryFolder(QTemporaryDir* folder, const QString& path) {
-    if (chmod(QFile::encodeName(folder->path()).constData(), 0777 & ~currentUmask()) != 0)
-        return writeFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
-    const std::string failure = renameInto(folder->path(), path);
+    const std::string failure = publish(folder->path(), 0777, path);
     if (failure.empty())
         folder->setAutoRemove(false);
     return failure;

@@ -13,6 +13,9 @@
 #include <memory>
 #include <string>
 
+// "PATH: message", the form of every message about a file.
+std::string fileMessage(const QString& path, const std::string& message);
+
 // "PATH: can't write: REASON", the message of every failed output.
 std::string writeFailure(const QString& path, const QString& reason);
 

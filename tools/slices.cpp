@@ -13,17 +13,13 @@
 #include <memory>
 
 namespace {
-std::string named(const QString& path, const std::string& message) {
-    return path.toStdString() + ": " + message;
-}
-
 // QImageReader would wait forever on a FIFO; only regular files are read.
 std::string readPicture(const QString& path, QImage* image) {
     if (!QFileInfo(path).isFile())
-        return named(path, "can't open input file");
+        return fileMessage(path, "can't open input file");
     QImageReader reader(path);
     if (!reader.read(image))
-        return named(path, "can't read picture: " + reader.errorString().toStdString());
+        return fileMessage(path, "can't read picture: " + reader.errorString().toStdString());
     return std::string();
 }
 } // namespace
@@ -38,11 +34,12 @@ std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
         for (const QString& name : folder.entryList(filters, QDir::Files | QDir::Readable))
             *files << folder.filePath(name);
         if (files->isEmpty())
-            return named(inputs[0], "no slice pictures in this folder");
+            return fileMessage(inputs[0], "no slice pictures in this folder");
     } else {
         for (const QString& input : inputs) {
             if (QFileInfo(input).isDir())
-                return named(input, "a folder among several inputs; give one folder or pictures");
+                return fileMessage(input,
+                                   "a folder among several inputs; give one folder or pictures");
             *files << input;
         }
     }
@@ -74,10 +71,10 @@ std::string openSliceSource(const QStringList& files, SliceSource* source) {
         QImage image;
         std::string failure = readPicture(path, &image);
         if (failure.empty() && image.size() != size)
-            failure = named(path, formatString("slice size %d x %d differs from the first "
-                                               "slice's %d x %d",
-                                               image.width(), image.height(), size.width(),
-                                               size.height()));
+            failure = fileMessage(path, formatString("slice size %d x %d differs from the first "
+                                                     "slice's %d x %d",
+                                                     image.width(), image.height(), size.width(),
+                                                     size.height()));
         if (failure.empty())
             imageToSlice(image, rgb);
         return failure;

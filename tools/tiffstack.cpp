@@ -33,10 +33,6 @@ void installHandlers() {
 
 using TiffHandle = std::shared_ptr<TIFF>;
 
-std::string named(const QString& path, const std::string& message) {
-    return path.toStdString() + ": " + message;
-}
-
 // A 16-bit value scaled to 8 bits, rounded.
 unsigned char toByte(std::uint16_t value) {
     return static_cast<unsigned char>((std::uint32_t(value) * 255 + 32767) / 65535);
@@ -108,11 +104,11 @@ std::string openTiffSource(const QString& path, SliceSource* source) {
     // to libtiff, which closes its own copy of the descriptor.
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!file)
-        return named(path, "can't open input file");
+        return fileMessage(path, "can't open input file");
     lastTiffError.clear();
     TIFF* opened = TIFFFdOpen(dup(fileno(file.get())), QFile::encodeName(path).constData(), "r");
     if (!opened)
-        return named(path, "not a TIFF file: " + lastTiffError);
+        return fileMessage(path, "not a TIFF file: " + lastTiffError);
     TiffHandle tiff(opened, TIFFClose);
     int width = 0, height = 0;
     pageSize(opened, &width, &height);
@@ -123,17 +119,18 @@ std::string openTiffSource(const QString& path, SliceSource* source) {
         lastTiffError.clear();
         int w = 0, h = 0;
         if (!TIFFSetDirectory(tiff.get(), tdir_t(z)))
-            return named(path, formatString("page %d: ", z + 1) + lastTiffError);
+            return fileMessage(path, formatString("page %d: ", z + 1) + lastTiffError);
         pageSize(tiff.get(), &w, &h);
         if (w != width || h != height)
-            return named(path, formatString("page %d: slice size %d x %d differs from the first "
+            return fileMessage(path,
+                               formatString("page %d: slice size %d x %d differs from the first "
                                             "slice's %d x %d",
                                             z + 1, w, h, width, height));
         bool good = false;
         if (!readPlainPage(tiff.get(), w, h, rgb, &good))
             good = readRgbaPage(tiff.get(), w, h, rgb);
         if (!good)
-            return named(path, formatString("page %d: can't read: ", z + 1) + lastTiffError);
+            return fileMessage(path, formatString("page %d: can't read: ", z + 1) + lastTiffError);
         return std::string();
     };
     return std::string();

@@ -186,7 +186,7 @@ int runCheck(const QStringList& arguments, bool report) {
         const std::string failure =
             file ? viewerRefusal(file.get(), &header) : std::string("can't open input file");
         if (!failure.empty())
-            result = inputError(path.toStdString() + ": " + failure);
+            result = inputError(fileMessage(path, failure));
         if (report)
             printReport(path, bool(file), length, header, failure);
         else if (failure.empty())

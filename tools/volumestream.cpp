@@ -20,23 +20,21 @@ namespace {
 // of one slice.
 const int maxSide = 16384;
 
-std::string named(const QString& path, const std::string& message) {
-    return path.toStdString() + ": " + message;
-}
 } // namespace
 
 std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
                       SliceSource* cube) {
     const int w = source.width, h = source.height, d = source.depth;
     if (std::min({w, h, d}) < 1 || std::max({w, h, d}) > maxSide)
-        return named(name, formatString("unsupported size %d x %d x %d: each side must be 1 to %d",
+        return fileMessage(name,
+                           formatString("unsupported size %d x %d x %d: each side must be 1 to %d",
                                         w, h, d, maxSide));
     if (w == h && h == d) {
         *cube = source;
         return std::string();
     }
     if (fit == CubeFit::Refuse)
-        return named(
+        return fileMessage(
             name, formatString("not a cube: %d x %d x %d samples (use --crop or --pad)", w, h, d));
     const int n = fit == CubeFit::Crop ? std::min({w, h, d}) : std::max({w, h, d});
     // Along each axis: the first source sample kept, where it lands in the cube, how many.
@@ -100,12 +98,12 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
 std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header) {
     auto file = std::make_shared<FileHandle>(openFile(QFile::encodeName(path).constData(), "rb"));
     if (!*file)
-        return named(path, "can't open input file");
+        return fileMessage(path, "can't open input file");
     std::string failure = readVolumeHeader(file->get(), header);
     if (failure.empty())
         failure = checkVolumeLength(file->get(), header->size);
     if (!failure.empty())
-        return named(path, failure);
+        return fileMessage(path, failure);
     const int n = header->size;
     const std::size_t sliceBytes = 3 * std::size_t(n) * std::size_t(n);
     source->width = source->height = source->depth = n;
@@ -114,7 +112,7 @@ std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHea
         // The length was checked; failing here means the file shrank meanwhile.
         if (fseeko(file->get(), offset, SEEK_SET) != 0 ||
             std::fread(rgb, 1, sliceBytes, file->get()) != sliceBytes)
-            return named(path, "file too short: truncated samples");
+            return fileMessage(path, "file too short: truncated samples");
         return std::string();
     };
     return std::string();
@@ -144,7 +142,7 @@ std::string openVolumeSink(const QString& path, const VolumeHeader& header, Slic
     VolumeHeader parsed;
     const std::string failure = parseVolumeHeader(bytes.data(), bytes.size(), &parsed);
     if (!failure.empty())
-        return named(path, failure);
+        return fileMessage(path, failure);
     return openFileSink(path, std::string(bytes.begin(), bytes.end()), header.size, sink);
 }
 
