@@ -234,11 +234,9 @@ struct LoadRow {
 
 // The viewer's own refusal of an N^3 volume on this machine, before a byte is written.
 std::string refusalOf(int n) {
-    std::string refusal = glVolumeRefusal(n);
-    const std::int64_t available = availableMemory();
-    if (refusal.empty() && available >= 0 && volumeSampleBytes(n) > std::uint64_t(available))
-        refusal = "out of memory: volume too large";
-    return refusal;
+    // The file is to be written whole, so its length is no question.
+    return checkVolumeSamples(n, std::int64_t(volumeSampleBytes(n)), glVolumeRefusal,
+                              availableMemory());
 }
 
 LoadRow measureLoads(int n, int repeats) {

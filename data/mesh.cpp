@@ -14,7 +14,6 @@ std::vector<float> meshVertices;
 std::vector<std::uint32_t> meshIndices;
 unsigned int meshVertexBuffer = 0;
 unsigned int meshIndexBuffer = 0;
-QString inputDirectory = QStringLiteral("input/");
 
 namespace {
 const GLsizei stride = meshLayout::floatsPerVertex * sizeof(float);
@@ -25,11 +24,10 @@ const std::size_t textureOffset = 6 * sizeof(float);
 void loadMesh(const QString& name) {
     const QByteArray name8 = name.toLocal8Bit();
     std::printf("loading '%s'... ", name8.constData());
-    const std::string path =
-        formatString("%s/%s.dat", inputDirectory.toLocal8Bit().constData(), name8.constData());
+    const std::string path = inputPath(name8.toStdString() + ".dat");
     FileHandle file = openFile(path.c_str(), "rb");
     if (!file)
-        fatalError("can't open input file");
+        fatalError(inputMessages::cantOpen);
     MeshData mesh;
     const std::string failure = readMesh(file.get(), &mesh);
     if (!failure.empty())

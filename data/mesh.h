@@ -12,9 +12,8 @@ extern std::vector<float> meshVertices;        // per vertex: position, normal, 
 extern std::vector<std::uint32_t> meshIndices; // three vertex indices per triangle
 extern unsigned int meshVertexBuffer;          // buffer holding meshVertices; 0 until a load
 extern unsigned int meshIndexBuffer;           // buffer holding meshIndices; 0 until a load
-extern QString inputDirectory;                 // directory of the mesh files; "input/"
 
-// Loads inputDirectory/NAME.dat into the buffers and leaves the vertex, normal and texture
+// Loads inputFolder/NAME.dat into the buffers and leaves the vertex, normal and texture
 // coordinate arrays enabled and pointing into them. Needs the panel's GL context current.
 // Prints its progress and the bounding box; every failure is fatal.
 void loadMesh(const QString& name);

@@ -26,17 +26,16 @@ std::string glVolumeRefusal(std::int32_t n) {
 }
 
 void loadVolumeNamed(const std::string& name) {
-    const std::string path = formatString("input/%s.vol", name.c_str());
-    FileHandle file = openFile(path.c_str(), "rb");
-    if (!file)
-        fatalError("can't open input file");
-
-    // Every check comes before the samples are read: the header's own, then whether the GL
-    // can hold the texture, then the file's length and the memory (in readVolumeSamples).
+    const std::string path = inputPath(name + ".vol");
+    // Every failure is fatal, so the previous volume's samples can go first: the memory check
+    // then counts the room they held.
+    volumeTexels.reset();
+    // Every check comes before the samples are read, in the order the converter's check
+    // command repeats without the GL step.
+    FileHandle file;
     VolumeHeader header;
-    std::string failure = readVolumeHeader(file.get(), &header);
-    if (failure.empty())
-        failure = glVolumeRefusal(header.size);
+    std::string failure =
+        checkVolumeFile(path.c_str(), glVolumeRefusal, availableMemory(), &file, &header);
     if (failure.empty())
         failure = readVolumeSamples(file.get(), header.size, &volumeTexels, availableMemory());
     if (!failure.empty())
@@ -47,7 +46,7 @@ void loadVolumeNamed(const std::string& name) {
 
     // A name that leaves the input folder names no picture.
     if (isSafePictureName(header.name))
-        referenceImage.load(formatString("input/%s.png", header.name.c_str()));
+        referenceImage.load(inputPath(header.name + ".png"));
     else
         referenceImage.clear();
 
@@ -71,7 +70,7 @@ void loadVolumeNamed(const std::string& name) {
     // A driver that accepted the proxy can still fail the upload; the model must not show
     // black as if the volume were.
     if (uploadError == GL_OUT_OF_MEMORY)
-        fatalError("out of memory: volume too large");
+        fatalError(volumeMessages::outOfMemory);
     if (uploadError != GL_NO_ERROR)
         fatalError("can't upload the volume: gl error 0x%04x", uploadError);
 }

@@ -3,6 +3,7 @@
 #include "scene.h"
 
 #include "frame.h"
+#include "helpers.h"
 #include "fatalerror.h"
 #include "glcheck.h"
 #include "ui_mainwindow.h"
@@ -104,7 +105,7 @@ void initScene() {
     lightVecLoc = glGetUniformLocation(shaderProgram, "lightVec");
 
     // Each name goes to the top, so the descending listing ends up ascending.
-    for (const QString& name : volumeEntries(QStringLiteral("input")))
+    for (const QString& name : volumeEntries(QString(inputFolder)))
         form->textureCombo->insertItem(0, name);
     form->textureCombo->setCurrentIndex(0);
 

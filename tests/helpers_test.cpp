@@ -18,3 +18,15 @@ TEST(HelpersTest, OpensOnlyRegularFilesForReading) {
     for (const char* path : {"folder", "fifo", "missing"})
         EXPECT_FALSE(openFile(path, "rb")) << path;
 }
+
+// Text from a file must not drive the terminal it is printed on.
+TEST(HelpersTest, PrintableTextEscapesControlCharactersOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain name", "plain name"},
+        {"\x1b[31mred", "\\x1b[31mred"},
+        {std::string("a\0b\n\x7f", 5), "a\\x00b\\x0a\\x7f"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"}, // UTF-8 stays
+    };
+    for (const auto& [text, printable] : cases)
+        EXPECT_EQ(printableText(text), printable);
+}

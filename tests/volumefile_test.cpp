@@ -57,6 +57,53 @@ TEST(VolumeFileTest, SamplesAreCheckedAgainstTheFileAndTheMemoryBeforeTheRead) {
     EXPECT_TRUE(std::equal(samples.begin(), samples.end(), loaded.get()));
 }
 
+// The one ordered check the viewer and the converter share: each stage is reached only when the
+// ones before it passed, and the GL step (the viewer's) sits between the header and the length.
+TEST(VolumeFileTest, FileChecksComeInTheViewersOrder) {
+    ScratchDir dir;
+    writeFile("good.vol", volumeFile(2, "", samplePattern(2)));
+    writeFile("short.vol", volumeFile(2, "", std::vector<unsigned char>(23)));
+    writeFile("version.vol", volumeFile(2, "", samplePattern(2), 3));
+    makeNotAFile("folder.vol", NotAFile::Directory);
+    const std::string refused = "refused by the GL";
+    struct Case {
+        const char* path;
+        bool glRefuses;
+        std::int64_t memory;
+        std::string message;
+        bool glAsked;
+    };
+    const Case cases[] = {
+        {"missing.vol", true, -1, inputMessages::cantOpen, false},
+        {"folder.vol", true, -1, inputMessages::cantOpen, false},
+        {"version.vol", true, -1, volumeMessages::badVersion, false},
+        {"short.vol", true, 0, refused, true},
+        {"short.vol", false, 0, volumeMessages::truncated, true},
+        {"good.vol", false, 23, volumeMessages::outOfMemory, true},
+        {"good.vol", false, 24, "", true},
+        {"good.vol", false, -1, "", true}, // memory unknown: not refused
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        bool asked = false;
+        const VolumeGlStep gl = [&](std::int32_t n) {
+            asked = true;
+            EXPECT_EQ(n, 2);
+            return c.glRefuses ? refused : std::string();
+        };
+        FileHandle file;
+        VolumeHeader header;
+        EXPECT_EQ(checkVolumeFile(c.path, gl, c.memory, &file, &header), c.message);
+        EXPECT_EQ(asked, c.glAsked);
+        if (c.message.empty()) { // left at the samples
+            EXPECT_EQ(remainingBytes(file.get()), 24);
+        }
+    }
+    FileHandle file;
+    VolumeHeader header;
+    EXPECT_EQ(checkVolumeFile("short.vol", nullptr, -1, &file, &header), volumeMessages::truncated);
+}
+
 TEST(VolumeFileTest, PictureNamesStayInsideTheFolder) {
     for (const char* name : {"marble", "sub/marble", "..marble", "a..b/c", "", "./x"})
         EXPECT_TRUE(isSafePictureName(name)) << name;

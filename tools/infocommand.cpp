@@ -27,25 +27,26 @@ samples, and that this machine's free memory can hold them. Only the checks that
 status 1; a good one "FILE: ok" on standard output.
 )";
 
-// The checks the viewer makes before any GL call, in its order: header, length, memory.
-std::string viewerRefusal(std::FILE* file, VolumeHeader* header) {
-    std::string failure = readVolumeHeader(file, header);
-    if (failure.empty())
-        failure = checkVolumeLength(file, header->size);
-    if (failure.empty())
-        failure = checkVolumeMemory(header->size, availableMemory());
-    return failure;
-}
-
-// What info prints of one file; failure is the viewer's verdict.
-void printReport(const QString& path, bool opened, long length, const VolumeHeader& header,
+// What info prints of one file: file is the open file (null when it did not open), failure the
+// viewer's verdict. The name field is the file's own text, so its control characters are shown
+// escaped.
+void printReport(const QString& path, std::FILE* file, const VolumeHeader& header,
                  const std::string& failure) {
-    std::printf("%s\n", qPrintable(path));
-    if (opened && failure != "bad header: invalid magic") {
+    std::printf("%s\n", printableText(path.toStdString()).c_str());
+    long length = -1;
+    bool magic = false;
+    if (file) {
+        unsigned char block[volumeLayout::headerSize];
+        std::rewind(file);
+        magic = hasVolumeMagic(block, std::fread(block, 1, sizeof block, file));
+        std::rewind(file);
+        length = remainingBytes(file);
+    }
+    if (magic) {
         std::printf("  version          %d\n  name             %s\n  size N           %d\n"
                     "  components       %d\n  component type   %d\n",
-                    header.version, header.name.c_str(), header.size, header.components,
-                    header.componentType);
+                    header.version, printableText(header.name).c_str(), header.size,
+                    header.components, header.componentType);
         if (header.size > 0 && header.size <= volumeLayout::maxSize)
             std::printf("  sample bytes     %llu expected, %ld found\n",
                         static_cast<unsigned long long>(volumeSampleBytes(header.size)),
@@ -53,11 +54,12 @@ void printReport(const QString& path, bool opened, long length, const VolumeHead
         const QString picture =
             QFileInfo(path).dir().filePath(QString::fromStdString(header.name) + ".png");
         if (isSafePictureName(header.name))
-            std::printf("  picture          %s (%s)\n", qPrintable(picture),
+            std::printf("  picture          %s (%s)\n",
+                        printableText(picture.toStdString()).c_str(),
                         QFileInfo(picture).isFile() ? "found" : "missing");
         else
             std::printf("  picture          none: the name leaves the folder\n");
-    } else if (opened) {
+    } else if (file) {
         std::printf("  file bytes       %ld\n", length);
     }
     if (failure.empty())
@@ -66,21 +68,21 @@ void printReport(const QString& path, bool opened, long length, const VolumeHead
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
 
-// Checks every input; with report, prints info's lines about each.
+// Checks every input as the viewer does, without its GL step; with report, prints info's lines
+// about each.
 int checkFiles(const QCommandLineParser& parser, bool report) {
     int result = 0;
     for (const QString& path : parser.positionalArguments()) {
-        FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
+        FileHandle file;
         VolumeHeader header;
-        const long length = file ? remainingBytes(file.get()) : -1;
-        const std::string failure =
-            file ? viewerRefusal(file.get(), &header) : std::string("can't open input file");
+        const std::string failure = checkVolumeFile(QFile::encodeName(path).constData(), nullptr,
+                                                    availableMemory(), &file, &header);
         if (!failure.empty())
             result = inputError(fileMessage(path, failure));
         if (report)
-            printReport(path, bool(file), length, header, failure);
+            printReport(path, file.get(), header, failure);
         else if (failure.empty())
-            std::printf("%s: ok\n", qPrintable(path));
+            std::printf("%s\n", fileMessage(path, "ok").c_str());
     }
     return result;
 }

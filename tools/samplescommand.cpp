@@ -2,6 +2,7 @@
 
 #include "commands.h"
 
+#include "helpers.h"
 #include "samples.h"
 
 namespace {
@@ -14,7 +15,7 @@ A volume whose .vol and .png both exist is kept unless --force.
 int runSamples(const QCommandLineParser& parser) {
     const QStringList folder = parser.positionalArguments();
     const std::string failure =
-        writeSamples(folder.isEmpty() ? QString("input") : folder[0], parser.isSet("force"));
+        writeSamples(folder.isEmpty() ? QString(inputFolder) : folder[0], parser.isSet("force"));
     return failure.empty() ? 0 : inputError(failure);
 }
 } // namespace

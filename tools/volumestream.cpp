@@ -96,12 +96,10 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
 }
 
 std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header) {
-    auto file = std::make_shared<FileHandle>(openFile(QFile::encodeName(path).constData(), "rb"));
-    if (!*file)
-        return fileMessage(path, "can't open input file");
-    std::string failure = readVolumeHeader(file->get(), header);
-    if (failure.empty())
-        failure = checkVolumeLength(file->get(), header->size);
+    auto file = std::make_shared<FileHandle>();
+    // No GL step, and no memory check: a stream holds a few slices, never the volume.
+    const std::string failure =
+        checkVolumeFile(QFile::encodeName(path).constData(), nullptr, -1, file.get(), header);
     if (!failure.empty())
         return fileMessage(path, failure);
     const int n = header->size;
@@ -112,7 +110,7 @@ std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHea
         // The length was checked; failing here means the file shrank meanwhile.
         if (fseeko(file->get(), offset, SEEK_SET) != 0 ||
             std::fread(rgb, 1, sliceBytes, file->get()) != sliceBytes)
-            return fileMessage(path, "file too short: truncated samples");
+            return fileMessage(path, volumeMessages::truncated);
         return std::string();
     };
     return std::string();

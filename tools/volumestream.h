@@ -45,9 +45,9 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
 // concurrent source; at most three slices are in memory.
 std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label);
 
-// A .vol file as a source, checked as the viewer checks it before reading samples (the header,
-// then the length; the memory check is moot when streaming). Messages are "PATH: message" with
-// the viewer's message.
+// A .vol file as a source, checked as the viewer checks it before reading samples
+// (checkVolumeFile without the GL step; the memory check is moot when streaming). Messages are
+// "PATH: message" with the viewer's message.
 std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header);
 
 // A file of the given leading bytes followed by the samples of each slice of an N^3 volume as

@@ -17,6 +17,23 @@ std::string formatString(const char* format, ...) {
     return std::string(buffer);
 }
 
+std::string inputPath(const std::string& name) {
+    return std::string(inputFolder) + "/" + name;
+}
+
+std::string printableText(const std::string& text) {
+    std::string printable;
+    printable.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            printable += formatString("\\x%02x", byte);
+        else
+            printable += c;
+    }
+    return printable;
+}
+
 FileHandle openFile(const char* path, const char* mode) {
     if (mode[0] != 'r')
         return FileHandle(std::fopen(path, mode));

@@ -14,6 +14,22 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// The folder, relative to the working directory, that the viewer reads its volumes, their
+// pictures and the mesh from; the converter writes the sample volumes there by default.
+const char inputFolder[] = "input";
+
+// inputFolder/name.
+std::string inputPath(const std::string& name);
+
+// The message for an input that does not open: missing, unreadable or not a regular file.
+namespace inputMessages {
+const char cantOpen[] = "can't open input file";
+} // namespace inputMessages
+
+// text with its control characters (bytes below 0x20, and 0x7f) written as \xHH, so that text
+// from a file can be printed without driving the terminal.
+std::string printableText(const std::string& text);
+
 // fopen for the program's files. A read mode ("r...") opens only a regular file, and never
 // blocks doing so: a directory, a FIFO or a device gives null, as a missing file does.
 FileHandle openFile(const char* path, const char* mode);

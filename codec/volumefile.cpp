@@ -15,11 +15,15 @@ void putInt(std::vector<unsigned char>& bytes, int offset, std::int32_t value) {
 }
 } // namespace
 
+bool hasVolumeMagic(const unsigned char* bytes, std::size_t length) {
+    // A file too short to hold the header cannot carry the magic either.
+    return length >= std::size_t(headerSize) && std::memcmp(bytes + magicOffset, "VOLU", 4) == 0;
+}
+
 std::string parseVolumeHeader(const unsigned char* bytes, std::size_t length,
                               VolumeHeader* header) {
-    // A file too short to hold the header cannot carry the magic either.
-    if (length < std::size_t(headerSize) || std::memcmp(bytes + magicOffset, "VOLU", 4) != 0)
-        return "bad header: invalid magic";
+    if (!hasVolumeMagic(bytes, length))
+        return volumeMessages::badMagic;
     header->version = littleEndianInt(bytes + versionOffset);
     header->components = littleEndianInt(bytes + componentsOffset);
     header->componentType = littleEndianInt(bytes + componentTypeOffset);
@@ -27,13 +31,13 @@ std::string parseVolumeHeader(const unsigned char* bytes, std::size_t length,
     const char* field = reinterpret_cast<const char*>(bytes + nameOffset);
     header->name.assign(field, strnlen(field, nameLength));
     if (header->version != version)
-        return "bad header: version != 4";
+        return volumeMessages::badVersion;
     if (header->components != components)
-        return "bad header: only RGB textures supported";
+        return volumeMessages::notRgb;
     if (header->componentType != componentType)
-        return "bad header: only byte textures supported";
+        return volumeMessages::notBytes;
     if (header->size <= 0 || header->size > maxSize)
-        return "bad header: invalid size";
+        return volumeMessages::badSize;
     return std::string();
 }
 
@@ -60,16 +64,34 @@ std::string readVolumeHeader(std::FILE* file, VolumeHeader* header) {
 }
 
 std::string checkVolumeLength(std::FILE* file, std::int32_t n) {
-    const long available = remainingBytes(file);
-    if (available < 0 || std::uint64_t(available) < volumeSampleBytes(n))
-        return "file too short: truncated samples";
-    return std::string();
+    return checkVolumeSamples(n, remainingBytes(file), nullptr, -1);
 }
 
 std::string checkVolumeMemory(std::int32_t n, std::int64_t availableMemory) {
     if (availableMemory >= 0 && volumeSampleBytes(n) > std::uint64_t(availableMemory))
-        return "out of memory: volume too large";
+        return volumeMessages::outOfMemory;
     return std::string();
+}
+
+std::string checkVolumeSamples(std::int32_t n, std::int64_t sampleBytes, const VolumeGlStep& glStep,
+                               std::int64_t availableMemory) {
+    std::string failure = glStep ? glStep(n) : std::string();
+    if (failure.empty() && (sampleBytes < 0 || std::uint64_t(sampleBytes) < volumeSampleBytes(n)))
+        failure = volumeMessages::truncated;
+    if (failure.empty())
+        failure = checkVolumeMemory(n, availableMemory);
+    return failure;
+}
+
+std::string checkVolumeFile(const char* path, const VolumeGlStep& glStep,
+                            std::int64_t availableMemory, FileHandle* file, VolumeHeader* header) {
+    *file = openFile(path, "rb");
+    if (!*file)
+        return inputMessages::cantOpen;
+    const std::string failure = readVolumeHeader(file->get(), header);
+    if (!failure.empty())
+        return failure;
+    return checkVolumeSamples(header->size, remainingBytes(file->get()), glStep, availableMemory);
 }
 
 std::string readVolumeSamples(std::FILE* file, std::int32_t n,
@@ -89,9 +111,9 @@ std::string readVolumeSamples(std::FILE* file, std::int32_t n,
     // megabytes first would cost as much as the read.
     samples->reset(new (std::nothrow) unsigned char[count]);
     if (!*samples)
-        return "out of memory: volume too large";
+        return volumeMessages::outOfMemory;
     if (std::fread(samples->get(), 1, count, file) != count)
-        return "file too short: truncated samples";
+        return volumeMessages::truncated;
     return std::string();
 }
 
