@@ -231,7 +231,10 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         {{}, {"pack", "s"}, 2, "-o OUT.vol is required"},
         {{}, {"pack", "s", "-o", "o.vol", "--crop", "--pad"}, 2, "exclude each other"},
         {{}, {"unpack", "s/in.vol", "-o", "o.jpg"}, 2, "OUT must be a folder"},
-        {{}, {"shuffle"}, 2, "usage: tessary-vol COMMAND"},
+        {{}, {"pack", "s", "-o", "o.dat"}, 2, "tessary-vol pack: -o must name a .vol file"},
+        {{}, {"mesh", "s/m.obj", "-o", "o.vol"}, 2, "tessary-vol mesh: -o must name a .dat file"},
+        {{}, {"shuffle"}, 2, "tessary-vol: unknown command 'shuffle'\nusage: tessary-vol COMMAND"},
+        {{}, {}, 2, "usage: tessary-vol COMMAND"},
     };
     // clang-format on
     for (const auto& [files, arguments, status, message] : cases) {
@@ -254,21 +257,26 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
     ScratchDir dir;
     writeFile("good.vol", volumeFile(2, "good", samplePattern(2)));
     writeFile("short.vol", volumeFile(2, "x/../../up", std::vector<unsigned char>(23)));
+    writeFile("\x1b]0;t\a.vol", volumeFile(2, "\x1b[2J", samplePattern(2)));
     ASSERT_TRUE(QImage(1, 1, QImage::Format_RGB888).save("good.png"));
     const ToolRun check = tool({"check", "good.vol"});
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.out, "good.vol: ok\n");
-    const ToolRun info = tool({"info", "good.vol", "short.vol"});
+    const ToolRun info = tool({"info", "good.vol", "short.vol", "\x1b]0;t\a.vol"});
     EXPECT_EQ(info.status, 1);
     EXPECT_EQ(info.err, "short.vol: file too short: truncated samples\n");
-    for (const char* line : {"good.vol\n  version          4\n  name             good\n"
-                             "  size N           2\n  components       3\n"
-                             "  component type   1\n  sample bytes     24 expected, 24 found\n"
-                             "  picture          ./good.png (found)\n  viewer           loads it",
-                             "  sample bytes     24 expected, 23 found\n"
-                             "  picture          none: the name leaves the folder\n"
-                             "  viewer           refuses it: file too short: truncated samples"})
+    for (const char* line :
+         {"good.vol\n  version          4\n  name             good\n"
+          "  size N           2\n  components       3\n"
+          "  component type   1\n  sample bytes     24 expected, 24 found\n"
+          "  picture          ./good.png (found)\n  viewer           loads it",
+          "  sample bytes     24 expected, 23 found\n"
+          "  picture          none: the name leaves the folder\n"
+          "  viewer           refuses it: file too short: truncated samples",
+          // a file's own text is printed with its control characters escaped
+          "\\x1b]0;t\\x07.vol\n  version          4\n  name             \\x1b[2J\n"})
         EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
+    EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
 }
 
 TEST(NpyTest, HeadersAreReadStrictly) {

@@ -1,5 +1,8 @@
 #include "commandline.h"
 
+#include "helpers.h"
+#include "output.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -50,7 +53,7 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
     if (command != commands.end()) {
         try {
             return runCommand(*command, arguments.mid(1)); // the parser wants the name first
-        } catch (const std::bad_alloc&) {
+        } catch (const std::bad_alloc&) {                  // outside any input's reading
             return inputError("tessary-vol " + name.toStdString() + ": out of memory");
         }
     }
@@ -58,13 +61,24 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
         printOverview(commands, stdout);
         return 0;
     }
+    if (!name.isEmpty())
+        std::fprintf(stderr, "tessary-vol: unknown command '%s'\n",
+                     printableText(name.toStdString()).c_str());
     printOverview(commands, stderr);
     return 2;
 }
 
+std::string readingInput(const QString& path, const std::function<std::string()>& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return fileMessage(path, "out of memory");
+    }
+}
+
 int usageError(const char* command, const QString& message) {
     std::fprintf(stderr, "tessary-vol %s: %s\nTry 'tessary-vol %s --help'.\n", command,
-                 qPrintable(message), command);
+                 printableText(message.toStdString()).c_str(), command);
     return 2;
 }
 
@@ -78,6 +92,9 @@ QString outputWithExtension(const QCommandLineParser& parser, const char* comman
     const QString output = parser.value("output");
     if (output.endsWith(extension))
         return output;
-    usageError(command, QString("-o OUT%1 is required").arg(extension));
+    if (!parser.isSet("output"))
+        usageError(command, QString("-o OUT%1 is required").arg(extension));
+    else
+        usageError(command, QString("-o must name a %1 file").arg(extension));
     return QString();
 }

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,11 @@ int usageError(const char* command, const QString& message);
 // Prints message (already "PATH: message") on standard error as one line; returns 1.
 int inputError(const std::string& message);
 
-// The -o option's value when it ends in extension (".vol"); otherwise prints the usage error
-// naming that extension and returns an empty string.
+// Runs work, which reads the input at path; an allocation that fails on the way becomes
+// "PATH: out of memory". Returns "" or the message.
+std::string readingInput(const QString& path, const std::function<std::string()>& work);
+
+// The -o option's value when it ends in extension (".vol"); otherwise prints the usage error,
+// which names that extension, and returns an empty string.
 QString outputWithExtension(const QCommandLineParser& parser, const char* command,
                             const char* extension);

@@ -5,8 +5,6 @@
 #include "meshimport.h"
 #include "output.h"
 
-#include <QSaveFile>
-
 #include <cstdio>
 
 namespace {
@@ -33,16 +31,12 @@ int runMesh(const QCommandLineParser& parser) {
     options.recomputeNormals = parser.isSet("recompute-normals");
     options.keepScale = parser.isSet("keep-scale");
     MeshData mesh;
-    std::string failure = importMesh(input, options, &mesh);
+    std::string failure = readingInput(input, [&] { return importMesh(input, options, &mesh); });
     if (!failure.empty())
         return inputError(failure);
     const std::vector<unsigned char> bytes = encodeMesh(mesh);
-    QSaveFile file(output);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
-            qint64(bytes.size()))
-        return inputError(writeFailure(output, file.errorString()));
-    failure = commitSaveFile(&file, output);
+    failure =
+        saveWholeFile(output, reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
     if (!failure.empty())
         return inputError(failure);
     float low[3], high[3];

@@ -1,6 +1,8 @@
 #include "meshimport.h"
 
 #include "helpers.h"
+#include "inputfile.h"
+#include "output.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
@@ -71,10 +73,11 @@ void centreToUnitRadius(MeshData* mesh) {
 } // namespace
 
 std::string importMesh(const QString& path, const MeshImportOptions& options, MeshData* mesh) {
-    const std::string name = path.toStdString();
     // Assimp opens files itself; only regular ones are handed to it, as everywhere.
-    if (!openFile(QFile::encodeName(path).constData(), "rb"))
-        return name + ": can't open input file";
+    FileHandle file;
+    const std::string failure = openInputFile(path, &file);
+    if (!failure.empty())
+        return failure;
     Assimp::Importer importer;
     // Only positions and normals reach the file, so nothing else may keep vertices apart when
     // identical ones are joined. Normals to be recomputed go before the join too, so that a
@@ -89,7 +92,7 @@ std::string importMesh(const QString& path, const MeshImportOptions& options, Me
         aiProcess_RemoveComponent | aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
             aiProcess_PreTransformVertices | aiProcess_FindDegenerates);
     if (!scene)
-        return name + ": can't read model: " + importer.GetErrorString();
+        return fileMessage(path, std::string("can't read model: ") + importer.GetErrorString());
 
     MeshData read;
     std::vector<bool> needsNormal;
@@ -99,7 +102,7 @@ std::string importMesh(const QString& path, const MeshImportOptions& options, Me
         triangles += scene->mMeshes[m]->mNumFaces;
     }
     if (vertices > INT_MAX || triangles > INT_MAX / 3) // the viewer's limits
-        return name + ": model too large";
+        return fileMessage(path, "model too large");
     for (unsigned int m = 0; m < scene->mNumMeshes; ++m) {
         const aiMesh* part = scene->mMeshes[m];
         const std::uint32_t first = std::uint32_t(read.vertexCount);
@@ -120,7 +123,7 @@ std::string importMesh(const QString& path, const MeshImportOptions& options, Me
         }
     }
     if (read.triangleCount == 0)
-        return name + ": no triangles in this model";
+        return fileMessage(path, "no triangles in this model");
     setAreaWeightedNormals(&read, needsNormal);
     if (!options.keepScale)
         centreToUnitRadius(&read);

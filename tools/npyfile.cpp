@@ -1,6 +1,7 @@
 #include "npyfile.h"
 
 #include "helpers.h"
+#include "inputfile.h"
 #include "output.h"
 #include "rawfile.h"
 
@@ -156,13 +157,14 @@ std::string encodeNpyHeader(int n) {
 }
 
 std::string openNpySource(const QString& path, SliceSource* source) {
-    auto file = std::make_shared<FileHandle>(openFile(QFile::encodeName(path).constData(), "rb"));
-    if (!*file)
-        return path.toStdString() + ": can't open input file";
+    auto file = std::make_shared<FileHandle>();
+    std::string failure = openInputFile(path, file.get());
+    if (!failure.empty())
+        return failure;
     std::vector<unsigned char> bytes(12 + maxHeaderLength);
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file->get()));
     NpyArray array;
-    const std::string failure = parseNpyHeader(bytes, &array);
+    failure = parseNpyHeader(bytes, &array);
     if (!failure.empty())
         return fileMessage(path, failure);
     return openRawSamples(path, file, off_t(array.dataOffset), array.width, array.height,

@@ -1,6 +1,7 @@
 #include "nrrdfile.h"
 
 #include "helpers.h"
+#include "inputfile.h"
 #include "output.h"
 #include "rawfile.h"
 
@@ -99,8 +100,10 @@ struct NrrdDeleter {
 
 std::string openNrrdSource(const QString& path, SliceSource* source) {
     // teem opens files itself; only regular ones are handed to it, as everywhere.
-    if (!openFile(QFile::encodeName(path).constData(), "rb"))
-        return fileMessage(path, "can't open input file");
+    FileHandle input;
+    const std::string openFailure = openInputFile(path, &input);
+    if (!openFailure.empty())
+        return openFailure;
     std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
     std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
     nrrdIoStateSet(nio.get(), nrrdIoStateSkipData, AIR_TRUE);

@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include "helpers.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -34,11 +36,18 @@ std::string publish(const QString& from, mode_t mode, const QString& path) {
 } // namespace
 
 std::string fileMessage(const QString& path, const std::string& message) {
-    return path.toStdString() + ": " + message;
+    return printableText(path.toStdString() + ": " + message);
 }
 
 std::string writeFailure(const QString& path, const QString& reason) {
     return fileMessage(path, "can't write: " + reason.toStdString());
+}
+
+std::string saveWholeFile(const QString& path, const char* bytes, qint64 size) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, size) != size)
+        return writeFailure(path, file.errorString());
+    return commitSaveFile(&file, path);
 }
 
 std::string commitSaveFile(QSaveFile* file, const QString& path) {

@@ -13,11 +13,15 @@
 #include <memory>
 #include <string>
 
-// "PATH: message", the form of every message about a file.
+// "PATH: message", the form of every message about a file, its control characters escaped
+// (the path and the message may carry a file's own text).
 std::string fileMessage(const QString& path, const std::string& message);
 
 // "PATH: can't write: REASON", the message of every failed output.
 std::string writeFailure(const QString& path, const QString& reason);
+
+// Writes size bytes as the whole file at path through a QSaveFile; "" or the message.
+std::string saveWholeFile(const QString& path, const char* bytes, qint64 size);
 
 // Commits a QSaveFile opened on path; "" or the message.
 std::string commitSaveFile(QSaveFile* file, const QString& path);

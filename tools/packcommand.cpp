@@ -2,6 +2,7 @@
 
 #include "commands.h"
 
+#include "inputfile.h"
 #include "npyfile.h"
 #include "nrrdfile.h"
 #include "output.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <memory>
@@ -44,15 +44,19 @@ options:
 
 // The PNG bytes of the picture at path: its own bytes when it is a PNG, else converted.
 std::string referenceBytes(const QString& path, QByteArray* png) {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return path.toStdString() + ": can't open input file";
+    FileHandle handle;
+    const std::string failure = openInputFile(path, &handle);
+    QFile file;
+    if (!failure.empty())
+        return failure;
+    if (!file.open(handle.get(), QIODevice::ReadOnly))
+        return fileMessage(path, inputMessages::cantOpen);
     *png = file.readAll();
     QBuffer buffer(png);
     QImageReader reader(&buffer);
     QImage image;
     if (!reader.read(&image))
-        return path.toStdString() + ": can't read picture: " + reader.errorString().toStdString();
+        return fileMessage(path, "can't read picture: " + reader.errorString().toStdString());
     if (reader.format() != "png") {
         png->clear();
         QBuffer converted(png);
@@ -97,10 +101,8 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
     };
     sink.commit = [=] {
         if (!picture->isEmpty()) {
-            QSaveFile file(picturePath);
-            if (!file.open(QIODevice::WriteOnly) || file.write(*picture) != picture->size())
-                return writeFailure(picturePath, file.errorString());
-            const std::string failure = commitSaveFile(&file, picturePath);
+            const std::string failure =
+                saveWholeFile(picturePath, picture->constData(), picture->size());
             if (!failure.empty())
                 return failure;
         }
@@ -139,10 +141,11 @@ int runPack(const QCommandLineParser& parser) {
     const CubeFit fit = parser.isSet("crop")  ? CubeFit::Crop
                         : parser.isSet("pad") ? CubeFit::Pad
                                               : CubeFit::Refuse;
-    std::string failure = openPackInput(inputs, size, &source);
-    if (failure.empty())
-        failure =
-            fitToCube(source, fit, inputs.size() == 1 ? inputs[0] : inputs[0] + " ...", &cube);
+    const QString inputName = inputs.size() == 1 ? inputs[0] : inputs[0] + " ...";
+    std::string failure = readingInput(inputName, [&] {
+        const std::string opened = openPackInput(inputs, size, &source);
+        return opened.empty() ? fitToCube(source, fit, inputName, &cube) : opened;
+    });
     if (!failure.empty())
         return inputError(failure);
     const int n = cube.width;
@@ -161,10 +164,12 @@ int runPack(const QCommandLineParser& parser) {
     if (failure.empty())
         failure = openVolumeSink(output, header, &volume);
     if (failure.empty())
-        failure = streamSlices(cube,
-                               withPicture(volume, n, pictureSlice, picture,
-                                           QFileInfo(output).dir().filePath(pictureName + ".png")),
-                               "packing");
+        failure = readingInput(inputName, [&] {
+            return streamSlices(cube,
+                                withPicture(volume, n, pictureSlice, picture,
+                                            QFileInfo(output).dir().filePath(pictureName + ".png")),
+                                "packing");
+        });
     if (!failure.empty())
         return inputError(failure);
     std::printf("%s: N = %d from %d x %d x %d samples\n", qPrintable(output), n, source.width,

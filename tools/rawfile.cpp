@@ -1,5 +1,8 @@
 #include "rawfile.h"
 
+#include "inputfile.h"
+#include "output.h"
+
 #include <QFile>
 
 #include <cstdio>
@@ -9,7 +12,7 @@ std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file
                            int width, int height, int depth, int channels, SliceSource* source) {
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     const std::size_t sliceBytes = pixels * std::size_t(channels);
-    const std::string truncated = path.toStdString() + ": file too short: truncated samples";
+    const std::string truncated = fileMessage(path, volumeMessages::truncated);
     if (fseeko(file->get(), offset, SEEK_SET) != 0)
         return truncated;
     const long available = remainingBytes(file->get());
@@ -32,14 +35,15 @@ std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file
 }
 
 std::string openRawVolume(const QString& path, int n, SliceSource* source) {
-    auto file = std::make_shared<FileHandle>(openFile(QFile::encodeName(path).constData(), "rb"));
-    if (!*file)
-        return path.toStdString() + ": can't open input file";
+    auto file = std::make_shared<FileHandle>();
+    const std::string failure = openInputFile(path, file.get());
+    if (!failure.empty())
+        return failure;
     const long length = remainingBytes(file->get());
     const std::uint64_t expected = volumeSampleBytes(n);
     if (length < 0 || std::uint64_t(length) != expected)
-        return path.toStdString() +
-               formatString(": holds %ld bytes; RGB samples of size %d take %llu", length, n,
-                            static_cast<unsigned long long>(expected));
+        return fileMessage(path,
+                           formatString("holds %ld bytes; RGB samples of size %d take %llu", length,
+                                        n, static_cast<unsigned long long>(expected)));
     return openRawSamples(path, file, 0, n, n, n, 3, source);
 }

@@ -16,7 +16,7 @@ namespace {
 // QImageReader would wait forever on a FIFO; only regular files are read.
 std::string readPicture(const QString& path, QImage* image) {
     if (!QFileInfo(path).isFile())
-        return fileMessage(path, "can't open input file");
+        return fileMessage(path, inputMessages::cantOpen);
     QImageReader reader(path);
     if (!reader.read(image))
         return fileMessage(path, "can't read picture: " + reader.errorString().toStdString());

@@ -1,6 +1,7 @@
 #include "tiffstack.h"
 
 #include "helpers.h"
+#include "inputfile.h"
 #include "output.h"
 
 #include <tiffio.h>
@@ -34,7 +35,7 @@ void installHandlers() {
 using TiffHandle = std::shared_ptr<TIFF>;
 
 // A 16-bit value scaled to 8 bits, rounded.
-unsigned char toByte(std::uint16_t value) {
+unsigned char roundedByteOf16Bit(std::uint16_t value) {
     return static_cast<unsigned char>((std::uint32_t(value) * 255 + 32767) / 65535);
 }
 
@@ -62,7 +63,7 @@ bool readPlainPage(TIFF* tiff, int width, int height, unsigned char* rgb, bool* 
             std::uint16_t wide = 0; // libtiff gives 16-bit samples in host order
             if (bits == 16)
                 std::memcpy(&wide, &line[2 * i], 2);
-            bytes[i] = bits == 8 ? line[i] : toByte(wide);
+            bytes[i] = bits == 8 ? line[i] : roundedByteOf16Bit(wide);
         }
         expandToRgb(bytes.data(), channels, std::size_t(width),
                     rgb + 3 * std::size_t(height - 1 - row) * std::size_t(width));
@@ -102,9 +103,10 @@ std::string openTiffSource(const QString& path, SliceSource* source) {
     installHandlers();
     // The file is opened as every input is (regular files only, never blocking), then handed
     // to libtiff, which closes its own copy of the descriptor.
-    FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
-    if (!file)
-        return fileMessage(path, "can't open input file");
+    FileHandle file;
+    const std::string openFailure = openInputFile(path, &file);
+    if (!openFailure.empty())
+        return openFailure;
     lastTiffError.clear();
     TIFF* opened = TIFFFdOpen(dup(fileno(file.get())), QFile::encodeName(path).constData(), "r");
     if (!opened)

@@ -53,7 +53,7 @@ int runUnpack(const QCommandLineParser& parser) {
                   : suffix == "npy"  ? openNpySink(output, n, &sink)
                                      : openTiffSink(output, n, &sink);
     if (failure.empty())
-        failure = streamSlices(cube, sink, "unpacking");
+        failure = readingInput(input, [&] { return streamSlices(cube, sink, "unpacking"); });
     if (!failure.empty())
         return inputError(failure);
     std::printf("%s: %d slices of %d x %d\n", qPrintable(output), n, n, n);
