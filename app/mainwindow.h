@@ -9,7 +9,7 @@ class QMouseEvent;
 class QWheelEvent;
 
 // The controller: it is also the form, receives every user action and hands the work to the
-// layer that does it. The data and render layers read the controls through `controller`.
+// layer that does it. The render layer reads the controls through `form` (state.h).
 class MainWindow : public QObject, public Ui_MainWindow {
     Q_OBJECT
 

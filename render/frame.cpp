@@ -35,7 +35,7 @@ const LightDirection lightVec = [] {
     return LightDirection{-0.09f / length, 0.45f / length, 1.0f / length};
 }();
 
-unsigned char toByte(float sample) {
+unsigned char truncatedByte(float sample) {
     // Truncated, not rounded: 0.999 gives 254.
     const float scaled = sample * 255.0f;
     if (!(scaled > 0.0f)) // negative values and NaN
@@ -58,9 +58,9 @@ void fillOverlay(unsigned char* overlay, int width, int height, const Image& ima
         const float* source = image.pixels.data() + std::size_t(image.width) * r * image.channels;
         unsigned char* target = overlay + std::size_t(width) * r * 4;
         for (int c = 0; c < columns; ++c, source += image.channels, target += 4) {
-            target[0] = toByte(source[0]);
-            target[1] = toByte(source[step]);
-            target[2] = toByte(source[2 * step]);
+            target[0] = truncatedByte(source[0]);
+            target[1] = truncatedByte(source[step]);
+            target[2] = truncatedByte(source[2 * step]);
             target[3] = 255;
         }
     }

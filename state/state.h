@@ -13,8 +13,9 @@ class BitmapFont;
 
 extern QMainWindow* window;    // the top-level window; null until main creates it
 extern MainWindow* controller; // the controller, which is also the form; null until main
-// The controller's form and GL panel as the lower layers see them: the controls the frame
-// and the loaders read, and the panel that set-up and loads make current. Set by setup.
+// The controller's form and GL panel as the lower layers see them: the controls that render/
+// reads (the frame, the scene set-up), and the panel whose context it makes current. Set by
+// setup.
 extern Ui_MainWindow* form;      // the controller's form part; null until setup
 extern QOpenGLWidget* viewPanel; // the controller's GL panel; null until setup
 

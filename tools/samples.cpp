@@ -41,7 +41,8 @@ double smoothstep(double e0, double e1, double v) {
     return t * t * (3.0 - 2.0 * t);
 }
 
-uint8_t toByte(double v) {
+// v clamped to 0 ... 1, scaled to 255 and rounded to the nearest byte.
+uint8_t clampedRoundedByte(double v) {
     return static_cast<uint8_t>(std::lround(clamp01(v) * 255.0));
 }
 
@@ -167,9 +168,9 @@ template <typename F> void fill(Volume& vol, F colour) {
             for (int x = 0; x < n; ++x) {
                 const Rgb c = colour(double(x) / n, double(y) / n, double(z) / n);
                 uint8_t* p = vol.at(x, y, z);
-                p[0] = toByte(c.r);
-                p[1] = toByte(c.g);
-                p[2] = toByte(c.b);
+                p[0] = clampedRoundedByte(c.r);
+                p[1] = clampedRoundedByte(c.g);
+                p[2] = clampedRoundedByte(c.b);
             }
     });
 }
@@ -351,9 +352,9 @@ Volume makeCells(int n) {
                 shade *= 1.0 - 0.25 * std::min(1.0, std::sqrt(d1) / cellSize);
                 const Rgb c = scale(features[p1.feature].colour, shade);
                 uint8_t* p = vol.at(x, y, z);
-                p[0] = toByte(c.r);
-                p[1] = toByte(c.g);
-                p[2] = toByte(c.b);
+                p[0] = clampedRoundedByte(c.r);
+                p[1] = clampedRoundedByte(c.g);
+                p[2] = clampedRoundedByte(c.b);
             }
         }
     });
