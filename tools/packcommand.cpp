@@ -46,9 +46,9 @@ options:
 std::string referenceBytes(const QString& path, QByteArray* png) {
     FileHandle handle;
     const std::string failure = openInputFile(path, &handle);
-    QFile file;
     if (!failure.empty())
         return failure;
+    QFile file; // reads through handle, which closes it
     if (!file.open(handle.get(), QIODevice::ReadOnly))
         return fileMessage(path, inputMessages::cantOpen);
     *png = file.readAll();
