@@ -125,7 +125,7 @@ TEST(SampleMap, WindowAtItsEdgesForEveryType) {
     for (const Case& c : cases) {
         const std::vector<unsigned char> bytes = sampleBytes(c.type, c.value);
         unsigned char out = 77;
-        makeSampleMapper(c.type, {c.copy, c.lo, c.hi})(bytes.data(), 1, 0, 1, &out);
+        makeSampleMapper(c.type, {c.copy, c.lo, c.hi})(bytes.data(), 1, 0, 1, false, &out);
         EXPECT_EQ(int(out), c.expected) << sampleTypeName(c.type) << " " << c.value;
     }
 }

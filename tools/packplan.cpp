@@ -4,12 +4,74 @@
 #include "output.h"
 #include "resample.h"
 
+#include <QStringList>
+
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // The longest side pack takes, before and after resampling (fitToCube's limit).
 const int maxSide = 16384;
+
+// Numbers separated by commas, count of them, each finite; false when the text is not that.
+bool readNumbers(const QString& text, int count, double* values) {
+    const QStringList parts = text.split(',');
+    bool good = parts.size() == count;
+    for (int i = 0; good && i < count; ++i)
+        values[i] = parts[i].trimmed().toDouble(&good), good = good && std::isfinite(values[i]);
+    return good;
+}
 } // namespace
+
+QList<QCommandLineOption> packSettingOptions() {
+    return {{"window", "window", "LO,HI"},
+            {"channels", "channels", "A,B,C"},
+            {"spacing", "spacing", "X,Y,Z"},
+            {"size", "size", "N"},
+            {"crop", "crop"},
+            {"pad", "pad"},
+            {"series", "series", "K"}};
+}
+
+QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings) {
+    if (parser.isSet("window")) {
+        double window[2];
+        if (!readNumbers(parser.value("window"), 2, window) || window[1] < window[0])
+            return "--window takes LO,HI with LO <= HI";
+        settings->windowGiven = true;
+        settings->windowLo = window[0];
+        settings->windowHi = window[1];
+    }
+    if (parser.isSet("channels")) {
+        ChannelMap map;
+        settings->channels = parser.value("channels");
+        if (!parseChannelMap(settings->channels, 1 << 30, &map).empty()) // the syntax alone
+            return "--channels takes A,B,C: source channels from 0, or - for black";
+    }
+    if (parser.isSet("spacing")) {
+        settings->spacingGiven = true;
+        if (!readNumbers(parser.value("spacing"), 3, settings->spacing) ||
+            std::min({settings->spacing[0], settings->spacing[1], settings->spacing[2]}) <= 0)
+            return "--spacing takes X,Y,Z, three positive numbers";
+    }
+    bool good = true;
+    if (parser.isSet("size")) {
+        settings->size = parser.value("size").toInt(&good);
+        if (!good || settings->size < 1 || settings->size > maxSide)
+            return QString("--size takes N from 1 to %1").arg(maxSide);
+    }
+    if (parser.isSet("series")) {
+        settings->series = parser.value("series").toInt(&good);
+        if (!good || settings->series < 0)
+            return "--series takes a series number from 0";
+    }
+    if (parser.isSet("crop") && parser.isSet("pad"))
+        return "--crop and --pad exclude each other";
+    settings->fit = parser.isSet("crop")  ? CubeFit::Crop
+                    : parser.isSet("pad") ? CubeFit::Pad
+                                          : CubeFit::Refuse;
+    return QString();
+}
 
 std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
                      PackPlan* plan) {

@@ -9,6 +9,7 @@
 #include "typedsource.h"
 #include "volumestream.h"
 
+#include <QCommandLineParser>
 #include <QString>
 
 #include <string>
@@ -23,7 +24,15 @@ struct PackSettings {
     CubeFit fit = CubeFit::Refuse;
     int size = 0;              // the output's N, or 0 to keep the cube's
     bool measureRange = false; // measure the samples' range even when the window needs none
+    int series = -1;           // the DICOM series, -1 for the only one
 };
+
+// The options pack and info share that shape the conversion: --window LO,HI, --channels A,B,C,
+// --spacing X,Y,Z, --size N, --crop, --pad, --series K.
+QList<QCommandLineOption> packSettingOptions();
+
+// Reads those options. Returns "" or the usage message.
+QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings);
 
 struct PackPlan {
     ChannelMap map;

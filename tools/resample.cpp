@@ -69,11 +69,21 @@ struct Resampler {
         const std::string failure = source.read(sz, slice.data());
         if (!failure.empty())
             return failure;
+        // An axis of unchanged size is copied, not weighed: resampling to equal spacing often
+        // changes z alone.
+        const bool sameX = width == source.width, sameY = height == source.height;
         const std::size_t outRow = 3 * std::size_t(width);
+        float* target = reduced[k].data();
+        float* alongX = sameY ? target : rows.data();
         for (int sy = 0; sy < source.height; ++sy) {
             const unsigned char* in =
                 slice.data() + 3 * std::size_t(sy) * std::size_t(source.width);
-            float* row = rows.data() + std::size_t(sy) * outRow;
+            float* row = alongX + std::size_t(sy) * outRow;
+            if (sameX) {
+                for (std::size_t i = 0; i < outRow; ++i)
+                    row[i] = in[i];
+                continue;
+            }
             for (int ox = 0; ox < width; ++ox) {
                 float r = 0, g = 0, b = 0;
                 for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t) {
@@ -88,10 +98,9 @@ struct Resampler {
                 row[3 * ox + 2] = b;
             }
         }
-        std::vector<float>& target = reduced[k];
-        std::fill(target.begin(), target.end(), 0.0f);
-        for (int oy = 0; oy < height; ++oy) {
-            float* row = target.data() + std::size_t(oy) * outRow;
+        for (int oy = 0; !sameY && oy < height; ++oy) {
+            float* row = target + std::size_t(oy) * outRow;
+            std::fill(row, row + outRow, 0.0f);
             for (int t = y.start[std::size_t(oy)]; t < y.start[std::size_t(oy) + 1]; ++t) {
                 const float* in = rows.data() + std::size_t(y.index[std::size_t(t)]) * outRow;
                 const float w = y.weight[std::size_t(t)];
@@ -100,23 +109,30 @@ struct Resampler {
             }
         }
         reducedZ[k] = sz;
-        *out = target.data();
+        *out = target;
         return std::string();
     }
 
     std::string read(int oz, unsigned char* rgb) {
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        for (int t = z.start[std::size_t(oz)]; t < z.start[std::size_t(oz) + 1]; ++t) {
-            const float* in = nullptr;
+        const int first = z.start[std::size_t(oz)], last = z.start[std::size_t(oz) + 1];
+        const float* in = nullptr;
+        for (int t = first; t < last; ++t) {
             const std::string failure = reduce(z.index[std::size_t(t)], &in);
             if (!failure.empty())
                 return failure;
             const float w = z.weight[std::size_t(t)];
+            if (last - first == 1) // one source slice: no sum to make
+                break;
+            float* total = sum.data();
             for (std::size_t i = 0; i < sum.size(); ++i)
-                sum[i] += w * in[i];
+                total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
+            in = total;
         }
-        for (std::size_t i = 0; i < sum.size(); ++i)
-            rgb[i] = static_cast<unsigned char>(std::clamp(sum[i] + 0.5f, 0.0f, 255.0f));
+        // Weights sum to 1 and samples are 0..255, so only rounding can pass 255.
+        for (std::size_t i = 0; i < sum.size(); ++i) {
+            const float v = in[i] + 0.5f;
+            rgb[i] = v >= 255.0f ? 255 : static_cast<unsigned char>(v);
+        }
         return std::string();
     }
 };

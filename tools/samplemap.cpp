@@ -46,6 +46,17 @@ inline unsigned char windowed(double v, double lo, double width) {
     return x >= 254.5 ? 255 : static_cast<unsigned char>(x + 0.5);
 }
 
+// Writes value(i), i < n, into out[3i], and into out[3i + 1] and out[3i + 2] too when grey.
+template <typename F> void storeBytes(std::size_t n, bool grey, unsigned char* out, F value) {
+    if (grey) {
+        for (std::size_t i = 0; i < n; ++i)
+            out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = value(i);
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        out[3 * i] = value(i);
+}
+
 // The channels the map reads, each once.
 std::vector<int> usedChannels(const ChannelMap& map) {
     std::vector<int> used;
@@ -109,22 +120,29 @@ std::string sampleRange(const TypedSource& source, const ChannelMap& map, double
         using T = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>;
         T tlow = std::numeric_limits<T>::max(), thigh = std::numeric_limits<T>::lowest();
         bool any = false;
+        // The samples of one channel, every step-th value; NaN and infinities stay out.
+        const auto scan = [&](const T* in, std::size_t step) {
+            for (std::size_t i = 0; i < pixels; ++i) {
+                const T v = in[i * step];
+                if constexpr (std::is_floating_point_v<T>)
+                    if (!std::isfinite(v))
+                        continue;
+                tlow = std::min(tlow, v);
+                thigh = std::max(thigh, v);
+            }
+        };
         for (int z = 0; failure.empty() && z < info.depth && !used.empty(); ++z) {
             failure = source.read(z, slice.data());
             const T* samples = reinterpret_cast<const T*>(slice.data());
-            for (int c : used)
-                for (std::size_t i = std::size_t(c); i < pixels * std::size_t(info.channels);
-                     i += std::size_t(info.channels)) {
-                    const T v = samples[i];
-                    if constexpr (std::is_floating_point_v<T>)
-                        if (!std::isfinite(v)) // NaN and infinities stay out of the range
-                            continue;
-                    tlow = std::min(tlow, v);
-                    thigh = std::max(thigh, v);
-                    any = true;
-                }
+            for (int c : used) {
+                if (info.channels == 1)
+                    scan(samples, 1); // a constant step lets the compiler vectorise
+                else
+                    scan(samples + c, std::size_t(info.channels));
+            }
+            any = true;
         }
-        if (any) {
+        if (any && tlow <= thigh) {
             low = double(tlow);
             high = double(thigh);
         }
@@ -136,13 +154,6 @@ std::string sampleRange(const TypedSource& source, const ChannelMap& map, double
 
 SampleMapper makeSampleMapper(SampleType type, const SampleWindow& window) {
     const double lo = window.lo, width = window.hi - window.lo;
-    if (type == SampleType::UInt8 && window.copy)
-        return
-            [](const void* samples, int channels, int channel, std::size_t n, unsigned char* out) {
-                const auto* in = static_cast<const unsigned char*>(samples) + channel;
-                for (std::size_t i = 0; i < n; ++i)
-                    out[3 * i] = in[i * std::size_t(channels)];
-            };
     SampleMapper mapper;
     withSampleType(type, [&](auto* typed) {
         using T = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>;
@@ -151,21 +162,27 @@ SampleMapper makeSampleMapper(SampleType type, const SampleWindow& window) {
             auto table =
                 std::make_shared<std::vector<unsigned char>>(std::size_t(1) << (8 * sizeof(T)));
             for (std::size_t u = 0; u < table->size(); ++u)
-                (*table)[u] = windowed(double(static_cast<T>(u)), lo, width);
+                (*table)[u] = window.copy ? static_cast<unsigned char>(u)
+                                          : windowed(double(static_cast<T>(u)), lo, width);
             mapper = [table](const void* samples, int channels, int channel, std::size_t n,
-                             unsigned char* out) {
+                             bool grey, unsigned char* out) {
                 using U = std::make_unsigned_t<T>;
                 const U* in = static_cast<const U*>(samples) + channel;
                 const unsigned char* lookup = table->data();
-                for (std::size_t i = 0; i < n; ++i)
-                    out[3 * i] = lookup[in[i * std::size_t(channels)]];
+                const std::size_t step = std::size_t(channels);
+                if (step == 1) // the common case, with a step the compiler knows
+                    storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i]]; });
+                else
+                    storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i * step]]; });
             };
         } else {
             mapper = [lo, width](const void* samples, int channels, int channel, std::size_t n,
-                                 unsigned char* out) {
+                                 bool grey, unsigned char* out) {
                 const T* in = static_cast<const T*>(samples) + channel;
-                for (std::size_t i = 0; i < n; ++i)
-                    out[3 * i] = windowed(double(in[i * std::size_t(channels)]), lo, width);
+                const std::size_t step = std::size_t(channels);
+                storeBytes(n, grey, out, [&](std::size_t i) {
+                    return windowed(double(in[i * step]), lo, width);
+                });
             };
         }
     });
@@ -191,17 +208,18 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
         const std::string failure = source.read(z, slice.data());
         if (!failure.empty())
             return failure;
+        const int* from = map.source;
+        if (from[0] == from[1] && from[1] == from[2] && from[0] >= 0) {
+            mapper(slice.data(), info.channels, from[0], pixels, true, out);
+            return std::string();
+        }
         for (int c = 0; c < 3; ++c) {
-            const int from = map.source[c];
-            if (c > 0 && from == map.source[c - 1]) { // grey: the colour just made, again
-                for (std::size_t i = 0; i < pixels; ++i)
-                    out[3 * i + std::size_t(c)] = out[3 * i + std::size_t(c) - 1];
-            } else if (from < 0) {
-                for (std::size_t i = 0; i < pixels; ++i)
-                    out[3 * i + std::size_t(c)] = 0;
-            } else {
-                mapper(slice.data(), info.channels, from, pixels, out + c);
+            if (from[c] >= 0) {
+                mapper(slice.data(), info.channels, from[c], pixels, false, out + c);
+                continue;
             }
+            for (std::size_t i = 0; i < pixels; ++i)
+                out[3 * i + std::size_t(c)] = 0;
         }
         return std::string();
     };

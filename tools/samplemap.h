@@ -42,9 +42,9 @@ std::string describeChannelMap(const ChannelMap& map);
 std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi);
 
 // Maps n samples of channel `channel` of `channels` interleaved ones through a window into every
-// third byte of out (out[0], out[3], ...).
+// third byte of out (out[0], out[3], ...), or with grey into all three bytes of each pixel.
 using SampleMapper = std::function<void(const void* samples, int channels, int channel,
-                                        std::size_t n, unsigned char* out)>;
+                                        std::size_t n, bool grey, unsigned char* out)>;
 
 // The mapper of samples of the given type through the window; it holds a table for 8- and
 // 16-bit types, so it is made once a volume.

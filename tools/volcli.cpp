@@ -5,7 +5,8 @@
 #include "npyfile.h"
 #include "nrrdfile.h"
 #include "output.h"
-#include "rawfile.h"
+#include "packinput.h"
+#include "packplan.h"
 #include "samples.h"
 #include "slices.h"
 #include "tiffstack.h"
@@ -28,9 +29,9 @@ const char overview[] = R"(usage: tessary-vol COMMAND [OPTIONS] ...
 Brings volumes and meshes into the Tessary viewer's formats and takes volumes back out.
 
 commands:
-  info FILE.vol...            header fields, sizes, reference picture, the viewer's verdict
+  info INPUT...               a volume's header and the viewer's verdict; any input's samples
   check FILE.vol...           refuses what the viewer refuses, with the viewer's messages
-  pack INPUT... -o OUT.vol    slices, multi-page TIFF, NRRD, .npy or raw bytes to a volume
+  pack INPUT... -o OUT.vol    slices, TIFF, NRRD, .npy, raw bytes or a volume to a volume
   unpack IN.vol -o OUT        a volume to PNG slices (a folder), .tif, .nrrd or .npy
   mesh MODEL -o OUT.dat       a model Assimp reads (OBJ, PLY, STL, glTF, ...) to a mesh
   samples [FOLDER]            the bundled sample volumes (into input/ by default)
@@ -39,10 +40,18 @@ commands:
 2 bad usage.
 )";
 
-const char infoHelp[] = R"(usage: tessary-vol info FILE.vol...
-Prints each file's header fields, the sample bytes expected and found, whether its reference
-picture exists beside it, and whether the viewer loads it. The GL's 3D texture limit is not
-checked (it needs the GL). Exits with 1 when the viewer refuses a file.
+const char infoHelp[] = R"(usage: tessary-vol info INPUT... [OPTIONS]
+For a .vol file, prints its header fields, the sample bytes expected and found, whether its
+reference picture exists beside it, and whether the viewer loads it. The GL's 3D texture limit
+is not checked (it needs the GL). Exits with 1 when the viewer refuses a file.
+
+For any other input pack reads, prints its format, sizes, sample type, channels (and which is
+alpha), spacing, orientation, the range of its values (from a pass over the samples), and what
+pack would make of it: the window, the channel map, any resampling and N. Exits with 1 when pack
+would refuse it.
+
+options (as pack takes them, to see what it would do):
+  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad  --series K
 )";
 
 const char checkHelp[] = R"(usage: tessary-vol check FILE.vol...
@@ -58,19 +67,30 @@ Makes a volume from
   a folder of slice pictures, or a list of them (any format Qt reads; natural order, the first
       is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice),
   a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are),
-  a NRRD file (.nrrd, .nhdr; unsigned char, grey or RGB, raw or gzip encoding),
-  a NumPy array (.npy; uint8, shape (N, N, N, 3) or (N, N, N), C order, z slowest),
-  raw RGB bytes with --size N (3 * N^3 bytes, x fastest, then y, then z).
-Grey becomes RGB, alpha is dropped, 16-bit samples are scaled to 8 bits.
+  a NRRD file (.nrrd, .nhdr),
+  a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order),
+  a volume (.vol), to resize it with --size,
+  raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z).
+Unsigned 8-bit samples are copied; any other type is mapped linearly from the samples' smallest
+to largest value (one range over all channels) onto 0..255, NaN becoming 0. One channel is grey,
+two fill red and green, three fill red, green and blue; alpha is dropped. Unequal spacing is
+resampled to cubic samples of the finest spacing before --crop or --pad.
 
 options:
   -o, --output OUT.vol      the volume to write (required)
-  --size N                  the input is raw RGB bytes of an N^3 volume
+  --window LO,HI            maps LO to 0 and HI to 255 instead of the samples' range (any type;
+                            LO = HI makes a step: up to LO black, above it full)
+  --channels A,B,C          source channels for red, green and blue, from 0; - leaves one black
+  --spacing X,Y,Z           the distance between samples along x, y and z (overrides the file's)
+  --size N                  resamples the cube to N samples a side (averaging when shrinking,
+                            interpolating linearly when growing)
   --crop                    a non-cube input is cut to the centred cube of its shortest side
   --pad                     a non-cube input is centred in a black cube of its longest side
+  --series K                the DICOM series to read, from 0 as info lists them
   --name NAME               the header's picture name (default: OUT's name without .vol)
   --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG)
   --reference-slice K       writes slice z = K beside OUT as NAME.png
+  --reference-size PX       the largest side of that slice's picture (default 256)
 )";
 
 const char unpackHelp[] = R"(usage: tessary-vol unpack IN.vol -o OUT
@@ -173,13 +193,53 @@ void printReport(const QString& path, bool opened, long length, const VolumeHead
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
 
+// What info prints of an input pack reads: what the file holds, the range of its samples and
+// what pack would make of it with the given settings. Returns the exit status.
+int reportInput(const QString& path, PackSettings settings) {
+    TypedSource source;
+    PackPlan plan;
+    settings.measureRange = true;
+    std::string failure = openPackInput({path}, settings.series, &source);
+    if (!failure.empty())
+        return inputError(failure);
+    const VolumeInfo& info = source.info;
+    std::printf("%s\n  format           %s\n  sizes            %d x %d x %d\n"
+                "  sample type      %s\n  channels         %d",
+                qPrintable(path), info.format.c_str(), info.width, info.height, info.depth,
+                sampleTypeName(info.type), info.channels);
+    if (info.alphaChannel >= 0)
+        std::printf(" (channel %d is alpha)", info.alphaChannel);
+    std::printf("\n  spacing          %g, %g, %g%s\n  orientation      %s\n", info.spacing[0],
+                info.spacing[1], info.spacing[2], info.spacingKnown ? "" : " (not in the file)",
+                describeOrientation(info).c_str());
+    failure = planPack(source, settings, path, &plan);
+    if (plan.rangeMeasured)
+        std::printf("  value range      %g to %g\n", plan.rangeLo, plan.rangeHi);
+    if (!failure.empty()) {
+        std::printf("  pack             refuses it: %s\n", failure.c_str());
+        return inputError(failure);
+    }
+    std::printf("  pack makes       %s\n", describePlan(info, plan).c_str());
+    return 0;
+}
+
 int runCheck(const QStringList& arguments, bool report) {
     QCommandLineParser parser;
+    if (report)
+        parser.addOptions(packSettingOptions());
     const int status = parseCommand(&parser, arguments, report ? infoHelp : checkHelp, 1, -1);
     if (status >= 0)
         return status;
+    PackSettings settings;
+    const QString settingsFailure = readPackSettings(parser, &settings);
+    if (!settingsFailure.isEmpty())
+        return usageError(arguments[0], settingsFailure);
     int result = 0;
     for (const QString& path : parser.positionalArguments()) {
+        if (report && !path.toLower().endsWith(".vol")) {
+            result = std::max(result, reportInput(path, settings));
+            continue;
+        }
         FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
         VolumeHeader header;
         const long length = file ? remainingBytes(file.get()) : -1;
@@ -215,28 +275,10 @@ std::string referenceBytes(const QString& path, QByteArray* png) {
     return std::string();
 }
 
-// The source that pack's inputs name: raw bytes with --size (rawSize > 0), else by the one
-// input's extension, else slice pictures.
-std::string openPackInput(const QStringList& inputs, int rawSize, SliceSource* source) {
-    const QString suffix = QFileInfo(inputs[0]).suffix().toLower();
-    const bool single = inputs.size() == 1 && !QFileInfo(inputs[0]).isDir();
-    if (rawSize > 0)
-        return openRawVolume(inputs[0], rawSize, source);
-    if (single && (suffix == "tif" || suffix == "tiff"))
-        return openTiffSource(inputs[0], source);
-    if (single && (suffix == "nrrd" || suffix == "nhdr"))
-        return openNrrdSource(inputs[0], source);
-    if (single && suffix == "npy")
-        return openNpySource(inputs[0], source);
-    QStringList files;
-    const std::string failure = listSliceFiles(inputs, &files);
-    return failure.empty() ? openSliceSource(files, source) : failure;
-}
-
 // The volume's sink with its reference picture: the given PNG bytes, or slice pictureSlice
-// (when not negative) as it passes. The picture is written just before the volume is committed,
-// so a failed pack leaves neither.
-SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
+// (when not negative) as it passes, scaled to at most pictureSide pixels a side. The picture is
+// written just before the volume is committed, so a failed pack leaves neither.
+SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice, int pictureSide,
                       std::shared_ptr<QByteArray> picture, const QString& picturePath) {
     auto z = std::make_shared<int>(0);
     SliceSink sink;
@@ -244,7 +286,11 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
         if ((*z)++ == pictureSlice) {
             QBuffer buffer(picture.get());
             buffer.open(QIODevice::WriteOnly);
-            slicePicture(rgb, n, n).save(&buffer, "PNG");
+            const QImage slice = slicePicture(rgb, n, n);
+            (n <= pictureSide ? slice
+                              : slice.scaled(pictureSide, pictureSide, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation))
+                .save(&buffer, "PNG");
         }
         return volume.write(rgb);
     };
@@ -265,12 +311,11 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
 int runPack(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.addOptions({{{"o", "output"}, "output", "OUT"},
-                       {"size", "raw size", "N"},
-                       {"crop", "crop"},
-                       {"pad", "pad"},
                        {"name", "name", "NAME"},
                        {"reference", "picture", "PICTURE"},
-                       {"reference-slice", "slice", "K"}});
+                       {"reference-slice", "slice", "K"},
+                       {"reference-size", "side", "PX"}});
+    parser.addOptions(packSettingOptions());
     const int status = parseCommand(&parser, arguments, packHelp, 1, -1);
     if (status >= 0)
         return status;
@@ -278,38 +323,36 @@ int runPack(const QStringList& arguments) {
     const QString output = parser.value("output");
     const QString name =
         parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
-    bool sizeGood = true, sliceGood = true;
-    const int size = parser.isSet("size") ? parser.value("size").toInt(&sizeGood) : 0;
+    PackSettings settings;
+    const QString settingsFailure = readPackSettings(parser, &settings);
+    bool sliceGood = true, sideGood = true;
     const int pictureSlice =
         parser.isSet("reference-slice") ? parser.value("reference-slice").toInt(&sliceGood) : -1;
+    const int pictureSide =
+        parser.isSet("reference-size") ? parser.value("reference-size").toInt(&sideGood) : 256;
     if (!output.endsWith(".vol"))
         return usageError(arguments[0], "-o OUT.vol is required");
-    if (parser.isSet("crop") && parser.isSet("pad"))
-        return usageError(arguments[0], "--crop and --pad exclude each other");
+    if (!settingsFailure.isEmpty())
+        return usageError(arguments[0], settingsFailure);
     if (parser.isSet("reference") && parser.isSet("reference-slice"))
         return usageError(arguments[0], "--reference and --reference-slice exclude each other");
-    if (parser.isSet("size") &&
-        (!sizeGood || size < 1 || size > volumeLayout::maxSize || inputs.size() != 1))
-        return usageError(arguments[0], "--size takes a positive N and one raw input file");
-    if (!parser.isSet("size") && inputs.size() == 1 && inputs[0].toLower().endsWith(".raw"))
-        return usageError(arguments[0], "raw input needs --size N");
     if (!sliceGood || (parser.isSet("reference-slice") && pictureSlice < 0))
         return usageError(arguments[0], "--reference-slice takes a slice number from 0");
+    if (!sideGood || pictureSide < 1)
+        return usageError(arguments[0], "--reference-size takes a positive number of pixels");
     if (!isUsableVolumeName(name))
         return usageError(arguments[0], "the picture name '" + name +
                                             "' must be 1 to 259 bytes and stay in the folder");
 
-    SliceSource source, cube;
-    const CubeFit fit = parser.isSet("crop")  ? CubeFit::Crop
-                        : parser.isSet("pad") ? CubeFit::Pad
-                                              : CubeFit::Refuse;
-    std::string failure = openPackInput(inputs, size, &source);
+    TypedSource source;
+    PackPlan plan;
+    std::string failure = openPackInput(inputs, settings.series, &source);
     if (failure.empty())
         failure =
-            fitToCube(source, fit, inputs.size() == 1 ? inputs[0] : inputs[0] + " ...", &cube);
+            planPack(source, settings, inputs.size() == 1 ? inputs[0] : inputs[0] + " ...", &plan);
     if (!failure.empty())
         return inputError(failure);
-    const int n = cube.width;
+    const int n = plan.n;
     if (pictureSlice >= n)
         return usageError(
             arguments[0],
@@ -325,14 +368,14 @@ int runPack(const QStringList& arguments) {
     if (failure.empty())
         failure = openVolumeSink(output, header, &volume);
     if (failure.empty())
-        failure = streamSlices(cube,
-                               withPicture(volume, n, pictureSlice, picture,
+        failure = streamSlices(plan.rgb,
+                               withPicture(volume, n, pictureSlice, pictureSide, picture,
                                            QFileInfo(output).dir().filePath(name + ".png")),
                                "packing");
     if (!failure.empty())
         return inputError(failure);
-    std::printf("%s: N = %d from %d x %d x %d samples\n", qPrintable(output), n, source.width,
-                source.height, source.depth);
+    std::printf("%s: %s, %s\n", qPrintable(output), describeInput(source.info).c_str(),
+                describePlan(source.info, plan).c_str());
     return 0;
 }
 
