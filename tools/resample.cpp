@@ -150,7 +150,8 @@ SliceSource resampleSource(const SliceSource& source, int width, int height, int
     state->z = axisTaps(source.depth, depth);
     const std::size_t outSlice = 3 * std::size_t(width) * std::size_t(height);
     state->slice.resize(3 * std::size_t(source.width) * std::size_t(source.height));
-    state->rows.resize(3 * std::size_t(width) * std::size_t(source.height));
+    if (height != source.height) // else x's results go straight to the reduced slice
+        state->rows.resize(3 * std::size_t(width) * std::size_t(source.height));
     state->reduced[0].resize(outSlice);
     state->reduced[1].resize(outSlice);
     state->sum.resize(outSlice);

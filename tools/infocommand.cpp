@@ -1,0 +1,158 @@
+// tessary-vol info and check: the viewer's verdict on .vol files, without a GL, and what any
+// other input pack reads holds and would become.
+
+#include "commands.h"
+
+#include "helpers.h"
+#include "output.h"
+#include "packinput.h"
+#include "packplan.h"
+#include "volumefile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+const char infoHelp[] = R"(usage: tessary-vol info INPUT... [OPTIONS]
+For a .vol file, prints its header fields, the sample bytes expected and found, whether its
+reference picture exists beside it, and whether the viewer loads it. The GL's 3D texture limit
+is not checked (it needs the GL). Exits with 1 when the viewer refuses a file.
+
+For any other input pack reads, prints its format, sizes, sample type, channels (and which is
+alpha), spacing, orientation, the range of its values (from a pass over the samples), and what
+pack would make of it: the window, the channel map, any resampling and N. Exits with 1 when pack
+would refuse it.
+
+options (as pack takes them, to see what it would do):
+  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad  --series K
+)";
+
+const char checkHelp[] = R"(usage: tessary-vol check FILE.vol...
+Checks each file as the viewer does before it uploads one, in the viewer's order: that it opens,
+the header (magic, version, components, component type, size), that the file holds all the
+samples, and that this machine's free memory can hold them. Only the checks that need a GL (the
+3D texture limit) are left out. A refused file gives "FILE: message" on standard error and exit
+status 1; a good one "FILE: ok" on standard output.
+)";
+
+// The checks the viewer makes before any GL call, in its order: header, length, memory.
+std::string viewerRefusal(std::FILE* file, VolumeHeader* header) {
+    std::string failure = readVolumeHeader(file, header);
+    if (failure.empty())
+        failure = checkVolumeLength(file, header->size);
+    if (failure.empty())
+        failure = checkVolumeMemory(header->size, availableMemory());
+    return failure;
+}
+
+// What info prints of one file; failure is the viewer's verdict.
+void printReport(const QString& path, bool opened, long length, const VolumeHeader& header,
+                 const std::string& failure) {
+    std::printf("%s\n", qPrintable(path));
+    if (opened && failure != "bad header: invalid magic") {
+        std::printf("  version          %d\n  name             %s\n  size N           %d\n"
+                    "  components       %d\n  component type   %d\n",
+                    header.version, header.name.c_str(), header.size, header.components,
+                    header.componentType);
+        if (header.size > 0 && header.size <= volumeLayout::maxSize)
+            std::printf("  sample bytes     %llu expected, %ld found\n",
+                        static_cast<unsigned long long>(volumeSampleBytes(header.size)),
+                        std::max(0L, length - volumeLayout::headerSize));
+        const QString picture =
+            QFileInfo(path).dir().filePath(QString::fromStdString(header.name) + ".png");
+        if (isSafePictureName(header.name))
+            std::printf("  picture          %s (%s)\n", qPrintable(picture),
+                        QFileInfo(picture).isFile() ? "found" : "missing");
+        else
+            std::printf("  picture          none: the name leaves the folder\n");
+    } else if (opened) {
+        std::printf("  file bytes       %ld\n", length);
+    }
+    if (failure.empty())
+        std::printf("  viewer           loads it (the GL's 3D texture limit unchecked)\n");
+    else
+        std::printf("  viewer           refuses it: %s\n", failure.c_str());
+}
+
+// What info prints of an input pack reads: what the file holds, the range of its samples and
+// what pack would make of it with the given settings. Returns the exit status.
+int reportInput(const QString& path, PackSettings settings) {
+    TypedSource source;
+    PackPlan plan;
+    settings.measureRange = true;
+    std::string failure = openPackInput({path}, settings.series, &source);
+    if (!failure.empty())
+        return inputError(failure);
+    const VolumeInfo& info = source.info;
+    std::printf("%s\n  format           %s\n  sizes            %d x %d x %d\n"
+                "  sample type      %s\n  channels         %d",
+                qPrintable(path), info.format.c_str(), info.width, info.height, info.depth,
+                sampleTypeName(info.type), info.channels);
+    if (info.alphaChannel >= 0)
+        std::printf(" (channel %d is alpha)", info.alphaChannel);
+    std::printf("\n  spacing          %g, %g, %g%s\n  orientation      %s\n", info.spacing[0],
+                info.spacing[1], info.spacing[2], info.spacingKnown ? "" : " (not in the file)",
+                describeOrientation(info).c_str());
+    failure = planPack(source, settings, path, &plan);
+    if (plan.rangeMeasured)
+        std::printf("  value range      %g to %g\n", plan.rangeLo, plan.rangeHi);
+    if (!failure.empty()) {
+        std::printf("  pack             refuses it: %s\n", failure.c_str());
+        return inputError(failure);
+    }
+    std::printf("  pack makes       %s\n", describePlan(info, plan).c_str());
+    return 0;
+}
+
+// Checks every input; with report, prints info's lines about each (any input pack reads).
+int checkFiles(const QCommandLineParser& parser, bool report) {
+    PackSettings settings;
+    const QString settingsFailure = report ? readPackSettings(parser, &settings) : QString();
+    if (!settingsFailure.isEmpty())
+        return usageError("info", settingsFailure);
+    int result = 0;
+    for (const QString& path : parser.positionalArguments()) {
+        if (report && !path.toLower().endsWith(".vol")) {
+            result = std::max(result, reportInput(path, settings));
+            continue;
+        }
+        FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
+        VolumeHeader header;
+        const long length = file ? remainingBytes(file.get()) : -1;
+        const std::string failure =
+            file ? viewerRefusal(file.get(), &header) : std::string("can't open input file");
+        if (!failure.empty())
+            result = inputError(fileMessage(path, failure));
+        if (report)
+            printReport(path, bool(file), length, header, failure);
+        else if (failure.empty())
+            std::printf("%s: ok\n", qPrintable(path));
+    }
+    return result;
+}
+} // namespace
+
+Command infoCommand() {
+    return {"info",
+            "info INPUT...",
+            "a volume's header and the viewer's verdict; any input's samples",
+            infoHelp,
+            packSettingOptions(),
+            1,
+            -1,
+            [](const QCommandLineParser& parser) { return checkFiles(parser, true); }};
+}
+
+Command checkCommand() {
+    return {"check",
+            "check FILE.vol...",
+            "refuses what the viewer refuses, with the viewer's messages",
+            checkHelp,
+            {},
+            1,
+            -1,
+            [](const QCommandLineParser& parser) { return checkFiles(parser, false); }};
+}
