@@ -185,6 +185,11 @@ TEST(Resample, CheckerboardShrinksToGreyAndRampGrowsLinearly) {
     // Shrinking by a fraction still covers every source sample in proportion.
     for (unsigned char v : redOf(resampleSource(greySource(9, 9, 9, checker), 4, 4, 4)))
         EXPECT_NEAR(v, 127.5, 12);
+    // Weights sum to one whatever each axis does: a flat volume stays flat.
+    for (unsigned char v : redOf(resampleSource(
+             greySource(4, 9, 2, [](int, int, int) { return static_cast<unsigned char>(200); }), 7,
+             3, 5)))
+        EXPECT_EQ(v, 200);
     const auto ramp = [](int x, int, int) { return static_cast<unsigned char>(x * 255); };
     const std::vector<unsigned char> grown =
         redOf(resampleSource(greySource(2, 1, 1, ramp), 4, 1, 1));
