@@ -17,8 +17,10 @@ const int maxSide = 16384;
 bool readNumbers(const QString& text, int count, double* values) {
     const QStringList parts = text.split(',');
     bool good = parts.size() == count;
-    for (int i = 0; good && i < count; ++i)
-        values[i] = parts[i].trimmed().toDouble(&good), good = good && std::isfinite(values[i]);
+    for (int i = 0; good && i < count; ++i) {
+        values[i] = parts[i].trimmed().toDouble(&good);
+        good = good && std::isfinite(values[i]);
+    }
     return good;
 }
 } // namespace
