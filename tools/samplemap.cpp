@@ -133,6 +133,8 @@ std::string sampleRange(const TypedSource& source, const ChannelMap& map, double
         };
         for (int z = 0; failure.empty() && z < info.depth && !used.empty(); ++z) {
             failure = source.read(z, slice.data());
+            if (!failure.empty())
+                break;
             const T* samples = reinterpret_cast<const T*>(slice.data());
             for (int c : used) {
                 if (info.channels == 1)
