@@ -464,8 +464,12 @@ int main(int argc, char* argv[]) {
         benchmarkVolumes(options);
     if (options.framesWanted)
         benchmarkFrames(options);
-    if (options.packingSide > 0)
+    if (options.packingSide > 0) {
         benchmarkPacking(options.packingSide, options.packingSide);
+        // 512 x 512 x 400 at the default side
+        benchmarkTypedPacking(options.packingSide, options.packingSide,
+                              std::max(1, options.packingSide * 400 / 512));
+    }
 
     std::printf("\n== Memory ==\n");
     std::printf("peak RSS of the run (getrusage ru_maxrss): %.1f MB\n", kibToMb(maxRssKiB()));

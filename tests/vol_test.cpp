@@ -230,6 +230,17 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          "s/t.nrrd: file too short or damaged: truncated gzip samples"},
         {{}, {"pack", "s"}, 2, "-o OUT.vol is required"},
         {{}, {"pack", "s", "-o", "o.vol", "--crop", "--pad"}, 2, "exclude each other"},
+        {{}, {"pack", "s", "-o", "o.vol", "--window", "5,1"}, 2, "--window takes LO,HI"},
+        {{}, {"pack", "s", "-o", "o.vol", "--channels", "0,1"}, 2, "--channels takes A,B,C"},
+        {{}, {"pack", "s", "-o", "o.vol", "--spacing", "1,0,1"}, 2, "--spacing takes X,Y,Z"},
+        {{}, {"pack", "s", "-o", "o.vol", "--size", "0"}, 2, "--size takes N"},
+        {{{"s/x.txt", "text"}}, {"pack", "s/x.txt", "-o", "o.vol"}, 1,
+         "s/x.txt: unsupported format (pack reads slice pictures"},
+        {{{"s/x.raw", "12345"}}, {"pack", "s/x.raw", "-o", "o.vol"}, 1, "3 * N^3"},
+        {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--channels",
+         "3,0,0"}, 1, "s/in.vol: --channels: '3' is no channel of 0 to 2"},
+        {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--spacing",
+         "1,1,1e9"}, 1, "would make"},
         {{}, {"unpack", "s/in.vol", "-o", "o.jpg"}, 2, "OUT must be a folder"},
         {{}, {"pack", "s", "-o", "o.dat"}, 2, "tessary-vol pack: -o must name a .vol file"},
         {{}, {"mesh", "s/m.obj", "-o", "o.vol"}, 2, "tessary-vol mesh: -o must name a .dat file"},
@@ -277,6 +288,52 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
           "\\x1b]0;t\\x07.vol\n  version          4\n  name             \\x1b[2J\n"})
         EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
+}
+
+TEST(PackTest, InfoAndPackTellWhatTheyDo) {
+    ScratchDir dir;
+    writeFile("in.vol", volumeFile(4, "in", samplePattern(4)));
+    ASSERT_EQ(tool({"unpack", "in.vol", "-o", "in.nrrd"}).status, 0);
+    ASSERT_EQ(tool({"unpack", "in.vol", "-o", "in.tif"}).status, 0);
+    ASSERT_EQ(tool({"unpack", "in.vol", "-o", "slices"}).status, 0);
+    const std::vector<unsigned char> samples = samplePattern(4);
+    writeFile("in.raw", std::string(samples.begin(), samples.end()));
+    // Each input kind, the options, and lines info prints.
+    const std::tuple<QString, QStringList, std::string> cases[] = {
+        {"in.nrrd",
+         {},
+         "  format           NRRD\n  sizes            4 x 4 x 4\n"
+         "  sample type      uint8\n  channels         3\n"},
+        {"in.tif",
+         {"--size", "2"},
+         "  pack makes       copied, R=0 G=1 B=2, resized to 2^3: N = 2"},
+        {"slices",
+         {"--window", "0,127", "--channels", "2,-,0"},
+         "  pack makes       window 0 to 127, R=2 G=- B=0: N = 4"},
+        {"in.raw",
+         {"--spacing", "1,1,2", "--crop"},
+         "resampled to 4 x 4 x 8 for spacing 1, 1, 2, cropped to 4^3: N = 4"},
+        {"in.raw", {"--spacing", "2,1,1", "--pad"}, "padded to 8^3: N = 8"},
+    };
+    for (const auto& [input, options, expected] : cases) {
+        SCOPED_TRACE(input.toStdString());
+        const ToolRun info = tool(QStringList{"info", input} + options);
+        EXPECT_EQ(info.status, 0) << info.err;
+        EXPECT_NE(info.out.find(expected), std::string::npos) << info.out;
+        EXPECT_NE(info.out.find("  value range      "), std::string::npos) << info.out;
+    }
+    const ToolRun refused = tool({"info", "in.nrrd", "--spacing", "1,2,1"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("  pack             refuses it: in.nrrd: not a cube: 4 x 8 x 4"),
+              std::string::npos);
+    // Packing shrinks a volume and its reference picture, and says what it did.
+    const ToolRun pack = tool({"pack", "in.vol", "-o", "small.vol", "--size", "2",
+                               "--reference-slice", "1", "--reference-size", "1"});
+    EXPECT_EQ(pack.status, 0) << pack.err;
+    EXPECT_EQ(pack.out, "small.vol: 4 x 4 x 4 uint8 x 3, copied, R=0 G=1 B=2, resized to 2^3: "
+                        "N = 2\n");
+    EXPECT_EQ(loadedSamples("small.vol").size(), 24u);
+    EXPECT_EQ(QImage("small.png").size(), QSize(1, 1));
 }
 
 TEST(NpyTest, HeadersAreReadStrictly) {

@@ -1,9 +1,12 @@
-// tessary-vol info and check: the viewer's verdict on .vol files, without a GL.
+// tessary-vol info and check: the viewer's verdict on .vol files, without a GL, and what any
+// other input pack reads holds and would become.
 
 #include "commands.h"
 
 #include "helpers.h"
 #include "output.h"
+#include "packinput.h"
+#include "packplan.h"
 #include "volumefile.h"
 
 #include <QDir>
@@ -13,10 +16,18 @@
 #include <cstdio>
 
 namespace {
-const char infoHelp[] = R"(usage: tessary-vol info FILE.vol...
-Prints each file's header fields, the sample bytes expected and found, whether its reference
-picture exists beside it, and whether the viewer loads it. The GL's 3D texture limit is not
-checked (it needs the GL). Exits with 1 when the viewer refuses a file.
+const char infoHelp[] = R"(usage: tessary-vol info INPUT... [OPTIONS]
+For a .vol file, prints its header fields, the sample bytes expected and found, whether its
+reference picture exists beside it, and whether the viewer loads it. The GL's 3D texture limit
+is not checked (it needs the GL). Exits with 1 when the viewer refuses a file.
+
+For any other input pack reads, prints its format, sizes, sample type, channels (and which is
+alpha), spacing, orientation, the range of its values (from a pass over the samples), and what
+pack would make of it: the window, the channel map, any resampling and N. Exits with 1 when pack
+would refuse it.
+
+options (as pack takes them, to see what it would do):
+  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad  --series K
 )";
 
 const char checkHelp[] = R"(usage: tessary-vol check FILE.vol...
@@ -68,11 +79,48 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
 
-// Checks every input as the viewer does, without its GL step; with report, prints info's lines
-// about each.
+// What info prints of an input pack reads: what the file holds, the range of its samples and
+// what pack would make of it with the given settings. Returns the exit status.
+int reportInput(const QString& path, PackSettings settings) {
+    TypedSource source;
+    PackPlan plan;
+    settings.measureRange = true;
+    std::string failure = openPackInput({path}, settings.series, &source);
+    if (!failure.empty())
+        return inputError(failure);
+    const VolumeInfo& info = source.info;
+    std::printf("%s\n  format           %s\n  sizes            %d x %d x %d\n"
+                "  sample type      %s\n  channels         %d",
+                qPrintable(path), info.format.c_str(), info.width, info.height, info.depth,
+                sampleTypeName(info.type), info.channels);
+    if (info.alphaChannel >= 0)
+        std::printf(" (channel %d is alpha)", info.alphaChannel);
+    std::printf("\n  spacing          %g, %g, %g%s\n  orientation      %s\n", info.spacing[0],
+                info.spacing[1], info.spacing[2], info.spacingKnown ? "" : " (not in the file)",
+                describeOrientation(info).c_str());
+    failure = planPack(source, settings, path, &plan);
+    if (plan.rangeMeasured)
+        std::printf("  value range      %g to %g\n", plan.rangeLo, plan.rangeHi);
+    if (!failure.empty()) {
+        std::printf("  pack             refuses it: %s\n", failure.c_str());
+        return inputError(failure);
+    }
+    std::printf("  pack makes       %s\n", describePlan(info, plan).c_str());
+    return 0;
+}
+
+// Checks every input; with report, prints info's lines about each (any input pack reads).
 int checkFiles(const QCommandLineParser& parser, bool report) {
+    PackSettings settings;
+    const QString settingsFailure = report ? readPackSettings(parser, &settings) : QString();
+    if (!settingsFailure.isEmpty())
+        return usageError("info", settingsFailure);
     int result = 0;
     for (const QString& path : parser.positionalArguments()) {
+        if (report && !path.toLower().endsWith(".vol")) {
+            result = std::max(result, reportInput(path, settings));
+            continue;
+        }
         FileHandle file;
         VolumeHeader header;
         const std::string failure = checkVolumeFile(QFile::encodeName(path).constData(), nullptr,
@@ -90,10 +138,10 @@ int checkFiles(const QCommandLineParser& parser, bool report) {
 
 Command infoCommand() {
     return {"info",
-            "info FILE.vol...",
-            "header fields, sizes, reference picture, the viewer's verdict",
+            "info INPUT...",
+            "a volume's header and the viewer's verdict; any input's samples",
             infoHelp,
-            {},
+            packSettingOptions(),
             1,
             -1,
             [](const QCommandLineParser& parser) { return checkFiles(parser, true); }};

@@ -1,14 +1,12 @@
-// tessary-vol pack: slices, TIFF, NRRD, .npy or raw bytes to a volume.
+// tessary-vol pack: any input it reads (slices, TIFF, NRRD, .npy, raw bytes, a volume) to a
+// volume, through the plan of tools/packplan.
 
 #include "commands.h"
 
 #include "inputfile.h"
-#include "npyfile.h"
-#include "nrrdfile.h"
 #include "output.h"
-#include "rawfile.h"
-#include "slices.h"
-#include "tiffstack.h"
+#include "packinput.h"
+#include "packplan.h"
 #include "volumestream.h"
 
 #include <QBuffer>
@@ -27,19 +25,30 @@ Makes a volume from
   a folder of slice pictures, or a list of them (any format Qt reads; natural order, the first
       is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice),
   a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are),
-  a NRRD file (.nrrd, .nhdr; unsigned char, grey or RGB, raw or gzip encoding),
-  a NumPy array (.npy; uint8, shape (N, N, N, 3) or (N, N, N), C order, z slowest),
-  raw RGB bytes with --size N (3 * N^3 bytes, x fastest, then y, then z).
-Grey becomes RGB, alpha is dropped, 16-bit samples are scaled to 8 bits.
+  a NRRD file (.nrrd, .nhdr),
+  a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order),
+  a volume (.vol), to resize it with --size,
+  raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z).
+Unsigned 8-bit samples are copied; any other type is mapped linearly from the samples' smallest
+to largest value (one range over all channels) onto 0..255, NaN becoming 0. One channel is grey,
+two fill red and green, three fill red, green and blue; alpha is dropped. Unequal spacing is
+resampled to cubic samples of the finest spacing before --crop or --pad.
 
 options:
   -o, --output OUT.vol      the volume to write (required)
-  --size N                  the input is raw RGB bytes of an N^3 volume
+  --window LO,HI            maps LO to 0 and HI to 255 instead of the samples' range (any type;
+                            LO = HI makes a step: up to LO black, above it full)
+  --channels A,B,C          source channels for red, green and blue, from 0; - leaves one black
+  --spacing X,Y,Z           the distance between samples along x, y and z (overrides the file's)
+  --size N                  resamples the cube to N samples a side (averaging when shrinking,
+                            interpolating linearly when growing)
   --crop                    a non-cube input is cut to the centred cube of its shortest side
   --pad                     a non-cube input is centred in a black cube of its longest side
+  --series K                the DICOM series to read, from 0 as info lists them
   --name NAME               the header's picture name (default: OUT's name without .vol)
   --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG)
   --reference-slice K       writes slice z = K beside OUT as NAME.png
+  --reference-size PX       the largest side of that slice's picture (default 256)
 )";
 
 // The PNG bytes of the picture at path: its own bytes when it is a PNG, else converted.
@@ -66,28 +75,10 @@ std::string referenceBytes(const QString& path, QByteArray* png) {
     return std::string();
 }
 
-// The source that pack's inputs name: raw bytes with --size (rawSize > 0), else by the one
-// input's extension, else slice pictures.
-std::string openPackInput(const QStringList& inputs, int rawSize, SliceSource* source) {
-    const QString suffix = QFileInfo(inputs[0]).suffix().toLower();
-    const bool single = inputs.size() == 1 && !QFileInfo(inputs[0]).isDir();
-    if (rawSize > 0)
-        return openRawVolume(inputs[0], rawSize, source);
-    if (single && (suffix == "tif" || suffix == "tiff"))
-        return openTiffSource(inputs[0], source);
-    if (single && (suffix == "nrrd" || suffix == "nhdr"))
-        return openNrrdSource(inputs[0], source);
-    if (single && suffix == "npy")
-        return openNpySource(inputs[0], source);
-    QStringList files;
-    const std::string failure = listSliceFiles(inputs, &files);
-    return failure.empty() ? openSliceSource(files, source) : failure;
-}
-
 // The volume's sink with its reference picture: the given PNG bytes, or slice pictureSlice
-// (when not negative) as it passes. The picture is written just before the volume is committed,
-// so a failed pack leaves neither.
-SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
+// (when not negative) as it passes, scaled to at most pictureSide pixels a side. The picture is
+// written just before the volume is committed, so a failed pack leaves neither.
+SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice, int pictureSide,
                       std::shared_ptr<QByteArray> picture, const QString& picturePath) {
     auto z = std::make_shared<int>(0);
     SliceSink sink;
@@ -95,7 +86,11 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
         if ((*z)++ == pictureSlice) {
             QBuffer buffer(picture.get());
             buffer.open(QIODevice::WriteOnly);
-            slicePicture(rgb, n, n).save(&buffer, "PNG");
+            const QImage slice = slicePicture(rgb, n, n);
+            (n <= pictureSide ? slice
+                              : slice.scaled(pictureSide, pictureSide, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation))
+                .save(&buffer, "PNG");
         }
         return volume.write(rgb);
     };
@@ -118,37 +113,35 @@ int runPack(const QCommandLineParser& parser) {
         return 2;
     const QString pictureName =
         parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
-    bool sizeGood = true, sliceGood = true;
-    const int size = parser.isSet("size") ? parser.value("size").toInt(&sizeGood) : 0;
+    PackSettings settings;
+    const QString settingsFailure = readPackSettings(parser, &settings);
+    bool sliceGood = true, sideGood = true;
     const int pictureSlice =
         parser.isSet("reference-slice") ? parser.value("reference-slice").toInt(&sliceGood) : -1;
-    if (parser.isSet("crop") && parser.isSet("pad"))
-        return usageError(name, "--crop and --pad exclude each other");
+    const int pictureSide =
+        parser.isSet("reference-size") ? parser.value("reference-size").toInt(&sideGood) : 256;
+    if (!settingsFailure.isEmpty())
+        return usageError(name, settingsFailure);
     if (parser.isSet("reference") && parser.isSet("reference-slice"))
         return usageError(name, "--reference and --reference-slice exclude each other");
-    if (parser.isSet("size") &&
-        (!sizeGood || size < 1 || size > volumeLayout::maxSize || inputs.size() != 1))
-        return usageError(name, "--size takes a positive N and one raw input file");
-    if (!parser.isSet("size") && inputs.size() == 1 && inputs[0].toLower().endsWith(".raw"))
-        return usageError(name, "raw input needs --size N");
     if (!sliceGood || (parser.isSet("reference-slice") && pictureSlice < 0))
         return usageError(name, "--reference-slice takes a slice number from 0");
+    if (!sideGood || pictureSide < 1)
+        return usageError(name, "--reference-size takes a positive number of pixels");
     if (!isUsableVolumeName(pictureName))
         return usageError(name, "the picture name '" + pictureName +
                                     "' must be 1 to 259 bytes and stay in the folder");
 
-    SliceSource source, cube;
-    const CubeFit fit = parser.isSet("crop")  ? CubeFit::Crop
-                        : parser.isSet("pad") ? CubeFit::Pad
-                                              : CubeFit::Refuse;
+    TypedSource source;
+    PackPlan plan;
     const QString inputName = inputs.size() == 1 ? inputs[0] : inputs[0] + " ...";
     std::string failure = readingInput(inputName, [&] {
-        const std::string opened = openPackInput(inputs, size, &source);
-        return opened.empty() ? fitToCube(source, fit, inputName, &cube) : opened;
+        const std::string opened = openPackInput(inputs, settings.series, &source);
+        return opened.empty() ? planPack(source, settings, inputName, &plan) : opened;
     });
     if (!failure.empty())
         return inputError(failure);
-    const int n = cube.width;
+    const int n = plan.n;
     if (pictureSlice >= n)
         return usageError(
             name,
@@ -165,31 +158,31 @@ int runPack(const QCommandLineParser& parser) {
         failure = openVolumeSink(output, header, &volume);
     if (failure.empty())
         failure = readingInput(inputName, [&] {
-            return streamSlices(cube,
-                                withPicture(volume, n, pictureSlice, picture,
+            return streamSlices(plan.rgb,
+                                withPicture(volume, n, pictureSlice, pictureSide, picture,
                                             QFileInfo(output).dir().filePath(pictureName + ".png")),
                                 "packing");
         });
     if (!failure.empty())
         return inputError(failure);
-    std::printf("%s: N = %d from %d x %d x %d samples\n", qPrintable(output), n, source.width,
-                source.height, source.depth);
+    std::printf("%s: %s, %s\n", qPrintable(output), describeInput(source.info).c_str(),
+                describePlan(source.info, plan).c_str());
     return 0;
 }
+
 } // namespace
 
 Command packCommand() {
     return {name,
             "pack INPUT... -o OUT.vol",
-            "slices, multi-page TIFF, NRRD, .npy or raw bytes to a volume",
+            "slices, TIFF, NRRD, .npy, raw bytes or a volume to a volume",
             help,
-            {{{"o", "output"}, "output", "OUT"},
-             {"size", "raw size", "N"},
-             {"crop", "crop"},
-             {"pad", "pad"},
-             {"name", "name", "NAME"},
-             {"reference", "picture", "PICTURE"},
-             {"reference-slice", "slice", "K"}},
+            QList<QCommandLineOption>{{{"o", "output"}, "output", "OUT"},
+                                      {"name", "name", "NAME"},
+                                      {"reference", "picture", "PICTURE"},
+                                      {"reference-slice", "slice", "K"},
+                                      {"reference-size", "side", "PX"}} +
+                packSettingOptions(),
             1,
             -1,
             runPack};

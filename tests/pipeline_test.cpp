@@ -1,0 +1,225 @@
+// Typed samples to RGB: the window at its edges for every type, the channel maps, the range
+// pass, and resampling (a checkerboard shrunk to grey, a ramp grown linearly, an anisotropic
+// sphere that comes out round).
+#include "resample.h"
+#include "samplemap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+// One sample of the type holding value, as bytes.
+std::vector<unsigned char> sampleBytes(SampleType type, double value) {
+    std::vector<unsigned char> bytes(sampleTypeBytes(type));
+    const auto put = [&](auto v) { std::memcpy(bytes.data(), &v, sizeof v); };
+    switch (type) {
+    case SampleType::UInt8:
+        put(std::uint8_t(value));
+        break;
+    case SampleType::Int8:
+        put(std::int8_t(value));
+        break;
+    case SampleType::UInt16:
+        put(std::uint16_t(value));
+        break;
+    case SampleType::Int16:
+        put(std::int16_t(value));
+        break;
+    case SampleType::UInt32:
+        put(std::uint32_t(value));
+        break;
+    case SampleType::Int32:
+        put(std::int32_t(value));
+        break;
+    case SampleType::Float32:
+        put(float(value));
+        break;
+    case SampleType::Float64:
+        put(value);
+        break;
+    }
+    return bytes;
+}
+
+// A float32 source of the given sizes and channels whose samples f(x, y, z, c) gives.
+TypedSource floatSource(int w, int h, int d, int channels,
+                        std::function<float(int, int, int, int)> f) {
+    TypedSource source;
+    source.info.format = "test";
+    source.info.width = w;
+    source.info.height = h;
+    source.info.depth = d;
+    source.info.channels = channels;
+    source.info.type = SampleType::Float32;
+    source.read = [=](int z, void* samples) {
+        float* out = static_cast<float*>(samples);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < channels; ++c)
+                    *out++ = f(x, y, z, c);
+        return std::string();
+    };
+    return source;
+}
+
+// An RGB source whose grey value g(x, y, z) fills all three colours.
+SliceSource greySource(int w, int h, int d, std::function<unsigned char(int, int, int)> g) {
+    SliceSource source;
+    source.width = w;
+    source.height = h;
+    source.depth = d;
+    source.read = [=](int z, unsigned char* rgb) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x, rgb += 3)
+                rgb[0] = rgb[1] = rgb[2] = g(x, y, z);
+        return std::string();
+    };
+    return source;
+}
+
+// Every slice of a source, the red bytes only.
+std::vector<unsigned char> redOf(const SliceSource& source) {
+    std::vector<unsigned char> slice(3 * std::size_t(source.width) * std::size_t(source.height));
+    std::vector<unsigned char> red;
+    for (int z = 0; z < source.depth; ++z) {
+        EXPECT_EQ(source.read(z, slice.data()), "");
+        for (std::size_t i = 0; i < slice.size(); i += 3)
+            red.push_back(slice[i]);
+    }
+    return red;
+}
+} // namespace
+
+TEST(SampleMap, WindowAtItsEdgesForEveryType) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        SampleType type;
+        bool copy;
+        double lo, hi, value;
+        int expected;
+    } cases[] = {
+        {SampleType::UInt8, true, 0, 0, 173, 173}, // copied exactly, the window unused
+        {SampleType::UInt8, false, 100, 200, 150, 128},
+        {SampleType::Int8, false, -128, 127, -128, 0},
+        {SampleType::Int8, false, -128, 127, 127, 255},
+        {SampleType::UInt16, false, 0, 1000, 1000, 255},
+        {SampleType::UInt16, false, 0, 1000, 2, 1},        // 0.51 rounds up
+        {SampleType::UInt16, false, 0, 1000, 1, 0},        // 0.255 rounds down
+        {SampleType::Int16, false, -1000, 1000, -1001, 0}, // below lo: clamped
+        {SampleType::Int16, false, -1000, 1000, 32767, 255},
+        {SampleType::Int16, false, 0, 2, 1, 128}, // 127.5 rounds up
+        {SampleType::Int16, false, 5, 5, 5, 0},   // hi == lo: a step, lo itself black
+        {SampleType::Int16, false, 5, 5, 6, 255},
+        {SampleType::UInt32, false, 0, 4e9, 4e9, 255},
+        {SampleType::Int32, false, -2e9, 2e9, 0, 128},
+        {SampleType::Float32, false, 0, 1, 0.5, 128},
+        {SampleType::Float32, false, 0, 1, nan, 0},
+        {SampleType::Float64, false, -1e300, 1e300, 1e300, 255},
+        {SampleType::Float64, false, 0, 1, -std::numeric_limits<double>::infinity(), 0},
+    };
+    for (const Case& c : cases) {
+        const std::vector<unsigned char> bytes = sampleBytes(c.type, c.value);
+        unsigned char out = 77;
+        makeSampleMapper(c.type, {c.copy, c.lo, c.hi})(bytes.data(), 1, 0, 1, false, &out);
+        EXPECT_EQ(int(out), c.expected) << sampleTypeName(c.type) << " " << c.value;
+    }
+}
+
+TEST(SampleMap, ChannelMaps) {
+    struct Case {
+        int channels, alpha;
+        const char* expected; // the default map, or a piece of its refusal
+    } cases[] = {
+        {1, -1, "R=0 G=0 B=0"}, {2, -1, "R=0 G=1 B=-"},
+        {2, 1, "R=0 G=0 B=0"},  {3, -1, "R=0 G=1 B=2"},
+        {4, 3, "R=0 G=1 B=2"},  {4, 0, "R=1 G=2 B=3"},
+        {4, -1, "4 channels"},  {5, 4, "4 channels besides alpha"},
+    };
+    for (const Case& c : cases) {
+        VolumeInfo info;
+        info.channels = c.channels;
+        info.alphaChannel = c.alpha;
+        ChannelMap map;
+        const std::string failure = defaultChannelMap(info, &map);
+        const std::string got = failure.empty() ? describeChannelMap(map) : failure;
+        EXPECT_NE(got.find(c.expected), std::string::npos) << got;
+        EXPECT_TRUE(failure.empty() || failure.find("--channels") != std::string::npos);
+    }
+    ChannelMap map;
+    EXPECT_EQ(parseChannelMap("4,-,0", 5, &map), "");
+    EXPECT_EQ(describeChannelMap(map), "R=4 G=- B=0");
+    for (const char* bad : {"5,0,0", "0,1", "a,0,0", "-1,0,0", "0,,0"})
+        EXPECT_NE(parseChannelMap(bad, 5, &map), "") << bad;
+}
+
+TEST(SampleMap, RangeOverTheMappedChannelsThenRgb) {
+    // Channel 0 runs 10..17, channel 1 holds a NaN and -100, channel 2 (unmapped) 1e9.
+    const TypedSource source = floatSource(2, 2, 2, 3, [](int x, int y, int z, int c) {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        return c == 0 ? float(10 + x + 2 * y + 4 * z) : c == 1 ? (x ? nan : -100.0f) : 1e9f;
+    });
+    ChannelMap map;
+    ASSERT_EQ(parseChannelMap("0,1,-", 3, &map), "");
+    double lo = 0, hi = 0;
+    ASSERT_EQ(sampleRange(source, map, &lo, &hi), "");
+    EXPECT_EQ(lo, -100);
+    EXPECT_EQ(hi, 17);
+    const SliceSource rgb = mapToRgb(source, map, {false, lo, hi});
+    unsigned char slice[12];
+    ASSERT_EQ(rgb.read(1, slice), "");
+    // (0, 0, 1): R = 14 -> round(255 * 114 / 117) = 248, G = -100 -> 0, B black; (1, 0, 1): G NaN.
+    EXPECT_EQ(std::vector<int>(slice, slice + 6), (std::vector<int>{248, 0, 0, 251, 0, 0}));
+}
+
+TEST(Resample, CheckerboardShrinksToGreyAndRampGrowsLinearly) {
+    const auto checker = [](int x, int y, int z) {
+        return static_cast<unsigned char>((x + y + z) % 2 ? 255 : 0);
+    };
+    for (unsigned char v : redOf(resampleSource(greySource(8, 8, 8, checker), 4, 4, 4)))
+        EXPECT_EQ(v, 128); // 4 of 8 white: 127.5
+    // Shrinking by a fraction still covers every source sample in proportion.
+    for (unsigned char v : redOf(resampleSource(greySource(9, 9, 9, checker), 4, 4, 4)))
+        EXPECT_NEAR(v, 127.5, 12);
+    // Weights sum to one whatever each axis does: a flat volume stays flat.
+    for (unsigned char v : redOf(resampleSource(
+             greySource(4, 9, 2, [](int, int, int) { return static_cast<unsigned char>(200); }), 7,
+             3, 5)))
+        EXPECT_EQ(v, 200);
+    const auto ramp = [](int x, int, int) { return static_cast<unsigned char>(x * 255); };
+    const std::vector<unsigned char> grown =
+        redOf(resampleSource(greySource(2, 1, 1, ramp), 4, 1, 1));
+    EXPECT_EQ(std::vector<int>(grown.begin(), grown.end()), (std::vector<int>{0, 64, 191, 255}));
+}
+
+TEST(Resample, AnisotropicSphereComesOutRound) {
+    // A sphere of radius 12 around the centre of a 32^3 space, sampled every 1 along x and y
+    // and every 2.5 along z.
+    const double spacing[3] = {1, 1, 2.5};
+    const int sizes[3] = {32, 32, 13};
+    const SliceSource flat = greySource(32, 32, 13, [&](int x, int y, int z) {
+        const double dx = x + 0.5 - 16, dy = y + 0.5 - 16, dz = (z + 0.5) * 2.5 - 16.25;
+        return static_cast<unsigned char>(dx * dx + dy * dy + dz * dz < 144 ? 255 : 0);
+    });
+    int resampled[3];
+    ASSERT_EQ(cubicSampleSizes(sizes, spacing, 16384, resampled), "");
+    EXPECT_EQ(std::vector<int>(resampled, resampled + 3), (std::vector<int>{32, 32, 33}));
+    const std::vector<unsigned char> round =
+        redOf(resampleSource(flat, resampled[0], resampled[1], resampled[2]));
+    // The sphere's extent through its centre along x and along z, counting samples over half.
+    int alongX = 0, alongZ = 0;
+    for (int i = 0; i < 32; ++i)
+        alongX += round[std::size_t(16 * 32 * 32 + 16 * 32 + i)] > 127;
+    for (int i = 0; i < 33; ++i)
+        alongZ += round[std::size_t(i * 32 * 32 + 16 * 32 + 16)] > 127;
+    EXPECT_NEAR(alongX, 24, 1);
+    EXPECT_NEAR(alongZ, 24, 2);
+
+    const double bad[3] = {1, 0, 1}, huge[3] = {1, 1, 1e6};
+    EXPECT_NE(cubicSampleSizes(sizes, bad, 16384, resampled).find("--spacing"), std::string::npos);
+    EXPECT_NE(cubicSampleSizes(sizes, huge, 16384, resampled), "");
+}

@@ -1,0 +1,182 @@
+#include "resample.h"
+
+#include "helpers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+// The weights of one axis: output sample o is the sum of weight[t] * source[index[t]] for t
+// from start[o] to start[o + 1].
+struct Taps {
+    std::vector<int> start, index;
+    std::vector<float> weight;
+};
+
+Taps axisTaps(int in, int out) {
+    Taps taps;
+    const auto add = [&taps](int index, double weight) {
+        if (weight > 1e-9) {
+            taps.index.push_back(index);
+            taps.weight.push_back(float(weight));
+        }
+    };
+    const double ratio = double(in) / double(out);
+    for (int o = 0; o < out; ++o) {
+        taps.start.push_back(int(taps.index.size()));
+        if (in == out) {
+            add(o, 1);
+        } else if (out < in) { // the source samples [o * ratio, (o + 1) * ratio) cover
+            const double from = o * ratio, to = (o + 1) * ratio;
+            for (int s = int(from); s < std::min(in, int(std::ceil(to))); ++s)
+                add(s, (std::min(to, s + 1.0) - std::max(from, double(s))) / ratio);
+        } else { // between the two source samples nearest the output sample's centre
+            const double p = std::clamp((o + 0.5) * ratio - 0.5, 0.0, double(in - 1));
+            const int s = std::min(int(p), in - 1);
+            const double f = p - s;
+            add(s, 1 - f);
+            if (s + 1 < in)
+                add(s + 1, f);
+        }
+    }
+    taps.start.push_back(int(taps.index.size()));
+    return taps;
+}
+
+// What a resampled source keeps between its reads.
+struct Resampler {
+    SliceSource source;
+    int width = 0, height = 0;
+    Taps x, y, z;
+    std::vector<unsigned char> slice; // one source slice
+    std::vector<float> rows;          // it resampled along x: width x source height
+    // Source slices resampled along x and y, with their z (-1 when empty).
+    std::vector<float> reduced[2];
+    int reducedZ[2] = {-1, -1};
+    std::vector<float> sum; // the output slice being summed
+
+    // The source slice z reduced to width x height, from the two kept or read now.
+    std::string reduce(int sz, const float** out) {
+        for (int k = 0; k < 2; ++k)
+            if (reducedZ[k] == sz) {
+                *out = reduced[k].data();
+                return std::string();
+            }
+        const int k = reducedZ[0] < reducedZ[1] ? 0 : 1; // the older one goes
+        reducedZ[k] = -1;
+        const std::string failure = source.read(sz, slice.data());
+        if (!failure.empty())
+            return failure;
+        // An axis of unchanged size is copied, not weighed: resampling to equal spacing often
+        // changes z alone.
+        const bool sameX = width == source.width, sameY = height == source.height;
+        const std::size_t outRow = 3 * std::size_t(width);
+        float* target = reduced[k].data();
+        float* alongX = sameY ? target : rows.data();
+        for (int sy = 0; sy < source.height; ++sy) {
+            const unsigned char* in =
+                slice.data() + 3 * std::size_t(sy) * std::size_t(source.width);
+            float* row = alongX + std::size_t(sy) * outRow;
+            if (sameX) {
+                for (std::size_t i = 0; i < outRow; ++i)
+                    row[i] = in[i];
+                continue;
+            }
+            for (int ox = 0; ox < width; ++ox) {
+                float r = 0, g = 0, b = 0;
+                for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t) {
+                    const unsigned char* p = in + 3 * std::size_t(x.index[std::size_t(t)]);
+                    const float w = x.weight[std::size_t(t)];
+                    r += w * p[0];
+                    g += w * p[1];
+                    b += w * p[2];
+                }
+                row[3 * ox] = r;
+                row[3 * ox + 1] = g;
+                row[3 * ox + 2] = b;
+            }
+        }
+        for (int oy = 0; !sameY && oy < height; ++oy) {
+            float* row = target + std::size_t(oy) * outRow;
+            std::fill(row, row + outRow, 0.0f);
+            for (int t = y.start[std::size_t(oy)]; t < y.start[std::size_t(oy) + 1]; ++t) {
+                const float* in = rows.data() + std::size_t(y.index[std::size_t(t)]) * outRow;
+                const float w = y.weight[std::size_t(t)];
+                for (std::size_t i = 0; i < outRow; ++i)
+                    row[i] += w * in[i];
+            }
+        }
+        reducedZ[k] = sz;
+        *out = target;
+        return std::string();
+    }
+
+    std::string read(int oz, unsigned char* rgb) {
+        const int first = z.start[std::size_t(oz)], last = z.start[std::size_t(oz) + 1];
+        const float* in = nullptr;
+        for (int t = first; t < last; ++t) {
+            const std::string failure = reduce(z.index[std::size_t(t)], &in);
+            if (!failure.empty())
+                return failure;
+            const float w = z.weight[std::size_t(t)];
+            if (last - first == 1) // one source slice: no sum to make
+                break;
+            float* total = sum.data();
+            for (std::size_t i = 0; i < sum.size(); ++i)
+                total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
+            in = total;
+        }
+        // Weights sum to 1 and samples are 0..255, so only rounding can pass 255.
+        for (std::size_t i = 0; i < sum.size(); ++i) {
+            const float v = in[i] + 0.5f;
+            rgb[i] = v >= 255.0f ? 255 : static_cast<unsigned char>(v);
+        }
+        return std::string();
+    }
+};
+} // namespace
+
+SliceSource resampleSource(const SliceSource& source, int width, int height, int depth) {
+    if (width == source.width && height == source.height && depth == source.depth)
+        return source;
+    auto state = std::make_shared<Resampler>();
+    state->source = source;
+    state->width = width;
+    state->height = height;
+    state->x = axisTaps(source.width, width);
+    state->y = axisTaps(source.height, height);
+    state->z = axisTaps(source.depth, depth);
+    const std::size_t outSlice = 3 * std::size_t(width) * std::size_t(height);
+    state->slice.resize(3 * std::size_t(source.width) * std::size_t(source.height));
+    if (height != source.height) // else x's results go straight to the reduced slice
+        state->rows.resize(3 * std::size_t(width) * std::size_t(source.height));
+    state->reduced[0].resize(outSlice);
+    state->reduced[1].resize(outSlice);
+    state->sum.resize(outSlice);
+    SliceSource out;
+    out.width = width;
+    out.height = height;
+    out.depth = depth;
+    out.read = [state](int z, unsigned char* rgb) { return state->read(z, rgb); };
+    return out;
+}
+
+std::string cubicSampleSizes(const int sizes[3], const double spacing[3], int maxSide,
+                             int resampled[3]) {
+    for (int a = 0; a < 3; ++a)
+        if (!(spacing[a] > 0) || !std::isfinite(spacing[a]))
+            return formatString("unusable spacing %g, %g, %g (give one with --spacing X,Y,Z)",
+                                spacing[0], spacing[1], spacing[2]);
+    const double finest = std::min({spacing[0], spacing[1], spacing[2]});
+    for (int a = 0; a < 3; ++a) {
+        const double size = std::round(sizes[a] * (spacing[a] / finest));
+        if (size > maxSide)
+            return formatString("spacing %g, %g, %g would make %.0f samples along an axis "
+                                "(at most %d)",
+                                spacing[0], spacing[1], spacing[2], size, maxSide);
+        resampled[a] = std::max(1, int(size));
+    }
+    return std::string();
+}

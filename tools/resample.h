@@ -1,0 +1,20 @@
+#pragma once
+
+// Resampling RGB volumes to new sizes, one axis at a time and slice by slice. Along an axis
+// that shrinks, each output sample is the average of the source samples it covers, weighted by
+// how much of each it covers, so a pattern finer than the output turns grey instead of
+// aliasing; along an axis that grows, samples are interpolated linearly between the two
+// nearest source samples (sample centres aligned, edges repeated).
+
+#include "volumestream.h"
+
+// The source resampled to width x height x depth (each at least 1). An output slice reads only
+// the source slices it needs, in order, and at most two of them (reduced to the output's x and
+// y size) are held at once. A source of those sizes already is returned as it is.
+SliceSource resampleSource(const SliceSource& source, int width, int height, int depth);
+
+// The sizes that give samples of equal spacing: an axis of C samples at spacing s becomes
+// round(C * s / finest) samples, finest the smallest of the three spacings. Returns "" or a
+// message when a spacing is not a positive number or a size would pass maxSide.
+std::string cubicSampleSizes(const int sizes[3], const double spacing[3], int maxSide,
+                             int resampled[3]);
