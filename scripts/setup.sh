@@ -9,6 +9,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
     libgtest-dev libtiff-dev libteem-dev libassimp-dev zlib1g-dev
+    libnifti2-dev libgdcm-dev
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3
