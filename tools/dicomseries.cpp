@@ -181,6 +181,9 @@ std::string positionList(const std::vector<ScannedFile>& files) {
 std::string orderSlices(const QString& path, Series* series, double* spacing, double normal[3]) {
     std::vector<ScannedFile>& files = series->files;
     const std::vector<double>& first = files[0].orientation;
+    *spacing = 1;
+    if (files.size() < 2)
+        return std::string(); // one slice needs no order, nor a place in space
     if (first.size() != 6)
         return fileMessage(path, "DICOM series without Image Orientation: its slices can't "
                                  "be ordered");
@@ -205,10 +208,6 @@ std::string orderSlices(const QString& path, Series* series, double* spacing, do
     std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
         return a.distance < b.distance;
     });
-    if (files.size() < 2) {
-        *spacing = 1;
-        return std::string();
-    }
     const double mean = (files.back().distance - files.front().distance) / double(files.size() - 1);
     for (std::size_t i = 1; i < files.size(); ++i)
         if (files[i].distance - files[i - 1].distance < positionTolerance)
