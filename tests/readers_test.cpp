@@ -257,6 +257,10 @@ TEST(NiftiTest, BadFilesAreRefusedWithOneLine) {
     std::string packed = fileBytes("good.nii.gz");
     writeFile("short.nii.gz", packed.substr(0, packed.size() - 30));
     writeFile("text.nii", "not a header");
+    // A dimension count the library would walk the header's sizes with, far past their end.
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/nifti/regression-dim-count.nii",
+                            "dims.nii"));
     makeNotAFile("fifo.nii", NotAFile::Fifo);
     struct Case {
         const char* name;
@@ -265,7 +269,8 @@ TEST(NiftiTest, BadFilesAreRefusedWithOneLine) {
     } cases[] = {
         {"time.nii", "3 time points", false},     {"short.nii", "truncated", false},
         {"huge.nii", "unsupported sizes", false}, {"short.nii.gz", "", true},
-        {"text.nii", "not a NIfTI file", false},  {"fifo.nii", "can't open", false},
+        {"text.nii", "not a NIfTI file", false},
+        {"dims.nii", "dimension count", false},  {"fifo.nii", "can't open", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -589,6 +594,11 @@ TEST(DicomTest, BadSeriesAreRefusedWithOneLine) {
     QDir().mkpath("packed");
     writeDicom("packed/a.dcm", twelveBits);
     writeFile("empty/readme.txt", "no images here");
+    // A file meta group on which the Debian build of GDCM fails an assertion.
+    QDir().mkpath("assert");
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/dicom/regression-meta-assert.dcm",
+                            "assert/x.dcm"));
     makeNotAFile("fifo/x.dcm", NotAFile::Fifo);
     struct Case {
         const char* path;
@@ -599,6 +609,7 @@ TEST(DicomTest, BadSeriesAreRefusedWithOneLine) {
         {"short", "pixel data too short"},
         {"packed", "sample type"},
         {"empty", "no DICOM images"},
+        {"assert", "malformed DICOM data"},
         {"fifo", "no DICOM images"},
         {"fifo/x.dcm", "not a regular file"},
     };

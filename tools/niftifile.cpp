@@ -5,13 +5,16 @@
 #include "typedread.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <nifti2_io.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cctype>
+#include <cstddef>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -27,6 +30,29 @@ struct GzClose {
     void operator()(gzFile_s* file) const { gzclose(file); }
 };
 using GzHandle = std::unique_ptr<gzFile_s, GzClose>;
+
+// Standard error sent to /dev/null while alive: the library's messages would break a
+// one-line refusal. Only used while opening, before any other thread reads the file.
+struct QuietStderr {
+    int saved = -1;
+    QuietStderr() {
+        std::fflush(stderr);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0)
+            return;
+        saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
+        if (saved >= 0)
+            dup2(null, 2);
+        ::close(null);
+    }
+    ~QuietStderr() {
+        std::fflush(stderr);
+        if (saved >= 0) {
+            dup2(saved, 2);
+            ::close(saved);
+        }
+    }
+};
 
 // A gzip stream over a fresh descriptor of the file; gzip's reader passes plain files through.
 // Only a regular file that is the one first opened (same device and inode) is taken.
@@ -189,18 +215,38 @@ std::string openNiftiSource(const QString& path, TypedSource* source) {
     const int got = gzread(stream.get(), bytes, sizeof bytes);
     const int version =
         got > 0 ? nifti_header_version(reinterpret_cast<const char*>(bytes), std::size_t(got)) : -1;
+    if (!(version == 1 && got >= int(sizeof(nifti_1_header))) &&
+        !(version == 2 && got >= int(sizeof(nifti_2_header))))
+        return fileMessage(path, "not a NIfTI file");
+    // The library walks dim[1..dim[0]] before checking dim[0]: the count must be 1 to 7 in one
+    // of the two byte orders.
+    std::int64_t dims = 0, swapped = 0;
+    if (version == 1) {
+        std::int16_t value;
+        std::memcpy(&value, bytes + offsetof(nifti_1_header, dim), sizeof value);
+        dims = value;
+        swapped = qbswap(value);
+    } else {
+        std::int64_t value;
+        std::memcpy(&value, bytes + offsetof(nifti_2_header, dim), sizeof value);
+        dims = value;
+        swapped = qbswap(value);
+    }
+    if (!(dims >= 1 && dims <= 7) && !(swapped >= 1 && swapped <= 7))
+        return fileMessage(path, "bad NIfTI header: dimension count");
     ImageHandle image;
     const std::string name = QFile::encodeName(path).toStdString();
-    if (version == 1 && got >= int(sizeof(nifti_1_header))) {
-        nifti_1_header header;
-        std::memcpy(&header, bytes, sizeof header);
-        image.reset(nifti_convert_n1hdr2nim(header, name.c_str()));
-    } else if (version == 2 && got >= int(sizeof(nifti_2_header))) {
-        nifti_2_header header;
-        std::memcpy(&header, bytes, sizeof header);
-        image.reset(nifti_convert_n2hdr2nim(header, name.c_str()));
-    } else {
-        return fileMessage(path, "not a NIfTI file");
+    {
+        QuietStderr quiet; // the library prints its complaints whatever the debug level
+        if (version == 1) {
+            nifti_1_header header;
+            std::memcpy(&header, bytes, sizeof header);
+            image.reset(nifti_convert_n1hdr2nim(header, name.c_str()));
+        } else {
+            nifti_2_header header;
+            std::memcpy(&header, bytes, sizeof header);
+            image.reset(nifti_convert_n2hdr2nim(header, name.c_str()));
+        }
     }
     if (!image)
         return fileMessage(path, "bad NIfTI header");
