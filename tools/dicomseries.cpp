@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <functional>
 #include <cmath>
 #include <cstring>
@@ -405,8 +406,12 @@ std::string contained(const QString& path, const std::function<void()>& body) {
     if (child < 0)
         return fileMessage(path, "can't start the DICOM check");
     if (child == 0) {
-        const struct rlimit noCore = {0, 0}; // an abort here is expected: no core file
+        // An abort here is expected: no core file, and none of the parent's handlers (which
+        // may remove its outputs, or report a crash) run for it.
+        const struct rlimit noCore = {0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
+        for (int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGINT, SIGTERM, SIGHUP})
+            std::signal(signal, SIG_DFL);
         body();
         _exit(0);
     }
