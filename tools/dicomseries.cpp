@@ -520,8 +520,9 @@ std::string openSource(const QString& path, int series, TypedSource* source) {
     info.spacing[0] = info.spacingKnown ? pixelSpacing[1] : first->spacing[0];
     info.spacing[1] = info.spacingKnown ? pixelSpacing[0] : first->spacing[1];
     info.spacing[2] = multiFrame ? first->spacing[2] : spacing;
-    if (!(info.spacing[2] > 0) || !std::isfinite(info.spacing[2]))
-        info.spacing[2] = 1;
+    for (double& distance : info.spacing)
+        if (!(distance > 0) || !std::isfinite(distance))
+            distance = 1;
     if (multiFrame) {
         const double* c = first->cosines;
         normal[0] = c[1] * c[5] - c[2] * c[4];
