@@ -327,7 +327,7 @@ std::string openNiftiSource(const QString& path, TypedSource* source) {
     voxels->streams.resize(std::size_t(voxels->channels));
     voxels->positions.assign(std::size_t(voxels->channels), 0);
     voxels->streams[0] = std::move(stream); // standing past the header: rewound on first use
-    voxels->positions[0] = std::int64_t(sizeof bytes) - voxels->offset;
+    voxels->positions[0] = std::int64_t(got) - voxels->offset;
     const std::size_t count =
         std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels);
     auto storedSlice = std::make_shared<std::vector<unsigned char>>();
