@@ -160,8 +160,8 @@ def element(group, number, vr, value):
 
 
 def dicom(rows, columns, pixels, bits=16, signed=1, frames=None, z=0, slope=None):
-    """A CT image file in explicit VR little endian: the preamble, the file
-    meta group and the data set, pixel data last."""
+    """A CT image file in explicit VR little endian: the preamble, the file meta group and the
+    data set, pixel data last."""
     sop = b"1.2.840.10008.5.1.4.1.1.2"
     meta_group = (element(0x0002, 0x0001, b"OB", b"\0\1") + element(0x0002, 0x0002, b"UI", sop) +
                   element(0x0002, 0x0003, b"UI", b"1.2.3.4.5.%d" % z) +
