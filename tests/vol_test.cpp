@@ -213,7 +213,7 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          {"pack", "s/x.nrrd", "-o", "o.vol"}, 1, "unsupported NRRD type 'float'"},
         {{{"s/x.npy", npy + "000000000000"}},
          {"pack", "s/x.npy", "-o", "o.vol"}, 1, "s/x.npy: unsupported .npy dtype '<f4'"},
-        {{}, {"pack", "s", "-o", "o.vol"}, 1, "s: no slice pictures in this folder"},
+        {{}, {"pack", "s", "-o", "o.vol"}, 1, "s: no slice pictures or DICOM images in this folder"},
         {{}, {"pack", "s/missing.npy", "-o", "o.vol"}, 1, "s/missing.npy: can't open input file"},
         {{{"s/1.png", "not a picture"}}, {"pack", "s", "-o", "o.vol"}, 1,
          "s/1.png: can't read picture"},

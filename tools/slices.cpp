@@ -45,7 +45,7 @@ std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
     }
     // A fixed locale, so that the order is the same for everybody: the C locale's collator
     // would compare plain code points, numbers included.
-    QCollator collator(QLocale(QLocale::English));
+    QCollator collator{QLocale(QLocale::English)}; // braces: clang took () for a declaration
     collator.setNumericMode(true);
     std::sort(files->begin(), files->end(), collator);
     return std::string();

@@ -1,0 +1,623 @@
+// The NIfTI, DICOM and MetaImage readers: files written with the libraries' own writers (or
+// byte by byte for MetaImage) come back with their sizes, types, channels, spacing and every
+// sample, over two passes; bad files are refused with one line naming the file.
+#include "dicomseries.h"
+#include "metaimage.h"
+#include "niftifile.h"
+#include "testsupport.h"
+#include "typedread.h"
+
+#include <gdcmImageWriter.h>
+#include <gdcmMediaStorage.h>
+#include <gdcmTrace.h>
+#include <nifti2_io.h>
+#include <zlib.h>
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+namespace {
+// A sample value that differs at every position and channel, within every type's range.
+double valueAt(int x, int y, int z, int c) {
+    return x + 4 * y + 16 * z + 64 * c;
+}
+
+template <typename T>
+void fill(std::vector<unsigned char>* bytes, int w, int h, int d, int ch, bool planarChannels) {
+    bytes->resize(std::size_t(w * h * d * ch) * sizeof(T));
+    T* values = reinterpret_cast<T*>(bytes->data());
+    for (int c = 0; c < ch; ++c)
+        for (int z = 0; z < d; ++z)
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const std::size_t voxel = std::size_t((z * h + y) * w + x);
+                    const std::size_t at = planarChannels
+                                               ? std::size_t(c) * std::size_t(w * h * d) + voxel
+                                               : voxel * std::size_t(ch) + std::size_t(c);
+                    values[at] = T(valueAt(x, y, z, c));
+                }
+}
+
+// Samples of the given type in host order, x fastest then y then z, channels interleaved (or
+// each channel a volume after the other, as NIfTI's vector dimension stores them).
+std::vector<unsigned char> pattern(SampleType type, int w, int h, int d, int ch,
+                                   bool planar = false) {
+    std::vector<unsigned char> bytes;
+    switch (type) {
+    case SampleType::UInt8:
+        fill<std::uint8_t>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::Int8:
+        fill<std::int8_t>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::UInt16:
+        fill<std::uint16_t>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::Int16:
+        fill<std::int16_t>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::UInt32:
+        fill<std::uint32_t>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::Int32:
+        fill<std::int32_t>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::Float32:
+        fill<float>(&bytes, w, h, d, ch, planar);
+        break;
+    case SampleType::Float64:
+        fill<double>(&bytes, w, h, d, ch, planar);
+        break;
+    }
+    return bytes;
+}
+
+// Every slice of the source, read twice (the second pass must rewind and agree), or the first
+// message.
+std::string readAll(const TypedSource& source, std::vector<unsigned char>* out) {
+    const std::size_t slice = std::size_t(source.info.width) * std::size_t(source.info.height) *
+                              std::size_t(source.info.channels) * sampleTypeBytes(source.info.type);
+    out->assign(slice * std::size_t(source.info.depth), 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        std::vector<unsigned char> samples(slice);
+        for (int z = 0; z < source.info.depth; ++z) {
+            const std::string failure = source.read(z, samples.data());
+            if (!failure.empty())
+                return failure;
+            if (pass == 0)
+                std::copy(samples.begin(), samples.end(),
+                          out->begin() + long(slice * std::size_t(z)));
+            else if (!std::equal(samples.begin(), samples.end(),
+                                 out->begin() + long(slice * std::size_t(z))))
+                return "second pass differs";
+        }
+    }
+    return std::string();
+}
+
+std::string fileBytes(const char* name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// A one-line refusal that names the file.
+void expectRefusal(const std::string& message, const std::string& file, const std::string& what) {
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    EXPECT_EQ(message.rfind(file, 0), 0u) << message;
+    EXPECT_NE(message.find(what), std::string::npos) << message;
+}
+
+// --- NIfTI ---
+
+struct NiftiFree {
+    void operator()(nifti_image* image) const { nifti_image_free(image); }
+};
+
+void writeNifti(const char* name, int datatype, const std::vector<int>& sizes,
+                const std::vector<unsigned char>& data, int version = 1, double slope = 0,
+                double intercept = 0) {
+    std::int64_t dims[8] = {std::int64_t(sizes.size()), 1, 1, 1, 1, 1, 1, 1};
+    for (std::size_t k = 0; k < sizes.size(); ++k)
+        dims[k + 1] = sizes[k];
+    std::unique_ptr<nifti_image, NiftiFree> image(nifti_make_new_nim(dims, datatype, 1));
+    ASSERT_TRUE(image);
+    ASSERT_EQ(std::size_t(image->nvox) * std::size_t(image->nbyper), data.size());
+    std::memcpy(image->data, data.data(), data.size());
+    image->pixdim[1] = image->dx = 0.5;
+    image->pixdim[2] = image->dy = 0.75;
+    image->pixdim[3] = image->dz = 2;
+    image->scl_slope = slope;
+    image->scl_inter = intercept;
+    // An identity qform: i runs left to right, j posterior to anterior, k up.
+    image->qform_code = NIFTI_XFORM_SCANNER_ANAT;
+    image->quatern_b = image->quatern_c = image->quatern_d = 0;
+    image->qfac = 1;
+    ASSERT_EQ(nifti_set_filenames(image.get(), name, 0, 1), 0);
+    if (version == 1) {
+        nifti_image_write(image.get());
+    } else {
+        // The library's writer keeps to NIfTI-1 for a .nii name: the NIfTI-2 header it makes is
+        // written here, then the 4 bytes that say "no extensions", then the voxels.
+        nifti_2_header header;
+        ASSERT_EQ(nifti_convert_nim2n2hdr(image.get(), &header), 0);
+        header.vox_offset = sizeof header + 4;
+        const bool packed = QString(name).endsWith(".gz");
+        gzFile file = gzopen(name, packed ? "wb" : "wbT");
+        const char none[4] = {};
+        gzwrite(file, &header, sizeof header);
+        gzwrite(file, none, 4);
+        gzwrite(file, data.data(), unsigned(data.size()));
+        gzclose(file);
+    }
+    ASSERT_TRUE(QFileInfo::exists(name)) << name;
+}
+
+TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
+    ScratchDir scratch;
+    struct Case {
+        const char* name;
+        int datatype, version;
+        std::vector<int> sizes;
+        SampleType type;
+        int channels, alpha;
+        const char* format;
+    } cases[] = {
+        {"u8.nii", DT_UINT8, 1, {3, 2, 4}, SampleType::UInt8, 1, -1, "NIfTI-1"},
+        {"i16.nii.gz", DT_INT16, 1, {3, 2, 4}, SampleType::Int16, 1, -1, "NIfTI-1 (gzip)"},
+        {"f32.nii", DT_FLOAT32, 2, {2, 3, 2}, SampleType::Float32, 1, -1, "NIfTI-2"},
+        {"u16.nii.gz", DT_UINT16, 2, {2, 2, 3}, SampleType::UInt16, 1, -1, "NIfTI-2 (gzip)"},
+        {"f64-vector.nii.gz",
+         DT_FLOAT64,
+         1,
+         {2, 2, 3, 1, 2},
+         SampleType::Float64,
+         2,
+         -1,
+         "NIfTI-1 (gzip)"},
+        {"rgb.nii", DT_RGB24, 1, {2, 3, 2}, SampleType::UInt8, 3, -1, "NIfTI-1"},
+        {"rgba.nii.gz", DT_RGBA32, 1, {2, 2, 2}, SampleType::UInt8, 4, 3, "NIfTI-1 (gzip)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int w = c.sizes[0], h = c.sizes[1], d = c.sizes[2];
+        const bool vector = c.sizes.size() == 5;
+        const std::vector<unsigned char> expected = pattern(c.type, w, h, d, c.channels);
+        writeNifti(c.name, c.datatype, c.sizes,
+                   vector ? pattern(c.type, w, h, d, c.channels, true) : expected, c.version);
+        TypedSource source;
+        ASSERT_EQ(openNiftiSource(c.name, &source), "");
+        EXPECT_EQ(source.info.format, c.format);
+        EXPECT_EQ(source.info.width, w);
+        EXPECT_EQ(source.info.height, h);
+        EXPECT_EQ(source.info.depth, d);
+        EXPECT_EQ(source.info.channels, c.channels);
+        EXPECT_EQ(source.info.type, c.type);
+        EXPECT_EQ(source.info.alphaChannel, c.alpha);
+        EXPECT_TRUE(source.info.spacingKnown);
+        EXPECT_EQ(source.info.spacing[0], 0.5);
+        EXPECT_EQ(source.info.spacing[1], 0.75);
+        EXPECT_EQ(source.info.spacing[2], 2);
+        EXPECT_EQ(source.info.orientation,
+                  "x: left to right, y: posterior to anterior, z: inferior to superior");
+        std::vector<unsigned char> samples;
+        ASSERT_EQ(readAll(source, &samples), "");
+        EXPECT_EQ(samples, expected);
+    }
+}
+
+TEST(NiftiTest, ScaleSlopeAndInterceptGiveFloats) {
+    ScratchDir scratch;
+    writeNifti("scaled.nii.gz", DT_INT16, {2, 2, 2}, pattern(SampleType::Int16, 2, 2, 2, 1), 1, 0.5,
+               -3);
+    TypedSource source;
+    ASSERT_EQ(openNiftiSource("scaled.nii.gz", &source), "");
+    EXPECT_EQ(source.info.type, SampleType::Float32);
+    std::vector<unsigned char> samples;
+    ASSERT_EQ(readAll(source, &samples), "");
+    const float* values = reinterpret_cast<const float*>(samples.data());
+    EXPECT_EQ(values[0], -3.0f);
+    EXPECT_EQ(values[7], float(valueAt(1, 1, 1, 0) * 0.5 - 3));
+}
+
+TEST(NiftiTest, APlainAndAGzipFileOfOneNameEachGiveTheirOwnVoxels) {
+    ScratchDir scratch;
+    std::vector<unsigned char> plain = pattern(SampleType::UInt8, 2, 2, 2, 1), packed = plain;
+    for (unsigned char& value : packed)
+        value = static_cast<unsigned char>(255 - value);
+    writeNifti("t.nii", DT_UINT8, {2, 2, 2}, plain);
+    writeNifti("t.nii.gz", DT_UINT8, {2, 2, 2}, packed);
+    for (const auto& [name, expected] :
+         {std::make_pair("t.nii", plain), std::make_pair("t.nii.gz", packed)}) {
+        TypedSource source;
+        ASSERT_EQ(openNiftiSource(name, &source), "");
+        std::vector<unsigned char> samples;
+        ASSERT_EQ(readAll(source, &samples), "");
+        EXPECT_EQ(samples, expected) << name;
+    }
+}
+
+TEST(NiftiTest, BadFilesAreRefusedWithOneLine) {
+    ScratchDir scratch;
+    writeNifti("time.nii", DT_UINT8, {2, 2, 2, 3}, std::vector<unsigned char>(24));
+    writeNifti("good.nii", DT_UINT8, {4, 4, 4}, std::vector<unsigned char>(64));
+    writeNifti("good.nii.gz", DT_UINT8, {4, 4, 4}, pattern(SampleType::UInt8, 4, 4, 4, 1));
+    writeNifti("big.nii", DT_FLOAT64, {2, 2, 2}, std::vector<unsigned char>(64), 2);
+    std::string bytes = fileBytes("good.nii");
+    writeFile("short.nii", bytes.substr(0, bytes.size() - 1));
+    // NIfTI-2 sizes are 64-bit: claim 2^40 x 2^40 x 2 (dim[1..3] at byte 24).
+    std::string big = fileBytes("big.nii");
+    for (int k : {1, 2}) {
+        const std::int64_t huge = std::int64_t(1) << 40;
+        std::memcpy(&big[std::size_t(16 + 8 * k)], &huge, 8);
+    }
+    writeFile("huge.nii", big);
+    std::string packed = fileBytes("good.nii.gz");
+    writeFile("short.nii.gz", packed.substr(0, packed.size() - 30));
+    writeFile("text.nii", "not a header");
+    // A dimension count the library would walk the header's sizes with, far past their end.
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/nifti/regression-dim-count.nii",
+                            "dims.nii"));
+    makeNotAFile("fifo.nii", NotAFile::Fifo);
+    struct Case {
+        const char* name;
+        const char* what;
+        bool onRead; // found while reading the slices
+    } cases[] = {
+        {"time.nii", "3 time points", false},     {"short.nii", "truncated", false},
+        {"huge.nii", "unsupported sizes", false}, {"short.nii.gz", "", true},
+        {"text.nii", "not a NIfTI file", false},  {"dims.nii", "dimension count", false},
+        {"fifo.nii", "can't open", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TypedSource source;
+        std::string message = openNiftiSource(c.name, &source);
+        if (c.onRead) {
+            ASSERT_EQ(message, "");
+            std::vector<unsigned char> samples;
+            message = readAll(source, &samples);
+        }
+        expectRefusal(message, c.name, c.what);
+    }
+}
+
+// --- MetaImage ---
+
+std::string metaHeader(const std::string& type, const std::string& extra,
+                       const std::string& dataFile, const char* sizes = "3 2 4") {
+    return "ObjectType = Image\nNDims = 3\nDimSize = " + std::string(sizes) +
+           "\nElementType = " + type + "\nElementSpacing = 0.5 1 2.5\n" + extra +
+           "ElementDataFile = " + dataFile + "\n";
+}
+
+std::string bytesOf(const std::vector<unsigned char>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string zlibBytes(const std::string& bytes) {
+    uLongf size = compressBound(uLong(bytes.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+             uLong(bytes.size()));
+    out.resize(size);
+    return out;
+}
+
+TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
+    ScratchDir scratch;
+    const std::string u8 = bytesOf(pattern(SampleType::UInt8, 3, 2, 4, 1));
+    const std::string i16 = bytesOf(pattern(SampleType::Int16, 3, 2, 4, 1));
+    const std::string f32 = bytesOf(pattern(SampleType::Float32, 3, 2, 4, 2));
+    std::string i16Swapped = i16;
+    swapSampleBytes(SampleType::Int16, i16.size() / 2, &i16Swapped[0]);
+    writeFile("u8.mha", metaHeader("MET_UCHAR", "AnatomicalOrientation = RAI\n", "LOCAL") + u8);
+    writeFile("data/i16.raw", i16Swapped);
+    writeFile("i16.mhd",
+              metaHeader("MET_SHORT", "BinaryDataByteOrderMSB = True\n", "data/i16.raw"));
+    const std::string packed = zlibBytes(f32);
+    writeFile("f32.mha", metaHeader("MET_FLOAT",
+                                    "ElementNumberOfChannels = 2\nCompressedData = True\n"
+                                    "CompressedDataSize = " +
+                                        std::to_string(packed.size()) + "\n",
+                                    "LOCAL") +
+                             packed);
+    writeFile("tail.raw", "some leading bytes" + u8);
+    writeFile("tail.mhd", metaHeader("MET_UCHAR", "HeaderSize = -1\n", "tail.raw"));
+    struct Case {
+        const char* name;
+        SampleType type;
+        int channels;
+        const std::string& expected;
+        const char* orientation;
+    } cases[] = {
+        {"u8.mha", SampleType::UInt8, 1, u8,
+         "x: right to left, y: anterior to posterior, z: inferior to superior"},
+        {"i16.mhd", SampleType::Int16, 1, i16, ""},
+        {"f32.mha", SampleType::Float32, 2, f32, ""},
+        {"tail.mhd", SampleType::UInt8, 1, u8, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TypedSource source;
+        ASSERT_EQ(openMetaImageSource(c.name, &source), "");
+        EXPECT_EQ(source.info.width, 3);
+        EXPECT_EQ(source.info.height, 2);
+        EXPECT_EQ(source.info.depth, 4);
+        EXPECT_EQ(source.info.channels, c.channels);
+        EXPECT_EQ(source.info.type, c.type);
+        EXPECT_TRUE(source.info.spacingKnown);
+        EXPECT_EQ(source.info.spacing[2], 2.5);
+        EXPECT_EQ(source.info.orientation, c.orientation);
+        std::vector<unsigned char> samples;
+        ASSERT_EQ(readAll(source, &samples), "");
+        EXPECT_EQ(bytesOf(samples), c.expected);
+    }
+}
+
+TEST(MetaImageTest, HeadersAreReadStrictly) {
+    struct Case {
+        std::string text, what;
+    } cases[] = {
+        {metaHeader("MET_UCHAR", "", "LOCAL"), ""},
+        {metaHeader("MET_LONG", "", "LOCAL"), "ElementType"},
+        {metaHeader("MET_UCHAR", "Colour = Red\n", "LOCAL"), "unsupported MetaImage key"},
+        {metaHeader("MET_UCHAR", "NDims = 3\n", "LOCAL"), "given twice"},
+        {metaHeader("MET_UCHAR", "", "LOCAL", "3 2"), "DimSize"},
+        {metaHeader("MET_UCHAR", "", "LOCAL", "3 -2 4"), "DimSize"},
+        {metaHeader("MET_UCHAR", "", "../up.raw"), "outside"},
+        {metaHeader("MET_UCHAR", "", "/etc/passwd"), "outside"},
+        {metaHeader("MET_UCHAR", "", "LIST"), "list"},
+        {metaHeader("MET_UCHAR", "", "slice%03d.raw 1 4 1"), "list"},
+        {"NDims = 3\nDimSize = 1 1 1\nElementType = MET_UCHAR\n", "no ElementDataFile"},
+    };
+    for (const Case& c : cases) {
+        MetaImageHeader header;
+        const std::string message = parseMetaImageHeader(c.text, &header);
+        if (c.what.empty())
+            EXPECT_EQ(message, "") << c.text;
+        else
+            EXPECT_NE(message.find(c.what), std::string::npos) << c.text << " gave " << message;
+    }
+}
+
+TEST(MetaImageTest, BadFilesAreRefusedWithOneLine) {
+    ScratchDir scratch;
+    const std::string u8 = bytesOf(pattern(SampleType::UInt8, 3, 2, 4, 1));
+    writeFile("short.mha", metaHeader("MET_UCHAR", "", "LOCAL") + u8.substr(1));
+    writeFile("huge.mha",
+              metaHeader("MET_DOUBLE", "", "LOCAL", "2000000000 2000000000 2000000000"));
+    writeFile("wide.mha", metaHeader("MET_DOUBLE", "", "LOCAL", "200000 200000 1"));
+    makeNotAFile("fifo.raw", NotAFile::Fifo);
+    writeFile("fifo.mhd", metaHeader("MET_UCHAR", "", "fifo.raw"));
+    writeFile("inner/up.mhd", metaHeader("MET_UCHAR", "", "../short.mha"));
+    writeFile("outside.raw", u8);
+    writeFile("links/x.mhd", metaHeader("MET_UCHAR", "", "link.raw"));
+    ASSERT_TRUE(QFile::link("../outside.raw", "links/link.raw"));
+    const std::string packed = zlibBytes(u8);
+    writeFile("cut.mha", metaHeader("MET_UCHAR", "CompressedData = True\n", "LOCAL") +
+                             packed.substr(0, packed.size() / 2));
+    struct Case {
+        const char* name;
+        const char* what;
+        bool onRead;
+    } cases[] = {
+        {"short.mha", "truncated", false},
+        {"huge.mha", "too large", false},
+        {"wide.mha", "memory", false},
+        {"fifo.mhd", "fifo.raw: can't open the MetaImage data file", false},
+        {"inner/up.mhd", "outside", false},
+        {"links/x.mhd", "outside", false},
+        {"cut.mha", "truncated", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TypedSource source;
+        std::string message = openMetaImageSource(c.name, &source);
+        if (c.onRead) {
+            ASSERT_EQ(message, "");
+            std::vector<unsigned char> samples;
+            message = readAll(source, &samples);
+        }
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        EXPECT_NE(message.find(c.what), std::string::npos) << message;
+    }
+}
+
+// --- DICOM ---
+
+struct DicomSlice {
+    std::string uid = "1.2.826.0.1.3680043.2.1125.1";
+    int columns = 3, rows = 2, frames = 1;
+    gdcm::PixelFormat format = gdcm::PixelFormat::INT16;
+    double z = 0; // the slice's position along the normal
+    double slope = 1, intercept = 0;
+    std::vector<unsigned char> pixels;
+};
+
+void writeDicom(const std::string& name, const DicomSlice& slice) {
+    gdcm::Trace::SetWarning(false);
+    gdcm::ImageWriter writer;
+    gdcm::Image& image = writer.GetImage();
+    image.SetNumberOfDimensions(slice.frames > 1 ? 3 : 2);
+    image.SetDimension(0, unsigned(slice.columns));
+    image.SetDimension(1, unsigned(slice.rows));
+    if (slice.frames > 1)
+        image.SetDimension(2, unsigned(slice.frames));
+    image.SetPixelFormat(slice.format);
+    image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
+    image.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
+    // Rows run along +x, columns along +y: the normal is +z.
+    const double cosines[6] = {1, 0, 0, 0, 1, 0};
+    image.SetDirectionCosines(cosines);
+    const double origin[3] = {10, 20, slice.z};
+    image.SetOrigin(origin);
+    image.SetOrigin(2, slice.z); // the array form keeps only as many values as dimensions
+    const double spacing[3] = {0.5, 0.25, 3};
+    image.SetSpacing(spacing);
+    image.SetSlope(slice.slope);
+    image.SetIntercept(slice.intercept);
+    gdcm::DataElement pixels(gdcm::Tag(0x7fe0, 0x0010));
+    pixels.SetByteValue(reinterpret_cast<const char*>(slice.pixels.data()),
+                        uint32_t(slice.pixels.size()));
+    pixels.SetVR(gdcm::VR::OW);
+    image.SetDataElement(pixels);
+    gdcm::DataSet& data = writer.GetFile().GetDataSet();
+    auto put = [&](gdcm::Tag tag, gdcm::VR vr, std::string value) {
+        if (value.size() % 2)
+            value += vr == gdcm::VR::UI ? '\0' : ' ';
+        gdcm::DataElement element(tag);
+        element.SetVR(vr);
+        element.SetByteValue(value.data(), uint32_t(value.size()));
+        data.Replace(element);
+    };
+    put(gdcm::Tag(0x0008, 0x0016), gdcm::VR::UI,
+        gdcm::MediaStorage::GetMSString(slice.frames > 1
+                                            ? gdcm::MediaStorage::EnhancedCTImageStorage
+                                            : gdcm::MediaStorage::CTImageStorage));
+    put(gdcm::Tag(0x0008, 0x0060), gdcm::VR::CS, "CT");
+    put(gdcm::Tag(0x0020, 0x000e), gdcm::VR::UI, slice.uid);
+    put(gdcm::Tag(0x0008, 0x103e), gdcm::VR::LO, "test series");
+    writer.SetFileName(name.c_str());
+    ASSERT_TRUE(writer.Write()) << name;
+}
+
+// A series of depth slices at z = 3k, written under shuffled file names into folder.
+std::vector<unsigned char> writeSeries(const std::string& folder, int depth, DicomSlice slice,
+                                       const std::vector<double>& positions = {}) {
+    QDir().mkpath(QString::fromStdString(folder));
+    const std::vector<unsigned char> all =
+        pattern(SampleType::Int16, slice.columns, slice.rows, depth, 1);
+    const std::size_t bytes = all.size() / std::size_t(depth);
+    std::vector<int> names(static_cast<std::size_t>(depth));
+    for (int k = 0; k < depth; ++k)
+        names[std::size_t(k)] = k;
+    std::shuffle(names.begin(), names.end(), std::mt19937(7));
+    for (int k = 0; k < depth; ++k) {
+        slice.z = positions.empty() ? 3.0 * k : positions[std::size_t(k)];
+        slice.pixels.assign(all.begin() + long(bytes * std::size_t(k)),
+                            all.begin() + long(bytes * std::size_t(k + 1)));
+        writeDicom(folder + "/img" + std::to_string(names[std::size_t(k)]) + ".dcm", slice);
+    }
+    return all;
+}
+
+TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
+    ScratchDir scratch;
+    const std::vector<unsigned char> expected = writeSeries("ct", 5, DicomSlice());
+    writeFile("ct/notes.txt", "not DICOM");
+    TypedSource source;
+    ASSERT_EQ(openDicomSource("ct", -1, &source), "");
+    EXPECT_EQ(source.info.format, "DICOM series");
+    EXPECT_EQ(source.info.width, 3);
+    EXPECT_EQ(source.info.height, 2);
+    EXPECT_EQ(source.info.depth, 5);
+    EXPECT_EQ(source.info.type, SampleType::Int16);
+    EXPECT_TRUE(source.concurrent);
+    EXPECT_TRUE(source.info.spacingKnown);
+    EXPECT_EQ(source.info.spacing[0], 0.5);
+    EXPECT_EQ(source.info.spacing[1], 0.25);
+    EXPECT_DOUBLE_EQ(source.info.spacing[2], 3);
+    EXPECT_EQ(source.info.orientation,
+              "x: right to left, y: anterior to posterior, z: inferior to superior");
+    std::vector<unsigned char> samples;
+    ASSERT_EQ(readAll(source, &samples), "");
+    EXPECT_EQ(samples, expected);
+}
+
+TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
+    ScratchDir scratch;
+    DicomSlice slice;
+    slice.slope = 2;
+    slice.intercept = -1024;
+    writeSeries("scaled", 3, slice);
+    TypedSource source;
+    ASSERT_EQ(openDicomSource("scaled", -1, &source), "");
+    EXPECT_EQ(source.info.type, SampleType::Float32);
+    std::vector<unsigned char> samples;
+    ASSERT_EQ(readAll(source, &samples), "");
+    const float* values = reinterpret_cast<const float*>(samples.data());
+    EXPECT_EQ(values[0], -1024.0f);
+    EXPECT_EQ(values[6 * 2 + 5], float(valueAt(2, 1, 2, 0) * 2 - 1024));
+
+    DicomSlice frames;
+    frames.frames = 4;
+    frames.format = gdcm::PixelFormat::UINT8;
+    frames.pixels = pattern(SampleType::UInt8, 3, 2, 4, 1);
+    writeDicom("multi.dcm", frames);
+    ASSERT_EQ(openDicomSource("multi.dcm", -1, &source), "");
+    EXPECT_EQ(source.info.depth, 4);
+    EXPECT_EQ(source.info.type, SampleType::UInt8);
+    ASSERT_EQ(readAll(source, &samples), "");
+    EXPECT_EQ(samples, frames.pixels);
+}
+
+TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
+    ScratchDir scratch;
+    DicomSlice second;
+    second.uid = "1.2.826.0.1.3680043.2.1125.2";
+    second.columns = 4;
+    writeSeries("two", 3, DicomSlice());
+    const std::vector<unsigned char> expected = writeSeries("two/b", 2, second);
+    for (const QString& name : QDir("two/b").entryList(QDir::Files))
+        ASSERT_TRUE(QFile::rename("two/b/" + name, "two/b-" + name));
+    TypedSource source;
+    expectRefusal(openDicomSource("two", -1, &source), "two", "2 DICOM series");
+    std::vector<DicomSeriesSummary> list;
+    ASSERT_EQ(listDicomSeries("two", &list), "");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].uid, second.uid);
+    EXPECT_EQ(list[1].slices, 2);
+    EXPECT_EQ(list[1].width, 4);
+    EXPECT_EQ(list[0].description, "test series");
+    ASSERT_EQ(openDicomSource("two", 1, &source), "");
+    std::vector<unsigned char> samples;
+    ASSERT_EQ(readAll(source, &samples), "");
+    EXPECT_EQ(samples, expected);
+    expectRefusal(openDicomSource("two", 2, &source), "two", "no DICOM series 2");
+}
+
+TEST(DicomTest, BadSeriesAreRefusedWithOneLine) {
+    ScratchDir scratch;
+    writeSeries("uneven", 4, DicomSlice(), {0, 3, 6, 10});
+    writeSeries("repeated", 3, DicomSlice(), {0, 3, 3});
+    DicomSlice shortData;
+    shortData.pixels.assign(6, 0); // 3 x 2 int16 samples take 12 bytes
+    QDir().mkpath("short");
+    writeDicom("short/a.dcm", shortData);
+    DicomSlice twelveBits;
+    twelveBits.format = gdcm::PixelFormat(1, 12, 12, 11);
+    twelveBits.pixels.assign(9, 0);
+    QDir().mkpath("packed");
+    writeDicom("packed/a.dcm", twelveBits);
+    writeFile("empty/readme.txt", "no images here");
+    // A file meta group on which the Debian build of GDCM fails an assertion.
+    QDir().mkpath("assert");
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/dicom/regression-meta-assert.dcm",
+                            "assert/x.dcm"));
+    makeNotAFile("fifo/x.dcm", NotAFile::Fifo);
+    struct Case {
+        const char* path;
+        const char* what;
+    } cases[] = {
+        {"uneven", "uneven slice positions: 0, 3, 6, 10"},
+        {"repeated", "repeated slice positions: 0, 3, 3"},
+        {"short", "pixel data too short"},
+        {"packed", "sample type"},
+        {"empty", "no slice pictures or DICOM images"},
+        {"assert", "malformed DICOM data"},
+        {"fifo", "no slice pictures or DICOM images"},
+        {"fifo/x.dcm", "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TypedSource source;
+        std::string message = openDicomSource(c.path, -1, &source);
+        expectRefusal(message, c.path, c.what);
+    }
+}
+} // namespace

@@ -1,0 +1,30 @@
+#pragma once
+
+// DICOM volumes read through GDCM: a folder holding the files of a series (a slice each, in any
+// name order), or one multi-frame file (a frame a slice).
+
+#include "typedsource.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+// One series as info lists it.
+struct DicomSeriesSummary {
+    std::string uid;         // Series Instance UID
+    std::string description; // Series Description, "" when none
+    int slices = 0;          // its files, or the frames of its one multi-frame file
+    int width = 0, height = 0;
+};
+
+// The image series under path (a folder, or one file), ordered by UID: the order --series
+// counts in, from 0. Files that are not DICOM images are passed over. Returns "" or the
+// message, which names the path.
+std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out);
+
+// Opens series number `series` of listDicomSeries (-1: the only one; a folder with more is
+// refused with their count) as a typed source. Slices are ordered by their position along the
+// slice normal and must be evenly spaced; Rescale Slope and Intercept other than 1 and 0 give
+// float32 samples. Returns "" or the message, which names the file.
+std::string openDicomSource(const QString& path, int series, TypedSource* source);

@@ -1,0 +1,424 @@
+#include "metaimage.h"
+
+#include "helpers.h"
+#include "output.h"
+#include "typedread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace {
+// Headers are a few hundred bytes; this bounds what is read looking for the end of one.
+const std::size_t maxHeaderLength = 1 << 16;
+
+const std::map<std::string, SampleType> elementTypes = {
+    {"MET_UCHAR", SampleType::UInt8},   {"MET_CHAR", SampleType::Int8},
+    {"MET_USHORT", SampleType::UInt16}, {"MET_SHORT", SampleType::Int16},
+    {"MET_UINT", SampleType::UInt32},   {"MET_INT", SampleType::Int32},
+    {"MET_FLOAT", SampleType::Float32}, {"MET_DOUBLE", SampleType::Float64}};
+
+// Keys read for what they say, and keys accepted as the writers put them but not needed here
+// (placement in space, comments).
+const char* const usedKeys[] = {"ObjectType",
+                                "NDims",
+                                "DimSize",
+                                "ElementType",
+                                "ElementNumberOfChannels",
+                                "ElementSpacing",
+                                "BinaryData",
+                                "BinaryDataByteOrderMSB",
+                                "ElementByteOrderMSB",
+                                "CompressedData",
+                                "CompressedDataSize",
+                                "HeaderSize",
+                                "AnatomicalOrientation",
+                                "ElementDataFile"};
+const char* const ignoredKeys[] = {"Comment",     "ObjectSubType",    "Name",
+                                   "Modality",    "Offset",           "Origin",
+                                   "Position",    "TransformMatrix",  "Rotation",
+                                   "Orientation", "CenterOfRotation", "ElementSize",
+                                   "ElementMin",  "ElementMax",       "TransformType"};
+
+bool knownKey(const std::string& key) {
+    for (const char* k : usedKeys)
+        if (key == k)
+            return true;
+    for (const char* k : ignoredKeys)
+        if (key == k)
+            return true;
+    return false;
+}
+
+std::string trim(const std::string& text) {
+    const std::size_t start = text.find_first_not_of(" \t\r");
+    if (start == std::string::npos)
+        return std::string();
+    return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+}
+
+// Whitespace-separated numbers, each whole and finite.
+bool numbers(const std::string& value, std::vector<double>* out) {
+    std::istringstream words(value);
+    std::string word;
+    while (words >> word) {
+        char* end = nullptr;
+        const double number = std::strtod(word.c_str(), &end);
+        if (end != word.c_str() + word.size() || !std::isfinite(number))
+            return false;
+        out->push_back(number);
+    }
+    return !out->empty();
+}
+
+bool integer(const std::string& value, std::int64_t low, std::int64_t high, std::int64_t* out) {
+    std::vector<double> values;
+    if (!numbers(value, &values) || values.size() != 1 || values[0] != std::floor(values[0]) ||
+        values[0] < double(low) || values[0] > double(high))
+        return false;
+    *out = std::int64_t(values[0]);
+    return true;
+}
+
+bool boolean(const std::string& value, bool* out) {
+    if (value == "True" || value == "true" || value == "1")
+        *out = true;
+    else if (value == "False" || value == "false" || value == "0")
+        *out = false;
+    else
+        return false;
+    return true;
+}
+
+// "RAI" and the like: each letter is the side the axis starts from.
+bool orientationWords(const std::string& code, std::string* words) {
+    static const std::map<char, std::pair<const char*, const char*>> sides = {
+        {'R', {"right", "left"}},         {'L', {"left", "right"}},
+        {'A', {"anterior", "posterior"}}, {'P', {"posterior", "anterior"}},
+        {'I', {"inferior", "superior"}},  {'S', {"superior", "inferior"}}};
+    if (code == "???" || code.empty()) {
+        words->clear();
+        return true;
+    }
+    if (code.size() != 3)
+        return false;
+    const char* axes[] = {"x", "y", "z"};
+    std::string text;
+    for (int k = 0; k < 3; ++k) {
+        const auto side = sides.find(code[std::size_t(k)]);
+        if (side == sides.end())
+            return false;
+        text += std::string(k ? ", " : "") + axes[k] + ": " + side->second.first + " to " +
+                side->second.second;
+    }
+    *words = text;
+    return true;
+}
+
+// A data file name that stays in the header's folder: relative, no ".." component, no list or
+// numbered pattern.
+bool containedName(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name.find('%') != std::string::npos)
+        return false;
+    const QStringList parts = QString::fromStdString(name).split('/');
+    for (const QString& part : parts)
+        if (part == "..")
+            return false;
+    return true;
+}
+
+// Inflates or copies the data of one pass, slice after slice.
+struct DataStream {
+    QString path;
+    FileHandle file;
+    std::int64_t offset = 0;          // where the data starts in the file
+    std::int64_t compressedSize = -1; // bytes of compressed input, -1: to the file's end
+    bool compressed = false;
+    z_stream zlib{};
+    bool zlibOpen = false;
+    std::vector<unsigned char> input;
+    std::int64_t inputLeft = 0;
+    int next = 0; // the slice the stream stands at
+    std::size_t sliceBytes = 0;
+    std::vector<unsigned char> skipped;
+
+    ~DataStream() {
+        if (zlibOpen)
+            inflateEnd(&zlib);
+    }
+
+    std::string rewind() {
+        next = 0;
+        if (fseeko(file.get(), off_t(offset), SEEK_SET) != 0)
+            return fileMessage(path, "can't read the data");
+        if (!compressed)
+            return std::string();
+        if (!zlibOpen) {
+            // 15 + 32: a zlib or a gzip stream, whichever the header shows.
+            if (inflateInit2(&zlib, 15 + 32) != Z_OK)
+                return fileMessage(path, "can't start decompression");
+            zlibOpen = true;
+        } else {
+            inflateReset(&zlib);
+        }
+        input.resize(1 << 16);
+        inputLeft = compressedSize;
+        zlib.avail_in = 0;
+        return std::string();
+    }
+
+    std::string inflateSlice(unsigned char* out) {
+        const std::string truncated =
+            fileMessage(path, "compressed data too short: truncated samples");
+        std::size_t left = sliceBytes;
+        while (left > 0) {
+            if (zlib.avail_in == 0) {
+                std::size_t want = input.size();
+                if (inputLeft >= 0 && std::int64_t(want) > inputLeft)
+                    want = std::size_t(inputLeft);
+                const std::size_t got = std::fread(input.data(), 1, want, file.get());
+                if (got == 0)
+                    return truncated;
+                if (inputLeft >= 0)
+                    inputLeft -= std::int64_t(got);
+                zlib.next_in = input.data();
+                zlib.avail_in = uInt(got);
+            }
+            // zlib counts in 32 bits; a slice may be larger.
+            const uInt chunk = uInt(std::min<std::size_t>(left, 1u << 30));
+            zlib.next_out = out + (sliceBytes - left);
+            zlib.avail_out = chunk;
+            const int status = inflate(&zlib, Z_NO_FLUSH);
+            left -= chunk - zlib.avail_out;
+            if (status == Z_STREAM_END && left > 0)
+                return truncated;
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return fileMessage(path, "bad compressed data");
+        }
+        return std::string();
+    }
+
+    std::string read(int z, unsigned char* out) {
+        if (z < next || (next == 0 && !zlibOpen && compressed)) {
+            const std::string failure = rewind();
+            if (!failure.empty())
+                return failure;
+        }
+        if (!compressed) {
+            if (fseeko(file.get(), off_t(offset + std::int64_t(z) * std::int64_t(sliceBytes)),
+                       SEEK_SET) != 0 ||
+                std::fread(out, 1, sliceBytes, file.get()) != sliceBytes)
+                return fileMessage(path, "file too short: truncated samples");
+            next = z + 1;
+            return std::string();
+        }
+        skipped.resize(sliceBytes);
+        for (; next < z; ++next) {
+            const std::string failure = inflateSlice(skipped.data());
+            if (!failure.empty())
+                return failure;
+        }
+        skipped.clear();
+        skipped.shrink_to_fit();
+        const std::string failure = inflateSlice(out);
+        if (!failure.empty())
+            return failure;
+        next = z + 1;
+        return std::string();
+    }
+};
+} // namespace
+
+std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header) {
+    std::map<std::string, std::string> values;
+    std::size_t pos = 0;
+    bool ended = false;
+    while (pos < text.size() && !ended) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) {
+            // Only the last line may end with the text, and only once it is complete.
+            end = text.size();
+        }
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1 < text.size() + 1 ? end + 1 : text.size();
+        if (trim(line).empty())
+            continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return "bad MetaImage header line '" + trim(line).substr(0, 40) + "'";
+        const std::string key = trim(line.substr(0, equals));
+        const std::string value = trim(line.substr(equals + 1));
+        if (!knownKey(key))
+            return "unsupported MetaImage key '" + key.substr(0, 40) + "'";
+        if (!values.emplace(key, value).second)
+            return "MetaImage key '" + key + "' given twice";
+        if (key == "ElementDataFile") {
+            ended = true;
+            header->headerLength = std::min(pos, text.size());
+        }
+    }
+    if (!ended)
+        return "bad MetaImage header: no ElementDataFile line";
+    auto has = [&](const char* key) { return values.count(key) > 0; };
+
+    if (has("ObjectType") && values["ObjectType"] != "Image")
+        return "unsupported MetaImage object type '" + values["ObjectType"] + "'";
+    std::int64_t dims = 0;
+    if (!has("NDims") || !integer(values["NDims"], 3, 4, &dims))
+        return "unsupported MetaImage NDims: not 3 (or 4 with a single time point)";
+    std::vector<double> sizes;
+    if (!has("DimSize") || !numbers(values["DimSize"], &sizes) || sizes.size() != std::size_t(dims))
+        return "bad MetaImage DimSize: not NDims sizes";
+    for (const double size : sizes)
+        if (size != std::floor(size) || size < 1 || size > 2147483647.0)
+            return "bad MetaImage DimSize";
+    if (dims == 4 && sizes[3] != 1)
+        return formatString("unsupported MetaImage: %g time points (only one can be a volume)",
+                            sizes[3]);
+    for (int k = 0; k < 3; ++k)
+        header->sizes[k] = int(sizes[std::size_t(k)]);
+
+    const auto type = elementTypes.find(has("ElementType") ? values["ElementType"] : "");
+    if (type == elementTypes.end())
+        return "unsupported MetaImage ElementType '" + values["ElementType"].substr(0, 40) + "'";
+    header->type = type->second;
+    std::int64_t channels = 1;
+    if (has("ElementNumberOfChannels") &&
+        !integer(values["ElementNumberOfChannels"], 1, 64, &channels))
+        return "unsupported MetaImage ElementNumberOfChannels (1 to 64)";
+    header->channels = int(channels);
+
+    if (has("ElementSpacing")) {
+        std::vector<double> spacing;
+        if (!numbers(values["ElementSpacing"], &spacing) || spacing.size() != std::size_t(dims))
+            return "bad MetaImage ElementSpacing: not NDims numbers";
+        for (int k = 0; k < 3; ++k) {
+            if (!(spacing[std::size_t(k)] > 0))
+                return "bad MetaImage ElementSpacing: not positive";
+            header->spacing[k] = spacing[std::size_t(k)];
+        }
+        header->spacingKnown = true;
+    }
+    bool binary = true;
+    if (has("BinaryData") && (!boolean(values["BinaryData"], &binary) || !binary))
+        return "unsupported MetaImage: text (BinaryData False) samples";
+    for (const char* key : {"BinaryDataByteOrderMSB", "ElementByteOrderMSB"})
+        if (has(key) && !boolean(values[key], &header->bigEndian))
+            return std::string("bad MetaImage ") + key;
+    if (has("CompressedData") && !boolean(values["CompressedData"], &header->compressed))
+        return "bad MetaImage CompressedData";
+    if (has("CompressedDataSize") &&
+        !integer(values["CompressedDataSize"], 0, INT64_C(1) << 53, &header->compressedSize))
+        return "bad MetaImage CompressedDataSize";
+    if (has("HeaderSize") &&
+        !integer(values["HeaderSize"], -1, INT64_C(1) << 53, &header->headerSize))
+        return "bad MetaImage HeaderSize";
+    if (has("AnatomicalOrientation") &&
+        !orientationWords(values["AnatomicalOrientation"], &header->orientation))
+        return "bad MetaImage AnatomicalOrientation";
+
+    header->dataFile = values["ElementDataFile"];
+    if (header->dataFile == "LIST" || header->dataFile.find('%') != std::string::npos)
+        return "unsupported MetaImage: data in a list or numbered files";
+    if (header->dataFile != "LOCAL" && !containedName(header->dataFile))
+        return "MetaImage data file '" + header->dataFile.substr(0, 80) +
+               "' is outside the header's folder";
+    if (header->dataFile == "LOCAL" && header->headerSize != 0)
+        return "bad MetaImage HeaderSize for LOCAL data";
+    if (header->compressed && header->headerSize < 0)
+        return "unsupported MetaImage: HeaderSize -1 with compressed data";
+    return std::string();
+}
+
+std::string openMetaImageSource(const QString& path, TypedSource* source) {
+    FileHandle headerFile = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!headerFile)
+        return fileMessage(path, "can't open input file");
+    std::string text(maxHeaderLength, '\0');
+    text.resize(std::fread(&text[0], 1, text.size(), headerFile.get()));
+    MetaImageHeader header;
+    std::string failure = parseMetaImageHeader(text, &header);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    std::uint64_t volumeBytes = 0;
+    failure = checkVolumeSizes(header.sizes[0], header.sizes[1], header.sizes[2], header.channels,
+                               header.type, &volumeBytes);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+
+    auto stream = std::make_shared<DataStream>();
+    stream->path = path;
+    stream->compressed = header.compressed;
+    stream->compressedSize = header.compressedSize;
+    if (header.dataFile == "LOCAL") {
+        stream->file = std::move(headerFile);
+        stream->offset = std::int64_t(header.headerLength);
+    } else {
+        const QFileInfo headerInfo(path);
+        const QString folder = headerInfo.absolutePath();
+        const QString dataPath = QDir(folder).filePath(QString::fromStdString(header.dataFile));
+        // Resolving links too: a link in the folder may not lead out of it.
+        const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+        const QString canonicalData = QFileInfo(dataPath).canonicalFilePath();
+        if (canonicalData.isEmpty())
+            return fileMessage(dataPath, "can't open the MetaImage data file");
+        if (!canonicalData.startsWith(canonicalFolder + '/'))
+            return fileMessage(path, "MetaImage data file '" + header.dataFile.substr(0, 80) +
+                                         "' is outside the header's folder");
+        stream->file = openFile(QFile::encodeName(canonicalData).constData(), "rb");
+        if (!stream->file)
+            return fileMessage(dataPath, "can't open the MetaImage data file: not a regular file");
+        stream->path = dataPath;
+        stream->offset = header.headerSize;
+    }
+    const long length = [&] {
+        if (fseeko(stream->file.get(), 0, SEEK_SET) != 0)
+            return -1L;
+        return remainingBytes(stream->file.get());
+    }();
+    if (length < 0)
+        return fileMessage(stream->path, "can't read the data");
+    if (header.headerSize < 0)
+        stream->offset = std::int64_t(length) - std::int64_t(volumeBytes);
+    const std::int64_t available = std::int64_t(length) - stream->offset;
+    const std::int64_t needed = header.compressed ? std::max<std::int64_t>(header.compressedSize, 0)
+                                                  : std::int64_t(volumeBytes);
+    if (stream->offset < 0 || available < needed)
+        return fileMessage(stream->path, "file too short: truncated samples");
+
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = header.compressed ? "MetaImage (zlib)" : "MetaImage";
+    info.width = header.sizes[0];
+    info.height = header.sizes[1];
+    info.depth = header.sizes[2];
+    info.channels = header.channels;
+    info.type = header.type;
+    for (int k = 0; k < 3; ++k)
+        info.spacing[k] = header.spacing[k];
+    info.spacingKnown = header.spacingKnown;
+    info.orientation = header.orientation;
+    stream->sliceBytes = sliceBytes(info);
+    const SampleType type = header.type;
+    const bool swap = header.bigEndian != (QSysInfo::ByteOrder == QSysInfo::BigEndian);
+    const std::size_t count =
+        std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels);
+    source->concurrent = false;
+    source->read = [stream, type, swap, count](int z, void* samples) {
+        const std::string failure = stream->read(z, static_cast<unsigned char*>(samples));
+        if (failure.empty() && swap)
+            swapSampleBytes(type, count, samples);
+        return failure;
+    };
+    return std::string();
+}
