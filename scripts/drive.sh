@@ -25,7 +25,7 @@ find_viewer() {
     until [ -n "$win" ]; do
         [ $SECONDS -lt $end ] || fail "no Tessary window"
         sleep 0.2
-        win=$(xdotool search --onlyvisible --name '^Tessary$' 2>/dev/null | head -n 1)
+        win=$(xdotool search --onlyvisible --name '^Tessary$' 2>/dev/null | head -n 1 || true)
     done
     until grep -q '^\[done\]' out.txt; do
         [ $SECONDS -lt $end ] || fail "no [done] line: $(cat out.txt)"
