@@ -14,7 +14,7 @@ TEST(FatalErrorDeathTest, PrintsOneLineCallsTheNoticeOnceAndExitsWithOne) {
         std::fprintf(stderr, "notice<%s>\n", message.c_str());
     };
     const FatalNotice before = setFatalNotice(markerNotice);
-    const ScopeExit restore([before] { setFatalNotice(before); });
+    const ScopeExit restore{[before] { setFatalNotice(before); }};
     ASSERT_EQ(before, &showFatalMessageBox);
     const std::pair<void (*)(), const char*> cases[] = {
         {[] { fatalError("can't open %s after %d tries", "input/a.vol", 7); },

@@ -123,7 +123,7 @@ TEST_F(FrameGlTest, ShowsTheModelTheHelpTextAndThePictureAndNothingWithoutAVolum
     EXPECT_GT(text, 300);
     // Without a volume texture a paint draws nothing: the turned model does not show.
     const unsigned int texture = std::exchange(volumeTexture, 0u);
-    const ScopeExit restore([&] { volumeTexture = texture; });
+    const ScopeExit restore{[&] { volumeTexture = texture; }};
     modelAngleY = 45;
     EXPECT_EQ(frame(), image);
 }

@@ -31,17 +31,11 @@ struct ThrowingFatalNotice {
     FatalNotice saved; // put back on destruction
 };
 
-// Runs a function when the scope ends, however it ends: a failed ASSERT returns from the test
+// Runs atExit when the scope ends, however it ends: a failed ASSERT returns from the test
 // early, and shared state it changed must still be put back for the tests after it.
-class ScopeExit {
-public:
-    explicit ScopeExit(std::function<void()> atExit) : atExit(std::move(atExit)) {}
-    ~ScopeExit() { atExit(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
+struct ScopeExit {
     std::function<void()> atExit;
+    ~ScopeExit() { atExit(); }
 };
 
 // The message of the fatal error body raises; fails the test and returns "" when none.

@@ -91,10 +91,10 @@ TEST(VolumeGlTest, AFailedUploadIsFatal) {
     ScratchDir dir;
     writeFile("input/v.vol", volumeFile(4, "", samplePattern(4)));
     const unsigned int texture = std::exchange(volumeTexture, 0u);
-    const ScopeExit restore([&] {
+    const ScopeExit restore{[&] {
         glDeleteTextures(1, &volumeTexture);
         volumeTexture = texture;
-    });
+    }};
     glGenTextures(1, &volumeTexture);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
     glTexStorage3D(GL_TEXTURE_3D, 1, GL_RGB8, 1, 1, 1);
