@@ -17,19 +17,22 @@ const std::size_t pngChunkCrc = 4;
 const std::uint32_t pngMaxChunk = 0x7FFFFFFF;
 const std::uint32_t ihdrLength = 13; // width, height, then five one-byte fields
 
-// A picture file is read whole into memory before decoding; the largest one accepted holds a
-// maxPictureSide square of 32-bit pixels, uncompressed.
-const long maxPictureFile = long(maxPictureSide) * maxPictureSide * 4;
+// A picture file is read whole into memory before decoding; the largest one accepted holds
+// maxPicturePixels 32-bit pixels, uncompressed (64 MiB).
+const long maxPictureFile = long(maxPicturePixels) * 4;
 
 std::uint32_t bigEndianWord(const unsigned char* bytes) {
     return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
            std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
 }
 
-bool sideFits(std::int64_t side) {
-    return side > 0 && side <= maxPictureSide;
-}
 } // namespace
+
+bool pictureSizeFits(std::int64_t width, std::int64_t height) {
+    // Sides above the limit are refused first, so the product cannot overflow.
+    return width > 0 && height > 0 && width <= maxPicturePixels && height <= maxPicturePixels &&
+           width * height <= maxPicturePixels;
+}
 
 std::string fileExtension(std::string path) {
     const std::string::size_type dot = path.rfind('.');
@@ -62,7 +65,7 @@ bool isWholePng(const unsigned char* bytes, std::size_t size) {
         const unsigned char* data = type + 4;
         if (first) {
             if (std::memcmp(type, "IHDR", 4) != 0 || length != ihdrLength ||
-                !sideFits(bigEndianWord(data)) || !sideFits(bigEndianWord(data + 4)))
+                !pictureSizeFits(bigEndianWord(data), bigEndianWord(data + 4)))
                 return false;
             first = false;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
@@ -166,6 +169,14 @@ bool Image::decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsign
         ilDeleteImages(1, &name);
         return false;
     }
+    // DevIL has decoded by now; a picture of another format that claims too much is at least
+    // refused before it is converted or copied.
+    const int w = ilGetInteger(IL_IMAGE_WIDTH);
+    const int h = ilGetInteger(IL_IMAGE_HEIGHT);
+    if (!pictureSizeFits(w, h)) {
+        ilDeleteImages(1, &name);
+        return false;
+    }
     // The record holds 8-bit channels. Palette images and images with wider channels are
     // converted by DevIL rather than misread as bytes.
     const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
@@ -175,11 +186,9 @@ bool Image::decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsign
         converted = ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE);
     else if (type != IL_UNSIGNED_BYTE)
         converted = ilConvertImage(format, IL_UNSIGNED_BYTE);
-    const int w = ilGetInteger(IL_IMAGE_WIDTH);
-    const int h = ilGetInteger(IL_IMAGE_HEIGHT);
     const int c = ilGetInteger(IL_IMAGE_BITS_PER_PIXEL) / 8;
     const ILubyte* data = ilGetData();
-    bool valid = converted && sideFits(w) && sideFits(h) && c > 0 && data;
+    bool valid = converted && c > 0 && data;
     const std::size_t count = std::size_t(w) * std::size_t(h) * std::size_t(c);
     try {
         if (valid)

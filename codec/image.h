@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,11 +30,16 @@ public:
     void clear();
 };
 
-// The longest side of a picture the viewer reads. The overlay shows at most the panel's pixels
-// of a picture, and no GL offers a viewport (GL_MAX_VIEWPORT_DIMS) larger than this on
-// today's drivers (Mesa and most desktop GPUs give exactly 16384), so a longer side could
-// never show; refusing it bounds the memory a small, well-compressed file can claim.
-const int maxPictureSide = 16384;
+// The most pixels a picture the viewer reads may have: 2^24 (16 Mi), e.g. 4096 x 4096 or
+// 16384 x 1024, more than a 5K screen shows. The limit is on memory, not on shape: the record
+// holds up to four floats a pixel (256 MiB at the limit) beside DevIL's decoded copy (64 MiB in
+// 8-bit RGBA),
+// and a small, well-compressed file can claim any size, so a PNG's claim is checked from its
+// header before decoding. A long thin picture shows its bottom-left part like any other.
+const std::int64_t maxPicturePixels = std::int64_t(1) << 24;
+
+// Whether a picture of width x height has at least one pixel and at most maxPicturePixels.
+bool pictureSizeFits(std::int64_t width, std::int64_t height);
 
 // The path from its last '.' on, lower-cased; empty when the path has no '.'.
 std::string fileExtension(std::string path);
@@ -42,7 +48,7 @@ std::string fileExtension(std::string path);
 void flipRows(Image* image);
 
 // Whether bytes that begin with the PNG signature form a whole chunk sequence up to IEND whose
-// header (IHDR) gives sides between 1 and maxPictureSide. Bytes without the signature are not
-// judged (true). The PNG reader loops forever on a file that ends early, so a PNG is checked
-// before it is decoded.
+// header (IHDR) gives a size that pictureSizeFits. Bytes without the signature are not judged
+// (true). The PNG reader loops forever on a file that ends early, and allocates whatever the
+// header claims, so a PNG is checked before it is decoded.
 bool isWholePng(const unsigned char* bytes, std::size_t size);

@@ -44,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(isWholePng(png.data(), png.size()));
-    FUZZ_CHECK(image.width > 0 && image.width <= maxPictureSide);
-    FUZZ_CHECK(image.height > 0 && image.height <= maxPictureSide);
+    FUZZ_CHECK(pictureSizeFits(image.width, image.height));
     FUZZ_CHECK(image.channels >= 1 && image.channels <= 4);
     FUZZ_CHECK(image.pixels.size() ==
                std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels));

@@ -4,8 +4,9 @@
 # then the window manager's close. Under valgrind a frame takes a while, so each step waits for
 # the window to change and settle. Then it prints the errors and definite leaks whose stacks
 # hold the project's own code (app/, render/, data/, support/, state/) and exits non-zero when
-# there is one; tests/memcheck.supp names library noise. Not part of the test suite: it takes a
-# few minutes. Usage: scripts/memcheck.sh [BUILD_DIR]; the whole log is BUILD_DIR/memcheck.log.
+# there is one; tests/memcheck.supp names library noise. scripts/test.sh runs it after the
+# normal build's tests; it takes a few minutes. Usage: scripts/memcheck.sh [BUILD_DIR]; the
+# whole log is BUILD_DIR/memcheck.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 command -v valgrind >/dev/null || { echo "valgrind is missing (apt-get install valgrind)" && exit 1; }
@@ -14,10 +15,9 @@ bash "$root/scripts/build.sh" "$build"
 log=$build/memcheck.log
 work=$(mktemp -d) pid= xvfb=
 trap '[ -n "$pid" ] && kill $pid 2>/dev/null; [ -n "$xvfb" ] && kill $xvfb; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*" && exit 1; }
 
 cd "$work"
-"$build/tools/makevolumes" input >/dev/null
+"$build/tools/tessary-vol" samples input >/dev/null
 cp "$root/input/bunny.dat" input/ && cp -r "$root/shaders" .
 source "$root/scripts/xvfb.sh"
 start_xvfb 800x700x24
@@ -34,46 +34,10 @@ LD_PRELOAD=$work/keep.so LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe LP_NUM_
     --suppressions="$root/tests/memcheck.supp" \
     --log-file="$log" "$build/tessary" >out.txt 2>&1 &
 pid=$!
-win=$(timeout 300 xdotool search --sync --onlyvisible --name '^Tessary$' | head -n 1)
-[ -n "$win" ] || fail "no Tessary window"
-for _ in $(seq 600); do grep -q '^\[done\]' out.txt && break || sleep 1; done
-import -window "$win" shot0.png
-step=0
-
-# Waits until two screenshots 2 s apart match, so a frame still being drawn under valgrind is
-# not taken for a step's effect; leaves the settled one as the step's screenshot.
-settle() {
-    local pixels
-    for _ in $(seq 150); do
-        sleep 2
-        import -window "$win" next.png || continue
-        pixels=$(compare -metric AE "shot$step.png" next.png null: 2>&1 || true)
-        [ "$pixels" = 0 ] && return
-        mv next.png "shot$step.png"
-    done
-    fail "the window never settled"
-}
-# Waits up to 5 minutes for the crop $2 (default: all) to differ from the last step's.
-expect_change() {
-    local prev="shot$step.png" next="shot$((step + 1)).png" crop=${2:-597x643+0+0} pixels
-    step=$((step + 1))
-    for _ in $(seq 300); do
-        sleep 1
-        import -window "$win" "$next" || continue
-        pixels=$(compare -metric AE "${prev}[$crop]" "${next}[$crop]" null: 2>&1 || true)
-        [[ $pixels =~ ^[0-9.e+]+$ && $pixels != 0 ]] && echo "$1: done" && settle && return
-    done
-    fail "$1 changed nothing"
-}
-settle
-# button, from x y, to x y. The first move after a press only records the pointer; the pauses
-# keep Qt from merging the moves while a frame is still being drawn.
-drag() {
-    xdotool mousemove --window "$win" "$2" "$3" mousedown "$1" sleep 3 mousemove_relative 10 5 \
-        sleep 3 mousemove_relative 10 5 sleep 3 mousemove --window "$win" "$4" "$5" sleep 3 \
-        mouseup "$1"
-}
-click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
+# Under valgrind a frame takes seconds: slow drags, long waits, and a settled window per step.
+drive_pause=3 drive_poll=1 drive_wait=300 drive_settle=1
+source "$root/scripts/drive.sh"
+find_viewer 600
 drag 1 300 380 360 410 && expect_change "left drag"
 drag 3 300 380 250 340 && expect_change "right drag"
 xdotool mousemove --window "$win" 300 380 click --repeat 3 --delay 300 4 && expect_change "wheel"
@@ -86,12 +50,8 @@ click 387 55 && expect_change "XZ Plane"
 click 488 55 && expect_change "YZ Plane"
 click 287 55 && expect_change "XY Plane"
 click 360 85 && expect_change "slider"
-# The window manager's close.
-python3 "$root/scripts/closewindow.py" "$win" || fail "could not ask the window to close"
 # valgrind's leak search at exit takes a while.
-timeout 600 tail --pid=$pid -f /dev/null || fail "still running 10 minutes after the close"
-wait $pid || fail "exit status $?"
-pid=
+close_viewer 600
 grep "ERROR SUMMARY\|definitely lost:" "$log" | sed 's/^==[0-9]*== //'
 
 # A record (valgrind separates them with empty lines; a forked child writes its own, under its

@@ -22,7 +22,14 @@ viewer=
 trap 'kill $viewer $xvfb 2>/dev/null || true' EXIT
 "$root/build/tessary" "$@" &
 viewer=$!
-timeout 30 xdotool search --sync --name '^Tessary$' >/dev/null
+# Polls rather than `xdotool search --sync`, which dies of an X error when a window it is
+# looking at goes away meanwhile (the viewer opens and closes short-lived ones while starting).
+for _ in $(seq 150); do
+    xdotool search --onlyvisible --name '^Tessary$' >/dev/null 2>&1 && break
+    kill -0 $viewer 2>/dev/null || { echo "the viewer ended early" && exit 1; }
+    sleep 0.2
+done
+xdotool search --onlyvisible --name '^Tessary$' >/dev/null 2>&1 || { echo "no window" && exit 1; }
 sleep 2
 shot="$root/build/tessary-screenshot.png"
 import -window root "$shot"

@@ -5,6 +5,7 @@ set -euo pipefail
 
 # clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
 # sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
+# valgrind runs the memory check (scripts/memcheck.sh).
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -12,7 +13,7 @@ packages=(
     libnifti2-dev libgdcm-dev
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
-    xvfb xauth x11-utils xdotool imagemagick python3
+    xvfb xauth x11-utils xdotool imagemagick python3 valgrind
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, then the same suite built with
+# Sets up, builds and runs every test: the normal build, the memory check (scripts/memcheck.sh)
+# and the quick start (scripts/run.sh) without a display, then the same suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz smoke run (scripts/fuzz.sh).
 # GL tests run under Xvfb when no display is set. Exits non-zero when any test fails.
 set -euo pipefail
@@ -16,6 +17,14 @@ fi
 echo "== normal build"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure)
+# The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
+# without a display (its Xvfb-and-screenshot path).
+echo "== memory check (valgrind)"
+bash "$root/scripts/memcheck.sh" "$root/build"
+echo "== quick start without a display"
+rm -f "$root/build/tessary-screenshot.png"
+env -u DISPLAY timeout 300 bash "$root/scripts/run.sh"
+[ -s "$root/build/tessary-screenshot.png" ]
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 bash "$root/scripts/build.sh" "$root/build-asan" -DTESSARY_SANITIZE=ON

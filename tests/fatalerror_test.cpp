@@ -13,7 +13,9 @@ TEST(FatalErrorDeathTest, PrintsOneLineCallsTheNoticeOnceAndExitsWithOne) {
     const FatalNotice markerNotice = [](const std::string& message) {
         std::fprintf(stderr, "notice<%s>\n", message.c_str());
     };
-    ASSERT_EQ(setFatalNotice(markerNotice), &showFatalMessageBox);
+    const FatalNotice before = setFatalNotice(markerNotice);
+    const ScopeExit restore{[before] { setFatalNotice(before); }};
+    ASSERT_EQ(before, &showFatalMessageBox);
     const std::pair<void (*)(), const char*> cases[] = {
         {[] { fatalError("can't open %s after %d tries", "input/a.vol", 7); },
          "can't open input/a.vol after 7 tries"},

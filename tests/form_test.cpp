@@ -1,22 +1,14 @@
-// What a user sees of the form: its groups and labels, the slider, the initial choices.
+// The form's initial choices, and its two radio groups, each keeping one choice of its own.
 #include "testsupport.h"
 #include "ui_mainwindow.h"
 
 #include <QMainWindow>
 
-TEST(FormTest, ShowsItsGroupsAndStartsWithTheBunnyTheXyPlaneAndTheMiddleSlice) {
+TEST(FormTest, StartsWithTheBunnyTheXyPlaneAndTheMiddleSliceInSeparateGroups) {
     ensureApplication();
     QMainWindow window;
     Ui_MainWindow ui;
     ui.setupUi(&window);
-    EXPECT_EQ(window.windowTitle(), "Tessary");
-    const std::pair<QObject*, const char*> texts[] = {
-        {ui.groupBox, "File"},        {ui.label, "Volume:"},        {ui.groupBox_2, "View"},
-        {ui.viewBunnyRadio, "Bunny"}, {ui.viewCubeRadio, "Cube"},   {ui.groupBox_7, "Cube Control"},
-        {ui.viewXyRadio, "XY Plane"}, {ui.viewXzRadio, "XZ Plane"}, {ui.viewYzRadio, "YZ Plane"},
-        {ui.label_2, "Slice:"}};
-    for (const auto& [object, text] : texts)
-        EXPECT_EQ(object->property(object->inherits("QGroupBox") ? "title" : "text"), text);
     const QSlider* slider = ui.sliceSlider;
     EXPECT_EQ(std::make_tuple(slider->minimum(), slider->maximum(), slider->value()),
               std::make_tuple(0, 100, 50));

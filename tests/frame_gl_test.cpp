@@ -73,6 +73,29 @@ void expectBaseline(const QImage& image, const QString& name) {
                   << "-actual.png and -diff.png";
 }
 
+// Each test starts from the viewer as main leaves it: axes chosen, the bunny, the XY plane,
+// the middle slice, nothing turned, the panel at its own size. TearDown puts all of that back
+// however the test ended, so a failed ASSERT cannot leave the next test on another volume or on
+// a small panel.
+class FrameGlTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(startViewer()); }
+    void TearDown() override {
+        if (!controller)
+            return;
+        QWidget* panel = controller->glPanel;
+        panel->setMinimumSize(0, 0);
+        panel->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        (void)QTest::qWaitFor([] { return viewWidth != 100 || viewHeight != 90; });
+        modelAngleX = modelAngleY = textureAngleX = textureAngleY = 0;
+        controller->sliceSlider->setValue(50);
+        controller->viewXyRadio->setChecked(true);
+        controller->viewBunnyRadio->setChecked(true);
+        if (controller->textureCombo->currentText() != "axes")
+            chooseVolume("axes");
+    }
+};
+
 // paintFrame's pixels read straight from the panel's framebuffer.
 std::vector<unsigned char> paintedPixels(OverlayExtent extent) {
     viewPanel->makeCurrent();
@@ -83,8 +106,7 @@ std::vector<unsigned char> paintedPixels(OverlayExtent extent) {
 }
 } // namespace
 
-TEST(FrameGlTest, ShowsTheModelTheHelpTextAndThePictureAndNothingWithoutAVolume) {
-    ASSERT_TRUE(startViewer());
+TEST_F(FrameGlTest, ShowsTheModelTheHelpTextAndThePictureAndNothingWithoutAVolume) {
     const QImage image = frame();
     const int w = image.width(), h = image.height();
     EXPECT_TRUE(image.pixel(0, 0) == white && image.pixel(w - 1, 0) == white &&
@@ -101,27 +123,22 @@ TEST(FrameGlTest, ShowsTheModelTheHelpTextAndThePictureAndNothingWithoutAVolume)
     EXPECT_GT(text, 300);
     // Without a volume texture a paint draws nothing: the turned model does not show.
     const unsigned int texture = std::exchange(volumeTexture, 0u);
+    const ScopeExit restore{[&] { volumeTexture = texture; }};
     modelAngleY = 45;
     EXPECT_EQ(frame(), image);
-    volumeTexture = texture;
-    modelAngleY = 0;
 }
 
 // No wood texel is light in all channels, so no lit one turns white like the background.
-TEST(FrameGlTest, TurningTheTextureRecoloursTheSameSilhouette) {
-    ASSERT_TRUE(startViewer());
+TEST_F(FrameGlTest, TurningTheTextureRecoloursTheSameSilhouette) {
     chooseVolume("wood");
     const QImage before = frame();
     textureAngleY = 30;
     const QImage after = frame();
-    textureAngleY = 0;
     EXPECT_NE(before, after);
     EXPECT_EQ(before.createMaskFromColor(white), after.createMaskFromColor(white));
-    chooseVolume("axes");
 }
 
-TEST(FrameGlTest, TheCutFaceShowsTheVolumeAtTheSlidersDepth) {
-    ASSERT_TRUE(startViewer());
+TEST_F(FrameGlTest, TheCutFaceShowsTheVolumeAtTheSlidersDepth) {
     controller->viewCubeRadio->click();
     // Each plane with the model turned so that its cut face looks at the viewer, the channel
     // that the axes volume varies along the cut direction, and another.
@@ -146,15 +163,11 @@ TEST(FrameGlTest, TheCutFaceShowsTheVolumeAtTheSlidersDepth) {
                     cut(centre[0]) < other(centre[0]) && cut(centre[2]) > other(centre[2]))
             << radio->text().toStdString();
     }
-    modelAngleX = modelAngleY = 0;
-    controller->sliceSlider->setValue(50);
-    controller->viewBunnyRadio->click();
 }
 
 // Drawing only the picture's part of the overlay must change no pixel: on both views, and on
 // a panel smaller than the picture (marble's is 128 x 128).
-TEST(FrameGlTest, ThePictureSizedOverlayGivesTheFullPanelFrame) {
-    ASSERT_TRUE(startViewer());
+TEST_F(FrameGlTest, ThePictureSizedOverlayGivesTheFullPanelFrame) {
     chooseVolume("marble");
     QWidget* panel = controller->glPanel;
     for (const QSize& size : {QSize(), QSize(100, 90)}) {
@@ -168,8 +181,4 @@ TEST(FrameGlTest, ThePictureSizedOverlayGivesTheFullPanelFrame) {
                 << viewWidth << "x" << viewHeight << " " << view->text().toStdString();
         }
     }
-    panel->setMinimumSize(0, 0);
-    panel->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    controller->viewBunnyRadio->setChecked(true);
-    chooseVolume("axes");
 }

@@ -94,10 +94,11 @@ TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
         EXPECT_FALSE(image.load(path)) << path;
 }
 
-// A small file can claim a huge picture; sides past the limit are refused before decoding.
-TEST(ImageTest, PngSidesAreLimited) {
-    QImage picture(1, 1, QImage::Format_RGB888);
-    std::string png = pngBytes(picture);
+// The limit is on the decoded size, checked from the header: a long thin picture shows, and a
+// small file's claim of gigabytes is refused before DevIL allocates for it.
+TEST(ImageTest, PngsAreLimitedInPixelsNotInSides) {
+    QImage tiny(1, 1, QImage::Format_RGB888);
+    std::string png = pngBytes(tiny);
     const auto withSides = [&](std::uint32_t width, std::uint32_t height) {
         for (int i = 0; i < 4; ++i) { // big-endian, right after "IHDR"
             png[16 + i] = char(width >> (24 - 8 * i));
@@ -105,8 +106,23 @@ TEST(ImageTest, PngSidesAreLimited) {
         }
         return isWholePng(reinterpret_cast<const unsigned char*>(png.data()), png.size());
     };
-    EXPECT_TRUE(withSides(maxPictureSide, 1));
-    EXPECT_FALSE(withSides(maxPictureSide + 1, 1));
-    EXPECT_FALSE(withSides(1, 20000));
-    EXPECT_FALSE(withSides(0, 1));
+    // width, height, accepted; the last ones' product wraps 32 and 64 bits.
+    const std::tuple<std::uint32_t, std::uint32_t, bool> claims[] = {
+        {4096, 4096, true},    {4097, 4096, false},       {16385, 40, true},
+        {1, 1 << 24, true},    {1, (1 << 24) + 1, false}, {0, 1, false},
+        {20000, 20000, false}, {1u << 31, 2, false},      {0xFFFFFFFF, 0xFFFFFFFF, false}};
+    for (const auto& [width, height, accepted] : claims)
+        EXPECT_EQ(withSides(width, height), accepted) << width << " x " << height;
+
+    ScratchDir dir;
+    withSides(20000, 20000);
+    writeFile("claim.png", png);
+    Image image;
+    EXPECT_FALSE(image.load("claim.png"));
+    QImage thin(16385, 40, QImage::Format_RGB888);
+    thin.fill(Qt::blue);
+    ASSERT_TRUE(thin.save("thin.png"));
+    ASSERT_TRUE(image.load("thin.png"));
+    EXPECT_EQ(shape(image), (std::vector<int>{16385, 40, 3, 16385 * 40 * 3}));
+    EXPECT_EQ(image.pixels.back(), 1.0f); // blue
 }

@@ -1,15 +1,7 @@
-// The render layer's parts that need no GL: the slice position and the overlay.
+// The render layer's overlay, which needs no GL.
 #include "frame.h"
 #include "image.h"
-#include "slice.h"
 #include "testsupport.h"
-
-TEST(RenderTest, SliderMovesTheCutAcrossTheCube) {
-    // Exact single-precision values, not merely close ones.
-    EXPECT_EQ(slicePosition(0), -0.999f);
-    EXPECT_EQ(slicePosition(50), 0.0f);
-    EXPECT_EQ(slicePosition(100), 0.999f);
-}
 
 TEST(RenderTest, OverlayHoldsThePictureAtTheBottomLeft) {
     struct Case {

@@ -31,6 +31,13 @@ struct ThrowingFatalNotice {
     FatalNotice saved; // put back on destruction
 };
 
+// Runs atExit when the scope ends, however it ends: a failed ASSERT returns from the test
+// early, and shared state it changed must still be put back for the tests after it.
+struct ScopeExit {
+    std::function<void()> atExit;
+    ~ScopeExit() { atExit(); }
+};
+
 // The message of the fatal error body raises; fails the test and returns "" when none.
 inline std::string fatalMessageOf(const std::function<void()>& body) {
     try {

@@ -121,6 +121,18 @@ TEST(PackTest, EveryOutputKindComesBackByteForByte) {
     }
 }
 
+// Slices are written fast but still compressed: a flat slice stored without compression
+// (QImageWriter's scale is 0 to 100; 0 to 9 all store) would take 3 * 64^2 bytes.
+TEST(PackTest, UnpackedSlicesAreCompressed) {
+    ScratchDir dir;
+    writeFile("flat.vol", volumeFile(64, "flat", std::vector<unsigned char>(3 * 64 * 64 * 64, 9)));
+    ASSERT_EQ(tool({"unpack", "flat.vol", "-o", "slices"}).status, 0);
+    const QFileInfoList files = QDir("slices").entryInfoList(QDir::Files);
+    ASSERT_EQ(files.size(), 64);
+    for (const QFileInfo& file : files)
+        EXPECT_LT(file.size(), 1000) << file.fileName().toStdString();
+}
+
 TEST(PackTest, InputsOfEveryKindBecomeRgb) {
     ScratchDir dir;
     // A 2^3 grey volume whose sample (x, y, z) is 10 + x + 2y + 4z, in each input kind.

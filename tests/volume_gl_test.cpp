@@ -91,11 +91,13 @@ TEST(VolumeGlTest, AFailedUploadIsFatal) {
     ScratchDir dir;
     writeFile("input/v.vol", volumeFile(4, "", samplePattern(4)));
     const unsigned int texture = std::exchange(volumeTexture, 0u);
+    const ScopeExit restore{[&] {
+        glDeleteTextures(1, &volumeTexture);
+        volumeTexture = texture;
+    }};
     glGenTextures(1, &volumeTexture);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
     glTexStorage3D(GL_TEXTURE_3D, 1, GL_RGB8, 1, 1, 1);
     EXPECT_EQ(fatalMessageOf([] { loadVolumeNamed("v"); }),
               "can't upload the volume: gl error 0x0502");
-    glDeleteTextures(1, &volumeTexture);
-    volumeTexture = texture;
 }

@@ -92,6 +92,7 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
     sink->write = [=](const unsigned char* rgb) {
         const QString name = QString("slice_%1.png").arg((*z)++, digits, 10, QChar('0'));
         QImageWriter writer(temporary->filePath(name), "png");
+        writer.setCompression(slicePngCompression);
         if (!writer.write(slicePicture(rgb, n, n)))
             return writeFailure(QDir(folder).filePath(name), writer.errorString());
         return std::string();
