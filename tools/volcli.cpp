@@ -19,6 +19,8 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -215,22 +217,115 @@ std::string referenceBytes(const QString& path, QByteArray* png) {
     return std::string();
 }
 
+// A sample of the given type at index i of samples, as a double.
+double sampleValue(const void* samples, SampleType type, std::size_t i) {
+    const auto get = [&](auto zero) {
+        decltype(zero) value;
+        std::memcpy(&value, static_cast<const unsigned char*>(samples) + i * sizeof value,
+                    sizeof value);
+        return double(value);
+    };
+    switch (type) {
+    case SampleType::UInt8:
+        return get(std::uint8_t());
+    case SampleType::Int8:
+        return get(std::int8_t());
+    case SampleType::UInt16:
+        return get(std::uint16_t());
+    case SampleType::Int16:
+        return get(std::int16_t());
+    case SampleType::UInt32:
+        return get(std::uint32_t());
+    case SampleType::Int32:
+        return get(std::int32_t());
+    case SampleType::Float32:
+        return get(float());
+    case SampleType::Float64:
+        return get(double());
+    }
+    return 0;
+}
+
+// Typed samples as the RGB bytes pack writes, until the conversion pipeline takes this over:
+// 8-bit samples as they are, any other type mapped linearly from the volume's smallest to its
+// largest value (found in a first pass) onto 0..255. As before, one or two channels are grey
+// (and alpha), three or more RGB (and alpha); alpha is dropped.
+std::string typedToRgb(const TypedSource& typed, SliceSource* source) {
+    const VolumeInfo& info = typed.info;
+    const std::vector<int> colour =
+        info.channels < 3 ? std::vector<int>{0} : std::vector<int>{0, 1, 2};
+    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+    const std::size_t values = pixels * std::size_t(info.channels);
+    double low = 0, scale = 1;
+    if (info.type != SampleType::UInt8) {
+        std::vector<unsigned char> slice(values * sampleTypeBytes(info.type));
+        double high = -HUGE_VAL;
+        low = HUGE_VAL;
+        for (int z = 0; z < info.depth; ++z) {
+            const std::string failure = typed.read(z, slice.data());
+            if (!failure.empty())
+                return failure;
+            for (std::size_t p = 0; p < pixels; ++p)
+                for (int c : colour) {
+                    const double v = sampleValue(slice.data(), info.type,
+                                                 p * std::size_t(info.channels) + std::size_t(c));
+                    if (std::isfinite(v)) {
+                        low = std::min(low, v);
+                        high = std::max(high, v);
+                    }
+                }
+        }
+        scale = high > low ? 255 / (high - low) : 0;
+    }
+    source->width = info.width;
+    source->height = info.height;
+    source->depth = info.depth;
+    source->concurrent = typed.concurrent;
+    source->read = [typed, colour, pixels, values, low, scale](int z, unsigned char* rgb) {
+        const VolumeInfo& info = typed.info;
+        std::vector<unsigned char> slice(values * sampleTypeBytes(info.type));
+        const std::string failure = typed.read(z, slice.data());
+        if (!failure.empty())
+            return failure;
+        for (std::size_t p = 0; p < pixels; ++p)
+            for (std::size_t k = 0; k < 3; ++k) {
+                const int c = colour[std::min(k, colour.size() - 1)];
+                const double v = sampleValue(slice.data(), info.type,
+                                             p * std::size_t(info.channels) + std::size_t(c));
+                const double mapped = info.type == SampleType::UInt8 ? v : (v - low) * scale;
+                rgb[3 * p + k] = static_cast<unsigned char>(
+                    std::isfinite(mapped) ? std::lround(std::clamp(mapped, 0.0, 255.0)) : 0);
+            }
+        return std::string();
+    };
+    return std::string();
+}
+
 // The source that pack's inputs name: raw bytes with --size (rawSize > 0), else by the one
 // input's extension, else slice pictures.
 std::string openPackInput(const QStringList& inputs, int rawSize, SliceSource* source) {
     const QString suffix = QFileInfo(inputs[0]).suffix().toLower();
     const bool single = inputs.size() == 1 && !QFileInfo(inputs[0]).isDir();
-    if (rawSize > 0)
-        return openRawVolume(inputs[0], rawSize, source);
-    if (single && (suffix == "tif" || suffix == "tiff"))
-        return openTiffSource(inputs[0], source);
-    if (single && (suffix == "nrrd" || suffix == "nhdr"))
-        return openNrrdSource(inputs[0], source);
-    if (single && suffix == "npy")
-        return openNpySource(inputs[0], source);
-    QStringList files;
-    const std::string failure = listSliceFiles(inputs, &files);
-    return failure.empty() ? openSliceSource(files, source) : failure;
+    TypedSource typed;
+    std::string failure;
+    if (rawSize > 0) {
+        failure = openRawVolume(inputs[0], &typed);
+        if (failure.empty() && typed.info.width != rawSize)
+            failure = fileMessage(inputs[0], formatString("holds a volume of size %d, not %d",
+                                                          typed.info.width, rawSize));
+    } else if (single && (suffix == "tif" || suffix == "tiff"))
+        failure = openTiffSource(inputs[0], &typed);
+    else if (single && (suffix == "nrrd" || suffix == "nhdr"))
+        failure = openNrrdSource(inputs[0], &typed);
+    else if (single && suffix == "npy")
+        failure = openNpySource(inputs[0], &typed);
+    else {
+        QStringList files;
+        failure = listSliceFiles(inputs, &files);
+        if (failure.empty())
+            failure = openSliceSource(files, &typed);
+    }
+    return failure.empty() ? typedToRgb(typed, source) : failure;
 }
 
 // The volume's sink with its reference picture: the given PNG bytes, or slice pictureSlice
