@@ -42,8 +42,7 @@ std::string checkHeader(const QString& path, std::FILE* file) {
     std::string text(maxHeaderBytes + 1, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), file));
     const std::size_t end = text.find("\n\n");
-    if (end == std::string::npos && text.size() > maxHeaderBytes)
-        return "bad NRRD: header longer than 1 MiB";
+    const bool tooLong = end == std::string::npos && text.size() > maxHeaderBytes;
     text.resize(std::min(end, text.size()));
     int keyValues = 0;
     std::size_t start = 0;
@@ -76,7 +75,7 @@ std::string checkHeader(const QString& path, std::FILE* file) {
         if (!data.isFile())
             return "the data file " + name + " is not a regular file";
     }
-    return std::string();
+    return tooLong ? "bad NRRD: header longer than 1 MiB" : std::string();
 }
 
 // A gzip stream read forwards from an open file, from the start of its first member.

@@ -12,21 +12,30 @@
 #include <QSet>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <mutex>
 #include <cstring>
 #include <memory>
 
 namespace {
-// Qt's picture plugins (libpng above all) print their own warnings about damaged files; while
-// slices are read those are dropped, so that a refusal is the one line of its message.
-std::atomic<int> quietReads{0};
+// Qt's picture plugins print their own lines about damaged files: Qt's through its message
+// handler, libpng's errors straight to standard error. While slices are decoded both are
+// dropped, so that a refusal is the one line of its message; standard error points at
+// /dev/null meanwhile (the progress bar writes to a copy of it taken at start-up).
+std::mutex quietMutex;
+int quietReads = 0;
+int savedStderr = -1;
 QtMessageHandler previousHandler = nullptr;
 
 void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (quietReads.load() > 0 && type != QtFatalMsg)
-        return;
+    {
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (quietReads > 0 && type != QtFatalMsg)
+            return;
+    }
     if (previousHandler)
         previousHandler(type, context, message);
     else
@@ -43,9 +52,26 @@ struct QuietQt {
             return true;
         }();
         (void)installed;
-        ++quietReads;
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (quietReads++ == 0) {
+            std::fflush(stderr);
+            savedStderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+            const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+            if (null >= 0) {
+                dup2(null, STDERR_FILENO);
+                close(null);
+            }
+        }
     }
-    ~QuietQt() { --quietReads; }
+    ~QuietQt() {
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (--quietReads == 0 && savedStderr >= 0) {
+            std::fflush(stderr);
+            dup2(savedStderr, STDERR_FILENO);
+            close(savedStderr);
+            savedStderr = -1;
+        }
+    }
     QuietQt(const QuietQt&) = delete;
     QuietQt& operator=(const QuietQt&) = delete;
 };
