@@ -44,9 +44,11 @@ std::string checkHeader(const QString& path, std::FILE* file) {
     const std::size_t end = text.find("\n\n");
     const bool tooLong = end == std::string::npos && text.size() > maxHeaderBytes;
     text.resize(std::min(end, text.size()));
-    int keyValues = 0;
+    int keyValues = 0, lines = 0;
     std::size_t start = 0;
     while (start < text.size()) {
+        if (++lines > maxNrrdHeaderLines)
+            return formatString("bad NRRD: more than %d header lines", maxNrrdHeaderLines);
         std::size_t stop = text.find('\n', start);
         stop = stop == std::string::npos ? text.size() : stop;
         std::string line = text.substr(start, stop - start);
@@ -169,6 +171,7 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
             swapSampleBytes(samples, std::size_t(sliceBytes / bytes), bytes);
         return std::string();
     };
+    guardReads(path, source);
     return std::string();
 }
 

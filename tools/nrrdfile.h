@@ -12,13 +12,15 @@
 // header, and the raw samples follow slice by slice.
 //
 // The header is looked over before teem sees it: a detached data file must be a regular file in
-// the header's folder or below it, and a header of more than maxNrrdKeyValues key/value lines is
-// refused (teem adds each one in time growing with the number before it).
+// the header's folder or below it, and a header of more than maxNrrdKeyValues key/value lines or
+// maxNrrdHeaderLines lines in all is refused (teem adds each key/value and comment line in time
+// growing with the number before it; real headers have a few dozen lines).
 
 #include "typedsource.h"
 #include "volumestream.h"
 
 const int maxNrrdKeyValues = 1000;
+const int maxNrrdHeaderLines = 10000;
 
 std::string openNrrdSource(const QString& path, TypedSource* source);
 

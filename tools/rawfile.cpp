@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 std::uint64_t typedSliceBytes(const VolumeInfo& info) {
@@ -40,6 +42,18 @@ std::string checkVolumeSizes(const VolumeInfo& info) {
     return std::string();
 }
 
+void guardReads(const QString& path, TypedSource* source) {
+    source->read = [read = std::move(source->read), path](int z, void* samples) {
+        try {
+            return read(z, samples);
+        } catch (const std::bad_alloc&) {
+            return fileMessage(path, "out of memory");
+        } catch (const std::exception& error) {
+            return fileMessage(path, std::string("can't read: ") + error.what());
+        }
+    };
+}
+
 void swapSampleBytes(void* samples, std::size_t count, std::size_t bytes) {
     auto* p = static_cast<unsigned char*>(samples);
     for (std::size_t i = 0; i < count; ++i, p += bytes)
@@ -69,6 +83,7 @@ std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file
             swapSampleBytes(samples, count, bytes);
         return std::string();
     };
+    guardReads(path, source);
     return std::string();
 }
 

@@ -22,6 +22,11 @@ std::uint64_t typedSliceBytes(const VolumeInfo& info);
 // or the message (without the path).
 std::string checkVolumeSizes(const VolumeInfo& info);
 
+// Wraps source->read so that an exception thrown while reading (memory running out on a
+// machine that promised it, say) becomes the message "PATH: out of memory" or the like instead
+// of escaping into the converter's threads.
+void guardReads(const QString& path, TypedSource* source);
+
 // Reverses the byte order of count samples of `bytes` bytes each (2, 4 or 8; 1 does nothing).
 void swapSampleBytes(void* samples, std::size_t count, std::size_t bytes);
 

@@ -171,7 +171,7 @@ std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
     }
     // A fixed locale, so that the order is the same for everybody: the C locale's collator
     // would compare plain code points, numbers included.
-    QCollator collator(QLocale(QLocale::English));
+    QCollator collator{QLocale(QLocale::English)};
     collator.setNumericMode(true);
     std::sort(files->begin(), files->end(), collator);
     return std::string();
@@ -245,6 +245,7 @@ std::string openSliceSource(const QStringList& files, TypedSource* source) {
         }
         return std::string();
     };
+    guardReads(files[0], source);
     return std::string();
 }
 

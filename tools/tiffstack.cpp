@@ -407,6 +407,7 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
         }
         return std::string();
     };
+    guardReads(path, source);
     return std::string();
 }
 
