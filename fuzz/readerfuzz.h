@@ -66,7 +66,7 @@ inline void fuzzReader(const QString& path, const std::function<std::string(Type
     if (slice > (16u << 20) || slice * std::uint64_t(info.depth) > (64u << 20))
         return;
     // Exactly a slice: AddressSanitizer catches any write beyond it.
-    std::vector<unsigned char> samples(std::size_t(slice));
+    std::vector<unsigned char> samples(static_cast<std::size_t>(slice));
     for (int pass = 0; pass < 2; ++pass)
         for (int z = 0; z < info.depth; ++z) {
             const std::string message = source.read(z, samples.data());

@@ -430,6 +430,11 @@ TEST(ArraysTest, HostileFilesAreRefusedInOneLine) {
          "s/v.nhdr", openNrrdSource, "s/v.nhdr: the data file fifo is not a regular file"},
         {"NRRD of 200,000 key/value lines", [&] { writeFile("v.nrrd", keyValues + "\nx"); },
          "v.nrrd", openNrrdSource, "v.nrrd: bad NRRD: more than 1000 key/value lines"},
+        {"NRRD that teem refuses after finding its data (once closed it twice)",
+         [&] { writeFile("v.nrrd", "NRRD0004\ntype: uchar\ndimension: 4\nsizes: 6 1 1 1\n"
+                                   "encoding: gzip\nkinds: RGB-color domain domain domain\n\n" +
+                                   gzip("abcdef")); },
+         "v.nrrd", openNrrdSource, "v.nrrd: bad NRRD: axis 0 kind RGB-color requires size 3"},
         {"TIFF cut inside its last page", cutTiff, "v.tif", openTiffSource,
          "v.tif: file too short or damaged: the directory after page 2 is missing"},
         {"palette TIFF with damaged data", [&] { damagedTiff(PHOTOMETRIC_PALETTE, false); },

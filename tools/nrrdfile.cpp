@@ -35,12 +35,18 @@ std::string teemFailure() {
 // Headers are a few hundred bytes; one this long is no header.
 const std::size_t maxHeaderBytes = 1 << 20;
 
-// Looks over the header's lines (up to the blank line that ends it, or the file's end) before
-// teem parses it: counts the key/value lines, and checks that a detached data file is a
-// regular file inside the header's folder. Returns "" or the message.
+// Checks the magic and looks over the header's lines (up to the blank line that ends it, or the
+// file's end) before teem parses it: counts the key/value lines, and checks that a detached data
+// file is a regular file inside the header's folder. Returns "" or the message.
 std::string checkHeader(const QString& path, std::FILE* file) {
     std::string text(maxHeaderBytes + 1, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), file));
+    // teem reads other formats too (PNM, VTK, plain text) when the magic is not NRRD's; a
+    // .nrrd or .nhdr input is only ever NRRD.
+    const std::string magic = text.substr(0, text.find('\n'));
+    if (!(magic.size() == 8 || (magic.size() == 9 && magic[8] == '\r')) ||
+        magic.compare(0, 7, "NRRD000") != 0 || magic[7] < '1' || magic[7] > '5')
+        return "not a NRRD file";
     const std::size_t end = text.find("\n\n");
     const bool tooLong = end == std::string::npos && text.size() > maxHeaderBytes;
     text.resize(std::min(end, text.size()));
@@ -226,8 +232,11 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
     std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
     nrrdIoStateSet(nio.get(), nrrdIoStateSkipData, AIR_TRUE);
     nrrdIoStateSet(nio.get(), nrrdIoStateKeepNrrdDataFileOpen, AIR_TRUE);
-    if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get()))
+    if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get())) {
+        // On failure teem has closed the files it opened but may leave dataFile naming one.
+        nio->dataFile = nullptr;
         return fileMessage(path, "bad NRRD: " + teemFailure());
+    }
 
     VolumeInfo& info = source->info;
     info = VolumeInfo();

@@ -45,7 +45,10 @@ void installHandlers() {
 // than with libtiff's byte counts.
 std::string tiffReason() {
     const std::string& text = lastTiffError;
-    for (const char* cut : {"Read error", "Seek error", "Premature", "Cannot read", "EOF"})
+    if (text.find("bad magic number") != std::string::npos)
+        return "it does not start with a TIFF header";
+    for (const char* cut :
+         {"Read error", "Seek error", "Premature", "Cannot read", "Can not read", "EOF"})
         if (text.find(cut) != std::string::npos)
             return "the file is cut short or damaged";
     return text.empty() ? std::string("damaged data") : text;
