@@ -1,0 +1,291 @@
+// tessary-vol pack: slices, TIFF, NRRD, .npy or raw bytes to a volume.
+
+#include "commands.h"
+
+#include "npyfile.h"
+#include "nrrdfile.h"
+#include "output.h"
+#include "rawfile.h"
+#include "slices.h"
+#include "tiffstack.h"
+#include "volumestream.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+const char name[] = "pack";
+
+const char help[] = R"(usage: tessary-vol pack INPUT... -o OUT.vol [OPTIONS]
+Makes a volume from
+  a folder of slice pictures, or a list of them (any format Qt reads; natural order, the first
+      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice),
+  a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and
+      OME-TIFF keep a page per channel),
+  a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels),
+  a NumPy array (.npy; shape (N, N, N) or (N, N, N, C), C order, z slowest),
+  raw RGB bytes with --size N (3 * N^3 bytes, x fastest, then y, then z).
+Samples may be 8-, 16- or 32-bit integers, signed or not, or 32- or 64-bit floats (slice
+pictures: 8 or 16 bits). 8-bit samples are kept; others are mapped from the volume's smallest to
+its largest value onto 0..255. One or two channels are grey, three or more RGB; alpha is dropped.
+
+options:
+  -o, --output OUT.vol      the volume to write (required)
+  --size N                  the input is raw RGB bytes of an N^3 volume
+  --crop                    a non-cube input is cut to the centred cube of its shortest side
+  --pad                     a non-cube input is centred in a black cube of its longest side
+  --name NAME               the header's picture name (default: OUT's name without .vol)
+  --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG)
+  --reference-slice K       writes slice z = K beside OUT as NAME.png
+)";
+
+// The PNG bytes of the picture at path: its own bytes when it is a PNG, else converted.
+std::string referenceBytes(const QString& path, QByteArray* png) {
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return path.toStdString() + ": can't open input file";
+    *png = file.readAll();
+    QBuffer buffer(png);
+    QImageReader reader(&buffer);
+    QImage image;
+    if (!reader.read(&image))
+        return path.toStdString() + ": can't read picture: " + reader.errorString().toStdString();
+    if (reader.format() != "png") {
+        png->clear();
+        QBuffer converted(png);
+        converted.open(QIODevice::WriteOnly);
+        image.save(&converted, "PNG");
+    }
+    return std::string();
+}
+
+// A sample of the given type at index i of samples, as a double.
+double sampleValue(const void* samples, SampleType type, std::size_t i) {
+    const auto get = [&](auto zero) {
+        decltype(zero) value;
+        std::memcpy(&value, static_cast<const unsigned char*>(samples) + i * sizeof value,
+                    sizeof value);
+        return double(value);
+    };
+    switch (type) {
+    case SampleType::UInt8:
+        return get(std::uint8_t());
+    case SampleType::Int8:
+        return get(std::int8_t());
+    case SampleType::UInt16:
+        return get(std::uint16_t());
+    case SampleType::Int16:
+        return get(std::int16_t());
+    case SampleType::UInt32:
+        return get(std::uint32_t());
+    case SampleType::Int32:
+        return get(std::int32_t());
+    case SampleType::Float32:
+        return get(float());
+    case SampleType::Float64:
+        return get(double());
+    }
+    return 0;
+}
+
+// Typed samples as the RGB bytes pack writes, until the conversion pipeline takes this over:
+// 8-bit samples as they are, any other type mapped linearly from the volume's smallest to its
+// largest value (found in a first pass) onto 0..255. As before, one or two channels are grey
+// (and alpha), three or more RGB (and alpha); alpha is dropped.
+std::string typedToRgb(const TypedSource& typed, SliceSource* source) {
+    const VolumeInfo& info = typed.info;
+    const std::vector<int> colour =
+        info.channels < 3 ? std::vector<int>{0} : std::vector<int>{0, 1, 2};
+    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+    const std::size_t values = pixels * std::size_t(info.channels);
+    double low = 0, scale = 1;
+    if (info.type != SampleType::UInt8) {
+        std::vector<unsigned char> slice(values * sampleTypeBytes(info.type));
+        double high = -HUGE_VAL;
+        low = HUGE_VAL;
+        for (int z = 0; z < info.depth; ++z) {
+            const std::string failure = typed.read(z, slice.data());
+            if (!failure.empty())
+                return failure;
+            for (std::size_t p = 0; p < pixels; ++p)
+                for (int c : colour) {
+                    const double v = sampleValue(slice.data(), info.type,
+                                                 p * std::size_t(info.channels) + std::size_t(c));
+                    if (std::isfinite(v)) {
+                        low = std::min(low, v);
+                        high = std::max(high, v);
+                    }
+                }
+        }
+        scale = high > low ? 255 / (high - low) : 0;
+    }
+    source->width = info.width;
+    source->height = info.height;
+    source->depth = info.depth;
+    source->concurrent = typed.concurrent;
+    source->read = [typed, colour, pixels, values, low, scale](int z, unsigned char* rgb) {
+        const VolumeInfo& info = typed.info;
+        std::vector<unsigned char> slice(values * sampleTypeBytes(info.type));
+        const std::string failure = typed.read(z, slice.data());
+        if (!failure.empty())
+            return failure;
+        for (std::size_t p = 0; p < pixels; ++p)
+            for (std::size_t k = 0; k < 3; ++k) {
+                const int c = colour[std::min(k, colour.size() - 1)];
+                const double v = sampleValue(slice.data(), info.type,
+                                             p * std::size_t(info.channels) + std::size_t(c));
+                const double mapped = info.type == SampleType::UInt8 ? v : (v - low) * scale;
+                rgb[3 * p + k] = static_cast<unsigned char>(
+                    std::isfinite(mapped) ? std::lround(std::clamp(mapped, 0.0, 255.0)) : 0);
+            }
+        return std::string();
+    };
+    return std::string();
+}
+
+// The source that pack's inputs name: raw bytes with --size (rawSize > 0), else by the one
+// input's extension, else slice pictures.
+std::string openPackInput(const QStringList& inputs, int rawSize, SliceSource* source) {
+    const QString suffix = QFileInfo(inputs[0]).suffix().toLower();
+    const bool single = inputs.size() == 1 && !QFileInfo(inputs[0]).isDir();
+    TypedSource typed;
+    std::string failure;
+    if (rawSize > 0) {
+        failure = openRawVolume(inputs[0], &typed);
+        if (failure.empty() && typed.info.width != rawSize)
+            failure = fileMessage(inputs[0], formatString("holds a volume of size %d, not %d",
+                                                          typed.info.width, rawSize));
+    } else if (single && (suffix == "tif" || suffix == "tiff"))
+        failure = openTiffSource(inputs[0], &typed);
+    else if (single && (suffix == "nrrd" || suffix == "nhdr"))
+        failure = openNrrdSource(inputs[0], &typed);
+    else if (single && suffix == "npy")
+        failure = openNpySource(inputs[0], &typed);
+    else {
+        QStringList files;
+        failure = listSliceFiles(inputs, &files);
+        if (failure.empty())
+            failure = openSliceSource(files, &typed);
+    }
+    return failure.empty() ? typedToRgb(typed, source) : failure;
+}
+
+// The volume's sink with its reference picture: the given PNG bytes, or slice pictureSlice
+// (when not negative) as it passes. The picture is written just before the volume is committed,
+// so a failed pack leaves neither.
+SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
+                      std::shared_ptr<QByteArray> picture, const QString& picturePath) {
+    auto z = std::make_shared<int>(0);
+    SliceSink sink;
+    sink.write = [=](const unsigned char* rgb) {
+        if ((*z)++ == pictureSlice) {
+            QBuffer buffer(picture.get());
+            buffer.open(QIODevice::WriteOnly);
+            slicePicture(rgb, n, n).save(&buffer, "PNG");
+        }
+        return volume.write(rgb);
+    };
+    sink.commit = [=] {
+        if (!picture->isEmpty()) {
+            QSaveFile file(picturePath);
+            if (!file.open(QIODevice::WriteOnly) || file.write(*picture) != picture->size())
+                return writeFailure(picturePath, file.errorString());
+            const std::string failure = commitSaveFile(&file, picturePath);
+            if (!failure.empty())
+                return failure;
+        }
+        return volume.commit();
+    };
+    return sink;
+}
+
+int runPack(const QCommandLineParser& parser) {
+    const QStringList inputs = parser.positionalArguments();
+    const QString output = outputWithExtension(parser, name, ".vol");
+    if (output.isEmpty())
+        return 2;
+    const QString pictureName =
+        parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
+    bool sizeGood = true, sliceGood = true;
+    const int size = parser.isSet("size") ? parser.value("size").toInt(&sizeGood) : 0;
+    const int pictureSlice =
+        parser.isSet("reference-slice") ? parser.value("reference-slice").toInt(&sliceGood) : -1;
+    if (parser.isSet("crop") && parser.isSet("pad"))
+        return usageError(name, "--crop and --pad exclude each other");
+    if (parser.isSet("reference") && parser.isSet("reference-slice"))
+        return usageError(name, "--reference and --reference-slice exclude each other");
+    if (parser.isSet("size") &&
+        (!sizeGood || size < 1 || size > volumeLayout::maxSize || inputs.size() != 1))
+        return usageError(name, "--size takes a positive N and one raw input file");
+    if (!parser.isSet("size") && inputs.size() == 1 && inputs[0].toLower().endsWith(".raw"))
+        return usageError(name, "raw input needs --size N");
+    if (!sliceGood || (parser.isSet("reference-slice") && pictureSlice < 0))
+        return usageError(name, "--reference-slice takes a slice number from 0");
+    if (!isUsableVolumeName(pictureName))
+        return usageError(name, "the picture name '" + pictureName +
+                                    "' must be 1 to 259 bytes and stay in the folder");
+
+    SliceSource source, cube;
+    const CubeFit fit = parser.isSet("crop")  ? CubeFit::Crop
+                        : parser.isSet("pad") ? CubeFit::Pad
+                                              : CubeFit::Refuse;
+    std::string failure = openPackInput(inputs, size, &source);
+    if (failure.empty())
+        failure =
+            fitToCube(source, fit, inputs.size() == 1 ? inputs[0] : inputs[0] + " ...", &cube);
+    if (!failure.empty())
+        return inputError(failure);
+    const int n = cube.width;
+    if (pictureSlice >= n)
+        return usageError(
+            name,
+            QString("--reference-slice %1: the slices are 0 to %2").arg(pictureSlice).arg(n - 1));
+
+    auto picture = std::make_shared<QByteArray>();
+    if (parser.isSet("reference"))
+        failure = referenceBytes(parser.value("reference"), picture.get());
+    VolumeHeader header;
+    header.name = pictureName.toLocal8Bit().toStdString();
+    header.size = n;
+    SliceSink volume;
+    if (failure.empty())
+        failure = openVolumeSink(output, header, &volume);
+    if (failure.empty())
+        failure = streamSlices(cube,
+                               withPicture(volume, n, pictureSlice, picture,
+                                           QFileInfo(output).dir().filePath(pictureName + ".png")),
+                               "packing");
+    if (!failure.empty())
+        return inputError(failure);
+    std::printf("%s: N = %d from %d x %d x %d samples\n", qPrintable(output), n, source.width,
+                source.height, source.depth);
+    return 0;
+}
+} // namespace
+
+Command packCommand() {
+    return {name,
+            "pack INPUT... -o OUT.vol",
+            "slices, multi-page TIFF, NRRD, .npy or raw bytes to a volume",
+            help,
+            {{{"o", "output"}, "output", "OUT"},
+             {"size", "raw size", "N"},
+             {"crop", "crop"},
+             {"pad", "pad"},
+             {"name", "name", "NAME"},
+             {"reference", "picture", "PICTURE"},
+             {"reference-slice", "slice", "K"}},
+            1,
+            -1,
+            runPack};
+}
