@@ -169,8 +169,13 @@ bool readPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
         TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
         const std::uint64_t tileBytes =
             std::uint64_t(tileWidth) * tileHeight * blockChannels * bytes;
-        if (tileWidth == 0 || tileHeight == 0 || std::uint64_t(TIFFTileSize64(tiff)) < tileBytes ||
-            tileBytes > std::uint64_t(1) << 31) {
+        // A tile covers at most the page rounded up to whole tiles (or a small page in one
+        // common tile size); a larger one claimed by a small file would only cost memory.
+        const auto fits = [](std::uint32_t tile, std::size_t side) {
+            return tile <= std::max<std::size_t>(1024, (side + 15) / 16 * 16);
+        };
+        if (tileWidth == 0 || tileHeight == 0 || !fits(tileWidth, width) ||
+            !fits(tileHeight, height) || std::uint64_t(TIFFTileSize64(tiff)) < tileBytes) {
             lastTiffError = "bad tile size";
             return false;
         }
