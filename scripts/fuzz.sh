@@ -59,8 +59,6 @@ for target in "${targets[@]}"; do
     # tests/lsan.supp names in the stack of the leak it suppresses.
     unwind=1
     [ "$target" = picture ] && unwind=0
-    # teem too (tests/lsan.supp names a leak of its own).
-    [ "$target" = nrrd ] && unwind=0
     start=$SECONDS
     # shellcheck disable=SC2086 # the options are separate words
     if ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=$unwind \
