@@ -92,6 +92,7 @@ void benchmarkPacking(int slices, int side) {
     };
     const auto packAll = [&] {
         QStringList files;
+        TypedSource typed;
         SliceSource source, cube;
         SliceSink sink;
         VolumeHeader header;
@@ -99,7 +100,9 @@ void benchmarkPacking(int slices, int side) {
         header.size = side;
         failure = listSliceFiles({dir.filePath("in")}, &files);
         if (failure.empty())
-            failure = openSliceSource(files, &source);
+            failure = openSliceSource(files, &typed);
+        if (failure.empty())
+            failure = typedToRgb(typed, &source);
         if (failure.empty())
             failure = fitToCube(source, CubeFit::Refuse, "in", &cube);
         if (failure.empty())

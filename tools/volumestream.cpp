@@ -9,6 +9,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -201,4 +202,87 @@ bool isUsableVolumeName(const QString& name) {
     const QByteArray bytes = name.toLocal8Bit();
     return !bytes.isEmpty() && bytes.size() < volumeLayout::nameLength && !bytes.contains('\0') &&
            isSafePictureName(bytes.toStdString());
+}
+
+namespace {
+// A sample of the given type at index i of samples, as a double.
+double sampleValue(const void* samples, SampleType type, std::size_t i) {
+    const auto get = [&](auto zero) {
+        decltype(zero) value;
+        std::memcpy(&value, static_cast<const unsigned char*>(samples) + i * sizeof value,
+                    sizeof value);
+        return double(value);
+    };
+    switch (type) {
+    case SampleType::UInt8:
+        return get(std::uint8_t());
+    case SampleType::Int8:
+        return get(std::int8_t());
+    case SampleType::UInt16:
+        return get(std::uint16_t());
+    case SampleType::Int16:
+        return get(std::int16_t());
+    case SampleType::UInt32:
+        return get(std::uint32_t());
+    case SampleType::Int32:
+        return get(std::int32_t());
+    case SampleType::Float32:
+        return get(float());
+    case SampleType::Float64:
+        return get(double());
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string typedToRgb(const TypedSource& typed, SliceSource* source) {
+    const VolumeInfo& info = typed.info;
+    const std::vector<int> colour =
+        info.channels < 3 ? std::vector<int>{0} : std::vector<int>{0, 1, 2};
+    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+    const std::size_t values = pixels * std::size_t(info.channels);
+    double low = 0, scale = 1;
+    if (info.type != SampleType::UInt8) {
+        std::vector<unsigned char> slice(values * sampleTypeBytes(info.type));
+        double high = -HUGE_VAL;
+        low = HUGE_VAL;
+        for (int z = 0; z < info.depth; ++z) {
+            const std::string failure = typed.read(z, slice.data());
+            if (!failure.empty())
+                return failure;
+            for (std::size_t p = 0; p < pixels; ++p)
+                for (int c : colour) {
+                    const double v = sampleValue(slice.data(), info.type,
+                                                 p * std::size_t(info.channels) + std::size_t(c));
+                    if (std::isfinite(v)) {
+                        low = std::min(low, v);
+                        high = std::max(high, v);
+                    }
+                }
+        }
+        scale = high > low ? 255 / (high - low) : 0;
+    }
+    source->width = info.width;
+    source->height = info.height;
+    source->depth = info.depth;
+    source->concurrent = typed.concurrent;
+    source->read = [typed, colour, pixels, values, low, scale](int z, unsigned char* rgb) {
+        const VolumeInfo& info = typed.info;
+        std::vector<unsigned char> slice(values * sampleTypeBytes(info.type));
+        const std::string failure = typed.read(z, slice.data());
+        if (!failure.empty())
+            return failure;
+        for (std::size_t p = 0; p < pixels; ++p)
+            for (std::size_t k = 0; k < 3; ++k) {
+                const int c = colour[std::min(k, colour.size() - 1)];
+                const double v = sampleValue(slice.data(), info.type,
+                                             p * std::size_t(info.channels) + std::size_t(c));
+                const double mapped = info.type == SampleType::UInt8 ? v : (v - low) * scale;
+                rgb[3 * p + k] = static_cast<unsigned char>(
+                    std::isfinite(mapped) ? std::lround(std::clamp(mapped, 0.0, 255.0)) : 0);
+            }
+        return std::string();
+    };
+    return std::string();
 }

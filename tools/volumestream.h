@@ -4,6 +4,7 @@
 // a source yields the slices of some input, a sink takes those of a cube, and streamSlices
 // joins them. The .vol file is both a source (unpack) and a sink (pack).
 
+#include "typedsource.h"
 #include "volumefile.h"
 
 #include <QImage>
@@ -31,6 +32,13 @@ struct SliceSink {
     std::function<std::string(const unsigned char* rgb)> write;
     std::function<std::string()> commit; // not called after a failure
 };
+
+// Typed samples as the RGB bytes pack writes, until the conversion pipeline takes this over:
+// 8-bit samples as they are, any other type mapped linearly from the volume's smallest to its
+// largest value (found in a first pass over the source) onto 0..255. One or two channels are
+// grey (and alpha), three or more RGB (and alpha); alpha is dropped. Returns "" or the first
+// pass's message.
+std::string typedToRgb(const TypedSource& typed, SliceSource* source);
 
 enum class CubeFit { Refuse, Crop, Pad };
 
