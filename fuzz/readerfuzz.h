@@ -24,12 +24,13 @@ inline const QString& fuzzFolder() {
     static char name[] = "fuzzer";
     static char* argv[] = {name, nullptr};
     static QCoreApplication* application = new QCoreApplication(argc, argv);
-    static QTemporaryDir* folder = new QTemporaryDir(QDir::tempPath() + "/readerfuzz-XXXXXX");
+    // An object, not a pointer: the folder goes when the run ends.
+    static QTemporaryDir folder(QDir::tempPath() + "/readerfuzz-XXXXXX");
     static const QString path = [] {
-        QFile data(folder->filePath("data.raw"));
+        QFile data(folder.filePath("data.raw"));
         data.open(QIODevice::WriteOnly);
         data.write(QByteArray(256, '\x5a'));
-        return folder->path();
+        return folder.path();
     }();
     (void)application;
     return path;
