@@ -5,6 +5,7 @@
 #include "packinput.h"
 #include "packplan.h"
 #include "samples.h"
+#include "samplemap.h"
 #include "slices.h"
 #include "volumestream.h"
 
@@ -180,6 +181,7 @@ void benchmarkPacking(int slices, int side) {
     };
     const auto packAll = [&] {
         QStringList files;
+        TypedSource typed;
         SliceSource source, cube;
         SliceSink sink;
         VolumeHeader header;
@@ -187,7 +189,12 @@ void benchmarkPacking(int slices, int side) {
         header.size = side;
         failure = listSliceFiles({dir.filePath("in")}, &files);
         if (failure.empty())
-            failure = openSliceSource(files, &source);
+            failure = openSliceSource(files, &typed);
+        ChannelMap map;
+        if (failure.empty())
+            failure = defaultChannelMap(typed.info, &map);
+        if (failure.empty())
+            source = mapToRgb(typed, map, SampleWindow{true, 0, 255});
         if (failure.empty())
             failure = fitToCube(source, CubeFit::Refuse, "in", &cube);
         if (failure.empty())

@@ -193,3 +193,112 @@ write("dicom", "i16-rescaled.dcm", dicom(2, 2, struct.pack("<4h", 1, 2, 3, 4), s
 write("dicom", "u8-frames.dcm", dicom(2, 2, bytes(range(12)), bits=8, signed=0, frames=3))
 write("dicom", "short-pixels.dcm", dicom(4, 4, bytes(6)))
 write("dicom", "twelve-bits.dcm", dicom(2, 2, bytes(6), bits=12, signed=0))
+
+
+# The converter's readers: .npy, NRRD, TIFF and slice pictures.
+def npy(descr, shape, data, version=1):
+    text = "{'descr': '%s', 'fortran_order': False, 'shape': %s, }" % (descr, shape)
+    text += " " * ((64 - (len(text) + 11) % 64) % 64) + "\n"
+    size = struct.pack("<H", len(text)) if version == 1 else struct.pack("<I", len(text))
+    return b"\x93NUMPY" + bytes([version, 0]) + size + text.encode() + data
+
+
+write("npy", "grey-u1", npy("|u1", "(2, 2, 2)", bytes(range(8))))
+write("npy", "rgb-u1", npy("|u1", "(1, 2, 2, 3)", bytes(range(12))))
+write("npy", "big-i2", npy(">i2", "(1, 2, 2)", struct.pack(">4h", -3, 0, 300, 4000)))
+write("npy", "f4-two-channels", npy("<f4", "(1, 1, 2, 2)", struct.pack("<4f", 0.5, 1, -2, 3e9), 2))
+write("npy", "f8", npy("<f8", "(1, 1, 1)", struct.pack("<d", 1.5)))
+write("npy", "overflowing-shape", npy("|u1", "(16, 1073741824, 1073741824)", b""))
+write("npy", "truncated", npy("<u2", "(2, 2, 2)", bytes(7)))
+
+nrrd_header = "NRRD0004\ntype: %s\ndimension: %d\nsizes: %s\nencoding: %s\nendian: %s\n%s\n"
+
+
+def nrrd(kind, sizes, encoding, data, endian="little", extra=""):
+    dims = len(sizes.split())
+    return (nrrd_header % (kind, dims, sizes, encoding, endian, extra)).encode() + data
+
+
+write("nrrd", "grey-raw", nrrd("uchar", "2 2 2", "raw", bytes(range(8))))
+def gz(data):
+    return gzip.compress(data, mtime=0)
+
+
+write("nrrd", "rgb-gzip", nrrd("uchar", "3 2 2 1", "gzip", gz(bytes(12)),
+                               extra="kinds: RGB-color domain domain domain\n"))
+write("nrrd", "short-big-gzip-two-members",
+      nrrd("short", "2 1 2", "gzip", gz(struct.pack(">2h", 1, -2)) + gz(struct.pack(">2h", 3, -4)),
+           endian="big"))
+write("nrrd", "float-spacings", nrrd("float", "1 2 1", "raw", struct.pack("<2f", 1, 2),
+                                     extra="spacings: 0.5 1 2\n"))
+write("nrrd", "double-space-directions",
+      nrrd("double", "1 1 1", "raw", struct.pack("<d", 7),
+           extra="space: RAS\nspace directions: (1,0,0) (0,2,0) (0,0,3)\n"))
+write("nrrd", "detached", b"NRRD0004\ntype: uint\ndimension: 3\nsizes: 2 2 2\nencoding: raw\n"
+      b"endian: little\ndata file: data.raw\n")
+write("nrrd", "detached-outside", b"NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 1\n"
+      b"encoding: raw\ndata file: ../../etc/passwd\n")
+write("nrrd", "key-values", nrrd("uchar", "1 1 1", "raw", b"x", extra="a:=b\nc:=d\n# note\n"))
+write("nrrd", "huge-gzip-slice", nrrd("uchar", "100000 100000 1", "gzip", gz(b"x")))
+
+
+def tiff(pages):
+    """A little-endian TIFF of pages (width, height, bits, samples, format, photometric,
+    data, extra tags as {tag: (type, values)}), each page's samples in one strip."""
+    out = bytearray(b"II*\0\0\0\0\0")
+    previous = 4
+    for w, h, bits, spp, fmt, photometric, data, extra in pages:
+        strip = len(out)
+        out += data
+        tags = {256: (4, [w]), 257: (4, [h]), 258: (3, [bits] * spp), 259: (3, [1]),
+                262: (3, [photometric]), 273: (4, [strip]), 277: (3, [spp]), 278: (4, [h]),
+                279: (4, [len(data)]), 339: (3, [fmt] * spp)}
+        tags.update(extra)
+        if len(out) % 2:
+            out += b"\0"
+        # Values longer than 4 bytes go after the directory.
+        directory = len(out)
+        struct.pack_into("<I", out, previous, directory)
+        size = 2 + 12 * len(tags) + 4
+        overflow = bytearray()
+        entries = bytearray(struct.pack("<H", len(tags)))
+        for tag in sorted(tags):
+            kind, values = tags[tag]
+            if kind == 2:
+                value = values.encode() + b"\0"
+                count = len(value)
+            else:
+                value = b"".join(struct.pack("<H" if kind == 3 else "<I", v) for v in values)
+                count = len(values)
+            if len(value) <= 4:
+                entries += struct.pack("<HHI", tag, kind, count) + value.ljust(4, b"\0")
+            else:
+                entries += struct.pack("<HHII", tag, kind, count, directory + size + len(overflow))
+                overflow += value + (b"\0" if len(value) % 2 else b"")
+        previous = directory + len(entries)
+        out += entries + b"\0\0\0\0" + overflow
+    return bytes(out)
+
+
+write("tiff", "grey-2-pages", tiff([(2, 2, 8, 1, 1, 1, bytes(range(4)), {})] * 2))
+write("tiff", "rgb16", tiff([(2, 1, 16, 3, 1, 2, bytes(range(12)), {})]))
+write("tiff", "float32", tiff([(1, 2, 32, 1, 3, 1, struct.pack("<2f", 0.5, -1), {})]))
+write("tiff", "rgba-extrasamples", tiff([(1, 1, 8, 4, 1, 2, b"\1\2\3\4", {338: (3, [2])})]))
+write("tiff", "imagej-2-channels",
+      tiff([(2, 1, 8, 1, 1, 1, bytes([p, p]),
+             {270: (2, "ImageJ=1.54f\nimages=4\nchannels=2\nslices=2\nspacing=2\nunit=um\n")}
+             if p == 0 else {}) for p in range(4)]))
+write("tiff", "ome-zct",
+      tiff([(1, 1, 8, 1, 1, 1, bytes([p]),
+             {270: (2, '<OME><Image><Pixels DimensionOrder="XYZCT" SizeC="2" SizeZ="2" '
+                       'SizeT="1" PhysicalSizeZ="3"/></Image></OME>')} if p == 0 else {})
+            for p in range(4)]))
+write("tiff", "palette", tiff([(2, 1, 8, 1, 1, 3, b"\0\1", {320: (3, list(range(0, 768 * 64, 64)))})]))
+write("tiff", "cut-last-page", tiff([(2, 2, 8, 1, 1, 1, bytes(4), {})] * 3)[:-40])
+
+# The slice path's first byte picks the extension: 0 png, 1 bmp, 2 ppm, 3 pgm, 4 gif, ...
+write("slices", "grey-png", b"\0" + png(2, 2, 8, 0, [b"\1\2", b"\3\4"]))
+write("slices", "rgba16-png", b"\0" + png(1, 1, 16, 6, [bytes(range(8))]))
+write("slices", "grey-alpha-png-cut", b"\x40" + png(2, 1, 8, 4, [b"\1\2\3\4"]))
+write("slices", "ppm", b"\2P6\n2 1\n255\n" + bytes(range(6)))
+write("slices", "pgm-16", b"\3P5\n1 2\n65535\n" + bytes(range(4)))

@@ -160,7 +160,7 @@ TEST(PackTest, InputsOfEveryKindBecomeRgb) {
         {"grey PNG slices", [&] { slices(QImage::Format_Grayscale8, 257); }, {"s"}},
         {"16-bit RGBA PNG slices", [&] { slices(QImage::Format_RGBA64, 257); }, {"s"}},
         {"16-bit grey and alpha TIFF", [] { writeGreyAlphaTiff("v.tif"); }, {"v.tif"}},
-        {"grey and alpha gzip NRRD", [&] { writeFile("v.nrrd", nrrd + "gzip\n\n" + gzip(greyAlpha)); },
+        {"two-channel gzip NRRD", [&] { writeFile("v.nrrd", nrrd + "gzip\n\n" + gzip(greyAlpha)); },
          {"v.nrrd"}},
         {"grey raw NRRD", [&] { writeFile("v.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\n"
                                           "sizes: 2 2 2\nencoding: raw\n\n" + greyBytes); },
@@ -168,10 +168,20 @@ TEST(PackTest, InputsOfEveryKindBecomeRgb) {
         {"grey .npy", [&] { writeFile("v.npy", npyFile(1, npy) + greyBytes); }, {"v.npy"}},
     };
     // clang-format on
-    std::vector<unsigned char> expected;
-    for (unsigned char v : greyBytes)
-        expected.insert(expected.end(), 3, v);
+    // 8-bit samples pack as they are; others are stretched from their smallest to their largest
+    // value. Two channels that no file marks as alpha fill red and green.
+    std::vector<unsigned char> exact, stretched, redGreen;
+    for (unsigned char v : greyBytes) {
+        exact.insert(exact.end(), 3, v);
+        stretched.insert(stretched.end(), 3,
+                         static_cast<unsigned char>(std::lround((v - 10) * 255 / 7.0)));
+        redGreen.insert(redGreen.end(), {v, 99, 0});
+    }
     for (const auto& [what, write, inputs] : cases) {
+        const std::string name = what;
+        const auto& expected = name.find("16-bit") == 0        ? stretched
+                               : name.find("two-channel") == 0 ? redGreen
+                                                               : exact;
         SCOPED_TRACE(what);
         QDir("s").removeRecursively();
         QDir().mkdir("s");
@@ -206,7 +216,7 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
     ScratchDir dir;
     const auto png = [](int w, int h) { return pngBytes(QImage(w, h, QImage::Format_RGB888)); };
     std::string npy = encodeNpyHeader(1);
-    npy.replace(npy.find("|u1"), 3, "<f4");
+    npy.replace(npy.find("|u1"), 3, "<c8");
     const auto vol = [](int n, int version) {
         const std::vector<unsigned char> bytes = volumeFile(n, "", {1, 2, 3}, version);
         return std::string(bytes.begin(), bytes.end());
@@ -221,10 +231,10 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         {{{"s/1.png", png(2, 2)}, {"s/2.png", png(3, 2)}},
          {"pack", "s", "-o", "o.vol"}, 1,
          "s/2.png: slice size 3 x 2 differs from the first slice's 2 x 2"},
-        {{{"s/x.nrrd", nrrd + "type: float\nencoding: raw\n\n" + std::string(32, '0')}},
-         {"pack", "s/x.nrrd", "-o", "o.vol"}, 1, "unsupported NRRD type 'float'"},
+        {{{"s/x.nrrd", nrrd + "type: int64\nencoding: raw\n\n" + std::string(64, '0')}},
+         {"pack", "s/x.nrrd", "-o", "o.vol"}, 1, "unsupported NRRD type 'long long int'"},
         {{{"s/x.npy", npy + "000000000000"}},
-         {"pack", "s/x.npy", "-o", "o.vol"}, 1, "s/x.npy: unsupported .npy dtype '<f4'"},
+         {"pack", "s/x.npy", "-o", "o.vol"}, 1, "s/x.npy: unsupported .npy dtype '<c8'"},
         {{}, {"pack", "s", "-o", "o.vol"}, 1, "s: no slice pictures or DICOM images in this folder"},
         {{}, {"pack", "s/missing.npy", "-o", "o.vol"}, 1, "s/missing.npy: can't open input file"},
         {{{"s/1.png", "not a picture"}}, {"pack", "s", "-o", "o.vol"}, 1,
@@ -358,11 +368,11 @@ TEST(NpyTest, HeadersAreReadStrictly) {
         {file(4, dict), "unsupported .npy version 4.0"},
         {"\x93NUMPX" + file(1, dict).substr(6), "not a .npy file"},
         {file(1, "{'descr': '<i8', 'fortran_order': False, 'shape': (2, 3, 4), }"),
-         "unsupported .npy dtype '<i8': only unsigned bytes (uint8) are volumes"},
+         "unsupported .npy dtype '<i8': need uint8, int8, (u)int16, (u)int32, float32 or float64"},
         {file(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3, 4), }"),
          "unsupported .npy array: Fortran order (save it in C order)"},
-        {file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 4), }"),
-         "unsupported .npy shape: not (z, y, x, 3) or (z, y, x)"},
+        {file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 4, 1), }"),
+         "unsupported .npy shape: not (z, y, x) or (z, y, x, channels)"},
         {file(1, "{'descr': '|u1', 'shape': (2, 3, 4), }"), "bad .npy header"},
         {file(1, dict + " x"), "bad .npy header"},
         {file(1, "{'descr': '|u1', 'descr': '|u1', 'fortran_order': False, 'shape': (1, 1, 1)}"),

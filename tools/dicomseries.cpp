@@ -122,7 +122,7 @@ std::string scanSeries(const QString& path, std::vector<Series>* out) {
     } else {
         const QByteArray name = QFile::encodeName(path);
         if (stat(name.constData(), &status) != 0)
-            return fileMessage(path, "can't open input file");
+            return fileMessage(path, inputMessages::cantOpen);
         if (!S_ISREG(status.st_mode))
             return fileMessage(path, "can't open input file: not a regular file or folder");
         names.push_back(name.toStdString());

@@ -3,6 +3,7 @@
 #include "helpers.h"
 #include "output.h"
 #include "typedread.h"
+#include "volumefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -218,7 +219,7 @@ struct DataStream {
             if (fseeko(file.get(), off_t(offset + std::int64_t(z) * std::int64_t(sliceBytes)),
                        SEEK_SET) != 0 ||
                 std::fread(out, 1, sliceBytes, file.get()) != sliceBytes)
-                return fileMessage(path, "file too short: truncated samples");
+                return fileMessage(path, volumeMessages::truncated);
             next = z + 1;
             return std::string();
         }
@@ -343,7 +344,7 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
 std::string openMetaImageSource(const QString& path, TypedSource* source) {
     FileHandle headerFile = openFile(QFile::encodeName(path).constData(), "rb");
     if (!headerFile)
-        return fileMessage(path, "can't open input file");
+        return fileMessage(path, inputMessages::cantOpen);
     std::string text(maxHeaderLength, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), headerFile.get()));
     MetaImageHeader header;
@@ -394,7 +395,7 @@ std::string openMetaImageSource(const QString& path, TypedSource* source) {
     const std::int64_t needed = header.compressed ? std::max<std::int64_t>(header.compressedSize, 0)
                                                   : std::int64_t(volumeBytes);
     if (stream->offset < 0 || available < needed)
-        return fileMessage(stream->path, "file too short: truncated samples");
+        return fileMessage(stream->path, volumeMessages::truncated);
 
     VolumeInfo& info = source->info;
     info = VolumeInfo();

@@ -3,6 +3,7 @@
 #include "helpers.h"
 #include "output.h"
 #include "typedread.h"
+#include "volumefile.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -151,13 +152,13 @@ struct Voxels {
         if (!streams[c] || target < positions[c]) {
             streams[c] = openStream(path, file);
             if (!streams[c])
-                return fileMessage(path, "can't open input file");
+                return fileMessage(path, inputMessages::cantOpen);
             positions[c] = -offset;
         }
         if (positions[c] < target) {
             if (gzseek(streams[c].get(), z_off_t(offset + target), SEEK_SET) !=
                 z_off_t(offset + target))
-                return fileMessage(path, "file too short: truncated samples");
+                return fileMessage(path, volumeMessages::truncated);
             positions[c] = target;
         }
         return std::string();
@@ -165,7 +166,7 @@ struct Voxels {
 
     // Reads slice z, channels interleaved, in the stored type and byte order.
     std::string read(int z, unsigned char* out) {
-        const std::string truncated = fileMessage(path, "file too short: truncated samples");
+        const std::string truncated = fileMessage(path, volumeMessages::truncated);
         for (std::size_t c = 0; c < std::size_t(channels); ++c) {
             const std::int64_t target = (std::int64_t(c) * depth + z) * std::int64_t(chunk);
             std::string failure = seek(c, target);
@@ -203,14 +204,14 @@ std::string openNiftiSource(const QString& path, TypedSource* source) {
     nifti_set_debug_level(0); // the library's notes on standard error would break one-line refusals
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!file)
-        return fileMessage(path, "can't open input file");
+        return fileMessage(path, inputMessages::cantOpen);
     auto voxels = std::make_shared<Voxels>();
     voxels->path = path;
     if (fstat(fileno(file.get()), &voxels->file) != 0)
-        return fileMessage(path, "can't open input file");
+        return fileMessage(path, inputMessages::cantOpen);
     GzHandle stream = openStream(path, voxels->file);
     if (!stream)
-        return fileMessage(path, "can't open input file");
+        return fileMessage(path, inputMessages::cantOpen);
     unsigned char bytes[sizeof(nifti_2_header)] = {};
     const int got = gzread(stream.get(), bytes, sizeof bytes);
     const int version =
@@ -290,7 +291,7 @@ std::string openNiftiSource(const QString& path, TypedSource* source) {
     const bool compressed = !gzdirect(stream.get());
     if (!compressed &&
         std::uint64_t(voxels->file.st_size) < std::uint64_t(voxels->offset) + volumeBytes)
-        return fileMessage(path, "file too short: truncated samples");
+        return fileMessage(path, volumeMessages::truncated);
 
     VolumeInfo& info = source->info;
     info = VolumeInfo();

@@ -76,6 +76,31 @@ struct DictReader {
     }
 };
 
+// The dtype string: a byte order ('<', '>', '|' or '=', none meaning the host's), a kind and
+// a size, "<f4" say.
+bool parseDtype(const std::string& descr, NpyArray* array) {
+    std::string rest = descr;
+    char order = '=';
+    if (!rest.empty() && std::strchr("<>|=", rest[0])) {
+        order = rest[0];
+        rest.erase(0, 1);
+    }
+    const std::pair<const char*, SampleType> types[] = {
+        {"u1", SampleType::UInt8},   {"i1", SampleType::Int8},    {"u2", SampleType::UInt16},
+        {"i2", SampleType::Int16},   {"u4", SampleType::UInt32},  {"i4", SampleType::Int32},
+        {"f4", SampleType::Float32}, {"f8", SampleType::Float64}, {"b1", SampleType::UInt8}};
+    for (const auto& [name, type] : types)
+        if (rest == name) {
+            const bool hostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+            array->type = type;
+            array->swap = sampleTypeBytes(type) > 1 &&
+                          ((order == '<' && !hostLittle) || (order == '>' && hostLittle));
+            // '|' means "not applicable", which NumPy writes only for one-byte types.
+            return !(order == '|' && sampleTypeBytes(type) > 1);
+        }
+    return false;
+}
+
 std::string parseDict(const std::string& text, NpyArray* array) {
     DictReader reader{text};
     std::string descr;
@@ -104,20 +129,20 @@ std::string parseDict(const std::string& text, NpyArray* array) {
     reader.skipSpace();
     if (reader.pos != text.size() || !seenDescr || !seenShape || fortran < 0)
         return "bad .npy header";
-    if (descr != "|u1" && descr != "<u1" && descr != "u1")
-        return "unsupported .npy dtype '" + descr + "': only unsigned bytes (uint8) are volumes";
+    if (!parseDtype(descr, array))
+        return "unsupported .npy dtype '" + descr +
+               "': need uint8, int8, (u)int16, (u)int32, float32 or float64";
     if (fortran == 1)
         return "unsupported .npy array: Fortran order (save it in C order)";
-    const bool rgb = shape.size() == 4 && shape[3] == 3;
-    if (!(shape.size() == 3 || rgb))
-        return "unsupported .npy shape: not (z, y, x, 3) or (z, y, x)";
-    for (int k = 0; k < 3; ++k)
-        if (shape[std::size_t(k)] > INT_MAX)
+    if (shape.size() != 3 && shape.size() != 4)
+        return "unsupported .npy shape: not (z, y, x) or (z, y, x, channels)";
+    for (long long size : shape)
+        if (size > INT_MAX)
             return "unsupported .npy shape: too large";
     array->depth = int(shape[0]);
     array->height = int(shape[1]);
     array->width = int(shape[2]);
-    array->channels = rgb ? 3 : 1;
+    array->channels = shape.size() == 4 ? int(shape[3]) : 1;
     return std::string();
 }
 } // namespace
@@ -156,7 +181,7 @@ std::string encodeNpyHeader(int n) {
     return header + dict;
 }
 
-std::string openNpySource(const QString& path, SliceSource* source) {
+std::string openNpySource(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
     std::string failure = openInputFile(path, file.get());
     if (!failure.empty())
@@ -167,8 +192,17 @@ std::string openNpySource(const QString& path, SliceSource* source) {
     failure = parseNpyHeader(bytes, &array);
     if (!failure.empty())
         return fileMessage(path, failure);
-    return openRawSamples(path, file, off_t(array.dataOffset), array.width, array.height,
-                          array.depth, array.channels, source);
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = ".npy";
+    info.width = array.width;
+    info.height = array.height;
+    info.depth = array.depth;
+    info.channels = array.channels;
+    info.type = array.type;
+    // No dtype marks alpha; a last axis of 2 or 4 is grey or RGB with alpha by convention.
+    info.alphaChannel = array.channels == 2 || array.channels == 4 ? array.channels - 1 : -1;
+    return openRawSamples(path, file, off_t(array.dataOffset), array.swap, source);
 }
 
 std::string openNpySink(const QString& path, int n, SliceSink* sink) {

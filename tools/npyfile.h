@@ -1,9 +1,12 @@
 #pragma once
 
 // NumPy's .npy file: the magic "\x93NUMPY", a version, a header length, a Python dict literal
-// describing the array, then the array's bytes. Only arrays of unsigned bytes in C order with
-// the shape (z, y, x, 3) (RGB) or (z, y, x) (grey) are volumes; everything else is refused.
+// describing the array, then the array's bytes. Arrays in C order of 8-, 16- and 32-bit integers
+// (signed or not) and 32- and 64-bit floats, of either byte order, with the shape (z, y, x)
+// (grey) or (z, y, x, c) (c channels, the last of 2 or 4 taken as alpha) are volumes;
+// everything else is refused.
 
+#include "typedsource.h"
 #include "volumestream.h"
 
 #include <string>
@@ -11,8 +14,10 @@
 
 struct NpyArray {
     int depth = 0, height = 0, width = 0; // the shape's first three entries
-    int channels = 0;                     // 3, or 1 for a grey (three-entry) shape
-    std::size_t dataOffset = 0;           // where the array's bytes start
+    int channels = 0;                     // the fourth entry, or 1 for a grey (three-entry) shape
+    SampleType type = SampleType::UInt8;
+    bool swap = false;          // whether the samples' byte order is not the host's
+    std::size_t dataOffset = 0; // where the array's bytes start
 };
 
 // Checks the start of a .npy file (its first bytes, as many as there are) and fills array.
@@ -23,5 +28,5 @@ std::string parseNpyHeader(const std::vector<unsigned char>& bytes, NpyArray* ar
 // padded with spaces to a multiple of 64 bytes).
 std::string encodeNpyHeader(int n);
 
-std::string openNpySource(const QString& path, SliceSource* source);
+std::string openNpySource(const QString& path, TypedSource* source);
 std::string openNpySink(const QString& path, int n, SliceSink* sink);

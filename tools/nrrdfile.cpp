@@ -8,9 +8,13 @@
 #include <teem/nrrd.h>
 #include <zlib.h>
 
+#include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -29,60 +33,152 @@ std::string teemFailure() {
     return colon == std::string::npos ? line : line.substr(colon + 2);
 }
 
-// A gzip stream read forwards from an open file.
+// Headers are a few hundred bytes; one this long is no header.
+const std::size_t maxHeaderBytes = 1 << 20;
+
+// Checks the magic and looks over the header's lines (up to the blank line that ends it, or the
+// file's end) before teem parses it: counts the key/value lines, and checks that a detached data
+// file is a regular file inside the header's folder. Returns "" or the message.
+std::string checkHeader(const QString& path, std::FILE* file) {
+    std::string text(maxHeaderBytes + 1, '\0');
+    text.resize(std::fread(&text[0], 1, text.size(), file));
+    // teem reads other formats too (PNM, VTK, plain text) when the magic is not NRRD's; a
+    // .nrrd or .nhdr input is only ever NRRD.
+    const std::string magic = text.substr(0, text.find('\n'));
+    if (!(magic.size() == 8 || (magic.size() == 9 && magic[8] == '\r')) ||
+        magic.compare(0, 7, "NRRD000") != 0 || magic[7] < '1' || magic[7] > '5')
+        return "not a NRRD file";
+    const std::size_t end = text.find("\n\n");
+    const bool tooLong = end == std::string::npos && text.size() > maxHeaderBytes;
+    text.resize(std::min(end, text.size()));
+    int keyValues = 0, lines = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        if (++lines > maxNrrdHeaderLines)
+            return formatString("bad NRRD: more than %d header lines", maxNrrdHeaderLines);
+        std::size_t stop = text.find('\n', start);
+        stop = stop == std::string::npos ? text.size() : stop;
+        std::string line = text.substr(start, stop - start);
+        start = stop + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find(":=") != std::string::npos && line[0] != '#' &&
+            ++keyValues > maxNrrdKeyValues)
+            return formatString("bad NRRD: more than %d key/value lines", maxNrrdKeyValues);
+        std::string name;
+        for (const char* field : {"data file: ", "datafile: "})
+            if (line.rfind(field, 0) == 0)
+                name = line.substr(std::strlen(field));
+        if (name.empty())
+            continue;
+        // "LIST" and "FORMAT MIN MAX STEP" name several files, each a part of the volume.
+        if (name.rfind("LIST", 0) == 0 || name.find('%') != std::string::npos)
+            return "unsupported NRRD: data in several files";
+        const QDir folder = QFileInfo(path).absoluteDir();
+        const QFileInfo data(folder.filePath(QFile::decodeName(name.c_str())));
+        const QString inside = QFileInfo(folder.absolutePath()).canonicalFilePath() + "/";
+        if (!data.exists())
+            return "can't open the data file " + name;
+        if (!data.canonicalFilePath().startsWith(inside))
+            return "the data file " + name + " is outside the header's folder";
+        if (!data.isFile())
+            return "the data file " + name + " is not a regular file";
+    }
+    return tooLong ? "bad NRRD: header longer than 1 MiB" : std::string();
+}
+
+// A gzip stream read forwards from an open file, from the start of its first member.
 struct Inflater {
     std::shared_ptr<FileHandle> file;
+    off_t start;
     z_stream stream{};
+    bool ended = false; // a member ended; another may follow
     std::vector<unsigned char> input = std::vector<unsigned char>(1 << 16);
     std::uint64_t position = 0; // decompressed bytes consumed so far
 
-    explicit Inflater(std::shared_ptr<FileHandle> f) : file(std::move(f)) {
+    Inflater(std::shared_ptr<FileHandle> f, off_t at) : file(std::move(f)), start(at) {
         inflateInit2(&stream, 15 + 16); // gzip framing
     }
     ~Inflater() { inflateEnd(&stream); }
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
 
+    // Back to the first sample, for a new pass.
+    bool rewind() {
+        inflateReset(&stream);
+        stream.avail_in = 0;
+        ended = false;
+        position = 0;
+        return fseeko(file->get(), start, SEEK_SET) == 0;
+    }
+
     // Fills out with the next length bytes; false when the data ends early or is damaged.
     bool next(unsigned char* out, std::size_t length) {
-        stream.next_out = out;
-        stream.avail_out = uInt(length);
-        while (stream.avail_out > 0) {
-            if (stream.avail_in == 0) {
-                stream.avail_in = uInt(std::fread(input.data(), 1, input.size(), file->get()));
-                stream.next_in = input.data();
-                if (stream.avail_in == 0)
+        while (length > 0) {
+            const std::size_t chunk = std::min<std::size_t>(length, 1u << 30);
+            stream.next_out = out;
+            stream.avail_out = uInt(chunk);
+            while (stream.avail_out > 0) {
+                if (stream.avail_in == 0) {
+                    stream.avail_in = uInt(std::fread(input.data(), 1, input.size(), file->get()));
+                    stream.next_in = input.data();
+                    if (stream.avail_in == 0)
+                        return false;
+                }
+                if (ended) { // gzip's files may hold several members, one after another
+                    inflateReset(&stream);
+                    ended = false;
+                }
+                const int result = inflate(&stream, Z_NO_FLUSH);
+                if (result == Z_STREAM_END)
+                    ended = true;
+                else if (result != Z_OK)
                     return false;
             }
-            const int result = inflate(&stream, Z_NO_FLUSH);
-            if (result != Z_OK && !(result == Z_STREAM_END && stream.avail_out == 0))
-                return false;
+            out += chunk;
+            length -= chunk;
+            position += chunk;
         }
-        position += length;
         return true;
     }
 };
 
-std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> file, int width,
-                            int height, int depth, int channels, SliceSource* source) {
-    auto inflater = std::make_shared<Inflater>(std::move(file));
-    const std::size_t pixels = std::size_t(width) * std::size_t(height);
-    auto buffer = std::make_shared<std::vector<unsigned char>>(pixels * std::size_t(channels));
-    source->width = width;
-    source->height = height;
-    source->depth = depth;
-    source->read = [=](int z, unsigned char* rgb) {
-        // Skipped slices are decompressed into the buffer and dropped.
-        const std::uint64_t start = std::uint64_t(z) * buffer->size();
+std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> file, bool swap,
+                            TypedSource* source) {
+    const VolumeInfo& info = source->info;
+    const std::string failure = checkVolumeSizes(info);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    const std::uint64_t sliceBytes = typedSliceBytes(info);
+    const std::uint64_t total = sliceBytes * std::uint64_t(info.depth);
+    // Deflate expands at most 1032-fold, so a short file can't hold what a header claims;
+    // refusing it here spares inflating all of it to find out.
+    const off_t start = ftello(file->get());
+    const long compressed = remainingBytes(file->get());
+    if (start < 0 || compressed < 0 || total / 1032 > std::uint64_t(compressed))
+        return fileMessage(path, formatString("file too short: %ld bytes of gzip data can't hold "
+                                              "%llu bytes of samples",
+                                              compressed, static_cast<unsigned long long>(total)));
+    auto inflater = std::make_shared<Inflater>(std::move(file), start);
+    const std::size_t bytes = sampleTypeBytes(info.type);
+    const std::string damaged =
+        fileMessage(path, "file too short or damaged: truncated gzip samples");
+    source->read = [=](int z, void* samples) {
+        auto* out = static_cast<unsigned char*>(samples);
+        const std::uint64_t at = std::uint64_t(z) * sliceBytes;
+        if (at < inflater->position && !inflater->rewind())
+            return damaged;
+        // Skipped slices are decompressed into the slice's own buffer and dropped.
         bool good = true;
-        while (good && inflater->position < start)
-            good = inflater->next(buffer->data(), std::size_t(std::min<std::uint64_t>(
-                                                      start - inflater->position, buffer->size())));
-        if (!good || !inflater->next(buffer->data(), buffer->size()))
-            return fileMessage(path, "file too short or damaged: truncated gzip samples");
-        expandToRgb(buffer->data(), channels, pixels, rgb);
+        while (good && inflater->position < at)
+            good = inflater->next(out, std::size_t(std::min(at - inflater->position, sliceBytes)));
+        if (!good || !inflater->next(out, std::size_t(sliceBytes)))
+            return damaged;
+        if (swap)
+            swapSampleBytes(samples, std::size_t(sliceBytes / bytes), bytes);
         return std::string();
     };
+    guardReads(path, source);
     return std::string();
 }
 
@@ -96,34 +192,85 @@ struct NrrdDeleter {
         nrrdIoStateNix(nio);
     }
 };
+
+bool sampleType(int nrrdType, SampleType* type) {
+    const std::pair<int, SampleType> types[] = {
+        {nrrdTypeChar, SampleType::Int8},     {nrrdTypeUChar, SampleType::UInt8},
+        {nrrdTypeShort, SampleType::Int16},   {nrrdTypeUShort, SampleType::UInt16},
+        {nrrdTypeInt, SampleType::Int32},     {nrrdTypeUInt, SampleType::UInt32},
+        {nrrdTypeFloat, SampleType::Float32}, {nrrdTypeDouble, SampleType::Float64}};
+    for (const auto& [from, to] : types)
+        if (from == nrrdType) {
+            *type = to;
+            return true;
+        }
+    return false;
+}
+
+// The distance between samples along an axis: its spacing, else its space direction's length.
+double axisSpacing(const Nrrd* nrrd, const NrrdAxisInfo& axis) {
+    if (AIR_EXISTS(axis.spacing) && axis.spacing > 0)
+        return axis.spacing;
+    if (nrrd->spaceDim == 0 || !AIR_EXISTS(axis.spaceDirection[0]))
+        return 0;
+    double sum = 0;
+    for (unsigned int k = 0; k < nrrd->spaceDim; ++k)
+        sum += axis.spaceDirection[k] * axis.spaceDirection[k];
+    return std::isfinite(sum) ? std::sqrt(sum) : 0;
+}
 } // namespace
 
-std::string openNrrdSource(const QString& path, SliceSource* source) {
+std::string openNrrdSource(const QString& path, TypedSource* source) {
     // teem opens files itself; only regular ones are handed to it, as everywhere.
-    FileHandle input;
-    const std::string openFailure = openInputFile(path, &input);
-    if (!openFailure.empty())
-        return openFailure;
+    FileHandle header;
+    std::string failure = openInputFile(path, &header);
+    if (!failure.empty())
+        return failure;
+    failure = checkHeader(path, header.get());
+    header.reset();
+    if (!failure.empty())
+        return fileMessage(path, failure);
     std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
     std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
     nrrdIoStateSet(nio.get(), nrrdIoStateSkipData, AIR_TRUE);
     nrrdIoStateSet(nio.get(), nrrdIoStateKeepNrrdDataFileOpen, AIR_TRUE);
-    if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get()))
+    if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get())) {
+        // On failure teem has closed the files it opened but may leave dataFile naming one.
+        nio->dataFile = nullptr;
         return fileMessage(path, "bad NRRD: " + teemFailure());
+    }
 
-    if (nrrd->type != nrrdTypeUChar)
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = "NRRD";
+    if (!sampleType(nrrd->type, &info.type))
         return fileMessage(path, std::string("unsupported NRRD type '") +
                                      airEnumStr(nrrdType, nrrd->type) +
-                                     "': only unsigned char samples are volumes");
+                                     "': need (unsigned) char, short or int, float or double");
     const unsigned int dim = nrrd->dim;
-    const std::size_t channels = dim == 4 ? nrrd->axis[0].size : 1;
-    if ((dim != 3 && dim != 4) || channels < 1 || channels > 4)
-        return fileMessage(path, "unsupported NRRD layout: need x y z axes, after 1 to 4 channels");
-    int sizes[3];
-    for (unsigned int k = 0; k < 3; ++k) {
-        const std::size_t size = nrrd->axis[dim - 3 + k].size;
-        sizes[k] = size > INT_MAX ? 0 : int(size); // 0 is refused as a size later
+    const int firstKind = nrrd->axis[0].kind;
+    if (dim == 4 &&
+        (firstKind == nrrdKindDomain || firstKind == nrrdKindSpace || firstKind == nrrdKindTime))
+        return fileMessage(path, "unsupported NRRD layout: four axes of space or time");
+    if (dim != 3 && dim != 4)
+        return fileMessage(path, "unsupported NRRD layout: need x y z axes, after any channels");
+    int sizes[4] = {1, 0, 0, 0};
+    for (unsigned int k = 0; k < dim; ++k) {
+        const std::size_t size = nrrd->axis[k].size;
+        sizes[4 - dim + k] = size > INT_MAX ? INT_MAX : int(size);
     }
+    info.channels = sizes[0];
+    info.width = sizes[1];
+    info.height = sizes[2];
+    info.depth = sizes[3];
+    if (dim == 4 && firstKind == nrrdKindRGBAColor)
+        info.alphaChannel = 3;
+    for (unsigned int k = 0; k < 3; ++k) {
+        const double spacing = axisSpacing(nrrd.get(), nrrd->axis[dim - 3 + k]);
+        info.spacingKnown = info.spacingKnown || spacing > 0;
+        info.spacing[k] = spacing > 0 ? spacing : 1;
+    }
+
     const bool gzip = nio->encoding == nrrdEncodingGzip;
     if (nio->encoding != nrrdEncodingRaw && !gzip)
         return fileMessage(path, std::string("unsupported NRRD encoding '") + nio->encoding->name +
@@ -132,14 +279,15 @@ std::string openNrrdSource(const QString& path, SliceSource* source) {
         return fileMessage(path, "unsupported NRRD: data in several files");
     if (gzip && nio->byteSkip != 0)
         return fileMessage(path, "unsupported NRRD: byte skip with gzip encoding");
+    const bool swap = sampleTypeBytes(info.type) > 1 && nio->endian != airEndianUnknown &&
+                      nio->endian != airMyEndian();
 
     // The data file, left open by teem at the first sample, becomes the source's.
     auto file = std::make_shared<FileHandle>(nio->dataFile);
     nio->dataFile = nullptr;
     if (gzip)
-        return openGzipSamples(path, file, sizes[0], sizes[1], sizes[2], int(channels), source);
-    return openRawSamples(path, file, ftello(file->get()), sizes[0], sizes[1], sizes[2],
-                          int(channels), source);
+        return openGzipSamples(path, file, swap, source);
+    return openRawSamples(path, file, ftello(file->get()), swap, source);
 }
 
 std::string openNrrdSink(const QString& path, int n, SliceSink* sink) {

@@ -14,8 +14,12 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 const char name[] = "pack";
@@ -24,15 +28,18 @@ const char help[] = R"(usage: tessary-vol pack INPUT... -o OUT.vol [OPTIONS]
 Makes a volume from
   a folder of slice pictures, or a list of them (any format Qt reads; natural order, the first
       is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice),
-  a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are),
-  a NRRD file (.nrrd, .nhdr),
+  a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and
+      OME-TIFF keep a page per channel),
+  a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels),
   a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order),
   a volume (.vol), to resize it with --size,
   raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z).
-Unsigned 8-bit samples are copied; any other type is mapped linearly from the samples' smallest
-to largest value (one range over all channels) onto 0..255, NaN becoming 0. One channel is grey,
-two fill red and green, three fill red, green and blue; alpha is dropped. Unequal spacing is
-resampled to cubic samples of the finest spacing before --crop or --pad.
+Samples may be 8-, 16- or 32-bit integers, signed or not, or 32- or 64-bit floats (slice
+pictures: 8 or 16 bits). Unsigned 8-bit samples are copied; any other type is mapped linearly
+from the samples' smallest to largest value (one range over all channels) onto 0..255, NaN
+becoming 0. One channel is grey, two fill red and green, three fill red, green and blue; alpha is
+dropped. Unequal spacing is resampled to cubic samples of the finest spacing before --crop or
+--pad.
 
 options:
   -o, --output OUT.vol      the volume to write (required)

@@ -25,13 +25,6 @@ const char packReads[] = "pack reads slice pictures, multi-page TIFF, NIfTI, DIC
                          "NRRD, .npy, .vol and raw RGB bytes";
 
 namespace {
-// A raw file's N from its length, 3 * N^3 bytes; 0 when the length is no such number.
-int rawSize(const QString& path) {
-    const qint64 length = QFileInfo(path).size();
-    const int n = int(std::lround(std::cbrt(double(length) / 3)));
-    return n > 0 && 3 * qint64(n) * n * n == length ? n : 0;
-}
-
 // Whether a file begins as a DICOM file does: a 128-byte preamble, then "DICM".
 bool isDicomFile(const QString& path) {
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
@@ -44,19 +37,10 @@ bool isDicomFile(const QString& path) {
 std::string openPackInput(const QStringList& paths, int series, TypedSource* source) {
     const QString path = paths.value(0);
     const QFileInfo file(path);
-    // Today's readers of RGB bytes, made typed.
-    const auto rgb = [source](const char* format,
-                              const std::function<std::string(SliceSource*)>& open) {
-        SliceSource slices;
-        const std::string failure = open(&slices);
-        if (failure.empty())
-            *source = typedFromRgb(slices, format);
-        return failure;
-    };
     if (paths.size() == 1 && !file.isDir()) {
         // Only a regular file is looked into: a FIFO would block the readers below.
         if (!file.isFile())
-            return fileMessage(path, "can't open input file");
+            return fileMessage(path, inputMessages::cantOpen);
         const QString suffix = file.suffix().toLower();
         if (path.endsWith(".nii", Qt::CaseInsensitive) ||
             path.endsWith(".nii.gz", Qt::CaseInsensitive))
@@ -66,22 +50,22 @@ std::string openPackInput(const QStringList& paths, int series, TypedSource* sou
         if (suffix == "dcm" || isDicomFile(path))
             return openDicomSource(path, series, source);
         if (suffix == "tif" || suffix == "tiff")
-            return rgb("TIFF", [&](SliceSource* s) { return openTiffSource(path, s); });
+            return openTiffSource(path, source);
         if (suffix == "nrrd" || suffix == "nhdr")
-            return rgb("NRRD", [&](SliceSource* s) { return openNrrdSource(path, s); });
+            return openNrrdSource(path, source);
         if (suffix == "npy")
-            return rgb("NumPy array", [&](SliceSource* s) { return openNpySource(path, s); });
-        if (suffix == "vol")
-            return rgb("Tessary volume", [&](SliceSource* s) {
-                VolumeHeader header;
-                return openVolumeSource(path, s, &header);
-            });
-        if (suffix == "raw") {
-            const int n = rawSize(path);
-            if (n == 0)
-                return fileMessage(path, "raw RGB bytes must number 3 * N^3");
-            return rgb("raw RGB bytes", [&](SliceSource* s) { return openRawVolume(path, n, s); });
+            return openNpySource(path, source);
+        if (suffix == "vol") {
+            // A .vol is already RGB bytes; packing it again resizes it.
+            SliceSource slices;
+            VolumeHeader header;
+            const std::string failure = openVolumeSource(path, &slices, &header);
+            if (failure.empty())
+                *source = typedFromRgb(slices, "Tessary volume");
+            return failure;
         }
+        if (suffix == "raw")
+            return openRawVolume(path, source);
         if (QImageReader::imageFormat(path).isEmpty())
             return fileMessage(path, std::string("unsupported format (") + packReads + ")");
     }
@@ -92,5 +76,5 @@ std::string openPackInput(const QStringList& paths, int series, TypedSource* sou
         return openDicomSource(path, series, source);
     if (!failure.empty())
         return failure;
-    return rgb("slice pictures", [&](SliceSource* s) { return openSliceSource(files, s); });
+    return openSliceSource(files, source);
 }

@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +8,13 @@
 namespace {
 const auto delay = std::chrono::milliseconds(500);
 const int barWidth = 40;
+// The bar's own copy of standard error, taken before main: slice readers point standard error
+// at /dev/null while pictures decode (libpng prints there), and the bar must still show.
+std::FILE* const bar = [] {
+    const int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    std::FILE* stream = copy >= 0 ? fdopen(copy, "w") : nullptr;
+    return stream ? stream : stderr;
+}();
 } // namespace
 
 Progress startProgress(const std::string& label, std::int64_t total) {
@@ -25,16 +33,17 @@ void advanceProgress(Progress* progress, std::int64_t done) {
     if (percent == progress->drawnPercent) // redraw only when the figure changes
         return;
     const int filled = percent * barWidth / 100;
-    std::fprintf(stderr, "\r%s [%s%s] %3d%%", progress->label.c_str(),
+    std::fprintf(bar, "\r%s [%s%s] %3d%%", progress->label.c_str(),
                  std::string(std::size_t(filled), '#').c_str(),
                  std::string(std::size_t(barWidth - filled), ' ').c_str(), percent);
-    std::fflush(stderr);
+    std::fflush(bar);
     progress->drawnPercent = percent;
     progress->shown = true;
 }
 
 void finishProgress(Progress* progress) {
     if (progress->shown)
-        std::fputc('\n', stderr);
+        std::fputc('\n', bar);
+    std::fflush(bar);
     progress->shown = false;
 }

@@ -2,24 +2,153 @@
 
 #include "helpers.h"
 #include "output.h"
+#include "rawfile.h"
 
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QSet>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <cstring>
 #include <memory>
 
 namespace {
-// QImageReader would wait forever on a FIFO; only regular files are read.
-std::string readPicture(const QString& path, QImage* image) {
+// Qt's picture plugins print their own lines about damaged files: Qt's through its message
+// handler, libpng's errors straight to standard error. While slices are decoded both are
+// dropped, so that a refusal is the one line of its message; standard error points at
+// /dev/null meanwhile (the progress bar writes to a copy of it taken at start-up).
+std::mutex quietMutex;
+int quietReads = 0;
+int savedStderr = -1;
+QtMessageHandler previousHandler = nullptr;
+
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    {
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (quietReads > 0 && type != QtFatalMsg)
+            return;
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+struct QuietQt {
+    QuietQt() {
+        static const bool installed = [] {
+            previousHandler = qInstallMessageHandler(quietHandler);
+            // Qt refuses pictures above 128 MB decoded; slices may have sides up to the
+            // largest 3D texture, 16384, of up to 8 bytes a pixel (16-bit RGBA).
+            QImageReader::setAllocationLimit(16384 * 16384 / (1024 * 1024) * 8);
+            return true;
+        }();
+        (void)installed;
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (quietReads++ == 0) {
+            std::fflush(stderr);
+            savedStderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+            const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+            if (null >= 0) {
+                dup2(null, STDERR_FILENO);
+                close(null);
+            }
+        }
+    }
+    ~QuietQt() {
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (--quietReads == 0 && savedStderr >= 0) {
+            std::fflush(stderr);
+            dup2(savedStderr, STDERR_FILENO);
+            close(savedStderr);
+            savedStderr = -1;
+        }
+    }
+    QuietQt(const QuietQt&) = delete;
+    QuietQt& operator=(const QuietQt&) = delete;
+};
+
+// How slices are kept: the QImage format each picture is converted to, and its samples.
+struct SliceLayout {
+    QImage::Format format = QImage::Format_RGB888;
+    int channels = 3;
+    int stored = 3; // channels in the converted picture (RGBX64 has a fourth, unused)
+    SampleType type = SampleType::UInt8;
+    int alphaChannel = -1;
+};
+
+// The layout for pictures that decode to format: grey, grey 16-bit, RGB(A) 8- or 16-bit.
+SliceLayout sliceLayout(QImage::Format format) {
+    const bool alpha = QImage::toPixelFormat(format).alphaUsage() == QPixelFormat::UsesAlpha;
+    switch (format) {
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+        return {QImage::Format_Grayscale8, 1, 1, SampleType::UInt8, -1};
+    case QImage::Format_Grayscale16:
+        return {QImage::Format_Grayscale16, 1, 1, SampleType::UInt16, -1};
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+        return {QImage::Format_RGBA64, 4, 4, SampleType::UInt16, 3};
+    case QImage::Format_RGBX64:
+        return {QImage::Format_RGBX64, 3, 4, SampleType::UInt16, -1};
+    default:
+        return alpha ? SliceLayout{QImage::Format_RGBA8888, 4, 4, SampleType::UInt8, 3}
+                     : SliceLayout{};
+    }
+}
+
+// Opens a picture for reading, regular files only: QImageReader would wait forever on a FIFO,
+// even for its size.
+std::string openPicture(const QString& path, QImageReader* reader) {
     if (!QFileInfo(path).isFile())
         return fileMessage(path, inputMessages::cantOpen);
-    QImageReader reader(path);
-    if (!reader.read(image))
-        return fileMessage(path, "can't read picture: " + reader.errorString().toStdString());
+    reader->setFileName(path);
+    return std::string();
+}
+
+std::string readPicture(QImageReader* reader, QImage* image) {
+    if (!reader->read(image))
+        return fileMessage(reader->fileName(),
+                           "can't read picture: " + reader->errorString().toStdString());
+    return std::string();
+}
+
+// The pictures in a folder (those with an extension Qt reads; hidden ones left out), each a
+// regular file inside the folder once links are followed. Names are read as bytes, so a name
+// that is not valid UTF-8 is refused rather than lost.
+std::string listFolder(const QString& folder, QStringList* files) {
+    QSet<QString> suffixes;
+    for (const QByteArray& format : QImageReader::supportedImageFormats())
+        suffixes.insert(QString::fromLatin1(format).toLower());
+    const QString inside = QFileInfo(folder).canonicalFilePath() + "/";
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(QFile::encodeName(folder).constData()),
+                                            closedir);
+    if (!dir)
+        return fileMessage(folder, "can't read this folder");
+    const QDir base(folder);
+    while (const dirent* entry = readdir(dir.get())) {
+        const QByteArray raw(entry->d_name);
+        const QString name = QFile::decodeName(raw);
+        if (raw.startsWith('.') || !suffixes.contains(QFileInfo(name).suffix().toLower()))
+            continue;
+        if (QFile::encodeName(name) != raw)
+            return fileMessage(base.filePath(name), "file name is not valid UTF-8; rename it");
+        const QFileInfo info(base.filePath(name));
+        if (!info.canonicalFilePath().startsWith(inside))
+            return fileMessage(info.filePath(), "links to a file outside the folder");
+        if (!info.isFile())
+            return fileMessage(info.filePath(), "not a regular file");
+        *files << info.filePath();
+    }
     return std::string();
 }
 } // namespace
@@ -27,12 +156,9 @@ std::string readPicture(const QString& path, QImage* image) {
 std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
     files->clear();
     if (inputs.size() == 1 && QFileInfo(inputs[0]).isDir()) {
-        QStringList filters;
-        for (const QByteArray& format : QImageReader::supportedImageFormats())
-            filters << "*." + QString::fromLatin1(format);
-        const QDir folder(inputs[0]);
-        for (const QString& name : folder.entryList(filters, QDir::Files | QDir::Readable))
-            *files << folder.filePath(name);
+        const std::string failure = listFolder(inputs[0], files);
+        if (!failure.empty())
+            return failure;
         if (files->isEmpty())
             return fileMessage(inputs[0], "no slice pictures in this folder");
     } else {
@@ -45,40 +171,81 @@ std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
     }
     // A fixed locale, so that the order is the same for everybody: the C locale's collator
     // would compare plain code points, numbers included.
-    QCollator collator{QLocale(QLocale::English)}; // braces: clang took () for a declaration
+    QCollator collator{QLocale(QLocale::English)};
     collator.setNumericMode(true);
     std::sort(files->begin(), files->end(), collator);
     return std::string();
 }
 
-std::string openSliceSource(const QStringList& files, SliceSource* source) {
-    // The first picture's header gives the size; formats that tell none are decoded for it.
-    QImageReader first(files[0]);
+std::string openSliceSource(const QStringList& files, TypedSource* source) {
+    QuietQt quiet;
+    // The first picture's header gives the size and kind; formats that tell none are decoded.
+    QImageReader first;
+    std::string failure = openPicture(files[0], &first);
+    if (!failure.empty())
+        return failure;
     QSize size = first.size();
-    if (!size.isValid()) {
+    QImage::Format format = first.imageFormat();
+    if (!size.isValid() || format == QImage::Format_Invalid) {
         QImage image;
-        const std::string failure = readPicture(files[0], &image);
+        failure = readPicture(&first, &image);
         if (!failure.empty())
             return failure;
         size = image.size();
+        format = image.format();
     }
-    source->width = size.width();
-    source->height = size.height();
-    source->depth = int(files.size());
+    const SliceLayout layout = sliceLayout(format);
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = "slice pictures";
+    info.width = size.width();
+    info.height = size.height();
+    info.depth = int(files.size());
+    info.channels = layout.channels;
+    info.type = layout.type;
+    info.alphaChannel = layout.alphaChannel;
+    failure = checkVolumeSizes(info);
+    if (!failure.empty())
+        return fileMessage(files[0], failure);
     source->concurrent = true; // a picture a slice, each decoded on its own
-    source->read = [files, size](int z, unsigned char* rgb) {
-        const QString& path = files[z];
+    source->read = [files, size, layout](int z, void* samples) {
+        QuietQt quiet;
+        QImageReader reader;
         QImage image;
-        std::string failure = readPicture(path, &image);
-        if (failure.empty() && image.size() != size)
-            failure = fileMessage(path, formatString("slice size %d x %d differs from the first "
-                                                     "slice's %d x %d",
-                                                     image.width(), image.height(), size.width(),
-                                                     size.height()));
-        if (failure.empty())
-            imageToSlice(image, rgb);
-        return failure;
+        std::string failure = openPicture(files[z], &reader);
+        // A picture of another size is refused before it is decoded, whatever size it claims.
+        QSize claimed = failure.empty() ? reader.size() : QSize();
+        if (failure.empty() && (!claimed.isValid() || claimed == size)) {
+            failure = readPicture(&reader, &image);
+            claimed = image.size();
+        }
+        if (failure.empty() && claimed != size)
+            failure = fileMessage(files[z], formatString("slice size %d x %d differs from the "
+                                                         "first slice's %d x %d",
+                                                         claimed.width(), claimed.height(),
+                                                         size.width(), size.height()));
+        if (!failure.empty())
+            return failure;
+        const QImage converted = image.convertToFormat(layout.format);
+        const std::size_t bytes = sampleTypeBytes(layout.type);
+        const std::size_t width = std::size_t(size.width()), height = std::size_t(size.height());
+        const std::size_t rowBytes = width * std::size_t(layout.channels) * bytes;
+        auto* out = static_cast<unsigned char*>(samples);
+        for (std::size_t row = 0; row < height; ++row) { // the top row is y = height - 1
+            unsigned char* to = out + (height - 1 - row) * rowBytes;
+            const uchar* from = converted.constScanLine(int(row));
+            if (layout.stored == layout.channels) {
+                std::memcpy(to, from, rowBytes);
+                continue;
+            }
+            const std::size_t pixelBytes = std::size_t(layout.channels) * bytes;
+            for (std::size_t x = 0; x < width; ++x)
+                std::memcpy(to + x * pixelBytes, from + x * std::size_t(layout.stored) * bytes,
+                            pixelBytes);
+        }
+        return std::string();
     };
+    guardReads(files[0], source);
     return std::string();
 }
 

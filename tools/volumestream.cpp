@@ -9,6 +9,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <future>
 #include <memory>

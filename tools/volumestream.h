@@ -4,6 +4,7 @@
 // a source yields the slices of some input, a sink takes those of a cube, and streamSlices
 // joins them. The .vol file is both a source (unpack) and a sink (pack).
 
+#include "typedsource.h"
 #include "volumefile.h"
 
 #include <QImage>

@@ -1,0 +1,506 @@
+// The array readers (NRRD, .npy, TIFF, raw, slice pictures) through their typed sources: every
+// sample type as stored, channels and spacing as the files give them, and the hostile files
+// they refuse with one line.
+#include "npyfile.h"
+#include "nrrdfile.h"
+#include "rawfile.h"
+#include "scratchdir.h"
+#include "slices.h"
+#include "testsupport.h"
+#include "tiffstack.h"
+
+#include <QImage>
+#include <QProcess>
+
+#include <tiffio.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+
+namespace {
+// Every slice of a source, read twice (a second pass rewinds), joined; "" or the failure.
+std::string readAll(const TypedSource& source, std::string* samples) {
+    const VolumeInfo& info = source.info;
+    const std::size_t slice = std::size_t(typedSliceBytes(info));
+    for (int pass = 0; pass < 2; ++pass) {
+        samples->assign(slice * std::size_t(info.depth), '\0');
+        for (int z = 0; z < info.depth; ++z) {
+            const std::string failure = source.read(z, &(*samples)[slice * std::size_t(z)]);
+            if (!failure.empty())
+                return failure;
+        }
+    }
+    return std::string();
+}
+
+// values as samples of type, in host order, or swapped.
+std::string typed(SampleType type, const std::vector<double>& values, bool swap = false) {
+    std::string bytes;
+    const auto put = [&](auto zero) {
+        for (double v : values) {
+            const decltype(zero) value = static_cast<decltype(zero)>(v);
+            std::string one(reinterpret_cast<const char*>(&value), sizeof value);
+            if (swap)
+                std::reverse(one.begin(), one.end());
+            bytes += one;
+        }
+    };
+    switch (type) {
+    case SampleType::UInt8:
+        put(std::uint8_t());
+        break;
+    case SampleType::Int8:
+        put(std::int8_t());
+        break;
+    case SampleType::UInt16:
+        put(std::uint16_t());
+        break;
+    case SampleType::Int16:
+        put(std::int16_t());
+        break;
+    case SampleType::UInt32:
+        put(std::uint32_t());
+        break;
+    case SampleType::Int32:
+        put(std::int32_t());
+        break;
+    case SampleType::Float32:
+        put(float());
+        break;
+    case SampleType::Float64:
+        put(double());
+        break;
+    }
+    return bytes;
+}
+
+std::string gzip(const std::string& bytes) {
+    QProcess process;
+    process.start("gzip", {"-c"});
+    process.write(bytes.data(), qint64(bytes.size()));
+    process.closeWriteChannel();
+    process.waitForFinished();
+    return process.readAllStandardOutput().toStdString();
+}
+
+std::string npy(const std::string& descr, const std::string& shape) {
+    std::string dict =
+        "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }\n";
+    return std::string("\x93NUMPY\x01\x00", 8) + char(dict.size() & 0xff) + char(dict.size() >> 8) +
+           dict;
+}
+
+// One TIFF page: samples in slice order (channels, x, then y from 0, the page's bottom row).
+struct Page {
+    int width = 3, height = 2, channels = 1, bits = 8, format = SAMPLEFORMAT_UINT;
+    std::string samples;
+    int photometric = PHOTOMETRIC_MINISBLACK;
+    bool alpha = false, planar = false, tiled = false;
+    int compression = COMPRESSION_NONE;
+    std::string description;
+};
+
+void writeTiff(const char* path, const std::vector<Page>& pages) {
+    TIFF* tiff = TIFFOpen(path, "w");
+    ASSERT_TRUE(tiff);
+    for (const Page& p : pages) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, p.width);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, p.height);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, p.channels);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, p.bits);
+        TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, p.format);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, p.photometric);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, p.compression);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG,
+                     p.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+        if (p.alpha)
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+        if (!p.description.empty())
+            TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, p.description.c_str());
+        if (p.photometric == PHOTOMETRIC_PALETTE) {
+            static std::uint16_t map[3][256];
+            for (int i = 0; i < 256; ++i)
+                map[0][i] = map[1][i] = map[2][i] = std::uint16_t(i * 257);
+            TIFFSetField(tiff, TIFFTAG_COLORMAP, map[0], map[1], map[2]);
+        }
+        const std::size_t bytes = std::size_t(p.bits / 8);
+        const std::size_t pixel = bytes * std::size_t(p.channels);
+        const std::size_t row = pixel * std::size_t(p.width);
+        if (p.tiled) { // one 16 x 16 tile, contiguous channels
+            TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+            TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+            std::string tile(16 * 16 * pixel, '\0');
+            for (int r = 0; r < p.height; ++r)
+                tile.replace(std::size_t(r) * 16 * pixel, row,
+                             p.samples.substr(std::size_t(p.height - 1 - r) * row, row));
+            TIFFWriteTile(tiff, &tile[0], 0, 0, 0, 0);
+        }
+        for (int plane = 0; !p.tiled && plane < (p.planar ? p.channels : 1); ++plane)
+            for (int r = 0; r < p.height; ++r) {
+                std::string line = p.samples.substr(std::size_t(p.height - 1 - r) * row, row);
+                if (p.planar) {
+                    std::string one;
+                    for (int x = 0; x < p.width; ++x)
+                        one +=
+                            line.substr(std::size_t(x) * pixel + std::size_t(plane) * bytes, bytes);
+                    line = one;
+                }
+                TIFFWriteScanline(tiff, &line[0], std::uint32_t(r), std::uint16_t(plane));
+            }
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+}
+
+// Overwrites the compressed data of the first strip or tile of the first page, past its first
+// two bytes, with 0xff.
+void damageFirstBlock(const char* path) {
+    TIFF* tiff = TIFFOpen(path, "r");
+    std::uint64_t* offsets = nullptr;
+    std::uint64_t* counts = nullptr;
+    const bool tiled = TIFFIsTiled(tiff);
+    TIFFGetField(tiff, tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS, &offsets);
+    TIFFGetField(tiff, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts);
+    const std::uint64_t offset = offsets[0], count = counts[0];
+    TIFFClose(tiff);
+    QFile file(path);
+    file.open(QIODevice::ReadWrite);
+    file.seek(qint64(offset + 2));
+    file.write(std::string(count - 2, '\xff').c_str(), qint64(count - 2));
+}
+
+using Opener = std::function<std::string(const QString&, TypedSource*)>;
+const Opener openSlices = [](const QString& path, TypedSource* source) {
+    QStringList files;
+    const std::string failure = listSliceFiles({path}, &files);
+    return failure.empty() ? openSliceSource(files, source) : failure;
+};
+} // namespace
+
+TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
+    ScratchDir dir;
+    ensureApplication();
+    struct Type {
+        SampleType type;
+        const char *nrrd, *npy;
+        int bits, format;
+        double offset, scale;
+    };
+    const Type types[] = {
+        {SampleType::UInt8, "uchar", "u1", 8, SAMPLEFORMAT_UINT, 0, 20},
+        {SampleType::Int8, "signed char", "i1", 8, SAMPLEFORMAT_INT, -5, 10},
+        {SampleType::UInt16, "ushort", "u2", 16, SAMPLEFORMAT_UINT, 100, 300},
+        {SampleType::Int16, "short", "i2", 16, SAMPLEFORMAT_INT, -5, 3000},
+        {SampleType::UInt32, "uint", "u4", 32, SAMPLEFORMAT_UINT, 0, 400000},
+        {SampleType::Int32, "int", "i4", 32, SAMPLEFORMAT_INT, -5, 300000},
+        {SampleType::Float32, "float", "f4", 32, SAMPLEFORMAT_IEEEFP, -5, 0.25},
+        {SampleType::Float64, "double", "f8", 64, SAMPLEFORMAT_IEEEFP, -5, 1e-300},
+    };
+    const bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    for (const Type& t : types) {
+        SCOPED_TRACE(sampleTypeName(t.type));
+        std::vector<double> values; // 3 x 2 x 2 samples
+        for (int i = 0; i < 12; ++i)
+            values.push_back((i + t.offset) * t.scale);
+        const std::string host = typed(t.type, values), swapped = typed(t.type, values, true);
+        const std::string half = host.substr(0, host.size() / 2);
+        const std::string header =
+            std::string("NRRD0004\ntype: ") + t.nrrd + "\ndimension: 3\nsizes: 3 2 2\nendian: ";
+        std::vector<Page> pages(2);
+        for (int z = 0; z < 2; ++z) {
+            pages[std::size_t(z)].bits = t.bits;
+            pages[std::size_t(z)].format = t.format;
+            pages[std::size_t(z)].samples =
+                host.substr(std::size_t(z) * host.size() / 2, host.size() / 2);
+            pages[std::size_t(z)].tiled = z == 1; // strips and tiles in one file
+        }
+        // The files, each holding the volume; NRRD and .npy in the byte order the host lacks.
+        const std::pair<const char*, std::function<void()>> files[] = {
+            {"v.nrrd",
+             [&] {
+                 writeFile("v.nrrd",
+                           header + (little ? "big" : "little") + "\nencoding: raw\n\n" + swapped);
+             }},
+            {"v.nrrd",
+             [&] { // two gzip members, as `cat a.gz b.gz` makes
+                 writeFile("v.nrrd", header + (little ? "little" : "big") + "\nencoding: gzip\n\n" +
+                                         gzip(half) + gzip(host.substr(half.size())));
+             }},
+            {"v.npy",
+             [&] {
+                 writeFile("v.npy",
+                           npy((little ? ">" : "<") + std::string(t.npy), "(2, 2, 3)") + swapped);
+             }},
+            {"v.tif", [&] { writeTiff("v.tif", pages); }},
+        };
+        for (const auto& [name, write] : files) {
+            SCOPED_TRACE(name);
+            write();
+            TypedSource source;
+            const QString path(name);
+            const std::string failure = path.endsWith(".nrrd")  ? openNrrdSource(path, &source)
+                                        : path.endsWith(".npy") ? openNpySource(path, &source)
+                                                                : openTiffSource(path, &source);
+            ASSERT_EQ(failure, "");
+            EXPECT_EQ(source.info.type, t.type);
+            EXPECT_EQ(source.info.width * 100 + source.info.height * 10 + source.info.depth, 322);
+            EXPECT_EQ(source.info.channels, 1);
+            std::string samples;
+            ASSERT_EQ(readAll(source, &samples), "");
+            EXPECT_EQ(samples, host);
+        }
+    }
+}
+
+TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
+    ScratchDir dir;
+    ensureApplication();
+    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...
+    const auto page = [](int p, std::string description = "") {
+        Page page;
+        for (int i = 0; i < 6; ++i)
+            page.samples += char(10 * p + i);
+        page.description = std::move(description);
+        return page;
+    };
+    const auto stack = [&](int count, const std::string& description) {
+        std::vector<Page> pages;
+        for (int p = 0; p < count; ++p)
+            pages.push_back(page(p, p == 0 ? description : ""));
+        return pages;
+    };
+    // The samples of slices whose channel c of slice z is page pageOf(c, z).
+    const auto interleaved = [](int channels, int depth, std::function<int(int, int)> pageOf) {
+        std::string samples;
+        for (int z = 0; z < depth; ++z)
+            for (int i = 0; i < 6; ++i)
+                for (int c = 0; c < channels; ++c)
+                    samples += char(10 * pageOf(c, z) + i);
+        return samples;
+    };
+    const std::string imageJ = "ImageJ=1.54f\nimages=4\nchannels=2\nslices=2\nhyperstack=true\n"
+                               "spacing=2.5\nunit=micron\n";
+    const std::string ome =
+        "<?xml version=\"1.0\"?><OME xmlns=\"http://www.openmicroscopy.org/Schemas/OME/2016-06\">"
+        "<Image ID=\"Image:0\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYZCT\" Type=\"uint8\" "
+        "SizeX=\"3\" SizeY=\"2\" SizeZ=\"3\" SizeC=\"2\" SizeT=\"1\" PhysicalSizeX=\"0.25\" "
+        "PhysicalSizeY=\"0.25\" PhysicalSizeZ=\"1.5\"/></Image></OME>";
+    Page rgba = page(0);
+    rgba.channels = 4;
+    rgba.photometric = PHOTOMETRIC_RGB;
+    rgba.alpha = rgba.planar = true;
+    rgba.samples = std::string("\x01\x02\x03\x04", 4) + std::string(20, '\x05');
+    QImage greyAlpha(3, 2, QImage::Format_ARGB32);
+    greyAlpha.fill(qRgba(7, 7, 7, 9));
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        QString path;
+        Opener open;
+        int channels, depth, alpha;
+        double spacing[3];
+        std::string samples; // "" leaves them unchecked
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"2-channel ImageJ hyperstack", [&] { writeTiff("v.tif", stack(4, imageJ)); }, "v.tif",
+         openTiffSource, 2, 2, -1, {1, 1, 2.5},
+         interleaved(2, 2, [](int c, int z) { return 2 * z + c; })},
+        {"5-channel ImageJ hyperstack",
+         [&] { writeTiff("v.tif", stack(5, "ImageJ=1.54f\nimages=5\nchannels=5\nslices=1\n")); },
+         "v.tif", openTiffSource, 5, 1, -1, {1, 1, 1},
+         interleaved(5, 1, [](int c, int) { return c; })},
+        {"OME-TIFF, z fastest", [&] { writeTiff("v.tif", stack(6, ome)); }, "v.tif",
+         openTiffSource, 2, 3, -1, {0.25, 0.25, 1.5},
+         interleaved(2, 3, [](int c, int z) { return 3 * c + z; })},
+        {"planar RGBA TIFF", [&] { writeTiff("v.tif", {rgba}); }, "v.tif", openTiffSource, 4, 1, 3,
+         {1, 1, 1}, rgba.samples},
+        {"RGBA NRRD with spacings",
+         [] { writeFile("v.nrrd", "NRRD0004\ntype: uchar\ndimension: 4\nsizes: 4 1 1 1\n"
+                                  "kinds: RGBA-color domain domain domain\nspacings: nan 0.5 2 3\n"
+                                  "encoding: raw\n\n1234"); },
+         "v.nrrd", openNrrdSource, 4, 1, 3, {0.5, 2, 3}, "1234"},
+        {"NRRD with space directions",
+         [] { writeFile("v.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 1\n"
+                                  "space: RAS\nspace directions: (0,3,4) (2,0,0) (0,0,0.5)\n"
+                                  "encoding: raw\n\nx"); },
+         "v.nrrd", openNrrdSource, 1, 1, -1, {5, 2, 0.5}, "x"},
+        {".npy of 2 channels", [] { writeFile("v.npy", npy("|u1", "(1, 1, 1, 2)") + "ab"); },
+         "v.npy", openNpySource, 2, 1, 1, {1, 1, 1}, "ab"},
+        {"grey and alpha PNG slices",
+         [&] { ASSERT_TRUE(greyAlpha.save("s/a.png")); ASSERT_TRUE(greyAlpha.save("s/b.png")); },
+         "s", openSlices, 4, 2, 3, {1, 1, 1}, ""},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir().mkdir("s");
+        c.write();
+        TypedSource source;
+        ASSERT_EQ(c.open(c.path, &source), "");
+        EXPECT_EQ(source.info.channels, c.channels);
+        EXPECT_EQ(source.info.depth, c.depth);
+        EXPECT_EQ(source.info.alphaChannel, c.alpha);
+        EXPECT_EQ(source.info.spacingKnown, c.spacing[0] * c.spacing[1] * c.spacing[2] != 1);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_DOUBLE_EQ(source.info.spacing[k], c.spacing[k]) << k;
+        std::string samples;
+        ASSERT_EQ(readAll(source, &samples), "");
+        if (!c.samples.empty()) {
+            EXPECT_EQ(samples, c.samples);
+        }
+        QDir("s").removeRecursively();
+    }
+    // 16-bit pictures keep their values: 100 .. 3415 stays 100 .. 3415.
+    QDir().mkdir("s");
+    QImage wide(2, 1, QImage::Format_Grayscale16);
+    reinterpret_cast<std::uint16_t*>(wide.scanLine(0))[0] = 100;
+    reinterpret_cast<std::uint16_t*>(wide.scanLine(0))[1] = 3415;
+    ASSERT_TRUE(wide.save("s/w.png"));
+    TypedSource source;
+    std::string samples;
+    ASSERT_EQ(openSlices("s", &source), "");
+    ASSERT_EQ(readAll(source, &samples), "");
+    EXPECT_EQ(source.info.type, SampleType::UInt16);
+    EXPECT_EQ(samples, typed(SampleType::UInt16, {100, 3415}));
+}
+
+TEST(ArraysTest, HostileFilesAreRefusedInOneLine) {
+    ScratchDir dir;
+    ensureApplication();
+    const std::string nrrd = "NRRD0004\ntype: uchar\ndimension: 3\n";
+    std::string keyValues = nrrd + "sizes: 1 1 1\nencoding: raw\n";
+    for (int i = 0; i < 200000; ++i)
+        keyValues += "k" + std::to_string(i) + ":=v\n";
+    // Three pages of 4 x 4 grey, the file cut inside the last page's samples.
+    const auto cutTiff = [] {
+        std::vector<Page> pages(3);
+        for (Page& p : pages) {
+            p.width = p.height = 4;
+            p.samples.assign(16, 'x');
+        }
+        writeTiff("v.tif", pages);
+        TIFF* tiff = TIFFOpen("v.tif", "r");
+        TIFFSetDirectory(tiff, 2);
+        std::uint64_t* offsets = nullptr;
+        TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets);
+        const std::uint64_t cut = offsets[0] + 5;
+        TIFFClose(tiff);
+        ASSERT_EQ(::truncate("v.tif", off_t(cut)), 0);
+    };
+    const auto damagedTiff = [](int photometric, bool tiled) {
+        Page p;
+        p.width = p.height = 64;
+        p.photometric = photometric;
+        p.tiled = tiled;
+        p.width = p.height = tiled ? 16 : 64;
+        p.compression = COMPRESSION_ADOBE_DEFLATE;
+        for (int i = 0; i < p.width * p.height; ++i)
+            p.samples += char(i * 7);
+        writeTiff("v.tif", {p});
+        damageFirstBlock("v.tif");
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        QString path;
+        Opener open;
+        std::string message; // a part of it
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"gzip NRRD with a huge slice",
+         [&] { writeFile("v.nrrd", nrrd + "sizes: 100000 100000 1\nencoding: gzip\n\n" + gzip("x")); },
+         "v.nrrd", openNrrdSource, "v.nrrd: too large: 100000 x 100000 x 1 samples"},
+        {"gzip NRRD claiming more than its data can hold",
+         [&] { writeFile("v.nrrd", nrrd + "sizes: 4096 4096 16\nencoding: gzip\n\n" + gzip("x")); },
+         "v.nrrd", openNrrdSource, "bytes of gzip data can't hold 268435456 bytes of samples"},
+        {".npy whose length overflows",
+         [] { writeFile("v.npy", npy("|u1", "(16, 1073741824, 1073741824)")); }, "v.npy",
+         openNpySource, "v.npy: too large"},
+        {"NRRD data file outside its folder",
+         [&] { writeFile("secret", "x"); writeFile("s/v.nhdr", nrrd + "sizes: 1 1 1\n"
+                                                   "encoding: raw\ndata file: ../secret\n"); },
+         "s/v.nhdr", openNrrdSource, "s/v.nhdr: the data file ../secret is outside"},
+        {"NRRD data file that is a FIFO",
+         [&] { makeNotAFile("s/fifo", NotAFile::Fifo);
+               writeFile("s/v.nhdr", nrrd + "sizes: 1 1 1\nencoding: raw\ndata file: fifo\n"); },
+         "s/v.nhdr", openNrrdSource, "s/v.nhdr: the data file fifo is not a regular file"},
+        {"NRRD of 200,000 key/value lines", [&] { writeFile("v.nrrd", keyValues + "\nx"); },
+         "v.nrrd", openNrrdSource, "v.nrrd: bad NRRD: more than 1000 key/value lines"},
+        {"NRRD that teem refuses after finding its data (once closed it twice)",
+         [&] { writeFile("v.nrrd", "NRRD0004\ntype: uchar\ndimension: 4\nsizes: 6 1 1 1\n"
+                                   "encoding: gzip\nkinds: RGB-color domain domain domain\n\n" +
+                                   gzip("abcdef")); },
+         "v.nrrd", openNrrdSource, "v.nrrd: bad NRRD: axis 0 kind RGB-color requires size 3"},
+        {"TIFF cut inside its last page", cutTiff, "v.tif", openTiffSource,
+         "v.tif: file too short or damaged: the directory after page 2 is missing"},
+        {"palette TIFF with damaged data", [&] { damagedTiff(PHOTOMETRIC_PALETTE, false); },
+         "v.tif", openTiffSource, "v.tif: page 1: can't decode: "},
+        {"tiled TIFF with damaged data", [&] { damagedTiff(PHOTOMETRIC_MINISBLACK, true); },
+         "v.tif", openTiffSource, "v.tif: page 1: can't decode: "},
+        {"not a TIFF", [] { writeFile("v.tif", "II*\x00 garbage"); }, "v.tif", openTiffSource,
+         "v.tif: not a TIFF file: "},
+        {"a FIFO as the first slice",
+         [] { makeNotAFile("f.png", NotAFile::Fifo); }, "f.png", openSlices,
+         "f.png: can't open input file"},
+        {"a link to a FIFO sorting first in a folder",
+         [] { makeNotAFile("f.png", NotAFile::Fifo); QFile::link("../f.png", "s/0.png"); }, "s",
+         openSlices, "s/0.png: links to a file outside the folder"},
+        {"a link to a FIFO inside the folder",
+         [] { makeNotAFile("s/f", NotAFile::Fifo); QFile::link("f", "s/0.png"); }, "s",
+         openSlices, "s/0.png: not a regular file"},
+        {"a slice name that is not UTF-8",
+         [] { writeFile("s/a.png", pngBytes(QImage(1, 1, QImage::Format_RGB888)));
+              writeFile("s/b.png", "");
+              ASSERT_EQ(std::rename("s/b.png", "s/\xff.png"), 0); },
+         "s", openSlices, "file name is not valid UTF-8"},
+        {"raw bytes of no cube's length", [] { writeFile("v.raw", std::string(25, 'x')); },
+         "v.raw", openRawVolume, "v.raw: holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir().mkdir("s");
+        c.write();
+        TypedSource source;
+        const auto start = std::chrono::steady_clock::now();
+        std::string failure = c.open(c.path, &source);
+        std::string samples;
+        if (failure.empty())
+            failure = readAll(source, &samples);
+        EXPECT_NE(failure.find(c.message), std::string::npos) << failure;
+        EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        std::remove("s/\xff.png"); // a name Qt can't spell
+        QDir("s").removeRecursively();
+        QFile::remove("f.png");
+    }
+}
+
+TEST(ArraysTest, BigAndDamagedSlicesThroughTheConverter) {
+    ScratchDir dir;
+    ensureApplication();
+    // Beyond Qt's default 128 MB decoding limit: 4100^2 pixels of 16-bit RGBA.
+    QImage big(4100, 4100, QImage::Format_RGBA64);
+    big.fill(Qt::red);
+    ASSERT_TRUE(big.save("big.png"));
+    TypedSource source;
+    ASSERT_EQ(openSliceSource({"big.png"}, &source), "");
+    std::vector<unsigned char> slice(std::size_t(typedSliceBytes(source.info)));
+    EXPECT_EQ(source.read(0, slice.data()), "");
+    // A damaged PNG among the slices: the converter says one line, whatever libpng thinks.
+    QDir().mkdir("s");
+    std::string png = pngBytes(QImage(2, 2, QImage::Format_RGB888));
+    writeFile("s/1.png", png);
+    writeFile("s/2.png", png.substr(0, png.size() - 20) + std::string(20, 'z'));
+    QProcess process;
+    process.start(TESSARY_VOL, {"pack", "s", "-o", "o.vol", "--pad"});
+    process.waitForFinished(60000);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("s/2.png: can't read picture")) << err.toStdString();
+}
