@@ -1,0 +1,169 @@
+// What tessary-vol writes: only over a regular file or nothing, never over an input, not past
+// the free space, with the system's reason when a write fails, and no temporary left behind by
+// a termination signal or, after SIGKILL, by the next run.
+#include "output.h"
+#include "testsupport.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QThread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+struct ToolRun {
+    int status; // -1 when it did not end normally
+    std::string err;
+};
+
+ToolRun tool(const QStringList& arguments) {
+    ensureApplication();
+    QProcess process;
+    process.start(TESSARY_VOL, arguments);
+    process.waitForFinished(120000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardError().toStdString()};
+}
+
+// The temporaries of this program's naming in the working directory.
+QStringList temporaries() {
+    return QDir(".").entryList({".*.tessary-*"}, QDir::AllEntries | QDir::Hidden);
+}
+
+// A .vol of N^3 black samples that takes no disk: the samples are a hole.
+void writeSparseVolume(const char* path, int n) {
+    writeFile(path, volumeFile(n, "black", {}));
+    ASSERT_EQ(truncate(path, off_t(volumeLayout::headerSize + volumeSampleBytes(n))), 0);
+}
+
+// Starts unpack of big.vol into the folder out and waits until its temporary holds a slice.
+void startUnpack(QProcess* process) {
+    process->start(TESSARY_VOL, {"unpack", "big.vol", "-o", "out"});
+    ASSERT_TRUE(process->waitForStarted());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const QStringList found = temporaries();
+        if (!found.isEmpty() && !QDir(found[0]).isEmpty())
+            return;
+        QThread::msleep(5);
+    }
+    FAIL() << "no temporary with a slice appeared";
+}
+} // namespace
+
+TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
+    ScratchDir dir;
+    writeFile("input.png", "picture");
+    writeFile("plain.npy", "old");
+    QDir().mkdir("folder");
+    ASSERT_EQ(mkfifo("fifo.npy", 0600), 0);
+    ASSERT_EQ(symlink("plain.npy", "link.npy"), 0);
+    ASSERT_EQ(symlink("/dev/null", "null.npy"), 0);
+    ASSERT_EQ(symlink("nowhere", "dangling.npy"), 0);
+    ASSERT_EQ(link("input.png", "hard.png"), 0);
+    const QStringList inputs = {"input.png"};
+    struct Case {
+        const char* path;
+        bool folder;
+        const char* refusal; // "" when the path may be written
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"missing.npy", false, ""},
+             {"plain.npy", false, ""},
+             {"folder", true, ""},
+             {"folder", false, "a folder"},
+             {"fifo.npy", false, "a FIFO"},
+             {"/dev/null", false, "a device"},
+             {"link.npy", false, "a symbolic link"},
+             {"null.npy", false, "a symbolic link"},
+             {"dangling.npy", false, "a symbolic link"},
+             {"link.npy", true, "a symbolic link"},
+             {"input.png", false, "it is one of the inputs"},
+             {"hard.png", false, "it is one of the inputs"},
+         }) {
+        SCOPED_TRACE(c.path);
+        const std::string failure = checkOutputPath(c.path, inputs, c.folder);
+        if (*c.refusal)
+            EXPECT_EQ(failure.rfind(std::string(c.path) + ": can't write: " + c.refusal, 0), 0u)
+                << failure;
+        else
+            EXPECT_EQ(failure, "");
+    }
+
+    // Through the real program: the device stays a device, the link a link to it.
+    writeFile("in.vol", volumeFile(2, "in", samplePattern(2)));
+    for (const char* out : {"null.npy", "fifo.npy"}) {
+        SCOPED_TRACE(out);
+        EXPECT_EQ(tool({"unpack", "in.vol", "-o", out}).status, 1);
+    }
+    struct stat status {};
+    ASSERT_EQ(stat("/dev/null", &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_EQ(QFileInfo("null.npy").symLinkTarget(), "/dev/null");
+    EXPECT_TRUE(temporaries().isEmpty());
+}
+
+TEST(OutputTest, SpaceAndWriteFailuresGiveTheFiguresAndTheReason) {
+    ScratchDir dir;
+    EXPECT_EQ(checkFreeSpace("out.vol", 1), "");
+    const std::string refusal = checkFreeSpace("out.vol", 13194139537408u);
+    EXPECT_EQ(refusal.rfind("out.vol: needs 13.2 TB, ", 0), 0u) << refusal;
+    for (const auto& [bytes, text] : std::initializer_list<std::pair<std::uint64_t, const char*>>{
+             {0, "0 bytes"}, {999, "999 bytes"}, {1500, "1.5 kB"}, {999960, "1.0 MB"}})
+        EXPECT_EQ(describeBytes(bytes), text);
+
+    // One small picture padded to a cube would need 3 * 16384^3 bytes: refused before writing.
+    QImage line(16384, 1, QImage::Format_RGB888);
+    line.fill(Qt::red);
+    ASSERT_TRUE(line.save("line.png"));
+    const ToolRun pad = tool({"pack", "line.png", "--pad", "-o", "out.vol"});
+    EXPECT_EQ(pad.status, 1);
+    EXPECT_EQ(pad.err.rfind("out.vol: needs 13.2 TB, ", 0), 0u) << pad.err;
+    EXPECT_FALSE(QFileInfo::exists("out.vol"));
+
+    const int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    EXPECT_EQ(writeBytes(full, "x", 1), "no space left on device");
+    close(full);
+    EXPECT_TRUE(temporaries().isEmpty());
+}
+
+TEST(OutputTest, TerminationSignalsRemoveTheTemporaryAndEndTheRunBySignal) {
+    ScratchDir dir;
+    ensureApplication();
+    writeSparseVolume("big.vol", 512);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        QProcess process;
+        startUnpack(&process);
+        ASSERT_EQ(kill(pid_t(process.processId()), sig), 0);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(process.exitCode(), sig);
+        EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(" ").toStdString();
+        EXPECT_FALSE(QFileInfo::exists("out"));
+    }
+}
+
+TEST(OutputTest, ALaterRunRemovesTheTemporariesOfAKilledOne) {
+    ScratchDir dir;
+    ensureApplication();
+    writeSparseVolume("big.vol", 512);
+    QProcess process;
+    startUnpack(&process);
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_EQ(temporaries().size(), 1);
+    // A temporary whose process still runs (this test's) is another run's, still writing.
+    const QString alive = QString(".x.npy.tessary-%1-abcDEF").arg(getpid());
+    writeFile(alive.toStdString(), "in flight");
+
+    writeFile("small.vol", volumeFile(2, "small", samplePattern(2)));
+    EXPECT_EQ(tool({"unpack", "small.vol", "-o", "small.npy"}).status, 0);
+    EXPECT_EQ(temporaries(), QStringList{alive});
+}
