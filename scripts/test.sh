@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, then the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz smoke run (scripts/fuzz.sh).
+# Sets up, builds and runs every test: the normal build, a clang build with the tests that need
+# no display, then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the fuzz smoke run (scripts/fuzz.sh).
 # GL tests run under Xvfb when no display is set. Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +17,10 @@ fi
 echo "== normal build"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure)
+
+echo "== clang build (everything builds with both compilers; the tests that need no display)"
+CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-clang"
+(cd "$root/build-clang" && ctest --output-on-failure -LE gl)
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 bash "$root/scripts/build.sh" "$root/build-asan" -DTESSARY_SANITIZE=ON
