@@ -101,6 +101,29 @@ TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
         SCOPED_TRACE(out);
         EXPECT_EQ(tool({"unpack", "in.vol", "-o", out}).status, 1);
     }
+    // Commands pass what they read: a picture beside the volume may not land on a slice.
+    QImage slice(2, 2, QImage::Format_RGB888);
+    slice.fill(Qt::blue);
+    ASSERT_TRUE(slice.save("a.png") && slice.save("b.png"));
+    QDir().mkdir("scans");
+    ASSERT_TRUE(slice.save("scans/s_0.png") && slice.save("scans/s_1.png"));
+    ASSERT_EQ(link("in.vol", "same.npy"), 0);
+    for (const QStringList& arguments : {
+             QStringList{"pack", "a.png", "b.png", "-o", "b.vol", "--reference-slice", "0"},
+             QStringList{"pack", "scans", "-o", "scans/s_1.vol", "--reference-slice", "0"},
+             QStringList{"pack", "a.png", "b.png", "-o", "x.vol", "--reference", "b.png", "--name",
+                         "b"},
+             QStringList{"unpack", "in.vol", "-o", "same.npy"},
+         }) {
+        SCOPED_TRACE(arguments.join(" ").toStdString());
+        const ToolRun run = tool(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("can't write: it is one of the inputs"), std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(QImage("scans/s_1.png"), slice.convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(QFileInfo("same.npy").size(), QFileInfo("in.vol").size());
+
     struct stat status {};
     ASSERT_EQ(stat("/dev/null", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));

@@ -5,7 +5,7 @@
 #include "meshimport.h"
 #include "output.h"
 
-#include <QSaveFile>
+#include <QByteArray>
 
 #include <cstdio>
 
@@ -32,17 +32,16 @@ int runMesh(const QCommandLineParser& parser) {
     MeshImportOptions options;
     options.recomputeNormals = parser.isSet("recompute-normals");
     options.keepScale = parser.isSet("keep-scale");
+    std::string failure = checkOutputPath(output, {input});
+    if (!failure.empty())
+        return inputError(failure);
     MeshData mesh;
-    std::string failure = importMesh(input, options, &mesh);
+    failure = importMesh(input, options, &mesh);
     if (!failure.empty())
         return inputError(failure);
     const std::vector<unsigned char> bytes = encodeMesh(mesh);
-    QSaveFile file(output);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
-            qint64(bytes.size()))
-        return inputError(writeFailure(output, file.errorString()));
-    failure = commitSaveFile(&file, output);
+    failure = writeWholeFile(
+        output, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
     if (!failure.empty())
         return inputError(failure);
     float low[3], high[3];

@@ -143,12 +143,6 @@ std::string writeFailure(const QString& path, const QString& reason) {
     return fileMessage(path, "can't write: " + reason.toStdString());
 }
 
-std::string commitSaveFile(QSaveFile* file, const QString& path) {
-    if (file->error() != QFileDevice::NoError || !file->commit())
-        return writeFailure(path, file->errorString());
-    return std::string();
-}
-
 QString systemReason(int error) {
     if (error == 0)
         return "the system gave no reason";

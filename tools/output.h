@@ -8,7 +8,6 @@
 // run can tell those of a process that is gone (killed with SIGKILL, say) and remove them.
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -23,9 +22,6 @@ std::string fileMessage(const QString& path, const std::string& message);
 
 // "PATH: can't write: REASON", the message of every failed output.
 std::string writeFailure(const QString& path, const QString& reason);
-
-// Commits a QSaveFile opened on path; "" or the message.
-std::string commitSaveFile(QSaveFile* file, const QString& path);
 
 // The reason for a system error number in a message's words ("no space left on device").
 QString systemReason(int error);

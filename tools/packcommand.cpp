@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <memory>
@@ -97,10 +96,7 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
     };
     sink.commit = [=] {
         if (!picture->isEmpty()) {
-            QSaveFile file(picturePath);
-            if (!file.open(QIODevice::WriteOnly) || file.write(*picture) != picture->size())
-                return writeFailure(picturePath, file.errorString());
-            const std::string failure = commitSaveFile(&file, picturePath);
+            const std::string failure = writeWholeFile(picturePath, *picture);
             if (!failure.empty())
                 return failure;
         }
@@ -135,11 +131,26 @@ int runPack(const QCommandLineParser& parser) {
         return usageError(name, "the picture name '" + pictureName +
                                     "' must be 1 to 259 bytes and stay in the folder");
 
+    // Nothing that is read is ever written over: the inputs, each picture of a slice folder and
+    // the reference picture. What reading the folder finds wrong is told when it is read.
+    QStringList read = inputs, slices;
+    if (inputs.size() == 1 && QFileInfo(inputs[0]).isDir() &&
+        listSliceFiles(inputs, &slices).empty())
+        read += slices;
+    if (parser.isSet("reference"))
+        read << parser.value("reference");
+    const QString picturePath = QFileInfo(output).dir().filePath(pictureName + ".png");
+    std::string failure = checkOutputPath(output, read);
+    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
+        failure = checkOutputPath(picturePath, read);
+    if (!failure.empty())
+        return inputError(failure);
+
     SliceSource source, cube;
     const CubeFit fit = parser.isSet("crop")  ? CubeFit::Crop
                         : parser.isSet("pad") ? CubeFit::Pad
                                               : CubeFit::Refuse;
-    std::string failure = openPackInput(inputs, size, &source);
+    failure = openPackInput(inputs, size, &source);
     if (failure.empty())
         failure =
             fitToCube(source, fit, inputs.size() == 1 ? inputs[0] : inputs[0] + " ...", &cube);
@@ -161,9 +172,7 @@ int runPack(const QCommandLineParser& parser) {
     if (failure.empty())
         failure = openVolumeSink(output, header, &volume);
     if (failure.empty())
-        failure = streamSlices(cube,
-                               withPicture(volume, n, pictureSlice, picture,
-                                           QFileInfo(output).dir().filePath(pictureName + ".png")),
+        failure = streamSlices(cube, withPicture(volume, n, pictureSlice, picture, picturePath),
                                "packing");
     if (!failure.empty())
         return inputError(failure);
