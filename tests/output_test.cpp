@@ -190,3 +190,29 @@ TEST(OutputTest, ALaterRunRemovesTheTemporariesOfAKilledOne) {
     EXPECT_EQ(tool({"unpack", "small.vol", "-o", "small.npy"}).status, 0);
     EXPECT_EQ(temporaries(), QStringList{alive});
 }
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSARY_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSARY_ASAN 1
+#endif
+
+TEST(OutputTest, RunningOutOfMemoryIsOneLineNamingTheInput) {
+#ifdef TESSARY_ASAN
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+    ScratchDir dir;
+    ensureApplication();
+    writeSparseVolume("huge.vol", 16384); // slices of 805 MB, more than the limit holds twice
+    QProcess process;
+    process.start("bash",
+                  {"-c", "ulimit -v 1500000 && exec \"$0\" unpack huge.vol -o out", TESSARY_VOL});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.readAllStandardError().toStdString(), "huge.vol: out of memory\n");
+    EXPECT_TRUE(temporaries().isEmpty());
+}
