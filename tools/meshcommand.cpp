@@ -5,8 +5,6 @@
 #include "meshimport.h"
 #include "output.h"
 
-#include <QByteArray>
-
 #include <cstdio>
 
 namespace {
@@ -40,8 +38,8 @@ int runMesh(const QCommandLineParser& parser) {
     if (!failure.empty())
         return inputError(failure);
     const std::vector<unsigned char> bytes = encodeMesh(mesh);
-    failure = writeWholeFile(
-        output, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    failure =
+        saveWholeFile(output, reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
     if (!failure.empty())
         return inputError(failure);
     float low[3], high[3];

@@ -217,17 +217,16 @@ QString writeNewFile(const QString& path, const QByteArray& bytes) {
     return reason;
 }
 
-std::string writeWholeFile(const QString& path, const QByteArray& bytes) {
+std::string saveWholeFile(const QString& path, const char* bytes, qint64 size) {
     std::string failure = checkOutputPath(path, {});
     if (failure.empty())
-        failure = checkFreeSpace(path, std::uint64_t(bytes.size()));
+        failure = checkFreeSpace(path, std::uint64_t(size));
     if (!failure.empty())
         return failure;
     TemporaryFile file = openTemporaryFile(path, &failure);
     if (!file)
         return failure;
-    const QString reason =
-        writeBytes(int(file->handle()), bytes.constData(), std::size_t(bytes.size()));
+    const QString reason = writeBytes(int(file->handle()), bytes, std::size_t(size));
     if (!reason.isEmpty())
         return writeFailure(path, reason);
     return commitTemporaryFile(file.get(), path);

@@ -47,9 +47,9 @@ QString writeBytes(int descriptor, const char* data, std::size_t size);
 // files inside a temporary folder, which appear all at once with it.
 QString writeNewFile(const QString& path, const QByteArray& bytes);
 
-// Writes bytes as the whole file path, through a temporary: the path is checked as
+// Writes size bytes as the whole file at path, through a temporary: the path is checked as
 // checkOutputPath checks it (without inputs) and the free space first. "" or the message.
-std::string writeWholeFile(const QString& path, const QByteArray& bytes);
+std::string saveWholeFile(const QString& path, const char* bytes, qint64 size);
 
 // A temporary beside path, open for reading and writing, removed when it goes unless
 // committed, and on a termination signal. Stale temporaries of dead runs in that folder are

@@ -96,7 +96,8 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice,
     };
     sink.commit = [=] {
         if (!picture->isEmpty()) {
-            const std::string failure = writeWholeFile(picturePath, *picture);
+            const std::string failure =
+                saveWholeFile(picturePath, picture->constData(), picture->size());
             if (!failure.empty())
                 return failure;
         }

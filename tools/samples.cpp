@@ -395,7 +395,7 @@ std::string writeSample(const Recipe& recipe, const Volume& vol, const QString& 
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     slicePicture(vol.rgb.data(), vol.n, recipe.pictureSide).save(&buffer, "PNG");
-    return writeWholeFile(picturePath, png);
+    return saveWholeFile(picturePath, png.constData(), png.size());
 }
 
 } // namespace
