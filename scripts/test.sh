@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build, the memory check (scripts/memcheck.sh)
-# and the quick start (scripts/run.sh) without a display, then the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz smoke run (scripts/fuzz.sh).
+# and the quick start (scripts/run.sh) without a display, a clang build with the tests that need
+# no display, then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the fuzz smoke run (scripts/fuzz.sh).
 # GL tests run under Xvfb when no display is set. Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +26,10 @@ echo "== quick start without a display"
 rm -f "$root/build/tessary-screenshot.png"
 env -u DISPLAY timeout 300 bash "$root/scripts/run.sh"
 [ -s "$root/build/tessary-screenshot.png" ]
+
+echo "== clang build (everything builds with both compilers; the tests that need no display)"
+CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-clang"
+(cd "$root/build-clang" && ctest --output-on-failure -LE gl)
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 bash "$root/scripts/build.sh" "$root/build-asan" -DTESSARY_SANITIZE=ON

@@ -33,7 +33,9 @@ TEST(MeshGlTest, LoadPrintsItsProgressAndFillsTheBuffers) {
                                                         {"folder", "can't open input file"},
                                                         {"fifo", "can't open input file"},
                                                         {"bad", "bad mesh: index out of range"}};
-    for (const auto& [name, message] : failures)
-        EXPECT_EQ(fatalMessageOf([&] { captureStdout([&] { loadMesh(name); }); }), message);
+    for (const auto& [name, message] : failures) {
+        const auto& mesh = name; // C++17 lambdas cannot capture a structured binding
+        EXPECT_EQ(fatalMessageOf([&] { captureStdout([&] { loadMesh(mesh); }); }), message);
+    }
     EXPECT_EQ(meshTriangleCount, 1);
 }

@@ -36,8 +36,9 @@ TEST(ShaderGlTest, FailuresAreFatalAfterTheDriversLog) {
         {{"good.vert", "bad.frag"}, "link failed", true}};
     for (const auto& [files, expected, logFirst] : cases) {
         std::string message;
+        const auto& shaders = files; // C++17 lambdas cannot capture a structured binding
         const std::string output =
-            captureStdout([&] { message = fatalMessageOf([&] { link(files); }); });
+            captureStdout([&] { message = fatalMessageOf([&] { link(shaders); }); });
         EXPECT_EQ(message, expected);
         const std::size_t at = output.find(expected + "\n");
         ASSERT_NE(at, std::string::npos) << output;

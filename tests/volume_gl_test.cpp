@@ -67,8 +67,10 @@ TEST(VolumeGlTest, RefusedVolumesAreFatalWithTheirReason) {
         {"limit", "bad header: size " + std::to_string(max + 1) + " exceeds the 3D texture limit " +
                       std::to_string(max)},
         {"short", "file too short: truncated samples"}};
-    for (const auto& [name, message] : cases)
-        EXPECT_EQ(fatalMessageOf([&] { loadVolumeNamed(name); }), message) << name;
+    for (const auto& [name, message] : cases) {
+        const std::string& volume = name; // C++17 lambdas cannot capture a structured binding
+        EXPECT_EQ(fatalMessageOf([&] { loadVolumeNamed(volume); }), message) << name;
+    }
 }
 
 // A 1024^3 volume is within llvmpipe's size limit but more than it can allocate: the proxy

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <stdexcept>
 
 namespace {
 const char overviewHead[] = R"(usage: tessary-vol COMMAND [OPTIONS] ...
@@ -26,6 +27,22 @@ void printOverview(const std::vector<Command>& commands, std::FILE* stream) {
     std::fputs(overviewTail, stream);
 }
 
+// An exception that escaped a command, as a refusal like any other: one line naming what the
+// command works on (its first input), exit status 1. Called from a catch block.
+int refuseEscapedException(const QString& subject) {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return inputError(fileMessage(subject, "out of memory"));
+    } catch (const std::length_error&) {
+        return inputError(fileMessage(subject, "out of memory: too large to hold"));
+    } catch (const std::exception& e) {
+        return inputError(fileMessage(subject, std::string("can't convert: ") + e.what()));
+    } catch (...) {
+        return inputError(fileMessage(subject, "can't convert: unknown failure"));
+    }
+}
+
 // Parses the command's arguments (its name first) and runs it.
 int runCommand(const Command& command, const QStringList& arguments) {
     QCommandLineParser parser;
@@ -42,7 +59,12 @@ int runCommand(const Command& command, const QStringList& arguments) {
         return usageError(command.name, "missing input");
     if (command.maxInputs >= 0 && count > command.maxInputs)
         return usageError(command.name, "too many inputs");
-    return command.run(parser);
+    try {
+        return command.run(parser);
+    } catch (...) {
+        return refuseEscapedException(
+            parser.positionalArguments().value(0, QString("tessary-vol ") + command.name));
+    }
 }
 } // namespace
 
@@ -53,8 +75,8 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
     if (command != commands.end()) {
         try {
             return runCommand(*command, arguments.mid(1)); // the parser wants the name first
-        } catch (const std::bad_alloc&) {                  // outside any input's reading
-            return inputError("tessary-vol " + name.toStdString() + ": out of memory");
+        } catch (...) { // from parsing, before any input is known
+            return refuseEscapedException("tessary-vol " + name);
         }
     }
     if (name == "-h" || name == "--help") {

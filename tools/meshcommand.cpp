@@ -30,8 +30,11 @@ int runMesh(const QCommandLineParser& parser) {
     MeshImportOptions options;
     options.recomputeNormals = parser.isSet("recompute-normals");
     options.keepScale = parser.isSet("keep-scale");
+    std::string failure = checkOutputPath(output, {input});
+    if (!failure.empty())
+        return inputError(failure);
     MeshData mesh;
-    std::string failure = readingInput(input, [&] { return importMesh(input, options, &mesh); });
+    failure = readingInput(input, [&] { return importMesh(input, options, &mesh); });
     if (!failure.empty())
         return inputError(failure);
     const std::vector<unsigned char> bytes = encodeMesh(mesh);

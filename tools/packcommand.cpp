@@ -7,6 +7,7 @@
 #include "output.h"
 #include "packinput.h"
 #include "packplan.h"
+#include "slices.h"
 #include "volumestream.h"
 
 #include <QBuffer>
@@ -139,10 +140,25 @@ int runPack(const QCommandLineParser& parser) {
         return usageError(name, "the picture name '" + pictureName +
                                     "' must be 1 to 259 bytes and stay in the folder");
 
+    // Nothing that is read is ever written over: the inputs, each picture of a slice folder and
+    // the reference picture. What reading the folder finds wrong is told when it is read.
+    QStringList read = inputs, slices;
+    if (inputs.size() == 1 && QFileInfo(inputs[0]).isDir() &&
+        listSliceFiles(inputs, &slices).empty())
+        read += slices;
+    if (parser.isSet("reference"))
+        read << parser.value("reference");
+    const QString picturePath = QFileInfo(output).dir().filePath(pictureName + ".png");
+    std::string failure = checkOutputPath(output, read);
+    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
+        failure = checkOutputPath(picturePath, read);
+    if (!failure.empty())
+        return inputError(failure);
+
     TypedSource source;
     PackPlan plan;
     const QString inputName = inputs.size() == 1 ? inputs[0] : inputs[0] + " ...";
-    std::string failure = readingInput(inputName, [&] {
+    failure = readingInput(inputName, [&] {
         const std::string opened = openPackInput(inputs, settings.series, &source);
         return opened.empty() ? planPack(source, settings, inputName, &plan) : opened;
     });
@@ -165,10 +181,9 @@ int runPack(const QCommandLineParser& parser) {
         failure = openVolumeSink(output, header, &volume);
     if (failure.empty())
         failure = readingInput(inputName, [&] {
-            return streamSlices(plan.rgb,
-                                withPicture(volume, n, pictureSlice, pictureSide, picture,
-                                            QFileInfo(output).dir().filePath(pictureName + ".png")),
-                                "packing");
+            return streamSlices(
+                plan.rgb, withPicture(volume, n, pictureSlice, pictureSide, picture, picturePath),
+                "packing");
         });
     if (!failure.empty())
         return inputError(failure);

@@ -3,9 +3,9 @@
 #include "output.h"
 #include "volumestream.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -392,11 +392,11 @@ std::string writeSample(const Recipe& recipe, const Volume& vol, const QString& 
         failure = sink.commit();
     if (!failure.empty())
         return failure;
-    QSaveFile picture(picturePath);
-    if (!picture.open(QIODevice::WriteOnly) ||
-        !slicePicture(vol.rgb.data(), vol.n, recipe.pictureSide).save(&picture, "PNG"))
-        return writeFailure(picturePath, picture.errorString());
-    return commitSaveFile(&picture, picturePath);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    slicePicture(vol.rgb.data(), vol.n, recipe.pictureSide).save(&buffer, "PNG");
+    return saveWholeFile(picturePath, png.constData(), png.size());
 }
 
 } // namespace
@@ -409,9 +409,13 @@ std::string writeSamples(const QString& folder, bool force) {
         const QString picturePath = QDir(folder).filePath(QString(recipe.name) + ".png");
         if (!force && QFileInfo::exists(volPath) && QFileInfo::exists(picturePath))
             continue;
+        std::string failure = checkOutputPath(volPath, {});
+        if (failure.empty())
+            failure = checkOutputPath(picturePath, {});
+        if (!failure.empty())
+            return failure;
         const auto start = std::chrono::steady_clock::now();
-        const std::string failure =
-            writeSample(recipe, recipe.make(recipe.n), volPath, picturePath);
+        failure = writeSample(recipe, recipe.make(recipe.n), volPath, picturePath);
         if (!failure.empty())
             return failure;
         const double ms =

@@ -4,6 +4,7 @@
 #include "output.h"
 #include "rawfile.h"
 
+#include <QBuffer>
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
@@ -258,10 +259,18 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
     auto z = std::make_shared<int>(0);
     sink->write = [=](const unsigned char* rgb) {
         const QString name = QString("slice_%1.png").arg((*z)++, digits, 10, QChar('0'));
-        QImageWriter writer(temporary->filePath(name), "png");
+        // Encoded in memory and written here, so that a failed write tells the system's
+        // reason (a full disk, say) rather than the encoder's "Unknown error".
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
         writer.setCompression(slicePngCompression);
         if (!writer.write(slicePicture(rgb, n, n)))
             return writeFailure(QDir(folder).filePath(name), writer.errorString());
+        const QString reason = writeNewFile(temporary->filePath(name), png);
+        if (!reason.isEmpty())
+            return writeFailure(QDir(folder).filePath(name), reason);
         return std::string();
     };
     sink->commit = [=] { return commitTemporaryFolder(temporary.get(), folder); };

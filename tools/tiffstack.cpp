@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -335,6 +336,16 @@ std::string readOme(const std::string& text, int pages, int samples, StackLayout
     }
     return std::string();
 }
+
+// What a failed write says: libtiff's message, with the system's reason when a call set one
+// (libtiff's own words never tell of a full disk).
+QString writeReason() {
+    const int error = errno;
+    QString reason = QString::fromStdString(lastTiffError);
+    if (error != 0)
+        reason += (reason.isEmpty() ? "" : ": ") + systemReason(error);
+    return reason;
+}
 } // namespace
 
 std::string openTiffSource(const QString& path, TypedSource* source) {
@@ -423,7 +434,12 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
 
 std::string openTiffSink(const QString& path, int n, SliceSink* sink) {
     installHandlers();
-    std::string failure;
+    // The samples and, a page each, a directory and its tags.
+    std::string failure = checkOutputPath(path, {});
+    if (failure.empty())
+        failure = checkFreeSpace(path, volumeSampleBytes(n) + 512 * std::uint64_t(n));
+    if (!failure.empty())
+        return failure;
     std::shared_ptr<QTemporaryFile> file = openTemporaryFile(path, &failure);
     if (!file)
         return failure;
@@ -450,6 +466,7 @@ std::string openTiffSink(const QString& path, int n, SliceSink* sink) {
         TIFFSetField(t, TIFFTAG_PAGENUMBER, std::uint16_t(*z), std::uint16_t(n));
         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
         bool good = true;
+        errno = 0;
         for (int row = 0; row < n && good; ++row) {
             // libtiff takes a non-const row although it only reads it.
             auto* line = const_cast<unsigned char*>(rgb + 3 * std::size_t(n - 1 - row) * n);
@@ -457,15 +474,16 @@ std::string openTiffSink(const QString& path, int n, SliceSink* sink) {
         }
         ++*z;
         if (!good || !TIFFWriteDirectory(t))
-            return writeFailure(path, QString::fromStdString(lastTiffError));
+            return writeFailure(path, writeReason());
         return std::string();
     };
     sink->commit = [=] {
         // Closing writes what libtiff still holds; its errors are the write's.
         lastTiffError.clear();
+        errno = 0;
         tiff->reset();
         if (!lastTiffError.empty())
-            return writeFailure(path, QString::fromStdString(lastTiffError));
+            return writeFailure(path, writeReason());
         return commitTemporaryFile(file.get(), path);
     };
     return std::string();

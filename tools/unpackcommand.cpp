@@ -4,6 +4,7 @@
 
 #include "npyfile.h"
 #include "nrrdfile.h"
+#include "output.h"
 #include "slices.h"
 #include "tiffstack.h"
 #include "volumestream.h"
@@ -40,9 +41,12 @@ int runUnpack(const QCommandLineParser& parser) {
     if (!folder && suffix != "tif" && suffix != "tiff" && suffix != "nrrd" && suffix != "npy")
         return usageError(name, "OUT must be a folder, .tif, .tiff, .nrrd or .npy");
 
+    std::string failure = checkOutputPath(output, {input}, folder);
+    if (!failure.empty())
+        return inputError(failure);
     SliceSource source, cube;
     VolumeHeader header;
-    std::string failure = openVolumeSource(input, &source, &header);
+    failure = openVolumeSource(input, &source, &header);
     if (failure.empty())
         failure = fitToCube(source, CubeFit::Refuse, input, &cube);
     SliceSink sink;

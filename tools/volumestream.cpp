@@ -4,8 +4,6 @@
 #include "output.h"
 #include "progress.h"
 
-#include <QSaveFile>
-
 #include <fcntl.h>
 
 #include <algorithm>
@@ -118,21 +116,30 @@ std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHea
 }
 
 std::string openFileSink(const QString& path, const std::string& header, int n, SliceSink* sink) {
-    auto file = std::make_shared<QSaveFile>(path);
-    if (!file->open(QIODevice::WriteOnly) ||
-        file->write(header.data(), qint64(header.size())) != qint64(header.size()))
-        return writeFailure(path, file->errorString());
     const qint64 sliceBytes = 3 * qint64(n) * qint64(n);
-    sink->write = [file, sliceBytes, path](const unsigned char* rgb) {
-        if (file->write(reinterpret_cast<const char*>(rgb), sliceBytes) != sliceBytes ||
-            !file->flush())
-            return writeFailure(path, file->errorString());
-        // QSaveFile syncs the whole file to disk on commit; asking the kernel to start writing
-        // each slice now lets that writing overlap the reading of the next slices.
-        sync_file_range(int(file->handle()), 0, 0, SYNC_FILE_RANGE_WRITE);
+    std::string failure = checkOutputPath(path, {});
+    if (failure.empty())
+        failure = checkFreeSpace(path, header.size() + std::uint64_t(sliceBytes) * unsigned(n));
+    if (!failure.empty())
+        return failure;
+    std::shared_ptr<QTemporaryFile> file = openTemporaryFile(path, &failure);
+    if (!file)
+        return failure;
+    const int descriptor = int(file->handle());
+    QString reason = writeBytes(descriptor, header.data(), header.size());
+    if (!reason.isEmpty())
+        return writeFailure(path, reason);
+    sink->write = [file, descriptor, sliceBytes, path](const unsigned char* rgb) {
+        const QString reason =
+            writeBytes(descriptor, reinterpret_cast<const char*>(rgb), std::size_t(sliceBytes));
+        if (!reason.isEmpty())
+            return writeFailure(path, reason);
+        // The commit syncs the whole file to disk; asking the kernel to start writing each
+        // slice now lets that writing overlap the reading of the next slices.
+        sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
         return std::string();
     };
-    sink->commit = [file, path] { return commitSaveFile(file.get(), path); };
+    sink->commit = [file, path] { return commitTemporaryFile(file.get(), path); };
     return std::string();
 }
 
