@@ -1,5 +1,6 @@
 #include "volcli.h"
 
+#include "contained.h"
 #include "helpers.h"
 #include "meshimport.h"
 #include "npyfile.h"
@@ -90,13 +91,21 @@ options:
 const char meshHelp[] = R"(usage: tessary-vol mesh MODEL -o OUT.dat [OPTIONS]
 Converts a model in any format Assimp reads (OBJ, PLY, STL, glTF, ...) to the viewer's .dat
 mesh: every mesh of the file with its transforms applied, faces triangulated, points and lines
-dropped, identical vertices joined. Vertices without normals get area-weighted ones. The model
+dropped, identical vertices joined. Vertices without normals get area-weighted ones. Each
+closed part is turned to face outward, whatever the file's winding and normals say. The model
 is centred on its bounding box and scaled to unit radius, as the bundled bunny is.
+The importer runs in a child process under a memory and a time limit; the model and the files
+it names must be regular files in the model's folder or below it.
 
 options:
   -o, --output OUT.dat      the mesh to write (required)
   --recompute-normals       ignores the file's normals and computes area-weighted ones
   --keep-scale              keeps the file's positions and units
+  --up AXIS                 the file's axis that points up: x, y (default), z, -x, -y, -z
+                            (CAD and scanner files are often z-up)
+  --memory-limit MB         the importer's address space in MiB (default: the smaller of
+                            4096 and half the available memory)
+  --timeout SECONDS         the importer's time (default: 60)
 )";
 
 const char samplesHelp[] = R"(usage: tessary-vol samples [FOLDER] [--force]
@@ -375,7 +384,10 @@ int runMesh(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.addOptions({{{"o", "output"}, "output", "OUT"},
                        {"recompute-normals", "normals"},
-                       {"keep-scale", "scale"}});
+                       {"keep-scale", "scale"},
+                       {"up", "up", "AXIS"},
+                       {"memory-limit", "memory", "MB"},
+                       {"timeout", "time", "SECONDS"}});
     const int status = parseCommand(&parser, arguments, meshHelp, 1, 1);
     if (status >= 0)
         return status;
@@ -386,8 +398,26 @@ int runMesh(const QStringList& arguments) {
     MeshImportOptions options;
     options.recomputeNormals = parser.isSet("recompute-normals");
     options.keepScale = parser.isSet("keep-scale");
+    if (parser.isSet("up") && !parseUpAxis(parser.value("up").toStdString(), &options.up))
+        return usageError(arguments[0], "--up takes x, y, z, -x, -y or -z");
+    options.memoryLimit = defaultMemoryLimit();
+    options.timeoutSeconds = 60;
+    bool valid = true;
+    if (parser.isSet("memory-limit")) {
+        const qulonglong mib = parser.value("memory-limit").toULongLong(&valid);
+        valid = valid && mib >= 1 && mib <= (qulonglong(1) << 30);
+        options.memoryLimit = std::uint64_t(mib) << 20;
+    }
+    if (!valid)
+        return usageError(arguments[0], "--memory-limit takes a size in MiB, 1 or more");
+    if (parser.isSet("timeout")) {
+        options.timeoutSeconds = parser.value("timeout").toInt(&valid);
+        if (!valid || options.timeoutSeconds < 1 || options.timeoutSeconds > 86400)
+            return usageError(arguments[0], "--timeout takes seconds, 1 to 86400");
+    }
     MeshData mesh;
-    std::string failure = importMesh(input, options, &mesh);
+    std::string failure =
+        importMeshContained(QFile::encodeName(input).toStdString(), options, &mesh);
     if (!failure.empty())
         return inputError(failure);
     const std::vector<unsigned char> bytes = encodeMesh(mesh);
