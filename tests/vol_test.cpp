@@ -219,6 +219,16 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          "s/1.png: can't read picture"},
         {{{"s/l.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nl 2 3\n"}},
          {"mesh", "s/l.obj", "-o", "o.dat"}, 1, "s/l.obj: no triangles in this model"},
+        {{{"s/h.ply", "ply\nformat ascii 1.0\nelement vertex 3\n"}},
+         {"mesh", "s/h.ply", "-o", "o.dat", "--timeout", "1"}, 1,
+         "s/h.ply: the model importer took more than 1 s"},
+#ifndef __SANITIZE_ADDRESS__ // the sanitizers' shadow memory leaves no address-space limit
+        {{{"s/h.ply", "ply\nformat ascii 1.0\nelement vertex 2000000000\nproperty float x\n"
+                      "end_header\n0\n"}},
+         {"mesh", "s/h.ply", "-o", "o.dat", "--memory-limit", "64"}, 1,
+         "s/h.ply: needs more than 64 MB"},
+#endif
+        {{}, {"mesh", "s/h.ply", "-o", "o.dat", "--up", "w"}, 2, "--up takes x, y, z"},
         {{{"s/in.vol", vol(1, 4)}, {"out/keep", "mine"}}, {"unpack", "s/in.vol", "-o", "out"}, 1,
          "out: can't write: exists and is not an empty folder"},
         {{{"s/in.vol", vol(2, 4)}}, {"unpack", "s/in.vol", "-o", "o.npy"}, 1,
