@@ -16,6 +16,7 @@ fi
 echo "== normal build"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure)
+bash "$root/scripts/testmodels.sh" "$root/build/tools/tessary-vol"
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 bash "$root/scripts/build.sh" "$root/build-asan" -DTESSARY_SANITIZE=ON
