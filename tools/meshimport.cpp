@@ -15,6 +15,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <unordered_map>
 
 using namespace meshLayout;
@@ -202,6 +203,68 @@ std::string collectTriangles(const aiScene& scene, MeshData* read, std::vector<b
     return read->triangleCount == 0 ? "no triangles in this model" : "";
 }
 
+// Assimp's PLY reader loops forever on a header without end_header, allocates what a count
+// claims (2e9 vertices: gigabytes), and reads past a body shorter than its header says. So
+// a PLY header is read first: it must end within 64 KiB, and the body must hold at least the
+// smallest size of every element it declares (a list counted as empty; in ASCII each value
+// takes a digit and a separator). "" or the message.
+std::string checkPlyHeader(std::FILE* file) {
+    std::string header(65536, '\0');
+    header.resize(std::fread(&header[0], 1, header.size(), file));
+    if (header.compare(0, 4, "ply\n") != 0 && header.compare(0, 5, "ply\r\n") != 0)
+        return ""; // not PLY: Assimp tells the format by the extension or this magic
+    std::string::size_type end = header.find("\nend_header\n");
+    if (end == std::string::npos)
+        end = header.find("\nend_header\r\n");
+    if (end == std::string::npos)
+        return "bad PLY header: no end_header line";
+    const std::string::size_type body = header.find('\n', end + 1);
+    const long available = remainingBytes(file) + long(header.size() - body - 1);
+    std::istringstream lines(header.substr(0, end));
+    std::string line;
+    bool ascii = false;
+    double needed = 0, count = 0, elementSize = 0; // doubles: counts up to 2^64 add safely
+    const auto closeElement = [&] { needed += count * elementSize; };
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string keyword, type;
+        words >> keyword;
+        if (keyword == "format") {
+            words >> type;
+            ascii = type == "ascii";
+        } else if (keyword == "element") {
+            closeElement();
+            words >> type >> count;
+            elementSize = 0;
+            if (!words || count < 0)
+                return "bad PLY header: element count";
+        } else if (keyword == "property") {
+            words >> type;
+            std::string itemType = type;
+            if (type == "list")
+                words >> type >> itemType; // the list may be empty: only its count counts
+            static const std::pair<const char*, int> sizes[] = {
+                {"char", 1},  {"uchar", 1},   {"int8", 1},   {"uint8", 1},
+                {"short", 2}, {"ushort", 2},  {"int16", 2},  {"uint16", 2},
+                {"int", 4},   {"uint", 4},    {"int32", 4},  {"uint32", 4},
+                {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+            int size = 0, itemSize = 0;
+            for (const auto& [name, bytes] : sizes) {
+                size = type == name ? bytes : size;
+                itemSize = itemType == name ? bytes : itemSize;
+            }
+            if (size == 0 || itemSize == 0) // Assimp's reader loops on some unknown types
+                return "bad PLY header: unknown property type";
+            elementSize += ascii ? 2 : size;
+        }
+    }
+    closeElement();
+    // An ASCII body's last value needs no separator.
+    if (needed - (ascii && needed > 0 ? 1 : 0) > double(available))
+        return "file too short for its PLY header";
+    return "";
+}
+
 // Reads the scene through the confined I/O system; "" or the message.
 std::string readTriangles(const std::string& path, const MeshImportOptions& options, MeshData* read,
                           std::vector<bool>* needsNormal) {
@@ -211,6 +274,9 @@ std::string readTriangles(const std::string& path, const MeshImportOptions& opti
     importer.SetIOHandler(io);
     if (!io->Exists(path.c_str()))
         return io->refusal().empty() ? "can't open input file" : "not a regular file";
+    const std::string ply = checkPlyHeader(openFile(path.c_str(), "rb").get());
+    if (!ply.empty())
+        return ply;
     // Only positions and normals reach the file, so nothing else may keep vertices apart when
     // identical ones are joined. Normals to be recomputed go before the join too, so that a
     // smooth surface gets smooth normals.
