@@ -5,7 +5,7 @@
 # report makes it exit non-zero and keeps the scratch folder, with the input, for a look.
 # Without clang's fuzzer runtime it says so and exits 0.
 #
-# Usage: scripts/fuzz.sh [--runs N | --seconds S] [volume|mesh|raw|picture ...]
+# Usage: scripts/fuzz.sh [--runs N | --seconds S] [volume|mesh|raw|picture|model ...]
 #   default: a fixed number of executions per target, a few tens of seconds in all
 #   --runs N     N executions per target
 #   --seconds S  S seconds per target (for long runs: scripts/fuzz.sh --seconds 3600 mesh)
@@ -19,17 +19,18 @@ while [ $# -gt 0 ]; do
     case $1 in
     --runs) limit="-runs=$2" && shift 2 ;;
     --seconds) limit="-max_total_time=$2" && shift 2 ;;
-    volume | mesh | raw | picture) targets+=("$1") && shift ;;
-    *) echo "usage: $0 [--runs N | --seconds S] [volume|mesh|raw|picture ...]" >&2 && exit 2 ;;
+    volume | mesh | raw | picture | model) targets+=("$1") && shift ;;
+    *) echo "usage: $0 [--runs N | --seconds S] [volume|mesh|raw|picture|model ...]" >&2 && exit 2 ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(volume mesh raw picture)
+[ ${#targets[@]} -gt 0 ] || targets=(volume mesh raw picture model)
 
 # Smoke sizes: about ten seconds per target here; the picture path is slower, since its
-# inputs that DevIL leaks on each cost a full leak scan.
-declare -A runs=([volume]=1000000 [mesh]=1000000 [raw]=1500000 [picture]=80000)
+# inputs that DevIL leaks on each cost a full leak scan, and the model path slower still
+# (Assimp builds its whole importer for each input).
+declare -A runs=([volume]=1000000 [mesh]=1000000 [raw]=1500000 [picture]=80000 [model]=800)
 declare -A options=([volume]="-dict=$root/fuzz/volume.dict -max_len=8192"
-    [picture]="-dict=$root/fuzz/png.dict")
+    [picture]="-dict=$root/fuzz/png.dict" [model]="-dict=$root/fuzz/model.dict -max_len=4096")
 
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT

@@ -179,13 +179,18 @@ std::string collectTriangles(const aiScene& scene, MeshData* read, std::vector<b
         const std::uint32_t first = std::uint32_t(read->vertexCount);
         for (unsigned int v = 0; v < part->mNumVertices; ++v) {
             const aiVector3D& p = part->mVertices[v];
-            const aiVector3D n = part->HasNormals() ? part->mNormals[v] : aiVector3D(0, 0, 1);
+            aiVector3D n = part->HasNormals() ? part->mNormals[v] : aiVector3D(0, 0, 1);
             if (!finite(p))
                 return "non-finite vertex coordinate";
             if (!finite(n))
                 return "non-finite normal";
+            // The file's normals are made unit length; a zero one is computed as if missing.
+            const double length =
+                std::sqrt(double(n.x) * n.x + double(n.y) * n.y + double(n.z) * n.z);
+            if (length > 0)
+                n = aiVector3D(float(n.x / length), float(n.y / length), float(n.z / length));
             read->vertices.insert(read->vertices.end(), {p.x, p.y, p.z, n.x, n.y, n.z, 0, 0, 0});
-            needsNormal->push_back(!part->HasNormals());
+            needsNormal->push_back(!part->HasNormals() || length == 0);
         }
         read->vertexCount += std::int32_t(part->mNumVertices);
         for (unsigned int f = 0; f < part->mNumFaces; ++f) {
@@ -265,6 +270,56 @@ std::string checkPlyHeader(std::FILE* file) {
     return "";
 }
 
+// Assimp's OFF reader allocates what the counts claim, aborts on a missing face line and
+// clamps a face's index past the end. So an OFF file (a first line starting with a keyword
+// that ends in "OFF") is read through first: the counts, a line for each vertex, and each
+// face's corner count and indices, which must name existing vertices. "" or the message.
+std::string checkOffFile(std::FILE* file) {
+    std::vector<std::string> lines;
+    char buffer[4096];
+    std::string line;
+    while (std::fgets(buffer, sizeof buffer, file)) {
+        line += buffer;
+        if ((line.empty() || line.back() != '\n') && !std::feof(file))
+            continue;
+        line = line.substr(0, line.find('#'));
+        if (line.find_first_not_of(" \t\r\n") != std::string::npos)
+            lines.push_back(line);
+        line.clear();
+        if (lines.size() == 1) {
+            std::istringstream first(lines[0]);
+            std::string keyword;
+            first >> keyword;
+            if (keyword.size() < 3 || keyword.compare(keyword.size() - 3, 3, "OFF") != 0)
+                return ""; // not OFF
+        }
+    }
+    if (lines.empty())
+        return "";
+    std::istringstream counts(lines[0].substr(lines[0].find("OFF") + 3));
+    std::size_t next = 1;
+    long long vertices = -1, faces = -1;
+    if (!(counts >> vertices) && next < lines.size())
+        counts = std::istringstream(lines[next++]), counts >> vertices;
+    counts >> faces;
+    if (!counts || vertices < 0 || faces < 0)
+        return "bad OFF header: counts";
+    if (double(vertices) + double(faces) > double(lines.size() - next))
+        return "file too short for its OFF counts";
+    for (std::size_t f = next + std::size_t(vertices); f < next + std::size_t(vertices + faces);
+         ++f) {
+        std::istringstream face(lines[f]);
+        long long corners = -1, index = 0;
+        face >> corners;
+        if (!face || corners < 1)
+            return "bad OFF face: corner count";
+        for (long long k = 0; k < corners; ++k)
+            if (!(face >> index) || index < 0 || index >= vertices)
+                return "bad OFF face: vertex index out of range";
+    }
+    return "";
+}
+
 // Reads the scene through the confined I/O system; "" or the message.
 std::string readTriangles(const std::string& path, const MeshImportOptions& options, MeshData* read,
                           std::vector<bool>* needsNormal) {
@@ -274,9 +329,11 @@ std::string readTriangles(const std::string& path, const MeshImportOptions& opti
     importer.SetIOHandler(io);
     if (!io->Exists(path.c_str()))
         return io->refusal().empty() ? "can't open input file" : "not a regular file";
-    const std::string ply = checkPlyHeader(openFile(path.c_str(), "rb").get());
-    if (!ply.empty())
-        return ply;
+    for (const auto check : {checkPlyHeader, checkOffFile}) {
+        const std::string failure = check(openFile(path.c_str(), "rb").get());
+        if (!failure.empty())
+            return failure;
+    }
     // Only positions and normals reach the file, so nothing else may keep vertices apart when
     // identical ones are joined. Normals to be recomputed go before the join too, so that a
     // smooth surface gets smooth normals.
