@@ -148,7 +148,10 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         {"v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n", "non-finite vertex coordinate"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn nan 0 1\nf 1//1 2//1 3//1\n", "non-finite normal"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 9\n", "index out of range"},
-        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "index is out of range"},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "vertex index out of range"},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n", "file too short for its OFF counts"},
+        {ply + "end_header\n0 0 0\n1 0 0\n", "file too short for its PLY header"},
+        {ply + "property float x\n", "no end_header line"},
         {ply + "end_header\n0 0 0\n1 0 0\n0 1 0\n", "no triangles in this model"},
         {ply + "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n"
                "1 0 0\n0 1 0\n3 0 -1 2\n",
@@ -158,7 +161,8 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         {uri("../buffer.bin"), "names m/../buffer.bin, outside the model's folder"},
         {uri("/proc/self/environ"), "referenced file"},
     };
-    const char* suffix[] = {"obj", "obj", "obj", "off", "ply", "ply", "obj", "gltf", "gltf"};
+    const char* suffix[] = {"obj", "obj", "obj", "off", "off",  "ply",
+                            "ply", "ply", "ply", "obj", "gltf", "gltf"};
     int i = 0;
     for (const auto& [text, message] : cases) {
         const std::string path = "m/model." + std::string(suffix[i++]);
