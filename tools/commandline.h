@@ -1,0 +1,39 @@
+#pragma once
+
+// What every converter command shares: its entry in the command table, the parsing of its
+// options and inputs, its --help, and the exit statuses (0 done, 1 bad input with one line on
+// standard error naming the file, 2 bad usage).
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+// One command of the table. Its file fills one in; runCommandLine does the rest.
+struct Command {
+    const char* name;
+    const char* synopsis; // the command's line in the overview, e.g. "pack INPUT... -o OUT.vol"
+    const char* summary;  // what it does, in a few words, for the overview
+    const char* help;     // the whole text of 'tessary-vol NAME --help'
+    QList<QCommandLineOption> options; // besides -h, --help
+    int minInputs = 0;
+    int maxInputs = -1; // -1: no limit
+    // Runs the command once its arguments parsed and their count is right; the exit status.
+    int (*run)(const QCommandLineParser& parser) = nullptr;
+};
+
+// Runs the command line (the program's name first) with the command it names; an unknown or
+// missing command gives the overview made from the table.
+int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments);
+
+// Prints "tessary-vol COMMAND: message" and the hint to --help on standard error; returns 2.
+int usageError(const char* command, const QString& message);
+
+// Prints message (already "PATH: message") on standard error as one line; returns 1.
+int inputError(const std::string& message);
+
+// The -o option's value when it ends in extension (".vol"); otherwise prints the usage error
+// naming that extension and returns an empty string.
+QString outputWithExtension(const QCommandLineParser& parser, const char* command,
+                            const char* extension);
