@@ -327,10 +327,11 @@ std::string readTriangles(const std::string& path, const MeshImportOptions& opti
     Assimp::Importer importer;
     ModelFolderIO* io = new ModelFolderIO(path); // the importer owns it
     importer.SetIOHandler(io);
-    if (!io->Exists(path.c_str()))
-        return io->refusal().empty() ? "can't open input file" : "not a regular file";
+    if (!io->Exists(path.c_str())) // missing, or not a regular file
+        return "can't open input file";
     for (const auto check : {checkPlyHeader, checkOffFile}) {
-        const std::string failure = check(openFile(path.c_str(), "rb").get());
+        const FileHandle file = openFile(path.c_str(), "rb");
+        const std::string failure = file ? check(file.get()) : "can't open input file";
         if (!failure.empty())
             return failure;
     }
