@@ -205,10 +205,11 @@ TEST(ContainedTest, CrashesMemoryBombsAndHangsEndOnlyTheChild) {
             continue; // the sanitizers' shadow memory leaves no address-space limit to test
         const ContainedResult result = runContained(work, limits);
         EXPECT_EQ(int(result.end), int(end)) << result.message;
-        if (end == ContainedEnd::Done)
+        if (end == ContainedEnd::Done) {
             EXPECT_EQ(result.bytes, big);
-        if (end == ContainedEnd::Refused)
+        } else if (end == ContainedEnd::Refused) {
             EXPECT_EQ(result.message, "no");
+        }
     }
     EXPECT_EQ(memorySizeText(std::uint64_t(4) << 30), "4 GB");
     EXPECT_EQ(memorySizeText(std::uint64_t(300) << 20), "300 MB");
