@@ -28,7 +28,7 @@ done
 # Smoke sizes: about ten seconds per target here; the picture path is slower, since its
 # inputs that DevIL leaks on each cost a full leak scan, and the model path slower still
 # (Assimp builds its whole importer for each input).
-declare -A runs=([volume]=1000000 [mesh]=1000000 [raw]=1500000 [picture]=80000 [model]=800)
+declare -A runs=([volume]=1000000 [mesh]=1000000 [raw]=1500000 [picture]=80000 [model]=1500)
 declare -A options=([volume]="-dict=$root/fuzz/volume.dict -max_len=8192"
     [picture]="-dict=$root/fuzz/png.dict" [model]="-dict=$root/fuzz/model.dict -max_len=4096")
 
