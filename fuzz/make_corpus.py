@@ -123,3 +123,4 @@ write("model", "gltf-embedded", b"g" + b'{"asset":{"version":"2.0"},"buffers":[{
       b':0,"componentType":5126,"count":3,"type":"VEC3","max":[1,1,0],"min":[0,0,0]}],"meshes":'
       b'[{"primitives":[{"attributes":{"POSITION":0}}]}],"nodes":[{"mesh":0}],"scenes":'
       b'[{"nodes":[0]}],"scene":0}')
+# Regression seeds from the model target's findings are added by hand: regression-*.
