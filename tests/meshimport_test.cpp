@@ -68,13 +68,17 @@ std::pair<int, int> outwardCounts(const MeshData& mesh) {
 }
 } // namespace
 
-TEST(OrientTest, ClosedPartsFaceOutwardAndOpenPartsStayAsTheyAre) {
+TEST(OrientTest, ClosedPartsFaceOutwardOpenPartsKeepTheirWindingNormalsFollowIt) {
     MeshData mixed = inwardCube(); // some faces wound one way, some the other
     for (std::size_t t = 0; t < mixed.indices.size(); t += 6)
         std::swap(mixed.indices[t + 1], mixed.indices[t + 2]);
     MeshData open = inwardCube(); // a box without its lid
     open.indices.resize(open.indices.size() - 6);
     open.triangleCount -= 2;
+    MeshData againstWinding = open; // normals that point out of a box wound inward
+    for (std::size_t i = 3; i < againstWinding.vertices.size(); i += floatsPerVertex)
+        for (std::size_t k = 0; k < 3; ++k)
+            againstWinding.vertices[i + k] = -againstWinding.vertices[i + k];
     MeshData two = inwardCube(); // a second closed part beside the first, already outward
     MeshData outward = inwardCube();
     orientOutward(&outward);
@@ -88,6 +92,8 @@ TEST(OrientTest, ClosedPartsFaceOutwardAndOpenPartsStayAsTheyAre) {
         {"inward", inwardCube(), 12, {12, 24}},
         {"mixed", mixed, 6, {12, 24}},
         {"open", open, 0, {0, 0}},
+        // The lid's four vertices, in no triangle now, keep theirs.
+        {"open, normals against the winding", againstWinding, 0, {0, 4}},
     };
     for (auto [name, mesh, changed, counts] : cases) {
         SCOPED_TRACE(name);

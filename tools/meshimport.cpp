@@ -432,7 +432,6 @@ std::size_t orientOutward(MeshData* mesh) {
     // Walks each part from a seed, deciding each triangle's winding against the one it was
     // reached from: a shared edge must run in opposite directions.
     std::vector<int> flip(triangles, -1); // -1 not reached, else 0 or 1
-    std::vector<bool> closedPart(triangles, false);
     std::vector<std::uint32_t> part, queue;
     std::size_t changed = 0;
     for (std::size_t seed = 0; seed < triangles; ++seed) {
@@ -472,8 +471,6 @@ std::size_t orientOutward(MeshData* mesh) {
         }
         if (!closed)
             continue;
-        for (std::uint32_t t : part)
-            closedPart[t] = true;
         Vector origin = positionOf(*mesh, mesh->indices[3 * part[0]]);
         double volume = 0;
         for (std::uint32_t t : part) {
@@ -489,15 +486,12 @@ std::size_t orientOutward(MeshData* mesh) {
             }
     }
 
-    // Normals of closed parts that point against their triangles turn round.
-    std::vector<bool> inClosedPart(point.size(), false);
-    for (std::size_t t = 0; t < triangles; ++t)
-        for (int k = 0; k < 3 && closedPart[t]; ++k)
-            inClosedPart[mesh->indices[3 * t + std::size_t(k)]] = true;
+    // Normals that point against their triangles turn round: in a closed part the triangles
+    // now face outward; in an open one the winding is all there is to go by.
     const std::vector<Vector> sums = cornerSums(*mesh);
     for (std::size_t v = 0; v < sums.size(); ++v) {
         float* n = &mesh->vertices[v * floatsPerVertex + 3];
-        if (inClosedPart[v] && dot(sums[v], Vector{n[0], n[1], n[2]}) < 0)
+        if (dot(sums[v], Vector{n[0], n[1], n[2]}) < 0)
             n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
     }
     return changed;

@@ -48,6 +48,7 @@ std::string importMeshContained(const std::string& path, const MeshImportOptions
 // edges (vertices at equal positions count as one, so flat-shaded corners connect); it is
 // closed when every edge of it belongs to exactly two of its triangles and its triangles can
 // be wound consistently. Such a part is wound so, then reversed when its signed volume is
-// negative; a vertex normal of it that points against its triangles is negated. Open parts
-// keep the file's winding and normals. Returns the number of triangles whose winding changed.
+// negative. Open parts keep the file's winding. Then every vertex normal that points against
+// its triangles is negated, so normals follow the winding. Returns the number of triangles
+// whose winding changed.
 std::size_t orientOutward(MeshData* mesh);
