@@ -302,3 +302,40 @@ write("slices", "rgba16-png", b"\0" + png(1, 1, 16, 6, [bytes(range(8))]))
 write("slices", "grey-alpha-png-cut", b"\x40" + png(2, 1, 8, 4, [b"\1\2\3\4"]))
 write("slices", "ppm", b"\2P6\n2 1\n255\n" + bytes(range(6)))
 write("slices", "pgm-16", b"\3P5\n1 2\n65535\n" + bytes(range(4)))
+
+
+# model: the first byte picks the format (o OBJ, p PLY, f OFF, s STL, g glTF), the rest is
+# the file.
+cube_v = "".join("v %d %d %d\n" % (x, y, z) for z in (0, 1) for y in (0, 1) for x in (0, 1))
+write("model", "obj-cube", b"o" + (cube_v + "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\n"
+                                   "f 1 5 7 3\nf 2 4 8 6\n").encode())
+write("model", "obj-normals-mtl", b"o" + b"mtllib fifo\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+      b"vn 0 0 -1\nvt 0 0\nusemtl m\nf 1/1/1 2/1/1 3/1/1\nl 1 2\np 3\n")
+ply_head = ("ply\nformat %s 1.0\nelement vertex 4\nproperty float x\nproperty float y\n"
+            "property float z\nelement face 2\nproperty list uchar int vertex_indices\n"
+            "end_header\n")
+write("model", "ply-ascii", b"p" + (ply_head % "ascii" + "0 0 0\n1 0 0\n0 1 0\n0 0 1\n"
+                                    "3 0 1 2\n3 0 3 1\n").encode())
+write("model", "ply-binary", b"p" + (ply_head % "binary_little_endian").encode()
+      + struct.pack("<12f", 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1)
+      + struct.pack("<B3iB3i", 3, 0, 1, 2, 3, 0, 3, 1))
+write("model", "off-tetra", b"fOFF\n4 4 6\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n"
+      b"3 0 2 1\n3 0 1 3\n3 0 3 2\n4 1 2 3 1\n")
+write("model", "stl-ascii", b"ssolid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\n"
+      b"vertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid t\n")
+write("model", "stl-binary", b"s" + bytes(80) + struct.pack("<I", 1)
+      + struct.pack("<12f", 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0) + bytes(2))
+write("model", "gltf-buffer", b"g" + b'{"asset":{"version":"2.0"},"buffers":[{"uri":'
+      b'"buffer.bin","byteLength":48}],"bufferViews":[{"buffer":0,"byteLength":36},'
+      b'{"buffer":0,"byteOffset":36,"byteLength":12}],"accessors":[{"bufferView":0,'
+      b'"componentType":5126,"count":3,"type":"VEC3","max":[1,1,1],"min":[-1,-1,-1]},'
+      b'{"bufferView":1,"componentType":5125,"count":3,"type":"SCALAR"}],"meshes":'
+      b'[{"primitives":[{"attributes":{"POSITION":0},"indices":1}]}],"nodes":[{"mesh":0,'
+      b'"rotation":[0,0,0,1]}],"scenes":[{"nodes":[0]}],"scene":0}')
+write("model", "gltf-embedded", b"g" + b'{"asset":{"version":"2.0"},"buffers":[{"uri":'
+      b'"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA",'
+      b'"byteLength":36}],"bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView"'
+      b':0,"componentType":5126,"count":3,"type":"VEC3","max":[1,1,0],"min":[0,0,0]}],"meshes":'
+      b'[{"primitives":[{"attributes":{"POSITION":0}}]}],"nodes":[{"mesh":0}],"scenes":'
+      b'[{"nodes":[0]}],"scene":0}')
+# Regression seeds from the model target's findings are added by hand: regression-*.

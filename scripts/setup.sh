@@ -3,6 +3,7 @@
 # sudo available). Safe to run again: apt-get skips what is already installed.
 set -euo pipefail
 
+# assimp-testmodels are the models scripts/testmodels.sh converts.
 # clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
 # sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
 # valgrind runs the memory check (scripts/memcheck.sh).
@@ -14,6 +15,7 @@ packages=(
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
+    assimp-testmodels
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -18,6 +18,10 @@ fi
 echo "== normal build"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure)
+# Every model of Debian's assimp-testmodels through tessary-vol mesh: none may crash, hang or
+# leave output behind.
+echo "== model sweep"
+bash "$root/scripts/testmodels.sh" "$root/build/tools/tessary-vol"
 # The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
 # without a display (its Xvfb-and-screenshot path).
 echo "== memory check (valgrind)"

@@ -222,6 +222,26 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         return std::string(bytes.begin(), bytes.end());
     };
     const std::string nrrd = "NRRD0004\ndimension: 3\nsizes: 2 2 2\nendian: little\n";
+    // A Collada node that instances itself: Assimp recurses until the stack runs out.
+    const std::string selfInstancing =
+        R"(<?xml version="1.0"?><COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" )"
+        R"(version="1.4.1"><library_geometries><geometry id="g"><mesh><source id="p">)"
+        R"(<float_array id="pa">0 0 0 1 0 0 0 1 0</float_array><technique_common><accessor )"
+        R"(source="#pa" count="3" stride="3"><param name="X" type="float"/><param name="Y" )"
+        R"(type="float"/><param name="Z" type="float"/></accessor></technique_common></source>)"
+        R"(<vertices id="v"><input semantic="POSITION" source="#p"/></vertices><triangles )"
+        R"(count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></triangles>)"
+        R"(</mesh></geometry></library_geometries><library_nodes><node id="a"><instance_node )"
+        R"(url="#a"/></node></library_nodes><library_visual_scenes><visual_scene id="s"><node )"
+        R"(id="r"><instance_node url="#a"/><instance_geometry url="#g"/></node></visual_scene>)"
+        R"(</library_visual_scenes><scene><instance_visual_scene url="#s"/></scene></COLLADA>)";
+    // One polygon of 30,000 corners: Assimp takes seconds to triangulate it.
+    std::string polygon, face = "f";
+    for (int i = 0; i < 30000; ++i) {
+        polygon += formatString("v %f %f 0\n", std::cos(i * 2e-4), std::sin(i * 2e-4));
+        face += formatString(" %d", i + 1);
+    }
+    polygon += face + "\n";
     // The files each case writes under s/ (or elsewhere), the arguments, the status, the message.
     using Files = std::vector<std::pair<std::string, std::string>>;
     // clang-format off
@@ -241,6 +261,15 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          "s/1.png: can't read picture"},
         {{{"s/l.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nl 2 3\n"}},
          {"mesh", "s/l.obj", "-o", "o.dat"}, 1, "s/l.obj: no triangles in this model"},
+        {{{"s/self.dae", selfInstancing}}, {"mesh", "s/self.dae", "-o", "o.dat"}, 1,
+         "s/self.dae: the model importer crashed"},
+        {{{"s/big.obj", polygon}}, {"mesh", "s/big.obj", "-o", "o.dat", "--timeout", "1"}, 1,
+         "s/big.obj: the model importer took more than 1 s"},
+#ifndef __SANITIZE_ADDRESS__ // the sanitizers' shadow memory leaves no address-space limit
+        {{{"s/big.obj", polygon}}, {"mesh", "s/big.obj", "-o", "o.dat", "--memory-limit", "1"},
+         1, "s/big.obj: needs more than 1 MB"},
+#endif
+        {{}, {"mesh", "s/h.ply", "-o", "o.dat", "--up", "w"}, 2, "--up takes x, y, z"},
         {{{"s/in.vol", vol(1, 4)}, {"out/keep", "mine"}}, {"unpack", "s/in.vol", "-o", "out"}, 1,
          "out: can't write: exists and is not an empty folder"},
         {{{"s/in.vol", vol(2, 4)}}, {"unpack", "s/in.vol", "-o", "o.npy"}, 1,

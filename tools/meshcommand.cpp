@@ -2,8 +2,11 @@
 
 #include "commands.h"
 
+#include "contained.h"
 #include "meshimport.h"
 #include "output.h"
+
+#include <QFile>
 
 #include <cstdio>
 
@@ -13,13 +16,21 @@ const char name[] = "mesh";
 const char help[] = R"(usage: tessary-vol mesh MODEL -o OUT.dat [OPTIONS]
 Converts a model in any format Assimp reads (OBJ, PLY, STL, glTF, ...) to the viewer's .dat
 mesh: every mesh of the file with its transforms applied, faces triangulated, points and lines
-dropped, identical vertices joined. Vertices without normals get area-weighted ones. The model
+dropped, identical vertices joined. Vertices without normals get area-weighted ones. Each
+closed part is turned to face outward, whatever the file's winding and normals say. The model
 is centred on its bounding box and scaled to unit radius, as the bundled bunny is.
+The importer runs in a child process under a memory and a time limit; the model and the files
+it names must be regular files in the model's folder or below it.
 
 options:
   -o, --output OUT.dat      the mesh to write (required)
   --recompute-normals       ignores the file's normals and computes area-weighted ones
   --keep-scale              keeps the file's positions and units
+  --up AXIS                 the file's axis that points up: x, y (default), z, -x, -y, -z
+                            (CAD and scanner files are often z-up)
+  --memory-limit MB         the importer's address space in MiB (default: the smaller of
+                            4096 and half the available memory)
+  --timeout SECONDS         the importer's time (default: 60)
 )";
 
 int runMesh(const QCommandLineParser& parser) {
@@ -30,11 +41,28 @@ int runMesh(const QCommandLineParser& parser) {
     MeshImportOptions options;
     options.recomputeNormals = parser.isSet("recompute-normals");
     options.keepScale = parser.isSet("keep-scale");
+    if (parser.isSet("up") && !parseUpAxis(parser.value("up").toStdString(), &options.up))
+        return usageError(name, "--up takes x, y, z, -x, -y or -z");
+    options.memoryLimit = defaultMemoryLimit();
+    options.timeoutSeconds = 60;
+    bool valid = true;
+    if (parser.isSet("memory-limit")) {
+        const qulonglong mib = parser.value("memory-limit").toULongLong(&valid);
+        valid = valid && mib >= 1 && mib <= (qulonglong(1) << 30);
+        options.memoryLimit = std::uint64_t(mib) << 20;
+    }
+    if (!valid)
+        return usageError(name, "--memory-limit takes a size in MiB, 1 or more");
+    if (parser.isSet("timeout")) {
+        options.timeoutSeconds = parser.value("timeout").toInt(&valid);
+        if (!valid || options.timeoutSeconds < 1 || options.timeoutSeconds > 86400)
+            return usageError(name, "--timeout takes seconds, 1 to 86400");
+    }
     std::string failure = checkOutputPath(output, {input});
     if (!failure.empty())
         return inputError(failure);
     MeshData mesh;
-    failure = readingInput(input, [&] { return importMesh(input, options, &mesh); });
+    failure = importMeshContained(QFile::encodeName(input).toStdString(), options, &mesh);
     if (!failure.empty())
         return inputError(failure);
     const std::vector<unsigned char> bytes = encodeMesh(mesh);
@@ -58,7 +86,10 @@ Command meshCommand() {
             help,
             {{{"o", "output"}, "output", "OUT"},
              {"recompute-normals", "normals"},
-             {"keep-scale", "scale"}},
+             {"keep-scale", "scale"},
+             {"up", "up", "AXIS"},
+             {"memory-limit", "memory", "MB"},
+             {"timeout", "time", "SECONDS"}},
             1,
             1,
             runMesh};

@@ -1,0 +1,222 @@
+// Model import: outward orientation of closed parts, the up axis, the refusals of damaged or
+// escaping models, and the child process that contains the importer.
+#include "contained.h"
+#include "meshimport.h"
+#include "testsupport.h"
+
+#include <csignal>
+#include <cmath>
+
+using namespace meshLayout;
+
+namespace {
+using Point = std::array<double, 3>;
+
+Point at(const MeshData& mesh, std::uint32_t v, int offset = 0) {
+    const float* p = &mesh.vertices[std::size_t(v) * floatsPerVertex + std::size_t(offset)];
+    return {p[0], p[1], p[2]};
+}
+
+// A unit cube around the origin, a vertex per corner of each face (flat-shaded), every face
+// wound and its normals pointing inward, as a model with reversed winding arrives.
+MeshData inwardCube() {
+    MeshData mesh;
+    for (int axis = 0; axis < 3; ++axis)
+        for (int side : {-1, 1}) {
+            const std::uint32_t first = std::uint32_t(mesh.vertexCount);
+            for (int corner = 0; corner < 4; ++corner) {
+                float p[3];
+                p[axis] = 0.5f * float(side);
+                p[(axis + 1) % 3] = corner == 1 || corner == 2 ? 0.5f : -0.5f;
+                p[(axis + 2) % 3] = corner >= 2 ? 0.5f : -0.5f;
+                float n[3] = {0, 0, 0};
+                n[axis] = -float(side);
+                mesh.vertices.insert(mesh.vertices.end(),
+                                     {p[0], p[1], p[2], n[0], n[1], n[2], 0, 0, 0});
+                ++mesh.vertexCount;
+            }
+            // (0, 1, 2) runs counter-clockwise seen from +axis: outward for side +1.
+            const std::vector<std::uint32_t> quad =
+                side < 0 ? std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3}
+                         : std::vector<std::uint32_t>{0, 2, 1, 0, 3, 2};
+            for (std::uint32_t k : quad)
+                mesh.indices.push_back(first + k);
+            mesh.triangleCount += 2;
+        }
+    return mesh;
+}
+
+// How many triangles face away from the origin, and how many normals point away from it.
+std::pair<int, int> outwardCounts(const MeshData& mesh) {
+    int triangles = 0, normals = 0;
+    for (std::size_t t = 0; t < mesh.indices.size(); t += 3) {
+        const Point a = at(mesh, mesh.indices[t]), b = at(mesh, mesh.indices[t + 1]),
+                    c = at(mesh, mesh.indices[t + 2]);
+        double facing = 0;
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3, k = (i + 2) % 3;
+            const double cross = (b[j] - a[j]) * (c[k] - a[k]) - (b[k] - a[k]) * (c[j] - a[j]);
+            facing += cross * (a[i] + b[i] + c[i]);
+        }
+        triangles += facing > 0;
+    }
+    for (std::uint32_t v = 0; v < std::uint32_t(mesh.vertexCount); ++v) {
+        const Point p = at(mesh, v), n = at(mesh, v, 3);
+        normals += p[0] * n[0] + p[1] * n[1] + p[2] * n[2] > 0;
+    }
+    return {triangles, normals};
+}
+} // namespace
+
+TEST(OrientTest, ClosedPartsFaceOutwardOpenPartsKeepTheirWindingNormalsFollowIt) {
+    MeshData mixed = inwardCube(); // some faces wound one way, some the other
+    for (std::size_t t = 0; t < mixed.indices.size(); t += 6)
+        std::swap(mixed.indices[t + 1], mixed.indices[t + 2]);
+    MeshData open = inwardCube(); // a box without its lid
+    open.indices.resize(open.indices.size() - 6);
+    open.triangleCount -= 2;
+    MeshData againstWinding = open; // normals that point out of a box wound inward
+    for (std::size_t i = 3; i < againstWinding.vertices.size(); i += floatsPerVertex)
+        for (std::size_t k = 0; k < 3; ++k)
+            againstWinding.vertices[i + k] = -againstWinding.vertices[i + k];
+    MeshData two = inwardCube(); // a second closed part beside the first, already outward
+    MeshData outward = inwardCube();
+    orientOutward(&outward);
+    for (std::size_t i = 0; i < outward.vertices.size(); ++i)
+        two.vertices.push_back(outward.vertices[i] + (i % floatsPerVertex == 0 ? 3.0f : 0.0f));
+    for (std::uint32_t index : outward.indices)
+        two.indices.push_back(index + std::uint32_t(outward.vertexCount));
+    two.vertexCount *= 2;
+    two.triangleCount *= 2;
+    const std::tuple<const char*, MeshData, std::size_t, std::pair<int, int>> cases[] = {
+        {"inward", inwardCube(), 12, {12, 24}},
+        {"mixed", mixed, 6, {12, 24}},
+        {"open", open, 0, {0, 0}},
+        // The lid's four vertices, in no triangle now, keep theirs.
+        {"open, normals against the winding", againstWinding, 0, {0, 4}},
+    };
+    for (auto [name, mesh, changed, counts] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(orientOutward(&mesh), changed);
+        EXPECT_EQ(outwardCounts(mesh), counts);
+    }
+    // The outward part beside it stays; the inward one turns. Counted about each part's centre.
+    EXPECT_EQ(orientOutward(&two), 12u);
+    for (int v = 24; v < 48; ++v)
+        two.vertices[std::size_t(v) * floatsPerVertex] -= 3.0f;
+    EXPECT_EQ(outwardCounts(two), std::make_pair(24, 48));
+}
+
+TEST(ImportTest, UpAxisIsARotation) {
+    ScratchDir dir;
+    // A right-handed corner: the file's x, y and z axes.
+    writeFile("c.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nf 1 2 3\nf 1 3 4\nf 1 4 2\n"
+                       "f 2 4 3\n");
+    const std::pair<const char*, int> cases[] = {{"x", 1},  {"-x", 1}, {"y", 2},
+                                                 {"-y", 2}, {"+z", 3}, {"-z", 3}};
+    for (const auto& [name, axisVertex] : cases) {
+        SCOPED_TRACE(name);
+        MeshImportOptions options;
+        options.keepScale = true;
+        ASSERT_TRUE(parseUpAxis(name, &options.up));
+        MeshData mesh;
+        ASSERT_EQ(importMesh("c.obj", options, &mesh), "");
+        ASSERT_EQ(mesh.vertexCount, 4);
+        // The file's up axis goes to +y (Assimp keeps the vertices in the file's order).
+        const Point up = at(mesh, std::uint32_t(axisVertex));
+        EXPECT_EQ(up, (Point{0, double(options.up.sign), 0}));
+        // The file's x, y, z stay a right-handed frame: no mirror.
+        const Point x = at(mesh, 1), y = at(mesh, 2), z = at(mesh, 3);
+        EXPECT_EQ(x[0] * (y[1] * z[2] - y[2] * z[1]) - x[1] * (y[0] * z[2] - y[2] * z[0]) +
+                      x[2] * (y[0] * z[1] - y[1] * z[0]),
+                  1);
+    }
+    UpAxis up;
+    for (const char* bad : {"", "w", "xy", "--x", "Y"})
+        EXPECT_FALSE(parseUpAxis(bad, &up)) << bad;
+}
+
+TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
+    ScratchDir dir;
+    const std::string ply = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
+                            "property float y\nproperty float z\n";
+    const std::string gltf = R"({"asset":{"version":"2.0"},"buffers":[{"uri":"URI",
+        "byteLength":36}],"bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[
+        {"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","max":[1,1,0],
+        "min":[0,0,0]}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
+        "nodes":[{"mesh":0}],"scenes":[{"nodes":[0]}],"scene":0})";
+    const auto uri = [&](const std::string& name) {
+        return std::string(gltf).replace(gltf.find("URI"), 3, name);
+    };
+    writeFile("buffer.bin", std::string(36, '\0'));
+    makeNotAFile("m/fifo", NotAFile::Fifo);
+    const std::pair<std::string, std::string> cases[] = {
+        {"v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n", "non-finite vertex coordinate"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn nan 0 1\nf 1//1 2//1 3//1\n", "non-finite normal"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 9\n", "index out of range"},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "vertex index out of range"},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n", "file too short for its OFF counts"},
+        {ply + "end_header\n0 0 0\n1 0 0\n", "file too short for its PLY header"},
+        {ply + "property float x\n", "no end_header line"},
+        {ply + "end_header\n0 0 0\n1 0 0\n0 1 0\n", "no triangles in this model"},
+        {ply + "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n"
+               "1 0 0\n0 1 0\n3 0 -1 2\n",
+         "out of range"},
+        {"mtllib fifo\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n",
+         "names m/fifo, which is not a regular file"},
+        {uri("../buffer.bin"), "names m/../buffer.bin, outside the model's folder"},
+        {uri("/proc/self/environ"), "referenced file"},
+    };
+    const char* suffix[] = {"obj", "obj", "obj", "off", "off",  "ply",
+                            "ply", "ply", "ply", "obj", "gltf", "gltf"};
+    int i = 0;
+    for (const auto& [text, message] : cases) {
+        const std::string path = "m/model." + std::string(suffix[i++]);
+        SCOPED_TRACE(path + "\n" + text);
+        writeFile(path, text);
+        MeshData mesh;
+        const std::string failure = importMesh(path, MeshImportOptions(), &mesh);
+        EXPECT_EQ(failure.find(path + ": "), 0u) << failure;
+        EXPECT_NE(failure.find(message), std::string::npos) << failure;
+        EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+        EXPECT_EQ(mesh.vertexCount, 0);
+    }
+}
+
+TEST(ContainedTest, CrashesMemoryBombsAndHangsEndOnlyTheChild) {
+    const std::vector<unsigned char> big(3 << 20, 7); // more than a pipe holds at once
+    const ContainmentLimits limits = {std::uint64_t(256) << 20, 2};
+    const std::tuple<const char*, ContainedWork, ContainedEnd> cases[] = {
+        {"done", [&](std::vector<unsigned char>* out) { return *out = big, ""; },
+         ContainedEnd::Done},
+        {"refused", [](std::vector<unsigned char>*) { return "no"; }, ContainedEnd::Refused},
+        {"crash", [](std::vector<unsigned char>*) { return std::raise(SIGSEGV), ""; },
+         ContainedEnd::Crashed},
+        {"abort", [](std::vector<unsigned char>*) { return std::abort(), ""; },
+         ContainedEnd::Crashed},
+        {"hang",
+         [](std::vector<unsigned char>*) {
+             for (volatile int i = 0;; i = i + 1) {
+             }
+             return "";
+         },
+         ContainedEnd::TimedOut},
+        {"memory",
+         [](std::vector<unsigned char>* out) { return out->resize(std::size_t(1) << 30), ""; },
+         ContainedEnd::OutOfMemory},
+    };
+    for (const auto& [name, work, end] : cases) {
+        SCOPED_TRACE(name);
+        if (end == ContainedEnd::OutOfMemory && !addressSpaceLimitWorks())
+            continue; // the sanitizers' shadow memory leaves no address-space limit to test
+        const ContainedResult result = runContained(work, limits);
+        EXPECT_EQ(int(result.end), int(end)) << result.message;
+        if (end == ContainedEnd::Done) {
+            EXPECT_EQ(result.bytes, big);
+        } else if (end == ContainedEnd::Refused) {
+            EXPECT_EQ(result.message, "no");
+        }
+    }
+    EXPECT_EQ(memorySizeText(std::uint64_t(4) << 30), "4 GB");
+    EXPECT_EQ(memorySizeText(std::uint64_t(300) << 20), "300 MB");
+}
