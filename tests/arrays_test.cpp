@@ -22,7 +22,7 @@ namespace {
 // Every slice of a source, read twice (a second pass rewinds), joined; "" or the failure.
 std::string readAll(const TypedSource& source, std::string* samples) {
     const VolumeInfo& info = source.info;
-    const std::size_t slice = std::size_t(typedSliceBytes(info));
+    const std::size_t slice = std::size_t(sliceBytes(info));
     for (int pass = 0; pass < 2; ++pass) {
         samples->assign(slice * std::size_t(info.depth), '\0');
         for (int z = 0; z < info.depth; ++z) {
@@ -489,7 +489,7 @@ TEST(ArraysTest, BigAndDamagedSlicesThroughTheConverter) {
     ASSERT_TRUE(big.save("big.png"));
     TypedSource source;
     ASSERT_EQ(openSliceSource({"big.png"}, &source), "");
-    std::vector<unsigned char> slice(std::size_t(typedSliceBytes(source.info)));
+    std::vector<unsigned char> slice(std::size_t(sliceBytes(source.info)));
     EXPECT_EQ(source.read(0, slice.data()), "");
     // A damaged PNG among the slices: the converter says one line, whatever libpng thinks.
     QDir().mkdir("s");

@@ -1,5 +1,6 @@
 #include "dicomseries.h"
 
+#include "contained.h"
 #include "helpers.h"
 #include "output.h"
 #include "typedread.h"
@@ -12,15 +13,11 @@
 #include <gdcmImageReader.h>
 #include <gdcmScanner.h>
 #include <gdcmTrace.h>
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <functional>
 #include <cmath>
 #include <cstring>
@@ -400,32 +397,21 @@ void copyFrame(const Decoded& decoded, const Layout& layout, int frame, SampleTy
 }
 // Runs body in a child process and reports whether it ended normally. The Debian build of GDCM
 // keeps its assertions, which abort the process on some malformed files; the child meets them
-// first, so that the converter refuses such a file instead of ending with it.
+// first (and any memory bomb or endless loop), so that the converter refuses such a file
+// instead of ending with it.
 std::string contained(const QString& path, const std::function<void()>& body) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0)
-        return fileMessage(path, "can't start the DICOM check");
-    if (child == 0) {
-        // An abort here is expected: no core file, and none of the parent's handlers (which
-        // may remove its outputs, or report a crash) run for it.
-        const struct rlimit noCore = {0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);
-        for (int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGINT, SIGTERM, SIGHUP})
-            std::signal(signal, SIG_DFL);
-        // The assertion's own line would come before the refusal: the refusal says it all.
-        const int quiet = open("/dev/null", O_WRONLY);
-        if (quiet >= 0)
-            dup2(quiet, STDERR_FILENO);
-        body();
-        _exit(0);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return fileMessage(path, "can't start the DICOM check");
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    const ContainedResult result = runContained(
+        [&](std::vector<unsigned char>*) {
+            body();
+            return std::string();
+        },
+        {defaultMemoryLimit(), 300});
+    if (result.end == ContainedEnd::Done)
         return std::string();
+    if (result.end == ContainedEnd::OutOfMemory)
+        return fileMessage(path, "needs more than " + memorySizeText(defaultMemoryLimit()));
+    if (result.end == ContainedEnd::TimedOut)
+        return fileMessage(path, "the DICOM library took more than 300 s");
     return fileMessage(path, "malformed DICOM data: the DICOM library gave up on it");
 }
 

@@ -149,7 +149,7 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
     const std::string failure = checkVolumeSizes(info);
     if (!failure.empty())
         return fileMessage(path, failure);
-    const std::uint64_t sliceBytes = typedSliceBytes(info);
+    const std::uint64_t sliceBytes = ::sliceBytes(info);
     const std::uint64_t total = sliceBytes * std::uint64_t(info.depth);
     // Deflate expands at most 1032-fold, so a short file can't hold what a header claims;
     // refusing it here spares inflating all of it to find out.
@@ -160,7 +160,7 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
                                               "%llu bytes of samples",
                                               compressed, static_cast<unsigned long long>(total)));
     auto inflater = std::make_shared<Inflater>(std::move(file), start);
-    const std::size_t bytes = sampleTypeBytes(info.type);
+    const SampleType type = info.type;
     const std::string damaged =
         fileMessage(path, "file too short or damaged: truncated gzip samples");
     source->read = [=](int z, void* samples) {
@@ -175,7 +175,7 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
         if (!good || !inflater->next(out, std::size_t(sliceBytes)))
             return damaged;
         if (swap)
-            swapSampleBytes(samples, std::size_t(sliceBytes / bytes), bytes);
+            swapSampleBytes(type, std::size_t(sliceBytes / sampleTypeBytes(type)), samples);
         return std::string();
     };
     guardReads(path, source);

@@ -1,12 +1,15 @@
 #include "typedread.h"
 
 #include "helpers.h"
+#include "output.h"
 
 #include <QtEndian>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -39,6 +42,9 @@ std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64
     if (channels < 1 || channels > maxChannels)
         return formatString("unsupported channel count %lld (1 to %lld)", (long long)channels,
                             (long long)maxChannels);
+    const std::string sizes = formatString("%lld x %lld x %lld samples of %lld channel%s",
+                                           (long long)width, (long long)height, (long long)depth,
+                                           (long long)channels, channels == 1 ? "" : "s");
     // Each factor is below 2^31, so the products are checked a step at a time.
     using Wide = unsigned __int128;
     Wide bytes = Wide(width) * std::uint64_t(height);
@@ -46,17 +52,31 @@ std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64
     const Wide slice = bytes;
     bytes *= std::uint64_t(depth);
     if (bytes > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
-        return formatString("sizes %lld x %lld x %lld x %lld channels are too large",
-                            (long long)width, (long long)height, (long long)depth,
-                            (long long)channels);
+        return "too large: " + sizes;
     const std::int64_t memory = availableMemory();
     if (memory >= 0 && slice > std::uint64_t(memory / sliceMemoryShare))
-        return formatString("a slice of %lld x %lld x %lld channels does not fit the memory "
+        return formatString("too large: %s; a slice takes %.1f MB of the %.1f MB of memory "
                             "available",
-                            (long long)width, (long long)height, (long long)channels);
+                            sizes.c_str(), double(slice) / 1e6, double(memory) / 1e6);
     if (volumeBytes)
         *volumeBytes = std::uint64_t(bytes);
     return std::string();
+}
+
+std::string checkVolumeSizes(const VolumeInfo& info) {
+    return checkVolumeSizes(info.width, info.height, info.depth, info.channels, info.type, nullptr);
+}
+
+void guardReads(const QString& path, TypedSource* source) {
+    source->read = [read = std::move(source->read), path](int z, void* samples) {
+        try {
+            return read(z, samples);
+        } catch (const std::bad_alloc&) {
+            return fileMessage(path, "out of memory");
+        } catch (const std::exception& error) {
+            return fileMessage(path, std::string("can't read: ") + error.what());
+        }
+    };
 }
 
 std::size_t sliceBytes(const VolumeInfo& info) {

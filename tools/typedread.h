@@ -1,8 +1,10 @@
 #pragma once
 
-// Checks and conversions that the readers of typed volumes (NIfTI, DICOM, MetaImage) share.
+// Checks and conversions that every reader of typed volumes shares.
 
 #include "typedsource.h"
+
+#include <QString>
 
 #include <cstdint>
 #include <string>
@@ -13,6 +15,14 @@
 // Returns "" or the message (without a path).
 std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64_t depth,
                              std::int64_t channels, SampleType type, std::uint64_t* volumeBytes);
+
+// The same for the sizes of info.
+std::string checkVolumeSizes(const VolumeInfo& info);
+
+// Wraps source->read so that an exception thrown while reading (memory running out on a
+// machine that promised it, say) becomes the message "PATH: out of memory" or the like instead
+// of escaping into the converter's threads.
+void guardReads(const QString& path, TypedSource* source);
 
 // Bytes of one slice of the info's volume: width * height * channels * sample bytes.
 std::size_t sliceBytes(const VolumeInfo& info);
