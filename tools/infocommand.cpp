@@ -3,6 +3,7 @@
 
 #include "commands.h"
 
+#include "dicomseries.h"
 #include "helpers.h"
 #include "output.h"
 #include "packinput.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 const char infoHelp[] = R"(usage: tessary-vol info INPUT... [OPTIONS]
@@ -79,6 +81,20 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
 
+// A folder of several DICOM series cannot be read until one is picked: the list to pick from,
+// numbered as --series counts.
+void printDicomSeries(const QString& path) {
+    std::vector<DicomSeriesSummary> series;
+    if (!QFileInfo(path).isDir() || !listDicomSeries(path, &series).empty() || series.size() < 2)
+        return;
+    std::printf("%s\n  format           DICOM, %zu series (pick one with --series K)\n",
+                qPrintable(path), series.size());
+    for (std::size_t k = 0; k < series.size(); ++k)
+        std::printf("  series %-9zu %d x %d x %d  %s  %s\n", k, series[k].width, series[k].height,
+                    series[k].slices, printableText(series[k].uid).c_str(),
+                    printableText(series[k].description).c_str());
+}
+
 // What info prints of an input pack reads: what the file holds, the range of its samples and
 // what pack would make of it with the given settings. Returns the exit status.
 int reportInput(const QString& path, PackSettings settings) {
@@ -86,8 +102,10 @@ int reportInput(const QString& path, PackSettings settings) {
     PackPlan plan;
     settings.measureRange = true;
     std::string failure = openPackInput({path}, settings.series, &source);
-    if (!failure.empty())
+    if (!failure.empty()) {
+        printDicomSeries(path);
         return inputError(failure);
+    }
     const VolumeInfo& info = source.info;
     std::printf("%s\n  format           %s\n  sizes            %d x %d x %d\n"
                 "  sample type      %s\n  channels         %d",
