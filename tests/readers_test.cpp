@@ -115,18 +115,10 @@ TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
         const int w = c.sizes[0], h = c.sizes[1], d = c.sizes[2];
         TypedSource source;
         ASSERT_EQ(openNiftiSource(c.name, &source), "");
-        EXPECT_EQ(source.info.format, c.format);
-        EXPECT_EQ(source.info.width, w);
-        EXPECT_EQ(source.info.height, h);
-        EXPECT_EQ(source.info.depth, d);
-        EXPECT_EQ(source.info.channels, c.channels);
-        EXPECT_EQ(source.info.type, c.type);
-        EXPECT_EQ(source.info.alphaChannel, c.alpha);
-        EXPECT_TRUE(source.info.spacingKnown);
-        EXPECT_EQ(std::vector<double>(source.info.spacing, source.info.spacing + 3),
-                  (std::vector<double>{0.5, 0.75, 2}));
-        EXPECT_EQ(source.info.orientation,
-                  "x: left to right, y: posterior to anterior, z: inferior to superior");
+        EXPECT_EQ(describe(source.info),
+                  formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
+                               "right, y: posterior to anterior, z: inferior to superior",
+                               c.format, w, h, d, sampleTypeName(c.type), c.channels, c.alpha));
         std::string samples;
         ASSERT_EQ(readTwice(source, &samples), "");
         EXPECT_EQ(samples, pattern(c.type, w, h, d, c.channels));
@@ -185,31 +177,24 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
                              packed);
     writeFile("tail.raw", "some leading bytes" + u8);
     writeFile("tail.mhd", metaHeader("MET_UCHAR", "HeaderSize = -1\n", "tail.raw"));
+    const std::string found = "%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, %s";
     struct Case {
         const char* name;
-        SampleType type;
-        int channels;
         const std::string& expected;
-        const char* orientation;
+        std::string description;
     } cases[] = {
-        {"u8.mha", SampleType::UInt8, 1, u8,
-         "x: right to left, y: anterior to posterior, z: inferior to superior"},
-        {"i16.mhd", SampleType::Int16, 1, i16, ""},
-        {"f32.mha", SampleType::Float32, 2, f32, ""},
-        {"tail.mhd", SampleType::UInt8, 1, u8, ""},
+        {"u8.mha", u8,
+         formatString(found.c_str(), "MetaImage", "uint8*1",
+                      "x: right to left, y: anterior to posterior, z: inferior to superior")},
+        {"i16.mhd", i16, formatString(found.c_str(), "MetaImage", "int16*1", "")},
+        {"f32.mha", f32, formatString(found.c_str(), "MetaImage (zlib)", "float32*2", "")},
+        {"tail.mhd", u8, formatString(found.c_str(), "MetaImage", "uint8*1", "")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
         ASSERT_EQ(openMetaImageSource(c.name, &source), "");
-        EXPECT_EQ(source.info.width, 3);
-        EXPECT_EQ(source.info.height, 2);
-        EXPECT_EQ(source.info.depth, 4);
-        EXPECT_EQ(source.info.channels, c.channels);
-        EXPECT_EQ(source.info.type, c.type);
-        EXPECT_TRUE(source.info.spacingKnown);
-        EXPECT_EQ(source.info.spacing[2], 2.5);
-        EXPECT_EQ(source.info.orientation, c.orientation);
+        EXPECT_EQ(describe(source.info), c.description);
         std::string samples;
         ASSERT_EQ(readTwice(source, &samples), "");
         EXPECT_EQ(samples, c.expected);
@@ -324,18 +309,10 @@ TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     writeFile("ct/notes.txt", "not DICOM");
     TypedSource source;
     ASSERT_EQ(openDicomSource("ct", -1, &source), "");
-    EXPECT_EQ(source.info.format, "DICOM series");
-    EXPECT_EQ(source.info.width, 3);
-    EXPECT_EQ(source.info.height, 2);
-    EXPECT_EQ(source.info.depth, 5);
-    EXPECT_EQ(source.info.type, SampleType::Int16);
+    EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
+                                     "known, x: right to left, y: anterior to posterior, z: "
+                                     "inferior to superior");
     EXPECT_TRUE(source.concurrent);
-    EXPECT_TRUE(source.info.spacingKnown);
-    EXPECT_EQ(source.info.spacing[0], 0.5);
-    EXPECT_EQ(source.info.spacing[1], 0.25);
-    EXPECT_DOUBLE_EQ(source.info.spacing[2], 3);
-    EXPECT_EQ(source.info.orientation,
-              "x: right to left, y: anterior to posterior, z: inferior to superior");
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, expected);

@@ -96,6 +96,13 @@ std::string npyFile(int major, std::string dict) {
     return bytes + dict;
 }
 
+std::string describe(const VolumeInfo& i) {
+    return formatString("%s: %dx%dx%d %s*%d alpha %d, spacing %g %g %g %s, %s", i.format.c_str(),
+                        i.width, i.height, i.depth, sampleTypeName(i.type), i.channels,
+                        i.alphaChannel, i.spacing[0], i.spacing[1], i.spacing[2],
+                        i.spacingKnown ? "known" : "unknown", i.orientation.c_str());
+}
+
 std::string readTwice(const TypedSource& source, std::string* samples) {
     const std::size_t slice = std::size_t(typedSliceBytes(source.info));
     samples->assign(slice * std::size_t(source.info.depth), '\0');

@@ -147,6 +147,10 @@ std::string gzip(const std::string& bytes);
 // A .npy file of the given major version whose header holds dict, before any samples.
 std::string npyFile(int major, std::string dict);
 
+// What a reader found, in one line:
+// "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
+std::string describe(const VolumeInfo& info);
+
 // Every slice of the source, read twice (the second pass must rewind and agree), joined in
 // samples; "" or the first failure.
 std::string readTwice(const TypedSource& source, std::string* samples);
