@@ -27,12 +27,14 @@ double valueAt(int x, int y, int z, int c) {
 }
 
 // Samples of the given type in host order, x fastest then y then z, channels interleaved (or
-// each channel a volume after the other, as NIfTI's vector dimension stores them).
-std::string pattern(SampleType type, int w, int h, int d, int ch, bool planar = false) {
+// each channel a volume after the other, as NIfTI's vector dimension stores them), each
+// valueAt * slope + intercept.
+std::string pattern(SampleType type, int w, int h, int d, int ch, bool planar = false,
+                    double slope = 1, double intercept = 0) {
     std::vector<double> values;
     for (int i = 0; i < w * h * d * ch; ++i) {
         const int c = planar ? i / (w * h * d) : i % ch, voxel = planar ? i % (w * h * d) : i / ch;
-        values.push_back(valueAt(voxel % w, voxel / w % h, voxel / (w * h), c));
+        values.push_back(valueAt(voxel % w, voxel / w % h, voxel / (w * h), c) * slope + intercept);
     }
     return typedBytes(type, values);
 }
@@ -134,9 +136,7 @@ TEST(NiftiTest, ScaleSlopeAndInterceptGiveFloats) {
     EXPECT_EQ(source.info.type, SampleType::Float32);
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
-    const float* values = reinterpret_cast<const float*>(samples.data());
-    EXPECT_EQ(values[0], -3.0f);
-    EXPECT_EQ(values[7], float(valueAt(1, 1, 1, 0) * 0.5 - 3));
+    EXPECT_EQ(samples, pattern(SampleType::Float32, 2, 2, 2, 1, false, 0.5, -3));
 }
 
 // --- MetaImage ---
@@ -329,9 +329,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     EXPECT_EQ(source.info.type, SampleType::Float32);
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
-    const float* values = reinterpret_cast<const float*>(samples.data());
-    EXPECT_EQ(values[0], -1024.0f);
-    EXPECT_EQ(values[6 * 2 + 5], float(valueAt(2, 1, 2, 0) * 2 - 1024));
+    EXPECT_EQ(samples, pattern(SampleType::Float32, 3, 2, 3, 1, false, 2, -1024));
 
     DicomSlice frames;
     frames.frames = 4;

@@ -268,25 +268,20 @@ TEST(PackTest, InfoAndPackTellWhatTheyDo) {
     ASSERT_EQ(runTool({"unpack", "in.vol", "-o", "in.nrrd"}).status, 0);
     ASSERT_EQ(runTool({"unpack", "in.vol", "-o", "in.tif"}).status, 0);
     ASSERT_EQ(runTool({"unpack", "in.vol", "-o", "slices"}).status, 0);
-    const std::vector<unsigned char> samples = samplePattern(4);
-    writeFile("in.raw", std::string(samples.begin(), samples.end()));
+    writeFile("in.raw", samplePattern(4));
     // Each input kind, the options, and lines info prints.
+    // clang-format off
     const std::tuple<QString, QStringList, std::string> cases[] = {
-        {"in.nrrd",
-         {},
-         "  format           NRRD\n  sizes            4 x 4 x 4\n"
-         "  sample type      uint8\n  channels         3\n"},
-        {"in.tif",
-         {"--size", "2"},
-         "  pack makes       copied, R=0 G=1 B=2, resized to 2^3: N = 2"},
-        {"slices",
-         {"--window", "0,127", "--channels", "2,-,0"},
+        {"in.nrrd", {}, "  format           NRRD\n  sizes            4 x 4 x 4\n"
+                        "  sample type      uint8\n  channels         3\n"},
+        {"in.tif", {"--size", "2"}, "  pack makes       copied, R=0 G=1 B=2, resized to 2^3: N = 2"},
+        {"slices", {"--window", "0,127", "--channels", "2,-,0"},
          "  pack makes       window 0 to 127, R=2 G=- B=0: N = 4"},
-        {"in.raw",
-         {"--spacing", "1,1,2", "--crop"},
+        {"in.raw", {"--spacing", "1,1,2", "--crop"},
          "resampled to 4 x 4 x 8 for spacing 1, 1, 2, cropped to 4^3: N = 4"},
         {"in.raw", {"--spacing", "2,1,1", "--pad"}, "padded to 8^3: N = 8"},
     };
+    // clang-format on
     for (const auto& [input, options, expected] : cases) {
         SCOPED_TRACE(input.toStdString());
         const ToolRun info = runTool(QStringList{"info", input} + options);
