@@ -17,7 +17,8 @@ GlContext& context() {
 } // namespace
 
 // Each load replaces the samples in the same texture and loads the picture the header names,
-// but only a picture inside the input folder: any other name shows no picture.
+// but only a picture inside the input folder: any other name shows no picture (the names that
+// leave it are the codec test's).
 TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
     context();
     ThrowingFatalNotice notice; // an unexpected fatal error fails the test instead of hanging
@@ -25,12 +26,10 @@ TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
     QDir().mkpath("input/sub");
     const QImage picture(7, 3, QImage::Format_RGB888);
     ASSERT_TRUE(picture.save("input/sub/ref.png") && picture.save("secret.png"));
-    const std::string outside = QDir::current().absoluteFilePath("secret").toStdString();
     // N, the picture the header names, and its width (0: no picture). N = 5 has rows of 15
     // bytes, which the unpack alignment of 1 must take unpadded.
     const std::tuple<int, std::string, int> loads[] = {
-        {5, "sub/ref", 7},   {3, "nothing", 0}, {2, "sub/ref", 7},
-        {2, "../secret", 0}, {2, outside, 0},   {2, "sub/../../secret", 0}};
+        {5, "sub/ref", 7}, {3, "nothing", 0}, {2, "sub/ref", 7}, {2, "../secret", 0}};
     unsigned int texture = 0;
     for (const auto& [n, imageName, refWidth] : loads) {
         SCOPED_TRACE(imageName);
