@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <random>
 
 namespace {
@@ -292,8 +293,7 @@ std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,
     const std::string all = pattern(SampleType::Int16, slice.columns, slice.rows, depth, 1);
     const std::size_t bytes = all.size() / std::size_t(depth);
     std::vector<int> names(static_cast<std::size_t>(depth));
-    for (int k = 0; k < depth; ++k)
-        names[std::size_t(k)] = k;
+    std::iota(names.begin(), names.end(), 0);
     std::shuffle(names.begin(), names.end(), std::mt19937(7));
     for (int k = 0; k < depth; ++k) {
         slice.z = positions.empty() ? 3.0 * k : positions[std::size_t(k)];
