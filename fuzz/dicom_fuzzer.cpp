@@ -2,17 +2,19 @@
 // target catches crashes, overruns and leaks in the code around it).
 
 #include "dicomseries.h"
-#include "typedfuzz.h"
+#include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const QString path = writeInput("input.dcm", data, size);
+    const QString path = fuzzFolder() + "/input.dcm";
+    writeBytes(path, data, size);
     std::vector<DicomSeriesSummary> list;
     const std::string listed = listDicomSeries(path, &list);
     FUZZ_CHECK(listed.empty() == (list.size() == 1));
-    TypedSource source;
-    const std::string failure = openDicomSource(path, -1, &source);
-    if (failure.empty())
-        FUZZ_CHECK(listed.empty());
-    checkSource(path, failure, source);
+    fuzzReader(path, [&](TypedSource* source) {
+        const std::string failure = openDicomSource(path, -1, source);
+        if (failure.empty())
+            FUZZ_CHECK(listed.empty());
+        return failure;
+    });
     return 0;
 }

@@ -2,7 +2,7 @@
 // the input) and raw or inflated slices.
 
 #include "metaimage.h"
-#include "typedfuzz.h"
+#include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The parser on its own must never read past the text, whatever it holds.
@@ -10,9 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     if (parseMetaImageHeader(text, &header).empty())
         FUZZ_CHECK(header.headerLength <= size);
-    const QString path = writeInput("input.mha", data, size);
-    TypedSource source;
-    const std::string failure = openMetaImageSource(path, &source);
-    checkSource(path, failure, source);
+    const QString path = fuzzFolder() + "/input.mha";
+    writeBytes(path, data, size);
+    fuzzReader(path, [&](TypedSource* source) { return openMetaImageSource(path, source); });
     return 0;
 }

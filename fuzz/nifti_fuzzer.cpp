@@ -2,12 +2,11 @@
 // voxel data.
 
 #include "niftifile.h"
-#include "typedfuzz.h"
+#include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const QString path = writeInput("input.nii", data, size);
-    TypedSource source;
-    const std::string failure = openNiftiSource(path, &source);
-    checkSource(path, failure, source);
+    const QString path = fuzzFolder() + "/input.nii";
+    writeBytes(path, data, size);
+    fuzzReader(path, [&](TypedSource* source) { return openNiftiSource(path, source); });
     return 0;
 }

@@ -18,7 +18,7 @@
 #include <vector>
 
 // A scratch folder for the whole run, with a Qt application for the picture plugins, and a
-// small file "data.raw" beside the inputs for headers that name one.
+// file "data.raw" of 4 kB beside the inputs for headers that name one.
 inline const QString& fuzzFolder() {
     static int argc = 1;
     static char name[] = "fuzzer";
@@ -29,7 +29,10 @@ inline const QString& fuzzFolder() {
     static const QString path = [] {
         QFile data(folder.filePath("data.raw"));
         data.open(QIODevice::WriteOnly);
-        data.write(QByteArray(256, '\x5a'));
+        QByteArray bytes(4096, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 37);
+        data.write(bytes);
         return folder.path();
     }();
     (void)application;
@@ -42,10 +45,12 @@ inline void writeBytes(const QString& path, const std::uint8_t* data, std::size_
     FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
 }
 
-// A message the converter prints: one line that starts with the file's name.
+// A message the converter prints: one line that starts with the file's name, or with that of
+// a file beside it that its header names (a data file).
 inline void checkMessage(const std::string& message, const QString& path) {
     FUZZ_CHECK(message.rfind(path.toStdString() + ": ", 0) == 0 ||
-               message.rfind(QDir(path).path().toStdString(), 0) == 0);
+               message.rfind(QDir(path).path().toStdString(), 0) == 0 ||
+               message.rfind(fuzzFolder().toStdString() + "/", 0) == 0);
     FUZZ_CHECK(message.find('\n') == std::string::npos);
 }
 
@@ -60,14 +65,17 @@ inline void fuzzReader(const QString& path, const std::function<std::string(Type
     const VolumeInfo& info = source.info;
     FUZZ_CHECK(info.width > 0 && info.height > 0 && info.depth > 0 && info.channels > 0);
     FUZZ_CHECK(info.alphaChannel >= -1 && info.alphaChannel < info.channels);
+    for (double spacing : info.spacing)
+        FUZZ_CHECK(spacing > 0);
     FUZZ_CHECK(bool(source.read));
-    const std::uint64_t slice = typedSliceBytes(info);
+    const std::uint64_t slice = sliceBytes(info);
     FUZZ_CHECK(slice > 0);
     // Headers may claim sizes the memory check allows but a fuzzer's run can't read quickly.
     if (slice > (16u << 20) || slice * std::uint64_t(info.depth) > (64u << 20))
         return;
-    // Exactly a slice: AddressSanitizer catches any write beyond it.
-    std::vector<unsigned char> samples(static_cast<std::size_t>(slice));
+    // Exactly a slice: AddressSanitizer catches any write beyond it. The second pass must
+    // rewind and give slice 0 again.
+    std::vector<unsigned char> samples(static_cast<std::size_t>(slice)), first;
     for (int pass = 0; pass < 2; ++pass)
         for (int z = 0; z < info.depth; ++z) {
             const std::string message = source.read(z, samples.data());
@@ -75,5 +83,9 @@ inline void fuzzReader(const QString& path, const std::function<std::string(Type
                 checkMessage(message, path);
                 return;
             }
+            if (z == 0 && pass == 0)
+                first = samples;
+            else if (z == 0)
+                FUZZ_CHECK(samples == first);
         }
 }

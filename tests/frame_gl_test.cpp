@@ -11,7 +11,6 @@
 #include "volume.h"
 
 #include <QImage>
-#include <QProcess>
 #include <qtestsupport_core.h>
 
 namespace {
@@ -22,8 +21,7 @@ bool startViewer() {
     static const bool started = [] {
         ensureApplication();
         static ScratchDir scratch; // the working directory for the rest of the run
-        if (QProcess::execute(qEnvironmentVariable("TESSARY_BUILD_DIR") + "/tools/tessary-vol",
-                              {"samples", "input"}) != 0)
+        if (runTool({"samples", "input"}).status != 0)
             return false;
         copyViewerFiles();
         setFatalNotice([](const std::string&) { std::abort(); }); // never wait on a box

@@ -16,25 +16,6 @@
 #include <chrono>
 
 namespace {
-struct ToolRun {
-    int status; // -1 when it did not end normally
-    std::string err;
-};
-
-// Runs tessary-vol, under a limit of its address space in kB when one is given.
-ToolRun tool(const QStringList& arguments, int memoryLimit = 0) {
-    ensureApplication();
-    QProcess process;
-    const QString limit = QString("ulimit -v %1; exec \"$0\" \"$@\"").arg(memoryLimit);
-    if (memoryLimit > 0)
-        process.start("bash", QStringList{"-c", limit, TESSARY_VOL} + arguments);
-    else
-        process.start(TESSARY_VOL, arguments);
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardError().toStdString()};
-}
-
 // The temporaries of this program's naming in the working directory.
 QStringList temporaries() {
     return QDir(".").entryList({".*.tessary-*"}, QDir::AllEntries | QDir::Hidden);
@@ -48,7 +29,7 @@ void writeSparseVolume(const char* path, int n) {
 
 // Starts unpack of big.vol into the folder out and waits until its temporary holds a slice.
 void startUnpack(QProcess* process) {
-    process->start(TESSARY_VOL, {"unpack", "big.vol", "-o", "out"});
+    process->start(tessaryVol(), {"unpack", "big.vol", "-o", "out"});
     ASSERT_TRUE(process->waitForStarted());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -92,7 +73,7 @@ TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
 
     // Through the real program: the device stays a device, the link a link to it.
     writeFile("in.vol", volumeFile(2, "in", samplePattern(2)));
-    EXPECT_EQ(tool({"unpack", "in.vol", "-o", "null.npy"}).status, 1);
+    EXPECT_EQ(runTool({"unpack", "in.vol", "-o", "null.npy"}).status, 1);
     // Commands pass what they read: a picture beside the volume may not land on a slice.
     QImage slice(2, 2, QImage::Format_RGB888);
     slice.fill(Qt::blue);
@@ -108,7 +89,7 @@ TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
              QStringList{"unpack", "in.vol", "-o", "same.npy"},
          }) {
         SCOPED_TRACE(arguments.join(" ").toStdString());
-        const ToolRun run = tool(arguments);
+        const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find("can't write: it is one of the inputs"), std::string::npos)
             << run.err;
@@ -129,7 +110,7 @@ TEST(OutputTest, SpaceAndWriteFailuresGiveTheFiguresAndTheReason) {
     QImage line(16384, 1, QImage::Format_RGB888);
     line.fill(Qt::red);
     ASSERT_TRUE(line.save("line.png"));
-    const ToolRun pad = tool({"pack", "line.png", "--pad", "-o", "out.vol"});
+    const ToolRun pad = runTool({"pack", "line.png", "--pad", "-o", "out.vol"});
     EXPECT_EQ(pad.status, 1);
     EXPECT_EQ(pad.err.rfind("out.vol: needs 13.2 TB, ", 0), 0u) << pad.err;
     EXPECT_FALSE(QFileInfo::exists("out.vol"));
@@ -160,7 +141,7 @@ TEST(OutputTest, SignalsRemoveTheTemporaryAndALaterRunThoseOfAKilledOne) {
     const QString alive = QString(".x.npy.tessary-%1-abcDEF").arg(getpid());
     writeFile(alive.toStdString(), "in flight");
     writeFile("small.vol", volumeFile(2, "small", samplePattern(2)));
-    EXPECT_EQ(tool({"unpack", "small.vol", "-o", "small.npy"}).status, 0);
+    EXPECT_EQ(runTool({"unpack", "small.vol", "-o", "small.npy"}).status, 0);
     EXPECT_EQ(temporaries(), QStringList{alive});
 }
 
@@ -170,7 +151,7 @@ TEST(OutputTest, RunningOutOfMemoryIsOneLineNamingTheInput) {
 #endif
     ScratchDir dir;
     writeSparseVolume("huge.vol", 16384); // slices of 805 MB: two do not fit the limit
-    const ToolRun run = tool({"unpack", "huge.vol", "-o", "out"}, 1500000);
+    const ToolRun run = runTool({"unpack", "huge.vol", "-o", "out"}, 1500000);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "huge.vol: out of memory\n");
     EXPECT_TRUE(temporaries().isEmpty());

@@ -3,49 +3,12 @@
 // sphere that comes out round).
 #include "resample.h"
 #include "samplemap.h"
-
-#include <gtest/gtest.h>
+#include "testsupport.h"
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <limits>
-#include <vector>
 
 namespace {
-// One sample of the type holding value, as bytes.
-std::vector<unsigned char> sampleBytes(SampleType type, double value) {
-    std::vector<unsigned char> bytes(sampleTypeBytes(type));
-    const auto put = [&](auto v) { std::memcpy(bytes.data(), &v, sizeof v); };
-    switch (type) {
-    case SampleType::UInt8:
-        put(std::uint8_t(value));
-        break;
-    case SampleType::Int8:
-        put(std::int8_t(value));
-        break;
-    case SampleType::UInt16:
-        put(std::uint16_t(value));
-        break;
-    case SampleType::Int16:
-        put(std::int16_t(value));
-        break;
-    case SampleType::UInt32:
-        put(std::uint32_t(value));
-        break;
-    case SampleType::Int32:
-        put(std::int32_t(value));
-        break;
-    case SampleType::Float32:
-        put(float(value));
-        break;
-    case SampleType::Float64:
-        put(value);
-        break;
-    }
-    return bytes;
-}
-
 // A float32 source of the given sizes and channels whose samples f(x, y, z, c) gives.
 TypedSource floatSource(int w, int h, int d, int channels,
                         std::function<float(int, int, int, int)> f) {
@@ -123,7 +86,7 @@ TEST(SampleMap, WindowAtItsEdgesForEveryType) {
         {SampleType::Float64, false, 0, 1, -std::numeric_limits<double>::infinity(), 0},
     };
     for (const Case& c : cases) {
-        const std::vector<unsigned char> bytes = sampleBytes(c.type, c.value);
+        const std::string bytes = typedBytes(c.type, {c.value});
         unsigned char out = 77;
         makeSampleMapper(c.type, {c.copy, c.lo, c.hi})(bytes.data(), 1, 0, 1, false, &out);
         EXPECT_EQ(int(out), c.expected) << sampleTypeName(c.type) << " " << c.value;
@@ -218,8 +181,6 @@ TEST(Resample, AnisotropicSphereComesOutRound) {
         alongZ += round[std::size_t(i * 32 * 32 + 16 * 32 + 16)] > 127;
     EXPECT_NEAR(alongX, 24, 1);
     EXPECT_NEAR(alongZ, 24, 2);
-
-    const double bad[3] = {1, 0, 1}, huge[3] = {1, 1, 1e6};
-    EXPECT_NE(cubicSampleSizes(sizes, bad, 16384, resampled).find("--spacing"), std::string::npos);
-    EXPECT_NE(cubicSampleSizes(sizes, huge, 16384, resampled), "");
+    const double zero[3] = {1, 0, 1}; // a file may give it; the command line can't
+    EXPECT_NE(cubicSampleSizes(sizes, zero, 16384, resampled).find("--spacing"), std::string::npos);
 }

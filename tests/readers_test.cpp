@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <numeric>
 #include <random>
 
 namespace {
@@ -25,89 +27,17 @@ double valueAt(int x, int y, int z, int c) {
     return x + 4 * y + 16 * z + 64 * c;
 }
 
-template <typename T>
-void fill(std::vector<unsigned char>* bytes, int w, int h, int d, int ch, bool planarChannels) {
-    bytes->resize(std::size_t(w * h * d * ch) * sizeof(T));
-    T* values = reinterpret_cast<T*>(bytes->data());
-    for (int c = 0; c < ch; ++c)
-        for (int z = 0; z < d; ++z)
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x) {
-                    const std::size_t voxel = std::size_t((z * h + y) * w + x);
-                    const std::size_t at = planarChannels
-                                               ? std::size_t(c) * std::size_t(w * h * d) + voxel
-                                               : voxel * std::size_t(ch) + std::size_t(c);
-                    values[at] = T(valueAt(x, y, z, c));
-                }
-}
-
 // Samples of the given type in host order, x fastest then y then z, channels interleaved (or
-// each channel a volume after the other, as NIfTI's vector dimension stores them).
-std::vector<unsigned char> pattern(SampleType type, int w, int h, int d, int ch,
-                                   bool planar = false) {
-    std::vector<unsigned char> bytes;
-    switch (type) {
-    case SampleType::UInt8:
-        fill<std::uint8_t>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::Int8:
-        fill<std::int8_t>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::UInt16:
-        fill<std::uint16_t>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::Int16:
-        fill<std::int16_t>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::UInt32:
-        fill<std::uint32_t>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::Int32:
-        fill<std::int32_t>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::Float32:
-        fill<float>(&bytes, w, h, d, ch, planar);
-        break;
-    case SampleType::Float64:
-        fill<double>(&bytes, w, h, d, ch, planar);
-        break;
+// each channel a volume after the other, as NIfTI's vector dimension stores them), each
+// valueAt * slope + intercept.
+std::string pattern(SampleType type, int w, int h, int d, int ch, bool planar = false,
+                    double slope = 1, double intercept = 0) {
+    std::vector<double> values;
+    for (int i = 0; i < w * h * d * ch; ++i) {
+        const int c = planar ? i / (w * h * d) : i % ch, voxel = planar ? i % (w * h * d) : i / ch;
+        values.push_back(valueAt(voxel % w, voxel / w % h, voxel / (w * h), c) * slope + intercept);
     }
-    return bytes;
-}
-
-// Every slice of the source, read twice (the second pass must rewind and agree), or the first
-// message.
-std::string readAll(const TypedSource& source, std::vector<unsigned char>* out) {
-    const std::size_t slice = std::size_t(source.info.width) * std::size_t(source.info.height) *
-                              std::size_t(source.info.channels) * sampleTypeBytes(source.info.type);
-    out->assign(slice * std::size_t(source.info.depth), 0);
-    for (int pass = 0; pass < 2; ++pass) {
-        std::vector<unsigned char> samples(slice);
-        for (int z = 0; z < source.info.depth; ++z) {
-            const std::string failure = source.read(z, samples.data());
-            if (!failure.empty())
-                return failure;
-            if (pass == 0)
-                std::copy(samples.begin(), samples.end(),
-                          out->begin() + long(slice * std::size_t(z)));
-            else if (!std::equal(samples.begin(), samples.end(),
-                                 out->begin() + long(slice * std::size_t(z))))
-                return "second pass differs";
-        }
-    }
-    return std::string();
-}
-
-std::string fileBytes(const char* name) {
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-// A one-line refusal that names the file.
-void expectRefusal(const std::string& message, const std::string& file, const std::string& what) {
-    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-    EXPECT_EQ(message.rfind(file, 0), 0u) << message;
-    EXPECT_NE(message.find(what), std::string::npos) << message;
+    return typedBytes(type, values);
 }
 
 // --- NIfTI ---
@@ -117,8 +47,7 @@ struct NiftiFree {
 };
 
 void writeNifti(const char* name, int datatype, const std::vector<int>& sizes,
-                const std::vector<unsigned char>& data, int version = 1, double slope = 0,
-                double intercept = 0) {
+                const std::string& data, int version = 1, double slope = 0, double intercept = 0) {
     std::int64_t dims[8] = {std::int64_t(sizes.size()), 1, 1, 1, 1, 1, 1, 1};
     for (std::size_t k = 0; k < sizes.size(); ++k)
         dims[k + 1] = sizes[k];
@@ -155,6 +84,8 @@ void writeNifti(const char* name, int datatype, const std::vector<int>& sizes,
     ASSERT_TRUE(QFileInfo::exists(name)) << name;
 }
 
+// All files are written before any is read: a .nii and a .nii.gz of one name (u8) must each
+// give their own voxels.
 TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
     ScratchDir scratch;
     struct Case {
@@ -165,46 +96,35 @@ TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
         int channels, alpha;
         const char* format;
     } cases[] = {
+        // clang-format off
         {"u8.nii", DT_UINT8, 1, {3, 2, 4}, SampleType::UInt8, 1, -1, "NIfTI-1"},
+        {"u8.nii.gz", DT_UINT8, 1, {2, 3, 2}, SampleType::UInt8, 1, -1, "NIfTI-1 (gzip)"},
         {"i16.nii.gz", DT_INT16, 1, {3, 2, 4}, SampleType::Int16, 1, -1, "NIfTI-1 (gzip)"},
         {"f32.nii", DT_FLOAT32, 2, {2, 3, 2}, SampleType::Float32, 1, -1, "NIfTI-2"},
         {"u16.nii.gz", DT_UINT16, 2, {2, 2, 3}, SampleType::UInt16, 1, -1, "NIfTI-2 (gzip)"},
-        {"f64-vector.nii.gz",
-         DT_FLOAT64,
-         1,
-         {2, 2, 3, 1, 2},
-         SampleType::Float64,
-         2,
-         -1,
+        {"f64-vector.nii.gz", DT_FLOAT64, 1, {2, 2, 3, 1, 2}, SampleType::Float64, 2, -1,
          "NIfTI-1 (gzip)"},
         {"rgb.nii", DT_RGB24, 1, {2, 3, 2}, SampleType::UInt8, 3, -1, "NIfTI-1"},
         {"rgba.nii.gz", DT_RGBA32, 1, {2, 2, 2}, SampleType::UInt8, 4, 3, "NIfTI-1 (gzip)"},
+        // clang-format on
     };
+    for (const Case& c : cases) {
+        const int w = c.sizes[0], h = c.sizes[1], d = c.sizes[2];
+        writeNifti(c.name, c.datatype, c.sizes,
+                   pattern(c.type, w, h, d, c.channels, c.sizes.size() == 5), c.version);
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int w = c.sizes[0], h = c.sizes[1], d = c.sizes[2];
-        const bool vector = c.sizes.size() == 5;
-        const std::vector<unsigned char> expected = pattern(c.type, w, h, d, c.channels);
-        writeNifti(c.name, c.datatype, c.sizes,
-                   vector ? pattern(c.type, w, h, d, c.channels, true) : expected, c.version);
         TypedSource source;
         ASSERT_EQ(openNiftiSource(c.name, &source), "");
-        EXPECT_EQ(source.info.format, c.format);
-        EXPECT_EQ(source.info.width, w);
-        EXPECT_EQ(source.info.height, h);
-        EXPECT_EQ(source.info.depth, d);
-        EXPECT_EQ(source.info.channels, c.channels);
-        EXPECT_EQ(source.info.type, c.type);
-        EXPECT_EQ(source.info.alphaChannel, c.alpha);
-        EXPECT_TRUE(source.info.spacingKnown);
-        EXPECT_EQ(source.info.spacing[0], 0.5);
-        EXPECT_EQ(source.info.spacing[1], 0.75);
-        EXPECT_EQ(source.info.spacing[2], 2);
-        EXPECT_EQ(source.info.orientation,
-                  "x: left to right, y: posterior to anterior, z: inferior to superior");
-        std::vector<unsigned char> samples;
-        ASSERT_EQ(readAll(source, &samples), "");
-        EXPECT_EQ(samples, expected);
+        EXPECT_EQ(describe(source.info),
+                  formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
+                               "right, y: posterior to anterior, z: inferior to superior",
+                               c.format, w, h, d, sampleTypeName(c.type), c.channels, c.alpha));
+        std::string samples;
+        ASSERT_EQ(readTwice(source, &samples), "");
+        EXPECT_EQ(samples, pattern(c.type, w, h, d, c.channels));
     }
 }
 
@@ -215,74 +135,9 @@ TEST(NiftiTest, ScaleSlopeAndInterceptGiveFloats) {
     TypedSource source;
     ASSERT_EQ(openNiftiSource("scaled.nii.gz", &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
-    std::vector<unsigned char> samples;
-    ASSERT_EQ(readAll(source, &samples), "");
-    const float* values = reinterpret_cast<const float*>(samples.data());
-    EXPECT_EQ(values[0], -3.0f);
-    EXPECT_EQ(values[7], float(valueAt(1, 1, 1, 0) * 0.5 - 3));
-}
-
-TEST(NiftiTest, APlainAndAGzipFileOfOneNameEachGiveTheirOwnVoxels) {
-    ScratchDir scratch;
-    std::vector<unsigned char> plain = pattern(SampleType::UInt8, 2, 2, 2, 1), packed = plain;
-    for (unsigned char& value : packed)
-        value = static_cast<unsigned char>(255 - value);
-    writeNifti("t.nii", DT_UINT8, {2, 2, 2}, plain);
-    writeNifti("t.nii.gz", DT_UINT8, {2, 2, 2}, packed);
-    for (const auto& [name, expected] :
-         {std::make_pair("t.nii", plain), std::make_pair("t.nii.gz", packed)}) {
-        TypedSource source;
-        ASSERT_EQ(openNiftiSource(name, &source), "");
-        std::vector<unsigned char> samples;
-        ASSERT_EQ(readAll(source, &samples), "");
-        EXPECT_EQ(samples, expected) << name;
-    }
-}
-
-TEST(NiftiTest, BadFilesAreRefusedWithOneLine) {
-    ScratchDir scratch;
-    writeNifti("time.nii", DT_UINT8, {2, 2, 2, 3}, std::vector<unsigned char>(24));
-    writeNifti("good.nii", DT_UINT8, {4, 4, 4}, std::vector<unsigned char>(64));
-    writeNifti("good.nii.gz", DT_UINT8, {4, 4, 4}, pattern(SampleType::UInt8, 4, 4, 4, 1));
-    writeNifti("big.nii", DT_FLOAT64, {2, 2, 2}, std::vector<unsigned char>(64), 2);
-    std::string bytes = fileBytes("good.nii");
-    writeFile("short.nii", bytes.substr(0, bytes.size() - 1));
-    // NIfTI-2 sizes are 64-bit: claim 2^40 x 2^40 x 2 (dim[1..3] at byte 24).
-    std::string big = fileBytes("big.nii");
-    for (int k : {1, 2}) {
-        const std::int64_t huge = std::int64_t(1) << 40;
-        std::memcpy(&big[std::size_t(16 + 8 * k)], &huge, 8);
-    }
-    writeFile("huge.nii", big);
-    std::string packed = fileBytes("good.nii.gz");
-    writeFile("short.nii.gz", packed.substr(0, packed.size() - 30));
-    writeFile("text.nii", "not a header");
-    // A dimension count the library would walk the header's sizes with, far past their end.
-    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
-                                "/fuzz/corpus/nifti/regression-dim-count.nii",
-                            "dims.nii"));
-    makeNotAFile("fifo.nii", NotAFile::Fifo);
-    struct Case {
-        const char* name;
-        const char* what;
-        bool onRead; // found while reading the slices
-    } cases[] = {
-        {"time.nii", "3 time points", false},     {"short.nii", "truncated", false},
-        {"huge.nii", "unsupported sizes", false}, {"short.nii.gz", "", true},
-        {"text.nii", "not a NIfTI file", false},  {"dims.nii", "dimension count", false},
-        {"fifo.nii", "can't open", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TypedSource source;
-        std::string message = openNiftiSource(c.name, &source);
-        if (c.onRead) {
-            ASSERT_EQ(message, "");
-            std::vector<unsigned char> samples;
-            message = readAll(source, &samples);
-        }
-        expectRefusal(message, c.name, c.what);
-    }
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
+    EXPECT_EQ(samples, pattern(SampleType::Float32, 2, 2, 2, 1, false, 0.5, -3));
 }
 
 // --- MetaImage ---
@@ -292,10 +147,6 @@ std::string metaHeader(const std::string& type, const std::string& extra,
     return "ObjectType = Image\nNDims = 3\nDimSize = " + std::string(sizes) +
            "\nElementType = " + type + "\nElementSpacing = 0.5 1 2.5\n" + extra +
            "ElementDataFile = " + dataFile + "\n";
-}
-
-std::string bytesOf(const std::vector<unsigned char>& bytes) {
-    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string zlibBytes(const std::string& bytes) {
@@ -309,9 +160,9 @@ std::string zlibBytes(const std::string& bytes) {
 
 TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     ScratchDir scratch;
-    const std::string u8 = bytesOf(pattern(SampleType::UInt8, 3, 2, 4, 1));
-    const std::string i16 = bytesOf(pattern(SampleType::Int16, 3, 2, 4, 1));
-    const std::string f32 = bytesOf(pattern(SampleType::Float32, 3, 2, 4, 2));
+    const std::string u8 = (pattern(SampleType::UInt8, 3, 2, 4, 1));
+    const std::string i16 = (pattern(SampleType::Int16, 3, 2, 4, 1));
+    const std::string f32 = (pattern(SampleType::Float32, 3, 2, 4, 2));
     std::string i16Swapped = i16;
     swapSampleBytes(SampleType::Int16, i16.size() / 2, &i16Swapped[0]);
     writeFile("u8.mha", metaHeader("MET_UCHAR", "AnatomicalOrientation = RAI\n", "LOCAL") + u8);
@@ -327,34 +178,27 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
                              packed);
     writeFile("tail.raw", "some leading bytes" + u8);
     writeFile("tail.mhd", metaHeader("MET_UCHAR", "HeaderSize = -1\n", "tail.raw"));
+    const std::string found = "%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, %s";
     struct Case {
         const char* name;
-        SampleType type;
-        int channels;
         const std::string& expected;
-        const char* orientation;
+        std::string description;
     } cases[] = {
-        {"u8.mha", SampleType::UInt8, 1, u8,
-         "x: right to left, y: anterior to posterior, z: inferior to superior"},
-        {"i16.mhd", SampleType::Int16, 1, i16, ""},
-        {"f32.mha", SampleType::Float32, 2, f32, ""},
-        {"tail.mhd", SampleType::UInt8, 1, u8, ""},
+        {"u8.mha", u8,
+         formatString(found.c_str(), "MetaImage", "uint8*1",
+                      "x: right to left, y: anterior to posterior, z: inferior to superior")},
+        {"i16.mhd", i16, formatString(found.c_str(), "MetaImage", "int16*1", "")},
+        {"f32.mha", f32, formatString(found.c_str(), "MetaImage (zlib)", "float32*2", "")},
+        {"tail.mhd", u8, formatString(found.c_str(), "MetaImage", "uint8*1", "")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
         ASSERT_EQ(openMetaImageSource(c.name, &source), "");
-        EXPECT_EQ(source.info.width, 3);
-        EXPECT_EQ(source.info.height, 2);
-        EXPECT_EQ(source.info.depth, 4);
-        EXPECT_EQ(source.info.channels, c.channels);
-        EXPECT_EQ(source.info.type, c.type);
-        EXPECT_TRUE(source.info.spacingKnown);
-        EXPECT_EQ(source.info.spacing[2], 2.5);
-        EXPECT_EQ(source.info.orientation, c.orientation);
-        std::vector<unsigned char> samples;
-        ASSERT_EQ(readAll(source, &samples), "");
-        EXPECT_EQ(bytesOf(samples), c.expected);
+        EXPECT_EQ(describe(source.info), c.description);
+        std::string samples;
+        ASSERT_EQ(readTwice(source, &samples), "");
+        EXPECT_EQ(samples, c.expected);
     }
 }
 
@@ -384,49 +228,6 @@ TEST(MetaImageTest, HeadersAreReadStrictly) {
     }
 }
 
-TEST(MetaImageTest, BadFilesAreRefusedWithOneLine) {
-    ScratchDir scratch;
-    const std::string u8 = bytesOf(pattern(SampleType::UInt8, 3, 2, 4, 1));
-    writeFile("short.mha", metaHeader("MET_UCHAR", "", "LOCAL") + u8.substr(1));
-    writeFile("huge.mha",
-              metaHeader("MET_DOUBLE", "", "LOCAL", "2000000000 2000000000 2000000000"));
-    writeFile("wide.mha", metaHeader("MET_DOUBLE", "", "LOCAL", "200000 200000 1"));
-    makeNotAFile("fifo.raw", NotAFile::Fifo);
-    writeFile("fifo.mhd", metaHeader("MET_UCHAR", "", "fifo.raw"));
-    writeFile("inner/up.mhd", metaHeader("MET_UCHAR", "", "../short.mha"));
-    writeFile("outside.raw", u8);
-    writeFile("links/x.mhd", metaHeader("MET_UCHAR", "", "link.raw"));
-    ASSERT_TRUE(QFile::link("../outside.raw", "links/link.raw"));
-    const std::string packed = zlibBytes(u8);
-    writeFile("cut.mha", metaHeader("MET_UCHAR", "CompressedData = True\n", "LOCAL") +
-                             packed.substr(0, packed.size() / 2));
-    struct Case {
-        const char* name;
-        const char* what;
-        bool onRead;
-    } cases[] = {
-        {"short.mha", "truncated", false},
-        {"huge.mha", "too large", false},
-        {"wide.mha", "memory", false},
-        {"fifo.mhd", "fifo.raw: can't open the MetaImage data file", false},
-        {"inner/up.mhd", "outside", false},
-        {"links/x.mhd", "outside", false},
-        {"cut.mha", "truncated", true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TypedSource source;
-        std::string message = openMetaImageSource(c.name, &source);
-        if (c.onRead) {
-            ASSERT_EQ(message, "");
-            std::vector<unsigned char> samples;
-            message = readAll(source, &samples);
-        }
-        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-        EXPECT_NE(message.find(c.what), std::string::npos) << message;
-    }
-}
-
 // --- DICOM ---
 
 struct DicomSlice {
@@ -435,7 +236,7 @@ struct DicomSlice {
     gdcm::PixelFormat format = gdcm::PixelFormat::INT16;
     double z = 0; // the slice's position along the normal
     double slope = 1, intercept = 0;
-    std::vector<unsigned char> pixels;
+    std::string pixels;
 };
 
 void writeDicom(const std::string& name, const DicomSlice& slice) {
@@ -486,20 +287,17 @@ void writeDicom(const std::string& name, const DicomSlice& slice) {
 }
 
 // A series of depth slices at z = 3k, written under shuffled file names into folder.
-std::vector<unsigned char> writeSeries(const std::string& folder, int depth, DicomSlice slice,
-                                       const std::vector<double>& positions = {}) {
+std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,
+                        const std::vector<double>& positions = {}) {
     QDir().mkpath(QString::fromStdString(folder));
-    const std::vector<unsigned char> all =
-        pattern(SampleType::Int16, slice.columns, slice.rows, depth, 1);
+    const std::string all = pattern(SampleType::Int16, slice.columns, slice.rows, depth, 1);
     const std::size_t bytes = all.size() / std::size_t(depth);
     std::vector<int> names(static_cast<std::size_t>(depth));
-    for (int k = 0; k < depth; ++k)
-        names[std::size_t(k)] = k;
+    std::iota(names.begin(), names.end(), 0);
     std::shuffle(names.begin(), names.end(), std::mt19937(7));
     for (int k = 0; k < depth; ++k) {
         slice.z = positions.empty() ? 3.0 * k : positions[std::size_t(k)];
-        slice.pixels.assign(all.begin() + long(bytes * std::size_t(k)),
-                            all.begin() + long(bytes * std::size_t(k + 1)));
+        slice.pixels = all.substr(bytes * std::size_t(k), bytes);
         writeDicom(folder + "/img" + std::to_string(names[std::size_t(k)]) + ".dcm", slice);
     }
     return all;
@@ -507,24 +305,16 @@ std::vector<unsigned char> writeSeries(const std::string& folder, int depth, Dic
 
 TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     ScratchDir scratch;
-    const std::vector<unsigned char> expected = writeSeries("ct", 5, DicomSlice());
+    const std::string expected = writeSeries("ct", 5, DicomSlice());
     writeFile("ct/notes.txt", "not DICOM");
     TypedSource source;
     ASSERT_EQ(openDicomSource("ct", -1, &source), "");
-    EXPECT_EQ(source.info.format, "DICOM series");
-    EXPECT_EQ(source.info.width, 3);
-    EXPECT_EQ(source.info.height, 2);
-    EXPECT_EQ(source.info.depth, 5);
-    EXPECT_EQ(source.info.type, SampleType::Int16);
+    EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
+                                     "known, x: right to left, y: anterior to posterior, z: "
+                                     "inferior to superior");
     EXPECT_TRUE(source.concurrent);
-    EXPECT_TRUE(source.info.spacingKnown);
-    EXPECT_EQ(source.info.spacing[0], 0.5);
-    EXPECT_EQ(source.info.spacing[1], 0.25);
-    EXPECT_DOUBLE_EQ(source.info.spacing[2], 3);
-    EXPECT_EQ(source.info.orientation,
-              "x: right to left, y: anterior to posterior, z: inferior to superior");
-    std::vector<unsigned char> samples;
-    ASSERT_EQ(readAll(source, &samples), "");
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, expected);
 }
 
@@ -537,11 +327,9 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     TypedSource source;
     ASSERT_EQ(openDicomSource("scaled", -1, &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
-    std::vector<unsigned char> samples;
-    ASSERT_EQ(readAll(source, &samples), "");
-    const float* values = reinterpret_cast<const float*>(samples.data());
-    EXPECT_EQ(values[0], -1024.0f);
-    EXPECT_EQ(values[6 * 2 + 5], float(valueAt(2, 1, 2, 0) * 2 - 1024));
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
+    EXPECT_EQ(samples, pattern(SampleType::Float32, 3, 2, 3, 1, false, 2, -1024));
 
     DicomSlice frames;
     frames.frames = 4;
@@ -551,7 +339,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     ASSERT_EQ(openDicomSource("multi.dcm", -1, &source), "");
     EXPECT_EQ(source.info.depth, 4);
     EXPECT_EQ(source.info.type, SampleType::UInt8);
-    ASSERT_EQ(readAll(source, &samples), "");
+    ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, frames.pixels);
 }
 
@@ -561,7 +349,7 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     second.uid = "1.2.826.0.1.3680043.2.1125.2";
     second.columns = 4;
     writeSeries("two", 3, DicomSlice());
-    const std::vector<unsigned char> expected = writeSeries("two/b", 2, second);
+    const std::string expected = writeSeries("two/b", 2, second);
     for (const QString& name : QDir("two/b").entryList(QDir::Files))
         ASSERT_TRUE(QFile::rename("two/b/" + name, "two/b-" + name));
     TypedSource source;
@@ -574,14 +362,51 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     EXPECT_EQ(list[1].width, 4);
     EXPECT_EQ(list[0].description, "test series");
     ASSERT_EQ(openDicomSource("two", 1, &source), "");
-    std::vector<unsigned char> samples;
-    ASSERT_EQ(readAll(source, &samples), "");
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, expected);
     expectRefusal(openDicomSource("two", 2, &source), "two", "no DICOM series 2");
 }
 
-TEST(DicomTest, BadSeriesAreRefusedWithOneLine) {
+// Each reader refuses its hostile files in one line that names the file: on opening, or for a
+// damaged compressed stream while reading.
+TEST(ReadersTest, HostileFilesAreRefusedWithOneLine) {
     ScratchDir scratch;
+    writeNifti("time.nii", DT_UINT8, {2, 2, 2, 3}, std::string(24, '\0'));
+    writeNifti("good.nii", DT_UINT8, {4, 4, 4}, std::string(64, '\0'));
+    writeNifti("good.nii.gz", DT_UINT8, {4, 4, 4}, pattern(SampleType::UInt8, 4, 4, 4, 1));
+    writeNifti("big.nii", DT_FLOAT64, {2, 2, 2}, std::string(64, '\0'), 2);
+    std::string bytes = fileBytes("good.nii");
+    writeFile("short.nii", bytes.substr(0, bytes.size() - 1));
+    // NIfTI-2 sizes are 64-bit: claim 2^40 x 2^40 x 2 (dim[1..3] at byte 24).
+    std::string big = fileBytes("big.nii");
+    for (int k : {1, 2}) {
+        const std::int64_t huge = std::int64_t(1) << 40;
+        std::memcpy(&big[std::size_t(16 + 8 * k)], &huge, 8);
+    }
+    writeFile("huge.nii", big);
+    std::string packed = fileBytes("good.nii.gz");
+    writeFile("short.nii.gz", packed.substr(0, packed.size() - 30));
+    writeFile("text.nii", "not a header");
+    // A dimension count the library would walk the header's sizes with, far past their end.
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/nifti/regression-dim-count.nii",
+                            "dims.nii"));
+    makeNotAFile("fifo.nii", NotAFile::Fifo);
+    const std::string u8 = (pattern(SampleType::UInt8, 3, 2, 4, 1));
+    writeFile("short.mha", metaHeader("MET_UCHAR", "", "LOCAL") + u8.substr(1));
+    writeFile("huge.mha",
+              metaHeader("MET_DOUBLE", "", "LOCAL", "2000000000 2000000000 2000000000"));
+    writeFile("wide.mha", metaHeader("MET_DOUBLE", "", "LOCAL", "200000 200000 1"));
+    makeNotAFile("fifo.raw", NotAFile::Fifo);
+    writeFile("fifo.mhd", metaHeader("MET_UCHAR", "", "fifo.raw"));
+    writeFile("inner/up.mhd", metaHeader("MET_UCHAR", "", "../short.mha"));
+    writeFile("outside.raw", u8);
+    writeFile("links/x.mhd", metaHeader("MET_UCHAR", "", "link.raw"));
+    ASSERT_TRUE(QFile::link("../outside.raw", "links/link.raw"));
+    const std::string zipped = zlibBytes(u8);
+    writeFile("cut.mha", metaHeader("MET_UCHAR", "CompressedData = True\n", "LOCAL") +
+                             zipped.substr(0, zipped.size() / 2));
     writeSeries("uneven", 4, DicomSlice(), {0, 3, 6, 10});
     writeSeries("repeated", 3, DicomSlice(), {0, 3, 3});
     DicomSlice shortData;
@@ -600,24 +425,45 @@ TEST(DicomTest, BadSeriesAreRefusedWithOneLine) {
                                 "/fuzz/corpus/dicom/regression-meta-assert.dcm",
                             "assert/x.dcm"));
     makeNotAFile("fifo/x.dcm", NotAFile::Fifo);
-    struct Case {
-        const char* path;
-        const char* what;
-    } cases[] = {
-        {"uneven", "uneven slice positions: 0, 3, 6, 10"},
-        {"repeated", "repeated slice positions: 0, 3, 3"},
-        {"short", "pixel data too short"},
-        {"packed", "sample type"},
-        {"empty", "no slice pictures or DICOM images"},
-        {"assert", "malformed DICOM data"},
-        {"fifo", "no slice pictures or DICOM images"},
-        {"fifo/x.dcm", "not a regular file"},
+    using Open = std::function<std::string(const char*, TypedSource*)>;
+    const Open nifti = openNiftiSource, meta = openMetaImageSource;
+    const Open dicom = [](const char* path, TypedSource* source) {
+        return openDicomSource(path, -1, source);
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
+    const std::tuple<Open, const char*, const char*, bool> cases[] = {
+        {nifti, "time.nii", "3 time points", false},
+        {nifti, "short.nii", "truncated", false},
+        {nifti, "huge.nii", "unsupported sizes", false},
+        {nifti, "short.nii.gz", "", true},
+        {nifti, "text.nii", "not a NIfTI file", false},
+        {nifti, "dims.nii", "dimension count", false},
+        {nifti, "fifo.nii", "can't open", false},
+        {meta, "short.mha", "truncated", false},
+        {meta, "huge.mha", "too large", false},
+        {meta, "wide.mha", "memory", false},
+        {meta, "fifo.mhd", "fifo.raw: can't open the MetaImage data file", false},
+        {meta, "inner/up.mhd", "outside", false},
+        {meta, "links/x.mhd", "outside", false},
+        {meta, "cut.mha", "truncated", true},
+        {dicom, "uneven", "uneven slice positions: 0, 3, 6, 10", false},
+        {dicom, "repeated", "repeated slice positions: 0, 3, 3", false},
+        {dicom, "short", "pixel data too short", false},
+        {dicom, "packed", "sample type", false},
+        {dicom, "empty", "no slice pictures or DICOM images", false},
+        {dicom, "assert", "malformed DICOM data", false},
+        {dicom, "fifo", "no slice pictures or DICOM images", false},
+        {dicom, "fifo/x.dcm", "not a regular file", false},
+    };
+    for (const auto& [open, name, what, onRead] : cases) {
+        SCOPED_TRACE(name);
         TypedSource source;
-        std::string message = openDicomSource(c.path, -1, &source);
-        expectRefusal(message, c.path, c.what);
+        std::string message = open(name, &source), samples;
+        if (onRead) {
+            EXPECT_EQ(message, "");
+            message = readTwice(source, &samples);
+        }
+        // A message about another file (a data file the header names) starts with its path.
+        expectRefusal(message, std::strchr(what, ':') ? "" : name, what);
     }
 }
 } // namespace

@@ -1,10 +1,12 @@
 #include <GL/glew.h>
 
 #include "testsupport.h"
+#include "rawfile.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
+#include <QProcess>
 
 #include <sys/stat.h>
 
@@ -48,4 +50,89 @@ void copyViewerFiles() {
     QDir().mkpath("input");
     for (const char* name : {"shaders/shading.vert", "shaders/shading.frag", "input/bunny.dat"})
         ASSERT_TRUE(QFile::copy(QString::fromStdString(sourceDir()) + "/" + name, name)) << name;
+}
+
+std::string fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+template <typename T> std::string sampleOf(double value) {
+    const T sample = static_cast<T>(value);
+    return std::string(reinterpret_cast<const char*>(&sample), sizeof sample);
+}
+
+std::string typedBytes(SampleType type, const std::vector<double>& values, bool swap) {
+    using Convert = std::string (*)(double);
+    // In the order SampleType lists the types.
+    const Convert convert[] = {sampleOf<std::uint8_t>,  sampleOf<std::int8_t>,
+                               sampleOf<std::uint16_t>, sampleOf<std::int16_t>,
+                               sampleOf<std::uint32_t>, sampleOf<std::int32_t>,
+                               sampleOf<float>,         sampleOf<double>};
+    std::string bytes;
+    for (double value : values) {
+        std::string one = convert[int(type)](value);
+        if (swap)
+            std::reverse(one.begin(), one.end());
+        bytes += one;
+    }
+    return bytes;
+}
+
+std::string gzip(const std::string& bytes) {
+    QProcess process;
+    process.start("gzip", {"-c"});
+    process.write(bytes.data(), qint64(bytes.size()));
+    process.closeWriteChannel();
+    process.waitForFinished();
+    return process.readAllStandardOutput().toStdString();
+}
+
+std::string npyFile(int major, std::string dict) {
+    dict += '\n';
+    std::string bytes = std::string("\x93NUMPY", 6) + char(major) + '\0';
+    for (int i = 0; i < (major == 1 ? 2 : 4); ++i)
+        bytes += char(i < 2 ? dict.size() >> (8 * i) : 0);
+    return bytes + dict;
+}
+
+std::string describe(const VolumeInfo& i) {
+    return formatString("%s: %dx%dx%d %s*%d alpha %d, spacing %g %g %g %s, %s", i.format.c_str(),
+                        i.width, i.height, i.depth, sampleTypeName(i.type), i.channels,
+                        i.alphaChannel, i.spacing[0], i.spacing[1], i.spacing[2],
+                        i.spacingKnown ? "known" : "unknown", i.orientation.c_str());
+}
+
+std::string readTwice(const TypedSource& source, std::string* samples) {
+    const std::size_t slice = std::size_t(sliceBytes(source.info));
+    samples->assign(slice * std::size_t(source.info.depth), '\0');
+    std::string again(slice, '\0');
+    for (int pass = 0; pass < 2; ++pass)
+        for (int z = 0; z < source.info.depth; ++z) {
+            char* at = pass == 0 ? &(*samples)[slice * std::size_t(z)] : &again[0];
+            const std::string failure = source.read(z, at);
+            if (!failure.empty())
+                return failure;
+            if (pass == 1 && samples->compare(slice * std::size_t(z), slice, again) != 0)
+                return "second pass differs";
+        }
+    return std::string();
+}
+
+QString tessaryVol() {
+    return TESSARY_VOL;
+}
+
+ToolRun runTool(const QStringList& arguments, int memoryLimit) {
+    ensureApplication();
+    QProcess process;
+    const QString limit = QString("ulimit -v %1; exec \"$0\" \"$@\"").arg(memoryLimit);
+    if (memoryLimit > 0)
+        process.start("bash", QStringList{"-c", limit, TESSARY_VOL} + arguments);
+    else
+        process.start(TESSARY_VOL, arguments);
+    process.waitForFinished(120000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
 }

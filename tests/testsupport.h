@@ -3,6 +3,7 @@
 #include "fatalerror.h"
 #include "helpers.h"
 #include "scratchdir.h"
+#include "typedsource.h"
 #include "volumefile.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <functional>
 
@@ -132,3 +134,40 @@ inline std::string captureStdout(const std::function<void()>& body) {
 inline std::string sourceDir() {
     return qEnvironmentVariable("TESSARY_SOURCE_DIR", ".").toStdString();
 }
+
+// The whole file, or "" when it can't be read.
+std::string fileBytes(const QString& path);
+
+// The values as samples of the type in host byte order, each sample reversed when swap.
+std::string typedBytes(SampleType type, const std::vector<double>& values, bool swap = false);
+
+// The bytes gzip -c makes of bytes: one member.
+std::string gzip(const std::string& bytes);
+
+// A .npy file of the given major version whose header holds dict, before any samples.
+std::string npyFile(int major, std::string dict);
+
+// What a reader found, in one line:
+// "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
+std::string describe(const VolumeInfo& info);
+
+// Every slice of the source, read twice (the second pass must rewind and agree), joined in
+// samples; "" or the first failure.
+std::string readTwice(const TypedSource& source, std::string* samples);
+
+// A refusal in one line that starts with prefix and holds what.
+inline void expectRefusal(const std::string& message, const std::string& prefix,
+                          const std::string& what) {
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    EXPECT_EQ(message.rfind(prefix, 0), 0u) << message;
+    EXPECT_NE(message.find(what), std::string::npos) << message;
+}
+
+// The converter as built, run to its end, under a limit of its address space in kB when one is
+// given; status is -1 when it did not end normally.
+QString tessaryVol();
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+ToolRun runTool(const QStringList& arguments, int memoryLimit = 0);
