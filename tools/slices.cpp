@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
+#include <deque>
 #include <mutex>
 #include <cstring>
 #include <memory>
@@ -256,9 +258,29 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
     if (!temporary)
         return failure;
     const int digits = std::max(4, int(QString::number(n - 1).size()));
-    auto z = std::make_shared<int>(0);
-    sink->write = [=](const unsigned char* rgb) {
-        const QString name = QString("slice_%1.png").arg((*z)++, digits, 10, QChar('0'));
+    // Encoding is the slow part of unpacking: two slices are encoded at once, one a core on a
+    // two-core machine, each from its own copy of the slice (the caller reuses its buffer).
+    struct Encoding {
+        int z = 0;
+        std::deque<std::future<std::string>> inFlight;
+        // The oldest encoding's result, once it is done.
+        std::string finishOldest() {
+            std::string result = inFlight.front().get();
+            inFlight.pop_front();
+            return result;
+        }
+        std::string finishAll() {
+            std::string first;
+            while (!inFlight.empty()) {
+                const std::string result = finishOldest();
+                if (first.empty())
+                    first = result;
+            }
+            return first;
+        }
+    };
+    auto encoding = std::make_shared<Encoding>();
+    const auto encode = [=](QImage picture, QString name) {
         // Encoded in memory and written here, so that a failed write tells the system's
         // reason (a full disk, say) rather than the encoder's "Unknown error".
         QByteArray png;
@@ -266,13 +288,29 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, "png");
         writer.setCompression(slicePngCompression);
-        if (!writer.write(slicePicture(rgb, n, n)))
+        if (!writer.write(picture))
             return writeFailure(QDir(folder).filePath(name), writer.errorString());
         const QString reason = writeNewFile(temporary->filePath(name), png);
         if (!reason.isEmpty())
             return writeFailure(QDir(folder).filePath(name), reason);
         return std::string();
     };
-    sink->commit = [=] { return commitTemporaryFolder(temporary.get(), folder); };
+    sink->write = [=](const unsigned char* rgb) {
+        std::string result;
+        if (encoding->inFlight.size() >= 2)
+            result = encoding->finishOldest();
+        if (!result.empty()) {
+            encoding->finishAll(); // none is left writing into the folder as it goes
+            return result;
+        }
+        const QString name = QString("slice_%1.png").arg(encoding->z++, digits, 10, QChar('0'));
+        encoding->inFlight.push_back(
+            std::async(std::launch::async, encode, slicePicture(rgb, n, n), name));
+        return std::string();
+    };
+    sink->commit = [=] {
+        const std::string result = encoding->finishAll();
+        return result.empty() ? commitTemporaryFolder(temporary.get(), folder) : result;
+    };
     return std::string();
 }
