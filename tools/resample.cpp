@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -51,7 +52,13 @@ struct Resampler {
     int width = 0, height = 0;
     Taps x, y, z;
     std::vector<unsigned char> slice; // one source slice
-    std::vector<float> rows;          // it resampled along x: width x source height
+    // The next source slice, read on another thread while this one is reduced: reading (and
+    // what the source does to make a slice, such as inflating and mapping samples) then
+    // overlaps resampling, one a core.
+    std::vector<unsigned char> next;
+    std::future<std::string> nextRead;
+    int nextZ = -1;
+    std::vector<float> rows; // it resampled along x: width x source height
     // Source slices resampled along x and y, with their z (-1 when empty).
     std::vector<float> reduced[2];
     int reducedZ[2] = {-1, -1};
@@ -66,9 +73,25 @@ struct Resampler {
             }
         const int k = reducedZ[0] < reducedZ[1] ? 0 : 1; // the older one goes
         reducedZ[k] = -1;
-        const std::string failure = source.read(sz, slice.data());
-        if (!failure.empty())
-            return failure;
+        bool ready = false;
+        if (nextRead.valid()) { // one read of the source at a time
+            const std::string ahead = nextRead.get();
+            ready = nextZ == sz;
+            nextZ = -1;
+            if (ready && !ahead.empty())
+                return ahead;
+            if (ready)
+                slice.swap(next);
+        }
+        if (!ready) {
+            const std::string failure = source.read(sz, slice.data());
+            if (!failure.empty())
+                return failure;
+        }
+        if (sz + 1 < source.depth) {
+            nextZ = sz + 1;
+            nextRead = std::async(std::launch::async, source.read, nextZ, next.data());
+        }
         // An axis of unchanged size is copied, not weighed: resampling to equal spacing often
         // changes z alone.
         const bool sameX = width == source.width, sameY = height == source.height;
@@ -150,6 +173,7 @@ SliceSource resampleSource(const SliceSource& source, int width, int height, int
     state->z = axisTaps(source.depth, depth);
     const std::size_t outSlice = 3 * std::size_t(width) * std::size_t(height);
     state->slice.resize(3 * std::size_t(source.width) * std::size_t(source.height));
+    state->next.resize(state->slice.size());
     if (height != source.height) // else x's results go straight to the reduced slice
         state->rows.resize(3 * std::size_t(width) * std::size_t(source.height));
     state->reduced[0].resize(outSlice);
