@@ -196,7 +196,7 @@ TEST(ContainedTest, CrashesMemoryBombsAndHangsEndOnlyTheChild) {
          ContainedEnd::Crashed},
         {"hang",
          [](std::vector<unsigned char>*) {
-             for (volatile int i = 0;; i = i + 1) {
+             for (volatile unsigned i = 0;; i = i + 1) { // unsigned: wrapping is no overflow
              }
              return "";
          },
