@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <unordered_map>
 
@@ -216,10 +217,15 @@ std::string collectTriangles(const aiScene& scene, MeshData* read, std::vector<b
 // a PLY header is read first: it must end within 64 KiB, and the body must hold at least the
 // smallest size of every element it declares (a list counted as empty; in ASCII each value
 // takes a digit and a separator). "" or the message.
-std::string checkPlyHeader(std::FILE* file) {
+std::string checkPlyHeader(std::FILE* file, bool plyName) {
     std::string header(65536, '\0');
     header.resize(std::fread(&header[0], 1, header.size(), file));
-    if (header.compare(0, 4, "ply\n") != 0 && header.compare(0, 5, "ply\r\n") != 0)
+    const bool magic = header.compare(0, 4, "ply\n") == 0 || header.compare(0, 5, "ply\r\n") == 0;
+    // Assimp takes a file named .ply for PLY whatever it holds, and its reader crashes on some
+    // bodies after a line that is no magic.
+    if (plyName && !magic)
+        return "bad PLY header: the first line is not 'ply'";
+    if (!magic)
         return ""; // not PLY: Assimp tells the format by the extension or this magic
     std::string::size_type end = header.find("\nend_header\n");
     if (end == std::string::npos)
@@ -332,7 +338,11 @@ std::string readTriangles(const std::string& path, const MeshImportOptions& opti
     importer.SetIOHandler(io);
     if (!io->Exists(path.c_str())) // missing, or not a regular file
         return inputMessages::cantOpen;
-    for (const auto check : {checkPlyHeader, checkOffFile}) {
+    const std::string lower = QString::fromStdString(path).toLower().toStdString();
+    const bool plyName = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".ply") == 0;
+    const std::function<std::string(std::FILE*)> checks[] = {
+        [plyName](std::FILE* file) { return checkPlyHeader(file, plyName); }, checkOffFile};
+    for (const auto& check : checks) {
         const FileHandle file = openFile(path.c_str(), "rb");
         const std::string failure = file ? check(file.get()) : inputMessages::cantOpen;
         if (!failure.empty())
