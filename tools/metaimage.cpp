@@ -1,6 +1,7 @@
 #include "metaimage.h"
 
 #include "helpers.h"
+#include "inflater.h"
 #include "output.h"
 #include "typedread.h"
 #include "volumefile.h"
@@ -9,8 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
-
-#include <zlib.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -145,72 +144,36 @@ struct DataStream {
     std::int64_t offset = 0;          // where the data starts in the file
     std::int64_t compressedSize = -1; // bytes of compressed input, -1: to the file's end
     bool compressed = false;
-    z_stream zlib{};
-    bool zlibOpen = false;
-    std::vector<unsigned char> input;
-    std::int64_t inputLeft = 0;
-    int next = 0; // the slice the stream stands at
+    std::unique_ptr<Inflater> inflater; // made at the first pass of compressed data
+    int next = 0;                       // the slice the stream stands at
     std::size_t sliceBytes = 0;
     std::vector<unsigned char> skipped;
 
-    ~DataStream() {
-        if (zlibOpen)
-            inflateEnd(&zlib);
-    }
-
     std::string rewind() {
         next = 0;
-        if (fseeko(file.get(), off_t(offset), SEEK_SET) != 0)
-            return fileMessage(path, "can't read the data");
         if (!compressed)
             return std::string();
-        if (!zlibOpen) {
-            // 15 + 32: a zlib or a gzip stream, whichever the header shows.
-            if (inflateInit2(&zlib, 15 + 32) != Z_OK)
-                return fileMessage(path, "can't start decompression");
-            zlibOpen = true;
-        } else {
-            inflateReset(&zlib);
-        }
-        input.resize(1 << 16);
-        inputLeft = compressedSize;
-        zlib.avail_in = 0;
+        if (!inflater)
+            inflater = std::make_unique<Inflater>(file.get(), off_t(offset), compressedSize, false);
+        if (!inflater->rewind())
+            return fileMessage(path, "can't read the data");
         return std::string();
     }
 
     std::string inflateSlice(unsigned char* out) {
-        const std::string truncated =
-            fileMessage(path, "compressed data too short: truncated samples");
-        std::size_t left = sliceBytes;
-        while (left > 0) {
-            if (zlib.avail_in == 0) {
-                std::size_t want = input.size();
-                if (inputLeft >= 0 && std::int64_t(want) > inputLeft)
-                    want = std::size_t(inputLeft);
-                const std::size_t got = std::fread(input.data(), 1, want, file.get());
-                if (got == 0)
-                    return truncated;
-                if (inputLeft >= 0)
-                    inputLeft -= std::int64_t(got);
-                zlib.next_in = input.data();
-                zlib.avail_in = uInt(got);
-            }
-            // zlib counts in 32 bits; a slice may be larger.
-            const uInt chunk = uInt(std::min<std::size_t>(left, 1u << 30));
-            zlib.next_out = out + (sliceBytes - left);
-            zlib.avail_out = chunk;
-            const int status = inflate(&zlib, Z_NO_FLUSH);
-            left -= chunk - zlib.avail_out;
-            if (status == Z_STREAM_END && left > 0)
-                return truncated;
-            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-                return fileMessage(path, "bad compressed data");
+        switch (inflater->next(out, sliceBytes)) {
+        case Inflater::Result::Done:
+            return std::string();
+        case Inflater::Result::Short:
+            return fileMessage(path, "compressed data too short: truncated samples");
+        case Inflater::Result::Damaged:
+            break;
         }
-        return std::string();
+        return fileMessage(path, "bad compressed data");
     }
 
     std::string read(int z, unsigned char* out) {
-        if (z < next || (next == 0 && !zlibOpen && compressed)) {
+        if (z < next || (compressed && !inflater)) {
             const std::string failure = rewind();
             if (!failure.empty())
                 return failure;

@@ -1,6 +1,7 @@
 #include "nrrdfile.h"
 
 #include "helpers.h"
+#include "inflater.h"
 #include "inputfile.h"
 #include "output.h"
 #include "rawfile.h"
@@ -87,62 +88,6 @@ std::string checkHeader(const QString& path, std::FILE* file) {
     return tooLong ? "bad NRRD: header longer than 1 MiB" : std::string();
 }
 
-// A gzip stream read forwards from an open file, from the start of its first member.
-struct Inflater {
-    std::shared_ptr<FileHandle> file;
-    off_t start;
-    z_stream stream{};
-    bool ended = false; // a member ended; another may follow
-    std::vector<unsigned char> input = std::vector<unsigned char>(1 << 16);
-    std::uint64_t position = 0; // decompressed bytes consumed so far
-
-    Inflater(std::shared_ptr<FileHandle> f, off_t at) : file(std::move(f)), start(at) {
-        inflateInit2(&stream, 15 + 16); // gzip framing
-    }
-    ~Inflater() { inflateEnd(&stream); }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-
-    // Back to the first sample, for a new pass.
-    bool rewind() {
-        inflateReset(&stream);
-        stream.avail_in = 0;
-        ended = false;
-        position = 0;
-        return fseeko(file->get(), start, SEEK_SET) == 0;
-    }
-
-    // Fills out with the next length bytes; false when the data ends early or is damaged.
-    bool next(unsigned char* out, std::size_t length) {
-        while (length > 0) {
-            const std::size_t chunk = std::min<std::size_t>(length, 1u << 30);
-            stream.next_out = out;
-            stream.avail_out = uInt(chunk);
-            while (stream.avail_out > 0) {
-                if (stream.avail_in == 0) {
-                    stream.avail_in = uInt(std::fread(input.data(), 1, input.size(), file->get()));
-                    stream.next_in = input.data();
-                    if (stream.avail_in == 0)
-                        return false;
-                }
-                if (ended) { // gzip's files may hold several members, one after another
-                    inflateReset(&stream);
-                    ended = false;
-                }
-                const int result = inflate(&stream, Z_NO_FLUSH);
-                if (result == Z_STREAM_END)
-                    ended = true;
-                else if (result != Z_OK)
-                    return false;
-            }
-            out += chunk;
-            length -= chunk;
-            position += chunk;
-        }
-        return true;
-    }
-};
-
 std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> file, bool swap,
                             TypedSource* source) {
     const VolumeInfo& info = source->info;
@@ -159,11 +104,12 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
         return fileMessage(path, formatString("file too short: %ld bytes of gzip data can't hold "
                                               "%llu bytes of samples",
                                               compressed, static_cast<unsigned long long>(total)));
-    auto inflater = std::make_shared<Inflater>(std::move(file), start);
+    auto inflater = std::make_shared<Inflater>(file->get(), start, -1, true);
     const SampleType type = info.type;
     const std::string damaged =
         fileMessage(path, "file too short or damaged: truncated gzip samples");
-    source->read = [=](int z, void* samples) {
+    // The file goes with the last copy of the source, which holds it for the inflater.
+    source->read = [=, keep = file](int z, void* samples) {
         auto* out = static_cast<unsigned char*>(samples);
         const std::uint64_t at = std::uint64_t(z) * sliceBytes;
         if (at < inflater->position && !inflater->rewind())
@@ -171,8 +117,10 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
         // Skipped slices are decompressed into the slice's own buffer and dropped.
         bool good = true;
         while (good && inflater->position < at)
-            good = inflater->next(out, std::size_t(std::min(at - inflater->position, sliceBytes)));
-        if (!good || !inflater->next(out, std::size_t(sliceBytes)))
+            good =
+                inflater->next(out, std::size_t(std::min(at - inflater->position, sliceBytes))) ==
+                Inflater::Result::Done;
+        if (!good || inflater->next(out, std::size_t(sliceBytes)) != Inflater::Result::Done)
             return damaged;
         if (swap)
             swapSampleBytes(type, std::size_t(sliceBytes / sampleTypeBytes(type)), samples);

@@ -1,0 +1,58 @@
+#include "inflater.h"
+
+#include <algorithm>
+
+Inflater::Inflater(std::FILE* f, off_t at, std::int64_t max, bool several)
+    : file(f), start(at), limit(max), inputLeft(max), multiMember(several) {
+    inflateInit2(&stream, 15 + 32); // a zlib or a gzip stream, whichever the header shows
+}
+
+Inflater::~Inflater() {
+    inflateEnd(&stream);
+}
+
+bool Inflater::rewind() {
+    inflateReset(&stream);
+    stream.avail_in = 0;
+    ended = false;
+    position = 0;
+    inputLeft = limit;
+    return fseeko(file, start, SEEK_SET) == 0;
+}
+
+Inflater::Result Inflater::next(unsigned char* out, std::size_t length) {
+    while (length > 0) {
+        // zlib counts in 32 bits; a slice may be larger.
+        const std::size_t chunk = std::min<std::size_t>(length, 1u << 30);
+        stream.next_out = out;
+        stream.avail_out = uInt(chunk);
+        while (stream.avail_out > 0) {
+            if (ended && !multiMember)
+                return Result::Short;
+            if (stream.avail_in == 0) {
+                std::size_t want = input.size();
+                if (inputLeft >= 0)
+                    want = std::size_t(std::min<std::int64_t>(std::int64_t(want), inputLeft));
+                stream.avail_in = uInt(std::fread(input.data(), 1, want, file));
+                stream.next_in = input.data();
+                if (inputLeft >= 0)
+                    inputLeft -= std::int64_t(stream.avail_in);
+                if (stream.avail_in == 0)
+                    return Result::Short;
+            }
+            if (ended) { // gzip's files may hold several members, one after another
+                inflateReset(&stream);
+                ended = false;
+            }
+            const int result = inflate(&stream, Z_NO_FLUSH);
+            if (result == Z_STREAM_END)
+                ended = true;
+            else if (result != Z_OK)
+                return Result::Damaged;
+        }
+        out += chunk;
+        length -= chunk;
+        position += chunk;
+    }
+    return Result::Done;
+}

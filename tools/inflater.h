@@ -1,0 +1,39 @@
+#pragma once
+
+// A zlib or gzip stream read forwards from an open file, slice after slice, with a rewind for a
+// second pass: the compressed samples of NRRD and MetaImage files.
+
+#include <zlib.h>
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+struct Inflater {
+    enum class Result { Done, Short, Damaged };
+
+    // Reads from file (which must outlive the inflater) at start, at most limit compressed
+    // bytes (-1: to the file's end). With multiMember, a stream that ends is followed by the
+    // next one, as gzip files may hold several members.
+    Inflater(std::FILE* file, off_t start, std::int64_t limit, bool multiMember);
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // Back to the first byte, for a new pass; false when the file cannot seek.
+    bool rewind();
+    // Fills out with the next length bytes: Done, Short when the data ends early, Damaged.
+    Result next(unsigned char* out, std::size_t length);
+
+    std::uint64_t position = 0; // decompressed bytes given out so far
+
+private:
+    std::FILE* file;
+    off_t start;
+    std::int64_t limit, inputLeft;
+    bool multiMember, ended = false;
+    z_stream stream{};
+    std::vector<unsigned char> input = std::vector<unsigned char>(1 << 16);
+};
