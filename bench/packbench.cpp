@@ -377,7 +377,7 @@ bool readDicomAlone(const QString& folder) {
 std::string packTyped(const QString& path, const PackSettings& settings, const QString& volume) {
     TypedSource source;
     PackPlan plan;
-    std::string failure = openPackInput({path}, -1, &source);
+    std::string failure = openPackInput({path}, {}, &source);
     if (failure.empty())
         failure = planPack(source, settings, path, &plan);
     SliceSink sink;

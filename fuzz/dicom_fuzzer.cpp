@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string listed = listDicomSeries(path, &list);
     FUZZ_CHECK(listed.empty() == (list.size() == 1));
     fuzzReader(path, [&](TypedSource* source) {
-        const std::string failure = openDicomSource(path, -1, source);
+        const std::string failure = openDicomSource(path, {}, source);
         if (failure.empty())
             FUZZ_CHECK(listed.empty());
         return failure;

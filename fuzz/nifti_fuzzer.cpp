@@ -7,6 +7,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString path = fuzzFolder() + "/input.nii";
     writeBytes(path, data, size);
-    fuzzReader(path, [&](TypedSource* source) { return openNiftiSource(path, source); });
+    fuzzReader(path, [&](TypedSource* source) { return openNiftiSource(path, -1, source); });
     return 0;
 }

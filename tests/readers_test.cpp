@@ -117,7 +117,7 @@ TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
         SCOPED_TRACE(c.name);
         const int w = c.sizes[0], h = c.sizes[1], d = c.sizes[2];
         TypedSource source;
-        ASSERT_EQ(openNiftiSource(c.name, &source), "");
+        ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
         EXPECT_EQ(describe(source.info),
                   formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
                                "right, y: posterior to anterior, z: inferior to superior",
@@ -133,7 +133,7 @@ TEST(NiftiTest, ScaleSlopeAndInterceptGiveFloats) {
     writeNifti("scaled.nii.gz", DT_INT16, {2, 2, 2}, pattern(SampleType::Int16, 2, 2, 2, 1), 1, 0.5,
                -3);
     TypedSource source;
-    ASSERT_EQ(openNiftiSource("scaled.nii.gz", &source), "");
+    ASSERT_EQ(openNiftiSource("scaled.nii.gz", -1, &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -308,7 +308,7 @@ TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     const std::string expected = writeSeries("ct", 5, DicomSlice());
     writeFile("ct/notes.txt", "not DICOM");
     TypedSource source;
-    ASSERT_EQ(openDicomSource("ct", -1, &source), "");
+    ASSERT_EQ(openDicomSource("ct", {}, &source), "");
     EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
                                      "known, x: right to left, y: anterior to posterior, z: "
                                      "inferior to superior");
@@ -325,7 +325,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     slice.intercept = -1024;
     writeSeries("scaled", 3, slice);
     TypedSource source;
-    ASSERT_EQ(openDicomSource("scaled", -1, &source), "");
+    ASSERT_EQ(openDicomSource("scaled", {}, &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -336,7 +336,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     frames.format = gdcm::PixelFormat::UINT8;
     frames.pixels = pattern(SampleType::UInt8, 3, 2, 4, 1);
     writeDicom("multi.dcm", frames);
-    ASSERT_EQ(openDicomSource("multi.dcm", -1, &source), "");
+    ASSERT_EQ(openDicomSource("multi.dcm", {}, &source), "");
     EXPECT_EQ(source.info.depth, 4);
     EXPECT_EQ(source.info.type, SampleType::UInt8);
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -353,7 +353,7 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     for (const QString& name : QDir("two/b").entryList(QDir::Files))
         ASSERT_TRUE(QFile::rename("two/b/" + name, "two/b-" + name));
     TypedSource source;
-    expectRefusal(openDicomSource("two", -1, &source), "two", "2 DICOM series");
+    expectRefusal(openDicomSource("two", {}, &source), "two", "2 DICOM series");
     std::vector<DicomSeriesSummary> list;
     ASSERT_EQ(listDicomSeries("two", &list), "");
     ASSERT_EQ(list.size(), 2u);
@@ -361,11 +361,11 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     EXPECT_EQ(list[1].slices, 2);
     EXPECT_EQ(list[1].width, 4);
     EXPECT_EQ(list[0].description, "test series");
-    ASSERT_EQ(openDicomSource("two", 1, &source), "");
+    ASSERT_EQ(openDicomSource("two", {1, -1}, &source), "");
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, expected);
-    expectRefusal(openDicomSource("two", 2, &source), "two", "no DICOM series 2");
+    expectRefusal(openDicomSource("two", {2, -1}, &source), "two", "no DICOM series 2");
 }
 
 // Each reader refuses its hostile files in one line that names the file: on opening, or for a
@@ -426,9 +426,12 @@ TEST(ReadersTest, HostileFilesAreRefusedWithOneLine) {
                             "assert/x.dcm"));
     makeNotAFile("fifo/x.dcm", NotAFile::Fifo);
     using Open = std::function<std::string(const char*, TypedSource*)>;
-    const Open nifti = openNiftiSource, meta = openMetaImageSource;
+    const Open meta = openMetaImageSource;
+    const Open nifti = [](const char* path, TypedSource* source) {
+        return openNiftiSource(path, -1, source);
+    };
     const Open dicom = [](const char* path, TypedSource* source) {
-        return openDicomSource(path, -1, source);
+        return openDicomSource(path, {}, source);
     };
     const std::tuple<Open, const char*, const char*, bool> cases[] = {
         {nifti, "time.nii", "3 time points", false},

@@ -440,7 +440,12 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
     return std::string();
 }
 
-std::string openDicomSource(const QString& path, int series, TypedSource* source) {
+std::string openDicomSource(const QString& path, const InputSelection& selection,
+                            TypedSource* source) {
+    if (selection.volume > 0)
+        return fileMessage(path,
+                           formatString("no volume %d: the input holds one", selection.volume));
+    const int series = selection.series;
     // A trial run of everything the source will do, in a child process first.
     const std::string failure = contained(path, [&] {
         TypedSource trial;

@@ -23,8 +23,9 @@ struct DicomSeriesSummary {
 // message, which names the path.
 std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out);
 
-// Opens series number `series` of listDicomSeries (-1: the only one; a folder with more is
-// refused with their count) as a typed source. Slices are ordered by their position along the
-// slice normal and must be evenly spaced; Rescale Slope and Intercept other than 1 and 0 give
+// Opens series number selection.series of listDicomSeries (-1: the only one; a folder with
+// more is refused with their count) as a typed source. Slices are ordered by their position along
+// the slice normal and must be evenly spaced; Rescale Slope and Intercept other than 1 and 0 give
 // float32 samples. Returns "" or the message, which names the file.
-std::string openDicomSource(const QString& path, int series, TypedSource* source);
+std::string openDicomSource(const QString& path, const InputSelection& selection,
+                            TypedSource* source);

@@ -101,7 +101,7 @@ int reportInput(const QString& path, PackSettings settings) {
     TypedSource source;
     PackPlan plan;
     settings.measureRange = true;
-    std::string failure = openPackInput({path}, settings.series, &source);
+    std::string failure = openPackInput({path}, settings.pick, &source);
     if (!failure.empty()) {
         printDicomSeries(path);
         return inputError(failure);

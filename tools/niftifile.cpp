@@ -200,7 +200,9 @@ struct Voxels {
 };
 } // namespace
 
-std::string openNiftiSource(const QString& path, TypedSource* source) {
+std::string openNiftiSource(const QString& path, int volume, TypedSource* source) {
+    if (volume > 0)
+        return fileMessage(path, formatString("no volume %d: the input holds one", volume));
     nifti_set_debug_level(0); // the library's notes on standard error would break one-line refusals
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!file)

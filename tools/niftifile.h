@@ -11,7 +11,7 @@
 #include <string>
 
 // Opens a .nii or .nii.gz file as a typed source. The fifth dimension (vector) and the RGB24
-// and RGBA32 types become channels; more than one time point is refused; pixdim gives the
+// and RGBA32 types become channels; volume picks a time point (-1: the only one); pixdim gives the
 // spacing, the qform (else the sform) the orientation; a scale slope other than 0 and 1 (or an
 // intercept other than 0) gives float samples. Returns "" or the message, which names the file.
-std::string openNiftiSource(const QString& path, TypedSource* source);
+std::string openNiftiSource(const QString& path, int volume, TypedSource* source);

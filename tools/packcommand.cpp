@@ -159,9 +159,17 @@ int runPack(const QCommandLineParser& parser) {
     PackPlan plan;
     const QString inputName = inputs.size() == 1 ? inputs[0] : inputs[0] + " ...";
     failure = readingInput(inputName, [&] {
-        const std::string opened = openPackInput(inputs, settings.series, &source);
+        const std::string opened = openPackInput(inputs, settings.pick, &source);
         return opened.empty() ? planPack(source, settings, inputName, &plan) : opened;
     });
+    // The files the reader found it needs (a detached data file, a series' files) are inputs
+    // too, known only now.
+    for (const std::string& file : source.files)
+        read << QFile::decodeName(file.c_str());
+    if (failure.empty())
+        failure = checkOutputPath(output, read);
+    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
+        failure = checkOutputPath(picturePath, read);
     if (!failure.empty())
         return inputError(failure);
     const int n = plan.n;

@@ -34,7 +34,8 @@ bool isDicomFile(const QString& path) {
 }
 } // namespace
 
-std::string openPackInput(const QStringList& paths, int series, TypedSource* source) {
+std::string openPackInput(const QStringList& paths, const InputSelection& selection,
+                          TypedSource* source) {
     const QString path = paths.value(0);
     const QFileInfo file(path);
     if (paths.size() == 1 && !file.isDir()) {
@@ -44,11 +45,11 @@ std::string openPackInput(const QStringList& paths, int series, TypedSource* sou
         const QString suffix = file.suffix().toLower();
         if (path.endsWith(".nii", Qt::CaseInsensitive) ||
             path.endsWith(".nii.gz", Qt::CaseInsensitive))
-            return openNiftiSource(path, source);
+            return openNiftiSource(path, selection.volume, source);
         if (suffix == "mha" || suffix == "mhd")
             return openMetaImageSource(path, source);
         if (suffix == "dcm" || isDicomFile(path))
-            return openDicomSource(path, series, source);
+            return openDicomSource(path, selection, source);
         if (suffix == "tif" || suffix == "tiff")
             return openTiffSource(path, source);
         if (suffix == "nrrd" || suffix == "nhdr")
@@ -73,7 +74,7 @@ std::string openPackInput(const QStringList& paths, int series, TypedSource* sou
     const std::string failure = listSliceFiles(paths, &files);
     // A folder without slice pictures is taken for a DICOM series.
     if (!failure.empty() && paths.size() == 1 && file.isDir())
-        return openDicomSource(path, series, source);
+        return openDicomSource(path, selection, source);
     if (!failure.empty())
         return failure;
     return openSliceSource(files, source);

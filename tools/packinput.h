@@ -13,6 +13,7 @@ extern const char packReads[];
 
 // Opens the input that paths name as a typed source: one file by its extension (a picture
 // format Qt knows becomes a one-slice volume), a folder of slice pictures, or a list of
-// pictures. series picks a DICOM series (-1: the only one). Returns "" or the message; an
-// input of no kind pack reads gives "PATH: unsupported format (pack reads ...)".
-std::string openPackInput(const QStringList& paths, int series, TypedSource* source);
+// pictures. selection picks a series or a volume of inputs that hold several. Returns "" or
+// the message; an input of no kind pack reads gives "PATH: unsupported format (pack reads ...)".
+std::string openPackInput(const QStringList& paths, const InputSelection& selection,
+                          TypedSource* source);

@@ -32,7 +32,8 @@ QList<QCommandLineOption> packSettingOptions() {
             {"size", "size", "N"},
             {"crop", "crop"},
             {"pad", "pad"},
-            {"series", "series", "K"}};
+            {"series", "series", "K"},
+            {"volume", "volume", "T"}};
 }
 
 QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings) {
@@ -63,9 +64,14 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
             return QString("--size takes N from 1 to %1").arg(maxSide);
     }
     if (parser.isSet("series")) {
-        settings->series = parser.value("series").toInt(&good);
-        if (!good || settings->series < 0)
+        settings->pick.series = parser.value("series").toInt(&good);
+        if (!good || settings->pick.series < 0)
             return "--series takes a series number from 0";
+    }
+    if (parser.isSet("volume")) {
+        settings->pick.volume = parser.value("volume").toInt(&good);
+        if (!good || settings->pick.volume < 0)
+            return "--volume takes a volume number from 0";
     }
     if (parser.isSet("crop") && parser.isSet("pad"))
         return "--crop and --pad exclude each other";

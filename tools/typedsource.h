@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 enum class SampleType { UInt8, Int8, UInt16, Int16, UInt32, Int32, Float32, Float64 };
 
@@ -40,4 +41,14 @@ struct TypedSource {
     std::function<std::string(int z, void* samples)> read;
     // Whether read may run for two slices at once (each slice a file of its own, say).
     bool concurrent = false;
+    // Every file the reader reads besides the input named (a detached data file, the files of
+    // a series), so that no output is written over one.
+    std::vector<std::string> files;
+};
+
+// Which part of an input to read where it holds several: a DICOM series (-1: the only one)
+// and a volume of a series of volumes, a time point say (-1: the only one).
+struct InputSelection {
+    int series = -1;
+    int volume = -1;
 };
