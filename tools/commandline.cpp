@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "helpers.h"
+#include "manualpage.h"
 #include "output.h"
 
 #include <algorithm>
@@ -9,22 +10,17 @@
 #include <stdexcept>
 
 namespace {
-const char overviewHead[] = R"(usage: tessary-vol COMMAND [OPTIONS] ...
-Brings volumes and meshes into the Tessary viewer's formats and takes volumes back out.
-
-commands:
-)";
-
-const char overviewTail[] = R"(
-'tessary-vol COMMAND --help' tells a command's options. Exit status: 0 done, 1 bad input,
-2 bad usage.
-)";
-
-void printOverview(const std::vector<Command>& commands, std::FILE* stream) {
-    std::fputs(overviewHead, stream);
+void printOverview(const std::vector<Command>& commands, std::FILE* stream, bool withExamples) {
+    std::fprintf(stream, "usage: tessary-vol COMMAND [OPTIONS] ...\n%s\n\ncommands:\n",
+                 overviewSummary);
     for (const Command& command : commands)
         std::fprintf(stream, "  %-27s %s\n", command.synopsis, command.summary);
-    std::fputs(overviewTail, stream);
+    std::fprintf(stream,
+                 "\n'tessary-vol COMMAND --help' tells a command's options.\n\n"
+                 "exit status:\n%s",
+                 overviewExitStatus);
+    if (withExamples)
+        std::fprintf(stream, "\nexamples:\n%s", overviewExamples);
 }
 
 // An exception that escaped a command, as a refusal like any other: one line naming what the
@@ -68,6 +64,30 @@ int runCommand(const Command& command, const QStringList& arguments) {
 }
 } // namespace
 
+const char programVersion[] = TESSARY_VERSION;
+
+const char overviewSummary[] =
+    "Brings volumes and meshes into the Tessary viewer's formats and takes volumes back out.";
+
+const char overviewExitStatus[] = R"(  0   done
+  1   bad input: one line on standard error names the file at fault and what is wrong
+  2   bad usage: the reason and a hint to --help on standard error
+)";
+
+const char overviewExamples[] = R"(  # the sample volumes, into the folder the viewer reads
+  tessary-vol samples input
+  # a folder of slice pictures, slice 0 as the volume's reference picture
+  tessary-vol pack scans/ -o input/scan.vol --reference-slice 0
+  # a DICOM series brought down to 256 samples a side
+  tessary-vol pack ct/ --size 256 -o input/ct.vol
+  # what pack would make of a NIfTI file, without writing anything
+  tessary-vol info brain.nii.gz
+  # a z-up scan as the viewer's mesh
+  tessary-vol mesh dragon.ply --up z -o input/bunny.dat
+  # a volume out as NRRD, for ParaView or 3D Slicer
+  tessary-vol unpack input/marble.vol -o marble.nrrd
+)";
+
 int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments) {
     const QString name = arguments.value(1);
     const auto command = std::find_if(commands.begin(), commands.end(),
@@ -80,13 +100,22 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
         }
     }
     if (name == "-h" || name == "--help") {
-        printOverview(commands, stdout);
+        std::printf("tessary-vol %s\n", programVersion);
+        printOverview(commands, stdout, true);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("tessary-vol %s\n", programVersion);
+        return 0;
+    }
+    if (name == "--manual") { // for the build, which makes the manual page with it
+        std::fputs(manualPage(commands).c_str(), stdout);
         return 0;
     }
     if (!name.isEmpty())
         std::fprintf(stderr, "tessary-vol: unknown command '%s'\n",
                      printableText(name.toStdString()).c_str());
-    printOverview(commands, stderr);
+    printOverview(commands, stderr, false);
     return 2;
 }
 

@@ -24,8 +24,19 @@ struct Command {
     int (*run)(const QCommandLineParser& parser) = nullptr;
 };
 
+// The converter's version, as the build sets it.
+extern const char programVersion[];
+
+// The overview's text around the command table, which the manual page shares: what the
+// converter does (one sentence), then its exit statuses and its examples, a line each indented
+// by two spaces.
+extern const char overviewSummary[];
+extern const char overviewExitStatus[];
+extern const char overviewExamples[];
+
 // Runs the command line (the program's name first) with the command it names; an unknown or
-// missing command gives the overview made from the table.
+// missing command gives the overview made from the table, --version the version and --manual
+// the manual page.
 int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments);
 
 // Prints "tessary-vol COMMAND: message" and the hint to --help on standard error; returns 2.

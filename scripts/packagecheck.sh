@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Checks the Debian package as a user meets it: builds it (scripts/package.sh), runs lintian
+# (errors fail), installs it with apt-get, starts the launcher with a scratch home under the X
+# server and checks its screenshot for the lit bunny, then purges the package and checks that
+# none of its files is left. Needs root or sudo; leaves the package purged, whatever happens.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+apt() { DEBIAN_FRONTEND=noninteractive $sudo apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@"; }
+
+deb=$(bash "$root/scripts/package.sh" | tail -n 1)
+echo "package: $deb"
+lintian --fail-on error "$deb"
+
+scratch=$(mktemp -d)
+pid=
+own_xvfb=
+cleanup() {
+    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
+    [ -z "$own_xvfb" ] || kill "$own_xvfb" 2>/dev/null || true
+    if dpkg -s tessary >/dev/null 2>&1; then apt purge tessary >/dev/null; fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+if dpkg -s tessary >/dev/null 2>&1; then apt purge tessary >/dev/null; fi
+apt install "$deb" >/dev/null
+dpkg -L tessary >"$scratch/listed"
+
+# Passed to helpers that fail the script.
+source "$root/scripts/drive.sh"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(tessary-vol --version)" = "tessary-vol $version" ] || fail "tessary-vol --version"
+desktop-file-validate /usr/share/applications/tessary.desktop || fail "the desktop entry"
+for page in tessary tessary-vol; do
+    warnings=$(MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man $page: $warnings"
+done
+
+home=$scratch/home
+mkdir "$home"
+[ "$(env -u XDG_DATA_HOME HOME="$home" tessary --where)" = "$home/.local/share/tessary" ] ||
+    fail "tessary --where"
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    source "$root/scripts/xvfb.sh"
+    start_xvfb 1280x1024x24
+    own_xvfb=$xvfb
+fi
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$scratch}
+cd "$scratch"
+(cd / && exec env -u XDG_DATA_HOME HOME="$home" tessary >"$scratch/out.txt" 2>&1) &
+pid=$!
+find_viewer 120
+# The lit bunny in the middle of the view: many pixels that are not the white background, in
+# many shades.
+convert shot0.png -crop 200x200+200+200 +repage middle.png
+convert -size 200x200 xc:white white.png
+drawn=$(compare -metric AE -fuzz 3% middle.png white.png null: 2>&1 || true)
+shades=$(convert middle.png -format %k info:)
+echo "screenshot: $drawn drawn pixels of 40000, $shades colours"
+[ "$drawn" -gt 4000 ] && [ "$shades" -gt 100 ] || fail "no lit bunny in the screenshot"
+close_viewer 30
+folder=$home/.local/share/tessary
+for file in input/bunny.dat input/axes.vol input/cells.vol shaders/shading.frag; do
+    [ -s "$folder/$file" ] || fail "the working folder has no $file"
+done
+
+apt purge tessary >/dev/null
+while read -r path; do
+    # Folders the package shares with others (/usr/bin) stay; its own must go.
+    [ ! -e "$path" ] || [ -d "$path" ] || fail "$path is left after the purge"
+done <"$scratch/listed"
+for path in /usr/share/tessary /usr/lib/tessary /usr/share/doc/tessary; do
+    [ ! -e "$path" ] || fail "$path is left after the purge"
+done
+echo "the package installs, starts, shows the bunny and purges cleanly"
