@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package as a user meets it: builds it (scripts/package.sh), runs lintian
 # (errors fail), installs it with apt-get, starts the launcher with a scratch home under the X
-# server and checks its screenshot for the lit bunny, then purges the package and checks that
+# server and checks its screenshot for the lit bunny (kept as packagecheck-screenshot.png beside
+# the package), then purges the package and checks that
 # none of its files is left. Needs root or sudo; leaves the package purged, whatever happens.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,9 +33,11 @@ source "$root/scripts/drive.sh"
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(tessary-vol --version)" = "tessary-vol $version" ] || fail "tessary-vol --version"
 desktop-file-validate /usr/share/applications/tessary.desktop || fail "the desktop entry"
+# From the package itself: some systems leave manual pages out when they install one.
+dpkg-deb -x "$deb" "$scratch/unpacked"
 for page in tessary tessary-vol; do
-    warnings=$(MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null)
-    [ -z "$warnings" ] || fail "man $page: $warnings"
+    warnings=$(zcat "$scratch/unpacked/usr/share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "the manual page $page: $warnings"
 done
 
 home=$scratch/home
@@ -57,6 +60,7 @@ convert shot0.png -crop 200x200+200+200 +repage middle.png
 convert -size 200x200 xc:white white.png
 drawn=$(compare -metric AE -fuzz 3% middle.png white.png null: 2>&1 || true)
 shades=$(convert middle.png -format %k info:)
+cp shot0.png "$(dirname "$deb")/packagecheck-screenshot.png"
 echo "screenshot: $drawn drawn pixels of 40000, $shades colours"
 [ "$drawn" -gt 4000 ] && [ "$shades" -gt 100 ] || fail "no lit bunny in the screenshot"
 close_viewer 30

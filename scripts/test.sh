@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, the memory check (scripts/memcheck.sh)
-# and the quick start (scripts/run.sh) without a display, a clang build with the tests that need
-# no display, then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the fuzz smoke run (scripts/fuzz.sh).
+# Sets up, builds and runs every test: the normal build, the Debian package
+# (scripts/packagecheck.sh), the memory check (scripts/memcheck.sh) and the quick start
+# (scripts/run.sh) without a display, a clang build with the tests that need no display, then
+# the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz smoke
+# run (scripts/fuzz.sh).
 # GL tests run under Xvfb when no display is set. Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,9 @@ fi
 echo "== normal build"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure)
+# The Debian package: built, linted, installed, started from its launcher, purged.
+echo "== package"
+bash "$root/scripts/packagecheck.sh"
 # Every model of Debian's assimp-testmodels through tessary-vol mesh: none may crash, hang or
 # leave output behind.
 echo "== model sweep"
