@@ -8,7 +8,8 @@ dir=${1:-$root/build-package}
 bash "$root/scripts/setup.sh" >&2
 cd "$root"
 # The flags a package built by dpkg-buildpackage gets, less the debugging information, which
-# the package would strip again.
+# the package would strip again, and with every symbol bound at start (lintian asks for it).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+bindnow
 flags=$(DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --get CXXFLAGS)
 bash "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DTESSARY_TESTS=OFF \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $flags" \
