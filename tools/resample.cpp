@@ -6,6 +6,8 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -75,13 +77,27 @@ bool isIdentity(const Taps& taps, int in) {
     return true;
 }
 
+// The outputs [first, last) outside which an axis' outputs have no taps: outside it, padding.
+std::pair<int, int> tapSpan(const Taps& taps) {
+    const int out = int(taps.start.size()) - 1;
+    int first = 0, last = out;
+    while (first < out && taps.start[std::size_t(first)] == taps.start[std::size_t(first) + 1])
+        ++first;
+    while (last > first && taps.start[std::size_t(last) - 1] == taps.start[std::size_t(last)])
+        --last;
+    return {first, last};
+}
+
 // What a resampled source keeps between its reads.
 struct Resampler {
     SliceSource source; // the samples read: the padded volume's inner one when padded
     int width = 0, height = 0;
     Taps x, y, z;
     bool sameX = false, sameY = false; // the axis is copied, not weighed
-    std::vector<unsigned char> slice;  // one source slice
+    // The output box [x0, x1) x [y0, y1) that the source reaches; beyond it lies padding, whose
+    // samples stay zero in every buffer from the start and are never touched.
+    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    std::vector<unsigned char> slice; // one source slice
     // The next source slice, read on another thread while this one is reduced: reading (and
     // what the source does to make a slice, such as inflating and mapping samples) then
     // overlaps resampling, one a core.
@@ -134,7 +150,7 @@ struct Resampler {
                     row[i] = in[i];
                 continue;
             }
-            for (int ox = 0; ox < width; ++ox) {
+            for (int ox = x0; ox < x1; ++ox) {
                 float r = 0, g = 0, b = 0;
                 for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t) {
                     const unsigned char* p = in + 3 * std::size_t(x.index[std::size_t(t)]);
@@ -148,13 +164,14 @@ struct Resampler {
                 row[3 * ox + 2] = b;
             }
         }
-        for (int oy = 0; !sameY && oy < height; ++oy) {
+        const std::size_t from = 3 * std::size_t(x0), to = 3 * std::size_t(x1);
+        for (int oy = y0; !sameY && oy < y1; ++oy) {
             float* row = target + std::size_t(oy) * outRow;
-            std::fill(row, row + outRow, 0.0f);
+            std::fill(row + from, row + to, 0.0f);
             for (int t = y.start[std::size_t(oy)]; t < y.start[std::size_t(oy) + 1]; ++t) {
                 const float* in = rows.data() + std::size_t(y.index[std::size_t(t)]) * outRow;
                 const float w = y.weight[std::size_t(t)];
-                for (std::size_t i = 0; i < outRow; ++i)
+                for (std::size_t i = from; i < to; ++i)
                     row[i] += w * in[i];
             }
         }
@@ -193,8 +210,11 @@ struct Resampler {
             if (last - first == 1 && w == 1.0f) // one whole source slice: no sum to make
                 break;
             float* total = sum.data();
-            for (std::size_t i = 0; i < sum.size(); ++i)
-                total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
+            const std::size_t outRow = 3 * std::size_t(width);
+            for (int oy = y0; oy < y1; ++oy)
+                for (std::size_t i = std::size_t(oy) * outRow + 3 * std::size_t(x0);
+                     i < std::size_t(oy) * outRow + 3 * std::size_t(x1); ++i)
+                    total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
             in = total;
         }
         // Weights sum to 1 and samples are 0..255, so only rounding can pass 255.
@@ -227,6 +247,8 @@ SliceSource resampleSource(const SliceSource& source, int width, int height, int
     // changes z alone.
     state->sameX = isIdentity(state->x, state->source.width);
     state->sameY = isIdentity(state->y, state->source.height);
+    std::tie(state->x0, state->x1) = tapSpan(state->x);
+    std::tie(state->y0, state->y1) = tapSpan(state->y);
     SliceSource out;
     out.width = width;
     out.height = height;
