@@ -146,10 +146,6 @@ bool Image::readRaw(std::FILE* file) {
     return true;
 }
 
-bool Image::loadWithDevIL(std::string path) {
-    return loadPicture(path, this).empty();
-}
-
 namespace {
 // The whole picture file: DevIL reads from memory, where a file that ends early ends for
 // certain. "" or why the viewer reads none.

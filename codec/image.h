@@ -19,7 +19,6 @@ public:
     // goes through DevIL. A failed load leaves the record empty and returns false.
     bool load(std::string path);
     bool loadRaw(std::string path);
-    bool loadWithDevIL(std::string path);
 
     // The decoders behind the loaders, on a stream or on bytes in memory. ilType is DevIL's
     // file type (IL_PNG, ...).
