@@ -17,10 +17,6 @@ const std::size_t pngChunkCrc = 4;
 const std::uint32_t pngMaxChunk = 0x7FFFFFFF;
 const std::uint32_t ihdrLength = 13; // width, height, then five one-byte fields
 
-// A picture file is read whole into memory before decoding; the largest one accepted holds
-// maxPicturePixels 32-bit pixels, uncompressed (64 MiB).
-const long maxPictureFile = long(maxPicturePixels) * 4;
-
 std::uint32_t bigEndianWord(const unsigned char* bytes) {
     return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
            std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
@@ -52,28 +48,49 @@ void flipRows(Image* image) {
                          pixels + (image->height - 1 - y) * row);
 }
 
-bool isWholePng(const unsigned char* bytes, std::size_t size) {
+namespace {
+// What a PNG's chunks tell before decoding: "" when they run whole from a header of a size that
+// pictureSizeFits to IEND, else the reason. Bytes without the signature are not judged ("").
+std::string pngProblem(const unsigned char* bytes, std::size_t size) {
     if (size < sizeof pngSignature || std::memcmp(bytes, pngSignature, sizeof pngSignature) != 0)
-        return true;
+        return std::string();
+    const std::string damaged = "a PNG that ends early or is damaged";
     std::size_t at = sizeof pngSignature;
     bool first = true;
     while (size - at >= pngChunkHeader) {
         const std::uint32_t length = bigEndianWord(bytes + at);
         const unsigned char* type = bytes + at + 4;
         if (length > pngMaxChunk || size - at - pngChunkHeader < std::size_t(length) + pngChunkCrc)
-            return false;
+            return damaged;
         const unsigned char* data = type + 4;
         if (first) {
-            if (std::memcmp(type, "IHDR", 4) != 0 || length != ihdrLength ||
-                !pictureSizeFits(bigEndianWord(data), bigEndianWord(data + 4)))
-                return false;
+            if (std::memcmp(type, "IHDR", 4) != 0 || length != ihdrLength)
+                return damaged;
+            const std::uint32_t w = bigEndianWord(data), h = bigEndianWord(data + 4);
+            if (!pictureSizeFits(w, h))
+                return formatString("a PNG of %u x %u pixels, more than %lld", w, h,
+                                    (long long)maxPicturePixels);
             first = false;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
-            return true;
+            return std::string();
         }
         at += pngChunkHeader + length + pngChunkCrc;
     }
-    return false; // ended before IEND
+    return damaged; // ended before IEND
+}
+} // namespace
+
+bool isWholePng(const unsigned char* bytes, std::size_t size) {
+    return pngProblem(bytes, size).empty();
+}
+
+std::string pictureBytesProblem(const unsigned char* bytes, std::size_t size) {
+    if (size == 0)
+        return "an empty file";
+    if (size > std::uint64_t(maxPictureFileBytes))
+        return formatString("a file of %zu bytes, more than %lld", size,
+                            (long long)maxPictureFileBytes);
+    return pngProblem(bytes, size);
 }
 
 void Image::clear() {
@@ -82,9 +99,7 @@ void Image::clear() {
 }
 
 bool Image::load(std::string path) {
-    if (fileExtension(path) == ".raw")
-        return loadRaw(path);
-    return loadWithDevIL(path);
+    return loadPicture(path, this).empty();
 }
 
 bool Image::loadRaw(std::string path) {
@@ -131,33 +146,51 @@ bool Image::readRaw(std::FILE* file) {
     return true;
 }
 
-bool Image::loadWithDevIL(std::string path) {
-    clear();
-    // DevIL reads from memory, where a file that ends early ends for certain.
+namespace {
+// The whole picture file: DevIL reads from memory, where a file that ends early ends for
+// certain. "" or why the viewer reads none.
+std::string readPictureFile(const std::string& path, std::vector<unsigned char>* bytes) {
     FileHandle file = openFile(path.c_str(), "rb");
     const long size = file ? remainingBytes(file.get()) : -1;
-    if (size <= 0 || size > maxPictureFile)
-        return false;
-    std::vector<unsigned char> bytes;
+    if (size < 0)
+        return "no file";
+    if (size > maxPictureFileBytes) // told before anything is read
+        return pictureBytesProblem(nullptr, std::size_t(size));
     try {
-        bytes.resize(std::size_t(size));
+        bytes->resize(std::size_t(size));
     } catch (const std::bad_alloc&) {
-        return false;
+        return "out of memory";
     }
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-        return false;
-    file.reset();
+    if (std::fread(bytes->data(), 1, bytes->size(), file.get()) != bytes->size())
+        return "can't read the file";
+    return std::string();
+}
+} // namespace
+
+std::string loadPicture(const std::string& path, Image* image) {
+    image->clear();
+    if (fileExtension(path) == ".raw")
+        return image->loadRaw(path) ? std::string() : "can't read it as a .raw picture";
+    std::vector<unsigned char> bytes;
+    std::string problem = readPictureFile(path, &bytes);
+    if (problem.empty())
+        problem = pictureBytesProblem(bytes.data(), bytes.size());
+    if (!problem.empty())
+        return problem;
     // DevIL tells the format by the name, as it does for a file; by the bytes when the name
     // does not say.
     ILenum type = ilTypeFromExt(path.c_str());
     if (type == IL_TYPE_UNKNOWN)
         type = ilDetermineTypeL(bytes.data(), ILuint(bytes.size()));
-    return decodeWithDevIL(bytes.data(), bytes.size(), type);
+    if (!image->decodeWithDevIL(bytes.data(), bytes.size(), type))
+        return formatString("can't decode it, or more than %lld pixels",
+                            (long long)maxPicturePixels);
+    return std::string();
 }
 
 bool Image::decodeWithDevIL(const unsigned char* bytes, std::size_t size, unsigned int ilType) {
     clear();
-    if (size == 0 || size > std::size_t(maxPictureFile) || !isWholePng(bytes, size))
+    if (!pictureBytesProblem(bytes, size).empty())
         return false;
     ilInit();
     ilEnable(IL_ORIGIN_SET);

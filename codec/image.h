@@ -19,7 +19,6 @@ public:
     // goes through DevIL. A failed load leaves the record empty and returns false.
     bool load(std::string path);
     bool loadRaw(std::string path);
-    bool loadWithDevIL(std::string path);
 
     // The decoders behind the loaders, on a stream or on bytes in memory. ilType is DevIL's
     // file type (IL_PNG, ...).
@@ -38,6 +37,12 @@ public:
 // header before decoding. A long thin picture shows its bottom-left part like any other.
 const std::int64_t maxPicturePixels = std::int64_t(1) << 24;
 
+// The largest picture file the viewer reads, whole, into memory: a picture of maxPicturePixels
+// stored without compression at 8 bytes a pixel (16-bit RGBA), a byte a row more (a PNG row's
+// filter byte) and room for the format's headers. A picture the viewer shows by its pixels is
+// never refused for its file.
+const std::int64_t maxPictureFileBytes = maxPicturePixels * 9 + (std::int64_t(1) << 20);
+
 // Whether a picture of width x height has at least one pixel and at most maxPicturePixels.
 bool pictureSizeFits(std::int64_t width, std::int64_t height);
 
@@ -52,3 +57,11 @@ void flipRows(Image* image);
 // (true). The PNG reader loops forever on a file that ends early, and allocates whatever the
 // header claims, so a PNG is checked before it is decoded.
 bool isWholePng(const unsigned char* bytes, std::size_t size);
+
+// Why the viewer decodes no picture from these bytes of a picture file: "" when it goes on to
+// decode them, else the reason ("a PNG of 20000 x 20000 pixels, more than 16777216", ...).
+std::string pictureBytesProblem(const unsigned char* bytes, std::size_t size);
+
+// Loads the picture at path as the viewer does (Image::load is this): "" or why the viewer
+// shows none, with the record left empty.
+std::string loadPicture(const std::string& path, Image* image);

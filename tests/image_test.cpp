@@ -123,3 +123,38 @@ TEST(ImageTest, PngsAreLimitedInPixelsNotInSides) {
     EXPECT_EQ(shape(image), (std::vector<int>{16385, 40, 3, 16385 * 40 * 3}));
     EXPECT_EQ(image.pixels.back(), 1.0f); // blue
 }
+
+// The reason the viewer shows no picture, which info and check print, and the file cap, which
+// must let through any picture of the pixel limit, even stored uncompressed at 16-bit RGBA.
+TEST(ImageTest, ThePictureCheckSaysWhy) {
+    QImage tiny(1, 1, QImage::Format_RGB888);
+    const std::string png = pngBytes(tiny);
+    std::string claim = png;
+    for (int i = 0; i < 4; ++i) {
+        claim[16 + i] = char(4097u >> (24 - 8 * i));
+        claim[20 + i] = char(4096u >> (24 - 8 * i));
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {png, ""},
+        {"GIF89a not judged before decoding", ""},
+        {claim, "a PNG of 4097 x 4096 pixels, more than 16777216"},
+        {png.substr(0, png.size() - 12), "a PNG that ends early or is damaged"},
+        {"", "an empty file"},
+    };
+    for (const auto& [bytes, reason] : cases)
+        EXPECT_EQ(
+            pictureBytesProblem(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()),
+            reason);
+    EXPECT_GE(maxPictureFileBytes, maxPicturePixels * 9); // 16-bit RGBA and a byte a row
+    EXPECT_NE(pictureBytesProblem(nullptr, std::size_t(maxPictureFileBytes) + 1), "");
+
+    ScratchDir dir;
+    writeFile("claim.png", claim);
+    ASSERT_TRUE(tiny.save("ok.png"));
+    Image image;
+    EXPECT_EQ(loadPicture("claim.png", &image), "a PNG of 4097 x 4096 pixels, more than 16777216");
+    EXPECT_EQ(image.width, 0);
+    EXPECT_EQ(loadPicture("missing.png", &image), "no file");
+    EXPECT_EQ(loadPicture("ok.png", &image), "");
+    EXPECT_EQ(image.width, 1);
+}

@@ -1,12 +1,17 @@
 // Typed samples to RGB: the window at its edges for every type, the channel maps, the range
 // pass, and resampling (a checkerboard shrunk to grey, a ramp grown linearly, an anisotropic
 // sphere that comes out round).
+#include "packplan.h"
 #include "resample.h"
 #include "samplemap.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace {
 // A float32 source of the given sizes and channels whose samples f(x, y, z, c) gives.
@@ -183,4 +188,162 @@ TEST(Resample, AnisotropicSphereComesOutRound) {
     EXPECT_NEAR(alongZ, 24, 2);
     const double zero[3] = {1, 0, 1}; // a file may give it; the command line can't
     EXPECT_NE(cubicSampleSizes(sizes, zero, 16384, resampled).find("--spacing"), std::string::npos);
+}
+
+TEST(Resample, AnAxisOfOneSampleHasNoSpacingToHonour) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        int sizes[3];
+        double spacing[3];
+        int expected[3]; // 0, 0, 0: refused
+    } cases[] = {
+        // One slice whose thickness the file gives, or the default of 1: never the finest.
+        {{128, 128, 1}, {1.8, 1.8, 5}, {128, 128, 1}},
+        {{128, 128, 1}, {1.8, 1.8, 1}, {128, 128, 1}},
+        {{64, 32, 1}, {1, 2, 0.1}, {64, 64, 1}},
+        // A reader may leave a one-sample axis' spacing unusable; it is not looked at.
+        {{1, 1, 2048}, {0, nan, 1}, {1, 1, 2048}},
+        {{4, 1, 8}, {2, -1, 1}, {8, 1, 8}},
+        {{1, 1, 1}, {nan, 0, 7}, {1, 1, 1}},
+        {{4, 4, 4}, {1, 0, 1}, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        int resampled[3] = {0, 0, 0};
+        const std::string failure = cubicSampleSizes(c.sizes, c.spacing, 16384, resampled);
+        EXPECT_EQ(failure.empty(), c.expected[0] > 0) << failure;
+        if (failure.empty()) {
+            EXPECT_EQ(std::vector<int>(resampled, resampled + 3),
+                      std::vector<int>(c.expected, c.expected + 3))
+                << c.sizes[0] << " x " << c.sizes[1] << " x " << c.sizes[2];
+        }
+    }
+}
+
+namespace {
+// The source as a plain volume: the same samples, with nothing known about its padding.
+SliceSource withoutPadding(const SliceSource& source) {
+    SliceSource plain = source;
+    plain.padding.reset();
+    return plain;
+}
+} // namespace
+
+TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
+    // Each inner volume padded to a cube, then resized: the result must be what resampling the
+    // whole padded cube sample by sample gives, to the byte.
+    struct Case {
+        int w, h, d, n;
+    } cases[] = {{3, 5, 2, 2}, {3, 5, 2, 3}, {3, 5, 2, 7}, {5, 1, 4, 12},
+                 {1, 1, 9, 4}, {6, 6, 1, 5}, {2, 7, 7, 7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h) + " x " +
+                     std::to_string(c.d) + " to " + std::to_string(c.n));
+        int innerReads = 0;
+        SliceSource inner = greySource(c.w, c.h, c.d, [](int x, int y, int z) {
+            return static_cast<unsigned char>(40 + 37 * x + 23 * y + 51 * z);
+        });
+        const auto read = inner.read;
+        inner.read = [read, &innerReads](int z, unsigned char* rgb) {
+            ++innerReads;
+            return read(z, rgb);
+        };
+        SliceSource cube;
+        ASSERT_EQ(fitToCube(inner, CubeFit::Pad, "in", &cube), "");
+        ASSERT_TRUE(cube.padding);
+        const std::vector<unsigned char> expected =
+            redOf(resampleSource(withoutPadding(cube), c.n, c.n, c.n));
+        innerReads = 0;
+        EXPECT_EQ(redOf(resampleSource(cube, c.n, c.n, c.n)), expected);
+        EXPECT_LE(innerReads, c.d); // each inner slice once at most, no padding slice
+    }
+}
+
+TEST(Resample, ShrinkingALongThinPaddedVolumeTakesTimeOfTheOutput) {
+    // 1 x 1 x 2048 padded to 2048^3 and shrunk to 16^3: the padding is 2^33 samples, which
+    // must never be made, read or weighed.
+    SliceSource cube;
+    ASSERT_EQ(fitToCube(greySource(1, 1, 2048,
+                                   [](int, int, int) { return static_cast<unsigned char>(255); }),
+                        CubeFit::Pad, "in", &cube),
+              "");
+    cube.read = [](int, unsigned char*) {
+        ADD_FAILURE() << "a slice of the padded cube was made";
+        return std::string("made");
+    };
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<unsigned char> small = redOf(resampleSource(cube, 16, 16, 16));
+    EXPECT_LT(clock.elapsed(), 30000);
+    EXPECT_EQ(*std::max_element(small.begin(), small.end()), 0); // 1/16384 of each sample
+    EXPECT_LT(resampleMemory(cube.padding->inner, 16, 16), 20000u);
+}
+
+TEST(Stream, PaddingSlicesAreWrittenWithoutReading) {
+    int reads = 0;
+    SliceSource inner =
+        greySource(4, 4, 2, [](int, int, int) { return static_cast<unsigned char>(9); });
+    const auto read = inner.read;
+    inner.read = [read, &reads](int z, unsigned char* rgb) {
+        ++reads;
+        return read(z, rgb);
+    };
+    SliceSource cube;
+    ASSERT_EQ(fitToCube(inner, CubeFit::Pad, "in", &cube), "");
+    std::vector<int> sums; // each slice's byte sum, in order
+    SliceSink sink;
+    sink.write = [&sums](const unsigned char* rgb) {
+        sums.push_back(std::accumulate(rgb, rgb + 48, 0));
+        return std::string();
+    };
+    sink.commit = [] { return std::string(); };
+    ASSERT_EQ(streamSlices(cube, sink, "test"), "");
+    EXPECT_EQ(sums, (std::vector<int>{0, 9 * 48, 9 * 48, 0}));
+    EXPECT_EQ(reads, 2);
+}
+
+TEST(PackPlan, SizesAndMemoryAreKnownBeforeAnySampleIsRead) {
+    struct Case {
+        int w, h, d, size;
+        CubeFit fit;
+        int n;
+        std::uint64_t minMemory; // at least what the largest step's buffers take
+    } cases[] = {
+        // One slice of a diffusion scan, padded: its plane is not resampled.
+        {1610, 1610, 1, 0, CubeFit::Pad, 1610, 3 * 1610ull * 1610 * 3},
+        // A small volume resized far up: three float slices of the output's.
+        {4, 4, 4, 16384, CubeFit::Refuse, 16384, 3 * 3 * 16384ull * 16384 * 4},
+        {1, 1, 2048, 16, CubeFit::Pad, 16, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.n);
+        int reads = 0;
+        TypedSource source = floatSource(c.w, c.h, c.d, 1, [](int, int, int, int) { return 0.0f; });
+        if (c.d == 1)
+            source.info.spacing[2] = 7; // the slice's thickness
+        const auto read = source.read;
+        source.read = [read, &reads](int z, void* samples) {
+            ++reads;
+            return read(z, samples);
+        };
+        PackSettings settings;
+        settings.fit = c.fit;
+        settings.size = c.size;
+        PackPlan plan;
+        const std::string failure = planSizes(source, settings, "in.nii", &plan);
+        EXPECT_TRUE(failure.empty() || failure.find("in.nii: out of memory: packing needs ") == 0)
+            << failure;
+        EXPECT_EQ(reads, 0);
+        EXPECT_EQ(plan.n, c.n);
+        EXPECT_EQ(plan.outputBytes, 4096 + 3 * std::uint64_t(c.n) * std::uint64_t(c.n) * c.n);
+        EXPECT_GE(plan.memory, c.minMemory);
+        // Growing or shrinking, what is held stays within a few output and input slices.
+        EXPECT_LT(plan.memory, 100 * std::uint64_t(c.n) * c.n + 100 * std::uint64_t(c.w) * c.h);
+    }
+    const std::tuple<std::uint64_t, std::int64_t, std::string> checks[] = {
+        {10, 5, "in.nii: out of memory: packing needs 10 bytes at once, 5 bytes available"},
+        {5, 5, ""},
+        {std::uint64_t(1) << 40, -1, ""}, // unknown: not refused
+    };
+    for (const auto& [needs, available, message] : checks)
+        EXPECT_EQ(checkPackMemory("in.nii", needs, available), message);
 }

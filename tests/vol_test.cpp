@@ -8,6 +8,7 @@
 #include "testsupport.h"
 #include "volumefile.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 
 #include <algorithm>
@@ -208,7 +209,7 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          "s/x.txt: unsupported format (pack reads slice pictures"},
         {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--channels",
          "3,0,0"}, 1, "s/in.vol: --channels: '3' is no channel of 0 to 2"},
-        {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--spacing",
+        {{{"s/in.raw", std::string(24, '\1')}}, {"pack", "s/in.raw", "-o", "o.vol", "--spacing",
          "1,1,1e9"}, 1, "would make"},
         {{}, {"unpack", "s/in.vol", "-o", "o.jpg"}, 2, "OUT must be a folder"},
         {{}, {"pack", "s", "-o", "o.dat"}, 2, "tessary-vol pack: -o must name a .vol file"},
@@ -244,7 +245,7 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
     ASSERT_TRUE(QImage(1, 1, QImage::Format_RGB888).save("good.png"));
     const ToolRun check = runTool({"check", "good.vol"});
     EXPECT_EQ(check.status, 0);
-    EXPECT_EQ(check.out, "good.vol: ok\n");
+    EXPECT_EQ(check.out, "good.vol: ok; picture ./good.png: shown, 1 x 1 pixels\n");
     const ToolRun info = runTool({"info", "good.vol", "short.vol", "\x1b]0;t\a.vol"});
     EXPECT_EQ(info.status, 1);
     EXPECT_EQ(info.err, "short.vol: file too short: truncated samples\n");
@@ -252,7 +253,7 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
          {"good.vol\n  version          4\n  name             good\n"
           "  size N           2\n  components       3\n"
           "  component type   1\n  sample bytes     24 expected, 24 found\n"
-          "  picture          ./good.png (found)\n  viewer           loads it",
+          "  picture          ./good.png: shown, 1 x 1 pixels\n  viewer           loads it",
           "  sample bytes     24 expected, 23 found\n"
           "  picture          none: the name leaves the folder\n"
           "  viewer           refuses it: file too short: truncated samples",
@@ -297,10 +298,117 @@ TEST(PackTest, InfoAndPackTellWhatTheyDo) {
     const ToolRun pack = runTool({"pack", "in.vol", "-o", "small.vol", "--size", "2",
                                   "--reference-slice", "1", "--reference-size", "1"});
     EXPECT_EQ(pack.status, 0) << pack.err;
-    EXPECT_EQ(pack.out, "small.vol: 4 x 4 x 4 uint8 x 3, copied, R=0 G=1 B=2, resized to 2^3: "
+    EXPECT_EQ(pack.out, "small.vol: 4.1 kB to write, N = 2\n"
+                        "small.vol: 4 x 4 x 4 uint8 x 3, copied, R=0 G=1 B=2, resized to 2^3: "
                         "N = 2\n");
     EXPECT_EQ(loadedSamples("small.vol").size(), 24u);
     EXPECT_EQ(QImage("small.png").size(), QSize(1, 1));
+}
+
+TEST(PackTest, OneSlicesAndThinInputsStayTheirSizeAndSizesComeFirst) {
+    ScratchDir dir;
+    writeFile("slice.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': False, "
+                                      "'shape': (1, 64, 64), }") +
+                               std::string(64 * 64, '\x30'));
+    writeFile("thin.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': False, "
+                                     "'shape': (2048, 1, 1), }") +
+                              std::string(2048, '\xff'));
+    writeFile("in.vol", volumeFile(4, "in", samplePattern(4)));
+    // A single slice's thickness (here the finest spacing) never makes its plane grow.
+    const ToolRun slice = runTool({"info", "slice.npy", "--spacing", "2,2,1", "--pad"});
+    EXPECT_EQ(slice.status, 0) << slice.err;
+    EXPECT_NE(slice.out.find("  output           790.5 kB (N = 64), packing holds "),
+              std::string::npos)
+        << slice.out;
+    EXPECT_NE(slice.out.find("  pack makes       copied, R=0 G=0 B=0, padded to 64^3: N = 64"),
+              std::string::npos)
+        << slice.out;
+    // Padding a long thin input and shrinking it takes the time of its output.
+    QElapsedTimer clock;
+    clock.start();
+    const ToolRun thin = runTool({"pack", "thin.npy", "--pad", "--size", "16", "-o", "thin.vol"});
+    EXPECT_EQ(thin.status, 0) << thin.err;
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_EQ(thin.out.find("thin.vol: 16.4 kB to write, N = 16\n"), 0u) << thin.out;
+    EXPECT_EQ(loadedSamples("thin.vol").size(), 3u * 16 * 16 * 16);
+    // A size no machine holds is told and refused before any sample is read, by the memory the
+    // conversion needs or by the free space; nothing is left behind.
+    const ToolRun big = runTool({"pack", "in.vol", "--size", "16384", "-o", "big.vol"});
+    EXPECT_EQ(big.status, 1);
+    EXPECT_TRUE(big.err.find("in.vol: out of memory: packing needs ") == 0 ||
+                (big.out == "big.vol: 13.2 TB to write, N = 16384\n" &&
+                 big.err.find("big.vol: needs 13.2 TB, ") == 0))
+        << big.out << big.err;
+    EXPECT_EQ(std::count(big.err.begin(), big.err.end(), '\n'), 1) << big.err;
+    EXPECT_FALSE(QFileInfo::exists("big.vol"));
+#ifndef __SANITIZE_ADDRESS__ // it needs more address space than the limit leaves
+    // Planning makes no buffer: under 2 GB of address space info still tells the output's size.
+    const ToolRun planned = runTool({"info", "thin.npy", "--pad", "--size", "16384"}, 2 << 20);
+    EXPECT_NE(planned.out.find("  output           13.2 TB (N = 16384)"), std::string::npos)
+        << planned.out << planned.err;
+    EXPECT_TRUE(planned.status == 0 || planned.err.find("packing needs") != std::string::npos)
+        << planned.err;
+#endif
+}
+
+TEST(PackTest, ReferencePicturesAreOnesTheViewerShows) {
+    ScratchDir dir;
+    writeFile("in.vol", volumeFile(2, "in", samplePattern(2)));
+    QImage wide(8192, 2049, QImage::Format_RGB888); // 8193 pixels above the viewer's limit
+    wide.fill(Qt::red);
+    ASSERT_TRUE(wide.save("wide.png"));
+    QImage small(300, 20, QImage::Format_RGB888);
+    small.fill(Qt::green);
+    ASSERT_TRUE(small.save("small.jpg"));
+    const std::tuple<QString, QSize, std::string> cases[] = {
+        {"wide.png", QSize(256, 64),
+         ", picture fitted to 256 x 64 (the viewer shows at most "
+         "16777216 pixels)\n"},
+        {"small.jpg", QSize(300, 20), ": N = 2\n"}, // shown as it is, converted to PNG
+    };
+    for (const auto& [picture, size, closing] : cases) {
+        SCOPED_TRACE(picture.toStdString());
+        const ToolRun pack = runTool({"pack", "in.vol", "-o", "out.vol", "--reference", picture});
+        EXPECT_EQ(pack.status, 0) << pack.err;
+        EXPECT_EQ(pack.out.size() - pack.out.rfind(closing), closing.size()) << pack.out;
+        EXPECT_EQ(QImage("out.png").size(), size);
+        const ToolRun check = runTool({"check", "out.vol"});
+        EXPECT_EQ(check.out, formatString("out.vol: ok; picture ./out.png: shown, %d x %d pixels\n",
+                                          size.width(), size.height()));
+    }
+    // A PNG that claims more pixels than the viewer shows is told, not decoded.
+    std::string claim = fileBytes("out.png");
+    for (int i = 0; i < 4; ++i) { // big-endian, right after "IHDR"
+        claim[16 + i] = char(20000u >> (24 - 8 * i));
+        claim[20 + i] = char(20000u >> (24 - 8 * i));
+    }
+    writeFile("out.png", claim);
+    const ToolRun check = runTool({"check", "out.vol"});
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "out.vol: ok; picture ./out.png: not shown: a PNG of 20000 x 20000 "
+                         "pixels, more than 16777216\n");
+    QFile::remove("out.png");
+    EXPECT_NE(runTool({"info", "out.vol"}).out.find("  picture          ./out.png: missing\n"),
+              std::string::npos);
+}
+
+TEST(PackTest, HelpNamesEveryInputAndSelection) {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"pack", {"NIfTI", "DICOM", "MetaImage", "NRRD", ".npy", "--volume T", "--series K"}},
+        {"info", {"NIfTI", "DICOM", "MetaImage", "--volume T", "--series K"}},
+    };
+    for (const auto& [command, words] : cases) {
+        const ToolRun help = runTool({command, "--help"});
+        EXPECT_EQ(help.status, 0);
+        for (const std::string& word : words)
+            EXPECT_NE(help.out.find(word), std::string::npos) << command << ": " << word;
+    }
+    // The refusal of an unknown input lists the same formats.
+    ScratchDir dir;
+    writeFile("x.txt", "text");
+    const ToolRun refused = runTool({"pack", "x.txt", "-o", "x.vol"});
+    for (const char* format : {"NIfTI", "DICOM", "MetaImage", "NRRD", "TIFF", ".npy", ".vol"})
+        EXPECT_NE(refused.err.find(format), std::string::npos) << format;
 }
 
 TEST(NpyTest, HeadersAreReadStrictly) {

@@ -5,6 +5,7 @@
 
 #include "dicomseries.h"
 #include "helpers.h"
+#include "image.h"
 #include "output.h"
 #include "packinput.h"
 #include "packplan.h"
@@ -19,17 +20,21 @@
 
 namespace {
 const char infoHelp[] = R"(usage: tessary-vol info INPUT... [OPTIONS]
-For a .vol file, prints its header fields, the sample bytes expected and found, whether its
-reference picture exists beside it, and whether the viewer loads it. The GL's 3D texture limit
-is not checked (it needs the GL). Exits with 1 when the viewer refuses a file.
+For a .vol file, prints its header fields, the sample bytes expected and found, whether the
+viewer shows its reference picture (loaded as the viewer loads it), and whether the viewer loads
+the volume. The GL's 3D texture limit is not checked (it needs the GL). Exits with 1 when the
+viewer refuses a file.
 
-For any other input pack reads, prints its format, sizes, sample type, channels (and which is
-alpha), spacing, orientation, the range of its values (from a pass over the samples), and what
-pack would make of it: the window, the channel map, any resampling and N. Exits with 1 when pack
-would refuse it.
+For any other input pack reads (slice pictures, TIFF, NIfTI, DICOM, MetaImage, NRRD, .npy, raw
+bytes), prints its format, sizes, sample type, channels (and which is alpha), spacing,
+orientation, the size of the volume pack would write and the memory packing holds, the range of
+its values (from a pass over the samples), and what pack would make of it: the window, the
+channel map, any resampling and N. Exits with 1 when pack would refuse it.
 
 options (as pack takes them, to see what it would do):
-  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad  --series K
+  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad
+  --series K      the DICOM series, from 0 as info lists them
+  --volume T      a volume of an input that holds several (time points, ...), from 0
 )";
 
 const char checkHelp[] = R"(usage: tessary-vol check FILE.vol...
@@ -37,8 +42,26 @@ Checks each file as the viewer does before it uploads one, in the viewer's order
 the header (magic, version, components, component type, size), that the file holds all the
 samples, and that this machine's free memory can hold them. Only the checks that need a GL (the
 3D texture limit) are left out. A refused file gives "FILE: message" on standard error and exit
-status 1; a good one "FILE: ok" on standard output.
+status 1; a good one "FILE: ok" on standard output, followed by whether the viewer shows its
+reference picture ("; picture input/NAME.png: shown, 256 x 256 pixels", or why not).
 )";
+
+// Whether the viewer shows the volume's picture, loaded as the viewer loads it: "PATH: shown,
+// W x H pixels", "PATH: missing", "PATH: not shown: REASON", or why there is none.
+std::string pictureVerdict(const QString& volumePath, const VolumeHeader& header) {
+    if (!isSafePictureName(header.name))
+        return "none: the name leaves the folder";
+    const QString path =
+        QFileInfo(volumePath).dir().filePath(QString::fromStdString(header.name) + ".png");
+    const std::string shown = printableText(path.toStdString());
+    if (!QFileInfo(path).exists())
+        return shown + ": missing";
+    Image picture;
+    const std::string problem = loadPicture(QFile::encodeName(path).toStdString(), &picture);
+    if (!problem.empty())
+        return shown + ": not shown: " + problem;
+    return shown + formatString(": shown, %d x %d pixels", picture.width, picture.height);
+}
 
 // What info prints of one file: file is the open file (null when it did not open), failure the
 // viewer's verdict. The name field is the file's own text, so its control characters are shown
@@ -64,14 +87,7 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
             std::printf("  sample bytes     %llu expected, %ld found\n",
                         static_cast<unsigned long long>(volumeSampleBytes(header.size)),
                         std::max(0L, length - volumeLayout::headerSize));
-        const QString picture =
-            QFileInfo(path).dir().filePath(QString::fromStdString(header.name) + ".png");
-        if (isSafePictureName(header.name))
-            std::printf("  picture          %s (%s)\n",
-                        printableText(picture.toStdString()).c_str(),
-                        QFileInfo(picture).isFile() ? "found" : "missing");
-        else
-            std::printf("  picture          none: the name leaves the folder\n");
+        std::printf("  picture          %s\n", pictureVerdict(path, header).c_str());
     } else if (file) {
         std::printf("  file bytes       %ld\n", length);
     }
@@ -116,7 +132,16 @@ int reportInput(const QString& path, PackSettings settings) {
     std::printf("\n  spacing          %g, %g, %g%s\n  orientation      %s\n", info.spacing[0],
                 info.spacing[1], info.spacing[2], info.spacingKnown ? "" : " (not in the file)",
                 describeOrientation(info).c_str());
-    failure = planPack(source, settings, path, &plan);
+    // The output's size comes before the pass over the samples, which may take a while.
+    failure = planSizes(source, settings, path, &plan);
+    if (plan.n > 0) {
+        std::printf("  output           %s (N = %d), packing holds %s at once\n",
+                    describeBytes(plan.outputBytes).c_str(), plan.n,
+                    describeBytes(plan.memory).c_str());
+        std::fflush(stdout);
+    }
+    if (failure.empty())
+        failure = planSamples(source, settings, path, &plan);
     if (plan.rangeMeasured)
         std::printf("  value range      %g to %g\n", plan.rangeLo, plan.rangeHi);
     if (!failure.empty()) {
@@ -148,7 +173,8 @@ int checkFiles(const QCommandLineParser& parser, bool report) {
         if (report)
             printReport(path, file.get(), header, failure);
         else if (failure.empty())
-            std::printf("%s\n", fileMessage(path, "ok").c_str());
+            std::printf("%s\n",
+                        fileMessage(path, "ok; picture " + pictureVerdict(path, header)).c_str());
     }
     return result;
 }

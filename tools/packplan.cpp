@@ -81,8 +81,27 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
     return QString();
 }
 
-std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
-                     PackPlan* plan) {
+namespace {
+// The steps from typed samples to the output's cube, each reading the one before lazily; no
+// buffer of a step is made before its first read.
+std::string chainSteps(const TypedSource& source, const PackSettings& settings, const QString& name,
+                       PackPlan* plan) {
+    const SliceSource rgb =
+        resampleSource(mapToRgb(source, plan->map, plan->window), plan->resampled[0],
+                       plan->resampled[1], plan->resampled[2]);
+    SliceSource cube;
+    const std::string failure = fitToCube(rgb, settings.fit, name, &cube);
+    if (!failure.empty())
+        return failure;
+    plan->cube = cube.width;
+    plan->n = settings.size > 0 ? settings.size : plan->cube;
+    plan->rgb = resampleSource(cube, plan->n, plan->n, plan->n);
+    return std::string();
+}
+} // namespace
+
+std::string planSizes(const TypedSource& source, const PackSettings& settings, const QString& name,
+                      PackPlan* plan) {
     const VolumeInfo& info = source.info;
     const int sizes[3] = {info.width, info.height, info.depth};
     if (std::min({sizes[0], sizes[1], sizes[2]}) < 1 ||
@@ -102,28 +121,43 @@ std::string planPack(const TypedSource& source, const PackSettings& settings, co
         return fileMessage(name, failure);
 
     // Unsigned bytes are copied unless a window is given; any other type needs the range.
-    const bool copy = info.type == SampleType::UInt8 && !settings.windowGiven;
-    if (settings.measureRange || (!copy && !settings.windowGiven)) {
-        failure = sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi);
+    plan->window.copy = info.type == SampleType::UInt8 && !settings.windowGiven;
+    plan->window.lo = settings.windowGiven ? settings.windowLo : 0;
+    plan->window.hi = settings.windowGiven ? settings.windowHi : 0;
+    failure = chainSteps(source, settings, name, plan); // sizes only: nothing is read yet
+    if (!failure.empty())
+        return failure;
+    plan->outputBytes = volumeLayout::headerSize + volumeSampleBytes(plan->n);
+    plan->memory = streamMemory(plan->rgb);
+    return checkPackMemory(name, plan->memory, availableMemory());
+}
+
+std::string planSamples(const TypedSource& source, const PackSettings& settings,
+                        const QString& name, PackPlan* plan) {
+    if (settings.measureRange || (!plan->window.copy && !settings.windowGiven)) {
+        const std::string failure = sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi);
         if (!failure.empty())
             return failure;
         plan->rangeMeasured = true;
     }
-    plan->window.copy = copy;
-    plan->window.lo = settings.windowGiven ? settings.windowLo : plan->rangeLo;
-    plan->window.hi = settings.windowGiven ? settings.windowHi : plan->rangeHi;
+    if (!settings.windowGiven) {
+        plan->window.lo = plan->rangeLo;
+        plan->window.hi = plan->rangeHi;
+    }
+    return chainSteps(source, settings, name, plan);
+}
 
-    const SliceSource rgb =
-        resampleSource(mapToRgb(source, plan->map, plan->window), plan->resampled[0],
-                       plan->resampled[1], plan->resampled[2]);
-    SliceSource cube;
-    failure = fitToCube(rgb, settings.fit, name, &cube);
-    if (!failure.empty())
-        return failure;
-    plan->cube = cube.width;
-    plan->n = settings.size > 0 ? settings.size : plan->cube;
-    plan->rgb = resampleSource(cube, plan->n, plan->n, plan->n);
-    return std::string();
+std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
+                     PackPlan* plan) {
+    const std::string failure = planSizes(source, settings, name, plan);
+    return failure.empty() ? planSamples(source, settings, name, plan) : failure;
+}
+
+std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64_t available) {
+    if (available < 0 || needs <= std::uint64_t(available))
+        return std::string();
+    return fileMessage(name, "out of memory: packing needs " + describeBytes(needs) + " at once, " +
+                                 describeBytes(std::uint64_t(available)) + " available");
 }
 
 std::string describeInput(const VolumeInfo& info) {

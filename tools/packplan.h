@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QString>
 
+#include <cstdint>
 #include <string>
 
 // The user's choices for pack (and info's account of what pack would do).
@@ -43,13 +44,30 @@ struct PackPlan {
     int resampled[3] = {0, 0, 0};    // the sizes after the step to equal spacing
     int cube = 0;                    // the cube's N after crop or pad
     int n = 0;                       // the output's N
+    std::uint64_t outputBytes = 0;   // the .vol file's, header and samples
+    std::uint64_t memory = 0;        // what the steps hold at once while packing
     SliceSource rgb;                 // the output's slices, read lazily
 };
 
-// Plans the conversion of source (named name in messages); this reads the samples once for
-// their range when the window needs it or settings ask. Returns "" or the message.
+// The first half of planning the conversion of source (named name in messages), which reads no
+// sample and makes no buffer of the volume's size: the channel map, the spacing, the sizes after
+// each step, N, the output's bytes and the memory the steps will hold at once, refused when the
+// memory available is short. Returns "" or the message.
+std::string planSizes(const TypedSource& source, const PackSettings& settings, const QString& name,
+                      PackPlan* plan);
+
+// The second half: reads the samples once for their range when the window needs it or settings
+// ask, then chains the steps into plan->rgb. Returns "" or the message.
+std::string planSamples(const TypedSource& source, const PackSettings& settings,
+                        const QString& name, PackPlan* plan);
+
+// Both halves.
 std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
                      PackPlan* plan);
+
+// "NAME: out of memory: packing needs X at once, Y available" when needs passes available
+// (negative when unknown), else "".
+std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64_t available);
 
 // The input in a few words: "512 x 400 x 300 int16".
 std::string describeInput(const VolumeInfo& info);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,11 +48,55 @@ Taps axisTaps(int in, int out) {
     return taps;
 }
 
+// The taps of an axis whose samples outside [from, from + count) are known black: those add
+// nothing and are dropped, and the others count from `from`.
+Taps withinSpan(const Taps& taps, int from, int count) {
+    Taps kept;
+    for (std::size_t o = 0; o + 1 < taps.start.size(); ++o) {
+        kept.start.push_back(int(kept.index.size()));
+        for (int t = taps.start[o]; t < taps.start[o + 1]; ++t) {
+            const int index = taps.index[std::size_t(t)] - from;
+            if (index >= 0 && index < count) {
+                kept.index.push_back(index);
+                kept.weight.push_back(taps.weight[std::size_t(t)]);
+            }
+        }
+    }
+    kept.start.push_back(int(kept.index.size()));
+    return kept;
+}
+
+// Whether output sample o is source sample o alone, for every o of a source of `in` samples.
+bool isIdentity(const Taps& taps, int in) {
+    if (taps.start.size() != std::size_t(in) + 1 || taps.index.size() != std::size_t(in))
+        return false;
+    for (int o = 0; o < in; ++o)
+        if (taps.start[std::size_t(o)] != o || taps.index[std::size_t(o)] != o ||
+            taps.weight[std::size_t(o)] != 1.0f)
+            return false;
+    return true;
+}
+
+// The outputs [first, last) outside which an axis' outputs have no taps: outside it, padding.
+std::pair<int, int> tapSpan(const Taps& taps) {
+    const int out = int(taps.start.size()) - 1;
+    int first = 0, last = out;
+    while (first < out && taps.start[std::size_t(first)] == taps.start[std::size_t(first) + 1])
+        ++first;
+    while (last > first && taps.start[std::size_t(last) - 1] == taps.start[std::size_t(last)])
+        --last;
+    return {first, last};
+}
+
 // What a resampled source keeps between its reads.
 struct Resampler {
-    SliceSource source;
+    SliceSource source; // the samples read: the padded volume's inner one when padded
     int width = 0, height = 0;
     Taps x, y, z;
+    bool sameX = false, sameY = false; // the axis is copied, not weighed
+    // The output box [x0, x1) x [y0, y1) that the source reaches; beyond it lies padding, whose
+    // samples stay zero in every buffer from the start and are never touched.
+    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
     std::vector<unsigned char> slice; // one source slice
     // The next source slice, read on another thread while this one is reduced: reading (and
     // what the source does to make a slice, such as inflating and mapping samples) then
@@ -92,9 +138,6 @@ struct Resampler {
             nextZ = sz + 1;
             nextRead = std::async(std::launch::async, source.read, nextZ, next.data());
         }
-        // An axis of unchanged size is copied, not weighed: resampling to equal spacing often
-        // changes z alone.
-        const bool sameX = width == source.width, sameY = height == source.height;
         const std::size_t outRow = 3 * std::size_t(width);
         float* target = reduced[k].data();
         float* alongX = sameY ? target : rows.data();
@@ -107,7 +150,7 @@ struct Resampler {
                     row[i] = in[i];
                 continue;
             }
-            for (int ox = 0; ox < width; ++ox) {
+            for (int ox = x0; ox < x1; ++ox) {
                 float r = 0, g = 0, b = 0;
                 for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t) {
                     const unsigned char* p = in + 3 * std::size_t(x.index[std::size_t(t)]);
@@ -121,13 +164,14 @@ struct Resampler {
                 row[3 * ox + 2] = b;
             }
         }
-        for (int oy = 0; !sameY && oy < height; ++oy) {
+        const std::size_t from = 3 * std::size_t(x0), to = 3 * std::size_t(x1);
+        for (int oy = y0; !sameY && oy < y1; ++oy) {
             float* row = target + std::size_t(oy) * outRow;
-            std::fill(row, row + outRow, 0.0f);
+            std::fill(row + from, row + to, 0.0f);
             for (int t = y.start[std::size_t(oy)]; t < y.start[std::size_t(oy) + 1]; ++t) {
                 const float* in = rows.data() + std::size_t(y.index[std::size_t(t)]) * outRow;
                 const float w = y.weight[std::size_t(t)];
-                for (std::size_t i = 0; i < outRow; ++i)
+                for (std::size_t i = from; i < to; ++i)
                     row[i] += w * in[i];
             }
         }
@@ -136,19 +180,41 @@ struct Resampler {
         return std::string();
     }
 
+    // The buffers are made on the first read, never while planning: the plan checks first that
+    // memory holds them.
+    void allocate() {
+        const std::size_t outSlice = 3 * std::size_t(width) * std::size_t(height);
+        slice.resize(3 * std::size_t(source.width) * std::size_t(source.height));
+        next.resize(slice.size());
+        if (!sameY) // else x's results go straight to the reduced slice
+            rows.resize(3 * std::size_t(width) * std::size_t(source.height));
+        reduced[0].resize(outSlice);
+        reduced[1].resize(outSlice);
+        sum.resize(outSlice);
+    }
+
     std::string read(int oz, unsigned char* rgb) {
+        if (sum.empty())
+            allocate();
         const int first = z.start[std::size_t(oz)], last = z.start[std::size_t(oz) + 1];
+        if (first == last) { // padding alone
+            std::fill(rgb, rgb + sum.size(), 0);
+            return std::string();
+        }
         const float* in = nullptr;
         for (int t = first; t < last; ++t) {
             const std::string failure = reduce(z.index[std::size_t(t)], &in);
             if (!failure.empty())
                 return failure;
             const float w = z.weight[std::size_t(t)];
-            if (last - first == 1) // one source slice: no sum to make
+            if (last - first == 1 && w == 1.0f) // one whole source slice: no sum to make
                 break;
             float* total = sum.data();
-            for (std::size_t i = 0; i < sum.size(); ++i)
-                total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
+            const std::size_t outRow = 3 * std::size_t(width);
+            for (int oy = y0; oy < y1; ++oy)
+                for (std::size_t i = std::size_t(oy) * outRow + 3 * std::size_t(x0);
+                     i < std::size_t(oy) * outRow + 3 * std::size_t(x1); ++i)
+                    total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
             in = total;
         }
         // Weights sum to 1 and samples are 0..255, so only rounding can pass 255.
@@ -165,37 +231,55 @@ SliceSource resampleSource(const SliceSource& source, int width, int height, int
     if (width == source.width && height == source.height && depth == source.depth)
         return source;
     auto state = std::make_shared<Resampler>();
-    state->source = source;
+    state->source = source.padding ? source.padding->inner : source;
     state->width = width;
     state->height = height;
     state->x = axisTaps(source.width, width);
     state->y = axisTaps(source.height, height);
     state->z = axisTaps(source.depth, depth);
-    const std::size_t outSlice = 3 * std::size_t(width) * std::size_t(height);
-    state->slice.resize(3 * std::size_t(source.width) * std::size_t(source.height));
-    state->next.resize(state->slice.size());
-    if (height != source.height) // else x's results go straight to the reduced slice
-        state->rows.resize(3 * std::size_t(width) * std::size_t(source.height));
-    state->reduced[0].resize(outSlice);
-    state->reduced[1].resize(outSlice);
-    state->sum.resize(outSlice);
+    if (source.padding) { // the black around the inner volume adds nothing: it is never read
+        const int* at = source.padding->offset;
+        state->x = withinSpan(state->x, at[0], state->source.width);
+        state->y = withinSpan(state->y, at[1], state->source.height);
+        state->z = withinSpan(state->z, at[2], state->source.depth);
+    }
+    // An axis of unchanged size is copied, not weighed: resampling to equal spacing often
+    // changes z alone.
+    state->sameX = isIdentity(state->x, state->source.width);
+    state->sameY = isIdentity(state->y, state->source.height);
+    std::tie(state->x0, state->x1) = tapSpan(state->x);
+    std::tie(state->y0, state->y1) = tapSpan(state->y);
     SliceSource out;
     out.width = width;
     out.height = height;
     out.depth = depth;
+    out.memory = resampleMemory(state->source, width, height);
     out.read = [state](int z, unsigned char* rgb) { return state->read(z, rgb); };
     return out;
 }
 
+std::uint64_t resampleMemory(const SliceSource& source, int width, int height) {
+    const std::uint64_t in = 3 * std::uint64_t(source.width) * std::uint64_t(source.height);
+    const std::uint64_t out = 3 * std::uint64_t(width) * std::uint64_t(height);
+    const std::uint64_t rows = 3 * std::uint64_t(width) * std::uint64_t(source.height);
+    // Two source slices (one read ahead), x's rows and three output slices, all in floats but
+    // the source's bytes.
+    return source.memory + 2 * in + sizeof(float) * (rows + 3 * out);
+}
+
 std::string cubicSampleSizes(const int sizes[3], const double spacing[3], int maxSide,
                              int resampled[3]) {
-    for (int a = 0; a < 3; ++a)
+    double finest = 0;
+    for (int a = 0; a < 3; ++a) {
+        if (sizes[a] < 2)
+            continue;
         if (!(spacing[a] > 0) || !std::isfinite(spacing[a]))
             return formatString("unusable spacing %g, %g, %g (give one with --spacing X,Y,Z)",
                                 spacing[0], spacing[1], spacing[2]);
-    const double finest = std::min({spacing[0], spacing[1], spacing[2]});
+        finest = finest > 0 ? std::min(finest, spacing[a]) : spacing[a];
+    }
     for (int a = 0; a < 3; ++a) {
-        const double size = std::round(sizes[a] * (spacing[a] / finest));
+        const double size = sizes[a] < 2 ? sizes[a] : std::round(sizes[a] * (spacing[a] / finest));
         if (size > maxSide)
             return formatString("spacing %g, %g, %g would make %.0f samples along an axis "
                                 "(at most %d)",

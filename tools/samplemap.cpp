@@ -203,6 +203,7 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
     rgb.height = info.height;
     rgb.depth = info.depth;
     rgb.concurrent = source.concurrent;
+    rgb.memory = sliceBytes * (source.concurrent ? 2 : 1); // a typed slice a read
     rgb.read = [=](int z, unsigned char* out) {
         std::vector<unsigned char> own;
         std::vector<unsigned char>& slice = source.concurrent ? own : *shared;

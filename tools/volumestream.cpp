@@ -44,13 +44,18 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
         return Span{std::max(0, (size - n) / 2), std::max(0, (n - size) / 2), std::min(size, n)};
     };
     const Span sx = span(w), sy = span(h), sz = span(d);
-    auto slice = std::make_shared<std::vector<unsigned char>>(3 * std::size_t(w) * std::size_t(h));
+    auto slice = std::make_shared<std::vector<unsigned char>>();
     cube->width = cube->height = cube->depth = n;
     cube->concurrent = false; // the one source slice is shared
+    cube->memory = source.memory + 3 * std::uint64_t(w) * std::uint64_t(h);
+    cube->padding.reset();
+    if (fit == CubeFit::Pad)
+        cube->padding = std::make_shared<const Padding>(Padding{source, {sx.to, sy.to, sz.to}});
     cube->read = [=](int z, unsigned char* rgb) {
         std::fill(rgb, rgb + 3 * std::size_t(n) * std::size_t(n), 0);
         if (z < sz.to || z >= sz.to + sz.count)
             return std::string();
+        slice->resize(3 * std::size_t(w) * std::size_t(h));
         const std::string failure = source.read(sz.from + z - sz.to, slice->data());
         for (int y = 0; failure.empty() && y < sy.count; ++y)
             std::memcpy(rgb + 3 * (std::size_t(sy.to + y) * std::size_t(n) + std::size_t(sx.to)),
@@ -62,17 +67,26 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
     return std::string();
 }
 
+namespace {
+// Slices read ahead of the one being written: two from a concurrent source.
+int slicesAhead(const SliceSource& cube) {
+    return cube.concurrent ? 2 : 1;
+}
+} // namespace
+
 std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label) {
     // Reading runs ahead of writing, so a conversion takes about as long as the slower of the
     // two rather than their sum. Decoding pictures is the slow part of packing; a concurrent
     // source decodes two slices at once, one a core on a two-core machine.
     const std::size_t sliceBytes = 3 * std::size_t(cube.width) * std::size_t(cube.height);
-    const int ahead = cube.concurrent ? 2 : 1;
+    const int ahead = slicesAhead(cube);
     const int ring = ahead + 1; // slice z is in buffer z % ring
     std::vector<std::vector<unsigned char>> slices(ring, std::vector<unsigned char>(sliceBytes));
     std::vector<std::future<std::string>> reads(ring);
+    const auto blank = [&cube](int z) { return cube.padding && cube.padding->blankSlice(z); };
+    const std::vector<unsigned char> black(cube.padding ? sliceBytes : 0, 0);
     const auto startRead = [&](int z) {
-        if (z < cube.depth)
+        if (z < cube.depth && !blank(z))
             reads[z % ring] = std::async(std::launch::async, cube.read, z, slices[z % ring].data());
     };
     for (int z = 0; z < ahead; ++z)
@@ -80,10 +94,10 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
     Progress progress = startProgress(label, cube.depth);
     std::string failure;
     for (int z = 0; failure.empty() && z < cube.depth; ++z) {
-        failure = reads[z % ring].get();
+        failure = blank(z) ? std::string() : reads[z % ring].get();
         if (failure.empty()) {
             startRead(z + ahead); // into the buffer written before this one
-            failure = sink.write(slices[z % ring].data());
+            failure = sink.write(blank(z) ? black.data() : slices[z % ring].data());
         }
         advanceProgress(&progress, z + 1);
     }
@@ -92,6 +106,11 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
             read.wait();
     finishProgress(&progress);
     return failure.empty() ? sink.commit() : failure;
+}
+
+std::uint64_t streamMemory(const SliceSource& cube) {
+    const std::uint64_t slice = 3 * std::uint64_t(cube.width) * std::uint64_t(cube.height);
+    return cube.memory + slice * std::uint64_t(slicesAhead(cube) + 1 + (cube.padding ? 1 : 0));
 }
 
 std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header) {

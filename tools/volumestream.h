@@ -12,7 +12,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+struct Padding;
 
 // A volume of width x height x depth RGB samples, read one slice at a time.
 struct SliceSource {
@@ -25,6 +28,21 @@ struct SliceSource {
     std::function<std::string(int z, unsigned char* rgb)> read;
     // Whether read may run for two slices at once (each slice a file of its own, say).
     bool concurrent = false;
+    // The bytes read holds while it runs and between calls, its sources' included: what the
+    // stages will hold at once, known before any of them allocates.
+    std::uint64_t memory = 0;
+    // Set when the volume is another placed in black (fitToCube's padding), so that a stage
+    // can read that one alone and take every sample around it as black without reading it.
+    std::shared_ptr<const Padding> padding;
+};
+
+// A volume `inner` whose sample (x, y, z) is the outer one's (x, y, z) + offset; every other
+// sample of the outer volume is black.
+struct Padding {
+    SliceSource inner;
+    int offset[3] = {0, 0, 0};
+    // Whether slice z of the outer volume is black through and through.
+    bool blankSlice(int z) const { return z < offset[2] || z >= offset[2] + inner.depth; }
 };
 
 // Takes the slices of an N^3 volume in order, z = 0 first, then makes the output appear.
@@ -43,8 +61,12 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
 
 // Copies every slice of a cube to the sink and commits it, with a progress bar titled label.
 // Slices are read on other threads while earlier ones are written, two at once from a
-// concurrent source; at most three slices are in memory.
+// concurrent source; at most three slices are in memory. Slices of padding are not read: one
+// black slice is written for each of them.
 std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label);
+
+// The bytes streamSlices holds at once for the cube, the cube's own memory included.
+std::uint64_t streamMemory(const SliceSource& cube);
 
 // A .vol file as a source, checked as the viewer checks it before reading samples
 // (checkVolumeFile without the GL step; the memory check is moot when streaming). Messages are
