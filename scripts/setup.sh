@@ -7,6 +7,7 @@ set -euo pipefail
 # clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
 # sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
 # valgrind runs the memory check (scripts/memcheck.sh).
+# python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -15,7 +16,7 @@ packages=(
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
-    assimp-testmodels
+    assimp-testmodels python3-nibabel python3-numpy
 )
 
 if [ "$(id -u)" -ne 0 ]; then
