@@ -134,9 +134,10 @@ std::string parseHeader(const unsigned char* bytes, std::size_t size, NiftiHeade
 std::string readHeader(std::FILE* file, NiftiHeader* header, bool* gzip) {
     unsigned char bytes[sizeof(nifti_2_header)] = {};
     std::size_t got = 0;
-    *gzip = std::fread(bytes, 1, 2, file) == 2 && bytes[0] == 0x1f && bytes[1] == 0x8b;
+    const std::size_t start = std::fread(bytes, 1, 2, file);
+    *gzip = start == 2 && bytes[0] == 0x1f && bytes[1] == 0x8b;
     if (!*gzip) {
-        got = std::fread(bytes + 2, 1, sizeof bytes - 2, file) + 2;
+        got = start == 2 ? std::fread(bytes + 2, 1, sizeof bytes - 2, file) + 2 : start;
     } else {
         Inflater inflater(file, 0, -1, true);
         // The larger header is read only when the smaller one's size field asks for it.
