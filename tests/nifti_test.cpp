@@ -246,6 +246,29 @@ TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
     }
 }
 
+// info on a file of several volumes says how many there are and how to pick one, then shows
+// the one picked; pack packs it quietly.
+TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
+    ScratchDir scratch;
+    Nifti header;
+    header.dims = {2, 2, 2, 3};
+    writeFile("series.nii.gz", gzip(niftiBytes(header, std::string(24, '\7'))));
+    ToolRun run = runTool({"info", "series.nii.gz"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("NIfTI, 3 volumes (pick one with --volume T, 0 to 2)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err, "series.nii.gz: NIfTI of 3 volumes along its fourth dimension: pick one "
+                       "with --volume T (0 to 2)\n");
+    run = runTool({"info", "series.nii.gz", "--volume", "2", "--spacing", "1,1,1"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("NIfTI-1 (gzip), volume 2 of 3"), std::string::npos) << run.out;
+    run =
+        runTool({"pack", "series.nii.gz", "--volume", "1", "--spacing", "1,1,1", "-o", "one.vol"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+}
+
 TEST(NiftiTest, ScalingIsAppliedAsTheFileStoresIt) {
     ScratchDir scratch;
     Nifti header;
