@@ -129,6 +129,7 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         {"offset-negative.nii", with([](Nifti& n) { n.voxOffset = -352; }), "voxel offset -352"},
         {"offset-nan.nii", with([](Nifti& n) { n.voxOffset = nan; }), "voxel offset nan"},
         {"offset-far.nii", with([](Nifti& n) { n.voxOffset = 1e12; }), "file too short"},
+        {"offset-huge.nii", with([](Nifti& n) { n.voxOffset = 1e30; }), "voxel offset 1e+30"},
         {"offset-inside.nii", with([](Nifti& n) { n.voxOffset = 100; }), "voxel offset 100"},
         {"offset-zero.nii", with([](Nifti& n) { n.voxOffset = 0; }), "voxel offset 0"},
         {"offset-fraction.nii", with([](Nifti& n) { n.voxOffset = 352.5; }), "voxel offset"},

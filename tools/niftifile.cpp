@@ -123,7 +123,8 @@ std::string parseHeader(const unsigned char* bytes, std::size_t size, NiftiHeade
             return formatString("bad NIfTI header: size %lld along axis %d", (long long)dim[k], k);
     }
     const double offset = header->voxOffset;
-    if (!std::isfinite(offset) || offset != std::floor(offset) || offset < double(headerBytes))
+    if (!std::isfinite(offset) || offset != std::floor(offset) || offset < double(headerBytes) ||
+        offset > double(INT64_C(1) << 62))
         return formatString("bad NIfTI header: voxel offset %g (the data must follow the "
                             "%zu-byte header)",
                             offset, headerBytes);
