@@ -271,8 +271,10 @@ struct Voxels {
             Inflater leader(file.get(), 0, -1, true);
             for (int c = 0; c < streams; ++c) {
                 const Inflater::Result result = leader.skip(at(c, 0) - leader.position);
-                if (result != Inflater::Result::Done)
+                if (result != Inflater::Result::Done) {
+                    starts.clear(); // a later pass starts over, never with some channels missing
                     return failure(result);
+                }
                 starts.push_back(copyOf(leader));
             }
         }
@@ -308,8 +310,10 @@ struct Voxels {
         for (int c = 0; c < streams; ++c) {
             unsigned char* into = streams == 1 ? out : (scratch.resize(chunk), scratch.data());
             const std::string failure = fill(c, z, into);
-            if (!failure.empty())
+            if (!failure.empty()) {
+                inflaters.clear(); // standing at different slices now: the next read rewinds
                 return failure;
+            }
             if (streams == 1)
                 continue;
             const std::size_t bytes = std::size_t(sampleBytes);
