@@ -268,6 +268,30 @@ TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
     EXPECT_EQ(run.err, "");
 }
 
+// A gzip file cut short, before a channel's first slice or inside the last: each read that
+// needs the missing part says so in one line, however often it is asked, and the slices before
+// the cut still read.
+TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
+    ScratchDir scratch;
+    Nifti header;
+    header.dims = {4, 4, 4, 1, 3};
+    const std::string whole = niftiBytes(header, std::string(192, '\3'));
+    // Whole gzip streams of less: the third channel missing, then its last slice.
+    for (const std::size_t cut : {std::size_t(100), std::size_t(5)}) {
+        SCOPED_TRACE(cut);
+        writeFile("cut.nii.gz", gzip(whole.substr(0, whole.size() - cut)));
+        TypedSource source;
+        ASSERT_EQ(openNiftiSource("cut.nii.gz", -1, &source), "");
+        std::vector<unsigned char> slice(sliceBytes(source.info));
+        for (int pass = 0; pass < 2; ++pass) {
+            std::string message;
+            for (int z = 0; z < 4 && message.empty(); ++z)
+                message = source.read(z, slice.data());
+            expectRefusal(message, "cut.nii.gz: ", "file too short");
+        }
+    }
+}
+
 TEST(NiftiTest, ScalingIsAppliedAsTheFileStoresIt) {
     ScratchDir scratch;
     Nifti header;
