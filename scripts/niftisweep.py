@@ -150,6 +150,8 @@ def main():
                 sweep(tool, path, scratch, problems, counts)
             except subprocess.TimeoutExpired:
                 problems.append("%s: the converter took more than 120 s" % path)
+            except Exception as error:  # nibabel's own refusal: list the file, or fix the sweep
+                problems.append("%s: nibabel can't decode it: %s" % (path, error))
     print("NIfTI sweep: %d files, %d volumes packed and matched, %d refused as expected"
           % (len(paths), counts["packed"], counts["refused"]))
     for problem in problems:
