@@ -94,15 +94,19 @@ def gzip_bytes(data):
     return gzip.compress(data, mtime=0)
 
 
-def nifti1(dims, datatype, bitpix, data, slope=0.0, inter=0.0):
-    """A single-file NIfTI-1 header (348 bytes), the 4 extension bytes, then the voxels."""
+def nifti1(dims, datatype, bitpix, data, slope=0.0, inter=0.0, order="<", sform=None):
+    """A single-file NIfTI-1 header (348 bytes), the 4 extension bytes, then the voxels; sform:
+    three rows of four."""
     header = bytearray(348)
-    struct.pack_into("<i", header, 0, 348)
-    struct.pack_into("<8h", header, 40, len(dims), *(list(dims) + [1] * (7 - len(dims))))
-    struct.pack_into("<hh", header, 70, datatype, bitpix)
-    struct.pack_into("<8f", header, 76, 1, 0.5, 0.75, 2, 1, 1, 1, 1)
-    struct.pack_into("<f", header, 108, 352)  # vox_offset
-    struct.pack_into("<ff", header, 112, slope, inter)
+    struct.pack_into(order + "i", header, 0, 348)
+    struct.pack_into(order + "8h", header, 40, len(dims), *(list(dims) + [1] * (7 - len(dims))))
+    struct.pack_into(order + "hh", header, 70, datatype, bitpix)
+    struct.pack_into(order + "8f", header, 76, 1, 0.5, 0.75, 2, 1, 1, 1, 1)
+    struct.pack_into(order + "f", header, 108, 352)  # vox_offset
+    struct.pack_into(order + "ff", header, 112, slope, inter)
+    if sform:
+        struct.pack_into(order + "h", header, 254, 2)  # sform_code
+        struct.pack_into(order + "12f", header, 280, *[v for row in sform for v in row])
     header[344:348] = b"n+1\0"
     return bytes(header) + bytes(4) + data
 
@@ -128,6 +132,12 @@ write("nifti", "u16-nifti2.nii", nifti2((2, 2, 1), 512, 16, struct.pack("<4H", 1
 write("nifti", "f64-2x2x2.nii.gz", gzip_bytes(nifti1((2, 2, 2), 64, 64, struct.pack("<8d", *range(8)))))
 write("nifti", "time-points.nii", nifti1((1, 1, 1, 2), 2, 8, bytes(2)))
 write("nifti", "truncated.nii", nifti1((4, 4, 4), 2, 8, bytes(10)))
+# Three volumes of two vector channels: a slice's channels lie far apart in the stream.
+write("nifti", "volumes-vector.nii.gz",
+      gzip_bytes(nifti1((2, 2, 2, 3, 2), 4, 16, struct.pack("<48h", *range(48)))))
+write("nifti", "big-endian-sform.nii",
+      nifti1((2, 2, 1), 4, 16, struct.pack(">4h", 1, -2, 3, -4), 0.5, 1.0, ">",
+             ((-1, 0, 0, 0), (0, 1, 0, 0), (0, 0, -1, 0))))
 
 
 def meta(sizes, element, data, extra="", data_file="LOCAL"):
@@ -146,6 +156,9 @@ write("metaimage", "f32-zlib-2ch.mha",
 write("metaimage", "u16-data-file.mhd", meta("4 4 2", "MET_USHORT", b"", "HeaderSize = 16\n", "data.raw"))
 write("metaimage", "tail-data-file.mhd", meta("8 8 8", "MET_DOUBLE", b"", "HeaderSize = -1\n", "data.raw"))
 write("metaimage", "outside.mhd", meta("2 2 2", "MET_UCHAR", b"", "", "../data.raw"))
+write("metaimage", "itk-keys.mha", meta("2 2 1", "MET_UCHAR", bytes(range(4)),
+                                         "ITK_InputFilterName = MetaImageIO\nCenterOfRotation = 0 0 0\n"
+                                         "AnatomicalOrientation = RAI\nColor = 1 0 0 1\n"))
 write("metaimage", "truncated.mha", meta("4 4 4", "MET_INT", bytes(7)))
 
 

@@ -9,6 +9,7 @@ set -euo pipefail
 # valgrind runs the memory check (scripts/memcheck.sh).
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
+# python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -17,7 +18,7 @@ packages=(
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
-    assimp-testmodels
+    assimp-testmodels python3-nibabel python3-numpy
     dpkg-dev file lintian desktop-file-utils groff-base
 )
 

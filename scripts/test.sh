@@ -26,6 +26,10 @@ bash "$root/scripts/packagecheck.sh"
 # leave output behind.
 echo "== model sweep"
 bash "$root/scripts/testmodels.sh" "$root/build/tools/tessary-vol"
+# Every NIfTI file of nibabel's test data (and nifti_clib's example) packed and compared with
+# what nibabel decodes, volume by volume.
+echo "== NIfTI sweep"
+bash "$root/scripts/niftisweep.sh" "$root/build/tools/tessary-vol"
 # The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
 # without a display (its Xvfb-and-screenshot path).
 echo "== memory check (valgrind)"

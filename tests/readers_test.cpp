@@ -71,6 +71,7 @@ void writeNifti(const char* name, int datatype, const std::vector<int>& sizes,
         // The library's writer keeps to NIfTI-1 for a .nii name: the NIfTI-2 header it makes is
         // written here, then the 4 bytes that say "no extensions", then the voxels.
         nifti_2_header header;
+        image->nifti_type = NIFTI_FTYPE_NIFTI2_1; // one file: the magic "n+2"
         ASSERT_EQ(nifti_convert_nim2n2hdr(image.get(), &header), 0);
         header.vox_offset = sizeof header + 4;
         const bool packed = QString(name).endsWith(".gz");
@@ -120,7 +121,8 @@ TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
         ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
         EXPECT_EQ(describe(source.info),
                   formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
-                               "right, y: posterior to anterior, z: inferior to superior",
+                               "right, y: posterior to anterior, z: inferior to superior (from "
+                               "the qform)",
                                c.format, w, h, d, sampleTypeName(c.type), c.channels, c.alpha));
         std::string samples;
         ASSERT_EQ(readTwice(source, &samples), "");
@@ -208,7 +210,7 @@ TEST(MetaImageTest, HeadersAreReadStrictly) {
     } cases[] = {
         {metaHeader("MET_UCHAR", "", "LOCAL"), ""},
         {metaHeader("MET_LONG", "", "LOCAL"), "ElementType"},
-        {metaHeader("MET_UCHAR", "Colour = Red\n", "LOCAL"), "unsupported MetaImage key"},
+        {metaHeader("MET_UCHAR", "Colour = Red\n", "LOCAL"), ""},
         {metaHeader("MET_UCHAR", "NDims = 3\n", "LOCAL"), "given twice"},
         {metaHeader("MET_UCHAR", "", "LOCAL", "3 2"), "DimSize"},
         {metaHeader("MET_UCHAR", "", "LOCAL", "3 -2 4"), "DimSize"},
@@ -434,7 +436,7 @@ TEST(ReadersTest, HostileFilesAreRefusedWithOneLine) {
         return openDicomSource(path, {}, source);
     };
     const std::tuple<Open, const char*, const char*, bool> cases[] = {
-        {nifti, "time.nii", "3 time points", false},
+        {nifti, "time.nii", "of 3 volumes", false},
         {nifti, "short.nii", "truncated", false},
         {nifti, "huge.nii", "unsupported sizes", false},
         {nifti, "short.nii.gz", "", true},

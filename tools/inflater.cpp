@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
-Inflater::Inflater(std::FILE* f, off_t at, std::int64_t max, bool several)
-    : file(f), start(at), limit(max), inputLeft(max), multiMember(several) {
+#include <unistd.h>
+
+Inflater::Inflater(std::FILE* f, off_t from, std::int64_t max, bool several)
+    : file(f), start(from), at(from), limit(max), inputLeft(max), multiMember(several) {
     inflateInit2(&stream, 15 + 32); // a zlib or a gzip stream, whichever the header shows
 }
 
@@ -17,7 +19,35 @@ bool Inflater::rewind() {
     ended = false;
     position = 0;
     inputLeft = limit;
+    at = start;
     return fseeko(file, start, SEEK_SET) == 0;
+}
+
+Inflater::Result Inflater::skip(std::uint64_t length) {
+    std::vector<unsigned char> dropped(std::size_t(std::min<std::uint64_t>(length, 1 << 20)));
+    while (length > 0) {
+        const std::size_t part = std::size_t(std::min<std::uint64_t>(length, dropped.size()));
+        const Result result = next(dropped.data(), part);
+        if (result != Result::Done)
+            return result;
+        length -= part;
+    }
+    return Result::Done;
+}
+
+std::unique_ptr<Inflater> Inflater::copy() const {
+    std::unique_ptr<Inflater> twin(new Inflater(file, start, limit, multiMember));
+    inflateEnd(&twin->stream);
+    if (inflateCopy(&twin->stream, const_cast<z_stream*>(&stream)) != Z_OK)
+        return nullptr;
+    twin->input = input;
+    if (stream.next_in)
+        twin->stream.next_in = twin->input.data() + (stream.next_in - input.data());
+    twin->at = at;
+    twin->inputLeft = inputLeft;
+    twin->ended = ended;
+    twin->position = position;
+    return twin;
 }
 
 Inflater::Result Inflater::next(unsigned char* out, std::size_t length) {
@@ -33,8 +63,10 @@ Inflater::Result Inflater::next(unsigned char* out, std::size_t length) {
                 std::size_t want = input.size();
                 if (inputLeft >= 0)
                     want = std::size_t(std::min<std::int64_t>(std::int64_t(want), inputLeft));
-                stream.avail_in = uInt(std::fread(input.data(), 1, want, file));
+                const ssize_t got = pread(fileno(file), input.data(), want, at);
+                stream.avail_in = got > 0 ? uInt(got) : 0;
                 stream.next_in = input.data();
+                at += off_t(stream.avail_in);
                 if (inputLeft >= 0)
                     inputLeft -= std::int64_t(stream.avail_in);
                 if (stream.avail_in == 0)

@@ -1,7 +1,8 @@
 #pragma once
 
 // A zlib or gzip stream read forwards from an open file, slice after slice, with a rewind for a
-// second pass: the compressed samples of NRRD and MetaImage files.
+// second pass: the compressed samples of NRRD, MetaImage and NIfTI files. Each inflater reads the
+// file at its own offset, so several (copies taken at different places) may share one file.
 
 #include <zlib.h>
 
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 struct Inflater {
@@ -26,12 +28,17 @@ struct Inflater {
     bool rewind();
     // Fills out with the next length bytes: Done, Short when the data ends early, Damaged.
     Result next(unsigned char* out, std::size_t length);
+    // Passes over the next length bytes.
+    Result skip(std::uint64_t length);
+    // An inflater that stands where this one stands and goes on from there on its own (null
+    // when zlib has no memory for it); a rewind takes either back to the first byte.
+    std::unique_ptr<Inflater> copy() const;
 
     std::uint64_t position = 0; // decompressed bytes given out so far
 
 private:
     std::FILE* file;
-    off_t start;
+    off_t start, at; // where the compressed bytes start, and where the next are read
     std::int64_t limit, inputLeft;
     bool multiMember, ended = false;
     z_stream stream{};

@@ -6,6 +6,7 @@
 #include "dicomseries.h"
 #include "helpers.h"
 #include "image.h"
+#include "niftifile.h"
 #include "output.h"
 #include "packinput.h"
 #include "packplan.h"
@@ -111,6 +112,19 @@ void printDicomSeries(const QString& path) {
                     printableText(series[k].description).c_str());
 }
 
+// A NIfTI file of several volumes (time points) cannot be read until one is picked: how many
+// there are, numbered as --volume counts.
+void printNiftiVolumes(const QString& path) {
+    if (!path.endsWith(".nii", Qt::CaseInsensitive) &&
+        !path.endsWith(".nii.gz", Qt::CaseInsensitive))
+        return;
+    const long long volumes = niftiVolumeCount(path);
+    if (volumes > 1)
+        std::printf("%s\n  format           NIfTI, %lld volumes (pick one with --volume T, 0 to "
+                    "%lld)\n",
+                    printableText(path.toStdString()).c_str(), volumes, volumes - 1);
+}
+
 // What info prints of an input pack reads: what the file holds, the range of its samples and
 // what pack would make of it with the given settings. Returns the exit status.
 int reportInput(const QString& path, PackSettings settings) {
@@ -120,6 +134,7 @@ int reportInput(const QString& path, PackSettings settings) {
     std::string failure = openPackInput({path}, settings.pick, &source);
     if (!failure.empty()) {
         printDicomSeries(path);
+        printNiftiVolumes(path);
         return inputError(failure);
     }
     const VolumeInfo& info = source.info;

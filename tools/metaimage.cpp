@@ -21,6 +21,8 @@
 namespace {
 // Headers are a few hundred bytes; this bounds what is read looking for the end of one.
 const std::size_t maxHeaderLength = 1 << 16;
+// Deflate's greatest expansion.
+const std::uint64_t maxInflation = 1032;
 
 const std::map<std::string, SampleType> elementTypes = {
     {"MET_UCHAR", SampleType::UInt8},   {"MET_CHAR", SampleType::Int8},
@@ -28,14 +30,15 @@ const std::map<std::string, SampleType> elementTypes = {
     {"MET_UINT", SampleType::UInt32},   {"MET_INT", SampleType::Int32},
     {"MET_FLOAT", SampleType::Float32}, {"MET_DOUBLE", SampleType::Float64}};
 
-// Keys read for what they say, and keys accepted as the writers put them but not needed here
-// (placement in space, comments).
+// The keys read here. Any other key (placement in space, ITK's own, comments) is passed over,
+// as MetaImage's own reader does; these must not be given twice.
 const char* const usedKeys[] = {"ObjectType",
                                 "NDims",
                                 "DimSize",
                                 "ElementType",
                                 "ElementNumberOfChannels",
                                 "ElementSpacing",
+                                "ElementSize",
                                 "BinaryData",
                                 "BinaryDataByteOrderMSB",
                                 "ElementByteOrderMSB",
@@ -44,17 +47,9 @@ const char* const usedKeys[] = {"ObjectType",
                                 "HeaderSize",
                                 "AnatomicalOrientation",
                                 "ElementDataFile"};
-const char* const ignoredKeys[] = {"Comment",     "ObjectSubType",    "Name",
-                                   "Modality",    "Offset",           "Origin",
-                                   "Position",    "TransformMatrix",  "Rotation",
-                                   "Orientation", "CenterOfRotation", "ElementSize",
-                                   "ElementMin",  "ElementMax",       "TransformType"};
 
-bool knownKey(const std::string& key) {
+bool usedKey(const std::string& key) {
     for (const char* k : usedKeys)
-        if (key == k)
-            return true;
-    for (const char* k : ignoredKeys)
         if (key == k)
             return true;
     return false;
@@ -222,8 +217,8 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
             return "bad MetaImage header line '" + trim(line).substr(0, 40) + "'";
         const std::string key = trim(line.substr(0, equals));
         const std::string value = trim(line.substr(equals + 1));
-        if (!knownKey(key))
-            return "unsupported MetaImage key '" + key.substr(0, 40) + "'";
+        if (!usedKey(key))
+            continue;
         if (!values.emplace(key, value).second)
             return "MetaImage key '" + key + "' given twice";
         if (key == "ElementDataFile") {
@@ -262,13 +257,15 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
         return "unsupported MetaImage ElementNumberOfChannels (1 to 64)";
     header->channels = int(channels);
 
-    if (has("ElementSpacing")) {
+    // The spacing, else the size of a sample, which MetaImage's reader takes for the spacing.
+    const std::string spacingKey = has("ElementSpacing") ? "ElementSpacing" : "ElementSize";
+    if (has(spacingKey.c_str())) {
         std::vector<double> spacing;
-        if (!numbers(values["ElementSpacing"], &spacing) || spacing.size() != std::size_t(dims))
-            return "bad MetaImage ElementSpacing: not NDims numbers";
+        if (!numbers(values[spacingKey], &spacing) || spacing.size() != std::size_t(dims))
+            return "bad MetaImage " + spacingKey + ": not NDims numbers";
         for (int k = 0; k < 3; ++k) {
             if (!(spacing[std::size_t(k)] > 0))
-                return "bad MetaImage ElementSpacing: not positive";
+                return "bad MetaImage " + spacingKey + ": not positive";
             header->spacing[k] = spacing[std::size_t(k)];
         }
         header->spacingKnown = true;
@@ -276,9 +273,14 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
     bool binary = true;
     if (has("BinaryData") && (!boolean(values["BinaryData"], &binary) || !binary))
         return "unsupported MetaImage: text (BinaryData False) samples";
-    for (const char* key : {"BinaryDataByteOrderMSB", "ElementByteOrderMSB"})
-        if (has(key) && !boolean(values[key], &header->bigEndian))
-            return std::string("bad MetaImage ") + key;
+    bool orders[2] = {false, false};
+    const char* orderKeys[2] = {"BinaryDataByteOrderMSB", "ElementByteOrderMSB"};
+    for (int k = 0; k < 2; ++k)
+        if (has(orderKeys[k]) && !boolean(values[orderKeys[k]], &orders[k]))
+            return std::string("bad MetaImage ") + orderKeys[k];
+    if (has(orderKeys[0]) && has(orderKeys[1]) && orders[0] != orders[1])
+        return "bad MetaImage header: BinaryDataByteOrderMSB and ElementByteOrderMSB disagree";
+    header->bigEndian = orders[0] || orders[1];
     if (has("CompressedData") && !boolean(values["CompressedData"], &header->compressed))
         return "bad MetaImage CompressedData";
     if (has("CompressedDataSize") &&
@@ -287,9 +289,10 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
     if (has("HeaderSize") &&
         !integer(values["HeaderSize"], -1, INT64_C(1) << 53, &header->headerSize))
         return "bad MetaImage HeaderSize";
+    // Only words for info: a code that is not three sides leaves the orientation unsaid.
     if (has("AnatomicalOrientation") &&
         !orientationWords(values["AnatomicalOrientation"], &header->orientation))
-        return "bad MetaImage AnatomicalOrientation";
+        header->orientation.clear();
 
     header->dataFile = values["ElementDataFile"];
     if (header->dataFile == "LIST" || header->dataFile.find('%') != std::string::npos)
@@ -344,6 +347,8 @@ std::string openMetaImageSource(const QString& path, TypedSource* source) {
             return fileMessage(dataPath, "can't open the MetaImage data file: not a regular file");
         stream->path = dataPath;
         stream->offset = header.headerSize;
+        // An input too: no output may be written over it.
+        source->files.push_back(QFile::encodeName(canonicalData).toStdString());
     }
     const long length = [&] {
         if (fseeko(stream->file.get(), 0, SEEK_SET) != 0)
@@ -359,6 +364,14 @@ std::string openMetaImageSource(const QString& path, TypedSource* source) {
                                                   : std::int64_t(volumeBytes);
     if (stream->offset < 0 || available < needed)
         return fileMessage(stream->path, volumeMessages::truncated);
+    // zlib expands at most 1032-fold: fewer compressed bytes cannot hold the samples.
+    const std::int64_t compressedBytes = header.compressedSize >= 0 ? needed : available;
+    if (header.compressed && std::uint64_t(compressedBytes) < volumeBytes / maxInflation)
+        return fileMessage(stream->path,
+                           formatString("file too short: %lld bytes of zlib data can't hold "
+                                        "%llu bytes of samples",
+                                        (long long)compressedBytes,
+                                        (unsigned long long)volumeBytes));
 
     VolumeInfo& info = source->info;
     info = VolumeInfo();

@@ -27,8 +27,8 @@ struct MetaImageHeader {
 };
 
 // Parses header text that ends at (and includes) the ElementDataFile line; text may run on into
-// the data, which is ignored. Strict: unknown keys, repeated keys and sizes that do not fit are
-// refused. Returns "" or the message (without a path).
+// the data, which is ignored. Keys it does not use are passed over; a key it uses given twice,
+// and sizes that do not fit, are refused. Returns "" or the message (without a path).
 std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header);
 
 // Opens a .mha or .mhd file as a typed source: the header is checked, the data file found

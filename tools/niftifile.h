@@ -1,17 +1,23 @@
 #pragma once
 
-// NIfTI-1 and NIfTI-2 volumes in one file (.nii, or .nii.gz compressed with gzip). nifti_clib
-// decodes the header; the voxel data is read here, a slice at a time, from the exact file
-// named (the library, handed a name, may pick the data of a same-named .nii or .nii.gz).
+// NIfTI-1 and NIfTI-2 volumes in one file (.nii, or .nii.gz compressed with gzip). The header is
+// read and checked here, field by field in its own byte order, before anything trusts it;
+// nifti_clib only turns the qform's quaternion into words. The voxel data is read a slice at a
+// time from the exact file named.
 
 #include "typedsource.h"
 
 #include <QString>
 
+#include <cstdint>
 #include <string>
 
 // Opens a .nii or .nii.gz file as a typed source. The fifth dimension (vector) and the RGB24
-// and RGBA32 types become channels; volume picks a time point (-1: the only one); pixdim gives the
-// spacing, the qform (else the sform) the orientation; a scale slope other than 0 and 1 (or an
-// intercept other than 0) gives float samples. Returns "" or the message, which names the file.
+// and RGBA32 types become channels; volume picks one of the fourth dimension's volumes (time
+// points, from 0; -1 where there is only one); pixdim gives the spacing, the sform (else the
+// qform) the orientation; a scale slope other than 0 and 1 (or an intercept other than 0) gives
+// float samples. Returns "" or the message, which names the file.
 std::string openNiftiSource(const QString& path, int volume, TypedSource* source);
+
+// The volumes along the fourth dimension of a NIfTI file whose header reads; 0 when it does not.
+std::int64_t niftiVolumeCount(const QString& path);

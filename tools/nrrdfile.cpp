@@ -39,8 +39,9 @@ const std::size_t maxHeaderBytes = 1 << 20;
 
 // Checks the magic and looks over the header's lines (up to the blank line that ends it, or the
 // file's end) before teem parses it: counts the key/value lines, and checks that a detached data
-// file is a regular file inside the header's folder. Returns "" or the message.
-std::string checkHeader(const QString& path, std::FILE* file) {
+// file is a regular file inside the header's folder, whose path goes to *dataFile. Returns "" or
+// the message.
+std::string checkHeader(const QString& path, std::FILE* file, std::string* dataFile) {
     std::string text(maxHeaderBytes + 1, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), file));
     // teem reads other formats too (PNM, VTK, plain text) when the magic is not NRRD's; a
@@ -84,6 +85,7 @@ std::string checkHeader(const QString& path, std::FILE* file) {
             return "the data file " + name + " is outside the header's folder";
         if (!data.isFile())
             return "the data file " + name + " is not a regular file";
+        *dataFile = QFile::encodeName(data.canonicalFilePath()).toStdString();
     }
     return tooLong ? "bad NRRD: header longer than 1 MiB" : std::string();
 }
@@ -174,10 +176,14 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
     std::string failure = openInputFile(path, &header);
     if (!failure.empty())
         return failure;
-    failure = checkHeader(path, header.get());
+    std::string dataFile;
+    failure = checkHeader(path, header.get(), &dataFile);
     header.reset();
     if (!failure.empty())
         return fileMessage(path, failure);
+    // An input too: no output may be written over it.
+    if (!dataFile.empty())
+        source->files.push_back(dataFile);
     std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
     std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
     nrrdIoStateSet(nio.get(), nrrdIoStateSkipData, AIR_TRUE);

@@ -1,0 +1,116 @@
+// The MetaImage reader as ITK's writers leave its headers, and the data files that MetaImage and
+// NRRD headers name: inputs that no output of pack may land on.
+#include "metaimage.h"
+#include "testsupport.h"
+#include "typedread.h"
+
+#include <zlib.h>
+
+namespace {
+std::string header(const std::string& extra, const std::string& dataFile = "LOCAL",
+                   const std::string& sizes = "2 2 2") {
+    return "ObjectType = Image\nNDims = 3\nDimSize = " + sizes + "\nElementType = MET_UCHAR\n" +
+           extra + "ElementDataFile = " + dataFile + "\n";
+}
+
+// Keys the tool does not use are passed over wherever they stand, as MetaImage's own reader
+// does; what decides the samples must still be said once and agree.
+TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
+    const std::string itk = "ITK_InputFilterName = MetaImageIO\nCenterOfRotation = 0 0 0\n"
+                            "Color = 1 0 0 1\nITK_original_direction = 1 0 0 0 1 0 0 0 1\n"
+                            "TransformMatrix = 1 0 0 0 1 0 0 0 1\nOffset = 0 0 0\n"
+                            "AnatomicalOrientation = RAI\n";
+    struct Case {
+        std::string text, orientation;
+        double spacing;
+        bool spacingKnown, bigEndian;
+    } read[] = {
+        {header(itk), "x: right to left, y: anterior to posterior, z: inferior to superior", 1,
+         false, false},
+        {header("Color = 1\nColor = 2\nSomeNewKey = anything at all\n"), "", 1, false, false},
+        {header("ElementSize = 3 3 3\n"), "", 3, true, false},
+        {header("ElementSpacing = 2 2 2\nElementSize = 3 3 3\n"), "", 2, true, false},
+        {header("AnatomicalOrientation = sideways\n"), "", 1, false, false},
+        {header("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = True\n"), "", 1, false, true},
+        {header("ElementByteOrderMSB = True\n"), "", 1, false, true},
+    };
+    for (const Case& c : read) {
+        SCOPED_TRACE(c.text);
+        MetaImageHeader parsed;
+        ASSERT_EQ(parseMetaImageHeader(c.text, &parsed), "");
+        EXPECT_EQ(parsed.orientation, c.orientation);
+        EXPECT_EQ(parsed.spacing[2], c.spacing);
+        EXPECT_EQ(parsed.spacingKnown, c.spacingKnown);
+        EXPECT_EQ(parsed.bigEndian, c.bigEndian);
+        EXPECT_EQ(parsed.headerLength, c.text.size());
+    }
+    const std::pair<std::string, std::string> refused[] = {
+        {header("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = False\n"), "disagree"},
+        {header("ElementSpacing = 1 1 1\nElementSpacing = 2 2 2\n"), "given twice"},
+        {header("CompressedData = False\nCompressedData = True\n"), "given twice"},
+        {header("DimSize = 4 4 4\n"), "given twice"},
+        {header("ElementSize = 1 0 1\n"), "ElementSize: not positive"},
+        {header("a line without an equals sign\n"), "bad MetaImage header line"},
+    };
+    for (const auto& [text, what] : refused) {
+        MetaImageHeader parsed;
+        const std::string message = parseMetaImageHeader(text, &parsed);
+        EXPECT_NE(message.find(what), std::string::npos) << text << " gave " << message;
+    }
+}
+
+// A header of ITK's keys reads back its samples; a memory bomb (a huge plane claimed by a few
+// compressed bytes) is refused before anything is allocated.
+TEST(MetaImageTest, ItkFilesReadAndBombsAreRefused) {
+    ScratchDir scratch;
+    const std::string samples = "\1\2\3\4\5\6\7\10";
+    writeFile("itk.mha", header("ITK_InputFilterName = MetaImageIO\nColor = 1 0 0 1\n") + samples);
+    TypedSource source;
+    ASSERT_EQ(openMetaImageSource("itk.mha", &source), "");
+    std::string read;
+    ASSERT_EQ(readTwice(source, &read), "");
+    EXPECT_EQ(read, samples);
+    EXPECT_TRUE(source.files.empty());
+    writeFile("bomb.mha", header("CompressedData = True\nElementSpacing = 1 1 7.3\n", "LOCAL",
+                                 "16384 16384 4") +
+                              std::string(200, '\0'));
+    expectRefusal(openMetaImageSource("bomb.mha", &source), "bomb.mha: ", "can't hold");
+}
+
+// A detached data file is an input: pack refuses an output or reference picture that would
+// land on it, for MetaImage and NRRD alike, and leaves it as it was.
+TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
+    ScratchDir scratch;
+    const std::string samples(8, '\x40');
+    writeFile("out.vol", samples);
+    writeFile("picture.png", samples);
+    writeFile("to-out.mhd", header("", "out.vol"));
+    writeFile("to-picture.mhd", header("", "picture.png"));
+    const std::string nrrd = "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\n"
+                             "encoding: raw\ndata file: ";
+    writeFile("to-out.nhdr", nrrd + "out.vol\n");
+    writeFile("to-picture.nhdr", nrrd + "picture.png\n");
+    TypedSource source;
+    ASSERT_EQ(openMetaImageSource("to-out.mhd", &source), "");
+    ASSERT_EQ(source.files.size(), 1u);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(source.files[0])),
+              QFileInfo(QDir::current().filePath("out.vol")));
+    const QStringList runs[] = {
+        {"pack", "to-out.mhd", "-o", "out.vol"},
+        {"pack", "to-picture.mhd", "-o", "picture.vol", "--reference-slice", "0"},
+        {"pack", "to-out.nhdr", "-o", "out.vol"},
+        {"pack", "to-picture.nhdr", "-o", "picture.vol", "--reference-slice", "0"},
+    };
+    for (const QStringList& arguments : runs) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(fileBytes("out.vol"), samples);
+        EXPECT_EQ(fileBytes("picture.png"), samples);
+    }
+    // The same headers pack to another name.
+    EXPECT_EQ(runTool({"pack", "to-picture.mhd", "-o", "fine.vol"}).status, 0);
+    EXPECT_EQ(runTool({"pack", "to-out.nhdr", "-o", "fine.vol"}).status, 0);
+}
+} // namespace
