@@ -29,6 +29,8 @@ const char doneTag = 'D', refusedTag = 'R', memoryTag = 'M';
 // The child's exit status when operator new fails (it may have no memory left to say so).
 const int memoryExit = 3;
 int memoryPipe = -1; // the child's write end, for the new handler
+// The wall-clock backstop, in multiples of the CPU-time limit.
+const int wallBackstop = 3;
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -42,6 +44,23 @@ bool writeAll(int fd, const void* data, std::size_t size) {
         size -= std::size_t(written);
     }
     return true;
+}
+
+double cpuSeconds(const rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The size a Done result announces after its tag, once that has arrived, at most the child's
+// memory limit (or 1 GiB without one) ahead; else 0.
+std::size_t announcedSize(const std::vector<unsigned char>& received, std::size_t used,
+                          std::uint64_t memoryLimit) {
+    std::uint64_t size = 0;
+    if (used < 1 + sizeof size || received[0] != doneTag)
+        return 0;
+    std::memcpy(&size, &received[1], sizeof size);
+    return std::size_t(std::min(size, memoryLimit > 0 ? memoryLimit : std::uint64_t(1) << 30)) + 1 +
+           sizeof size;
 }
 
 // Ends the child as soon as an allocation fails: the tag needs no memory.
@@ -65,8 +84,8 @@ void outOfMemory() {
         const rlimit space = {limits.memoryBytes, limits.memoryBytes};
         setrlimit(RLIMIT_AS, &space);
     }
-    if (limits.seconds > 0) { // a backstop: the parent's wall clock ends it first
-        const rlimit cpu = {rlim_t(limits.seconds) + 1, rlim_t(limits.seconds) + 2};
+    if (limits.seconds > 0) { // SIGXCPU at the limit; SIGKILL a second later if caught
+        const rlimit cpu = {rlim_t(limits.seconds), rlim_t(limits.seconds) + 1};
         setrlimit(RLIMIT_CPU, &cpu);
     }
     memoryPipe = out;
@@ -81,7 +100,10 @@ void outOfMemory() {
         refusal = error.what();
     }
     if (refusal.empty()) {
+        // The size first, so that the parent holds a big result in one allocation.
+        const std::uint64_t size = bytes.size();
         writeAll(out, &doneTag, 1);
+        writeAll(out, &size, sizeof size);
         writeAll(out, bytes.data(), bytes.size());
     } else {
         writeAll(out, &refusedTag, 1);
@@ -119,7 +141,8 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
         result.message = "can't start a process";
         return result;
     }
-    std::fflush(nullptr); // nothing buffered is written twice
+    fcntl(ends[0], F_SETPIPE_SZ, 1 << 20); // a big result crosses in fewer turns
+    std::fflush(nullptr);                  // nothing buffered is written twice
     const pid_t child = fork();
     if (child < 0) {
         ::close(ends[0]);
@@ -133,9 +156,13 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     }
     ::close(ends[1]);
 
+    // The limit counts the child's CPU time, so a busy machine does not end a good import; the
+    // wall clock is only a backstop for a child that waits instead of working.
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limits.seconds);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(std::int64_t(wallBackstop) * limits.seconds);
     std::vector<unsigned char> received;
+    std::size_t used = 0;
     bool timedOut = false;
     for (;;) {
         int wait = -1;
@@ -155,32 +182,40 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
             break;
         if (ready <= 0)
             continue;
-        unsigned char chunk[65536];
-        const ssize_t got = ::read(ends[0], chunk, sizeof chunk);
+        if (used == received.size()) // grows once to a result's announced size, else doubles
+            received.resize(std::max<std::size_t>(
+                {2 * used, 65536, announcedSize(received, used, limits.memoryBytes)}));
+        const ssize_t got = ::read(ends[0], &received[used], received.size() - used);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break; // the child is gone
-        received.insert(received.end(), chunk, chunk + got);
+        used += std::size_t(got);
     }
     ::close(ends[0]);
+    received.resize(used);
     if (timedOut)
         kill(child, SIGKILL);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage = {};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    // A child that caught SIGXCPU ends by the hard limit's SIGKILL.
+    const bool cpuSpent = limits.seconds > 0 && cpuSeconds(usage) >= limits.seconds;
 
     const bool exited = WIFEXITED(status);
     const char tag = received.empty() ? '\0' : char(received[0]);
-    if (timedOut || (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)) {
+    if (timedOut || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || cpuSpent))) {
         result.end = ContainedEnd::TimedOut;
     } else if (tag == memoryTag || (exited && WEXITSTATUS(status) == memoryExit)) {
         result.end = ContainedEnd::OutOfMemory;
     } else if (exited && WEXITSTATUS(status) == 0 && (tag == doneTag || tag == refusedTag)) {
         result.end = tag == doneTag ? ContainedEnd::Done : ContainedEnd::Refused;
-        if (tag == doneTag)
-            result.bytes.assign(received.begin() + 1, received.end());
-        else
+        const std::size_t header = 1 + sizeof(std::uint64_t);
+        if (tag == doneTag && received.size() >= header) {
+            received.erase(received.begin(), received.begin() + header);
+            result.bytes = std::move(received);
+        } else
             result.message.assign(received.begin() + 1, received.end());
     } else {
         result.end = ContainedEnd::Crashed;
