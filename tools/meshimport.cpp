@@ -137,14 +137,16 @@ std::string oneLine(const std::string& text) {
     return line.empty() ? "unknown error" : line;
 }
 
-// Assimp's errors about an OBJ's materials. The viewer shows geometry only, so a material
-// library that is missing or unreadable, a material it lacks or a value the reader does not know
-// is noted and ignored. The reader logs the first two when it cannot open a library, and the
-// last after a usemtl of a material it lacks, before any object.
+// Assimp's errors about materials. The viewer shows geometry only, so an OBJ's material library
+// that is missing or unreadable, a material it lacks, a value the reader does not know, or an
+// FBX mesh without a material is noted and ignored. The OBJ reader logs the library errors when
+// it cannot open one, and the last one below after a usemtl of a material it lacks, before any
+// object.
 const char* const materialLibraryErrors[] = {"OBJ: Unable to locate material file ",
                                              "OBJ: Unable to locate fallback material file "};
 const char* const materialErrors[] = {"OBJ: failed to locate material ",
-                                      "OBJ: unexpected illumination model"};
+                                      "OBJ: unexpected illumination model",
+                                      "FBX: no material assigned to mesh"};
 const char* const afterMaterialErrors[] = {"OBJ: No object detected to attach a new mesh instance"};
 
 template <std::size_t N> bool startsWithAny(const std::string& text, const char* const (&list)[N]) {
