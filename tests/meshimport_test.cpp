@@ -162,6 +162,7 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         // Homogeneous coordinates: a w of 0 is a point at infinity, not a bad number.
         {"4OFF\n3 1 0\n0 0 0 1\n1 0 0 1\n0 1 0 0\n3 0 1 2\n",
          "OFF vertex 2 lies at infinity (homogeneous w = 0)"},
+        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0\n0 1 0 1\n3 0 1 2\n", "OFF vertex 1 has no homogeneous w"},
         {"nOFF\n4\n3 1 0\n0 0 0 0\n1 0 0 0\n0 1 0 0\n3 0 1 2\n",
          "coordinates higher than 3 unsupported"},
         {ply + "end_header\n0 0 0\n1 0 0\n", "file too short for its PLY header"},
@@ -176,8 +177,9 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         {uri("../buffer.bin"), "names m/../buffer.bin, outside the model's folder"},
         {uri("/proc/self/environ"), "referenced file"},
     };
-    const char* suffix[] = {"obj", "obj", "obj", "off", "off", "off",  "off",
+    const char* suffix[] = {"obj", "obj", "obj", "off", "off", "off",  "off", "off",
                             "ply", "ply", "ply", "ply", "obj", "gltf", "gltf"};
+    static_assert(std::size(suffix) == std::size(cases), "a suffix for each case");
     int i = 0;
     for (const auto& [text, message] : cases) {
         const std::string path = "m/model." + std::string(suffix[i++]);

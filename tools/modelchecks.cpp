@@ -129,7 +129,9 @@ std::string checkOffFile(std::FILE* file) {
         double value = 0, w = 1;
         for (long long k = 0; k < dimension; ++k)
             coordinates >> value;
-        if (coordinates >> w && w == 0)
+        if (!(coordinates >> w))
+            return "OFF vertex " + std::to_string(v) + " has no homogeneous w";
+        if (w == 0)
             return "OFF vertex " + std::to_string(v) + " lies at infinity (homogeneous w = 0)";
     }
     for (std::size_t f = next + std::size_t(vertices); f < next + std::size_t(vertices + faces);
