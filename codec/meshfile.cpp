@@ -71,10 +71,13 @@ unsigned char* putWord(unsigned char* out, std::uint32_t word) {
 }
 } // namespace
 
-std::vector<unsigned char> encodeMesh(const MeshData& mesh) {
-    std::vector<unsigned char> bytes(headerSize + std::size_t(mesh.vertexCount) * vertexRecordSize +
-                                     std::size_t(mesh.triangleCount) * triangleRecordSize);
-    unsigned char* out = putWord(bytes.data(), std::uint32_t(mesh.vertexCount));
+std::size_t encodedMeshSize(const MeshData& mesh) {
+    return headerSize + std::size_t(mesh.vertexCount) * vertexRecordSize +
+           std::size_t(mesh.triangleCount) * triangleRecordSize;
+}
+
+void encodeMeshInto(const MeshData& mesh, unsigned char* out) {
+    out = putWord(out, std::uint32_t(mesh.vertexCount));
     out = putWord(out, std::uint32_t(mesh.triangleCount));
     for (std::size_t i = 0; i < std::size_t(mesh.vertexCount); ++i) {
         for (int k = 0; k < 6; ++k) {
@@ -85,6 +88,11 @@ std::vector<unsigned char> encodeMesh(const MeshData& mesh) {
     }
     for (std::size_t i = 0; i < std::size_t(mesh.triangleCount) * 3; ++i)
         out = putWord(out, mesh.indices[i]);
+}
+
+std::vector<unsigned char> encodeMesh(const MeshData& mesh) {
+    std::vector<unsigned char> bytes(encodedMeshSize(mesh));
+    encodeMeshInto(mesh, bytes.data());
     return bytes;
 }
 

@@ -602,16 +602,17 @@ struct FileDescriptor {
     }
 };
 
-bool writeWhole(int fd, const std::vector<unsigned char>& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += std::size_t(written);
-    }
-    return true;
+// Writes the mesh's file bytes into the memory file through a mapping whose pages are made at
+// once, not one fault at a time. False (errno set) when that fails.
+bool encodeInto(int fd, const MeshData& mesh) {
+    const std::size_t size = encodedMeshSize(mesh);
+    if (ftruncate(fd, off_t(size)) != 0)
+        return false;
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+    if (at == MAP_FAILED)
+        return false;
+    encodeMeshInto(mesh, static_cast<unsigned char*>(at));
+    return munmap(at, size) == 0;
 }
 
 // A whole file mapped read-only with its pages in place; data is null when that fails.
@@ -728,7 +729,7 @@ std::string importMeshContained(const std::string& path, const MeshImportOptions
             const std::string failure = importMesh(path, options, &imported, &found);
             if (!failure.empty())
                 return failure;
-            if (!writeWhole(file.fd, encodeMesh(imported)))
+            if (!encodeInto(file.fd, imported))
                 return modelMessage(path, "can't hand the mesh over: " +
                                               std::string(std::strerror(errno)));
             const std::string text = encodeReport(found);
