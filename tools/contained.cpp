@@ -51,18 +51,6 @@ double cpuSeconds(const rusage& usage) {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The size a Done result announces after its tag, once that has arrived, at most the child's
-// memory limit (or 1 GiB without one) ahead; else 0.
-std::size_t announcedSize(const std::vector<unsigned char>& received, std::size_t used,
-                          std::uint64_t memoryLimit) {
-    std::uint64_t size = 0;
-    if (used < 1 + sizeof size || received[0] != doneTag)
-        return 0;
-    std::memcpy(&size, &received[1], sizeof size);
-    return std::size_t(std::min(size, memoryLimit > 0 ? memoryLimit : std::uint64_t(1) << 30)) + 1 +
-           sizeof size;
-}
-
 // Ends the child as soon as an allocation fails: the tag needs no memory.
 void outOfMemory() {
     writeAll(memoryPipe, &memoryTag, 1);
@@ -100,10 +88,7 @@ void outOfMemory() {
         refusal = error.what();
     }
     if (refusal.empty()) {
-        // The size first, so that the parent holds a big result in one allocation.
-        const std::uint64_t size = bytes.size();
         writeAll(out, &doneTag, 1);
-        writeAll(out, &size, sizeof size);
         writeAll(out, bytes.data(), bytes.size());
     } else {
         writeAll(out, &refusedTag, 1);
@@ -141,8 +126,7 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
         result.message = "can't start a process";
         return result;
     }
-    fcntl(ends[0], F_SETPIPE_SZ, 1 << 20); // a big result crosses in fewer turns
-    std::fflush(nullptr);                  // nothing buffered is written twice
+    std::fflush(nullptr); // nothing buffered is written twice
     const pid_t child = fork();
     if (child < 0) {
         ::close(ends[0]);
@@ -162,7 +146,6 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     const Clock::time_point deadline =
         Clock::now() + std::chrono::seconds(std::int64_t(wallBackstop) * limits.seconds);
     std::vector<unsigned char> received;
-    std::size_t used = 0;
     bool timedOut = false;
     for (;;) {
         int wait = -1;
@@ -182,18 +165,15 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
             break;
         if (ready <= 0)
             continue;
-        if (used == received.size()) // grows once to a result's announced size, else doubles
-            received.resize(std::max<std::size_t>(
-                {2 * used, 65536, announcedSize(received, used, limits.memoryBytes)}));
-        const ssize_t got = ::read(ends[0], &received[used], received.size() - used);
+        unsigned char chunk[65536];
+        const ssize_t got = ::read(ends[0], chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break; // the child is gone
-        used += std::size_t(got);
+        received.insert(received.end(), chunk, chunk + got);
     }
     ::close(ends[0]);
-    received.resize(used);
     if (timedOut)
         kill(child, SIGKILL);
     int status = 0;
@@ -211,11 +191,9 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
         result.end = ContainedEnd::OutOfMemory;
     } else if (exited && WEXITSTATUS(status) == 0 && (tag == doneTag || tag == refusedTag)) {
         result.end = tag == doneTag ? ContainedEnd::Done : ContainedEnd::Refused;
-        const std::size_t header = 1 + sizeof(std::uint64_t);
-        if (tag == doneTag && received.size() >= header) {
-            received.erase(received.begin(), received.begin() + header);
-            result.bytes = std::move(received);
-        } else
+        if (tag == doneTag)
+            result.bytes.assign(received.begin() + 1, received.end());
+        else
             result.message.assign(received.begin() + 1, received.end());
     } else {
         result.end = ContainedEnd::Crashed;
