@@ -2,6 +2,7 @@
 
 #include "contained.h"
 #include "helpers.h"
+#include "meshsurface.h"
 #include "modelchecks.h"
 #include "modelio.h"
 #include "output.h"
@@ -20,7 +21,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -30,84 +30,6 @@
 using namespace meshLayout;
 
 namespace {
-using Vector = std::array<double, 3>;
-
-Vector positionOf(const MeshData& mesh, std::uint32_t vertex) {
-    const float* p = &mesh.vertices[std::size_t(vertex) * floatsPerVertex];
-    return {p[0], p[1], p[2]};
-}
-
-Vector minus(const Vector& a, const Vector& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-
-Vector cross(const Vector& e, const Vector& f) {
-    return {e[1] * f[2] - e[2] * f[1], e[2] * f[0] - e[0] * f[2], e[0] * f[1] - e[1] * f[0]};
-}
-
-double dot(const Vector& a, const Vector& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-// Twice the area of triangle t along its normal, as wound.
-Vector triangleCross(const MeshData& mesh, std::size_t t) {
-    const std::uint32_t* corner = &mesh.indices[3 * t];
-    const Vector a = positionOf(mesh, corner[0]);
-    return cross(minus(positionOf(mesh, corner[1]), a), minus(positionOf(mesh, corner[2]), a));
-}
-
-// Each vertex's sum of its triangles' cross products.
-std::vector<Vector> cornerSums(const MeshData& mesh) {
-    std::vector<Vector> sums(std::size_t(mesh.vertexCount), Vector{0, 0, 0});
-    for (std::size_t t = 0; t < mesh.indices.size() / 3; ++t) {
-        const Vector c = triangleCross(mesh, t);
-        for (int k = 0; k < 3; ++k)
-            for (std::size_t i = 0; i < 3; ++i)
-                sums[mesh.indices[3 * t + std::size_t(k)]][i] += c[i];
-    }
-    return sums;
-}
-
-// Normalises each vertex's sum of its triangles' cross products (twice their areas, along their
-// normals) into the normal of a vertex that has none (zero: missing, zero in the file, or
-// ignored). Any other normal that points against its triangles turns round: in a closed part
-// the triangles face outward; in an open one the winding is all there is to go by.
-void setNormals(MeshData* mesh) {
-    const std::vector<Vector> sums = cornerSums(*mesh);
-    for (std::size_t v = 0; v < sums.size(); ++v) {
-        float* n = &mesh->vertices[v * floatsPerVertex + 3];
-        const Vector& s = sums[v];
-        if (n[0] != 0 || n[1] != 0 || n[2] != 0) {
-            if (dot(s, Vector{n[0], n[1], n[2]}) < 0)
-                n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
-            continue;
-        }
-        const double length = std::sqrt(dot(s, s));
-        for (std::size_t i = 0; i < 3; ++i) // a vertex of no triangle area gets +z
-            n[i] = length > 0 && std::isfinite(length) ? float(s[i] / length)
-                   : i == 2                            ? 1.0f
-                                                       : 0.0f;
-    }
-}
-
-// Moves the bounding box's centre to the origin and scales the farthest vertex to distance 1.
-void centreToUnitRadius(MeshData* mesh) {
-    float low[3], high[3];
-    meshBounds(*mesh, low, high);
-    const Vector centre = {0.5 * (double(low[0]) + high[0]), 0.5 * (double(low[1]) + high[1]),
-                           0.5 * (double(low[2]) + high[2])};
-    double radius = 0;
-    for (std::uint32_t v = 0; v < std::uint32_t(mesh->vertexCount); ++v)
-        radius = std::max(radius, std::sqrt(dot(minus(positionOf(*mesh, v), centre),
-                                                minus(positionOf(*mesh, v), centre))));
-    const double scale = radius > 0 ? 1 / radius : 1;
-    for (std::size_t v = 0; v < std::size_t(mesh->vertexCount); ++v)
-        for (std::size_t i = 0; i < 3; ++i) {
-            float& p = mesh->vertices[v * floatsPerVertex + i];
-            p = float((p - centre[i]) * scale);
-        }
-}
-
 // Turns positions and normals so that the file's up axis becomes +y: a quarter turn about z
 // for x, about x for z, a half turn about x for -y. Each is a rotation (determinant 1).
 void turnUp(MeshData* mesh, UpAxis up) {
@@ -224,65 +146,6 @@ bool finite(const aiVector3D& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-// Keeps one copy of each distinct item: `width` floats compared exactly (0 and -0 alike; no
-// NaN reaches here), `stride` floats stored. An open-addressing table of indices into the kept
-// items, so that joining millions of vertices costs a hash and a compare or two each.
-class Joiner {
-public:
-    Joiner(std::vector<float>* kept, std::size_t stride, std::size_t width, std::size_t expected)
-        : kept(kept), stride(stride), width(width) {
-        while ((std::size_t(1) << bits) < expected + expected / 2)
-            ++bits;
-        table.assign(std::size_t(1) << bits, empty);
-    }
-
-    // The index of the kept item equal to item; item's stride floats are kept when it is new.
-    std::uint32_t add(const float* item) {
-        if (10 * std::size_t(count + 1) > 7 * table.size()) // linear probing stays short
-            grow();
-        for (std::size_t s = home(item);; s = (s + 1) & (table.size() - 1)) {
-            if (table[s] == empty) {
-                kept->insert(kept->end(), item, item + stride);
-                return table[s] = count++;
-            }
-            if (std::equal(item, item + width, &(*kept)[std::size_t(table[s]) * stride]))
-                return table[s];
-        }
-    }
-
-private:
-    static constexpr std::uint32_t empty = UINT32_MAX;
-
-    std::size_t home(const float* item) const {
-        std::uint64_t h = 0;
-        for (std::size_t i = 0; i < width; ++i) {
-            const float f = item[i] == 0 ? 0.0f : item[i];
-            std::uint32_t bits32;
-            std::memcpy(&bits32, &f, sizeof bits32);
-            h = (h ^ bits32) * 0x9E3779B97F4A7C15ull;
-        }
-        h ^= h >> 29; // the high bits pick the slot: mix the low ones in
-        return std::size_t((h * 0xBF58476D1CE4E5B9ull) >> (64 - bits));
-    }
-
-    void grow() {
-        ++bits;
-        table.assign(std::size_t(1) << bits, empty);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            std::size_t s = home(&(*kept)[std::size_t(i) * stride]);
-            while (table[s] != empty)
-                s = (s + 1) & (table.size() - 1);
-            table[s] = i;
-        }
-    }
-
-    std::vector<float>* kept;
-    std::size_t stride, width;
-    int bits = 4;
-    std::uint32_t count = 0;
-    std::vector<std::uint32_t> table;
-};
-
 // The scene's triangles as one mesh, vertices equal in position and normal joined (a normal
 // missing, zero, or to be recomputed is (0, 0, 0)); "" or the message.
 std::string collectTriangles(const aiScene& scene, MeshData* read, ImportReport* report) {
@@ -373,155 +236,6 @@ std::string readTriangles(const std::string& path, const MeshImportOptions& opti
         return failure(importer.GetErrorString());
     report->ignored = log.ignored;
     return collectTriangles(*scene, read, report);
-}
-
-// Each vertex's point: vertices at equal positions (0 and -0 alike) share one; points count
-// from 0 in the order of their first vertex.
-std::vector<std::uint32_t> pointIds(const MeshData& mesh) {
-    std::vector<std::uint32_t> point(std::size_t(mesh.vertexCount));
-    std::vector<float> points;
-    Joiner joiner(&points, 3, 3, std::size_t(mesh.vertexCount));
-    for (std::size_t v = 0; v < point.size(); ++v)
-        point[v] = joiner.add(&mesh.vertices[v * floatsPerVertex]);
-    return point;
-}
-
-// pointIds of a mesh whose vertices were joined by position and normal (collectTriangles):
-// without normals, each vertex is a point of its own already.
-std::vector<std::uint32_t> joinedPointIds(const MeshData& mesh) {
-    for (std::size_t v = 0; v < std::size_t(mesh.vertexCount); ++v)
-        for (std::size_t i = 3; i < 6; ++i)
-            if (mesh.vertices[v * floatsPerVertex + i] != 0)
-                return pointIds(mesh);
-    std::vector<std::uint32_t> point(std::size_t(mesh.vertexCount));
-    for (std::size_t v = 0; v < point.size(); ++v)
-        point[v] = std::uint32_t(v);
-    return point;
-}
-
-// Drops the triangles with two corners at one point: they have no area and face nowhere,
-// whatever the units. Returns how many went.
-std::uint64_t dropRepeatedCorners(MeshData* mesh, const std::vector<std::uint32_t>& point) {
-    std::size_t kept = 0;
-    const std::size_t triangles = mesh->indices.size() / 3;
-    for (std::size_t t = 0; t < triangles; ++t) {
-        const std::uint32_t* corner = &mesh->indices[3 * t];
-        const std::uint32_t a = point[corner[0]], b = point[corner[1]], c = point[corner[2]];
-        if (a == b || b == c || c == a)
-            continue;
-        std::copy(corner, corner + 3, &mesh->indices[3 * kept++]);
-    }
-    mesh->indices.resize(3 * kept);
-    mesh->triangleCount = std::int32_t(kept);
-    return triangles - kept;
-}
-
-// Each point's triangles: those of point p are around[start[p]] up to around[start[p + 1]].
-struct PointTriangles {
-    std::vector<std::uint32_t> start, around;
-
-    PointTriangles(const MeshData& mesh, const std::vector<std::uint32_t>& point) {
-        const std::uint32_t points =
-            point.empty() ? 0 : *std::max_element(point.begin(), point.end()) + 1;
-        start.assign(std::size_t(points) + 1, 0);
-        for (std::uint32_t vertex : mesh.indices)
-            ++start[point[vertex] + 1];
-        for (std::size_t p = 0; p < points; ++p)
-            start[p + 1] += start[p];
-        around.resize(mesh.indices.size());
-        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < mesh.indices.size(); ++i)
-            around[next[point[mesh.indices[i]]]++] = std::uint32_t(i / 3);
-    }
-    std::size_t count(std::uint32_t p) const { return start[p + 1] - start[p]; }
-};
-
-// Winds each closed part outward (see orientOutward); returns how many triangles turned.
-std::size_t orientParts(MeshData* mesh, const std::vector<std::uint32_t>& point) {
-    const std::size_t triangles = mesh->indices.size() / 3;
-    const auto corner = [&](std::size_t t, int k) {
-        return point[mesh->indices[3 * t + std::size_t(k)]];
-    };
-    const PointTriangles pointTriangles(*mesh, point);
-    // The triangles on the edge from a to b, either way, found among the triangles of the end
-    // that has fewer.
-    std::vector<std::uint32_t> sharing;
-    const auto findSharing = [&](std::uint32_t a, std::uint32_t b) {
-        sharing.clear();
-        const std::uint32_t p = pointTriangles.count(a) <= pointTriangles.count(b) ? a : b;
-        const std::uint32_t q = p == a ? b : a;
-        for (std::uint32_t i = pointTriangles.start[p]; i < pointTriangles.start[p + 1]; ++i) {
-            const std::uint32_t t = pointTriangles.around[i];
-            if (corner(t, 0) == q || corner(t, 1) == q || corner(t, 2) == q)
-                sharing.push_back(t);
-        }
-    };
-    // Whether triangle t runs from a to b along one of its edges.
-    const auto runs = [&](std::size_t t, std::uint32_t a, std::uint32_t b) {
-        for (int k = 0; k < 3; ++k)
-            if (corner(t, k) == a && corner(t, (k + 1) % 3) == b)
-                return true;
-        return false;
-    };
-
-    // Walks each part from a seed, deciding each triangle's winding against the one it was
-    // reached from: a shared edge must run in opposite directions.
-    std::vector<int> flip(triangles, -1); // -1 not reached, else 0 or 1
-    std::vector<std::uint32_t> part, queue;
-    std::size_t changed = 0;
-    for (std::size_t seed = 0; seed < triangles; ++seed) {
-        if (flip[seed] >= 0)
-            continue;
-        part.clear();
-        queue.assign(1, std::uint32_t(seed));
-        flip[seed] = 0;
-        bool closed = true;
-        while (!queue.empty()) {
-            const std::uint32_t t = queue.back();
-            queue.pop_back();
-            part.push_back(t);
-            for (int k = 0; k < 3; ++k) {
-                std::uint32_t a = corner(t, k), b = corner(t, (k + 1) % 3);
-                if (a == b) { // a degenerate triangle: no orientation to follow
-                    closed = false;
-                    continue;
-                }
-                findSharing(a, b);
-                if (sharing.size() != 2)
-                    closed = false;
-                if (flip[t])
-                    std::swap(a, b);
-                for (std::uint32_t other : sharing) {
-                    if (other == t)
-                        continue;
-                    const int wanted = runs(other, a, b) ? 1 : 0; // same direction: turn it
-                    if (flip[other] < 0) {
-                        flip[other] = wanted;
-                        queue.push_back(other);
-                    } else if (flip[other] != wanted) {
-                        closed = false; // cannot be wound consistently (or not a manifold)
-                    }
-                }
-            }
-        }
-        if (!closed)
-            continue;
-        Vector origin = positionOf(*mesh, mesh->indices[3 * part[0]]);
-        double volume = 0;
-        for (std::uint32_t t : part) {
-            const Vector a = minus(positionOf(*mesh, mesh->indices[3 * t]), origin);
-            const Vector b = minus(positionOf(*mesh, mesh->indices[3 * t + 1]), origin);
-            const Vector c = minus(positionOf(*mesh, mesh->indices[3 * t + 2]), origin);
-            volume += (flip[t] ? -1 : 1) * dot(a, cross(b, c));
-        }
-        for (std::uint32_t t : part)
-            if ((flip[t] != 0) != (volume < 0)) {
-                std::swap(mesh->indices[3 * t + 1], mesh->indices[3 * t + 2]);
-                ++changed;
-            }
-    }
-
-    return changed;
 }
 
 // "PATH: message" for the model at path, a file name in the system's encoding.
@@ -678,12 +392,6 @@ bool parseUpAxis(const std::string& text, UpAxis* up) {
         return false;
     *up = UpAxis{name[0] - 'x', sign};
     return true;
-}
-
-std::size_t orientOutward(MeshData* mesh) {
-    const std::size_t changed = orientParts(mesh, pointIds(*mesh));
-    setNormals(mesh);
-    return changed;
 }
 
 std::string importMesh(const std::string& path, const MeshImportOptions& options, MeshData* mesh,

@@ -4,6 +4,7 @@
 // one triangle list with a position and a normal per vertex.
 
 #include "meshfile.h"
+#include "meshsurface.h" // orientOutward
 
 #include <cstdint>
 #include <functional>
@@ -80,12 +81,3 @@ using MeshFileSink = std::function<std::string(const unsigned char* data, std::s
 // finite values) and handed to save; "" or the message, save's included.
 std::string importMeshContained(const std::string& path, const MeshImportOptions& options,
                                 const MeshFileSink& save, ImportReport* report = nullptr);
-
-// Winds each closed part of the mesh outward. A part is the triangles connected through shared
-// edges (vertices at equal positions count as one, so flat-shaded corners connect); it is
-// closed when every edge of it belongs to exactly two of its triangles and its triangles can
-// be wound consistently. Such a part is wound so, then reversed when its signed volume is
-// negative. Open parts keep the file's winding. Then every vertex normal that points against
-// its triangles is negated, so normals follow the winding, and a zero one is computed (see
-// importMesh). Returns the number of triangles whose winding changed.
-std::size_t orientOutward(MeshData* mesh);
