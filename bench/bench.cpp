@@ -13,6 +13,7 @@
 #include "helpers.h"
 #include "mainwindow.h"
 #include "memory.h"
+#include "modelbench.h"
 #include "packbench.h"
 #include "scene.h"
 #include "scratchdir.h"
@@ -55,12 +56,14 @@ struct Options {
     int repeats = 5;
     bool volumes = true;
     bool framesWanted = true;
-    int packingSide = 0; // 0: no packing section
+    int packingSide = 0;          // 0: no packing section
+    long long modelTriangles = 0; // 0: no model section
 };
 
 void usage() {
     std::printf("usage: tessary-bench [--sizes 64,128,256,512] [--frames N] [--repeats N]\n"
-                "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n");
+                "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n"
+                "                     [--models [TRIANGLES]]\n");
 }
 
 bool parseOptions(int argc, char* argv[], Options* options) {
@@ -95,6 +98,12 @@ bool parseOptions(int argc, char* argv[], Options* options) {
             if (hasValue && argv[i + 1][0] != '-')
                 options->packingSide = std::atoi(argv[++i]);
             if (options->packingSide <= 0)
+                return false;
+        } else if (arg == "--models") {
+            options->modelTriangles = 1400000; // a scanned model's size
+            if (hasValue && argv[i + 1][0] != '-')
+                options->modelTriangles = std::atoll(argv[++i]);
+            if (options->modelTriangles < 8 || options->modelTriangles > 100000000)
                 return false;
         } else {
             return false;
@@ -470,6 +479,8 @@ int main(int argc, char* argv[]) {
         benchmarkTypedPacking(options.packingSide, options.packingSide,
                               std::max(1, options.packingSide * 400 / 512));
     }
+    if (options.modelTriangles > 0)
+        benchmarkModels(options.modelTriangles);
 
     std::printf("\n== Memory ==\n");
     std::printf("peak RSS of the run (getrusage ru_maxrss): %.1f MB\n", kibToMb(maxRssKiB()));

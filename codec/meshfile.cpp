@@ -2,6 +2,7 @@
 
 #include "helpers.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -30,12 +31,21 @@ std::string readMesh(std::FILE* file, MeshData* mesh) {
     } catch (const std::bad_alloc&) {
         return "out of memory: mesh too large";
     }
-    for (std::int32_t i = 0; i < v; ++i) {
-        float* record = &read.vertices[std::size_t(i) * floatsPerVertex];
-        for (int k = 0; k < 6; ++k)
-            record[k] = readFloat(file);
-        for (int k = 0; k < 3; ++k)
-            record[6 + k] = textureRepeats * record[k];
+    // Vertex records come in blocks: a read call per value would dominate for big meshes.
+    std::vector<unsigned char> block(std::size_t(vertexRecordSize) * 4096);
+    for (std::int32_t first = 0; first < v; first += 4096) {
+        const std::size_t records = std::size_t(std::min(v - first, 4096));
+        if (std::fread(block.data(), vertexRecordSize, records, file) != records)
+            return "file too short: truncated mesh";
+        for (std::size_t i = 0; i < records; ++i) {
+            float* record = &read.vertices[(std::size_t(first) + i) * floatsPerVertex];
+            for (std::size_t k = 0; k < 6; ++k) {
+                const std::uint32_t word = littleEndianWord(&block[i * vertexRecordSize + 4 * k]);
+                std::memcpy(&record[k], &word, sizeof word);
+            }
+            for (int k = 0; k < 3; ++k)
+                record[6 + k] = textureRepeats * record[k];
+        }
     }
     if (std::fread(read.indices.data(), 4, read.indices.size(), file) != read.indices.size())
         return "file too short: truncated mesh";
@@ -53,27 +63,36 @@ std::string readMesh(std::FILE* file, MeshData* mesh) {
 }
 
 namespace {
-void putWord(std::vector<unsigned char>& bytes, std::uint32_t word) {
+// Stores the word little-endian at out; returns the place after it.
+unsigned char* putWord(unsigned char* out, std::uint32_t word) {
     for (int i = 0; i < 4; ++i)
-        bytes.push_back(static_cast<unsigned char>(word >> (8 * i)));
+        out[i] = static_cast<unsigned char>(word >> (8 * i));
+    return out + 4;
 }
 } // namespace
 
-std::vector<unsigned char> encodeMesh(const MeshData& mesh) {
-    std::vector<unsigned char> bytes;
-    bytes.reserve(headerSize + std::size_t(mesh.vertexCount) * vertexRecordSize +
-                  std::size_t(mesh.triangleCount) * triangleRecordSize);
-    putWord(bytes, std::uint32_t(mesh.vertexCount));
-    putWord(bytes, std::uint32_t(mesh.triangleCount));
+std::size_t encodedMeshSize(const MeshData& mesh) {
+    return headerSize + std::size_t(mesh.vertexCount) * vertexRecordSize +
+           std::size_t(mesh.triangleCount) * triangleRecordSize;
+}
+
+void encodeMeshInto(const MeshData& mesh, unsigned char* out) {
+    out = putWord(out, std::uint32_t(mesh.vertexCount));
+    out = putWord(out, std::uint32_t(mesh.triangleCount));
     for (std::size_t i = 0; i < std::size_t(mesh.vertexCount); ++i) {
         for (int k = 0; k < 6; ++k) {
             std::uint32_t word;
             std::memcpy(&word, &mesh.vertices[i * floatsPerVertex + std::size_t(k)], 4);
-            putWord(bytes, word);
+            out = putWord(out, word);
         }
     }
-    for (std::uint32_t index : mesh.indices)
-        putWord(bytes, index);
+    for (std::size_t i = 0; i < std::size_t(mesh.triangleCount) * 3; ++i)
+        out = putWord(out, mesh.indices[i]);
+}
+
+std::vector<unsigned char> encodeMesh(const MeshData& mesh) {
+    std::vector<unsigned char> bytes(encodedMeshSize(mesh));
+    encodeMeshInto(mesh, bytes.data());
     return bytes;
 }
 

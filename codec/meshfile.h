@@ -34,6 +34,10 @@ std::string readMesh(std::FILE* file, MeshData* mesh);
 // texture coordinates are not stored; readMesh derives them again.
 std::vector<unsigned char> encodeMesh(const MeshData& mesh);
 
+// The size of those bytes, and the same bytes written to out, which has room for them.
+std::size_t encodedMeshSize(const MeshData& mesh);
+void encodeMeshInto(const MeshData& mesh, unsigned char* out);
+
 // The smallest and largest position component along each axis; (1e17, ...) and (-1e17, ...)
 // when there are no vertices.
 void meshBounds(const MeshData& mesh, float lowest[3], float highest[3]);

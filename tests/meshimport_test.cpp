@@ -1,11 +1,15 @@
-// Model import: outward orientation of closed parts, the up axis, the refusals of damaged or
-// escaping models, and the child process that contains the importer.
+// Model import: outward orientation of closed parts, the up axis, what is kept and dropped
+// whatever the units, materials ignored, the refusals of damaged or escaping models, and the
+// child process that contains the importer.
 #include "contained.h"
 #include "meshimport.h"
+#include "modelfixture.h"
 #include "testsupport.h"
 
-#include <csignal>
+#include <unistd.h>
+
 #include <cmath>
+#include <csignal>
 
 using namespace meshLayout;
 
@@ -149,26 +153,33 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         return std::string(gltf).replace(gltf.find("URI"), 3, name);
     };
     writeFile("buffer.bin", std::string(36, '\0'));
-    makeNotAFile("m/fifo", NotAFile::Fifo);
     const std::pair<std::string, std::string> cases[] = {
         {"v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n", "non-finite vertex coordinate"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn nan 0 1\nf 1//1 2//1 3//1\n", "non-finite normal"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 9\n", "index out of range"},
         {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "vertex index out of range"},
         {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n", "file too short for its OFF counts"},
+        // Homogeneous coordinates: a w of 0 is a point at infinity, not a bad number.
+        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0 1\n0 1 0 0\n3 0 1 2\n",
+         "OFF vertex 2 lies at infinity (homogeneous w = 0)"},
+        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0\n0 1 0 1\n3 0 1 2\n", "OFF vertex 1 has no homogeneous w"},
+        {"nOFF\n4\n3 1 0\n0 0 0 0\n1 0 0 0\n0 1 0 0\n3 0 1 2\n",
+         "coordinates higher than 3 unsupported"},
         {ply + "end_header\n0 0 0\n1 0 0\n", "file too short for its PLY header"},
         {ply + "property float x\n", "no end_header line"},
         {ply + "end_header\n0 0 0\n1 0 0\n0 1 0\n", "no triangles in this model"},
         {ply + "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n"
                "1 0 0\n0 1 0\n3 0 -1 2\n",
          "out of range"},
-        {"mtllib fifo\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n",
-         "names m/fifo, which is not a regular file"},
+        // Only a triangle with two corners at one point (0 and -0 alike): no surface.
+        {"v 0 0 0\nv 1 0 0\nv -0 0 0\nf 1 2 3\n",
+         "no triangles in this model (1 dropped: repeated corners)"},
         {uri("../buffer.bin"), "names m/../buffer.bin, outside the model's folder"},
         {uri("/proc/self/environ"), "referenced file"},
     };
-    const char* suffix[] = {"obj", "obj", "obj", "off", "off",  "ply",
-                            "ply", "ply", "ply", "obj", "gltf", "gltf"};
+    const char* suffix[] = {"obj", "obj", "obj", "off", "off", "off",  "off", "off",
+                            "ply", "ply", "ply", "ply", "obj", "gltf", "gltf"};
+    static_assert(std::size(suffix) == std::size(cases), "a suffix for each case");
     int i = 0;
     for (const auto& [text, message] : cases) {
         const std::string path = "m/model." + std::string(suffix[i++]);
@@ -181,6 +192,142 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
         EXPECT_EQ(mesh.vertexCount, 0);
     }
+}
+
+TEST(ImportTest, EveryTriangleStaysWhateverTheUnits) {
+    ScratchDir dir;
+    // Scan-like spheres whose triangles are far below a square millimetre in metres.
+    const int segments = 200, rings = 101;
+    const long long triangles = lumpySphereTriangles(segments, rings);
+    ASSERT_EQ(writeLumpySpherePly("metres.ply", segments, rings, 0.05), "");
+    ASSERT_EQ(writeLumpySpherePly("millimetres.ply", segments, rings, 50), "");
+    // Through the origin: the same surface wound inside out, as a reversed copy arrives.
+    ASSERT_EQ(writeLumpySpherePly("reversed.ply", segments, rings, -0.05), "");
+    MeshData metres, millimetres, reversed;
+    ImportReport report;
+    ASSERT_EQ(importMesh("metres.ply", MeshImportOptions(), &metres, &report), "");
+    EXPECT_EQ(report.droppedText(), "");
+    ASSERT_EQ(importMesh("millimetres.ply", MeshImportOptions(), &millimetres), "");
+    ASSERT_EQ(importMesh("reversed.ply", MeshImportOptions(), &reversed), "");
+    EXPECT_EQ(metres.triangleCount, triangles);
+    // The same mesh: scaled to unit radius, positions and normals agree to float precision (the
+    // normals come from differences of nearby positions, rounded differently in each unit).
+    EXPECT_EQ(millimetres.indices, metres.indices);
+    ASSERT_EQ(millimetres.vertices.size(), metres.vertices.size());
+    for (std::size_t i = 0; i < metres.vertices.size(); ++i)
+        ASSERT_NEAR(millimetres.vertices[i], metres.vertices[i], 1e-4) << i;
+    // Closed, so both face outward, normals too.
+    const std::pair<int, int> outward = {int(triangles), metres.vertexCount};
+    EXPECT_EQ(outwardCounts(metres), outward);
+    EXPECT_EQ(outwardCounts(reversed), outward);
+
+    // What goes is counted: triangles with two corners at one point, and points and lines.
+    const std::string corner = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    const std::tuple<const char*, std::string, int, std::string> cases[] = {
+        // A micrometre triangle is a triangle; vertices a micrometre apart stay apart.
+        {"tiny", "v 0 0 0\nv 1e-6 0 0\nv 0 1e-6 0\nv 1 1 1\nf 1 2 3\nf 2 4 3\n", 2, ""},
+        {"repeated index", corner + "f 1 2 3\nf 1 1 2\n", 1, " (1 dropped: repeated corners)"},
+        {"repeated position", corner + "v 1 0 0\nf 1 2 3\nf 1 2 4\nf 2 4 3\n", 1,
+         " (2 dropped: repeated corners)"},
+        {"points and lines", corner + "f 1 2 3\nl 1 2\np 3\n", 1, " (2 points and lines left out)"},
+    };
+    for (const auto& [name, text, kept, dropped] : cases) {
+        SCOPED_TRACE(name);
+        writeFile("c.obj", text);
+        MeshData mesh;
+        ImportReport found;
+        ASSERT_EQ(importMesh("c.obj", MeshImportOptions(), &mesh, &found), "");
+        EXPECT_EQ(mesh.triangleCount, kept);
+        EXPECT_EQ(found.droppedText(), dropped);
+    }
+}
+
+TEST(ImportTest, HomogeneousOffCoordinatesAreDividedByW) {
+    ScratchDir dir;
+    const std::string faces = "3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n";
+    const std::pair<const char*, std::string> cases[] = {
+        {"4OFF", "4OFF\n4 4 0\n0 0 0 2\n2 0 0 2\n0 -4 0 -2\n0 0 1 0.5\n" + faces},
+        {"4nOFF", "4nOFF\n3\n4 4 0\n0 0 0 2\n2 0 0 2\n0 -4 0 -2\n0 0 1 0.5\n" + faces},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        writeFile("t.off", text);
+        MeshImportOptions options;
+        options.keepScale = true;
+        MeshData mesh;
+        ASSERT_EQ(importMesh("t.off", options, &mesh), "");
+        ASSERT_EQ(mesh.vertexCount, 4);
+        EXPECT_EQ(at(mesh, 1), (Point{1, 0, 0}));
+        EXPECT_EQ(at(mesh, 2), (Point{0, 2, 0}));
+        EXPECT_EQ(at(mesh, 3), (Point{0, 0, 2}));
+    }
+}
+
+TEST(ImportTest, MaterialsAreIgnoredGeometryIsNot) {
+    ScratchDir dir;
+    const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n";
+    writeFile("outside.mtl", "newmtl red\nKd 1 0 0\n");
+    writeFile("m/odd.mtl", "newmtl red\nKd 1 0 0\nPr 0.5\nillum 11\nmap_Kd missing.png\n");
+    makeNotAFile("m/fifo.mtl", NotAFile::Fifo);
+    const std::pair<std::string, std::string> cases[] = {
+        {"mtllib missing.mtl\n", "Unable to locate material file missing.mtl"},
+        {"mtllib fifo.mtl\n", "names m/fifo.mtl, which is not a regular file"},
+        {"mtllib ../outside.mtl\n", "names m/../outside.mtl, outside the model's folder"},
+        {"mtllib odd.mtl\n", "unexpected illumination model"},
+        {"", "failed to locate material red"},
+    };
+    for (const auto& [library, note] : cases) {
+        SCOPED_TRACE(library);
+        writeFile("m/model.obj", library + triangle);
+        MeshData mesh;
+        ImportReport report;
+        ASSERT_EQ(importMesh("m/model.obj", MeshImportOptions(), &mesh, &report), "");
+        EXPECT_EQ(mesh.triangleCount, 1);
+        EXPECT_EQ(report.ignoredText().rfind("; materials ignored: " + note, 0), 0u)
+            << report.ignoredText();
+    }
+    // A refused file the importer needs for geometry still refuses the model, after a
+    // material library was forgiven.
+    writeFile("m/model.obj", "mtllib missing.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n");
+    MeshData mesh;
+    const std::string failure = importMesh("m/model.obj", MeshImportOptions(), &mesh);
+    EXPECT_NE(failure.find("m/model.obj: can't read model"), std::string::npos) << failure;
+}
+
+TEST(ImportTest, TheContainedImportHandsOnTheMeshAndItsReport) {
+    ScratchDir dir;
+    writeFile("m.obj", "mtllib missing.mtl\nv 0 0 0\nv 1 0 0\nv 0 2 0\nv 0 2 0\nf 1 2 3\n"
+                       "f 1 3 4\nl 1 2\n");
+    MeshData direct;
+    ImportReport expected;
+    ASSERT_EQ(importMesh("m.obj", MeshImportOptions(), &direct, &expected), "");
+    std::vector<unsigned char> handed;
+    ImportReport report;
+    MeshImportOptions options;
+    options.timeoutSeconds = 60;
+    ASSERT_EQ(importMeshContained(
+                  "m.obj", options,
+                  [&](const unsigned char* data, std::size_t size) {
+                      handed.assign(data, data + size);
+                      return std::string();
+                  },
+                  &report),
+              "");
+    EXPECT_EQ(handed, encodeMesh(direct));
+    EXPECT_EQ(report.droppedText(), " (1 dropped: repeated corners; 1 points and lines left out)");
+    EXPECT_EQ(report.ignored, expected.ignored);
+    EXPECT_EQ(report.vertexCount, direct.vertexCount);
+    EXPECT_EQ(report.triangleCount, 1);
+    float low[3], high[3];
+    meshBounds(direct, low, high);
+    EXPECT_EQ(std::vector<float>(report.lowest, report.lowest + 3),
+              std::vector<float>(low, low + 3));
+    EXPECT_EQ(std::vector<float>(report.highest, report.highest + 3),
+              std::vector<float>(high, high + 3));
+    // What the sink refuses is the import's answer.
+    EXPECT_EQ(importMeshContained("m.obj", options,
+                                  [](const unsigned char*, std::size_t) { return "out: full"; }),
+              "out: full");
 }
 
 TEST(ContainedTest, CrashesMemoryBombsAndHangsEndOnlyTheChild) {
@@ -204,6 +351,17 @@ TEST(ContainedTest, CrashesMemoryBombsAndHangsEndOnlyTheChild) {
         {"memory",
          [](std::vector<unsigned char>* out) { return out->resize(std::size_t(1) << 30), ""; },
          ContainedEnd::OutOfMemory},
+        // The limit counts CPU time: waiting past it is no fault, up to the wall-clock backstop.
+        {"waits past the limit",
+         [&](std::vector<unsigned char>* out) { return usleep(2500000), *out = big, ""; },
+         ContainedEnd::Done},
+        {"waits for ever",
+         [](std::vector<unsigned char>*) {
+             for (;;)
+                 pause();
+             return "";
+         },
+         ContainedEnd::TimedOut},
     };
     for (const auto& [name, work, end] : cases) {
         SCOPED_TRACE(name);

@@ -29,6 +29,8 @@ const char doneTag = 'D', refusedTag = 'R', memoryTag = 'M';
 // The child's exit status when operator new fails (it may have no memory left to say so).
 const int memoryExit = 3;
 int memoryPipe = -1; // the child's write end, for the new handler
+// The wall-clock backstop, in multiples of the CPU-time limit.
+const int wallBackstop = 3;
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -42,6 +44,11 @@ bool writeAll(int fd, const void* data, std::size_t size) {
         size -= std::size_t(written);
     }
     return true;
+}
+
+double cpuSeconds(const rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Ends the child as soon as an allocation fails: the tag needs no memory.
@@ -65,8 +72,8 @@ void outOfMemory() {
         const rlimit space = {limits.memoryBytes, limits.memoryBytes};
         setrlimit(RLIMIT_AS, &space);
     }
-    if (limits.seconds > 0) { // a backstop: the parent's wall clock ends it first
-        const rlimit cpu = {rlim_t(limits.seconds) + 1, rlim_t(limits.seconds) + 2};
+    if (limits.seconds > 0) { // SIGXCPU at the limit; SIGKILL a second later if caught
+        const rlimit cpu = {rlim_t(limits.seconds), rlim_t(limits.seconds) + 1};
         setrlimit(RLIMIT_CPU, &cpu);
     }
     memoryPipe = out;
@@ -133,8 +140,11 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     }
     ::close(ends[1]);
 
+    // The limit counts the child's CPU time, so a busy machine does not end a good import; the
+    // wall clock is only a backstop for a child that waits instead of working.
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limits.seconds);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(std::int64_t(wallBackstop) * limits.seconds);
     std::vector<unsigned char> received;
     bool timedOut = false;
     for (;;) {
@@ -167,12 +177,15 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     if (timedOut)
         kill(child, SIGKILL);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage = {};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    // A child that caught SIGXCPU ends by the hard limit's SIGKILL.
+    const bool cpuSpent = limits.seconds > 0 && cpuSeconds(usage) >= limits.seconds;
 
     const bool exited = WIFEXITED(status);
     const char tag = received.empty() ? '\0' : char(received[0]);
-    if (timedOut || (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)) {
+    if (timedOut || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || cpuSpent))) {
         result.end = ContainedEnd::TimedOut;
     } else if (tag == memoryTag || (exited && WEXITSTATUS(status) == memoryExit)) {
         result.end = ContainedEnd::OutOfMemory;

@@ -11,7 +11,7 @@
 
 struct ContainmentLimits {
     std::uint64_t memoryBytes = 0; // the child's address space; 0: no limit
-    int seconds = 0;               // wall-clock (and CPU) time; 0: no limit
+    int seconds = 0;               // CPU time (wall clock: 3 times that); 0: no limit
 };
 
 // How contained work ended.
@@ -29,7 +29,9 @@ using ContainedWork = std::function<std::string(std::vector<unsigned char>* byte
 // Runs work in a forked child under the limits and waits for it. The child writes nothing to
 // the terminal and leaves no core file; it runs only the work (no Qt, no other threads) and
 // ends with _exit. Running out of memory (operator new failing) ends it as OutOfMemory at once,
-// before any library can report or survive it; the time limit kills it.
+// before any library can report or survive it. The time limit counts the child's CPU time
+// (RLIMIT_CPU), so other work on the machine does not end it; a child still running after three
+// times the limit on the wall clock (one that sleeps or waits) is killed too. Both are TimedOut.
 ContainedResult runContained(const ContainedWork& work, const ContainmentLimits& limits);
 
 // The default address-space limit: the smaller of 4 GiB and half the memory the system has

@@ -16,7 +16,9 @@ const char name[] = "mesh";
 const char help[] = R"(usage: tessary-vol mesh MODEL -o OUT.dat [OPTIONS]
 Converts a model in any format Assimp reads (OBJ, PLY, STL, glTF, ...) to the viewer's .dat
 mesh: every mesh of the file with its transforms applied, faces triangulated, points and lines
-dropped, identical vertices joined. Vertices without normals get area-weighted ones. Each
+left out, identical vertices joined. Only triangles with two corners at one position are
+dropped; the closing line counts them. Materials are ignored (a missing .mtl too), as the
+viewer shows geometry only. Vertices without normals get area-weighted ones. Each
 closed part is turned to face outward, whatever the file's winding and normals say. The model
 is centred on its bounding box and scaled to unit radius, as the bundled bunny is.
 The importer runs in a child process under a memory and a time limit; the model and the files
@@ -30,7 +32,7 @@ options:
                             (CAD and scanner files are often z-up)
   --memory-limit MB         the importer's address space in MiB (default: the smaller of
                             4096 and half the available memory)
-  --timeout SECONDS         the importer's time (default: 60)
+  --timeout SECONDS         the importer's CPU time (default: 60)
 )";
 
 int runMesh(const QCommandLineParser& parser) {
@@ -61,20 +63,20 @@ int runMesh(const QCommandLineParser& parser) {
     std::string failure = checkOutputPath(output, {input});
     if (!failure.empty())
         return inputError(failure);
-    MeshData mesh;
-    failure = importMeshContained(QFile::encodeName(input).toStdString(), options, &mesh);
+    ImportReport report;
+    failure = importMeshContained(
+        QFile::encodeName(input).toStdString(), options,
+        [&](const unsigned char* data, std::size_t size) {
+            return saveWholeFile(output, reinterpret_cast<const char*>(data), qint64(size));
+        },
+        &report);
     if (!failure.empty())
         return inputError(failure);
-    const std::vector<unsigned char> bytes = encodeMesh(mesh);
-    failure =
-        saveWholeFile(output, reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-    if (!failure.empty())
-        return inputError(failure);
-    float low[3], high[3];
-    meshBounds(mesh, low, high);
-    std::printf("%s: %d vertices, %d triangles, min (%.3f, %.3f, %.3f) max (%.3f, %.3f, %.3f)\n",
-                qPrintable(output), mesh.vertexCount, mesh.triangleCount, low[0], low[1], low[2],
-                high[0], high[1], high[2]);
+    const float *low = report.lowest, *high = report.highest;
+    std::printf(
+        "%s: %d vertices, %d triangles%s, min (%.3f, %.3f, %.3f) max (%.3f, %.3f, %.3f)%s\n",
+        qPrintable(output), report.vertexCount, report.triangleCount, report.droppedText().c_str(),
+        low[0], low[1], low[2], high[0], high[1], high[2], report.ignoredText().c_str());
     return 0;
 }
 } // namespace

@@ -107,12 +107,19 @@ Assimp::IOStream* ModelFolderIO::Open(const char* path, const char* mode) {
         return nullptr;
     std::string reason;
     const int fd = openConfined(path, &reason);
-    if (fd < 0) {
-        if (firstRefusal.empty())
-            firstRefusal = reason;
-        return nullptr;
-    }
-    return new DescriptorStream(fd);
+    if (fd < 0 && !reason.empty())
+        refusals.push_back(reason);
+    if (fd >= 0)
+        sinceOpened = refusals.size();
+    return fd < 0 ? nullptr : new DescriptorStream(fd);
+}
+
+std::string ModelFolderIO::forgiveLatestRefusals() {
+    if (sinceOpened >= refusals.size())
+        return std::string();
+    const std::string first = refusals[sinceOpened];
+    refusals.resize(sinceOpened);
+    return first;
 }
 
 void ModelFolderIO::Close(Assimp::IOStream* stream) {

@@ -9,6 +9,7 @@
 #include <assimp/IOSystem.hpp>
 
 #include <string>
+#include <vector>
 
 // An Assimp::IOSystem (Assimp needs a class) confined to one model's folder. Read-only: opening
 // for writing fails.
@@ -27,7 +28,11 @@ public:
 
     // "" or the first refusal of a file that exists: "names NAME, which is not a regular
     // file" or "names NAME, outside the model's folder".
-    const std::string& refusal() const { return firstRefusal; }
+    std::string refusal() const { return refusals.empty() ? std::string() : refusals.front(); }
+    // Takes back the refusals since the latest Open that gave a stream (Assimp tries a few
+    // spellings of a name): the importer went on without a file it can do without, such as an
+    // OBJ's material library. Returns the first of them, or "".
+    std::string forgiveLatestRefusals();
 
 private:
     // Opens a regular file inside the folder; -1 and, when it exists, the reason otherwise.
@@ -35,5 +40,6 @@ private:
 
     std::string folder; // canonical, without a trailing '/'
     std::string model;  // the model's own canonical path (it may be a link to elsewhere)
-    std::string firstRefusal;
+    std::vector<std::string> refusals;
+    std::size_t sinceOpened = 0; // refusals before it came before the latest stream
 };
