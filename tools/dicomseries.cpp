@@ -543,6 +543,7 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
         info.type = SampleType::Float32;
     setSpacing(chosen, *first, spacing, &info);
     setOrientation(chosen, *first, &info);
+    source->files.clear();
     for (const ScannedFile& file : chosen.files)
         source->files.push_back(file.path);
 
