@@ -7,6 +7,8 @@ set -euo pipefail
 # clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
 # sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
 # valgrind runs the memory check (scripts/memcheck.sh).
+# pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
+# dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -16,6 +18,7 @@ packages=(
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
     assimp-testmodels
+    python3-pydicom python3-numpy python3-pil python3-gdcm
 )
 
 if [ "$(id -u)" -ne 0 ]; then
