@@ -8,6 +8,10 @@
 #include "dicomseries.h"
 #include "testsupport.h"
 
+#include <gdcmReader.h>
+#include <gdcmSequenceOfItems.h>
+#include <gdcmWriter.h>
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,8 +59,9 @@ QString pydicomFile(const char* name) {
 
 #define PYDICOM_FILE(var, name)                                                                    \
     const QString var = pydicomFile(name);                                                         \
-    if (var.isEmpty())                                                                             \
-    GTEST_SKIP() << name << " is missing: install python3-pydicom"
+    if (var.isEmpty()) {                                                                           \
+        GTEST_SKIP() << name << " is missing: install python3-pydicom";                            \
+    }
 
 std::string readFile(const QString& path, TypedSource* source) {
     return allSamples(path.toStdString(), {}, source);
@@ -246,9 +251,69 @@ TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
         EXPECT_EQ(info.spacingKnown, c.known[0] && c.known[1] && c.known[2]);
         EXPECT_EQ(info.spacingNote, c.note);
         EXPECT_EQ(!info.orientation.empty(), c.oriented) << info.orientation;
-        if (c.known[0])
+        if (c.known[0]) {
             EXPECT_EQ(info.spacing[0], 0.5); // Pixel Spacing names rows (y) first
+        }
     }
+}
+
+// Rewrites the per-frame Image Positions of a multi-frame file GDCM wrote: frame f at z[f].
+void placeFrames(const std::string& name, const std::vector<double>& z) {
+    gdcm::Reader reader;
+    reader.SetFileName(name.c_str());
+    ASSERT_TRUE(reader.Read());
+    gdcm::DataSet& data = reader.GetFile().GetDataSet();
+    gdcm::SmartPointer<gdcm::SequenceOfItems> frames = new gdcm::SequenceOfItems;
+    for (double position : z) {
+        gdcm::Item plane;
+        std::string text = formatString("10\\20\\%g", position);
+        if (text.size() % 2)
+            text += ' ';
+        gdcm::DataElement value(gdcm::Tag(0x0020, 0x0032), uint32_t(text.size()), gdcm::VR::DS);
+        value.SetByteValue(text.data(), uint32_t(text.size()));
+        plane.GetNestedDataSet().Replace(value);
+        gdcm::SmartPointer<gdcm::SequenceOfItems> planes = new gdcm::SequenceOfItems;
+        planes->AddItem(plane);
+        gdcm::DataElement planeSequence(gdcm::Tag(0x0020, 0x9113));
+        planeSequence.SetVR(gdcm::VR::SQ);
+        planeSequence.SetValue(*planes);
+        gdcm::Item frame;
+        frame.GetNestedDataSet().Replace(planeSequence);
+        frames->AddItem(frame);
+    }
+    gdcm::DataElement perFrame(gdcm::Tag(0x5200, 0x9230));
+    perFrame.SetVR(gdcm::VR::SQ);
+    perFrame.SetValue(*frames);
+    data.Replace(perFrame);
+    gdcm::Writer writer;
+    writer.SetFile(reader.GetFile());
+    writer.SetFileName(name.c_str());
+    ASSERT_TRUE(writer.Write());
+}
+
+TEST(DicomTest, FramesFollowTheirPositions) {
+    ScratchDir scratch;
+    DicomSlice multi;
+    multi.frames = 4;
+    for (int k : {2, 0, 1, 3})
+        multi.pixels += sliceSamples(k);
+    writeDicom("shuffled.dcm", multi);
+    placeFrames("shuffled.dcm", {6, 0, 3, 9});
+    writeDicom("twice.dcm", multi);
+    placeFrames("twice.dcm", {3, 0, 0, 3});
+    writeDicom("uneven.dcm", multi);
+    placeFrames("uneven.dcm", {0, 3, 6, 10});
+
+    TypedSource source;
+    EXPECT_EQ(allSamples("shuffled.dcm", {}, &source),
+              sliceSamples(0) + sliceSamples(1) + sliceSamples(2) + sliceSamples(3));
+    EXPECT_EQ(source.info.spacing[2], 3);
+    EXPECT_TRUE(source.info.spacingKnown);
+    expectRefusal(openDicomSource("twice.dcm", {}, &source), "twice.dcm", "2 DICOM volumes");
+    // At one position, frames follow in file order: volume 1 holds the later frames.
+    EXPECT_EQ(allSamples("twice.dcm", {-1, 1}, &source), sliceSamples(1) + sliceSamples(3));
+    expectRefusal(openDicomSource("uneven.dcm", {}, &source), "uneven.dcm",
+                  "uneven slice positions: 0, 3, 6, 10");
 }
 
 // The converter itself: no library text on standard error, outputs that would land on a file

@@ -15,10 +15,13 @@
 
 #include <QString>
 
+#include <cmath>
 #include <cstring>
+#include <sstream>
 
 namespace {
 const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
+const gdcm::Tag perFrameTag(0x5200, 0x9230);
 
 bool sampleType(gdcm::PixelFormat::ScalarType scalar, SampleType* type) {
     switch (scalar) {
@@ -98,6 +101,36 @@ void findGeometry(const gdcm::DataSet& data, DicomPixels* decoded) {
     decoded->spacingGiven[2] =
         top(betweenSlices) || top(gridOffsets) || inAny(measures, betweenSlices);
     decoded->orientationGiven = top(orientation) || inAny(planes, orientation);
+}
+
+// The text of an element of data, "" when absent.
+std::string elementText(const gdcm::DataSet& data, const gdcm::Tag& tag) {
+    if (!data.FindDataElement(tag))
+        return std::string();
+    const gdcm::ByteValue* value = data.GetDataElement(tag).GetByteValue();
+    return value ? std::string(value->GetPointer(), value->GetLength()) : std::string();
+}
+
+// Each frame's Image Position from the per-frame functional groups, when every frame has one.
+std::vector<double> framePositions(const gdcm::DataSet& data, int frames) {
+    std::vector<double> positions;
+    if (!data.FindDataElement(perFrameTag))
+        return positions;
+    const gdcm::SmartPointer<gdcm::SequenceOfItems> items =
+        data.GetDataElement(perFrameTag).GetValueAsSQ();
+    if (!items || items->GetNumberOfItems() != std::size_t(frames))
+        return positions;
+    for (std::size_t i = 1; i <= items->GetNumberOfItems(); ++i) {
+        const gdcm::DataSet* plane =
+            firstItem(items->GetItem(i).GetNestedDataSet(), gdcm::Tag(0x0020, 0x9113));
+        const std::vector<double> position =
+            plane ? dicomNumbers(elementText(*plane, gdcm::Tag(0x0020, 0x0032)).c_str())
+                  : std::vector<double>();
+        if (position.size() != 3)
+            return std::vector<double>();
+        positions.insert(positions.end(), position.begin(), position.end());
+    }
+    return positions;
 }
 
 // GDCM pads pixel data that ends early with zeros (with a warning only): the value must lie
@@ -283,6 +316,24 @@ std::string readPixels(const std::string& file, const gdcm::Image& image, const 
 }
 } // namespace
 
+std::vector<double> dicomNumbers(const char* value) {
+    std::vector<double> out;
+    if (!value)
+        return out;
+    std::stringstream text(value);
+    std::string item;
+    while (std::getline(text, item, '\\')) {
+        char* end = nullptr;
+        const double number = std::strtod(item.c_str(), &end);
+        while (end && (*end == ' ' || *end == '\0') && end < item.c_str() + item.size())
+            ++end;
+        if (end != item.c_str() + item.size() || !std::isfinite(number) || item.empty())
+            return std::vector<double>();
+        out.push_back(number);
+    }
+    return out;
+}
+
 std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
                            int channels, int sampleBytes, char* out) {
     const std::size_t segments = std::size_t(channels) * std::size_t(sampleBytes);
@@ -357,5 +408,7 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
     for (int k = 0; k < 6; ++k)
         decoded->cosines[k] = image.GetDirectionCosines(unsigned(k));
     findGeometry(reader.GetFile().GetDataSet(), decoded);
+    if (layout->frames > 1)
+        decoded->framePositions = framePositions(reader.GetFile().GetDataSet(), layout->frames);
     return std::string();
 }

@@ -25,6 +25,9 @@ struct DicomPixels {
     // than GDCM's defaults standing in (functional groups of multi-frame files included).
     bool spacingGiven[3] = {false, false, false};
     bool orientationGiven = false;
+    // Each frame's Image Position (x, y, z a frame) from the per-frame functional groups, when
+    // every frame has one; empty otherwise.
+    std::vector<double> framePositions;
 };
 
 // Reads and decodes file. With fill, *layout is set from the file; otherwise the file must hold
@@ -36,3 +39,6 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
 // sampleBytes each, little-endian and interleaved, into out. Returns "" or the message (no path).
 std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
                            int channels, int sampleBytes, char* out);
+
+// The backslash-separated numbers of a DICOM value; empty when any is not a finite number.
+std::vector<double> dicomNumbers(const char* value);

@@ -55,25 +55,6 @@ void silenceGdcm() {
     gdcm::Trace::SetError(false);
 }
 
-// Backslash-separated numbers of a scanned value; empty when any is not a finite number.
-std::vector<double> numbers(const char* value) {
-    std::vector<double> out;
-    if (!value)
-        return out;
-    std::stringstream text(value);
-    std::string item;
-    while (std::getline(text, item, '\\')) {
-        char* end = nullptr;
-        const double number = std::strtod(item.c_str(), &end);
-        while (end && (*end == ' ' || *end == '\0') && end < item.c_str() + item.size())
-            ++end;
-        if (end != item.c_str() + item.size() || !std::isfinite(number) || item.empty())
-            return std::vector<double>();
-        out.push_back(number);
-    }
-    return out;
-}
-
 std::string trimmed(const char* value) {
     std::string text = value ? value : "";
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
@@ -82,7 +63,7 @@ std::string trimmed(const char* value) {
 }
 
 int integerValue(const char* value) {
-    const std::vector<double> values = numbers(value);
+    const std::vector<double> values = dicomNumbers(value);
     return values.size() == 1 && values[0] >= 0 && values[0] <= 2147483647.0 ? int(values[0]) : -1;
 }
 
@@ -202,13 +183,13 @@ bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
     file->frames = value(framesTag) ? integerValue(value(framesTag)) : 1;
     file->instance = std::max(0, integerValue(value(instanceTag)));
     file->mosaic = trimmed(value(imageTypeTag)).find("MOSAIC") != std::string::npos;
-    file->position = numbers(value(positionTag));
-    file->orientation = numbers(value(orientationTag));
-    file->pixelSpacing = numbers(value(pixelSpacingTag));
-    const std::vector<double> thickness = numbers(value(thicknessTag));
+    file->position = dicomNumbers(value(positionTag));
+    file->orientation = dicomNumbers(value(orientationTag));
+    file->pixelSpacing = dicomNumbers(value(pixelSpacingTag));
+    const std::vector<double> thickness = dicomNumbers(value(thicknessTag));
     file->thickness = thickness.size() == 1 && thickness[0] > 0 ? thickness[0] : 0;
-    const std::vector<double> slope = numbers(value(slopeTag));
-    const std::vector<double> intercept = numbers(value(interceptTag));
+    const std::vector<double> slope = dicomNumbers(value(slopeTag));
+    const std::vector<double> intercept = dicomNumbers(value(interceptTag));
     file->slope = slope.size() == 1 ? slope[0] : 1;
     file->intercept = intercept.size() == 1 ? intercept[0] : 0;
     *uid = trimmed(value(seriesUidTag));
@@ -301,15 +282,11 @@ int countVolumes(const std::vector<ScannedFile>& files) {
     return counts[0];
 }
 
-// Sorts a series' files along the slice normal, keeps those of the selected volume and checks
-// that they are evenly spaced; fills the spacing between slices, the normal and the count of
-// volumes.
-std::string orderSlices(const QString& path, int volume, Series* series, double* spacing,
-                        double normal[3], int* volumes) {
-    std::vector<ScannedFile>& files = series->files;
-    std::string failure = placeSlices(path, series, normal);
-    if (!failure.empty())
-        return failure;
+// Sorts slices placed along the normal, keeps those of the selected volume and checks that
+// they are evenly spaced; fills the spacing between slices and the count of volumes.
+std::string arrangeSlices(const QString& path, int volume, std::vector<ScannedFile>* slices,
+                          double* spacing, int* volumes) {
+    std::vector<ScannedFile>& files = *slices;
     // At one position, volumes follow in instance order.
     std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
         if (std::fabs(a.distance - b.distance) >= positionTolerance)
@@ -342,6 +319,43 @@ std::string orderSlices(const QString& path, int volume, Series* series, double*
                                "DICOM series with uneven slice positions: " + positionList(files));
     *spacing = mean;
     return std::string();
+}
+
+// Places a series' files along the slice normal and arranges them; fills the normal too.
+std::string orderSlices(const QString& path, int volume, Series* series, double* spacing,
+                        double normal[3], int* volumes) {
+    const std::string failure = placeSlices(path, series, normal);
+    return failure.empty() ? arrangeSlices(path, volume, &series->files, spacing, volumes)
+                           : failure;
+}
+
+// The frames of a multi-frame file that places each (per-frame functional groups), as slices
+// in position order: those of the selected volume, evenly spaced. Frames in file order when the
+// file does not place them.
+std::string orderFrames(const QString& path, int volume, const DicomPixels& decoded, int frames,
+                        std::vector<int>* order, double* spacing) {
+    const std::vector<double>& positions = decoded.framePositions;
+    if (positions.size() != std::size_t(frames) * 3 || !decoded.orientationGiven) {
+        if (volume > 0)
+            return fileMessage(path, formatString("no volume %d: there is 1", volume));
+        for (int f = 0; f < frames; ++f)
+            order->push_back(f);
+        return std::string();
+    }
+    const double* c = decoded.cosines;
+    const double normal[3] = {c[1] * c[5] - c[2] * c[4], c[2] * c[3] - c[0] * c[5],
+                              c[0] * c[4] - c[1] * c[3]};
+    std::vector<ScannedFile> slices(static_cast<std::size_t>(frames));
+    for (std::size_t f = 0; f < slices.size(); ++f) {
+        const double* p = &positions[3 * f];
+        slices[f].instance = int(f);
+        slices[f].distance = normal[0] * p[0] + normal[1] * p[1] + normal[2] * p[2];
+    }
+    int volumes = 1;
+    const std::string failure = arrangeSlices(path, volume, &slices, spacing, &volumes);
+    for (const ScannedFile& slice : slices)
+        order->push_back(slice.instance);
+    return failure;
 }
 
 bool rescaled(double slope, double intercept) {
@@ -465,7 +479,8 @@ std::string chooseSeries(const QString& path, const InputSelection& selection, S
             return fileMessage(name, "multi-frame DICOM file in a series of several files");
     }
     if (chosen->files.size() == 1) {
-        if (selection.volume > 0)
+        // A multi-frame file's volumes are known once its frames are placed.
+        if (selection.volume > 0 && chosen->files[0].frames == 1)
             return fileMessage(path, formatString("no volume %d: there is 1", selection.volume));
         return std::string();
     }
@@ -473,19 +488,19 @@ std::string chooseSeries(const QString& path, const InputSelection& selection, S
     return orderSlices(path, selection.volume, chosen, spacing, normal, &volumes);
 }
 
-// The spacing along each axis, and which of them the file gives.
-void setSpacing(const Series& chosen, const DicomPixels& first, double sliceSpacing,
-                VolumeInfo* info) {
+// The spacing along each axis, and which of them the file gives: sliceSpacing is the distance
+// between the slices' positions, when positioned.
+void setSpacing(const Series& chosen, const DicomPixels& first, bool positioned,
+                double sliceSpacing, VolumeInfo* info) {
     const ScannedFile& file = chosen.files[0];
-    const bool multiFrame = chosen.files.size() == 1 && file.frames > 1;
     const std::vector<double>& pixel = file.pixelSpacing;
     const bool planeKnown = pixel.size() == 2 || first.spacingGiven[0];
     // Pixel Spacing gives the distance between rows (y) first, then between columns (x).
     info->spacing[0] = pixel.size() == 2 ? pixel[1] : first.spacing[0];
     info->spacing[1] = pixel.size() == 2 ? pixel[0] : first.spacing[1];
-    info->spacing[2] = multiFrame ? first.spacing[2] : sliceSpacing;
+    info->spacing[2] = positioned ? sliceSpacing : first.spacing[2];
     info->axisSpacingKnown[0] = info->axisSpacingKnown[1] = planeKnown;
-    info->axisSpacingKnown[2] = chosen.files.size() > 1 || (multiFrame && first.spacingGiven[2]);
+    info->axisSpacingKnown[2] = positioned || (file.frames > 1 && first.spacingGiven[2]);
     for (int k = 0; k < 3; ++k)
         if (!(info->spacing[k] > 0) || !std::isfinite(info->spacing[k])) {
             info->spacing[k] = 1;
@@ -523,6 +538,14 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
     if (!failure.empty())
         return failure;
 
+    auto frames = std::make_shared<std::vector<int>>();
+    if (multiFrame) {
+        failure =
+            orderFrames(path, selection.volume, *first, layout->frames, frames.get(), &spacing);
+        if (!failure.empty())
+            return failure;
+    }
+
     VolumeInfo& info = source->info;
     info = VolumeInfo();
     info.format = multiFrame                ? "DICOM multi-frame"
@@ -530,7 +553,7 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
                                             : "DICOM file";
     info.width = layout->columns;
     info.height = layout->rows;
-    info.depth = multiFrame ? layout->frames : int(chosen.files.size());
+    info.depth = multiFrame ? int(frames->size()) : int(chosen.files.size());
     info.channels = layout->channels;
     info.type = layout->type;
     failure = checkVolumeSizes(info);
@@ -541,7 +564,9 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
         scaled = scaled || (layout->channels == 1 && rescaled(file.slope, file.intercept));
     if (scaled)
         info.type = SampleType::Float32;
-    setSpacing(chosen, *first, spacing, &info);
+    const bool positioned = multiFrame ? first->framePositions.size() > 3 && frames->size() > 1
+                                       : chosen.files.size() > 1;
+    setSpacing(chosen, *first, positioned, spacing, &info);
     setOrientation(chosen, *first, &info);
     source->files.clear();
     for (const ScannedFile& file : chosen.files)
@@ -551,8 +576,8 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
     if (multiFrame) {
         // All frames live in the one file: it is decoded once and its frames handed out.
         source->concurrent = false;
-        source->read = [first, layout, to](int z, void* samples) {
-            copyFrame(*first, *layout, z, to, samples);
+        source->read = [first, layout, frames, to](int z, void* samples) {
+            copyFrame(*first, *layout, (*frames)[std::size_t(z)], to, samples);
             return std::string();
         };
         return std::string();
