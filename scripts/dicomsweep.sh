@@ -46,10 +46,8 @@ DICOMDIR-nooffset	malformed DICOM data
 rtdose_1frame.dcm	malformed DICOM data
 rtdose_expb_1frame.dcm	malformed DICOM data
 rtdose_rle_1frame.dcm	malformed DICOM data
-# Kinds the converter leaves out: uncompressed YBR, single-bit samples
+# A kind the converter leaves out: uncompressed YBR
 SC_ybr_full_422_uncompressed.dcm	unsupported DICOM photometric interpretation YBR_FULL_422
-liver_1frame.dcm	unsupported DICOM sample type SINGLEBIT
-liver_expb_1frame.dcm	unsupported DICOM sample type SINGLEBIT
 # Folders: a CD layout without images, and one of several series in subfolders
 TINY_ALPHA	no slice pictures or DICOM images in this folder
 98892003	7 DICOM series

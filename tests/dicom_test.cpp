@@ -170,6 +170,20 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
                   "pixel data too short");
 }
 
+TEST(DicomTest, SingleBitSamplesBecomeBytes) {
+    ScratchDir scratch;
+    DicomSlice mask;
+    mask.columns = 8; // GDCM pads shorter rows to whole bytes, which the file does not
+    mask.rows = 2;
+    mask.format = gdcm::PixelFormat(1, 1, 1, 0);
+    mask.pixels = std::string("\xa5\x01", 2); // eight samples a byte from the lowest bit on
+    writeDicom("mask.dcm", mask);
+    TypedSource source;
+    EXPECT_EQ(allSamples("mask.dcm", {}, &source),
+              std::string("\1\0\1\0\0\1\0\1\1", 9) + std::string(7, '\0'));
+    EXPECT_EQ(source.info.type, SampleType::UInt8);
+}
+
 TEST(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {
     ScratchDir scratch;
     // A CD layout: an index, then patient, study and series folders.

@@ -25,6 +25,7 @@ const gdcm::Tag perFrameTag(0x5200, 0x9230);
 
 bool sampleType(gdcm::PixelFormat::ScalarType scalar, SampleType* type) {
     switch (scalar) {
+    case gdcm::PixelFormat::SINGLEBIT: // unpacked to a byte each
     case gdcm::PixelFormat::UINT8:
         *type = SampleType::UInt8;
         return true;
@@ -274,15 +275,25 @@ std::string readLayout(const gdcm::Image& image, DicomLayout* layout, bool fill)
                             nullptr);
 }
 
+// Single-bit samples, eight a byte from the lowest bit, become one byte each (0 or 1).
+void unpackBits(std::vector<char>* pixels, std::size_t count) {
+    const std::vector<char> packed(*pixels);
+    pixels->resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        (*pixels)[i] = char((static_cast<unsigned char>(packed[i / 8]) >> (i % 8)) & 1);
+}
+
 // The pixels of a read image, whose layout has been checked; "" or the message.
 std::string readPixels(const std::string& file, const gdcm::Image& image, const DicomLayout& layout,
                        std::vector<char>* pixels) {
-    const std::size_t bytes = std::size_t(layout.columns) * std::size_t(layout.rows) *
-                              std::size_t(layout.frames) * std::size_t(layout.channels) *
-                              sampleTypeBytes(layout.type);
+    const std::size_t samples = std::size_t(layout.columns) * std::size_t(layout.rows) *
+                                std::size_t(layout.frames) * std::size_t(layout.channels);
+    const bool bits = image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT;
+    const std::size_t bytes = bits ? (samples + 7) / 8 : samples * sampleTypeBytes(layout.type);
     // A multi-frame file is held whole while read: it must fit the memory easily.
     const std::int64_t memory = availableMemory();
-    if (layout.frames > 1 && memory >= 0 && bytes > std::size_t(memory / 4))
+    if (layout.frames > 1 && memory >= 0 &&
+        samples * sampleTypeBytes(layout.type) > std::size_t(memory / 4))
         return "multi-frame DICOM image too large for the memory available";
     if (image.GetBufferLength() != bytes)
         return "unsupported DICOM pixel layout";
@@ -300,7 +311,7 @@ std::string readPixels(const std::string& file, const gdcm::Image& image, const 
     if (!sign.empty())
         return sign;
     pixels->resize(bytes);
-    if (syntax == gdcm::TransferSyntax::RLELossless)
+    if (syntax == gdcm::TransferSyntax::RLELossless && !bits)
         return decodeRle(image, layout, pixels->data());
     bool decoded = false;
     {
@@ -309,6 +320,8 @@ std::string readPixels(const std::string& file, const gdcm::Image& image, const 
     }
     if (!decoded)
         return "can't decode the DICOM pixel data";
+    if (bits)
+        unpackBits(pixels, samples);
     fixBigEndianWords(image, layout.type, pixels);
     if (layout.channels == 3 && image.GetPlanarConfiguration() == 1)
         interleavePlanes(layout, pixels);
