@@ -91,9 +91,11 @@ void printDicomSeries(const QString& path) {
                                      [](const DicomSeriesSummary& s) { return s.volumes > 1; });
     if (series.size() < 2 && !volumes)
         return;
-    std::printf("%s\n  format           DICOM, %zu series (pick one with --series K%s)\n",
-                qPrintable(path), series.size(),
-                volumes ? "; of several volumes, one with --volume T" : "");
+    const char* pick = series.size() < 2 ? "pick a volume with --volume T"
+                       : volumes         ? "pick one with --series K, and a volume with --volume T"
+                                         : "pick one with --series K";
+    std::printf("%s\n  format           DICOM, %zu series (%s)\n", qPrintable(path), series.size(),
+                pick);
     for (std::size_t k = 0; k < series.size(); ++k) {
         const std::string count =
             series[k].volumes > 1 ? formatString(", %d volumes", series[k].volumes) : "";
