@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -98,12 +99,24 @@ CurrentFile* currentFile() {
     return shared;
 }
 
+// Set in the contained child only: the converter's own reads, two threads at once, mark nothing.
+bool marking = false;
+
 void markFile(const std::string& path) {
+    if (!marking)
+        return;
     if (CurrentFile* current = currentFile()) {
         const std::size_t size = std::min(path.size(), sizeof current->path - 1);
         std::memcpy(current->path, path.data(), size);
         current->path[size] = '\0';
     }
+}
+
+// decodeDicomFile, with the file marked as the one being worked on.
+std::string decodeMarked(const std::string& file, DicomLayout* layout, bool fill,
+                         DicomPixels* decoded) {
+    markFile(file);
+    return decodeDicomFile(file, layout, fill, decoded);
 }
 
 // The regular files under folder (down to maxFolderDepth), named as the user named the folder.
@@ -390,16 +403,20 @@ void copyFrame(const DicomPixels& decoded, const DicomLayout& layout, int frame,
 // first (and any memory bomb or endless loop), so that the converter refuses such a file
 // instead of ending with it. The refusal names the file the child was working on.
 std::string contained(const QString& path, const std::function<void()>& body) {
-    markFile(QFile::encodeName(path).toStdString());
+    CurrentFile* current = currentFile();
+    if (current)
+        std::snprintf(current->path, sizeof current->path, "%s",
+                      QFile::encodeName(path).constData());
     const ContainedResult result = runContained(
         [&](std::vector<unsigned char>*) {
+            marking = true;
             body();
             return std::string();
         },
         {defaultMemoryLimit(), 300});
     if (result.end == ContainedEnd::Done)
         return std::string();
-    const QString file = currentFile() ? QFile::decodeName(currentFile()->path) : path;
+    const QString file = current ? QFile::decodeName(current->path) : path;
     if (result.end == ContainedEnd::OutOfMemory)
         return fileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
     if (result.end == ContainedEnd::TimedOut)
@@ -534,7 +551,7 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
     // The first file (in position order) sets what every slice must hold.
     auto layout = std::make_shared<DicomLayout>();
     auto first = std::make_shared<DicomPixels>();
-    failure = decodeDicomFile(chosen.files[0].path, layout.get(), true, first.get());
+    failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
     if (!failure.empty())
         return failure;
 
@@ -599,7 +616,7 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
             decoded = std::make_shared<DicomPixels>();
             DicomLayout expected = *layout;
             const std::string failure =
-                decodeDicomFile(files[std::size_t(z)], &expected, false, decoded.get());
+                decodeMarked(files[std::size_t(z)], &expected, false, decoded.get());
             if (!failure.empty())
                 return failure;
         }
