@@ -172,19 +172,57 @@ def element(group, number, vr, value):
     return tag + struct.pack("<H", len(value)) + value
 
 
-def dicom(rows, columns, pixels, bits=16, signed=1, frames=None, z=0, slope=None):
-    """A CT image file in explicit VR little endian: the preamble, the file meta group and the
-    data set, pixel data last."""
+def rle_segment(data):
+    """data as one PackBits segment of literal runs."""
+    out = b""
+    for start in range(0, len(data), 128):
+        chunk = data[start:start + 128]
+        out += bytes([len(chunk) - 1]) + chunk
+    return out + (b"\0" if len(out) % 2 else b"")
+
+
+def rle_frame(samples, channels, size):
+    """One RLE fragment: each channel's bytes most significant first, a segment each."""
+    segments = []
+    for c in range(channels):
+        for b in reversed(range(size)):
+            segments.append(rle_segment(bytes(v >> (8 * b) & 0xFF for v in samples[c::channels])))
+    offsets, at = [], 64
+    for segment in segments:
+        offsets.append(at)
+        at += len(segment)
+    header = struct.pack("<16I", len(segments), *(offsets + [0] * (15 - len(offsets))))
+    return header + b"".join(segments)
+
+
+def encapsulated(*fragments):
+    """Pixel data of undefined length: an empty offset table, the fragments, the delimiter."""
+    items = element_item(b"") + b"".join(element_item(f) for f in fragments)
+    return (struct.pack("<HH", 0x7FE0, 0x0010) + b"OB\0\0" + struct.pack("<I", 0xFFFFFFFF) + items +
+            struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
+
+
+def element_item(value):
+    return struct.pack("<HHI", 0xFFFE, 0xE000, len(value)) + value
+
+
+def dicom(rows, columns, pixels, bits=16, signed=1, frames=None, z=0, slope=None,
+          syntax=b"1.2.840.10008.1.2.1", channels=1, image_type=None):
+    """A CT image file: the preamble, the file meta group and the data set, pixel data last
+    (bytes, or a whole encapsulated element)."""
     sop = b"1.2.840.10008.5.1.4.1.1.2"
     meta_group = (element(0x0002, 0x0001, b"OB", b"\0\1") + element(0x0002, 0x0002, b"UI", sop) +
                   element(0x0002, 0x0003, b"UI", b"1.2.3.4.5.%d" % z) +
-                  element(0x0002, 0x0010, b"UI", b"1.2.840.10008.1.2.1"))
-    body = (element(0x0008, 0x0016, b"UI", sop) + element(0x0008, 0x0018, b"UI", b"1.2.3.4.5.%d" % z) +
+                  element(0x0002, 0x0010, b"UI", syntax))
+    body = (element(0x0008, 0x0008, b"CS", image_type) if image_type else b"")
+    body += (element(0x0008, 0x0016, b"UI", sop) + element(0x0008, 0x0018, b"UI", b"1.2.3.4.5.%d" % z) +
             element(0x0008, 0x0060, b"CS", b"CT") + element(0x0020, 0x000E, b"UI", b"1.2.3.4.9") +
             element(0x0020, 0x0032, b"DS", b"0\\0\\%d" % z) +
             element(0x0020, 0x0037, b"DS", b"1\\0\\0\\0\\1\\0") +
-            element(0x0028, 0x0002, b"US", struct.pack("<H", 1)) +
-            element(0x0028, 0x0004, b"CS", b"MONOCHROME2"))
+            element(0x0028, 0x0002, b"US", struct.pack("<H", channels)) +
+            element(0x0028, 0x0004, b"CS", b"RGB" if channels == 3 else b"MONOCHROME2"))
+    if channels == 3:
+        body += element(0x0028, 0x0006, b"US", struct.pack("<H", 0))
     if frames:
         body += element(0x0028, 0x0008, b"IS", b"%d" % frames)
     body += (element(0x0028, 0x0010, b"US", struct.pack("<H", rows)) +
@@ -196,7 +234,10 @@ def dicom(rows, columns, pixels, bits=16, signed=1, frames=None, z=0, slope=None
              element(0x0028, 0x0103, b"US", struct.pack("<H", signed)))
     if slope:
         body += element(0x0028, 0x1052, b"DS", b"-1024") + element(0x0028, 0x1053, b"DS", slope)
-    body += element(0x7FE0, 0x0010, b"OW" if bits > 8 else b"OB", pixels)
+    if isinstance(pixels, tuple):
+        body += encapsulated(*pixels)
+    else:
+        body += element(0x7FE0, 0x0010, b"OW" if bits > 8 else b"OB", pixels)
     group_length = element(0x0002, 0x0000, b"UL", struct.pack("<I", len(meta_group)))
     return bytes(128) + b"DICM" + group_length + meta_group + body
 
@@ -206,6 +247,13 @@ write("dicom", "i16-rescaled.dcm", dicom(2, 2, struct.pack("<4h", 1, 2, 3, 4), s
 write("dicom", "u8-frames.dcm", dicom(2, 2, bytes(range(12)), bits=8, signed=0, frames=3))
 write("dicom", "short-pixels.dcm", dicom(4, 4, bytes(6)))
 write("dicom", "twelve-bits.dcm", dicom(2, 2, bytes(6), bits=12, signed=0))
+rgb16 = [0xFFFF, 0, 0, 0, 0x1234, 0, 0, 0, 0xABCD, 7, 8, 9]
+write("dicom", "rle-rgb16.dcm", dicom(2, 2, (rle_frame(rgb16, 3, 2),), signed=0, channels=3,
+                                      syntax=b"1.2.840.10008.1.2.5"))
+write("dicom", "rle-u32-frames.dcm",
+      dicom(1, 2, (rle_frame([1, 2 << 24], 1, 4), rle_frame([3 << 16, 4 << 8], 1, 4)), bits=32,
+            signed=0, frames=2, syntax=b"1.2.840.10008.1.2.5"))
+write("dicom", "mosaic.dcm", dicom(2, 2, bytes(8), image_type=b"ORIGINAL\\PRIMARY\\M\\MOSAIC"))
 
 
 # The converter's readers: .npy, NRRD, TIFF and slice pictures.

@@ -10,6 +10,8 @@ set -euo pipefail
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
 # python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
+# pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
+# dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -19,6 +21,7 @@ packages=(
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
     assimp-testmodels python3-nibabel python3-numpy
+    python3-pydicom python3-pil python3-gdcm
     dpkg-dev file lintian desktop-file-utils groff-base
 )
 

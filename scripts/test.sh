@@ -30,6 +30,10 @@ bash "$root/scripts/testmodels.sh" "$root/build/tools/tessary-vol"
 # what nibabel decodes, volume by volume.
 echo "== NIfTI sweep"
 bash "$root/scripts/niftisweep.sh" "$root/build/tools/tessary-vol"
+# Every DICOM file of pydicom's test files: packed to the samples pydicom decodes, or refused in
+# the one line expected.
+echo "== DICOM sweep"
+bash "$root/scripts/dicomsweep.sh" "$root/build/tools/tessary-vol"
 # The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
 # without a display (its Xvfb-and-screenshot path).
 echo "== memory check (valgrind)"

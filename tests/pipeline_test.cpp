@@ -347,3 +347,23 @@ TEST(PackPlan, SizesAndMemoryAreKnownBeforeAnySampleIsRead) {
     for (const auto& [needs, available, message] : checks)
         EXPECT_EQ(checkPackMemory("in.nii", needs, available), message);
 }
+
+TEST(PackPlan, ASpacingTheFileLeavesOutIsNeverMadeUp) {
+    // Frames whose plane spacing is given but whose distance apart is not: a placeholder must not
+    // stretch or squash the stack; the closing line says why nothing was resampled.
+    TypedSource source = floatSource(8, 8, 4, 1, [](int, int, int, int) { return 0.0f; });
+    source.info.spacing[0] = source.info.spacing[1] = 0.5;
+    source.info.axisSpacingKnown[0] = source.info.axisSpacingKnown[1] = true;
+    PackSettings settings;
+    settings.fit = CubeFit::Pad;
+    PackPlan plan;
+    ASSERT_EQ(planSizes(source, settings, "in.dcm", &plan), "");
+    EXPECT_EQ(std::vector<int>(plan.resampled, plan.resampled + 3), std::vector<int>({8, 8, 4}));
+    EXPECT_NE(describePlan(source.info, plan).find("not resampled: no spacing along z"),
+              std::string::npos);
+    // All three known, or given by the user: resampled as usual.
+    source.info.axisSpacingKnown[2] = source.info.spacingKnown = true;
+    ASSERT_EQ(planSizes(source, settings, "in.dcm", &plan), "");
+    EXPECT_EQ(plan.resampled[2], 8);
+    EXPECT_EQ(describePlan(source.info, plan).find("not resampled"), std::string::npos);
+}

@@ -1,15 +1,13 @@
 // The NIfTI, DICOM and MetaImage readers: files written with the libraries' own writers (or
 // byte by byte for MetaImage) come back with their sizes, types, channels, spacing and every
 // sample, over two passes; bad files are refused with one line naming the file.
+#include "dicomfiles.h"
 #include "dicomseries.h"
 #include "metaimage.h"
 #include "niftifile.h"
 #include "testsupport.h"
 #include "typedread.h"
 
-#include <gdcmImageWriter.h>
-#include <gdcmMediaStorage.h>
-#include <gdcmTrace.h>
 #include <nifti2_io.h>
 #include <zlib.h>
 
@@ -231,62 +229,6 @@ TEST(MetaImageTest, HeadersAreReadStrictly) {
 }
 
 // --- DICOM ---
-
-struct DicomSlice {
-    std::string uid = "1.2.826.0.1.3680043.2.1125.1";
-    int columns = 3, rows = 2, frames = 1;
-    gdcm::PixelFormat format = gdcm::PixelFormat::INT16;
-    double z = 0; // the slice's position along the normal
-    double slope = 1, intercept = 0;
-    std::string pixels;
-};
-
-void writeDicom(const std::string& name, const DicomSlice& slice) {
-    gdcm::Trace::SetWarning(false);
-    gdcm::ImageWriter writer;
-    gdcm::Image& image = writer.GetImage();
-    image.SetNumberOfDimensions(slice.frames > 1 ? 3 : 2);
-    image.SetDimension(0, unsigned(slice.columns));
-    image.SetDimension(1, unsigned(slice.rows));
-    if (slice.frames > 1)
-        image.SetDimension(2, unsigned(slice.frames));
-    image.SetPixelFormat(slice.format);
-    image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
-    image.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
-    // Rows run along +x, columns along +y: the normal is +z.
-    const double cosines[6] = {1, 0, 0, 0, 1, 0};
-    image.SetDirectionCosines(cosines);
-    const double origin[3] = {10, 20, slice.z};
-    image.SetOrigin(origin);
-    image.SetOrigin(2, slice.z); // the array form keeps only as many values as dimensions
-    const double spacing[3] = {0.5, 0.25, 3};
-    image.SetSpacing(spacing);
-    image.SetSlope(slice.slope);
-    image.SetIntercept(slice.intercept);
-    gdcm::DataElement pixels(gdcm::Tag(0x7fe0, 0x0010));
-    pixels.SetByteValue(reinterpret_cast<const char*>(slice.pixels.data()),
-                        uint32_t(slice.pixels.size()));
-    pixels.SetVR(gdcm::VR::OW);
-    image.SetDataElement(pixels);
-    gdcm::DataSet& data = writer.GetFile().GetDataSet();
-    auto put = [&](gdcm::Tag tag, gdcm::VR vr, std::string value) {
-        if (value.size() % 2)
-            value += vr == gdcm::VR::UI ? '\0' : ' ';
-        gdcm::DataElement element(tag);
-        element.SetVR(vr);
-        element.SetByteValue(value.data(), uint32_t(value.size()));
-        data.Replace(element);
-    };
-    put(gdcm::Tag(0x0008, 0x0016), gdcm::VR::UI,
-        gdcm::MediaStorage::GetMSString(slice.frames > 1
-                                            ? gdcm::MediaStorage::EnhancedCTImageStorage
-                                            : gdcm::MediaStorage::CTImageStorage));
-    put(gdcm::Tag(0x0008, 0x0060), gdcm::VR::CS, "CT");
-    put(gdcm::Tag(0x0020, 0x000e), gdcm::VR::UI, slice.uid);
-    put(gdcm::Tag(0x0008, 0x103e), gdcm::VR::LO, "test series");
-    writer.SetFileName(name.c_str());
-    ASSERT_TRUE(writer.Write()) << name;
-}
 
 // A series of depth slices at z = 3k, written under shuffled file names into folder.
 std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,

@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,6 +33,27 @@ const int memoryExit = 3;
 int memoryPipe = -1; // the child's write end, for the new handler
 // The wall-clock backstop, in multiples of the CPU-time limit.
 const int wallBackstop = 3;
+// The children running now, for endContainedChildren; 0 marks a free slot.
+std::atomic<pid_t> runningChildren[16];
+
+void trackChild(pid_t child, bool running) {
+    for (std::atomic<pid_t>& slot : runningChildren) {
+        pid_t expected = running ? 0 : child;
+        if (slot.compare_exchange_strong(expected, running ? child : 0))
+            return;
+    }
+}
+
+// The child ends with its parent, however the parent ends (SIGKILL included), and takes the
+// signals the parent's watcher thread had blocked.
+void bindToParent(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) // the parent ended before the binding
+        _exit(1);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -106,6 +129,14 @@ bool addressSpaceLimitWorks() {
 #endif
 }
 
+void endContainedChildren() {
+    for (std::atomic<pid_t>& slot : runningChildren) {
+        const pid_t child = slot.load();
+        if (child > 0)
+            kill(child, SIGKILL);
+    }
+}
+
 std::uint64_t defaultMemoryLimit() {
     const std::uint64_t fourGiB = std::uint64_t(4) << 30;
     const std::int64_t available = availableMemory();
@@ -127,6 +158,7 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
         return result;
     }
     std::fflush(nullptr); // nothing buffered is written twice
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         ::close(ends[0]);
@@ -135,9 +167,11 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
         return result;
     }
     if (child == 0) {
+        bindToParent(parent);
         ::close(ends[0]);
         runChild(work, limits, ends[1]);
     }
+    trackChild(child, true);
     ::close(ends[1]);
 
     // The limit counts the child's CPU time, so a busy machine does not end a good import; the
@@ -180,6 +214,7 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     rusage usage = {};
     while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    trackChild(child, false);
     // A child that caught SIGXCPU ends by the hard limit's SIGKILL.
     const bool cpuSpent = limits.seconds > 0 && cpuSeconds(usage) >= limits.seconds;
 

@@ -34,6 +34,10 @@ using ContainedWork = std::function<std::string(std::vector<unsigned char>* byte
 // times the limit on the wall clock (one that sleeps or waits) is killed too. Both are TimedOut.
 ContainedResult runContained(const ContainedWork& work, const ContainmentLimits& limits);
 
+// Kills the children that contained work runs in now, for a converter that is ending: a child
+// also ends by itself when its parent is gone.
+void endContainedChildren();
+
 // The default address-space limit: the smaller of 4 GiB and half the memory the system has
 // available (4 GiB when that is unknown).
 std::uint64_t defaultMemoryLimit();

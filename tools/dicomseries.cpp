@@ -1,6 +1,7 @@
 #include "dicomseries.h"
 
 #include "contained.h"
+#include "dicomdecode.h"
 #include "helpers.h"
 #include "output.h"
 #include "typedread.h"
@@ -9,18 +10,16 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <gdcmImage.h>
-#include <gdcmImageReader.h>
 #include <gdcmScanner.h>
 #include <gdcmTrace.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <functional>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,17 +28,23 @@
 namespace {
 const gdcm::Tag seriesUidTag(0x0020, 0x000e);
 const gdcm::Tag descriptionTag(0x0008, 0x103e);
+const gdcm::Tag imageTypeTag(0x0008, 0x0008);
+const gdcm::Tag instanceTag(0x0020, 0x0013);
 const gdcm::Tag positionTag(0x0020, 0x0032);
 const gdcm::Tag orientationTag(0x0020, 0x0037);
 const gdcm::Tag rowsTag(0x0028, 0x0010);
 const gdcm::Tag columnsTag(0x0028, 0x0011);
 const gdcm::Tag framesTag(0x0028, 0x0008);
 const gdcm::Tag pixelSpacingTag(0x0028, 0x0030);
+const gdcm::Tag thicknessTag(0x0018, 0x0050);
 const gdcm::Tag interceptTag(0x0028, 0x1052);
 const gdcm::Tag slopeTag(0x0028, 0x1053);
 
 // Positions closer than this (in millimetres) are the same position.
 const double positionTolerance = 1e-3;
+// How far a folder is searched for images: CD and DVD layouts nest patient, study and series.
+const int maxFolderDepth = 8;
+const std::size_t maxFolderFiles = 100000;
 
 const char* const lpsPositive[3] = {"left", "posterior", "superior"};
 const char* const lpsNegative[3] = {"right", "anterior", "inferior"};
@@ -51,25 +56,6 @@ void silenceGdcm() {
     gdcm::Trace::SetError(false);
 }
 
-// Backslash-separated numbers of a scanned value; empty when any is not a finite number.
-std::vector<double> numbers(const char* value) {
-    std::vector<double> out;
-    if (!value)
-        return out;
-    std::stringstream text(value);
-    std::string item;
-    while (std::getline(text, item, '\\')) {
-        char* end = nullptr;
-        const double number = std::strtod(item.c_str(), &end);
-        while (end && (*end == ' ' || *end == '\0') && end < item.c_str() + item.size())
-            ++end;
-        if (end != item.c_str() + item.size() || !std::isfinite(number) || item.empty())
-            return std::vector<double>();
-        out.push_back(number);
-    }
-    return out;
-}
-
 std::string trimmed(const char* value) {
     std::string text = value ? value : "";
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
@@ -78,14 +64,17 @@ std::string trimmed(const char* value) {
 }
 
 int integerValue(const char* value) {
-    const std::vector<double> values = numbers(value);
+    const std::vector<double> values = dicomNumbers(value);
     return values.size() == 1 && values[0] >= 0 && values[0] <= 2147483647.0 ? int(values[0]) : -1;
 }
 
 struct ScannedFile {
     std::string path;
     int rows = 0, columns = 0, frames = 1;
+    int instance = 0;
+    bool mosaic = false;
     std::vector<double> position, orientation, pixelSpacing;
+    double thickness = 0;
     double slope = 1, intercept = 0;
     double distance = 0; // along the series' slice normal
 };
@@ -95,76 +84,158 @@ struct Series {
     std::vector<ScannedFile> files;
 };
 
-// The DICOM image files under path (the file itself, or a folder's regular files; a link
-// counts only when it stays in the folder), grouped by series in UID order.
-std::string scanSeries(const QString& path, std::vector<Series>* out) {
-    silenceGdcm();
-    const QFileInfo info(path);
-    gdcm::Directory::FilenamesType names;
-    struct stat status;
-    if (info.isDir()) {
-        const QString folder = info.canonicalFilePath();
-        const QFileInfoList entries =
-            QDir(path).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QFileInfo& entry : entries) {
-            const QString target = entry.canonicalFilePath();
-            if (target.isEmpty() || !target.startsWith(folder + '/'))
-                continue;
-            // Messages name the file as the user named its folder.
-            const QByteArray name = QFile::encodeName(QDir(path).filePath(entry.fileName()));
-            // Only regular files: the scanner opens files with a blocking open.
-            if (stat(name.constData(), &status) == 0 && S_ISREG(status.st_mode))
-                names.push_back(name.toStdString());
-        }
-    } else {
-        const QByteArray name = QFile::encodeName(path);
-        if (stat(name.constData(), &status) != 0)
-            return fileMessage(path, inputMessages::cantOpen);
-        if (!S_ISREG(status.st_mode))
-            return fileMessage(path, "can't open input file: not a regular file or folder");
-        names.push_back(name.toStdString());
+// Where the contained child is: the file it works on, so that a file the library cannot survive
+// is named. Shared memory, as the child's last word may be a crash.
+struct CurrentFile {
+    char path[4096];
+};
+
+CurrentFile* currentFile() {
+    static CurrentFile* shared = [] {
+        void* memory = mmap(nullptr, sizeof(CurrentFile), PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        return memory == MAP_FAILED ? nullptr : static_cast<CurrentFile*>(memory);
+    }();
+    return shared;
+}
+
+// Set in the contained child only: the converter's own reads, two threads at once, mark nothing.
+bool marking = false;
+
+void markFile(const std::string& path) {
+    if (!marking)
+        return;
+    if (CurrentFile* current = currentFile()) {
+        const std::size_t size = std::min(path.size(), sizeof current->path - 1);
+        std::memcpy(current->path, path.data(), size);
+        current->path[size] = '\0';
     }
+}
+
+// decodeDicomFile, with the file marked as the one being worked on.
+std::string decodeMarked(const std::string& file, DicomLayout* layout, bool fill,
+                         DicomPixels* decoded) {
+    markFile(file);
+    return decodeDicomFile(file, layout, fill, decoded);
+}
+
+// The regular files under folder (down to maxFolderDepth), named as the user named the folder.
+// A link is followed only while it stays in the folder; one that leads out is refused.
+std::string listFolder(const QString& folder, const QString& root, int depth,
+                       std::vector<std::string>* names) {
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = QDir(folder).filePath(entry.fileName());
+        const QString target = entry.canonicalFilePath();
+        if (target.isEmpty())
+            continue; // a dangling link
+        if (!target.startsWith(root + '/'))
+            return fileMessage(name, "a link that leads out of the folder");
+        if (entry.isDir()) {
+            if (entry.isSymLink())
+                continue; // its files are reached through the folder itself
+            if (depth >= maxFolderDepth)
+                return fileMessage(
+                    name, formatString("folders nested more than %d deep", maxFolderDepth));
+            const std::string failure = listFolder(name, root, depth + 1, names);
+            if (!failure.empty())
+                return failure;
+            continue;
+        }
+        // A CD's index of its files holds no image.
+        if (entry.fileName().compare("DICOMDIR", Qt::CaseInsensitive) == 0)
+            continue;
+        struct stat status;
+        const QByteArray bytes = QFile::encodeName(name);
+        // Only regular files: the scanner opens files with a blocking open.
+        if (stat(bytes.constData(), &status) == 0 && S_ISREG(status.st_mode))
+            names->push_back(bytes.toStdString());
+        if (names->size() > maxFolderFiles)
+            return fileMessage(folder, formatString("more than %zu files", maxFolderFiles));
+    }
+    return std::string();
+}
+
+// The files to scan: path itself, or the regular files of the folder and its subfolders.
+std::string inputFiles(const QString& path, std::vector<std::string>* names) {
+    const QFileInfo info(path);
+    if (info.isDir())
+        return listFolder(path, info.canonicalFilePath(), 0, names);
+    struct stat status;
+    const QByteArray name = QFile::encodeName(path);
+    if (stat(name.constData(), &status) != 0)
+        return fileMessage(path, inputMessages::cantOpen);
+    if (!S_ISREG(status.st_mode))
+        return fileMessage(path, "can't open input file: not a regular file or folder");
+    names->push_back(name.toStdString());
+    return std::string();
+}
+
+// The fields of one file that order a series; false when it is no image.
+bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
+              std::string* description) {
+    markFile(name);
     gdcm::Scanner scanner;
-    for (const gdcm::Tag& tag : {seriesUidTag, descriptionTag, positionTag, orientationTag, rowsTag,
-                                 columnsTag, framesTag, pixelSpacingTag, interceptTag, slopeTag})
+    for (const gdcm::Tag& tag :
+         {seriesUidTag, descriptionTag, imageTypeTag, instanceTag, positionTag, orientationTag,
+          rowsTag, columnsTag, framesTag, pixelSpacingTag, thicknessTag, interceptTag, slopeTag})
         scanner.AddTag(tag);
     try {
-        if (!names.empty() && !scanner.Scan(names))
-            return fileMessage(path, "can't read the DICOM files");
+        if (!scanner.Scan({name}) || !scanner.IsKey(name.c_str()))
+            return false;
     } catch (...) {
-        return fileMessage(path, "can't read the DICOM files");
+        return false;
     }
+    auto value = [&](const gdcm::Tag& tag) { return scanner.GetValue(name.c_str(), tag); };
+    file->path = name;
+    file->rows = integerValue(value(rowsTag));
+    file->columns = integerValue(value(columnsTag));
+    if (file->rows <= 0 || file->columns <= 0)
+        return false; // not an image (a DICOMDIR, a report)
+    file->frames = value(framesTag) ? integerValue(value(framesTag)) : 1;
+    file->instance = std::max(0, integerValue(value(instanceTag)));
+    file->mosaic = trimmed(value(imageTypeTag)).find("MOSAIC") != std::string::npos;
+    file->position = dicomNumbers(value(positionTag));
+    file->orientation = dicomNumbers(value(orientationTag));
+    file->pixelSpacing = dicomNumbers(value(pixelSpacingTag));
+    const std::vector<double> thickness = dicomNumbers(value(thicknessTag));
+    file->thickness = thickness.size() == 1 && thickness[0] > 0 ? thickness[0] : 0;
+    const std::vector<double> slope = dicomNumbers(value(slopeTag));
+    const std::vector<double> intercept = dicomNumbers(value(interceptTag));
+    file->slope = slope.size() == 1 ? slope[0] : 1;
+    file->intercept = intercept.size() == 1 ? intercept[0] : 0;
+    *uid = trimmed(value(seriesUidTag));
+    *description = trimmed(value(descriptionTag));
+    return true;
+}
+
+// The DICOM image files under path (the file itself, or a folder and its subfolders), grouped
+// by series in UID order.
+std::string scanSeries(const QString& path, std::vector<Series>* out) {
+    silenceGdcm();
+    std::vector<std::string> names;
+    std::string failure = inputFiles(path, &names);
+    if (!failure.empty())
+        return failure;
     std::map<std::string, Series> series;
     for (const std::string& name : names) {
-        if (!scanner.IsKey(name.c_str()))
-            continue;
         ScannedFile file;
-        file.path = name;
-        file.rows = integerValue(scanner.GetValue(name.c_str(), rowsTag));
-        file.columns = integerValue(scanner.GetValue(name.c_str(), columnsTag));
-        if (file.rows <= 0 || file.columns <= 0)
-            continue; // not an image (a DICOMDIR, a report)
-        const char* frames = scanner.GetValue(name.c_str(), framesTag);
-        file.frames = frames ? integerValue(frames) : 1;
+        std::string uid, description;
+        if (!scanFile(name, &file, &uid, &description))
+            continue;
         if (file.frames <= 0)
             return fileMessage(QString::fromStdString(name), "bad DICOM Number of Frames");
-        file.position = numbers(scanner.GetValue(name.c_str(), positionTag));
-        file.orientation = numbers(scanner.GetValue(name.c_str(), orientationTag));
-        file.pixelSpacing = numbers(scanner.GetValue(name.c_str(), pixelSpacingTag));
-        const std::vector<double> slope = numbers(scanner.GetValue(name.c_str(), slopeTag));
-        const std::vector<double> intercept = numbers(scanner.GetValue(name.c_str(), interceptTag));
-        file.slope = slope.size() == 1 ? slope[0] : 1;
-        file.intercept = intercept.size() == 1 ? intercept[0] : 0;
-        const std::string uid = trimmed(scanner.GetValue(name.c_str(), seriesUidTag));
         Series& entry = series[uid];
         entry.uid = uid;
         if (entry.description.empty())
-            entry.description = trimmed(scanner.GetValue(name.c_str(), descriptionTag));
+            entry.description = description;
         entry.files.push_back(file);
     }
     if (series.empty())
-        return fileMessage(path, info.isDir() ? "no slice pictures or DICOM images in this folder"
-                                              : "not a DICOM image file");
+        return fileMessage(path, QFileInfo(path).isDir()
+                                     ? "no slice pictures or DICOM images in this folder"
+                                     : "not a DICOM image file");
     for (auto& entry : series)
         out->push_back(std::move(entry.second));
     return std::string();
@@ -180,14 +251,10 @@ std::string positionList(const std::vector<ScannedFile>& files) {
     return text;
 }
 
-// Sorts a series' files along the slice normal and checks that they are evenly spaced; fills
-// the spacing between slices and the normal.
-std::string orderSlices(const QString& path, Series* series, double* spacing, double normal[3]) {
+// Each file's distance along the normal of the first one's orientation; "" or the message.
+std::string placeSlices(const QString& path, Series* series, double normal[3]) {
     std::vector<ScannedFile>& files = series->files;
     const std::vector<double>& first = files[0].orientation;
-    *spacing = 1;
-    if (files.size() < 2)
-        return std::string(); // one slice needs no order, nor a place in space
     if (first.size() != 6)
         return fileMessage(path, "DICOM series without Image Orientation: its slices can't "
                                  "be ordered");
@@ -209,14 +276,55 @@ std::string orderSlices(const QString& path, Series* series, double* spacing, do
         file.distance = normal[0] * file.position[0] + normal[1] * file.position[1] +
                         normal[2] * file.position[2];
     }
-    std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
-        return a.distance < b.distance;
-    });
-    const double mean = (files.back().distance - files.front().distance) / double(files.size() - 1);
-    for (std::size_t i = 1; i < files.size(); ++i)
+    return std::string();
+}
+
+// How many volumes a series sorted by position holds: the files at each position, when every
+// position has as many (time points, echoes, diffusion directions); 0 when they differ.
+int countVolumes(const std::vector<ScannedFile>& files) {
+    std::vector<int> counts(1, 1);
+    for (std::size_t i = 1; i < files.size(); ++i) {
         if (files[i].distance - files[i - 1].distance < positionTolerance)
-            return fileMessage(path, "DICOM series with repeated slice positions: " +
-                                         positionList(files));
+            ++counts.back();
+        else
+            counts.push_back(1);
+    }
+    for (int count : counts)
+        if (count != counts[0])
+            return 0;
+    return counts[0];
+}
+
+// Sorts slices placed along the normal, keeps those of the selected volume and checks that
+// they are evenly spaced; fills the spacing between slices and the count of volumes.
+std::string arrangeSlices(const QString& path, int volume, std::vector<ScannedFile>* slices,
+                          double* spacing, int* volumes) {
+    std::vector<ScannedFile>& files = *slices;
+    // At one position, volumes follow in instance order.
+    std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
+        if (std::fabs(a.distance - b.distance) >= positionTolerance)
+            return a.distance < b.distance;
+        return a.instance < b.instance;
+    });
+    *volumes = countVolumes(files);
+    if (*volumes == 0)
+        return fileMessage(path,
+                           "DICOM series with repeated slice positions: " + positionList(files));
+    if (*volumes > 1 && volume < 0)
+        return fileMessage(path, formatString("%d DICOM volumes at the same slice positions (time "
+                                              "points, echoes or directions); pick one with "
+                                              "--volume T (0 to %d; info lists them)",
+                                              *volumes, *volumes - 1));
+    if (volume >= *volumes)
+        return fileMessage(path, formatString("no volume %d: there %s %d", volume,
+                                              *volumes == 1 ? "is" : "are", *volumes));
+    std::vector<ScannedFile> chosen;
+    for (std::size_t i = std::size_t(std::max(volume, 0)); i < files.size(); i += *volumes)
+        chosen.push_back(files[i]);
+    files = std::move(chosen);
+    if (files.size() < 2)
+        return std::string();
+    const double mean = (files.back().distance - files.front().distance) / double(files.size() - 1);
     for (std::size_t i = 1; i < files.size(); ++i)
         if (std::fabs(files[i].distance - files[i - 1].distance - mean) >
             positionTolerance + 0.01 * mean)
@@ -226,147 +334,41 @@ std::string orderSlices(const QString& path, Series* series, double* spacing, do
     return std::string();
 }
 
-bool sampleType(gdcm::PixelFormat::ScalarType scalar, SampleType* type) {
-    switch (scalar) {
-    case gdcm::PixelFormat::UINT8:
-        *type = SampleType::UInt8;
-        return true;
-    case gdcm::PixelFormat::INT8:
-        *type = SampleType::Int8;
-        return true;
-    case gdcm::PixelFormat::UINT16:
-        *type = SampleType::UInt16;
-        return true;
-    case gdcm::PixelFormat::INT16:
-        *type = SampleType::Int16;
-        return true;
-    case gdcm::PixelFormat::UINT32:
-        *type = SampleType::UInt32;
-        return true;
-    case gdcm::PixelFormat::INT32:
-        *type = SampleType::Int32;
-        return true;
-    case gdcm::PixelFormat::FLOAT32:
-        *type = SampleType::Float32;
-        return true;
-    case gdcm::PixelFormat::FLOAT64:
-        *type = SampleType::Float64;
-        return true;
-    default:
-        return false;
-    }
+// Places a series' files along the slice normal and arranges them; fills the normal too.
+std::string orderSlices(const QString& path, int volume, Series* series, double* spacing,
+                        double normal[3], int* volumes) {
+    const std::string failure = placeSlices(path, series, normal);
+    return failure.empty() ? arrangeSlices(path, volume, &series->files, spacing, volumes)
+                           : failure;
 }
 
-// What every file of a series must hold, as the first one does.
-struct Layout {
-    int columns = 0, rows = 0, frames = 1, channels = 1;
-    SampleType type = SampleType::UInt8;
-};
-
-// One file's pixels, decoded: frames of rows x columns samples of the layout's type.
-struct Decoded {
-    std::vector<char> pixels;
-    double slope = 1, intercept = 0;
-    double spacing[3] = {1, 1, 1};
-    double cosines[6] = {1, 0, 0, 0, 1, 0};
-};
-
-// Reads and decodes one file, checking that it holds what the layout says (a null layout is
-// filled from the file). The pixel data is checked against the sizes: GDCM takes short data.
-std::string decodeFile(const std::string& file, Layout* layout, bool fill, Decoded* decoded) {
-    const QString name = QString::fromStdString(file);
-    gdcm::ImageReader reader;
-    reader.SetFileName(file.c_str());
-    bool read = false;
-    try {
-        read = reader.Read();
-    } catch (...) {
-        read = false;
+// The frames of a multi-frame file that places each (per-frame functional groups), as slices
+// in position order: those of the selected volume, evenly spaced. Frames in file order when the
+// file does not place them.
+std::string orderFrames(const QString& path, int volume, const DicomPixels& decoded, int frames,
+                        std::vector<int>* order, double* spacing) {
+    const std::vector<double>& positions = decoded.framePositions;
+    if (positions.size() != std::size_t(frames) * 3 || !decoded.orientationGiven) {
+        if (volume > 0)
+            return fileMessage(path, formatString("no volume %d: there is 1", volume));
+        for (int f = 0; f < frames; ++f)
+            order->push_back(f);
+        return std::string();
     }
-    if (!read)
-        return fileMessage(name, "can't read the DICOM image");
-    const gdcm::Image& image = reader.GetImage();
-    const gdcm::PixelFormat& format = image.GetPixelFormat();
-    SampleType type;
-    if (!sampleType(gdcm::PixelFormat::ScalarType(format.GetScalarType()), &type))
-        return fileMessage(name, formatString("unsupported DICOM sample type %s (%d bits "
-                                              "allocated)",
-                                              format.GetScalarTypeAsString(),
-                                              int(format.GetBitsAllocated())));
-    const int channels = format.GetSamplesPerPixel();
-    if (channels != 1 && channels != 3)
-        return fileMessage(name, formatString("unsupported DICOM samples per pixel %d", channels));
-    const gdcm::PhotometricInterpretation::PIType photometric =
-        image.GetPhotometricInterpretation();
-    const bool encapsulated = image.GetTransferSyntax().IsEncapsulated();
-    const bool usable =
-        photometric == gdcm::PhotometricInterpretation::MONOCHROME1 ||
-        photometric == gdcm::PhotometricInterpretation::MONOCHROME2 ||
-        photometric == gdcm::PhotometricInterpretation::RGB ||
-        (encapsulated && (photometric == gdcm::PhotometricInterpretation::YBR_FULL ||
-                          photometric == gdcm::PhotometricInterpretation::YBR_FULL_422 ||
-                          photometric == gdcm::PhotometricInterpretation::YBR_ICT ||
-                          photometric == gdcm::PhotometricInterpretation::YBR_RCT));
-    if (!usable ||
-        (channels == 3) != (photometric != gdcm::PhotometricInterpretation::MONOCHROME1 &&
-                            photometric != gdcm::PhotometricInterpretation::MONOCHROME2))
-        return fileMessage(name, std::string("unsupported DICOM photometric interpretation ") +
-                                     gdcm::PhotometricInterpretation::GetPIString(photometric));
-    const int columns = int(image.GetDimension(0)), rows = int(image.GetDimension(1));
-    const int frames = image.GetNumberOfDimensions() > 2 ? int(image.GetDimension(2)) : 1;
-    if (fill) {
-        layout->columns = columns;
-        layout->rows = rows;
-        layout->frames = frames;
-        layout->channels = channels;
-        layout->type = type;
-    } else if (columns != layout->columns || rows != layout->rows || frames != layout->frames ||
-               channels != layout->channels || type != layout->type) {
-        return fileMessage(name, formatString("DICOM image of %d x %d x %d %s, unlike the "
-                                              "series' first (%d x %d x %d %s)",
-                                              columns, rows, channels, sampleTypeName(type),
-                                              layout->columns, layout->rows, layout->channels,
-                                              sampleTypeName(layout->type)));
+    const double* c = decoded.cosines;
+    const double normal[3] = {c[1] * c[5] - c[2] * c[4], c[2] * c[3] - c[0] * c[5],
+                              c[0] * c[4] - c[1] * c[3]};
+    std::vector<ScannedFile> slices(static_cast<std::size_t>(frames));
+    for (std::size_t f = 0; f < slices.size(); ++f) {
+        const double* p = &positions[3 * f];
+        slices[f].instance = int(f);
+        slices[f].distance = normal[0] * p[0] + normal[1] * p[1] + normal[2] * p[2];
     }
-    const std::string sizes = checkVolumeSizes(columns, rows, frames, channels, type, nullptr);
-    if (!sizes.empty())
-        return fileMessage(name, sizes);
-    const std::size_t bytes = std::size_t(columns) * std::size_t(rows) * std::size_t(frames) *
-                              std::size_t(channels) * sampleTypeBytes(type);
-    // A multi-frame file is held whole while read: it must fit the memory easily.
-    const std::int64_t memory = availableMemory();
-    if (frames > 1 && memory >= 0 && bytes > std::size_t(memory / 4))
-        return fileMessage(name, "multi-frame DICOM image too large for the memory available");
-    if (image.GetBufferLength() != bytes)
-        return fileMessage(name, "unsupported DICOM pixel layout");
-    if (!encapsulated) {
-        const gdcm::ByteValue* value = image.GetDataElement().GetByteValue();
-        if (!value || value->GetLength() < bytes)
-            return fileMessage(name,
-                               formatString("DICOM pixel data too short: %u bytes of %zu",
-                                            value ? unsigned(value->GetLength()) : 0u, bytes));
-    }
-    decoded->pixels.resize(bytes);
-    if (!image.GetBuffer(decoded->pixels.data()))
-        return fileMessage(name, "can't decode the DICOM pixel data");
-    // Colour planes stored one after the other become interleaved samples.
-    if (channels == 3 && image.GetPlanarConfiguration() == 1) {
-        std::vector<char> planes(decoded->pixels);
-        const std::size_t plane = std::size_t(columns) * std::size_t(rows);
-        const std::size_t size = sampleTypeBytes(type);
-        for (std::size_t f = 0; f < std::size_t(frames); ++f)
-            for (std::size_t i = 0; i < plane; ++i)
-                for (std::size_t c = 0; c < 3; ++c)
-                    std::memcpy(&decoded->pixels[((f * plane + i) * 3 + c) * size],
-                                &planes[((f * 3 + c) * plane + i) * size], size);
-    }
-    decoded->slope = image.GetSlope();
-    decoded->intercept = image.GetIntercept();
-    for (int k = 0; k < 3; ++k)
-        decoded->spacing[k] = image.GetSpacing(unsigned(k));
-    for (int k = 0; k < 6; ++k)
-        decoded->cosines[k] = image.GetDirectionCosines(unsigned(k));
-    return std::string();
+    int volumes = 1;
+    const std::string failure = arrangeSlices(path, volume, &slices, spacing, &volumes);
+    for (const ScannedFile& slice : slices)
+        order->push_back(slice.instance);
+    return failure;
 }
 
 bool rescaled(double slope, double intercept) {
@@ -381,7 +383,7 @@ std::string orientationWords(const double row[3], const double column[3], const 
 }
 
 // Writes frame `frame` of decoded pixels into samples, rescaled into float32 when asked.
-void copyFrame(const Decoded& decoded, const Layout& layout, int frame, SampleType to,
+void copyFrame(const DicomPixels& decoded, const DicomLayout& layout, int frame, SampleType to,
                void* samples) {
     const std::size_t count =
         std::size_t(layout.columns) * std::size_t(layout.rows) * std::size_t(layout.channels);
@@ -395,27 +397,34 @@ void copyFrame(const Decoded& decoded, const Layout& layout, int frame, SampleTy
                        rescaled(decoded.slope, decoded.intercept) ? decoded.intercept : 0, to,
                        samples);
 }
+
 // Runs body in a child process and reports whether it ended normally. The Debian build of GDCM
 // keeps its assertions, which abort the process on some malformed files; the child meets them
 // first (and any memory bomb or endless loop), so that the converter refuses such a file
-// instead of ending with it.
+// instead of ending with it. The refusal names the file the child was working on.
 std::string contained(const QString& path, const std::function<void()>& body) {
+    CurrentFile* current = currentFile();
+    if (current)
+        std::snprintf(current->path, sizeof current->path, "%s",
+                      QFile::encodeName(path).constData());
     const ContainedResult result = runContained(
         [&](std::vector<unsigned char>*) {
+            marking = true;
             body();
             return std::string();
         },
         {defaultMemoryLimit(), 300});
     if (result.end == ContainedEnd::Done)
         return std::string();
+    const QString file = current ? QFile::decodeName(current->path) : path;
     if (result.end == ContainedEnd::OutOfMemory)
-        return fileMessage(path, "needs more than " + memorySizeText(defaultMemoryLimit()));
+        return fileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
     if (result.end == ContainedEnd::TimedOut)
-        return fileMessage(path, "the DICOM library took more than 300 s");
-    return fileMessage(path, "malformed DICOM data: the DICOM library gave up on it");
+        return fileMessage(file, "the DICOM library took more than 300 s");
+    return fileMessage(file, "malformed DICOM data: the DICOM library gave up on it");
 }
 
-std::string openSource(const QString& path, int series, TypedSource* source);
+std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source);
 } // namespace
 
 std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out) {
@@ -428,13 +437,17 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
         failure = scanSeries(path, &series);
     if (!failure.empty())
         return failure;
-    for (const Series& entry : series) {
+    for (Series& entry : series) {
         DicomSeriesSummary summary;
         summary.uid = entry.uid;
         summary.description = entry.description;
         summary.slices = entry.files.size() == 1 ? entry.files[0].frames : int(entry.files.size());
         summary.width = entry.files[0].columns;
         summary.height = entry.files[0].rows;
+        double spacing = 1, normal[3];
+        if (entry.files.size() > 1 &&
+            orderSlices(path, 0, &entry, &spacing, normal, &summary.volumes).empty())
+            summary.slices /= std::max(1, summary.volumes);
         out->push_back(summary);
     }
     return std::string();
@@ -442,14 +455,10 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
 
 std::string openDicomSource(const QString& path, const InputSelection& selection,
                             TypedSource* source) {
-    if (selection.volume > 0)
-        return fileMessage(path,
-                           formatString("no volume %d: the input holds one", selection.volume));
-    const int series = selection.series;
     // A trial run of everything the source will do, in a child process first.
     const std::string failure = contained(path, [&] {
         TypedSource trial;
-        if (!openSource(path, series, &trial).empty())
+        if (!openSource(path, selection, &trial).empty())
             return;
         const VolumeInfo& info = trial.info;
         std::vector<unsigned char> samples(sliceBytes(info));
@@ -457,15 +466,18 @@ std::string openDicomSource(const QString& path, const InputSelection& selection
             if (!trial.read(z, samples.data()).empty())
                 return;
     });
-    return failure.empty() ? openSource(path, series, source) : failure;
+    return failure.empty() ? openSource(path, selection, source) : failure;
 }
 
 namespace {
-std::string openSource(const QString& path, int series, TypedSource* source) {
+// The series selected, with its files in slice order (one file: its frames are the slices).
+std::string chooseSeries(const QString& path, const InputSelection& selection, Series* chosen,
+                         double* spacing, double normal[3]) {
     std::vector<Series> all;
     std::string failure = scanSeries(path, &all);
     if (!failure.empty())
         return failure;
+    const int series = selection.series;
     if (series < 0 && all.size() > 1)
         return fileMessage(path, formatString("%zu DICOM series; pick one with --series K "
                                               "(0 to %zu; info lists them)",
@@ -473,36 +485,95 @@ std::string openSource(const QString& path, int series, TypedSource* source) {
     if (series >= int(all.size()))
         return fileMessage(path,
                            formatString("no DICOM series %d: there are %zu", series, all.size()));
-    Series chosen = std::move(all[std::size_t(std::max(series, 0))]);
-    const bool multiFrame = chosen.files.size() == 1 && chosen.files[0].frames > 1;
-    for (const ScannedFile& file : chosen.files)
-        if (file.frames > 1 && !multiFrame)
-            return fileMessage(QString::fromStdString(file.path),
-                               "multi-frame DICOM file in a series of several files");
-
-    // The first file (in position order) sets what every slice must hold.
-    double spacing = 1, normal[3] = {0, 0, 1};
-    if (!multiFrame) {
-        failure = orderSlices(path, &chosen, &spacing, normal);
-        if (!failure.empty())
-            return failure;
+    *chosen = std::move(all[std::size_t(std::max(series, 0))]);
+    for (const ScannedFile& file : chosen->files) {
+        const QString name = QString::fromStdString(file.path);
+        // Slices tiled in one picture would pack as one slice.
+        if (file.mosaic)
+            return fileMessage(name, "Siemens mosaic (slices tiled in one picture): "
+                                     "unsupported, convert it to a series of slices first");
+        if (file.frames > 1 && chosen->files.size() > 1)
+            return fileMessage(name, "multi-frame DICOM file in a series of several files");
     }
-    auto layout = std::make_shared<Layout>();
-    auto first = std::make_shared<Decoded>();
-    failure = decodeFile(chosen.files[0].path, layout.get(), true, first.get());
+    if (chosen->files.size() == 1) {
+        // A multi-frame file's volumes are known once its frames are placed.
+        if (selection.volume > 0 && chosen->files[0].frames == 1)
+            return fileMessage(path, formatString("no volume %d: there is 1", selection.volume));
+        return std::string();
+    }
+    int volumes = 1;
+    return orderSlices(path, selection.volume, chosen, spacing, normal, &volumes);
+}
+
+// The spacing along each axis, and which of them the file gives: sliceSpacing is the distance
+// between the slices' positions, when positioned.
+void setSpacing(const Series& chosen, const DicomPixels& first, bool positioned,
+                double sliceSpacing, VolumeInfo* info) {
+    const ScannedFile& file = chosen.files[0];
+    const std::vector<double>& pixel = file.pixelSpacing;
+    const bool planeKnown = pixel.size() == 2 || first.spacingGiven[0];
+    // Pixel Spacing gives the distance between rows (y) first, then between columns (x).
+    info->spacing[0] = pixel.size() == 2 ? pixel[1] : first.spacing[0];
+    info->spacing[1] = pixel.size() == 2 ? pixel[0] : first.spacing[1];
+    info->spacing[2] = positioned ? sliceSpacing : first.spacing[2];
+    info->axisSpacingKnown[0] = info->axisSpacingKnown[1] = planeKnown;
+    info->axisSpacingKnown[2] = positioned || (file.frames > 1 && first.spacingGiven[2]);
+    for (int k = 0; k < 3; ++k)
+        if (!(info->spacing[k] > 0) || !std::isfinite(info->spacing[k])) {
+            info->spacing[k] = 1;
+            info->axisSpacingKnown[k] = false;
+        }
+    info->spacingKnown =
+        info->axisSpacingKnown[0] && info->axisSpacingKnown[1] && info->axisSpacingKnown[2];
+    if (!info->axisSpacingKnown[2] && file.thickness > 0)
+        info->spacingNote = formatString("slice thickness %g", file.thickness);
+}
+
+// The patient directions of the axes, when the file gives its orientation.
+void setOrientation(const Series& chosen, const DicomPixels& first, VolumeInfo* info) {
+    const std::vector<double>& given = chosen.files[0].orientation;
+    if (given.size() != 6 && !first.orientationGiven)
+        return;
+    const double* c = given.size() == 6 ? given.data() : first.cosines;
+    const double row[3] = {c[0], c[1], c[2]}, column[3] = {c[3], c[4], c[5]};
+    const double normal[3] = {c[1] * c[5] - c[2] * c[4], c[2] * c[3] - c[0] * c[5],
+                              c[0] * c[4] - c[1] * c[3]};
+    info->orientation = orientationWords(row, column, normal);
+}
+
+std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source) {
+    Series chosen;
+    double spacing = 1, normal[3] = {0, 0, 1};
+    std::string failure = chooseSeries(path, selection, &chosen, &spacing, normal);
+    if (!failure.empty())
+        return failure;
+    const bool multiFrame = chosen.files.size() == 1 && chosen.files[0].frames > 1;
+    // The first file (in position order) sets what every slice must hold.
+    auto layout = std::make_shared<DicomLayout>();
+    auto first = std::make_shared<DicomPixels>();
+    failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
     if (!failure.empty())
         return failure;
 
+    auto frames = std::make_shared<std::vector<int>>();
+    if (multiFrame) {
+        failure =
+            orderFrames(path, selection.volume, *first, layout->frames, frames.get(), &spacing);
+        if (!failure.empty())
+            return failure;
+    }
+
     VolumeInfo& info = source->info;
     info = VolumeInfo();
-    info.format = multiFrame ? "DICOM multi-frame" : "DICOM series";
+    info.format = multiFrame                ? "DICOM multi-frame"
+                  : chosen.files.size() > 1 ? "DICOM series"
+                                            : "DICOM file";
     info.width = layout->columns;
     info.height = layout->rows;
-    info.depth = multiFrame ? layout->frames : int(chosen.files.size());
+    info.depth = multiFrame ? int(frames->size()) : int(chosen.files.size());
     info.channels = layout->channels;
     info.type = layout->type;
-    failure =
-        checkVolumeSizes(info.width, info.height, info.depth, info.channels, info.type, nullptr);
+    failure = checkVolumeSizes(info);
     if (!failure.empty())
         return fileMessage(path, failure);
     bool scaled = layout->channels == 1 && rescaled(first->slope, first->intercept);
@@ -510,47 +581,31 @@ std::string openSource(const QString& path, int series, TypedSource* source) {
         scaled = scaled || (layout->channels == 1 && rescaled(file.slope, file.intercept));
     if (scaled)
         info.type = SampleType::Float32;
-    const std::vector<double>& pixelSpacing = chosen.files[0].pixelSpacing;
-    info.spacingKnown = pixelSpacing.size() == 2 && pixelSpacing[0] > 0 && pixelSpacing[1] > 0;
-    // Pixel Spacing gives the distance between rows (y) first, then between columns (x).
-    info.spacing[0] = info.spacingKnown ? pixelSpacing[1] : first->spacing[0];
-    info.spacing[1] = info.spacingKnown ? pixelSpacing[0] : first->spacing[1];
-    info.spacing[2] = multiFrame ? first->spacing[2] : spacing;
-    for (double& distance : info.spacing)
-        if (!(distance > 0) || !std::isfinite(distance))
-            distance = 1;
-    if (multiFrame) {
-        const double* c = first->cosines;
-        normal[0] = c[1] * c[5] - c[2] * c[4];
-        normal[1] = c[2] * c[3] - c[0] * c[5];
-        normal[2] = c[0] * c[4] - c[1] * c[3];
-    }
-    const double* c = first->cosines;
-    if (!multiFrame && chosen.files[0].orientation.size() == 6)
-        c = chosen.files[0].orientation.data();
-    const double row[3] = {c[0], c[1], c[2]}, column[3] = {c[3], c[4], c[5]};
-    if (multiFrame || chosen.files.size() > 1)
-        info.orientation = orientationWords(row, column, normal);
+    const bool positioned = multiFrame ? first->framePositions.size() > 3 && frames->size() > 1
+                                       : chosen.files.size() > 1;
+    setSpacing(chosen, *first, positioned, spacing, &info);
+    setOrientation(chosen, *first, &info);
+    source->files.clear();
+    for (const ScannedFile& file : chosen.files)
+        source->files.push_back(file.path);
 
     const SampleType to = info.type;
     if (multiFrame) {
         // All frames live in the one file: it is decoded once and its frames handed out.
         source->concurrent = false;
-        source->read = [first, layout, to](int z, void* samples) {
-            copyFrame(*first, *layout, z, to, samples);
+        source->read = [first, layout, frames, to](int z, void* samples) {
+            copyFrame(*first, *layout, (*frames)[std::size_t(z)], to, samples);
             return std::string();
         };
         return std::string();
     }
     // A slice a file: each read decodes its own file, so two may run at once.
-    std::vector<std::string> files;
-    for (const ScannedFile& file : chosen.files)
-        files.push_back(file.path);
-    auto cached = std::make_shared<std::pair<std::mutex, std::shared_ptr<Decoded>>>();
+    const std::vector<std::string> files = source->files;
+    auto cached = std::make_shared<std::pair<std::mutex, std::shared_ptr<DicomPixels>>>();
     cached->second = first;
     source->concurrent = true;
     source->read = [files, layout, cached, to](int z, void* samples) {
-        std::shared_ptr<Decoded> decoded;
+        std::shared_ptr<DicomPixels> decoded;
         {
             // The first file, decoded while opening, is used once instead of read again.
             std::lock_guard<std::mutex> lock(cached->first);
@@ -558,10 +613,10 @@ std::string openSource(const QString& path, int series, TypedSource* source) {
                 decoded = std::move(cached->second);
         }
         if (!decoded) {
-            decoded = std::make_shared<Decoded>();
-            Layout expected = *layout;
+            decoded = std::make_shared<DicomPixels>();
+            DicomLayout expected = *layout;
             const std::string failure =
-                decodeFile(files[std::size_t(z)], &expected, false, decoded.get());
+                decodeMarked(files[std::size_t(z)], &expected, false, decoded.get());
             if (!failure.empty())
                 return failure;
         }

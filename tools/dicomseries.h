@@ -1,7 +1,7 @@
 #pragma once
 
 // DICOM volumes read through GDCM: a folder holding the files of a series (a slice each, in any
-// name order), or one multi-frame file (a frame a slice).
+// name order, in subfolders too, as on a CD), or one multi-frame file (a frame a slice).
 
 #include "typedsource.h"
 
@@ -16,6 +16,7 @@ struct DicomSeriesSummary {
     std::string description; // Series Description, "" when none
     int slices = 0;          // its files, or the frames of its one multi-frame file
     int width = 0, height = 0;
+    int volumes = 1; // volumes at the same slice positions (time points, echoes, directions)
 };
 
 // The image series under path (a folder, or one file), ordered by UID: the order --series
@@ -25,7 +26,9 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
 
 // Opens series number selection.series of listDicomSeries (-1: the only one; a folder with
 // more is refused with their count) as a typed source. Slices are ordered by their position along
-// the slice normal and must be evenly spaced; Rescale Slope and Intercept other than 1 and 0 give
-// float32 samples. Returns "" or the message, which names the file.
+// the slice normal and must be evenly spaced; a series whose positions each repeat as often holds
+// that many volumes, one picked by selection.volume (in instance order; -1: the only one).
+// Rescale Slope and Intercept other than 1 and 0 give float32 samples. Siemens mosaics are
+// refused. source->files names every file read. Returns "" or the message, which names the file.
 std::string openDicomSource(const QString& path, const InputSelection& selection,
                             TypedSource* source);

@@ -98,18 +98,45 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
 
-// A folder of several DICOM series cannot be read until one is picked: the list to pick from,
-// numbered as --series counts.
+// A DICOM input of several series, or of several volumes, cannot be read until one is picked:
+// the list to pick from, numbered as --series and --volume count.
 void printDicomSeries(const QString& path) {
     std::vector<DicomSeriesSummary> series;
-    if (!QFileInfo(path).isDir() || !listDicomSeries(path, &series).empty() || series.size() < 2)
+    if (!listDicomSeries(path, &series).empty())
         return;
-    std::printf("%s\n  format           DICOM, %zu series (pick one with --series K)\n",
-                qPrintable(path), series.size());
-    for (std::size_t k = 0; k < series.size(); ++k)
-        std::printf("  series %-9zu %d x %d x %d  %s  %s\n", k, series[k].width, series[k].height,
-                    series[k].slices, printableText(series[k].uid).c_str(),
+    const bool volumes = std::any_of(series.begin(), series.end(),
+                                     [](const DicomSeriesSummary& s) { return s.volumes > 1; });
+    if (series.size() < 2 && !volumes)
+        return;
+    const char* pick = series.size() < 2 ? "pick a volume with --volume T"
+                       : volumes         ? "pick one with --series K, and a volume with --volume T"
+                                         : "pick one with --series K";
+    std::printf("%s\n  format           DICOM, %zu series (%s)\n", qPrintable(path), series.size(),
+                pick);
+    for (std::size_t k = 0; k < series.size(); ++k) {
+        const std::string count =
+            series[k].volumes > 1 ? formatString(", %d volumes", series[k].volumes) : "";
+        std::printf("  series %-9zu %d x %d x %d%s  %s  %s\n", k, series[k].width, series[k].height,
+                    series[k].slices, count.c_str(), printableText(series[k].uid).c_str(),
                     printableText(series[k].description).c_str());
+    }
+}
+
+// The spacing as far as the file gives it: "?" for an axis it leaves out.
+std::string spacingText(const VolumeInfo& info) {
+    if (info.spacingKnown)
+        return formatString("%g, %g, %g", info.spacing[0], info.spacing[1], info.spacing[2]);
+    std::string values, missing;
+    for (int k = 0; k < 3; ++k) {
+        const bool known = info.axisSpacingKnown[k];
+        values += (k ? ", " : "") + (known ? formatString("%g", info.spacing[k]) : "?");
+        if (!known)
+            missing += std::string(missing.empty() ? "" : "/") + "xyz"[k];
+    }
+    const std::string note = info.spacingNote.empty() ? "" : "; " + info.spacingNote;
+    if (missing == "x/y/z")
+        return "not in the file" + note;
+    return values + " (" + missing + " not in the file" + note + ")";
 }
 
 // A NIfTI file of several volumes (time points) cannot be read until one is picked: how many
@@ -144,8 +171,7 @@ int reportInput(const QString& path, PackSettings settings) {
                 sampleTypeName(info.type), info.channels);
     if (info.alphaChannel >= 0)
         std::printf(" (channel %d is alpha)", info.alphaChannel);
-    std::printf("\n  spacing          %g, %g, %g%s\n  orientation      %s\n", info.spacing[0],
-                info.spacing[1], info.spacing[2], info.spacingKnown ? "" : " (not in the file)",
+    std::printf("\n  spacing          %s\n  orientation      %s\n", spacingText(info).c_str(),
                 describeOrientation(info).c_str());
     // The output's size comes before the pass over the samples, which may take a while.
     failure = planSizes(source, settings, path, &plan);

@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include "contained.h"
 #include "helpers.h"
 
 #include <QDir>
@@ -315,6 +316,7 @@ void cleanUpTemporariesOnSignals() {
         while (sigwait(&watched, &sig) != 0) {
         }
         removeAllInFlight();
+        endContainedChildren();
         // Ends by the same signal, so the parent sees why (a shell reports 128 + signal).
         signal(sig, SIG_DFL);
         sigset_t one;

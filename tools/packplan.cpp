@@ -98,6 +98,19 @@ std::string chainSteps(const TypedSource& source, const PackSettings& settings, 
     plan->rgb = resampleSource(cube, plan->n, plan->n, plan->n);
     return std::string();
 }
+// The axes of more than one sample whose spacing the file leaves out ("z", "x, y, z"), for a
+// file that gives some of it; "" when it gives all or none.
+std::string unknownSpacingAxes(const VolumeInfo& info) {
+    const int sizes[3] = {info.width, info.height, info.depth};
+    std::string missing;
+    bool anyKnown = false;
+    for (int k = 0; k < 3; ++k) {
+        anyKnown = anyKnown || info.axisSpacingKnown[k];
+        if (sizes[k] > 1 && !info.axisSpacingKnown[k])
+            missing += std::string(missing.empty() ? "" : ", ") + "xyz"[k];
+    }
+    return anyKnown ? missing : std::string();
+}
 } // namespace
 
 std::string planSizes(const TypedSource& source, const PackSettings& settings, const QString& name,
@@ -116,6 +129,10 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
         return fileMessage(name, failure);
 
     std::copy_n(settings.spacingGiven ? settings.spacing : info.spacing, 3, plan->spacing);
+    // A spacing the file does not give is never made up: the samples stay as they are.
+    plan->spacingMissing = settings.spacingGiven ? std::string() : unknownSpacingAxes(info);
+    if (!plan->spacingMissing.empty())
+        std::fill_n(plan->spacing, 3, 1.0);
     failure = cubicSampleSizes(sizes, plan->spacing, maxSide, plan->resampled);
     if (!failure.empty())
         return fileMessage(name, failure);
@@ -175,6 +192,8 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
     if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
         text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],
                              plan.spacing[0], plan.spacing[1], plan.spacing[2]);
+    if (!plan.spacingMissing.empty())
+        text += ", not resampled: no spacing along " + plan.spacingMissing + " in the file";
     if (r[0] != r[1] || r[1] != r[2])
         text += formatString(", %s to %d^3",
                              plan.cube < std::max({r[0], r[1], r[2]}) ? "cropped" : "padded",

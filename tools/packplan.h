@@ -41,6 +41,7 @@ struct PackPlan {
     bool rangeMeasured = false;
     double rangeLo = 0, rangeHi = 0; // the samples' range, when measured
     double spacing[3] = {1, 1, 1};   // the spacing used
+    std::string spacingMissing;      // axes of several samples the file gives no spacing for
     int resampled[3] = {0, 0, 0};    // the sizes after the step to equal spacing
     int cube = 0;                    // the cube's N after crop or pad
     int n = 0;                       // the output's N

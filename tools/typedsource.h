@@ -27,8 +27,12 @@ struct VolumeInfo {
     SampleType type = SampleType::UInt8;
     int alphaChannel = -1;         // the channel the file marks as alpha, or -1
     double spacing[3] = {1, 1, 1}; // distance between samples along x, y, z, in the file's unit
-    bool spacingKnown = false;     // whether the file gives the spacing
-    std::string orientation;       // how the file's axes map to x, y, z, in words ("" when plain)
+    bool spacingKnown = false;     // whether the file gives the spacing along all three axes
+    // Along which axes the file gives the spacing, where it gives only some (one DICOM slice:
+    // its Pixel Spacing, no distance between slices); all true counts as spacingKnown.
+    bool axisSpacingKnown[3] = {false, false, false};
+    std::string spacingNote; // what the file tells of a spacing it does not give, or ""
+    std::string orientation; // how the file's axes map to x, y, z, in words ("" when plain)
 };
 
 // A volume read one slice at a time as typed samples.

@@ -1,0 +1,171 @@
+#!/usr/bin/python3
+"""Packs each DICOM file named on standard input with tessary-vol and checks the outcome.
+
+A file either packs to the samples pydicom decodes (mapped to 8 bits by the converter's rule,
+padded into a cube) within 1, or is refused in one line that holds the reason the expectations
+list for it. Usage: dicomsweep.py TESSARY_VOL EXPECTATIONS SCRATCH < FILES
+EXPECTATIONS: lines "NAME<TAB>FRAGMENT", NAME a file's name, FRAGMENT part of its refusal.
+"""
+import fnmatch
+import os
+import struct
+import subprocess
+import sys
+import warnings
+
+import numpy
+import pydicom
+
+warnings.simplefilter("ignore")
+
+HEADER = 4096
+# Larger inputs are checked through info's value range instead of a packed cube.
+LARGEST_PACKED = 512
+
+
+def frames_of(ds):
+    """The samples pydicom decodes, as (frames, rows, columns, channels), rescaled as the
+    converter rescales them."""
+    pixels = ds.pixel_array
+    channels = int(ds.SamplesPerPixel)
+    frames = int(getattr(ds, "NumberOfFrames", 1) or 1)
+    if frames == 1:
+        pixels = pixels[None]
+    if channels == 1:
+        pixels = pixels[..., None]
+    slope = float(getattr(ds, "RescaleSlope", 1) or 1)
+    intercept = float(getattr(ds, "RescaleIntercept", 0) or 0)
+    if channels == 1 and (slope, intercept) != (1.0, 0.0):
+        pixels = (pixels.astype(numpy.float64) * slope + intercept).astype(numpy.float32)
+    return pixels
+
+
+def to_bytes(pixels):
+    """The converter's mapping to 8 bits: uint8 copied, others over the range of all samples."""
+    if pixels.dtype == numpy.uint8:
+        return pixels.astype(numpy.float64)
+    values = pixels.astype(numpy.float64)
+    lo, hi = values.min(), values.max()
+    if lo == hi:
+        return numpy.where(values <= lo, 0.0, 255.0)
+    return numpy.clip(numpy.round(255 * (values - lo) / (hi - lo)), 0, 255)
+
+
+def decoded(path):
+    """pydicom's samples of the file; the decoders' own messages on standard error dropped."""
+    saved = os.dup(2)
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, 2)
+    try:
+        return frames_of(pydicom.dcmread(path, force=True))
+    except Exception as error:  # pydicom decodes no image here
+        return str(error) or type(error).__name__
+    finally:
+        os.dup2(saved, 2)
+        os.close(saved)
+        os.close(null)
+
+
+def compare_volume(out, pixels):
+    """"" when the packed cube holds the mapped samples where --pad centres them."""
+    depth, height, width, channels = pixels.shape
+    with open(out, "rb") as vol:
+        n = struct.unpack("<i", vol.read(272)[268:272])[0]
+    if n != max(depth, height, width):
+        return "packed to N = %d, pydicom decodes %d x %d x %d" % (n, width, height, depth)
+    cube = numpy.memmap(out, dtype=numpy.uint8, mode="r", offset=HEADER, shape=(n, n, n, 3))
+    z, y, x = ((n - depth) // 2, (n - height) // 2, (n - width) // 2)
+    got = numpy.asarray(cube[z : z + depth, y : y + height, x : x + width], dtype=numpy.float64)
+    expected = numpy.zeros(got.shape)
+    mapped = to_bytes(pixels)
+    # One channel is grey; two fill red and green; three fill all.
+    expected[...] = mapped[..., :1] if channels == 1 else 0
+    expected[..., : min(channels, 3)] = mapped[..., :3]
+    worst = numpy.abs(got - expected).max()
+    return "" if worst <= 1 else "samples differ from pydicom's by up to %d" % worst
+
+
+def compare_range(text, pixels):
+    """For inputs too large to pack here: info's value range against pydicom's."""
+    for line in text.splitlines():
+        if line.strip().startswith("value range"):
+            lo, hi = float(line.split()[2]), float(line.split()[4])
+            want = (float(pixels.min()), float(pixels.max()))
+            if numpy.allclose((lo, hi), want, rtol=1e-5):
+                return ""
+            return "value range %g to %g, pydicom decodes %g to %g" % (lo, hi, *want)
+    return "info printed no value range"
+
+
+def check(tool, path, table, scratch):
+    """"" when the file came out right, else what is wrong."""
+    name = os.path.basename(path)
+    refusals = {name: fragment for pattern, fragment in table.items()
+                if fnmatch.fnmatchcase(name, pattern)}
+    out = os.path.join(scratch, "out.vol")
+    if os.path.exists(out):
+        os.remove(out)
+    pixels = decoded(path) if os.path.isfile(path) else "a folder"
+    # A cube of a large picture takes gigabytes: info reads the same samples for their range.
+    large = not isinstance(pixels, str) and max(pixels.shape[:3]) > LARGEST_PACKED
+    command = [tool, "info", path, "--pad"] if large else [tool, "pack", path, "-o", out, "--pad"]
+    run = subprocess.run(
+        command + ["--spacing", "1,1,1"],
+        capture_output=True,
+        text=True,
+        errors="replace",
+        timeout=120,
+    )
+    lines = run.stderr.splitlines()
+    if run.returncode == 1:
+        if name not in refusals:
+            return "unexpected refusal: " + run.stderr.strip()
+        if len(lines) != 1 or refusals[name] not in lines[0] or not lines[0].startswith(path):
+            return "refused, but not in one line naming it with '%s': %s" % (
+                refusals[name],
+                run.stderr.strip(),
+            )
+        return ""
+    if run.returncode != 0:
+        return "exit status %d: %s" % (run.returncode, run.stderr.strip())
+    if run.stderr:
+        return "text on standard error: " + run.stderr.strip()
+    if name in refusals:
+        return "packed, but expected a refusal with '%s'" % refusals[name]
+    if isinstance(pixels, str):
+        return "packed, but pydicom decodes no image: " + pixels
+    return compare_range(run.stdout, pixels) if large else compare_volume(out, pixels)
+
+
+def main():
+    tool, expectations, scratch = sys.argv[1:4]
+    refusals = {}
+    with open(expectations) as table:
+        for line in table:
+            if line.strip() and not line.startswith("#"):
+                name, fragment = line.rstrip("\n").split("\t", 1)
+                refusals[name] = fragment
+    packed = refused = 0
+    failures = []
+    for path in sys.stdin.read().split("\n"):
+        if not path:
+            continue
+        try:
+            problem = check(tool, path, refusals, scratch)
+        except subprocess.TimeoutExpired:
+            problem = "ran past its time limit"
+        if problem:
+            failures.append("%s: %s" % (path, problem))
+        elif any(fnmatch.fnmatchcase(os.path.basename(path), p) for p in refusals):
+            refused += 1
+        else:
+            packed += 1
+    for failure in failures:
+        print("FAIL " + failure)
+    print("%d packed as pydicom decodes them, %d refused as expected, %d failed" % (
+        packed, refused, len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

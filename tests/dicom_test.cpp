@@ -1,0 +1,387 @@
+// DICOM read right or refused: samples as the file holds them in every byte order and
+// compression, damaged data refused in one line naming the file, series spread over subfolders
+// or holding several volumes, spacing and orientation only where the file gives them, and no
+// library text on standard error.
+#include "contained.h"
+#include "dicomdecode.h"
+#include "dicomfiles.h"
+#include "dicomseries.h"
+#include "testsupport.h"
+
+#include <gdcmReader.h>
+#include <gdcmSequenceOfItems.h>
+#include <gdcmWriter.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+namespace {
+// int16 samples k * 100 + i for slice k, i counting the slice's samples.
+std::string sliceSamples(int k, int count = 6) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+        const std::int16_t value = std::int16_t(k * 100 + i);
+        bytes.append(reinterpret_cast<const char*>(&value), 2);
+    }
+    return bytes;
+}
+
+// A slice at z with its samples, written to name.
+void writeSlice(const std::string& name, double z, int k, int instance = 0) {
+    DicomSlice slice;
+    slice.z = z;
+    slice.instance = instance;
+    slice.pixels = sliceSamples(k);
+    writeDicom(name, slice);
+}
+
+std::string allSamples(const std::string& path, const InputSelection& selection,
+                       TypedSource* source) {
+    const std::string failure = openDicomSource(QString::fromStdString(path), selection, source);
+    if (!failure.empty())
+        return failure;
+    std::string samples;
+    const std::string read = readTwice(*source, &samples);
+    return read.empty() ? samples : read;
+}
+
+// pydicom's test files, where python3-pydicom is installed.
+QString pydicomFile(const char* name) {
+    const QString path = QString("/usr/lib/python3/dist-packages/pydicom/data/test_files/") + name;
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+#define PYDICOM_FILE(var, name)                                                                    \
+    const QString var = pydicomFile(name);                                                         \
+    if (var.isEmpty()) {                                                                           \
+        GTEST_SKIP() << name << " is missing: install python3-pydicom";                            \
+    }
+
+std::string readFile(const QString& path, TypedSource* source) {
+    return allSamples(path.toStdString(), {}, source);
+}
+
+TEST(DicomTest, RleFramesDecodeEverySampleSize) {
+    // Two pixels of three channels of two bytes: segments hold each channel's high bytes, then
+    // its low bytes. Segment 0 is a literal run, segment 1 a repeat, the others mixed.
+    const std::vector<std::vector<unsigned char>> segments = {{1, 0x12, 0x34},    {0xff, 0x56},
+                                                              {0, 0x9a, 0, 0xbc}, {0xff, 0x00},
+                                                              {1, 1, 2},          {0x80, 0xff, 3}};
+    std::vector<unsigned char> frame(64, 0);
+    frame[0] = 6;
+    for (std::size_t s = 0, at = 64; s < segments.size(); at += segments[s].size(), ++s) {
+        std::memcpy(&frame[4 + 4 * s], &at, 4);
+        frame.insert(frame.end(), segments[s].begin(), segments[s].end());
+    }
+    std::uint16_t out[6] = {};
+    ASSERT_EQ(decodeRleFrame(frame.data(), frame.size(), 2, 3, 2, reinterpret_cast<char*>(out)),
+              "");
+    const std::uint16_t expected[6] = {0x1256, 0x9a00, 0x0103, 0x3456, 0xbc00, 0x0203};
+    EXPECT_EQ(std::vector<std::uint16_t>(out, out + 6),
+              std::vector<std::uint16_t>(expected, expected + 6));
+
+    struct Damage {
+        const char* what;
+        std::function<void(std::vector<unsigned char>*)> apply;
+        const char* message;
+    };
+    const Damage damages[] = {
+        {"segment count", [](auto* f) { (*f)[0] = 5; }, "5 segments where 6 are needed"},
+        {"header cut", [](auto* f) { f->resize(40); }, "no segments"},
+        {"offset past the end", [](auto* f) { (*f)[24] = 0xff; }, "outside its fragment"},
+        {"last segment short", [](auto* f) { f->pop_back(); }, "ends early"},
+        {"run too short", [](auto* f) { (*f)[67] = 0; }, "ends early"},
+    };
+    for (const Damage& damage : damages) {
+        std::vector<unsigned char> bad = frame;
+        damage.apply(&bad);
+        const std::string message =
+            decodeRleFrame(bad.data(), bad.size(), 2, 3, 2, reinterpret_cast<char*>(out));
+        EXPECT_NE(message.find(damage.message), std::string::npos)
+            << damage.what << ": " << message;
+    }
+}
+
+TEST(DicomTest, RealFilesGiveTheSamplesTheyHold) {
+    // The same dose grid little- and big-endian (32-bit samples), and RGB of 8, 16 and 32 bits
+    // RLE-compressed, the wider ones the 8-bit values times 257 and 0x01010101.
+    PYDICOM_FILE(little, "rtdose.dcm");
+    PYDICOM_FILE(big, "rtdose_expb.dcm");
+    PYDICOM_FILE(rle8, "SC_rgb_rle.dcm");
+    PYDICOM_FILE(rle16, "SC_rgb_rle_16bit.dcm");
+    PYDICOM_FILE(rle32, "SC_rgb_rle_32bit.dcm");
+    TypedSource source;
+    const std::string dose = readFile(little, &source);
+    EXPECT_EQ(source.info.depth, 15);
+    EXPECT_EQ(readFile(big, &source), dose);
+
+    const std::string bytes = readFile(rle8, &source);
+    ASSERT_EQ(bytes.size(), 100u * 100u * 3u) << bytes;
+    EXPECT_EQ(bytes.substr(0, 3), std::string("\xff\0\0", 3)); // pure red
+    const std::string wide[2] = {readFile(rle16, &source), readFile(rle32, &source)};
+    ASSERT_EQ(wide[0].size(), bytes.size() * 2);
+    ASSERT_EQ(wide[1].size(), bytes.size() * 4);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]);
+        std::uint16_t v16;
+        std::uint32_t v32;
+        std::memcpy(&v16, &wide[0][2 * i], 2);
+        std::memcpy(&v32, &wide[1][4 * i], 4);
+        ASSERT_EQ(v16, v * 257u) << "sample " << i;
+        ASSERT_EQ(v32, v * 0x01010101u) << "sample " << i;
+    }
+}
+
+TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
+    ScratchDir scratch;
+    writeSlice("whole.dcm", 0, 1);
+    const std::string bytes = fileBytes("whole.dcm");
+    writeFile("cut.dcm", bytes.substr(0, bytes.size() - 3)); // GDCM pads it with zeros
+    DicomSlice mosaic;
+    mosaic.pixels = sliceSamples(0);
+    mosaic.imageType = "ORIGINAL\\PRIMARY\\M\\NORM\\DIS2D\\MOSAIC";
+    writeDicom("mosaic.dcm", mosaic);
+    // A file on which GDCM fails an assertion, among good ones: the refusal names it.
+    writeSlice("crash/a.dcm", 0, 0);
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/dicom/regression-meta-assert.dcm",
+                            "crash/b.dcm"));
+    writeSlice("crash/c.dcm", 3, 1);
+    const std::pair<const char*, const char*> cases[] = {
+        {"cut.dcm", "cut.dcm: DICOM pixel data too short"},
+        {"mosaic.dcm", "mosaic.dcm: Siemens mosaic"},
+        {"crash", "crash/b.dcm: malformed DICOM data"},
+    };
+    for (const auto& [input, message] : cases) {
+        TypedSource source;
+        expectRefusal(openDicomSource(input, {}, &source), message, "");
+    }
+    TypedSource source;
+    EXPECT_EQ(allSamples("whole.dcm", {}, &source), sliceSamples(1));
+
+    PYDICOM_FILE(truncated, "MR_truncated.dcm");
+    expectRefusal(openDicomSource(truncated, {}, &source), truncated.toStdString(),
+                  "pixel data too short");
+}
+
+TEST(DicomTest, SingleBitSamplesBecomeBytes) {
+    ScratchDir scratch;
+    DicomSlice mask;
+    mask.columns = 8; // GDCM pads shorter rows to whole bytes, which the file does not
+    mask.rows = 2;
+    mask.format = gdcm::PixelFormat(1, 1, 1, 0);
+    mask.pixels = std::string("\xa5\x01", 2); // eight samples a byte from the lowest bit on
+    writeDicom("mask.dcm", mask);
+    TypedSource source;
+    EXPECT_EQ(allSamples("mask.dcm", {}, &source),
+              std::string("\1\0\1\0\0\1\0\1\1", 9) + std::string(7, '\0'));
+    EXPECT_EQ(source.info.type, SampleType::UInt8);
+}
+
+TEST(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {
+    ScratchDir scratch;
+    // A CD layout: an index, then patient, study and series folders.
+    writeFile("cd/DICOMDIR", "not an image");
+    writeSlice("cd/PT0/ST0/SE0/IM2", 6, 2);
+    writeSlice("cd/PT0/ST0/SE0/IM0", 0, 0);
+    writeSlice("cd/PT0/ST1/IM1", 3, 1);
+    TypedSource source;
+    EXPECT_EQ(allSamples("cd", {}, &source), sliceSamples(0) + sliceSamples(1) + sliceSamples(2));
+    std::vector<std::string> files = source.files;
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"cd/PT0/ST0/SE0/IM0", "cd/PT0/ST0/SE0/IM2",
+                                               "cd/PT0/ST1/IM1"}));
+
+    writeSlice("outside.dcm", 9, 3);
+    ASSERT_TRUE(QFile::link("../../outside.dcm", "cd/PT0/link.dcm"));
+    expectRefusal(openDicomSource("cd", {}, &source), "cd/PT0/link.dcm", "leads out");
+    QString deep = "deep";
+    for (int k = 0; k < 10; ++k)
+        deep += "/d";
+    writeSlice((deep + "/x.dcm").toStdString(), 0, 0);
+    expectRefusal(openDicomSource("deep", {}, &source), "deep/", "nested more than");
+}
+
+TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
+    ScratchDir scratch;
+    // Two time points at three positions, the second's instances after the first's.
+    for (int t = 0; t < 2; ++t)
+        for (int k = 0; k < 3; ++k)
+            writeSlice(formatString("fmri/t%dk%d.dcm", 1 - t, k), 3.0 * k, 10 * t + k,
+                       1 + 3 * t + k);
+    TypedSource source;
+    expectRefusal(openDicomSource("fmri", {}, &source), "fmri",
+                  "2 DICOM volumes at the same slice positions");
+    EXPECT_EQ(allSamples("fmri", {-1, 1}, &source),
+              sliceSamples(10) + sliceSamples(11) + sliceSamples(12));
+    EXPECT_EQ(source.info.depth, 3);
+    EXPECT_EQ(source.info.spacing[2], 3);
+    EXPECT_EQ(allSamples("fmri", {-1, 0}, &source),
+              sliceSamples(0) + sliceSamples(1) + sliceSamples(2));
+    expectRefusal(openDicomSource("fmri", {-1, 2}, &source), "fmri", "no volume 2: there are 2");
+    std::vector<DicomSeriesSummary> list;
+    ASSERT_EQ(listDicomSeries("fmri", &list), "");
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].volumes, 2);
+    EXPECT_EQ(list[0].slices, 3);
+
+    writeSlice("one.dcm", 0, 0);
+    expectRefusal(openDicomSource("one.dcm", {-1, 1}, &source), "one.dcm", "no volume 1");
+}
+
+TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
+    ScratchDir scratch;
+    DicomSlice bare;
+    bare.placed = false;
+    bare.pixels = sliceSamples(0);
+    writeDicom("bare.dcm", bare);
+    writeSlice("placed.dcm", 0, 0);
+    writeSlice("series/a.dcm", 0, 0);
+    writeSlice("series/b.dcm", 3, 1);
+    struct Case {
+        const char* input;
+        bool known[3];
+        const char* note;
+        bool oriented;
+    };
+    const Case cases[] = {
+        {"bare.dcm", {false, false, false}, "", false},
+        {"placed.dcm", {true, true, false}, "slice thickness 2.5", true},
+        {"series", {true, true, true}, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        TypedSource source;
+        ASSERT_EQ(openDicomSource(c.input, {}, &source), "");
+        const VolumeInfo& info = source.info;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(info.axisSpacingKnown[k], c.known[k]) << "axis " << k;
+        EXPECT_EQ(info.spacingKnown, c.known[0] && c.known[1] && c.known[2]);
+        EXPECT_EQ(info.spacingNote, c.note);
+        EXPECT_EQ(!info.orientation.empty(), c.oriented) << info.orientation;
+        if (c.known[0]) {
+            EXPECT_EQ(info.spacing[0], 0.5); // Pixel Spacing names rows (y) first
+        }
+    }
+}
+
+// Rewrites the per-frame Image Positions of a multi-frame file GDCM wrote: frame f at z[f].
+void placeFrames(const std::string& name, const std::vector<double>& z) {
+    gdcm::Reader reader;
+    reader.SetFileName(name.c_str());
+    ASSERT_TRUE(reader.Read());
+    gdcm::DataSet& data = reader.GetFile().GetDataSet();
+    gdcm::SmartPointer<gdcm::SequenceOfItems> frames = new gdcm::SequenceOfItems;
+    for (double position : z) {
+        gdcm::Item plane;
+        std::string text = formatString("10\\20\\%g", position);
+        if (text.size() % 2)
+            text += ' ';
+        gdcm::DataElement value(gdcm::Tag(0x0020, 0x0032), uint32_t(text.size()), gdcm::VR::DS);
+        value.SetByteValue(text.data(), uint32_t(text.size()));
+        plane.GetNestedDataSet().Replace(value);
+        gdcm::SmartPointer<gdcm::SequenceOfItems> planes = new gdcm::SequenceOfItems;
+        planes->AddItem(plane);
+        gdcm::DataElement planeSequence(gdcm::Tag(0x0020, 0x9113));
+        planeSequence.SetVR(gdcm::VR::SQ);
+        planeSequence.SetValue(*planes);
+        gdcm::Item frame;
+        frame.GetNestedDataSet().Replace(planeSequence);
+        frames->AddItem(frame);
+    }
+    gdcm::DataElement perFrame(gdcm::Tag(0x5200, 0x9230));
+    perFrame.SetVR(gdcm::VR::SQ);
+    perFrame.SetValue(*frames);
+    data.Replace(perFrame);
+    gdcm::Writer writer;
+    writer.SetFile(reader.GetFile());
+    writer.SetFileName(name.c_str());
+    ASSERT_TRUE(writer.Write());
+}
+
+TEST(DicomTest, FramesFollowTheirPositions) {
+    ScratchDir scratch;
+    DicomSlice multi;
+    multi.frames = 4;
+    for (int k : {2, 0, 1, 3})
+        multi.pixels += sliceSamples(k);
+    writeDicom("shuffled.dcm", multi);
+    placeFrames("shuffled.dcm", {6, 0, 3, 9});
+    writeDicom("twice.dcm", multi);
+    placeFrames("twice.dcm", {3, 0, 0, 3});
+    writeDicom("uneven.dcm", multi);
+    placeFrames("uneven.dcm", {0, 3, 6, 10});
+
+    TypedSource source;
+    EXPECT_EQ(allSamples("shuffled.dcm", {}, &source),
+              sliceSamples(0) + sliceSamples(1) + sliceSamples(2) + sliceSamples(3));
+    EXPECT_EQ(source.info.spacing[2], 3);
+    EXPECT_TRUE(source.info.spacingKnown);
+    expectRefusal(openDicomSource("twice.dcm", {}, &source), "twice.dcm", "2 DICOM volumes");
+    // At one position, frames follow in file order: volume 1 holds the later frames.
+    EXPECT_EQ(allSamples("twice.dcm", {-1, 1}, &source), sliceSamples(1) + sliceSamples(3));
+    expectRefusal(openDicomSource("uneven.dcm", {}, &source), "uneven.dcm",
+                  "uneven slice positions: 0, 3, 6, 10");
+}
+
+// The converter itself: no library text on standard error, outputs that would land on a file
+// of the series refused.
+TEST(DicomTest, TheConverterPrintsOnlyItsOwnLine) {
+    ScratchDir scratch;
+    writeSlice("ct/a.dcm", 0, 0);
+    writeSlice("ct/b.vol", 3, 1); // a slice file may have any name
+    const ToolRun overwrite = runTool({"pack", "ct", "-o", "ct/b.vol", "--pad"});
+    EXPECT_EQ(overwrite.status, 1);
+    EXPECT_EQ(overwrite.err.rfind("ct/b.vol: ", 0), 0u) << overwrite.err;
+    EXPECT_EQ(std::count(overwrite.err.begin(), overwrite.err.end(), '\n'), 1) << overwrite.err;
+    EXPECT_EQ(fileBytes("ct/b.vol").size(), fileBytes("ct/a.dcm").size());
+
+    PYDICOM_FILE(jpeg12, "JPEG-lossy.dcm");
+    // 12-bit JPEG, whose decoders print their doubts though the result is exact.
+    const ToolRun run = runTool({"pack", jpeg12, "-o", "out.vol", "--crop"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(DicomTest, AContainedChildEndsWithItsParent) {
+    ScratchDir scratch;
+    const pid_t parent = fork();
+    ASSERT_GE(parent, 0);
+    if (parent == 0) {
+        runContained(
+            [](std::vector<unsigned char>*) {
+                std::ofstream("child.pid") << getpid() << std::endl;
+                for (;;)
+                    pause();
+                return std::string();
+            },
+            {0, 60});
+        _exit(0);
+    }
+    pid_t child = 0;
+    for (int wait = 0; wait < 500 && child == 0; ++wait) {
+        std::ifstream("child.pid") >> child;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(child, 0);
+    kill(parent, SIGKILL);
+    waitpid(parent, nullptr, 0);
+    // Gone, or a zombie waiting for whoever adopted it.
+    auto running = [child] {
+        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+        std::string pid, name, state;
+        return bool(stat >> pid >> name >> state) && state != "Z";
+    };
+    for (int wait = 0; wait < 200 && running(); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(running());
+    if (running())
+        kill(child, SIGKILL);
+}
+} // namespace

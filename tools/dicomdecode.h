@@ -1,0 +1,44 @@
+#pragma once
+
+// One DICOM file's pixels decoded through GDCM, put right where GDCM is not: 32-bit samples in
+// big-endian files, RLE with more than one byte a sample, pixel data that ends early.
+
+#include "typedsource.h"
+
+#include <string>
+#include <vector>
+
+// What every file of a series must hold, as the first one does.
+struct DicomLayout {
+    int columns = 0, rows = 0, frames = 1, channels = 1;
+    SampleType type = SampleType::UInt8;
+};
+
+// One file's pixels: frames of rows x columns x channels samples of the layout's type, in host
+// byte order, channels interleaved.
+struct DicomPixels {
+    std::vector<char> pixels;
+    double slope = 1, intercept = 0;
+    double spacing[3] = {1, 1, 1};
+    double cosines[6] = {1, 0, 0, 0, 1, 0};
+    // Whether the file gives the spacing along x and y, along z, and the orientation, rather
+    // than GDCM's defaults standing in (functional groups of multi-frame files included).
+    bool spacingGiven[3] = {false, false, false};
+    bool orientationGiven = false;
+    // Each frame's Image Position (x, y, z a frame) from the per-frame functional groups, when
+    // every frame has one; empty otherwise.
+    std::vector<double> framePositions;
+};
+
+// Reads and decodes file. With fill, *layout is set from the file; otherwise the file must hold
+// what *layout says. Returns "" or the message, which names the file.
+std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
+                            DicomPixels* decoded);
+
+// Decodes one RLE frame (the fragment's bytes) into count pixels of channels samples of
+// sampleBytes each, little-endian and interleaved, into out. Returns "" or the message (no path).
+std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
+                           int channels, int sampleBytes, char* out);
+
+// The backslash-separated numbers of a DICOM value; empty when any is not a finite number.
+std::vector<double> dicomNumbers(const char* value);
