@@ -14,7 +14,8 @@ std::string header(const std::string& extra, const std::string& dataFile = "LOCA
 }
 
 // Keys the tool does not use are passed over wherever they stand, as MetaImage's own reader
-// does; what decides the samples must still be said once and agree.
+// does; what decides the samples must still be said once and agree, and the data file must be
+// one file in the header's folder.
 TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
     const std::string itk = "ITK_InputFilterName = MetaImageIO\nCenterOfRotation = 0 0 0\n"
                             "Color = 1 0 0 1\nITK_original_direction = 1 0 0 0 1 0 0 0 1\n"
@@ -51,6 +52,15 @@ TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
         {header("DimSize = 4 4 4\n"), "given twice"},
         {header("ElementSize = 1 0 1\n"), "ElementSize: not positive"},
         {header("a line without an equals sign\n"), "bad MetaImage header line"},
+        {"NDims = 3\nDimSize = 1 1 1\nElementType = MET_LONG\nElementDataFile = LOCAL\n",
+         "ElementType"},
+        {header("", "LOCAL", "3 2"), "DimSize"},
+        {header("", "LOCAL", "3 -2 4"), "DimSize"},
+        {header("", "../up.raw"), "outside"},
+        {header("", "/etc/passwd"), "outside"},
+        {header("", "LIST"), "list"},
+        {header("", "slice%03d.raw 1 4 1"), "list"},
+        {"NDims = 3\nDimSize = 1 1 1\nElementType = MET_UCHAR\n", "no ElementDataFile"},
     };
     for (const auto& [text, what] : refused) {
         MetaImageHeader parsed;
