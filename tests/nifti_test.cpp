@@ -124,6 +124,7 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         Nifti header;
         std::string what;
     } cases[] = {
+        // clang-format off
         {"offset-negative.nii", with([](Nifti& n) { n.voxOffset = -352; }), "voxel offset -352"},
         {"offset-nan.nii", with([](Nifti& n) { n.voxOffset = nan; }), "voxel offset nan"},
         {"offset-far.nii", with([](Nifti& n) { n.voxOffset = 1e12; }), "file too short"},
@@ -133,17 +134,9 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         {"offset-fraction.nii", with([](Nifti& n) { n.voxOffset = 352.5; }), "voxel offset"},
         {"offset-inside-2.nii", with([](Nifti& n) { n.version = 2, n.voxOffset = 348; }),
          "voxel offset 348"},
-        {"size-negative.nii", with([](Nifti& n) {
-             n.dims = {2, -5, 2};
-         }),
-         "size -5 along axis 2"},
-        {"size-zero.nii", with([](Nifti& n) {
-             n.dims = {2, 2, 0};
-         }),
-         "size 0 along axis 3"},
-        {"size-zero-2.nii", with([](Nifti& n) {
-             n.version = 2, n.dims = {0, 2, 2};
-         }),
+        {"size-negative.nii", with([](Nifti& n) { n.dims = {2, -5, 2}; }), "size -5 along axis 2"},
+        {"size-zero.nii", with([](Nifti& n) { n.dims = {2, 2, 0}; }), "size 0 along axis 3"},
+        {"size-zero-2.nii", with([](Nifti& n) { n.version = 2, n.dims = {0, 2, 2}; }),
          "size 0 along axis 1"},
         {"count-zero.nii", with([](Nifti& n) { n.dimCount = 0; }), "dimension count 0"},
         {"count-eight.nii", with([](Nifti& n) { n.dimCount = 8; }), "dimension count 8"},
@@ -153,15 +146,11 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         {"sixth.nii", with([](Nifti& n) { n.dims = {2, 2, 2, 1, 1, 2}; }), "beyond the fifth"},
         {"intercept.nii", with([](Nifti& n) { n.slope = 2, n.intercept = nan; }),
          "scale intercept nan"},
-        {"rgb-vector.nii", with([](Nifti& n) {
-             n.datatype = DT_RGB24, n.dims = {1, 1, 1, 1, 2};
-         }),
+        {"rgb-vector.nii", with([](Nifti& n) { n.datatype = DT_RGB24, n.dims = {1, 1, 1, 1, 2}; }),
          "RGB values with a vector"},
         // A memory bomb: a huge plane in a few hundred bytes.
-        {"plane.nii", with([](Nifti& n) {
-             n.dims = {16384, 16384, 3};
-         }),
-         "file too short"},
+        {"plane.nii", with([](Nifti& n) { n.dims = {16384, 16384, 3}; }), "file too short"},
+        // clang-format on
     };
     for (const Case& c : cases)
         writeFile(c.name, niftiBytes(c.header, voxels));
@@ -324,24 +313,17 @@ TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
         double srow[3][4];
         std::string orientation;
     } cases[] = {
-        {"both.nii",
-         1,
-         2,
-         {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
+        // clang-format off
+        {"both.nii", 1, 2, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
          "x: right to left, y: posterior to anterior, z: superior to inferior (from the sform)"},
-        {"qform.nii",
-         1,
-         0,
-         {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
+        {"qform.nii", 1, 0, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
          identity + " (from the qform)"},
-        {"sform.nii",
-         0,
-         4,
-         {{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}},
+        {"sform.nii", 0, 4, {{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}},
          "x: posterior to anterior, y: left to right, z: inferior to superior (from the sform)"},
         {"none.nii", 0, 0, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}}, ""},
         {"singular.nii", 1, 2, {{1, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}}, ""},
         {"nan.nii", 0, 2, {{nan, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, ""},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

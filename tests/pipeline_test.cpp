@@ -50,6 +50,14 @@ SliceSource greySource(int w, int h, int d, std::function<unsigned char(int, int
     return source;
 }
 
+// Counts in reads each slice the source reads from now on.
+template <typename Source> void countReads(Source* source, int* reads) {
+    source->read = [read = source->read, reads](int z, auto* samples) {
+        ++*reads;
+        return read(z, samples);
+    };
+}
+
 // Every slice of a source, the red bytes only.
 std::vector<unsigned char> redOf(const SliceSource& source) {
     std::vector<unsigned char> slice(3 * std::size_t(source.width) * std::size_t(source.height));
@@ -186,8 +194,6 @@ TEST(Resample, AnisotropicSphereComesOutRound) {
         alongZ += round[std::size_t(i * 32 * 32 + 16 * 32 + 16)] > 127;
     EXPECT_NEAR(alongX, 24, 1);
     EXPECT_NEAR(alongZ, 24, 2);
-    const double zero[3] = {1, 0, 1}; // a file may give it; the command line can't
-    EXPECT_NE(cubicSampleSizes(sizes, zero, 16384, resampled).find("--spacing"), std::string::npos);
 }
 
 TEST(Resample, AnAxisOfOneSampleHasNoSpacingToHonour) {
@@ -205,12 +211,13 @@ TEST(Resample, AnAxisOfOneSampleHasNoSpacingToHonour) {
         {{1, 1, 2048}, {0, nan, 1}, {1, 1, 2048}},
         {{4, 1, 8}, {2, -1, 1}, {8, 1, 8}},
         {{1, 1, 1}, {nan, 0, 7}, {1, 1, 1}},
-        {{4, 4, 4}, {1, 0, 1}, {0, 0, 0}},
+        {{4, 4, 4}, {1, 0, 1}, {0, 0, 0}}, // a file may give it; the command line can't
     };
     for (const Case& c : cases) {
         int resampled[3] = {0, 0, 0};
         const std::string failure = cubicSampleSizes(c.sizes, c.spacing, 16384, resampled);
         EXPECT_EQ(failure.empty(), c.expected[0] > 0) << failure;
+        EXPECT_TRUE(failure.empty() || failure.find("--spacing") != std::string::npos) << failure;
         if (failure.empty()) {
             EXPECT_EQ(std::vector<int>(resampled, resampled + 3),
                       std::vector<int>(c.expected, c.expected + 3))
@@ -242,11 +249,7 @@ TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
         SliceSource inner = greySource(c.w, c.h, c.d, [](int x, int y, int z) {
             return static_cast<unsigned char>(40 + 37 * x + 23 * y + 51 * z);
         });
-        const auto read = inner.read;
-        inner.read = [read, &innerReads](int z, unsigned char* rgb) {
-            ++innerReads;
-            return read(z, rgb);
-        };
+        countReads(&inner, &innerReads);
         SliceSource cube;
         ASSERT_EQ(fitToCube(inner, CubeFit::Pad, "in", &cube), "");
         ASSERT_TRUE(cube.padding);
@@ -282,11 +285,7 @@ TEST(Stream, PaddingSlicesAreWrittenWithoutReading) {
     int reads = 0;
     SliceSource inner =
         greySource(4, 4, 2, [](int, int, int) { return static_cast<unsigned char>(9); });
-    const auto read = inner.read;
-    inner.read = [read, &reads](int z, unsigned char* rgb) {
-        ++reads;
-        return read(z, rgb);
-    };
+    countReads(&inner, &reads);
     SliceSource cube;
     ASSERT_EQ(fitToCube(inner, CubeFit::Pad, "in", &cube), "");
     std::vector<int> sums; // each slice's byte sum, in order
@@ -320,11 +319,7 @@ TEST(PackPlan, SizesAndMemoryAreKnownBeforeAnySampleIsRead) {
         TypedSource source = floatSource(c.w, c.h, c.d, 1, [](int, int, int, int) { return 0.0f; });
         if (c.d == 1)
             source.info.spacing[2] = 7; // the slice's thickness
-        const auto read = source.read;
-        source.read = [read, &reads](int z, void* samples) {
-            ++reads;
-            return read(z, samples);
-        };
+        countReads(&source, &reads);
         PackSettings settings;
         settings.fit = c.fit;
         settings.size = c.size;

@@ -206,7 +206,8 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         {{}, {"pack", "s", "-o", "o.vol", "--spacing", "1,0,1"}, 2, "--spacing takes X,Y,Z"},
         {{}, {"pack", "s", "-o", "o.vol", "--size", "0"}, 2, "--size takes N"},
         {{{"s/x.txt", "text"}}, {"pack", "s/x.txt", "-o", "o.vol"}, 1,
-         "s/x.txt: unsupported format (pack reads slice pictures"},
+         "s/x.txt: unsupported format (pack reads slice pictures, multi-page TIFF, NIfTI, DICOM, "
+         "MetaImage, NRRD, .npy, .vol and raw RGB bytes)"},
         {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--channels",
          "3,0,0"}, 1, "s/in.vol: --channels: '3' is no channel of 0 to 2"},
         {{{"s/in.raw", std::string(24, '\1')}}, {"pack", "s/in.raw", "-o", "o.vol", "--spacing",
@@ -403,12 +404,7 @@ TEST(PackTest, HelpNamesEveryInputAndSelection) {
         for (const std::string& word : words)
             EXPECT_NE(help.out.find(word), std::string::npos) << command << ": " << word;
     }
-    // The refusal of an unknown input lists the same formats.
-    ScratchDir dir;
-    writeFile("x.txt", "text");
-    const ToolRun refused = runTool({"pack", "x.txt", "-o", "x.vol"});
-    for (const char* format : {"NIfTI", "DICOM", "MetaImage", "NRRD", "TIFF", ".npy", ".vol"})
-        EXPECT_NE(refused.err.find(format), std::string::npos) << format;
+    // (The refusal of an unknown input lists the same formats: see the refusals' table.)
 }
 
 TEST(NpyTest, HeadersAreReadStrictly) {

@@ -59,12 +59,12 @@ TEST(VolumeFileTest, SamplesAreCheckedAgainstTheFileAndTheMemoryBeforeTheRead) {
 
 // The one ordered check the viewer and the converter share: each stage is reached only when the
 // ones before it passed, and the GL step (the viewer's) sits between the header and the length.
+// (Folders and FIFOs are openFile's to refuse: its own test has them.)
 TEST(VolumeFileTest, FileChecksComeInTheViewersOrder) {
     ScratchDir dir;
     writeFile("good.vol", volumeFile(2, "", samplePattern(2)));
     writeFile("short.vol", volumeFile(2, "", std::vector<unsigned char>(23)));
     writeFile("version.vol", volumeFile(2, "", samplePattern(2), 3));
-    makeNotAFile("folder.vol", NotAFile::Directory);
     const std::string refused = "refused by the GL";
     struct Case {
         const char* path;
@@ -75,7 +75,6 @@ TEST(VolumeFileTest, FileChecksComeInTheViewersOrder) {
     };
     const Case cases[] = {
         {"missing.vol", true, -1, inputMessages::cantOpen, false},
-        {"folder.vol", true, -1, inputMessages::cantOpen, false},
         {"version.vol", true, -1, volumeMessages::badVersion, false},
         {"short.vol", true, 0, refused, true},
         {"short.vol", false, 0, volumeMessages::truncated, true},
