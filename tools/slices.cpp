@@ -2,6 +2,7 @@
 
 #include "helpers.h"
 #include "output.h"
+#include "quietstderr.h"
 #include "rawfile.h"
 
 #include <QBuffer>
@@ -30,7 +31,6 @@ namespace {
 // /dev/null meanwhile (the progress bar writes to a copy of it taken at start-up).
 std::mutex quietMutex;
 int quietReads = 0;
-int savedStderr = -1;
 QtMessageHandler previousHandler = nullptr;
 
 void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -56,27 +56,17 @@ struct QuietQt {
         }();
         (void)installed;
         std::lock_guard<std::mutex> lock(quietMutex);
-        if (quietReads++ == 0) {
-            std::fflush(stderr);
-            savedStderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-            const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-            if (null >= 0) {
-                dup2(null, STDERR_FILENO);
-                close(null);
-            }
-        }
+        ++quietReads;
     }
     ~QuietQt() {
         std::lock_guard<std::mutex> lock(quietMutex);
-        if (--quietReads == 0 && savedStderr >= 0) {
-            std::fflush(stderr);
-            dup2(savedStderr, STDERR_FILENO);
-            close(savedStderr);
-            savedStderr = -1;
-        }
+        --quietReads;
     }
     QuietQt(const QuietQt&) = delete;
     QuietQt& operator=(const QuietQt&) = delete;
+
+private:
+    QuietStderr quiet; // libpng's own lines
 };
 
 // How slices are kept: the QImage format each picture is converted to, and its samples.
