@@ -2,7 +2,7 @@
 
 #include "meshimport.h"
 #include "modelfixture.h"
-#include "volcli.h"
+#include "commandtable.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>

@@ -2,12 +2,14 @@
 
 #include "memory.h"
 
-#include "packinput.h"
+#include "formattable.h"
 #include "packplan.h"
-#include "samples.h"
+#include "demovolumes.h"
 #include "samplemap.h"
-#include "slices.h"
-#include "volumestream.h"
+#include "pictureslices.h"
+#include "pictures.h"
+#include "slicestream.h"
+#include "vol.h"
 
 #include <gdcmImageReader.h>
 #include <gdcmImageWriter.h>

@@ -2,7 +2,7 @@
 // with a volume picked from the input's length (none, the first or the second), so that files
 // of several volumes and vector channels are read too.
 
-#include "niftifile.h"
+#include "nifti.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

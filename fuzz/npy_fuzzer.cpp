@@ -1,6 +1,6 @@
 // The .npy reader: header, dtype, shape and samples.
 
-#include "npyfile.h"
+#include "npy.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,7 +1,7 @@
 // The NRRD reader: teem's header parsing with the checks before it, raw and gzip bodies, a detached
 // data file (data.raw lies beside the input).
 
-#include "nrrdfile.h"
+#include "nrrd.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -5,7 +5,7 @@
 // and what comes back must keep the readers' promises.
 
 #include "fuzzsupport.h"
-#include "rawfile.h"
+#include "raw.h"
 #include "typedsource.h"
 
 #include <QCoreApplication>

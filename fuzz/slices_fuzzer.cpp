@@ -3,7 +3,7 @@
 // saved as two slices (a second copy cut short by the first byte's value).
 
 #include "readerfuzz.h"
-#include "slices.h"
+#include "pictureslices.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)

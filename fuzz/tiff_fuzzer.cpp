@@ -1,7 +1,7 @@
 // The TIFF reader: libtiff's pages of any sample type, the RGBA reader, ImageJ and OME
 // descriptions.
 
-#include "tiffstack.h"
+#include "tiff.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,7 +2,7 @@
 # Packs every DICOM file of pydicom's test files (those under dicomdirtests too) with
 # tessary-vol: each must pack to the samples pydicom decodes, or be refused in one line with the
 # reason listed below. Fails on any other refusal, a crash, text on standard error or a
-# mismatch. Usage: scripts/dicomsweep.sh BUILD/tools/tessary-vol
+# mismatch. Usage: scripts/dicomsweep.sh BUILD/converter/tessary-vol
 set -euo pipefail
 tool=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)

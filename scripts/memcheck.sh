@@ -17,7 +17,7 @@ work=$(mktemp -d) pid= xvfb=
 trap '[ -n "$pid" ] && kill $pid 2>/dev/null; [ -n "$xvfb" ] && kill $xvfb; rm -rf "$work"' EXIT
 
 cd "$work"
-"$build/tools/tessary-vol" samples input >/dev/null
+"$build/converter/tessary-vol" samples input >/dev/null
 cp "$root/input/bunny.dat" input/ && cp -r "$root/shaders" .
 source "$root/scripts/xvfb.sh"
 start_xvfb 800x700x24

@@ -4,7 +4,7 @@
 # refuses must be the ones scripts/niftisweep.py lists. Fails on any other refusal, a crash,
 # stray output on standard error or a sample that differs by more than rounding.
 #
-# Usage: scripts/niftisweep.sh BUILD/tools/tessary-vol
+# Usage: scripts/niftisweep.sh BUILD/converter/tessary-vol
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tool=$(realpath "${1:?usage: $0 TESSARY_VOL}")

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" "$root/build"
 # The sample volumes are generated, not stored; this makes the ones that are missing.
-"$root/build/tools/tessary-vol" samples "$root/input"
+"$root/build/converter/tessary-vol" samples "$root/input"
 cd "$root"
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 

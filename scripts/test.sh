@@ -25,15 +25,15 @@ bash "$root/scripts/packagecheck.sh"
 # Every model of Debian's assimp-testmodels through tessary-vol mesh: none may crash, hang or
 # leave output behind.
 echo "== model sweep"
-bash "$root/scripts/testmodels.sh" "$root/build/tools/tessary-vol"
+bash "$root/scripts/testmodels.sh" "$root/build/converter/tessary-vol"
 # Every NIfTI file of nibabel's test data (and nifti_clib's example) packed and compared with
 # what nibabel decodes, volume by volume.
 echo "== NIfTI sweep"
-bash "$root/scripts/niftisweep.sh" "$root/build/tools/tessary-vol"
+bash "$root/scripts/niftisweep.sh" "$root/build/converter/tessary-vol"
 # Every DICOM file of pydicom's test files: packed to the samples pydicom decodes, or refused in
 # the one line expected.
 echo "== DICOM sweep"
-bash "$root/scripts/dicomsweep.sh" "$root/build/tools/tessary-vol"
+bash "$root/scripts/dicomsweep.sh" "$root/build/converter/tessary-vol"
 # The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
 # without a display (its Xvfb-and-screenshot path).
 echo "== memory check (valgrind)"

@@ -11,7 +11,7 @@
 # Usage: scripts/testmodels.sh [TESSARY_VOL] [MODELS_FOLDER] [MODEL_TRIANGLES]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-tool=$(realpath "${1:-$root/build/tools/tessary-vol}")
+tool=$(realpath "${1:-$root/build/converter/tessary-vol}")
 models=${2:-/usr/share/assimp/models}
 triangles=$(realpath "${3:-$(dirname "$tool")/../tests/model-triangles}")
 limit=10 # CPU seconds each import may take; the watchdog allows more than its wall-clock backstop

@@ -1,13 +1,13 @@
 // The array readers (NRRD, .npy, TIFF, raw, slice pictures) through their typed sources: every
 // sample type as stored, channels and spacing as the files give them, and the hostile files
 // they refuse with one line.
-#include "npyfile.h"
-#include "nrrdfile.h"
-#include "rawfile.h"
+#include "npy.h"
+#include "nrrd.h"
+#include "raw.h"
 #include "scratchdir.h"
-#include "slices.h"
+#include "pictureslices.h"
 #include "testsupport.h"
-#include "tiffstack.h"
+#include "tiff.h"
 
 #include <QImage>
 

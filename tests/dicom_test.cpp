@@ -3,9 +3,9 @@
 // or holding several volumes, spacing and orientation only where the file gives them, and no
 // library text on standard error.
 #include "contained.h"
-#include "dicomdecode.h"
+#include "dicompixels.h"
 #include "dicomfiles.h"
-#include "dicomseries.h"
+#include "dicom.h"
 #include "testsupport.h"
 
 #include <gdcmReader.h>

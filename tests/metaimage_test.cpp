@@ -2,7 +2,7 @@
 // NRRD headers name: inputs that no output of pack may land on.
 #include "metaimage.h"
 #include "testsupport.h"
-#include "typedread.h"
+#include "storedsamples.h"
 
 #include <zlib.h>
 

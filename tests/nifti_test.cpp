@@ -1,9 +1,9 @@
 // The NIfTI reader on headers built byte by byte: hostile values are refused as the file has
 // them, volumes of a series are picked, the sform goes before the qform, and the channels of a
 // gzip file come back without inflating the file once per channel.
-#include "niftifile.h"
+#include "nifti.h"
 #include "testsupport.h"
-#include "typedread.h"
+#include "storedsamples.h"
 
 #include <nifti2_io.h>
 

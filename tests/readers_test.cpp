@@ -2,11 +2,11 @@
 // byte by byte for MetaImage) come back with their sizes, types, channels, spacing and every
 // sample, over two passes; bad files are refused with one line naming the file.
 #include "dicomfiles.h"
-#include "dicomseries.h"
+#include "dicom.h"
 #include "metaimage.h"
-#include "niftifile.h"
+#include "nifti.h"
 #include "testsupport.h"
-#include "typedread.h"
+#include "storedsamples.h"
 
 #include <nifti2_io.h>
 #include <zlib.h>

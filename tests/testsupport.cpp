@@ -1,7 +1,7 @@
 #include <GL/glew.h>
 
 #include "testsupport.h"
-#include "rawfile.h"
+#include "raw.h"
 
 #include <QApplication>
 #include <QBuffer>

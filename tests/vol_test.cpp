@@ -3,8 +3,8 @@
 // the sample volumes.
 #include "helpers.h"
 #include "meshfile.h"
-#include "npyfile.h"
-#include "samples.h"
+#include "npy.h"
+#include "demovolumes.h"
 #include "testsupport.h"
 #include "volumefile.h"
 

@@ -1,0 +1,151 @@
+#include "commandline.h"
+
+#include "helpers.h"
+#include "manualpage.h"
+#include "messages.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+
+namespace {
+void printOverview(const std::vector<Command>& commands, std::FILE* stream, bool withExamples) {
+    std::fprintf(stream, "usage: tessary-vol COMMAND [OPTIONS] ...\n%s\n\ncommands:\n",
+                 overviewSummary);
+    for (const Command& command : commands)
+        std::fprintf(stream, "  %-27s %s\n", command.synopsis, command.summary);
+    std::fprintf(stream,
+                 "\n'tessary-vol COMMAND --help' tells a command's options.\n\n"
+                 "exit status:\n%s",
+                 overviewExitStatus);
+    if (withExamples)
+        std::fprintf(stream, "\nexamples:\n%s", overviewExamples);
+}
+
+// An exception that escaped a command, as a refusal like any other: one line naming what the
+// command works on (its first input), exit status 1. Called from a catch block.
+int refuseEscapedException(const QString& subject) {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return inputError(fileMessage(subject, "out of memory"));
+    } catch (const std::length_error&) {
+        return inputError(fileMessage(subject, "out of memory: too large to hold"));
+    } catch (const std::exception& e) {
+        return inputError(fileMessage(subject, std::string("can't convert: ") + e.what()));
+    } catch (...) {
+        return inputError(fileMessage(subject, "can't convert: unknown failure"));
+    }
+}
+
+// Parses the command's arguments (its name first) and runs it.
+int runCommand(const Command& command, const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.addOptions(command.options);
+    parser.addOption({{"h", "help"}, "help"});
+    if (!parser.parse(arguments))
+        return usageError(command.name, parser.errorText());
+    if (parser.isSet("help")) {
+        std::fputs(command.help, stdout);
+        return 0;
+    }
+    const qsizetype count = parser.positionalArguments().size();
+    if (count < command.minInputs)
+        return usageError(command.name, "missing input");
+    if (command.maxInputs >= 0 && count > command.maxInputs)
+        return usageError(command.name, "too many inputs");
+    try {
+        return command.run(parser);
+    } catch (...) {
+        return refuseEscapedException(
+            parser.positionalArguments().value(0, QString("tessary-vol ") + command.name));
+    }
+}
+} // namespace
+
+const char programVersion[] = TESSARY_VERSION;
+
+const char overviewSummary[] =
+    "Brings volumes and meshes into the Tessary viewer's formats and takes volumes back out.";
+
+const char overviewExitStatus[] = R"(  0   done
+  1   bad input: one line on standard error names the file at fault and what is wrong
+  2   bad usage: the reason and a hint to --help on standard error
+)";
+
+const char overviewExamples[] = R"(  # the sample volumes, into the folder the viewer reads
+  tessary-vol samples input
+  # a folder of slice pictures, slice 0 as the volume's reference picture
+  tessary-vol pack scans/ -o input/scan.vol --reference-slice 0
+  # a DICOM series brought down to 256 samples a side
+  tessary-vol pack ct/ --size 256 -o input/ct.vol
+  # what pack would make of a NIfTI file, without writing anything
+  tessary-vol info brain.nii.gz
+  # a z-up scan as the viewer's mesh
+  tessary-vol mesh dragon.ply --up z -o input/bunny.dat
+  # a volume out as NRRD, for ParaView or 3D Slicer
+  tessary-vol unpack input/marble.vol -o marble.nrrd
+)";
+
+int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments) {
+    const QString name = arguments.value(1);
+    const auto command = std::find_if(commands.begin(), commands.end(),
+                                      [&](const Command& c) { return name == c.name; });
+    if (command != commands.end()) {
+        try {
+            return runCommand(*command, arguments.mid(1)); // the parser wants the name first
+        } catch (...) { // from parsing, before any input is known
+            return refuseEscapedException("tessary-vol " + name);
+        }
+    }
+    if (name == "-h" || name == "--help") {
+        std::printf("tessary-vol %s\n", programVersion);
+        printOverview(commands, stdout, true);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("tessary-vol %s\n", programVersion);
+        return 0;
+    }
+    if (name == "--manual") { // for the build, which makes the manual page with it
+        std::fputs(manualPage(commands).c_str(), stdout);
+        return 0;
+    }
+    if (!name.isEmpty())
+        std::fprintf(stderr, "tessary-vol: unknown command '%s'\n",
+                     printableText(name.toStdString()).c_str());
+    printOverview(commands, stderr, false);
+    return 2;
+}
+
+std::string readingInput(const QString& path, const std::function<std::string()>& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return fileMessage(path, "out of memory");
+    }
+}
+
+int usageError(const char* command, const QString& message) {
+    std::fprintf(stderr, "tessary-vol %s: %s\nTry 'tessary-vol %s --help'.\n", command,
+                 printableText(message.toStdString()).c_str(), command);
+    return 2;
+}
+
+int inputError(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return 1;
+}
+
+QString outputWithExtension(const QCommandLineParser& parser, const char* command,
+                            const char* extension) {
+    const QString output = parser.value("output");
+    if (output.endsWith(extension))
+        return output;
+    if (!parser.isSet("output"))
+        usageError(command, QString("-o OUT%1 is required").arg(extension));
+    else
+        usageError(command, QString("-o must name a %1 file").arg(extension));
+    return QString();
+}

@@ -1,0 +1,290 @@
+// tessary-vol pack: any input it reads (slices, TIFF, NRRD, .npy, raw bytes, a volume) to a
+// volume, through the plan of tools/packplan.
+
+#include "commands.h"
+
+#include "image.h"
+#include "inputfile.h"
+#include "output.h"
+#include "formattable.h"
+#include "packplan.h"
+#include "pictureslices.h"
+#include "pictures.h"
+#include "slicestream.h"
+#include "vol.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+const char name[] = "pack";
+
+const char help[] = R"(usage: tessary-vol pack INPUT... -o OUT.vol [OPTIONS]
+Makes a volume from
+  a folder of slice pictures, or a list of them (any format Qt reads; natural order, the first
+      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice),
+  a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and
+      OME-TIFF keep a page per channel),
+  a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels),
+  a DICOM series (a folder without slice pictures; slices in position order) or one
+      multi-frame file (.dcm, or any file that begins as DICOM),
+  a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib),
+  a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels),
+  a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order),
+  a volume (.vol), to resize it with --size,
+  raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z).
+Samples may be 8-, 16- or 32-bit integers, signed or not, or 32- or 64-bit floats (slice
+pictures: 8 or 16 bits). Unsigned 8-bit samples are copied; any other type is mapped linearly
+from the samples' smallest to largest value (one range over all channels) onto 0..255, NaN
+becoming 0. One channel is grey, two fill red and green, three fill red, green and blue; alpha is
+dropped. Unequal spacing is resampled to cubic samples of the finest spacing before --crop or
+--pad; an axis of one sample (a single slice) keeps it, whatever spacing the file gives it.
+The output's size is told first, and checked against the free space and the memory the
+conversion holds before any sample is read.
+
+options:
+  -o, --output OUT.vol      the volume to write (required)
+  --window LO,HI            maps LO to 0 and HI to 255 instead of the samples' range (any type;
+                            LO = HI makes a step: up to LO black, above it full)
+  --channels A,B,C          source channels for red, green and blue, from 0; - leaves one black
+  --spacing X,Y,Z           the distance between samples along x, y and z (overrides the file's)
+  --size N                  resamples the cube to N samples a side (averaging when shrinking,
+                            interpolating linearly when growing)
+  --crop                    a non-cube input is cut to the centred cube of its shortest side
+  --pad                     a non-cube input is centred in a black cube of its longest side
+  --series K                the DICOM series to read, from 0 as info lists them
+  --volume T                a volume of an input that holds several (time points, ...), from 0
+  --name NAME               the header's picture name (default: OUT's name without .vol)
+  --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG); one
+                            the viewer would not show (more than 2^24 pixels) is fitted to
+                            --reference-size
+  --reference-slice K       writes slice z = K beside OUT as NAME.png
+  --reference-size PX       the largest side of that picture (default 256)
+)";
+
+// The reference picture, read as it will be written.
+struct Reference {
+    QByteArray png;
+    QSize fitted; // valid when the picture was fitted to the viewer's limit
+};
+
+// Decodes the picture reader reads, fitted to at most side pixels a side (keeping its shape)
+// when the viewer would not show it at its own size. Decoding a picture that large needs
+// memory beyond Qt's usual limit, checked first.
+std::string decodeReference(const QString& path, QImageReader* reader, int side, QImage* image,
+                            QSize* fitted) {
+    const QSize size = reader->size(); // from the header, where the format tells it
+    if (size.isValid() && !pictureSizeFits(size.width(), size.height())) {
+        // At most 8 bytes a pixel (16-bit RGBA) while decoding, before the scaling.
+        const std::uint64_t needs = 8 * std::uint64_t(size.width()) * std::uint64_t(size.height());
+        const std::int64_t available = availableMemory();
+        if (available >= 0 && needs > std::uint64_t(available))
+            return fileMessage(path, formatString("out of memory: decoding %d x %d pixels needs ",
+                                                  size.width(), size.height()) +
+                                         describeBytes(needs) + ", " +
+                                         describeBytes(std::uint64_t(available)) + " available");
+        *fitted = size.scaled(side, side, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        reader->setScaledSize(*fitted);
+        const int limit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(int(needs >> 20) + 1);
+        const bool read = reader->read(image);
+        QImageReader::setAllocationLimit(limit);
+        if (!read)
+            return fileMessage(path, "can't read picture: " + reader->errorString().toStdString());
+        return std::string();
+    }
+    if (!reader->read(image))
+        return fileMessage(path, "can't read picture: " + reader->errorString().toStdString());
+    if (!pictureSizeFits(image->width(), image->height())) { // a format without a header size
+        *fitted = image->size().scaled(side, side, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        *image = image->scaled(*fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return std::string();
+}
+
+// The PNG bytes of the picture at path: its own bytes when they are a PNG the viewer reads,
+// else the picture converted, fitted to side pixels a side when the viewer would not show it.
+std::string readReference(const QString& path, int side, Reference* reference) {
+    FileHandle handle;
+    const std::string failure = openInputFile(path, &handle);
+    if (!failure.empty())
+        return failure;
+    QFile file; // reads through handle, which closes it
+    if (!file.open(handle.get(), QIODevice::ReadOnly))
+        return fileMessage(path, inputMessages::cantOpen);
+    QByteArray& png = reference->png;
+    png = file.readAll();
+    QBuffer buffer(&png);
+    QImageReader reader(&buffer);
+    QImage image;
+    const std::string decoded = decodeReference(path, &reader, side, &image, &reference->fitted);
+    if (!decoded.empty())
+        return decoded;
+    const bool asIs = reader.format() == "png" && !reference->fitted.isValid() &&
+                      pictureBytesProblem(reinterpret_cast<const unsigned char*>(png.constData()),
+                                          std::size_t(png.size()))
+                          .empty();
+    if (!asIs) {
+        png.clear();
+        QBuffer converted(&png);
+        converted.open(QIODevice::WriteOnly);
+        image.save(&converted, "PNG");
+    }
+    return std::string();
+}
+
+// The volume's sink with its reference picture: the given PNG bytes, or slice pictureSlice
+// (when not negative) as it passes, scaled to at most pictureSide pixels a side. The picture is
+// written just before the volume is committed, so a failed pack leaves neither.
+SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice, int pictureSide,
+                      std::shared_ptr<QByteArray> picture, const QString& picturePath) {
+    auto z = std::make_shared<int>(0);
+    SliceSink sink;
+    sink.write = [=](const unsigned char* rgb) {
+        if ((*z)++ == pictureSlice) {
+            QBuffer buffer(picture.get());
+            buffer.open(QIODevice::WriteOnly);
+            const QImage slice = slicePicture(rgb, n, n);
+            (n <= pictureSide ? slice
+                              : slice.scaled(pictureSide, pictureSide, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation))
+                .save(&buffer, "PNG");
+        }
+        return volume.write(rgb);
+    };
+    sink.commit = [=] {
+        if (!picture->isEmpty()) {
+            const std::string failure =
+                saveWholeFile(picturePath, picture->constData(), picture->size());
+            if (!failure.empty())
+                return failure;
+        }
+        return volume.commit();
+    };
+    return sink;
+}
+
+int runPack(const QCommandLineParser& parser) {
+    const QStringList inputs = parser.positionalArguments();
+    const QString output = outputWithExtension(parser, name, ".vol");
+    if (output.isEmpty())
+        return 2;
+    const QString pictureName =
+        parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
+    PackSettings settings;
+    const QString settingsFailure = readPackSettings(parser, &settings);
+    bool sliceGood = true, sideGood = true;
+    const int pictureSlice =
+        parser.isSet("reference-slice") ? parser.value("reference-slice").toInt(&sliceGood) : -1;
+    const int pictureSide =
+        parser.isSet("reference-size") ? parser.value("reference-size").toInt(&sideGood) : 256;
+    if (!settingsFailure.isEmpty())
+        return usageError(name, settingsFailure);
+    if (parser.isSet("reference") && parser.isSet("reference-slice"))
+        return usageError(name, "--reference and --reference-slice exclude each other");
+    if (!sliceGood || (parser.isSet("reference-slice") && pictureSlice < 0))
+        return usageError(name, "--reference-slice takes a slice number from 0");
+    if (!sideGood || pictureSide < 1)
+        return usageError(name, "--reference-size takes a positive number of pixels");
+    if (!isUsableVolumeName(pictureName))
+        return usageError(name, "the picture name '" + pictureName +
+                                    "' must be 1 to 259 bytes and stay in the folder");
+
+    // Nothing that is read is ever written over: the inputs, each picture of a slice folder and
+    // the reference picture. What reading the folder finds wrong is told when it is read.
+    QStringList read = inputs, slices;
+    if (inputs.size() == 1 && QFileInfo(inputs[0]).isDir() &&
+        listSliceFiles(inputs, &slices).empty())
+        read += slices;
+    if (parser.isSet("reference"))
+        read << parser.value("reference");
+    const QString picturePath = QFileInfo(output).dir().filePath(pictureName + ".png");
+    std::string failure = checkOutputPath(output, read);
+    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
+        failure = checkOutputPath(picturePath, read);
+    if (!failure.empty())
+        return inputError(failure);
+
+    TypedSource source;
+    PackPlan plan;
+    const QString inputName = inputs.size() == 1 ? inputs[0] : inputs[0] + " ...";
+    failure = readingInput(inputName, [&] {
+        const std::string opened = openPackInput(inputs, settings.pick, &source);
+        return opened.empty() ? planSizes(source, settings, inputName, &plan) : opened;
+    });
+    // The files the reader found it needs (a detached data file, a series' files) are inputs
+    // too, known only now.
+    for (const std::string& file : source.files)
+        read << QFile::decodeName(file.c_str());
+    if (failure.empty())
+        failure = checkOutputPath(output, read);
+    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
+        failure = checkOutputPath(picturePath, read);
+    if (!failure.empty())
+        return inputError(failure);
+    const int n = plan.n;
+    if (pictureSlice >= n)
+        return usageError(
+            name,
+            QString("--reference-slice %1: the slices are 0 to %2").arg(pictureSlice).arg(n - 1));
+
+    // The size is told, and the free space checked, before the samples are read at all.
+    std::printf("%s: %s to write, N = %d\n", qPrintable(output),
+                describeBytes(plan.outputBytes).c_str(), n);
+    std::fflush(stdout);
+    VolumeHeader header;
+    header.name = pictureName.toLocal8Bit().toStdString();
+    header.size = n;
+    SliceSink volume;
+    failure = openVolumeSink(output, header, &volume);
+    auto reference = std::make_shared<Reference>();
+    if (failure.empty() && parser.isSet("reference"))
+        failure = readReference(parser.value("reference"), pictureSide, reference.get());
+    if (failure.empty())
+        failure = readingInput(inputName, [&] {
+            const std::string planned = planSamples(source, settings, inputName, &plan);
+            if (!planned.empty())
+                return planned;
+            const auto picture = std::shared_ptr<QByteArray>(reference, &reference->png);
+            return streamSlices(
+                plan.rgb, withPicture(volume, n, pictureSlice, pictureSide, picture, picturePath),
+                "packing");
+        });
+    if (!failure.empty())
+        return inputError(failure);
+    std::string fitted;
+    if (reference->fitted.isValid())
+        fitted = formatString(", picture fitted to %d x %d (the viewer shows at most %lld pixels)",
+                              reference->fitted.width(), reference->fitted.height(),
+                              (long long)maxPicturePixels);
+    std::printf("%s: %s, %s%s\n", qPrintable(output), describeInput(source.info).c_str(),
+                describePlan(source.info, plan).c_str(), fitted.c_str());
+    return 0;
+}
+
+} // namespace
+
+Command packCommand() {
+    return {name,
+            "pack INPUT... -o OUT.vol",
+            "slices, TIFF, NIfTI, DICOM, MetaImage, NRRD, .npy, raw bytes or a volume to a volume",
+            help,
+            QList<QCommandLineOption>{{{"o", "output"}, "output", "OUT"},
+                                      {"name", "name", "NAME"},
+                                      {"reference", "picture", "PICTURE"},
+                                      {"reference-slice", "slice", "K"},
+                                      {"reference-size", "side", "PX"}} +
+                packSettingOptions(),
+            1,
+            -1,
+            runPack};
+}

@@ -1,0 +1,628 @@
+#include "dicom.h"
+
+#include "contained.h"
+#include "dicompixels.h"
+#include "helpers.h"
+#include "messages.h"
+#include "storedsamples.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdcmScanner.h>
+#include <gdcmTrace.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+namespace {
+const gdcm::Tag seriesUidTag(0x0020, 0x000e);
+const gdcm::Tag descriptionTag(0x0008, 0x103e);
+const gdcm::Tag imageTypeTag(0x0008, 0x0008);
+const gdcm::Tag instanceTag(0x0020, 0x0013);
+const gdcm::Tag positionTag(0x0020, 0x0032);
+const gdcm::Tag orientationTag(0x0020, 0x0037);
+const gdcm::Tag rowsTag(0x0028, 0x0010);
+const gdcm::Tag columnsTag(0x0028, 0x0011);
+const gdcm::Tag framesTag(0x0028, 0x0008);
+const gdcm::Tag pixelSpacingTag(0x0028, 0x0030);
+const gdcm::Tag thicknessTag(0x0018, 0x0050);
+const gdcm::Tag interceptTag(0x0028, 0x1052);
+const gdcm::Tag slopeTag(0x0028, 0x1053);
+
+// Positions closer than this (in millimetres) are the same position.
+const double positionTolerance = 1e-3;
+// How far a folder is searched for images: CD and DVD layouts nest patient, study and series.
+const int maxFolderDepth = 8;
+const std::size_t maxFolderFiles = 100000;
+
+const char* const lpsPositive[3] = {"left", "posterior", "superior"};
+const char* const lpsNegative[3] = {"right", "anterior", "inferior"};
+
+// GDCM reports its doubts on standard error; a refusal here is one line of its own.
+void silenceGdcm() {
+    gdcm::Trace::SetDebug(false);
+    gdcm::Trace::SetWarning(false);
+    gdcm::Trace::SetError(false);
+}
+
+std::string trimmed(const char* value) {
+    std::string text = value ? value : "";
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.pop_back();
+    return text;
+}
+
+int integerValue(const char* value) {
+    const std::vector<double> values = dicomNumbers(value);
+    return values.size() == 1 && values[0] >= 0 && values[0] <= 2147483647.0 ? int(values[0]) : -1;
+}
+
+struct ScannedFile {
+    std::string path;
+    int rows = 0, columns = 0, frames = 1;
+    int instance = 0;
+    bool mosaic = false;
+    std::vector<double> position, orientation, pixelSpacing;
+    double thickness = 0;
+    double slope = 1, intercept = 0;
+    double distance = 0; // along the series' slice normal
+};
+
+struct Series {
+    std::string uid, description;
+    std::vector<ScannedFile> files;
+};
+
+// Where the contained child is: the file it works on, so that a file the library cannot survive
+// is named. Shared memory, as the child's last word may be a crash.
+struct CurrentFile {
+    char path[4096];
+};
+
+CurrentFile* currentFile() {
+    static CurrentFile* shared = [] {
+        void* memory = mmap(nullptr, sizeof(CurrentFile), PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        return memory == MAP_FAILED ? nullptr : static_cast<CurrentFile*>(memory);
+    }();
+    return shared;
+}
+
+// Set in the contained child only: the converter's own reads, two threads at once, mark nothing.
+bool marking = false;
+
+void markFile(const std::string& path) {
+    if (!marking)
+        return;
+    if (CurrentFile* current = currentFile()) {
+        const std::size_t size = std::min(path.size(), sizeof current->path - 1);
+        std::memcpy(current->path, path.data(), size);
+        current->path[size] = '\0';
+    }
+}
+
+// decodeDicomFile, with the file marked as the one being worked on.
+std::string decodeMarked(const std::string& file, DicomLayout* layout, bool fill,
+                         DicomPixels* decoded) {
+    markFile(file);
+    return decodeDicomFile(file, layout, fill, decoded);
+}
+
+// The regular files under folder (down to maxFolderDepth), named as the user named the folder.
+// A link is followed only while it stays in the folder; one that leads out is refused.
+std::string listFolder(const QString& folder, const QString& root, int depth,
+                       std::vector<std::string>* names) {
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = QDir(folder).filePath(entry.fileName());
+        const QString target = entry.canonicalFilePath();
+        if (target.isEmpty())
+            continue; // a dangling link
+        if (!target.startsWith(root + '/'))
+            return fileMessage(name, "a link that leads out of the folder");
+        if (entry.isDir()) {
+            if (entry.isSymLink())
+                continue; // its files are reached through the folder itself
+            if (depth >= maxFolderDepth)
+                return fileMessage(
+                    name, formatString("folders nested more than %d deep", maxFolderDepth));
+            const std::string failure = listFolder(name, root, depth + 1, names);
+            if (!failure.empty())
+                return failure;
+            continue;
+        }
+        // A CD's index of its files holds no image.
+        if (entry.fileName().compare("DICOMDIR", Qt::CaseInsensitive) == 0)
+            continue;
+        struct stat status;
+        const QByteArray bytes = QFile::encodeName(name);
+        // Only regular files: the scanner opens files with a blocking open.
+        if (stat(bytes.constData(), &status) == 0 && S_ISREG(status.st_mode))
+            names->push_back(bytes.toStdString());
+        if (names->size() > maxFolderFiles)
+            return fileMessage(folder, formatString("more than %zu files", maxFolderFiles));
+    }
+    return std::string();
+}
+
+// The files to scan: path itself, or the regular files of the folder and its subfolders.
+std::string inputFiles(const QString& path, std::vector<std::string>* names) {
+    const QFileInfo info(path);
+    if (info.isDir())
+        return listFolder(path, info.canonicalFilePath(), 0, names);
+    struct stat status;
+    const QByteArray name = QFile::encodeName(path);
+    if (stat(name.constData(), &status) != 0)
+        return fileMessage(path, inputMessages::cantOpen);
+    if (!S_ISREG(status.st_mode))
+        return fileMessage(path, "can't open input file: not a regular file or folder");
+    names->push_back(name.toStdString());
+    return std::string();
+}
+
+// The fields of one file that order a series; false when it is no image.
+bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
+              std::string* description) {
+    markFile(name);
+    gdcm::Scanner scanner;
+    for (const gdcm::Tag& tag :
+         {seriesUidTag, descriptionTag, imageTypeTag, instanceTag, positionTag, orientationTag,
+          rowsTag, columnsTag, framesTag, pixelSpacingTag, thicknessTag, interceptTag, slopeTag})
+        scanner.AddTag(tag);
+    try {
+        if (!scanner.Scan({name}) || !scanner.IsKey(name.c_str()))
+            return false;
+    } catch (...) {
+        return false;
+    }
+    auto value = [&](const gdcm::Tag& tag) { return scanner.GetValue(name.c_str(), tag); };
+    file->path = name;
+    file->rows = integerValue(value(rowsTag));
+    file->columns = integerValue(value(columnsTag));
+    if (file->rows <= 0 || file->columns <= 0)
+        return false; // not an image (a DICOMDIR, a report)
+    file->frames = value(framesTag) ? integerValue(value(framesTag)) : 1;
+    file->instance = std::max(0, integerValue(value(instanceTag)));
+    file->mosaic = trimmed(value(imageTypeTag)).find("MOSAIC") != std::string::npos;
+    file->position = dicomNumbers(value(positionTag));
+    file->orientation = dicomNumbers(value(orientationTag));
+    file->pixelSpacing = dicomNumbers(value(pixelSpacingTag));
+    const std::vector<double> thickness = dicomNumbers(value(thicknessTag));
+    file->thickness = thickness.size() == 1 && thickness[0] > 0 ? thickness[0] : 0;
+    const std::vector<double> slope = dicomNumbers(value(slopeTag));
+    const std::vector<double> intercept = dicomNumbers(value(interceptTag));
+    file->slope = slope.size() == 1 ? slope[0] : 1;
+    file->intercept = intercept.size() == 1 ? intercept[0] : 0;
+    *uid = trimmed(value(seriesUidTag));
+    *description = trimmed(value(descriptionTag));
+    return true;
+}
+
+// The DICOM image files under path (the file itself, or a folder and its subfolders), grouped
+// by series in UID order.
+std::string scanSeries(const QString& path, std::vector<Series>* out) {
+    silenceGdcm();
+    std::vector<std::string> names;
+    std::string failure = inputFiles(path, &names);
+    if (!failure.empty())
+        return failure;
+    std::map<std::string, Series> series;
+    for (const std::string& name : names) {
+        ScannedFile file;
+        std::string uid, description;
+        if (!scanFile(name, &file, &uid, &description))
+            continue;
+        if (file.frames <= 0)
+            return fileMessage(QString::fromStdString(name), "bad DICOM Number of Frames");
+        Series& entry = series[uid];
+        entry.uid = uid;
+        if (entry.description.empty())
+            entry.description = description;
+        entry.files.push_back(file);
+    }
+    if (series.empty())
+        return fileMessage(path, QFileInfo(path).isDir()
+                                     ? "no slice pictures or DICOM images in this folder"
+                                     : "not a DICOM image file");
+    for (auto& entry : series)
+        out->push_back(std::move(entry.second));
+    return std::string();
+}
+
+std::string positionList(const std::vector<ScannedFile>& files) {
+    std::string text;
+    const std::size_t shown = std::min<std::size_t>(files.size(), 12);
+    for (std::size_t i = 0; i < shown; ++i)
+        text += formatString("%s%g", i ? ", " : "", files[i].distance);
+    if (shown < files.size())
+        text += formatString(", ... (%zu in all)", files.size());
+    return text;
+}
+
+// Each file's distance along the normal of the first one's orientation; "" or the message.
+std::string placeSlices(const QString& path, Series* series, double normal[3]) {
+    std::vector<ScannedFile>& files = series->files;
+    const std::vector<double>& first = files[0].orientation;
+    if (first.size() != 6)
+        return fileMessage(path, "DICOM series without Image Orientation: its slices can't "
+                                 "be ordered");
+    normal[0] = first[1] * first[5] - first[2] * first[4];
+    normal[1] = first[2] * first[3] - first[0] * first[5];
+    normal[2] = first[0] * first[4] - first[1] * first[3];
+    for (ScannedFile& file : files) {
+        if (file.position.size() != 3 || file.orientation.size() != 6)
+            return fileMessage(QString::fromStdString(file.path),
+                               "DICOM slice without Image Position or Orientation");
+        for (std::size_t k = 0; k < 6; ++k)
+            if (std::fabs(file.orientation[k] - first[k]) > 1e-4)
+                return fileMessage(path, "DICOM series with slices of different orientations");
+        if (file.rows != files[0].rows || file.columns != files[0].columns)
+            return fileMessage(QString::fromStdString(file.path),
+                               formatString("DICOM slice of %d x %d in a series of %d x %d",
+                                            file.columns, file.rows, files[0].columns,
+                                            files[0].rows));
+        file.distance = normal[0] * file.position[0] + normal[1] * file.position[1] +
+                        normal[2] * file.position[2];
+    }
+    return std::string();
+}
+
+// How many volumes a series sorted by position holds: the files at each position, when every
+// position has as many (time points, echoes, diffusion directions); 0 when they differ.
+int countVolumes(const std::vector<ScannedFile>& files) {
+    std::vector<int> counts(1, 1);
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        if (files[i].distance - files[i - 1].distance < positionTolerance)
+            ++counts.back();
+        else
+            counts.push_back(1);
+    }
+    for (int count : counts)
+        if (count != counts[0])
+            return 0;
+    return counts[0];
+}
+
+// Sorts slices placed along the normal, keeps those of the selected volume and checks that
+// they are evenly spaced; fills the spacing between slices and the count of volumes.
+std::string arrangeSlices(const QString& path, int volume, std::vector<ScannedFile>* slices,
+                          double* spacing, int* volumes) {
+    std::vector<ScannedFile>& files = *slices;
+    // At one position, volumes follow in instance order.
+    std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
+        if (std::fabs(a.distance - b.distance) >= positionTolerance)
+            return a.distance < b.distance;
+        return a.instance < b.instance;
+    });
+    *volumes = countVolumes(files);
+    if (*volumes == 0)
+        return fileMessage(path,
+                           "DICOM series with repeated slice positions: " + positionList(files));
+    if (*volumes > 1 && volume < 0)
+        return fileMessage(path, formatString("%d DICOM volumes at the same slice positions (time "
+                                              "points, echoes or directions); pick one with "
+                                              "--volume T (0 to %d; info lists them)",
+                                              *volumes, *volumes - 1));
+    if (volume >= *volumes)
+        return fileMessage(path, formatString("no volume %d: there %s %d", volume,
+                                              *volumes == 1 ? "is" : "are", *volumes));
+    std::vector<ScannedFile> chosen;
+    for (std::size_t i = std::size_t(std::max(volume, 0)); i < files.size(); i += *volumes)
+        chosen.push_back(files[i]);
+    files = std::move(chosen);
+    if (files.size() < 2)
+        return std::string();
+    const double mean = (files.back().distance - files.front().distance) / double(files.size() - 1);
+    for (std::size_t i = 1; i < files.size(); ++i)
+        if (std::fabs(files[i].distance - files[i - 1].distance - mean) >
+            positionTolerance + 0.01 * mean)
+            return fileMessage(path,
+                               "DICOM series with uneven slice positions: " + positionList(files));
+    *spacing = mean;
+    return std::string();
+}
+
+// Places a series' files along the slice normal and arranges them; fills the normal too.
+std::string orderSlices(const QString& path, int volume, Series* series, double* spacing,
+                        double normal[3], int* volumes) {
+    const std::string failure = placeSlices(path, series, normal);
+    return failure.empty() ? arrangeSlices(path, volume, &series->files, spacing, volumes)
+                           : failure;
+}
+
+// The frames of a multi-frame file that places each (per-frame functional groups), as slices
+// in position order: those of the selected volume, evenly spaced. Frames in file order when the
+// file does not place them.
+std::string orderFrames(const QString& path, int volume, const DicomPixels& decoded, int frames,
+                        std::vector<int>* order, double* spacing) {
+    const std::vector<double>& positions = decoded.framePositions;
+    if (positions.size() != std::size_t(frames) * 3 || !decoded.orientationGiven) {
+        if (volume > 0)
+            return fileMessage(path, formatString("no volume %d: there is 1", volume));
+        for (int f = 0; f < frames; ++f)
+            order->push_back(f);
+        return std::string();
+    }
+    const double* c = decoded.cosines;
+    const double normal[3] = {c[1] * c[5] - c[2] * c[4], c[2] * c[3] - c[0] * c[5],
+                              c[0] * c[4] - c[1] * c[3]};
+    std::vector<ScannedFile> slices(static_cast<std::size_t>(frames));
+    for (std::size_t f = 0; f < slices.size(); ++f) {
+        const double* p = &positions[3 * f];
+        slices[f].instance = int(f);
+        slices[f].distance = normal[0] * p[0] + normal[1] * p[1] + normal[2] * p[2];
+    }
+    int volumes = 1;
+    const std::string failure = arrangeSlices(path, volume, &slices, spacing, &volumes);
+    for (const ScannedFile& slice : slices)
+        order->push_back(slice.instance);
+    return failure;
+}
+
+bool rescaled(double slope, double intercept) {
+    return std::isfinite(slope) && std::isfinite(intercept) && slope != 0 &&
+           !(slope == 1 && intercept == 0);
+}
+
+std::string orientationWords(const double row[3], const double column[3], const double normal[3]) {
+    return "x: " + directionWords(row, lpsPositive, lpsNegative) +
+           ", y: " + directionWords(column, lpsPositive, lpsNegative) +
+           ", z: " + directionWords(normal, lpsPositive, lpsNegative);
+}
+
+// Writes frame `frame` of decoded pixels into samples, rescaled into float32 when asked.
+void copyFrame(const DicomPixels& decoded, const DicomLayout& layout, int frame, SampleType to,
+               void* samples) {
+    const std::size_t count =
+        std::size_t(layout.columns) * std::size_t(layout.rows) * std::size_t(layout.channels);
+    const char* from =
+        decoded.pixels.data() + std::size_t(frame) * count * sampleTypeBytes(layout.type);
+    if (to == layout.type)
+        std::memcpy(samples, from, count * sampleTypeBytes(to));
+    else
+        rescaleSamples(layout.type, from, count,
+                       rescaled(decoded.slope, decoded.intercept) ? decoded.slope : 1,
+                       rescaled(decoded.slope, decoded.intercept) ? decoded.intercept : 0, to,
+                       samples);
+}
+
+// Runs body in a child process and reports whether it ended normally. The Debian build of GDCM
+// keeps its assertions, which abort the process on some malformed files; the child meets them
+// first (and any memory bomb or endless loop), so that the converter refuses such a file
+// instead of ending with it. The refusal names the file the child was working on.
+std::string contained(const QString& path, const std::function<void()>& body) {
+    CurrentFile* current = currentFile();
+    if (current)
+        std::snprintf(current->path, sizeof current->path, "%s",
+                      QFile::encodeName(path).constData());
+    const ContainedResult result = runContained(
+        [&](std::vector<unsigned char>*) {
+            marking = true;
+            body();
+            return std::string();
+        },
+        {defaultMemoryLimit(), 300});
+    if (result.end == ContainedEnd::Done)
+        return std::string();
+    const QString file = current ? QFile::decodeName(current->path) : path;
+    if (result.end == ContainedEnd::OutOfMemory)
+        return fileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
+    if (result.end == ContainedEnd::TimedOut)
+        return fileMessage(file, "the DICOM library took more than 300 s");
+    return fileMessage(file, "malformed DICOM data: the DICOM library gave up on it");
+}
+
+std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source);
+} // namespace
+
+std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out) {
+    std::vector<Series> series;
+    std::string failure = contained(path, [&] {
+        std::vector<Series> trial;
+        scanSeries(path, &trial);
+    });
+    if (failure.empty())
+        failure = scanSeries(path, &series);
+    if (!failure.empty())
+        return failure;
+    for (Series& entry : series) {
+        DicomSeriesSummary summary;
+        summary.uid = entry.uid;
+        summary.description = entry.description;
+        summary.slices = entry.files.size() == 1 ? entry.files[0].frames : int(entry.files.size());
+        summary.width = entry.files[0].columns;
+        summary.height = entry.files[0].rows;
+        double spacing = 1, normal[3];
+        if (entry.files.size() > 1 &&
+            orderSlices(path, 0, &entry, &spacing, normal, &summary.volumes).empty())
+            summary.slices /= std::max(1, summary.volumes);
+        out->push_back(summary);
+    }
+    return std::string();
+}
+
+std::string openDicomSource(const QString& path, const InputSelection& selection,
+                            TypedSource* source) {
+    // A trial run of everything the source will do, in a child process first.
+    const std::string failure = contained(path, [&] {
+        TypedSource trial;
+        if (!openSource(path, selection, &trial).empty())
+            return;
+        const VolumeInfo& info = trial.info;
+        std::vector<unsigned char> samples(sliceBytes(info));
+        for (int z = 0; z < info.depth; ++z)
+            if (!trial.read(z, samples.data()).empty())
+                return;
+    });
+    return failure.empty() ? openSource(path, selection, source) : failure;
+}
+
+namespace {
+// The series selected, with its files in slice order (one file: its frames are the slices).
+std::string chooseSeries(const QString& path, const InputSelection& selection, Series* chosen,
+                         double* spacing, double normal[3]) {
+    std::vector<Series> all;
+    std::string failure = scanSeries(path, &all);
+    if (!failure.empty())
+        return failure;
+    const int series = selection.series;
+    if (series < 0 && all.size() > 1)
+        return fileMessage(path, formatString("%zu DICOM series; pick one with --series K "
+                                              "(0 to %zu; info lists them)",
+                                              all.size(), all.size() - 1));
+    if (series >= int(all.size()))
+        return fileMessage(path,
+                           formatString("no DICOM series %d: there are %zu", series, all.size()));
+    *chosen = std::move(all[std::size_t(std::max(series, 0))]);
+    for (const ScannedFile& file : chosen->files) {
+        const QString name = QString::fromStdString(file.path);
+        // Slices tiled in one picture would pack as one slice.
+        if (file.mosaic)
+            return fileMessage(name, "Siemens mosaic (slices tiled in one picture): "
+                                     "unsupported, convert it to a series of slices first");
+        if (file.frames > 1 && chosen->files.size() > 1)
+            return fileMessage(name, "multi-frame DICOM file in a series of several files");
+    }
+    if (chosen->files.size() == 1) {
+        // A multi-frame file's volumes are known once its frames are placed.
+        if (selection.volume > 0 && chosen->files[0].frames == 1)
+            return fileMessage(path, formatString("no volume %d: there is 1", selection.volume));
+        return std::string();
+    }
+    int volumes = 1;
+    return orderSlices(path, selection.volume, chosen, spacing, normal, &volumes);
+}
+
+// The spacing along each axis, and which of them the file gives: sliceSpacing is the distance
+// between the slices' positions, when positioned.
+void setSpacing(const Series& chosen, const DicomPixels& first, bool positioned,
+                double sliceSpacing, VolumeInfo* info) {
+    const ScannedFile& file = chosen.files[0];
+    const std::vector<double>& pixel = file.pixelSpacing;
+    const bool planeKnown = pixel.size() == 2 || first.spacingGiven[0];
+    // Pixel Spacing gives the distance between rows (y) first, then between columns (x).
+    info->spacing[0] = pixel.size() == 2 ? pixel[1] : first.spacing[0];
+    info->spacing[1] = pixel.size() == 2 ? pixel[0] : first.spacing[1];
+    info->spacing[2] = positioned ? sliceSpacing : first.spacing[2];
+    info->axisSpacingKnown[0] = info->axisSpacingKnown[1] = planeKnown;
+    info->axisSpacingKnown[2] = positioned || (file.frames > 1 && first.spacingGiven[2]);
+    for (int k = 0; k < 3; ++k)
+        if (!(info->spacing[k] > 0) || !std::isfinite(info->spacing[k])) {
+            info->spacing[k] = 1;
+            info->axisSpacingKnown[k] = false;
+        }
+    info->spacingKnown =
+        info->axisSpacingKnown[0] && info->axisSpacingKnown[1] && info->axisSpacingKnown[2];
+    if (!info->axisSpacingKnown[2] && file.thickness > 0)
+        info->spacingNote = formatString("slice thickness %g", file.thickness);
+}
+
+// The patient directions of the axes, when the file gives its orientation.
+void setOrientation(const Series& chosen, const DicomPixels& first, VolumeInfo* info) {
+    const std::vector<double>& given = chosen.files[0].orientation;
+    if (given.size() != 6 && !first.orientationGiven)
+        return;
+    const double* c = given.size() == 6 ? given.data() : first.cosines;
+    const double row[3] = {c[0], c[1], c[2]}, column[3] = {c[3], c[4], c[5]};
+    const double normal[3] = {c[1] * c[5] - c[2] * c[4], c[2] * c[3] - c[0] * c[5],
+                              c[0] * c[4] - c[1] * c[3]};
+    info->orientation = orientationWords(row, column, normal);
+}
+
+std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source) {
+    Series chosen;
+    double spacing = 1, normal[3] = {0, 0, 1};
+    std::string failure = chooseSeries(path, selection, &chosen, &spacing, normal);
+    if (!failure.empty())
+        return failure;
+    const bool multiFrame = chosen.files.size() == 1 && chosen.files[0].frames > 1;
+    // The first file (in position order) sets what every slice must hold.
+    auto layout = std::make_shared<DicomLayout>();
+    auto first = std::make_shared<DicomPixels>();
+    failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
+    if (!failure.empty())
+        return failure;
+
+    auto frames = std::make_shared<std::vector<int>>();
+    if (multiFrame) {
+        failure =
+            orderFrames(path, selection.volume, *first, layout->frames, frames.get(), &spacing);
+        if (!failure.empty())
+            return failure;
+    }
+
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = multiFrame                ? "DICOM multi-frame"
+                  : chosen.files.size() > 1 ? "DICOM series"
+                                            : "DICOM file";
+    info.width = layout->columns;
+    info.height = layout->rows;
+    info.depth = multiFrame ? int(frames->size()) : int(chosen.files.size());
+    info.channels = layout->channels;
+    info.type = layout->type;
+    failure = checkVolumeSizes(info);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    bool scaled = layout->channels == 1 && rescaled(first->slope, first->intercept);
+    for (const ScannedFile& file : chosen.files)
+        scaled = scaled || (layout->channels == 1 && rescaled(file.slope, file.intercept));
+    if (scaled)
+        info.type = SampleType::Float32;
+    const bool positioned = multiFrame ? first->framePositions.size() > 3 && frames->size() > 1
+                                       : chosen.files.size() > 1;
+    setSpacing(chosen, *first, positioned, spacing, &info);
+    setOrientation(chosen, *first, &info);
+    source->files.clear();
+    for (const ScannedFile& file : chosen.files)
+        source->files.push_back(file.path);
+
+    const SampleType to = info.type;
+    if (multiFrame) {
+        // All frames live in the one file: it is decoded once and its frames handed out.
+        source->concurrent = false;
+        source->read = [first, layout, frames, to](int z, void* samples) {
+            copyFrame(*first, *layout, (*frames)[std::size_t(z)], to, samples);
+            return std::string();
+        };
+        return std::string();
+    }
+    // A slice a file: each read decodes its own file, so two may run at once.
+    const std::vector<std::string> files = source->files;
+    auto cached = std::make_shared<std::pair<std::mutex, std::shared_ptr<DicomPixels>>>();
+    cached->second = first;
+    source->concurrent = true;
+    source->read = [files, layout, cached, to](int z, void* samples) {
+        std::shared_ptr<DicomPixels> decoded;
+        {
+            // The first file, decoded while opening, is used once instead of read again.
+            std::lock_guard<std::mutex> lock(cached->first);
+            if (z == 0)
+                decoded = std::move(cached->second);
+        }
+        if (!decoded) {
+            decoded = std::make_shared<DicomPixels>();
+            DicomLayout expected = *layout;
+            const std::string failure =
+                decodeMarked(files[std::size_t(z)], &expected, false, decoded.get());
+            if (!failure.empty())
+                return failure;
+        }
+        copyFrame(*decoded, *layout, 0, to, samples);
+        return std::string();
+    };
+    return std::string();
+}
+} // namespace

@@ -1,0 +1,427 @@
+#include "dicompixels.h"
+
+#include "helpers.h"
+#include "messages.h"
+#include "quietstderr.h"
+#include "storedsamples.h"
+
+#include <gdcmFragment.h>
+#include <gdcmImage.h>
+#include <gdcmImageReader.h>
+#include <gdcmReader.h>
+#include <gdcmSequenceOfFragments.h>
+#include <gdcmSequenceOfItems.h>
+#include <sys/stat.h>
+
+#include <QString>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+namespace {
+const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
+const gdcm::Tag perFrameTag(0x5200, 0x9230);
+
+bool sampleType(gdcm::PixelFormat::ScalarType scalar, SampleType* type) {
+    switch (scalar) {
+    case gdcm::PixelFormat::SINGLEBIT: // unpacked to a byte each
+    case gdcm::PixelFormat::UINT8:
+        *type = SampleType::UInt8;
+        return true;
+    case gdcm::PixelFormat::INT8:
+        *type = SampleType::Int8;
+        return true;
+    case gdcm::PixelFormat::UINT16:
+        *type = SampleType::UInt16;
+        return true;
+    case gdcm::PixelFormat::INT16:
+        *type = SampleType::Int16;
+        return true;
+    case gdcm::PixelFormat::UINT32:
+        *type = SampleType::UInt32;
+        return true;
+    case gdcm::PixelFormat::INT32:
+        *type = SampleType::Int32;
+        return true;
+    case gdcm::PixelFormat::FLOAT32:
+        *type = SampleType::Float32;
+        return true;
+    case gdcm::PixelFormat::FLOAT64:
+        *type = SampleType::Float64;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool usablePhotometric(const gdcm::Image& image, int channels) {
+    using PI = gdcm::PhotometricInterpretation;
+    const PI::PIType photometric = image.GetPhotometricInterpretation();
+    const bool grey = photometric == PI::MONOCHROME1 || photometric == PI::MONOCHROME2;
+    // GDCM's codecs turn the YBR of compressed colour into RGB; uncompressed YBR (RLE included,
+    // decoded here) would stay as stored.
+    const bool colour = photometric == PI::RGB ||
+                        (image.GetTransferSyntax().IsEncapsulated() &&
+                         image.GetTransferSyntax() != gdcm::TransferSyntax::RLELossless &&
+                         (photometric == PI::YBR_FULL || photometric == PI::YBR_FULL_422 ||
+                          photometric == PI::YBR_ICT || photometric == PI::YBR_RCT));
+    return channels == 1 ? grey : colour;
+}
+
+// The first item of a sequence element of data, or null.
+const gdcm::DataSet* firstItem(const gdcm::DataSet& data, const gdcm::Tag& tag) {
+    if (!data.FindDataElement(tag))
+        return nullptr;
+    const gdcm::SmartPointer<gdcm::SequenceOfItems> items = data.GetDataElement(tag).GetValueAsSQ();
+    return items && items->GetNumberOfItems() > 0 ? &items->GetItem(1).GetNestedDataSet() : nullptr;
+}
+
+// Which of the spacings and the orientation GDCM took from the file: the top level, or the
+// shared or first per-frame functional groups of an enhanced multi-frame file.
+void findGeometry(const gdcm::DataSet& data, DicomPixels* decoded) {
+    const gdcm::Tag pixelSpacing(0x0028, 0x0030), betweenSlices(0x0018, 0x0088),
+        gridOffsets(0x3004, 0x000c), orientation(0x0020, 0x0037);
+    std::vector<const gdcm::DataSet*> measures, planes;
+    for (const gdcm::Tag& groups : {gdcm::Tag(0x5200, 0x9229), gdcm::Tag(0x5200, 0x9230)})
+        if (const gdcm::DataSet* item = firstItem(data, groups)) {
+            measures.push_back(firstItem(*item, gdcm::Tag(0x0028, 0x9110)));
+            planes.push_back(firstItem(*item, gdcm::Tag(0x0020, 0x9116)));
+        }
+    auto inAny = [](const std::vector<const gdcm::DataSet*>& sets, const gdcm::Tag& tag) {
+        for (const gdcm::DataSet* set : sets)
+            if (set && set->FindDataElement(tag) && !set->GetDataElement(tag).IsEmpty())
+                return true;
+        return false;
+    };
+    auto top = [&](const gdcm::Tag& tag) {
+        return data.FindDataElement(tag) && !data.GetDataElement(tag).IsEmpty();
+    };
+    decoded->spacingGiven[0] = decoded->spacingGiven[1] =
+        top(pixelSpacing) || inAny(measures, pixelSpacing);
+    decoded->spacingGiven[2] =
+        top(betweenSlices) || top(gridOffsets) || inAny(measures, betweenSlices);
+    decoded->orientationGiven = top(orientation) || inAny(planes, orientation);
+}
+
+// The text of an element of data, "" when absent.
+std::string elementText(const gdcm::DataSet& data, const gdcm::Tag& tag) {
+    if (!data.FindDataElement(tag))
+        return std::string();
+    const gdcm::ByteValue* value = data.GetDataElement(tag).GetByteValue();
+    return value ? std::string(value->GetPointer(), value->GetLength()) : std::string();
+}
+
+// Each frame's Image Position from the per-frame functional groups, when every frame has one.
+std::vector<double> framePositions(const gdcm::DataSet& data, int frames) {
+    std::vector<double> positions;
+    if (!data.FindDataElement(perFrameTag))
+        return positions;
+    const gdcm::SmartPointer<gdcm::SequenceOfItems> items =
+        data.GetDataElement(perFrameTag).GetValueAsSQ();
+    if (!items || items->GetNumberOfItems() != std::size_t(frames))
+        return positions;
+    for (std::size_t i = 1; i <= items->GetNumberOfItems(); ++i) {
+        const gdcm::DataSet* plane =
+            firstItem(items->GetItem(i).GetNestedDataSet(), gdcm::Tag(0x0020, 0x9113));
+        const std::vector<double> position =
+            plane ? dicomNumbers(elementText(*plane, gdcm::Tag(0x0020, 0x0032)).c_str())
+                  : std::vector<double>();
+        if (position.size() != 3)
+            return std::vector<double>();
+        positions.insert(positions.end(), position.begin(), position.end());
+    }
+    return positions;
+}
+
+// GDCM pads pixel data that ends early with zeros (with a warning only): the value must lie
+// whole within the file. The header is read again, up to the pixel data's value and without it,
+// to learn where that value starts.
+std::string checkPixelDataWhole(const std::string& file, const gdcm::Image& image,
+                                std::uint64_t length) {
+    const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
+    if (syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian)
+        return std::string(); // the codecs refuse short streams; deflated offsets are not file's
+    struct stat status;
+    if (stat(file.c_str(), &status) != 0)
+        return "can't open input file";
+    gdcm::Reader header;
+    header.SetFileName(file.c_str());
+    bool read = false;
+    try {
+        const QuietStderr quiet;
+        read = header.ReadUpToTag(pixelDataTag, {pixelDataTag});
+    } catch (...) {
+        read = false;
+    }
+    if (!read)
+        return "can't read the DICOM image";
+    const std::uint64_t start = header.GetStreamCurrentPosition();
+    const std::uint64_t size = std::uint64_t(status.st_size);
+    if (start + length > size)
+        return formatString("DICOM pixel data too short: the file ends %llu bytes into %llu",
+                            static_cast<unsigned long long>(size > start ? size - start : 0),
+                            static_cast<unsigned long long>(length));
+    return std::string();
+}
+
+// GDCM swaps big-endian pixel data as 16-bit words whatever the sample size: the halves of
+// each 32-bit sample come out exchanged.
+void fixBigEndianWords(const gdcm::Image& image, SampleType type, std::vector<char>* pixels) {
+    if (image.GetTransferSyntax().GetSwapCode() != gdcm::SwapCode::BigEndian ||
+        sampleTypeBytes(type) != 4)
+        return;
+    for (std::size_t i = 0; i + 4 <= pixels->size(); i += 4) {
+        char* s = &(*pixels)[i];
+        std::swap(s[0], s[2]);
+        std::swap(s[1], s[3]);
+    }
+}
+
+// RLE frames decoded here, one fragment a frame: GDCM mixes up the bytes of colour samples
+// wider than one byte.
+std::string decodeRle(const gdcm::Image& image, const DicomLayout& layout, char* out) {
+    const gdcm::SequenceOfFragments* fragments = image.GetDataElement().GetSequenceOfFragments();
+    if (!fragments || fragments->GetNumberOfFragments() != std::size_t(layout.frames))
+        return "unsupported DICOM RLE data: not one fragment a frame";
+    const std::size_t count = std::size_t(layout.columns) * std::size_t(layout.rows);
+    const std::size_t frameBytes =
+        count * std::size_t(layout.channels) * sampleTypeBytes(layout.type);
+    for (int f = 0; f < layout.frames; ++f) {
+        const gdcm::ByteValue* value = fragments->GetFragment(std::size_t(f)).GetByteValue();
+        if (!value)
+            return "damaged DICOM RLE data: an empty fragment";
+        const std::string failure = decodeRleFrame(
+            reinterpret_cast<const unsigned char*>(value->GetPointer()), value->GetLength(), count,
+            layout.channels, int(sampleTypeBytes(layout.type)), out + std::size_t(f) * frameBytes);
+        if (!failure.empty())
+            return failure;
+    }
+    return std::string();
+}
+
+// Whether the samples of a JPEG 2000 frame are signed, from the codestream's SIZ marker: GDCM
+// goes by the header's Pixel Representation where the two disagree. -1 when not found.
+int jpeg2000Signed(const gdcm::Image& image) {
+    const gdcm::SequenceOfFragments* fragments = image.GetDataElement().GetSequenceOfFragments();
+    if (!fragments || fragments->GetNumberOfFragments() == 0)
+        return -1;
+    const gdcm::ByteValue* value = fragments->GetFragment(0).GetByteValue();
+    if (!value)
+        return -1;
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(value->GetPointer());
+    const std::size_t size = value->GetLength();
+    // SOC then SIZ; the first component's Ssiz lies 40 bytes into SIZ, its top bit the sign.
+    for (std::size_t i = 0; i + 41 < size; ++i)
+        if (data[i] == 0xff && data[i + 1] == 0x4f && data[i + 2] == 0xff && data[i + 3] == 0x51)
+            return data[i + 2 + 40] >> 7;
+    return -1;
+}
+
+std::string checkJpeg2000Sign(const gdcm::Image& image, SampleType type) {
+    const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
+    if (syntax != gdcm::TransferSyntax::JPEG2000 &&
+        syntax != gdcm::TransferSyntax::JPEG2000Lossless)
+        return std::string();
+    const int sign = jpeg2000Signed(image);
+    const bool headerSigned =
+        type == SampleType::Int8 || type == SampleType::Int16 || type == SampleType::Int32;
+    if (sign >= 0 && (sign == 1) != headerSigned)
+        return formatString("JPEG 2000 data %s, its header's Pixel Representation %s",
+                            sign ? "signed" : "unsigned", headerSigned ? "signed" : "unsigned");
+    return std::string();
+}
+
+// Colour planes stored one after the other become interleaved samples.
+void interleavePlanes(const DicomLayout& layout, std::vector<char>* pixels) {
+    const std::vector<char> planes(*pixels);
+    const std::size_t plane = std::size_t(layout.columns) * std::size_t(layout.rows);
+    const std::size_t size = sampleTypeBytes(layout.type);
+    for (std::size_t f = 0; f < std::size_t(layout.frames); ++f)
+        for (std::size_t i = 0; i < plane; ++i)
+            for (std::size_t c = 0; c < 3; ++c)
+                std::memcpy(&(*pixels)[((f * plane + i) * 3 + c) * size],
+                            &planes[((f * 3 + c) * plane + i) * size], size);
+}
+
+// The image's layout, checked against what the series expects; "" or the message.
+std::string readLayout(const gdcm::Image& image, DicomLayout* layout, bool fill) {
+    const gdcm::PixelFormat& format = image.GetPixelFormat();
+    DicomLayout found;
+    if (!sampleType(gdcm::PixelFormat::ScalarType(format.GetScalarType()), &found.type))
+        return formatString("unsupported DICOM sample type %s (%d bits allocated)",
+                            format.GetScalarTypeAsString(), int(format.GetBitsAllocated()));
+    found.channels = format.GetSamplesPerPixel();
+    if (found.channels != 1 && found.channels != 3)
+        return formatString("unsupported DICOM samples per pixel %d", found.channels);
+    if (!usablePhotometric(image, found.channels))
+        return std::string("unsupported DICOM photometric interpretation ") +
+               gdcm::PhotometricInterpretation::GetPIString(image.GetPhotometricInterpretation());
+    found.columns = int(image.GetDimension(0));
+    found.rows = int(image.GetDimension(1));
+    found.frames = image.GetNumberOfDimensions() > 2 ? int(image.GetDimension(2)) : 1;
+    if (fill) {
+        *layout = found;
+    } else if (found.columns != layout->columns || found.rows != layout->rows ||
+               found.frames != layout->frames || found.channels != layout->channels ||
+               found.type != layout->type) {
+        return formatString("DICOM image of %d x %d x %d %s, unlike the series' first "
+                            "(%d x %d x %d %s)",
+                            found.columns, found.rows, found.channels, sampleTypeName(found.type),
+                            layout->columns, layout->rows, layout->channels,
+                            sampleTypeName(layout->type));
+    }
+    return checkVolumeSizes(found.columns, found.rows, found.frames, found.channels, found.type,
+                            nullptr);
+}
+
+// Single-bit samples, eight a byte from the lowest bit, become one byte each (0 or 1).
+void unpackBits(std::vector<char>* pixels, std::size_t count) {
+    const std::vector<char> packed(*pixels);
+    pixels->resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        (*pixels)[i] = char((static_cast<unsigned char>(packed[i / 8]) >> (i % 8)) & 1);
+}
+
+// The pixels of a read image, whose layout has been checked; "" or the message.
+std::string readPixels(const std::string& file, const gdcm::Image& image, const DicomLayout& layout,
+                       std::vector<char>* pixels) {
+    const std::size_t samples = std::size_t(layout.columns) * std::size_t(layout.rows) *
+                                std::size_t(layout.frames) * std::size_t(layout.channels);
+    const bool bits = image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT;
+    const std::size_t bytes = bits ? (samples + 7) / 8 : samples * sampleTypeBytes(layout.type);
+    // A multi-frame file is held whole while read: it must fit the memory easily.
+    const std::int64_t memory = availableMemory();
+    if (layout.frames > 1 && memory >= 0 &&
+        samples * sampleTypeBytes(layout.type) > std::size_t(memory / 4))
+        return "multi-frame DICOM image too large for the memory available";
+    if (image.GetBufferLength() != bytes)
+        return "unsupported DICOM pixel layout";
+    const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
+    if (!syntax.IsEncapsulated()) {
+        const gdcm::ByteValue* value = image.GetDataElement().GetByteValue();
+        if (!value || value->GetLength() < bytes)
+            return formatString("DICOM pixel data too short: %u bytes of %zu",
+                                value ? unsigned(value->GetLength()) : 0u, bytes);
+        const std::string failure = checkPixelDataWhole(file, image, bytes);
+        if (!failure.empty())
+            return failure;
+    }
+    const std::string sign = checkJpeg2000Sign(image, layout.type);
+    if (!sign.empty())
+        return sign;
+    pixels->resize(bytes);
+    if (syntax == gdcm::TransferSyntax::RLELossless && !bits)
+        return decodeRle(image, layout, pixels->data());
+    bool decoded = false;
+    {
+        const QuietStderr quiet;
+        decoded = image.GetBuffer(pixels->data());
+    }
+    if (!decoded)
+        return "can't decode the DICOM pixel data";
+    if (bits)
+        unpackBits(pixels, samples);
+    fixBigEndianWords(image, layout.type, pixels);
+    if (layout.channels == 3 && image.GetPlanarConfiguration() == 1)
+        interleavePlanes(layout, pixels);
+    return std::string();
+}
+} // namespace
+
+std::vector<double> dicomNumbers(const char* value) {
+    std::vector<double> out;
+    if (!value)
+        return out;
+    std::stringstream text(value);
+    std::string item;
+    while (std::getline(text, item, '\\')) {
+        char* end = nullptr;
+        const double number = std::strtod(item.c_str(), &end);
+        while (end && (*end == ' ' || *end == '\0') && end < item.c_str() + item.size())
+            ++end;
+        if (end != item.c_str() + item.size() || !std::isfinite(number) || item.empty())
+            return std::vector<double>();
+        out.push_back(number);
+    }
+    return out;
+}
+
+std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
+                           int channels, int sampleBytes, char* out) {
+    const std::size_t segments = std::size_t(channels) * std::size_t(sampleBytes);
+    auto word = [&](std::size_t at) {
+        return std::uint32_t(data[at]) | std::uint32_t(data[at + 1]) << 8 |
+               std::uint32_t(data[at + 2]) << 16 | std::uint32_t(data[at + 3]) << 24;
+    };
+    if (size < 64 || word(0) != segments)
+        return formatString("damaged DICOM RLE data: %s segments where %zu are needed",
+                            size < 64 ? "no" : std::to_string(word(0)).c_str(), segments);
+    const std::size_t stride = segments;
+    for (std::size_t s = 0; s < segments; ++s) {
+        const std::size_t begin = word(4 + 4 * s);
+        const std::size_t end = s + 1 < segments ? word(8 + 4 * s) : size;
+        if (begin < 64 || begin > end || end > size)
+            return "damaged DICOM RLE data: a segment outside its fragment";
+        // Segments hold the samples' bytes most significant first, channel after channel.
+        const std::size_t channel = s / std::size_t(sampleBytes);
+        const std::size_t byte = std::size_t(sampleBytes) - 1 - s % std::size_t(sampleBytes);
+        char* target = out + channel * std::size_t(sampleBytes) + byte;
+        std::size_t at = begin, done = 0;
+        while (at < end && done < count) {
+            const int n = static_cast<signed char>(data[at++]);
+            if (n >= 0) { // n + 1 literal bytes
+                const std::size_t run = std::min<std::size_t>(std::size_t(n) + 1, count - done);
+                if (end - at < run)
+                    return "damaged DICOM RLE data: a segment ends early";
+                for (std::size_t k = 0; k < run; ++k)
+                    target[(done + k) * stride] = char(data[at + k]);
+                at += std::size_t(n) + 1;
+                done += run;
+            } else if (n != -128) { // one byte repeated 1 - n times
+                if (at >= end)
+                    return "damaged DICOM RLE data: a segment ends early";
+                const std::size_t run = std::min<std::size_t>(std::size_t(1 - n), count - done);
+                for (std::size_t k = 0; k < run; ++k)
+                    target[(done + k) * stride] = char(data[at]);
+                ++at;
+                done += run;
+            }
+        }
+        if (done < count)
+            return "damaged DICOM RLE data: a segment ends early";
+    }
+    return std::string();
+}
+
+std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
+                            DicomPixels* decoded) {
+    const QString name = QString::fromStdString(file);
+    gdcm::ImageReader reader;
+    reader.SetFileName(file.c_str());
+    bool read = false;
+    try {
+        const QuietStderr quiet;
+        read = reader.Read();
+    } catch (...) {
+        read = false;
+    }
+    if (!read)
+        return fileMessage(name, "can't read the DICOM image");
+    const gdcm::Image& image = reader.GetImage();
+    std::string failure = readLayout(image, layout, fill);
+    if (failure.empty())
+        failure = readPixels(file, image, *layout, &decoded->pixels);
+    if (!failure.empty())
+        return fileMessage(name, failure);
+    decoded->slope = image.GetSlope();
+    decoded->intercept = image.GetIntercept();
+    for (int k = 0; k < 3; ++k)
+        decoded->spacing[k] = image.GetSpacing(unsigned(k));
+    for (int k = 0; k < 6; ++k)
+        decoded->cosines[k] = image.GetDirectionCosines(unsigned(k));
+    findGeometry(reader.GetFile().GetDataSet(), decoded);
+    if (layout->frames > 1)
+        decoded->framePositions = framePositions(reader.GetFile().GetDataSet(), layout->frames);
+    return std::string();
+}

@@ -1,0 +1,401 @@
+#include "metaimage.h"
+
+#include "helpers.h"
+#include "inflater.h"
+#include "messages.h"
+#include "storedsamples.h"
+#include "volumefile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace {
+// Headers are a few hundred bytes; this bounds what is read looking for the end of one.
+const std::size_t maxHeaderLength = 1 << 16;
+// Deflate's greatest expansion.
+const std::uint64_t maxInflation = 1032;
+
+const std::map<std::string, SampleType> elementTypes = {
+    {"MET_UCHAR", SampleType::UInt8},   {"MET_CHAR", SampleType::Int8},
+    {"MET_USHORT", SampleType::UInt16}, {"MET_SHORT", SampleType::Int16},
+    {"MET_UINT", SampleType::UInt32},   {"MET_INT", SampleType::Int32},
+    {"MET_FLOAT", SampleType::Float32}, {"MET_DOUBLE", SampleType::Float64}};
+
+// The keys read here. Any other key (placement in space, ITK's own, comments) is passed over,
+// as MetaImage's own reader does; these must not be given twice.
+const char* const usedKeys[] = {"ObjectType",
+                                "NDims",
+                                "DimSize",
+                                "ElementType",
+                                "ElementNumberOfChannels",
+                                "ElementSpacing",
+                                "ElementSize",
+                                "BinaryData",
+                                "BinaryDataByteOrderMSB",
+                                "ElementByteOrderMSB",
+                                "CompressedData",
+                                "CompressedDataSize",
+                                "HeaderSize",
+                                "AnatomicalOrientation",
+                                "ElementDataFile"};
+
+bool usedKey(const std::string& key) {
+    for (const char* k : usedKeys)
+        if (key == k)
+            return true;
+    return false;
+}
+
+std::string trim(const std::string& text) {
+    const std::size_t start = text.find_first_not_of(" \t\r");
+    if (start == std::string::npos)
+        return std::string();
+    return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+}
+
+// Whitespace-separated numbers, each whole and finite.
+bool numbers(const std::string& value, std::vector<double>* out) {
+    std::istringstream words(value);
+    std::string word;
+    while (words >> word) {
+        char* end = nullptr;
+        const double number = std::strtod(word.c_str(), &end);
+        if (end != word.c_str() + word.size() || !std::isfinite(number))
+            return false;
+        out->push_back(number);
+    }
+    return !out->empty();
+}
+
+bool integer(const std::string& value, std::int64_t low, std::int64_t high, std::int64_t* out) {
+    std::vector<double> values;
+    if (!numbers(value, &values) || values.size() != 1 || values[0] != std::floor(values[0]) ||
+        values[0] < double(low) || values[0] > double(high))
+        return false;
+    *out = std::int64_t(values[0]);
+    return true;
+}
+
+bool boolean(const std::string& value, bool* out) {
+    if (value == "True" || value == "true" || value == "1")
+        *out = true;
+    else if (value == "False" || value == "false" || value == "0")
+        *out = false;
+    else
+        return false;
+    return true;
+}
+
+// "RAI" and the like: each letter is the side the axis starts from.
+bool orientationWords(const std::string& code, std::string* words) {
+    static const std::map<char, std::pair<const char*, const char*>> sides = {
+        {'R', {"right", "left"}},         {'L', {"left", "right"}},
+        {'A', {"anterior", "posterior"}}, {'P', {"posterior", "anterior"}},
+        {'I', {"inferior", "superior"}},  {'S', {"superior", "inferior"}}};
+    if (code == "???" || code.empty()) {
+        words->clear();
+        return true;
+    }
+    if (code.size() != 3)
+        return false;
+    const char* axes[] = {"x", "y", "z"};
+    std::string text;
+    for (int k = 0; k < 3; ++k) {
+        const auto side = sides.find(code[std::size_t(k)]);
+        if (side == sides.end())
+            return false;
+        text += std::string(k ? ", " : "") + axes[k] + ": " + side->second.first + " to " +
+                side->second.second;
+    }
+    *words = text;
+    return true;
+}
+
+// A data file name that stays in the header's folder: relative, no ".." component, no list or
+// numbered pattern.
+bool containedName(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name.find('%') != std::string::npos)
+        return false;
+    const QStringList parts = QString::fromStdString(name).split('/');
+    for (const QString& part : parts)
+        if (part == "..")
+            return false;
+    return true;
+}
+
+// Inflates or copies the data of one pass, slice after slice.
+struct DataStream {
+    QString path;
+    FileHandle file;
+    std::int64_t offset = 0;          // where the data starts in the file
+    std::int64_t compressedSize = -1; // bytes of compressed input, -1: to the file's end
+    bool compressed = false;
+    std::unique_ptr<Inflater> inflater; // made at the first pass of compressed data
+    int next = 0;                       // the slice the stream stands at
+    std::size_t sliceBytes = 0;
+    std::vector<unsigned char> skipped;
+
+    std::string rewind() {
+        next = 0;
+        if (!compressed)
+            return std::string();
+        if (!inflater)
+            inflater = std::make_unique<Inflater>(file.get(), off_t(offset), compressedSize, false);
+        if (!inflater->rewind())
+            return fileMessage(path, "can't read the data");
+        return std::string();
+    }
+
+    std::string inflateSlice(unsigned char* out) {
+        switch (inflater->next(out, sliceBytes)) {
+        case Inflater::Result::Done:
+            return std::string();
+        case Inflater::Result::Short:
+            return fileMessage(path, "compressed data too short: truncated samples");
+        case Inflater::Result::Damaged:
+            break;
+        }
+        return fileMessage(path, "bad compressed data");
+    }
+
+    std::string read(int z, unsigned char* out) {
+        if (z < next || (compressed && !inflater)) {
+            const std::string failure = rewind();
+            if (!failure.empty())
+                return failure;
+        }
+        if (!compressed) {
+            if (fseeko(file.get(), off_t(offset + std::int64_t(z) * std::int64_t(sliceBytes)),
+                       SEEK_SET) != 0 ||
+                std::fread(out, 1, sliceBytes, file.get()) != sliceBytes)
+                return fileMessage(path, volumeMessages::truncated);
+            next = z + 1;
+            return std::string();
+        }
+        skipped.resize(sliceBytes);
+        for (; next < z; ++next) {
+            const std::string failure = inflateSlice(skipped.data());
+            if (!failure.empty())
+                return failure;
+        }
+        skipped.clear();
+        skipped.shrink_to_fit();
+        const std::string failure = inflateSlice(out);
+        if (!failure.empty())
+            return failure;
+        next = z + 1;
+        return std::string();
+    }
+};
+} // namespace
+
+std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header) {
+    std::map<std::string, std::string> values;
+    std::size_t pos = 0;
+    bool ended = false;
+    while (pos < text.size() && !ended) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) {
+            // Only the last line may end with the text, and only once it is complete.
+            end = text.size();
+        }
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1 < text.size() + 1 ? end + 1 : text.size();
+        if (trim(line).empty())
+            continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return "bad MetaImage header line '" + trim(line).substr(0, 40) + "'";
+        const std::string key = trim(line.substr(0, equals));
+        const std::string value = trim(line.substr(equals + 1));
+        if (!usedKey(key))
+            continue;
+        if (!values.emplace(key, value).second)
+            return "MetaImage key '" + key + "' given twice";
+        if (key == "ElementDataFile") {
+            ended = true;
+            header->headerLength = std::min(pos, text.size());
+        }
+    }
+    if (!ended)
+        return "bad MetaImage header: no ElementDataFile line";
+    auto has = [&](const char* key) { return values.count(key) > 0; };
+
+    if (has("ObjectType") && values["ObjectType"] != "Image")
+        return "unsupported MetaImage object type '" + values["ObjectType"] + "'";
+    std::int64_t dims = 0;
+    if (!has("NDims") || !integer(values["NDims"], 3, 4, &dims))
+        return "unsupported MetaImage NDims: not 3 (or 4 with a single time point)";
+    std::vector<double> sizes;
+    if (!has("DimSize") || !numbers(values["DimSize"], &sizes) || sizes.size() != std::size_t(dims))
+        return "bad MetaImage DimSize: not NDims sizes";
+    for (const double size : sizes)
+        if (size != std::floor(size) || size < 1 || size > 2147483647.0)
+            return "bad MetaImage DimSize";
+    if (dims == 4 && sizes[3] != 1)
+        return formatString("unsupported MetaImage: %g time points (only one can be a volume)",
+                            sizes[3]);
+    for (int k = 0; k < 3; ++k)
+        header->sizes[k] = int(sizes[std::size_t(k)]);
+
+    const auto type = elementTypes.find(has("ElementType") ? values["ElementType"] : "");
+    if (type == elementTypes.end())
+        return "unsupported MetaImage ElementType '" + values["ElementType"].substr(0, 40) + "'";
+    header->type = type->second;
+    std::int64_t channels = 1;
+    if (has("ElementNumberOfChannels") &&
+        !integer(values["ElementNumberOfChannels"], 1, 64, &channels))
+        return "unsupported MetaImage ElementNumberOfChannels (1 to 64)";
+    header->channels = int(channels);
+
+    // The spacing, else the size of a sample, which MetaImage's reader takes for the spacing.
+    const std::string spacingKey = has("ElementSpacing") ? "ElementSpacing" : "ElementSize";
+    if (has(spacingKey.c_str())) {
+        std::vector<double> spacing;
+        if (!numbers(values[spacingKey], &spacing) || spacing.size() != std::size_t(dims))
+            return "bad MetaImage " + spacingKey + ": not NDims numbers";
+        for (int k = 0; k < 3; ++k) {
+            if (!(spacing[std::size_t(k)] > 0))
+                return "bad MetaImage " + spacingKey + ": not positive";
+            header->spacing[k] = spacing[std::size_t(k)];
+        }
+        header->spacingKnown = true;
+    }
+    bool binary = true;
+    if (has("BinaryData") && (!boolean(values["BinaryData"], &binary) || !binary))
+        return "unsupported MetaImage: text (BinaryData False) samples";
+    bool orders[2] = {false, false};
+    const char* orderKeys[2] = {"BinaryDataByteOrderMSB", "ElementByteOrderMSB"};
+    for (int k = 0; k < 2; ++k)
+        if (has(orderKeys[k]) && !boolean(values[orderKeys[k]], &orders[k]))
+            return std::string("bad MetaImage ") + orderKeys[k];
+    if (has(orderKeys[0]) && has(orderKeys[1]) && orders[0] != orders[1])
+        return "bad MetaImage header: BinaryDataByteOrderMSB and ElementByteOrderMSB disagree";
+    header->bigEndian = orders[0] || orders[1];
+    if (has("CompressedData") && !boolean(values["CompressedData"], &header->compressed))
+        return "bad MetaImage CompressedData";
+    if (has("CompressedDataSize") &&
+        !integer(values["CompressedDataSize"], 0, INT64_C(1) << 53, &header->compressedSize))
+        return "bad MetaImage CompressedDataSize";
+    if (has("HeaderSize") &&
+        !integer(values["HeaderSize"], -1, INT64_C(1) << 53, &header->headerSize))
+        return "bad MetaImage HeaderSize";
+    // Only words for info: a code that is not three sides leaves the orientation unsaid.
+    if (has("AnatomicalOrientation") &&
+        !orientationWords(values["AnatomicalOrientation"], &header->orientation))
+        header->orientation.clear();
+
+    header->dataFile = values["ElementDataFile"];
+    if (header->dataFile == "LIST" || header->dataFile.find('%') != std::string::npos)
+        return "unsupported MetaImage: data in a list or numbered files";
+    if (header->dataFile != "LOCAL" && !containedName(header->dataFile))
+        return "MetaImage data file '" + header->dataFile.substr(0, 80) +
+               "' is outside the header's folder";
+    if (header->dataFile == "LOCAL" && header->headerSize != 0)
+        return "bad MetaImage HeaderSize for LOCAL data";
+    if (header->compressed && header->headerSize < 0)
+        return "unsupported MetaImage: HeaderSize -1 with compressed data";
+    return std::string();
+}
+
+std::string openMetaImageSource(const QString& path, TypedSource* source) {
+    FileHandle headerFile = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!headerFile)
+        return fileMessage(path, inputMessages::cantOpen);
+    std::string text(maxHeaderLength, '\0');
+    text.resize(std::fread(&text[0], 1, text.size(), headerFile.get()));
+    MetaImageHeader header;
+    std::string failure = parseMetaImageHeader(text, &header);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    std::uint64_t volumeBytes = 0;
+    failure = checkVolumeSizes(header.sizes[0], header.sizes[1], header.sizes[2], header.channels,
+                               header.type, &volumeBytes);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+
+    auto stream = std::make_shared<DataStream>();
+    stream->path = path;
+    stream->compressed = header.compressed;
+    stream->compressedSize = header.compressedSize;
+    if (header.dataFile == "LOCAL") {
+        stream->file = std::move(headerFile);
+        stream->offset = std::int64_t(header.headerLength);
+    } else {
+        const QFileInfo headerInfo(path);
+        const QString folder = headerInfo.absolutePath();
+        const QString dataPath = QDir(folder).filePath(QString::fromStdString(header.dataFile));
+        // Resolving links too: a link in the folder may not lead out of it.
+        const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+        const QString canonicalData = QFileInfo(dataPath).canonicalFilePath();
+        if (canonicalData.isEmpty())
+            return fileMessage(dataPath, "can't open the MetaImage data file");
+        if (!canonicalData.startsWith(canonicalFolder + '/'))
+            return fileMessage(path, "MetaImage data file '" + header.dataFile.substr(0, 80) +
+                                         "' is outside the header's folder");
+        stream->file = openFile(QFile::encodeName(canonicalData).constData(), "rb");
+        if (!stream->file)
+            return fileMessage(dataPath, "can't open the MetaImage data file: not a regular file");
+        stream->path = dataPath;
+        stream->offset = header.headerSize;
+        // An input too: no output may be written over it.
+        source->files.push_back(QFile::encodeName(canonicalData).toStdString());
+    }
+    const long length = [&] {
+        if (fseeko(stream->file.get(), 0, SEEK_SET) != 0)
+            return -1L;
+        return remainingBytes(stream->file.get());
+    }();
+    if (length < 0)
+        return fileMessage(stream->path, "can't read the data");
+    if (header.headerSize < 0)
+        stream->offset = std::int64_t(length) - std::int64_t(volumeBytes);
+    const std::int64_t available = std::int64_t(length) - stream->offset;
+    const std::int64_t needed = header.compressed ? std::max<std::int64_t>(header.compressedSize, 0)
+                                                  : std::int64_t(volumeBytes);
+    if (stream->offset < 0 || available < needed)
+        return fileMessage(stream->path, volumeMessages::truncated);
+    // zlib expands at most 1032-fold: fewer compressed bytes cannot hold the samples.
+    const std::int64_t compressedBytes = header.compressedSize >= 0 ? needed : available;
+    if (header.compressed && std::uint64_t(compressedBytes) < volumeBytes / maxInflation)
+        return fileMessage(stream->path,
+                           formatString("file too short: %lld bytes of zlib data can't hold "
+                                        "%llu bytes of samples",
+                                        (long long)compressedBytes,
+                                        (unsigned long long)volumeBytes));
+
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = header.compressed ? "MetaImage (zlib)" : "MetaImage";
+    info.width = header.sizes[0];
+    info.height = header.sizes[1];
+    info.depth = header.sizes[2];
+    info.channels = header.channels;
+    info.type = header.type;
+    for (int k = 0; k < 3; ++k)
+        info.spacing[k] = header.spacing[k];
+    info.spacingKnown = header.spacingKnown;
+    info.orientation = header.orientation;
+    stream->sliceBytes = sliceBytes(info);
+    const SampleType type = header.type;
+    const bool swap = header.bigEndian != (QSysInfo::ByteOrder == QSysInfo::BigEndian);
+    const std::size_t count =
+        std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels);
+    source->concurrent = false;
+    source->read = [stream, type, swap, count](int z, void* samples) {
+        const std::string failure = stream->read(z, static_cast<unsigned char*>(samples));
+        if (failure.empty() && swap)
+            swapSampleBytes(type, count, samples);
+        return failure;
+    };
+    return std::string();
+}

@@ -1,0 +1,476 @@
+#include "nifti.h"
+
+#include "helpers.h"
+#include "inflater.h"
+#include "inputfile.h"
+#include "messages.h"
+#include "storedsamples.h"
+#include "volumefile.h"
+
+#include <nifti2_io.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+// Deflate expands at most 1032-fold: a compressed file that much shorter than the samples its
+// header claims cannot hold them.
+const std::uint64_t maxInflation = 1032;
+
+// What is read of a NIfTI-1 or -2 header, as the file has it, in host order and wide types.
+struct NiftiHeader {
+    int version = 0;      // 1 or 2
+    bool swapped = false; // stored in the other byte order
+    std::int64_t dim[8] = {};
+    int datatype = 0;
+    double pixdim[8] = {};
+    double voxOffset = 0;
+    double slope = 0, intercept = 0;
+    int qformCode = 0, sformCode = 0;
+    double quatern[6] = {}; // b, c, d, then the offsets x, y, z
+    double srow[3][4] = {};
+};
+
+// A field of type T at offset, in the header's byte order.
+template <typename T> T field(const unsigned char* bytes, std::size_t offset, bool swap) {
+    unsigned char raw[sizeof(T)];
+    std::memcpy(raw, bytes + offset, sizeof raw);
+    if (swap)
+        std::reverse(raw, raw + sizeof raw);
+    T value;
+    std::memcpy(&value, raw, sizeof value);
+    return value;
+}
+
+// The fields of header type H, whose sizes are DimT, reals RealT, xform codes CodeT and voxel
+// offset OffsetT: NIfTI-1 stores 16-bit sizes and floats, NIfTI-2 64-bit sizes and doubles.
+template <typename H, typename DimT, typename RealT, typename CodeT, typename OffsetT>
+void readFields(const unsigned char* b, bool swap, NiftiHeader* h) {
+    for (int k = 0; k < 8; ++k) {
+        h->dim[k] = field<DimT>(b, offsetof(H, dim) + std::size_t(k) * sizeof(DimT), swap);
+        h->pixdim[k] = field<RealT>(b, offsetof(H, pixdim) + std::size_t(k) * sizeof(RealT), swap);
+    }
+    h->datatype = field<std::int16_t>(b, offsetof(H, datatype), swap);
+    h->voxOffset = double(field<OffsetT>(b, offsetof(H, vox_offset), swap));
+    h->slope = field<RealT>(b, offsetof(H, scl_slope), swap);
+    h->intercept = field<RealT>(b, offsetof(H, scl_inter), swap);
+    h->qformCode = field<CodeT>(b, offsetof(H, qform_code), swap);
+    h->sformCode = field<CodeT>(b, offsetof(H, sform_code), swap);
+    const std::size_t quatern[6] = {offsetof(H, quatern_b), offsetof(H, quatern_c),
+                                    offsetof(H, quatern_d), offsetof(H, qoffset_x),
+                                    offsetof(H, qoffset_y), offsetof(H, qoffset_z)};
+    const std::size_t rows[3] = {offsetof(H, srow_x), offsetof(H, srow_y), offsetof(H, srow_z)};
+    for (int k = 0; k < 6; ++k)
+        h->quatern[k] = field<RealT>(b, quatern[k], swap);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c)
+            h->srow[r][c] = field<RealT>(b, rows[r] + std::size_t(c) * sizeof(RealT), swap);
+}
+
+// The header's version and byte order from sizeof_hdr: 348 (NIfTI-1) or 540 (NIfTI-2) in
+// either order; 0 when it is neither.
+int headerVersion(const unsigned char* bytes, bool* swapped) {
+    const std::int32_t size = field<std::int32_t>(bytes, 0, false);
+    const std::int32_t reversed = field<std::int32_t>(bytes, 0, true);
+    *swapped = reversed == 348 || reversed == 540;
+    const std::int32_t value = *swapped ? reversed : size;
+    return value == 348 ? 1 : value == 540 ? 2 : 0;
+}
+
+// Checks the header as the file has it, before any of it is trusted: the size field, the magic,
+// the dimension count as the version's integer in the header's byte order, positive sizes
+// and a voxel offset past the header. Fills *header; returns "" or the message.
+std::string parseHeader(const unsigned char* bytes, std::size_t size, NiftiHeader* header) {
+    if (size < sizeof(nifti_1_header))
+        return "not a NIfTI file";
+    header->version = headerVersion(bytes, &header->swapped);
+    const std::size_t headerBytes =
+        header->version == 2 ? sizeof(nifti_2_header) : sizeof(nifti_1_header);
+    if (header->version == 0 || size < headerBytes)
+        return "not a NIfTI file";
+    // "n+1" or "n+2" and a NUL; NIfTI-2's four bytes after it (which catch a file sent through
+    // a text transfer) are left unchecked, since nifti_clib writes zeros there.
+    const char* magic =
+        reinterpret_cast<const char*>(bytes) +
+        (header->version == 1 ? offsetof(nifti_1_header, magic) : offsetof(nifti_2_header, magic));
+    const char version = char('0' + header->version);
+    if (magic[0] == 'n' && magic[1] == 'i' && magic[2] == version && magic[3] == '\0')
+        return "unsupported NIfTI: a header without its data (.hdr/.img pairs are not read; "
+               "save it as .nii)";
+    if (!(magic[0] == 'n' && magic[1] == '+' && magic[2] == version && magic[3] == '\0'))
+        return "bad NIfTI header: magic";
+    if (header->version == 1)
+        readFields<nifti_1_header, std::int16_t, float, std::int16_t, float>(bytes, header->swapped,
+                                                                             header);
+    else
+        readFields<nifti_2_header, std::int64_t, double, std::int32_t, std::int64_t>(
+            bytes, header->swapped, header);
+    std::int64_t* dim = header->dim;
+    if (dim[0] < 1 || dim[0] > 7)
+        return formatString("bad NIfTI header: dimension count %lld (1 to 7)", (long long)dim[0]);
+    for (int k = 1; k < 8; ++k) {
+        if (k > dim[0])
+            dim[k] = 1;
+        else if (dim[k] < 1)
+            return formatString("bad NIfTI header: size %lld along axis %d", (long long)dim[k], k);
+    }
+    const double offset = header->voxOffset;
+    if (!std::isfinite(offset) || offset != std::floor(offset) || offset < double(headerBytes) ||
+        offset > double(INT64_C(1) << 62))
+        return formatString("bad NIfTI header: voxel offset %g (the data must follow the "
+                            "%zu-byte header)",
+                            offset, headerBytes);
+    return std::string();
+}
+
+// Reads and checks the header of an open file, plain or gzip; *gzip says which.
+std::string readHeader(std::FILE* file, NiftiHeader* header, bool* gzip) {
+    unsigned char bytes[sizeof(nifti_2_header)] = {};
+    std::size_t got = 0;
+    const std::size_t start = std::fread(bytes, 1, 2, file);
+    *gzip = start == 2 && bytes[0] == 0x1f && bytes[1] == 0x8b;
+    if (!*gzip) {
+        got = start == 2 ? std::fread(bytes + 2, 1, sizeof bytes - 2, file) + 2 : start;
+    } else {
+        Inflater inflater(file, 0, -1, true);
+        // The larger header is read only when the smaller one's size field asks for it.
+        std::size_t want = sizeof(nifti_1_header);
+        bool swapped = false;
+        Inflater::Result result = inflater.next(bytes, want);
+        if (result == Inflater::Result::Done && headerVersion(bytes, &swapped) == 2) {
+            result = inflater.next(bytes + want, sizeof bytes - want);
+            want = sizeof bytes;
+        }
+        if (result == Inflater::Result::Damaged)
+            return "bad compressed data";
+        got = result == Inflater::Result::Done ? want : 0;
+    }
+    return parseHeader(bytes, got, header);
+}
+
+bool sampleType(int datatype, SampleType* type, int* channels) {
+    const struct {
+        int datatype;
+        SampleType type;
+        int channels;
+    } types[] = {{DT_UINT8, SampleType::UInt8, 1},     {DT_INT8, SampleType::Int8, 1},
+                 {DT_UINT16, SampleType::UInt16, 1},   {DT_INT16, SampleType::Int16, 1},
+                 {DT_UINT32, SampleType::UInt32, 1},   {DT_INT32, SampleType::Int32, 1},
+                 {DT_FLOAT32, SampleType::Float32, 1}, {DT_FLOAT64, SampleType::Float64, 1},
+                 {DT_RGB24, SampleType::UInt8, 3},     {DT_RGBA32, SampleType::UInt8, 4}};
+    for (const auto& known : types)
+        if (known.datatype == datatype) {
+            *type = known.type;
+            *channels = known.channels;
+            return true;
+        }
+    return false;
+}
+
+// The matrix from voxel indices to space that the header gives: the sform when its code is set,
+// else the qform when its code is set; *which names it. False when neither is.
+bool spaceMatrix(const NiftiHeader& h, nifti_dmat44* matrix, const char** which) {
+    if (h.sformCode > 0) {
+        *which = "sform";
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                matrix->m[r][c] = r < 3 ? h.srow[r][c] : c == 3 ? 1 : 0;
+        return true;
+    }
+    if (h.qformCode <= 0)
+        return false;
+    *which = "qform";
+    const double* q = h.quatern;
+    *matrix = nifti_quatern_to_dmat44(q[0], q[1], q[2], q[3], q[4], q[5], h.pixdim[1], h.pixdim[2],
+                                      h.pixdim[3], h.pixdim[0] < 0 ? -1 : 1);
+    return true;
+}
+
+// "x: left to right, y: posterior to anterior, z: inferior to superior (from the sform)"; ""
+// when the header gives no orientation, or one that maps no axis (a singular matrix, NaN).
+std::string orientationOf(const NiftiHeader& header) {
+    nifti_dmat44 matrix;
+    const char* which = "";
+    if (!spaceMatrix(header, &matrix, &which))
+        return std::string();
+    const double(*m)[4] = matrix.m;
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    if (!std::isfinite(det) || det == 0)
+        return std::string();
+    int codes[3] = {0, 0, 0};
+    nifti_dmat44_to_orientation(matrix, &codes[0], &codes[1], &codes[2]);
+    std::string words;
+    const char* axes[] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+        if (codes[k] < NIFTI_L2R || codes[k] > NIFTI_S2I)
+            return std::string();
+        std::string side = nifti_orientation_string(codes[k]);
+        for (char& c : side)
+            c = c == '-' ? ' ' : char(std::tolower(static_cast<unsigned char>(c)));
+        words += std::string(k ? ", " : "") + axes[k] + ": " + side;
+    }
+    return words + " (from the " + which + ")";
+}
+
+// a * b, or false when it passes 2^63 - 1.
+bool multiply(std::uint64_t a, std::uint64_t b, std::uint64_t* product) {
+    return !__builtin_mul_overflow(a, b, product) &&
+           *product <= std::uint64_t(std::numeric_limits<std::int64_t>::max());
+}
+
+// The voxel data of one open file. A vector dimension (the fifth, outermost in the file) stores
+// each channel as whole volumes after the other, so one slice's channels lie far apart: each
+// channel has a stream of its own. In a gzip file these are inflaters taken, in one forward
+// pass, where each channel's first slice starts and copied for each pass, so a pass inflates
+// the file once whatever the channel count.
+struct Voxels {
+    QString path;
+    FileHandle file;
+    bool gzip = false;
+    std::uint64_t offset = 0;   // where the voxels start
+    std::uint64_t chunk = 0;    // bytes of one slice of one channel
+    std::int64_t volumes = 1;   // along the fourth dimension
+    std::int64_t volume = 0;    // the one read
+    int depth = 0, streams = 1; // slices; channels stored apart
+    int sampleBytes = 1;        // bytes of one stored value of one channel
+    std::vector<std::unique_ptr<Inflater>> starts, inflaters;
+    int next = 0; // the slice the inflaters stand at
+    std::vector<unsigned char> scratch;
+
+    std::uint64_t at(int c, int z) const {
+        return offset + ((std::uint64_t(c) * std::uint64_t(volumes) + std::uint64_t(volume)) *
+                             std::uint64_t(depth) +
+                         std::uint64_t(z)) *
+                            chunk;
+    }
+
+    std::string failure(Inflater::Result result) const {
+        return fileMessage(path, result == Inflater::Result::Damaged ? "bad compressed data"
+                                                                     : volumeMessages::truncated);
+    }
+
+    static std::unique_ptr<Inflater> copyOf(const Inflater& inflater) {
+        std::unique_ptr<Inflater> copy = inflater.copy();
+        if (!copy)
+            throw std::bad_alloc();
+        return copy;
+    }
+
+    std::string startPass() {
+        if (starts.empty()) {
+            Inflater leader(file.get(), 0, -1, true);
+            for (int c = 0; c < streams; ++c) {
+                const Inflater::Result result = leader.skip(at(c, 0) - leader.position);
+                if (result != Inflater::Result::Done) {
+                    starts.clear(); // a later pass starts over, never with some channels missing
+                    return failure(result);
+                }
+                starts.push_back(copyOf(leader));
+            }
+        }
+        inflaters.clear();
+        for (const auto& start : starts)
+            inflaters.push_back(copyOf(*start));
+        next = 0;
+        return std::string();
+    }
+
+    // Fills into with slice z of channel c.
+    std::string fill(int c, int z, unsigned char* into) {
+        if (!gzip) {
+            if (fseeko(file.get(), off_t(at(c, z)), SEEK_SET) != 0 ||
+                std::fread(into, 1, chunk, file.get()) != chunk)
+                return fileMessage(path, volumeMessages::truncated);
+            return std::string();
+        }
+        Inflater& inflater = *inflaters[std::size_t(c)];
+        Inflater::Result result = inflater.skip(at(c, z) - inflater.position);
+        if (result == Inflater::Result::Done)
+            result = inflater.next(into, chunk);
+        return result == Inflater::Result::Done ? std::string() : failure(result);
+    }
+
+    // Reads slice z, channels interleaved, in the stored type and byte order.
+    std::string read(int z, unsigned char* out) {
+        if (gzip && (inflaters.empty() || z < next)) {
+            const std::string failure = startPass();
+            if (!failure.empty())
+                return failure;
+        }
+        for (int c = 0; c < streams; ++c) {
+            unsigned char* into = streams == 1 ? out : (scratch.resize(chunk), scratch.data());
+            const std::string failure = fill(c, z, into);
+            if (!failure.empty()) {
+                inflaters.clear(); // standing at different slices now: the next read rewinds
+                return failure;
+            }
+            if (streams == 1)
+                continue;
+            const std::size_t bytes = std::size_t(sampleBytes);
+            const std::size_t values = chunk / bytes, stride = std::size_t(streams) * bytes;
+            for (std::size_t i = 0; i < values; ++i)
+                std::memcpy(out + i * stride + std::size_t(c) * bytes, into + i * bytes, bytes);
+        }
+        next = z + 1;
+        return std::string();
+    }
+};
+
+// Checks the volume asked for against the volumes the file holds; fills *picked.
+std::string pickVolume(std::int64_t volumes, int volume, std::int64_t* picked) {
+    if (volume < 0 && volumes > 1)
+        return formatString("NIfTI of %lld volumes along its fourth dimension: pick one with "
+                            "--volume T (0 to %lld)",
+                            (long long)volumes, (long long)volumes - 1);
+    if (volume >= volumes)
+        return volumes == 1 ? formatString("no volume %d: the input holds one", volume)
+                            : formatString("no volume %d: the input holds %lld (0 to %lld)", volume,
+                                           (long long)volumes, (long long)volumes - 1);
+    *picked = std::max(volume, 0);
+    return std::string();
+}
+
+// Checks that the file can hold all the voxels its header claims, up to the last volume and
+// channel: a plain file by its length, a gzip file by deflate's greatest expansion.
+std::string checkLength(const NiftiHeader& header, const Voxels& voxels, std::uint64_t fileBytes) {
+    std::uint64_t bytes = voxels.chunk * std::uint64_t(voxels.depth);
+    for (int k = 4; k <= 5; ++k)
+        if (!multiply(bytes, std::uint64_t(header.dim[k]), &bytes))
+            return "too large: the voxels pass 2^63 bytes";
+    if (bytes > std::numeric_limits<std::uint64_t>::max() - voxels.offset)
+        return "too large: the voxels pass 2^63 bytes";
+    const std::uint64_t end = voxels.offset + bytes;
+    if (!voxels.gzip && fileBytes < end)
+        return volumeMessages::truncated;
+    if (voxels.gzip && fileBytes < end / maxInflation)
+        return formatString("file too short: %llu bytes of gzip data can't hold %llu bytes of "
+                            "header and samples",
+                            (unsigned long long)fileBytes, (unsigned long long)end);
+    return std::string();
+}
+
+// Fills info's format, sizes, spacing and orientation from the header.
+void describe(const NiftiHeader& header, const Voxels& voxels, VolumeInfo* info) {
+    info->format = formatString("NIfTI-%d", header.version) + (voxels.gzip ? " (gzip)" : "");
+    if (voxels.volumes > 1)
+        info->format += formatString(", volume %lld of %lld", (long long)voxels.volume,
+                                     (long long)voxels.volumes);
+    info->width = int(header.dim[1]);
+    info->height = int(header.dim[2]);
+    info->depth = int(header.dim[3]);
+    info->spacingKnown = true;
+    for (int k = 0; k < 3; ++k) {
+        const double d = std::fabs(header.pixdim[k + 1]);
+        info->spacing[k] = std::isfinite(d) && d > 0 ? d : 1;
+        info->spacingKnown = info->spacingKnown && std::isfinite(d) && d > 0;
+    }
+    info->orientation = orientationOf(header);
+}
+
+// Opens the file and reads its header; fills *file, *header, *gzip and *fileBytes.
+std::string openHeader(const QString& path, FileHandle* file, NiftiHeader* header, bool* gzip,
+                       std::uint64_t* fileBytes) {
+    std::string failure = openInputFile(path, file);
+    if (!failure.empty())
+        return failure;
+    struct stat status;
+    if (fstat(fileno(file->get()), &status) != 0)
+        return fileMessage(path, inputMessages::cantOpen);
+    *fileBytes = std::uint64_t(status.st_size);
+    failure = readHeader(file->get(), header, gzip);
+    return failure.empty() ? failure : fileMessage(path, failure);
+}
+} // namespace
+
+std::int64_t niftiVolumeCount(const QString& path) {
+    FileHandle file;
+    NiftiHeader header;
+    bool gzip = false;
+    std::uint64_t fileBytes = 0;
+    return openHeader(path, &file, &header, &gzip, &fileBytes).empty() ? header.dim[4] : 0;
+}
+
+std::string openNiftiSource(const QString& path, int volume, TypedSource* source) {
+    auto voxels = std::make_shared<Voxels>();
+    voxels->path = path;
+    NiftiHeader header;
+    std::uint64_t fileBytes = 0;
+    std::string failure = openHeader(path, &voxels->file, &header, &voxels->gzip, &fileBytes);
+    if (!failure.empty())
+        return failure;
+    const std::int64_t* dim = header.dim;
+    if (dim[6] > 1 || dim[7] > 1)
+        return fileMessage(path, "unsupported NIfTI: dimensions beyond the fifth");
+    SampleType stored;
+    int valueChannels = 1;
+    if (!sampleType(header.datatype, &stored, &valueChannels))
+        return fileMessage(path, std::string("unsupported NIfTI data type ") +
+                                     nifti_datatype_to_string(header.datatype));
+    const bool rgb = valueChannels > 1;
+    if (rgb && dim[5] > 1)
+        return fileMessage(path, "unsupported NIfTI: RGB values with a vector dimension");
+    failure = pickVolume(dim[4], volume, &voxels->volume);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    const std::int64_t channels = rgb ? valueChannels : dim[5];
+    failure = checkVolumeSizes(dim[1], dim[2], dim[3], channels, stored, nullptr);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    voxels->offset = std::uint64_t(header.voxOffset);
+    voxels->volumes = dim[4];
+    voxels->depth = int(dim[3]);
+    voxels->streams = rgb ? 1 : int(channels);
+    voxels->sampleBytes = int(sampleTypeBytes(stored)) * (rgb ? valueChannels : 1);
+    voxels->chunk =
+        std::uint64_t(dim[1]) * std::uint64_t(dim[2]) * std::uint64_t(voxels->sampleBytes);
+    failure = checkLength(header, *voxels, fileBytes);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+
+    const double slope = header.slope, intercept = header.intercept;
+    const bool scaled =
+        !rgb && slope != 0 && std::isfinite(slope) && !(slope == 1 && intercept == 0);
+    if (scaled && !std::isfinite(intercept))
+        return fileMessage(path, formatString("bad NIfTI header: scale intercept %g", intercept));
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    describe(header, *voxels, &info);
+    info.channels = int(channels);
+    info.type = !scaled                         ? stored
+                : stored == SampleType::Float64 ? SampleType::Float64
+                                                : SampleType::Float32;
+    info.alphaChannel = header.datatype == DT_RGBA32 ? 3 : -1;
+    const bool swap = !rgb && header.swapped;
+    const std::size_t count =
+        std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels);
+    auto storedSlice = std::make_shared<std::vector<unsigned char>>();
+    source->concurrent = false;
+    source->read = [voxels, storedSlice, stored, swap, scaled, slope, intercept, count,
+                    to = info.type](int z, void* samples) {
+        unsigned char* into = static_cast<unsigned char*>(samples);
+        if (scaled) {
+            storedSlice->resize(count * sampleTypeBytes(stored));
+            into = storedSlice->data();
+        }
+        const std::string failure = voxels->read(z, into);
+        if (!failure.empty())
+            return failure;
+        if (swap)
+            swapSampleBytes(stored, count, into);
+        if (scaled)
+            rescaleSamples(stored, into, count, slope, intercept, to, samples);
+        return std::string();
+    };
+    guardReads(path, source);
+    return std::string();
+}

@@ -1,0 +1,68 @@
+#include "raw.h"
+
+#include "inputfile.h"
+#include "volumefile.h"
+#include "messages.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file, off_t offset,
+                           bool swap, TypedSource* source) {
+    const VolumeInfo& info = source->info;
+    std::string failure = checkVolumeSizes(info);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    const std::uint64_t sliceBytes = ::sliceBytes(info);
+    const std::string truncated = fileMessage(path, volumeMessages::truncated);
+    if (fseeko(file->get(), offset, SEEK_SET) != 0)
+        return truncated;
+    const long available = remainingBytes(file->get());
+    if (available < 0 || std::uint64_t(available) / sliceBytes < std::uint64_t(info.depth))
+        return truncated;
+    const std::size_t count = std::size_t(sliceBytes / sampleTypeBytes(info.type));
+    const SampleType type = info.type;
+    source->read = [=](int z, void* samples) {
+        if (fseeko(file->get(), offset + off_t(z) * off_t(sliceBytes), SEEK_SET) != 0 ||
+            std::fread(samples, 1, std::size_t(sliceBytes), file->get()) != sliceBytes)
+            return truncated; // the file shrank since it was checked
+        if (swap)
+            swapSampleBytes(type, count, samples);
+        return std::string();
+    };
+    guardReads(path, source);
+    return std::string();
+}
+
+std::string openRawVolume(const QString& path, TypedSource* source) {
+    auto file = std::make_shared<FileHandle>();
+    const std::string failure = openInputFile(path, file.get());
+    if (!failure.empty())
+        return failure;
+    const long length = remainingBytes(file->get());
+    if (length < 0)
+        return fileMessage(path, inputMessages::cantOpen);
+    const auto bytesOf = [](long long n) { return 3 * n * n * n; };
+    long long n = std::max(1LL, std::llround(std::cbrt(double(length) / 3)));
+    while (n > 1 && bytesOf(n) > length)
+        --n;
+    while (bytesOf(n + 1) <= length)
+        ++n;
+    if (bytesOf(n) != length)
+        return fileMessage(
+            path, formatString("holds %ld bytes, not 3 * N^3 for any N: N = %lld takes %lld "
+                               "bytes, N = %lld takes %lld",
+                               length, n, bytesOf(n), n + 1, bytesOf(n + 1)));
+    source->info = VolumeInfo();
+    source->info.format = "raw RGB";
+    source->info.width = source->info.height = source->info.depth = int(n);
+    source->info.channels = 3;
+    return openRawSamples(path, file, 0, false, source);
+}

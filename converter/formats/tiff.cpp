@@ -1,0 +1,491 @@
+#include "tiff.h"
+
+#include "helpers.h"
+#include "inputfile.h"
+#include "output.h"
+#include "raw.h"
+#include "volumefile.h"
+
+#include <QXmlStreamReader>
+
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+// libtiff reports through process-wide handlers: the first error of a call is kept for the
+// message (later ones follow from it), warnings (unknown tags and the like) dropped. Pages are
+// read on a thread of their own.
+thread_local std::string lastTiffError;
+
+void keepError(const char*, const char* format, va_list args) {
+    char buffer[512];
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (lastTiffError.empty())
+        lastTiffError = buffer;
+}
+
+void installHandlers() {
+    static const bool installed = [] {
+        TIFFSetErrorHandler(keepError);
+        TIFFSetWarningHandler(nullptr);
+        return true;
+    }();
+    (void)installed;
+}
+
+// libtiff's last error in words a user can act on: data that ends early is said so, rather
+// than with libtiff's byte counts.
+std::string tiffReason() {
+    const std::string& text = lastTiffError;
+    if (text.find("bad magic number") != std::string::npos)
+        return "it does not start with a TIFF header";
+    for (const char* cut :
+         {"Read error", "Seek error", "Premature", "Cannot read", "Can not read", "EOF"})
+        if (text.find(cut) != std::string::npos)
+            return "the file is cut short or damaged";
+    return text.empty() ? std::string("damaged data") : text;
+}
+
+using TiffHandle = std::shared_ptr<TIFF>;
+
+// How a page's samples are read: directly (any integer or float type libtiff decodes), or,
+// for palettes, bilevel, YCbCr and the like, as 8-bit RGB(A) through libtiff's RGBA reader.
+struct PageLayout {
+    int width = 0, height = 0;
+    int channels = 1;
+    SampleType type = SampleType::UInt8;
+    int alphaChannel = -1;
+    bool planar = false; // the channels stored one plane after another
+    bool tiled = false;
+    bool viaRgba = false;
+
+    bool operator==(const PageLayout& o) const {
+        return width == o.width && height == o.height && channels == o.channels && type == o.type &&
+               alphaChannel == o.alphaChannel;
+    }
+};
+
+std::string pageLayout(TIFF* tiff, PageLayout* page) {
+    std::uint32_t w = 0, h = 0;
+    std::uint16_t bits = 1, channels = 1, photometric = PHOTOMETRIC_MINISBLACK,
+                  planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &channels);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    page->width = w > INT_MAX ? INT_MAX : int(w);
+    page->height = h > INT_MAX ? INT_MAX : int(h);
+    page->planar = planar == PLANARCONFIG_SEPARATE;
+    page->tiled = TIFFIsTiled(tiff);
+    const bool alpha = extraCount > 0 && extraCount <= channels &&
+                       (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+    const std::pair<int, SampleType> types[] = {
+        {SAMPLEFORMAT_UINT * 100 + 8, SampleType::UInt8},
+        {SAMPLEFORMAT_INT * 100 + 8, SampleType::Int8},
+        {SAMPLEFORMAT_UINT * 100 + 16, SampleType::UInt16},
+        {SAMPLEFORMAT_INT * 100 + 16, SampleType::Int16},
+        {SAMPLEFORMAT_UINT * 100 + 32, SampleType::UInt32},
+        {SAMPLEFORMAT_INT * 100 + 32, SampleType::Int32},
+        {SAMPLEFORMAT_IEEEFP * 100 + 32, SampleType::Float32},
+        {SAMPLEFORMAT_IEEEFP * 100 + 64, SampleType::Float64}};
+    const bool plain = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_RGB;
+    for (const auto& [key, type] : types)
+        if (plain && key == format * 100 + bits) {
+            page->type = type;
+            page->channels = channels;
+            page->alphaChannel = alpha ? channels - extraCount : -1;
+            return std::string();
+        }
+    if (bits > 16 || format == SAMPLEFORMAT_IEEEFP)
+        return formatString("unsupported TIFF samples: %d-bit of format %d, photometric %d", bits,
+                            format, photometric);
+    char message[1024] = "";
+    if (!TIFFRGBAImageOK(tiff, message))
+        return std::string("unsupported TIFF page: ") + message;
+    page->viaRgba = true;
+    page->type = SampleType::UInt8;
+    page->channels = alpha ? 4 : 3;
+    page->alphaChannel = alpha ? 3 : -1;
+    return std::string();
+}
+
+// Reads the current page's samples into out (channels fastest, the page's bottom row first, as
+// a slice holds them). False with lastTiffError set when libtiff fails.
+bool readPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
+    const std::size_t bytes = sampleTypeBytes(page.type);
+    const std::size_t width = std::size_t(page.width), height = std::size_t(page.height);
+    const std::size_t channels = std::size_t(page.channels);
+    const std::size_t pixelBytes = bytes * channels;
+    if (page.viaRgba) {
+        std::vector<std::uint32_t> raster(width * height);
+        if (!TIFFReadRGBAImageOriented(tiff, std::uint32_t(width), std::uint32_t(height),
+                                       raster.data(), ORIENTATION_BOTLEFT, 1) ||
+            !lastTiffError.empty())
+            return false;
+        for (std::size_t i = 0; i < raster.size(); ++i) {
+            unsigned char* pixel = out + i * channels;
+            pixel[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
+            pixel[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
+            pixel[2] = static_cast<unsigned char>(TIFFGetB(raster[i]));
+            if (channels == 4)
+                pixel[3] = static_cast<unsigned char>(TIFFGetA(raster[i]));
+        }
+        return true;
+    }
+    // One plane of samples (all channels, or one of them when planar) block by block: the
+    // blocks are tiles, or rows of strips. A block's samples land in the slice at (x0, row0).
+    const std::size_t planes = page.planar ? channels : 1;
+    const std::size_t blockChannels = page.planar ? 1 : channels;
+    const auto place = [&](const unsigned char* block, std::size_t blockWidth, std::size_t x0,
+                           std::size_t row0, std::size_t rows, std::size_t columns,
+                           std::size_t plane) {
+        for (std::size_t r = 0; r < rows; ++r) {
+            unsigned char* row = out + (height - 1 - (row0 + r)) * width * pixelBytes;
+            const unsigned char* in = block + r * blockWidth * blockChannels * bytes;
+            if (!page.planar) {
+                std::memcpy(row + x0 * pixelBytes, in, columns * pixelBytes);
+                continue;
+            }
+            for (std::size_t x = 0; x < columns; ++x)
+                std::memcpy(row + (x0 + x) * pixelBytes + plane * bytes, in + x * bytes, bytes);
+        }
+    };
+    if (page.tiled) {
+        std::uint32_t tileWidth = 0, tileHeight = 0;
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+        const std::uint64_t tileBytes =
+            std::uint64_t(tileWidth) * tileHeight * blockChannels * bytes;
+        // A tile covers at most the page rounded up to whole tiles (or a small page in one
+        // common tile size); a larger one claimed by a small file would only cost memory.
+        const auto fits = [](std::uint32_t tile, std::size_t side) {
+            return tile <= std::max<std::size_t>(1024, (side + 15) / 16 * 16);
+        };
+        if (tileWidth == 0 || tileHeight == 0 || !fits(tileWidth, width) ||
+            !fits(tileHeight, height) || std::uint64_t(TIFFTileSize64(tiff)) < tileBytes) {
+            lastTiffError = "bad tile size";
+            return false;
+        }
+        std::vector<unsigned char> tile(std::size_t(TIFFTileSize64(tiff)));
+        for (std::size_t plane = 0; plane < planes; ++plane)
+            for (std::size_t y = 0; y < height; y += tileHeight)
+                for (std::size_t x = 0; x < width; x += tileWidth) {
+                    if (TIFFReadTile(tiff, tile.data(), std::uint32_t(x), std::uint32_t(y), 0,
+                                     std::uint16_t(plane)) < 0 ||
+                        !lastTiffError.empty())
+                        return false;
+                    place(tile.data(), tileWidth, x, y,
+                          std::min<std::size_t>(tileHeight, height - y),
+                          std::min<std::size_t>(tileWidth, width - x), plane);
+                }
+        return true;
+    }
+    const std::size_t lineBytes = width * blockChannels * bytes;
+    if (std::uint64_t(TIFFScanlineSize64(tiff)) < lineBytes) {
+        lastTiffError = "bad scanline size";
+        return false;
+    }
+    std::vector<unsigned char> line(std::size_t(TIFFScanlineSize64(tiff)));
+    for (std::size_t plane = 0; plane < planes; ++plane)
+        for (std::size_t row = 0; row < height; ++row) {
+            if (TIFFReadScanline(tiff, line.data(), std::uint32_t(row), std::uint16_t(plane)) !=
+                    1 ||
+                !lastTiffError.empty())
+                return false;
+            place(line.data(), width, 0, row, 1, width, plane);
+        }
+    return true;
+}
+
+// The "key=value" lines of an ImageJ description.
+std::map<std::string, std::string> imageJFields(const std::string& text) {
+    std::map<std::string, std::string> fields;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t stop = text.find('\n', start);
+        stop = stop == std::string::npos ? text.size() : stop;
+        const std::string line = text.substr(start, stop - start);
+        const std::size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            fields[line.substr(0, equals)] = line.substr(equals + 1);
+        start = stop + 1;
+    }
+    return fields;
+}
+
+long fieldNumber(const std::map<std::string, std::string>& fields, const char* key, long absent) {
+    const auto found = fields.find(key);
+    if (found == fields.end())
+        return absent;
+    char* end = nullptr;
+    const long value = std::strtol(found->second.c_str(), &end, 10);
+    return end == found->second.c_str() || value < 0 || value > INT_MAX ? -1 : value;
+}
+
+// Where the pages of a stack of several channels lie: page pageOf(c, z).
+struct StackLayout {
+    int channels = 1; // pages a slice (1: every page a slice)
+    int depth = 0;    // slices
+    int channelStride = 1, sliceStride = 1;
+    std::string format = "TIFF";
+    double spacing[3] = {1, 1, 1};
+    bool spacingKnown = false;
+
+    int pageOf(int c, int z) const { return c * channelStride + z * sliceStride; }
+};
+
+// An ImageJ hyperstack: pages in the order channel (fastest), slice, frame.
+std::string readImageJ(TIFF* tiff, const std::string& text, int pages, int samples,
+                       StackLayout* stack) {
+    const auto fields = imageJFields(text);
+    const long channels = fieldNumber(fields, "channels", 1);
+    const long frames = fieldNumber(fields, "frames", 1);
+    const long images = fieldNumber(fields, "images", pages);
+    long slices = fieldNumber(fields, "slices", 0);
+    if (channels < 1 || frames < 1 || images < 1 || slices < 0)
+        return "bad ImageJ description: channels, slices, frames or images";
+    if (frames > 1)
+        return formatString("unsupported ImageJ stack: a time series of %ld frames", frames);
+    if (channels > 1 && samples > 1)
+        return "unsupported ImageJ stack: channels of several samples each";
+    if (slices == 0)
+        slices = images / channels;
+    if (images > pages || channels * slices > pages)
+        return formatString("file too short: %d pages of the %ld the ImageJ description promises",
+                            pages, std::max(images, channels * slices));
+    stack->format = "ImageJ TIFF";
+    stack->channels = int(channels);
+    stack->depth = int(slices);
+    stack->channelStride = 1;
+    stack->sliceStride = int(channels);
+    float xResolution = 0, yResolution = 0;
+    if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &xResolution) && xResolution > 0 &&
+        TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &yResolution) && yResolution > 0) {
+        stack->spacing[0] = 1 / double(xResolution);
+        stack->spacing[1] = 1 / double(yResolution);
+    }
+    const auto spacing = fields.find("spacing");
+    if (spacing != fields.end()) {
+        const double z = std::strtod(spacing->second.c_str(), nullptr);
+        if (z > 0 && std::isfinite(z))
+            stack->spacing[2] = z;
+    }
+    stack->spacingKnown = fields.count("unit") > 0 || spacing != fields.end();
+    return std::string();
+}
+
+// An OME-TIFF: the first image's Pixels element gives the sizes, the order of the planes and
+// the physical sizes.
+std::string readOme(const std::string& text, int pages, int samples, StackLayout* stack) {
+    QXmlStreamReader xml(QByteArray::fromStdString(text));
+    while (!xml.atEnd() && !(xml.readNext() == QXmlStreamReader::StartElement &&
+                             xml.name() == QLatin1String("Pixels"))) {
+    }
+    if (xml.hasError() || xml.atEnd())
+        return "bad OME-XML description: no Pixels element";
+    const QXmlStreamAttributes attributes = xml.attributes();
+    const auto number = [&](const char* name) {
+        bool good = false;
+        const long value = attributes.value(QLatin1String(name)).toLong(&good);
+        return good && value >= 1 && value <= INT_MAX ? value : -1;
+    };
+    const long sizeC = number("SizeC"), sizeZ = number("SizeZ"), sizeT = number("SizeT");
+    const QString order = attributes.value(QLatin1String("DimensionOrder")).toString();
+    if (sizeC < 1 || sizeZ < 1 || sizeT < 1 || order.size() != 5 || !order.startsWith("XY") ||
+        !order.contains('C') || !order.contains('Z') || !order.contains('T'))
+        return "bad OME-XML description: SizeC, SizeZ, SizeT or DimensionOrder";
+    if (sizeT > 1)
+        return formatString("unsupported OME-TIFF: a time series of %ld time points", sizeT);
+    // RGB pages hold their channels as samples; otherwise each channel is a page.
+    const long pageChannels = samples > 1 ? 1 : sizeC;
+    if (samples > 1 && sizeC != samples)
+        return "unsupported OME-TIFF: channels of several samples each";
+    if (pageChannels * sizeZ > pages)
+        return formatString("file too short: %d pages of the %ld the OME description promises",
+                            pages, pageChannels * sizeZ);
+    stack->format = "OME-TIFF";
+    stack->channels = int(pageChannels);
+    stack->depth = int(sizeZ);
+    // The first of C, Z and T after XY varies fastest.
+    const int cAt = int(order.indexOf('C')), zAt = int(order.indexOf('Z'));
+    stack->channelStride = cAt < zAt ? 1 : int(sizeZ);
+    stack->sliceStride = zAt < cAt ? 1 : int(pageChannels);
+    const char* names[3] = {"PhysicalSizeX", "PhysicalSizeY", "PhysicalSizeZ"};
+    for (int k = 0; k < 3; ++k) {
+        bool good = false;
+        const double size = attributes.value(QLatin1String(names[k])).toDouble(&good);
+        if (good && size > 0 && std::isfinite(size)) {
+            stack->spacing[k] = size;
+            stack->spacingKnown = true;
+        }
+    }
+    return std::string();
+}
+
+// What a failed write says: libtiff's message, with the system's reason when a call set one
+// (libtiff's own words never tell of a full disk).
+QString writeReason() {
+    const int error = errno;
+    QString reason = QString::fromStdString(lastTiffError);
+    if (error != 0)
+        reason += (reason.isEmpty() ? "" : ": ") + systemReason(error);
+    return reason;
+}
+} // namespace
+
+std::string openTiffSource(const QString& path, TypedSource* source) {
+    installHandlers();
+    // The file is opened as every input is (regular files only, never blocking), then handed
+    // to libtiff, which closes its own copy of the descriptor.
+    FileHandle file;
+    const std::string openFailure = openInputFile(path, &file);
+    if (!openFailure.empty())
+        return openFailure;
+    lastTiffError.clear();
+    TIFF* opened = TIFFFdOpen(dup(fileno(file.get())), QFile::encodeName(path).constData(), "r");
+    if (!opened)
+        return fileMessage(path, "not a TIFF file: " + tiffReason());
+    TiffHandle tiff(opened, TIFFClose);
+    PageLayout first;
+    std::string failure = pageLayout(opened, &first);
+    if (!failure.empty())
+        return fileMessage(path, "page 1: " + failure);
+    const char* description = nullptr;
+    TIFFGetField(opened, TIFFTAG_IMAGEDESCRIPTION, &description);
+    const std::string text = description ? description : "";
+    // Counting the pages walks the chain of page directories; a chain that points past the
+    // file's end means pages are missing, and libtiff only says so as an error.
+    const int pages = int(TIFFNumberOfDirectories(opened));
+    if (!lastTiffError.empty() || pages < 1 || !TIFFSetDirectory(opened, tdir_t(pages - 1)) ||
+        !TIFFLastDirectory(opened))
+        return fileMessage(path, formatString("file too short or damaged: the directory after "
+                                              "page %d is missing",
+                                              pages));
+    StackLayout stack;
+    stack.depth = pages;
+    if (text.rfind("ImageJ=", 0) == 0)
+        failure = readImageJ(opened, text, pages, first.channels, &stack);
+    else if (text.find("<OME") != std::string::npos)
+        failure = readOme(text, pages, first.channels, &stack);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = stack.format;
+    info.width = first.width;
+    info.height = first.height;
+    info.depth = stack.depth;
+    info.type = first.type;
+    info.channels = first.channels * stack.channels;
+    info.alphaChannel = stack.channels == 1 ? first.alphaChannel : -1;
+    std::copy(stack.spacing, stack.spacing + 3, info.spacing);
+    info.spacingKnown = stack.spacingKnown;
+    failure = checkVolumeSizes(info);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    source->read = [tiff, path, first, stack](int z, void* samples) {
+        lastTiffError.clear();
+        auto* out = static_cast<unsigned char*>(samples);
+        const std::size_t bytes = sampleTypeBytes(first.type);
+        const std::size_t pixels = std::size_t(first.width) * std::size_t(first.height);
+        std::vector<unsigned char> plane(stack.channels > 1 ? pixels * bytes : 0);
+        for (int c = 0; c < stack.channels; ++c) {
+            const int index = stack.pageOf(c, z);
+            const std::string where = formatString("page %d: ", index + 1);
+            PageLayout page;
+            if (!TIFFSetDirectory(tiff.get(), tdir_t(index)))
+                return fileMessage(path, where + tiffReason());
+            std::string failure = pageLayout(tiff.get(), &page);
+            if (failure.empty() && !(page == first))
+                failure = formatString("%d x %d samples of %d %s channel(s) differ from the first "
+                                       "page's %d x %d of %d %s",
+                                       page.width, page.height, page.channels,
+                                       sampleTypeName(page.type), first.width, first.height,
+                                       first.channels, sampleTypeName(first.type));
+            if (!failure.empty())
+                return fileMessage(path, where + failure);
+            if (!readPage(tiff.get(), page, stack.channels > 1 ? plane.data() : out))
+                return fileMessage(path, where + "can't decode: " + tiffReason());
+            for (std::size_t i = 0; stack.channels > 1 && i < pixels; ++i)
+                std::memcpy(out + (i * std::size_t(stack.channels) + std::size_t(c)) * bytes,
+                            plane.data() + i * bytes, bytes);
+        }
+        return std::string();
+    };
+    guardReads(path, source);
+    return std::string();
+}
+
+std::string openTiffSink(const QString& path, int n, SliceSink* sink) {
+    installHandlers();
+    // The samples and, a page each, a directory and its tags.
+    std::string failure = checkOutputPath(path, {});
+    if (failure.empty())
+        failure = checkFreeSpace(path, volumeSampleBytes(n) + 512 * std::uint64_t(n));
+    if (!failure.empty())
+        return failure;
+    std::shared_ptr<QTemporaryFile> file = openTemporaryFile(path, &failure);
+    if (!file)
+        return failure;
+    // A classic TIFF addresses 4 GiB; the page directories need a little of it.
+    const bool big = volumeSampleBytes(n) > 4000000000u;
+    lastTiffError.clear();
+    TIFF* opened =
+        TIFFFdOpen(dup(int(file->handle())), QFile::encodeName(path).constData(), big ? "w8" : "w");
+    if (!opened)
+        return writeFailure(path, QString::fromStdString(lastTiffError));
+    auto tiff = std::make_shared<TiffHandle>(opened, TIFFClose);
+    auto z = std::make_shared<int>(0);
+    sink->write = [=](const unsigned char* rgb) {
+        TIFF* t = tiff->get();
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(n));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(n));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(t, TIFFTAG_PAGENUMBER, std::uint16_t(*z), std::uint16_t(n));
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+        bool good = true;
+        errno = 0;
+        for (int row = 0; row < n && good; ++row) {
+            // libtiff takes a non-const row although it only reads it.
+            auto* line = const_cast<unsigned char*>(rgb + 3 * std::size_t(n - 1 - row) * n);
+            good = TIFFWriteScanline(t, line, std::uint32_t(row), 0) == 1;
+        }
+        ++*z;
+        if (!good || !TIFFWriteDirectory(t))
+            return writeFailure(path, writeReason());
+        return std::string();
+    };
+    sink->commit = [=] {
+        // Closing writes what libtiff still holds; its errors are the write's.
+        lastTiffError.clear();
+        errno = 0;
+        tiff->reset();
+        if (!lastTiffError.empty())
+            return writeFailure(path, writeReason());
+        return commitTemporaryFile(file.get(), path);
+    };
+    return std::string();
+}

@@ -1,0 +1,207 @@
+#include "packplan.h"
+
+#include "helpers.h"
+#include "volumefile.h"
+#include "output.h"
+#include "resample.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// Numbers separated by commas, count of them, each finite; false when the text is not that.
+bool readNumbers(const QString& text, int count, double* values) {
+    const QStringList parts = text.split(',');
+    bool good = parts.size() == count;
+    for (int i = 0; good && i < count; ++i) {
+        values[i] = parts[i].trimmed().toDouble(&good);
+        good = good && std::isfinite(values[i]);
+    }
+    return good;
+}
+} // namespace
+
+QList<QCommandLineOption> packSettingOptions() {
+    return {{"window", "window", "LO,HI"},
+            {"channels", "channels", "A,B,C"},
+            {"spacing", "spacing", "X,Y,Z"},
+            {"size", "size", "N"},
+            {"crop", "crop"},
+            {"pad", "pad"},
+            {"series", "series", "K"},
+            {"volume", "volume", "T"}};
+}
+
+QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings) {
+    if (parser.isSet("window")) {
+        double window[2];
+        if (!readNumbers(parser.value("window"), 2, window) || window[1] < window[0])
+            return "--window takes LO,HI with LO <= HI";
+        settings->windowGiven = true;
+        settings->windowLo = window[0];
+        settings->windowHi = window[1];
+    }
+    if (parser.isSet("channels")) {
+        ChannelMap map;
+        settings->channels = parser.value("channels");
+        if (!parseChannelMap(settings->channels, 1 << 30, &map).empty()) // the syntax alone
+            return "--channels takes A,B,C: source channels from 0, or - for black";
+    }
+    if (parser.isSet("spacing")) {
+        settings->spacingGiven = true;
+        if (!readNumbers(parser.value("spacing"), 3, settings->spacing) ||
+            std::min({settings->spacing[0], settings->spacing[1], settings->spacing[2]}) <= 0)
+            return "--spacing takes X,Y,Z, three positive numbers";
+    }
+    bool good = true;
+    if (parser.isSet("size")) {
+        settings->size = parser.value("size").toInt(&good);
+        if (!good || settings->size < 1 || settings->size > maxSide)
+            return QString("--size takes N from 1 to %1").arg(maxSide);
+    }
+    if (parser.isSet("series")) {
+        settings->pick.series = parser.value("series").toInt(&good);
+        if (!good || settings->pick.series < 0)
+            return "--series takes a series number from 0";
+    }
+    if (parser.isSet("volume")) {
+        settings->pick.volume = parser.value("volume").toInt(&good);
+        if (!good || settings->pick.volume < 0)
+            return "--volume takes a volume number from 0";
+    }
+    if (parser.isSet("crop") && parser.isSet("pad"))
+        return "--crop and --pad exclude each other";
+    settings->fit = parser.isSet("crop")  ? CubeFit::Crop
+                    : parser.isSet("pad") ? CubeFit::Pad
+                                          : CubeFit::Refuse;
+    return QString();
+}
+
+namespace {
+// The steps from typed samples to the output's cube, each reading the one before lazily; no
+// buffer of a step is made before its first read.
+std::string chainSteps(const TypedSource& source, const PackSettings& settings, const QString& name,
+                       PackPlan* plan) {
+    const SliceSource rgb =
+        resampleSource(mapToRgb(source, plan->map, plan->window), plan->resampled[0],
+                       plan->resampled[1], plan->resampled[2]);
+    SliceSource cube;
+    const std::string failure = fitToCube(rgb, settings.fit, name, &cube);
+    if (!failure.empty())
+        return failure;
+    plan->cube = cube.width;
+    plan->n = settings.size > 0 ? settings.size : plan->cube;
+    plan->rgb = resampleSource(cube, plan->n, plan->n, plan->n);
+    return std::string();
+}
+// The axes of more than one sample whose spacing the file leaves out ("z", "x, y, z"), for a
+// file that gives some of it; "" when it gives all or none.
+std::string unknownSpacingAxes(const VolumeInfo& info) {
+    const int sizes[3] = {info.width, info.height, info.depth};
+    std::string missing;
+    bool anyKnown = false;
+    for (int k = 0; k < 3; ++k) {
+        anyKnown = anyKnown || info.axisSpacingKnown[k];
+        if (sizes[k] > 1 && !info.axisSpacingKnown[k])
+            missing += std::string(missing.empty() ? "" : ", ") + "xyz"[k];
+    }
+    return anyKnown ? missing : std::string();
+}
+} // namespace
+
+std::string planSizes(const TypedSource& source, const PackSettings& settings, const QString& name,
+                      PackPlan* plan) {
+    const VolumeInfo& info = source.info;
+    const int sizes[3] = {info.width, info.height, info.depth};
+    if (std::min({sizes[0], sizes[1], sizes[2]}) < 1 ||
+        std::max({sizes[0], sizes[1], sizes[2]}) > maxSide || info.channels < 1)
+        return fileMessage(name, formatString("unsupported size %d x %d x %d: each side must be "
+                                              "1 to %d",
+                                              sizes[0], sizes[1], sizes[2], maxSide));
+    std::string failure = settings.channels.isEmpty()
+                              ? defaultChannelMap(info, &plan->map)
+                              : parseChannelMap(settings.channels, info.channels, &plan->map);
+    if (!failure.empty())
+        return fileMessage(name, failure);
+
+    std::copy_n(settings.spacingGiven ? settings.spacing : info.spacing, 3, plan->spacing);
+    // A spacing the file does not give is never made up: the samples stay as they are.
+    plan->spacingMissing = settings.spacingGiven ? std::string() : unknownSpacingAxes(info);
+    if (!plan->spacingMissing.empty())
+        std::fill_n(plan->spacing, 3, 1.0);
+    failure = cubicSampleSizes(sizes, plan->spacing, maxSide, plan->resampled);
+    if (!failure.empty())
+        return fileMessage(name, failure);
+
+    // Unsigned bytes are copied unless a window is given; any other type needs the range.
+    plan->window.copy = info.type == SampleType::UInt8 && !settings.windowGiven;
+    plan->window.lo = settings.windowGiven ? settings.windowLo : 0;
+    plan->window.hi = settings.windowGiven ? settings.windowHi : 0;
+    failure = chainSteps(source, settings, name, plan); // sizes only: nothing is read yet
+    if (!failure.empty())
+        return failure;
+    plan->outputBytes = volumeLayout::headerSize + volumeSampleBytes(plan->n);
+    plan->memory = streamMemory(plan->rgb);
+    return checkPackMemory(name, plan->memory, availableMemory());
+}
+
+std::string planSamples(const TypedSource& source, const PackSettings& settings,
+                        const QString& name, PackPlan* plan) {
+    if (settings.measureRange || (!plan->window.copy && !settings.windowGiven)) {
+        const std::string failure = sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi);
+        if (!failure.empty())
+            return failure;
+        plan->rangeMeasured = true;
+    }
+    if (!settings.windowGiven) {
+        plan->window.lo = plan->rangeLo;
+        plan->window.hi = plan->rangeHi;
+    }
+    return chainSteps(source, settings, name, plan);
+}
+
+std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
+                     PackPlan* plan) {
+    const std::string failure = planSizes(source, settings, name, plan);
+    return failure.empty() ? planSamples(source, settings, name, plan) : failure;
+}
+
+std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64_t available) {
+    if (available < 0 || needs <= std::uint64_t(available))
+        return std::string();
+    return fileMessage(name, "out of memory: packing needs " + describeBytes(needs) + " at once, " +
+                                 describeBytes(std::uint64_t(available)) + " available");
+}
+
+std::string describeInput(const VolumeInfo& info) {
+    return formatString("%d x %d x %d %s%s", info.width, info.height, info.depth,
+                        sampleTypeName(info.type),
+                        info.channels > 1 ? formatString(" x %d", info.channels).c_str() : "");
+}
+
+std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
+    std::string text = plan.window.copy
+                           ? "copied"
+                           : formatString("window %g to %g", plan.window.lo, plan.window.hi);
+    text += ", " + describeChannelMap(plan.map);
+    const int* r = plan.resampled;
+    if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
+        text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],
+                             plan.spacing[0], plan.spacing[1], plan.spacing[2]);
+    if (!plan.spacingMissing.empty())
+        text += ", not resampled: no spacing along " + plan.spacingMissing + " in the file";
+    if (r[0] != r[1] || r[1] != r[2])
+        text += formatString(", %s to %d^3",
+                             plan.cube < std::max({r[0], r[1], r[2]}) ? "cropped" : "padded",
+                             plan.cube);
+    if (plan.n != plan.cube)
+        text += formatString(", resized to %d^3", plan.n);
+    return text + formatString(": N = %d", plan.n);
+}
+
+std::string describeOrientation(const VolumeInfo& info) {
+    return info.orientation.empty() ? "x = i, y = j, z = k (the file's voxel order)"
+                                    : info.orientation;
+}

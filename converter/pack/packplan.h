@@ -1,0 +1,81 @@
+#pragma once
+
+// What pack does with a typed input, decided before any output is written: the channel map,
+// the window (the samples' range unless the user gives one), the resampling to equal spacing,
+// the cube's crop or pad, and the resampling to the size asked for. The plan is both what
+// pack runs and what info prints.
+
+#include "samplemap.h"
+#include "typedsource.h"
+#include "slicestream.h"
+
+#include <QCommandLineParser>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+// The user's choices for pack (and info's account of what pack would do).
+struct PackSettings {
+    bool windowGiven = false;
+    double windowLo = 0, windowHi = 0;
+    QString channels; // --channels A,B,C, or empty for the map by channel count
+    bool spacingGiven = false;
+    double spacing[3] = {1, 1, 1};
+    CubeFit fit = CubeFit::Refuse;
+    int size = 0;              // the output's N, or 0 to keep the cube's
+    bool measureRange = false; // measure the samples' range even when the window needs none
+    InputSelection pick;       // --series K and --volume T
+};
+
+// The options pack and info share that shape the conversion: --window LO,HI, --channels A,B,C,
+// --spacing X,Y,Z, --size N, --crop, --pad, --series K, --volume T.
+QList<QCommandLineOption> packSettingOptions();
+
+// Reads those options. Returns "" or the usage message.
+QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings);
+
+struct PackPlan {
+    ChannelMap map;
+    SampleWindow window;
+    bool rangeMeasured = false;
+    double rangeLo = 0, rangeHi = 0; // the samples' range, when measured
+    double spacing[3] = {1, 1, 1};   // the spacing used
+    std::string spacingMissing;      // axes of several samples the file gives no spacing for
+    int resampled[3] = {0, 0, 0};    // the sizes after the step to equal spacing
+    int cube = 0;                    // the cube's N after crop or pad
+    int n = 0;                       // the output's N
+    std::uint64_t outputBytes = 0;   // the .vol file's, header and samples
+    std::uint64_t memory = 0;        // what the steps hold at once while packing
+    SliceSource rgb;                 // the output's slices, read lazily
+};
+
+// The first half of planning the conversion of source (named name in messages), which reads no
+// sample and makes no buffer of the volume's size: the channel map, the spacing, the sizes after
+// each step, N, the output's bytes and the memory the steps will hold at once, refused when the
+// memory available is short. Returns "" or the message.
+std::string planSizes(const TypedSource& source, const PackSettings& settings, const QString& name,
+                      PackPlan* plan);
+
+// The second half: reads the samples once for their range when the window needs it or settings
+// ask, then chains the steps into plan->rgb. Returns "" or the message.
+std::string planSamples(const TypedSource& source, const PackSettings& settings,
+                        const QString& name, PackPlan* plan);
+
+// Both halves.
+std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
+                     PackPlan* plan);
+
+// "NAME: out of memory: packing needs X at once, Y available" when needs passes available
+// (negative when unknown), else "".
+std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64_t available);
+
+// The input in a few words: "512 x 400 x 300 int16".
+std::string describeInput(const VolumeInfo& info);
+
+// What the plan does, as pack's closing line says it: the window or "copied", the channel map,
+// any resampling, then N.
+std::string describePlan(const VolumeInfo& info, const PackPlan& plan);
+
+// How the file's axes become the volume's, in words.
+std::string describeOrientation(const VolumeInfo& info);

@@ -1,0 +1,136 @@
+#include "storedsamples.h"
+
+#include "helpers.h"
+#include "messages.h"
+
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+// A slice may use at most this share of the available memory: a few are held at once.
+const std::int64_t sliceMemoryShare = 8;
+const std::int64_t maxChannels = 64;
+
+template <typename T>
+void rescale(const T* in, std::size_t count, double slope, double intercept, SampleType to,
+             void* out) {
+    if (to == SampleType::Float64) {
+        // Read all values before writing any, so equal-size in-place use stays correct.
+        double* values = static_cast<double*>(out);
+        for (std::size_t i = 0; i < count; ++i)
+            values[i] = double(in[i]) * slope + intercept;
+    } else {
+        float* values = static_cast<float*>(out);
+        for (std::size_t i = 0; i < count; ++i)
+            values[i] = float(double(in[i]) * slope + intercept);
+    }
+}
+} // namespace
+
+std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64_t depth,
+                             std::int64_t channels, SampleType type, std::uint64_t* volumeBytes) {
+    const std::int64_t limit = std::numeric_limits<int>::max();
+    if (width < 1 || height < 1 || depth < 1 || width > limit || height > limit || depth > limit)
+        return formatString("unsupported sizes %lld x %lld x %lld", (long long)width,
+                            (long long)height, (long long)depth);
+    if (channels < 1 || channels > maxChannels)
+        return formatString("unsupported channel count %lld (1 to %lld)", (long long)channels,
+                            (long long)maxChannels);
+    const std::string sizes = formatString("%lld x %lld x %lld samples of %lld channel%s",
+                                           (long long)width, (long long)height, (long long)depth,
+                                           (long long)channels, channels == 1 ? "" : "s");
+    // Each factor is below 2^31, so the products are checked a step at a time.
+    using Wide = unsigned __int128;
+    Wide bytes = Wide(width) * std::uint64_t(height);
+    bytes *= std::uint64_t(channels) * sampleTypeBytes(type);
+    const Wide slice = bytes;
+    bytes *= std::uint64_t(depth);
+    if (bytes > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+        return "too large: " + sizes;
+    const std::int64_t memory = availableMemory();
+    if (memory >= 0 && slice > std::uint64_t(memory / sliceMemoryShare))
+        return formatString("too large: %s; a slice takes %.1f MB of the %.1f MB of memory "
+                            "available",
+                            sizes.c_str(), double(slice) / 1e6, double(memory) / 1e6);
+    if (volumeBytes)
+        *volumeBytes = std::uint64_t(bytes);
+    return std::string();
+}
+
+std::string checkVolumeSizes(const VolumeInfo& info) {
+    return checkVolumeSizes(info.width, info.height, info.depth, info.channels, info.type, nullptr);
+}
+
+void guardReads(const QString& path, TypedSource* source) {
+    source->read = [read = std::move(source->read), path](int z, void* samples) {
+        try {
+            return read(z, samples);
+        } catch (const std::bad_alloc&) {
+            return fileMessage(path, "out of memory");
+        } catch (const std::exception& error) {
+            return fileMessage(path, std::string("can't read: ") + error.what());
+        }
+    };
+}
+
+std::size_t sliceBytes(const VolumeInfo& info) {
+    return std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels) *
+           sampleTypeBytes(info.type);
+}
+
+void swapSampleBytes(SampleType type, std::size_t count, void* samples) {
+    switch (sampleTypeBytes(type)) {
+    case 2:
+        qbswap<2>(samples, qsizetype(count), samples);
+        break;
+    case 4:
+        qbswap<4>(samples, qsizetype(count), samples);
+        break;
+    case 8:
+        qbswap<8>(samples, qsizetype(count), samples);
+        break;
+    default:
+        break;
+    }
+}
+
+void rescaleSamples(SampleType from, const void* in, std::size_t count, double slope,
+                    double intercept, SampleType to, void* out) {
+    switch (from) {
+    case SampleType::UInt8:
+        return rescale(static_cast<const std::uint8_t*>(in), count, slope, intercept, to, out);
+    case SampleType::Int8:
+        return rescale(static_cast<const std::int8_t*>(in), count, slope, intercept, to, out);
+    case SampleType::UInt16:
+        return rescale(static_cast<const std::uint16_t*>(in), count, slope, intercept, to, out);
+    case SampleType::Int16:
+        return rescale(static_cast<const std::int16_t*>(in), count, slope, intercept, to, out);
+    case SampleType::UInt32:
+        return rescale(static_cast<const std::uint32_t*>(in), count, slope, intercept, to, out);
+    case SampleType::Int32:
+        return rescale(static_cast<const std::int32_t*>(in), count, slope, intercept, to, out);
+    case SampleType::Float32:
+        return rescale(static_cast<const float*>(in), count, slope, intercept, to, out);
+    case SampleType::Float64:
+        return rescale(static_cast<const double*>(in), count, slope, intercept, to, out);
+    }
+}
+
+std::string directionWords(const double vector[3], const char* const positive[3],
+                           const char* const negative[3]) {
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+        if (std::fabs(vector[k]) > std::fabs(vector[axis]))
+            axis = k;
+    if (!(std::fabs(vector[axis]) > 0))
+        return "unknown";
+    const bool forward = vector[axis] > 0;
+    return std::string(forward ? negative[axis] : positive[axis]) + " to " +
+           (forward ? positive[axis] : negative[axis]);
+}
