@@ -31,7 +31,8 @@ QList<QCommandLineOption> packSettingOptions() {
             {"crop", "crop"},
             {"pad", "pad"},
             {"series", "series", "K"},
-            {"volume", "volume", "T"}};
+            {"volume", "volume", "T"},
+            {"dataset", "dataset", "PATH"}};
 }
 
 QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings) {
@@ -60,6 +61,7 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
         settings->size = parser.value("size").toInt(&good);
         if (!good || settings->size < 1 || settings->size > maxSide)
             return QString("--size takes N from 1 to %1").arg(maxSide);
+        settings->pick.size = settings->size;
     }
     if (parser.isSet("series")) {
         settings->pick.series = parser.value("series").toInt(&good);
@@ -70,6 +72,11 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
         settings->pick.volume = parser.value("volume").toInt(&good);
         if (!good || settings->pick.volume < 0)
             return "--volume takes a volume number from 0";
+    }
+    if (parser.isSet("dataset")) {
+        settings->pick.dataset = parser.value("dataset").toStdString();
+        if (settings->pick.dataset.empty())
+            return "--dataset takes the path of a dataset in an HDF5 file";
     }
     if (parser.isSet("crop") && parser.isSet("pad"))
         return "--crop and --pad exclude each other";

@@ -17,6 +17,21 @@ std::size_t sampleTypeBytes(SampleType type);
 // The type's short name as users see it: "uint8", "int16", "float32", ...
 const char* sampleTypeName(SampleType type);
 
+// One level of a multi-resolution input (a pyramid), in the file's voxel axes x, y, z.
+struct PyramidLevel {
+    int sizes[3] = {0, 0, 0};
+    double spacing[3] = {1, 1, 1};
+    std::string name; // the level's own name in the file ("0", "s1", "ResolutionLevel 2"), or ""
+};
+
+// What the file says its channels should look like, where it says it (OME-Zarr's "omero"):
+// the colour each channel is shown in and its display window.
+struct ChannelDisplay {
+    int colour = -1; // 0 red, 1 green, 2 blue, -1 any other or none given
+    bool windowGiven = false;
+    double lo = 0, hi = 0; // the display window, when given
+};
+
 // What a reader knows of its input before reading any sample.
 struct VolumeInfo {
     std::string format; // what the file is, in words: "NIfTI-1", "DICOM series", "MetaImage", ...
@@ -33,6 +48,13 @@ struct VolumeInfo {
     bool axisSpacingKnown[3] = {false, false, false};
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
     std::string orientation; // how the file's axes map to x, y, z, in words ("" when plain)
+    // A pyramid's levels, finest first, and the one this source reads (-1: not a pyramid);
+    // width, height, depth and spacing above are those of the level read.
+    std::vector<PyramidLevel> levels;
+    int level = -1;
+    // The file's own display of each channel, or empty; the default channel map and windows
+    // come from it where it gives them.
+    std::vector<ChannelDisplay> channelDisplay;
 };
 
 // A volume read one slice at a time as typed samples.
@@ -50,9 +72,14 @@ struct TypedSource {
     std::vector<std::string> files;
 };
 
-// Which part of an input to read where it holds several: a DICOM series (-1: the only one)
-// and a volume of a series of volumes, a time point say (-1: the only one).
+// Which part of an input to read where it holds several: a DICOM series (-1: the only one),
+// a volume of a series of volumes, a time point say (-1: the only one), and the dataset of an
+// HDF5 file ("": the one its layout names). size is the N the output will have (0: the
+// input's own), by which a pyramid picks the coarsest level that still has N samples a side.
 struct InputSelection {
-    int series = -1;
-    int volume = -1;
+    InputSelection(int series = -1, int volume = -1) : series(series), volume(volume) {}
+    int series;
+    int volume;
+    std::string dataset;
+    int size = 0;
 };

@@ -9,3 +9,10 @@
 // "PATH: message", the form of every message about a file, its control characters escaped
 // (the path and the message may carry a file's own text).
 std::string fileMessage(const QString& path, const std::string& message);
+
+// The door through which every reader's messages pass: a reader returns the bare reason, and
+// the door makes it "INPUT: reason". A reason about another file than the input (a DICOM
+// slice, a detached data file, a chunk of a store) is made with otherFileMessage and passes the
+// door unchanged (without its mark).
+std::string otherFileMessage(const QString& path, const std::string& reason);
+std::string inputMessage(const QString& input, const std::string& reason);
