@@ -1,5 +1,8 @@
 #include "typedsource.h"
 
+#include <algorithm>
+#include <cmath>
+
 std::size_t sampleTypeBytes(SampleType type) {
     switch (type) {
     case SampleType::UInt8:
@@ -38,4 +41,23 @@ const char* sampleTypeName(SampleType type) {
         return "float64";
     }
     return "unknown";
+}
+
+int pickPyramidLevel(const std::vector<PyramidLevel>& levels, int size) {
+    if (levels.empty())
+        return -1;
+    int picked = 0;
+    for (int l = 1; size > 0 && l < int(levels.size()); ++l) {
+        const PyramidLevel& level = levels[std::size_t(l)];
+        const double finest = *std::min_element(level.spacing, level.spacing + 3);
+        bool enough = finest > 0;
+        for (int k = 0; k < 3 && enough; ++k) {
+            // An axis of one sample (a single slice) has nothing to lose.
+            if (levels[0].sizes[k] > 1)
+                enough = std::llround(level.sizes[k] * level.spacing[k] / finest) >= size;
+        }
+        if (enough)
+            picked = l;
+    }
+    return picked;
 }

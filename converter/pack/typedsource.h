@@ -72,6 +72,11 @@ struct TypedSource {
     std::vector<std::string> files;
 };
 
+// The level of a pyramid (finest first) that pack reads for an output of size samples a side:
+// the coarsest whose every axis, at cubic samples of its finest spacing, still has at least
+// size samples; the finest when size is 0 or no coarser level has enough. -1 when empty.
+int pickPyramidLevel(const std::vector<PyramidLevel>& levels, int size);
+
 // Which part of an input to read where it holds several: a DICOM series (-1: the only one),
 // a volume of a series of volumes, a time point say (-1: the only one), and the dataset of an
 // HDF5 file ("": the one its layout names). size is the N the output will have (0: the
