@@ -1,7 +1,8 @@
 #pragma once
 
 #include "fatalerror.h"
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "scratchdir.h"
 #include "typedsource.h"
 #include "volumefile.h"

@@ -1,7 +1,8 @@
 // tessary-vol: round trips through every format, the inputs it converts, the files it refuses
 // (run through the real binary for the exit statuses), the .npy header reader, mesh import and
 // the sample volumes.
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "meshfile.h"
 #include "npy.h"
 #include "demovolumes.h"
