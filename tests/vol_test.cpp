@@ -303,25 +303,13 @@ TEST(PackTest, InfoAndPackTellWhatTheyDo) {
     EXPECT_EQ(QImage("small.png").size(), QSize(1, 1));
 }
 
-TEST(PackTest, OneSlicesAndThinInputsStayTheirSizeAndSizesComeFirst) {
+// A long thin input padded and shrunk packs in the time of its output, and its size is known
+// before any sample is read.
+TEST(PackTest, ThinInputsPackInTheTimeOfTheirOutputAndSizesComeFirst) {
     ScratchDir dir;
-    writeFile("slice.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': False, "
-                                      "'shape': (1, 64, 64), }") +
-                               std::string(64 * 64, '\x30'));
     writeFile("thin.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': False, "
                                      "'shape': (2048, 1, 1), }") +
                               std::string(2048, '\xff'));
-    writeFile("in.vol", volumeFile(4, "in", samplePattern(4)));
-    // A single slice's thickness (here the finest spacing) never makes its plane grow.
-    const ToolRun slice = runTool({"info", "slice.npy", "--spacing", "2,2,1", "--pad"});
-    EXPECT_EQ(slice.status, 0) << slice.err;
-    EXPECT_NE(slice.out.find("  output           790.5 kB (N = 64), packing holds "),
-              std::string::npos)
-        << slice.out;
-    EXPECT_NE(slice.out.find("  pack makes       copied, R=0 G=0 B=0, padded to 64^3: N = 64"),
-              std::string::npos)
-        << slice.out;
-    // Padding a long thin input and shrinking it takes the time of its output.
     QElapsedTimer clock;
     clock.start();
     const ToolRun thin = runTool({"pack", "thin.npy", "--pad", "--size", "16", "-o", "thin.vol"});
@@ -329,16 +317,6 @@ TEST(PackTest, OneSlicesAndThinInputsStayTheirSizeAndSizesComeFirst) {
     EXPECT_LT(clock.elapsed(), 20000);
     EXPECT_EQ(thin.out.find("thin.vol: 16.4 kB to write, N = 16\n"), 0u) << thin.out;
     EXPECT_EQ(loadedSamples("thin.vol").size(), 3u * 16 * 16 * 16);
-    // A size no machine holds is told and refused before any sample is read, by the memory the
-    // conversion needs or by the free space; nothing is left behind.
-    const ToolRun big = runTool({"pack", "in.vol", "--size", "16384", "-o", "big.vol"});
-    EXPECT_EQ(big.status, 1);
-    EXPECT_TRUE(big.err.find("in.vol: out of memory: packing needs ") == 0 ||
-                (big.out == "big.vol: 13.2 TB to write, N = 16384\n" &&
-                 big.err.find("big.vol: needs 13.2 TB, ") == 0))
-        << big.out << big.err;
-    EXPECT_EQ(std::count(big.err.begin(), big.err.end(), '\n'), 1) << big.err;
-    EXPECT_FALSE(QFileInfo::exists("big.vol"));
 #ifndef __SANITIZE_ADDRESS__ // it needs more address space than the limit leaves
     // Planning makes no buffer: under 2 GB of address space info still tells the output's size.
     const ToolRun planned = runTool({"info", "thin.npy", "--pad", "--size", "16384"}, 2 << 20);
