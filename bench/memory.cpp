@@ -1,6 +1,6 @@
 #include "memory.h"
 
-#include "helpers.h"
+#include "files.h"
 
 #include <sys/resource.h>
 

@@ -11,9 +11,10 @@
 #include "slicestream.h"
 #include "vol.h"
 
+#include "dicomfiles.h"
+#include "niftifiles.h"
+
 #include <gdcmImageReader.h>
-#include <gdcmImageWriter.h>
-#include <gdcmTrace.h>
 #include <nifti2_io.h>
 
 #include <QDir>
@@ -276,22 +277,26 @@ std::int16_t ctSample(int x, int y, int z, int side) {
     return std::int16_t((r < 0.12 ? 1200 : r < 0.4 ? 40 : -1000) + noise);
 }
 
-// Writes a width x height x depth int16 NIfTI-1 file (gzip when path ends in .gz).
-bool writeNifti(const QString& path, int width, int height, int depth) {
-    const std::int64_t dims[8] = {3, width, height, depth, 1, 1, 1, 1};
-    nifti_image* image = nifti_make_new_nim(dims, NIFTI_TYPE_INT16, 1);
-    if (!image)
-        return false;
-    auto* samples = static_cast<std::int16_t*>(image->data);
+// The samples of a width x height x depth int16 volume, x fastest, then y, then z.
+std::string ctSamples(int width, int height, int depth) {
+    std::vector<std::int16_t> samples;
+    samples.reserve(std::size_t(width) * std::size_t(height) * std::size_t(depth));
     for (int z = 0; z < depth; ++z)
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
-                *samples++ = ctSample(x, y, z, width);
-    const bool named = nifti_set_filenames(image, QFile::encodeName(path).constData(), 0, 1) == 0;
-    if (named)
-        nifti_image_write(image);
-    nifti_image_free(image);
-    return named;
+                samples.push_back(ctSample(x, y, z, width));
+    return std::string(reinterpret_cast<const char*>(samples.data()),
+                       samples.size() * sizeof(std::int16_t));
+}
+
+// Writes the volume as an int16 NIfTI-1 file (gzip when path ends in .gz), 1 mm apart.
+bool writeNiftiVolume(const QString& path, int width, int height, int depth) {
+    NiftiFile file;
+    file.datatype = NIFTI_TYPE_INT16;
+    file.dims = {width, height, depth};
+    file.spacing[0] = file.spacing[1] = file.spacing[2] = 1;
+    return writeNifti(QFile::encodeName(path).toStdString(), file, ctSamples(width, height, depth))
+        .empty();
 }
 
 // Reads a NIfTI file's samples slice by slice through nifti_clib, as a reader streams them.
@@ -314,47 +319,18 @@ bool readNiftiAlone(const QString& path) {
 
 // Writes the same volume as a DICOM CT series through GDCM, a file a slice, 1 mm apart.
 bool writeDicomSeries(const QString& folder, int width, int height, int depth) {
-    gdcm::Trace::SetWarning(false);
-    QDir().mkpath(folder);
-    std::vector<std::int16_t> pixels(std::size_t(width) * std::size_t(height));
+    const std::string samples = ctSamples(width, height, depth);
+    const std::size_t bytes = samples.size() / std::size_t(depth);
+    DicomSlice slice;
+    slice.uid = "1.2.826.0.1.3680043.2.1125.7";
+    slice.columns = width;
+    slice.rows = height;
+    slice.spacing[0] = slice.spacing[1] = 1;
     for (int z = 0; z < depth; ++z) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] =
-                    ctSample(x, y, z, width);
-        gdcm::ImageWriter writer;
-        gdcm::Image& image = writer.GetImage();
-        image.SetNumberOfDimensions(2);
-        image.SetDimension(0, unsigned(width));
-        image.SetDimension(1, unsigned(height));
-        image.SetPixelFormat(gdcm::PixelFormat::INT16);
-        image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
-        image.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
-        const double cosines[6] = {1, 0, 0, 0, 1, 0}, spacing[3] = {1, 1, 1};
-        image.SetDirectionCosines(cosines);
-        image.SetOrigin(2, z); // the z of each slice; x and y stay 0
-        image.SetSpacing(spacing);
-        gdcm::DataElement data(gdcm::Tag(0x7fe0, 0x0010));
-        data.SetByteValue(reinterpret_cast<const char*>(pixels.data()),
-                          std::uint32_t(pixels.size() * sizeof(std::int16_t)));
-        data.SetVR(gdcm::VR::OW);
-        image.SetDataElement(data);
-        gdcm::DataSet& set = writer.GetFile().GetDataSet();
-        const auto put = [&](gdcm::Tag tag, gdcm::VR vr, std::string value) {
-            if (value.size() % 2)
-                value += vr == gdcm::VR::UI ? '\0' : ' ';
-            gdcm::DataElement element(tag);
-            element.SetVR(vr);
-            element.SetByteValue(value.data(), std::uint32_t(value.size()));
-            set.Replace(element);
-        };
-        put(gdcm::Tag(0x0008, 0x0016), gdcm::VR::UI,
-            gdcm::MediaStorage::GetMSString(gdcm::MediaStorage::CTImageStorage));
-        put(gdcm::Tag(0x0008, 0x0060), gdcm::VR::CS, "CT");
-        put(gdcm::Tag(0x0020, 0x000e), gdcm::VR::UI, "1.2.826.0.1.3680043.2.1125.7");
-        writer.SetFileName(
-            QFile::encodeName(QDir(folder).filePath(QString("slice%1.dcm").arg(z))).constData());
-        if (!writer.Write())
+        slice.z = z;
+        slice.pixels = samples.substr(std::size_t(z) * bytes, bytes);
+        const QString name = QDir(folder).filePath(QString("slice%1.dcm").arg(z));
+        if (!writeDicom(QFile::encodeName(name).toStdString(), slice).empty())
             return false;
     }
     return true;
@@ -409,7 +385,7 @@ void benchmarkTypedPacking(int width, int height, int depth) {
         QString path;
         std::function<bool()> write, readAlone;
     } inputs[] = {
-        {".nii.gz", nifti, [&] { return writeNifti(nifti, width, height, depth); },
+        {".nii.gz", nifti, [&] { return writeNiftiVolume(nifti, width, height, depth); },
          [&] { return readNiftiAlone(nifti); }},
         {"DICOM", dicom, [&] { return writeDicomSeries(dicom, width, height, depth); },
          [&] { return readDicomAlone(dicom); }},

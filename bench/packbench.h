@@ -8,9 +8,9 @@
 // under $TMPDIR (or /tmp) and are removed at the end.
 void benchmarkPacking(int slices, int side);
 
-// Times pack of a width x height x depth int16 volume that it writes as a NIfTI-1 .nii.gz
-// through nifti_clib and as a DICOM series through GDCM (cropped to the cube): with the samples'
+// Times pack of a width x height x depth int16 volume that it writes, with the tests' fixture
+// writers, as a NIfTI-1 .nii.gz and as a DICOM series (cropped to the cube): with the samples'
 // range as window, with --window, and with --size 256, each against reading the same samples
-// slice by slice through the same library in the same run (targets: 2.2, 1.2 and 2.2 times
+// slice by slice through nifti_clib or GDCM in the same run (targets: 2.2, 1.2 and 2.2 times
 // that), with each stage's peak memory above what the process held (target: 64 MB).
 void benchmarkTypedPacking(int width, int height, int depth);

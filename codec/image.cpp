@@ -1,6 +1,8 @@
 #include "image.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "littleendian.h"
+#include "text.h"
 
 #include <IL/il.h>
 

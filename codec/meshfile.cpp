@@ -1,6 +1,7 @@
 #include "meshfile.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "littleendian.h"
 
 #include <algorithm>
 #include <climits>

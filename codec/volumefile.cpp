@@ -1,6 +1,8 @@
 #include "volumefile.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "littleendian.h"
+#include "systemmemory.h"
 
 #include <cstring>
 #include <new>

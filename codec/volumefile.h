@@ -3,7 +3,7 @@
 // The .vol file: one home for its layout. Little-endian; a header block of headerSize bytes,
 // then 3 * N^3 bytes of samples, R, G, B each, x varying fastest, then y, then z.
 
-#include "helpers.h"
+#include "files.h"
 
 #include <cstdint>
 #include <cstdio>

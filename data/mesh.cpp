@@ -3,7 +3,7 @@
 #include "mesh.h"
 
 #include "fatalerror.h"
-#include "helpers.h"
+#include "files.h"
 #include "meshfile.h"
 
 #include <cstdio>

@@ -3,7 +3,9 @@
 #include "volume.h"
 
 #include "fatalerror.h"
-#include "helpers.h"
+#include "files.h"
+#include "systemmemory.h"
+#include "text.h"
 #include "volumefile.h"
 
 std::int32_t volumeSize = 0;

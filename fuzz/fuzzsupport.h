@@ -3,7 +3,7 @@
 // Shared by the fuzz targets: a read stream over the input bytes, and the check that turns a
 // broken invariant into a finding.
 
-#include "helpers.h"
+#include "files.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "scene.h"
 
 #include "frame.h"
-#include "helpers.h"
+#include "files.h"
 #include "fatalerror.h"
 #include "glcheck.h"
 #include "ui_mainwindow.h"

@@ -3,7 +3,7 @@
 #include "shader.h"
 
 #include "fatalerror.h"
-#include "helpers.h"
+#include "files.h"
 
 #include <cstdio>
 #include <vector>

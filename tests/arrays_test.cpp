@@ -1,6 +1,6 @@
 // The array readers (NRRD, .npy, TIFF, raw, slice pictures) through their typed sources: every
-// sample type as stored, channels and spacing as the files give them, and the hostile files
-// they refuse with one line.
+// sample type as stored, channels and spacing as the files give them, the hostile files they
+// refuse with one line, and .npy headers read strictly.
 #include "npy.h"
 #include "nrrd.h"
 #include "raw.h"
@@ -375,4 +375,39 @@ TEST(ArraysTest, SlicesBeyondQtsDecodingLimitAreRead) {
     ASSERT_EQ(openSliceSource({"big.png"}, &source), "");
     std::vector<unsigned char> slice(std::size_t(sliceBytes(source.info)));
     EXPECT_EQ(source.read(0, slice.data()), "");
+}
+
+TEST(NpyTest, HeadersAreReadStrictly) {
+    const std::string dict = "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 3), }";
+    const auto file = npyFile;
+    const std::pair<std::string, std::string> cases[] = {
+        {file(1, dict), ""},
+        {file(3, "{\"shape\": (2,3,4), \"fortran_order\": False, \"descr\": \"u1\"}"), ""},
+        {encodeNpyHeader(7), ""},
+        {file(4, dict), "unsupported .npy version 4.0"},
+        {"\x93NUMPX" + file(1, dict).substr(6), "not a .npy file"},
+        {file(1, "{'descr': '<i8', 'fortran_order': False, 'shape': (2, 3, 4), }"),
+         "unsupported .npy dtype '<i8': need uint8, int8, (u)int16, (u)int32, float32 or float64"},
+        {file(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3, 4), }"),
+         "unsupported .npy array: Fortran order (save it in C order)"},
+        {file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 4, 1), }"),
+         "unsupported .npy shape: not (z, y, x) or (z, y, x, channels)"},
+        {file(1, "{'descr': '|u1', 'shape': (2, 3, 4), }"), "bad .npy header"},
+        {file(1, dict + " x"), "bad .npy header"},
+        {file(1, "{'descr': '|u1', 'descr': '|u1', 'fortran_order': False, 'shape': (1, 1, 1)}"),
+         "bad .npy header"},
+        {file(1, dict).substr(0, 30), "bad .npy header"},
+    };
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(text);
+        NpyArray array;
+        const std::vector<unsigned char> bytes(text.begin(), text.end());
+        EXPECT_EQ(parseNpyHeader(bytes, &array), message);
+        if (message.empty()) {
+            EXPECT_EQ(array.dataOffset, text.size());
+            EXPECT_EQ(array.depth * 100 + array.height * 10 + array.width,
+                      text == encodeNpyHeader(7) ? 777 : 234);
+        }
+    }
+    EXPECT_EQ(encodeNpyHeader(300).size() % 64, 0u); // NumPy's alignment
 }

@@ -1,8 +1,7 @@
 // DICOM read right or refused: samples as the file holds them in every byte order and
-// compression, damaged data refused in one line naming the file, series spread over subfolders
-// or holding several volumes, spacing and orientation only where the file gives them, and no
-// library text on standard error.
-#include "contained.h"
+// compression, damaged data refused in one line naming the file, series ordered by position,
+// rescaled, picked among several, spread over subfolders or holding several volumes, spacing and
+// orientation only where the file gives them, and no library text on standard error.
 #include "dicompixels.h"
 #include "dicomfiles.h"
 #include "dicom.h"
@@ -12,14 +11,10 @@
 #include <gdcmSequenceOfItems.h>
 #include <gdcmWriter.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstring>
-#include <fstream>
-#include <thread>
+#include <functional>
+#include <numeric>
+#include <random>
 
 namespace {
 // int16 samples k * 100 + i for slice k, i counting the slice's samples.
@@ -38,7 +33,7 @@ void writeSlice(const std::string& name, double z, int k, int instance = 0) {
     slice.z = z;
     slice.instance = instance;
     slice.pixels = sliceSamples(k);
-    writeDicom(name, slice);
+    ASSERT_EQ(writeDicom(name, slice), "");
 }
 
 std::string allSamples(const std::string& path, const InputSelection& selection,
@@ -49,6 +44,22 @@ std::string allSamples(const std::string& path, const InputSelection& selection,
     std::string samples;
     const std::string read = readTwice(*source, &samples);
     return read.empty() ? samples : read;
+}
+
+// A series of depth slices at z = 3k, written under shuffled file names into folder; its samples.
+std::string writeSeries(const std::string& folder, int depth, DicomSlice slice) {
+    const std::string all = typedPattern(SampleType::Int16, slice.columns, slice.rows, depth, 1);
+    const std::size_t bytes = all.size() / std::size_t(depth);
+    std::vector<int> names(static_cast<std::size_t>(depth));
+    std::iota(names.begin(), names.end(), 0);
+    std::shuffle(names.begin(), names.end(), std::mt19937(7));
+    for (int k = 0; k < depth; ++k) {
+        slice.z = 3.0 * k;
+        slice.pixels = all.substr(bytes * std::size_t(k), bytes);
+        const std::string name = folder + "/img" + std::to_string(names[std::size_t(k)]) + ".dcm";
+        EXPECT_EQ(writeDicom(name, slice), "");
+    }
+    return all;
 }
 
 // pydicom's test files, where python3-pydicom is installed.
@@ -65,6 +76,71 @@ QString pydicomFile(const char* name) {
 
 std::string readFile(const QString& path, TypedSource* source) {
     return allSamples(path.toStdString(), {}, source);
+}
+
+TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
+    ScratchDir scratch;
+    const std::string expected = writeSeries("ct", 5, DicomSlice());
+    writeFile("ct/notes.txt", "not DICOM");
+    TypedSource source;
+    ASSERT_EQ(openDicomSource("ct", {}, &source), "");
+    EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
+                                     "known, x: right to left, y: anterior to posterior, z: "
+                                     "inferior to superior");
+    EXPECT_TRUE(source.concurrent);
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
+    EXPECT_EQ(samples, expected);
+}
+
+TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
+    ScratchDir scratch;
+    DicomSlice slice;
+    slice.slope = 2;
+    slice.intercept = -1024;
+    writeSeries("scaled", 3, slice);
+    TypedSource source;
+    ASSERT_EQ(openDicomSource("scaled", {}, &source), "");
+    EXPECT_EQ(source.info.type, SampleType::Float32);
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
+    EXPECT_EQ(samples, typedPattern(SampleType::Float32, 3, 2, 3, 1, false, 2, -1024));
+
+    DicomSlice frames;
+    frames.frames = 4;
+    frames.format = gdcm::PixelFormat::UINT8;
+    frames.pixels = typedPattern(SampleType::UInt8, 3, 2, 4, 1);
+    ASSERT_EQ(writeDicom("multi.dcm", frames), "");
+    ASSERT_EQ(openDicomSource("multi.dcm", {}, &source), "");
+    EXPECT_EQ(source.info.depth, 4);
+    EXPECT_EQ(source.info.type, SampleType::UInt8);
+    ASSERT_EQ(readTwice(source, &samples), "");
+    EXPECT_EQ(samples, frames.pixels);
+}
+
+TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
+    ScratchDir scratch;
+    DicomSlice second;
+    second.uid = "1.2.826.0.1.3680043.2.1125.2";
+    second.columns = 4;
+    writeSeries("two", 3, DicomSlice());
+    const std::string expected = writeSeries("two/b", 2, second);
+    for (const QString& name : QDir("two/b").entryList(QDir::Files))
+        ASSERT_TRUE(QFile::rename("two/b/" + name, "two/b-" + name));
+    TypedSource source;
+    expectRefusal(openDicomSource("two", {}, &source), "two", "2 DICOM series");
+    std::vector<DicomSeriesSummary> list;
+    ASSERT_EQ(listDicomSeries("two", &list), "");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].uid, second.uid);
+    EXPECT_EQ(list[1].slices, 2);
+    EXPECT_EQ(list[1].width, 4);
+    EXPECT_EQ(list[0].description, "test series");
+    ASSERT_EQ(openDicomSource("two", {1, -1}, &source), "");
+    std::string samples;
+    ASSERT_EQ(readTwice(source, &samples), "");
+    EXPECT_EQ(samples, expected);
+    expectRefusal(openDicomSource("two", {2, -1}, &source), "two", "no DICOM series 2");
 }
 
 TEST(DicomTest, RleFramesDecodeEverySampleSize) {
@@ -146,7 +222,7 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     DicomSlice mosaic;
     mosaic.pixels = sliceSamples(0);
     mosaic.imageType = "ORIGINAL\\PRIMARY\\M\\NORM\\DIS2D\\MOSAIC";
-    writeDicom("mosaic.dcm", mosaic);
+    ASSERT_EQ(writeDicom("mosaic.dcm", mosaic), "");
     // A file on which GDCM fails an assertion, among good ones: the refusal names it.
     writeSlice("crash/a.dcm", 0, 0);
     ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
@@ -177,7 +253,7 @@ TEST(DicomTest, SingleBitSamplesBecomeBytes) {
     mask.rows = 2;
     mask.format = gdcm::PixelFormat(1, 1, 1, 0);
     mask.pixels = std::string("\xa5\x01", 2); // eight samples a byte from the lowest bit on
-    writeDicom("mask.dcm", mask);
+    ASSERT_EQ(writeDicom("mask.dcm", mask), "");
     TypedSource source;
     EXPECT_EQ(allSamples("mask.dcm", {}, &source),
               std::string("\1\0\1\0\0\1\0\1\1", 9) + std::string(7, '\0'));
@@ -240,7 +316,7 @@ TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
     DicomSlice bare;
     bare.placed = false;
     bare.pixels = sliceSamples(0);
-    writeDicom("bare.dcm", bare);
+    ASSERT_EQ(writeDicom("bare.dcm", bare), "");
     writeSlice("placed.dcm", 0, 0);
     writeSlice("series/a.dcm", 0, 0);
     writeSlice("series/b.dcm", 3, 1);
@@ -311,11 +387,11 @@ TEST(DicomTest, FramesFollowTheirPositions) {
     multi.frames = 4;
     for (int k : {2, 0, 1, 3})
         multi.pixels += sliceSamples(k);
-    writeDicom("shuffled.dcm", multi);
+    ASSERT_EQ(writeDicom("shuffled.dcm", multi), "");
     placeFrames("shuffled.dcm", {6, 0, 3, 9});
-    writeDicom("twice.dcm", multi);
+    ASSERT_EQ(writeDicom("twice.dcm", multi), "");
     placeFrames("twice.dcm", {3, 0, 0, 3});
-    writeDicom("uneven.dcm", multi);
+    ASSERT_EQ(writeDicom("uneven.dcm", multi), "");
     placeFrames("uneven.dcm", {0, 3, 6, 10});
 
     TypedSource source;
@@ -349,39 +425,4 @@ TEST(DicomTest, TheConverterPrintsOnlyItsOwnLine) {
     EXPECT_EQ(run.err, "");
 }
 
-TEST(DicomTest, AContainedChildEndsWithItsParent) {
-    ScratchDir scratch;
-    const pid_t parent = fork();
-    ASSERT_GE(parent, 0);
-    if (parent == 0) {
-        runContained(
-            [](std::vector<unsigned char>*) {
-                std::ofstream("child.pid") << getpid() << std::endl;
-                for (;;)
-                    pause();
-                return std::string();
-            },
-            {0, 60});
-        _exit(0);
-    }
-    pid_t child = 0;
-    for (int wait = 0; wait < 500 && child == 0; ++wait) {
-        std::ifstream("child.pid") >> child;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_GT(child, 0);
-    kill(parent, SIGKILL);
-    waitpid(parent, nullptr, 0);
-    // Gone, or a zombie waiting for whoever adopted it.
-    auto running = [child] {
-        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
-        std::string pid, name, state;
-        return bool(stat >> pid >> name >> state) && state != "Z";
-    };
-    for (int wait = 0; wait < 200 && running(); ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_FALSE(running());
-    if (running())
-        kill(child, SIGKILL);
-}
 } // namespace

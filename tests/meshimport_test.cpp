@@ -1,16 +1,12 @@
 // Model import: outward orientation of closed parts, the up axis, what is kept and dropped
-// whatever the units, materials ignored, the refusals of damaged or escaping models, and the
-// child process that contains the importer.
-#include "contained.h"
+// whatever the units, materials ignored, the refusals of damaged or escaping models, the import
+// in its child process, and the mesh command's output.
 #include "meshimport.h"
 #include "modelfixture.h"
 #include "testsupport.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 
 using namespace meshLayout;
 
@@ -329,51 +325,50 @@ TEST(ImportTest, TheContainedImportHandsOnTheMeshAndItsReport) {
               "out: full");
 }
 
-TEST(ContainedTest, CrashesMemoryBombsAndHangsEndOnlyTheChild) {
-    const std::vector<unsigned char> big(3 << 20, 7); // more than a pipe holds at once
-    const ContainmentLimits limits = {std::uint64_t(256) << 20, 2};
-    const std::tuple<const char*, ContainedWork, ContainedEnd> cases[] = {
-        {"done", [&](std::vector<unsigned char>* out) { return *out = big, ""; },
-         ContainedEnd::Done},
-        {"refused", [](std::vector<unsigned char>*) { return "no"; }, ContainedEnd::Refused},
-        {"crash", [](std::vector<unsigned char>*) { return std::raise(SIGSEGV), ""; },
-         ContainedEnd::Crashed},
-        {"abort", [](std::vector<unsigned char>*) { return std::abort(), ""; },
-         ContainedEnd::Crashed},
-        {"hang",
-         [](std::vector<unsigned char>*) {
-             for (volatile unsigned i = 0;; i = i + 1) { // unsigned: wrapping is no overflow
-             }
-             return "";
-         },
-         ContainedEnd::TimedOut},
-        {"memory",
-         [](std::vector<unsigned char>* out) { return out->resize(std::size_t(1) << 30), ""; },
-         ContainedEnd::OutOfMemory},
-        // The limit counts CPU time: waiting past it is no fault, up to the wall-clock backstop.
-        {"waits past the limit",
-         [&](std::vector<unsigned char>* out) { return usleep(2500000), *out = big, ""; },
-         ContainedEnd::Done},
-        {"waits for ever",
-         [](std::vector<unsigned char>*) {
-             for (;;)
-                 pause();
-             return "";
-         },
-         ContainedEnd::TimedOut},
+TEST(MeshImportTest, AnObjCubeBecomesAMeshWithOutwardNormals) {
+    ScratchDir dir;
+    const std::string corners =
+        "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 2 2 0\nv 0 0 2\nv 2 0 2\nv 0 2 2\nv 2 2 2\n";
+    writeFile("smooth.obj", corners + "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\n"
+                                      "f 2 4 8 6\n");
+    // The same cube with one normal per face: its vertices stay apart, a corner per face.
+    writeFile("flat.obj", corners + "vn 0 0 -1\nvn 0 0 1\nvn 0 -1 0\nvn 0 1 0\nvn -1 0 0\n"
+                                    "vn 1 0 0\nf 1//1 3//1 4//1 2//1\nf 5//2 6//2 8//2 7//2\n"
+                                    "f 1//3 2//3 6//3 5//3\nf 3//4 7//4 8//4 4//4\n"
+                                    "f 1//5 5//5 7//5 3//5\nf 2//6 4//6 8//6 6//6\n");
+    const double r = 1 / std::sqrt(3.0);
+    const std::tuple<QStringList, int, double, double, bool> cases[] = {
+        {{"smooth.obj"}, 8, -r, r, false},
+        {{"smooth.obj", "--keep-scale"}, 8, 0, 2, false},
+        {{"flat.obj"}, 24, -r, r, true},
+        {{"flat.obj", "--recompute-normals"}, 8, -r, r, false},
     };
-    for (const auto& [name, work, end] : cases) {
-        SCOPED_TRACE(name);
-        if (end == ContainedEnd::OutOfMemory && !addressSpaceLimitWorks())
-            continue; // the sanitizers' shadow memory leaves no address-space limit to test
-        const ContainedResult result = runContained(work, limits);
-        EXPECT_EQ(int(result.end), int(end)) << result.message;
-        if (end == ContainedEnd::Done) {
-            EXPECT_EQ(result.bytes, big);
-        } else if (end == ContainedEnd::Refused) {
-            EXPECT_EQ(result.message, "no");
+    for (const auto& [arguments, vertices, low, high, flat] : cases) {
+        SCOPED_TRACE(arguments.join(" ").toStdString());
+        ASSERT_EQ(runTool(QStringList{"mesh", "-o", "m.dat"} + arguments).status, 0);
+        FileHandle file = openFile("m.dat", "rb");
+        MeshData mesh;
+        ASSERT_EQ(readMesh(file.get(), &mesh), "");
+        EXPECT_EQ(mesh.vertexCount, vertices);
+        EXPECT_EQ(mesh.triangleCount, 12);
+        float lo[3], hi[3];
+        meshBounds(mesh, lo, hi);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(lo[k], low, 1e-6);
+            EXPECT_NEAR(hi[k], high, 1e-6);
+        }
+        // Each unit normal points out of its corner: along one axis (flat) or with the sign
+        // of the corner's position on every axis (smooth).
+        for (int v = 0; v < vertices; ++v) {
+            const float* p = &mesh.vertices[std::size_t(v) * meshLayout::floatsPerVertex];
+            EXPECT_NEAR(std::hypot(p[3], p[4], p[5]), 1, 1e-6);
+            int along = 0, outward = 0;
+            for (int k = 0; k < 3; ++k) {
+                along += std::fabs(p[3 + k]) > 0.999;
+                outward += p[3 + k] * (p[k] - (low + high) / 2) > 0;
+            }
+            EXPECT_EQ(along, flat ? 1 : 0);
+            EXPECT_EQ(outward, flat ? 1 : 3);
         }
     }
-    EXPECT_EQ(memorySizeText(std::uint64_t(4) << 30), "4 GB");
-    EXPECT_EQ(memorySizeText(std::uint64_t(300) << 20), "300 MB");
 }

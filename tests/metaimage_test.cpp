@@ -1,5 +1,6 @@
-// The MetaImage reader as ITK's writers leave its headers, and the data files that MetaImage and
-// NRRD headers name: inputs that no output of pack may land on.
+// The MetaImage reader: local, separate, compressed and big-endian data, headers as ITK's writers
+// leave them, and the data files that MetaImage and NRRD headers name: inputs that no output of
+// pack may land on.
 #include "metaimage.h"
 #include "testsupport.h"
 #include "storedsamples.h"
@@ -8,9 +9,66 @@
 
 namespace {
 std::string header(const std::string& extra, const std::string& dataFile = "LOCAL",
-                   const std::string& sizes = "2 2 2") {
-    return "ObjectType = Image\nNDims = 3\nDimSize = " + sizes + "\nElementType = MET_UCHAR\n" +
+                   const std::string& sizes = "2 2 2", const std::string& type = "MET_UCHAR") {
+    return "ObjectType = Image\nNDims = 3\nDimSize = " + sizes + "\nElementType = " + type + "\n" +
            extra + "ElementDataFile = " + dataFile + "\n";
+}
+
+std::string zlibBytes(const std::string& bytes) {
+    uLongf size = compressBound(uLong(bytes.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+             uLong(bytes.size()));
+    out.resize(size);
+    return out;
+}
+
+TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
+    ScratchDir scratch;
+    const auto metaHeader = [](const std::string& type, const std::string& extra,
+                               const std::string& dataFile) {
+        return header("ElementSpacing = 0.5 1 2.5\n" + extra, dataFile, "3 2 4", type);
+    };
+    const std::string u8 = typedPattern(SampleType::UInt8, 3, 2, 4, 1);
+    const std::string i16 = typedPattern(SampleType::Int16, 3, 2, 4, 1);
+    const std::string f32 = typedPattern(SampleType::Float32, 3, 2, 4, 2);
+    std::string i16Swapped = i16;
+    swapSampleBytes(SampleType::Int16, i16.size() / 2, &i16Swapped[0]);
+    writeFile("u8.mha", metaHeader("MET_UCHAR", "AnatomicalOrientation = RAI\n", "LOCAL") + u8);
+    writeFile("data/i16.raw", i16Swapped);
+    writeFile("i16.mhd",
+              metaHeader("MET_SHORT", "BinaryDataByteOrderMSB = True\n", "data/i16.raw"));
+    const std::string packed = zlibBytes(f32);
+    writeFile("f32.mha", metaHeader("MET_FLOAT",
+                                    "ElementNumberOfChannels = 2\nCompressedData = True\n"
+                                    "CompressedDataSize = " +
+                                        std::to_string(packed.size()) + "\n",
+                                    "LOCAL") +
+                             packed);
+    writeFile("tail.raw", "some leading bytes" + u8);
+    writeFile("tail.mhd", metaHeader("MET_UCHAR", "HeaderSize = -1\n", "tail.raw"));
+    const std::string found = "%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, %s";
+    struct Case {
+        const char* name;
+        const std::string& expected;
+        std::string description;
+    } cases[] = {
+        {"u8.mha", u8,
+         formatString(found.c_str(), "MetaImage", "uint8*1",
+                      "x: right to left, y: anterior to posterior, z: inferior to superior")},
+        {"i16.mhd", i16, formatString(found.c_str(), "MetaImage", "int16*1", "")},
+        {"f32.mha", f32, formatString(found.c_str(), "MetaImage (zlib)", "float32*2", "")},
+        {"tail.mhd", u8, formatString(found.c_str(), "MetaImage", "uint8*1", "")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TypedSource source;
+        ASSERT_EQ(openMetaImageSource(c.name, &source), "");
+        EXPECT_EQ(describe(source.info), c.description);
+        std::string samples;
+        ASSERT_EQ(readTwice(source, &samples), "");
+        EXPECT_EQ(samples, c.expected);
+    }
 }
 
 // Keys the tool does not use are passed over wherever they stand, as MetaImage's own reader

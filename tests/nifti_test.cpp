@@ -2,81 +2,17 @@
 // them, volumes of a series are picked, the sform goes before the qform, and the channels of a
 // gzip file come back without inflating the file once per channel.
 #include "nifti.h"
+#include "niftifiles.h"
 #include "testsupport.h"
 #include "storedsamples.h"
-
-#include <nifti2_io.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
 
 namespace {
 const double nan = std::numeric_limits<double>::quiet_NaN();
-
-// A single-file NIfTI as a writer may leave it; every field that matters can be set.
-struct Nifti {
-    int version = 1;
-    bool bigEndian = false;
-    std::vector<std::int64_t> dims = {2, 2, 2};
-    std::int64_t dimCount = -1; // -1: the number of dims
-    int datatype = DT_UINT8;
-    std::optional<double> voxOffset; // none: right after the header and its extension bytes
-    double slope = 0, intercept = 0;
-    int qformCode = 0, sformCode = 0;
-    double srow[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-    std::string magic; // "": the single-file magic
-};
-
-template <typename F, typename V> void put(F& field, V value) {
-    field = static_cast<F>(value);
-}
-
-template <typename H> void fillHeader(const Nifti& n, H* h) {
-    put(h->dim[0], n.dimCount >= 0 ? n.dimCount : std::int64_t(n.dims.size()));
-    for (std::size_t k = 1; k < 8; ++k)
-        put(h->dim[k], k <= n.dims.size() ? n.dims[k - 1] : 1);
-    put(h->datatype, n.datatype);
-    const double pixdim[8] = {1, 0.5, 0.75, 2, 1, 1, 1, 1};
-    for (int k = 0; k < 8; ++k)
-        put(h->pixdim[k], pixdim[k]);
-    put(h->vox_offset, n.voxOffset.value_or(double(sizeof(H) + 4)));
-    put(h->scl_slope, n.slope);
-    put(h->scl_inter, n.intercept);
-    put(h->qform_code, n.qformCode);
-    put(h->sform_code, n.sformCode);
-    // The qform's quaternion stays the identity: i left to right, j posterior to anterior, k up.
-    for (int c = 0; c < 4; ++c) {
-        put(h->srow_x[c], n.srow[0][c]);
-        put(h->srow_y[c], n.srow[1][c]);
-        put(h->srow_z[c], n.srow[2][c]);
-    }
-}
-
-// The file's bytes: header, four extension bytes (none), then the voxels.
-std::string niftiBytes(const Nifti& n, const std::string& voxels) {
-    std::string header;
-    if (n.version == 1) {
-        nifti_1_header h{};
-        h.sizeof_hdr = sizeof h;
-        fillHeader(n, &h);
-        std::memcpy(h.magic, n.magic.empty() ? "n+1\0" : n.magic.c_str(), 4);
-        if (n.bigEndian)
-            nifti_swap_as_nifti1(&h);
-        header.assign(reinterpret_cast<const char*>(&h), sizeof h);
-    } else {
-        nifti_2_header h{};
-        h.sizeof_hdr = sizeof h;
-        fillHeader(n, &h);
-        std::memcpy(h.magic, n.magic.empty() ? "n+2\0\r\n\032\n" : n.magic.c_str(), 8);
-        if (n.bigEndian)
-            nifti_swap_as_nifti2(&h);
-        header.assign(reinterpret_cast<const char*>(&h), sizeof h);
-    }
-    return header + std::string(4, '\0') + voxels;
-}
 
 // Values that differ at every voxel, volume and channel, as NIfTI stores them: x fastest, then
 // y, z, the fourth axis (volumes) and the fifth (channels).
@@ -102,13 +38,13 @@ std::vector<double> volumeValues(const std::vector<double>& stored, int w, int h
 TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
     ScratchDir scratch;
     auto with = [](auto change) {
-        Nifti n;
+        NiftiFile n;
         change(n);
         return n;
     };
     const std::string voxels(8, '\1');
     // A NIfTI-2 count whose low 16 bits say 3: read as a 16-bit integer it passes.
-    Nifti wide = with([](Nifti& n) { n.version = 2; });
+    NiftiFile wide = with([](auto& n) { n.version = 2; });
     std::string wideCount = niftiBytes(wide, voxels);
     const std::int64_t count = (std::int64_t(1) << 56) + 3;
     std::memcpy(&wideCount[offsetof(nifti_2_header, dim)], &count, 8);
@@ -118,44 +54,44 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
                  &swappedCount[offsetof(nifti_2_header, dim) + 8]);
     writeFile("swapped-count.nii", swappedCount);
     writeFile("garbage.nii", std::string(600, '\x55'));
-    writeFile("short.nii", niftiBytes(Nifti(), voxels).substr(0, 200));
+    writeFile("short.nii", niftiBytes(NiftiFile(), voxels).substr(0, 200));
     struct Case {
         const char* name;
-        Nifti header;
+        NiftiFile header;
         std::string what;
     } cases[] = {
         // clang-format off
-        {"offset-negative.nii", with([](Nifti& n) { n.voxOffset = -352; }), "voxel offset -352"},
-        {"offset-nan.nii", with([](Nifti& n) { n.voxOffset = nan; }), "voxel offset nan"},
-        {"offset-far.nii", with([](Nifti& n) { n.voxOffset = 1e12; }), "file too short"},
-        {"offset-huge.nii", with([](Nifti& n) { n.voxOffset = 1e30; }), "voxel offset 1e+30"},
-        {"offset-inside.nii", with([](Nifti& n) { n.voxOffset = 100; }), "voxel offset 100"},
-        {"offset-zero.nii", with([](Nifti& n) { n.voxOffset = 0; }), "voxel offset 0"},
-        {"offset-fraction.nii", with([](Nifti& n) { n.voxOffset = 352.5; }), "voxel offset"},
-        {"offset-inside-2.nii", with([](Nifti& n) { n.version = 2, n.voxOffset = 348; }),
+        {"offset-negative.nii", with([](auto& n) { n.voxOffset = -352; }), "voxel offset -352"},
+        {"offset-nan.nii", with([](auto& n) { n.voxOffset = nan; }), "voxel offset nan"},
+        {"offset-far.nii", with([](auto& n) { n.voxOffset = 1e12; }), "file too short"},
+        {"offset-huge.nii", with([](auto& n) { n.voxOffset = 1e30; }), "voxel offset 1e+30"},
+        {"offset-inside.nii", with([](auto& n) { n.voxOffset = 100; }), "voxel offset 100"},
+        {"offset-zero.nii", with([](auto& n) { n.voxOffset = 0; }), "voxel offset 0"},
+        {"offset-fraction.nii", with([](auto& n) { n.voxOffset = 352.5; }), "voxel offset"},
+        {"offset-inside-2.nii", with([](auto& n) { n.version = 2, n.voxOffset = 348; }),
          "voxel offset 348"},
-        {"size-negative.nii", with([](Nifti& n) { n.dims = {2, -5, 2}; }), "size -5 along axis 2"},
-        {"size-zero.nii", with([](Nifti& n) { n.dims = {2, 2, 0}; }), "size 0 along axis 3"},
-        {"size-zero-2.nii", with([](Nifti& n) { n.version = 2, n.dims = {0, 2, 2}; }),
+        {"size-negative.nii", with([](auto& n) { n.dims = {2, -5, 2}; }), "size -5 along axis 2"},
+        {"size-zero.nii", with([](auto& n) { n.dims = {2, 2, 0}; }), "size 0 along axis 3"},
+        {"size-zero-2.nii", with([](auto& n) { n.version = 2, n.dims = {0, 2, 2}; }),
          "size 0 along axis 1"},
-        {"count-zero.nii", with([](Nifti& n) { n.dimCount = 0; }), "dimension count 0"},
-        {"count-eight.nii", with([](Nifti& n) { n.dimCount = 8; }), "dimension count 8"},
-        {"magic.nii", with([](Nifti& n) { n.magic = "nx1"; }), "magic"},
-        {"pair.nii", with([](Nifti& n) { n.magic = "ni1"; }), ".hdr/.img"},
-        {"complex.nii", with([](Nifti& n) { n.datatype = DT_COMPLEX64; }), "data type"},
-        {"sixth.nii", with([](Nifti& n) { n.dims = {2, 2, 2, 1, 1, 2}; }), "beyond the fifth"},
-        {"intercept.nii", with([](Nifti& n) { n.slope = 2, n.intercept = nan; }),
+        {"count-zero.nii", with([](auto& n) { n.dimCount = 0; }), "dimension count 0"},
+        {"count-eight.nii", with([](auto& n) { n.dimCount = 8; }), "dimension count 8"},
+        {"magic.nii", with([](auto& n) { n.magic = "nx1"; }), "magic"},
+        {"pair.nii", with([](auto& n) { n.magic = "ni1"; }), ".hdr/.img"},
+        {"complex.nii", with([](auto& n) { n.datatype = DT_COMPLEX64; }), "data type"},
+        {"sixth.nii", with([](auto& n) { n.dims = {2, 2, 2, 1, 1, 2}; }), "beyond the fifth"},
+        {"intercept.nii", with([](auto& n) { n.slope = 2, n.intercept = nan; }),
          "scale intercept nan"},
-        {"rgb-vector.nii", with([](Nifti& n) { n.datatype = DT_RGB24, n.dims = {1, 1, 1, 1, 2}; }),
+        {"rgb-vector.nii", with([](auto& n) { n.datatype = DT_RGB24, n.dims = {1, 1, 1, 1, 2}; }),
          "RGB values with a vector"},
         // A memory bomb: a huge plane in a few hundred bytes.
-        {"plane.nii", with([](Nifti& n) { n.dims = {16384, 16384, 3}; }), "file too short"},
+        {"plane.nii", with([](auto& n) { n.dims = {16384, 16384, 3}; }), "file too short"},
         // clang-format on
     };
     for (const Case& c : cases)
-        writeFile(c.name, niftiBytes(c.header, voxels));
-    writeFile("plane.nii.gz", gzip(niftiBytes(cases[std::size(cases) - 1].header, voxels)));
-    writeFile("offset-far.nii.gz", gzip(niftiBytes(cases[2].header, voxels)));
+        ASSERT_EQ(writeNifti(c.name, c.header, voxels), "");
+    ASSERT_EQ(writeNifti("plane.nii.gz", cases[std::size(cases) - 1].header, voxels), "");
+    ASSERT_EQ(writeNifti("offset-far.nii.gz", cases[2].header, voxels), "");
     const std::pair<const char*, const char*> raw[] = {
         {"wide-count.nii", "dimension count 72057594037927939"},
         {"swapped-count.nii", "dimension count"},
@@ -200,14 +136,13 @@ TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
         const int w = int(c.dims[0]), h = int(c.dims[1]), d = int(c.dims[2]);
         const int t = c.dims.size() > 3 ? int(c.dims[3]) : 1;
         const int ch = c.dims.size() > 4 ? int(c.dims[4]) : 1;
-        Nifti header;
+        NiftiFile header;
         header.version = c.version;
         header.bigEndian = c.bigEndian;
         header.dims = c.dims;
         header.datatype = c.datatype;
         const std::vector<double> stored = storedValues(w, h, d, t, ch);
-        const std::string bytes = niftiBytes(header, typedBytes(c.type, stored, c.bigEndian));
-        writeFile(c.name, QString(c.name).endsWith(".gz") ? gzip(bytes) : bytes);
+        ASSERT_EQ(writeNifti(c.name, header, typedBytes(c.type, stored, c.bigEndian)), "");
         EXPECT_EQ(niftiVolumeCount(c.name), t);
         TypedSource source;
         if (t > 1) {
@@ -238,9 +173,9 @@ TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
 // the one picked; pack packs it quietly.
 TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
     ScratchDir scratch;
-    Nifti header;
+    NiftiFile header;
     header.dims = {2, 2, 2, 3};
-    writeFile("series.nii.gz", gzip(niftiBytes(header, std::string(24, '\7'))));
+    ASSERT_EQ(writeNifti("series.nii.gz", header, std::string(24, '\7')), "");
     ToolRun run = runTool({"info", "series.nii.gz"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("NIfTI, 3 volumes (pick one with --volume T, 0 to 2)"),
@@ -262,7 +197,7 @@ TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
 // the cut still read.
 TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
     ScratchDir scratch;
-    Nifti header;
+    NiftiFile header;
     header.dims = {4, 4, 4, 1, 3};
     const std::string whole = niftiBytes(header, std::string(192, '\3'));
     // Whole gzip streams of less: the third channel missing, then its last slice.
@@ -283,13 +218,13 @@ TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
 
 TEST(NiftiTest, ScalingIsAppliedAsTheFileStoresIt) {
     ScratchDir scratch;
-    Nifti header;
+    NiftiFile header;
     header.bigEndian = true;
     header.datatype = DT_INT16;
     header.slope = 0.5;
     header.intercept = -3;
     const std::vector<double> stored = {-4, -3, -2, -1, 0, 1, 2, 300};
-    writeFile("scaled.nii", niftiBytes(header, typedBytes(SampleType::Int16, stored, true)));
+    ASSERT_EQ(writeNifti("scaled.nii", header, typedBytes(SampleType::Int16, stored, true)), "");
     TypedSource source;
     ASSERT_EQ(openNiftiSource("scaled.nii", -1, &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
@@ -327,11 +262,11 @@ TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Nifti header;
+        NiftiFile header;
         header.qformCode = c.qform;
         header.sformCode = c.sform;
         std::memcpy(header.srow, c.srow, sizeof c.srow);
-        writeFile(c.name, niftiBytes(header, std::string(8, '\0')));
+        ASSERT_EQ(writeNifti(c.name, header, std::string(8, '\0')), "");
         TypedSource source;
         ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
         EXPECT_EQ(source.info.orientation, c.orientation);
@@ -348,12 +283,12 @@ TEST(NiftiTest, GzipChannelsAreReadInOneForwardPass) {
     std::vector<double> stored(std::size_t(w * h * d * channels));
     for (std::size_t i = 0; i < stored.size(); ++i)
         stored[i] = double((i * 2654435761u >> 7) % 30000); // compresses little, as scans do
-    Nifti header;
+    NiftiFile header;
     header.datatype = DT_INT16;
     header.dims = {w, h, d, 1, channels};
-    writeFile("channels.nii.gz", gzip(niftiBytes(header, typedBytes(SampleType::Int16, stored))));
+    ASSERT_EQ(writeNifti("channels.nii.gz", header, typedBytes(SampleType::Int16, stored)), "");
     header.dims = {w, h, d * channels};
-    writeFile("slices.nii.gz", gzip(niftiBytes(header, typedBytes(SampleType::Int16, stored))));
+    ASSERT_EQ(writeNifti("slices.nii.gz", header, typedBytes(SampleType::Int16, stored)), "");
     auto timeReading = [](const char* name, std::string* samples) {
         TypedSource source;
         EXPECT_EQ(openNiftiSource(name, -1, &source), "");
@@ -369,5 +304,55 @@ TEST(NiftiTest, GzipChannelsAreReadInOneForwardPass) {
     // Finding where each channel starts costs one more inflation, in the first pass; inflating
     // once per channel would take about channels / 2 times as long.
     EXPECT_LT(channelled, 6 * slices + 0.3) << "the same samples as slices take " << slices << " s";
+}
+
+// All files are written before any is read: a .nii and a .nii.gz of one name (u8) must each
+// give their own voxels.
+TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
+    ScratchDir scratch;
+    struct Case {
+        const char* name;
+        int datatype, version;
+        std::vector<std::int64_t> sizes;
+        SampleType type;
+        int channels, alpha;
+        const char* format;
+    } cases[] = {
+        // clang-format off
+        {"u8.nii", DT_UINT8, 1, {3, 2, 4}, SampleType::UInt8, 1, -1, "NIfTI-1"},
+        {"u8.nii.gz", DT_UINT8, 1, {2, 3, 2}, SampleType::UInt8, 1, -1, "NIfTI-1 (gzip)"},
+        {"i16.nii.gz", DT_INT16, 1, {3, 2, 4}, SampleType::Int16, 1, -1, "NIfTI-1 (gzip)"},
+        {"f32.nii", DT_FLOAT32, 2, {2, 3, 2}, SampleType::Float32, 1, -1, "NIfTI-2"},
+        {"u16.nii.gz", DT_UINT16, 2, {2, 2, 3}, SampleType::UInt16, 1, -1, "NIfTI-2 (gzip)"},
+        {"f64-vector.nii.gz", DT_FLOAT64, 1, {2, 2, 3, 1, 2}, SampleType::Float64, 2, -1,
+         "NIfTI-1 (gzip)"},
+        {"rgb.nii", DT_RGB24, 1, {2, 3, 2}, SampleType::UInt8, 3, -1, "NIfTI-1"},
+        {"rgba.nii.gz", DT_RGBA32, 1, {2, 2, 2}, SampleType::UInt8, 4, 3, "NIfTI-1 (gzip)"},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        const int w = int(c.sizes[0]), h = int(c.sizes[1]), d = int(c.sizes[2]);
+        NiftiFile file;
+        file.version = c.version;
+        file.datatype = c.datatype;
+        file.dims = c.sizes;
+        file.qformCode = NIFTI_XFORM_SCANNER_ANAT;
+        const bool planar = c.sizes.size() == 5;
+        ASSERT_EQ(writeNifti(c.name, file, typedPattern(c.type, w, h, d, c.channels, planar)), "");
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int w = int(c.sizes[0]), h = int(c.sizes[1]), d = int(c.sizes[2]);
+        TypedSource source;
+        ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
+        EXPECT_EQ(describe(source.info),
+                  formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
+                               "right, y: posterior to anterior, z: inferior to superior (from "
+                               "the qform)",
+                               c.format, w, h, d, sampleTypeName(c.type), c.channels, c.alpha));
+        std::string samples;
+        ASSERT_EQ(readTwice(source, &samples), "");
+        EXPECT_EQ(samples, typedPattern(c.type, w, h, d, c.channels));
+    }
 }
 } // namespace

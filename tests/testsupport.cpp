@@ -79,6 +79,18 @@ std::string typedBytes(SampleType type, const std::vector<double>& values, bool 
     return bytes;
 }
 
+std::string typedPattern(SampleType type, int w, int h, int d, int channels, bool planar,
+                         double slope, double intercept) {
+    const int voxels = w * h * d;
+    std::vector<double> values;
+    for (int i = 0; i < voxels * channels; ++i) {
+        const int c = planar ? i / voxels : i % channels, at = planar ? i % voxels : i / channels;
+        values.push_back((at % w + 4 * (at / w % h) + 16 * (at / (w * h)) + 64 * c) * slope +
+                         intercept);
+    }
+    return typedBytes(type, values);
+}
+
 std::string gzip(const std::string& bytes) {
     QProcess process;
     process.start("gzip", {"-c"});

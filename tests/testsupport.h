@@ -1,7 +1,8 @@
 #pragma once
 
 #include "fatalerror.h"
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "scratchdir.h"
 #include "typedsource.h"
 #include "volumefile.h"
@@ -140,6 +141,13 @@ std::string fileBytes(const QString& path);
 
 // The values as samples of the type in host byte order, each sample reversed when swap.
 std::string typedBytes(SampleType type, const std::vector<double>& values, bool swap = false);
+
+// Samples of the type in host order, x fastest then y then z, channels interleaved (or each
+// channel a volume after the other when planar, as NIfTI's vector dimension stores them); each
+// value differs at every position and channel, within every type's range, times slope plus
+// intercept.
+std::string typedPattern(SampleType type, int w, int h, int d, int channels, bool planar = false,
+                         double slope = 1, double intercept = 0);
 
 // The bytes gzip -c makes of bytes: one member.
 std::string gzip(const std::string& bytes);

@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "helpers.h"
+#include "text.h"
 #include "manualpage.h"
 #include "messages.h"
 

@@ -4,7 +4,9 @@
 #include "commands.h"
 
 #include "dicom.h"
-#include "helpers.h"
+#include "files.h"
+#include "systemmemory.h"
+#include "text.h"
 #include "image.h"
 #include "nifti.h"
 #include "output.h"

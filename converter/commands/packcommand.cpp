@@ -10,6 +10,8 @@
 #include "packplan.h"
 #include "pictureslices.h"
 #include "pictures.h"
+#include "systemmemory.h"
+#include "text.h"
 #include "slicestream.h"
 #include "vol.h"
 

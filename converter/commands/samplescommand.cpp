@@ -2,7 +2,7 @@
 
 #include "commands.h"
 
-#include "helpers.h"
+#include "files.h"
 #include "demovolumes.h"
 
 namespace {

@@ -2,7 +2,8 @@
 
 #include "contained.h"
 #include "dicompixels.h"
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "messages.h"
 #include "storedsamples.h"
 

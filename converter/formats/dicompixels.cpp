@@ -1,6 +1,7 @@
 #include "dicompixels.h"
 
-#include "helpers.h"
+#include "systemmemory.h"
+#include "text.h"
 #include "messages.h"
 #include "quietstderr.h"
 #include "storedsamples.h"

@@ -1,7 +1,7 @@
 #include "formattable.h"
 
 #include "dicom.h"
-#include "helpers.h"
+#include "files.h"
 #include "metaimage.h"
 #include "nifti.h"
 #include "npy.h"

@@ -1,6 +1,7 @@
 #include "metaimage.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "inflater.h"
 #include "messages.h"
 #include "storedsamples.h"

@@ -1,6 +1,7 @@
 #include "nifti.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "inflater.h"
 #include "inputfile.h"
 #include "messages.h"

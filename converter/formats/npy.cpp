@@ -1,6 +1,8 @@
 #include "npy.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "littleendian.h"
+#include "text.h"
 #include "inputfile.h"
 #include "messages.h"
 #include "raw.h"

@@ -1,6 +1,7 @@
 #include "nrrd.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "inflater.h"
 #include "inputfile.h"
 #include "messages.h"

@@ -1,6 +1,7 @@
 #include "pictureslices.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "output.h"
 #include "pictures.h"
 #include "quietstderr.h"

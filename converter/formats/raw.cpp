@@ -3,6 +3,7 @@
 #include "inputfile.h"
 #include "volumefile.h"
 #include "messages.h"
+#include "text.h"
 
 #include <QFile>
 

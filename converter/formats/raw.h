@@ -3,7 +3,7 @@
 // Samples stored as plain bytes, x fastest, then y, then z, each sample the VolumeInfo's channels
 // of its type: raw RGB files, .npy data and raw NRRD data are all this.
 
-#include "helpers.h"
+#include "files.h"
 #include "storedsamples.h"
 #include "typedsource.h"
 

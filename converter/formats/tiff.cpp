@@ -1,6 +1,7 @@
 #include "tiff.h"
 
-#include "helpers.h"
+#include "files.h"
+#include "text.h"
 #include "inputfile.h"
 #include "output.h"
 #include "raw.h"

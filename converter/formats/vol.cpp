@@ -1,6 +1,6 @@
 #include "vol.h"
 
-#include "helpers.h"
+#include "files.h"
 #include "messages.h"
 
 #include <QFile>

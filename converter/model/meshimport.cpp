@@ -1,7 +1,8 @@
 #include "meshimport.h"
 
 #include "contained.h"
-#include "helpers.h"
+#include "files.h"
+#include "littleendian.h"
 #include "meshsurface.h"
 #include "modelchecks.h"
 #include "modelio.h"

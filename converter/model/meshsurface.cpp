@@ -135,16 +135,69 @@ std::uint64_t dropRepeatedCorners(MeshData* mesh, const std::vector<std::uint32_
     return triangles - kept;
 }
 
-std::size_t orientParts(MeshData* mesh, const std::vector<std::uint32_t>& point) {
-    const std::size_t triangles = mesh->indices.size() / 3;
-    const auto corner = [&](std::size_t t, int k) {
-        return point[mesh->indices[3 * t + std::size_t(k)]];
-    };
-    const PointTriangles pointTriangles(*mesh, point);
+namespace {
+// The parts of a mesh walked through shared edges, each triangle's winding decided against the
+// one it was reached from: a shared edge must run in opposite directions.
+class PartWalk {
+public:
+    PartWalk(const MeshData& mesh, const std::vector<std::uint32_t>& point)
+        : mesh(mesh), point(point), pointTriangles(mesh, point), flip(mesh.indices.size() / 3, -1) {
+    }
+
+    // Walks the part of seed into part, unless an earlier walk reached it: whether it did and
+    // the part is closed (every edge in exactly two of its triangles, wound consistently).
+    bool walk(std::size_t seed, std::vector<std::uint32_t>* part) {
+        part->clear();
+        if (flip[seed] >= 0)
+            return false;
+        queue.assign(1, std::uint32_t(seed));
+        flip[seed] = 0;
+        bool closed = true;
+        while (!queue.empty()) {
+            const std::uint32_t t = queue.back();
+            queue.pop_back();
+            part->push_back(t);
+            for (int k = 0; k < 3; ++k)
+                closed = followEdge(t, k) && closed;
+        }
+        return closed;
+    }
+
+    // Whether triangle t is to be turned against the seed of its part.
+    bool flipped(std::uint32_t t) const { return flip[t] > 0; }
+
+private:
+    std::uint32_t corner(std::size_t t, int k) const {
+        return point[mesh.indices[3 * t + std::size_t(k)]];
+    }
+
+    // Reaches the triangles across edge k of t; false when the edge is not shared by exactly
+    // two triangles or cannot be wound consistently (or belongs to no manifold).
+    bool followEdge(std::uint32_t t, int k) {
+        std::uint32_t a = corner(t, k), b = corner(t, (k + 1) % 3);
+        if (a == b) // a degenerate triangle: no orientation to follow
+            return false;
+        findSharing(a, b);
+        bool closed = sharing.size() == 2;
+        if (flip[t])
+            std::swap(a, b);
+        for (std::uint32_t other : sharing) {
+            if (other == t)
+                continue;
+            const int wanted = runs(other, a, b) ? 1 : 0; // same direction: turn it
+            if (flip[other] < 0) {
+                flip[other] = wanted;
+                queue.push_back(other);
+            } else if (flip[other] != wanted) {
+                closed = false;
+            }
+        }
+        return closed;
+    }
+
     // The triangles on the edge from a to b, either way, found among the triangles of the end
     // that has fewer.
-    std::vector<std::uint32_t> sharing;
-    const auto findSharing = [&](std::uint32_t a, std::uint32_t b) {
+    void findSharing(std::uint32_t a, std::uint32_t b) {
         sharing.clear();
         const std::uint32_t p = pointTriangles.count(a) <= pointTriangles.count(b) ? a : b;
         const std::uint32_t q = p == a ? b : a;
@@ -153,72 +206,52 @@ std::size_t orientParts(MeshData* mesh, const std::vector<std::uint32_t>& point)
             if (corner(t, 0) == q || corner(t, 1) == q || corner(t, 2) == q)
                 sharing.push_back(t);
         }
-    };
+    }
+
     // Whether triangle t runs from a to b along one of its edges.
-    const auto runs = [&](std::size_t t, std::uint32_t a, std::uint32_t b) {
+    bool runs(std::size_t t, std::uint32_t a, std::uint32_t b) const {
         for (int k = 0; k < 3; ++k)
             if (corner(t, k) == a && corner(t, (k + 1) % 3) == b)
                 return true;
         return false;
-    };
+    }
 
-    // Walks each part from a seed, deciding each triangle's winding against the one it was
-    // reached from: a shared edge must run in opposite directions.
-    std::vector<int> flip(triangles, -1); // -1 not reached, else 0 or 1
-    std::vector<std::uint32_t> part, queue;
+    const MeshData& mesh;
+    const std::vector<std::uint32_t>& point;
+    const PointTriangles pointTriangles;
+    std::vector<int> flip; // -1 not reached, else 0 or 1
+    std::vector<std::uint32_t> queue, sharing;
+};
+
+// The part's signed volume (times 6) as the walk winds it.
+double signedVolume(const MeshData& mesh, const std::vector<std::uint32_t>& part,
+                    const PartWalk& walk) {
+    const Vector origin = positionOf(mesh, mesh.indices[3 * part[0]]);
+    double volume = 0;
+    for (std::uint32_t t : part) {
+        const Vector a = minus(positionOf(mesh, mesh.indices[3 * t]), origin);
+        const Vector b = minus(positionOf(mesh, mesh.indices[3 * t + 1]), origin);
+        const Vector c = minus(positionOf(mesh, mesh.indices[3 * t + 2]), origin);
+        volume += (walk.flipped(t) ? -1 : 1) * dot(a, cross(b, c));
+    }
+    return volume;
+}
+} // namespace
+
+std::size_t orientParts(MeshData* mesh, const std::vector<std::uint32_t>& point) {
+    PartWalk walk(*mesh, point);
+    std::vector<std::uint32_t> part;
     std::size_t changed = 0;
-    for (std::size_t seed = 0; seed < triangles; ++seed) {
-        if (flip[seed] >= 0)
+    for (std::size_t seed = 0; seed < mesh->indices.size() / 3; ++seed) {
+        if (!walk.walk(seed, &part))
             continue;
-        part.clear();
-        queue.assign(1, std::uint32_t(seed));
-        flip[seed] = 0;
-        bool closed = true;
-        while (!queue.empty()) {
-            const std::uint32_t t = queue.back();
-            queue.pop_back();
-            part.push_back(t);
-            for (int k = 0; k < 3; ++k) {
-                std::uint32_t a = corner(t, k), b = corner(t, (k + 1) % 3);
-                if (a == b) { // a degenerate triangle: no orientation to follow
-                    closed = false;
-                    continue;
-                }
-                findSharing(a, b);
-                if (sharing.size() != 2)
-                    closed = false;
-                if (flip[t])
-                    std::swap(a, b);
-                for (std::uint32_t other : sharing) {
-                    if (other == t)
-                        continue;
-                    const int wanted = runs(other, a, b) ? 1 : 0; // same direction: turn it
-                    if (flip[other] < 0) {
-                        flip[other] = wanted;
-                        queue.push_back(other);
-                    } else if (flip[other] != wanted) {
-                        closed = false; // cannot be wound consistently (or not a manifold)
-                    }
-                }
-            }
-        }
-        if (!closed)
-            continue;
-        Vector origin = positionOf(*mesh, mesh->indices[3 * part[0]]);
-        double volume = 0;
-        for (std::uint32_t t : part) {
-            const Vector a = minus(positionOf(*mesh, mesh->indices[3 * t]), origin);
-            const Vector b = minus(positionOf(*mesh, mesh->indices[3 * t + 1]), origin);
-            const Vector c = minus(positionOf(*mesh, mesh->indices[3 * t + 2]), origin);
-            volume += (flip[t] ? -1 : 1) * dot(a, cross(b, c));
-        }
+        const bool inward = signedVolume(*mesh, part, walk) < 0;
         for (std::uint32_t t : part)
-            if ((flip[t] != 0) != (volume < 0)) {
+            if (walk.flipped(t) != inward) {
                 std::swap(mesh->indices[3 * t + 1], mesh->indices[3 * t + 2]);
                 ++changed;
             }
     }
-
     return changed;
 }
 

@@ -1,6 +1,6 @@
 #include "modelchecks.h"
 
-#include "helpers.h"
+#include "files.h"
 
 #include <sstream>
 #include <utility>

@@ -1,7 +1,6 @@
 #include "output.h"
 
 #include "contained.h"
-#include "helpers.h"
 
 #include <QDir>
 #include <QFileInfo>

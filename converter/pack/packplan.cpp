@@ -1,6 +1,7 @@
 #include "packplan.h"
 
-#include "helpers.h"
+#include "systemmemory.h"
+#include "text.h"
 #include "volumefile.h"
 #include "output.h"
 #include "resample.h"

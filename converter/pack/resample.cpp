@@ -1,6 +1,6 @@
 #include "resample.h"
 
-#include "helpers.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "samplemap.h"
 
-#include "helpers.h"
+#include "text.h"
 
 #include <QStringList>
 

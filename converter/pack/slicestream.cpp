@@ -1,6 +1,6 @@
 #include "slicestream.h"
 
-#include "helpers.h"
+#include "text.h"
 #include "output.h"
 #include "progress.h"
 

@@ -1,6 +1,7 @@
 #include "storedsamples.h"
 
-#include "helpers.h"
+#include "systemmemory.h"
+#include "text.h"
 #include "messages.h"
 
 #include <QtEndian>

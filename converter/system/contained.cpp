@@ -1,6 +1,6 @@
 #include "contained.h"
 
-#include "helpers.h"
+#include "systemmemory.h"
 
 #include <fcntl.h>
 #include <poll.h>

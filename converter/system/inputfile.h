@@ -2,7 +2,7 @@
 
 // Opening the converter's inputs: one way, with one message.
 
-#include "helpers.h"
+#include "files.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "messages.h"
 
-#include "helpers.h"
+#include "text.h"
 
 std::string fileMessage(const QString& path, const std::string& message) {
     return printableText(path.toStdString() + ": " + message);

@@ -1,26 +1,14 @@
-#include "helpers.h"
+#include "text.h"
 #include "testsupport.h"
 
-TEST(HelpersTest, FormatStringFormatsAndCutsAt1023Characters) {
+TEST(TextTest, FormatStringFormatsAndCutsAt1023Characters) {
     EXPECT_EQ(formatString("input/%s.vol", "a"), "input/a.vol");
     const std::string longText(2000, 'x');
     EXPECT_EQ(formatString("%s!", longText.c_str()), longText.substr(0, 1023));
 }
 
-// Reading a directory gives nonsense sizes, and opening a FIFO nobody writes to waits forever:
-// only regular files open for reading, at once.
-TEST(HelpersTest, OpensOnlyRegularFilesForReading) {
-    ScratchDir dir;
-    writeFile("file", "x");
-    makeNotAFile("folder", NotAFile::Directory);
-    makeNotAFile("fifo", NotAFile::Fifo);
-    EXPECT_TRUE(openFile("file", "rb"));
-    for (const char* path : {"folder", "fifo", "missing"})
-        EXPECT_FALSE(openFile(path, "rb")) << path;
-}
-
 // Text from a file must not drive the terminal it is printed on.
-TEST(HelpersTest, PrintableTextEscapesControlCharactersOnly) {
+TEST(TextTest, PrintableTextEscapesControlCharactersOnly) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain name", "plain name"},
         {"\x1b[31mred", "\\x1b[31mred"},
