@@ -251,6 +251,22 @@ TEST_F(ZipStoreTest, ReadsZipfileLayouts) {
     }
 }
 
+TEST_F(ZipStoreTest, ConcurrentGets) {
+    std::unique_ptr<KeyStore> store;
+    ASSERT_EQ(openZipStore(inputs().path("deflated.zip"), &store), "");
+    std::vector<std::thread> workers;
+    std::vector<int> wrong(4);
+    for (int& count : wrong)
+        workers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i)
+                for (const char* key : {"0/0/0", "big", "zarr.json"})
+                    count += fetch(*store, key).bytes != inputs().value(key);
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_EQ(wrong, std::vector<int>(4));
+}
+
 TEST_F(ZipStoreTest, NamesThatLeaveTheStoreAreNoKeys) {
     std::unique_ptr<ZipStore> store;
     ASSERT_EQ(ZipStore::open(inputs().path("names.zip"), &store), "");

@@ -35,12 +35,11 @@ std::string withoutUserInfo(const std::string& url) {
     return url.substr(0, hostStart) + url.substr(at + 1);
 }
 
-// Every occurrence of a secret in text masked: curl's own messages carry no credentials, but
-// no message may ever show one.
-std::string withoutSecrets(std::string text, const std::vector<std::string>& secrets) {
-    for (const std::string& secret : secrets)
-        for (std::size_t at; !secret.empty() && (at = text.find(secret)) != std::string::npos;)
-            text.replace(at, secret.size(), "***");
+// Every occurrence of the secret masked: curl's own messages carry no credentials, but no
+// message may ever show one.
+std::string withoutSecret(std::string text, const std::string& secret) {
+    for (std::size_t at; !secret.empty() && (at = text.find(secret)) != std::string::npos;)
+        text.replace(at, secret.size(), "***");
     return text;
 }
 
@@ -256,14 +255,13 @@ std::string HttpStore::fetch(CURL* curl, const std::string& address, std::uint64
     if (transfer.tooBig || result == CURLE_FILESIZE_EXCEEDED)
         return "the server's answer is larger than the " + std::to_string(maxBytes) +
                " bytes a key may hold here";
-    if (result == CURLE_OPERATION_TIMEDOUT)
-        return "gave up waiting for the server (" +
-               withoutSecrets(errors[0] ? errors : curl_easy_strerror(result),
-                              {url.password, url.user + ":"}) +
-               ")";
-    if (result != CURLE_OK)
-        return withoutSecrets(errors[0] ? errors : curl_easy_strerror(result),
-                              {url.password, url.user + ":"});
+    if (result != CURLE_OK) {
+        const std::string reason =
+            withoutSecret(errors[0] ? errors : curl_easy_strerror(result), url.password);
+        return result == CURLE_OPERATION_TIMEDOUT
+                   ? "gave up waiting for the server (" + reason + ")"
+                   : reason;
+    }
     if (status != 200)
         return statusReason(status);
     return "";
