@@ -100,6 +100,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(60)
 
 
+
+
+def end_with_parent():
+    """Ends the server when the test closes its end of standard input, or dies."""
+    sys.stdin.read()
+    os._exit(0)
+
+
+threading.Thread(target=end_with_parent, daemon=True).start()
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
