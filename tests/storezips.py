@@ -27,8 +27,10 @@ def write(name, data):
 def zipped(method, prefix="", extra=(), chunk_method=None):
     path = os.path.join(out, "scratch.zip")
     with zipfile.ZipFile(path, "w", method) as z:
-        for key, value in list(keys.items()) + list(extra):
+        for key, value in keys.items():
             z.writestr(prefix + key, value, chunk_method if key == "0/0/0" else None)
+        for name, value in extra:
+            z.writestr(name, value)
     with open(path, "rb") as f:
         data = f.read()
     os.remove(path)
@@ -41,7 +43,8 @@ for key, value in keys.items():
 
 write("stored.zip", zipped(zipfile.ZIP_STORED))
 write("deflated.zip", zipped(zipfile.ZIP_DEFLATED))
-write("folder.zip", zipped(zipfile.ZIP_DEFLATED, "x.zarr/"))
+write("folder.zip", zipped(zipfile.ZIP_DEFLATED, "x.zarr/", [("x.zarr/", b""),
+                                                            ("__MACOSX/x.zarr/._big", b"fork")]))
 # Unsafe names are no keys; "ok" keeps the store at the root.
 write("names.zip", zipped(zipfile.ZIP_STORED, "", [("../x", b"up"), ("/abs", b"abs"),
                                                    ("a\\b", b"back"), ("d/", b"")]))

@@ -217,6 +217,8 @@ void HttpStore::setOptions(CURL* curl, const std::string& address, Transfer* tra
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // several threads: no SIGALRM for timeouts
     curl_easy_setopt(curl, CURLOPT_SHARE, share);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errors);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "tessary-vol");
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // bounded as it is decoded
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, receive);

@@ -166,10 +166,13 @@ std::string parseEntry(const unsigned char* bytes, std::uint64_t left, ZipStore:
     return "";
 }
 
-// The folder that holds every file when no file lies at the root, with its "/"; or "".
+// The folder that holds every file when no file lies at the root, with its "/"; or "". The
+// resource forks that macOS's Archive Utility adds beside a folder ("__MACOSX/") don't count.
 std::string topFolder(const std::vector<std::string>& names) {
     std::string top;
     for (const std::string& name : names) {
+        if (name.rfind("__MACOSX/", 0) == 0)
+            continue;
         const std::size_t slash = name.find('/');
         if (slash == std::string::npos)
             return "";

@@ -5,7 +5,8 @@
 // its key is read. Entries are stored or deflated, each inflated into exactly its declared size
 // and checked against its CRC-32. The entry names are the keys; a name that leaves the store
 // ("..", an absolute path, a backslash) is unreachable. The store sits at the root of the zip,
-// or in its one top folder when every file lies inside that folder (a zipped "x.zarr/").
+// or in its one top folder when every file lies inside that folder (a zipped "x.zarr/"; macOS's
+// "__MACOSX/" beside it aside).
 // Everything the directory says is checked against the file's size before it is used.
 
 #include "helpers.h"
