@@ -24,13 +24,21 @@ def write(name, data):
         f.write(data)
 
 
+def entry(name, method):
+    """An entry of a fixed date, so that the same zip comes out each time."""
+    info = zipfile.ZipInfo(name, (2024, 1, 1, 0, 0, 0))
+    info.compress_type = method
+    return info
+
+
 def zipped(method, prefix="", extra=(), chunk_method=None):
     path = os.path.join(out, "scratch.zip")
-    with zipfile.ZipFile(path, "w", method) as z:
+    with zipfile.ZipFile(path, "w") as z:
         for key, value in keys.items():
-            z.writestr(prefix + key, value, chunk_method if key == "0/0/0" else None)
+            z.writestr(entry(prefix + key, (chunk_method or method) if key == "0/0/0" else method),
+                       value)
         for name, value in extra:
-            z.writestr(name, value)
+            z.writestr(entry(name, method), value)
     with open(path, "rb") as f:
         data = f.read()
     os.remove(path)
