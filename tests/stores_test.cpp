@@ -18,6 +18,7 @@ namespace {
 
 const char password[] = "se@cret", encodedPassword[] = "se%40cret";
 const std::uint64_t plenty = 1 << 20;
+const std::vector<std::string> sortedKeys = {"0/0/0", "0/0/1", "a b", "big", "zarr.json"};
 
 QString python() {
     return QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
@@ -232,11 +233,15 @@ protected:
 };
 
 TEST_F(ZipStoreTest, ReadsZipfileLayouts) {
-    const std::vector<std::string> keys = {"zarr.json", "0/0/0", "0/0/1", "a b", "big"};
     for (const char* zip : {"stored.zip", "deflated.zip", "folder.zip", "zip64.zip"}) {
         std::unique_ptr<KeyStore> store;
         ASSERT_EQ(openKeyStore(inputs().path(zip), &store), "") << zip;
-        for (const std::string& key : keys) {
+        const auto* zipStore = dynamic_cast<const ZipStore*>(store.get());
+        ASSERT_TRUE(zipStore);
+        std::vector<std::string> held = zipStore->keys();
+        std::sort(held.begin(), held.end());
+        EXPECT_EQ(held, sortedKeys) << zip;
+        for (const std::string& key : sortedKeys) {
             const Got got = fetch(*store, key);
             EXPECT_EQ(got.message, "") << zip << " " << key;
             EXPECT_EQ(got.bytes, inputs().value(key)) << zip << " " << key;
@@ -270,7 +275,7 @@ TEST_F(ZipStoreTest, NamesThatLeaveTheStoreAreNoKeys) {
     ASSERT_EQ(ZipStore::open(inputs().path("names.zip"), &store), "");
     std::vector<std::string> keys = store->keys();
     std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(keys, (std::vector<std::string>{"0/0/0", "0/0/1", "a b", "big", "zarr.json"}));
+    EXPECT_EQ(keys, sortedKeys);
     for (const char* key : {"../x", "/abs", "a\\b"})
         expectRefusal(fetch(*store, key).message, inputs().path("names.zip") + ": ", "not a key");
     EXPECT_TRUE(fetch(*store, "x").missing);
@@ -290,7 +295,7 @@ TEST_F(ZipStoreTest, RefusesSpoiledZips) {
         {"entry-count.zip", 0, "entries its end record counts"},
         {"zip64-missing.zip", 0, "needs a zip64 record"},
         {"zip64-extra.zip", 0, "lacks its zip64 sizes"},
-        {"stored-sizes.zip", 0, "lies outside the file"},
+        {"stored-sizes.zip", 0, "declares two different sizes"},
         {"twice.zip", 0, "0/0/0 twice"},
         {"huge-size.zip", plenty, "more than the 1048576"},
         {"huge-size.zip", ~std::uint64_t(0), "more bytes than its deflated data can hold"},

@@ -212,9 +212,11 @@ std::string ZipStore::open(const std::string& location, std::unique_ptr<ZipStore
             !failure.empty())
             return otherFileMessage(shown, failure);
         if (!within(entry.offset, localBytes + entry.name.size(), directory.start) ||
-            entry.packedSize > directory.start - entry.offset ||
-            (entry.method == stored && entry.packedSize != entry.size))
+            entry.packedSize > directory.start - entry.offset)
             return otherFileMessage(shown, "its entry " + entry.name + " lies outside the file");
+        if (entry.method == stored && entry.packedSize != entry.size)
+            return otherFileMessage(shown, "its stored entry " + entry.name +
+                                               " declares two different sizes");
         if (!names.insert(entry.name).second)
             return otherFileMessage(shown, "it holds " + entry.name + " twice");
         if (isSafeStoreKey(entry.name)) // directories and names that leave the store: no keys
@@ -228,7 +230,8 @@ std::string ZipStore::open(const std::string& location, std::unique_ptr<ZipStore
         fileNames.push_back(entry.name);
     const std::string top = topFolder(fileNames);
     for (Entry& entry : files)
-        zip->entries.emplace(entry.name.substr(top.size()), std::move(entry));
+        if (entry.name.compare(0, top.size(), top) == 0)
+            zip->entries.emplace(entry.name.substr(top.size()), std::move(entry));
     *store = std::move(zip);
     return "";
 }
