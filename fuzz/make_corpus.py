@@ -2,8 +2,11 @@
 """Writes the seed corpora in fuzz/corpus/ (run once; the files are committed): a few small
 valid files of each format and a few broken ones. Regression seeds are added by hand."""
 import os
+import sys
 import gzip
 import struct
+import subprocess
+import tempfile
 import zlib
 
 here = os.path.dirname(os.path.abspath(__file__))
@@ -400,3 +403,14 @@ write("model", "gltf-embedded", b"g" + b'{"asset":{"version":"2.0"},"buffers":[{
       b'[{"primitives":[{"attributes":{"POSITION":0}}]}],"nodes":[{"mesh":0}],"scenes":'
       b'[{"nodes":[0]}],"scene":0}')
 # Regression seeds from the model target's findings are added by hand: regression-*.
+
+# The zips stores_test reads (zipfile's layouts, zip64, spoiled ones), where small.
+
+with tempfile.TemporaryDirectory() as zips:
+    subprocess.run([sys.executable, os.path.join(here, "..", "tests", "storezips.py"), zips],
+                   check=True)
+    for name in sorted(os.listdir(zips)):
+        path = os.path.join(zips, name)
+        if name.endswith(".zip") and os.path.getsize(path) <= 4096:
+            with open(path, "rb") as f:
+                write("zipstore", name, f.read())

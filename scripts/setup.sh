@@ -6,6 +6,7 @@ set -euo pipefail
 # assimp-testmodels are the models scripts/testmodels.sh converts.
 # clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
 # sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
+# libcurl reads chunked inputs from HTTP(S) servers.
 # valgrind runs the memory check (scripts/memcheck.sh).
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
@@ -16,7 +17,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
     libgtest-dev libtiff-dev libteem-dev libassimp-dev zlib1g-dev
-    libnifti2-dev libgdcm-dev
+    libnifti2-dev libgdcm-dev libcurl4-openssl-dev
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind

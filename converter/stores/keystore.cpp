@@ -1,6 +1,14 @@
 #include "keystore.h"
 
+#include "httpstore.h"
+#include "messages.h"
+#include "zipstore.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
+#include <cctype>
 
 bool isSafeStoreKey(const std::string& key) {
     if (key.empty() || key.front() == '/' || key.back() == '/')
@@ -18,4 +26,22 @@ bool isSafeStoreKey(const std::string& key) {
             c == '\\')
             return false;
     return true;
+}
+
+namespace {
+bool startsWithNoCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+} // namespace
+
+// A URL goes to the server, a regular file is read as a zip whatever its name (.zip, .ozx),
+// anything else is a folder.
+std::string openKeyStore(const std::string& location, std::unique_ptr<KeyStore>* store) {
+    if (startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://"))
+        return openHttpStore(location, store);
+    if (QFileInfo(QFile::decodeName(location.c_str())).isFile())
+        return openZipStore(location, store);
+    return otherFileMessage(QFile::decodeName(location.c_str()), "no folder store in this build");
 }
