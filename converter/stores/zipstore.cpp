@@ -1,5 +1,6 @@
 #include "zipstore.h"
 
+#include "littleendian.h"
 #include "messages.h"
 
 #include <zlib.h>

@@ -9,7 +9,7 @@
 // "__MACOSX/" beside it aside).
 // Everything the directory says is checked against the file's size before it is used.
 
-#include "helpers.h"
+#include "files.h"
 #include "keystore.h"
 
 #include <atomic>
