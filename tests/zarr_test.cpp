@@ -112,6 +112,30 @@ void expectPackRefuses(const QString& store, const QStringList& options, const s
     EXPECT_FALSE(QFileInfo::exists("out.vol"));
 }
 
+// Flips one byte of a copy of the file at offset from its start (negative: from its end).
+void flipByte(const QString& path, long offset) {
+    std::string bytes = fileBytes(path);
+    ASSERT_FALSE(bytes.empty());
+    bytes[std::size_t(offset < 0 ? long(bytes.size()) + offset : offset)] ^= 0x40;
+    QFile::remove(path);
+    writeFile(path.toStdString(), bytes);
+}
+
+TEST_F(ZarrStores, RefusesChecksumMismatches) {
+    ScratchDir scratch;
+    const QString shard = "sharded.zarr/s0/c/0/0/0";
+    const std::pair<long, const char*> cases[] = {
+        {-20, "/s0/c/0/0/0: shard index crc32c checksum mismatch"},
+        {2, "/s0/c/0/0/0: inner chunk 0: crc32c checksum mismatch"},
+    };
+    for (const auto& [offset, what] : cases) {
+        QDir("sharded.zarr").removeRecursively();
+        ASSERT_EQ(QProcess::execute("cp", {"-r", at("sharded.zarr"), "."}), 0);
+        flipByte(shard, offset);
+        expectPackRefuses(QDir::current().filePath("sharded.zarr"), {"--crop"}, what);
+    }
+}
+
 TEST_F(ZarrStores, RefusesChunksOfTheWrongLength) {
     ScratchDir scratch;
     const std::pair<const char*, const char*> cases[] = {
@@ -165,6 +189,7 @@ TEST(ZarrMetadata, RefusesLies) {
          "unsupported compressor 'bz2'"},
         {".zarray", array("|u1", "<c8"), "unsupported dtype '<c8'"},
         {".zarray", array("\"order\": \"C\"", "\"order\": \"K\""), "order must be"},
+        {".zarray", array("\"fill_value\": 0", "\"fill_value\": -1"), "fill_value out of range"},
         {".zarray", std::string(plainArray).substr(0, 40), "bad JSON metadata"},
         {".zattrs", "{\"a\": " + std::string(200, '[') + std::string(200, ']') + "}",
          "nested too deeply"},
@@ -202,6 +227,15 @@ TEST(ZarrMetadata, LevelsMustAgree) {
     larger.replace(larger.find("[4, 4, 4], \"chunks"), 9, "[8, 8, 8]");
     writeFile("image.zarr/1/.zarray", larger);
     expectPackRefuses(image, {}, "level larger than the one before");
+}
+
+TEST(ZarrMetadata, ChunksStayInTheFolder) {
+    ScratchDir scratch;
+    writeFile("linked.zarr/.zarray", plainArray);
+    writeFile("elsewhere", std::string(64, 'x'));
+    ASSERT_EQ(symlink("../elsewhere", "linked.zarr/0.0.0"), 0);
+    expectPackRefuses(QDir::current().filePath("linked.zarr"), {},
+                      "/0.0.0: leads out of the folder");
 }
 
 TEST(FolderStore, KeysStayInTheFolder) {

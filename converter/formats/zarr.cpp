@@ -102,7 +102,7 @@ public:
         const std::int64_t s = z / slabDepth_;
         if (current_.index != s) {
             if (pending_.valid())
-                pending_.wait();
+                pending_.get(); // the fetch's own failure is in next_; this passes bad_alloc on
             if (next_.index == s)
                 std::swap(current_, next_);
             else
@@ -210,8 +210,9 @@ private:
         return cells;
     }
 
+    // Fills slab with slab s; its index is set only once it is whole.
     void load(std::int64_t s, Slab* slab) const {
-        slab->index = s;
+        slab->index = -1;
         slab->failure.clear();
         const std::int64_t depth =
             std::min<std::int64_t>(slabDepth_, layout_.extent[int(AxisRole::Z)] - s * slabDepth_);
@@ -222,7 +223,12 @@ private:
         const auto work = [&] {
             std::vector<unsigned char> bytes, chunk;
             for (std::size_t c = nextCell++; c < cells.size(); c = nextCell++) {
-                std::string failure = loadCell(cells[c], s, slab, &bytes, &chunk);
+                std::string failure;
+                try {
+                    failure = loadCell(cells[c], s, slab, &bytes, &chunk);
+                } catch (const std::bad_alloc&) {
+                    failure = fileMessage(QString::fromStdString(store_->name()), "out of memory");
+                }
                 if (!failure.empty()) {
                     const std::lock_guard<std::mutex> lock(failureLock);
                     if (slab->failure.empty())
@@ -237,6 +243,7 @@ private:
         work();
         for (std::thread& thread : threads)
             thread.join();
+        slab->index = s;
     }
 
     std::string loadCell(const std::vector<std::int64_t>& cell, std::int64_t s, Slab* slab,

@@ -113,6 +113,16 @@ std::string readDtype(const json& value, SampleType* type, bool* bigEndian) {
            "': need (u)int8, (u)int16, (u)int32, float32 or float64";
 }
 
+// Whether the whole number fits the integer type.
+bool fitsType(double value, SampleType type) {
+    const unsigned bits = unsigned(8 * sampleTypeBytes(type));
+    const bool isSigned =
+        type == SampleType::Int8 || type == SampleType::Int16 || type == SampleType::Int32;
+    const double low = isSigned ? -std::ldexp(1.0, int(bits) - 1) : 0;
+    const double high = std::ldexp(1.0, int(bits) - (isSigned ? 1 : 0)) - 1;
+    return value >= low && value <= high;
+}
+
 std::string readFill(const json& value, SampleType type, double* fill) {
     const bool integral = type != SampleType::Float32 && type != SampleType::Float64;
     *fill = 0;
@@ -125,7 +135,7 @@ std::string readFill(const json& value, SampleType type, double* fill) {
     if (value.is_number_integer() || value.is_number_unsigned() ||
         (value.is_number_float() && !integral)) {
         *fill = value.get<double>();
-        return std::string();
+        return !integral || fitsType(*fill, type) ? std::string() : "fill_value out of range";
     }
     if (value.is_string() && !integral) {
         const std::string text = value.get<std::string>();
