@@ -94,7 +94,8 @@ public:
     std::uint64_t memory() const {
         const std::uint64_t slab = sliceBytes_ * std::uint64_t(slabDepth_);
         const ZarrArray& array = layout_.array;
-        const std::uint64_t chunk = zarrChunkBytes(array, array.sharded);
+        // A shard never written is filled whole.
+        const std::uint64_t chunk = zarrChunkBytes(array, false);
         return 2 * slab + fetchThreads() * (fetchBound() + chunk);
     }
 
@@ -140,16 +141,20 @@ private:
         return fileMessage(QString::fromStdString(store_->name() + "/" + key), reason);
     }
 
-    void fillSlab(Slab* slab, std::int64_t depth) const {
-        slab->samples.resize(std::size_t(sliceBytes_ * std::uint64_t(depth)));
+    // Places a chunk of the fill value, as a chunk never written reads.
+    void placeFill(const std::vector<std::int64_t>& shape, const std::vector<std::int64_t>& origin,
+                   std::int64_t s, Slab* slab, std::vector<unsigned char>* chunk) const {
         unsigned char value[8] = {};
         withFill(value);
-        if (std::all_of(value, value + sampleBytes_, [](unsigned char b) { return b == 0; })) {
-            std::fill(slab->samples.begin(), slab->samples.end(), 0);
-            return;
-        }
-        for (std::size_t i = 0; i < slab->samples.size(); i += sampleBytes_)
-            std::memcpy(slab->samples.data() + i, value, sampleBytes_);
+        if (swap_) // place swaps the file's order into the host's
+            std::reverse(value, value + sampleBytes_);
+        std::uint64_t bytes = sampleBytes_;
+        for (std::int64_t extent : shape)
+            bytes *= std::uint64_t(extent);
+        chunk->resize(std::size_t(bytes));
+        for (std::size_t i = 0; i < chunk->size(); i += sampleBytes_)
+            std::memcpy(chunk->data() + i, value, sampleBytes_);
+        place(chunk->data(), shape, false, origin, s, slab);
     }
 
     // The fill value as one sample of the array's type in host order.
@@ -216,7 +221,8 @@ private:
         slab->failure.clear();
         const std::int64_t depth =
             std::min<std::int64_t>(slabDepth_, layout_.extent[int(AxisRole::Z)] - s * slabDepth_);
-        fillSlab(slab, depth);
+        // Every sample is written: by its chunk, or as the fill value where that is missing.
+        slab->samples.resize(std::size_t(sliceBytes_ * std::uint64_t(depth)));
         const auto cells = slabCells(s);
         std::atomic<std::size_t> nextCell{0};
         std::mutex failureLock;
@@ -253,11 +259,15 @@ private:
         const std::string key = layout_.prefix + zarrChunkKey(array, cell);
         bool missing = false;
         const std::string failure = store_->get(key, fetchBound(), bytes, &missing);
-        if (!failure.empty() || missing)
-            return failure; // a chunk never written reads as the fill value
+        if (!failure.empty())
+            return failure;
         std::vector<std::int64_t> origin(cell.size());
         for (std::size_t d = 0; d < cell.size(); ++d)
             origin[d] = cell[d] * array.chunks[d];
+        if (missing) { // a chunk never written reads as the fill value
+            placeFill(array.chunks, origin, s, slab, chunk);
+            return std::string();
+        }
         if (array.sharded)
             return loadShard(key, *bytes, origin, s, slab, chunk);
         std::size_t size = bytes->size();
@@ -287,15 +297,8 @@ private:
             bytes.data() + (array.indexAtEnd ? bytes.size() - indexBytes : 0);
         if (array.indexChecksum && crc32c(index, 16 * count) != littleEndian32(index + 16 * count))
             return keyMessage(key, "shard index crc32c checksum mismatch");
-        chunk->resize(std::size_t(zarrChunkBytes(array, true)));
         std::vector<std::int64_t> innerOrigin(grid.size());
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint64_t offset = littleEndian64(index + 16 * i);
-            std::uint64_t size = littleEndian64(index + 16 * i + 8);
-            if (offset == ~std::uint64_t(0) && size == ~std::uint64_t(0))
-                continue; // an inner chunk never written
-            if (offset > bytes.size() || size > bytes.size() - offset)
-                return keyMessage(key, formatString("inner chunk %zu lies outside the shard", i));
             // Inner chunks in C order over the shard's grid.
             std::size_t rest = i;
             bool needed = true;
@@ -310,6 +313,15 @@ private:
             }
             if (!needed)
                 continue;
+            const std::uint64_t offset = littleEndian64(index + 16 * i);
+            const std::uint64_t size = littleEndian64(index + 16 * i + 8);
+            if (offset == ~std::uint64_t(0) && size == ~std::uint64_t(0)) {
+                placeFill(array.inner, innerOrigin, s, slab, chunk);
+                continue; // an inner chunk never written
+            }
+            if (offset > bytes.size() || size > bytes.size() - offset)
+                return keyMessage(key, formatString("inner chunk %zu lies outside the shard", i));
+            chunk->resize(std::size_t(zarrChunkBytes(array, true)));
             std::size_t used = std::size_t(size);
             if (!stripChecksums(array.innerCoding.checksums, bytes.data() + offset, &used))
                 return keyMessage(key,
@@ -376,6 +388,8 @@ private:
 
     void copyRow(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* out,
                  std::ptrdiff_t outStep, std::int64_t n) const {
+        if (inStep == outStep && inStep == std::ptrdiff_t(sampleBytes_) && !swap_)
+            return std::memcpy(out, in, std::size_t(n) * sampleBytes_), void();
         switch (sampleBytes_) {
         case 1:
             return copySamples<1>(in, inStep, out, outStep, n, false);
