@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -139,17 +140,20 @@ std::string readFill(const json& value, SampleType type, double* fill) {
     }
     if (value.is_string() && !integral) {
         const std::string text = value.get<std::string>();
+        const bool hex = text.size() > 2 && text.compare(0, 2, "0x") == 0 &&
+                         std::all_of(text.begin() + 2, text.end(), [](char c) {
+                             return std::isxdigit(static_cast<unsigned char>(c));
+                         });
         if (text == "NaN")
             *fill = std::numeric_limits<double>::quiet_NaN();
         else if (text == "Infinity" || text == "-Infinity")
             *fill = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-        else if (text.size() == 10 && text.compare(0, 2, "0x") == 0 &&
-                 type == SampleType::Float32) {
+        else if (hex && text.size() == 10 && type == SampleType::Float32) {
             const std::uint32_t bits = std::uint32_t(std::stoul(text.substr(2), nullptr, 16));
             float f;
             std::memcpy(&f, &bits, 4);
             *fill = f;
-        } else if (text.size() == 18 && text.compare(0, 2, "0x") == 0) {
+        } else if (hex && text.size() == 18 && type == SampleType::Float64) {
             const std::uint64_t bits = std::stoull(text.substr(2), nullptr, 16);
             double d;
             std::memcpy(&d, &bits, 8);
