@@ -22,6 +22,7 @@
 #include "state.h"
 #include "volume.h"
 #include "volumefile.h"
+#include "zarrbench.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,12 +61,13 @@ struct Options {
     bool framesWanted = true;
     int packingSide = 0;          // 0: no packing section
     long long modelTriangles = 0; // 0: no model section
+    int zarrSide = 0;             // 0: no Zarr section
 };
 
 void usage() {
     std::printf("usage: tessary-bench [--sizes 64,128,256,512] [--frames N] [--repeats N]\n"
                 "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n"
-                "                     [--models [TRIANGLES]]\n");
+                "                     [--models [TRIANGLES]] [--zarr [SIDE]]\n");
 }
 
 bool parseOptions(int argc, char* argv[], Options* options) {
@@ -100,6 +102,12 @@ bool parseOptions(int argc, char* argv[], Options* options) {
             if (hasValue && argv[i + 1][0] != '-')
                 options->packingSide = std::atoi(argv[++i]);
             if (options->packingSide <= 0)
+                return false;
+        } else if (arg == "--zarr") {
+            options->zarrSide = 1024;
+            if (hasValue && argv[i + 1][0] != '-')
+                options->zarrSide = std::atoi(argv[++i]);
+            if (options->zarrSide < 64 || options->zarrSide > 4096)
                 return false;
         } else if (arg == "--models") {
             options->modelTriangles = 1400000; // a scanned model's size
@@ -483,6 +491,8 @@ int main(int argc, char* argv[]) {
     }
     if (options.modelTriangles > 0)
         benchmarkModels(options.modelTriangles);
+    if (options.zarrSide > 0)
+        benchmarkZarrPacking(options.zarrSide);
 
     std::printf("\n== Memory ==\n");
     std::printf("peak RSS of the run (getrusage ru_maxrss): %.1f MB\n", kibToMb(maxRssKiB()));

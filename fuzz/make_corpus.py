@@ -4,6 +4,7 @@ valid files of each format and a few broken ones. Regression seeds are added by 
 import os
 import sys
 import gzip
+import json
 import struct
 import subprocess
 import tempfile
@@ -414,3 +415,56 @@ with tempfile.TemporaryDirectory() as zips:
         if name.endswith(".zip") and os.path.getsize(path) <= 4096:
             with open(path, "rb") as f:
                 write("zipstore", name, f.read())
+
+# Zarr's metadata: v2 and v3 arrays, sharding, OME-NGFF attributes.
+zarray = {"zarr_format": 2, "shape": [4, 6, 8], "chunks": [2, 3, 4], "dtype": "<u2", "order": "F",
+          "fill_value": "NaN", "compressor": {"id": "blosc", "cname": "zstd"}, "filters": None,
+          "dimension_separator": "/"}
+write("zarrmeta", "v2-array", json.dumps(zarray).encode())
+write("zarrmeta", "v3-sharded", json.dumps({
+    "zarr_format": 3, "node_type": "array", "shape": [16, 16, 24], "data_type": "uint16",
+    "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": [8, 16, 16]}},
+    "chunk_key_encoding": {"name": "default", "configuration": {"separator": "."}},
+    "fill_value": 9, "dimension_names": ["z", "y", "x"],
+    "codecs": [{"name": "sharding_indexed", "configuration": {
+        "chunk_shape": [4, 8, 8],
+        "codecs": [{"name": "transpose", "configuration": {"order": [2, 1, 0]}},
+                   {"name": "bytes", "configuration": {"endian": "big"}},
+                   {"name": "zstd", "configuration": {"level": 3}}, {"name": "crc32c"}],
+        "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}},
+                         {"name": "crc32c"}],
+        "index_location": "start"}}]}).encode())
+ngff = {"multiscales": [{"version": "0.4", "axes": [
+    {"name": "t", "type": "time"}, {"name": "c", "type": "channel"},
+    {"name": "z", "type": "space", "unit": "micrometer"}, "y", {"name": "x"}],
+    "coordinateTransformations": [{"type": "scale", "scale": [1, 1, 2, 2, 2]}],
+    "datasets": [{"path": "0", "coordinateTransformations": [
+        {"type": "scale", "scale": [1, 1, 0.5, 0.5, 0.5]},
+        {"type": "translation", "translation": [0, 0, 1, 1, 1]}]}, {"path": "s/1"}]}],
+    "omero": {"channels": [{"color": "FF0000", "window": {"start": 0, "end": 100}},
+                           {"color": "abcdef"}]}}
+write("zarrmeta", "v2-ngff", json.dumps(ngff).encode())
+write("zarrmeta", "v3-ngff", json.dumps({"zarr_format": 3, "node_type": "group",
+                                         "attributes": {"ome": ngff}}).encode())
+write("zarrmeta", "deep", b'{"a":' + b"[" * 80 + b"]" * 80 + b"}")
+
+# Chunks: a codec byte (raw, blosc, zstd, zlib, gzip, lz4), the decoded size, the chunk.
+payload = bytes(range(40)) * 2
+
+
+def chunk(codec, data, size=len(payload)):
+    return bytes([codec]) + struct.pack("<H", size) + data
+
+
+write("zarrchunk", "raw", chunk(0, payload))
+blosc_header = struct.pack("<BBBBIII", 2, 1, 0x02, 1, len(payload), len(payload),
+                           16 + len(payload))
+write("zarrchunk", "blosc-memcpyed", chunk(1, blosc_header + payload))
+zstd_raw = (b"\x28\xb5\x2f\xfd\x20" + bytes([len(payload)])
+            + struct.pack("<I", (len(payload) << 3) | 1)[:3] + payload)
+write("zarrchunk", "zstd-raw-block", chunk(2, zstd_raw))
+write("zarrchunk", "zlib", chunk(3, zlib.compress(payload)))
+write("zarrchunk", "gzip", chunk(4, gzip.compress(payload, mtime=0)))
+write("zarrchunk", "lz4-literals", chunk(5, struct.pack("<I", 15) + b"\xf0\x00" + payload[:15],
+                                         15))
+write("zarrchunk", "zlib-bomb", chunk(3, zlib.compress(bytes(1 << 20)), 100))

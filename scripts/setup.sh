@@ -13,6 +13,8 @@ set -euo pipefail
 # python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
+# Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
+# nlohmann-json; python3-zarr and python3-numcodecs write the stores zarr_test reads.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -23,6 +25,7 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
     assimp-testmodels python3-nibabel python3-numpy
     python3-pydicom python3-pil python3-gdcm
+    libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base
 )
 

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -154,6 +155,29 @@ void printNiftiVolumes(const QString& path) {
                     printableText(path.toStdString()).c_str(), volumes, volumes - 1);
 }
 
+// The levels of a pyramid, the one pack reads marked; without --size, the largest N at which
+// --size N reads each coarser level.
+void printLevels(const VolumeInfo& info, int size) {
+    for (std::size_t l = 0; l < info.levels.size(); ++l) {
+        const PyramidLevel& level = info.levels[l];
+        std::string note = int(l) == info.level ? "  (pack reads it)" : "";
+        const double finest = *std::min_element(level.spacing, level.spacing + 3);
+        long long largest = -1;
+        for (int k = 0; k < 3 && finest > 0; ++k)
+            if (info.levels[0].sizes[k] > 1) {
+                const long long n = std::llround(level.sizes[k] * level.spacing[k] / finest);
+                largest = largest < 0 ? n : std::min(largest, n);
+            }
+        if (size == 0 && l > 0 && largest > 0 &&
+            pickPyramidLevel(info.levels, int(largest)) == int(l))
+            note = formatString("  (--size %lld reads it)", largest);
+        std::printf("  level %-10zu %s: %d x %d x %d, spacing %g, %g, %g%s\n", l,
+                    printableText(level.name).c_str(), level.sizes[0], level.sizes[1],
+                    level.sizes[2], level.spacing[0], level.spacing[1], level.spacing[2],
+                    note.c_str());
+    }
+}
+
 // What info prints of an input pack reads: what the file holds, the range of its samples and
 // what pack would make of it with the given settings. Returns the exit status.
 int reportInput(const QString& path, PackSettings settings) {
@@ -175,6 +199,7 @@ int reportInput(const QString& path, PackSettings settings) {
         std::printf(" (channel %d is alpha)", info.alphaChannel);
     std::printf("\n  spacing          %s\n  orientation      %s\n", spacingText(info).c_str(),
                 describeOrientation(info).c_str());
+    printLevels(info, settings.pick.size);
     // The output's size comes before the pass over the samples, which may take a while.
     failure = planSizes(source, settings, path, &plan);
     if (plan.n > 0) {

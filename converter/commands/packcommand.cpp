@@ -42,13 +42,17 @@ Makes a volume from
   a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib),
   a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels),
   a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order),
+  a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray; Zarr v2 or
+      v3, sharded or not; axes z, y, x and optionally c and t): of a multiscale image, the
+      coarsest level that still has N samples a side for --size N (else the finest),
   a volume (.vol), to resize it with --size,
   raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z).
 Samples may be 8-, 16- or 32-bit integers, signed or not, or 32- or 64-bit floats (slice
 pictures: 8 or 16 bits). Unsigned 8-bit samples are copied; any other type is mapped linearly
 from the samples' smallest to largest value (one range over all channels) onto 0..255, NaN
 becoming 0. One channel is grey, two fill red and green, three fill red, green and blue; alpha is
-dropped. Unequal spacing is resampled to cubic samples of the finest spacing before --crop or
+dropped. Channel colours and display windows the file gives (OME-Zarr's omero) make the default
+channel map and windows; --channels and --window override them. Unequal spacing is resampled to cubic samples of the finest spacing before --crop or
 --pad; an axis of one sample (a single slice) keeps it, whatever spacing the file gives it.
 The output's size is told first, and checked against the free space and the memory the
 conversion holds before any sample is read.

@@ -13,6 +13,7 @@
 #include "tiff.h"
 #include "slicestream.h"
 #include "vol.h"
+#include "zarr.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -39,6 +40,9 @@ std::string openPackInput(const QStringList& paths, const InputSelection& select
                           TypedSource* source) {
     const QString path = paths.value(0);
     const QFileInfo file(path);
+    // A Zarr store may be a URL or a folder: it is recognised before any file is looked into.
+    if (paths.size() == 1 && isZarrInput(path))
+        return openZarrSource(path, selection, source);
     if (paths.size() == 1 && !file.isDir()) {
         // Only a regular file is looked into: a FIFO would block the readers below.
         if (!file.isFile())

@@ -93,8 +93,9 @@ namespace {
 std::string chainSteps(const TypedSource& source, const PackSettings& settings, const QString& name,
                        PackPlan* plan) {
     const SliceSource rgb =
-        resampleSource(mapToRgb(source, plan->map, plan->window), plan->resampled[0],
-                       plan->resampled[1], plan->resampled[2]);
+        resampleSource(plan->fileWindows ? mapToRgbPerColour(source, plan->map, plan->colourWindows)
+                                         : mapToRgb(source, plan->map, plan->window),
+                       plan->resampled[0], plan->resampled[1], plan->resampled[2]);
     SliceSource cube;
     const std::string failure = fitToCube(rgb, settings.fit, name, &cube);
     if (!failure.empty())
@@ -104,6 +105,24 @@ std::string chainSteps(const TypedSource& source, const PackSettings& settings, 
     plan->rgb = resampleSource(cube, plan->n, plan->n, plan->n);
     return std::string();
 }
+// The file's display windows for the colours of the map, where it gives any (else false); a
+// colour whose channel has none keeps the plan's window, marked copy until it is known.
+bool fileColourWindows(const VolumeInfo& info, PackPlan* plan) {
+    bool any = false;
+    for (int c = 0; c < 3; ++c) {
+        const int channel = plan->map.source[c];
+        SampleWindow& window = plan->colourWindows[c];
+        window = SampleWindow{true, 0, 255};
+        if (channel < 0 || std::size_t(channel) >= info.channelDisplay.size() ||
+            !info.channelDisplay[std::size_t(channel)].windowGiven)
+            continue;
+        const ChannelDisplay& display = info.channelDisplay[std::size_t(channel)];
+        window = SampleWindow{false, display.lo, display.hi};
+        any = true;
+    }
+    return any;
+}
+
 // The axes of more than one sample whose spacing the file leaves out ("z", "x, y, z"), for a
 // file that gives some of it; "" when it gives all or none.
 std::string unknownSpacingAxes(const VolumeInfo& info) {
@@ -128,7 +147,9 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
         return fileMessage(name, formatString("unsupported size %d x %d x %d: each side must be "
                                               "1 to %d",
                                               sizes[0], sizes[1], sizes[2], maxSide));
-    std::string failure = settings.channels.isEmpty()
+    plan->fileColours = settings.channels.isEmpty() && fileChannelMap(info, &plan->map);
+    std::string failure = plan->fileColours ? std::string()
+                          : settings.channels.isEmpty()
                               ? defaultChannelMap(info, &plan->map)
                               : parseChannelMap(settings.channels, info.channels, &plan->map);
     if (!failure.empty())
@@ -147,6 +168,8 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
     plan->window.copy = info.type == SampleType::UInt8 && !settings.windowGiven;
     plan->window.lo = settings.windowGiven ? settings.windowLo : 0;
     plan->window.hi = settings.windowGiven ? settings.windowHi : 0;
+    if (!settings.windowGiven)
+        plan->fileWindows = fileColourWindows(info, plan);
     failure = chainSteps(source, settings, name, plan); // sizes only: nothing is read yet
     if (!failure.empty())
         return failure;
@@ -157,7 +180,10 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
 
 std::string planSamples(const TypedSource& source, const PackSettings& settings,
                         const QString& name, PackPlan* plan) {
-    if (settings.measureRange || (!plan->window.copy && !settings.windowGiven)) {
+    bool allFromFile = plan->fileWindows;
+    for (int c = 0; c < 3; ++c)
+        allFromFile = allFromFile && (plan->map.source[c] < 0 || !plan->colourWindows[c].copy);
+    if (settings.measureRange || (!plan->window.copy && !settings.windowGiven && !allFromFile)) {
         const std::string failure = sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi);
         if (!failure.empty())
             return failure;
@@ -167,6 +193,9 @@ std::string planSamples(const TypedSource& source, const PackSettings& settings,
         plan->window.lo = plan->rangeLo;
         plan->window.hi = plan->rangeHi;
     }
+    for (SampleWindow& window : plan->colourWindows)
+        if (window.copy && !plan->window.copy) // a colour the file gives no window for
+            window = plan->window;
     return chainSteps(source, settings, name, plan);
 }
 
@@ -193,7 +222,20 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
     std::string text = plan.window.copy
                            ? "copied"
                            : formatString("window %g to %g", plan.window.lo, plan.window.hi);
+    if (plan.fileWindows) {
+        text = "windows from the file";
+        for (int c = 0; c < 3; ++c) {
+            const SampleWindow& window = plan.colourWindows[c];
+            if (plan.map.source[c] >= 0)
+                text += formatString(" %c %g to %g", "RGB"[c], window.lo, window.hi);
+        }
+    }
     text += ", " + describeChannelMap(plan.map);
+    if (plan.fileColours)
+        text += " (the file's channel colours)";
+    if (info.level >= 0 && std::size_t(info.level) < info.levels.size())
+        text += formatString(", level %d of %zu (%s) read", info.level, info.levels.size(),
+                             info.levels[std::size_t(info.level)].name.c_str());
     const int* r = plan.resampled;
     if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
         text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],

@@ -38,6 +38,11 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
 struct PackPlan {
     ChannelMap map;
     SampleWindow window;
+    bool fileColours = false; // the map comes from the file's channel colours
+    // The file's display windows, one for each of red, green and blue, where the file gives
+    // them and no --window does; a colour whose channel has none gets the samples' range.
+    bool fileWindows = false;
+    SampleWindow colourWindows[3];
     bool rangeMeasured = false;
     double rangeLo = 0, rangeHi = 0; // the samples' range, when measured
     double spacing[3] = {1, 1, 1};   // the spacing used

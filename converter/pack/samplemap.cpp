@@ -83,6 +83,18 @@ std::string defaultChannelMap(const VolumeInfo& info, ChannelMap* map) {
     return std::string();
 }
 
+bool fileChannelMap(const VolumeInfo& info, ChannelMap* map) {
+    bool any = false;
+    for (int c = 0; c < 3; ++c) {
+        map->source[c] = -1;
+        for (std::size_t k = 0; k < info.channelDisplay.size() && map->source[c] < 0; ++k)
+            if (info.channelDisplay[k].colour == c && int(k) < info.channels)
+                map->source[c] = int(k);
+        any = any || map->source[c] >= 0;
+    }
+    return any;
+}
+
 std::string parseChannelMap(const QString& text, int channels, ChannelMap* map) {
     const QStringList parts = text.split(',');
     if (parts.size() != 3)
@@ -203,7 +215,7 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
     rgb.height = info.height;
     rgb.depth = info.depth;
     rgb.concurrent = source.concurrent;
-    rgb.memory = sliceBytes * (source.concurrent ? 2 : 1); // a typed slice a read
+    rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1); // a typed slice a read
     rgb.read = [=](int z, unsigned char* out) {
         std::vector<unsigned char> own;
         std::vector<unsigned char>& slice = source.concurrent ? own : *shared;
@@ -219,6 +231,42 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
         for (int c = 0; c < 3; ++c) {
             if (from[c] >= 0) {
                 mapper(slice.data(), info.channels, from[c], pixels, false, out + c);
+                continue;
+            }
+            for (std::size_t i = 0; i < pixels; ++i)
+                out[3 * i + std::size_t(c)] = 0;
+        }
+        return std::string();
+    };
+    return rgb;
+}
+
+SliceSource mapToRgbPerColour(const TypedSource& source, const ChannelMap& map,
+                              const SampleWindow windows[3]) {
+    const VolumeInfo& info = source.info;
+    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+    const std::size_t sliceBytes = pixels * std::size_t(info.channels) * sampleTypeBytes(info.type);
+    std::vector<SampleMapper> mappers;
+    for (int c = 0; c < 3; ++c)
+        mappers.push_back(makeSampleMapper(info.type, windows[c]));
+    auto shared = std::make_shared<std::vector<unsigned char>>();
+    SliceSource rgb;
+    rgb.width = info.width;
+    rgb.height = info.height;
+    rgb.depth = info.depth;
+    rgb.concurrent = source.concurrent;
+    rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1);
+    rgb.read = [=](int z, unsigned char* out) {
+        std::vector<unsigned char> own;
+        std::vector<unsigned char>& slice = source.concurrent ? own : *shared;
+        slice.resize(sliceBytes);
+        const std::string failure = source.read(z, slice.data());
+        if (!failure.empty())
+            return failure;
+        for (int c = 0; c < 3; ++c) {
+            if (map.source[c] >= 0) {
+                mappers[std::size_t(c)](slice.data(), info.channels, map.source[c], pixels, false,
+                                        out + c);
                 continue;
             }
             for (std::size_t i = 0; i < pixels; ++i)

@@ -30,6 +30,11 @@ struct SampleWindow {
 // aside) give a message that says how many and names --channels.
 std::string defaultChannelMap(const VolumeInfo& info, ChannelMap* map);
 
+// The map the file's own channel colours make (VolumeInfo::channelDisplay): red, green and blue
+// each from the first channel the file shows in that colour, black where none is. False when the
+// file gives no pure colour.
+bool fileChannelMap(const VolumeInfo& info, ChannelMap* map);
+
 // Parses --channels' value "A,B,C" (source channels counting from 0, "-" for black) against a
 // volume of the given channel count. Returns "" or the message.
 std::string parseChannelMap(const QString& text, int channels, ChannelMap* map);
@@ -53,6 +58,11 @@ SampleMapper makeSampleMapper(SampleType type, const SampleWindow& window);
 // The typed source as RGB slices through the window and the channel map. The source is read
 // one slice at a time, as the RGB slices are asked for.
 SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const SampleWindow& window);
+
+// As mapToRgb, with a window for each of red, green and blue: the display window the file gives
+// the channel that feeds the colour.
+SliceSource mapToRgbPerColour(const TypedSource& source, const ChannelMap& map,
+                              const SampleWindow windows[3]);
 
 // Today's readers of 8-bit RGB slices as a typed source: unsigned bytes, three channels.
 TypedSource typedFromRgb(const SliceSource& rgb, const std::string& format);

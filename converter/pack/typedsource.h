@@ -6,6 +6,7 @@
 // map, resampling) is done once, apart from every reader.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ struct TypedSource {
     std::function<std::string(int z, void* samples)> read;
     // Whether read may run for two slices at once (each slice a file of its own, say).
     bool concurrent = false;
+    // The bytes read holds while it runs and between calls beyond the slice it fills (a
+    // chunked input's decoded chunks), so that pack's memory check counts them.
+    std::uint64_t memory = 0;
     // Every file the reader reads besides the input named (a detached data file, the files of
     // a series), so that no output is written over one.
     std::vector<std::string> files;

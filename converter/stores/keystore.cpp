@@ -1,5 +1,6 @@
 #include "keystore.h"
 
+#include "folderstore.h"
 #include "httpstore.h"
 #include "messages.h"
 #include "zipstore.h"
@@ -37,11 +38,11 @@ bool startsWithNoCase(const std::string& text, const std::string& prefix) {
 } // namespace
 
 // A URL goes to the server, a regular file is read as a zip whatever its name (.zip, .ozx),
-// anything else is a folder.
+// anything else a folder.
 std::string openKeyStore(const std::string& location, std::unique_ptr<KeyStore>* store) {
     if (startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://"))
         return openHttpStore(location, store);
     if (QFileInfo(QFile::decodeName(location.c_str())).isFile())
         return openZipStore(location, store);
-    return otherFileMessage(QFile::decodeName(location.c_str()), "no folder store in this build");
+    return openFolderStore(location, store);
 }

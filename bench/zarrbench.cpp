@@ -1,0 +1,251 @@
+#include "zarrbench.h"
+
+#include "memory.h"
+
+#include "chunkcodecs.h"
+#include "formattable.h"
+#include "keystore.h"
+#include "packplan.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <blosc.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+const int chunk = 64;
+const int levels = 4;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Smooth samples, as scans are: they compress well, so the pyramid is quick to write.
+std::uint16_t sample(int level, long long x, long long y, long long z) {
+    const long long s = 1LL << level;
+    return std::uint16_t((x * s + 2 * y * s + 3 * z * s) / 4 + 1000);
+}
+
+bool writeLevel(const QDir& root, int level, int side) {
+    const int cells = (side + chunk - 1) / chunk;
+    const QString folder = QString::number(level);
+    root.mkpath(folder);
+    QFile meta(root.filePath(folder + "/.zarray"));
+    if (!meta.open(QIODevice::WriteOnly))
+        return false;
+    meta.write(QString("{\"zarr_format\": 2, \"shape\": [%1, %1, %1], \"chunks\": [%2, %2, %2], "
+                       "\"dtype\": \"<u2\", \"order\": \"C\", \"fill_value\": 0, \"filters\": "
+                       "null, \"compressor\": {\"id\": \"blosc\", \"cname\": \"zstd\", "
+                       "\"clevel\": 1, \"shuffle\": 1, \"blocksize\": 0}}")
+                   .arg(side)
+                   .arg(chunk)
+                   .toUtf8());
+    std::vector<std::uint16_t> samples(std::size_t(chunk) * chunk * chunk);
+    std::vector<unsigned char> packed(samples.size() * 2 + BLOSC_MAX_OVERHEAD);
+    for (int cz = 0; cz < cells; ++cz)
+        for (int cy = 0; cy < cells; ++cy)
+            for (int cx = 0; cx < cells; ++cx) {
+                std::size_t i = 0;
+                for (int z = 0; z < chunk; ++z)
+                    for (int y = 0; y < chunk; ++y)
+                        for (int x = 0; x < chunk; ++x)
+                            samples[i++] =
+                                sample(level, cx * chunk + x, cy * chunk + y, cz * chunk + z);
+                const int size = blosc_compress_ctx(1, 1, 2, samples.size() * 2, samples.data(),
+                                                    packed.data(), packed.size(), "zstd", 0, 1);
+                QFile file(
+                    root.filePath(QString("%1/%2.%3.%4").arg(level).arg(cz).arg(cy).arg(cx)));
+                if (size <= 0 || !file.open(QIODevice::WriteOnly) ||
+                    file.write(reinterpret_cast<const char*>(packed.data()), size) != size)
+                    return false;
+            }
+    return true;
+}
+
+bool writePyramid(const QDir& root, int side) {
+    QFile group(root.filePath(".zgroup")), attributes(root.filePath(".zattrs"));
+    std::string datasets;
+    for (int l = 0; l < levels; ++l)
+        datasets += std::string(l ? ", " : "") + "{\"path\": \"" + std::to_string(l) +
+                    "\", \"coordinateTransformations\": [{\"type\": \"scale\", \"scale\": [" +
+                    std::to_string(1 << l) + ", " + std::to_string(1 << l) + ", " +
+                    std::to_string(1 << l) + "]}]}";
+    const std::string text = "{\"multiscales\": [{\"version\": \"0.4\", \"axes\": [\"z\", \"y\", "
+                             "\"x\"], \"datasets\": [" +
+                             datasets + "]}]}";
+    if (!group.open(QIODevice::WriteOnly) || !attributes.open(QIODevice::WriteOnly))
+        return false;
+    group.write("{\"zarr_format\": 2}");
+    attributes.write(text.c_str());
+    for (int l = 0; l < levels; ++l)
+        if (!writeLevel(root, l, side >> l))
+            return false;
+    return true;
+}
+
+// What the process has read through read() and pread() so far (/proc/self/io's rchar).
+long long bytesReadSoFar() {
+    QFile io("/proc/self/io");
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
+long long folderBytes(const QString& folder) {
+    long long bytes = 0;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden); it.hasNext();)
+        bytes += QFileInfo(it.next()).size();
+    return bytes;
+}
+
+// Decodes every chunk of the folder's level, as the reader would without anything else.
+bool decodeAlone(const QString& folder, int side) {
+    std::vector<unsigned char> decoded(std::size_t(chunk) * chunk * chunk * 2);
+    for (QDirIterator it(folder, QDir::Files); it.hasNext();) {
+        QFile file(it.next());
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray bytes = file.readAll();
+        if (!decodeChunk(ChunkCodec::Blosc, reinterpret_cast<const unsigned char*>(bytes.data()),
+                         std::size_t(bytes.size()), decoded.data(), decoded.size())
+                 .empty())
+            return false;
+    }
+    return side > 0;
+}
+
+// Packs as tessary-vol does, into a sink that drops the slices: writing and syncing the output
+// is the same for every input, and would hide the reading.
+std::string packZarr(const QString& location, int size) {
+    PackSettings settings;
+    settings.size = size;
+    settings.pick.size = size;
+    settings.windowGiven = true; // one pass over the samples: no range to measure
+    settings.windowLo = 0;
+    settings.windowHi = 4000;
+    TypedSource source;
+    PackPlan plan;
+    std::string failure = openPackInput({location}, settings.pick, &source);
+    if (failure.empty())
+        failure = planPack(source, settings, location, &plan);
+    SliceSink sink;
+    sink.write = [](const unsigned char*) { return std::string(); };
+    sink.commit = [] { return std::string(); };
+    return failure.empty() ? streamSlices(plan.rgb, sink, "packing") : failure;
+}
+
+// A TCP port nothing listens on now.
+int freePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (s >= 0)
+        close(s);
+    return port;
+}
+
+bool serverAnswers(int port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(std::uint16_t(port));
+    const bool answers =
+        s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (s >= 0)
+        close(s);
+    return answers;
+}
+
+void printRow(const char* name, const QString& location, int size, long long levelBytes,
+              double alone) {
+    malloc_trim(0);
+    resetPeakRss();
+    const double before = kibToMb(procStatusKiB("VmRSS"));
+    const long long readBefore = bytesReadSoFar();
+    const auto start = Clock::now();
+    const std::string failure = packZarr(location, size);
+    const double seconds = secondsSince(start);
+    const double peak = kibToMb(procStatusKiB("VmHWM")) - before;
+    const long long read = bytesReadSoFar() - readBefore;
+    if (!failure.empty()) {
+        std::printf("%-22s skipped: %s\n", name, failure.c_str());
+        return;
+    }
+    std::printf("%-22s %9.3f %9.3f %6.2f %6s %10.2f %6s %8.1f %6s\n", name, seconds, alone,
+                seconds / alone, "<=1.5", double(read) / double(levelBytes), "<=1.1", peak,
+                "<=128");
+}
+} // namespace
+
+void benchmarkZarrPacking(int side) {
+    QTemporaryDir scratch;
+    const QDir dir(scratch.path());
+    const QString store = dir.filePath("pyramid.zarr");
+    const int size = side / 4;
+    std::printf(
+        "\nPacking a %d^3 uint16 OME-Zarr (4 levels, blosc-zstd chunks of %d^3, written "
+        "here) with --size %d --window 0,4000, the slices dropped rather than written: seconds "
+        "against decoding level 2's chunks alone, bytes read against level 2's stored bytes, peak "
+        "MB above what the "
+        "process held\n",
+        side, chunk, size);
+    const auto start = Clock::now();
+    if (!dir.mkpath("pyramid.zarr") || !writePyramid(QDir(store), side)) {
+        std::printf("zarr FAILED: can't write %s\n", qPrintable(store));
+        return;
+    }
+    std::printf("written in %.1f s\n", secondsSince(start));
+    const QString level2 = QDir(store).filePath("2");
+    const long long levelBytes = folderBytes(level2);
+    double alone = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        const auto started = Clock::now();
+        if (!decodeAlone(level2, side))
+            std::printf("zarr: level 2 does not decode alone\n");
+        alone = std::min(alone, secondsSince(started));
+    }
+    std::printf("%-22s %9s %9s %6s %6s %10s %6s %8s %6s\n", "row", "seconds", "alone", "ratio",
+                "target", "read/level", "target", "peak MB", "target");
+    printRow("pack from the folder", store, size, levelBytes, alone);
+
+    const int port = freePort();
+    QProcess server;
+    server.start("/usr/bin/python3", {"-m", "http.server", QString::number(port), "--bind",
+                                      "127.0.0.1", "--directory", scratch.path()});
+    for (int wait = 0; wait < 100 && port > 0 && !serverAnswers(port); ++wait)
+        QThread::msleep(50);
+    if (port > 0 && serverAnswers(port))
+        printRow("pack over HTTP", QString("http://127.0.0.1:%1/pyramid.zarr").arg(port), size,
+                 levelBytes, alone);
+    else
+        std::printf("%-22s skipped: python3 -m http.server did not start\n", "pack over HTTP");
+    server.terminate();
+    server.waitForFinished(5000);
+}

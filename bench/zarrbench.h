@@ -1,0 +1,9 @@
+#pragma once
+
+// Times tessary-vol's pack of an OME-Zarr pyramid (side^3 uint16, four levels each half the one
+// before, blosc-zstd chunks of 64^3, written here) with --size side / 4 (the slices dropped, not
+// written): the bytes it reads against level 2's stored size (target 1.1 times), its time against
+// decoding level 2's chunks alone in the same run (target 1.5 times) and its peak memory (target
+// 128 MB); once from the folder and once from an HTTP server on 127.0.0.1 (python3 -m http.server),
+// a row printed as skipped where the converter reads no HTTP store.
+void benchmarkZarrPacking(int side);

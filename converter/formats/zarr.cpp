@@ -1,0 +1,627 @@
+#include "zarr.h"
+
+#include "chunkcodecs.h"
+#include "text.h"
+#include "keystore.h"
+#include "messages.h"
+#include "zarrmeta.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+// Chunks fetched and decoded at once while the slab before is read.
+unsigned fetchThreads() {
+    return std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+}
+
+std::uint32_t littleEndian32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+std::uint64_t littleEndian64(const unsigned char* p) {
+    return std::uint64_t(littleEndian32(p)) | std::uint64_t(littleEndian32(p + 4)) << 32;
+}
+
+// Strips and checks the crc32c values appended to a chunk's bytes, outermost first.
+bool stripChecksums(int count, const unsigned char* bytes, std::size_t* size) {
+    for (int k = 0; k < count; ++k) {
+        if (*size < 4 || crc32c(bytes, *size - 4) != littleEndian32(bytes + *size - 4))
+            return false;
+        *size -= 4;
+    }
+    return true;
+}
+
+template <std::size_t B>
+void copySamples(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* out,
+                 std::ptrdiff_t outStep, std::int64_t n, bool swap) {
+    for (std::int64_t i = 0; i < n; ++i, in += inStep, out += outStep) {
+        if (swap)
+            std::reverse_copy(in, in + B, out);
+        else
+            std::memcpy(out, in, B);
+    }
+}
+
+// One level of the image as this reader reads it.
+struct LevelLayout {
+    ZarrArray array;
+    std::string prefix;         // the level's path in the store, with its slash, or ""
+    int dimensionOf[5];         // the array dimension of each AxisRole, or -1
+    std::int64_t extent[5];     // along each AxisRole (1 where there is no such axis)
+    std::int64_t timeIndex = 0; // the time point read
+};
+
+// The decoded samples of one slab: every chunk covering one chunk-depth of z, as slices of
+// channels fastest, then x, then y.
+struct Slab {
+    std::int64_t index = -1;
+    std::vector<unsigned char> samples;
+    std::string failure;
+};
+
+class ZarrReader {
+public:
+    ZarrReader(std::shared_ptr<KeyStore> store, LevelLayout layout)
+        : store_(std::move(store)), layout_(std::move(layout)) {
+        const ZarrArray& array = layout_.array;
+        sampleBytes_ = sampleTypeBytes(array.type);
+        swap_ = sampleBytes_ > 1 &&
+                (layout_.array.sharded ? array.innerCoding : array.coding).bigEndian !=
+                    (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
+        slabDepth_ = array.chunks[std::size_t(layout_.dimensionOf[int(AxisRole::Z)])];
+        sliceBytes_ = std::uint64_t(layout_.extent[0]) * std::uint64_t(layout_.extent[1]) *
+                      std::uint64_t(layout_.extent[3]) * sampleBytes_;
+    }
+    ~ZarrReader() {
+        if (pending_.valid())
+            pending_.wait();
+    }
+
+    // What reading holds: two slabs (one read, one fetched) and each thread's chunk buffers.
+    std::uint64_t memory() const {
+        const std::uint64_t slab = sliceBytes_ * std::uint64_t(slabDepth_);
+        const ZarrArray& array = layout_.array;
+        // A shard never written is filled whole.
+        const std::uint64_t chunk = zarrChunkBytes(array, false);
+        return 2 * slab + fetchThreads() * (fetchBound() + chunk);
+    }
+
+    std::string read(int z, void* samples) {
+        const std::int64_t s = z / slabDepth_;
+        if (current_.index != s) {
+            if (pending_.valid())
+                pending_.get(); // the fetch's own failure is in next_; this passes bad_alloc on
+            if (next_.index == s)
+                std::swap(current_, next_);
+            else
+                load(s, &current_);
+            next_.index = -1;
+            if (!current_.failure.empty()) {
+                current_.index = -1;
+                return current_.failure;
+            }
+            // The next slab is fetched while this one is read.
+            if ((s + 1) * slabDepth_ < layout_.extent[int(AxisRole::Z)]) {
+                next_.index = s + 1;
+                pending_ = std::async(std::launch::async, [this, s] { load(s + 1, &next_); });
+            }
+        }
+        std::memcpy(samples, current_.samples.data() + (z - s * slabDepth_) * sliceBytes_,
+                    sliceBytes_);
+        return std::string();
+    }
+
+private:
+    std::uint64_t fetchBound() const {
+        const ZarrArray& array = layout_.array;
+        if (!array.sharded)
+            return encodedChunkBound(zarrChunkBytes(array, false)) + 4 * array.coding.checksums;
+        std::uint64_t inner = 1;
+        for (std::size_t d = 0; d < array.chunks.size(); ++d)
+            inner *= std::uint64_t(array.chunks[d] / array.inner[d]);
+        return inner * (encodedChunkBound(zarrChunkBytes(array, true)) +
+                        4 * array.innerCoding.checksums + 16) +
+               4;
+    }
+
+    std::string keyMessage(const std::string& key, const std::string& reason) const {
+        return fileMessage(QString::fromStdString(store_->name() + "/" + key), reason);
+    }
+
+    // Places a chunk of the fill value, as a chunk never written reads.
+    void placeFill(const std::vector<std::int64_t>& shape, const std::vector<std::int64_t>& origin,
+                   std::int64_t s, Slab* slab, std::vector<unsigned char>* chunk) const {
+        unsigned char value[8] = {};
+        withFill(value);
+        if (swap_) // place swaps the file's order into the host's
+            std::reverse(value, value + sampleBytes_);
+        std::uint64_t bytes = sampleBytes_;
+        for (std::int64_t extent : shape)
+            bytes *= std::uint64_t(extent);
+        chunk->resize(std::size_t(bytes));
+        for (std::size_t i = 0; i < chunk->size(); i += sampleBytes_)
+            std::memcpy(chunk->data() + i, value, sampleBytes_);
+        place(chunk->data(), shape, false, origin, s, slab);
+    }
+
+    // The fill value as one sample of the array's type in host order.
+    void withFill(unsigned char* out) const {
+        const double fill = layout_.array.fill;
+        switch (layout_.array.type) {
+        case SampleType::UInt8: {
+            const auto v = std::uint8_t(fill);
+            return std::memcpy(out, &v, 1), void();
+        }
+        case SampleType::Int8: {
+            const auto v = std::int8_t(fill);
+            return std::memcpy(out, &v, 1), void();
+        }
+        case SampleType::UInt16: {
+            const auto v = std::uint16_t(fill);
+            return std::memcpy(out, &v, 2), void();
+        }
+        case SampleType::Int16: {
+            const auto v = std::int16_t(fill);
+            return std::memcpy(out, &v, 2), void();
+        }
+        case SampleType::UInt32: {
+            const auto v = std::uint32_t(fill);
+            return std::memcpy(out, &v, 4), void();
+        }
+        case SampleType::Int32: {
+            const auto v = std::int32_t(fill);
+            return std::memcpy(out, &v, 4), void();
+        }
+        case SampleType::Float32: {
+            const auto v = float(fill);
+            return std::memcpy(out, &v, 4), void();
+        }
+        case SampleType::Float64:
+            return std::memcpy(out, &fill, 8), void();
+        }
+    }
+
+    // The grid cells (chunks or shards) of slab s, each once.
+    std::vector<std::vector<std::int64_t>> slabCells(std::int64_t s) const {
+        const ZarrArray& array = layout_.array;
+        std::vector<std::vector<std::int64_t>> cells(1);
+        for (std::size_t d = 0; d < array.shape.size(); ++d) {
+            std::int64_t first = 0, last = (array.shape[d] + array.chunks[d] - 1) / array.chunks[d];
+            if (int(d) == layout_.dimensionOf[int(AxisRole::Z)])
+                first = s, last = s + 1;
+            else if (int(d) == layout_.dimensionOf[int(AxisRole::Time)])
+                first = layout_.timeIndex / array.chunks[d], last = first + 1;
+            std::vector<std::vector<std::int64_t>> grown;
+            for (const auto& cell : cells)
+                for (std::int64_t i = first; i < last; ++i) {
+                    grown.push_back(cell);
+                    grown.back().push_back(i);
+                }
+            cells.swap(grown);
+        }
+        return cells;
+    }
+
+    // Fills slab with slab s; its index is set only once it is whole.
+    void load(std::int64_t s, Slab* slab) const {
+        slab->index = -1;
+        slab->failure.clear();
+        const std::int64_t depth =
+            std::min<std::int64_t>(slabDepth_, layout_.extent[int(AxisRole::Z)] - s * slabDepth_);
+        // Every sample is written: by its chunk, or as the fill value where that is missing.
+        slab->samples.resize(std::size_t(sliceBytes_ * std::uint64_t(depth)));
+        const auto cells = slabCells(s);
+        std::atomic<std::size_t> nextCell{0};
+        std::mutex failureLock;
+        const auto work = [&] {
+            std::vector<unsigned char> bytes, chunk;
+            for (std::size_t c = nextCell++; c < cells.size(); c = nextCell++) {
+                std::string failure;
+                try {
+                    failure = loadCell(cells[c], s, slab, &bytes, &chunk);
+                } catch (const std::bad_alloc&) {
+                    failure = fileMessage(QString::fromStdString(store_->name()), "out of memory");
+                }
+                if (!failure.empty()) {
+                    const std::lock_guard<std::mutex> lock(failureLock);
+                    if (slab->failure.empty())
+                        slab->failure = failure;
+                    nextCell = cells.size();
+                }
+            }
+        };
+        std::vector<std::thread> threads;
+        for (unsigned t = 1; t < std::min<std::size_t>(fetchThreads(), cells.size()); ++t)
+            threads.emplace_back(work);
+        work();
+        for (std::thread& thread : threads)
+            thread.join();
+        slab->index = s;
+    }
+
+    std::string loadCell(const std::vector<std::int64_t>& cell, std::int64_t s, Slab* slab,
+                         std::vector<unsigned char>* bytes,
+                         std::vector<unsigned char>* chunk) const {
+        const ZarrArray& array = layout_.array;
+        const std::string key = layout_.prefix + zarrChunkKey(array, cell);
+        bool missing = false;
+        const std::string failure = store_->get(key, fetchBound(), bytes, &missing);
+        if (!failure.empty())
+            return failure;
+        std::vector<std::int64_t> origin(cell.size());
+        for (std::size_t d = 0; d < cell.size(); ++d)
+            origin[d] = cell[d] * array.chunks[d];
+        if (missing) { // a chunk never written reads as the fill value
+            placeFill(array.chunks, origin, s, slab, chunk);
+            return std::string();
+        }
+        if (array.sharded)
+            return loadShard(key, *bytes, origin, s, slab, chunk);
+        std::size_t size = bytes->size();
+        if (!stripChecksums(array.coding.checksums, bytes->data(), &size))
+            return keyMessage(key, "crc32c checksum mismatch");
+        chunk->resize(std::size_t(zarrChunkBytes(array, false)));
+        const std::string decoded =
+            decodeChunk(array.coding.compressor, bytes->data(), size, chunk->data(), chunk->size());
+        if (!decoded.empty())
+            return keyMessage(key, decoded);
+        place(chunk->data(), array.chunks, array.coding.fortran, origin, s, slab);
+        return std::string();
+    }
+
+    std::string loadShard(const std::string& key, const std::vector<unsigned char>& bytes,
+                          const std::vector<std::int64_t>& origin, std::int64_t s, Slab* slab,
+                          std::vector<unsigned char>* chunk) const {
+        const ZarrArray& array = layout_.array;
+        std::vector<std::int64_t> grid(array.chunks.size());
+        std::size_t count = 1;
+        for (std::size_t d = 0; d < grid.size(); ++d)
+            count *= std::size_t(grid[d] = array.chunks[d] / array.inner[d]);
+        const std::size_t indexBytes = 16 * count + (array.indexChecksum ? 4 : 0);
+        if (bytes.size() < indexBytes)
+            return keyMessage(key, "shard shorter than its index");
+        const unsigned char* index =
+            bytes.data() + (array.indexAtEnd ? bytes.size() - indexBytes : 0);
+        if (array.indexChecksum && crc32c(index, 16 * count) != littleEndian32(index + 16 * count))
+            return keyMessage(key, "shard index crc32c checksum mismatch");
+        std::vector<std::int64_t> innerOrigin(grid.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            // Inner chunks in C order over the shard's grid.
+            std::size_t rest = i;
+            bool needed = true;
+            for (std::size_t d = grid.size(); d-- > 0;) {
+                innerOrigin[d] =
+                    origin[d] + std::int64_t(rest % std::size_t(grid[d])) * array.inner[d];
+                rest /= std::size_t(grid[d]);
+                needed = needed && innerOrigin[d] < array.shape[d];
+                if (int(d) == layout_.dimensionOf[int(AxisRole::Time)])
+                    needed = needed && layout_.timeIndex >= innerOrigin[d] &&
+                             layout_.timeIndex < innerOrigin[d] + array.inner[d];
+            }
+            if (!needed)
+                continue;
+            const std::uint64_t offset = littleEndian64(index + 16 * i);
+            const std::uint64_t size = littleEndian64(index + 16 * i + 8);
+            if (offset == ~std::uint64_t(0) && size == ~std::uint64_t(0)) {
+                placeFill(array.inner, innerOrigin, s, slab, chunk);
+                continue; // an inner chunk never written
+            }
+            if (offset > bytes.size() || size > bytes.size() - offset)
+                return keyMessage(key, formatString("inner chunk %zu lies outside the shard", i));
+            chunk->resize(std::size_t(zarrChunkBytes(array, true)));
+            std::size_t used = std::size_t(size);
+            if (!stripChecksums(array.innerCoding.checksums, bytes.data() + offset, &used))
+                return keyMessage(key,
+                                  formatString("inner chunk %zu: crc32c checksum mismatch", i));
+            const std::string decoded =
+                decodeChunk(array.innerCoding.compressor, bytes.data() + offset, used,
+                            chunk->data(), chunk->size());
+            if (!decoded.empty())
+                return keyMessage(key, formatString("inner chunk %zu: ", i) + decoded);
+            place(chunk->data(), array.inner, array.innerCoding.fortran, innerOrigin, s, slab);
+        }
+        return std::string();
+    }
+
+    // Copies the samples of a decoded chunk of the given shape and origin that fall in the
+    // array, at the time point read, into slab s.
+    void place(const unsigned char* chunk, const std::vector<std::int64_t>& shape, bool fortran,
+               const std::vector<std::int64_t>& origin, std::int64_t s, Slab* slab) const {
+        const std::size_t dimensions = shape.size();
+        std::vector<std::int64_t> stride(dimensions);
+        std::int64_t step = std::int64_t(sampleBytes_);
+        for (std::size_t k = 0; k < dimensions; ++k) {
+            const std::size_t d = fortran ? k : dimensions - 1 - k;
+            stride[d] = step;
+            step *= shape[d];
+        }
+        // For each role: the chunk's stride, the first and count of samples, the slab's stride.
+        std::int64_t inStep[5] = {}, first[5] = {}, count[5] = {1, 1, 1, 1, 1}, outStep[5] = {};
+        std::int64_t outBase = 0;
+        const std::int64_t pixel = layout_.extent[3] * std::int64_t(sampleBytes_);
+        const std::int64_t outStrides[5] = {pixel, pixel * layout_.extent[0],
+                                            pixel * layout_.extent[0] * layout_.extent[1],
+                                            std::int64_t(sampleBytes_), 0};
+        for (int role = 0; role < 5; ++role) {
+            const int d = layout_.dimensionOf[role];
+            if (d < 0)
+                continue;
+            inStep[role] = stride[std::size_t(d)];
+            outStep[role] = outStrides[role];
+            count[role] = std::min(shape[std::size_t(d)],
+                                   layout_.array.shape[std::size_t(d)] - origin[std::size_t(d)]);
+            std::int64_t at = origin[std::size_t(d)];
+            if (role == int(AxisRole::Time)) {
+                first[role] = layout_.timeIndex - at;
+                count[role] = 1;
+                at = 0;
+            } else if (role == int(AxisRole::Z)) {
+                at -= s * slabDepth_;
+            }
+            outBase += at * outStrides[role];
+        }
+        const unsigned char* in = chunk + first[4] * inStep[4];
+        unsigned char* out = slab->samples.data() + outBase;
+        const int X = int(AxisRole::X), Y = int(AxisRole::Y), Z = int(AxisRole::Z),
+                  C = int(AxisRole::Channel);
+        for (std::int64_t z = 0; z < count[Z]; ++z)
+            for (std::int64_t y = 0; y < count[Y]; ++y)
+                for (std::int64_t c = 0; c < count[C]; ++c) {
+                    const unsigned char* from = in + z * inStep[Z] + y * inStep[Y] + c * inStep[C];
+                    unsigned char* to = out + z * outStep[Z] + y * outStep[Y] + c * outStep[C];
+                    copyRow(from, inStep[X], to, outStep[X], count[X]);
+                }
+    }
+
+    void copyRow(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* out,
+                 std::ptrdiff_t outStep, std::int64_t n) const {
+        if (inStep == outStep && inStep == std::ptrdiff_t(sampleBytes_) && !swap_)
+            return std::memcpy(out, in, std::size_t(n) * sampleBytes_), void();
+        switch (sampleBytes_) {
+        case 1:
+            return copySamples<1>(in, inStep, out, outStep, n, false);
+        case 2:
+            return copySamples<2>(in, inStep, out, outStep, n, swap_);
+        case 4:
+            return copySamples<4>(in, inStep, out, outStep, n, swap_);
+        default:
+            return copySamples<8>(in, inStep, out, outStep, n, swap_);
+        }
+    }
+
+    std::shared_ptr<KeyStore> store_;
+    LevelLayout layout_;
+    std::size_t sampleBytes_ = 1;
+    bool swap_ = false;
+    std::int64_t slabDepth_ = 1;
+    std::uint64_t sliceBytes_ = 0;
+    Slab current_, next_;
+    std::future<void> pending_; // last, so that it is waited for before the slabs go
+};
+} // namespace
+
+namespace {
+// A metadata document of the store: missing is set (and "" returned) when it has none.
+std::string getDocument(KeyStore& store, const std::string& key, std::string* text, bool* missing) {
+    std::vector<unsigned char> bytes;
+    const std::string failure = store.get(key, maxZarrDocument, &bytes, missing);
+    text->assign(bytes.begin(), bytes.end());
+    return failure;
+}
+
+std::string documentMessage(const KeyStore& store, const std::string& key,
+                            const std::string& reason) {
+    return fileMessage(QString::fromStdString(store.name() + "/" + key), reason);
+}
+
+// What the store's root holds: a v3 zarr.json (array or group) or v2's .zarray or .zattrs.
+struct RootNode {
+    int format = 0;
+    bool array = false;
+    ZarrImage image; // without levels for a plain array
+};
+
+// Reads the array metadata at prefix. Returns "" or the message.
+std::string readArray(KeyStore& store, int format, const std::string& prefix, ZarrArray* array) {
+    const std::string key = prefix + (format == 3 ? "zarr.json" : ".zarray");
+    std::string text;
+    const std::string failure = getDocument(store, key, &text, nullptr);
+    if (!failure.empty())
+        return failure;
+    const std::string reason = parseZarrArray(text, format, array);
+    return reason.empty() ? reason : documentMessage(store, key, reason);
+}
+
+std::string readRoot(KeyStore& store, RootNode* root) {
+    std::string text;
+    bool missing = false;
+    std::string failure = getDocument(store, "zarr.json", &text, &missing);
+    if (!failure.empty())
+        return failure;
+    std::string key = "zarr.json", reason;
+    if (!missing) {
+        root->format = 3;
+        std::string type;
+        reason = zarrNodeType(text, &type);
+        root->array = type == "array";
+        if (reason.empty() && !root->array)
+            reason = parseZarrImage(text, 3, &root->image);
+    } else {
+        root->format = 2;
+        failure = getDocument(store, ".zarray", &text, &missing);
+        root->array = failure.empty() && !missing;
+        if (failure.empty() && !root->array)
+            failure = getDocument(store, key = ".zattrs", &text, &missing);
+        if (!failure.empty())
+            return failure;
+        if (missing)
+            return fileMessage(QString::fromStdString(store.name()),
+                               "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
+        if (!root->array)
+            reason = parseZarrImage(text, 2, &root->image);
+    }
+    if (reason.empty() && !root->array && root->image.levels.empty())
+        reason = "a group without multiscales: name the image's or the array's own folder";
+    if (reason.empty() && root->array) {
+        // A plain array is an image of one level whose axes its own metadata gives.
+        ZarrArray array;
+        failure = readArray(store, root->format, "", &array);
+        if (!failure.empty())
+            return failure;
+        root->image.levels = {ZarrLevel{"", {}, {}}};
+        reason = plainArrayAxes(array, &root->image.axes);
+    }
+    return reason.empty() ? reason : documentMessage(store, key, reason);
+}
+
+// Reads the array of one level and maps its dimensions to the image's axes.
+std::string readLevel(KeyStore& store, const RootNode& root, const ZarrLevel& level,
+                      LevelLayout* layout) {
+    if (!level.path.empty() && !isSafeStoreKey(level.path))
+        return fileMessage(QString::fromStdString(store.name()),
+                           "unsafe level path '" + level.path + "'");
+    layout->prefix = level.path.empty() ? "" : level.path + "/";
+    const std::string failure = readArray(store, root.format, layout->prefix, &layout->array);
+    if (!failure.empty())
+        return failure;
+    const std::vector<ZarrAxis>& axes = root.image.axes;
+    const std::string key = layout->prefix + (root.format == 3 ? "zarr.json" : ".zarray");
+    if (layout->array.shape.size() != axes.size())
+        return documentMessage(store, key,
+                               formatString("%zu dimensions, but the image has %zu axes",
+                                            layout->array.shape.size(), axes.size()));
+    std::fill_n(layout->dimensionOf, 5, -1);
+    std::fill_n(layout->extent, 5, 1);
+    for (std::size_t d = 0; d < axes.size(); ++d) {
+        const int role = int(axes[d].role);
+        layout->dimensionOf[role] = int(d);
+        layout->extent[role] = layout->array.shape[d];
+        if (role <= int(AxisRole::Z) && layout->extent[role] > INT_MAX)
+            return documentMessage(store, key, "too large a side");
+    }
+    return std::string();
+}
+
+PyramidLevel pyramidLevel(const LevelLayout& layout, const ZarrLevel& level) {
+    PyramidLevel pyramid;
+    pyramid.name = level.path;
+    for (int k = 0; k < 3; ++k) {
+        pyramid.sizes[k] = int(layout.extent[k]);
+        const int d = layout.dimensionOf[k];
+        pyramid.spacing[k] = level.scale.empty() ? 1 : level.scale[std::size_t(d)];
+    }
+    return pyramid;
+}
+
+// The levels of the image (or the one of a plain array), each checked to agree with the one
+// before and to be no finer than it.
+std::string readLevels(KeyStore& store, const RootNode& root, std::vector<LevelLayout>* layouts) {
+    for (const ZarrLevel& level : root.image.levels) {
+        LevelLayout layout;
+        const std::string failure = readLevel(store, root, level, &layout);
+        if (!failure.empty())
+            return failure;
+        if (!layouts->empty()) {
+            const LevelLayout& last = layouts->back();
+            const auto role = [](AxisRole r) { return int(r); };
+            if (layout.array.type != last.array.type ||
+                layout.extent[role(AxisRole::Channel)] != last.extent[role(AxisRole::Channel)] ||
+                layout.extent[role(AxisRole::Time)] != last.extent[role(AxisRole::Time)])
+                return fileMessage(QString::fromStdString(store.name() + "/" + level.path),
+                                   "level differs from the one before in sample type, channels "
+                                   "or time points");
+            for (int k = 0; k < 3; ++k)
+                if (layout.extent[k] > last.extent[k])
+                    return fileMessage(QString::fromStdString(store.name() + "/" + level.path),
+                                       "level larger than the one before (levels go finest "
+                                       "first)");
+        }
+        layouts->push_back(layout);
+    }
+    return std::string();
+}
+
+std::string describeFormat(const RootNode& root) {
+    return std::string(root.array ? "Zarr" : "OME-Zarr") + (root.format == 3 ? " v3" : " v2") +
+           (root.array ? " array" : "");
+}
+} // namespace
+
+bool isZarrInput(const QString& path) {
+    if (path.startsWith("http://") || path.startsWith("https://"))
+        return true;
+    const QFileInfo file(path);
+    if (file.isFile())
+        return path.endsWith(".zip", Qt::CaseInsensitive);
+    const QDir folder(path);
+    return file.isDir() && (folder.exists("zarr.json") || folder.exists(".zgroup") ||
+                            folder.exists(".zarray") || folder.exists(".zattrs"));
+}
+
+std::string openZarrSource(const QString& path, const InputSelection& selection,
+                           TypedSource* source) {
+    std::unique_ptr<KeyStore> opened;
+    std::string failure = openKeyStore(path.toStdString(), &opened);
+    if (!failure.empty())
+        return failure;
+    std::shared_ptr<KeyStore> store = std::move(opened);
+    RootNode root;
+    std::vector<LevelLayout> layouts;
+    failure = readRoot(*store, &root);
+    if (failure.empty())
+        failure = readLevels(*store, root, &layouts);
+    if (!failure.empty())
+        return failure;
+
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = describeFormat(root);
+    for (std::size_t l = 0; l < layouts.size(); ++l)
+        info.levels.push_back(pyramidLevel(layouts[l], root.image.levels[l]));
+    info.level = pickPyramidLevel(info.levels, selection.size);
+    LevelLayout layout = layouts[std::size_t(info.level)];
+    const std::int64_t times = layout.extent[int(AxisRole::Time)];
+    if (times > 1 && selection.volume < 0)
+        return fileMessage(path, formatString("%lld time points: pick one with --volume T, 0 to "
+                                              "%lld",
+                                              (long long)times, (long long)times - 1));
+    if (selection.volume >= times)
+        return fileMessage(path, formatString("--volume %d: the time points are 0 to %lld",
+                                              selection.volume, (long long)times - 1));
+    layout.timeIndex = std::max(0, selection.volume);
+    const std::int64_t channels = layout.extent[int(AxisRole::Channel)];
+    if (channels > 256)
+        return fileMessage(
+            path, formatString("%lld channels: at most 256 are read", (long long)channels));
+    const PyramidLevel& level = info.levels[std::size_t(info.level)];
+    info.width = level.sizes[0];
+    info.height = level.sizes[1];
+    info.depth = level.sizes[2];
+    std::copy_n(level.spacing, 3, info.spacing);
+    info.spacingKnown = !root.array;
+    std::fill_n(info.axisSpacingKnown, 3, info.spacingKnown);
+    info.channels = int(channels);
+    info.type = layout.array.type;
+    if (root.image.channels.size() == std::size_t(channels))
+        info.channelDisplay = root.image.channels;
+    if (info.levels.size() < 2)
+        info.level = -1, info.levels.clear();
+
+    auto reader = std::make_shared<ZarrReader>(store, layout);
+    source->memory = reader->memory();
+    source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
+    return std::string();
+}

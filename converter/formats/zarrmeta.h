@@ -1,0 +1,91 @@
+#pragma once
+
+// Zarr's metadata, read strictly: the arrays of Zarr v2 (.zarray) and v3 (zarr.json, sharding
+// included) and the OME-NGFF attributes of an image (its multiscale levels, axes and the
+// "omero" channel display). Every document is untrusted: its size and nesting are capped, and a
+// shape, chunk or axis that no reader could follow is refused with the reason.
+
+#include "chunkcodecs.h"
+#include "typedsource.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The most bytes of one metadata document.
+constexpr std::size_t maxZarrDocument = 16u << 20;
+// The most dimensions of an array: x, y, z, channels and time.
+constexpr int maxZarrDimensions = 5;
+
+// How one chunk's samples are stored as bytes.
+struct ChunkCoding {
+    bool bigEndian = false;
+    bool fortran = false; // the samples in reversed axis order (v2's order "F", a transpose)
+    ChunkCodec compressor = ChunkCodec::Raw;
+    int checksums = 0; // crc32c values appended after compressing, innermost last
+};
+
+struct ZarrArray {
+    int format = 2;
+    std::vector<std::int64_t> shape;
+    std::vector<std::int64_t> chunks; // the grid's cells: a shard, when sharded
+    SampleType type = SampleType::UInt8;
+    double fill = 0; // what a missing chunk reads as
+    ChunkCoding coding;
+    // Chunk keys: the prefix ("c" for v3's default keys, or none), then the indices, each
+    // after the separator.
+    std::string keyPrefix;
+    char separator = '.';
+    bool sharded = false;
+    std::vector<std::int64_t> inner; // the chunks inside a shard
+    ChunkCoding innerCoding;
+    bool indexChecksum = false;
+    bool indexAtEnd = true;
+    std::vector<std::string> dimensionNames; // v3's dimension_names, where given
+};
+
+// The key of the chunk (or shard) at grid index.
+std::string zarrChunkKey(const ZarrArray& array, const std::vector<std::int64_t>& index);
+
+// The bytes of one chunk (or of one inner chunk of a shard) decoded.
+std::uint64_t zarrChunkBytes(const ZarrArray& array, bool innerChunk);
+
+// Reads an array's metadata: a v2 .zarray (format 2) or a v3 zarr.json (format 3) of node
+// type array. Returns "" or the reason.
+std::string parseZarrArray(const std::string& text, int format, ZarrArray* array);
+
+// The node type of a v3 zarr.json ("array" or "group"). Returns "" or the reason.
+std::string zarrNodeType(const std::string& text, std::string* type);
+
+enum class AxisRole { X, Y, Z, Channel, Time };
+
+struct ZarrAxis {
+    std::string name, type, unit;
+    AxisRole role = AxisRole::X;
+};
+
+struct ZarrLevel {
+    std::string path;
+    std::vector<double> scale;       // per axis, 1 where not given
+    std::vector<double> translation; // per axis, 0 where not given
+};
+
+// An OME-NGFF image: its axes, levels finest first, and its channels' display.
+struct ZarrImage {
+    std::vector<ZarrAxis> axes;
+    std::vector<ZarrLevel> levels;
+    std::vector<ChannelDisplay> channels;
+};
+
+// Reads the image of a group's attributes: a v2 .zattrs (format 2) or the "attributes" of a
+// v3 zarr.json (format 3; NGFF 0.5 nests them in "ome"). An image without "multiscales" gives
+// no levels. Returns "" or the reason.
+std::string parseZarrImage(const std::string& text, int format, ZarrImage* image);
+
+// The axes of a plain array: dimension_names where given, else (z, y, x), (c, z, y, x) or
+// (t, c, z, y, x) by the count. Returns "" or the reason.
+std::string plainArrayAxes(const ZarrArray& array, std::vector<ZarrAxis>* axes);
+
+// Gives each axis its role: x, y and z once each, channels and time at most once, nothing
+// else. Returns "" or the reason.
+std::string assignAxisRoles(std::vector<ZarrAxis>* axes);

@@ -1,0 +1,285 @@
+// Zarr and OME-Zarr input: pack's output compared with python3-zarr's own read of the same
+// stores (tests/zarrfixtures.py), the level a size picks, and stores that lie.
+
+#include "chunkcodecs.h"
+#include "folderstore.h"
+#include "testsupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+namespace {
+// The stores zarrfixtures.py writes, each beside the RGB bytes pack must make of it; written
+// once for all the tests.
+class ZarrStores : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = new QTemporaryDir;
+        ensureApplication();
+        QProcess python;
+        python.start(
+            "/usr/bin/python3",
+            {QString::fromStdString(sourceDir() + "/tests/zarrfixtures.py"), folder->path()});
+        python.waitForFinished(120000);
+        written = python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
+        if (!written)
+            std::fprintf(stderr, "%s", python.readAllStandardError().constData());
+    }
+    static void TearDownTestSuite() { delete folder; }
+    void SetUp() override { ASSERT_TRUE(written) << "zarrfixtures.py failed"; }
+    static QString at(const char* name) { return folder->filePath(name); }
+
+    static QTemporaryDir* folder;
+    static bool written;
+};
+QTemporaryDir* ZarrStores::folder = nullptr;
+bool ZarrStores::written = false;
+
+// The sample bytes of a .vol file, after its header.
+std::string volumeSamples(const QString& path) {
+    const std::string bytes = fileBytes(path);
+    return bytes.size() < std::size_t(volumeLayout::headerSize)
+               ? std::string()
+               : bytes.substr(std::size_t(volumeLayout::headerSize));
+}
+
+TEST_F(ZarrStores, PackMakesWhatZarrReads) {
+    ScratchDir scratch;
+    const struct {
+        const char* store;
+        QStringList options;
+        const char* expected;
+        const char* closing; // on pack's closing line
+    } cases[] = {
+        // The middle of three levels for --size 16, blosc (zstd) level unread, zlib read.
+        {"ome2.zarr",
+         {"--size", "16", "--window", "0,4095"},
+         "ome2_window.expected",
+         "level 1 of 3 (1) read"},
+        // The file's colours make the map, its windows the windows (lz4 level).
+        {"ome2.zarr",
+         {"--size", "8"},
+         "ome2_file.expected",
+         "windows from the file R 100 to 3000 G 0 to 4000, R=0 G=1 B=- (the file's channel"},
+        // --channels overrides the map and keeps the file's window of the channel picked.
+        {"ome2.zarr",
+         {"--size", "8", "--channels", "1,1,1"},
+         "ome2_grey.expected",
+         "windows from the file R 0 to 4000 G 0 to 4000 B 0 to 4000, R=1 G=1 B=1"},
+        // Fortran order, big-endian floats, "/" keys, edge chunks, chunks missing (NaN).
+        {"fortran.zarr", {"--window", "-1,1"}, "fortran.expected", "N = 12"},
+        {"time.zarr", {"--volume", "1", "--window", "-500,1000"}, "time.expected", "N = 10"},
+        // v3 shards with checksums, an inner chunk and a shard missing.
+        {"sharded.zarr", {"--window", "0,3000", "--crop"}, "sharded.expected", "cropped to 16^3"},
+        {"transposed.zarr", {"--window", "-100,600"}, "transposed.expected", "N = 6"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.store + (" " + c.options.join(' ')).toStdString());
+        const ToolRun run = runTool(QStringList{"pack", at(c.store), "-o", "out.vol"} + c.options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(c.closing), std::string::npos) << run.out;
+        const std::string expected = fileBytes(at(c.expected));
+        ASSERT_FALSE(expected.empty());
+        EXPECT_TRUE(volumeSamples("out.vol") == expected);
+    }
+}
+
+TEST_F(ZarrStores, InfoListsTheLevels) {
+    const ToolRun plain = runTool({"info", at("ome2.zarr")});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    for (const char* line : {"format           OME-Zarr v2", "sizes            32 x 32 x 32",
+                             "level 0          0: 32 x 32 x 32, spacing 0.5, 0.5, 0.5  (pack reads",
+                             "level 1          1: 16 x 16 x 16, spacing 1, 1, 1  (--size 16 reads",
+                             "level 2          2: 8 x 8 x 8, spacing 2, 2, 2  (--size 8 reads"})
+        EXPECT_NE(plain.out.find(line), std::string::npos) << line << "\n" << plain.out;
+    const ToolRun sized = runTool({"info", at("ome2.zarr"), "--size", "12"});
+    EXPECT_NE(sized.out.find("sizes            16 x 16 x 16"), std::string::npos) << sized.out;
+    EXPECT_NE(sized.out.find("1: 16 x 16 x 16, spacing 1, 1, 1  (pack reads it)"),
+              std::string::npos)
+        << sized.out;
+}
+
+// A one-line refusal naming the store (or its file at fault), and no output written.
+void expectPackRefuses(const QString& store, const QStringList& options, const std::string& what) {
+    SCOPED_TRACE(store.toStdString());
+    const ToolRun run = runTool(QStringList{"pack", store, "-o", "out.vol"} + options);
+    EXPECT_EQ(run.status, 1) << run.out;
+    ASSERT_FALSE(run.err.empty());
+    EXPECT_EQ(run.err.back(), '\n');
+    expectRefusal(run.err.substr(0, run.err.size() - 1), store.toStdString(), what);
+    EXPECT_FALSE(QFileInfo::exists("out.vol"));
+}
+
+// Flips one byte of a copy of the file at offset from its start (negative: from its end).
+void flipByte(const QString& path, long offset) {
+    std::string bytes = fileBytes(path);
+    ASSERT_FALSE(bytes.empty());
+    bytes[std::size_t(offset < 0 ? long(bytes.size()) + offset : offset)] ^= 0x40;
+    QFile::remove(path);
+    writeFile(path.toStdString(), bytes);
+}
+
+TEST_F(ZarrStores, RefusesChecksumMismatches) {
+    ScratchDir scratch;
+    const QString shard = "sharded.zarr/s0/c/0/0/0";
+    const std::pair<long, const char*> cases[] = {
+        {-20, "/s0/c/0/0/0: shard index crc32c checksum mismatch"},
+        {2, "/s0/c/0/0/0: inner chunk 0: crc32c checksum mismatch"},
+    };
+    for (const auto& [offset, what] : cases) {
+        QDir("sharded.zarr").removeRecursively();
+        ASSERT_EQ(QProcess::execute("cp", {"-r", at("sharded.zarr"), "."}), 0);
+        flipByte(shard, offset);
+        expectPackRefuses(QDir::current().filePath("sharded.zarr"), {"--crop"}, what);
+    }
+}
+
+TEST_F(ZarrStores, RefusesChunksOfTheWrongLength) {
+    ScratchDir scratch;
+    const std::pair<const char*, const char*> cases[] = {
+        {"zlib_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
+        {"zstd_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
+        {"blosc_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
+        {"lz4_short.zarr", "/0.0.0: decodes to 4095 bytes, not 4096"},
+        {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
+        {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
+    };
+    for (const auto& [store, what] : cases)
+        expectPackRefuses(at(store), {"--window", "0,1"}, what);
+    expectPackRefuses(at("time.zarr"), {}, "3 time points: pick one with --volume T, 0 to 2");
+}
+
+const char plainArray[] = R"({"zarr_format": 2, "shape": [4, 4, 4], "chunks": [4, 4, 4],
+    "dtype": "|u1", "order": "C", "fill_value": 0, "compressor": null, "filters": null})";
+
+// An image whose .zattrs carries multiscales with the given axes and dataset paths.
+std::string multiscales(const std::string& axes, const std::string& paths) {
+    return R"({"multiscales": [{"axes": )" + axes + R"(, "datasets": [)" + paths + "]}]}";
+}
+
+TEST(ZarrMetadata, RefusesLies) {
+    ScratchDir scratch;
+    const std::string zyx = R"(["z", "y", "x"])";
+    const auto array = [](const std::string& from, const std::string& to) {
+        std::string text = plainArray;
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const struct {
+        const char* key;
+        std::string text;
+        const char* what;
+    } cases[] = {
+        {".zarray", array("[4, 4, 4], \"chunks", "[-1, 4, 4], \"chunks"), "shape must be whole"},
+        {".zarray", array("[4, 4, 4], \"chunks", "[1.5, 4, 4], \"chunks"), "shape must be whole"},
+        {".zarray", array("\"chunks\": [4, 4, 4]", "\"chunks\": [0, 4, 4]"),
+         "chunks must be whole"},
+        {".zarray", array("[4, 4, 4], \"chunks", "[4, 4, 4, 1, 1, 1], \"chunks"),
+         "shape must list 1 to 5"},
+        {".zarray", array("\"chunks\": [4, 4, 4]", "\"chunks\": [4, 4]"),
+         "chunks and shape differ"},
+        {".zarray", array("[4, 4, 4], \"chunks\": [4, 4, 4]", "[4, 4], \"chunks\": [4, 4]"),
+         "2 dimensions: need 3 to 5"},
+        {".zarray", array("\"chunks\": [4, 4, 4]", "\"chunks\": [100000, 100000, 100000]"),
+         "chunks too large"},
+        {".zarray", array("\"filters\": null", "\"filters\": [{\"id\": \"delta\"}]"),
+         "unsupported filters"},
+        {".zarray", array("\"compressor\": null", "\"compressor\": {\"id\": \"bz2\"}"),
+         "unsupported compressor 'bz2'"},
+        {".zarray", array("|u1", "<c8"), "unsupported dtype '<c8'"},
+        {".zarray", array("\"order\": \"C\"", "\"order\": \"K\""), "order must be"},
+        {".zarray", array("\"fill_value\": 0", "\"fill_value\": -1"), "fill_value out of range"},
+        {".zarray", std::string(plainArray).substr(0, 40), "bad JSON metadata"},
+        {".zattrs", "{\"a\": " + std::string(200, '[') + std::string(200, ']') + "}",
+         "nested too deeply"},
+        {".zattrs", multiscales(R"(["q", "y", "x"])", R"({"path": "0"})"), "unsupported axis 'q'"},
+        {".zattrs", multiscales(R"(["z", "z", "x"])", R"({"path": "0"})"), "given twice"},
+        {".zattrs", multiscales(zyx, R"({"path": "../outside"})"), "unsafe level path"},
+        {".zattrs",
+         multiscales(zyx, R"({"path": "0", "coordinateTransformations": [{"type": "scale",
+             "scale": [1, 0, 1]}]})"),
+         "scales must be positive"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir("lie.zarr").removeRecursively();
+        writeFile(std::string("lie.zarr/") + c.key, c.text);
+        if (std::string(c.key) == ".zattrs")
+            writeFile("lie.zarr/.zgroup", "{\"zarr_format\": 2}");
+        expectPackRefuses(QDir::current().filePath("lie.zarr"), {}, c.what);
+    }
+}
+
+TEST(ZarrMetadata, LevelsMustAgree) {
+    ScratchDir scratch;
+    const std::string zyx = R"(["z", "y", "x"])";
+    writeFile("image.zarr/.zgroup", "{\"zarr_format\": 2}");
+    writeFile("image.zarr/.zattrs", multiscales(zyx, R"({"path": "0"}, {"path": "1"})"));
+    writeFile("image.zarr/0/.zarray", plainArray);
+    std::string four = plainArray;
+    four.replace(four.find("[4, 4, 4], \"chunks\": [4, 4, 4]"), 30,
+                 "[1, 4, 4, 4], \"chunks\": [1, 4, 4, 4]");
+    writeFile("image.zarr/1/.zarray", four);
+    const QString image = QDir::current().filePath("image.zarr");
+    expectPackRefuses(image, {}, "/1/.zarray: 4 dimensions, but the image has 3 axes");
+    std::string larger = plainArray;
+    larger.replace(larger.find("[4, 4, 4], \"chunks"), 9, "[8, 8, 8]");
+    writeFile("image.zarr/1/.zarray", larger);
+    expectPackRefuses(image, {}, "level larger than the one before");
+}
+
+TEST(ZarrMetadata, ChunksStayInTheFolder) {
+    ScratchDir scratch;
+    writeFile("linked.zarr/.zarray", plainArray);
+    writeFile("elsewhere", std::string(64, 'x'));
+    ASSERT_EQ(symlink("../elsewhere", "linked.zarr/0.0.0"), 0);
+    expectPackRefuses(QDir::current().filePath("linked.zarr"), {},
+                      "/0.0.0: leads out of the folder");
+}
+
+TEST(FolderStore, KeysStayInTheFolder) {
+    ScratchDir scratch;
+    writeFile("store/a/b", "12345");
+    writeFile("outside", "secret");
+    ASSERT_EQ(symlink("../outside", "store/out"), 0);
+    ASSERT_EQ(symlink("b", "store/a/in"), 0);
+    std::unique_ptr<KeyStore> store;
+    ASSERT_EQ(openKeyStore("store", &store), "");
+    const struct {
+        const char* key;
+        std::uint64_t most;
+        const char* result; // the bytes, or part of the message
+        bool missing;
+    } cases[] = {
+        {"a/b", 5, "12345", false},
+        {"a/in", 5, "12345", false},
+        {"a/c", 5, "", true},
+        {"nothing/at/all", 5, "", true},
+        {"a/b", 4, "too large", false},
+        {"out", 10, "leads out of the folder", false},
+        {"../outside", 10, "unsafe key", false},
+        {"/etc/passwd", 10, "unsafe key", false},
+        {"a//b", 10, "unsafe key", false},
+        {"a", 10, "can't open", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        std::vector<unsigned char> bytes;
+        bool missing = false;
+        const std::string failure = store->get(c.key, c.most, &bytes, &missing);
+        EXPECT_EQ(missing, c.missing);
+        if (failure.empty())
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.result);
+        else
+            EXPECT_NE(failure.find(c.result), std::string::npos) << failure;
+    }
+    EXPECT_EQ(store->bytesRead(), 10u);
+}
+
+TEST(ChunkCodecs, Crc32cIsCastagnolis) {
+    // The check value of CRC-32C, and of nothing.
+    EXPECT_EQ(crc32c(reinterpret_cast<const unsigned char*>("123456789"), 9), 0xe3069283u);
+    EXPECT_EQ(crc32c(nullptr, 0), 0u);
+}
+} // namespace

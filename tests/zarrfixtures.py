@@ -1,0 +1,228 @@
+#!/usr/bin/python3
+"""Writes the Zarr stores zarr_test reads into the folder given, each beside the RGB bytes pack
+must make of it (NAME.expected, x fastest, then y, then z): zarr's own read of the array mapped
+through the window as the converter maps samples. v2 stores are written by python3-zarr; v3 ones
+(which that zarr cannot write) byte by byte here, with numcodecs' compressors."""
+
+import gzip
+import json
+import os
+import shutil
+import struct
+import sys
+
+import numcodecs
+import numpy as np
+import zarr
+
+
+def mapped(values, lo, hi):
+    """Samples to bytes through a window, NaN to 0, as the converter maps them."""
+    x = 255 * (values.astype(np.float64) - lo) / (hi - lo)
+    x = np.where(np.isnan(x), 0, x)
+    return np.where(x >= 254.5, 255, np.where(x > 0, np.floor(x + 0.5), 0)).astype(np.uint8)
+
+
+def write_expected(path, red, green, blue):
+    zero = np.zeros_like(red)
+    rgb = np.stack([c if c is not None else zero for c in (red, green, blue)], axis=-1)
+    with open(path, "wb") as out:
+        out.write(rgb.tobytes())
+
+
+def smooth(shape, seed):
+    rng = np.random.default_rng(seed)
+    grid = np.indices(shape).sum(axis=0)
+    return grid * 37 + rng.integers(0, 50, size=shape)
+
+
+def ome_v2(root):
+    """Three levels of (c, z, y, x) uint16, each with its own compressor, omero colours and
+    windows, chunks left out (fill 7)."""
+    group = zarr.open_group(os.path.join(root, "ome2.zarr"), mode="w")
+    compressors = [numcodecs.Blosc(cname="zstd", clevel=3, shuffle=2), numcodecs.Zlib(level=4),
+                   numcodecs.LZ4()]
+    levels = []
+    for level, side in enumerate([32, 16, 8]):
+        data = (smooth((2, side, side, side), level) % 4000).astype(np.uint16)
+        array = group.create_dataset(str(level), shape=data.shape, chunks=(1, 8, 4, 8),
+                                     dtype="<u2", compressor=compressors[level], fill_value=7)
+        array[...] = data
+        levels.append(array)
+    for key in ["1/0.1.2.0", "1/1.0.0.1", "2/0.0.1.0"]:
+        os.remove(os.path.join(root, "ome2.zarr", key))
+    group.attrs["multiscales"] = [{
+        "version": "0.4",
+        "axes": [{"name": "c", "type": "channel"}] +
+                [{"name": n, "type": "space", "unit": "micrometer"} for n in "zyx"],
+        "datasets": [{"path": str(l), "coordinateTransformations": [
+            {"type": "scale", "scale": [1, s, s, s]}]} for l, s in enumerate([0.5, 1, 2])]}]
+    group.attrs["omero"] = {"channels": [
+        {"color": "FF0000", "window": {"start": 100, "end": 3000, "min": 0, "max": 65535}},
+        {"color": "00ff00", "window": {"start": 0, "end": 4000, "min": 0, "max": 65535}}]}
+    read = [zarr.open_array(os.path.join(root, "ome2.zarr", str(l)))[...] for l in range(3)]
+    # A fixed window at the middle level; the file's own windows and colours at the coarsest.
+    write_expected(os.path.join(root, "ome2_window.expected"), mapped(read[1][0], 0, 4095),
+                   mapped(read[1][1], 0, 4095), None)
+    write_expected(os.path.join(root, "ome2_file.expected"), mapped(read[2][0], 100, 3000),
+                   mapped(read[2][1], 0, 4000), None)
+    # --channels 1,1,1 keeps the file's windows: green's channel in all three.
+    grey = mapped(read[2][1], 0, 4000)
+    write_expected(os.path.join(root, "ome2_grey.expected"), grey, grey, grey)
+
+
+def fortran_v2(root):
+    """A plain (z, y, x) big-endian float32 array in Fortran order, "/" keys, zlib, chunks that
+    do not divide the shape, some left out (fill NaN)."""
+    path = os.path.join(root, "fortran.zarr")
+    data = (smooth((12, 12, 12), 3) / 300.0 - 1).astype(">f4")
+    data[0, 0, 0] = np.nan
+    array = zarr.open_array(path, mode="w", shape=data.shape, chunks=(5, 4, 3), dtype=">f4",
+                            order="F", compressor=numcodecs.Zlib(), fill_value="NaN",
+                            dimension_separator="/")
+    array[...] = data
+    shutil.rmtree(os.path.join(path, "1", "2"))
+    read = zarr.open_array(path)[...]
+    grey = mapped(read, -1, 1)
+    write_expected(os.path.join(root, "fortran.expected"), grey, grey, grey)
+
+
+def time_v2(root):
+    """A plain (t, c, z, y, x) int16 gzip array: three time points of one channel."""
+    path = os.path.join(root, "time.zarr")
+    data = (smooth((3, 1, 10, 10, 10), 4) - 500).astype("<i2")
+    array = zarr.open_array(path, mode="w", shape=data.shape, chunks=(2, 1, 4, 10, 3),
+                            dtype="<i2", compressor=numcodecs.GZip(), fill_value=0)
+    array[...] = data
+    grey = mapped(zarr.open_array(path)[1, 0], -500, 1000)
+    write_expected(os.path.join(root, "time.expected"), grey, grey, grey)
+
+
+def crc32c(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x82F63B78 if crc & 1 else crc >> 1
+    return crc ^ 0xFFFFFFFF
+
+
+def with_crc(data):
+    return data + struct.pack("<I", crc32c(data))
+
+
+def write_json(path, value):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        json.dump(value, out)
+
+
+def write_bytes(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def sharded_v3(root):
+    """An NGFF 0.5 image of one (z, y, x) uint16 level, sharded: shards of 8 x 16 x 16 holding
+    inner chunks of 4 x 8 x 8 (zstd, then crc32c), the index (with its crc32c) at the end;
+    an inner chunk and a whole shard left out (fill 9)."""
+    path = os.path.join(root, "sharded.zarr")
+    shape, shard, inner = (16, 16, 24), (8, 16, 16), (4, 8, 8)
+    data = (smooth(shape, 5) % 3000).astype("<u2")
+    write_json(os.path.join(path, "zarr.json"), {
+        "zarr_format": 3, "node_type": "group", "attributes": {"ome": {
+            "version": "0.5", "multiscales": [{
+                "axes": [{"name": n, "type": "space"} for n in "zyx"],
+                "datasets": [{"path": "s0", "coordinateTransformations": [
+                    {"type": "scale", "scale": [1, 1, 1]}]}]}]}}})
+    write_json(os.path.join(path, "s0", "zarr.json"), {
+        "zarr_format": 3, "node_type": "array", "shape": list(shape), "data_type": "uint16",
+        "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": list(shard)}},
+        "chunk_key_encoding": {"name": "default"}, "fill_value": 9,
+        "codecs": [{"name": "sharding_indexed", "configuration": {
+            "chunk_shape": list(inner),
+            "codecs": [{"name": "bytes", "configuration": {"endian": "little"}},
+                       {"name": "zstd", "configuration": {"level": 3, "checksum": False}},
+                       {"name": "crc32c"}],
+            "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}},
+                             {"name": "crc32c"}],
+            "index_location": "end"}}]})
+    expected = data.copy()
+    compressor = numcodecs.Zstd(level=3)
+    for sz in range(2):
+        for sx in range(2):
+            if (sz, sx) == (1, 0):
+                expected[8:16, :, 0:16] = 9  # a shard never written
+                continue
+            body, index = b"", []
+            for iz in range(2):
+                for iy in range(2):
+                    for ix in range(2):
+                        z0, y0, x0 = sz * 8 + iz * 4, iy * 8, sx * 16 + ix * 8
+                        if (sz, sx, iz, iy, ix) == (0, 0, 1, 0, 1) or x0 >= shape[2]:
+                            if x0 < shape[2]:
+                                expected[z0:z0 + 4, y0:y0 + 8, x0:x0 + 8] = 9
+                            index.append((2**64 - 1, 2**64 - 1))
+                            continue
+                        block = np.full(inner, 9, dtype="<u2")
+                        part = data[z0:z0 + 4, y0:y0 + 8, x0:x0 + 8]
+                        block[:part.shape[0], :part.shape[1], :part.shape[2]] = part
+                        encoded = with_crc(compressor.encode(block.tobytes()))
+                        index.append((len(body), len(encoded)))
+                        body += encoded
+            packed = b"".join(struct.pack("<QQ", o, n) for o, n in index)
+            write_bytes(os.path.join(path, "s0", "c", str(sz), "0", str(sx)),
+                        body + with_crc(packed))
+    # Not a cube: pack crops it to 16^3 around the middle of x.
+    grey = mapped(expected[:, :, 4:20], 0, 3000)
+    write_expected(os.path.join(root, "sharded.expected"), grey, grey, grey)
+
+
+def transposed_v3(root):
+    """A plain v3 (z, y, x) array of big-endian int32 stored transposed, gzip, "." keys."""
+    path = os.path.join(root, "transposed.zarr")
+    shape, chunk = (6, 6, 6), (4, 3, 6)
+    data = (smooth(shape, 6) - 100).astype(">i4")
+    write_json(os.path.join(path, "zarr.json"), {
+        "zarr_format": 3, "node_type": "array", "shape": list(shape), "data_type": "int32",
+        "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": list(chunk)}},
+        "chunk_key_encoding": {"name": "default", "configuration": {"separator": "."}},
+        "fill_value": 0, "dimension_names": ["z", "y", "x"],
+        "codecs": [{"name": "transpose", "configuration": {"order": [2, 1, 0]}},
+                   {"name": "bytes", "configuration": {"endian": "big"}},
+                   {"name": "gzip", "configuration": {"level": 5}}]})
+    for cz in range(2):
+        for cy in range(2):
+            block = np.zeros(chunk, dtype=">i4")
+            part = data[cz * 4:cz * 4 + 4, cy * 3:cy * 3 + 3, :]
+            block[:part.shape[0], :part.shape[1], :] = part
+            write_bytes(os.path.join(path, "c.%d.%d.0" % (cz, cy)),
+                        gzip.compress(block.T.tobytes()))
+    grey = mapped(data, -100, 600)
+    write_expected(os.path.join(root, "transposed.expected"), grey, grey, grey)
+
+
+def hostile(root):
+    """Stores that lie: chunks that decode to more or fewer bytes than they must hold."""
+    def plain(name, compressor, chunk_bytes):
+        path = os.path.join(root, name)
+        zarr.open_array(path, mode="w", shape=(16, 16, 16), chunks=(16, 16, 16), dtype="|u1",
+                        compressor=compressor)
+        write_bytes(os.path.join(path, "0.0.0"), chunk_bytes)
+    # A 64 MiB chunk where 4 KiB are due, packed into a few kB (zlib packs 1 MiB in 1 kB).
+    bomb = np.zeros(64 << 20, dtype=np.uint8).tobytes()
+    plain("zlib_bomb.zarr", numcodecs.Zlib(), numcodecs.Zlib(level=9).encode(bomb[:1 << 20]))
+    plain("zstd_bomb.zarr", numcodecs.Zstd(), numcodecs.Zstd(level=3).encode(bomb))
+    plain("blosc_bomb.zarr", numcodecs.Blosc(), numcodecs.Blosc().encode(bomb[:1 << 20]))
+    short = np.zeros(4095, dtype=np.uint8).tobytes()
+    plain("lz4_short.zarr", numcodecs.LZ4(), numcodecs.LZ4().encode(short))
+    plain("raw_long.zarr", None, bytes(4097))
+    plain("gzip_cut.zarr", numcodecs.GZip(), numcodecs.GZip().encode(bytes(4096))[:-12])
+
+
+if __name__ == "__main__":
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    for write in (ome_v2, fortran_v2, time_v2, sharded_v3, transposed_v3, hostile):
+        write(out)
