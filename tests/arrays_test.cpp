@@ -1,12 +1,10 @@
-// The array readers (NRRD, .npy, TIFF, raw, slice pictures) through their typed sources: every
-// sample type as stored, and channels and spacing as the files give them.
-#include "npy.h"
-#include "nrrd.h"
+// The array readers (NRRD, .npy, TIFF, slice pictures) opened as pack opens them: every sample
+// type as stored, and channels and spacing as the files give them.
+#include "formattable.h"
+#include "pictureslices.h"
 #include "scratchdir.h"
 #include "storedsamples.h"
-#include "pictureslices.h"
 #include "testsupport.h"
-#include "tiff.h"
 #include "tifffiles.h"
 
 #include <QImage>
@@ -14,7 +12,6 @@
 #include <tiffio.h>
 
 #include <cstring>
-#include <functional>
 
 namespace {
 // A .npy file of the array: "{'descr': DESCR, 'fortran_order': False, 'shape': SHAPE, }".
@@ -22,13 +19,6 @@ std::string npy(const std::string& descr, const std::string& shape) {
     return npyFile(1,
                    "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }");
 }
-
-using Opener = std::function<std::string(const QString&, TypedSource*)>;
-const Opener openSlices = [](const QString& path, TypedSource* source) {
-    QStringList files;
-    const std::string failure = listSliceFiles({path}, &files);
-    return failure.empty() ? openSliceSource(files, source) : failure;
-};
 } // namespace
 
 TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
@@ -77,14 +67,10 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
                                    gzip(half) + gzip(host.substr(half.size())));
         writeFile("v.npy", npy((little ? ">" : "<") + std::string(t.npy), "(2, 2, 3)") + swapped);
         writeTiff("v.tif", pages);
-        const std::pair<const char*, Opener> files[] = {{"raw.nrrd", openNrrdSource},
-                                                        {"gzip.nrrd", openNrrdSource},
-                                                        {"v.npy", openNpySource},
-                                                        {"v.tif", openTiffSource}};
-        for (const auto& [name, open] : files) {
+        for (const char* name : {"raw.nrrd", "gzip.nrrd", "v.npy", "v.tif"}) {
             SCOPED_TRACE(name);
             TypedSource source;
-            ASSERT_EQ(open(name, &source), "");
+            ASSERT_EQ(openPackInput({name}, {}, &source), "");
             EXPECT_EQ(source.info.type, t.type);
             EXPECT_EQ(source.info.width * 100 + source.info.height * 10 + source.info.depth, 322);
             EXPECT_EQ(source.info.channels, 1);
@@ -154,31 +140,30 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     ASSERT_TRUE(wide.save("wide/w.png"));
     struct Case {
         QString path;
-        Opener open;
         int channels, depth, alpha;
         double spacing[3];
         std::string samples; // "" leaves them unchecked
     };
     // clang-format off
     const Case cases[] = {
-        {"imagej2.tif", openTiffSource, 2, 2, -1, {1, 1, 2.5},
+        {"imagej2.tif", 2, 2, -1, {1, 1, 2.5},
          interleaved(2, 2, [](int c, int z) { return 2 * z + c; })},
-        {"imagej5.tif", openTiffSource, 5, 1, -1, {1, 1, 1},
+        {"imagej5.tif", 5, 1, -1, {1, 1, 1},
          interleaved(5, 1, [](int c, int) { return c; })},
-        {"ome.tif", openTiffSource, 2, 3, -1, {0.25, 0.25, 1.5},
+        {"ome.tif", 2, 3, -1, {0.25, 0.25, 1.5},
          interleaved(2, 3, [](int c, int z) { return 3 * c + z; })},
-        {"rgba.tif", openTiffSource, 4, 1, 3, {1, 1, 1}, rgba.samples},
-        {"rgba.nrrd", openNrrdSource, 4, 1, 3, {0.5, 2, 3}, "1234"},
-        {"directions.nrrd", openNrrdSource, 1, 1, -1, {5, 2, 0.5}, "x"},
-        {"two.npy", openNpySource, 2, 1, 1, {1, 1, 1}, "ab"},
-        {"ga", openSlices, 4, 2, 3, {1, 1, 1}, ""},
-        {"wide", openSlices, 1, 1, -1, {1, 1, 1}, typedBytes(SampleType::UInt16, {100, 3415})},
+        {"rgba.tif", 4, 1, 3, {1, 1, 1}, rgba.samples},
+        {"rgba.nrrd", 4, 1, 3, {0.5, 2, 3}, "1234"},
+        {"directions.nrrd", 1, 1, -1, {5, 2, 0.5}, "x"},
+        {"two.npy", 2, 1, 1, {1, 1, 1}, "ab"},
+        {"ga", 4, 2, 3, {1, 1, 1}, ""},
+        {"wide", 1, 1, -1, {1, 1, 1}, typedBytes(SampleType::UInt16, {100, 3415})},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
         TypedSource source;
-        ASSERT_EQ(c.open(c.path, &source), "");
+        ASSERT_EQ(openPackInput({c.path}, {}, &source), "");
         EXPECT_EQ(source.info.type, c.path == "wide" ? SampleType::UInt16 : SampleType::UInt8);
         EXPECT_EQ(source.info.channels, c.channels);
         EXPECT_EQ(source.info.depth, c.depth);
