@@ -271,6 +271,10 @@ def npy(descr, shape, data, version=1):
 write("npy", "grey-u1", npy("|u1", "(2, 2, 2)", bytes(range(8))))
 write("npy", "rgb-u1", npy("|u1", "(1, 2, 2, 3)", bytes(range(12))))
 write("npy", "big-i2", npy(">i2", "(1, 2, 2)", struct.pack(">4h", -3, 0, 300, 4000)))
+
+write("rawvolume", "n1", bytes([16, 32, 48]))
+write("rawvolume", "n2", bytes(i * 37 % 256 for i in range(24)))
+write("rawvolume", "between", bytes(25))
 write("npy", "f4-two-channels", npy("<f4", "(1, 1, 2, 2)", struct.pack("<4f", 0.5, 1, -2, 3e9), 2))
 write("npy", "f8", npy("<f8", "(1, 1, 1)", struct.pack("<d", 1.5)))
 write("npy", "overflowing-shape", npy("|u1", "(16, 1073741824, 1073741824)", b""))

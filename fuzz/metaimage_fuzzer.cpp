@@ -12,6 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(header.headerLength <= size);
     const QString path = fuzzFolder() + "/input.mha";
     writeBytes(path, data, size);
-    fuzzReader(path, [&](TypedSource* source) { return openMetaImageSource(path, source); });
+    fuzzReader(path);
     return 0;
 }

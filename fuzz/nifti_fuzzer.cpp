@@ -2,13 +2,12 @@
 // with a volume picked from the input's length (none, the first or the second), so that files
 // of several volumes and vector channels are read too.
 
-#include "nifti.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString path = fuzzFolder() + "/input.nii";
     const int volume = int(size % 3) - 1;
     writeBytes(path, data, size);
-    fuzzReader(path, [&](TypedSource* source) { return openNiftiSource(path, volume, source); });
+    fuzzReader(path, InputSelection(-1, volume));
     return 0;
 }

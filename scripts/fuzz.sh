@@ -5,40 +5,40 @@
 # report makes it exit non-zero and keeps the scratch folder, with the input, for a look.
 # Without clang's fuzzer runtime it says so and exits 0.
 #
-# Usage: scripts/fuzz.sh [--runs N | --seconds S] [volume|mesh|raw|picture|model|npy|nrrd|tiff|slices|nifti|metaimage|dicom|zipstore|zarrmeta|zarrchunk ...]
-#   default: a fixed number of executions per target, a few tens of seconds in all
+# Usage: scripts/fuzz.sh [--runs N | --seconds S] [TARGET ...]
+#   TARGET       a name in fuzz/targets.txt (default: all of them)
+#   default: each target's smoke runs (fuzz/targets.txt), a few tens of seconds in all
 #   --runs N     N executions per target
 #   --seconds S  S seconds per target (for long runs: scripts/fuzz.sh --seconds 3600 mesh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TESSARY_FUZZ_BUILD:-$root/build-fuzz}
 
+# The targets, their smoke runs and options, from the one list of them.
+declare -A runs=() asan=() options=()
+known=()
+while read -r target _kind count extra rest; do
+    [[ $target =~ ^[a-z] ]] || continue
+    known+=("$target")
+    runs[$target]=$count
+    [ "$extra" = - ] || asan[$target]=$extra
+    options[$target]=${rest//-dict=/-dict=$root/fuzz/}
+done <"$root/fuzz/targets.txt"
+
+usage="usage: $0 [--runs N | --seconds S] [$(IFS='|' && echo "${known[*]}") ...]"
 limit=
 targets=()
 while [ $# -gt 0 ]; do
     case $1 in
     --runs) limit="-runs=$2" && shift 2 ;;
     --seconds) limit="-max_total_time=$2" && shift 2 ;;
-    volume | mesh | raw | picture | model | npy | nrrd | tiff | slices | nifti | metaimage | dicom | zipstore | zarrmeta | zarrchunk) targets+=("$1") && shift ;;
-    *) echo "usage: $0 [--runs N | --seconds S] [volume|mesh|raw|picture|model|npy|nrrd|tiff|slices|nifti|metaimage|dicom|zipstore|zarrmeta|zarrchunk ...]" >&2 && exit 2 ;;
+    *)
+        [[ " ${known[*]} " == *" $1 "* ]] || { echo "$usage" >&2 && exit 2; }
+        targets+=("$1") && shift
+        ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(volume mesh raw picture model npy nrrd tiff slices nifti metaimage dicom zipstore zarrmeta zarrchunk)
-
-# Smoke sizes: about ten seconds per target here; the picture path is slower, since its
-# inputs that DevIL leaks on each cost a full leak scan, and the model path slower still
-# (Assimp builds its whole importer for each input).
-# The converter's readers go through files, Qt and libraries: a few hundred executions a
-# second. The DICOM path is slower still: it runs GDCM twice, first in a child process (which
-# meets GDCM's assertions), so it gets few runs, a small ASan quarantine (a fork copies the page tables of all the memory the process holds) and a malloc
-# limit (reports from the child, which the parent refuses as malformed, are no finding).
-declare -A runs=([volume]=1000000 [mesh]=1000000 [raw]=1500000 [picture]=80000 [model]=1500
-    [npy]=2000 [nrrd]=1000 [tiff]=2000 [slices]=2000 [nifti]=5000 [metaimage]=5000 [dicom]=60
-    [zipstore]=20000 [zarrmeta]=20000 [zarrchunk]=20000)
-declare -A options=([volume]="-dict=$root/fuzz/volume.dict -max_len=8192"
-    [picture]="-dict=$root/fuzz/png.dict" [zipstore]="-dict=$root/fuzz/zip.dict -max_len=8192"
-    [model]="-dict=$root/fuzz/model.dict -max_len=4096" [dicom]="-rss_limit_mb=1024 -malloc_limit_mb=512")
-declare -A asan=([dicom]=":quarantine_size_mb=4")
+[ ${#targets[@]} -gt 0 ] || targets=("${known[@]}")
 
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT

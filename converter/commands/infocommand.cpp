@@ -3,12 +3,10 @@
 
 #include "commands.h"
 
-#include "dicom.h"
 #include "files.h"
 #include "systemmemory.h"
 #include "text.h"
 #include "image.h"
-#include "nifti.h"
 #include "output.h"
 #include "formattable.h"
 #include "packplan.h"
@@ -101,30 +99,6 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
 
-// A DICOM input of several series, or of several volumes, cannot be read until one is picked:
-// the list to pick from, numbered as --series and --volume count.
-void printDicomSeries(const QString& path) {
-    std::vector<DicomSeriesSummary> series;
-    if (!listDicomSeries(path, &series).empty())
-        return;
-    const bool volumes = std::any_of(series.begin(), series.end(),
-                                     [](const DicomSeriesSummary& s) { return s.volumes > 1; });
-    if (series.size() < 2 && !volumes)
-        return;
-    const char* pick = series.size() < 2 ? "pick a volume with --volume T"
-                       : volumes         ? "pick one with --series K, and a volume with --volume T"
-                                         : "pick one with --series K";
-    std::printf("%s\n  format           DICOM, %zu series (%s)\n", qPrintable(path), series.size(),
-                pick);
-    for (std::size_t k = 0; k < series.size(); ++k) {
-        const std::string count =
-            series[k].volumes > 1 ? formatString(", %d volumes", series[k].volumes) : "";
-        std::printf("  series %-9zu %d x %d x %d%s  %s  %s\n", k, series[k].width, series[k].height,
-                    series[k].slices, count.c_str(), printableText(series[k].uid).c_str(),
-                    printableText(series[k].description).c_str());
-    }
-}
-
 // The spacing as far as the file gives it: "?" for an axis it leaves out.
 std::string spacingText(const VolumeInfo& info) {
     if (info.spacingKnown)
@@ -140,19 +114,6 @@ std::string spacingText(const VolumeInfo& info) {
     if (missing == "x/y/z")
         return "not in the file" + note;
     return values + " (" + missing + " not in the file" + note + ")";
-}
-
-// A NIfTI file of several volumes (time points) cannot be read until one is picked: how many
-// there are, numbered as --volume counts.
-void printNiftiVolumes(const QString& path) {
-    if (!path.endsWith(".nii", Qt::CaseInsensitive) &&
-        !path.endsWith(".nii.gz", Qt::CaseInsensitive))
-        return;
-    const long long volumes = niftiVolumeCount(path);
-    if (volumes > 1)
-        std::printf("%s\n  format           NIfTI, %lld volumes (pick one with --volume T, 0 to "
-                    "%lld)\n",
-                    printableText(path.toStdString()).c_str(), volumes, volumes - 1);
 }
 
 // The levels of a pyramid, the one pack reads marked; without --size, the largest N at which
@@ -186,8 +147,9 @@ int reportInput(const QString& path, PackSettings settings) {
     settings.measureRange = true;
     std::string failure = openPackInput({path}, settings.pick, &source);
     if (!failure.empty()) {
-        printDicomSeries(path);
-        printNiftiVolumes(path);
+        const InputFormat* format = inputFormatOf({path});
+        if (format && format->printChoices)
+            format->printChoices(path);
         return inputError(failure);
     }
     const VolumeInfo& info = source.info;

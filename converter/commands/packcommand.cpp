@@ -30,24 +30,12 @@
 namespace {
 const char name[] = "pack";
 
-const char help[] = R"(usage: tessary-vol pack INPUT... -o OUT.vol [OPTIONS]
+const char helpHead[] = R"(usage: tessary-vol pack INPUT... -o OUT.vol [OPTIONS]
 Makes a volume from
-  a folder of slice pictures, or a list of them (any format Qt reads; natural order, the first
-      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice),
-  a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and
-      OME-TIFF keep a page per channel),
-  a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels),
-  a DICOM series (a folder without slice pictures; slices in position order) or one
-      multi-frame file (.dcm, or any file that begins as DICOM),
-  a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib),
-  a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels),
-  a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order),
-  a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray; Zarr v2 or
-      v3, sharded or not; axes z, y, x and optionally c and t): of a multiscale image, the
-      coarsest level that still has N samples a side for --size N (else the finest),
-  a volume (.vol), to resize it with --size,
-  raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z).
-Samples may be 8-, 16- or 32-bit integers, signed or not, or 32- or 64-bit floats (slice
+)";
+
+const char helpTail[] =
+    R"(Samples may be 8-, 16- or 32-bit integers, signed or not, or 32- or 64-bit floats (slice
 pictures: 8 or 16 bits). Unsigned 8-bit samples are copied; any other type is mapped linearly
 from the samples' smallest to largest value (one range over all channels) onto 0..255, NaN
 becoming 0. One channel is grey, two fill red and green, three fill red, green and blue; alpha is
@@ -76,6 +64,19 @@ options:
   --reference-slice K       writes slice z = K beside OUT as NAME.png
   --reference-size PX       the largest side of that picture (default 256)
 )";
+
+// The help, its list of inputs made from the table of formats.
+const char* help() {
+    static const std::string text = [] {
+        std::string inputs;
+        const std::vector<InputFormat>& formats = inputFormats();
+        for (std::size_t k = 0; k < formats.size(); ++k)
+            inputs +=
+                std::string("  ") + formats[k].help + (k + 1 < formats.size() ? ",\n" : ".\n");
+        return helpHead + inputs + helpTail;
+    }();
+    return text.c_str();
+}
 
 // The reference picture, read as it will be written.
 struct Reference {
@@ -283,7 +284,7 @@ Command packCommand() {
     return {name,
             "pack INPUT... -o OUT.vol",
             "slices, TIFF, NIfTI, DICOM, MetaImage, NRRD, .npy, raw bytes or a volume to a volume",
-            help,
+            help(),
             QList<QCommandLineOption>{{{"o", "output"}, "output", "OUT"},
                                       {"name", "name", "NAME"},
                                       {"reference", "picture", "PICTURE"},

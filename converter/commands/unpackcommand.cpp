@@ -2,11 +2,10 @@
 
 #include "commands.h"
 
-#include "npy.h"
-#include "nrrd.h"
+#include "formattable.h"
+#include "text.h"
+#include "messages.h"
 #include "output.h"
-#include "pictureslices.h"
-#include "tiff.h"
 #include "pictures.h"
 #include "slicestream.h"
 #include "vol.h"
@@ -19,45 +18,58 @@
 namespace {
 const char name[] = "unpack";
 
-const char help[] = R"(usage: tessary-vol unpack IN.vol -o OUT
-Writes a volume out, in the kind OUT's extension names:
-  .tif, .tiff   a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)
-  .nrrd         a NRRD file (RGB, raw) with the axis kinds, space and spacing that ParaView and
-                3D Slicer need to open it as an RGB volume
-  .npy          a NumPy uint8 array of shape (N, N, N, 3)
-  no extension  a folder of PNG slices, slice_0000.png first (the folder must not exist or
-                must be empty)
-Slice pictures and TIFF pages show y = N - 1 at the top, as the viewer shows a slice.
-
-options:
-  -o, --output OUT          what to write (required)
-)";
+// The help, its list of outputs made from the table of formats: those with suffixes, then the
+// folder.
+const char* help() {
+    static const std::string text = [] {
+        std::string outputs, folder;
+        for (const InputFormat& format : inputFormats()) {
+            const FormatSink& sink = format.sink;
+            std::string suffixes;
+            for (const std::string& suffix : sink.suffixes)
+                suffixes += (suffixes.empty() ? "." : ", .") + suffix;
+            if (sink.open && suffixes.empty())
+                folder += formatString("  %-14s%s\n", "no extension", sink.help);
+            else if (sink.open)
+                outputs += formatString("  %-14s%s\n", suffixes.c_str(), sink.help);
+        }
+        return "usage: tessary-vol unpack IN.vol -o OUT\n"
+               "Writes a volume out, in the kind OUT's extension names:\n" +
+               outputs + folder +
+               "Slice pictures and TIFF pages show y = N - 1 at the top, as the viewer shows a "
+               "slice.\n\n"
+               "options:\n"
+               "  -o, --output OUT          what to write (required)\n";
+    }();
+    return text.c_str();
+}
 
 int runUnpack(const QCommandLineParser& parser) {
     const QString input = parser.positionalArguments()[0];
     const QString output = QDir::cleanPath(parser.value("output")); // "out/" names the folder out
-    const QString suffix = QFileInfo(output).suffix().toLower();
-    const bool folder = suffix.isEmpty() || QFileInfo(output).isDir();
+    const FormatSink* writer = sinkFor(output);
     if (!parser.isSet("output"))
         return usageError(name, "-o OUT is required");
-    if (!folder && suffix != "tif" && suffix != "tiff" && suffix != "nrrd" && suffix != "npy")
-        return usageError(name, "OUT must be a folder, .tif, .tiff, .nrrd or .npy");
+    if (!writer)
+        return usageError(name, QString::fromStdString("OUT must be " + unpackWrites()));
 
+    const bool folder = writer->suffixes.empty();
     std::string failure = checkOutputPath(output, {input}, folder);
     if (!failure.empty())
         return inputError(failure);
     SliceSource source, cube;
     VolumeHeader header;
-    failure = openVolumeSource(input, &source, &header);
-    if (failure.empty())
+    failure = inputMessage(input, openVolumeSource(input, &source, &header));
+    if (failure.empty()) {
+        source.read = [read = source.read, input](int z, unsigned char* rgb) {
+            return inputMessage(input, read(z, rgb));
+        };
         failure = fitToCube(source, CubeFit::Refuse, input, &cube);
+    }
     SliceSink sink;
     const int n = cube.width;
     if (failure.empty())
-        failure = folder             ? openSliceFolderSink(output, n, &sink)
-                  : suffix == "nrrd" ? openNrrdSink(output, n, &sink)
-                  : suffix == "npy"  ? openNpySink(output, n, &sink)
-                                     : openTiffSink(output, n, &sink);
+        failure = writer->open(output, n, &sink);
     if (failure.empty())
         failure = readingInput(input, [&] { return streamSlices(cube, sink, "unpacking"); });
     if (!failure.empty())
@@ -71,7 +83,7 @@ Command unpackCommand() {
     return {name,
             "unpack IN.vol -o OUT",
             "a volume to PNG slices (a folder), .tif, .nrrd or .npy",
-            help,
+            help(),
             {{{"o", "output"}, "output", "OUT"}},
             1,
             1,

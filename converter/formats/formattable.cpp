@@ -2,85 +2,344 @@
 
 #include "dicom.h"
 #include "files.h"
+#include "text.h"
+#include "messages.h"
 #include "metaimage.h"
 #include "nifti.h"
 #include "npy.h"
 #include "nrrd.h"
-#include "messages.h"
+#include "pictureslices.h"
 #include "raw.h"
 #include "samplemap.h"
-#include "pictureslices.h"
+#include "storedsamples.h"
 #include "tiff.h"
-#include "slicestream.h"
 #include "vol.h"
+#include "volumefile.h"
 #include "zarr.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
-
-const char packReads[] = "pack reads slice pictures, multi-page TIFF, NIfTI, DICOM, MetaImage, "
-                         "NRRD, .npy, .vol and raw RGB bytes";
+#include <new>
+#include <stdexcept>
 
 namespace {
-// Whether a file begins as a DICOM file does: a 128-byte preamble, then "DICM".
-bool isDicomFile(const QString& path) {
+bool hasAt(const std::string& start, std::size_t at, const std::string& mark) {
+    return start.size() >= at + mark.size() && start.compare(at, mark.size(), mark) == 0;
+}
+
+std::string openSlicePictures(const QStringList& paths, TypedSource* source) {
+    QStringList files;
+    const std::string failure = listSliceFiles(paths, &files);
+    return failure.empty() ? openSliceSource(files, source) : failure;
+}
+
+// A .vol is already RGB bytes; packing it again resizes it.
+std::string openVolumeInput(const QString& path, const InputSelection&, TypedSource* source) {
+    SliceSource slices;
+    VolumeHeader header;
+    const std::string failure = openVolumeSource(path, &slices, &header);
+    if (failure.empty())
+        *source = typedFromRgb(slices, "Tessary volume");
+    return failure;
+}
+
+// A DICOM input of several series, or of several volumes, cannot be read until one is picked:
+// the list to pick from, numbered as --series and --volume count.
+void printDicomSeries(const QString& path) {
+    std::vector<DicomSeriesSummary> series;
+    if (!listDicomSeries(path, &series).empty())
+        return;
+    const bool volumes = std::any_of(series.begin(), series.end(),
+                                     [](const DicomSeriesSummary& s) { return s.volumes > 1; });
+    if (series.size() < 2 && !volumes)
+        return;
+    const char* pick = series.size() < 2 ? "pick a volume with --volume T"
+                       : volumes         ? "pick one with --series K, and a volume with --volume T"
+                                         : "pick one with --series K";
+    std::printf("%s\n  format           DICOM, %zu series (%s)\n", qPrintable(path), series.size(),
+                pick);
+    for (std::size_t k = 0; k < series.size(); ++k) {
+        const std::string count =
+            series[k].volumes > 1 ? formatString(", %d volumes", series[k].volumes) : "";
+        std::printf("  series %-9zu %d x %d x %d%s  %s  %s\n", k, series[k].width, series[k].height,
+                    series[k].slices, count.c_str(), printableText(series[k].uid).c_str(),
+                    printableText(series[k].description).c_str());
+    }
+}
+
+// A NIfTI file of several volumes (time points) cannot be read until one is picked: how many
+// there are, numbered as --volume counts.
+void printNiftiVolumes(const QString& path) {
+    const long long volumes = niftiVolumeCount(path);
+    if (volumes > 1)
+        std::printf("%s\n  format           NIfTI, %lld volumes (pick one with --volume T, 0 to "
+                    "%lld)\n",
+                    printableText(path.toStdString()).c_str(), volumes, volumes - 1);
+}
+
+const std::vector<InputFormat> formats = {
+    {"slice pictures",
+     "a folder of slice pictures, or a list of them (any format Qt reads; natural order, the "
+     "first\n"
+     "      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice)",
+     {}, // any picture Qt reads, by its suffix or its first bytes
+     nullptr,
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openSlicePictures({path}, source);
+     },
+     nullptr,
+     {{},
+      "a folder of PNG slices, slice_0000.png first (the folder must not exist or\n"
+      "                must be empty)",
+      openSliceFolderSink},
+     "slices"},
+    {"multi-page TIFF",
+     "a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and\n"
+     "      OME-TIFF keep a page per channel)",
+     {"tif", "tiff"},
+     [](const std::string& start) {
+         return hasAt(start, 0, std::string("II*\0", 4)) ||
+                hasAt(start, 0, std::string("MM\0*", 4)) ||
+                hasAt(start, 0, std::string("II+\0", 4)) ||
+                hasAt(start, 0, std::string("MM\0+", 4));
+     },
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openTiffSource(path, source);
+     },
+     nullptr,
+     {{"tif", "tiff"}, "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)", openTiffSink},
+     "tiff"},
+    {"NIfTI",
+     "a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels)",
+     {"nii", "nii.gz"},
+     [](const std::string& start) {
+         for (const char* mark : {"n+1", "ni1"})
+             if (hasAt(start, 344, std::string(mark, 4)))
+                 return true;
+         return hasAt(start, 4, std::string("n+2\0\r\n\032\n", 8)) ||
+                hasAt(start, 4, std::string("ni2\0\r\n\032\n", 8));
+     },
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openNiftiSource(path, selection.volume, source);
+     },
+     printNiftiVolumes,
+     {},
+     "nifti"},
+    {"DICOM",
+     "a DICOM series (a folder without slice pictures; slices in position order) or one\n"
+     "      multi-frame file (.dcm, or any file that begins as DICOM)",
+     {"dcm"},
+     [](const std::string& start) { return hasAt(start, 128, "DICM"); },
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openDicomSource(path, selection, source);
+     },
+     printDicomSeries,
+     {},
+     "dicom"},
+    {"MetaImage",
+     "a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib)",
+     {"mha", "mhd"},
+     nullptr, // a text header of keys in any order
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openMetaImageSource(path, source);
+     },
+     nullptr,
+     {},
+     "metaimage"},
+    {"NRRD",
+     "a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels)",
+     {"nrrd", "nhdr"},
+     [](const std::string& start) { return hasAt(start, 0, "NRRD000"); },
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openNrrdSource(path, source);
+     },
+     nullptr,
+     {{"nrrd"},
+      "a NRRD file (RGB, raw) with the axis kinds, space and spacing that ParaView and\n"
+      "                3D Slicer need to open it as an RGB volume",
+      openNrrdSink},
+     "nrrd"},
+    {".npy",
+     "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
+     {"npy"},
+     [](const std::string& start) { return hasAt(start, 0, "\x93NUMPY"); },
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openNpySource(path, source);
+     },
+     nullptr,
+     {{"npy"}, "a NumPy uint8 array of shape (N, N, N, 3)", openNpySink},
+     "npy"},
+    {"Zarr",
+     "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip of\n"
+     "      one, or an http(s):// URL; Zarr v2 or v3, sharded or not; axes z, y, x and optionally\n"
+     "      c and t): of a multiscale image, the coarsest level that still has N samples a side\n"
+     "      for --size N (else the finest)",
+     {}, // a folder, a .zip or a URL: claimed by what it is
+     nullptr,
+     openZarrSource,
+     nullptr,
+     {},
+     "zarrmeta",
+     isZarrInput},
+    {".vol",
+     "a volume (.vol), to resize it with --size",
+     {"vol"},
+     [](const std::string& start) {
+         return hasVolumeMagic(reinterpret_cast<const unsigned char*>(start.data()), start.size());
+     },
+     openVolumeInput,
+     nullptr,
+     {},
+     "volume"},
+    {"raw RGB bytes",
+     "raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z)",
+     {"raw"},
+     nullptr, // any bytes
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openRawVolume(path, source);
+     },
+     nullptr,
+     {},
+     "rawvolume"},
+};
+
+// The first bytes of a regular file, as many as it has up to firstBytesLength.
+std::string firstBytes(const QString& path) {
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
-    unsigned char start[132];
-    return file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
-           std::memcmp(start + 128, "DICM", 4) == 0;
+    std::string start(firstBytesLength, '\0');
+    start.resize(file ? std::fread(&start[0], 1, start.size(), file.get()) : 0);
+    return start;
+}
+
+// A reader's work with every exception it throws (memory running out on a machine that
+// promised it, say) made a reason, so that none escapes into the converter's threads.
+std::string guarded(const std::function<std::string()>& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& error) {
+        return std::string("can't read: ") + error.what();
+    }
+}
+
+std::string throughDoor(const QString& input, const std::function<std::string(TypedSource*)>& open,
+                        TypedSource* source) {
+    std::string reason = guarded([&] { return open(source); });
+    if (reason.empty())
+        reason = checkVolumeSizes(source->info);
+    if (!reason.empty())
+        return inputMessage(input, reason);
+    source->read = [read = std::move(source->read), input](int z, void* samples) {
+        const std::string reason = guarded([&] { return read(z, samples); });
+        return reason.empty() ? reason : inputMessage(input, reason);
+    };
+    return std::string();
+}
+
+// "a, b and c" with last = "and".
+std::string joined(const std::vector<std::string>& words, const char* last) {
+    std::string text;
+    for (std::size_t k = 0; k < words.size(); ++k)
+        text += (k == 0                  ? ""
+                 : k + 1 == words.size() ? std::string(" ") + last + " "
+                                         : ", ") +
+                words[k];
+    return text;
+}
+
+const InputFormat* formatNamed(const char* name) {
+    for (const InputFormat& format : formats)
+        if (std::string(format.name) == name)
+            return &format;
+    return nullptr;
 }
 } // namespace
+
+const std::vector<InputFormat>& inputFormats() {
+    return formats;
+}
+
+const InputFormat* inputFormatOf(const QStringList& paths) {
+    const QFileInfo file(paths.value(0));
+    if (paths.size() > 1)
+        return formatNamed("slice pictures");
+    for (const InputFormat& format : formats)
+        if (format.claims && format.claims(paths.value(0)))
+            return &format;
+    if (file.isDir()) {
+        QStringList pictures;
+        return formatNamed(listSliceFiles(paths, &pictures).empty() ? "slice pictures" : "DICOM");
+    }
+    const QString name = file.fileName().toLower();
+    for (const InputFormat& format : formats)
+        for (const std::string& suffix : format.suffixes)
+            if (name.endsWith(QString::fromStdString("." + suffix)))
+                return &format;
+    // Only a regular file is looked into: a FIFO would block.
+    if (!file.isFile())
+        return nullptr;
+    const std::string start = firstBytes(file.filePath());
+    for (const InputFormat& format : formats)
+        if (format.marked && format.marked(start))
+            return &format;
+    return QImageReader::imageFormat(file.filePath()).isEmpty() ? nullptr
+                                                                : formatNamed("slice pictures");
+}
+
+std::string packReads() {
+    std::vector<std::string> names;
+    for (const InputFormat& format : formats)
+        names.push_back(format.name);
+    return "pack reads " + joined(names, "and");
+}
 
 std::string openPackInput(const QStringList& paths, const InputSelection& selection,
                           TypedSource* source) {
     const QString path = paths.value(0);
     const QFileInfo file(path);
-    // A Zarr store may be a URL or a folder: it is recognised before any file is looked into.
-    if (paths.size() == 1 && isZarrInput(path))
-        return openZarrSource(path, selection, source);
-    if (paths.size() == 1 && !file.isDir()) {
-        // Only a regular file is looked into: a FIFO would block the readers below.
-        if (!file.isFile())
-            return fileMessage(path, inputMessages::cantOpen);
-        const QString suffix = file.suffix().toLower();
-        if (path.endsWith(".nii", Qt::CaseInsensitive) ||
-            path.endsWith(".nii.gz", Qt::CaseInsensitive))
-            return openNiftiSource(path, selection.volume, source);
-        if (suffix == "mha" || suffix == "mhd")
-            return openMetaImageSource(path, source);
-        if (suffix == "dcm" || isDicomFile(path))
-            return openDicomSource(path, selection, source);
-        if (suffix == "tif" || suffix == "tiff")
-            return openTiffSource(path, source);
-        if (suffix == "nrrd" || suffix == "nhdr")
-            return openNrrdSource(path, source);
-        if (suffix == "npy")
-            return openNpySource(path, source);
-        if (suffix == "vol") {
-            // A .vol is already RGB bytes; packing it again resizes it.
-            SliceSource slices;
-            VolumeHeader header;
-            const std::string failure = openVolumeSource(path, &slices, &header);
-            if (failure.empty())
-                *source = typedFromRgb(slices, "Tessary volume");
-            return failure;
-        }
-        if (suffix == "raw")
-            return openRawVolume(path, source);
-        if (QImageReader::imageFormat(path).isEmpty())
-            return fileMessage(path, std::string("unsupported format (") + packReads + ")");
+    const InputFormat* format = inputFormatOf(paths);
+    const bool claimed = format && format->claims && format->claims(path);
+    if (paths.size() == 1 && !claimed && !file.isDir() && !file.isFile())
+        return fileMessage(path, inputMessages::cantOpen);
+    if (!format)
+        return fileMessage(path, "unsupported format (" + packReads() + ")");
+    if (paths.size() > 1)
+        return throughDoor(
+            path, [&](TypedSource* opened) { return openSlicePictures(paths, opened); }, source);
+    return throughDoor(
+        path, [&](TypedSource* opened) { return format->open(path, selection, opened); }, source);
+}
+
+const FormatSink* sinkFor(const QString& output) {
+    const QFileInfo file(output);
+    const std::string suffix = file.suffix().toLower().toStdString();
+    const bool folder = suffix.empty() || file.isDir();
+    for (const InputFormat& format : formats) {
+        const std::vector<std::string>& suffixes = format.sink.suffixes;
+        const bool takes =
+            folder ? suffixes.empty()
+                   : std::find(suffixes.begin(), suffixes.end(), suffix) != suffixes.end();
+        if (format.sink.open && takes)
+            return &format.sink;
     }
-    QStringList files;
-    const std::string failure = listSliceFiles(paths, &files);
-    // A folder without slice pictures is taken for a DICOM series.
-    if (!failure.empty() && paths.size() == 1 && file.isDir())
-        return openDicomSource(path, selection, source);
-    if (!failure.empty())
-        return failure;
-    return openSliceSource(files, source);
+    return nullptr;
+}
+
+std::string unpackWrites() {
+    std::vector<std::string> words;
+    for (const InputFormat& format : formats) {
+        if (!format.sink.open)
+            continue;
+        if (format.sink.suffixes.empty())
+            words.push_back("a folder");
+        for (const std::string& suffix : format.sink.suffixes)
+            words.push_back("." + suffix);
+    }
+    return joined(words, "or");
 }

@@ -3,7 +3,6 @@
 #include "files.h"
 #include "littleendian.h"
 #include "text.h"
-#include "inputfile.h"
 #include "messages.h"
 #include "raw.h"
 
@@ -185,15 +184,15 @@ std::string encodeNpyHeader(int n) {
 
 std::string openNpySource(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
-    std::string failure = openInputFile(path, file.get());
-    if (!failure.empty())
-        return failure;
+    *file = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!*file)
+        return inputMessages::cantOpen;
     std::vector<unsigned char> bytes(12 + maxHeaderLength);
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file->get()));
     NpyArray array;
-    failure = parseNpyHeader(bytes, &array);
+    const std::string failure = parseNpyHeader(bytes, &array);
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
     VolumeInfo& info = source->info;
     info = VolumeInfo();
     info.format = ".npy";
@@ -204,7 +203,7 @@ std::string openNpySource(const QString& path, TypedSource* source) {
     info.type = array.type;
     // No dtype marks alpha; a last axis of 2 or 4 is grey or RGB with alpha by convention.
     info.alphaChannel = array.channels == 2 || array.channels == 4 ? array.channels - 1 : -1;
-    return openRawSamples(path, file, off_t(array.dataOffset), array.swap, source);
+    return openRawSamples(file, off_t(array.dataOffset), array.swap, source);
 }
 
 std::string openNpySink(const QString& path, int n, SliceSink* sink) {

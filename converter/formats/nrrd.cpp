@@ -3,7 +3,6 @@
 #include "files.h"
 #include "text.h"
 #include "inflater.h"
-#include "inputfile.h"
 #include "messages.h"
 #include "raw.h"
 
@@ -91,12 +90,12 @@ std::string checkHeader(const QString& path, std::FILE* file, std::string* dataF
     return tooLong ? "bad NRRD: header longer than 1 MiB" : std::string();
 }
 
-std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> file, bool swap,
-                            TypedSource* source) {
+std::string openGzipSamples(std::shared_ptr<FileHandle> file, bool swap, TypedSource* source) {
     const VolumeInfo& info = source->info;
+    // Checked here as well as at the door: the bound on the samples below multiplies the sizes.
     const std::string failure = checkVolumeSizes(info);
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
     const std::uint64_t sliceBytes = ::sliceBytes(info);
     const std::uint64_t total = sliceBytes * std::uint64_t(info.depth);
     // Deflate expands at most 1032-fold, so a short file can't hold what a header claims;
@@ -104,13 +103,12 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
     const off_t start = ftello(file->get());
     const long compressed = remainingBytes(file->get());
     if (start < 0 || compressed < 0 || total / 1032 > std::uint64_t(compressed))
-        return fileMessage(path, formatString("file too short: %ld bytes of gzip data can't hold "
-                                              "%llu bytes of samples",
-                                              compressed, static_cast<unsigned long long>(total)));
+        return formatString("file too short: %ld bytes of gzip data can't hold "
+                            "%llu bytes of samples",
+                            compressed, static_cast<unsigned long long>(total));
     auto inflater = std::make_shared<Inflater>(file->get(), start, -1, true);
     const SampleType type = info.type;
-    const std::string damaged =
-        fileMessage(path, "file too short or damaged: truncated gzip samples");
+    const std::string damaged = "file too short or damaged: truncated gzip samples";
     // The file goes with the last copy of the source, which holds it for the inflater.
     source->read = [=, keep = file](int z, void* samples) {
         auto* out = static_cast<unsigned char*>(samples);
@@ -129,7 +127,6 @@ std::string openGzipSamples(const QString& path, std::shared_ptr<FileHandle> fil
             swapSampleBytes(type, std::size_t(sliceBytes / sampleTypeBytes(type)), samples);
         return std::string();
     };
-    guardReads(path, source);
     return std::string();
 }
 
@@ -173,15 +170,14 @@ double axisSpacing(const Nrrd* nrrd, const NrrdAxisInfo& axis) {
 
 std::string openNrrdSource(const QString& path, TypedSource* source) {
     // teem opens files itself; only regular ones are handed to it, as everywhere.
-    FileHandle header;
-    std::string failure = openInputFile(path, &header);
-    if (!failure.empty())
-        return failure;
+    FileHandle header = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!header)
+        return inputMessages::cantOpen;
     std::string dataFile;
-    failure = checkHeader(path, header.get(), &dataFile);
+    const std::string failure = checkHeader(path, header.get(), &dataFile);
     header.reset();
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
     // An input too: no output may be written over it.
     if (!dataFile.empty())
         source->files.push_back(dataFile);
@@ -192,23 +188,22 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
     if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get())) {
         // On failure teem has closed the files it opened but may leave dataFile naming one.
         nio->dataFile = nullptr;
-        return fileMessage(path, "bad NRRD: " + teemFailure());
+        return "bad NRRD: " + teemFailure();
     }
 
     VolumeInfo& info = source->info;
     info = VolumeInfo();
     info.format = "NRRD";
     if (!sampleType(nrrd->type, &info.type))
-        return fileMessage(path, std::string("unsupported NRRD type '") +
-                                     airEnumStr(nrrdType, nrrd->type) +
-                                     "': need (unsigned) char, short or int, float or double");
+        return std::string("unsupported NRRD type '") + airEnumStr(nrrdType, nrrd->type) +
+               "': need (unsigned) char, short or int, float or double";
     const unsigned int dim = nrrd->dim;
     const int firstKind = nrrd->axis[0].kind;
     if (dim == 4 &&
         (firstKind == nrrdKindDomain || firstKind == nrrdKindSpace || firstKind == nrrdKindTime))
-        return fileMessage(path, "unsupported NRRD layout: four axes of space or time");
+        return "unsupported NRRD layout: four axes of space or time";
     if (dim != 3 && dim != 4)
-        return fileMessage(path, "unsupported NRRD layout: need x y z axes, after any channels");
+        return "unsupported NRRD layout: need x y z axes, after any channels";
     int sizes[4] = {1, 0, 0, 0};
     for (unsigned int k = 0; k < dim; ++k) {
         const std::size_t size = nrrd->axis[k].size;
@@ -228,12 +223,12 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
 
     const bool gzip = nio->encoding == nrrdEncodingGzip;
     if (nio->encoding != nrrdEncodingRaw && !gzip)
-        return fileMessage(path, std::string("unsupported NRRD encoding '") + nio->encoding->name +
-                                     "': only raw and gzip");
+        return std::string("unsupported NRRD encoding '") + nio->encoding->name +
+               "': only raw and gzip";
     if (!nio->dataFile)
-        return fileMessage(path, "unsupported NRRD: data in several files");
+        return "unsupported NRRD: data in several files";
     if (gzip && nio->byteSkip != 0)
-        return fileMessage(path, "unsupported NRRD: byte skip with gzip encoding");
+        return "unsupported NRRD: byte skip with gzip encoding";
     const bool swap = sampleTypeBytes(info.type) > 1 && nio->endian != airEndianUnknown &&
                       nio->endian != airMyEndian();
 
@@ -241,8 +236,8 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>(nio->dataFile);
     nio->dataFile = nullptr;
     if (gzip)
-        return openGzipSamples(path, file, swap, source);
-    return openRawSamples(path, file, ftello(file->get()), swap, source);
+        return openGzipSamples(file, swap, source);
+    return openRawSamples(file, ftello(file->get()), swap, source);
 }
 
 std::string openNrrdSink(const QString& path, int n, SliceSink* sink) {

@@ -105,15 +105,15 @@ SliceLayout sliceLayout(QImage::Format format) {
 // even for its size.
 std::string openPicture(const QString& path, QImageReader* reader) {
     if (!QFileInfo(path).isFile())
-        return fileMessage(path, inputMessages::cantOpen);
+        return otherFileMessage(path, inputMessages::cantOpen);
     reader->setFileName(path);
     return std::string();
 }
 
 std::string readPicture(QImageReader* reader, QImage* image) {
     if (!reader->read(image))
-        return fileMessage(reader->fileName(),
-                           "can't read picture: " + reader->errorString().toStdString());
+        return otherFileMessage(reader->fileName(),
+                                "can't read picture: " + reader->errorString().toStdString());
     return std::string();
 }
 
@@ -128,7 +128,7 @@ std::string listFolder(const QString& folder, QStringList* files) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(QFile::encodeName(folder).constData()),
                                             closedir);
     if (!dir)
-        return fileMessage(folder, "can't read this folder");
+        return "can't read this folder";
     const QDir base(folder);
     while (const dirent* entry = readdir(dir.get())) {
         const QByteArray raw(entry->d_name);
@@ -136,12 +136,12 @@ std::string listFolder(const QString& folder, QStringList* files) {
         if (raw.startsWith('.') || !suffixes.contains(QFileInfo(name).suffix().toLower()))
             continue;
         if (QFile::encodeName(name) != raw)
-            return fileMessage(base.filePath(name), "file name is not valid UTF-8; rename it");
+            return otherFileMessage(base.filePath(name), "file name is not valid UTF-8; rename it");
         const QFileInfo info(base.filePath(name));
         if (!info.canonicalFilePath().startsWith(inside))
-            return fileMessage(info.filePath(), "links to a file outside the folder");
+            return otherFileMessage(info.filePath(), "links to a file outside the folder");
         if (!info.isFile())
-            return fileMessage(info.filePath(), "not a regular file");
+            return otherFileMessage(info.filePath(), "not a regular file");
         *files << info.filePath();
     }
     return std::string();
@@ -155,12 +155,12 @@ std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
         if (!failure.empty())
             return failure;
         if (files->isEmpty())
-            return fileMessage(inputs[0], "no slice pictures in this folder");
+            return "no slice pictures in this folder";
     } else {
         for (const QString& input : inputs) {
             if (QFileInfo(input).isDir())
-                return fileMessage(input,
-                                   "a folder among several inputs; give one folder or pictures");
+                return otherFileMessage(
+                    input, "a folder among several inputs; give one folder or pictures");
             *files << input;
         }
     }
@@ -199,9 +199,6 @@ std::string openSliceSource(const QStringList& files, TypedSource* source) {
     info.channels = layout.channels;
     info.type = layout.type;
     info.alphaChannel = layout.alphaChannel;
-    failure = checkVolumeSizes(info);
-    if (!failure.empty())
-        return fileMessage(files[0], failure);
     source->concurrent = true; // a picture a slice, each decoded on its own
     source->read = [files, size, layout](int z, void* samples) {
         QuietQt quiet;
@@ -215,10 +212,10 @@ std::string openSliceSource(const QStringList& files, TypedSource* source) {
             claimed = image.size();
         }
         if (failure.empty() && claimed != size)
-            failure = fileMessage(files[z], formatString("slice size %d x %d differs from the "
-                                                         "first slice's %d x %d",
-                                                         claimed.width(), claimed.height(),
-                                                         size.width(), size.height()));
+            failure = otherFileMessage(files[z], formatString("slice size %d x %d differs from the "
+                                                              "first slice's %d x %d",
+                                                              claimed.width(), claimed.height(),
+                                                              size.width(), size.height()));
         if (!failure.empty())
             return failure;
         const QImage converted = image.convertToFormat(layout.format);
@@ -240,7 +237,6 @@ std::string openSliceSource(const QStringList& files, TypedSource* source) {
         }
         return std::string();
     };
-    guardReads(files[0], source);
     return std::string();
 }
 

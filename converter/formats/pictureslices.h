@@ -11,7 +11,8 @@
 
 // The slice pictures that inputs name, in natural order (slice2 before slice10): the pictures
 // of the one folder given, or the files given. A folder's pictures must be regular files inside
-// it (links followed) with names in UTF-8. Returns "" or the message.
+// it (links followed) with names in UTF-8. Returns "" or the reason (a reason about one of the
+// pictures names it).
 std::string listSliceFiles(const QStringList& inputs, QStringList* files);
 
 // Slices all of the first one's size, as 8-bit grey, RGB or RGBA, or 16-bit grey, RGB or RGBA

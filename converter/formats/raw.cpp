@@ -1,6 +1,5 @@
 #include "raw.h"
 
-#include "inputfile.h"
 #include "volumefile.h"
 #include "messages.h"
 #include "text.h"
@@ -15,14 +14,15 @@
 #include <stdexcept>
 #include <vector>
 
-std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file, off_t offset,
-                           bool swap, TypedSource* source) {
+std::string openRawSamples(std::shared_ptr<FileHandle> file, off_t offset, bool swap,
+                           TypedSource* source) {
     const VolumeInfo& info = source->info;
+    // Checked here as well as at the door: the length check below divides by a slice's bytes.
     std::string failure = checkVolumeSizes(info);
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
     const std::uint64_t sliceBytes = ::sliceBytes(info);
-    const std::string truncated = fileMessage(path, volumeMessages::truncated);
+    const std::string truncated = volumeMessages::truncated;
     if (fseeko(file->get(), offset, SEEK_SET) != 0)
         return truncated;
     const long available = remainingBytes(file->get());
@@ -38,18 +38,17 @@ std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file
             swapSampleBytes(type, count, samples);
         return std::string();
     };
-    guardReads(path, source);
     return std::string();
 }
 
 std::string openRawVolume(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
-    const std::string failure = openInputFile(path, file.get());
-    if (!failure.empty())
-        return failure;
+    *file = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!*file)
+        return inputMessages::cantOpen;
     const long length = remainingBytes(file->get());
     if (length < 0)
-        return fileMessage(path, inputMessages::cantOpen);
+        return inputMessages::cantOpen;
     const auto bytesOf = [](long long n) { return 3 * n * n * n; };
     long long n = std::max(1LL, std::llround(std::cbrt(double(length) / 3)));
     while (n > 1 && bytesOf(n) > length)
@@ -57,13 +56,12 @@ std::string openRawVolume(const QString& path, TypedSource* source) {
     while (bytesOf(n + 1) <= length)
         ++n;
     if (bytesOf(n) != length)
-        return fileMessage(
-            path, formatString("holds %ld bytes, not 3 * N^3 for any N: N = %lld takes %lld "
-                               "bytes, N = %lld takes %lld",
-                               length, n, bytesOf(n), n + 1, bytesOf(n + 1)));
+        return formatString("holds %ld bytes, not 3 * N^3 for any N: N = %lld takes %lld "
+                            "bytes, N = %lld takes %lld",
+                            length, n, bytesOf(n), n + 1, bytesOf(n + 1));
     source->info = VolumeInfo();
     source->info.format = "raw RGB";
     source->info.width = source->info.height = source->info.depth = int(n);
     source->info.channels = 3;
-    return openRawSamples(path, file, 0, false, source);
+    return openRawSamples(file, 0, false, source);
 }

@@ -2,7 +2,6 @@
 
 #include "files.h"
 #include "text.h"
-#include "inputfile.h"
 #include "output.h"
 #include "raw.h"
 #include "volumefile.h"
@@ -354,19 +353,18 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     installHandlers();
     // The file is opened as every input is (regular files only, never blocking), then handed
     // to libtiff, which closes its own copy of the descriptor.
-    FileHandle file;
-    const std::string openFailure = openInputFile(path, &file);
-    if (!openFailure.empty())
-        return openFailure;
+    FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!file)
+        return inputMessages::cantOpen;
     lastTiffError.clear();
     TIFF* opened = TIFFFdOpen(dup(fileno(file.get())), QFile::encodeName(path).constData(), "r");
     if (!opened)
-        return fileMessage(path, "not a TIFF file: " + tiffReason());
+        return "not a TIFF file: " + tiffReason();
     TiffHandle tiff(opened, TIFFClose);
     PageLayout first;
     std::string failure = pageLayout(opened, &first);
     if (!failure.empty())
-        return fileMessage(path, "page 1: " + failure);
+        return "page 1: " + failure;
     const char* description = nullptr;
     TIFFGetField(opened, TIFFTAG_IMAGEDESCRIPTION, &description);
     const std::string text = description ? description : "";
@@ -375,9 +373,9 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     const int pages = int(TIFFNumberOfDirectories(opened));
     if (!lastTiffError.empty() || pages < 1 || !TIFFSetDirectory(opened, tdir_t(pages - 1)) ||
         !TIFFLastDirectory(opened))
-        return fileMessage(path, formatString("file too short or damaged: the directory after "
-                                              "page %d is missing",
-                                              pages));
+        return formatString("file too short or damaged: the directory after "
+                            "page %d is missing",
+                            pages);
     StackLayout stack;
     stack.depth = pages;
     if (text.rfind("ImageJ=", 0) == 0)
@@ -385,7 +383,7 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     else if (text.find("<OME") != std::string::npos)
         failure = readOme(text, pages, first.channels, &stack);
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
 
     VolumeInfo& info = source->info;
     info = VolumeInfo();
@@ -398,10 +396,7 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     info.alphaChannel = stack.channels == 1 ? first.alphaChannel : -1;
     std::copy(stack.spacing, stack.spacing + 3, info.spacing);
     info.spacingKnown = stack.spacingKnown;
-    failure = checkVolumeSizes(info);
-    if (!failure.empty())
-        return fileMessage(path, failure);
-    source->read = [tiff, path, first, stack](int z, void* samples) {
+    source->read = [tiff, first, stack](int z, void* samples) {
         lastTiffError.clear();
         auto* out = static_cast<unsigned char*>(samples);
         const std::size_t bytes = sampleTypeBytes(first.type);
@@ -412,7 +407,7 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
             const std::string where = formatString("page %d: ", index + 1);
             PageLayout page;
             if (!TIFFSetDirectory(tiff.get(), tdir_t(index)))
-                return fileMessage(path, where + tiffReason());
+                return where + tiffReason();
             std::string failure = pageLayout(tiff.get(), &page);
             if (failure.empty() && !(page == first))
                 failure = formatString("%d x %d samples of %d %s channel(s) differ from the first "
@@ -421,16 +416,15 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
                                        sampleTypeName(page.type), first.width, first.height,
                                        first.channels, sampleTypeName(first.type));
             if (!failure.empty())
-                return fileMessage(path, where + failure);
+                return where + failure;
             if (!readPage(tiff.get(), page, stack.channels > 1 ? plane.data() : out))
-                return fileMessage(path, where + "can't decode: " + tiffReason());
+                return where + "can't decode: " + tiffReason();
             for (std::size_t i = 0; stack.channels > 1 && i < pixels; ++i)
                 std::memcpy(out + (i * std::size_t(stack.channels) + std::size_t(c)) * bytes,
                             plane.data() + i * bytes, bytes);
         }
         return std::string();
     };
-    guardReads(path, source);
     return std::string();
 }
 

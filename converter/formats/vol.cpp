@@ -15,16 +15,16 @@ std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHea
     const std::string failure =
         checkVolumeFile(QFile::encodeName(path).constData(), nullptr, -1, file.get(), header);
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
     const int n = header->size;
     const std::size_t sliceBytes = 3 * std::size_t(n) * std::size_t(n);
     source->width = source->height = source->depth = n;
-    source->read = [file, sliceBytes, path](int z, unsigned char* rgb) {
+    source->read = [file, sliceBytes](int z, unsigned char* rgb) {
         const off_t offset = volumeLayout::headerSize + off_t(z) * off_t(sliceBytes);
         // The length was checked; failing here means the file shrank meanwhile.
         if (fseeko(file->get(), offset, SEEK_SET) != 0 ||
             std::fread(rgb, 1, sliceBytes, file->get()) != sliceBytes)
-            return fileMessage(path, volumeMessages::truncated);
+            return std::string(volumeMessages::truncated);
         return std::string();
     };
     return std::string();

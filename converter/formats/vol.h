@@ -10,8 +10,8 @@
 #include <string>
 
 // A .vol file as a source, checked as the viewer checks it before reading samples
-// (checkVolumeFile without the GL step; the memory check is moot when streaming). Messages are
-// "PATH: message" with the viewer's message.
+// (checkVolumeFile without the GL step; the memory check is moot when streaming). Its reasons
+// are the viewer's messages, without the path.
 std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header);
 
 // A .vol file with the given header as a sink, the header checked as the viewer checks it.

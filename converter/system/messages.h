@@ -13,6 +13,6 @@ std::string fileMessage(const QString& path, const std::string& message);
 // The door through which every reader's messages pass: a reader returns the bare reason, and
 // the door makes it "INPUT: reason". A reason about another file than the input (a DICOM
 // slice, a detached data file, a chunk of a store) is made with otherFileMessage and passes the
-// door unchanged (without its mark).
+// door unchanged (without its mark). No reason ("") stays "".
 std::string otherFileMessage(const QString& path, const std::string& reason);
 std::string inputMessage(const QString& input, const std::string& reason);

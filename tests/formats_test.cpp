@@ -1,0 +1,254 @@
+// Every format of the table through the door pack and info open inputs by: a small valid file
+// of each opens as its format with its sizes, type and samples (the formats unpack writes, as
+// their own sinks write them), hostile files are refused in one line naming the file at fault,
+// and every entry has its row here and its fuzz target.
+#include "dicomfiles.h"
+#include "formattable.h"
+#include "readercheck.h"
+#include "scratchdir.h"
+#include "testsupport.h"
+#include "tifffiles.h"
+
+#include <QImage>
+
+#include <chrono>
+#include <cstring>
+#include <set>
+
+namespace {
+// A NIfTI-1 file of 2 x 2 x 2 unsigned bytes, its header written field by field.
+std::string niftiFile(const std::string& samples) {
+    std::string bytes(352, '\0');
+    const auto put = [&](std::size_t at, auto value) {
+        std::memcpy(&bytes[at], &value, sizeof value);
+    };
+    put(0, std::int32_t(348));
+    for (int k = 0; k < 8; ++k) {
+        put(40 + 2 * std::size_t(k), std::int16_t(k == 0 ? 3 : k < 4 ? 2 : 1));
+        put(76 + 4 * std::size_t(k), 1.0f);
+    }
+    put(70, std::int16_t(2)); // DT_UINT8
+    put(72, std::int16_t(8));
+    put(108, 352.0f);
+    std::memcpy(&bytes[344], "n+1", 4);
+    return bytes + samples;
+}
+
+// The input rows: where each file is, the format that must read it and what it must find.
+struct Row {
+    QString path;
+    std::string format; // the table's name
+    std::string found;  // describe() of the info
+    std::string samples;
+};
+
+// The sinks' rows: the volume written by each format unpack writes, read back as it was.
+std::vector<Row> sinkRows(const std::string& rgb) {
+    std::vector<Row> rows;
+    for (const InputFormat& format : inputFormats()) {
+        if (!format.sink.open)
+            continue;
+        const QString path = format.sink.suffixes.empty()
+                                 ? "written"
+                                 : QString::fromStdString("written." + format.sink.suffixes[0]);
+        const FormatSink* sink = sinkFor(path);
+        EXPECT_EQ(sink, &format.sink) << format.name;
+        SliceSink slices;
+        EXPECT_EQ(sink->open(path, 2, &slices), "");
+        for (int z = 0; z < 2; ++z)
+            EXPECT_EQ(
+                slices.write(reinterpret_cast<const unsigned char*>(&rgb[12 * std::size_t(z)])),
+                "");
+        EXPECT_EQ(slices.commit(), "");
+        rows.push_back({path, format.name, "", rgb});
+    }
+    return rows;
+}
+} // namespace
+
+TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
+    ScratchDir dir;
+    ensureApplication();
+    std::string rgb(24, '\0'), grey(8, '\0');
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = char(i * 37 + 5);
+    for (std::size_t i = 0; i < grey.size(); ++i)
+        grey[i] = char(i * 11 + 1);
+    const std::vector<unsigned char> volume = volumeFile(2, "v", {rgb.begin(), rgb.end()});
+    writeFile("v.vol", volume);
+    writeFile("v.raw", rgb);
+    writeFile("v.nii", niftiFile(grey));
+    writeFile("v.mha", "ObjectType = Image\nNDims = 3\nDimSize = 2 2 2\nElementType = MET_UCHAR\n"
+                       "ElementDataFile = LOCAL\n" +
+                           grey);
+    DicomSlice slice;
+    slice.columns = slice.rows = 2;
+    slice.frames = 2;
+    slice.format = gdcm::PixelFormat::UINT8;
+    slice.pixels = grey;
+    writeDicom("v.dcm", slice);
+    // Named by no format: the first bytes tell.
+    writeFile("array.bin", npyFile(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 2, "
+                                      "2), }") +
+                               grey);
+    writeDicom("series/image", slice);
+    // A plain Zarr v2 array of one uncompressed chunk.
+    writeFile("z/.zarray",
+              std::string(R"({"zarr_format": 2, "shape": [2, 2, 2], "chunks": [2, 2, 2],
+        "dtype": "|u1", "order": "C", "compressor": null, "filters": null, "fill_value": 0})"));
+    writeFile("z/0.0.0", grey);
+
+    std::vector<Row> rows = sinkRows(rgb);
+    const std::string rgbFound = ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, ";
+    const Row files[] = {
+        {"v.vol", ".vol", "Tessary volume" + rgbFound, rgb},
+        {"v.raw", "raw RGB bytes", "raw RGB" + rgbFound, rgb},
+        {"v.nii", "NIfTI", "NIfTI-1: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 known, ", grey},
+        {"v.mha", "MetaImage", "MetaImage: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
+        {"v.dcm", "DICOM", "", grey},
+        {"series", "DICOM", "", grey},
+        {"array.bin", ".npy", ".npy: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
+        {"z", "Zarr", "", grey},
+    };
+    rows.insert(rows.end(), std::begin(files), std::end(files));
+
+    std::set<std::string> covered;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path.toStdString());
+        const InputFormat* format = inputFormatOf({row.path});
+        ASSERT_TRUE(format);
+        EXPECT_EQ(format->name, row.format);
+        covered.insert(format->name);
+        TypedSource source;
+        ASSERT_EQ(openPackInput({row.path}, {}, &source), "");
+        if (!row.found.empty()) {
+            EXPECT_EQ(describe(source.info), row.found);
+        }
+        std::string samples;
+        ASSERT_EQ(readTwice(source, &samples), "");
+        EXPECT_EQ(samples, row.samples);
+        EXPECT_EQ(checkReader({row.path}, {}).broken, "");
+    }
+    for (const InputFormat& format : inputFormats())
+        EXPECT_TRUE(covered.count(format.name)) << format.name << " has no row here";
+}
+
+// What the table promises beyond opening files: every entry's suffixes are in its help, and its
+// fuzz target is in the targets list, with its source and seeds.
+TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
+    const QString fuzz = QString::fromStdString(sourceDir()) + "/fuzz/";
+    const std::string targets = fileBytes(fuzz + "targets.txt");
+    ASSERT_FALSE(targets.empty());
+    for (const InputFormat& format : inputFormats()) {
+        SCOPED_TRACE(format.name);
+        for (const std::string& suffix : format.suffixes)
+            EXPECT_NE(std::string(format.help).find("." + suffix), std::string::npos);
+        const std::string target = format.fuzzTarget;
+        EXPECT_NE(("\n" + targets).find("\n" + target + " "), std::string::npos)
+            << target << " is not in fuzz/targets.txt";
+        EXPECT_TRUE(QFileInfo::exists(fuzz + QString::fromStdString(target) + "_fuzzer.cpp"));
+        EXPECT_FALSE(QDir(fuzz + "corpus/" + QString::fromStdString(target))
+                         .entryList(QDir::Files)
+                         .isEmpty());
+    }
+    EXPECT_EQ(unpackWrites(), "a folder, .tif, .tiff, .nrrd or .npy");
+}
+
+TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
+    ScratchDir dir;
+    ensureApplication();
+    const std::string nrrd = "NRRD0004\ntype: uchar\ndimension: 3\n";
+    std::string keyValues = nrrd + "sizes: 1 1 1\nencoding: raw\n";
+    for (int i = 0; i < 200000; ++i)
+        keyValues += "k" + std::to_string(i) + ":=v\n";
+    writeFile("huge.nrrd", nrrd + "sizes: 100000 100000 1\nencoding: gzip\n\n" + gzip("x"));
+    writeFile("claims.nrrd", nrrd + "sizes: 4096 4096 16\nencoding: gzip\n\n" + gzip("x"));
+    writeFile("overflow.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (16, "
+                                         "1073741824, 1073741824), }"));
+    writeFile("secret", "x");
+    writeFile("d/up.nhdr", nrrd + "sizes: 1 1 1\nencoding: raw\ndata file: ../secret\n");
+    makeNotAFile("d/fifo", NotAFile::Fifo);
+    writeFile("d/fifo.nhdr", nrrd + "sizes: 1 1 1\nencoding: raw\ndata file: fifo\n");
+    writeFile("keys.nrrd", keyValues + "\nx");
+    // teem refuses it after finding its data, and once closed the gzip stream twice.
+    writeFile("kinds.nrrd", "NRRD0004\ntype: uchar\ndimension: 4\nsizes: 6 1 1 1\nencoding: "
+                            "gzip\nkinds: RGB-color domain domain domain\n\n" +
+                                gzip("abcdef"));
+    // Three pages of 4 x 4 grey, the file cut inside the last page's samples.
+    std::vector<TiffPage> pages(3);
+    for (TiffPage& p : pages) {
+        p.width = p.height = 4;
+        p.samples.assign(16, 'x');
+    }
+    writeTiff("cut.tif", pages);
+    TIFF* tiff = TIFFOpen("cut.tif", "r");
+    TIFFSetDirectory(tiff, 2);
+    std::uint64_t* offsets = nullptr;
+    TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets);
+    const std::uint64_t cut = offsets[0] + 5;
+    TIFFClose(tiff);
+    ASSERT_EQ(::truncate("cut.tif", off_t(cut)), 0);
+    // A palette page in strips and a grey one in a tile, their compressed data damaged.
+    for (const bool tiled : {false, true}) {
+        TiffPage p;
+        p.photometric = tiled ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+        p.tiled = tiled;
+        p.width = p.height = tiled ? 16 : 64;
+        p.compression = COMPRESSION_ADOBE_DEFLATE;
+        for (int i = 0; i < p.width * p.height; ++i)
+            p.samples += char(i * 7);
+        writeTiff(tiled ? "tiled.tif" : "palette.tif", {p});
+        damageFirstBlock(tiled ? "tiled.tif" : "palette.tif");
+    }
+    writeFile("garbage.tif", "II*\x00 garbage");
+    makeNotAFile("f.png", NotAFile::Fifo); // a FIFO as the first slice, and linked to
+    writeFile("out/1.png", "");
+    ASSERT_TRUE(QFile::link("../f.png", "out/0.png"));
+    makeNotAFile("in/f", NotAFile::Fifo);
+    ASSERT_TRUE(QFile::link("f", "in/0.png"));
+    writeFile("sizes/a.png", pngBytes(QImage(2, 1, QImage::Format_RGB888)));
+    writeFile("sizes/b.png", pngBytes(QImage(1, 2, QImage::Format_RGB888)));
+    writeFile("v.raw", std::string(25, 'x'));
+    writeFile("s/x.txt", "text");
+    // A .vol whose samples end early, and a header naming a data file that is a FIFO.
+    writeFile("short.vol", volumeFile(2, "v", std::vector<unsigned char>(23)));
+    makeNotAFile("fifo.raw", NotAFile::Fifo);
+    writeFile("fifo.mhd", "ObjectType = Image\nNDims = 3\nDimSize = 1 1 1\nElementType = "
+                          "MET_UCHAR\nElementDataFile = fifo.raw\n");
+    // clang-format off
+    // What is refused, the file the refusal names, and the reason it gives.
+    const std::tuple<QStringList, std::string, std::string> cases[] = {
+        {{"huge.nrrd"}, "huge.nrrd", "too large: 100000 x 100000 x 1 samples"},
+        {{"claims.nrrd"}, "claims.nrrd", "bytes of gzip data can't hold 268435456 bytes of samples"},
+        {{"overflow.npy"}, "overflow.npy", "too large"},
+        {{"d/up.nhdr"}, "d/up.nhdr", "the data file ../secret is outside"},
+        {{"d/fifo.nhdr"}, "d/fifo.nhdr", "the data file fifo is not a regular file"},
+        {{"keys.nrrd"}, "keys.nrrd", "bad NRRD: more than 1000 key/value lines"},
+        {{"kinds.nrrd"}, "kinds.nrrd", "bad NRRD: axis 0 kind RGB-color requires size 3"},
+        {{"cut.tif"}, "cut.tif",
+         "file too short or damaged: the directory after page 2 is missing"},
+        {{"palette.tif"}, "palette.tif", "page 1: can't decode: "},
+        {{"tiled.tif"}, "tiled.tif", "page 1: can't decode: "},
+        {{"garbage.tif"}, "garbage.tif", "not a TIFF file: "},
+        {{"f.png"}, "f.png", "can't open input file"},
+        // A folder whose pictures can't be listed is taken for a DICOM series.
+        {{"out"}, "out/0.png", "a link that leads out of the folder"},
+        {{"in"}, "in", "no slice pictures or DICOM images"},
+        {{"sizes/a.png", "sizes/b.png"}, "sizes/b.png",
+         "slice size 1 x 2 differs from the first slice's 2 x 1"},
+        {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
+        {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
+                                  "NIfTI, DICOM, MetaImage, NRRD, .npy, Zarr, .vol and raw RGB bytes)"},
+        {{"short.vol"}, "short.vol", ""},
+        {{"fifo.mhd"}, "", "fifo.raw: can't open the MetaImage data file"},
+    };
+    // clang-format on
+    for (const auto& [paths, named, reason] : cases) {
+        SCOPED_TRACE(paths.join(" ").toStdString());
+        const auto start = std::chrono::steady_clock::now();
+        const ReaderOutcome outcome = checkReader(paths, {});
+        EXPECT_EQ(outcome.broken, "");
+        expectRefusal(outcome.refusal, named, reason);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
+}

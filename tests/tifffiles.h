@@ -1,0 +1,25 @@
+#pragma once
+
+// TIFF files written through libtiff for the reader tests: pages of any layout, and damage.
+
+#include <tiffio.h>
+
+#include <string>
+#include <vector>
+
+// One TIFF page: samples in slice order (channels, x, then y from 0, the page's bottom row).
+struct TiffPage {
+    int width = 3, height = 2, channels = 1, bits = 8, format = SAMPLEFORMAT_UINT;
+    std::string samples;
+    int photometric = PHOTOMETRIC_MINISBLACK;
+    bool alpha = false, planar = false, tiled = false;
+    int compression = COMPRESSION_NONE;
+    std::string description;
+};
+
+// Writes the pages to path, one directory each.
+void writeTiff(const char* path, const std::vector<TiffPage>& pages);
+
+// Overwrites the compressed data of the first strip or tile of the first page, past its first
+// two bytes, with 0xff.
+void damageFirstBlock(const char* path);
