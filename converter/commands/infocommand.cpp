@@ -4,6 +4,7 @@
 #include "commands.h"
 
 #include "dicom.h"
+#include "hdf5volume.h"
 #include "helpers.h"
 #include "image.h"
 #include "nifti.h"
@@ -162,6 +163,7 @@ int reportInput(const QString& path, PackSettings settings) {
     if (!failure.empty()) {
         printDicomSeries(path);
         printNiftiVolumes(path);
+        std::printf("%s", describeHdf5(path, settings.pick).c_str());
         return inputError(failure);
     }
     const VolumeInfo& info = source.info;
@@ -173,6 +175,7 @@ int reportInput(const QString& path, PackSettings settings) {
         std::printf(" (channel %d is alpha)", info.alphaChannel);
     std::printf("\n  spacing          %s\n  orientation      %s\n", spacingText(info).c_str(),
                 describeOrientation(info).c_str());
+    std::printf("%s", describeHdf5(path, settings.pick).c_str());
     // The output's size comes before the pass over the samples, which may take a while.
     failure = planSizes(source, settings, path, &plan);
     if (plan.n > 0) {

@@ -1,6 +1,7 @@
 #include "formattable.h"
 
 #include "dicom.h"
+#include "hdf5volume.h"
 #include "helpers.h"
 #include "metaimage.h"
 #include "nifti.h"
@@ -23,7 +24,7 @@
 #include <functional>
 
 const char packReads[] = "pack reads slice pictures, multi-page TIFF, NIfTI, DICOM, MetaImage, "
-                         "NRRD, .npy, .vol and raw RGB bytes";
+                         "NRRD, .npy, HDF5 (.ims, .h5), .vol and raw RGB bytes";
 
 namespace {
 // Whether a file begins as a DICOM file does: a 128-byte preamble, then "DICM".
@@ -55,6 +56,8 @@ std::string openPackInput(const QStringList& paths, const InputSelection& select
             return openTiffSource(path, source);
         if (suffix == "nrrd" || suffix == "nhdr")
             return openNrrdSource(path, source);
+        if (isHdf5File(path))
+            return openHdf5Source(path, selection, source);
         if (suffix == "npy")
             return openNpySource(path, source);
         if (suffix == "vol") {
