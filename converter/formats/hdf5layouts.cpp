@@ -161,7 +161,7 @@ std::string readImaris(const Hdf5Contents& contents, const InputSelection& selec
     }
     if (levels == 0 || layout->channels == 0)
         return "an Imaris file without a volume";
-    layout->type = SampleType(type);
+    layout->type = layout->stored = SampleType(type);
     for (int c = 0; c < layout->channels; ++c) {
         const std::string channel = formatString("/DataSetInfo/Channel %d", c);
         const std::vector<double> colour = textNumbers(textAttribute(contents, channel, "Color"));
@@ -330,7 +330,7 @@ std::string readBigDataViewer(const QString& path, const Hdf5Contents& contents,
         }
         layout->levels.push_back(level);
     }
-    layout->type = SampleType(type);
+    layout->type = layout->stored = SampleType(type);
     if (layout->type == SampleType::Int16) {
         layout->type = SampleType::UInt16;
         layout->note = "int16 samples read as uint16, as BigDataViewer reads them";
@@ -366,7 +366,7 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     const std::string failure = checkDataset(data, path, dims.size(), z, level.level.sizes, &type);
     if (!failure.empty())
         return failure;
-    layout->type = SampleType(type);
+    layout->type = layout->stored = SampleType(type);
     int time = 0;
     if (four && !leadingChannels && !trailingChannels) {
         layout->timePoints = int(std::min<std::uint64_t>(dims[0], 1u << 30));

@@ -26,8 +26,9 @@ struct Hdf5Level {
 };
 
 struct Hdf5Layout {
-    std::string format; // "Imaris", "BigDataViewer HDF5", "HDF5 dataset /path"
-    SampleType type = SampleType::UInt8;
+    std::string format;                    // "Imaris", "BigDataViewer HDF5", "HDF5 dataset /path"
+    SampleType type = SampleType::UInt8;   // the samples as read
+    SampleType stored = SampleType::UInt8; // as the datasets hold them
     int channels = 1;
     int timePoints = 1;
     bool spacingKnown = false;

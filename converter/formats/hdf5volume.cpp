@@ -26,6 +26,7 @@ struct SlabReader {
     QString path;
     Hdf5Level level;
     VolumeInfo info;
+    SampleType stored = SampleType::UInt8; // the datasets' type, info.type's size
     int slabDepth = 1;
     int slabStart = -1, slabCount = 0;
     std::vector<unsigned char> slab;
@@ -36,7 +37,7 @@ struct SlabReader {
         const std::uint64_t h = std::uint64_t(info.height), w = std::uint64_t(info.width);
         for (const Hdf5Read& read : level.reads) {
             Hdf5Block block{
-                read.dataset, {std::uint64_t(z0), 0, 0}, {std::uint64_t(count), h, w}, info.type};
+                read.dataset, {std::uint64_t(z0), 0, 0}, {std::uint64_t(count), h, w}, stored};
             if (read.lead >= 0) {
                 block.start.insert(block.start.begin(), std::uint64_t(read.lead));
                 block.count.insert(block.count.begin(), 1);
@@ -161,6 +162,7 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     if (!failure.empty())
         return fileMessage(path, failure);
     reader->path = path;
+    reader->stored = layout.stored;
     reader->slabDepth = slabDepthFor(reader->level, info);
     source->info = info;
     source->files = layout.files;
