@@ -5,7 +5,7 @@
 # report makes it exit non-zero and keeps the scratch folder, with the input, for a look.
 # Without clang's fuzzer runtime it says so and exits 0.
 #
-# Usage: scripts/fuzz.sh [--runs N | --seconds S] [volume|mesh|raw|picture|model|npy|nrrd|tiff|slices|nifti|metaimage|dicom ...]
+# Usage: scripts/fuzz.sh [--runs N | --seconds S] [volume|mesh|raw|picture|model|npy|nrrd|tiff|slices|nifti|metaimage|dicom|hdf5 ...]
 #   default: a fixed number of executions per target, a few tens of seconds in all
 #   --runs N     N executions per target
 #   --seconds S  S seconds per target (for long runs: scripts/fuzz.sh --seconds 3600 mesh)
@@ -19,11 +19,11 @@ while [ $# -gt 0 ]; do
     case $1 in
     --runs) limit="-runs=$2" && shift 2 ;;
     --seconds) limit="-max_total_time=$2" && shift 2 ;;
-    volume | mesh | raw | picture | model | npy | nrrd | tiff | slices | nifti | metaimage | dicom) targets+=("$1") && shift ;;
-    *) echo "usage: $0 [--runs N | --seconds S] [volume|mesh|raw|picture|model|npy|nrrd|tiff|slices|nifti|metaimage|dicom ...]" >&2 && exit 2 ;;
+    volume | mesh | raw | picture | model | npy | nrrd | tiff | slices | nifti | metaimage | dicom | hdf5) targets+=("$1") && shift ;;
+    *) echo "usage: $0 [--runs N | --seconds S] [volume|mesh|raw|picture|model|npy|nrrd|tiff|slices|nifti|metaimage|dicom|hdf5 ...]" >&2 && exit 2 ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(volume mesh raw picture model npy nrrd tiff slices nifti metaimage dicom)
+[ ${#targets[@]} -gt 0 ] || targets=(volume mesh raw picture model npy nrrd tiff slices nifti metaimage dicom hdf5)
 
 # Smoke sizes: about ten seconds per target here; the picture path is slower, since its
 # inputs that DevIL leaks on each cost a full leak scan, and the model path slower still
@@ -32,12 +32,15 @@ done
 # second. The DICOM path is slower still: it runs GDCM twice, first in a child process (which
 # meets GDCM's assertions), so it gets few runs, a small ASan quarantine (a fork copies the page tables of all the memory the process holds) and a malloc
 # limit (reports from the child, which the parent refuses as malformed, are no finding).
+# The HDF5 path forks a child for the list and one for each slab, each loading libhdf5 afresh.
 declare -A runs=([volume]=1000000 [mesh]=1000000 [raw]=1500000 [picture]=80000 [model]=1500
-    [npy]=2000 [nrrd]=1000 [tiff]=2000 [slices]=2000 [nifti]=5000 [metaimage]=5000 [dicom]=60)
+    [npy]=2000 [nrrd]=1000 [tiff]=2000 [slices]=2000 [nifti]=5000 [metaimage]=5000 [dicom]=60
+    [hdf5]=60)
 declare -A options=([volume]="-dict=$root/fuzz/volume.dict -max_len=8192"
     [picture]="-dict=$root/fuzz/png.dict"
-    [model]="-dict=$root/fuzz/model.dict -max_len=4096" [dicom]="-rss_limit_mb=1024 -malloc_limit_mb=512")
-declare -A asan=([dicom]=":quarantine_size_mb=4")
+    [model]="-dict=$root/fuzz/model.dict -max_len=4096" [dicom]="-rss_limit_mb=1024 -malloc_limit_mb=512"
+    [hdf5]="-rss_limit_mb=1024 -malloc_limit_mb=512 -max_len=16384")
+declare -A asan=([dicom]=":quarantine_size_mb=4" [hdf5]=":quarantine_size_mb=4")
 
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT
