@@ -14,6 +14,7 @@
 #include "mainwindow.h"
 #include "memory.h"
 #include "modelbench.h"
+#include "hdf5bench.h"
 #include "packbench.h"
 #include "scene.h"
 #include "scratchdir.h"
@@ -57,13 +58,14 @@ struct Options {
     bool volumes = true;
     bool framesWanted = true;
     int packingSide = 0;          // 0: no packing section
+    int pyramidSide = 0;          // 0: no HDF5 pyramid section (--packing runs it at twice)
     long long modelTriangles = 0; // 0: no model section
 };
 
 void usage() {
     std::printf("usage: tessary-bench [--sizes 64,128,256,512] [--frames N] [--repeats N]\n"
                 "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n"
-                "                     [--models [TRIANGLES]]\n");
+                "                     [--models [TRIANGLES]] [--pyramid [SIDE]]\n");
 }
 
 bool parseOptions(int argc, char* argv[], Options* options) {
@@ -98,6 +100,12 @@ bool parseOptions(int argc, char* argv[], Options* options) {
             if (hasValue && argv[i + 1][0] != '-')
                 options->packingSide = std::atoi(argv[++i]);
             if (options->packingSide <= 0)
+                return false;
+        } else if (arg == "--pyramid") {
+            options->pyramidSide = 1024;
+            if (hasValue && argv[i + 1][0] != '-')
+                options->pyramidSide = std::atoi(argv[++i]);
+            if (options->pyramidSide < 64)
                 return false;
         } else if (arg == "--models") {
             options->modelTriangles = 1400000; // a scanned model's size
@@ -478,7 +486,11 @@ int main(int argc, char* argv[]) {
         // 512 x 512 x 400 at the default side
         benchmarkTypedPacking(options.packingSide, options.packingSide,
                               std::max(1, options.packingSide * 400 / 512));
+        if (options.pyramidSide == 0)
+            options.pyramidSide = 2 * options.packingSide;
     }
+    if (options.pyramidSide > 0)
+        benchmarkPyramidPacking(options.pyramidSide);
     if (options.modelTriangles > 0)
         benchmarkModels(options.modelTriangles);
 
