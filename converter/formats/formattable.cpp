@@ -24,7 +24,7 @@
 #include <functional>
 
 const char packReads[] = "pack reads slice pictures, multi-page TIFF, NIfTI, DICOM, MetaImage, "
-                         "NRRD, .npy, HDF5 (.ims, .h5), .vol and raw RGB bytes";
+                         "NRRD, .npy, HDF5, .vol and raw RGB bytes";
 
 namespace {
 // Whether a file begins as a DICOM file does: a 128-byte preamble, then "DICM".

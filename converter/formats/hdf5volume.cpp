@@ -178,7 +178,11 @@ std::string describeHdf5(const QString& path, const InputSelection& selection) {
     Hdf5Layout layout;
     if (!listHdf5(path, &contents).empty())
         return std::string();
-    if (!readHdf5Layout(path, contents, selection, &layout).empty())
+    // A pyramid of several time points shows its levels as the first has them.
+    InputSelection first = selection;
+    first.volume = 0;
+    if (!readHdf5Layout(path, contents, selection, &layout).empty() &&
+        (selection.volume >= 0 || !readHdf5Layout(path, contents, first, &(layout = {})).empty()))
         return "  datasets (path, shape slowest axis first, type)\n" + listHdf5Datasets(contents);
     std::string lines;
     if (layout.timePoints > 1)
