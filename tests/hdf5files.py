@@ -26,13 +26,14 @@ def chars(text):
     return np.array(list(str(text)), dtype="S1")
 
 
-def imaris(name, sizes, levels=3, channels=2, times=2, dtype="u2", chunk=16, lie=None):
+def imaris(name, sizes, levels=3, channels=2, times=2, dtype="u2", chunk=16, lie=None,
+           extents=True):
     """An Imaris file: levels halving the sizes (x, y, z), each dataset padded to whole chunks
     with a value no level holds. Returns what h5py reads of each level, time and channel."""
     read = {}
     with h5py.File(path(name), "w") as f:
         info = f.create_group("DataSetInfo/Image")
-        for k, (size, spacing) in enumerate(zip(sizes, (0.5, 0.5, 2.0))):
+        for k, (size, spacing) in enumerate(zip(sizes, (0.5, 0.5, 2.0)) if extents else ()):
             info.attrs["XYZ"[k]] = chars(size)
             info.attrs["ExtMin%d" % k] = chars("0")
             info.attrs["ExtMax%d" % k] = chars("%g" % (size * spacing))
@@ -95,8 +96,10 @@ ims = imaris("volume.ims", (40, 36, 20))
 expect("ims_t0_l0", [ims[0, 0, 0], ims[0, 0, 1]])
 expect("ims_t1_l1", [ims[1, 1, 0], ims[1, 1, 1]])
 expect("ims_t1_l2", [ims[2, 1, 0], ims[2, 1, 1]])
-floats = imaris("floats.ims", (17, 9, 33), levels=2, channels=1, times=1, dtype="f4", chunk=8)
+floats = imaris("floats.ims", (17, 9, 33), levels=2, channels=1, times=1, dtype="f4", chunk=8,
+                extents=False)
 expect("floats_l0", [floats[0, 0, 0]])
+expect("floats_l1", [floats[1, 0, 0]])
 imaris("lying.ims", (40, 36, 20), levels=1, times=1, lie=("ImageSizeX", "4000"))
 imaris("nonumber.ims", (40, 36, 20), levels=1, times=1, lie=("ImageSizeZ", "2O"))
 with open(path("volume.ims"), "rb") as whole:

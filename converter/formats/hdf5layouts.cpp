@@ -151,12 +151,13 @@ std::string readImaris(const Hdf5Contents& contents, const InputSelection& selec
                 return failure;
             level.reads.push_back({group + "/Data", -1, 0, chunkDepth(data, 0)});
         }
+        // Without extents, a level's spacing is the finest level's samples per its own.
         for (int k = 0; k < 3; ++k)
             level.level.spacing[k] =
-                layout->spacingKnown
-                    ? extent[k] / level.level.sizes[k]
-                    : double(layout->levels.empty() ? 1 : layout->levels[0].level.sizes[k]) /
-                          level.level.sizes[k];
+                layout->spacingKnown ? extent[k] / level.level.sizes[k]
+                : layout->levels.empty()
+                    ? 1
+                    : double(layout->levels[0].level.sizes[k]) / level.level.sizes[k];
         layout->levels.push_back(level);
     }
     if (levels == 0 || layout->channels == 0)
