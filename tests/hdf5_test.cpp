@@ -150,13 +150,17 @@ TEST_F(Hdf5Files, PacksAsTheSameSamplesFromNpy) {
     EXPECT_TRUE(packed == fileBytes(file("npy/v.vol")));
 }
 
-TEST_F(Hdf5Files, InfoListsLevelsOrDatasets) {
+TEST_F(Hdf5Files, InfoAndPackTellTheLevelRead) {
     const ToolRun levels =
         runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
     EXPECT_NE(levels.out.find("20 x 18 x 10         spacing 1, 1, 4  --size 10 to 18  (pack "
                               "reads this one)"),
               std::string::npos)
         << levels.out;
+    const ToolRun packed = runTool({"pack", file("volume.ims"), "--volume", "1", "--size", "12",
+                                    "--pad", "-o", file("level.vol")});
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE((packed.out + packed.err).find("level 1 of 3"), std::string::npos) << packed.out;
     const ToolRun datasets = runTool({"info", file("plain.h5")});
     EXPECT_EQ(datasets.status, 1);
     EXPECT_NE(datasets.out.find("/group/channels  2 x 9 x 10 x 11  uint8"), std::string::npos)

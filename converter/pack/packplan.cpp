@@ -193,6 +193,9 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
                            ? "copied"
                            : formatString("window %g to %g", plan.window.lo, plan.window.hi);
     text += ", " + describeChannelMap(plan.map);
+    // The pyramid level read is the reader's choice for --size, so it is stated.
+    if (info.level >= 0 && info.levels.size() > 1)
+        text = formatString("level %d of %d, ", info.level, int(info.levels.size())) + text;
     const int* r = plan.resampled;
     if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
         text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],
