@@ -103,6 +103,23 @@ std::uint64_t chunkDepth(const Hdf5Object* dataset, std::size_t zAxis) {
     return dataset->chunk.size() > zAxis ? dataset->chunk[zAxis] : 0;
 }
 
+// Imaris's display of channel c: its colour where pure red, green or blue, and its range.
+ChannelDisplay imarisDisplay(const Hdf5Contents& contents, int c) {
+    const std::string channel = formatString("/DataSetInfo/Channel %d", c);
+    const std::vector<double> colour = textNumbers(textAttribute(contents, channel, "Color"));
+    const std::vector<double> range = textNumbers(textAttribute(contents, channel, "ColorRange"));
+    ChannelDisplay display;
+    for (std::size_t k = 0; k < 3 && colour.size() == 3; ++k)
+        if (colour[k] == 1 && colour[(k + 1) % 3] == 0 && colour[(k + 2) % 3] == 0)
+            display.colour = int(k);
+    if (range.size() == 2 && range[1] > range[0]) {
+        display.windowGiven = true;
+        display.lo = range[0];
+        display.hi = range[1];
+    }
+    return display;
+}
+
 // Imaris: /DataSet/ResolutionLevel r/TimePoint t/Channel c/Data, padded to whole chunks; the
 // image's sizes are the channel group's ImageSizeX/Y/Z, its extents /DataSetInfo/Image's.
 std::string readImaris(const Hdf5Contents& contents, const InputSelection& selection,
@@ -163,23 +180,8 @@ std::string readImaris(const Hdf5Contents& contents, const InputSelection& selec
     if (levels == 0 || layout->channels == 0)
         return "an Imaris file without a volume";
     layout->type = layout->stored = SampleType(type);
-    for (int c = 0; c < layout->channels; ++c) {
-        const std::string channel = formatString("/DataSetInfo/Channel %d", c);
-        const std::vector<double> colour = textNumbers(textAttribute(contents, channel, "Color"));
-        const std::vector<double> range =
-            textNumbers(textAttribute(contents, channel, "ColorRange"));
-        ChannelDisplay display;
-        for (int k = 0; k < 3 && colour.size() == 3; ++k)
-            if (colour[std::size_t(k)] == 1 && colour[std::size_t((k + 1) % 3)] == 0 &&
-                colour[std::size_t((k + 2) % 3)] == 0)
-                display.colour = k;
-        if (range.size() == 2 && range[1] > range[0]) {
-            display.windowGiven = true;
-            display.lo = range[0];
-            display.hi = range[1];
-        }
-        layout->display.push_back(display);
-    }
+    for (int c = 0; c < layout->channels; ++c)
+        layout->display.push_back(imarisDisplay(contents, c));
     return std::string();
 }
 
