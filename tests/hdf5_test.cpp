@@ -115,6 +115,7 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
         {"volume.ims", {}, "volume.ims", "2 time points (pick one with --volume T"},
         {"volume.ims", {"--volume", "2"}, "volume.ims", "--volume 2"},
         {"angles.h5", {"--volume", "0"}, "angles.xml", "differ in angle"},
+        {"cut.h5", {"--volume", "0"}, "cut.xml", "malformed XML"},
         {"plain.h5", {}, "plain.h5", "--dataset PATH"},
         {"plain.h5", {"--dataset", "/nope"}, "plain.h5", "no such dataset"},
         {"plain.h5", {"--dataset", "flat"}, "plain.h5", "3-D and 4-D"},

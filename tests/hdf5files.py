@@ -117,6 +117,10 @@ bdv = bigdataviewer("setups.h5")
 expect("bdv_t1_l0", [bdv[1, 0, 0], bdv[1, 1, 0]])
 expect("bdv_t0_l1_s01", [bdv[0, 1, 1]])
 bigdataviewer("angles.h5", angles=True)
+# Its .xml cut short: the XML is read strictly.
+bigdataviewer("cut.h5")
+with open(path("cut.xml"), "r+") as xml:
+    xml.truncate(300)
 
 with h5py.File(path("plain.h5"), "w") as f:
     f["vol3"] = rng.uniform(0, 1, (9, 10, 11)).astype("f4")
