@@ -7,7 +7,10 @@
 
 #include <hdf5.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -271,7 +274,7 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
     }
 }
 
-std::string readBlock(hid_t file, const Hdf5Block& block, std::vector<unsigned char>* bytes) {
+std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
     Id dataset(H5Dopen2(file, block.dataset.c_str(), H5P_DEFAULT));
     Id type(dataset.ok() ? H5Dget_type(dataset) : -1);
     Id space(dataset.ok() ? H5Dget_space(dataset) : -1);
@@ -297,10 +300,31 @@ std::string readBlock(hid_t file, const Hdf5Block& block, std::vector<unsigned c
     if (size == 0 || !memoryType.ok() || !memorySpace.ok() ||
         H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
         return "can't read dataset " + block.dataset;
-    const std::size_t at = bytes->size();
-    bytes->resize(at + size);
-    if (H5Dread(dataset, memoryType, memorySpace, space, H5P_DEFAULT, bytes->data() + at) < 0)
+    if (H5Dread(dataset, memoryType, memorySpace, space, H5P_DEFAULT, to) < 0)
         return "can't read dataset " + block.dataset + ": its data is damaged";
+    return std::string();
+}
+
+std::uint64_t blocksBytes(const std::vector<Hdf5Block>& blocks) {
+    std::uint64_t total = 0;
+    for (const Hdf5Block& block : blocks)
+        total += hdf5BlockBytes(block, std::uint64_t(1) << 40);
+    return total;
+}
+
+// Reads the blocks one after the other into to, which holds room bytes.
+std::string readBlocksInto(hid_t file, const std::vector<Hdf5Block>& blocks, unsigned char* to,
+                           std::uint64_t room) {
+    for (const Hdf5Block& block : blocks) {
+        const std::uint64_t size = hdf5BlockBytes(block, room);
+        if (size == 0)
+            return "a block of samples larger than the room for it";
+        const std::string failure = readBlock(file, block, to);
+        if (!failure.empty())
+            return failure;
+        to += size;
+        room -= size;
+    }
     return std::string();
 }
 
@@ -369,12 +393,8 @@ std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes) {
 
 std::string readOpenHdf5(long long file, const std::vector<Hdf5Block>& blocks,
                          std::vector<unsigned char>* bytes) {
-    for (const Hdf5Block& block : blocks) {
-        const std::string failure = readBlock(hid_t(file), block, bytes);
-        if (!failure.empty())
-            return failure;
-    }
-    return std::string();
+    bytes->resize(blocksBytes(blocks));
+    return readBlocksInto(hid_t(file), blocks, bytes->data(), bytes->size());
 }
 
 bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {
@@ -431,21 +451,25 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents) {
 
 std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
                            std::vector<unsigned char>* samples) {
-    std::uint64_t expected = 0;
-    for (const Hdf5Block& block : blocks)
-        expected += hdf5BlockBytes(block, std::uint64_t(1) << 40);
-    std::vector<unsigned char> bytes;
+    // The child reads straight into memory shared with the parent: no pipe to pass the samples
+    // through, and no more room than the blocks need, whatever the child does.
+    const std::uint64_t expected = blocksBytes(blocks);
+    if (expected == 0 || expected > std::uint64_t(SIZE_MAX))
+        return fileMessage(path, "no samples to read");
+    void* shared = mmap(nullptr, std::size_t(expected), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED)
+        return fileMessage(path, "needs more memory than the system gives");
+    unsigned char* bytes = static_cast<unsigned char*>(shared);
+    std::vector<unsigned char> none;
     const std::string failure = onOpenFile(
         path,
-        [&](hid_t file, std::vector<unsigned char>* out) {
-            out->reserve(expected);
-            return readOpenHdf5(file, blocks, out);
+        [&](hid_t file, std::vector<unsigned char>*) {
+            return readBlocksInto(file, blocks, bytes, expected);
         },
-        &bytes);
-    if (!failure.empty())
-        return failure;
-    if (bytes.size() != expected)
-        return fileMessage(path, "malformed HDF5 data: a block of samples came back short");
-    *samples = std::move(bytes);
-    return std::string();
+        &none);
+    if (failure.empty())
+        samples->assign(bytes, bytes + expected);
+    munmap(shared, std::size_t(expected));
+    return failure;
 }
