@@ -192,9 +192,7 @@ void benchmarkPyramidPacking(int side) {
         if (failure.empty())
             failure = packLevel(path, size, volume);
         packed = std::min(packed, secondsSince(start));
-        // The samples came to this process through pipes: rchar counts them once more.
-        const std::uint64_t samples = std::uint64_t(size) * size * size * 2;
-        read = bytesRead() - readBefore - samples;
+        read = bytesRead() - readBefore;
         peak = std::max(peak, kibToMb(procStatusKiB("VmHWM")) - before);
     }
     if (!failure.empty()) {
@@ -211,7 +209,7 @@ void benchmarkPyramidPacking(int side) {
     std::printf("%-28s %12.1f %12.1f %7.2f %8s\n", "peak MB above the process", peak, 128.0,
                 peak / 128, "<= 1.00");
     std::printf("%-28s %12.1f\n", "largest reader child's RSS MB", kibToMb(children.ru_maxrss));
-    std::printf("MB read: the rchar of pack and its reader children, less the samples passed "
-                "through pipes; bound: level %d's stored size\n",
+    std::printf("MB read: the rchar of pack and its reader children (the children read into "
+                "memory shared with pack); bound: level %d's stored size\n",
                 level);
 }
