@@ -16,6 +16,7 @@
 #include "mainwindow.h"
 #include "memory.h"
 #include "modelbench.h"
+#include "hdf5bench.h"
 #include "packbench.h"
 #include "scene.h"
 #include "scratchdir.h"
@@ -60,6 +61,7 @@ struct Options {
     bool volumes = true;
     bool framesWanted = true;
     int packingSide = 0;          // 0: no packing section
+    int pyramidSide = 0;          // 0: no HDF5 pyramid section (--packing runs it at twice)
     long long modelTriangles = 0; // 0: no model section
     int zarrSide = 0;             // 0: no Zarr section
 };
@@ -67,7 +69,7 @@ struct Options {
 void usage() {
     std::printf("usage: tessary-bench [--sizes 64,128,256,512] [--frames N] [--repeats N]\n"
                 "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n"
-                "                     [--models [TRIANGLES]] [--zarr [SIDE]]\n");
+                "                     [--models [TRIANGLES]] [--zarr [SIDE]] [--pyramid [SIDE]]\n");
 }
 
 bool parseOptions(int argc, char* argv[], Options* options) {
@@ -108,6 +110,12 @@ bool parseOptions(int argc, char* argv[], Options* options) {
             if (hasValue && argv[i + 1][0] != '-')
                 options->zarrSide = std::atoi(argv[++i]);
             if (options->zarrSide < 64 || options->zarrSide > 4096)
+                return false;
+        } else if (arg == "--pyramid") {
+            options->pyramidSide = 1024;
+            if (hasValue && argv[i + 1][0] != '-')
+                options->pyramidSide = std::atoi(argv[++i]);
+            if (options->pyramidSide < 64)
                 return false;
         } else if (arg == "--models") {
             options->modelTriangles = 1400000; // a scanned model's size
@@ -488,7 +496,11 @@ int main(int argc, char* argv[]) {
         // 512 x 512 x 400 at the default side
         benchmarkTypedPacking(options.packingSide, options.packingSide,
                               std::max(1, options.packingSide * 400 / 512));
+        if (options.pyramidSide == 0)
+            options.pyramidSide = 2 * options.packingSide;
     }
+    if (options.pyramidSide > 0)
+        benchmarkPyramidPacking(options.pyramidSide);
     if (options.modelTriangles > 0)
         benchmarkModels(options.modelTriangles);
     if (options.zarrSide > 0)

@@ -10,6 +10,7 @@ set -euo pipefail
 # valgrind runs the memory check (scripts/memcheck.sh).
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
+# libhdf5 reads HDF5 inputs; python3-h5py writes the files hdf5_test reads.
 # python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
@@ -19,7 +20,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
     libgtest-dev libtiff-dev libteem-dev libassimp-dev zlib1g-dev
-    libnifti2-dev libgdcm-dev libcurl4-openssl-dev
+    libnifti2-dev libgdcm-dev libcurl4-openssl-dev libhdf5-dev python3-h5py
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind

@@ -11,6 +11,8 @@
 
 #include <QImage>
 
+#include <hdf5.h>
+
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -34,12 +36,26 @@ std::string niftiFile(const std::string& samples) {
     return bytes + samples;
 }
 
+// An HDF5 file of one 2 x 2 x 2 uint8 dataset "/v".
+void writeHdf5(const char* path, const std::string& samples) {
+    const hid_t file = H5Fcreate(path, H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    const hsize_t dims[3] = {2, 2, 2};
+    const hid_t space = H5Screate_simple(3, dims, nullptr);
+    const hid_t set =
+        H5Dcreate2(file, "v", H5T_NATIVE_UCHAR, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+    H5Dwrite(set, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, samples.data());
+    H5Dclose(set);
+    H5Sclose(space);
+    H5Fclose(file);
+}
+
 // The input rows: where each file is, the format that must read it and what it must find.
 struct Row {
     QString path;
     std::string format; // the table's name
     std::string found;  // describe() of the info
     std::string samples;
+    std::string dataset = ""; // --dataset, where the format needs one
 };
 
 // The sinks' rows: the volume written by each format unpack writes, read back as it was.
@@ -92,6 +108,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
                                       "2), }") +
                                grey);
     writeDicom("series/image", slice);
+    writeHdf5("v.h5", grey);
     // A plain Zarr v2 array of one uncompressed chunk.
     writeFile("z/.zarray",
               std::string(R"({"zarr_format": 2, "shape": [2, 2, 2], "chunks": [2, 2, 2],
@@ -109,6 +126,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         {"series", "DICOM", "", grey},
         {"array.bin", ".npy", ".npy: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
         {"z", "Zarr", "", grey},
+        {"v.h5", "HDF5", "", grey, "/v"},
     };
     rows.insert(rows.end(), std::begin(files), std::end(files));
 
@@ -119,15 +137,17 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         ASSERT_TRUE(format);
         EXPECT_EQ(format->name, row.format);
         covered.insert(format->name);
+        InputSelection selection;
+        selection.dataset = row.dataset;
         TypedSource source;
-        ASSERT_EQ(openPackInput({row.path}, {}, &source), "");
+        ASSERT_EQ(openPackInput({row.path}, selection, &source), "");
         if (!row.found.empty()) {
             EXPECT_EQ(describe(source.info), row.found);
         }
         std::string samples;
         ASSERT_EQ(readTwice(source, &samples), "");
         EXPECT_EQ(samples, row.samples);
-        EXPECT_EQ(checkReader({row.path}, {}).broken, "");
+        EXPECT_EQ(checkReader({row.path}, selection).broken, "");
     }
     for (const InputFormat& format : inputFormats())
         EXPECT_TRUE(covered.count(format.name)) << format.name << " has no row here";
@@ -238,7 +258,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
          "slice size 1 x 2 differs from the first slice's 2 x 1"},
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
-                                  "NIfTI, DICOM, MetaImage, NRRD, .npy, Zarr, .vol and raw RGB bytes)"},
+                                  "NIfTI, DICOM, MetaImage, NRRD, .npy, Zarr, HDF5, .vol and raw RGB bytes)"},
         {{"short.vol"}, "short.vol", ""},
         {{"fifo.mhd"}, "", "fifo.raw: can't open the MetaImage data file"},
     };

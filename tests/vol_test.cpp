@@ -204,7 +204,7 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         {{}, {"pack", "s", "-o", "o.vol", "--size", "0"}, 2, "--size takes N"},
         {{{"s/x.txt", "text"}}, {"pack", "s/x.txt", "-o", "o.vol"}, 1,
          "s/x.txt: unsupported format (pack reads slice pictures, multi-page TIFF, NIfTI, DICOM, "
-         "MetaImage, NRRD, .npy, Zarr, .vol and raw RGB bytes)"},
+         "MetaImage, NRRD, .npy, Zarr, HDF5, .vol and raw RGB bytes)"},
         {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--channels",
          "3,0,0"}, 1, "s/in.vol: --channels: '3' is no channel of 0 to 2"},
         {{{"s/in.raw", std::string(24, '\1')}}, {"pack", "s/in.raw", "-o", "o.vol", "--spacing",

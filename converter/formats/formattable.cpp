@@ -2,6 +2,7 @@
 
 #include "dicom.h"
 #include "files.h"
+#include "hdf5volume.h"
 #include "text.h"
 #include "messages.h"
 #include "metaimage.h"
@@ -186,6 +187,15 @@ const std::vector<InputFormat> formats = {
      {},
      "zarrmeta",
      isZarrInput},
+    {"HDF5",
+     "an HDF5 file (.h5, .hdf5, .he5, .ims): an Imaris or BigDataViewer pyramid (the level as\n"
+     "      for Zarr), or any 3-D or 4-D dataset picked with --dataset PATH",
+     {"h5", "hdf5", "he5", "ims"},
+     [](const std::string& start) { return hasAt(start, 0, "\x89HDF\r\n\x1a\n"); },
+     openHdf5Source,
+     [](const QString& path) { std::printf("%s", describeHdf5(path, InputSelection()).c_str()); },
+     {},
+     "hdf5"},
     {".vol",
      "a volume (.vol), to resize it with --size",
      {"vol"},

@@ -1,0 +1,215 @@
+#include "hdf5bench.h"
+
+#include "formattable.h"
+#include "memory.h"
+#include "packplan.h"
+#include "slicestream.h"
+#include "vol.h"
+
+#include <hdf5.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+const int levels = 4, chunk = 64;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void textAttribute(hid_t object, const char* name, const std::string& value) {
+    const hid_t type = H5Tcopy(H5T_C_S1);
+    H5Tset_size(type, 1);
+    const hsize_t count = value.size();
+    const hid_t space = H5Screate_simple(1, &count, nullptr);
+    const hid_t attribute = H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT);
+    H5Awrite(attribute, type, value.data());
+    H5Aclose(attribute);
+    H5Sclose(space);
+    H5Tclose(type);
+}
+
+hid_t createGroup(hid_t file, const std::string& path) {
+    const hid_t create = H5Pcreate(H5P_LINK_CREATE);
+    H5Pset_create_intermediate_group(create, 1);
+    const hid_t group = H5Gcreate2(file, path.c_str(), create, H5P_DEFAULT, H5P_DEFAULT);
+    H5Pclose(create);
+    return group;
+}
+
+// Writes level r (side >> r a side) a chunk's depth of slices at a time.
+bool writeLevel(hid_t file, int r, int side) {
+    const int n = side >> r;
+    const std::string group =
+        "/DataSet/ResolutionLevel " + std::to_string(r) + "/TimePoint 0/Channel 0";
+    const hid_t channel = createGroup(file, group);
+    for (const char* axis : {"ImageSizeX", "ImageSizeY", "ImageSizeZ"})
+        textAttribute(channel, axis, std::to_string(n));
+    const hsize_t padded = hsize_t((n + chunk - 1) / chunk * chunk),
+                  dims[3] = {padded, padded, padded};
+    const hsize_t chunks[3] = {hsize_t(std::min(chunk, n)), hsize_t(std::min(chunk, n)),
+                               hsize_t(std::min(chunk, n))};
+    const hid_t space = H5Screate_simple(3, dims, nullptr), create = H5Pcreate(H5P_DATASET_CREATE);
+    H5Pset_chunk(create, 3, chunks);
+    const hid_t data =
+        H5Dcreate2(channel, "Data", H5T_NATIVE_UINT16, space, H5P_DEFAULT, create, H5P_DEFAULT);
+    bool good = data >= 0;
+    const hsize_t depth = chunks[0];
+    std::vector<std::uint16_t> slab(std::size_t(depth * padded * padded));
+    for (hsize_t z0 = 0; good && z0 < padded; z0 += depth) {
+        for (std::size_t i = 0; i < slab.size(); ++i)
+            slab[i] = std::uint16_t((i * 2654435761u + z0 * 40503u + unsigned(r)) >> 7);
+        const hsize_t start[3] = {z0, 0, 0}, count[3] = {depth, padded, padded};
+        const hid_t memory = H5Screate_simple(3, count, nullptr);
+        H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr);
+        good = H5Dwrite(data, H5T_NATIVE_UINT16, memory, space, H5P_DEFAULT, slab.data()) >= 0;
+        H5Sclose(memory);
+    }
+    H5Dclose(data);
+    H5Pclose(create);
+    H5Sclose(space);
+    H5Gclose(channel);
+    return good;
+}
+
+bool writeImaris(const QString& path, int side) {
+    const hid_t file =
+        H5Fcreate(QFile::encodeName(path).constData(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    if (file < 0)
+        return false;
+    const hid_t image = createGroup(file, "/DataSetInfo/Image");
+    for (int k = 0; k < 3; ++k) {
+        textAttribute(image, ("ExtMin" + std::to_string(k)).c_str(), "0");
+        textAttribute(image, ("ExtMax" + std::to_string(k)).c_str(), std::to_string(side));
+    }
+    H5Gclose(image);
+    bool good = true;
+    for (int r = 0; good && r < levels; ++r)
+        good = writeLevel(file, r, side);
+    return H5Fclose(file) >= 0 && good;
+}
+
+// Level r's samples read alone, a chunk's depth of slices at a time; its bytes, or 0.
+std::uint64_t readLevelAlone(const QString& path, int r, int side) {
+    const int n = side >> r;
+    const hid_t file = H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    const std::string name =
+        "/DataSet/ResolutionLevel " + std::to_string(r) + "/TimePoint 0/Channel 0/Data";
+    const hid_t data = H5Dopen2(file, name.c_str(), H5P_DEFAULT), space = H5Dget_space(data);
+    const hsize_t depth = hsize_t(std::min(chunk, n));
+    std::vector<std::uint16_t> slab(std::size_t(depth) * std::size_t(n) * std::size_t(n));
+    std::uint64_t bytes = 0;
+    for (hsize_t z0 = 0; data >= 0 && z0 < hsize_t(n); z0 += depth) {
+        const hsize_t start[3] = {z0, 0, 0}, count[3] = {depth, hsize_t(n), hsize_t(n)};
+        const hid_t memory = H5Screate_simple(3, count, nullptr);
+        H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr);
+        if (H5Dread(data, H5T_NATIVE_UINT16, memory, space, H5P_DEFAULT, slab.data()) >= 0)
+            bytes += slab.size() * 2;
+        H5Sclose(memory);
+    }
+    H5Sclose(space);
+    H5Dclose(data);
+    H5Fclose(file);
+    return bytes;
+}
+
+// Bytes this process and its waited-for children have read (rchar: files and pipes alike).
+std::uint64_t bytesRead() {
+    FILE* io = std::fopen("/proc/self/io", "r");
+    unsigned long long value = 0;
+    if (io) {
+        if (std::fscanf(io, "rchar: %llu", &value) != 1)
+            value = 0;
+        std::fclose(io);
+    }
+    return value;
+}
+
+std::string packLevel(const QString& path, int size, const QString& volume) {
+    InputSelection selection;
+    selection.size = size;
+    PackSettings settings;
+    settings.size = size;
+    // A given window: without one pack reads the samples twice, the first time for their range.
+    settings.windowGiven = true;
+    settings.windowLo = 0;
+    settings.windowHi = 65535;
+    settings.pick = selection;
+    TypedSource source;
+    PackPlan plan;
+    std::string failure = openPackInput({path}, selection, &source);
+    if (failure.empty())
+        failure = planPack(source, settings, path, &plan);
+    SliceSink sink;
+    VolumeHeader header;
+    header.name = "packed";
+    header.size = plan.n;
+    if (failure.empty())
+        failure = openVolumeSink(volume, header, &sink);
+    return failure.empty() ? streamSlices(plan.rgb, sink, "packing") : failure;
+}
+} // namespace
+
+void benchmarkPyramidPacking(int side) {
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath("pyramid.ims"), volume = scratch.filePath("out.vol");
+    const int size = side / 4, level = 2;
+    std::printf(
+        "\nPacking a %d^3 uint16 Imaris file (levels %d to %d, chunks %d^3, no "
+        "compression) with --size %d and --window 0,65535 (one pass); alone = reading level %d "
+        "through libhdf5 here\n",
+        side, side, side >> (levels - 1), chunk, size, level);
+    if (!writeImaris(path, side)) {
+        std::printf("FAILED: can't write %s\n", qPrintable(path));
+        return;
+    }
+    // Level 2 as stored: whole chunks of the padded dataset.
+    const std::uint64_t padded = std::uint64_t(((side >> level) + chunk - 1) / chunk * chunk);
+    const std::uint64_t stored = padded * padded * padded * 2;
+    double alone = 1e30, packed = 1e30, peak = 0;
+    std::uint64_t read = 0;
+    std::string failure;
+    for (int run = 0; run < 3 && failure.empty(); ++run) {
+        auto start = Clock::now();
+        if (readLevelAlone(path, level, side) == 0)
+            failure = "can't read level 2 back";
+        alone = std::min(alone, secondsSince(start));
+        resetPeakRss();
+        const double before = kibToMb(procStatusKiB("VmRSS"));
+        const std::uint64_t readBefore = bytesRead();
+        start = Clock::now();
+        if (failure.empty())
+            failure = packLevel(path, size, volume);
+        packed = std::min(packed, secondsSince(start));
+        read = bytesRead() - readBefore;
+        peak = std::max(peak, kibToMb(procStatusKiB("VmHWM")) - before);
+    }
+    if (!failure.empty()) {
+        std::printf("FAILED: %s\n", failure.c_str());
+        return;
+    }
+    rusage children = {};
+    getrusage(RUSAGE_CHILDREN, &children);
+    std::printf("%-28s %12s %12s %7s %8s\n", "measure", "pack", "bound", "ratio", "target");
+    std::printf("%-28s %12.1f %12.1f %7.2f %8s\n", "MB read from the file", read / 1e6,
+                stored / 1e6, double(read) / double(stored), "<= 1.10");
+    std::printf("%-28s %12.3f %12.3f %7.2f %8s\n", "seconds (best of 3)", packed, alone,
+                packed / alone, "<= 1.50");
+    std::printf("%-28s %12.1f %12.1f %7.2f %8s\n", "peak MB above the process", peak, 128.0,
+                peak / 128, "<= 1.00");
+    std::printf("%-28s %12.1f\n", "largest reader child's RSS MB", kibToMb(children.ru_maxrss));
+    std::printf("MB read: the rchar of pack and its reader children (the children read into "
+                "memory shared with pack); bound: level %d's stored size\n",
+                level);
+}

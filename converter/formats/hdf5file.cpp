@@ -1,0 +1,475 @@
+#include "hdf5file.h"
+
+#include "contained.h"
+#include "messages.h"
+
+#include <QFile>
+
+#include <hdf5.h>
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+// Bounds on what the child lists, so that a file of millions of objects or long names cannot
+// make the list itself large.
+const std::size_t maxObjects = 20000;
+const std::size_t maxAttributes = 64;
+const std::size_t maxNameLength = 1024;
+const std::size_t maxTextBytes = 4096;
+const hssize_t maxNumbers = 64;
+const int maxRank = 32;
+const int childSeconds = 300;
+
+// The list's bytes: counts and sizes as 64-bit little-endian numbers, strings with their length.
+struct Writer {
+    std::vector<unsigned char>* out;
+    void number(std::uint64_t value) {
+        for (int k = 0; k < 8; ++k)
+            out->push_back((unsigned char)(value >> (8 * k)));
+    }
+    void real(double value) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        number(bits);
+    }
+    void text(const std::string& value) {
+        number(value.size());
+        out->insert(out->end(), value.begin(), value.end());
+    }
+};
+
+struct Reader {
+    const std::vector<unsigned char>& in;
+    std::size_t pos = 0;
+    bool number(std::uint64_t* value) {
+        if (in.size() - pos < 8)
+            return false;
+        *value = 0;
+        for (int k = 0; k < 8; ++k)
+            *value |= std::uint64_t(in[pos + k]) << (8 * k);
+        pos += 8;
+        return true;
+    }
+    // A count of things each at least `each` bytes long: no more than the bytes left allow.
+    bool count(std::uint64_t each, std::uint64_t* value) {
+        return number(value) && *value <= (in.size() - pos) / each;
+    }
+    bool real(double* value) {
+        std::uint64_t bits;
+        if (!number(&bits))
+            return false;
+        std::memcpy(value, &bits, sizeof bits);
+        return true;
+    }
+    bool text(std::string* value) {
+        std::uint64_t size;
+        if (!count(1, &size))
+            return false;
+        value->assign(in.begin() + std::ptrdiff_t(pos), in.begin() + std::ptrdiff_t(pos + size));
+        pos += size;
+        return true;
+    }
+    bool reals(std::vector<double>* values) {
+        std::uint64_t size;
+        if (!count(8, &size))
+            return false;
+        values->resize(size);
+        for (double& value : *values)
+            real(&value);
+        return true;
+    }
+    bool numbers(std::vector<std::uint64_t>* values) {
+        std::uint64_t size;
+        if (!count(8, &size))
+            return false;
+        values->resize(size);
+        for (std::uint64_t& value : *values)
+            number(&value);
+        return true;
+    }
+};
+
+// Closes an HDF5 identifier of any kind when it goes out of scope.
+struct Id {
+    hid_t id;
+    explicit Id(hid_t id) : id(id) {}
+    ~Id() {
+        if (id >= 0)
+            H5Idec_ref(id);
+    }
+    Id(const Id&) = delete;
+    Id& operator=(const Id&) = delete;
+    operator hid_t() const { return id; }
+    bool ok() const { return id >= 0; }
+};
+
+// The sample type a stored type reads as, with its name; -1 for one pack does not take.
+int sampleTypeOf(hid_t type, std::string* name) {
+    const H5T_class_t kind = H5Tget_class(type);
+    const std::size_t size = H5Tget_size(type);
+    if (kind == H5T_INTEGER) {
+        const bool sign = H5Tget_sign(type) == H5T_SGN_2;
+        *name = std::string(sign ? "int" : "uint") + std::to_string(size * 8);
+        switch (size) {
+        case 1:
+            return int(sign ? SampleType::Int8 : SampleType::UInt8);
+        case 2:
+            return int(sign ? SampleType::Int16 : SampleType::UInt16);
+        case 4:
+            return int(sign ? SampleType::Int32 : SampleType::UInt32);
+        default:
+            return -1;
+        }
+    }
+    if (kind == H5T_FLOAT) {
+        *name = "float" + std::to_string(size * 8);
+        return size == 4 ? int(SampleType::Float32) : size == 8 ? int(SampleType::Float64) : -1;
+    }
+    static const char* const kinds[] = {"integer",  "float",           "time",     "string",
+                                        "bitfield", "opaque",          "compound", "reference",
+                                        "enum",     "variable-length", "array"};
+    *name = kind >= 0 && kind < int(sizeof kinds / sizeof *kinds) ? kinds[kind] : "unknown";
+    return -1;
+}
+
+// Text attributes: one string (fixed or variable length), or an array of fixed strings (Imaris
+// writes each value as an array of one-character strings).
+bool readTextAttribute(hid_t attribute, hid_t type, hssize_t points, std::string* value) {
+    if (H5Tis_variable_str(type) > 0) {
+        if (points != 1)
+            return false;
+        Id memory(H5Tcopy(H5T_C_S1));
+        char* text = nullptr;
+        if (H5Tset_size(memory, H5T_VARIABLE) < 0 || H5Aread(attribute, memory, &text) < 0)
+            return false;
+        if (text)
+            value->assign(text, strnlen(text, maxTextBytes));
+        H5free_memory(text);
+        return true;
+    }
+    const std::size_t size = H5Tget_size(type);
+    if (size == 0 || points < 1 || size * std::size_t(points) > maxTextBytes)
+        return false;
+    std::vector<char> bytes(size * std::size_t(points));
+    // Read as stored: a conversion to C strings would make room for a terminator.
+    if (H5Aread(attribute, type, bytes.data()) < 0)
+        return false;
+    for (char c : bytes)
+        if (c != '\0')
+            value->push_back(c);
+    return true;
+}
+
+herr_t listAttribute(hid_t object, const char* name, const H5A_info_t*, void* data) {
+    Hdf5Object* listed = static_cast<Hdf5Object*>(data);
+    if (listed->attributes.size() >= maxAttributes)
+        return 1;
+    Id attribute(H5Aopen(object, name, H5P_DEFAULT));
+    Id type(attribute.ok() ? H5Aget_type(attribute) : -1);
+    Id space(attribute.ok() ? H5Aget_space(attribute) : -1);
+    if (!type.ok() || !space.ok())
+        return 0;
+    const hssize_t points = H5Sget_simple_extent_npoints(space);
+    Hdf5Attribute entry;
+    entry.name.assign(name, strnlen(name, maxNameLength));
+    const H5T_class_t kind = H5Tget_class(type);
+    if (kind == H5T_STRING) {
+        entry.text = true;
+        if (!readTextAttribute(attribute, type, points, &entry.value))
+            return 0;
+    } else if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers) {
+        entry.numbers.resize(std::size_t(points));
+        if (H5Aread(attribute, H5T_NATIVE_DOUBLE, entry.numbers.data()) < 0)
+            return 0;
+    } else {
+        return 0;
+    }
+    listed->attributes.push_back(entry);
+    return 0;
+}
+
+void describeDataset(hid_t dataset, Hdf5Object* listed) {
+    listed->dataset = true;
+    Id type(H5Dget_type(dataset));
+    Id space(H5Dget_space(dataset));
+    if (!type.ok() || !space.ok())
+        return;
+    listed->type = sampleTypeOf(type, &listed->typeName);
+    const int rank = H5Sget_simple_extent_ndims(space);
+    if (rank < 0 || rank > maxRank)
+        return;
+    hsize_t dims[maxRank];
+    H5Sget_simple_extent_dims(space, dims, nullptr);
+    listed->dims.assign(dims, dims + rank);
+    Id create(H5Dget_create_plist(dataset));
+    if (create.ok() && H5Pget_layout(create) == H5D_CHUNKED &&
+        H5Pget_chunk(create, rank, dims) == rank)
+        listed->chunk.assign(dims, dims + rank);
+    const H5T_class_t kind = H5Tget_class(type);
+    const hssize_t points = H5Sget_simple_extent_npoints(space);
+    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers) {
+        std::vector<double> values{};
+        values.resize(std::size_t(points));
+        if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0)
+            listed->values = values;
+    }
+}
+
+herr_t listLink(hid_t group, const char* name, const H5L_info_t* link, void* data) {
+    Hdf5Contents* contents = static_cast<Hdf5Contents*>(data);
+    if (contents->objects.size() >= maxObjects) {
+        contents->truncated = true;
+        return 1;
+    }
+    // Soft and external links are not followed: an external one names another file.
+    if (link->type != H5L_TYPE_HARD || strnlen(name, maxNameLength) >= maxNameLength)
+        return 0;
+    Id object(H5Oopen(group, name, H5P_DEFAULT));
+    if (!object.ok())
+        return 0;
+    Hdf5Object listed;
+    listed.path = std::string("/") + name;
+    const H5I_type_t kind = H5Iget_type(object);
+    if (kind != H5I_GROUP && kind != H5I_DATASET)
+        return 0;
+    if (kind == H5I_DATASET)
+        describeDataset(object, &listed);
+    hsize_t index = 0;
+    H5Aiterate2(object, H5_INDEX_NAME, H5_ITER_INC, &index, listAttribute, &listed);
+    contents->objects.push_back(std::move(listed));
+    return 0;
+}
+
+void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* bytes) {
+    Writer out{bytes};
+    out.number(contents.truncated);
+    out.number(contents.objects.size());
+    for (const Hdf5Object& object : contents.objects) {
+        out.text(object.path);
+        out.number(object.dataset);
+        out.number(std::uint64_t(std::int64_t(object.type)));
+        out.text(object.typeName);
+        out.number(object.dims.size());
+        for (std::uint64_t dim : object.dims)
+            out.number(dim);
+        out.number(object.chunk.size());
+        for (std::uint64_t dim : object.chunk)
+            out.number(dim);
+        out.number(object.values.size());
+        for (double value : object.values)
+            out.real(value);
+        out.number(object.attributes.size());
+        for (const Hdf5Attribute& attribute : object.attributes) {
+            out.text(attribute.name);
+            out.number(attribute.text);
+            out.text(attribute.value);
+            out.number(attribute.numbers.size());
+            for (double value : attribute.numbers)
+                out.real(value);
+        }
+    }
+}
+
+std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
+    Id dataset(H5Dopen2(file, block.dataset.c_str(), H5P_DEFAULT));
+    Id type(dataset.ok() ? H5Dget_type(dataset) : -1);
+    Id space(dataset.ok() ? H5Dget_space(dataset) : -1);
+    if (!type.ok() || !space.ok())
+        return "can't open dataset " + block.dataset;
+    std::string name;
+    const int rank = H5Sget_simple_extent_ndims(space);
+    if (sampleTypeOf(type, &name) != int(block.type) || rank != int(block.start.size()) ||
+        rank != int(block.count.size()) || rank > maxRank)
+        return "dataset " + block.dataset + " changed while it was read";
+    hsize_t dims[maxRank];
+    H5Sget_simple_extent_dims(space, dims, nullptr);
+    for (int k = 0; k < rank; ++k)
+        if (block.start[std::size_t(k)] > dims[k] ||
+            block.count[std::size_t(k)] > dims[k] - block.start[std::size_t(k)])
+            return "dataset " + block.dataset + " is smaller than its layout says";
+    const std::uint64_t size = hdf5BlockBytes(block, std::uint64_t(1) << 40);
+    Id memoryType(H5Tget_native_type(type, H5T_DIR_ASCEND));
+    hsize_t start[maxRank], count[maxRank];
+    std::copy(block.start.begin(), block.start.end(), start);
+    std::copy(block.count.begin(), block.count.end(), count);
+    Id memorySpace(H5Screate_simple(rank, count, nullptr));
+    if (size == 0 || !memoryType.ok() || !memorySpace.ok() ||
+        H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
+        return "can't read dataset " + block.dataset;
+    if (H5Dread(dataset, memoryType, memorySpace, space, H5P_DEFAULT, to) < 0)
+        return "can't read dataset " + block.dataset + ": its data is damaged";
+    return std::string();
+}
+
+std::uint64_t blocksBytes(const std::vector<Hdf5Block>& blocks) {
+    std::uint64_t total = 0;
+    for (const Hdf5Block& block : blocks)
+        total += hdf5BlockBytes(block, std::uint64_t(1) << 40);
+    return total;
+}
+
+// Reads the blocks one after the other into to, which holds room bytes.
+std::string readBlocksInto(hid_t file, const std::vector<Hdf5Block>& blocks, unsigned char* to,
+                           std::uint64_t room) {
+    for (const Hdf5Block& block : blocks) {
+        const std::uint64_t size = hdf5BlockBytes(block, room);
+        if (size == 0)
+            return "a block of samples larger than the room for it";
+        const std::string failure = readBlock(file, block, to);
+        if (!failure.empty())
+            return failure;
+        to += size;
+        room -= size;
+    }
+    return std::string();
+}
+
+// The message for a child that did not end with a result of its own.
+std::string childFailure(const QString& path, const ContainedResult& result) {
+    switch (result.end) {
+    case ContainedEnd::Refused:
+        return fileMessage(path, result.message);
+    case ContainedEnd::OutOfMemory:
+        return fileMessage(path, "needs more than " + memorySizeText(defaultMemoryLimit()));
+    case ContainedEnd::TimedOut:
+        return fileMessage(path, "the HDF5 library took more than " + std::to_string(childSeconds) +
+                                     " s");
+    default:
+        return fileMessage(path, "malformed HDF5 data: the HDF5 library gave up on it");
+    }
+}
+
+// Runs work on the file opened read-only in a contained child.
+std::string onOpenFile(const QString& path,
+                       const std::function<std::string(hid_t, std::vector<unsigned char>*)>& work,
+                       std::vector<unsigned char>* bytes) {
+    const QByteArray name = QFile::encodeName(path);
+    ContainedResult result = runContained(
+        [&](std::vector<unsigned char>* out) {
+            quietHdf5();
+            Id file(H5Fopen(name.constData(), H5F_ACC_RDONLY, H5P_DEFAULT));
+            if (!file.ok())
+                return std::string("not an HDF5 file, or a damaged one");
+            return work(file, out);
+        },
+        {defaultMemoryLimit(), childSeconds});
+    if (result.end != ContainedEnd::Done)
+        return childFailure(path, result);
+    *bytes = std::move(result.bytes);
+    return std::string();
+}
+} // namespace
+
+const Hdf5Attribute* Hdf5Object::attribute(const std::string& name) const {
+    for (const Hdf5Attribute& entry : attributes)
+        if (entry.name == name)
+            return &entry;
+    return nullptr;
+}
+
+const Hdf5Object* Hdf5Contents::find(const std::string& path) const {
+    for (const Hdf5Object& object : objects)
+        if (object.path == path)
+            return &object;
+    return nullptr;
+}
+
+void quietHdf5() {
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+}
+
+std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes) {
+    Hdf5Contents contents;
+    if (H5Lvisit(hid_t(file), H5_INDEX_NAME, H5_ITER_INC, listLink, &contents) < 0 &&
+        contents.objects.empty())
+        return "can't list the file's objects: it is damaged";
+    writeContents(contents, bytes);
+    return std::string();
+}
+
+std::string readOpenHdf5(long long file, const std::vector<Hdf5Block>& blocks,
+                         std::vector<unsigned char>* bytes) {
+    bytes->resize(blocksBytes(blocks));
+    return readBlocksInto(hid_t(file), blocks, bytes->data(), bytes->size());
+}
+
+bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {
+    Reader in{bytes};
+    std::uint64_t truncated, count;
+    // Every object takes at least its fixed fields' eight numbers, an attribute four.
+    if (!in.number(&truncated) || !in.count(8 * 8, &count))
+        return false;
+    contents->truncated = truncated != 0;
+    contents->objects.resize(count);
+    for (Hdf5Object& object : contents->objects) {
+        std::uint64_t dataset, type, attributes;
+        if (!in.text(&object.path) || !in.number(&dataset) || !in.number(&type) ||
+            !in.text(&object.typeName) || !in.numbers(&object.dims) || !in.numbers(&object.chunk) ||
+            !in.reals(&object.values) || !in.count(4 * 8, &attributes))
+            return false;
+        object.dataset = dataset != 0;
+        object.type = std::int64_t(type) >= 0 && std::int64_t(type) <= int(SampleType::Float64)
+                          ? int(type)
+                          : -1;
+        object.attributes.resize(attributes);
+        for (Hdf5Attribute& attribute : object.attributes) {
+            std::uint64_t text;
+            if (!in.text(&attribute.name) || !in.number(&text) || !in.text(&attribute.value) ||
+                !in.reals(&attribute.numbers))
+                return false;
+            attribute.text = text != 0;
+        }
+    }
+    return in.pos == bytes.size();
+}
+
+std::uint64_t hdf5BlockBytes(const Hdf5Block& block, std::uint64_t limit) {
+    std::uint64_t size = sampleTypeBytes(block.type);
+    for (std::uint64_t count : block.count) {
+        if (count == 0 || size > limit / count)
+            return 0;
+        size *= count;
+    }
+    return size;
+}
+
+std::string listHdf5(const QString& path, Hdf5Contents* contents) {
+    std::vector<unsigned char> bytes;
+    const std::string failure = onOpenFile(
+        path, [](hid_t file, std::vector<unsigned char>* out) { return listOpenHdf5(file, out); },
+        &bytes);
+    if (!failure.empty())
+        return failure;
+    if (!decodeHdf5Contents(bytes, contents))
+        return fileMessage(path, "malformed HDF5 data: the list of its objects is damaged");
+    return std::string();
+}
+
+std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
+                           std::vector<unsigned char>* samples) {
+    // The child reads straight into memory shared with the parent: no pipe to pass the samples
+    // through, and no more room than the blocks need, whatever the child does.
+    const std::uint64_t expected = blocksBytes(blocks);
+    if (expected == 0 || expected > std::uint64_t(SIZE_MAX))
+        return fileMessage(path, "no samples to read");
+    void* shared = mmap(nullptr, std::size_t(expected), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED)
+        return fileMessage(path, "needs more memory than the system gives");
+    unsigned char* bytes = static_cast<unsigned char*>(shared);
+    std::vector<unsigned char> none;
+    const std::string failure = onOpenFile(
+        path,
+        [&](hid_t file, std::vector<unsigned char>*) {
+            return readBlocksInto(file, blocks, bytes, expected);
+        },
+        &none);
+    if (failure.empty())
+        samples->assign(bytes, bytes + expected);
+    munmap(shared, std::size_t(expected));
+    return failure;
+}

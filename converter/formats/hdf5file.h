@@ -1,0 +1,71 @@
+#pragma once
+
+// HDF5 files read through libhdf5, whose record on damaged files is long: every call into the
+// library runs in a contained child process, and what the child sends back is checked before
+// the parent trusts it. The child lists the file's objects (with the attributes and the small
+// numeric datasets a layout is told by) and reads blocks of samples; the layouts are read from
+// that list in the parent.
+
+#include "typedsource.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Hdf5Attribute {
+    std::string name;
+    bool text = false;
+    std::string value;           // text: strings and arrays of characters, joined
+    std::vector<double> numbers; // numbers: a few integers or floats
+};
+
+struct Hdf5Object {
+    std::string path; // "/DataSet/ResolutionLevel 0"
+    bool dataset = false;
+    int type = -1;        // a dataset's samples as a SampleType, or -1 when not one pack takes
+    std::string typeName; // "uint16", "int64", "compound", ...
+    std::vector<std::uint64_t> dims;  // slowest axis first, as HDF5 gives them
+    std::vector<std::uint64_t> chunk; // chunk sizes, empty when not chunked
+    std::vector<double> values;       // a small numeric dataset's values
+    std::vector<Hdf5Attribute> attributes;
+
+    const Hdf5Attribute* attribute(const std::string& name) const;
+};
+
+struct Hdf5Contents {
+    std::vector<Hdf5Object> objects;
+    bool truncated = false; // more objects than are listed
+
+    const Hdf5Object* find(const std::string& path) const;
+};
+
+// One block of a dataset: count samples from start along each axis.
+struct Hdf5Block {
+    std::string dataset;
+    std::vector<std::uint64_t> start, count;
+    SampleType type = SampleType::UInt8; // what the dataset holds, read in host byte order
+};
+
+// Lists the objects of the HDF5 file at path, in a contained child. Returns "" or the message,
+// which names the file.
+std::string listHdf5(const QString& path, Hdf5Contents* contents);
+
+// Reads the blocks one after the other into *samples, in a contained child. Returns "" or the
+// message, which names the file.
+std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
+                           std::vector<unsigned char>* samples);
+
+// The child's side, for the fuzz target: libhdf5 quiet, then the file's list or blocks as the
+// bytes the parent decodes. Return "" or the refusal.
+std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes);
+std::string readOpenHdf5(long long file, const std::vector<Hdf5Block>& blocks,
+                         std::vector<unsigned char>* bytes);
+void quietHdf5();
+
+// The parent's side: the child's bytes back into a list, every count and size checked.
+bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents);
+
+// Bytes of a block's samples, or 0 when they would pass limit.
+std::uint64_t hdf5BlockBytes(const Hdf5Block& block, std::uint64_t limit);

@@ -1,0 +1,47 @@
+#pragma once
+
+// The layouts of volumes in HDF5 files, told from the list of a file's objects: Imaris (.ims),
+// BigDataViewer (.h5, with its .xml beside it), and any 3-D or 4-D dataset named with
+// --dataset. A layout says which datasets hold the time point picked, level by level.
+
+#include "hdf5file.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+// What one channel group of a level is read from: a dataset whose three last axes (or, with
+// trailing channels, the three before the last) are z, y, x.
+struct Hdf5Read {
+    std::string dataset;
+    int lead = -1;                // the index on a leading axis (channel or time point), or -1
+    int trailing = 0;             // channels on a trailing axis, or 0
+    std::uint64_t chunkDepth = 0; // the dataset's chunk size along z, 0 when not chunked
+};
+
+struct Hdf5Level {
+    PyramidLevel level;
+    std::vector<Hdf5Read> reads; // one per channel, or one read of all trailing channels
+};
+
+struct Hdf5Layout {
+    std::string format;                    // "Imaris", "BigDataViewer HDF5", "HDF5 dataset /path"
+    SampleType type = SampleType::UInt8;   // the samples as read
+    SampleType stored = SampleType::UInt8; // as the datasets hold them
+    int channels = 1;
+    int timePoints = 1;
+    bool spacingKnown = false;
+    std::vector<Hdf5Level> levels; // finest first
+    std::vector<ChannelDisplay> display;
+    std::string note;               // what the reader made of the file that info tells, or ""
+    std::vector<std::string> files; // files read besides the HDF5 file (BigDataViewer's .xml)
+};
+
+// Reads the layout of the file at path from its contents and the selection (--dataset,
+// --volume). Returns "" or the message, which names the file at fault.
+std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
+                           const InputSelection& selection, Hdf5Layout* layout);
+
+// The datasets of the file, a line each: "  /path  64 x 64 x 32  uint16".
+std::string listHdf5Datasets(const Hdf5Contents& contents);

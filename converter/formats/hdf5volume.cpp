@@ -1,0 +1,207 @@
+#include "hdf5volume.h"
+
+#include "hdf5file.h"
+#include "hdf5layouts.h"
+#include "files.h"
+#include "text.h"
+#include "messages.h"
+#include "storedsamples.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+// A slab's samples, all channels, are held at most about this many bytes (one slice at least).
+const std::size_t slabBudget = std::size_t(32) << 20;
+// Slices to a slab where a dataset is not chunked.
+const std::uint64_t unchunkedDepth = 16;
+
+// Reads a level a slab of slices at a time: as deep as a chunk where the budget allows, so that
+// each chunk is read and decompressed once.
+struct SlabReader {
+    QString path;
+    Hdf5Level level;
+    VolumeInfo info;
+    SampleType stored = SampleType::UInt8; // the datasets' type, info.type's size
+    int slabDepth = 1;
+    int slabStart = -1, slabCount = 0;
+    std::vector<unsigned char> slab;
+
+    std::size_t planeSamples() const { return std::size_t(info.width) * std::size_t(info.height); }
+    std::vector<Hdf5Block> blocks(int z0, int count) const {
+        std::vector<Hdf5Block> blocks;
+        const std::uint64_t h = std::uint64_t(info.height), w = std::uint64_t(info.width);
+        for (const Hdf5Read& read : level.reads) {
+            Hdf5Block block{
+                read.dataset, {std::uint64_t(z0), 0, 0}, {std::uint64_t(count), h, w}, stored};
+            if (read.lead >= 0) {
+                block.start.insert(block.start.begin(), std::uint64_t(read.lead));
+                block.count.insert(block.count.begin(), 1);
+            } else if (read.trailing > 0) {
+                block.start.push_back(0);
+                block.count.push_back(std::uint64_t(read.trailing));
+            }
+            blocks.push_back(block);
+        }
+        return blocks;
+    }
+    std::string read(int z, void* samples) {
+        if (z < 0 || z >= info.depth)
+            return fileMessage(path, "no slice " + std::to_string(z));
+        if (z < slabStart || z >= slabStart + slabCount) {
+            const int start = z / slabDepth * slabDepth;
+            const int count = std::min(slabDepth, info.depth - start);
+            slabStart = -1;
+            slab.clear();
+            const std::string failure = readHdf5Blocks(path, blocks(start, count), &slab);
+            if (!failure.empty())
+                return failure;
+            slabStart = start;
+            slabCount = count;
+        }
+        copySlice(z - slabStart, static_cast<unsigned char*>(samples));
+        return std::string();
+    }
+    // Interleaves the reads' channels of slice z of the slab into samples.
+    void copySlice(int z, unsigned char* samples) const {
+        const std::size_t bytes = sampleTypeBytes(info.type), plane = planeSamples();
+        const std::size_t perRead = std::size_t(info.channels) / level.reads.size();
+        const std::size_t run = perRead * bytes, pixel = std::size_t(info.channels) * bytes;
+        for (std::size_t r = 0; r < level.reads.size(); ++r) {
+            const unsigned char* from =
+                slab.data() + (r * std::size_t(slabCount) + std::size_t(z)) * plane * run;
+            if (level.reads.size() == 1) {
+                std::memcpy(samples, from, plane * run);
+                continue;
+            }
+            unsigned char* to = samples + r * run;
+            for (std::size_t i = 0; i < plane; ++i)
+                std::memcpy(to + i * pixel, from + i * run, run);
+        }
+    }
+};
+
+int slabDepthFor(const Hdf5Level& level, const VolumeInfo& info) {
+    const std::uint64_t chunk = level.reads[0].chunkDepth;
+    const std::size_t slice = std::max<std::size_t>(1, sliceBytes(info));
+    const std::uint64_t fits = std::max<std::size_t>(1, slabBudget / slice);
+    return int(
+        std::min<std::uint64_t>({chunk ? chunk : unchunkedDepth, fits, std::uint64_t(info.depth)}));
+}
+
+std::string sizesText(const int sizes[3]) {
+    return formatString("%d x %d x %d", sizes[0], sizes[1], sizes[2]);
+}
+
+// The range of --size N that reads each level, as words.
+std::vector<std::string> sizeRanges(const std::vector<PyramidLevel>& levels) {
+    std::vector<int> lo(levels.size(), 0), hi(levels.size(), 0);
+    for (int n = 1; n <= 16384; ++n) {
+        const int picked = pickPyramidLevel(levels, n);
+        if (picked < 0)
+            break;
+        if (lo[std::size_t(picked)] == 0)
+            lo[std::size_t(picked)] = n;
+        hi[std::size_t(picked)] = n;
+    }
+    std::vector<std::string> words;
+    for (std::size_t l = 0; l < levels.size(); ++l)
+        words.push_back(lo[l] == 0 ? "no --size"
+                        : l == 0   ? formatString("--size %d and up, or none", lo[l])
+                                   : formatString("--size %d to %d", lo[l], hi[l]));
+    return words;
+}
+} // namespace
+
+bool isHdf5File(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == "h5" || suffix == "hdf5" || suffix == "he5" || suffix == "ims")
+        return true;
+    FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
+    unsigned char start[8];
+    return file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
+           std::memcmp(start, "\x89HDF\r\n\x1a\n", 8) == 0;
+}
+
+std::string openHdf5Source(const QString& path, const InputSelection& selection,
+                           TypedSource* source) {
+    Hdf5Contents contents;
+    Hdf5Layout layout;
+    std::string failure = listHdf5(path, &contents);
+    if (failure.empty())
+        failure = readHdf5Layout(path, contents, selection, &layout);
+    if (!failure.empty())
+        return failure;
+    auto reader = std::make_shared<SlabReader>();
+    VolumeInfo& info = reader->info;
+    info.format = layout.format;
+    info.type = layout.type;
+    info.channels = layout.channels;
+    info.spacingKnown = layout.spacingKnown;
+    for (bool& known : info.axisSpacingKnown)
+        known = layout.spacingKnown;
+    info.channelDisplay = layout.display;
+    int picked = 0;
+    if (layout.levels.size() > 1) {
+        for (const Hdf5Level& level : layout.levels)
+            info.levels.push_back(level.level);
+        picked = pickPyramidLevel(info.levels, selection.size);
+        info.level = picked;
+    }
+    reader->level = layout.levels[std::size_t(picked)];
+    const PyramidLevel& level = reader->level.level;
+    info.width = level.sizes[0];
+    info.height = level.sizes[1];
+    info.depth = level.sizes[2];
+    std::copy(level.spacing, level.spacing + 3, info.spacing);
+    failure = checkVolumeSizes(info);
+    if (!failure.empty())
+        return fileMessage(path, failure);
+    reader->path = path;
+    reader->stored = layout.stored;
+    reader->slabDepth = slabDepthFor(reader->level, info);
+    source->info = info;
+    source->files = layout.files;
+    source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
+    guardReads(path, source);
+    return std::string();
+}
+
+std::string describeHdf5(const QString& path, const InputSelection& selection) {
+    if (!isHdf5File(path))
+        return std::string();
+    Hdf5Contents contents;
+    Hdf5Layout layout;
+    if (!listHdf5(path, &contents).empty())
+        return std::string();
+    // A pyramid of several time points shows its levels as the first has them.
+    InputSelection first = selection;
+    first.volume = 0;
+    if (!readHdf5Layout(path, contents, selection, &layout).empty() &&
+        (selection.volume >= 0 || !readHdf5Layout(path, contents, first, &(layout = {})).empty()))
+        return "  datasets (path, shape slowest axis first, type)\n" + listHdf5Datasets(contents);
+    std::string lines;
+    if (layout.timePoints > 1)
+        lines += formatString("  time points      %d (--volume T picks one)\n", layout.timePoints);
+    if (!layout.note.empty())
+        lines += "  note             " + layout.note + "\n";
+    if (layout.levels.size() < 2)
+        return lines;
+    std::vector<PyramidLevel> levels;
+    for (const Hdf5Level& level : layout.levels)
+        levels.push_back(level.level);
+    const int picked = pickPyramidLevel(levels, selection.size);
+    const std::vector<std::string> ranges = sizeRanges(levels);
+    lines += "  levels           finest first; --size N reads the coarsest with N samples a side\n";
+    for (std::size_t l = 0; l < levels.size(); ++l)
+        lines += formatString("    %-2d %-20s spacing %g, %g, %g  %s%s\n", int(l),
+                              sizesText(levels[l].sizes).c_str(), levels[l].spacing[0],
+                              levels[l].spacing[1], levels[l].spacing[2], ranges[l].c_str(),
+                              int(l) == picked ? "  (pack reads this one)" : "");
+    return lines;
+}

@@ -1,0 +1,39 @@
+#!/usr/bin/python3
+"""Writes the HDF5 seed corpus in fuzz/corpus/hdf5/ with h5py (run once; the files are
+committed): the smallest files of each layout the reader knows."""
+import os
+
+import h5py
+import numpy as np
+
+folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "hdf5")
+os.makedirs(folder, exist_ok=True)
+
+
+def chars(text):
+    return np.array(list(str(text)), dtype="S1")
+
+
+with h5py.File(os.path.join(folder, "imaris.ims"), "w", libver="latest") as f:
+    image = f.create_group("DataSetInfo/Image")
+    for k in range(3):
+        image.attrs["ExtMin%d" % k] = chars(0)
+        image.attrs["ExtMax%d" % k] = chars(2)
+    f.create_group("DataSetInfo/Channel 0").attrs["Color"] = chars("1 0 0")
+    for r, n in enumerate((4, 2)):
+        group = f.create_group("DataSet/ResolutionLevel %d/TimePoint 0/Channel 0" % r)
+        for axis in "XYZ":
+            group.attrs["ImageSize" + axis] = chars(n - 1 if axis == "X" else n)
+        group["Data"] = np.arange(n ** 3, dtype="u2").reshape(n, n, n)
+
+with h5py.File(os.path.join(folder, "bigdataviewer.h5"), "w", libver="latest") as f:
+    f["s00/resolutions"] = np.array([[1, 1, 1], [2, 2, 2]], dtype="f8")
+    f["s00/subdivisions"] = np.array([[4, 4, 4], [2, 2, 2]], dtype="i4")
+    for level, n in enumerate((4, 2)):
+        f.create_dataset("t00000/s00/%d/cells" % level, data=np.arange(n ** 3, dtype="i2")
+                         .reshape(n, n, n), chunks=(2, 2, 2))
+
+with h5py.File(os.path.join(folder, "plain.h5"), "w", libver="latest") as f:
+    f.create_dataset("data", data=np.linspace(0, 1, 2 * 3 * 3 * 3, dtype="f4")
+                     .reshape(2, 3, 3, 3), chunks=(1, 3, 3, 3), compression="gzip")
+    f["data"].attrs["element_size_um"] = np.array([2.0, 1.0, 1.0])

@@ -1,0 +1,191 @@
+// HDF5 inputs against h5py: the files hdf5files.py writes, read as pack reads them and compared
+// with h5py's own read, and hostile files each refused in one line with nothing written.
+
+#include "formattable.h"
+#include "hdf5file.h"
+#include "testsupport.h"
+
+#include <hdf5.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+class Hdf5Files : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ensureApplication();
+        folder = std::make_unique<QTemporaryDir>();
+        QProcess script;
+        script.start("/usr/bin/python3",
+                     {QString::fromStdString(sourceDir() + "/tests/hdf5files.py"), folder->path()});
+        script.waitForFinished(120000);
+        made = script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+    }
+    static void TearDownTestSuite() { folder.reset(); }
+    void SetUp() override { ASSERT_TRUE(made) << "hdf5files.py needs /usr/bin/python3 and h5py"; }
+
+    static QString file(const std::string& name) {
+        return folder->filePath(QString::fromStdString(name));
+    }
+
+    static std::unique_ptr<QTemporaryDir> folder;
+    static bool made;
+};
+std::unique_ptr<QTemporaryDir> Hdf5Files::folder;
+bool Hdf5Files::made = false;
+
+struct ReadCase {
+    const char* file;
+    int volume;
+    const char* dataset;
+    int size;
+    const char* expected; // h5py's read, channels interleaved
+    int level;            // -1: not a pyramid
+    const char* described;
+};
+
+TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
+    const ReadCase cases[] = {
+        {"volume.ims", 0, "", 0, "ims_t0_l0", 0,
+         "Imaris: 40x36x20 uint16*2 alpha -1, spacing 0.5 0.5 2 known"},
+        {"volume.ims", 1, "", 12, "ims_t1_l1", 1,
+         "Imaris: 20x18x10 uint16*2 alpha -1, spacing 1 1 4 known"},
+        {"volume.ims", 1, "", 9, "ims_t1_l2", 2,
+         "Imaris: 10x9x5 uint16*2 alpha -1, spacing 2 2 8 known"},
+        {"floats.ims", -1, "", 0, "floats_l0", 0,
+         "Imaris: 17x9x33 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"floats.ims", -1, "", 3, "floats_l1", 1,
+         "Imaris: 8x4x16 float32*1 alpha -1, spacing 2.125 2.25 2.0625 unknown"},
+        {"setups.h5", 1, "", 0, "bdv_t1_l0", 0,
+         "BigDataViewer HDF5: 24x20x12 uint16*2 alpha -1, spacing 0.5 0.5 1 known"},
+        {"setups.h5", 0, "s01", 10, "bdv_t0_l1_s01", 1,
+         "BigDataViewer HDF5: 12x10x6 uint16*1 alpha -1, spacing 1 1 2 known"},
+        {"plain.h5", -1, "vol3", 0, "plain_vol3", -1,
+         "HDF5 dataset /vol3: 11x10x9 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"plain.h5", -1, "/group/channels", 0, "plain_channels", -1,
+         "HDF5 dataset /group/channels: 11x10x9 uint8*2 alpha -1, spacing 1 1 1 unknown"},
+        {"plain.h5", 3, "series", 0, "plain_series_t3", -1,
+         "HDF5 dataset /series: 8x7x6 int16*1 alpha -1, spacing 1 1 1 unknown"},
+        {"plain.h5", -1, "rgb", 0, "plain_rgb", -1,
+         "HDF5 dataset /rgb: 8x7x6 uint8*3 alpha -1, spacing 1 1 1 unknown"},
+    };
+    for (const ReadCase& test : cases) {
+        SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);
+        InputSelection selection(-1, test.volume);
+        selection.dataset = test.dataset;
+        selection.size = test.size;
+        TypedSource source;
+        ASSERT_EQ(openPackInput({file(test.file)}, selection, &source), "");
+        EXPECT_EQ(describe(source.info).rfind(test.described, 0), 0u) << describe(source.info);
+        EXPECT_EQ(source.info.level, test.level);
+        std::string samples;
+        ASSERT_EQ(readTwice(source, &samples), "");
+        EXPECT_TRUE(samples == fileBytes(file(std::string(test.expected) + ".raw")));
+    }
+}
+
+TEST_F(Hdf5Files, ImarisChannelColoursAndBigDataViewerXml) {
+    TypedSource imaris, bdv;
+    ASSERT_EQ(openPackInput({file("volume.ims")}, InputSelection(-1, 0), &imaris), "");
+    ASSERT_EQ(imaris.info.channelDisplay.size(), 2u);
+    EXPECT_EQ(imaris.info.channelDisplay[0].colour, 0);
+    EXPECT_EQ(imaris.info.channelDisplay[1].colour, 1);
+    ASSERT_EQ(openPackInput({file("setups.h5")}, InputSelection(-1, 0), &bdv), "");
+    ASSERT_EQ(bdv.files.size(), 1u);
+    EXPECT_NE(bdv.files[0].find("setups.xml"), std::string::npos);
+}
+
+// Through the converter: a refusal is one line on standard error naming the file at fault,
+// exit status 1, and no output.
+TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
+    struct Refusal {
+        const char* file;
+        QStringList options;
+        const char* named; // the file the message names
+        const char* what;
+    };
+    const Refusal cases[] = {
+        {"truncated.ims", {}, "truncated.ims", "HDF5"},
+        {"garbled.ims", {}, "garbled.ims", "HDF5"},
+        {"lying.ims", {}, "lying.ims", "smaller than its level's 4000 x 36 x 20"},
+        {"nonumber.ims", {}, "nonumber.ims", "image size Z"},
+        {"volume.ims", {}, "volume.ims", "2 time points (pick one with --volume T"},
+        {"volume.ims", {"--volume", "2"}, "volume.ims", "--volume 2"},
+        {"angles.h5", {"--volume", "0"}, "angles.xml", "differ in angle"},
+        {"cut.h5", {"--volume", "0"}, "cut.xml", "malformed XML"},
+        {"plain.h5", {}, "plain.h5", "--dataset PATH"},
+        {"plain.h5", {"--dataset", "/nope"}, "plain.h5", "no such dataset"},
+        {"plain.h5", {"--dataset", "flat"}, "plain.h5", "3-D and 4-D"},
+        {"plain.h5", {"--dataset", "wide"}, "plain.h5", "int64"},
+        {"plain.h5", {"--dataset", "huge"}, "plain.h5", "too large"},
+        {"plain.h5", {"--dataset", "toolarge"}, "plain.h5", "too large"},
+    };
+    for (const Refusal& test : cases) {
+        SCOPED_TRACE(test.file + (" " + test.options.join(" ").toStdString()));
+        const QString out = file("out.vol");
+        const ToolRun run =
+            runTool(QStringList{"pack", file(test.file), "-o", out, "--pad"} + test.options);
+        EXPECT_EQ(run.status, 1);
+        expectRefusal(run.err.substr(0, run.err.size() - 1), file(test.named).toStdString() + ": ",
+                      test.what);
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
+}
+
+// The same samples from .npy pack to the same bytes (the output's own name is in its header,
+// so the two are named alike in folders apart).
+TEST_F(Hdf5Files, PacksAsTheSameSamplesFromNpy) {
+    QDir(folder->path()).mkpath("h5");
+    QDir(folder->path()).mkpath("npy");
+    const ToolRun hdf5 = runTool({"pack", file("plain.h5"), "--dataset", "vol3", "--window", "0,1",
+                                  "--pad", "-o", file("h5/v.vol")});
+    const ToolRun npy =
+        runTool({"pack", file("vol3.npy"), "--window", "0,1", "--pad", "-o", file("npy/v.vol")});
+    ASSERT_EQ(hdf5.status, 0) << hdf5.err;
+    ASSERT_EQ(npy.status, 0) << npy.err;
+    const std::string packed = fileBytes(file("h5/v.vol"));
+    EXPECT_FALSE(packed.empty());
+    EXPECT_TRUE(packed == fileBytes(file("npy/v.vol")));
+}
+
+TEST_F(Hdf5Files, InfoAndPackTellTheLevelRead) {
+    const ToolRun levels =
+        runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
+    EXPECT_NE(levels.out.find("ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)"),
+              std::string::npos)
+        << levels.out;
+    const ToolRun packed = runTool({"pack", file("volume.ims"), "--volume", "1", "--size", "12",
+                                    "--pad", "-o", file("level.vol")});
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE((packed.out + packed.err).find("level 1 of 3"), std::string::npos) << packed.out;
+    const ToolRun datasets = runTool({"info", file("plain.h5")});
+    EXPECT_EQ(datasets.status, 1);
+    EXPECT_NE(datasets.out.find("/group/channels  2 x 9 x 10 x 11  uint8"), std::string::npos)
+        << datasets.out;
+}
+
+// The parent decodes what the child sends without trusting it: a list cut anywhere or with a
+// count that lies is refused, never read past.
+TEST_F(Hdf5Files, ListFromTheChildIsCheckedWhole) {
+    quietHdf5();
+    const hid_t opened =
+        H5Fopen(QFile::encodeName(file("volume.ims")).constData(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(opened, 0);
+    std::vector<unsigned char> bytes;
+    ASSERT_EQ(listOpenHdf5(opened, &bytes), "");
+    H5Fclose(opened);
+    Hdf5Contents contents;
+    ASSERT_TRUE(decodeHdf5Contents(bytes, &contents));
+    EXPECT_TRUE(contents.find("/DataSet/ResolutionLevel 2/TimePoint 1/Channel 1/Data"));
+    for (std::size_t size = 0; size < bytes.size(); size += 1 + size / 16) {
+        std::vector<unsigned char> cut(bytes.begin(), bytes.begin() + std::ptrdiff_t(size));
+        EXPECT_FALSE(decodeHdf5Contents(cut, &contents)) << size;
+    }
+    std::vector<unsigned char> lying = bytes;
+    lying[15] = 0x7f; // the object count's top byte
+    EXPECT_FALSE(decodeHdf5Contents(lying, &contents));
+}
+} // namespace

@@ -1,0 +1,138 @@
+#!/usr/bin/python3
+"""Writes the HDF5 inputs hdf5_test reads, with h5py, into the folder named, and beside each
+the samples h5py reads of what pack should read: NAME.raw, z then y then x then channel, in host
+byte order."""
+import os
+import sys
+
+import h5py
+import numpy as np
+
+out = sys.argv[1]
+rng = np.random.default_rng(7)
+
+
+def path(name):
+    return os.path.join(out, name)
+
+
+def expect(name, channels):
+    """The channels' arrays (z, y, x) interleaved, as the reader's slices hold them."""
+    np.stack(channels, axis=-1).tofile(path(name + ".raw"))
+
+
+def chars(text):
+    # Imaris keeps every value as an array of one-character strings.
+    return np.array(list(str(text)), dtype="S1")
+
+
+def imaris(name, sizes, levels=3, channels=2, times=2, dtype="u2", chunk=16, lie=None,
+           extents=True):
+    """An Imaris file: levels halving the sizes (x, y, z), each dataset padded to whole chunks
+    with a value no level holds. Returns what h5py reads of each level, time and channel."""
+    read = {}
+    with h5py.File(path(name), "w") as f:
+        info = f.create_group("DataSetInfo/Image")
+        for k, (size, spacing) in enumerate(zip(sizes, (0.5, 0.5, 2.0)) if extents else ()):
+            info.attrs["XYZ"[k]] = chars(size)
+            info.attrs["ExtMin%d" % k] = chars("0")
+            info.attrs["ExtMax%d" % k] = chars("%g" % (size * spacing))
+        for c, colour in enumerate(["1.000 0.000 0.000", "0.000 1.000 0.000"][:channels]):
+            f.create_group("DataSetInfo/Channel %d" % c).attrs["Color"] = chars(colour)
+        for r in range(levels):
+            x, y, z = (max(1, s >> r) for s in sizes)
+            for t in range(times):
+                for c in range(channels):
+                    group = f.create_group(
+                        "DataSet/ResolutionLevel %d/TimePoint %d/Channel %d" % (r, t, c))
+                    for axis, size in zip("XYZ", (x, y, z)):
+                        group.attrs["ImageSize" + axis] = chars(size)
+                    if lie and r == 0:
+                        group.attrs[lie[0]] = chars(lie[1])
+                    padded = [-(-s // chunk) * chunk for s in (z, y, x)]
+                    if np.dtype(dtype).kind == "f":
+                        data = rng.uniform(-5, 5, padded).astype(dtype)
+                    else:
+                        data = rng.integers(0, 60000, padded).astype(dtype)
+                    data[z:, :, :] = data[:, y:, :] = data[:, :, x:] = 9
+                    group.create_dataset("Data", data=data, chunks=(chunk,) * 3,
+                                         compression="gzip")
+                    read[r, t, c] = group["Data"][:z, :y, :x]
+    return read
+
+
+def bigdataviewer(name, angles=False):
+    """Two setups, two time points, two levels; int16 cells, as BigDataViewer's writer keeps
+    unsigned samples. The setups differ in channel, or in angle too."""
+    read = {}
+    with h5py.File(path(name), "w") as f:
+        for s in range(2):
+            f["s%02d/resolutions" % s] = np.array([[1, 1, 1], [2, 2, 2]], dtype="f8")
+            f["s%02d/subdivisions" % s] = np.array([[16, 16, 8], [16, 16, 8]], dtype="i4")
+        for t in range(2):
+            for s in range(2):
+                for level, shape in enumerate([(12, 20, 24), (6, 10, 12)]):
+                    data = rng.integers(-32768, 32767, shape).astype("i2")
+                    f.create_dataset("t%05d/s%02d/%d/cells" % (t, s, level), data=data,
+                                     chunks=tuple(min(8, n) for n in shape))
+                    read[t, s, level] = f["t%05d/s%02d/%d/cells" % (t, s, level)][()].view("u2")
+    setups = ""
+    for s in range(2):
+        setups += ("<ViewSetup><id>%d</id><name>%d</name><size>24 20 12</size>"
+                   "<voxelSize><unit>um</unit><size>0.5 0.5 1.0</size></voxelSize>"
+                   "<attributes><illumination>0</illumination><channel>%d</channel>"
+                   "<tile>0</tile><angle>%d</angle></attributes></ViewSetup>"
+                   % (s, s, s, s if angles else 0))
+    with open(path(name[:-3] + ".xml"), "w") as xml:
+        xml.write('<?xml version="1.0" encoding="UTF-8"?>\n<SpimData version="0.2">'
+                  '<BasePath type="relative">.</BasePath><SequenceDescription>'
+                  '<ImageLoader format="bdv.hdf5"><hdf5 type="relative">%s</hdf5></ImageLoader>'
+                  '<ViewSetups>%s</ViewSetups></SequenceDescription></SpimData>\n'
+                  % (name, setups))
+    return read
+
+
+ims = imaris("volume.ims", (40, 36, 20))
+expect("ims_t0_l0", [ims[0, 0, 0], ims[0, 0, 1]])
+expect("ims_t1_l1", [ims[1, 1, 0], ims[1, 1, 1]])
+expect("ims_t1_l2", [ims[2, 1, 0], ims[2, 1, 1]])
+floats = imaris("floats.ims", (17, 9, 33), levels=2, channels=1, times=1, dtype="f4", chunk=8,
+                extents=False)
+expect("floats_l0", [floats[0, 0, 0]])
+expect("floats_l1", [floats[1, 0, 0]])
+imaris("lying.ims", (40, 36, 20), levels=1, times=1, lie=("ImageSizeX", "4000"))
+imaris("nonumber.ims", (40, 36, 20), levels=1, times=1, lie=("ImageSizeZ", "2O"))
+with open(path("volume.ims"), "rb") as whole:
+    image = whole.read()
+with open(path("truncated.ims"), "wb") as part:
+    part.write(image[:len(image) // 3])
+# Every byte after the superblock garbled: the library meets garbage wherever it looks.
+garbled = bytearray(image)
+for at in range(96, len(garbled), 7):
+    garbled[at] = (garbled[at] * 31 + 17) & 255
+with open(path("garbled.ims"), "wb") as bad:
+    bad.write(bytes(garbled))
+
+bdv = bigdataviewer("setups.h5")
+expect("bdv_t1_l0", [bdv[1, 0, 0], bdv[1, 1, 0]])
+expect("bdv_t0_l1_s01", [bdv[0, 1, 1]])
+bigdataviewer("angles.h5", angles=True)
+# Its .xml cut short: the XML is read strictly.
+bigdataviewer("cut.h5")
+with open(path("cut.xml"), "r+") as xml:
+    xml.truncate(300)
+
+with h5py.File(path("plain.h5"), "w") as f:
+    f["vol3"] = rng.uniform(0, 1, (9, 10, 11)).astype("f4")
+    f["group/channels"] = rng.integers(0, 255, (2, 9, 10, 11)).astype("u1")
+    f["series"] = rng.integers(-1000, 1000, (5, 6, 7, 8)).astype("i2")
+    f["rgb"] = rng.integers(0, 255, (6, 7, 8, 3)).astype("u1")
+    f["flat"] = np.zeros((10, 10), dtype="u1")
+    f["wide"] = np.zeros((4, 4, 4), dtype="i8")
+    f.create_dataset("huge", shape=(1 << 20,) * 3, dtype="u2", chunks=(64, 64, 64))
+    f.create_dataset("toolarge", shape=(1 << 21, 4, 4), dtype="u2", chunks=(64, 4, 4))
+    expect("plain_vol3", [f["vol3"][()]])
+    expect("plain_channels", [f["group/channels"][0], f["group/channels"][1]])
+    expect("plain_series_t3", [f["series"][3]])
+    expect("plain_rgb", [f["rgb"][..., c] for c in range(3)])
+    np.save(path("vol3.npy"), f["vol3"][()])
