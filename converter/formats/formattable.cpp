@@ -33,6 +33,23 @@ bool isDicomFile(const QString& path) {
     return file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
            std::memcmp(start + 128, "DICM", 4) == 0;
 }
+
+// A reader's bare reasons made messages that name the input, its reads' too.
+std::string atDoor(const QString& path, const std::string& failure, TypedSource* source) {
+    if (!failure.empty())
+        return inputMessage(path, failure);
+    using Read = std::function<std::string(int, void*)>;
+    const auto named = [&path](Read read) -> Read {
+        return [read = std::move(read), path](int z, void* samples) {
+            const std::string reason = read(z, samples);
+            return reason.empty() ? reason : inputMessage(path, reason);
+        };
+    };
+    source->read = named(std::move(source->read));
+    if (source->readStored)
+        source->readStored = named(std::move(source->readStored));
+    return failure;
+}
 } // namespace
 
 std::string openPackInput(const QStringList& paths, const InputSelection& selection,
@@ -46,11 +63,11 @@ std::string openPackInput(const QStringList& paths, const InputSelection& select
         const QString suffix = file.suffix().toLower();
         if (path.endsWith(".nii", Qt::CaseInsensitive) ||
             path.endsWith(".nii.gz", Qt::CaseInsensitive))
-            return openNiftiSource(path, selection.volume, source);
+            return atDoor(path, openNiftiSource(path, selection.volume, source), source);
         if (suffix == "mha" || suffix == "mhd")
-            return openMetaImageSource(path, source);
+            return atDoor(path, openMetaImageSource(path, source), source);
         if (suffix == "dcm" || isDicomFile(path))
-            return openDicomSource(path, selection, source);
+            return atDoor(path, openDicomSource(path, selection, source), source);
         if (suffix == "tif" || suffix == "tiff")
             return openTiffSource(path, source);
         if (suffix == "nrrd" || suffix == "nhdr")
@@ -75,7 +92,7 @@ std::string openPackInput(const QStringList& paths, const InputSelection& select
     const std::string failure = listSliceFiles(paths, &files);
     // A folder without slice pictures is taken for a DICOM series.
     if (!failure.empty() && paths.size() == 1 && file.isDir())
-        return openDicomSource(path, selection, source);
+        return atDoor(path, openDicomSource(path, selection, source), source);
     if (!failure.empty())
         return failure;
     return openSliceSource(files, source);

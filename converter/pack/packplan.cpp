@@ -156,8 +156,11 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
 
 std::string planSamples(const TypedSource& source, const PackSettings& settings,
                         const QString& name, PackPlan* plan) {
+    // The pass for the range keeps what it reads, so that the output's pass reads no input.
+    TypedSource kept = source;
     if (settings.measureRange || (!plan->window.copy && !settings.windowGiven)) {
-        const std::string failure = sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi);
+        const std::string failure =
+            sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi, &kept);
         if (!failure.empty())
             return failure;
         plan->rangeMeasured = true;
@@ -166,7 +169,7 @@ std::string planSamples(const TypedSource& source, const PackSettings& settings,
         plan->window.lo = plan->rangeLo;
         plan->window.hi = plan->rangeHi;
     }
-    return chainSteps(source, settings, name, plan);
+    return chainSteps(kept, settings, name, plan);
 }
 
 std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
