@@ -14,3 +14,8 @@ void benchmarkPacking(int slices, int side);
 // slice by slice through the same library in the same run (targets: 2.2, 1.2 and 2.2 times
 // that), with each stage's peak memory above what the process held (target: 64 MB).
 void benchmarkTypedPacking(int width, int height, int depth);
+
+// The baseline process of benchmarkTypedPacking's rows: reads every sample of path as the
+// library alone reads it, kind "dicom" (a folder of files, through GDCM) or "nifti" (one
+// inflate through nifti_clib). Exit status 0 when all read.
+int readAlone(const char* kind, const char* path);

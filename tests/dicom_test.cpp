@@ -6,6 +6,7 @@
 #include "dicompixels.h"
 #include "dicomfiles.h"
 #include "dicom.h"
+#include "formattable.h"
 #include "testsupport.h"
 
 #include <gdcmReader.h>
@@ -43,7 +44,7 @@ void writeSlice(const std::string& name, double z, int k, int instance = 0) {
 
 std::string allSamples(const std::string& path, const InputSelection& selection,
                        TypedSource* source) {
-    const std::string failure = openDicomSource(QString::fromStdString(path), selection, source);
+    const std::string failure = openPackInput({QString::fromStdString(path)}, selection, source);
     if (!failure.empty())
         return failure;
     std::string samples;
@@ -160,13 +161,13 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     };
     for (const auto& [input, message] : cases) {
         TypedSource source;
-        expectRefusal(openDicomSource(input, {}, &source), message, "");
+        expectRefusal(openPackInput({input}, {}, &source), message, "");
     }
     TypedSource source;
     EXPECT_EQ(allSamples("whole.dcm", {}, &source), sliceSamples(1));
 
     PYDICOM_FILE(truncated, "MR_truncated.dcm");
-    expectRefusal(openDicomSource(truncated, {}, &source), truncated.toStdString(),
+    expectRefusal(openPackInput({truncated}, {}, &source), truncated.toStdString(),
                   "pixel data too short");
 }
 
@@ -200,12 +201,12 @@ TEST(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {
 
     writeSlice("outside.dcm", 9, 3);
     ASSERT_TRUE(QFile::link("../../outside.dcm", "cd/PT0/link.dcm"));
-    expectRefusal(openDicomSource("cd", {}, &source), "cd/PT0/link.dcm", "leads out");
+    expectRefusal(openPackInput({"cd"}, {}, &source), "cd/PT0/link.dcm", "leads out");
     QString deep = "deep";
     for (int k = 0; k < 10; ++k)
         deep += "/d";
     writeSlice((deep + "/x.dcm").toStdString(), 0, 0);
-    expectRefusal(openDicomSource("deep", {}, &source), "deep/", "nested more than");
+    expectRefusal(openPackInput({"deep"}, {}, &source), "deep/", "nested more than");
 }
 
 TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
@@ -216,7 +217,7 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
             writeSlice(formatString("fmri/t%dk%d.dcm", 1 - t, k), 3.0 * k, 10 * t + k,
                        1 + 3 * t + k);
     TypedSource source;
-    expectRefusal(openDicomSource("fmri", {}, &source), "fmri",
+    expectRefusal(openPackInput({"fmri"}, {}, &source), "fmri",
                   "2 DICOM volumes at the same slice positions");
     EXPECT_EQ(allSamples("fmri", {-1, 1}, &source),
               sliceSamples(10) + sliceSamples(11) + sliceSamples(12));
@@ -224,7 +225,7 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
     EXPECT_EQ(source.info.spacing[2], 3);
     EXPECT_EQ(allSamples("fmri", {-1, 0}, &source),
               sliceSamples(0) + sliceSamples(1) + sliceSamples(2));
-    expectRefusal(openDicomSource("fmri", {-1, 2}, &source), "fmri", "no volume 2: there are 2");
+    expectRefusal(openPackInput({"fmri"}, {-1, 2}, &source), "fmri", "no volume 2: there are 2");
     std::vector<DicomSeriesSummary> list;
     ASSERT_EQ(listDicomSeries("fmri", &list), "");
     ASSERT_EQ(list.size(), 1u);
@@ -232,7 +233,7 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
     EXPECT_EQ(list[0].slices, 3);
 
     writeSlice("one.dcm", 0, 0);
-    expectRefusal(openDicomSource("one.dcm", {-1, 1}, &source), "one.dcm", "no volume 1");
+    expectRefusal(openPackInput({"one.dcm"}, {-1, 1}, &source), "one.dcm", "no volume 1");
 }
 
 TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
@@ -258,7 +259,7 @@ TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         TypedSource source;
-        ASSERT_EQ(openDicomSource(c.input, {}, &source), "");
+        ASSERT_EQ(openPackInput({c.input}, {}, &source), "");
         const VolumeInfo& info = source.info;
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(info.axisSpacingKnown[k], c.known[k]) << "axis " << k;
@@ -323,10 +324,10 @@ TEST(DicomTest, FramesFollowTheirPositions) {
               sliceSamples(0) + sliceSamples(1) + sliceSamples(2) + sliceSamples(3));
     EXPECT_EQ(source.info.spacing[2], 3);
     EXPECT_TRUE(source.info.spacingKnown);
-    expectRefusal(openDicomSource("twice.dcm", {}, &source), "twice.dcm", "2 DICOM volumes");
+    expectRefusal(openPackInput({"twice.dcm"}, {}, &source), "twice.dcm", "2 DICOM volumes");
     // At one position, frames follow in file order: volume 1 holds the later frames.
     EXPECT_EQ(allSamples("twice.dcm", {-1, 1}, &source), sliceSamples(1) + sliceSamples(3));
-    expectRefusal(openDicomSource("uneven.dcm", {}, &source), "uneven.dcm",
+    expectRefusal(openPackInput({"uneven.dcm"}, {}, &source), "uneven.dcm",
                   "uneven slice positions: 0, 3, 6, 10");
 }
 

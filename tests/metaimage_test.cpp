@@ -1,6 +1,7 @@
 // The MetaImage reader as ITK's writers leave its headers, and the data files that MetaImage and
 // NRRD headers name: inputs that no output of pack may land on.
 #include "metaimage.h"
+#include "formattable.h"
 #include "testsupport.h"
 #include "storedsamples.h"
 
@@ -77,7 +78,7 @@ TEST(MetaImageTest, CompressedBombsAreRefused) {
     writeFile("bomb.mha", header("CompressedData = True\nElementSpacing = 1 1 7.3\n", "LOCAL",
                                  "16384 16384 4") +
                               std::string(200, '\0'));
-    expectRefusal(openMetaImageSource("bomb.mha", &source), "bomb.mha: ", "can't hold");
+    expectRefusal(openPackInput({"bomb.mha"}, {}, &source), "bomb.mha: ", "can't hold");
 }
 
 // A detached data file is an input (LOCAL data is none): pack refuses an output or reference
@@ -95,9 +96,9 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
     writeFile("to-picture.nhdr", nrrd + "picture.png\n");
     writeFile("local.mha", header("") + samples);
     TypedSource source;
-    ASSERT_EQ(openMetaImageSource("local.mha", &source), "");
+    ASSERT_EQ(openPackInput({"local.mha"}, {}, &source), "");
     EXPECT_TRUE(source.files.empty());
-    ASSERT_EQ(openMetaImageSource("to-out.mhd", &source), "");
+    ASSERT_EQ(openPackInput({"to-out.mhd"}, {}, &source), "");
     ASSERT_EQ(source.files.size(), 1u);
     EXPECT_EQ(QFileInfo(QString::fromStdString(source.files[0])),
               QFileInfo(QDir::current().filePath("out.vol")));

@@ -5,6 +5,8 @@
 #include "dicom.h"
 #include "metaimage.h"
 #include "nifti.h"
+#include "formattable.h"
+#include "samplemap.h"
 #include "testsupport.h"
 #include "storedsamples.h"
 
@@ -114,7 +116,7 @@ TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
         SCOPED_TRACE(c.name);
         const int w = c.sizes[0], h = c.sizes[1], d = c.sizes[2];
         TypedSource source;
-        ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
+        ASSERT_EQ(openPackInput({c.name}, {-1, -1}, &source), "");
         EXPECT_EQ(describe(source.info),
                   formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
                                "right, y: posterior to anterior, z: inferior to superior (from "
@@ -180,7 +182,7 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
-        ASSERT_EQ(openMetaImageSource(c.name, &source), "");
+        ASSERT_EQ(openPackInput({c.name}, {}, &source), "");
         EXPECT_EQ(describe(source.info), c.description);
         std::string samples;
         ASSERT_EQ(readTwice(source, &samples), "");
@@ -212,7 +214,7 @@ TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     const std::string expected = writeSeries("ct", 5, DicomSlice());
     writeFile("ct/notes.txt", "not DICOM");
     TypedSource source;
-    ASSERT_EQ(openDicomSource("ct", {}, &source), "");
+    ASSERT_EQ(openPackInput({"ct"}, {}, &source), "");
     EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
                                      "known, x: right to left, y: anterior to posterior, z: "
                                      "inferior to superior");
@@ -222,6 +224,70 @@ TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     EXPECT_EQ(samples, expected);
 }
 
+// Packs input's samples as they are stored and as the reader converts them (the same source
+// without its stored layout): the same range and the same bytes, through a full and a narrow
+// window.
+void expectStoredPacksAsConverted(const char* input, bool asStored) {
+    SCOPED_TRACE(input);
+    TypedSource source;
+    ASSERT_EQ(openPackInput({input}, {}, &source), "");
+    EXPECT_EQ(mapsStored(source), asStored);
+    TypedSource converted = source, kept;
+    converted.stored = nullptr;
+    converted.readStored = nullptr;
+    ChannelMap map;
+    double lo = 0, hi = 0, convertedLo = 0, convertedHi = 0;
+    ASSERT_EQ(sampleRange(source, map, &lo, &hi, &kept), "");
+    ASSERT_EQ(sampleRange(converted, map, &convertedLo, &convertedHi), "");
+    EXPECT_EQ(lo, convertedLo);
+    EXPECT_EQ(hi, convertedHi);
+    for (const SampleWindow window :
+         {SampleWindow{false, lo, hi},
+          SampleWindow{false, lo + (hi - lo) / 7, hi - (hi - lo) / 3}}) {
+        const SliceSource packed = mapToRgb(kept, map, window);
+        const SliceSource expected = mapToRgb(converted, map, window);
+        std::vector<unsigned char> slice(3 * std::size_t(packed.width) *
+                                         std::size_t(packed.height));
+        std::vector<unsigned char> expectedSlice(slice.size());
+        for (int z = 0; z < packed.depth; ++z) {
+            ASSERT_EQ(packed.read(z, slice.data()), "");
+            ASSERT_EQ(expected.read(z, expectedSlice.data()), "");
+            EXPECT_EQ(slice, expectedSlice) << "slice " << z;
+        }
+    }
+}
+
+TEST(DicomTest, SamplesLookedUpAsStoredPackAsTheConvertedOnes) {
+    ScratchDir scratch;
+    DicomSlice slice;
+    slice.columns = 40;
+    slice.rows = 30;
+    writeSeries("plain", 6, slice);
+    slice.slope = 0.37;
+    slice.intercept = -1024.5;
+    writeSeries("scaled", 6, slice);
+    // Each file its own rescale: converted file by file.
+    for (int k = 0; k < 4; ++k) {
+        slice.z = 3.0 * k;
+        slice.slope = 1 + k;
+        slice.pixels = pattern(SampleType::Int16, slice.columns, slice.rows, 1, 1, false, 1, k);
+        writeDicom("mixed/" + std::to_string(k) + ".dcm", slice);
+    }
+    // A rescaled .nii.gz.
+    const std::int64_t dims[8] = {3, 40, 30, 5, 1, 1, 1, 1};
+    std::unique_ptr<nifti_image, NiftiFree> image(nifti_make_new_nim(dims, DT_INT16, 1));
+    const std::string values = pattern(SampleType::Int16, 40, 30, 5, 1, false, 37, -9000);
+    std::memcpy(image->data, values.data(), values.size());
+    image->scl_slope = 0.25f;
+    image->scl_inter = 3;
+    nifti_set_filenames(image.get(), "scaled.nii.gz", 0, 1);
+    nifti_image_write(image.get());
+    expectStoredPacksAsConverted("plain", false);
+    expectStoredPacksAsConverted("scaled", true);
+    expectStoredPacksAsConverted("mixed", false);
+    expectStoredPacksAsConverted("scaled.nii.gz", true);
+}
+
 TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     ScratchDir scratch;
     DicomSlice slice;
@@ -229,7 +295,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     slice.intercept = -1024;
     writeSeries("scaled", 3, slice);
     TypedSource source;
-    ASSERT_EQ(openDicomSource("scaled", {}, &source), "");
+    ASSERT_EQ(openPackInput({"scaled"}, {}, &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -240,7 +306,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     frames.format = gdcm::PixelFormat::UINT8;
     frames.pixels = pattern(SampleType::UInt8, 3, 2, 4, 1);
     writeDicom("multi.dcm", frames);
-    ASSERT_EQ(openDicomSource("multi.dcm", {}, &source), "");
+    ASSERT_EQ(openPackInput({"multi.dcm"}, {}, &source), "");
     EXPECT_EQ(source.info.depth, 4);
     EXPECT_EQ(source.info.type, SampleType::UInt8);
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -257,7 +323,7 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     for (const QString& name : QDir("two/b").entryList(QDir::Files))
         ASSERT_TRUE(QFile::rename("two/b/" + name, "two/b-" + name));
     TypedSource source;
-    expectRefusal(openDicomSource("two", {}, &source), "two", "2 DICOM series");
+    expectRefusal(openPackInput({"two"}, {}, &source), "two", "2 DICOM series");
     std::vector<DicomSeriesSummary> list;
     ASSERT_EQ(listDicomSeries("two", &list), "");
     ASSERT_EQ(list.size(), 2u);
@@ -265,11 +331,11 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     EXPECT_EQ(list[1].slices, 2);
     EXPECT_EQ(list[1].width, 4);
     EXPECT_EQ(list[0].description, "test series");
-    ASSERT_EQ(openDicomSource("two", {1, -1}, &source), "");
+    ASSERT_EQ(openPackInput({"two"}, {1, -1}, &source), "");
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, expected);
-    expectRefusal(openDicomSource("two", {2, -1}, &source), "two", "no DICOM series 2");
+    expectRefusal(openPackInput({"two"}, {2, -1}, &source), "two", "no DICOM series 2");
 }
 
 // Each reader refuses its hostile files in one line that names the file: on opening, or for a
@@ -330,12 +396,14 @@ TEST(ReadersTest, HostileFilesAreRefusedWithOneLine) {
                             "assert/x.dcm"));
     makeNotAFile("fifo/x.dcm", NotAFile::Fifo);
     using Open = std::function<std::string(const char*, TypedSource*)>;
-    const Open meta = openMetaImageSource;
+    const Open meta = [](const char* path, TypedSource* source) {
+        return openPackInput({path}, {}, source);
+    };
     const Open nifti = [](const char* path, TypedSource* source) {
-        return openNiftiSource(path, -1, source);
+        return openPackInput({path}, {-1, -1}, source);
     };
     const Open dicom = [](const char* path, TypedSource* source) {
-        return openDicomSource(path, {}, source);
+        return openPackInput({path}, {}, source);
     };
     const std::tuple<Open, const char*, const char*, bool> cases[] = {
         {nifti, "time.nii", "of 3 volumes", false},
@@ -359,7 +427,7 @@ TEST(ReadersTest, HostileFilesAreRefusedWithOneLine) {
         {dicom, "empty", "no slice pictures or DICOM images", false},
         {dicom, "assert", "malformed DICOM data", false},
         {dicom, "fifo", "no slice pictures or DICOM images", false},
-        {dicom, "fifo/x.dcm", "not a regular file", false},
+        {dicom, "fifo/x.dcm", "can't open input file", false},
     };
     for (const auto& [open, name, what, onRead] : cases) {
         SCOPED_TRACE(name);

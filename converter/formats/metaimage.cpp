@@ -413,9 +413,8 @@ std::string readHeader(const QString& path, FileHandle* file, MetaImageHeader* h
     std::string text(maxHeaderLength, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), file->get()));
     const std::string failure = parseMetaImageHeader(text, header);
-    return failure.empty() ? checkVolumeSizes(header->sizes[0], header->sizes[1],
-                                              header->sizes[2], header->channels, header->type,
-                                              volumeBytes)
+    return failure.empty() ? checkVolumeSizes(header->sizes[0], header->sizes[1], header->sizes[2],
+                                              header->channels, header->type, volumeBytes)
                            : failure;
 }
 } // namespace
@@ -448,7 +447,8 @@ std::string openMetaImageSource(const QString& path, TypedSource* source) {
     stored.swapped = header.bigEndian != (QSysInfo::ByteOrder == QSysInfo::BigEndian);
     source->concurrent = false;
     readThrough(
-        stored, [stream](int z, void* samples) {
+        stored,
+        [stream](int z, void* samples) {
             return stream->read(z, static_cast<unsigned char*>(samples));
         },
         source);

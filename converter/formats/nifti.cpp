@@ -466,7 +466,8 @@ std::string openNiftiSource(const QString& path, int volume, TypedSource* source
     info.alphaChannel = header.datatype == DT_RGBA32 ? 3 : -1;
     source->concurrent = false;
     readThrough(
-        stored, [voxels](int z, void* samples) {
+        stored,
+        [voxels](int z, void* samples) {
             return voxels->read(z, static_cast<unsigned char*>(samples));
         },
         source);

@@ -31,7 +31,8 @@ std::string openRawSamples(const QString& path, std::shared_ptr<FileHandle> file
     stored.type = info.type;
     stored.swapped = swap;
     readThrough(
-        stored, [=](int z, void* samples) {
+        stored,
+        [=](int z, void* samples) {
             if (fseeko(file->get(), offset + off_t(z) * off_t(sliceBytes), SEEK_SET) != 0 ||
                 std::fread(samples, 1, std::size_t(sliceBytes), file->get()) != sliceBytes)
                 return std::string(volumeMessages::truncated); // the file shrank since checked

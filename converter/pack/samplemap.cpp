@@ -142,8 +142,9 @@ private:
     bool transfer(int z, unsigned char* bytes, bool writing) const {
         const off_t at = off_t(z) * off_t(sliceBytes);
         for (std::uint64_t done = 0; done < sliceBytes;) {
-            const ssize_t n = writing ? ::pwrite(fd, bytes + done, sliceBytes - done, at + off_t(done))
-                                      : ::pread(fd, bytes + done, sliceBytes - done, at + off_t(done));
+            const ssize_t n = writing
+                                  ? ::pwrite(fd, bytes + done, sliceBytes - done, at + off_t(done))
+                                  : ::pread(fd, bytes + done, sliceBytes - done, at + off_t(done));
             if (n <= 0)
                 return false;
             done += std::uint64_t(n);
@@ -372,8 +373,8 @@ SampleMapper makeStoredMapper(const StoredSamples& stored, SampleType to,
     const bool wide = sampleTypeBytes(stored.type) == 2;
     auto table = std::make_shared<std::vector<unsigned char>>(wide ? 65536 : 256);
     for (std::size_t u = 0; u < table->size(); ++u)
-        (*table)[u] = windowed(storedValue(stored, std::uint16_t(u), to), window.lo,
-                               window.hi - window.lo);
+        (*table)[u] =
+            windowed(storedValue(stored, std::uint16_t(u), to), window.lo, window.hi - window.lo);
     return wide ? tableMapper<std::uint16_t>(table) : tableMapper<std::uint8_t>(table);
 }
 

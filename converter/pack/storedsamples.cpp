@@ -136,7 +136,7 @@ SampleType StoredSamples::valueType() const {
 void StoredSamples::convert(void* stored, std::size_t count, SampleType to, void* out) const {
     if (swapped)
         swapSampleBytes(type, count, stored);
-    if (to == type) {
+    if (to == type && !rescaled()) {
         if (out != stored)
             std::memcpy(out, stored, count * sampleTypeBytes(type));
         return;
@@ -163,8 +163,7 @@ void StoredSamples::convert(void* stored, std::size_t count, SampleType to, void
 }
 
 void readThrough(const StoredSamples& stored,
-                 std::function<std::string(int z, void* samples)> readStored,
-                 TypedSource* source) {
+                 std::function<std::string(int z, void* samples)> readStored, TypedSource* source) {
     auto layout = std::make_shared<const StoredSamples>(stored);
     const SampleType to = source->info.type;
     const std::size_t count = sliceBytes(source->info) / sampleTypeBytes(to);

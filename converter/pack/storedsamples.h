@@ -46,8 +46,8 @@ struct StoredSamples {
     // The type of the values: the stored type, or float32 when rescaled (float64 from float64).
     SampleType valueType() const;
     // Converts count samples in `stored` (swapped in place) into values of type `to` in out:
-    // to is the stored type (a copy, none when out is stored) or a float type (through the
-    // map). out may be stored only when the two types are of one size.
+    // the stored type unmapped (a copy, none when out is stored), or a float type through the
+    // map. out may be stored only when the two types are of one size.
     void convert(void* stored, std::size_t count, SampleType to, void* out) const;
 };
 
@@ -55,8 +55,7 @@ struct StoredSamples {
 // into source->info.type (a buffer of the stored slice a thread, kept between reads, where the
 // types differ in size).
 void readThrough(const StoredSamples& stored,
-                 std::function<std::string(int z, void* samples)> readStored,
-                 TypedSource* source);
+                 std::function<std::string(int z, void* samples)> readStored, TypedSource* source);
 
 // Where a direction in patient space runs, in words, along its dominant axis: "right to left"
 // for a vector along +x when positive[0] is "left" and negative[0] "right" (DICOM's LPS).
