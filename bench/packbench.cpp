@@ -25,6 +25,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -359,6 +360,7 @@ bool writeDicomSeries(const QString& folder, int width, int height, int depth) {
             gdcm::MediaStorage::GetMSString(gdcm::MediaStorage::CTImageStorage));
         put(gdcm::Tag(0x0008, 0x0060), gdcm::VR::CS, "CT");
         put(gdcm::Tag(0x0020, 0x000e), gdcm::VR::UI, "1.2.826.0.1.3680043.2.1125.7");
+        put(gdcm::Tag(0x0020, 0x0013), gdcm::VR::IS, std::to_string(z + 1)); // dcm2niix sorts by it
         writer.SetFileName(
             QFile::encodeName(QDir(folder).filePath(QString("slice%1.dcm").arg(z))).constData());
         if (!writer.Write())
@@ -386,6 +388,7 @@ bool readDicomAlone(const QString& folder) {
 struct ProcessRun {
     bool ok = false;
     double seconds = 0, peak = 0;
+    std::string output; // the end of what a failed process printed
 };
 
 // Runs args (the program found on PATH where it has no slash), its output dropped.
@@ -395,22 +398,42 @@ ProcessRun runProcess(const std::vector<std::string>& args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     ProcessRun run;
+    QTemporaryFile output;
+    output.open();
+    const int outputFd = output.handle();
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
+        dup2(outputFd, 1);
+        dup2(outputFd, 2);
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    // VmHWM of the process itself, read until it ends: a forked child's own peak (the rusage
+    // of a child counts the memory of the parent it was forked from).
     int status = 0;
-    struct rusage usage {};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
+    while (pid > 0) {
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid)
+            break;
+        if (ended < 0)
+            return run;
+        QFile file(QString("/proc/%1/status").arg(pid));
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    run.peak =
+                        std::max(run.peak, kibToMb(line.mid(6).trimmed().split(' ')[0].toLong()));
+        usleep(2000);
+    }
+    if (pid < 0)
         return run;
     run.seconds = secondsSince(start);
-    run.peak = kibToMb(usage.ru_maxrss);
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!run.ok) {
+        output.seek(0);
+        run.output = output.readAll().right(300).toStdString();
+    }
     return run;
 }
 
@@ -429,7 +452,8 @@ std::string runRow(ProcessRow* row, const QString& volume) {
         QFile::remove(volume);
         const ProcessRun pack = runProcess(row->pack);
         if (!alone.ok || !pack.ok)
-            return (alone.ok ? row->pack[0] : row->alone[0]) + " failed";
+            return (alone.ok ? row->pack[0] + " failed: " + pack.output
+                             : row->alone[0] + " failed: " + alone.output);
         if (alone.seconds < row->bestAlone.seconds)
             row->bestAlone = alone;
         if (pack.seconds < row->best.seconds)
@@ -493,11 +517,10 @@ void benchmarkTypedPacking(int width, int height, int depth) {
     std::printf("%-28s %5s %9s %9s %7s %8s %9s %9s\n", "stage", "runs", "seconds", "alone", "ratio",
                 "target", "peak MB", "alone MB");
     for (ProcessRow& row : rows) {
-        if (failure.empty())
-            failure = runRow(&row, volume);
-        if (!failure.empty()) {
-            std::printf("%s FAILED: %s\n", row.name.c_str(), failure.c_str());
-            return;
+        const std::string rowFailure = failure.empty() ? runRow(&row, volume) : failure;
+        if (!rowFailure.empty()) {
+            std::printf("%-28s FAILED: %s\n", row.name.c_str(), rowFailure.c_str());
+            continue;
         }
         std::printf("%-28s %5d %9.3f %9.3f %7.2f %8s %9.1f %9.1f\n", row.name.c_str(), packRuns,
                     row.best.seconds, row.bestAlone.seconds,
