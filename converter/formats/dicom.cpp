@@ -529,9 +529,16 @@ void setOrientation(const Series& chosen, const DicomPixels& first, VolumeInfo* 
     info->orientation = orientationWords(row, column, normal);
 }
 
+// Whether a transfer syntax stores pixels as they are (no codec decodes them).
+bool nativeSyntax(const std::string& uid) {
+    return uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1" ||
+           uid == "1.2.840.10008.1.2.2";
+}
+
 // What the contained child tries before the converter reads a series itself: every header
-// (the scan), and the pixels of one file of each transfer syntax and size; the files of a kind
-// decode alike, so the rest are decoded once, by the reads.
+// (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
+// of the files stored as they are, one of each transfer syntax and size, since those decode
+// alike.
 void trialDecodes(const QString& path, const InputSelection& selection) {
     Series chosen;
     double spacing = 1, normal[3];
@@ -541,7 +548,7 @@ void trialDecodes(const QString& path, const InputSelection& selection) {
     for (const ScannedFile& file : chosen.files) {
         const std::string kind =
             formatString("%s %d %d %d", file.syntax.c_str(), file.rows, file.columns, file.frames);
-        if (!kinds.insert(kind).second)
+        if (!kinds.insert(kind).second && nativeSyntax(file.syntax))
             continue;
         DicomLayout layout;
         DicomPixels pixels;
