@@ -2,6 +2,7 @@
 // target catches crashes, overruns and leaks in the code around it).
 
 #include "dicom.h"
+#include "formattable.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string listed = listDicomSeries(path, &list);
     FUZZ_CHECK(listed.empty() == (list.size() == 1));
     fuzzReader(path, [&](TypedSource* source) {
-        const std::string failure = openDicomSource(path, {}, source);
+        const std::string failure = openPackInput({path}, {}, source);
         if (failure.empty())
             FUZZ_CHECK(listed.empty());
         return failure;

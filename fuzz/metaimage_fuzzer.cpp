@@ -2,6 +2,7 @@
 // the input) and raw or inflated slices.
 
 #include "metaimage.h"
+#include "formattable.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -12,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(header.headerLength <= size);
     const QString path = fuzzFolder() + "/input.mha";
     writeBytes(path, data, size);
-    fuzzReader(path, [&](TypedSource* source) { return openMetaImageSource(path, source); });
+    fuzzReader(path, [&](TypedSource* source) { return openPackInput({path}, {}, source); });
     return 0;
 }

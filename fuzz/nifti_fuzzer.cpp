@@ -3,12 +3,15 @@
 // of several volumes and vector channels are read too.
 
 #include "nifti.h"
+#include "formattable.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString path = fuzzFolder() + "/input.nii";
     const int volume = int(size % 3) - 1;
     writeBytes(path, data, size);
-    fuzzReader(path, [&](TypedSource* source) { return openNiftiSource(path, volume, source); });
+    fuzzReader(path, [&](TypedSource* source) {
+        return openPackInput({path}, {-1, volume}, source);
+    });
     return 0;
 }
