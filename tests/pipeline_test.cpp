@@ -226,6 +226,7 @@ TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
 TEST(SampleMap, TheRangePassKeepsTheSlicesForTheNextPass) {
     TypedSource source =
         floatSource(3, 2, 4, 1, [](int x, int y, int z, int) { return float(x - y * z); });
+    source.costlyReads = true;
     int reads = 0;
     countReads(&source, &reads);
     ChannelMap map;

@@ -624,6 +624,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         files.push_back(file.path);
     source->files = files;
     source->concurrent = true;
+    source->costlyReads = true; // GDCM reads a whole file, pixel data and all, to decode it
     const SampleType to = source->info.type;
     const auto decode = [files, layout](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;

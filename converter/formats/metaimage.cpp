@@ -446,6 +446,7 @@ std::string openMetaImageSource(const QString& path, TypedSource* source) {
     stored.type = header.type;
     stored.swapped = header.bigEndian != (QSysInfo::ByteOrder == QSysInfo::BigEndian);
     source->concurrent = false;
+    source->costlyReads = header.compressed;
     readThrough(
         stored,
         [stream](int z, void* samples) {

@@ -465,6 +465,7 @@ std::string openNiftiSource(const QString& path, int volume, TypedSource* source
     info.type = stored.valueType();
     info.alphaChannel = header.datatype == DT_RGBA32 ? 3 : -1;
     source->concurrent = false;
+    source->costlyReads = voxels->gzip;
     readThrough(
         stored,
         [voxels](int z, void* samples) {

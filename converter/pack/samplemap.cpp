@@ -333,7 +333,8 @@ std::string sampleRange(const TypedSource& source, const ChannelMap& map, double
     const std::size_t bytes = std::size_t(info.width) * std::size_t(info.height) *
                               std::size_t(info.channels) *
                               sampleTypeBytes(asStored ? source.stored->type : info.type);
-    std::shared_ptr<KeptSlices> kept = replay ? KeptSlices::make(bytes, info.depth) : nullptr;
+    std::shared_ptr<KeptSlices> kept =
+        replay && source.costlyReads ? KeptSlices::make(bytes, info.depth) : nullptr;
     const std::string failure = asStored ? storedRange(source, used, &kept, lo, hi)
                                          : typedRange(source, used, &kept, lo, hi);
     if (failure.empty() && kept)

@@ -39,9 +39,10 @@ std::string describeChannelMap(const ChannelMap& map);
 
 // One pass over the samples: the smallest and largest value of the channels the map uses, NaN
 // left out (0 and 0 when there is no other value). When replay is given, it becomes a source of
-// the same samples that reads them back from an unlinked temporary file the pass wrote them to
-// (the source itself where they would take more than half the free space there), so that a
-// second pass reads no input again. Returns "" or the reader's message.
+// the same samples: for a source of costly reads, one that reads them back from an unlinked
+// temporary file the pass wrote them to, so that a second pass reads no input again (the source
+// itself where they would take more than half the free space there). Returns "" or the reader's
+// message.
 std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi,
                         TypedSource* replay = nullptr);
 

@@ -73,6 +73,9 @@ struct TypedSource {
     // Every file the reader reads besides the input named (a detached data file, the files of
     // a series), so that no output is written over one.
     std::vector<std::string> files;
+    // Whether reading a slice again costs more than keeping it (inflating, decoding): a pass
+    // over every slice then keeps them for the next pass.
+    bool costlyReads = false;
     // Where the reader can: how its samples are stored, and slices read as stored (read is
     // readStored converted into info.type), so that a later step can fold the conversion into
     // its own work. Null otherwise.
