@@ -461,6 +461,8 @@ void benchmarkFrames(const Options& options) {
 
 int main(int argc, char* argv[]) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc == 4 && std::string(argv[1]) == "--read-alone") // the packing rows' baseline
+        return readAlone(argv[2], argv[3]);
     QApplication application(argc, argv);
     Options options;
     if (!parseOptions(argc, argv, &options)) {

@@ -5,6 +5,7 @@
 #include "dicompixels.h"
 #include "dicomfiles.h"
 #include "dicom.h"
+#include "formattable.h"
 #include "testsupport.h"
 
 #include <gdcmReader.h>
@@ -38,7 +39,7 @@ void writeSlice(const std::string& name, double z, int k, int instance = 0) {
 
 std::string allSamples(const std::string& path, const InputSelection& selection,
                        TypedSource* source) {
-    const std::string failure = openDicomSource(QString::fromStdString(path), selection, source);
+    const std::string failure = openPackInput({QString::fromStdString(path)}, selection, source);
     if (!failure.empty())
         return failure;
     std::string samples;
@@ -83,7 +84,7 @@ TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     const std::string expected = writeSeries("ct", 5, DicomSlice());
     writeFile("ct/notes.txt", "not DICOM");
     TypedSource source;
-    ASSERT_EQ(openDicomSource("ct", {}, &source), "");
+    ASSERT_EQ(openPackInput({"ct"}, {}, &source), "");
     EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
                                      "known, x: right to left, y: anterior to posterior, z: "
                                      "inferior to superior");
@@ -100,7 +101,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     slice.intercept = -1024;
     writeSeries("scaled", 3, slice);
     TypedSource source;
-    ASSERT_EQ(openDicomSource("scaled", {}, &source), "");
+    ASSERT_EQ(openPackInput({"scaled"}, {}, &source), "");
     EXPECT_EQ(source.info.type, SampleType::Float32);
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -111,7 +112,7 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     frames.format = gdcm::PixelFormat::UINT8;
     frames.pixels = typedPattern(SampleType::UInt8, 3, 2, 4, 1);
     ASSERT_EQ(writeDicom("multi.dcm", frames), "");
-    ASSERT_EQ(openDicomSource("multi.dcm", {}, &source), "");
+    ASSERT_EQ(openPackInput({"multi.dcm"}, {}, &source), "");
     EXPECT_EQ(source.info.depth, 4);
     EXPECT_EQ(source.info.type, SampleType::UInt8);
     ASSERT_EQ(readTwice(source, &samples), "");
@@ -128,7 +129,7 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     for (const QString& name : QDir("two/b").entryList(QDir::Files))
         ASSERT_TRUE(QFile::rename("two/b/" + name, "two/b-" + name));
     TypedSource source;
-    expectRefusal(openDicomSource("two", {}, &source), "two", "2 DICOM series");
+    expectRefusal(openPackInput({"two"}, {}, &source), "two", "2 DICOM series");
     std::vector<DicomSeriesSummary> list;
     ASSERT_EQ(listDicomSeries("two", &list), "");
     ASSERT_EQ(list.size(), 2u);
@@ -136,11 +137,11 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     EXPECT_EQ(list[1].slices, 2);
     EXPECT_EQ(list[1].width, 4);
     EXPECT_EQ(list[0].description, "test series");
-    ASSERT_EQ(openDicomSource("two", {1, -1}, &source), "");
+    ASSERT_EQ(openPackInput({"two"}, {1, -1}, &source), "");
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, expected);
-    expectRefusal(openDicomSource("two", {2, -1}, &source), "two", "no DICOM series 2");
+    expectRefusal(openPackInput({"two"}, {2, -1}, &source), "two", "no DICOM series 2");
 }
 
 TEST(DicomTest, RleFramesDecodeEverySampleSize) {
@@ -236,13 +237,13 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     };
     for (const auto& [input, message] : cases) {
         TypedSource source;
-        expectRefusal(openDicomSource(input, {}, &source), message, "");
+        expectRefusal(openPackInput({input}, {}, &source), message, "");
     }
     TypedSource source;
     EXPECT_EQ(allSamples("whole.dcm", {}, &source), sliceSamples(1));
 
     PYDICOM_FILE(truncated, "MR_truncated.dcm");
-    expectRefusal(openDicomSource(truncated, {}, &source), truncated.toStdString(),
+    expectRefusal(openPackInput({truncated}, {}, &source), truncated.toStdString(),
                   "pixel data too short");
 }
 
@@ -276,12 +277,12 @@ TEST(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {
 
     writeSlice("outside.dcm", 9, 3);
     ASSERT_TRUE(QFile::link("../../outside.dcm", "cd/PT0/link.dcm"));
-    expectRefusal(openDicomSource("cd", {}, &source), "cd/PT0/link.dcm", "leads out");
+    expectRefusal(openPackInput({"cd"}, {}, &source), "cd/PT0/link.dcm", "leads out");
     QString deep = "deep";
     for (int k = 0; k < 10; ++k)
         deep += "/d";
     writeSlice((deep + "/x.dcm").toStdString(), 0, 0);
-    expectRefusal(openDicomSource("deep", {}, &source), "deep/", "nested more than");
+    expectRefusal(openPackInput({"deep"}, {}, &source), "deep/", "nested more than");
 }
 
 TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
@@ -292,7 +293,7 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
             writeSlice(formatString("fmri/t%dk%d.dcm", 1 - t, k), 3.0 * k, 10 * t + k,
                        1 + 3 * t + k);
     TypedSource source;
-    expectRefusal(openDicomSource("fmri", {}, &source), "fmri",
+    expectRefusal(openPackInput({"fmri"}, {}, &source), "fmri",
                   "2 DICOM volumes at the same slice positions");
     EXPECT_EQ(allSamples("fmri", {-1, 1}, &source),
               sliceSamples(10) + sliceSamples(11) + sliceSamples(12));
@@ -300,7 +301,7 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
     EXPECT_EQ(source.info.spacing[2], 3);
     EXPECT_EQ(allSamples("fmri", {-1, 0}, &source),
               sliceSamples(0) + sliceSamples(1) + sliceSamples(2));
-    expectRefusal(openDicomSource("fmri", {-1, 2}, &source), "fmri", "no volume 2: there are 2");
+    expectRefusal(openPackInput({"fmri"}, {-1, 2}, &source), "fmri", "no volume 2: there are 2");
     std::vector<DicomSeriesSummary> list;
     ASSERT_EQ(listDicomSeries("fmri", &list), "");
     ASSERT_EQ(list.size(), 1u);
@@ -308,7 +309,7 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
     EXPECT_EQ(list[0].slices, 3);
 
     writeSlice("one.dcm", 0, 0);
-    expectRefusal(openDicomSource("one.dcm", {-1, 1}, &source), "one.dcm", "no volume 1");
+    expectRefusal(openPackInput({"one.dcm"}, {-1, 1}, &source), "one.dcm", "no volume 1");
 }
 
 TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
@@ -334,7 +335,7 @@ TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         TypedSource source;
-        ASSERT_EQ(openDicomSource(c.input, {}, &source), "");
+        ASSERT_EQ(openPackInput({c.input}, {}, &source), "");
         const VolumeInfo& info = source.info;
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(info.axisSpacingKnown[k], c.known[k]) << "axis " << k;
@@ -399,10 +400,10 @@ TEST(DicomTest, FramesFollowTheirPositions) {
               sliceSamples(0) + sliceSamples(1) + sliceSamples(2) + sliceSamples(3));
     EXPECT_EQ(source.info.spacing[2], 3);
     EXPECT_TRUE(source.info.spacingKnown);
-    expectRefusal(openDicomSource("twice.dcm", {}, &source), "twice.dcm", "2 DICOM volumes");
+    expectRefusal(openPackInput({"twice.dcm"}, {}, &source), "twice.dcm", "2 DICOM volumes");
     // At one position, frames follow in file order: volume 1 holds the later frames.
     EXPECT_EQ(allSamples("twice.dcm", {-1, 1}, &source), sliceSamples(1) + sliceSamples(3));
-    expectRefusal(openDicomSource("uneven.dcm", {}, &source), "uneven.dcm",
+    expectRefusal(openPackInput({"uneven.dcm"}, {}, &source), "uneven.dcm",
                   "uneven slice positions: 0, 3, 6, 10");
 }
 

@@ -2,6 +2,7 @@
 // leave them, and the data files that MetaImage and NRRD headers name: inputs that no output of
 // pack may land on.
 #include "metaimage.h"
+#include "formattable.h"
 #include "testsupport.h"
 #include "storedsamples.h"
 
@@ -63,7 +64,7 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
-        ASSERT_EQ(openMetaImageSource(c.name, &source), "");
+        ASSERT_EQ(openPackInput({c.name}, {}, &source), "");
         EXPECT_EQ(describe(source.info), c.description);
         std::string samples;
         ASSERT_EQ(readTwice(source, &samples), "");
@@ -135,7 +136,7 @@ TEST(MetaImageTest, CompressedBombsAreRefused) {
     writeFile("bomb.mha", header("CompressedData = True\nElementSpacing = 1 1 7.3\n", "LOCAL",
                                  "16384 16384 4") +
                               std::string(200, '\0'));
-    expectRefusal(openMetaImageSource("bomb.mha", &source), "bomb.mha: ", "can't hold");
+    expectRefusal(openPackInput({"bomb.mha"}, {}, &source), "bomb.mha: ", "can't hold");
 }
 
 // A detached data file is an input (LOCAL data is none): pack refuses an output or reference
@@ -153,9 +154,9 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
     writeFile("to-picture.nhdr", nrrd + "picture.png\n");
     writeFile("local.mha", header("") + samples);
     TypedSource source;
-    ASSERT_EQ(openMetaImageSource("local.mha", &source), "");
+    ASSERT_EQ(openPackInput({"local.mha"}, {}, &source), "");
     EXPECT_TRUE(source.files.empty());
-    ASSERT_EQ(openMetaImageSource("to-out.mhd", &source), "");
+    ASSERT_EQ(openPackInput({"to-out.mhd"}, {}, &source), "");
     ASSERT_EQ(source.files.size(), 1u);
     EXPECT_EQ(QFileInfo(QString::fromStdString(source.files[0])),
               QFileInfo(QDir::current().filePath("out.vol")));

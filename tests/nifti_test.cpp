@@ -2,6 +2,7 @@
 // them, volumes of a series are picked, the sform goes before the qform, and the channels of a
 // gzip file come back without inflating the file once per channel.
 #include "nifti.h"
+#include "formattable.h"
 #include "niftifiles.h"
 #include "testsupport.h"
 #include "storedsamples.h"
@@ -108,7 +109,7 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
     for (const auto& [name, what] : all) {
         SCOPED_TRACE(name);
         TypedSource source;
-        expectRefusal(openNiftiSource(QString::fromStdString(name), -1, &source), name + ": ",
+        expectRefusal(openPackInput({QString::fromStdString(name)}, {-1, -1}, &source), name + ": ",
                       what);
     }
 }
@@ -146,16 +147,16 @@ TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
         EXPECT_EQ(niftiVolumeCount(c.name), t);
         TypedSource source;
         if (t > 1) {
-            expectRefusal(openNiftiSource(c.name, -1, &source), c.name,
+            expectRefusal(openPackInput({c.name}, {-1, -1}, &source), c.name,
                           formatString("of %d volumes along its fourth dimension: pick one with "
                                        "--volume T (0 to %d)",
                                        t, t - 1));
         }
-        expectRefusal(openNiftiSource(c.name, t, &source), c.name,
+        expectRefusal(openPackInput({c.name}, {-1, t}, &source), c.name,
                       formatString("no volume %d: the input holds", t));
         for (int v = 0; v < t; ++v) {
             SCOPED_TRACE(v);
-            ASSERT_EQ(openNiftiSource(c.name, t > 1 ? v : -1, &source), "");
+            ASSERT_EQ(openPackInput({c.name}, {-1, t > 1 ? v : -1}, &source), "");
             const std::string volume =
                 t > 1 ? formatString(", volume %d of %d", v, t) : std::string();
             EXPECT_EQ(source.info.format, formatString("NIfTI-%d", c.version) +
@@ -205,7 +206,7 @@ TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
         SCOPED_TRACE(cut);
         writeFile("cut.nii.gz", gzip(whole.substr(0, whole.size() - cut)));
         TypedSource source;
-        ASSERT_EQ(openNiftiSource("cut.nii.gz", -1, &source), "");
+        ASSERT_EQ(openPackInput({"cut.nii.gz"}, {-1, -1}, &source), "");
         std::vector<unsigned char> slice(sliceBytes(source.info));
         for (int pass = 0; pass < 2; ++pass) {
             std::string message;
@@ -214,26 +215,6 @@ TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
             expectRefusal(message, "cut.nii.gz: ", "file too short");
         }
     }
-}
-
-TEST(NiftiTest, ScalingIsAppliedAsTheFileStoresIt) {
-    ScratchDir scratch;
-    NiftiFile header;
-    header.bigEndian = true;
-    header.datatype = DT_INT16;
-    header.slope = 0.5;
-    header.intercept = -3;
-    const std::vector<double> stored = {-4, -3, -2, -1, 0, 1, 2, 300};
-    ASSERT_EQ(writeNifti("scaled.nii", header, typedBytes(SampleType::Int16, stored, true)), "");
-    TypedSource source;
-    ASSERT_EQ(openNiftiSource("scaled.nii", -1, &source), "");
-    EXPECT_EQ(source.info.type, SampleType::Float32);
-    std::string samples;
-    ASSERT_EQ(readTwice(source, &samples), "");
-    std::vector<double> scaled;
-    for (double v : stored)
-        scaled.push_back(v * 0.5 - 3);
-    EXPECT_EQ(samples, typedBytes(SampleType::Float32, scaled));
 }
 
 // The sform, when its code is set, says where the axes run; the qform only without it; and a
@@ -268,7 +249,7 @@ TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
         std::memcpy(header.srow, c.srow, sizeof c.srow);
         ASSERT_EQ(writeNifti(c.name, header, std::string(8, '\0')), "");
         TypedSource source;
-        ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
+        ASSERT_EQ(openPackInput({c.name}, {-1, -1}, &source), "");
         EXPECT_EQ(source.info.orientation, c.orientation);
         EXPECT_TRUE(source.info.spacingKnown);
     }
@@ -291,7 +272,7 @@ TEST(NiftiTest, GzipChannelsAreReadInOneForwardPass) {
     ASSERT_EQ(writeNifti("slices.nii.gz", header, typedBytes(SampleType::Int16, stored)), "");
     auto timeReading = [](const char* name, std::string* samples) {
         TypedSource source;
-        EXPECT_EQ(openNiftiSource(name, -1, &source), "");
+        EXPECT_EQ(openPackInput({name}, {-1, -1}, &source), "");
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(readTwice(source, samples), "");
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -344,7 +325,7 @@ TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
         SCOPED_TRACE(c.name);
         const int w = int(c.sizes[0]), h = int(c.sizes[1]), d = int(c.sizes[2]);
         TypedSource source;
-        ASSERT_EQ(openNiftiSource(c.name, -1, &source), "");
+        ASSERT_EQ(openPackInput({c.name}, {}, &source), "");
         EXPECT_EQ(describe(source.info),
                   formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
                                "right, y: posterior to anterior, z: inferior to superior (from "

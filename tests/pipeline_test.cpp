@@ -4,6 +4,7 @@
 #include "packplan.h"
 #include "resample.h"
 #include "samplemap.h"
+#include "storedsamples.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
@@ -131,6 +132,113 @@ TEST(SampleMap, ChannelMaps) {
     EXPECT_EQ(describeChannelMap(map), "R=4 G=- B=0");
     for (const char* bad : {"5,0,0", "0,1", "a,0,0", "-1,0,0", "0,,0"})
         EXPECT_NE(parseChannelMap(bad, 5, &map), "") << bad;
+}
+
+TEST(StoredSamples, ConversionSwapsThenRescalesIntoTheSourcesType) {
+    struct Case {
+        SampleType type;
+        bool swapped;
+        double slope, intercept;
+        SampleType to;
+        std::vector<double> stored, values;
+    } cases[] = {
+        // A big-endian int16 NIfTI with a slope and an intercept.
+        {SampleType::Int16, true, 0.5, -3, SampleType::Float32, {-4, 0, 300}, {-5, -3, 147}},
+        // Swapped only: the stored type again.
+        {SampleType::UInt16, true, 1, 0, SampleType::UInt16, {1, 65535}, {1, 65535}},
+        // float64 stays float64 when rescaled.
+        {SampleType::Float64, false, 2, 1, SampleType::Float64, {0.25, -1}, {1.5, -1}},
+        // A series where other files rescale: this one's identity still gives floats.
+        {SampleType::Int16, false, 1, 0, SampleType::Float32, {-1024, 7}, {-1024, 7}},
+        // A slope of 0 or NaN is no rescale.
+        {SampleType::UInt8, false, 0, 5, SampleType::Float32, {200}, {200}},
+        {SampleType::Int32, false, NAN, 0, SampleType::Float32, {-9}, {-9}},
+    };
+    for (const Case& c : cases) {
+        StoredSamples stored{c.type, c.swapped, c.slope, c.intercept};
+        SCOPED_TRACE(sampleTypeName(c.type));
+        std::string bytes = typedBytes(c.type, c.stored, c.swapped);
+        std::string out(c.values.size() * sampleTypeBytes(c.to), '\0');
+        stored.convert(&bytes[0], c.stored.size(), c.to, &out[0]);
+        EXPECT_EQ(out, typedBytes(c.to, c.values));
+    }
+    EXPECT_EQ((StoredSamples{SampleType::Int16, false, 2, 0}.valueType()), SampleType::Float32);
+    EXPECT_EQ((StoredSamples{SampleType::Int16, true, 1, 0}.valueType()), SampleType::Int16);
+}
+
+// A source of the stored samples, read through the layout.
+TypedSource storedSource(const StoredSamples& layout, SampleType to, const std::string& bytes,
+                         int w, int h, int d) {
+    TypedSource source;
+    source.info.width = w;
+    source.info.height = h;
+    source.info.depth = d;
+    source.info.type = to;
+    const std::size_t slice = bytes.size() / std::size_t(d);
+    readThrough(
+        layout,
+        [bytes, slice](int z, void* samples) {
+            std::memcpy(samples, bytes.data() + std::size_t(z) * slice, slice);
+            return std::string();
+        },
+        &source);
+    return source;
+}
+
+TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
+    // Every stored value of each layout, through the folded table and through the conversion
+    // and the typed path, with the range of each and windows whose edges fall between values.
+    const StoredSamples layouts[] = {
+        {SampleType::Int16, true, 0.1, 0.3},     {SampleType::Int16, false, 2, -1024},
+        {SampleType::UInt16, true, -0.37, 12.5}, {SampleType::UInt16, true, 1, 0},
+        {SampleType::Int8, false, 1e-3, 0},      {SampleType::UInt8, false, 3, 0.5},
+        {SampleType::Int16, false, 1e36, 0}, // overflows to infinities, left out of the range
+    };
+    for (const StoredSamples& layout : layouts) {
+        SCOPED_TRACE(formatString("%s %d %g %g", sampleTypeName(layout.type), layout.swapped,
+                                  layout.slope, layout.intercept));
+        const int values = sampleTypeBytes(layout.type) == 2 ? 65536 : 256;
+        std::string bytes;
+        for (int u = 0; u < values; ++u)
+            bytes.append(reinterpret_cast<const char*>(&u), sampleTypeBytes(layout.type));
+        const SampleType to =
+            layout.rescaled() ? SampleType::Float32 : layout.type; // as the readers set it
+        TypedSource stored = storedSource(layout, to, bytes, 256, values / 256, 1);
+        TypedSource converted = stored;
+        converted.stored = nullptr;
+        converted.readStored = nullptr;
+        ASSERT_TRUE(mapsStored(stored));
+        ChannelMap map;
+        double lo = 0, hi = 0, typedLo = 0, typedHi = 0;
+        ASSERT_EQ(sampleRange(stored, map, &lo, &hi), "");
+        ASSERT_EQ(sampleRange(converted, map, &typedLo, &typedHi), "");
+        EXPECT_EQ(lo, typedLo);
+        EXPECT_EQ(hi, typedHi);
+        for (const SampleWindow window :
+             {SampleWindow{false, lo, hi}, SampleWindow{false, lo + (hi - lo) / 3, hi - 1e-3},
+              SampleWindow{false, lo, lo}}) {
+            const std::vector<unsigned char> folded = redOf(mapToRgb(stored, map, window));
+            EXPECT_EQ(folded, redOf(mapToRgb(converted, map, window)));
+        }
+    }
+}
+
+TEST(SampleMap, TheRangePassKeepsTheSlicesForTheNextPass) {
+    TypedSource source =
+        floatSource(3, 2, 4, 1, [](int x, int y, int z, int) { return float(x - y * z); });
+    source.costlyReads = true;
+    int reads = 0;
+    countReads(&source, &reads);
+    ChannelMap map;
+    double lo = 0, hi = 0;
+    TypedSource replay;
+    ASSERT_EQ(sampleRange(source, map, &lo, &hi, &replay), "");
+    EXPECT_EQ(reads, 4);
+    EXPECT_EQ(lo, -3);
+    EXPECT_EQ(hi, 2);
+    const SampleWindow window{false, lo, hi};
+    EXPECT_EQ(redOf(mapToRgb(replay, map, window)), redOf(mapToRgb(source, map, window)));
+    EXPECT_EQ(reads, 8); // the replay read none of them again
 }
 
 TEST(SampleMap, RangeOverTheMappedChannelsThenRgb) {

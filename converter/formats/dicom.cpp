@@ -23,10 +23,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
+#include <set>
 #include <sstream>
 
 namespace {
+const gdcm::Tag syntaxTag(0x0002, 0x0010);
 const gdcm::Tag seriesUidTag(0x0020, 0x000e);
 const gdcm::Tag descriptionTag(0x0008, 0x103e);
 const gdcm::Tag imageTypeTag(0x0008, 0x0008);
@@ -71,6 +72,7 @@ int integerValue(const char* value) {
 
 struct ScannedFile {
     std::string path;
+    std::string syntax; // Transfer Syntax UID
     int rows = 0, columns = 0, frames = 1;
     int instance = 0;
     bool mosaic = false;
@@ -132,12 +134,12 @@ std::string listFolder(const QString& folder, const QString& root, int depth,
         if (target.isEmpty())
             continue; // a dangling link
         if (!target.startsWith(root + '/'))
-            return fileMessage(name, "a link that leads out of the folder");
+            return otherFileMessage(name, "a link that leads out of the folder");
         if (entry.isDir()) {
             if (entry.isSymLink())
                 continue; // its files are reached through the folder itself
             if (depth >= maxFolderDepth)
-                return fileMessage(
+                return otherFileMessage(
                     name, formatString("folders nested more than %d deep", maxFolderDepth));
             const std::string failure = listFolder(name, root, depth + 1, names);
             if (!failure.empty())
@@ -153,7 +155,7 @@ std::string listFolder(const QString& folder, const QString& root, int depth,
         if (stat(bytes.constData(), &status) == 0 && S_ISREG(status.st_mode))
             names->push_back(bytes.toStdString());
         if (names->size() > maxFolderFiles)
-            return fileMessage(folder, formatString("more than %zu files", maxFolderFiles));
+            return otherFileMessage(folder, formatString("more than %zu files", maxFolderFiles));
     }
     return std::string();
 }
@@ -166,9 +168,9 @@ std::string inputFiles(const QString& path, std::vector<std::string>* names) {
     struct stat status;
     const QByteArray name = QFile::encodeName(path);
     if (stat(name.constData(), &status) != 0)
-        return fileMessage(path, inputMessages::cantOpen);
+        return inputMessages::cantOpen;
     if (!S_ISREG(status.st_mode))
-        return fileMessage(path, "can't open input file: not a regular file or folder");
+        return "can't open input file: not a regular file or folder";
     names->push_back(name.toStdString());
     return std::string();
 }
@@ -178,9 +180,9 @@ bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
               std::string* description) {
     markFile(name);
     gdcm::Scanner scanner;
-    for (const gdcm::Tag& tag :
-         {seriesUidTag, descriptionTag, imageTypeTag, instanceTag, positionTag, orientationTag,
-          rowsTag, columnsTag, framesTag, pixelSpacingTag, thicknessTag, interceptTag, slopeTag})
+    for (const gdcm::Tag& tag : {syntaxTag, seriesUidTag, descriptionTag, imageTypeTag, instanceTag,
+                                 positionTag, orientationTag, rowsTag, columnsTag, framesTag,
+                                 pixelSpacingTag, thicknessTag, interceptTag, slopeTag})
         scanner.AddTag(tag);
     try {
         if (!scanner.Scan({name}) || !scanner.IsKey(name.c_str()))
@@ -190,6 +192,7 @@ bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
     }
     auto value = [&](const gdcm::Tag& tag) { return scanner.GetValue(name.c_str(), tag); };
     file->path = name;
+    file->syntax = trimmed(value(syntaxTag));
     file->rows = integerValue(value(rowsTag));
     file->columns = integerValue(value(columnsTag));
     if (file->rows <= 0 || file->columns <= 0)
@@ -226,7 +229,7 @@ std::string scanSeries(const QString& path, std::vector<Series>* out) {
         if (!scanFile(name, &file, &uid, &description))
             continue;
         if (file.frames <= 0)
-            return fileMessage(QString::fromStdString(name), "bad DICOM Number of Frames");
+            return otherFileMessage(QString::fromStdString(name), "bad DICOM Number of Frames");
         Series& entry = series[uid];
         entry.uid = uid;
         if (entry.description.empty())
@@ -234,9 +237,8 @@ std::string scanSeries(const QString& path, std::vector<Series>* out) {
         entry.files.push_back(file);
     }
     if (series.empty())
-        return fileMessage(path, QFileInfo(path).isDir()
-                                     ? "no slice pictures or DICOM images in this folder"
-                                     : "not a DICOM image file");
+        return QFileInfo(path).isDir() ? "no slice pictures or DICOM images in this folder"
+                                       : "not a DICOM image file";
     for (auto& entry : series)
         out->push_back(std::move(entry.second));
     return std::string();
@@ -253,27 +255,27 @@ std::string positionList(const std::vector<ScannedFile>& files) {
 }
 
 // Each file's distance along the normal of the first one's orientation; "" or the message.
-std::string placeSlices(const QString& path, Series* series, double normal[3]) {
+std::string placeSlices(Series* series, double normal[3]) {
     std::vector<ScannedFile>& files = series->files;
     const std::vector<double>& first = files[0].orientation;
     if (first.size() != 6)
-        return fileMessage(path, "DICOM series without Image Orientation: its slices can't "
-                                 "be ordered");
+        return "DICOM series without Image Orientation: its slices can't "
+               "be ordered";
     normal[0] = first[1] * first[5] - first[2] * first[4];
     normal[1] = first[2] * first[3] - first[0] * first[5];
     normal[2] = first[0] * first[4] - first[1] * first[3];
     for (ScannedFile& file : files) {
         if (file.position.size() != 3 || file.orientation.size() != 6)
-            return fileMessage(QString::fromStdString(file.path),
-                               "DICOM slice without Image Position or Orientation");
+            return otherFileMessage(QString::fromStdString(file.path),
+                                    "DICOM slice without Image Position or Orientation");
         for (std::size_t k = 0; k < 6; ++k)
             if (std::fabs(file.orientation[k] - first[k]) > 1e-4)
-                return fileMessage(path, "DICOM series with slices of different orientations");
+                return "DICOM series with slices of different orientations";
         if (file.rows != files[0].rows || file.columns != files[0].columns)
-            return fileMessage(QString::fromStdString(file.path),
-                               formatString("DICOM slice of %d x %d in a series of %d x %d",
-                                            file.columns, file.rows, files[0].columns,
-                                            files[0].rows));
+            return otherFileMessage(QString::fromStdString(file.path),
+                                    formatString("DICOM slice of %d x %d in a series of %d x %d",
+                                                 file.columns, file.rows, files[0].columns,
+                                                 files[0].rows));
         file.distance = normal[0] * file.position[0] + normal[1] * file.position[1] +
                         normal[2] * file.position[2];
     }
@@ -298,8 +300,8 @@ int countVolumes(const std::vector<ScannedFile>& files) {
 
 // Sorts slices placed along the normal, keeps those of the selected volume and checks that
 // they are evenly spaced; fills the spacing between slices and the count of volumes.
-std::string arrangeSlices(const QString& path, int volume, std::vector<ScannedFile>* slices,
-                          double* spacing, int* volumes) {
+std::string arrangeSlices(int volume, std::vector<ScannedFile>* slices, double* spacing,
+                          int* volumes) {
     std::vector<ScannedFile>& files = *slices;
     // At one position, volumes follow in instance order.
     std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
@@ -309,16 +311,15 @@ std::string arrangeSlices(const QString& path, int volume, std::vector<ScannedFi
     });
     *volumes = countVolumes(files);
     if (*volumes == 0)
-        return fileMessage(path,
-                           "DICOM series with repeated slice positions: " + positionList(files));
+        return "DICOM series with repeated slice positions: " + positionList(files);
     if (*volumes > 1 && volume < 0)
-        return fileMessage(path, formatString("%d DICOM volumes at the same slice positions (time "
-                                              "points, echoes or directions); pick one with "
-                                              "--volume T (0 to %d; info lists them)",
-                                              *volumes, *volumes - 1));
+        return formatString("%d DICOM volumes at the same slice positions (time "
+                            "points, echoes or directions); pick one with "
+                            "--volume T (0 to %d; info lists them)",
+                            *volumes, *volumes - 1);
     if (volume >= *volumes)
-        return fileMessage(path, formatString("no volume %d: there %s %d", volume,
-                                              *volumes == 1 ? "is" : "are", *volumes));
+        return formatString("no volume %d: there %s %d", volume, *volumes == 1 ? "is" : "are",
+                            *volumes);
     std::vector<ScannedFile> chosen;
     for (std::size_t i = std::size_t(std::max(volume, 0)); i < files.size(); i += *volumes)
         chosen.push_back(files[i]);
@@ -329,29 +330,27 @@ std::string arrangeSlices(const QString& path, int volume, std::vector<ScannedFi
     for (std::size_t i = 1; i < files.size(); ++i)
         if (std::fabs(files[i].distance - files[i - 1].distance - mean) >
             positionTolerance + 0.01 * mean)
-            return fileMessage(path,
-                               "DICOM series with uneven slice positions: " + positionList(files));
+            return "DICOM series with uneven slice positions: " + positionList(files);
     *spacing = mean;
     return std::string();
 }
 
 // Places a series' files along the slice normal and arranges them; fills the normal too.
-std::string orderSlices(const QString& path, int volume, Series* series, double* spacing,
-                        double normal[3], int* volumes) {
-    const std::string failure = placeSlices(path, series, normal);
-    return failure.empty() ? arrangeSlices(path, volume, &series->files, spacing, volumes)
-                           : failure;
+std::string orderSlices(int volume, Series* series, double* spacing, double normal[3],
+                        int* volumes) {
+    const std::string failure = placeSlices(series, normal);
+    return failure.empty() ? arrangeSlices(volume, &series->files, spacing, volumes) : failure;
 }
 
 // The frames of a multi-frame file that places each (per-frame functional groups), as slices
 // in position order: those of the selected volume, evenly spaced. Frames in file order when the
 // file does not place them.
-std::string orderFrames(const QString& path, int volume, const DicomPixels& decoded, int frames,
-                        std::vector<int>* order, double* spacing) {
+std::string orderFrames(int volume, const DicomPixels& decoded, int frames, std::vector<int>* order,
+                        double* spacing) {
     const std::vector<double>& positions = decoded.framePositions;
     if (positions.size() != std::size_t(frames) * 3 || !decoded.orientationGiven) {
         if (volume > 0)
-            return fileMessage(path, formatString("no volume %d: there is 1", volume));
+            return formatString("no volume %d: there is 1", volume);
         for (int f = 0; f < frames; ++f)
             order->push_back(f);
         return std::string();
@@ -366,7 +365,7 @@ std::string orderFrames(const QString& path, int volume, const DicomPixels& deco
         slices[f].distance = normal[0] * p[0] + normal[1] * p[1] + normal[2] * p[2];
     }
     int volumes = 1;
-    const std::string failure = arrangeSlices(path, volume, &slices, spacing, &volumes);
+    const std::string failure = arrangeSlices(volume, &slices, spacing, &volumes);
     for (const ScannedFile& slice : slices)
         order->push_back(slice.instance);
     return failure;
@@ -383,20 +382,19 @@ std::string orientationWords(const double row[3], const double column[3], const 
            ", z: " + directionWords(normal, lpsPositive, lpsNegative);
 }
 
-// Writes frame `frame` of decoded pixels into samples, rescaled into float32 when asked.
-void copyFrame(const DicomPixels& decoded, const DicomLayout& layout, int frame, SampleType to,
+// Writes frame `frame` of decoded pixels into samples of type `to`, through the file's own
+// rescale where to is float32.
+void copyFrame(DicomPixels& decoded, const DicomLayout& layout, int frame, SampleType to,
                void* samples) {
     const std::size_t count =
         std::size_t(layout.columns) * std::size_t(layout.rows) * std::size_t(layout.channels);
-    const char* from =
-        decoded.pixels.data() + std::size_t(frame) * count * sampleTypeBytes(layout.type);
-    if (to == layout.type)
-        std::memcpy(samples, from, count * sampleTypeBytes(to));
-    else
-        rescaleSamples(layout.type, from, count,
-                       rescaled(decoded.slope, decoded.intercept) ? decoded.slope : 1,
-                       rescaled(decoded.slope, decoded.intercept) ? decoded.intercept : 0, to,
-                       samples);
+    StoredSamples stored;
+    stored.type = layout.type;
+    stored.slope = decoded.slope;
+    stored.intercept = decoded.intercept;
+    stored.convert(decoded.pixels.data() +
+                       std::size_t(frame) * count * sampleTypeBytes(layout.type),
+                   count, to, samples);
 }
 
 // Runs body in a child process and reports whether it ended normally. The Debian build of GDCM
@@ -419,13 +417,14 @@ std::string contained(const QString& path, const std::function<void()>& body) {
         return std::string();
     const QString file = current ? QFile::decodeName(current->path) : path;
     if (result.end == ContainedEnd::OutOfMemory)
-        return fileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
+        return otherFileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
     if (result.end == ContainedEnd::TimedOut)
-        return fileMessage(file, "the DICOM library took more than 300 s");
-    return fileMessage(file, "malformed DICOM data: the DICOM library gave up on it");
+        return otherFileMessage(file, "the DICOM library took more than 300 s");
+    return otherFileMessage(file, "malformed DICOM data: the DICOM library gave up on it");
 }
 
 std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source);
+void trialDecodes(const QString& path, const InputSelection& selection);
 } // namespace
 
 std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out) {
@@ -437,7 +436,7 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
     if (failure.empty())
         failure = scanSeries(path, &series);
     if (!failure.empty())
-        return failure;
+        return inputMessage(path, failure);
     for (Series& entry : series) {
         DicomSeriesSummary summary;
         summary.uid = entry.uid;
@@ -447,7 +446,7 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
         summary.height = entry.files[0].rows;
         double spacing = 1, normal[3];
         if (entry.files.size() > 1 &&
-            orderSlices(path, 0, &entry, &spacing, normal, &summary.volumes).empty())
+            orderSlices(0, &entry, &spacing, normal, &summary.volumes).empty())
             summary.slices /= std::max(1, summary.volumes);
         out->push_back(summary);
     }
@@ -456,17 +455,7 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
 
 std::string openDicomSource(const QString& path, const InputSelection& selection,
                             TypedSource* source) {
-    // A trial run of everything the source will do, in a child process first.
-    const std::string failure = contained(path, [&] {
-        TypedSource trial;
-        if (!openSource(path, selection, &trial).empty())
-            return;
-        const VolumeInfo& info = trial.info;
-        std::vector<unsigned char> samples(sliceBytes(info));
-        for (int z = 0; z < info.depth; ++z)
-            if (!trial.read(z, samples.data()).empty())
-                return;
-    });
+    const std::string failure = contained(path, [&] { trialDecodes(path, selection); });
     return failure.empty() ? openSource(path, selection, source) : failure;
 }
 
@@ -480,30 +469,29 @@ std::string chooseSeries(const QString& path, const InputSelection& selection, S
         return failure;
     const int series = selection.series;
     if (series < 0 && all.size() > 1)
-        return fileMessage(path, formatString("%zu DICOM series; pick one with --series K "
-                                              "(0 to %zu; info lists them)",
-                                              all.size(), all.size() - 1));
+        return formatString("%zu DICOM series; pick one with --series K "
+                            "(0 to %zu; info lists them)",
+                            all.size(), all.size() - 1);
     if (series >= int(all.size()))
-        return fileMessage(path,
-                           formatString("no DICOM series %d: there are %zu", series, all.size()));
+        return formatString("no DICOM series %d: there are %zu", series, all.size());
     *chosen = std::move(all[std::size_t(std::max(series, 0))]);
     for (const ScannedFile& file : chosen->files) {
         const QString name = QString::fromStdString(file.path);
         // Slices tiled in one picture would pack as one slice.
         if (file.mosaic)
-            return fileMessage(name, "Siemens mosaic (slices tiled in one picture): "
-                                     "unsupported, convert it to a series of slices first");
+            return otherFileMessage(name, "Siemens mosaic (slices tiled in one picture): "
+                                          "unsupported, convert it to a series of slices first");
         if (file.frames > 1 && chosen->files.size() > 1)
-            return fileMessage(name, "multi-frame DICOM file in a series of several files");
+            return otherFileMessage(name, "multi-frame DICOM file in a series of several files");
     }
     if (chosen->files.size() == 1) {
         // A multi-frame file's volumes are known once its frames are placed.
         if (selection.volume > 0 && chosen->files[0].frames == 1)
-            return fileMessage(path, formatString("no volume %d: there is 1", selection.volume));
+            return formatString("no volume %d: there is 1", selection.volume);
         return std::string();
     }
     int volumes = 1;
-    return orderSlices(path, selection.volume, chosen, spacing, normal, &volumes);
+    return orderSlices(selection.volume, chosen, spacing, normal, &volumes);
 }
 
 // The spacing along each axis, and which of them the file gives: sliceSpacing is the distance
@@ -542,6 +530,136 @@ void setOrientation(const Series& chosen, const DicomPixels& first, VolumeInfo* 
     info->orientation = orientationWords(row, column, normal);
 }
 
+// Whether a transfer syntax stores pixels as they are (no codec decodes them).
+bool nativeSyntax(const std::string& uid) {
+    return uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1" ||
+           uid == "1.2.840.10008.1.2.2";
+}
+
+// What the contained child tries before the converter reads a series itself: every header
+// (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
+// of the files stored as they are, one of each transfer syntax and size, since those decode
+// alike.
+void trialDecodes(const QString& path, const InputSelection& selection) {
+    Series chosen;
+    double spacing = 1, normal[3];
+    if (!chooseSeries(path, selection, &chosen, &spacing, normal).empty())
+        return;
+    std::set<std::string> kinds;
+    for (const ScannedFile& file : chosen.files) {
+        const std::string kind =
+            formatString("%s %d %d %d", file.syntax.c_str(), file.rows, file.columns, file.frames);
+        if (!kinds.insert(kind).second && nativeSyntax(file.syntax))
+            continue;
+        DicomLayout layout;
+        DicomPixels pixels;
+        if (!decodeMarked(file.path, &layout, true, &pixels).empty())
+            return;
+    }
+}
+
+// Fills info from the first file (in position order) and the series: sizes, type, spacing and
+// orientation; frames are the multi-frame file's slices in order.
+std::string describe(const Series& chosen, const DicomLayout& layout, const DicomPixels& first,
+                     const std::vector<int>& frames, double spacing, VolumeInfo* info) {
+    const bool multiFrame = chosen.files.size() == 1 && chosen.files[0].frames > 1;
+    *info = VolumeInfo();
+    info->format = multiFrame                ? "DICOM multi-frame"
+                   : chosen.files.size() > 1 ? "DICOM series"
+                                             : "DICOM file";
+    info->width = layout.columns;
+    info->height = layout.rows;
+    info->depth = multiFrame ? int(frames.size()) : int(chosen.files.size());
+    info->channels = layout.channels;
+    info->type = layout.type;
+    const std::string failure = checkVolumeSizes(*info);
+    if (!failure.empty())
+        return failure;
+    bool scaled = layout.channels == 1 && rescaled(first.slope, first.intercept);
+    for (const ScannedFile& file : chosen.files)
+        scaled = scaled || (layout.channels == 1 && rescaled(file.slope, file.intercept));
+    if (scaled)
+        info->type = SampleType::Float32;
+    const bool positioned =
+        multiFrame ? first.framePositions.size() > 3 && frames.size() > 1 : chosen.files.size() > 1;
+    setSpacing(chosen, first, positioned, spacing, info);
+    setOrientation(chosen, first, info);
+    return std::string();
+}
+
+// Whether every file of the series gives the same Rescale Slope and Intercept, so that one
+// stored layout converts every slice.
+bool oneRescale(const Series& chosen) {
+    for (const ScannedFile& file : chosen.files)
+        if (file.slope != chosen.files[0].slope || file.intercept != chosen.files[0].intercept)
+            return false;
+    return true;
+}
+
+// The reads of a multi-frame file: it is decoded once and its frames handed out.
+void readFrames(std::shared_ptr<DicomPixels> first, std::shared_ptr<DicomLayout> layout,
+                std::shared_ptr<std::vector<int>> frames, TypedSource* source) {
+    source->concurrent = false;
+    StoredSamples stored;
+    stored.type = layout->type;
+    stored.slope = first->slope;
+    stored.intercept = first->intercept;
+    const std::size_t bytes = std::size_t(layout->columns) * std::size_t(layout->rows) *
+                              std::size_t(layout->channels) * sampleTypeBytes(layout->type);
+    readThrough(
+        stored,
+        [first, frames, bytes](int z, void* samples) {
+            const std::size_t frame = std::size_t((*frames)[std::size_t(z)]);
+            std::memcpy(samples, first->pixels.data() + frame * bytes, bytes);
+            return std::string();
+        },
+        source);
+}
+
+// The reads of a series, a file a slice: each read decodes its own file, so two may run at
+// once; each thread decodes into the same buffer file after file.
+void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<DicomLayout> layout,
+                TypedSource* source) {
+    std::vector<std::string> files;
+    for (const ScannedFile& file : chosen.files)
+        files.push_back(file.path);
+    source->files = files;
+    source->concurrent = true;
+    source->costlyReads = true; // GDCM reads a whole file, pixel data and all, to decode it
+    const SampleType to = source->info.type;
+    const auto decode = [files, layout](int z, DicomPixels** decoded) {
+        thread_local DicomPixels pixels;
+        DicomLayout expected = *layout;
+        *decoded = &pixels;
+        return decodeMarked(files[std::size_t(z)], &expected, false, &pixels);
+    };
+    if (!oneRescale(chosen)) {
+        // Each file converted by its own rescale.
+        source->read = [decode, layout, to](int z, void* samples) {
+            DicomPixels* decoded = nullptr;
+            const std::string failure = decode(z, &decoded);
+            if (failure.empty())
+                copyFrame(*decoded, *layout, 0, to, samples);
+            return failure;
+        };
+        return;
+    }
+    StoredSamples stored;
+    stored.type = layout->type;
+    stored.slope = first.slope;
+    stored.intercept = first.intercept;
+    readThrough(
+        stored,
+        [decode](int z, void* samples) {
+            DicomPixels* decoded = nullptr;
+            const std::string failure = decode(z, &decoded);
+            if (failure.empty())
+                std::memcpy(samples, decoded->pixels.data(), decoded->pixels.size());
+            return failure;
+        },
+        source);
+}
+
 std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source) {
     Series chosen;
     double spacing = 1, normal[3] = {0, 0, 1};
@@ -553,77 +671,19 @@ std::string openSource(const QString& path, const InputSelection& selection, Typ
     auto layout = std::make_shared<DicomLayout>();
     auto first = std::make_shared<DicomPixels>();
     failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
+    auto frames = std::make_shared<std::vector<int>>();
+    if (failure.empty() && multiFrame)
+        failure = orderFrames(selection.volume, *first, layout->frames, frames.get(), &spacing);
+    if (failure.empty())
+        failure = describe(chosen, *layout, *first, *frames, spacing, &source->info);
     if (!failure.empty())
         return failure;
-
-    auto frames = std::make_shared<std::vector<int>>();
     if (multiFrame) {
-        failure =
-            orderFrames(path, selection.volume, *first, layout->frames, frames.get(), &spacing);
-        if (!failure.empty())
-            return failure;
+        source->files = {chosen.files[0].path};
+        readFrames(first, layout, frames, source);
+    } else {
+        readSeries(chosen, *first, layout, source);
     }
-
-    VolumeInfo& info = source->info;
-    info = VolumeInfo();
-    info.format = multiFrame                ? "DICOM multi-frame"
-                  : chosen.files.size() > 1 ? "DICOM series"
-                                            : "DICOM file";
-    info.width = layout->columns;
-    info.height = layout->rows;
-    info.depth = multiFrame ? int(frames->size()) : int(chosen.files.size());
-    info.channels = layout->channels;
-    info.type = layout->type;
-    failure = checkVolumeSizes(info);
-    if (!failure.empty())
-        return fileMessage(path, failure);
-    bool scaled = layout->channels == 1 && rescaled(first->slope, first->intercept);
-    for (const ScannedFile& file : chosen.files)
-        scaled = scaled || (layout->channels == 1 && rescaled(file.slope, file.intercept));
-    if (scaled)
-        info.type = SampleType::Float32;
-    const bool positioned = multiFrame ? first->framePositions.size() > 3 && frames->size() > 1
-                                       : chosen.files.size() > 1;
-    setSpacing(chosen, *first, positioned, spacing, &info);
-    setOrientation(chosen, *first, &info);
-    source->files.clear();
-    for (const ScannedFile& file : chosen.files)
-        source->files.push_back(file.path);
-
-    const SampleType to = info.type;
-    if (multiFrame) {
-        // All frames live in the one file: it is decoded once and its frames handed out.
-        source->concurrent = false;
-        source->read = [first, layout, frames, to](int z, void* samples) {
-            copyFrame(*first, *layout, (*frames)[std::size_t(z)], to, samples);
-            return std::string();
-        };
-        return std::string();
-    }
-    // A slice a file: each read decodes its own file, so two may run at once.
-    const std::vector<std::string> files = source->files;
-    auto cached = std::make_shared<std::pair<std::mutex, std::shared_ptr<DicomPixels>>>();
-    cached->second = first;
-    source->concurrent = true;
-    source->read = [files, layout, cached, to](int z, void* samples) {
-        std::shared_ptr<DicomPixels> decoded;
-        {
-            // The first file, decoded while opening, is used once instead of read again.
-            std::lock_guard<std::mutex> lock(cached->first);
-            if (z == 0)
-                decoded = std::move(cached->second);
-        }
-        if (!decoded) {
-            decoded = std::make_shared<DicomPixels>();
-            DicomLayout expected = *layout;
-            const std::string failure =
-                decodeMarked(files[std::size_t(z)], &expected, false, decoded.get());
-            if (!failure.empty())
-                return failure;
-        }
-        copyFrame(*decoded, *layout, 0, to, samples);
-        return std::string();
-    };
     return std::string();
 }
 } // namespace

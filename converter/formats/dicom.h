@@ -29,6 +29,7 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
 // the slice normal and must be evenly spaced; a series whose positions each repeat as often holds
 // that many volumes, one picked by selection.volume (in instance order; -1: the only one).
 // Rescale Slope and Intercept other than 1 and 0 give float32 samples. Siemens mosaics are
-// refused. source->files names every file read. Returns "" or the message, which names the file.
+// refused. source->files names every file read. Returns "" or the bare reason (one about a
+// file of a series names it), as do its reads.
 std::string openDicomSource(const QString& path, const InputSelection& selection,
                             TypedSource* source);

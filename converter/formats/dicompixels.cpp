@@ -408,13 +408,13 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
         read = false;
     }
     if (!read)
-        return fileMessage(name, "can't read the DICOM image");
+        return otherFileMessage(name, "can't read the DICOM image");
     const gdcm::Image& image = reader.GetImage();
     std::string failure = readLayout(image, layout, fill);
     if (failure.empty())
         failure = readPixels(file, image, *layout, &decoded->pixels);
     if (!failure.empty())
-        return fileMessage(name, failure);
+        return otherFileMessage(name, failure);
     decoded->slope = image.GetSlope();
     decoded->intercept = image.GetIntercept();
     for (int k = 0; k < 3; ++k)

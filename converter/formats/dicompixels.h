@@ -31,7 +31,7 @@ struct DicomPixels {
 };
 
 // Reads and decodes file. With fill, *layout is set from the file; otherwise the file must hold
-// what *layout says. Returns "" or the message, which names the file.
+// what *layout says. Returns "" or the message, which names the file (otherFileMessage).
 std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
                             DicomPixels* decoded);
 

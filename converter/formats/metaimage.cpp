@@ -135,7 +135,7 @@ bool containedName(const std::string& name) {
 
 // Inflates or copies the data of one pass, slice after slice.
 struct DataStream {
-    QString path;
+    QString dataPath; // the data file, or empty for data in the header's file
     FileHandle file;
     std::int64_t offset = 0;          // where the data starts in the file
     std::int64_t compressedSize = -1; // bytes of compressed input, -1: to the file's end
@@ -145,6 +145,11 @@ struct DataStream {
     std::size_t sliceBytes = 0;
     std::vector<unsigned char> skipped;
 
+    // A reason about the data: the header's file's bare, the data file's naming it.
+    std::string reason(const std::string& text) const {
+        return dataPath.isEmpty() ? text : otherFileMessage(dataPath, text);
+    }
+
     std::string rewind() {
         next = 0;
         if (!compressed)
@@ -152,7 +157,7 @@ struct DataStream {
         if (!inflater)
             inflater = std::make_unique<Inflater>(file.get(), off_t(offset), compressedSize, false);
         if (!inflater->rewind())
-            return fileMessage(path, "can't read the data");
+            return reason("can't read the data");
         return std::string();
     }
 
@@ -161,11 +166,11 @@ struct DataStream {
         case Inflater::Result::Done:
             return std::string();
         case Inflater::Result::Short:
-            return fileMessage(path, "compressed data too short: truncated samples");
+            return reason("compressed data too short: truncated samples");
         case Inflater::Result::Damaged:
             break;
         }
-        return fileMessage(path, "bad compressed data");
+        return reason("bad compressed data");
     }
 
     std::string read(int z, unsigned char* out) {
@@ -178,7 +183,7 @@ struct DataStream {
             if (fseeko(file.get(), off_t(offset + std::int64_t(z) * std::int64_t(sliceBytes)),
                        SEEK_SET) != 0 ||
                 std::fread(out, 1, sliceBytes, file.get()) != sliceBytes)
-                return fileMessage(path, volumeMessages::truncated);
+                return reason(volumeMessages::truncated);
             next = z + 1;
             return std::string();
         }
@@ -199,102 +204,113 @@ struct DataStream {
 };
 } // namespace
 
-std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header) {
-    std::map<std::string, std::string> values;
+namespace {
+using Values = std::map<std::string, std::string>;
+
+// The used keys' values, up to the ElementDataFile line; sets header->headerLength.
+std::string readKeys(const std::string& text, Values* values, MetaImageHeader* header) {
     std::size_t pos = 0;
-    bool ended = false;
-    while (pos < text.size() && !ended) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) {
-            // Only the last line may end with the text, and only once it is complete.
-            end = text.size();
-        }
+    while (pos < text.size()) {
+        // Only the last line may end with the text, and only once it is complete.
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
         const std::string line = text.substr(pos, end - pos);
-        pos = end + 1 < text.size() + 1 ? end + 1 : text.size();
+        pos = std::min(end + 1, text.size());
         if (trim(line).empty())
             continue;
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos)
             return "bad MetaImage header line '" + trim(line).substr(0, 40) + "'";
         const std::string key = trim(line.substr(0, equals));
-        const std::string value = trim(line.substr(equals + 1));
         if (!usedKey(key))
             continue;
-        if (!values.emplace(key, value).second)
+        if (!values->emplace(key, trim(line.substr(equals + 1))).second)
             return "MetaImage key '" + key + "' given twice";
         if (key == "ElementDataFile") {
-            ended = true;
-            header->headerLength = std::min(pos, text.size());
+            header->headerLength = pos;
+            return std::string();
         }
     }
-    if (!ended)
-        return "bad MetaImage header: no ElementDataFile line";
-    auto has = [&](const char* key) { return values.count(key) > 0; };
+    return "bad MetaImage header: no ElementDataFile line";
+}
 
-    if (has("ObjectType") && values["ObjectType"] != "Image")
+// ObjectType, NDims and DimSize; fills *dims.
+std::string readSizes(Values& values, MetaImageHeader* header, std::int64_t* dims) {
+    if (values.count("ObjectType") && values["ObjectType"] != "Image")
         return "unsupported MetaImage object type '" + values["ObjectType"] + "'";
-    std::int64_t dims = 0;
-    if (!has("NDims") || !integer(values["NDims"], 3, 4, &dims))
+    if (!values.count("NDims") || !integer(values["NDims"], 3, 4, dims))
         return "unsupported MetaImage NDims: not 3 (or 4 with a single time point)";
     std::vector<double> sizes;
-    if (!has("DimSize") || !numbers(values["DimSize"], &sizes) || sizes.size() != std::size_t(dims))
+    if (!values.count("DimSize") || !numbers(values["DimSize"], &sizes) ||
+        sizes.size() != std::size_t(*dims))
         return "bad MetaImage DimSize: not NDims sizes";
     for (const double size : sizes)
         if (size != std::floor(size) || size < 1 || size > 2147483647.0)
             return "bad MetaImage DimSize";
-    if (dims == 4 && sizes[3] != 1)
+    if (*dims == 4 && sizes[3] != 1)
         return formatString("unsupported MetaImage: %g time points (only one can be a volume)",
                             sizes[3]);
     for (int k = 0; k < 3; ++k)
         header->sizes[k] = int(sizes[std::size_t(k)]);
+    return std::string();
+}
 
-    const auto type = elementTypes.find(has("ElementType") ? values["ElementType"] : "");
+// ElementType, ElementNumberOfChannels and the spacing.
+std::string readSamples(Values& values, std::int64_t dims, MetaImageHeader* header) {
+    const auto type = elementTypes.find(values.count("ElementType") ? values["ElementType"] : "");
     if (type == elementTypes.end())
         return "unsupported MetaImage ElementType '" + values["ElementType"].substr(0, 40) + "'";
     header->type = type->second;
     std::int64_t channels = 1;
-    if (has("ElementNumberOfChannels") &&
+    if (values.count("ElementNumberOfChannels") &&
         !integer(values["ElementNumberOfChannels"], 1, 64, &channels))
         return "unsupported MetaImage ElementNumberOfChannels (1 to 64)";
     header->channels = int(channels);
-
     // The spacing, else the size of a sample, which MetaImage's reader takes for the spacing.
-    const std::string spacingKey = has("ElementSpacing") ? "ElementSpacing" : "ElementSize";
-    if (has(spacingKey.c_str())) {
-        std::vector<double> spacing;
-        if (!numbers(values[spacingKey], &spacing) || spacing.size() != std::size_t(dims))
-            return "bad MetaImage " + spacingKey + ": not NDims numbers";
-        for (int k = 0; k < 3; ++k) {
-            if (!(spacing[std::size_t(k)] > 0))
-                return "bad MetaImage " + spacingKey + ": not positive";
-            header->spacing[k] = spacing[std::size_t(k)];
-        }
-        header->spacingKnown = true;
+    const std::string key = values.count("ElementSpacing") ? "ElementSpacing" : "ElementSize";
+    if (!values.count(key))
+        return std::string();
+    std::vector<double> spacing;
+    if (!numbers(values[key], &spacing) || spacing.size() != std::size_t(dims))
+        return "bad MetaImage " + key + ": not NDims numbers";
+    for (int k = 0; k < 3; ++k) {
+        if (!(spacing[std::size_t(k)] > 0))
+            return "bad MetaImage " + key + ": not positive";
+        header->spacing[k] = spacing[std::size_t(k)];
     }
+    header->spacingKnown = true;
+    return std::string();
+}
+
+// BinaryData, the byte order, compression, HeaderSize and AnatomicalOrientation.
+std::string readStorage(Values& values, MetaImageHeader* header) {
     bool binary = true;
-    if (has("BinaryData") && (!boolean(values["BinaryData"], &binary) || !binary))
+    if (values.count("BinaryData") && (!boolean(values["BinaryData"], &binary) || !binary))
         return "unsupported MetaImage: text (BinaryData False) samples";
     bool orders[2] = {false, false};
-    const char* orderKeys[2] = {"BinaryDataByteOrderMSB", "ElementByteOrderMSB"};
+    const char* keys[2] = {"BinaryDataByteOrderMSB", "ElementByteOrderMSB"};
     for (int k = 0; k < 2; ++k)
-        if (has(orderKeys[k]) && !boolean(values[orderKeys[k]], &orders[k]))
-            return std::string("bad MetaImage ") + orderKeys[k];
-    if (has(orderKeys[0]) && has(orderKeys[1]) && orders[0] != orders[1])
+        if (values.count(keys[k]) && !boolean(values[keys[k]], &orders[k]))
+            return std::string("bad MetaImage ") + keys[k];
+    if (values.count(keys[0]) && values.count(keys[1]) && orders[0] != orders[1])
         return "bad MetaImage header: BinaryDataByteOrderMSB and ElementByteOrderMSB disagree";
     header->bigEndian = orders[0] || orders[1];
-    if (has("CompressedData") && !boolean(values["CompressedData"], &header->compressed))
+    if (values.count("CompressedData") && !boolean(values["CompressedData"], &header->compressed))
         return "bad MetaImage CompressedData";
-    if (has("CompressedDataSize") &&
+    if (values.count("CompressedDataSize") &&
         !integer(values["CompressedDataSize"], 0, INT64_C(1) << 53, &header->compressedSize))
         return "bad MetaImage CompressedDataSize";
-    if (has("HeaderSize") &&
+    if (values.count("HeaderSize") &&
         !integer(values["HeaderSize"], -1, INT64_C(1) << 53, &header->headerSize))
         return "bad MetaImage HeaderSize";
     // Only words for info: a code that is not three sides leaves the orientation unsaid.
-    if (has("AnatomicalOrientation") &&
+    if (values.count("AnatomicalOrientation") &&
         !orientationWords(values["AnatomicalOrientation"], &header->orientation))
         header->orientation.clear();
+    return std::string();
+}
 
+// ElementDataFile.
+std::string readDataFile(Values& values, MetaImageHeader* header) {
     header->dataFile = values["ElementDataFile"];
     if (header->dataFile == "LIST" || header->dataFile.find('%') != std::string::npos)
         return "unsupported MetaImage: data in a list or numbered files";
@@ -307,96 +323,136 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
         return "unsupported MetaImage: HeaderSize -1 with compressed data";
     return std::string();
 }
+} // namespace
 
-std::string openMetaImageSource(const QString& path, TypedSource* source) {
-    FileHandle headerFile = openFile(QFile::encodeName(path).constData(), "rb");
-    if (!headerFile)
-        return fileMessage(path, inputMessages::cantOpen);
-    std::string text(maxHeaderLength, '\0');
-    text.resize(std::fread(&text[0], 1, text.size(), headerFile.get()));
-    MetaImageHeader header;
-    std::string failure = parseMetaImageHeader(text, &header);
-    if (!failure.empty())
-        return fileMessage(path, failure);
-    std::uint64_t volumeBytes = 0;
-    failure = checkVolumeSizes(header.sizes[0], header.sizes[1], header.sizes[2], header.channels,
-                               header.type, &volumeBytes);
-    if (!failure.empty())
-        return fileMessage(path, failure);
+std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header) {
+    Values values;
+    std::int64_t dims = 0;
+    std::string failure = readKeys(text, &values, header);
+    if (failure.empty())
+        failure = readSizes(values, header, &dims);
+    if (failure.empty())
+        failure = readSamples(values, dims, header);
+    if (failure.empty())
+        failure = readStorage(values, header);
+    return failure.empty() ? readDataFile(values, header) : failure;
+}
 
-    auto stream = std::make_shared<DataStream>();
-    stream->path = path;
-    stream->compressed = header.compressed;
-    stream->compressedSize = header.compressedSize;
-    if (header.dataFile == "LOCAL") {
-        stream->file = std::move(headerFile);
-        stream->offset = std::int64_t(header.headerLength);
-    } else {
-        const QFileInfo headerInfo(path);
-        const QString folder = headerInfo.absolutePath();
-        const QString dataPath = QDir(folder).filePath(QString::fromStdString(header.dataFile));
-        // Resolving links too: a link in the folder may not lead out of it.
-        const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
-        const QString canonicalData = QFileInfo(dataPath).canonicalFilePath();
-        if (canonicalData.isEmpty())
-            return fileMessage(dataPath, "can't open the MetaImage data file");
-        if (!canonicalData.startsWith(canonicalFolder + '/'))
-            return fileMessage(path, "MetaImage data file '" + header.dataFile.substr(0, 80) +
-                                         "' is outside the header's folder");
-        stream->file = openFile(QFile::encodeName(canonicalData).constData(), "rb");
-        if (!stream->file)
-            return fileMessage(dataPath, "can't open the MetaImage data file: not a regular file");
-        stream->path = dataPath;
-        stream->offset = header.headerSize;
-        // An input too: no output may be written over it.
-        source->files.push_back(QFile::encodeName(canonicalData).toStdString());
-    }
+namespace {
+// Opens the data file the header names, in the header's folder; fills the stream's file, path
+// and offset, and files with the file's canonical name.
+std::string openDataFile(const QString& path, const MetaImageHeader& header, DataStream* stream,
+                         std::vector<std::string>* files) {
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString dataPath = QDir(folder).filePath(QString::fromStdString(header.dataFile));
+    // Resolving links too: a link in the folder may not lead out of it.
+    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+    const QString canonicalData = QFileInfo(dataPath).canonicalFilePath();
+    if (canonicalData.isEmpty())
+        return otherFileMessage(dataPath, "can't open the MetaImage data file");
+    if (!canonicalData.startsWith(canonicalFolder + '/'))
+        return "MetaImage data file '" + header.dataFile.substr(0, 80) +
+               "' is outside the header's folder";
+    stream->file = openFile(QFile::encodeName(canonicalData).constData(), "rb");
+    if (!stream->file)
+        return otherFileMessage(dataPath, "can't open the MetaImage data file: not a regular file");
+    stream->dataPath = dataPath;
+    stream->offset = header.headerSize;
+    // An input too: no output may be written over it.
+    files->push_back(QFile::encodeName(canonicalData).toStdString());
+    return std::string();
+}
+
+// Checks that the data holds the samples (raw) or may (compressed); fixes the offset of data
+// at the file's end.
+std::string checkDataLength(const MetaImageHeader& header, std::uint64_t volumeBytes,
+                            DataStream* stream) {
     const long length = [&] {
         if (fseeko(stream->file.get(), 0, SEEK_SET) != 0)
             return -1L;
         return remainingBytes(stream->file.get());
     }();
     if (length < 0)
-        return fileMessage(stream->path, "can't read the data");
+        return stream->reason("can't read the data");
     if (header.headerSize < 0)
         stream->offset = std::int64_t(length) - std::int64_t(volumeBytes);
     const std::int64_t available = std::int64_t(length) - stream->offset;
     const std::int64_t needed = header.compressed ? std::max<std::int64_t>(header.compressedSize, 0)
                                                   : std::int64_t(volumeBytes);
     if (stream->offset < 0 || available < needed)
-        return fileMessage(stream->path, volumeMessages::truncated);
+        return stream->reason(volumeMessages::truncated);
     // zlib expands at most 1032-fold: fewer compressed bytes cannot hold the samples.
     const std::int64_t compressedBytes = header.compressedSize >= 0 ? needed : available;
     if (header.compressed && std::uint64_t(compressedBytes) < volumeBytes / maxInflation)
-        return fileMessage(stream->path,
-                           formatString("file too short: %lld bytes of zlib data can't hold "
-                                        "%llu bytes of samples",
-                                        (long long)compressedBytes,
-                                        (unsigned long long)volumeBytes));
+        return stream->reason(formatString("file too short: %lld bytes of zlib data can't hold "
+                                           "%llu bytes of samples",
+                                           (long long)compressedBytes,
+                                           (unsigned long long)volumeBytes));
+    return std::string();
+}
 
-    VolumeInfo& info = source->info;
-    info = VolumeInfo();
-    info.format = header.compressed ? "MetaImage (zlib)" : "MetaImage";
-    info.width = header.sizes[0];
-    info.height = header.sizes[1];
-    info.depth = header.sizes[2];
-    info.channels = header.channels;
-    info.type = header.type;
+void describe(const MetaImageHeader& header, VolumeInfo* info) {
+    *info = VolumeInfo();
+    info->format = header.compressed ? "MetaImage (zlib)" : "MetaImage";
+    info->width = header.sizes[0];
+    info->height = header.sizes[1];
+    info->depth = header.sizes[2];
+    info->channels = header.channels;
+    info->type = header.type;
     for (int k = 0; k < 3; ++k)
-        info.spacing[k] = header.spacing[k];
-    info.spacingKnown = header.spacingKnown;
-    info.orientation = header.orientation;
-    stream->sliceBytes = sliceBytes(info);
-    const SampleType type = header.type;
-    const bool swap = header.bigEndian != (QSysInfo::ByteOrder == QSysInfo::BigEndian);
-    const std::size_t count =
-        std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels);
-    source->concurrent = false;
-    source->read = [stream, type, swap, count](int z, void* samples) {
-        const std::string failure = stream->read(z, static_cast<unsigned char*>(samples));
-        if (failure.empty() && swap)
-            swapSampleBytes(type, count, samples);
+        info->spacing[k] = header.spacing[k];
+    info->spacingKnown = header.spacingKnown;
+    info->orientation = header.orientation;
+}
+
+// Reads and parses the header; fills *volumeBytes too.
+std::string readHeader(const QString& path, FileHandle* file, MetaImageHeader* header,
+                       std::uint64_t* volumeBytes) {
+    *file = openFile(QFile::encodeName(path).constData(), "rb");
+    if (!*file)
+        return inputMessages::cantOpen;
+    std::string text(maxHeaderLength, '\0');
+    text.resize(std::fread(&text[0], 1, text.size(), file->get()));
+    const std::string failure = parseMetaImageHeader(text, header);
+    return failure.empty() ? checkVolumeSizes(header->sizes[0], header->sizes[1], header->sizes[2],
+                                              header->channels, header->type, volumeBytes)
+                           : failure;
+}
+} // namespace
+
+std::string openMetaImageSource(const QString& path, TypedSource* source) {
+    FileHandle headerFile;
+    MetaImageHeader header;
+    std::uint64_t volumeBytes = 0;
+    std::string failure = readHeader(path, &headerFile, &header, &volumeBytes);
+    if (!failure.empty())
         return failure;
-    };
+    auto stream = std::make_shared<DataStream>();
+    stream->compressed = header.compressed;
+    stream->compressedSize = header.compressedSize;
+    source->files.clear();
+    if (header.dataFile == "LOCAL") {
+        stream->file = std::move(headerFile);
+        stream->offset = std::int64_t(header.headerLength);
+    } else {
+        failure = openDataFile(path, header, stream.get(), &source->files);
+    }
+    if (failure.empty())
+        failure = checkDataLength(header, volumeBytes, stream.get());
+    if (!failure.empty())
+        return failure;
+    describe(header, &source->info);
+    stream->sliceBytes = sliceBytes(source->info);
+    StoredSamples stored;
+    stored.type = header.type;
+    stored.swapped = header.bigEndian != (QSysInfo::ByteOrder == QSysInfo::BigEndian);
+    source->concurrent = false;
+    source->costlyReads = header.compressed;
+    readThrough(
+        stored,
+        [stream](int z, void* samples) {
+            return stream->read(z, static_cast<unsigned char*>(samples));
+        },
+        source);
     return std::string();
 }

@@ -33,5 +33,6 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
 
 // Opens a .mha or .mhd file as a typed source: the header is checked, the data file found
 // (never outside the header's folder, only a regular file) and its length checked for raw data;
-// compressed data is inflated as it is read. Returns "" or the message, which names the file.
+// compressed data is inflated as it is read. Returns "" or the bare reason (one about the data
+// file names it), as do its reads.
 std::string openMetaImageSource(const QString& path, TypedSource* source);

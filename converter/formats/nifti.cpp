@@ -235,7 +235,6 @@ bool multiply(std::uint64_t a, std::uint64_t b, std::uint64_t* product) {
 // pass, where each channel's first slice starts and copied for each pass, so a pass inflates
 // the file once whatever the channel count.
 struct Voxels {
-    QString path;
     FileHandle file;
     bool gzip = false;
     std::uint64_t offset = 0;   // where the voxels start
@@ -255,9 +254,9 @@ struct Voxels {
                             chunk;
     }
 
-    std::string failure(Inflater::Result result) const {
-        return fileMessage(path, result == Inflater::Result::Damaged ? "bad compressed data"
-                                                                     : volumeMessages::truncated);
+    static std::string failure(Inflater::Result result) {
+        return result == Inflater::Result::Damaged ? "bad compressed data"
+                                                   : volumeMessages::truncated;
     }
 
     static std::unique_ptr<Inflater> copyOf(const Inflater& inflater) {
@@ -291,7 +290,7 @@ struct Voxels {
         if (!gzip) {
             if (fseeko(file.get(), off_t(at(c, z)), SEEK_SET) != 0 ||
                 std::fread(into, 1, chunk, file.get()) != chunk)
-                return fileMessage(path, volumeMessages::truncated);
+                return volumeMessages::truncated;
             return std::string();
         }
         Inflater& inflater = *inflaters[std::size_t(c)];
@@ -381,15 +380,13 @@ void describe(const NiftiHeader& header, const Voxels& voxels, VolumeInfo* info)
 // Opens the file and reads its header; fills *file, *header, *gzip and *fileBytes.
 std::string openHeader(const QString& path, FileHandle* file, NiftiHeader* header, bool* gzip,
                        std::uint64_t* fileBytes) {
-    std::string failure = openInputFile(path, file);
-    if (!failure.empty())
-        return failure;
+    if (!openInputFile(path, file).empty())
+        return inputMessages::cantOpen;
     struct stat status;
     if (fstat(fileno(file->get()), &status) != 0)
-        return fileMessage(path, inputMessages::cantOpen);
+        return inputMessages::cantOpen;
     *fileBytes = std::uint64_t(status.st_size);
-    failure = readHeader(file->get(), header, gzip);
-    return failure.empty() ? failure : fileMessage(path, failure);
+    return readHeader(file->get(), header, gzip);
 }
 } // namespace
 
@@ -401,77 +398,81 @@ std::int64_t niftiVolumeCount(const QString& path) {
     return openHeader(path, &file, &header, &gzip, &fileBytes).empty() ? header.dim[4] : 0;
 }
 
-std::string openNiftiSource(const QString& path, int volume, TypedSource* source) {
-    auto voxels = std::make_shared<Voxels>();
-    voxels->path = path;
-    NiftiHeader header;
-    std::uint64_t fileBytes = 0;
-    std::string failure = openHeader(path, &voxels->file, &header, &voxels->gzip, &fileBytes);
-    if (!failure.empty())
-        return failure;
+namespace {
+// The stored samples the header gives and the channels of one voxel; "" or the message.
+std::string sampleLayout(const NiftiHeader& header, StoredSamples* stored, std::int64_t* channels,
+                         bool* rgb) {
     const std::int64_t* dim = header.dim;
     if (dim[6] > 1 || dim[7] > 1)
-        return fileMessage(path, "unsupported NIfTI: dimensions beyond the fifth");
-    SampleType stored;
+        return "unsupported NIfTI: dimensions beyond the fifth";
     int valueChannels = 1;
-    if (!sampleType(header.datatype, &stored, &valueChannels))
-        return fileMessage(path, std::string("unsupported NIfTI data type ") +
-                                     nifti_datatype_to_string(header.datatype));
-    const bool rgb = valueChannels > 1;
-    if (rgb && dim[5] > 1)
-        return fileMessage(path, "unsupported NIfTI: RGB values with a vector dimension");
-    failure = pickVolume(dim[4], volume, &voxels->volume);
+    if (!sampleType(header.datatype, &stored->type, &valueChannels))
+        return std::string("unsupported NIfTI data type ") +
+               nifti_datatype_to_string(header.datatype);
+    *rgb = valueChannels > 1;
+    if (*rgb && dim[5] > 1)
+        return "unsupported NIfTI: RGB values with a vector dimension";
+    *channels = *rgb ? valueChannels : dim[5];
+    // RGB bytes are neither swapped nor scaled.
+    stored->swapped = !*rgb && header.swapped;
+    const double slope = header.slope, intercept = header.intercept;
+    const bool scaled =
+        !*rgb && slope != 0 && std::isfinite(slope) && !(slope == 1 && intercept == 0);
+    if (scaled && !std::isfinite(intercept))
+        return formatString("bad NIfTI header: scale intercept %g", intercept);
+    stored->slope = scaled ? slope : 1;
+    stored->intercept = scaled ? intercept : 0;
+    return std::string();
+}
+
+// Where the voxels of the volume asked for lie; "" or the message.
+std::string placeVoxels(const NiftiHeader& header, int volume, std::int64_t channels, bool rgb,
+                        const StoredSamples& stored, std::uint64_t fileBytes, Voxels* voxels) {
+    const std::int64_t* dim = header.dim;
+    std::string failure = pickVolume(dim[4], volume, &voxels->volume);
+    if (failure.empty())
+        failure = checkVolumeSizes(dim[1], dim[2], dim[3], channels, stored.type, nullptr);
     if (!failure.empty())
-        return fileMessage(path, failure);
-    const std::int64_t channels = rgb ? valueChannels : dim[5];
-    failure = checkVolumeSizes(dim[1], dim[2], dim[3], channels, stored, nullptr);
-    if (!failure.empty())
-        return fileMessage(path, failure);
+        return failure;
     voxels->offset = std::uint64_t(header.voxOffset);
     voxels->volumes = dim[4];
     voxels->depth = int(dim[3]);
     voxels->streams = rgb ? 1 : int(channels);
-    voxels->sampleBytes = int(sampleTypeBytes(stored)) * (rgb ? valueChannels : 1);
+    voxels->sampleBytes = int(sampleTypeBytes(stored.type)) * (rgb ? int(channels) : 1);
     voxels->chunk =
         std::uint64_t(dim[1]) * std::uint64_t(dim[2]) * std::uint64_t(voxels->sampleBytes);
-    failure = checkLength(header, *voxels, fileBytes);
-    if (!failure.empty())
-        return fileMessage(path, failure);
+    return checkLength(header, *voxels, fileBytes);
+}
+} // namespace
 
-    const double slope = header.slope, intercept = header.intercept;
-    const bool scaled =
-        !rgb && slope != 0 && std::isfinite(slope) && !(slope == 1 && intercept == 0);
-    if (scaled && !std::isfinite(intercept))
-        return fileMessage(path, formatString("bad NIfTI header: scale intercept %g", intercept));
+std::string openNiftiSource(const QString& path, int volume, TypedSource* source) {
+    auto voxels = std::make_shared<Voxels>();
+    NiftiHeader header;
+    std::uint64_t fileBytes = 0;
+    std::string failure = openHeader(path, &voxels->file, &header, &voxels->gzip, &fileBytes);
+    StoredSamples stored;
+    std::int64_t channels = 1;
+    bool rgb = false;
+    if (failure.empty())
+        failure = sampleLayout(header, &stored, &channels, &rgb);
+    if (failure.empty())
+        failure = placeVoxels(header, volume, channels, rgb, stored, fileBytes, voxels.get());
+    if (!failure.empty())
+        return failure;
     VolumeInfo& info = source->info;
     info = VolumeInfo();
     describe(header, *voxels, &info);
     info.channels = int(channels);
-    info.type = !scaled                         ? stored
-                : stored == SampleType::Float64 ? SampleType::Float64
-                                                : SampleType::Float32;
+    info.type = stored.valueType();
     info.alphaChannel = header.datatype == DT_RGBA32 ? 3 : -1;
-    const bool swap = !rgb && header.swapped;
-    const std::size_t count =
-        std::size_t(info.width) * std::size_t(info.height) * std::size_t(info.channels);
-    auto storedSlice = std::make_shared<std::vector<unsigned char>>();
     source->concurrent = false;
-    source->read = [voxels, storedSlice, stored, swap, scaled, slope, intercept, count,
-                    to = info.type](int z, void* samples) {
-        unsigned char* into = static_cast<unsigned char*>(samples);
-        if (scaled) {
-            storedSlice->resize(count * sampleTypeBytes(stored));
-            into = storedSlice->data();
-        }
-        const std::string failure = voxels->read(z, into);
-        if (!failure.empty())
-            return failure;
-        if (swap)
-            swapSampleBytes(stored, count, into);
-        if (scaled)
-            rescaleSamples(stored, into, count, slope, intercept, to, samples);
-        return std::string();
-    };
-    guardReads(path, source);
+    source->costlyReads = voxels->gzip;
+    readThrough(
+        stored,
+        [voxels](int z, void* samples) {
+            return voxels->read(z, static_cast<unsigned char*>(samples));
+        },
+        source);
+    guardReads(source);
     return std::string();
 }

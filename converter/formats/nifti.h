@@ -16,7 +16,7 @@
 // and RGBA32 types become channels; volume picks one of the fourth dimension's volumes (time
 // points, from 0; -1 where there is only one); pixdim gives the spacing, the sform (else the
 // qform) the orientation; a scale slope other than 0 and 1 (or an intercept other than 0) gives
-// float samples. Returns "" or the message, which names the file.
+// float samples. Returns "" or the bare reason, as do its reads.
 std::string openNiftiSource(const QString& path, int volume, TypedSource* source);
 
 // The volumes along the fourth dimension of a NIfTI file whose header reads; 0 when it does not.

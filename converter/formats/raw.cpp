@@ -28,16 +28,18 @@ std::string openRawSamples(std::shared_ptr<FileHandle> file, off_t offset, bool 
     const long available = remainingBytes(file->get());
     if (available < 0 || std::uint64_t(available) / sliceBytes < std::uint64_t(info.depth))
         return truncated;
-    const std::size_t count = std::size_t(sliceBytes / sampleTypeBytes(info.type));
-    const SampleType type = info.type;
-    source->read = [=](int z, void* samples) {
-        if (fseeko(file->get(), offset + off_t(z) * off_t(sliceBytes), SEEK_SET) != 0 ||
-            std::fread(samples, 1, std::size_t(sliceBytes), file->get()) != sliceBytes)
-            return truncated; // the file shrank since it was checked
-        if (swap)
-            swapSampleBytes(type, count, samples);
-        return std::string();
-    };
+    StoredSamples stored;
+    stored.type = info.type;
+    stored.swapped = swap;
+    readThrough(
+        stored,
+        [=](int z, void* samples) {
+            if (fseeko(file->get(), offset + off_t(z) * off_t(sliceBytes), SEEK_SET) != 0 ||
+                std::fread(samples, 1, std::size_t(sliceBytes), file->get()) != sliceBytes)
+                return std::string(volumeMessages::truncated); // the file shrank since checked
+            return std::string();
+        },
+        source);
     return std::string();
 }
 

@@ -183,8 +183,11 @@ std::string planSamples(const TypedSource& source, const PackSettings& settings,
     bool allFromFile = plan->fileWindows;
     for (int c = 0; c < 3; ++c)
         allFromFile = allFromFile && (plan->map.source[c] < 0 || !plan->colourWindows[c].copy);
+    // The pass for the range keeps what it reads, so that the output's pass reads no input.
+    TypedSource kept = source;
     if (settings.measureRange || (!plan->window.copy && !settings.windowGiven && !allFromFile)) {
-        const std::string failure = sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi);
+        const std::string failure =
+            sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi, &kept);
         if (!failure.empty())
             return failure;
         plan->rangeMeasured = true;
@@ -196,7 +199,7 @@ std::string planSamples(const TypedSource& source, const PackSettings& settings,
     for (SampleWindow& window : plan->colourWindows)
         if (window.copy && !plan->window.copy) // a colour the file gives no window for
             window = plan->window;
-    return chainSteps(source, settings, name, plan);
+    return chainSteps(kept, settings, name, plan);
 }
 
 std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,

@@ -1,6 +1,10 @@
 #include "samplemap.h"
 
+#include "storedsamples.h"
 #include "text.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QStringList>
 
@@ -11,6 +15,10 @@
 #include <limits>
 #include <memory>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 // Calls f with a null pointer of the C++ type that holds samples of the given type.
@@ -64,6 +72,200 @@ std::vector<int> usedChannels(const ChannelMap& map) {
         if (c >= 0 && std::find(used.begin(), used.end(), c) == used.end())
             used.push_back(c);
     return used;
+}
+
+// A sample of the type at bytes, as a double.
+double valueAt(SampleType type, const void* bytes) {
+    double value = 0;
+    withSampleType(type, [&](auto* typed) {
+        std::remove_const_t<std::remove_pointer_t<decltype(typed)>> sample;
+        std::memcpy(&sample, bytes, sizeof sample);
+        value = double(sample);
+    });
+    return value;
+}
+
+// The value that the stored bits of one 8- or 16-bit sample stand for, converted as the reader
+// converts them.
+double storedValue(const StoredSamples& stored, std::uint16_t bits, SampleType to) {
+    unsigned char in[2], out[8];
+    if (sampleTypeBytes(stored.type) == 1)
+        in[0] = static_cast<unsigned char>(bits);
+    else
+        std::memcpy(in, &bits, sizeof bits);
+    stored.convert(in, 1, to, out);
+    return valueAt(to, out);
+}
+
+// The mapper that looks samples, taken as unsigned U, up in a table of every value of U.
+template <typename U> SampleMapper tableMapper(std::shared_ptr<std::vector<unsigned char>> table) {
+    return [table](const void* samples, int channels, int channel, std::size_t n, bool grey,
+                   unsigned char* out) {
+        const U* in = static_cast<const U*>(samples) + channel;
+        const unsigned char* lookup = table->data();
+        const std::size_t step = std::size_t(channels);
+        if (step == 1) // the common case, with a step the compiler knows
+            storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i]]; });
+        else
+            storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i * step]]; });
+    };
+}
+
+// Slices kept in an unlinked temporary file while a pass reads them, for a second pass to read
+// back instead of the input.
+class KeptSlices {
+public:
+    KeptSlices(int fd, std::uint64_t sliceBytes) : fd(fd), sliceBytes(sliceBytes) {}
+    ~KeptSlices() { ::close(fd); }
+    KeptSlices(const KeptSlices&) = delete;
+    KeptSlices& operator=(const KeptSlices&) = delete;
+
+    // Null where no file can be made there, or the slices would take more than half its space.
+    static std::shared_ptr<KeptSlices> make(std::uint64_t sliceBytes, int depth) {
+        const QByteArray folder = QFile::encodeName(QDir::tempPath());
+        struct statvfs space;
+        if (statvfs(folder.constData(), &space) != 0 ||
+            sliceBytes * std::uint64_t(depth) > std::uint64_t(space.f_bavail) * space.f_frsize / 2)
+            return nullptr;
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        return fd < 0 ? nullptr : std::make_shared<KeptSlices>(fd, sliceBytes);
+    }
+
+    bool write(int z, const unsigned char* slice) const {
+        return transfer(z, const_cast<unsigned char*>(slice), true);
+    }
+    bool read(int z, void* slice) const {
+        return transfer(z, static_cast<unsigned char*>(slice), false);
+    }
+
+private:
+    bool transfer(int z, unsigned char* bytes, bool writing) const {
+        const off_t at = off_t(z) * off_t(sliceBytes);
+        for (std::uint64_t done = 0; done < sliceBytes;) {
+            const ssize_t n = writing
+                                  ? ::pwrite(fd, bytes + done, sliceBytes - done, at + off_t(done))
+                                  : ::pread(fd, bytes + done, sliceBytes - done, at + off_t(done));
+            if (n <= 0)
+                return false;
+            done += std::uint64_t(n);
+        }
+        return true;
+    }
+
+    int fd;
+    std::uint64_t sliceBytes;
+};
+
+using Read = std::function<std::string(int z, void* samples)>;
+
+// Reads every slice into slice and hands it to scan; *kept, where given, keeps each slice
+// (and becomes null when the file can take no more).
+std::string eachSlice(const Read& read, int depth, std::vector<unsigned char>* slice,
+                      std::shared_ptr<KeptSlices>* kept,
+                      const std::function<void(const unsigned char*)>& scan) {
+    for (int z = 0; z < depth; ++z) {
+        const std::string failure = read(z, slice->data());
+        if (!failure.empty())
+            return failure;
+        if (*kept && !(*kept)->write(z, slice->data()))
+            kept->reset();
+        scan(slice->data());
+    }
+    return std::string();
+}
+
+// The range of the channels used, read as info.type; see sampleRange.
+std::string typedRange(const TypedSource& source, const std::vector<int>& used,
+                       std::shared_ptr<KeptSlices>* kept, double* lo, double* hi) {
+    const VolumeInfo& info = source.info;
+    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+    std::vector<unsigned char> slice(sliceBytes(info));
+    std::string failure;
+    withSampleType(info.type, [&](auto* typed) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>;
+        T tlow = std::numeric_limits<T>::max(), thigh = std::numeric_limits<T>::lowest();
+        // The samples of one channel, every step-th value; NaN and infinities stay out.
+        const auto scan = [&](const T* in, std::size_t step) {
+            for (std::size_t i = 0; i < pixels; ++i) {
+                const T v = in[i * step];
+                if constexpr (std::is_floating_point_v<T>)
+                    if (!std::isfinite(v))
+                        continue;
+                tlow = std::min(tlow, v);
+                thigh = std::max(thigh, v);
+            }
+        };
+        failure = eachSlice(source.read, info.depth, &slice, kept, [&](const unsigned char* bytes) {
+            const T* samples = reinterpret_cast<const T*>(bytes);
+            for (int c : used) {
+                if (info.channels == 1)
+                    scan(samples, 1); // a constant step lets the compiler vectorise
+                else
+                    scan(samples + c, std::size_t(info.channels));
+            }
+        });
+        if (failure.empty() && tlow <= thigh) {
+            *lo = double(tlow);
+            *hi = double(thigh);
+        }
+    });
+    return failure;
+}
+
+// The same for samples read as stored (mapsStored): which stored values occur is marked, and
+// the range is that of their converted values.
+std::string storedRange(const TypedSource& source, const std::vector<int>& used,
+                        std::shared_ptr<KeptSlices>* kept, double* lo, double* hi) {
+    const VolumeInfo& info = source.info;
+    const StoredSamples& stored = *source.stored;
+    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+    const std::size_t step = std::size_t(info.channels);
+    const bool wide = sampleTypeBytes(stored.type) == 2;
+    std::vector<unsigned char> seen(wide ? 65536 : 256);
+    std::vector<unsigned char> slice(pixels * step * sampleTypeBytes(stored.type));
+    const std::string failure =
+        eachSlice(source.readStored, info.depth, &slice, kept, [&](const unsigned char* bytes) {
+            for (int c : used) {
+                if (!wide)
+                    for (std::size_t i = 0; i < pixels; ++i)
+                        seen[bytes[i * step + std::size_t(c)]] = 1;
+                const std::uint16_t* in = reinterpret_cast<const std::uint16_t*>(bytes) + c;
+                if (wide && step == 1)
+                    for (std::size_t i = 0; i < pixels; ++i)
+                        seen[in[i]] = 1;
+                else if (wide)
+                    for (std::size_t i = 0; i < pixels; ++i)
+                        seen[in[i * step]] = 1;
+            }
+        });
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (std::size_t u = 0; u < seen.size(); ++u) {
+        const double v = seen[u] ? storedValue(stored, std::uint16_t(u), info.type) : NAN;
+        if (std::isfinite(v)) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    if (failure.empty() && low <= high) {
+        *lo = low;
+        *hi = high;
+    }
+    return failure;
+}
+
+// The source whose reads come from kept, falling back on the source where that fails.
+TypedSource replayOf(const TypedSource& source, const std::shared_ptr<KeptSlices>& kept,
+                     bool asStored) {
+    TypedSource replay = source;
+    const Read from = asStored ? source.readStored : source.read;
+    const Read read = [kept, from](int z, void* samples) {
+        return kept->read(z, samples) ? std::string() : from(z, samples);
+    };
+    if (asStored)
+        readThrough(*source.stored, read, &replay);
+    else
+        replay.read = read;
+    return replay;
 }
 } // namespace
 
@@ -120,49 +322,35 @@ std::string describeChannelMap(const ChannelMap& map) {
     return text;
 }
 
-std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi) {
-    const VolumeInfo& info = source.info;
-    const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
+bool mapsStored(const TypedSource& source) {
+    if (!source.stored || !source.readStored)
+        return false;
+    const StoredSamples& stored = *source.stored;
+    const std::size_t bytes = sampleTypeBytes(stored.type);
+    const bool integer = stored.type == SampleType::UInt8 || stored.type == SampleType::Int8 ||
+                         stored.type == SampleType::UInt16 || stored.type == SampleType::Int16;
+    return integer && ((stored.swapped && bytes == 2) || source.info.type != stored.type);
+}
+
+std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi,
+                        TypedSource* replay) {
+    *lo = *hi = 0;
+    if (replay)
+        *replay = source;
     const std::vector<int> used = usedChannels(map);
-    std::vector<unsigned char> slice(pixels * std::size_t(info.channels) *
-                                     sampleTypeBytes(info.type));
-    double low = std::numeric_limits<double>::infinity(), high = -low;
-    std::string failure;
-    withSampleType(info.type, [&](auto* typed) {
-        using T = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>;
-        T tlow = std::numeric_limits<T>::max(), thigh = std::numeric_limits<T>::lowest();
-        bool any = false;
-        // The samples of one channel, every step-th value; NaN and infinities stay out.
-        const auto scan = [&](const T* in, std::size_t step) {
-            for (std::size_t i = 0; i < pixels; ++i) {
-                const T v = in[i * step];
-                if constexpr (std::is_floating_point_v<T>)
-                    if (!std::isfinite(v))
-                        continue;
-                tlow = std::min(tlow, v);
-                thigh = std::max(thigh, v);
-            }
-        };
-        for (int z = 0; failure.empty() && z < info.depth && !used.empty(); ++z) {
-            failure = source.read(z, slice.data());
-            if (!failure.empty())
-                break;
-            const T* samples = reinterpret_cast<const T*>(slice.data());
-            for (int c : used) {
-                if (info.channels == 1)
-                    scan(samples, 1); // a constant step lets the compiler vectorise
-                else
-                    scan(samples + c, std::size_t(info.channels));
-            }
-            any = true;
-        }
-        if (any && tlow <= thigh) {
-            low = double(tlow);
-            high = double(thigh);
-        }
-    });
-    *lo = std::isfinite(low) ? low : 0;
-    *hi = std::isfinite(high) ? high : 0;
+    if (used.empty())
+        return std::string();
+    const VolumeInfo& info = source.info;
+    const bool asStored = mapsStored(source);
+    const std::size_t bytes = std::size_t(info.width) * std::size_t(info.height) *
+                              std::size_t(info.channels) *
+                              sampleTypeBytes(asStored ? source.stored->type : info.type);
+    std::shared_ptr<KeptSlices> kept =
+        replay && source.costlyReads ? KeptSlices::make(bytes, info.depth) : nullptr;
+    const std::string failure = asStored ? storedRange(source, used, &kept, lo, hi)
+                                         : typedRange(source, used, &kept, lo, hi);
+    if (failure.empty() && kept)
+        *replay = replayOf(source, kept, asStored);
     return failure;
 }
 
@@ -178,17 +366,7 @@ SampleMapper makeSampleMapper(SampleType type, const SampleWindow& window) {
             for (std::size_t u = 0; u < table->size(); ++u)
                 (*table)[u] = window.copy ? static_cast<unsigned char>(u)
                                           : windowed(double(static_cast<T>(u)), lo, width);
-            mapper = [table](const void* samples, int channels, int channel, std::size_t n,
-                             bool grey, unsigned char* out) {
-                using U = std::make_unsigned_t<T>;
-                const U* in = static_cast<const U*>(samples) + channel;
-                const unsigned char* lookup = table->data();
-                const std::size_t step = std::size_t(channels);
-                if (step == 1) // the common case, with a step the compiler knows
-                    storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i]]; });
-                else
-                    storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i * step]]; });
-            };
+            mapper = tableMapper<std::make_unsigned_t<T>>(table);
         } else {
             mapper = [lo, width](const void* samples, int channels, int channel, std::size_t n,
                                  bool grey, unsigned char* out) {
@@ -203,11 +381,26 @@ SampleMapper makeSampleMapper(SampleType type, const SampleWindow& window) {
     return mapper;
 }
 
+SampleMapper makeStoredMapper(const StoredSamples& stored, SampleType to,
+                              const SampleWindow& window) {
+    const bool wide = sampleTypeBytes(stored.type) == 2;
+    auto table = std::make_shared<std::vector<unsigned char>>(wide ? 65536 : 256);
+    for (std::size_t u = 0; u < table->size(); ++u)
+        (*table)[u] =
+            windowed(storedValue(stored, std::uint16_t(u), to), window.lo, window.hi - window.lo);
+    return wide ? tableMapper<std::uint16_t>(table) : tableMapper<std::uint8_t>(table);
+}
+
 SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const SampleWindow& window) {
     const VolumeInfo& info = source.info;
     const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
-    const std::size_t sliceBytes = pixels * std::size_t(info.channels) * sampleTypeBytes(info.type);
-    const SampleMapper mapper = makeSampleMapper(info.type, window);
+    // Samples that the reader would swap or rescale are looked up as stored instead.
+    const bool asStored = !window.copy && mapsStored(source);
+    const SampleType type = asStored ? source.stored->type : info.type;
+    const std::size_t sliceBytes = pixels * std::size_t(info.channels) * sampleTypeBytes(type);
+    const SampleMapper mapper = asStored ? makeStoredMapper(*source.stored, info.type, window)
+                                         : makeSampleMapper(type, window);
+    const Read read = asStored ? source.readStored : source.read;
     // A source read one slice at a time shares one buffer; concurrent reads get their own.
     auto shared = std::make_shared<std::vector<unsigned char>>();
     SliceSource rgb;
@@ -216,21 +409,21 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
     rgb.depth = info.depth;
     rgb.concurrent = source.concurrent;
     rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1); // a typed slice a read
-    rgb.read = [=](int z, unsigned char* out) {
-        std::vector<unsigned char> own;
+    rgb.read = [=, channels = info.channels](int z, unsigned char* out) {
+        thread_local std::vector<unsigned char> own;
         std::vector<unsigned char>& slice = source.concurrent ? own : *shared;
         slice.resize(sliceBytes);
-        const std::string failure = source.read(z, slice.data());
+        const std::string failure = read(z, slice.data());
         if (!failure.empty())
             return failure;
         const int* from = map.source;
         if (from[0] == from[1] && from[1] == from[2] && from[0] >= 0) {
-            mapper(slice.data(), info.channels, from[0], pixels, true, out);
+            mapper(slice.data(), channels, from[0], pixels, true, out);
             return std::string();
         }
         for (int c = 0; c < 3; ++c) {
             if (from[c] >= 0) {
-                mapper(slice.data(), info.channels, from[c], pixels, false, out + c);
+                mapper(slice.data(), channels, from[c], pixels, false, out + c);
                 continue;
             }
             for (std::size_t i = 0; i < pixels; ++i)

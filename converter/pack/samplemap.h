@@ -43,8 +43,13 @@ std::string parseChannelMap(const QString& text, int channels, ChannelMap* map);
 std::string describeChannelMap(const ChannelMap& map);
 
 // One pass over the samples: the smallest and largest value of the channels the map uses, NaN
-// left out (0 and 0 when there is no other value). Returns "" or the reader's message.
-std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi);
+// left out (0 and 0 when there is no other value). When replay is given, it becomes a source of
+// the same samples: for a source of costly reads, one that reads them back from an unlinked
+// temporary file the pass wrote them to, so that a second pass reads no input again (the source
+// itself where they would take more than half the free space there). Returns "" or the reader's
+// message.
+std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi,
+                        TypedSource* replay = nullptr);
 
 // Maps n samples of channel `channel` of `channels` interleaved ones through a window into every
 // third byte of out (out[0], out[3], ...), or with grey into all three bytes of each pixel.
@@ -54,6 +59,15 @@ using SampleMapper = std::function<void(const void* samples, int channels, int c
 // The mapper of samples of the given type through the window; it holds a table for 8- and
 // 16-bit types, so it is made once a volume.
 SampleMapper makeSampleMapper(SampleType type, const SampleWindow& window);
+
+// The same for samples of 8 or 16 bits as stored (any byte order, rescaled): the conversion into
+// values of type `to` is folded into the table, so the samples map as their converted values do.
+SampleMapper makeStoredMapper(const StoredSamples& stored, SampleType to,
+                              const SampleWindow& window);
+
+// Whether the source's samples are best mapped as stored: 8- or 16-bit integers that it swaps or
+// rescales.
+bool mapsStored(const TypedSource& source);
 
 // The typed source as RGB slices through the window and the channel map. The source is read
 // one slice at a time, as the RGB slices are asked for.

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -68,16 +70,36 @@ std::string checkVolumeSizes(const VolumeInfo& info) {
     return checkVolumeSizes(info.width, info.height, info.depth, info.channels, info.type, nullptr);
 }
 
-void guardReads(const QString& path, TypedSource* source) {
-    source->read = [read = std::move(source->read), path](int z, void* samples) {
-        try {
-            return read(z, samples);
-        } catch (const std::bad_alloc&) {
-            return fileMessage(path, "out of memory");
-        } catch (const std::exception& error) {
-            return fileMessage(path, std::string("can't read: ") + error.what());
-        }
+void guardReads(TypedSource* source) {
+    using Read = std::function<std::string(int, void*)>;
+    const auto guarded = [](Read read) -> Read {
+        return [read = std::move(read)](int z, void* samples) {
+            try {
+                return read(z, samples);
+            } catch (const std::bad_alloc&) {
+                return std::string("out of memory");
+            } catch (const std::exception& error) {
+                return std::string("can't read: ") + error.what();
+            }
+        };
     };
+    source->read = guarded(std::move(source->read));
+    if (source->readStored)
+        source->readStored = guarded(std::move(source->readStored));
+}
+
+void guardReads(const QString& path, TypedSource* source) {
+    guardReads(source);
+    using Read = std::function<std::string(int, void*)>;
+    const auto named = [&path](Read read) -> Read {
+        return [read = std::move(read), path](int z, void* samples) {
+            const std::string failure = read(z, samples);
+            return failure.empty() ? failure : fileMessage(path, failure);
+        };
+    };
+    source->read = named(std::move(source->read));
+    if (source->readStored)
+        source->readStored = named(std::move(source->readStored));
 }
 
 std::size_t sliceBytes(const VolumeInfo& info) {
@@ -101,26 +123,64 @@ void swapSampleBytes(SampleType type, std::size_t count, void* samples) {
     }
 }
 
-void rescaleSamples(SampleType from, const void* in, std::size_t count, double slope,
-                    double intercept, SampleType to, void* out) {
-    switch (from) {
-    case SampleType::UInt8:
-        return rescale(static_cast<const std::uint8_t*>(in), count, slope, intercept, to, out);
-    case SampleType::Int8:
-        return rescale(static_cast<const std::int8_t*>(in), count, slope, intercept, to, out);
-    case SampleType::UInt16:
-        return rescale(static_cast<const std::uint16_t*>(in), count, slope, intercept, to, out);
-    case SampleType::Int16:
-        return rescale(static_cast<const std::int16_t*>(in), count, slope, intercept, to, out);
-    case SampleType::UInt32:
-        return rescale(static_cast<const std::uint32_t*>(in), count, slope, intercept, to, out);
-    case SampleType::Int32:
-        return rescale(static_cast<const std::int32_t*>(in), count, slope, intercept, to, out);
-    case SampleType::Float32:
-        return rescale(static_cast<const float*>(in), count, slope, intercept, to, out);
-    case SampleType::Float64:
-        return rescale(static_cast<const double*>(in), count, slope, intercept, to, out);
+bool StoredSamples::rescaled() const {
+    return std::isfinite(slope) && std::isfinite(intercept) && slope != 0 &&
+           !(slope == 1 && intercept == 0);
+}
+
+SampleType StoredSamples::valueType() const {
+    if (!rescaled())
+        return type;
+    return type == SampleType::Float64 ? SampleType::Float64 : SampleType::Float32;
+}
+
+void StoredSamples::convert(void* stored, std::size_t count, SampleType to, void* out) const {
+    if (swapped)
+        swapSampleBytes(type, count, stored);
+    if (to == type && !rescaled()) {
+        if (out != stored)
+            std::memcpy(out, stored, count * sampleTypeBytes(type));
+        return;
     }
+    const double s = rescaled() ? slope : 1, b = rescaled() ? intercept : 0;
+    switch (type) {
+    case SampleType::UInt8:
+        return rescale(static_cast<const std::uint8_t*>(stored), count, s, b, to, out);
+    case SampleType::Int8:
+        return rescale(static_cast<const std::int8_t*>(stored), count, s, b, to, out);
+    case SampleType::UInt16:
+        return rescale(static_cast<const std::uint16_t*>(stored), count, s, b, to, out);
+    case SampleType::Int16:
+        return rescale(static_cast<const std::int16_t*>(stored), count, s, b, to, out);
+    case SampleType::UInt32:
+        return rescale(static_cast<const std::uint32_t*>(stored), count, s, b, to, out);
+    case SampleType::Int32:
+        return rescale(static_cast<const std::int32_t*>(stored), count, s, b, to, out);
+    case SampleType::Float32:
+        return rescale(static_cast<const float*>(stored), count, s, b, to, out);
+    case SampleType::Float64:
+        return rescale(static_cast<const double*>(stored), count, s, b, to, out);
+    }
+}
+
+void readThrough(const StoredSamples& stored,
+                 std::function<std::string(int z, void* samples)> readStored, TypedSource* source) {
+    auto layout = std::make_shared<const StoredSamples>(stored);
+    const SampleType to = source->info.type;
+    const std::size_t count = sliceBytes(source->info) / sampleTypeBytes(to);
+    source->stored = layout;
+    source->readStored = readStored;
+    source->read = [layout, readStored = std::move(readStored), to, count](int z, void* samples) {
+        const bool apart = sampleTypeBytes(layout->type) != sampleTypeBytes(to);
+        thread_local std::vector<unsigned char> buffer;
+        if (apart)
+            buffer.resize(count * sampleTypeBytes(layout->type));
+        void* into = apart ? buffer.data() : samples;
+        const std::string failure = readStored(z, into);
+        if (failure.empty())
+            layout->convert(into, count, to, samples);
+        return failure;
+    };
 }
 
 std::string directionWords(const double vector[3], const char* const positive[3],

@@ -24,17 +24,38 @@ std::string checkVolumeSizes(const VolumeInfo& info);
 // of escaping into the converter's threads.
 void guardReads(const QString& path, TypedSource* source);
 
+// The same, with the bare reason ("out of memory"), for a reader whose messages pass the door.
+void guardReads(TypedSource* source);
+
 // Bytes of one slice of the info's volume: width * height * channels * sample bytes.
 std::size_t sliceBytes(const VolumeInfo& info);
 
 // Reverses the byte order of count samples of the type in place (a no-op for one-byte types).
 void swapSampleBytes(SampleType type, std::size_t count, void* samples);
 
-// Applies value * slope + intercept to count samples of the type in "from", writing float32
-// (or float64 when to is Float64) into "to"; from and to may be the same buffer only when the
-// types have the same size.
-void rescaleSamples(SampleType from, const void* in, std::size_t count, double slope,
-                    double intercept, SampleType to, void* out);
+// How a file stores its samples: their type and byte order, and the linear map
+// (value * slope + intercept) to the values they stand for.
+struct StoredSamples {
+    SampleType type = SampleType::UInt8;
+    bool swapped = false; // in the other byte order than the host's
+    double slope = 1, intercept = 0;
+
+    // Whether the map changes any value: slope and intercept finite, slope not 0, and not the
+    // identity.
+    bool rescaled() const;
+    // The type of the values: the stored type, or float32 when rescaled (float64 from float64).
+    SampleType valueType() const;
+    // Converts count samples in `stored` (swapped in place) into values of type `to` in out:
+    // the stored type unmapped (a copy, none when out is stored), or a float type through the
+    // map. out may be stored only when the two types are of one size.
+    void convert(void* stored, std::size_t count, SampleType to, void* out) const;
+};
+
+// Gives source the slices readStored reads in the layout `stored`: source->read converts them
+// into source->info.type (a buffer of the stored slice a thread, kept between reads, where the
+// types differ in size).
+void readThrough(const StoredSamples& stored,
+                 std::function<std::string(int z, void* samples)> readStored, TypedSource* source);
 
 // Where a direction in patient space runs, in words, along its dominant axis: "right to left"
 // for a vector along +x when positive[0] is "left" and negative[0] "right" (DICOM's LPS).

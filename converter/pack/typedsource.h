@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ enum class SampleType { UInt8, Int8, UInt16, Int16, UInt32, Int32, Float32, Floa
 std::size_t sampleTypeBytes(SampleType type);
 // The type's short name as users see it: "uint8", "int16", "float32", ...
 const char* sampleTypeName(SampleType type);
+
+struct StoredSamples;
 
 // One level of a multi-resolution input (a pyramid), in the file's voxel axes x, y, z.
 struct PyramidLevel {
@@ -74,6 +77,14 @@ struct TypedSource {
     // Every file the reader reads besides the input named (a detached data file, the files of
     // a series), so that no output is written over one.
     std::vector<std::string> files;
+    // Whether reading a slice again costs more than keeping it (inflating, decoding): a pass
+    // over every slice then keeps them for the next pass.
+    bool costlyReads = false;
+    // Where the reader can: how its samples are stored, and slices read as stored (read is
+    // readStored converted into info.type), so that a later step can fold the conversion into
+    // its own work. Null otherwise.
+    std::shared_ptr<const StoredSamples> stored;
+    std::function<std::string(int z, void* stored)> readStored;
 };
 
 // The level of a pyramid (finest first) that pack reads for an output of size samples a side:
