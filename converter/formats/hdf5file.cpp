@@ -329,17 +329,16 @@ std::string readBlocksInto(hid_t file, const std::vector<Hdf5Block>& blocks, uns
 }
 
 // The message for a child that did not end with a result of its own.
-std::string childFailure(const QString& path, const ContainedResult& result) {
+std::string childFailure(const ContainedResult& result) {
     switch (result.end) {
     case ContainedEnd::Refused:
-        return fileMessage(path, result.message);
+        return result.message;
     case ContainedEnd::OutOfMemory:
-        return fileMessage(path, "needs more than " + memorySizeText(defaultMemoryLimit()));
+        return ("needs more than " + memorySizeText(defaultMemoryLimit()));
     case ContainedEnd::TimedOut:
-        return fileMessage(path, "the HDF5 library took more than " + std::to_string(childSeconds) +
-                                     " s");
+        return ("the HDF5 library took more than " + std::to_string(childSeconds) + " s");
     default:
-        return fileMessage(path, "malformed HDF5 data: the HDF5 library gave up on it");
+        return "malformed HDF5 data: the HDF5 library gave up on it";
     }
 }
 
@@ -358,7 +357,7 @@ std::string onOpenFile(const QString& path,
         },
         {defaultMemoryLimit(), childSeconds});
     if (result.end != ContainedEnd::Done)
-        return childFailure(path, result);
+        return childFailure(result);
     *bytes = std::move(result.bytes);
     return std::string();
 }
@@ -445,7 +444,7 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents) {
     if (!failure.empty())
         return failure;
     if (!decodeHdf5Contents(bytes, contents))
-        return fileMessage(path, "malformed HDF5 data: the list of its objects is damaged");
+        return "malformed HDF5 data: the list of its objects is damaged";
     return std::string();
 }
 
@@ -455,11 +454,11 @@ std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& bl
     // through, and no more room than the blocks need, whatever the child does.
     const std::uint64_t expected = blocksBytes(blocks);
     if (expected == 0 || expected > std::uint64_t(SIZE_MAX))
-        return fileMessage(path, "no samples to read");
+        return "no samples to read";
     void* shared = mmap(nullptr, std::size_t(expected), PROT_READ | PROT_WRITE,
                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED)
-        return fileMessage(path, "needs more memory than the system gives");
+        return "needs more memory than the system gives";
     unsigned char* bytes = static_cast<unsigned char*>(shared);
     std::vector<unsigned char> none;
     const std::string failure = onOpenFile(

@@ -420,8 +420,7 @@ std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
                   "4-D dataset with --dataset PATH (info lists them)";
     if (failure.empty() && layout->channels < 1)
         failure = "a volume without channels";
-    // A message about the .xml names it.
-    return failure.empty() ? failure : inputMessage(path, failure);
+    return failure;
 }
 
 std::string listHdf5Datasets(const Hdf5Contents& contents) {

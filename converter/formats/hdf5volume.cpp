@@ -52,7 +52,7 @@ struct SlabReader {
     }
     std::string read(int z, void* samples) {
         if (z < 0 || z >= info.depth)
-            return fileMessage(path, "no slice " + std::to_string(z));
+            return ("no slice " + std::to_string(z));
         if (z < slabStart || z >= slabStart + slabCount) {
             const int start = z / slabDepth * slabDepth;
             const int count = std::min(slabDepth, info.depth - start);
@@ -161,7 +161,7 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     std::copy(level.spacing, level.spacing + 3, info.spacing);
     failure = checkVolumeSizes(info);
     if (!failure.empty())
-        return fileMessage(path, failure);
+        return (failure);
     reader->path = path;
     reader->stored = layout.stored;
     reader->slabDepth = slabDepthFor(reader->level, info);

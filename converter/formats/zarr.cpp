@@ -138,7 +138,7 @@ private:
     }
 
     std::string keyMessage(const std::string& key, const std::string& reason) const {
-        return fileMessage(QString::fromStdString(store_->name() + "/" + key), reason);
+        return otherFileMessage(QString::fromStdString(store_->name() + "/" + key), reason);
     }
 
     // Places a chunk of the fill value, as a chunk never written reads.
@@ -233,7 +233,8 @@ private:
                 try {
                     failure = loadCell(cells[c], s, slab, &bytes, &chunk);
                 } catch (const std::bad_alloc&) {
-                    failure = fileMessage(QString::fromStdString(store_->name()), "out of memory");
+                    failure =
+                        otherFileMessage(QString::fromStdString(store_->name()), "out of memory");
                 }
                 if (!failure.empty()) {
                     const std::lock_guard<std::mutex> lock(failureLock);
@@ -424,7 +425,7 @@ std::string getDocument(KeyStore& store, const std::string& key, std::string* te
 
 std::string documentMessage(const KeyStore& store, const std::string& key,
                             const std::string& reason) {
-    return fileMessage(QString::fromStdString(store.name() + "/" + key), reason);
+    return otherFileMessage(QString::fromStdString(store.name() + "/" + key), reason);
 }
 
 // What the store's root holds: a v3 zarr.json (array or group) or v2's .zarray or .zattrs.
@@ -468,8 +469,8 @@ std::string readRoot(KeyStore& store, RootNode* root) {
         if (!failure.empty())
             return failure;
         if (missing)
-            return fileMessage(QString::fromStdString(store.name()),
-                               "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
+            return otherFileMessage(QString::fromStdString(store.name()),
+                                    "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
         if (!root->array)
             reason = parseZarrImage(text, 2, &root->image);
     }
@@ -491,8 +492,8 @@ std::string readRoot(KeyStore& store, RootNode* root) {
 std::string readLevel(KeyStore& store, const RootNode& root, const ZarrLevel& level,
                       LevelLayout* layout) {
     if (!level.path.empty() && !isSafeStoreKey(level.path))
-        return fileMessage(QString::fromStdString(store.name()),
-                           "unsafe level path '" + level.path + "'");
+        return otherFileMessage(QString::fromStdString(store.name()),
+                                "unsafe level path '" + level.path + "'");
     layout->prefix = level.path.empty() ? "" : level.path + "/";
     const std::string failure = readArray(store, root.format, layout->prefix, &layout->array);
     if (!failure.empty())
@@ -540,14 +541,15 @@ std::string readLevels(KeyStore& store, const RootNode& root, std::vector<LevelL
             if (layout.array.type != last.array.type ||
                 layout.extent[role(AxisRole::Channel)] != last.extent[role(AxisRole::Channel)] ||
                 layout.extent[role(AxisRole::Time)] != last.extent[role(AxisRole::Time)])
-                return fileMessage(QString::fromStdString(store.name() + "/" + level.path),
-                                   "level differs from the one before in sample type, channels "
-                                   "or time points");
+                return otherFileMessage(
+                    QString::fromStdString(store.name() + "/" + level.path),
+                    "level differs from the one before in sample type, channels "
+                    "or time points");
             for (int k = 0; k < 3; ++k)
                 if (layout.extent[k] > last.extent[k])
-                    return fileMessage(QString::fromStdString(store.name() + "/" + level.path),
-                                       "level larger than the one before (levels go finest "
-                                       "first)");
+                    return otherFileMessage(QString::fromStdString(store.name() + "/" + level.path),
+                                            "level larger than the one before (levels go finest "
+                                            "first)");
         }
         layouts->push_back(layout);
     }
@@ -595,17 +597,16 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
     LevelLayout layout = layouts[std::size_t(info.level)];
     const std::int64_t times = layout.extent[int(AxisRole::Time)];
     if (times > 1 && selection.volume < 0)
-        return fileMessage(path, formatString("%lld time points: pick one with --volume T, 0 to "
-                                              "%lld",
-                                              (long long)times, (long long)times - 1));
+        return (formatString("%lld time points: pick one with --volume T, 0 to "
+                             "%lld",
+                             (long long)times, (long long)times - 1));
     if (selection.volume >= times)
-        return fileMessage(path, formatString("--volume %d: the time points are 0 to %lld",
-                                              selection.volume, (long long)times - 1));
+        return (formatString("--volume %d: the time points are 0 to %lld", selection.volume,
+                             (long long)times - 1));
     layout.timeIndex = std::max(0, selection.volume);
     const std::int64_t channels = layout.extent[int(AxisRole::Channel)];
     if (channels > 256)
-        return fileMessage(
-            path, formatString("%lld channels: at most 256 are read", (long long)channels));
+        return (formatString("%lld channels: at most 256 are read", (long long)channels));
     const PyramidLevel& level = info.levels[std::size_t(info.level)];
     info.width = level.sizes[0];
     info.height = level.sizes[1];

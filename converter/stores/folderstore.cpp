@@ -22,7 +22,7 @@ struct FileDescriptor {
 };
 
 std::string keyMessage(const std::string& root, const std::string& key, const std::string& what) {
-    return fileMessage(QString::fromStdString(root + "/" + key), what);
+    return otherFileMessage(QString::fromStdString(root + "/" + key), what);
 }
 } // namespace
 
@@ -31,7 +31,7 @@ std::string FolderStore::get(const std::string& key, std::uint64_t maxBytes,
     if (missing)
         *missing = false;
     if (!isSafeStoreKey(key))
-        return fileMessage(QString::fromStdString(root_), "unsafe key '" + key + "'");
+        return otherFileMessage(QString::fromStdString(root_), "unsafe key '" + key + "'");
     // The key's file as the system resolves it, links included, must still be below the root.
     char resolved[PATH_MAX];
     const std::string path = root_ + "/" + key;
@@ -73,7 +73,7 @@ std::string openFolderStore(const std::string& path, std::unique_ptr<KeyStore>* 
     struct stat status;
     if (!realpath(path.c_str(), resolved) || stat(resolved, &status) != 0 ||
         !S_ISDIR(status.st_mode))
-        return fileMessage(QString::fromStdString(path), "can't open folder");
+        return otherFileMessage(QString::fromStdString(path), "can't open folder");
     *store = std::make_unique<FolderStore>(resolved);
     return std::string();
 }
