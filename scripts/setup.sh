@@ -14,6 +14,7 @@ set -euo pipefail
 # python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
+# python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json; python3-zarr and python3-numcodecs write the stores zarr_test reads.
 packages=(
@@ -25,7 +26,7 @@ packages=(
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind
     assimp-testmodels python3-nibabel python3-numpy
-    python3-pydicom python3-pil python3-gdcm
+    python3-pydicom python3-pil python3-gdcm python-tables-data
     libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base
 )

@@ -34,6 +34,10 @@ bash "$root/scripts/niftisweep.sh" "$root/build/converter/tessary-vol"
 # the one line expected.
 echo "== DICOM sweep"
 bash "$root/scripts/dicomsweep.sh" "$root/build/converter/tessary-vol"
+# Every HDF5 file of PyTables' test files: each 3-D or 4-D numeric dataset packed to the samples
+# h5py reads, everything else refused in one line naming the file.
+echo "== HDF5 sweep"
+bash "$root/scripts/hdf5sweep.sh" "$root/build/converter/tessary-vol"
 # The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
 # without a display (its Xvfb-and-screenshot path).
 echo "== memory check (valgrind)"

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Packs every HDF5 file of PyTables' test files (Debian's python-tables-data) with tessary-vol:
+# each 3-D or 4-D numeric dataset must pack to the samples h5py reads; every other dataset, and
+# each file without --dataset (none has a layout the converter knows), must be refused in one
+# line naming the file. Fails on any other outcome, a crash, a hang or text on standard error.
+# Usage: scripts/hdf5sweep.sh BUILD/converter/tessary-vol
+set -euo pipefail
+tool=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+data=/usr/share/python-tables
+if [ ! -d "$data" ] || ! /usr/bin/python3 -c 'import h5py' 2>/dev/null; then
+    echo "PyTables' test files (python-tables-data) or h5py are not installed: sweep skipped"
+    exit 0
+fi
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+find "$data" -type f -name '*.h5' | sort | /usr/bin/python3 "$here/hdf5sweep.py" "$tool" "$scratch"
