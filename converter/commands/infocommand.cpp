@@ -155,7 +155,7 @@ int reportInput(const QString& path, PackSettings settings) {
     const VolumeInfo& info = source.info;
     std::printf("%s\n  format           %s\n  sizes            %d x %d x %d\n"
                 "  sample type      %s\n  channels         %d",
-                qPrintable(path), info.format.c_str(), info.width, info.height, info.depth,
+                shownPath(path).c_str(), info.format.c_str(), info.width, info.height, info.depth,
                 sampleTypeName(info.type), info.channels);
     if (info.alphaChannel >= 0)
         std::printf(" (channel %d is alpha)", info.alphaChannel);

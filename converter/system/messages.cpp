@@ -2,8 +2,24 @@
 
 #include "text.h"
 
+#include <algorithm>
+
+std::string shownPath(const QString& path) {
+    std::string text = path.toStdString();
+    const std::size_t scheme = text.find("://");
+    const std::string name = scheme == std::string::npos ? "" : text.substr(0, scheme);
+    if (name.size() == 4 || name.size() == 5) {
+        const QString lower = QString::fromStdString(name).toLower();
+        const std::size_t host = scheme + 3, end = std::min(text.find('/', host), text.size());
+        const std::size_t at = text.rfind('@', end - 1);
+        if ((lower == "http" || lower == "https") && at != std::string::npos && at >= host)
+            text.erase(host, at + 1 - host);
+    }
+    return printableText(text);
+}
+
 std::string fileMessage(const QString& path, const std::string& message) {
-    return printableText(path.toStdString() + ": " + message);
+    return shownPath(path) + ": " + printableText(message);
 }
 
 namespace {

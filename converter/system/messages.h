@@ -6,6 +6,9 @@
 
 #include <string>
 
+// path as messages and listings show it: a URL without its "user:password@".
+std::string shownPath(const QString& path);
+
 // "PATH: message", the form of every message about a file, its control characters escaped
 // (the path and the message may carry a file's own text).
 std::string fileMessage(const QString& path, const std::string& message);
