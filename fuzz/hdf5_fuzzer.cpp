@@ -4,7 +4,6 @@
 // the parent must refuse it in one line).
 
 #include "hdf5file.h"
-#include "hdf5volume.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -13,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString path = fuzzFolder() + "/input.h5";
     writeBytes(path, data, size);
     // The layouts read with and without a dataset named.
-    fuzzReader(path, [&](TypedSource* source) { return openHdf5Source(path, {}, source); });
+    fuzzReader(path);
     InputSelection selection(-1, 0);
     selection.dataset = "/data";
-    fuzzReader(path, [&](TypedSource* source) { return openHdf5Source(path, selection, source); });
+    fuzzReader(path, selection);
     return 0;
 }
