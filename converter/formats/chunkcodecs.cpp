@@ -22,7 +22,8 @@ std::string decodeRaw(const unsigned char* in, std::size_t size, unsigned char* 
                       std::size_t expected) {
     if (size != expected)
         return sizeMismatch(size, expected, size > expected);
-    std::memcpy(out, in, size);
+    if (size > 0) // an empty chunk may come with null buffers, which memcpy must not see
+        std::memcpy(out, in, size);
     return std::string();
 }
 
