@@ -15,15 +15,6 @@ std::string header(const std::string& extra, const std::string& dataFile = "LOCA
            extra + "ElementDataFile = " + dataFile + "\n";
 }
 
-std::string zlibBytes(const std::string& bytes) {
-    uLongf size = compressBound(uLong(bytes.size()));
-    std::string out(size, '\0');
-    compress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-             uLong(bytes.size()));
-    out.resize(size);
-    return out;
-}
-
 TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     ScratchDir scratch;
     const auto metaHeader = [](const std::string& type, const std::string& extra,

@@ -38,15 +38,6 @@ std::string metaHeader(const std::string& type, const std::string& extra,
            "ElementDataFile = " + dataFile + "\n";
 }
 
-std::string zlibBytes(const std::string& bytes) {
-    uLongf size = compressBound(uLong(bytes.size()));
-    std::string out(size, '\0');
-    compress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-             uLong(bytes.size()));
-    out.resize(size);
-    return out;
-}
-
 // A series of depth slices at z = 3k, written under shuffled file names into folder.
 std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,
                         const std::vector<double>& positions = {}) {

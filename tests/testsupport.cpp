@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 bool startGlew() { // here, apart from glcontext.cpp: GLEW and QOpenGLContext cannot share a file
     return glewInit() == GLEW_OK;
@@ -147,4 +148,13 @@ ToolRun runTool(const QStringList& arguments, int memoryLimit) {
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(),
             process.readAllStandardError().toStdString()};
+}
+
+std::string zlibBytes(const std::string& bytes) {
+    uLongf size = compressBound(uLong(bytes.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+             uLong(bytes.size()));
+    out.resize(size);
+    return out;
 }

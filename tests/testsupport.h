@@ -179,3 +179,6 @@ struct ToolRun {
     std::string out, err;
 };
 ToolRun runTool(const QStringList& arguments, int memoryLimit = 0);
+
+// bytes compressed with zlib (the zlib format, as MetaImage and NRRD store them).
+std::string zlibBytes(const std::string& bytes);

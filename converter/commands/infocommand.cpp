@@ -122,13 +122,7 @@ void printLevels(const VolumeInfo& info, int size) {
     for (std::size_t l = 0; l < info.levels.size(); ++l) {
         const PyramidLevel& level = info.levels[l];
         std::string note = int(l) == info.level ? "  (pack reads it)" : "";
-        const double finest = *std::min_element(level.spacing, level.spacing + 3);
-        long long largest = -1;
-        for (int k = 0; k < 3 && finest > 0; ++k)
-            if (info.levels[0].sizes[k] > 1) {
-                const long long n = std::llround(level.sizes[k] * level.spacing[k] / finest);
-                largest = largest < 0 ? n : std::min(largest, n);
-            }
+        const long long largest = pyramidLevelSide(info.levels, int(l));
         if (size == 0 && l > 0 && largest > 0 &&
             pickPyramidLevel(info.levels, int(largest)) == int(l))
             note = formatString("  (--size %lld reads it)", largest);

@@ -43,21 +43,26 @@ const char* sampleTypeName(SampleType type) {
     return "unknown";
 }
 
+long long pyramidLevelSide(const std::vector<PyramidLevel>& levels, int l) {
+    const PyramidLevel& level = levels[std::size_t(l)];
+    const double finest = *std::min_element(level.spacing, level.spacing + 3);
+    long long side = -1;
+    for (int k = 0; k < 3 && finest > 0; ++k) {
+        // An axis of one sample (a single slice) has nothing to lose.
+        if (levels[0].sizes[k] > 1) {
+            const long long n = std::llround(level.sizes[k] * level.spacing[k] / finest);
+            side = side < 0 ? n : std::min(side, n);
+        }
+    }
+    return side;
+}
+
 int pickPyramidLevel(const std::vector<PyramidLevel>& levels, int size) {
     if (levels.empty())
         return -1;
     int picked = 0;
-    for (int l = 1; size > 0 && l < int(levels.size()); ++l) {
-        const PyramidLevel& level = levels[std::size_t(l)];
-        const double finest = *std::min_element(level.spacing, level.spacing + 3);
-        bool enough = finest > 0;
-        for (int k = 0; k < 3 && enough; ++k) {
-            // An axis of one sample (a single slice) has nothing to lose.
-            if (levels[0].sizes[k] > 1)
-                enough = std::llround(level.sizes[k] * level.spacing[k] / finest) >= size;
-        }
-        if (enough)
+    for (int l = 1; size > 0 && l < int(levels.size()); ++l)
+        if (pyramidLevelSide(levels, l) >= size)
             picked = l;
-    }
     return picked;
 }

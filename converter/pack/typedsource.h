@@ -87,6 +87,11 @@ struct TypedSource {
     std::function<std::string(int z, void* stored)> readStored;
 };
 
+// The shortest side of level l, along the axes where the finest level has more than one sample,
+// at cubic samples of the level's finest spacing: the largest N for which it has enough. -1
+// when its spacing is not positive.
+long long pyramidLevelSide(const std::vector<PyramidLevel>& levels, int l);
+
 // The level of a pyramid (finest first) that pack reads for an output of size samples a side:
 // the coarsest whose every axis, at cubic samples of its finest spacing, still has at least
 // size samples; the finest when size is 0 or no coarser level has enough. -1 when empty.
