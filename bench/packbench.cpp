@@ -36,6 +36,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -377,6 +378,11 @@ ProcessRun runProcess(const std::vector<std::string>& args) {
     QTemporaryFile output;
     output.open();
     const int outputFd = output.handle();
+    // A pipe that closes when the child has exec'd: until then the child is a copy of this
+    // process and its VmHWM is ours, as is the rusage of a child forked from us.
+    int execed[2];
+    if (pipe2(execed, O_CLOEXEC) != 0)
+        return run;
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -385,8 +391,12 @@ ProcessRun runProcess(const std::vector<std::string>& args) {
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    // VmHWM of the process itself, read until it ends: a forked child's own peak (the rusage
-    // of a child counts the memory of the parent it was forked from).
+    ::close(execed[1]);
+    char byte;
+    while (pid > 0 && ::read(execed[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::close(execed[0]);
+    // VmHWM of the program itself, read until it ends.
     int status = 0;
     while (pid > 0) {
         const pid_t ended = waitpid(pid, &status, WNOHANG);
@@ -450,6 +460,10 @@ int readAlone(const char* kind, const char* path) {
 
 void benchmarkTypedPacking(int width, int height, int depth) {
     QTemporaryDir scratch;
+    // The inputs kept for profiling a pack by hand.
+    scratch.setAutoRemove(qEnvironmentVariableIsEmpty("TESSARY_BENCH_KEEP"));
+    if (!scratch.autoRemove())
+        std::printf("inputs kept in %s\n", qPrintable(scratch.path()));
     const QDir dir(scratch.path());
     const QString nifti = dir.filePath("ct.nii.gz"), dicom = dir.filePath("ct"),
                   volume = dir.filePath("ct.vol");
