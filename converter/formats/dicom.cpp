@@ -625,7 +625,9 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         files.push_back(file.path);
     source->files = files;
     source->concurrent = true;
-    source->costlyReads = true; // GDCM reads a whole file, pixel data and all, to decode it
+    // A compressed file is decoded again at a cost; one stored as it is is only read again.
+    for (const ScannedFile& file : chosen.files)
+        source->costlyReads = source->costlyReads || !nativeSyntax(file.syntax);
     const SampleType to = source->info.type;
     const auto decode = [files, layout](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;

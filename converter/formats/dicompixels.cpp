@@ -292,9 +292,8 @@ std::string readPixels(const std::string& file, const gdcm::Image& image, const 
     const bool bits = image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT;
     const std::size_t bytes = bits ? (samples + 7) / 8 : samples * sampleTypeBytes(layout.type);
     // A multi-frame file is held whole while read: it must fit the memory easily.
-    const std::int64_t memory = availableMemory();
-    if (layout.frames > 1 && memory >= 0 &&
-        samples * sampleTypeBytes(layout.type) > std::size_t(memory / 4))
+    const std::int64_t memory = layout.frames > 1 ? availableMemory() : -1;
+    if (memory >= 0 && samples * sampleTypeBytes(layout.type) > std::size_t(memory / 4))
         return "multi-frame DICOM image too large for the memory available";
     if (image.GetBufferLength() != bytes)
         return "unsupported DICOM pixel layout";

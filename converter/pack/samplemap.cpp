@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <future>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -158,20 +160,40 @@ private:
 
 using Read = std::function<std::string(int z, void* samples)>;
 
-// Reads every slice into slice and hands it to scan; *kept, where given, keeps each slice
-// (and becomes null when the file can take no more).
-std::string eachSlice(const Read& read, int depth, std::vector<unsigned char>* slice,
+// Reads every slice in order and hands it to scan; *kept, where given, keeps each slice (and
+// becomes null when the file can take no more). The next slices are read on other threads while
+// one is scanned: one at a time, or two at once from a concurrent source, so that decoding a
+// series of files uses both cores.
+std::string eachSlice(const Read& read, bool concurrent, int depth, std::size_t sliceBytes,
                       std::shared_ptr<KeptSlices>* kept,
                       const std::function<void(const unsigned char*)>& scan) {
-    for (int z = 0; z < depth; ++z) {
-        const std::string failure = read(z, slice->data());
+    const int ahead = concurrent ? 2 : 1;
+    std::vector<std::vector<unsigned char>> buffers(std::size_t(ahead) + 1,
+                                                    std::vector<unsigned char>(sliceBytes));
+    std::deque<std::future<std::string>> reads; // of slices z, z + 1, ... in order
+    int next = 0;
+    const auto start = [&] {
+        unsigned char* buffer = buffers[std::size_t(next) % buffers.size()].data();
+        reads.push_back(std::async(std::launch::async, read, next++, buffer));
+    };
+    std::string failure;
+    if (depth > 0)
+        start();
+    for (int z = 0; z < depth && failure.empty(); ++z) {
+        failure = reads.front().get();
+        reads.pop_front();
+        while (failure.empty() && next < depth && next <= z + ahead)
+            start(); // into buffers no read or scan is using
         if (!failure.empty())
-            return failure;
-        if (*kept && !(*kept)->write(z, slice->data()))
+            break;
+        const unsigned char* slice = buffers[std::size_t(z) % buffers.size()].data();
+        if (*kept && !(*kept)->write(z, slice))
             kept->reset();
-        scan(slice->data());
+        scan(slice);
     }
-    return std::string();
+    for (std::future<std::string>& pending : reads)
+        pending.wait(); // before its buffer goes
+    return failure;
 }
 
 // The range of the channels used, read as info.type; see sampleRange.
@@ -179,31 +201,37 @@ std::string typedRange(const TypedSource& source, const std::vector<int>& used,
                        std::shared_ptr<KeptSlices>* kept, double* lo, double* hi) {
     const VolumeInfo& info = source.info;
     const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
-    std::vector<unsigned char> slice(sliceBytes(info));
     std::string failure;
     withSampleType(info.type, [&](auto* typed) {
         using T = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>;
         T tlow = std::numeric_limits<T>::max(), thigh = std::numeric_limits<T>::lowest();
-        // The samples of one channel, every step-th value; NaN and infinities stay out.
+        // The samples of one channel, every step-th value; NaN and infinities stay out. The
+        // bounds are kept in locals: through the captured ones, which may alias the samples,
+        // the loop would not vectorise.
         const auto scan = [&](const T* in, std::size_t step) {
+            T low = tlow, high = thigh;
             for (std::size_t i = 0; i < pixels; ++i) {
                 const T v = in[i * step];
                 if constexpr (std::is_floating_point_v<T>)
                     if (!std::isfinite(v))
                         continue;
-                tlow = std::min(tlow, v);
-                thigh = std::max(thigh, v);
+                low = std::min(low, v);
+                high = std::max(high, v);
             }
+            tlow = low;
+            thigh = high;
         };
-        failure = eachSlice(source.read, info.depth, &slice, kept, [&](const unsigned char* bytes) {
-            const T* samples = reinterpret_cast<const T*>(bytes);
-            for (int c : used) {
-                if (info.channels == 1)
-                    scan(samples, 1); // a constant step lets the compiler vectorise
-                else
-                    scan(samples + c, std::size_t(info.channels));
-            }
-        });
+        failure =
+            eachSlice(source.read, source.concurrent, info.depth, sliceBytes(info), kept,
+                      [&](const unsigned char* bytes) {
+                          const T* samples = reinterpret_cast<const T*>(bytes);
+                          for (int c : used) {
+                              if (info.channels == 1)
+                                  scan(samples, 1); // a constant step lets the compiler vectorise
+                              else
+                                  scan(samples + c, std::size_t(info.channels));
+                          }
+                      });
         if (failure.empty() && tlow <= thigh) {
             *lo = double(tlow);
             *hi = double(thigh);
@@ -222,9 +250,9 @@ std::string storedRange(const TypedSource& source, const std::vector<int>& used,
     const std::size_t step = std::size_t(info.channels);
     const bool wide = sampleTypeBytes(stored.type) == 2;
     std::vector<unsigned char> seen(wide ? 65536 : 256);
-    std::vector<unsigned char> slice(pixels * step * sampleTypeBytes(stored.type));
-    const std::string failure =
-        eachSlice(source.readStored, info.depth, &slice, kept, [&](const unsigned char* bytes) {
+    const std::string failure = eachSlice(
+        source.readStored, source.concurrent, info.depth,
+        pixels * step * sampleTypeBytes(stored.type), kept, [&](const unsigned char* bytes) {
             for (int c : used) {
                 if (!wide)
                     for (std::size_t i = 0; i < pixels; ++i)
