@@ -502,7 +502,8 @@ void benchmarkTypedPacking(int width, int height, int depth) {
         "read loop over the files; one inflate), or against dcm2niix\n",
         width, height, depth, depth);
     std::string failure;
-    if (!writeDicomSeries(dicom, width, height, depth) || !writeNiftiVolume(nifti, width, height, depth))
+    if (!writeDicomSeries(dicom, width, height, depth) ||
+        !writeNiftiVolume(nifti, width, height, depth))
         failure = "can't write the inputs";
     std::printf("%-28s %5s %9s %9s %7s %8s %9s %9s\n", "stage", "runs", "seconds", "alone", "ratio",
                 "target", "peak MB", "alone MB");

@@ -1,6 +1,7 @@
 #include "zarrbench.h"
 
 #include "memory.h"
+#include "pyramidsamples.h"
 
 #include "chunkcodecs.h"
 #include "formattable.h"
@@ -21,6 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -35,12 +37,6 @@ const int levels = 4;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Smooth samples, as scans are: they compress well, so the pyramid is quick to write.
-std::uint16_t sample(int level, long long x, long long y, long long z) {
-    const long long s = 1LL << level;
-    return std::uint16_t((x * s + 2 * y * s + 3 * z * s) / 4 + 1000);
 }
 
 bool writeLevel(const QDir& root, int level, int side) {
@@ -66,8 +62,8 @@ bool writeLevel(const QDir& root, int level, int side) {
                 for (int z = 0; z < chunk; ++z)
                     for (int y = 0; y < chunk; ++y)
                         for (int x = 0; x < chunk; ++x)
-                            samples[i++] =
-                                sample(level, cx * chunk + x, cy * chunk + y, cz * chunk + z);
+                            samples[i++] = pyramidSample(level, cx * chunk + x, cy * chunk + y,
+                                                         cz * chunk + z);
                 const int size = blosc_compress_ctx(1, 1, 2, samples.size() * 2, samples.data(),
                                                     packed.data(), packed.size(), "zstd", 0, 1);
                 QFile file(
@@ -189,11 +185,16 @@ void printRow(const char* name, const QString& location, int size, long long lev
     resetPeakRss();
     const double before = kibToMb(procStatusKiB("VmRSS"));
     const long long readBefore = bytesReadSoFar();
-    const auto start = Clock::now();
-    const std::string failure = packZarr(location, size);
-    const double seconds = secondsSince(start);
+    auto start = Clock::now();
+    std::string failure = packZarr(location, size);
+    double seconds = secondsSince(start);
     const double peak = kibToMb(procStatusKiB("VmHWM")) - before;
     const long long read = bytesReadSoFar() - readBefore;
+    for (int run = 1; run < 3 && failure.empty(); ++run) { // the best of three, as alone
+        start = Clock::now();
+        failure = packZarr(location, size);
+        seconds = std::min(seconds, secondsSince(start));
+    }
     if (!failure.empty()) {
         std::printf("%-22s skipped: %s\n", name, failure.c_str());
         return;
@@ -206,6 +207,9 @@ void printRow(const char* name, const QString& location, int size, long long lev
 
 void benchmarkZarrPacking(int side) {
     QTemporaryDir scratch;
+    scratch.setAutoRemove(qEnvironmentVariableIsEmpty("TESSARY_BENCH_KEEP"));
+    if (!scratch.autoRemove())
+        std::printf("inputs kept in %s\n", qPrintable(scratch.path()));
     const QDir dir(scratch.path());
     const QString store = dir.filePath("pyramid.zarr");
     const int size = side / 4;

@@ -448,27 +448,46 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents) {
     return std::string();
 }
 
+SharedSamples::~SharedSamples() {
+    if (map_)
+        munmap(map_, std::size_t(size_));
+}
+
+void SharedSamples::swap(SharedSamples& other) noexcept {
+    std::swap(map_, other.map_);
+    std::swap(size_, other.size_);
+}
+
+bool SharedSamples::reserve(std::uint64_t bytes) {
+    if (bytes <= size_)
+        return true;
+    if (bytes > std::uint64_t(SIZE_MAX))
+        return false;
+    SharedSamples grown;
+    grown.map_ = mmap(nullptr, std::size_t(bytes), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (grown.map_ == MAP_FAILED) {
+        grown.map_ = nullptr;
+        return false;
+    }
+    grown.size_ = bytes;
+    swap(grown);
+    return true;
+}
+
 std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
-                           std::vector<unsigned char>* samples) {
-    // The child reads straight into memory shared with the parent: no pipe to pass the samples
-    // through, and no more room than the blocks need, whatever the child does.
+                           SharedSamples* samples) {
     const std::uint64_t expected = blocksBytes(blocks);
-    if (expected == 0 || expected > std::uint64_t(SIZE_MAX))
+    if (expected == 0)
         return "no samples to read";
-    void* shared = mmap(nullptr, std::size_t(expected), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED)
+    if (!samples->reserve(expected))
         return "needs more memory than the system gives";
-    unsigned char* bytes = static_cast<unsigned char*>(shared);
+    unsigned char* bytes = samples->data();
     std::vector<unsigned char> none;
-    const std::string failure = onOpenFile(
+    return onOpenFile(
         path,
         [&](hid_t file, std::vector<unsigned char>*) {
             return readBlocksInto(file, blocks, bytes, expected);
         },
         &none);
-    if (failure.empty())
-        samples->assign(bytes, bytes + expected);
-    munmap(shared, std::size_t(expected));
-    return failure;
 }

@@ -52,10 +52,31 @@ struct Hdf5Block {
 // which names the file.
 std::string listHdf5(const QString& path, Hdf5Contents* contents);
 
-// Reads the blocks one after the other into *samples, in a contained child. Returns "" or the
+// Memory shared with the reader children, which read straight into it: no pipe to pass the
+// samples through, and no more room than the blocks need, whatever a child does. Kept from read
+// to read, so that its pages are faulted in once.
+class SharedSamples {
+public:
+    SharedSamples() = default;
+    ~SharedSamples();
+    SharedSamples(const SharedSamples&) = delete;
+    SharedSamples& operator=(const SharedSamples&) = delete;
+    void swap(SharedSamples& other) noexcept;
+
+    // At least bytes of room, the samples held lost when it grows; false when the system
+    // gives no more.
+    bool reserve(std::uint64_t bytes);
+    unsigned char* data() const { return static_cast<unsigned char*>(map_); }
+
+private:
+    void* map_ = nullptr;
+    std::uint64_t size_ = 0;
+};
+
+// Reads the blocks one after the other into samples, in a contained child. Returns "" or the
 // message, which names the file.
 std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
-                           std::vector<unsigned char>* samples);
+                           SharedSamples* samples);
 
 // The child's side, for the fuzz target: libhdf5 quiet, then the file's list or blocks as the
 // bytes the parent decodes. Return "" or the refusal.

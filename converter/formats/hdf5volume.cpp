@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 
 namespace {
@@ -21,16 +22,34 @@ const std::size_t slabBudget = std::size_t(32) << 20;
 // Slices to a slab where a dataset is not chunked.
 const std::uint64_t unchunkedDepth = 16;
 
+// The samples of slices [start, start + count) of every read, read by a child.
+struct Slab {
+    int start = -1, count = 0; // start is -1 until the slab is whole
+    SharedSamples samples;
+    std::string failure;
+};
+
+// Slabs read ahead of the one in use, each by a child of its own: decompressing, libhdf5 is
+// one core a child.
+const int slabsAhead = 2;
+
 // Reads a level a slab of slices at a time: as deep as a chunk where the budget allows, so that
-// each chunk is read and decompressed once.
+// each chunk is read and decompressed once. Slab k is kept in slot k % (slabsAhead + 1).
 struct SlabReader {
     QString path;
     Hdf5Level level;
     VolumeInfo info;
     SampleType stored = SampleType::UInt8; // the datasets' type, info.type's size
     int slabDepth = 1;
-    int slabStart = -1, slabCount = 0;
-    std::vector<unsigned char> slab;
+    Slab slabs[slabsAhead + 1];
+    int loading[slabsAhead + 1] = {};        // the start of the slab each slot's load reads
+    std::future<void> loads[slabsAhead + 1]; // last, so that they end before the slabs go
+
+    ~SlabReader() {
+        for (std::future<void>& load : loads)
+            if (load.valid())
+                load.wait();
+    }
 
     std::size_t planeSamples() const { return std::size_t(info.width) * std::size_t(info.height); }
     std::vector<Hdf5Block> blocks(int z0, int count) const {
@@ -50,31 +69,52 @@ struct SlabReader {
         }
         return blocks;
     }
+    void load(int start, Slab* slab) const {
+        slab->start = -1;
+        slab->count = std::min(slabDepth, info.depth - start);
+        slab->failure = readHdf5Blocks(path, blocks(start, slab->count), &slab->samples);
+        if (slab->failure.empty())
+            slab->start = start;
+    }
+    // Starts reading slab k on another thread, unless its slot holds it or is reading it.
+    void readAhead(int k) {
+        const int start = k * slabDepth, at = k % (slabsAhead + 1);
+        if (start >= info.depth || slabs[at].start == start)
+            return;
+        if (loads[at].valid()) {
+            if (loading[at] == start)
+                return;
+            loads[at].get();
+        }
+        loading[at] = start;
+        loads[at] = std::async(std::launch::async, [this, start, at] { load(start, &slabs[at]); });
+    }
     std::string read(int z, void* samples) {
         if (z < 0 || z >= info.depth)
             return ("no slice " + std::to_string(z));
-        if (z < slabStart || z >= slabStart + slabCount) {
-            const int start = z / slabDepth * slabDepth;
-            const int count = std::min(slabDepth, info.depth - start);
-            slabStart = -1;
-            slab.clear();
-            const std::string failure = readHdf5Blocks(path, blocks(start, count), &slab);
-            if (!failure.empty())
-                return failure;
-            slabStart = start;
-            slabCount = count;
+        const int k = z / slabDepth, at = k % (slabsAhead + 1);
+        Slab& slab = slabs[at];
+        if (slab.start != k * slabDepth) {
+            if (loads[at].valid())
+                loads[at].get();
+            if (slab.start != k * slabDepth) // a failed read ahead fails here again, or a new pass
+                load(k * slabDepth, &slab);
+            if (slab.start < 0)
+                return slab.failure;
         }
-        copySlice(z - slabStart, static_cast<unsigned char*>(samples));
+        for (int ahead = 1; ahead <= slabsAhead; ++ahead)
+            readAhead(k + ahead);
+        copySlice(slab, z - slab.start, static_cast<unsigned char*>(samples));
         return std::string();
     }
     // Interleaves the reads' channels of slice z of the slab into samples.
-    void copySlice(int z, unsigned char* samples) const {
+    void copySlice(const Slab& slab, int z, unsigned char* samples) const {
         const std::size_t bytes = sampleTypeBytes(info.type), plane = planeSamples();
         const std::size_t perRead = std::size_t(info.channels) / level.reads.size();
         const std::size_t run = perRead * bytes, pixel = std::size_t(info.channels) * bytes;
         for (std::size_t r = 0; r < level.reads.size(); ++r) {
             const unsigned char* from =
-                slab.data() + (r * std::size_t(slabCount) + std::size_t(z)) * plane * run;
+                slab.samples.data() + (r * std::size_t(slab.count) + std::size_t(z)) * plane * run;
             if (level.reads.size() == 1) {
                 std::memcpy(samples, from, plane * run);
                 continue;
@@ -166,6 +206,7 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     reader->stored = layout.stored;
     reader->slabDepth = slabDepthFor(reader->level, info);
     source->info = info;
+    source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) * sliceBytes(info);
     source->files = layout.files;
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
     guardReads(path, source);

@@ -226,12 +226,12 @@ private:
         const auto cells = slabCells(s);
         std::atomic<std::size_t> nextCell{0};
         std::mutex failureLock;
-        const auto work = [&] {
-            std::vector<unsigned char> bytes, chunk;
+        const auto work = [&](unsigned t) {
+            ChunkBuffers& buffers = buffers_[t];
             for (std::size_t c = nextCell++; c < cells.size(); c = nextCell++) {
                 std::string failure;
                 try {
-                    failure = loadCell(cells[c], s, slab, &bytes, &chunk);
+                    failure = loadCell(cells[c], s, slab, &buffers.bytes, &buffers.chunk);
                 } catch (const std::bad_alloc&) {
                     failure =
                         otherFileMessage(QString::fromStdString(store_->name()), "out of memory");
@@ -245,9 +245,11 @@ private:
             }
         };
         std::vector<std::thread> threads;
-        for (unsigned t = 1; t < std::min<std::size_t>(fetchThreads(), cells.size()); ++t)
-            threads.emplace_back(work);
-        work();
+        const unsigned count = unsigned(std::min<std::size_t>(fetchThreads(), cells.size()));
+        buffers_.resize(std::max<std::size_t>(buffers_.size(), count));
+        for (unsigned t = 1; t < count; ++t)
+            threads.emplace_back(work, t);
+        work(0);
         for (std::thread& thread : threads)
             thread.join();
         slab->index = s;
@@ -410,6 +412,12 @@ private:
     std::int64_t slabDepth_ = 1;
     std::uint64_t sliceBytes_ = 0;
     Slab current_, next_;
+    // Each fetching thread's stored and decoded chunk, kept from slab to slab (one slab is
+    // loaded at a time): fresh ones would be zeroed and faulted in for every slab.
+    struct ChunkBuffers {
+        std::vector<unsigned char> bytes, chunk;
+    };
+    mutable std::vector<ChunkBuffers> buffers_;
     std::future<void> pending_; // last, so that it is waited for before the slabs go
 };
 } // namespace
