@@ -135,22 +135,6 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
     }
 }
 
-// The same samples from .npy pack to the same bytes (the output's own name is in its header,
-// so the two are named alike in folders apart).
-TEST_F(Hdf5Files, PacksAsTheSameSamplesFromNpy) {
-    QDir(folder->path()).mkpath("h5");
-    QDir(folder->path()).mkpath("npy");
-    const ToolRun hdf5 = runTool({"pack", file("plain.h5"), "--dataset", "vol3", "--window", "0,1",
-                                  "--pad", "-o", file("h5/v.vol")});
-    const ToolRun npy =
-        runTool({"pack", file("vol3.npy"), "--window", "0,1", "--pad", "-o", file("npy/v.vol")});
-    ASSERT_EQ(hdf5.status, 0) << hdf5.err;
-    ASSERT_EQ(npy.status, 0) << npy.err;
-    const std::string packed = fileBytes(file("h5/v.vol"));
-    EXPECT_FALSE(packed.empty());
-    EXPECT_TRUE(packed == fileBytes(file("npy/v.vol")));
-}
-
 TEST_F(Hdf5Files, InfoAndPackTellTheLevelRead) {
     const ToolRun levels =
         runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
