@@ -7,35 +7,18 @@
 
 #include <hdf5.h>
 
-#include <QProcess>
-#include <QTemporaryDir>
-
-#include <memory>
-
 namespace {
+// The files hdf5files.py writes, each beside h5py's read of it.
 class Hdf5Files : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        ensureApplication();
-        folder = std::make_unique<QTemporaryDir>();
-        QProcess script;
-        script.start("/usr/bin/python3",
-                     {QString::fromStdString(sourceDir() + "/tests/hdf5files.py"), folder->path()});
-        script.waitForFinished(120000);
-        made = script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+    void SetUp() override {
+        ASSERT_FALSE(scriptOutput("hdf5files.py").isEmpty())
+            << "hdf5files.py needs /usr/bin/python3 and h5py";
     }
-    static void TearDownTestSuite() { folder.reset(); }
-    void SetUp() override { ASSERT_TRUE(made) << "hdf5files.py needs /usr/bin/python3 and h5py"; }
-
     static QString file(const std::string& name) {
-        return folder->filePath(QString::fromStdString(name));
+        return scriptOutput("hdf5files.py") + "/" + QString::fromStdString(name);
     }
-
-    static std::unique_ptr<QTemporaryDir> folder;
-    static bool made;
 };
-std::unique_ptr<QTemporaryDir> Hdf5Files::folder;
-bool Hdf5Files::made = false;
 
 struct ReadCase {
     const char* file;

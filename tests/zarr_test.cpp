@@ -5,36 +5,16 @@
 #include "testsupport.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <unistd.h>
 
 namespace {
-// The stores zarrfixtures.py writes, each beside the RGB bytes pack must make of it; written
-// once for all the tests.
+// The stores zarrfixtures.py writes, each beside the RGB bytes pack must make of it.
 class ZarrStores : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        folder = new QTemporaryDir;
-        ensureApplication();
-        QProcess python;
-        python.start(
-            "/usr/bin/python3",
-            {QString::fromStdString(sourceDir() + "/tests/zarrfixtures.py"), folder->path()});
-        python.waitForFinished(120000);
-        written = python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
-        if (!written)
-            std::fprintf(stderr, "%s", python.readAllStandardError().constData());
-    }
-    static void TearDownTestSuite() { delete folder; }
-    void SetUp() override { ASSERT_TRUE(written) << "zarrfixtures.py failed"; }
-    static QString at(const char* name) { return folder->filePath(name); }
-
-    static QTemporaryDir* folder;
-    static bool written;
+    void SetUp() override { ASSERT_FALSE(scriptOutput("zarrfixtures.py").isEmpty()); }
+    static QString at(const char* name) { return scriptOutput("zarrfixtures.py") + "/" + name; }
 };
-QTemporaryDir* ZarrStores::folder = nullptr;
-bool ZarrStores::written = false;
 
 // The sample bytes of a .vol file, after its header.
 std::string volumeSamples(const QString& path) {
