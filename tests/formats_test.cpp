@@ -154,7 +154,6 @@ TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
                          .entryList(QDir::Files)
                          .isEmpty());
     }
-    EXPECT_EQ(unpackWrites(), "a folder, .tif, .tiff, .nrrd or .npy");
 }
 
 TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
@@ -238,6 +237,9 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
     writeFile("short.mha", meta("3 2 4", "MET_UCHAR", "", "LOCAL") + u8.substr(1));
     writeFile("huge.mha", meta("2000000000 2000000000 2000000000", "MET_DOUBLE", "", "LOCAL"));
     writeFile("wide.mha", meta("200000 200000 1", "MET_DOUBLE", "", "LOCAL"));
+    // A plane of gigabytes claimed by a few compressed bytes.
+    writeFile("bomb.mha", meta("16384 16384 4", "MET_UCHAR", "CompressedData = True\n", "LOCAL") +
+                              std::string(200, '\0'));
     makeNotAFile("fifo.raw", NotAFile::Fifo);
     writeFile("fifo.mhd", meta("1 1 1", "MET_UCHAR", "", "fifo.raw"));
     writeFile("outside.raw", u8);
@@ -277,6 +279,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         {{"short.mha"}, "short.mha", "truncated"},
         {{"huge.mha"}, "huge.mha", "too large"},
         {{"wide.mha"}, "wide.mha", "memory"},
+        {{"bomb.mha"}, "bomb.mha", "can't hold"},
         {{"fifo.mhd"}, "", "fifo.raw: can't open the MetaImage data file"},
         {{"links/x.mhd"}, "links/x.mhd", "outside"},
         {{"cut.mha"}, "cut.mha", "truncated"},
