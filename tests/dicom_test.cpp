@@ -47,15 +47,17 @@ std::string allSamples(const std::string& path, const InputSelection& selection,
     return read.empty() ? samples : read;
 }
 
-// A series of depth slices at z = 3k, written under shuffled file names into folder; its samples.
-std::string writeSeries(const std::string& folder, int depth, DicomSlice slice) {
+// A series of depth slices at z = 3k (or at the positions given), written under shuffled file
+// names into folder; its samples.
+std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,
+                        const std::vector<double>& positions = {}) {
     const std::string all = typedPattern(SampleType::Int16, slice.columns, slice.rows, depth, 1);
     const std::size_t bytes = all.size() / std::size_t(depth);
     std::vector<int> names(static_cast<std::size_t>(depth));
     std::iota(names.begin(), names.end(), 0);
     std::shuffle(names.begin(), names.end(), std::mt19937(7));
     for (int k = 0; k < depth; ++k) {
-        slice.z = 3.0 * k;
+        slice.z = positions.empty() ? 3.0 * k : positions[std::size_t(k)];
         slice.pixels = all.substr(bytes * std::size_t(k), bytes);
         const std::string name = folder + "/img" + std::to_string(names[std::size_t(k)]) + ".dcm";
         EXPECT_EQ(writeDicom(name, slice), "");
@@ -94,7 +96,8 @@ TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
     EXPECT_EQ(samples, expected);
 }
 
-TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
+// (A multi-frame file is a volume: its row in the table of formats.)
+TEST(DicomTest, RescaleGivesFloats) {
     ScratchDir scratch;
     DicomSlice slice;
     slice.slope = 2;
@@ -106,17 +109,6 @@ TEST(DicomTest, RescaleGivesFloatsAndMultiFrameFilesAreVolumes) {
     std::string samples;
     ASSERT_EQ(readTwice(source, &samples), "");
     EXPECT_EQ(samples, typedPattern(SampleType::Float32, 3, 2, 3, 1, false, 2, -1024));
-
-    DicomSlice frames;
-    frames.frames = 4;
-    frames.format = gdcm::PixelFormat::UINT8;
-    frames.pixels = typedPattern(SampleType::UInt8, 3, 2, 4, 1);
-    ASSERT_EQ(writeDicom("multi.dcm", frames), "");
-    ASSERT_EQ(openPackInput({"multi.dcm"}, {}, &source), "");
-    EXPECT_EQ(source.info.depth, 4);
-    EXPECT_EQ(source.info.type, SampleType::UInt8);
-    ASSERT_EQ(readTwice(source, &samples), "");
-    EXPECT_EQ(samples, frames.pixels);
 }
 
 TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
@@ -230,14 +222,25 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
                                 "/fuzz/corpus/dicom/regression-meta-assert.dcm",
                             "crash/b.dcm"));
     writeSlice("crash/c.dcm", 3, 1);
-    const std::pair<const char*, const char*> cases[] = {
-        {"cut.dcm", "cut.dcm: DICOM pixel data too short"},
-        {"mosaic.dcm", "mosaic.dcm: Siemens mosaic"},
-        {"crash", "crash/b.dcm: malformed DICOM data"},
+    writeSeries("uneven", 4, DicomSlice(), {0, 3, 6, 10});
+    writeSeries("repeated", 3, DicomSlice(), {0, 3, 3});
+    DicomSlice twelveBits;
+    twelveBits.format = gdcm::PixelFormat(1, 12, 12, 11);
+    twelveBits.pixels.assign(9, 0);
+    ASSERT_EQ(writeDicom("packed/a.dcm", twelveBits), "");
+    makeNotAFile("fifo/x.dcm", NotAFile::Fifo);
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"cut.dcm", "cut.dcm: ", "DICOM pixel data too short"},
+        {"mosaic.dcm", "mosaic.dcm: ", "Siemens mosaic"},
+        {"crash", "crash/b.dcm: ", "malformed DICOM data"},
+        {"uneven", "uneven", "uneven slice positions: 0, 3, 6, 10"},
+        {"repeated", "repeated", "repeated slice positions: 0, 3, 3"},
+        {"packed", "packed", "sample type"},
+        {"fifo/x.dcm", "fifo/x.dcm: ", "can't open input file"},
     };
-    for (const auto& [input, message] : cases) {
+    for (const auto& [input, named, what] : cases) {
         TypedSource source;
-        expectRefusal(openPackInput({input}, {}, &source), message, "");
+        expectRefusal(openPackInput({input}, {}, &source), named, what);
     }
     TypedSource source;
     EXPECT_EQ(allSamples("whole.dcm", {}, &source), sliceSamples(1));

@@ -135,4 +135,3 @@ with h5py.File(path("plain.h5"), "w") as f:
     expect("plain_channels", [f["group/channels"][0], f["group/channels"][1]])
     expect("plain_series_t3", [f["series"][3]])
     expect("plain_rgb", [f["rgb"][..., c] for c in range(3)])
-    np.save(path("vol3.npy"), f["vol3"][()])

@@ -150,36 +150,35 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
         return std::string(gltf).replace(gltf.find("URI"), 3, name);
     };
     writeFile("buffer.bin", std::string(36, '\0'));
-    const std::pair<std::string, std::string> cases[] = {
-        {"v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n", "non-finite vertex coordinate"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn nan 0 1\nf 1//1 2//1 3//1\n", "non-finite normal"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 9\n", "index out of range"},
-        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "vertex index out of range"},
-        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n", "file too short for its OFF counts"},
+    // The model's suffix, its text, and a piece of the refusal.
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"obj", "v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n", "non-finite vertex coordinate"},
+        {"obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn nan 0 1\nf 1//1 2//1 3//1\n", "non-finite normal"},
+        {"obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 9\n", "index out of range"},
+        {"off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "vertex index out of range"},
+        {"off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n", "file too short for its OFF counts"},
         // Homogeneous coordinates: a w of 0 is a point at infinity, not a bad number.
-        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0 1\n0 1 0 0\n3 0 1 2\n",
+        {"off", "4OFF\n3 1 0\n0 0 0 1\n1 0 0 1\n0 1 0 0\n3 0 1 2\n",
          "OFF vertex 2 lies at infinity (homogeneous w = 0)"},
-        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0\n0 1 0 1\n3 0 1 2\n", "OFF vertex 1 has no homogeneous w"},
-        {"nOFF\n4\n3 1 0\n0 0 0 0\n1 0 0 0\n0 1 0 0\n3 0 1 2\n",
+        {"off", "4OFF\n3 1 0\n0 0 0 1\n1 0 0\n0 1 0 1\n3 0 1 2\n",
+         "OFF vertex 1 has no homogeneous w"},
+        {"off", "nOFF\n4\n3 1 0\n0 0 0 0\n1 0 0 0\n0 1 0 0\n3 0 1 2\n",
          "coordinates higher than 3 unsupported"},
-        {ply + "end_header\n0 0 0\n1 0 0\n", "file too short for its PLY header"},
-        {ply + "property float x\n", "no end_header line"},
-        {ply + "end_header\n0 0 0\n1 0 0\n0 1 0\n", "no triangles in this model"},
-        {ply + "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n"
+        {"ply", ply + "end_header\n0 0 0\n1 0 0\n", "file too short for its PLY header"},
+        {"ply", ply + "property float x\n", "no end_header line"},
+        {"ply", ply + "end_header\n0 0 0\n1 0 0\n0 1 0\n", "no triangles in this model"},
+        {"ply",
+         ply + "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n"
                "1 0 0\n0 1 0\n3 0 -1 2\n",
          "out of range"},
         // Only a triangle with two corners at one point (0 and -0 alike): no surface.
-        {"v 0 0 0\nv 1 0 0\nv -0 0 0\nf 1 2 3\n",
+        {"obj", "v 0 0 0\nv 1 0 0\nv -0 0 0\nf 1 2 3\n",
          "no triangles in this model (1 dropped: repeated corners)"},
-        {uri("../buffer.bin"), "names m/../buffer.bin, outside the model's folder"},
-        {uri("/proc/self/environ"), "referenced file"},
+        {"gltf", uri("../buffer.bin"), "names m/../buffer.bin, outside the model's folder"},
+        {"gltf", uri("/proc/self/environ"), "referenced file"},
     };
-    const char* suffix[] = {"obj", "obj", "obj", "off", "off", "off",  "off", "off",
-                            "ply", "ply", "ply", "ply", "obj", "gltf", "gltf"};
-    static_assert(std::size(suffix) == std::size(cases), "a suffix for each case");
-    int i = 0;
-    for (const auto& [text, message] : cases) {
-        const std::string path = "m/model." + std::string(suffix[i++]);
+    for (const auto& [suffix, text, message] : cases) {
+        const std::string path = "m/model." + std::string(suffix);
         SCOPED_TRACE(path + "\n" + text);
         writeFile(path, text);
         MeshData mesh;

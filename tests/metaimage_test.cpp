@@ -119,17 +119,6 @@ TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
     }
 }
 
-// A memory bomb (a huge plane claimed by a few compressed bytes) is refused before anything is
-// allocated.
-TEST(MetaImageTest, CompressedBombsAreRefused) {
-    ScratchDir scratch;
-    TypedSource source;
-    writeFile("bomb.mha", header("CompressedData = True\nElementSpacing = 1 1 7.3\n", "LOCAL",
-                                 "16384 16384 4") +
-                              std::string(200, '\0'));
-    expectRefusal(openPackInput({"bomb.mha"}, {}, &source), "bomb.mha: ", "can't hold");
-}
-
 // A detached data file is an input (LOCAL data is none): pack refuses an output or reference
 // picture that would land on it, for MetaImage and NRRD alike, and leaves it as it was.
 TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
@@ -138,11 +127,8 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
     writeFile("out.vol", samples);
     writeFile("picture.png", samples);
     writeFile("to-out.mhd", header("", "out.vol"));
-    writeFile("to-picture.mhd", header("", "picture.png"));
-    const std::string nrrd = "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\n"
-                             "encoding: raw\ndata file: ";
-    writeFile("to-out.nhdr", nrrd + "out.vol\n");
-    writeFile("to-picture.nhdr", nrrd + "picture.png\n");
+    writeFile("to-picture.nhdr", "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\n"
+                                 "encoding: raw\ndata file: picture.png\n");
     writeFile("local.mha", header("") + samples);
     TypedSource source;
     ASSERT_EQ(openPackInput({"local.mha"}, {}, &source), "");
@@ -153,8 +139,6 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
               QFileInfo(QDir::current().filePath("out.vol")));
     const QStringList runs[] = {
         {"pack", "to-out.mhd", "-o", "out.vol"},
-        {"pack", "to-picture.mhd", "-o", "picture.vol", "--reference-slice", "0"},
-        {"pack", "to-out.nhdr", "-o", "out.vol"},
         {"pack", "to-picture.nhdr", "-o", "picture.vol", "--reference-slice", "0"},
     };
     for (const QStringList& arguments : runs) {
@@ -166,7 +150,7 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
         EXPECT_EQ(fileBytes("picture.png"), samples);
     }
     // The same headers pack to another name.
-    EXPECT_EQ(runTool({"pack", "to-picture.mhd", "-o", "fine.vol"}).status, 0);
-    EXPECT_EQ(runTool({"pack", "to-out.nhdr", "-o", "fine.vol"}).status, 0);
+    EXPECT_EQ(runTool({"pack", "to-out.mhd", "-o", "fine.vol"}).status, 0);
+    EXPECT_EQ(runTool({"pack", "to-picture.nhdr", "-o", "fine.vol"}).status, 0);
 }
 } // namespace

@@ -114,9 +114,10 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
     }
 }
 
-// Plain and gzip, little- and big-endian, 4-D and 5-D: each volume comes back whole, over two
-// passes, and the volume's number is on the format line.
-TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
+// Every type, plain and gzip, NIfTI-1 and -2, little- and big-endian, 4-D and 5-D: each volume
+// comes back whole over two passes, with the volume's number on the format line. All files are
+// written before any is read: a .nii and a .nii.gz of one name (u8) must each give their own.
+TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
     ScratchDir scratch;
     struct Case {
         const char* name;
@@ -125,25 +126,47 @@ TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
         std::vector<std::int64_t> dims;
         int datatype;
         SampleType type;
+        int alpha;
     } cases[] = {
-        {"time.nii", 1, false, {3, 2, 2, 3}, DT_UINT8, SampleType::UInt8},
-        {"time.nii.gz", 2, false, {2, 3, 2, 4}, DT_INT16, SampleType::Int16},
-        {"vector.nii", 1, true, {2, 2, 3, 3, 2}, DT_INT16, SampleType::Int16},
-        {"vector.nii.gz", 1, true, {3, 2, 2, 2, 3}, DT_FLOAT32, SampleType::Float32},
-        {"vector-only.nii.gz", 2, false, {2, 2, 2, 1, 4}, DT_UINT16, SampleType::UInt16},
+        // clang-format off
+        {"u8.nii", 1, false, {3, 2, 4}, DT_UINT8, SampleType::UInt8, -1},
+        {"u8.nii.gz", 1, false, {2, 3, 2}, DT_UINT8, SampleType::UInt8, -1},
+        {"f32.nii", 2, false, {2, 3, 2}, DT_FLOAT32, SampleType::Float32, -1},
+        {"f64-vector.nii.gz", 1, false, {2, 2, 3, 1, 2}, DT_FLOAT64, SampleType::Float64, -1},
+        {"rgb.nii", 1, false, {2, 3, 2}, DT_RGB24, SampleType::UInt8, -1},
+        {"rgba.nii.gz", 1, false, {2, 2, 2}, DT_RGBA32, SampleType::UInt8, 3},
+        {"time.nii", 1, false, {3, 2, 2, 3}, DT_UINT8, SampleType::UInt8, -1},
+        {"time.nii.gz", 2, false, {2, 3, 2, 4}, DT_INT16, SampleType::Int16, -1},
+        {"vector.nii", 1, true, {2, 2, 3, 3, 2}, DT_INT16, SampleType::Int16, -1},
+        {"vector.nii.gz", 1, true, {3, 2, 2, 2, 3}, DT_FLOAT32, SampleType::Float32, -1},
+        {"vector-only.nii.gz", 2, false, {2, 2, 2, 1, 4}, DT_UINT16, SampleType::UInt16, -1},
+        // clang-format on
+    };
+    // The sizes of a case: w, h, d, volumes, channels (RGB ones stored interleaved, the others
+    // each channel a volume after the other).
+    const auto sizes = [](const Case& c) {
+        std::vector<int> s(c.dims.begin(), c.dims.end());
+        s.resize(5, 1);
+        s[4] *= c.datatype == DT_RGB24 ? 3 : c.datatype == DT_RGBA32 ? 4 : 1;
+        return s;
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const int w = int(c.dims[0]), h = int(c.dims[1]), d = int(c.dims[2]);
-        const int t = c.dims.size() > 3 ? int(c.dims[3]) : 1;
-        const int ch = c.dims.size() > 4 ? int(c.dims[4]) : 1;
+        const std::vector<int> s = sizes(c);
         NiftiFile header;
         header.version = c.version;
         header.bigEndian = c.bigEndian;
         header.dims = c.dims;
         header.datatype = c.datatype;
-        const std::vector<double> stored = storedValues(w, h, d, t, ch);
+        header.qformCode = NIFTI_XFORM_SCANNER_ANAT;
+        const std::vector<double> stored = storedValues(s[0], s[1], s[2], s[3], s[4]);
         ASSERT_EQ(writeNifti(c.name, header, typedBytes(c.type, stored, c.bigEndian)), "");
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<int> s = sizes(c);
+        const int t = s[3];
+        const bool rgb = c.alpha >= 0 || c.datatype == DT_RGB24;
+        const std::vector<double> stored = storedValues(s[0], s[1], s[2], t, s[4]);
         EXPECT_EQ(niftiVolumeCount(c.name), t);
         TypedSource source;
         if (t > 1) {
@@ -157,19 +180,21 @@ TEST(NiftiTest, VolumesOfASeriesArePickedOneAtATime) {
         for (int v = 0; v < t; ++v) {
             SCOPED_TRACE(v);
             ASSERT_EQ(openPackInput({c.name}, {-1, t > 1 ? v : -1}, &source), "");
-            const std::string volume =
-                t > 1 ? formatString(", volume %d of %d", v, t) : std::string();
-            EXPECT_EQ(source.info.format, formatString("NIfTI-%d", c.version) +
-                                              (QString(c.name).endsWith(".gz") ? " (gzip)" : "") +
-                                              volume);
-            EXPECT_EQ(source.info.channels, ch);
+            EXPECT_EQ(describe(source.info),
+                      formatString("NIfTI-%d%s%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 "
+                                   "known, x: left to right, y: posterior to anterior, z: "
+                                   "inferior to superior (from the qform)",
+                                   c.version, QString(c.name).endsWith(".gz") ? " (gzip)" : "",
+                                   t > 1 ? formatString(", volume %d of %d", v, t).c_str() : "",
+                                   s[0], s[1], s[2], sampleTypeName(c.type), s[4], c.alpha));
             std::string samples;
             ASSERT_EQ(readTwice(source, &samples), "");
-            EXPECT_EQ(samples, typedBytes(c.type, volumeValues(stored, w, h, d, t, ch, v)));
+            EXPECT_EQ(samples,
+                      typedBytes(c.type, rgb ? stored
+                                             : volumeValues(stored, s[0], s[1], s[2], t, s[4], v)));
         }
     }
 }
-
 // info on a file of several volumes says how many there are and how to pick one, then shows
 // the one picked; pack packs it quietly.
 TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
@@ -287,53 +312,4 @@ TEST(NiftiTest, GzipChannelsAreReadInOneForwardPass) {
     EXPECT_LT(channelled, 6 * slices + 0.3) << "the same samples as slices take " << slices << " s";
 }
 
-// All files are written before any is read: a .nii and a .nii.gz of one name (u8) must each
-// give their own voxels.
-TEST(NiftiTest, TypesChannelsAndFormsComeBackSampleForSample) {
-    ScratchDir scratch;
-    struct Case {
-        const char* name;
-        int datatype, version;
-        std::vector<std::int64_t> sizes;
-        SampleType type;
-        int channels, alpha;
-        const char* format;
-    } cases[] = {
-        // clang-format off
-        {"u8.nii", DT_UINT8, 1, {3, 2, 4}, SampleType::UInt8, 1, -1, "NIfTI-1"},
-        {"u8.nii.gz", DT_UINT8, 1, {2, 3, 2}, SampleType::UInt8, 1, -1, "NIfTI-1 (gzip)"},
-        {"i16.nii.gz", DT_INT16, 1, {3, 2, 4}, SampleType::Int16, 1, -1, "NIfTI-1 (gzip)"},
-        {"f32.nii", DT_FLOAT32, 2, {2, 3, 2}, SampleType::Float32, 1, -1, "NIfTI-2"},
-        {"u16.nii.gz", DT_UINT16, 2, {2, 2, 3}, SampleType::UInt16, 1, -1, "NIfTI-2 (gzip)"},
-        {"f64-vector.nii.gz", DT_FLOAT64, 1, {2, 2, 3, 1, 2}, SampleType::Float64, 2, -1,
-         "NIfTI-1 (gzip)"},
-        {"rgb.nii", DT_RGB24, 1, {2, 3, 2}, SampleType::UInt8, 3, -1, "NIfTI-1"},
-        {"rgba.nii.gz", DT_RGBA32, 1, {2, 2, 2}, SampleType::UInt8, 4, 3, "NIfTI-1 (gzip)"},
-        // clang-format on
-    };
-    for (const Case& c : cases) {
-        const int w = int(c.sizes[0]), h = int(c.sizes[1]), d = int(c.sizes[2]);
-        NiftiFile file;
-        file.version = c.version;
-        file.datatype = c.datatype;
-        file.dims = c.sizes;
-        file.qformCode = NIFTI_XFORM_SCANNER_ANAT;
-        const bool planar = c.sizes.size() == 5;
-        ASSERT_EQ(writeNifti(c.name, file, typedPattern(c.type, w, h, d, c.channels, planar)), "");
-    }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const int w = int(c.sizes[0]), h = int(c.sizes[1]), d = int(c.sizes[2]);
-        TypedSource source;
-        ASSERT_EQ(openPackInput({c.name}, {}, &source), "");
-        EXPECT_EQ(describe(source.info),
-                  formatString("%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 known, x: left to "
-                               "right, y: posterior to anterior, z: inferior to superior (from "
-                               "the qform)",
-                               c.format, w, h, d, sampleTypeName(c.type), c.channels, c.alpha));
-        std::string samples;
-        ASSERT_EQ(readTwice(source, &samples), "");
-        EXPECT_EQ(samples, typedPattern(c.type, w, h, d, c.channels));
-    }
-}
 } // namespace

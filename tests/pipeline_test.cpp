@@ -334,15 +334,6 @@ TEST(Resample, AnAxisOfOneSampleHasNoSpacingToHonour) {
     }
 }
 
-namespace {
-// The source as a plain volume: the same samples, with nothing known about its padding.
-SliceSource withoutPadding(const SliceSource& source) {
-    SliceSource plain = source;
-    plain.padding.reset();
-    return plain;
-}
-} // namespace
-
 TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
     // Each inner volume padded to a cube, then resized: the result must be what resampling the
     // whole padded cube sample by sample gives, to the byte.
@@ -361,8 +352,9 @@ TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
         SliceSource cube;
         ASSERT_EQ(fitToCube(inner, CubeFit::Pad, "in", &cube), "");
         ASSERT_TRUE(cube.padding);
-        const std::vector<unsigned char> expected =
-            redOf(resampleSource(withoutPadding(cube), c.n, c.n, c.n));
+        SliceSource plain = cube; // the same samples, with nothing known about the padding
+        plain.padding.reset();
+        const std::vector<unsigned char> expected = redOf(resampleSource(plain, c.n, c.n, c.n));
         innerReads = 0;
         EXPECT_EQ(redOf(resampleSource(cube, c.n, c.n, c.n)), expected);
         EXPECT_LE(innerReads, c.d); // each inner slice once at most, no padding slice

@@ -20,13 +20,9 @@ const char password[] = "se@cret", encodedPassword[] = "se%40cret";
 const std::uint64_t plenty = 1 << 20;
 const std::vector<std::string> sortedKeys = {"0/0/0", "0/0/1", "a b", "big", "zarr.json"};
 
-QString python() {
-    return QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-}
-
 // The inputs storezips.py writes, and the server over their plain/ folder, once for all tests.
 struct Inputs {
-    QTemporaryDir folder;
+    QString folder = scriptOutput("storezips.py");
     QProcess server;
     std::string root; // http://127.0.0.1:PORT
 
@@ -35,10 +31,11 @@ struct Inputs {
         for (const char* name :
              {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
             unsetenv(name);
-        const QString tests = QString::fromStdString(sourceDir()) + "/tests/";
-        if (QProcess::execute(python(), {tests + "storezips.py", folder.path()}) != 0)
+        if (folder.isEmpty())
             return;
-        server.start(python(), {tests + "storeserver.py", folder.path() + "/plain"});
+        server.start(
+            "/usr/bin/python3",
+            {QString::fromStdString(sourceDir()) + "/tests/storeserver.py", folder + "/plain"});
         if (server.waitForReadyRead(20000))
             root = "http://127.0.0.1:" + server.readLine().trimmed().toStdString();
     }
@@ -47,7 +44,7 @@ struct Inputs {
         server.waitForFinished();
     }
     std::string path(const std::string& name) const {
-        return folder.filePath(QString::fromStdString(name)).toStdString();
+        return (folder + "/" + QString::fromStdString(name)).toStdString();
     }
     std::vector<unsigned char> value(const std::string& key) const {
         const std::string bytes = fileBytes(QString::fromStdString(path("plain/" + key)));

@@ -79,11 +79,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
         if mode == "slow":
             time.sleep(60)
-        elif mode == "stall":
+        elif mode in ("stall", "huge"):  # half the file, or a petabyte promised; then nothing
             self.send_response(200)
-            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Content-Length", str(len(body) if mode == "stall" else 10**15))
             self.end_headers()
-            self.wfile.write(body[: len(body) // 2])
+            self.wfile.write(body[: len(body) // 2] if mode == "stall" else b"")
             self.wfile.flush()
             time.sleep(60)
         elif mode == "endless":
@@ -92,14 +92,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             while True:
                 self.wfile.write(b"x" * 65536)
-        elif mode == "huge":
-            self.send_response(200)
-            self.send_header("Content-Length", str(10**15))
-            self.end_headers()
-            self.wfile.flush()
-            time.sleep(60)
-
-
 
 
 def end_with_parent():

@@ -7,6 +7,9 @@
 #include <QBuffer>
 #include <QImage>
 #include <QProcess>
+#include <QTemporaryDir>
+
+#include <map>
 
 #include <sys/stat.h>
 #include <zlib.h>
@@ -157,4 +160,22 @@ std::string zlibBytes(const std::string& bytes) {
              uLong(bytes.size()));
     out.resize(size);
     return out;
+}
+
+QString scriptOutput(const QString& script) {
+    static std::map<QString, std::unique_ptr<QTemporaryDir>> written;
+    std::unique_ptr<QTemporaryDir>& folder = written[script];
+    if (!folder) {
+        ensureApplication();
+        folder = std::make_unique<QTemporaryDir>();
+        QProcess python;
+        python.start("/usr/bin/python3",
+                     {QString::fromStdString(sourceDir()) + "/tests/" + script, folder->path()});
+        python.waitForFinished(120000);
+        if (python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) {
+            std::fprintf(stderr, "%s", python.readAllStandardError().constData());
+            folder->remove();
+        }
+    }
+    return QDir(folder->path()).exists() ? folder->path() : QString();
 }

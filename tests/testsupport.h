@@ -180,5 +180,9 @@ struct ToolRun {
 };
 ToolRun runTool(const QStringList& arguments, int memoryLimit = 0);
 
+// The folder into which tests/SCRIPT, run once per process by /usr/bin/python3, wrote its files;
+// "" when it failed (its standard error is printed).
+QString scriptOutput(const QString& script);
+
 // bytes compressed with zlib (the zlib format, as MetaImage and NRRD store them).
 std::string zlibBytes(const std::string& bytes);

@@ -23,11 +23,10 @@ def mapped(values, lo, hi):
     return np.where(x >= 254.5, 255, np.where(x > 0, np.floor(x + 0.5), 0)).astype(np.uint8)
 
 
-def write_expected(path, red, green, blue):
-    zero = np.zeros_like(red)
-    rgb = np.stack([c if c is not None else zero for c in (red, green, blue)], axis=-1)
-    with open(path, "wb") as out:
-        out.write(rgb.tobytes())
+def write_expected(root, name, *channels):
+    """ROOT/NAME.expected: one channel grey, or red and green with blue black."""
+    rgb = channels * 3 if len(channels) == 1 else channels + (np.zeros_like(channels[0]),)
+    save(os.path.join(root, name + ".expected"), np.stack(rgb, axis=-1).tobytes())
 
 
 def smooth(shape, seed):
@@ -62,13 +61,10 @@ def ome_v2(root):
         {"color": "00ff00", "window": {"start": 0, "end": 4000, "min": 0, "max": 65535}}]}
     read = [zarr.open_array(os.path.join(root, "ome2.zarr", str(l)))[...] for l in range(3)]
     # A fixed window at the middle level; the file's own windows and colours at the coarsest.
-    write_expected(os.path.join(root, "ome2_window.expected"), mapped(read[1][0], 0, 4095),
-                   mapped(read[1][1], 0, 4095), None)
-    write_expected(os.path.join(root, "ome2_file.expected"), mapped(read[2][0], 100, 3000),
-                   mapped(read[2][1], 0, 4000), None)
+    write_expected(root, "ome2_window", mapped(read[1][0], 0, 4095), mapped(read[1][1], 0, 4095))
+    write_expected(root, "ome2_file", mapped(read[2][0], 100, 3000), mapped(read[2][1], 0, 4000))
     # --channels 1,1,1 keeps the file's windows: green's channel in all three.
-    grey = mapped(read[2][1], 0, 4000)
-    write_expected(os.path.join(root, "ome2_grey.expected"), grey, grey, grey)
+    write_expected(root, "ome2_grey", mapped(read[2][1], 0, 4000))
 
 
 def fortran_v2(root):
@@ -82,9 +78,7 @@ def fortran_v2(root):
                             dimension_separator="/")
     array[...] = data
     shutil.rmtree(os.path.join(path, "1", "2"))
-    read = zarr.open_array(path)[...]
-    grey = mapped(read, -1, 1)
-    write_expected(os.path.join(root, "fortran.expected"), grey, grey, grey)
+    write_expected(root, "fortran", mapped(zarr.open_array(path)[...], -1, 1))
 
 
 def time_v2(root):
@@ -94,8 +88,7 @@ def time_v2(root):
     array = zarr.open_array(path, mode="w", shape=data.shape, chunks=(2, 1, 4, 10, 3),
                             dtype="<i2", compressor=numcodecs.GZip(), fill_value=0)
     array[...] = data
-    grey = mapped(zarr.open_array(path)[1, 0], -500, 1000)
-    write_expected(os.path.join(root, "time.expected"), grey, grey, grey)
+    write_expected(root, "time", mapped(zarr.open_array(path)[1, 0], -500, 1000))
 
 
 def crc32c(data):
@@ -111,16 +104,11 @@ def with_crc(data):
     return data + struct.pack("<I", crc32c(data))
 
 
-def write_json(path, value):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w") as out:
-        json.dump(value, out)
-
-
-def write_bytes(path, data):
+def save(path, data):
+    """Metadata (a dict) as JSON, anything else as its bytes."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as out:
-        out.write(data)
+        out.write(json.dumps(data).encode() if isinstance(data, dict) else bytes(data))
 
 
 def sharded_v3(root):
@@ -130,13 +118,13 @@ def sharded_v3(root):
     path = os.path.join(root, "sharded.zarr")
     shape, shard, inner = (16, 16, 24), (8, 16, 16), (4, 8, 8)
     data = (smooth(shape, 5) % 3000).astype("<u2")
-    write_json(os.path.join(path, "zarr.json"), {
+    save(os.path.join(path, "zarr.json"), {
         "zarr_format": 3, "node_type": "group", "attributes": {"ome": {
             "version": "0.5", "multiscales": [{
                 "axes": [{"name": n, "type": "space"} for n in "zyx"],
                 "datasets": [{"path": "s0", "coordinateTransformations": [
                     {"type": "scale", "scale": [1, 1, 1]}]}]}]}}})
-    write_json(os.path.join(path, "s0", "zarr.json"), {
+    save(os.path.join(path, "s0", "zarr.json"), {
         "zarr_format": 3, "node_type": "array", "shape": list(shape), "data_type": "uint16",
         "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": list(shard)}},
         "chunk_key_encoding": {"name": "default"}, "fill_value": 9,
@@ -172,11 +160,10 @@ def sharded_v3(root):
                         index.append((len(body), len(encoded)))
                         body += encoded
             packed = b"".join(struct.pack("<QQ", o, n) for o, n in index)
-            write_bytes(os.path.join(path, "s0", "c", str(sz), "0", str(sx)),
+            save(os.path.join(path, "s0", "c", str(sz), "0", str(sx)),
                         body + with_crc(packed))
     # Not a cube: pack crops it to 16^3 around the middle of x.
-    grey = mapped(expected[:, :, 4:20], 0, 3000)
-    write_expected(os.path.join(root, "sharded.expected"), grey, grey, grey)
+    write_expected(root, "sharded", mapped(expected[:, :, 4:20], 0, 3000))
 
 
 def transposed_v3(root):
@@ -184,7 +171,7 @@ def transposed_v3(root):
     path = os.path.join(root, "transposed.zarr")
     shape, chunk = (6, 6, 6), (4, 3, 6)
     data = (smooth(shape, 6) - 100).astype(">i4")
-    write_json(os.path.join(path, "zarr.json"), {
+    save(os.path.join(path, "zarr.json"), {
         "zarr_format": 3, "node_type": "array", "shape": list(shape), "data_type": "int32",
         "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": list(chunk)}},
         "chunk_key_encoding": {"name": "default", "configuration": {"separator": "."}},
@@ -197,10 +184,9 @@ def transposed_v3(root):
             block = np.zeros(chunk, dtype=">i4")
             part = data[cz * 4:cz * 4 + 4, cy * 3:cy * 3 + 3, :]
             block[:part.shape[0], :part.shape[1], :] = part
-            write_bytes(os.path.join(path, "c.%d.%d.0" % (cz, cy)),
+            save(os.path.join(path, "c.%d.%d.0" % (cz, cy)),
                         gzip.compress(block.T.tobytes()))
-    grey = mapped(data, -100, 600)
-    write_expected(os.path.join(root, "transposed.expected"), grey, grey, grey)
+    write_expected(root, "transposed", mapped(data, -100, 600))
 
 
 def hostile(root):
@@ -209,7 +195,7 @@ def hostile(root):
         path = os.path.join(root, name)
         zarr.open_array(path, mode="w", shape=(16, 16, 16), chunks=(16, 16, 16), dtype="|u1",
                         compressor=compressor)
-        write_bytes(os.path.join(path, "0.0.0"), chunk_bytes)
+        save(os.path.join(path, "0.0.0"), chunk_bytes)
     # A 64 MiB chunk where 4 KiB are due, packed into a few kB (zlib packs 1 MiB in 1 kB).
     bomb = np.zeros(64 << 20, dtype=np.uint8).tobytes()
     plain("zlib_bomb.zarr", numcodecs.Zlib(), numcodecs.Zlib(level=9).encode(bomb[:1 << 20]))
