@@ -58,8 +58,13 @@ inline unsigned char windowed(double v, double lo, double width) {
 
 // Writes value(i), i < n, into out[3i], and into out[3i + 1] and out[3i + 2] too when grey.
 template <typename F> void storeBytes(std::size_t n, bool grey, unsigned char* out, F value) {
-    if (grey) {
-        for (std::size_t i = 0; i < n; ++i)
+    if (grey) { // one four-byte store a pixel, its fourth byte written over by the next pixel
+        std::size_t i = 0;
+        for (; i + 1 < n; ++i) {
+            const std::uint32_t bytes = std::uint32_t(value(i)) * 0x01010101u;
+            std::memcpy(out + 3 * i, &bytes, 4);
+        }
+        for (; i < n; ++i)
             out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = value(i);
         return;
     }
