@@ -7,7 +7,6 @@
 #include "testsupport.h"
 #include "storedsamples.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -278,38 +277,6 @@ TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
         EXPECT_EQ(source.info.orientation, c.orientation);
         EXPECT_TRUE(source.info.spacingKnown);
     }
-}
-
-// 64 channels of a gzip file: a pass inflates the file about once, not once per channel (a
-// channel's slice lies a whole channel volume after the last one's). The yardstick is the same
-// samples as one channel of 64 times the slices, read the same way.
-TEST(NiftiTest, GzipChannelsAreReadInOneForwardPass) {
-    ScratchDir scratch;
-    const int w = 64, h = 64, d = 16, channels = 64;
-    std::vector<double> stored(std::size_t(w * h * d * channels));
-    for (std::size_t i = 0; i < stored.size(); ++i)
-        stored[i] = double((i * 2654435761u >> 7) % 30000); // compresses little, as scans do
-    NiftiFile header;
-    header.datatype = DT_INT16;
-    header.dims = {w, h, d, 1, channels};
-    ASSERT_EQ(writeNifti("channels.nii.gz", header, typedBytes(SampleType::Int16, stored)), "");
-    header.dims = {w, h, d * channels};
-    ASSERT_EQ(writeNifti("slices.nii.gz", header, typedBytes(SampleType::Int16, stored)), "");
-    auto timeReading = [](const char* name, std::string* samples) {
-        TypedSource source;
-        EXPECT_EQ(openPackInput({name}, {-1, -1}, &source), "");
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(readTwice(source, samples), "");
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    std::string samples, unused;
-    const double slices = timeReading("slices.nii.gz", &unused);
-    const double channelled = timeReading("channels.nii.gz", &samples);
-    EXPECT_EQ(samples,
-              typedBytes(SampleType::Int16, volumeValues(stored, w, h, d, 1, channels, 0)));
-    // Finding where each channel starts costs one more inflation, in the first pass; inflating
-    // once per channel would take about channels / 2 times as long.
-    EXPECT_LT(channelled, 6 * slices + 0.3) << "the same samples as slices take " << slices << " s";
 }
 
 } // namespace
