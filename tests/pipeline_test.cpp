@@ -280,6 +280,31 @@ TEST(Resample, CheckerboardShrinksToGreyAndRampGrowsLinearly) {
     EXPECT_EQ(std::vector<int>(grown.begin(), grown.end()), (std::vector<int>{0, 64, 191, 255}));
 }
 
+TEST(Resample, AGreySourceWeighsOneColourIntoTheSameBytes) {
+    const auto noise = [](int x, int y, int z) {
+        return static_cast<unsigned char>((x * 73 + y * 151 + z * 29) * 2654435761u >> 24);
+    };
+    // Shrinking, growing, an axis copied, and padding around the samples.
+    const int sizes[][6] = {{9, 7, 5, 4, 11, 3}, {6, 6, 6, 6, 3, 8}, {3, 8, 2, 8, 8, 8}};
+    for (const int* s : sizes) {
+        SliceSource colour = greySource(s[0], s[1], s[2], noise), cube;
+        ASSERT_EQ(fitToCube(colour, CubeFit::Pad, "in", &cube), "");
+        for (const SliceSource& source : {colour, cube}) {
+            SliceSource grey = source;
+            grey.grey = true;
+            const SliceSource a = resampleSource(source, s[3], s[4], s[5]),
+                              b = resampleSource(grey, s[3], s[4], s[5]);
+            EXPECT_TRUE(b.grey);
+            std::vector<unsigned char> sliceA(3 * std::size_t(s[3] * s[4])), sliceB(sliceA.size());
+            for (int z = 0; z < s[5]; ++z) {
+                ASSERT_EQ(a.read(z, sliceA.data()), "");
+                ASSERT_EQ(b.read(z, sliceB.data()), "");
+                EXPECT_EQ(sliceA, sliceB) << s[0] << "x" << s[1] << "x" << s[2] << " z " << z;
+            }
+        }
+    }
+}
+
 TEST(Resample, AnisotropicSphereComesOutRound) {
     // A sphere of radius 12 around the centre of a 32^3 space, sampled every 1 along x and y
     // and every 2.5 along z.

@@ -92,6 +92,8 @@ std::pair<int, int> tapSpan(const Taps& taps) {
 struct Resampler {
     SliceSource source; // the samples read: the padded volume's inner one when padded
     int width = 0, height = 0;
+    // The colours weighed: 3, or 1 for a grey source, whose red is copied to green and blue.
+    int colours = 3;
     Taps x, y, z;
     bool sameX = false, sameY = false; // the axis is copied, not weighed
     // The output box [x0, x1) x [y0, y1) that the source reaches; beyond it lies padding, whose
@@ -138,7 +140,8 @@ struct Resampler {
             nextZ = sz + 1;
             nextRead = std::async(std::launch::async, source.read, nextZ, next.data());
         }
-        const std::size_t outRow = 3 * std::size_t(width);
+        const std::size_t outRow = std::size_t(colours) * std::size_t(width);
+        const std::size_t step = std::size_t(3 / colours); // bytes from one weighed to the next
         float* target = reduced[k].data();
         float* alongX = sameY ? target : rows.data();
         for (int sy = 0; sy < source.height; ++sy) {
@@ -147,7 +150,11 @@ struct Resampler {
             float* row = alongX + std::size_t(sy) * outRow;
             if (sameX) {
                 for (std::size_t i = 0; i < outRow; ++i)
-                    row[i] = in[i];
+                    row[i] = in[i * step];
+                continue;
+            }
+            if (colours == 1) {
+                reduceGreyRow(in, row);
                 continue;
             }
             for (int ox = x0; ox < x1; ++ox) {
@@ -164,7 +171,8 @@ struct Resampler {
                 row[3 * ox + 2] = b;
             }
         }
-        const std::size_t from = 3 * std::size_t(x0), to = 3 * std::size_t(x1);
+        const std::size_t from = std::size_t(colours) * std::size_t(x0),
+                          to = std::size_t(colours) * std::size_t(x1);
         for (int oy = y0; !sameY && oy < y1; ++oy) {
             float* row = target + std::size_t(oy) * outRow;
             std::fill(row + from, row + to, 0.0f);
@@ -180,14 +188,25 @@ struct Resampler {
         return std::string();
     }
 
+    // Row sy of a grey source's slice resampled along x: red alone.
+    void reduceGreyRow(const unsigned char* in, float* row) const {
+        for (int ox = x0; ox < x1; ++ox) {
+            float v = 0;
+            for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t)
+                v += x.weight[std::size_t(t)] * in[3 * std::size_t(x.index[std::size_t(t)])];
+            row[ox] = v;
+        }
+    }
+
     // The buffers are made on the first read, never while planning: the plan checks first that
     // memory holds them.
     void allocate() {
-        const std::size_t outSlice = 3 * std::size_t(width) * std::size_t(height);
+        const std::size_t outSlice =
+            std::size_t(colours) * std::size_t(width) * std::size_t(height);
         slice.resize(3 * std::size_t(source.width) * std::size_t(source.height));
         next.resize(slice.size());
         if (!sameY) // else x's results go straight to the reduced slice
-            rows.resize(3 * std::size_t(width) * std::size_t(source.height));
+            rows.resize(std::size_t(colours) * std::size_t(width) * std::size_t(source.height));
         reduced[0].resize(outSlice);
         reduced[1].resize(outSlice);
         sum.resize(outSlice);
@@ -198,7 +217,7 @@ struct Resampler {
             allocate();
         const int first = z.start[std::size_t(oz)], last = z.start[std::size_t(oz) + 1];
         if (first == last) { // padding alone
-            std::fill(rgb, rgb + sum.size(), 0);
+            std::fill(rgb, rgb + 3 * std::size_t(width) * std::size_t(height), 0);
             return std::string();
         }
         const float* in = nullptr;
@@ -210,17 +229,21 @@ struct Resampler {
             if (last - first == 1 && w == 1.0f) // one whole source slice: no sum to make
                 break;
             float* total = sum.data();
-            const std::size_t outRow = 3 * std::size_t(width);
+            const std::size_t outRow = std::size_t(colours) * std::size_t(width);
+            const std::size_t c = std::size_t(colours);
             for (int oy = y0; oy < y1; ++oy)
-                for (std::size_t i = std::size_t(oy) * outRow + 3 * std::size_t(x0);
-                     i < std::size_t(oy) * outRow + 3 * std::size_t(x1); ++i)
+                for (std::size_t i = std::size_t(oy) * outRow + c * std::size_t(x0);
+                     i < std::size_t(oy) * outRow + c * std::size_t(x1); ++i)
                     total[i] = (t == first ? 0.0f : total[i]) + w * in[i];
             in = total;
         }
         // Weights sum to 1 and samples are 0..255, so only rounding can pass 255.
+        const std::size_t copies = std::size_t(4 - colours); // 3 for grey, else 1
         for (std::size_t i = 0; i < sum.size(); ++i) {
             const float v = in[i] + 0.5f;
-            rgb[i] = v >= 255.0f ? 255 : static_cast<unsigned char>(v);
+            const unsigned char byte = v >= 255.0f ? 255 : static_cast<unsigned char>(v);
+            for (std::size_t k = 0; k < copies; ++k)
+                rgb[i * copies + k] = byte;
         }
         return std::string();
     }
@@ -234,6 +257,7 @@ SliceSource resampleSource(const SliceSource& source, int width, int height, int
     state->source = source.padding ? source.padding->inner : source;
     state->width = width;
     state->height = height;
+    state->colours = source.grey ? 1 : 3;
     state->x = axisTaps(source.width, width);
     state->y = axisTaps(source.height, height);
     state->z = axisTaps(source.depth, depth);
@@ -253,6 +277,7 @@ SliceSource resampleSource(const SliceSource& source, int width, int height, int
     out.width = width;
     out.height = height;
     out.depth = depth;
+    out.grey = source.grey;
     out.memory = resampleMemory(state->source, width, height);
     out.read = [state](int z, unsigned char* rgb) { return state->read(z, rgb); };
     return out;

@@ -441,6 +441,7 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
     rgb.height = info.height;
     rgb.depth = info.depth;
     rgb.concurrent = source.concurrent;
+    rgb.grey = map.source[0] == map.source[1] && map.source[1] == map.source[2];
     rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1); // a typed slice a read
     rgb.read = [=, channels = info.channels](int z, unsigned char* out) {
         thread_local std::vector<unsigned char> own;

@@ -39,6 +39,7 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
     auto slice = std::make_shared<std::vector<unsigned char>>();
     cube->width = cube->height = cube->depth = n;
     cube->concurrent = false; // the one source slice is shared
+    cube->grey = source.grey; // black is grey too
     cube->memory = source.memory + 3 * std::uint64_t(w) * std::uint64_t(h);
     cube->padding.reset();
     if (fit == CubeFit::Pad)

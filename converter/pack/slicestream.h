@@ -29,6 +29,9 @@ struct SliceSource {
     std::function<std::string(int z, unsigned char* rgb)> read;
     // Whether read may run for two slices at once (each slice a file of its own, say).
     bool concurrent = false;
+    // Whether every sample has red = green = blue (one channel shown as grey), so that a stage
+    // may work on one colour and copy it to the others.
+    bool grey = false;
     // The bytes read holds while it runs and between calls, its sources' included: what the
     // stages will hold at once, known before any of them allocates.
     std::uint64_t memory = 0;
