@@ -68,8 +68,17 @@ struct LevelLayout {
 // channels fastest, then x, then y.
 struct Slab {
     std::int64_t index = -1;
-    std::vector<unsigned char> samples;
+    // Made without zeroing, since the chunks write every byte, and kept for the next slab.
+    std::unique_ptr<unsigned char[]> samples;
+    std::size_t size = 0;
     std::string failure;
+
+    void reserve(std::size_t bytes) {
+        if (bytes > size) {
+            samples.reset(new unsigned char[bytes]);
+            size = bytes;
+        }
+    }
 };
 
 class ZarrReader {
@@ -119,7 +128,7 @@ public:
                 pending_ = std::async(std::launch::async, [this, s] { load(s + 1, &next_); });
             }
         }
-        std::memcpy(samples, current_.samples.data() + (z - s * slabDepth_) * sliceBytes_,
+        std::memcpy(samples, current_.samples.get() + (z - s * slabDepth_) * sliceBytes_,
                     sliceBytes_);
         return std::string();
     }
@@ -222,7 +231,7 @@ private:
         const std::int64_t depth =
             std::min<std::int64_t>(slabDepth_, layout_.extent[int(AxisRole::Z)] - s * slabDepth_);
         // Every sample is written: by its chunk, or as the fill value where that is missing.
-        slab->samples.resize(std::size_t(sliceBytes_ * std::uint64_t(depth)));
+        slab->reserve(std::size_t(sliceBytes_ * std::uint64_t(depth)));
         const auto cells = slabCells(s);
         std::atomic<std::size_t> nextCell{0};
         std::mutex failureLock;
@@ -377,7 +386,7 @@ private:
             outBase += at * outStrides[role];
         }
         const unsigned char* in = chunk + first[4] * inStep[4];
-        unsigned char* out = slab->samples.data() + outBase;
+        unsigned char* out = slab->samples.get() + outBase;
         const int X = int(AxisRole::X), Y = int(AxisRole::Y), Z = int(AxisRole::Z),
                   C = int(AxisRole::Channel);
         for (std::int64_t z = 0; z < count[Z]; ++z)
