@@ -1,6 +1,6 @@
 #pragma once
 
-// The converter's commands, one file each; tools/volcli.cpp puts them in the table.
+// The converter's commands, one file each; commandtable.cpp puts them in the table.
 
 #include "commandline.h"
 

@@ -1,5 +1,5 @@
-// tessary-vol pack: any input it reads (slices, TIFF, NRRD, .npy, raw bytes, a volume) to a
-// volume, through the plan of tools/packplan.
+// tessary-vol pack: any input of the table of formats (slices, arrays, a volume) to a
+// volume, through the plan of pack/packplan.
 
 #include "commands.h"
 
@@ -283,7 +283,7 @@ int runPack(const QCommandLineParser& parser) {
 Command packCommand() {
     return {name,
             "pack INPUT... -o OUT.vol",
-            "slices, TIFF, NIfTI, DICOM, MetaImage, NRRD, .npy, raw bytes or a volume to a volume",
+            "any input it reads (pack --help lists them) to a volume",
             help(),
             QList<QCommandLineOption>{{{"o", "output"}, "output", "OUT"},
                                       {"name", "name", "NAME"},
