@@ -180,31 +180,56 @@ SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice, int pict
     return sink;
 }
 
+// The reference picture's options: its name, the slice it is made of (-1: none) and its side.
+struct PictureOptions {
+    QString name;
+    int slice = -1;
+    int side = 256;
+};
+
+// Reads the picture options, or says what is wrong with them.
+QString readPictureOptions(const QCommandLineParser& parser, const QString& output,
+                           PictureOptions* picture) {
+    picture->name =
+        parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
+    bool sliceGood = true, sideGood = true;
+    if (parser.isSet("reference-slice"))
+        picture->slice = parser.value("reference-slice").toInt(&sliceGood);
+    if (parser.isSet("reference-size"))
+        picture->side = parser.value("reference-size").toInt(&sideGood);
+    if (parser.isSet("reference") && parser.isSet("reference-slice"))
+        return "--reference and --reference-slice exclude each other";
+    if (!sliceGood || (parser.isSet("reference-slice") && picture->slice < 0))
+        return "--reference-slice takes a slice number from 0";
+    if (!sideGood || picture->side < 1)
+        return "--reference-size takes a positive number of pixels";
+    if (!isUsableVolumeName(picture->name))
+        return "the picture name '" + picture->name +
+               "' must be 1 to 259 bytes and stay in the folder";
+    return QString();
+}
+
+// "" when neither the volume nor the picture pack writes would be written over a file it reads.
+std::string checkOutputs(const QCommandLineParser& parser, const QString& output,
+                         const QString& picturePath, const QStringList& read) {
+    std::string failure = checkOutputPath(output, read);
+    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
+        failure = checkOutputPath(picturePath, read);
+    return failure;
+}
+
 int runPack(const QCommandLineParser& parser) {
     const QStringList inputs = parser.positionalArguments();
     const QString output = outputWithExtension(parser, name, ".vol");
     if (output.isEmpty())
         return 2;
-    const QString pictureName =
-        parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
     PackSettings settings;
-    const QString settingsFailure = readPackSettings(parser, &settings);
-    bool sliceGood = true, sideGood = true;
-    const int pictureSlice =
-        parser.isSet("reference-slice") ? parser.value("reference-slice").toInt(&sliceGood) : -1;
-    const int pictureSide =
-        parser.isSet("reference-size") ? parser.value("reference-size").toInt(&sideGood) : 256;
-    if (!settingsFailure.isEmpty())
-        return usageError(name, settingsFailure);
-    if (parser.isSet("reference") && parser.isSet("reference-slice"))
-        return usageError(name, "--reference and --reference-slice exclude each other");
-    if (!sliceGood || (parser.isSet("reference-slice") && pictureSlice < 0))
-        return usageError(name, "--reference-slice takes a slice number from 0");
-    if (!sideGood || pictureSide < 1)
-        return usageError(name, "--reference-size takes a positive number of pixels");
-    if (!isUsableVolumeName(pictureName))
-        return usageError(name, "the picture name '" + pictureName +
-                                    "' must be 1 to 259 bytes and stay in the folder");
+    QString usage = readPackSettings(parser, &settings);
+    PictureOptions picture;
+    if (usage.isEmpty())
+        usage = readPictureOptions(parser, output, &picture);
+    if (!usage.isEmpty())
+        return usageError(name, usage);
 
     // Nothing that is read is ever written over: the inputs, each picture of a slice folder and
     // the reference picture. What reading the folder finds wrong is told when it is read.
@@ -214,10 +239,8 @@ int runPack(const QCommandLineParser& parser) {
         read += slices;
     if (parser.isSet("reference"))
         read << parser.value("reference");
-    const QString picturePath = QFileInfo(output).dir().filePath(pictureName + ".png");
-    std::string failure = checkOutputPath(output, read);
-    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
-        failure = checkOutputPath(picturePath, read);
+    const QString picturePath = QFileInfo(output).dir().filePath(picture.name + ".png");
+    std::string failure = checkOutputs(parser, output, picturePath, read);
     if (!failure.empty())
         return inputError(failure);
 
@@ -233,37 +256,35 @@ int runPack(const QCommandLineParser& parser) {
     for (const std::string& file : source.files)
         read << QFile::decodeName(file.c_str());
     if (failure.empty())
-        failure = checkOutputPath(output, read);
-    if (failure.empty() && (parser.isSet("reference") || parser.isSet("reference-slice")))
-        failure = checkOutputPath(picturePath, read);
+        failure = checkOutputs(parser, output, picturePath, read);
     if (!failure.empty())
         return inputError(failure);
     const int n = plan.n;
-    if (pictureSlice >= n)
+    if (picture.slice >= n)
         return usageError(
             name,
-            QString("--reference-slice %1: the slices are 0 to %2").arg(pictureSlice).arg(n - 1));
+            QString("--reference-slice %1: the slices are 0 to %2").arg(picture.slice).arg(n - 1));
 
     // The size is told, and the free space checked, before the samples are read at all.
     std::printf("%s: %s to write, N = %d\n", qPrintable(output),
                 describeBytes(plan.outputBytes).c_str(), n);
     std::fflush(stdout);
     VolumeHeader header;
-    header.name = pictureName.toLocal8Bit().toStdString();
+    header.name = picture.name.toLocal8Bit().toStdString();
     header.size = n;
     SliceSink volume;
     failure = openVolumeSink(output, header, &volume);
     auto reference = std::make_shared<Reference>();
     if (failure.empty() && parser.isSet("reference"))
-        failure = readReference(parser.value("reference"), pictureSide, reference.get());
+        failure = readReference(parser.value("reference"), picture.side, reference.get());
     if (failure.empty())
         failure = readingInput(inputName, [&] {
             const std::string planned = planSamples(source, settings, inputName, &plan);
             if (!planned.empty())
                 return planned;
-            const auto picture = std::shared_ptr<QByteArray>(reference, &reference->png);
+            const auto png = std::shared_ptr<QByteArray>(reference, &reference->png);
             return streamSlices(
-                plan.rgb, withPicture(volume, n, pictureSlice, pictureSide, picture, picturePath),
+                plan.rgb, withPicture(volume, n, picture.slice, picture.side, png, picturePath),
                 "packing");
         });
     if (!failure.empty())
