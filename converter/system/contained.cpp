@@ -150,6 +150,68 @@ std::string memorySizeText(std::uint64_t bytes) {
     return std::to_string((bytes + mib - 1) / mib) + " MB";
 }
 
+namespace {
+// Reads what the child sends until it is gone; true when the wall-clock backstop passed first.
+// The limit counts the child's CPU time, so a busy machine does not end a good import; the wall
+// clock is only a backstop for a child that waits instead of working.
+bool receiveFromChild(int fd, int seconds, std::vector<unsigned char>* received) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(std::int64_t(wallBackstop) * seconds);
+    for (;;) {
+        int wait = -1;
+        if (seconds > 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0)
+                return true;
+            wait = int(std::min<long long>(left, 1000));
+        }
+        pollfd reader = {fd, POLLIN, 0};
+        const int ready = poll(&reader, 1, wait);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready <= 0)
+            continue;
+        unsigned char chunk[65536];
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false; // the child is gone
+        received->insert(received->end(), chunk, chunk + got);
+    }
+}
+
+// How the child ended, from its status, its CPU time and what it sent.
+ContainedResult judgeChild(int status, const rusage& usage, bool timedOut,
+                           const std::vector<unsigned char>& received,
+                           const ContainmentLimits& limits) {
+    ContainedResult result;
+    // A child that caught SIGXCPU ends by the hard limit's SIGKILL.
+    const bool cpuSpent = limits.seconds > 0 && cpuSeconds(usage) >= limits.seconds;
+    const bool exited = WIFEXITED(status);
+    const char tag = received.empty() ? '\0' : char(received[0]);
+    if (timedOut || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || cpuSpent))) {
+        result.end = ContainedEnd::TimedOut;
+    } else if (tag == memoryTag || (exited && WEXITSTATUS(status) == memoryExit)) {
+        result.end = ContainedEnd::OutOfMemory;
+    } else if (exited && WEXITSTATUS(status) == 0 && (tag == doneTag || tag == refusedTag)) {
+        result.end = tag == doneTag ? ContainedEnd::Done : ContainedEnd::Refused;
+        if (tag == doneTag)
+            result.bytes.assign(received.begin() + 1, received.end());
+        else
+            result.message.assign(received.begin() + 1, received.end());
+    } else {
+        result.end = ContainedEnd::Crashed;
+        result.message = WIFSIGNALED(status) ? strsignal(WTERMSIG(status))
+                                             : "exit status " + std::to_string(status);
+    }
+    return result;
+}
+} // namespace
+
 ContainedResult runContained(const ContainedWork& work, const ContainmentLimits& limits) {
     ContainedResult result;
     int ends[2];
@@ -173,40 +235,8 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     }
     trackChild(child, true);
     ::close(ends[1]);
-
-    // The limit counts the child's CPU time, so a busy machine does not end a good import; the
-    // wall clock is only a backstop for a child that waits instead of working.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::seconds(std::int64_t(wallBackstop) * limits.seconds);
     std::vector<unsigned char> received;
-    bool timedOut = false;
-    for (;;) {
-        int wait = -1;
-        if (limits.seconds > 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            if (left <= 0) {
-                timedOut = true;
-                break;
-            }
-            wait = int(std::min<long long>(left, 1000));
-        }
-        pollfd reader = {ends[0], POLLIN, 0};
-        const int ready = poll(&reader, 1, wait);
-        if (ready < 0 && errno != EINTR)
-            break;
-        if (ready <= 0)
-            continue;
-        unsigned char chunk[65536];
-        const ssize_t got = ::read(ends[0], chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break; // the child is gone
-        received.insert(received.end(), chunk, chunk + got);
-    }
+    const bool timedOut = receiveFromChild(ends[0], limits.seconds, &received);
     ::close(ends[0]);
     if (timedOut)
         kill(child, SIGKILL);
@@ -215,25 +245,5 @@ ContainedResult runContained(const ContainedWork& work, const ContainmentLimits&
     while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     trackChild(child, false);
-    // A child that caught SIGXCPU ends by the hard limit's SIGKILL.
-    const bool cpuSpent = limits.seconds > 0 && cpuSeconds(usage) >= limits.seconds;
-
-    const bool exited = WIFEXITED(status);
-    const char tag = received.empty() ? '\0' : char(received[0]);
-    if (timedOut || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || cpuSpent))) {
-        result.end = ContainedEnd::TimedOut;
-    } else if (tag == memoryTag || (exited && WEXITSTATUS(status) == memoryExit)) {
-        result.end = ContainedEnd::OutOfMemory;
-    } else if (exited && WEXITSTATUS(status) == 0 && (tag == doneTag || tag == refusedTag)) {
-        result.end = tag == doneTag ? ContainedEnd::Done : ContainedEnd::Refused;
-        if (tag == doneTag)
-            result.bytes.assign(received.begin() + 1, received.end());
-        else
-            result.message.assign(received.begin() + 1, received.end());
-    } else {
-        result.end = ContainedEnd::Crashed;
-        result.message = WIFSIGNALED(status) ? strsignal(WTERMSIG(status))
-                                             : "exit status " + std::to_string(status);
-    }
-    return result;
+    return judgeChild(status, usage, timedOut, received, limits);
 }
