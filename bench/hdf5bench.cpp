@@ -2,7 +2,7 @@
 
 #include "formattable.h"
 #include "memory.h"
-#include "pyramidsamples.h"
+#include "pyramids.h"
 #include "packplan.h"
 #include "slicestream.h"
 
@@ -152,28 +152,6 @@ std::uint64_t bytesRead() {
     return value;
 }
 
-std::string packLevel(const QString& path, int size) {
-    InputSelection selection;
-    selection.size = size;
-    PackSettings settings;
-    settings.size = size;
-    // A given window: without one pack reads the samples twice, the first time for their range.
-    settings.windowGiven = true;
-    settings.windowLo = 0;
-    settings.windowHi = 65535;
-    settings.pick = selection;
-    TypedSource source;
-    PackPlan plan;
-    std::string failure = openPackInput({path}, selection, &source);
-    if (failure.empty())
-        failure = planPack(source, settings, path, &plan);
-    // The slices are dropped, as the Zarr rows do: writing and syncing the output is the same
-    // for every input, and would hide the reading.
-    SliceSink sink;
-    sink.write = [](const unsigned char*) { return std::string(); };
-    sink.commit = [] { return std::string(); };
-    return failure.empty() ? streamSlices(plan.rgb, sink, "packing") : failure;
-}
 } // namespace
 
 void benchmarkPyramidPacking(int side) {
@@ -208,7 +186,7 @@ void benchmarkPyramidPacking(int side) {
         const std::uint64_t readBefore = bytesRead();
         start = Clock::now();
         if (failure.empty())
-            failure = packLevel(path, size);
+            failure = packDropped(path, size, 65535);
         packed = std::min(packed, secondsSince(start));
         read = bytesRead() - readBefore;
         peak = std::max(peak, kibToMb(procStatusKiB("VmHWM")) - before);

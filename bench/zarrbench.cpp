@@ -1,7 +1,7 @@
 #include "zarrbench.h"
 
 #include "memory.h"
-#include "pyramidsamples.h"
+#include "pyramids.h"
 
 #include "chunkcodecs.h"
 #include "formattable.h"
@@ -137,26 +137,6 @@ bool decodeAlone(const QString& folder, int side) {
     return side > 0;
 }
 
-// Packs as tessary-vol does, into a sink that drops the slices: writing and syncing the output
-// is the same for every input, and would hide the reading.
-std::string packZarr(const QString& location, int size) {
-    PackSettings settings;
-    settings.size = size;
-    settings.pick.size = size;
-    settings.windowGiven = true; // one pass over the samples: no range to measure
-    settings.windowLo = 0;
-    settings.windowHi = 4000;
-    TypedSource source;
-    PackPlan plan;
-    std::string failure = openPackInput({location}, settings.pick, &source);
-    if (failure.empty())
-        failure = planPack(source, settings, location, &plan);
-    SliceSink sink;
-    sink.write = [](const unsigned char*) { return std::string(); };
-    sink.commit = [] { return std::string(); };
-    return failure.empty() ? streamSlices(plan.rgb, sink, "packing") : failure;
-}
-
 // A TCP port nothing listens on now.
 int freePort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -193,13 +173,13 @@ void printRow(const char* name, const QString& location, int size, long long lev
     const double before = kibToMb(procStatusKiB("VmRSS"));
     const long long readBefore = bytesSoFar();
     auto start = Clock::now();
-    std::string failure = packZarr(location, size);
+    std::string failure = packDropped(location, size, 4000);
     double seconds = secondsSince(start);
     const double peak = kibToMb(procStatusKiB("VmHWM")) - before;
     const long long read = bytesSoFar() - readBefore;
     for (int run = 1; run < 5 && failure.empty(); ++run) { // the best of five
         start = Clock::now();
-        failure = packZarr(location, size);
+        failure = packDropped(location, size, 4000);
         seconds = std::min(seconds, secondsSince(start));
     }
     if (!failure.empty()) {

@@ -424,6 +424,19 @@ SampleMapper makeStoredMapper(const StoredSamples& stored, SampleType to,
     return wide ? tableMapper<std::uint16_t>(table) : tableMapper<std::uint8_t>(table);
 }
 
+namespace {
+// The RGB volume of source's sizes, without its read, holding a typed slice of sliceBytes a read.
+SliceSource rgbOf(const TypedSource& source, std::size_t sliceBytes) {
+    SliceSource rgb;
+    rgb.width = source.info.width;
+    rgb.height = source.info.height;
+    rgb.depth = source.info.depth;
+    rgb.concurrent = source.concurrent;
+    rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1);
+    return rgb;
+}
+} // namespace
+
 SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const SampleWindow& window) {
     const VolumeInfo& info = source.info;
     const std::size_t pixels = std::size_t(info.width) * std::size_t(info.height);
@@ -436,13 +449,8 @@ SliceSource mapToRgb(const TypedSource& source, const ChannelMap& map, const Sam
     const Read read = asStored ? source.readStored : source.read;
     // A source read one slice at a time shares one buffer; concurrent reads get their own.
     auto shared = std::make_shared<std::vector<unsigned char>>();
-    SliceSource rgb;
-    rgb.width = info.width;
-    rgb.height = info.height;
-    rgb.depth = info.depth;
-    rgb.concurrent = source.concurrent;
+    SliceSource rgb = rgbOf(source, sliceBytes);
     rgb.grey = map.source[0] == map.source[1] && map.source[1] == map.source[2];
-    rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1); // a typed slice a read
     rgb.read = [=, channels = info.channels](int z, unsigned char* out) {
         thread_local std::vector<unsigned char> own;
         std::vector<unsigned char>& slice = source.concurrent ? own : *shared;
@@ -477,12 +485,7 @@ SliceSource mapToRgbPerColour(const TypedSource& source, const ChannelMap& map,
     for (int c = 0; c < 3; ++c)
         mappers.push_back(makeSampleMapper(info.type, windows[c]));
     auto shared = std::make_shared<std::vector<unsigned char>>();
-    SliceSource rgb;
-    rgb.width = info.width;
-    rgb.height = info.height;
-    rgb.depth = info.depth;
-    rgb.concurrent = source.concurrent;
-    rgb.memory = source.memory + sliceBytes * (source.concurrent ? 2 : 1);
+    SliceSource rgb = rgbOf(source, sliceBytes);
     rgb.read = [=](int z, unsigned char* out) {
         std::vector<unsigned char> own;
         std::vector<unsigned char>& slice = source.concurrent ? own : *shared;
