@@ -79,13 +79,15 @@ struct SlabReader {
     // Starts reading slab k on another thread, unless its slot holds it or is reading it.
     void readAhead(int k) {
         const int start = k * slabDepth, at = k % (slabsAhead + 1);
-        if (start >= info.depth || slabs[at].start == start)
+        if (start >= info.depth)
             return;
-        if (loads[at].valid()) {
+        if (loads[at].valid()) { // the slot is looked at only once its load has ended
             if (loading[at] == start)
                 return;
             loads[at].get();
         }
+        if (slabs[at].start == start)
+            return;
         loading[at] = start;
         loads[at] = std::async(std::launch::async, [this, start, at] { load(start, &slabs[at]); });
     }
@@ -94,11 +96,10 @@ struct SlabReader {
             return ("no slice " + std::to_string(z));
         const int k = z / slabDepth, at = k % (slabsAhead + 1);
         Slab& slab = slabs[at];
-        if (slab.start != k * slabDepth) {
-            if (loads[at].valid())
-                loads[at].get();
-            if (slab.start != k * slabDepth) // a failed read ahead fails here again, or a new pass
-                load(k * slabDepth, &slab);
+        if (loads[at].valid()) // the slot is looked at only once its load has ended
+            loads[at].get();
+        if (slab.start != k * slabDepth) { // a failed read ahead fails here again, or a new pass
+            load(k * slabDepth, &slab);
             if (slab.start < 0)
                 return slab.failure;
         }
