@@ -169,38 +169,10 @@ private:
     // The fill value as one sample of the array's type in host order.
     void withFill(unsigned char* out) const {
         const double fill = layout_.array.fill;
-        switch (layout_.array.type) {
-        case SampleType::UInt8: {
-            const auto v = std::uint8_t(fill);
-            return std::memcpy(out, &v, 1), void();
-        }
-        case SampleType::Int8: {
-            const auto v = std::int8_t(fill);
-            return std::memcpy(out, &v, 1), void();
-        }
-        case SampleType::UInt16: {
-            const auto v = std::uint16_t(fill);
-            return std::memcpy(out, &v, 2), void();
-        }
-        case SampleType::Int16: {
-            const auto v = std::int16_t(fill);
-            return std::memcpy(out, &v, 2), void();
-        }
-        case SampleType::UInt32: {
-            const auto v = std::uint32_t(fill);
-            return std::memcpy(out, &v, 4), void();
-        }
-        case SampleType::Int32: {
-            const auto v = std::int32_t(fill);
-            return std::memcpy(out, &v, 4), void();
-        }
-        case SampleType::Float32: {
-            const auto v = float(fill);
-            return std::memcpy(out, &v, 4), void();
-        }
-        case SampleType::Float64:
-            return std::memcpy(out, &fill, 8), void();
-        }
+        withSampleType(layout_.array.type, [&](auto* typed) {
+            const auto v = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>(fill);
+            std::memcpy(out, &v, sizeof v);
+        });
     }
 
     // The grid cells (chunks or shards) of slab s, each once.

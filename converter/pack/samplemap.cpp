@@ -23,28 +23,6 @@
 #include <unistd.h>
 
 namespace {
-// Calls f with a null pointer of the C++ type that holds samples of the given type.
-template <typename F> void withSampleType(SampleType type, F&& f) {
-    switch (type) {
-    case SampleType::UInt8:
-        return f(static_cast<const std::uint8_t*>(nullptr));
-    case SampleType::Int8:
-        return f(static_cast<const std::int8_t*>(nullptr));
-    case SampleType::UInt16:
-        return f(static_cast<const std::uint16_t*>(nullptr));
-    case SampleType::Int16:
-        return f(static_cast<const std::int16_t*>(nullptr));
-    case SampleType::UInt32:
-        return f(static_cast<const std::uint32_t*>(nullptr));
-    case SampleType::Int32:
-        return f(static_cast<const std::int32_t*>(nullptr));
-    case SampleType::Float32:
-        return f(static_cast<const float*>(nullptr));
-    case SampleType::Float64:
-        return f(static_cast<const double*>(nullptr));
-    }
-}
-
 // One sample through the window of width hi - lo, a step when that is 0. The formula is kept
 // as written (a multiplied reciprocal would round 127.5 down in some windows).
 inline unsigned char windowed(double v, double lo, double width) {

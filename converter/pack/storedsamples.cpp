@@ -143,24 +143,9 @@ void StoredSamples::convert(void* stored, std::size_t count, SampleType to, void
         return;
     }
     const double s = rescaled() ? slope : 1, b = rescaled() ? intercept : 0;
-    switch (type) {
-    case SampleType::UInt8:
-        return rescale(static_cast<const std::uint8_t*>(stored), count, s, b, to, out);
-    case SampleType::Int8:
-        return rescale(static_cast<const std::int8_t*>(stored), count, s, b, to, out);
-    case SampleType::UInt16:
-        return rescale(static_cast<const std::uint16_t*>(stored), count, s, b, to, out);
-    case SampleType::Int16:
-        return rescale(static_cast<const std::int16_t*>(stored), count, s, b, to, out);
-    case SampleType::UInt32:
-        return rescale(static_cast<const std::uint32_t*>(stored), count, s, b, to, out);
-    case SampleType::Int32:
-        return rescale(static_cast<const std::int32_t*>(stored), count, s, b, to, out);
-    case SampleType::Float32:
-        return rescale(static_cast<const float*>(stored), count, s, b, to, out);
-    case SampleType::Float64:
-        return rescale(static_cast<const double*>(stored), count, s, b, to, out);
-    }
+    withSampleType(type, [&](auto* typed) {
+        rescale(static_cast<decltype(typed)>(stored), count, s, b, to, out);
+    });
 }
 
 void readThrough(const StoredSamples& stored,

@@ -19,6 +19,28 @@ std::size_t sampleTypeBytes(SampleType type);
 // The type's short name as users see it: "uint8", "int16", "float32", ...
 const char* sampleTypeName(SampleType type);
 
+// Calls f with a null pointer of the C++ type that holds samples of the given type.
+template <typename F> void withSampleType(SampleType type, F&& f) {
+    switch (type) {
+    case SampleType::UInt8:
+        return f(static_cast<const std::uint8_t*>(nullptr));
+    case SampleType::Int8:
+        return f(static_cast<const std::int8_t*>(nullptr));
+    case SampleType::UInt16:
+        return f(static_cast<const std::uint16_t*>(nullptr));
+    case SampleType::Int16:
+        return f(static_cast<const std::int16_t*>(nullptr));
+    case SampleType::UInt32:
+        return f(static_cast<const std::uint32_t*>(nullptr));
+    case SampleType::Int32:
+        return f(static_cast<const std::int32_t*>(nullptr));
+    case SampleType::Float32:
+        return f(static_cast<const float*>(nullptr));
+    case SampleType::Float64:
+        return f(static_cast<const double*>(nullptr));
+    }
+}
+
 struct StoredSamples;
 
 // One level of a multi-resolution input (a pyramid), in the file's voxel axes x, y, z.
