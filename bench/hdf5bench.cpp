@@ -48,12 +48,15 @@ hid_t createGroup(hid_t file, const std::string& path) {
     return group;
 }
 
+// The group of level r's only channel, as Imaris names it.
+std::string channelGroup(int r) {
+    return "/DataSet/ResolutionLevel " + std::to_string(r) + "/TimePoint 0/Channel 0";
+}
+
 // Writes level r (side >> r a side) a chunk's depth of slices at a time.
 bool writeLevel(hid_t file, int r, int side) {
     const int n = side >> r;
-    const std::string group =
-        "/DataSet/ResolutionLevel " + std::to_string(r) + "/TimePoint 0/Channel 0";
-    const hid_t channel = createGroup(file, group);
+    const hid_t channel = createGroup(file, channelGroup(r));
     for (const char* axis : {"ImageSizeX", "ImageSizeY", "ImageSizeZ"})
         textAttribute(channel, axis, std::to_string(n));
     const hsize_t padded = hsize_t((n + chunk - 1) / chunk * chunk),
@@ -108,8 +111,7 @@ bool writeImaris(const QString& path, int side) {
 std::uint64_t readLevelAlone(const QString& path, int r, int side) {
     const int n = side >> r;
     const hid_t file = H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    const std::string name =
-        "/DataSet/ResolutionLevel " + std::to_string(r) + "/TimePoint 0/Channel 0/Data";
+    const std::string name = channelGroup(r) + "/Data";
     const hid_t data = H5Dopen2(file, name.c_str(), H5P_DEFAULT), space = H5Dget_space(data);
     const hsize_t depth = hsize_t(std::min(chunk, n));
     std::vector<std::uint16_t> slab(std::size_t(depth) * std::size_t(n) * std::size_t(n));
@@ -131,8 +133,7 @@ std::uint64_t readLevelAlone(const QString& path, int r, int side) {
 // The bytes level r's compressed chunks take in the file.
 std::uint64_t storedBytes(const QString& path, int r) {
     const hid_t file = H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    const std::string name =
-        "/DataSet/ResolutionLevel " + std::to_string(r) + "/TimePoint 0/Channel 0/Data";
+    const std::string name = channelGroup(r) + "/Data";
     const hid_t data = H5Dopen2(file, name.c_str(), H5P_DEFAULT);
     const std::uint64_t bytes = data >= 0 ? H5Dget_storage_size(data) : 0;
     H5Dclose(data);
