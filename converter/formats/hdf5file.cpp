@@ -361,6 +361,11 @@ std::string onOpenFile(const QString& path,
     *bytes = std::move(result.bytes);
     return std::string();
 }
+#ifdef MADV_POPULATE_WRITE
+constexpr int populateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int populateWrite = 23; // Linux 5.14
+#endif
 } // namespace
 
 const Hdf5Attribute* Hdf5Object::attribute(const std::string& name) const {
@@ -487,6 +492,9 @@ std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& bl
     return onOpenFile(
         path,
         [&](hid_t file, std::vector<unsigned char>*) {
+            // A forked child faults in a shared mapping's pages one by one; one call maps
+            // them all (kernels without it fault as before).
+            madvise(bytes, std::size_t(expected), populateWrite);
             return readBlocksInto(file, blocks, bytes, expected);
         },
         &none);

@@ -95,6 +95,10 @@ struct SlabReader {
         if (z < 0 || z >= info.depth)
             return ("no slice " + std::to_string(z));
         const int k = z / slabDepth, at = k % (slabsAhead + 1);
+        // The next slabs start before this one is waited for, so that a pass's first slab is
+        // not read alone.
+        for (int ahead = 1; ahead <= slabsAhead; ++ahead)
+            readAhead(k + ahead);
         Slab& slab = slabs[at];
         if (loads[at].valid()) // the slot is looked at only once its load has ended
             loads[at].get();
@@ -103,8 +107,6 @@ struct SlabReader {
             if (slab.start < 0)
                 return slab.failure;
         }
-        for (int ahead = 1; ahead <= slabsAhead; ++ahead)
-            readAhead(k + ahead);
         copySlice(slab, z - slab.start, static_cast<unsigned char*>(samples));
         return std::string();
     }
