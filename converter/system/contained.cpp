@@ -1,4 +1,5 @@
 #include "contained.h"
+#include "sanitized.h"
 
 #include "systemmemory.h"
 
@@ -16,14 +17,6 @@
 #include <chrono>
 #include <cstring>
 #include <new>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSARY_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSARY_ASAN 1
-#endif
-#endif
 
 namespace {
 // The first byte the child writes says how the work ended.
