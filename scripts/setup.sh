@@ -6,7 +6,8 @@ set -euo pipefail
 # assimp-testmodels are the models scripts/testmodels.sh converts.
 # clang and its runtime build the fuzz targets; llvm brings llvm-symbolizer, without which the
 # sanitizers cannot name functions and the leak suppressions, which match by name, do not apply.
-# libcurl reads chunked inputs from HTTP(S) servers.
+# libcurl reads chunked inputs from HTTP(S) servers; openssl makes the certificates of the
+# stores test's TLS server.
 # valgrind runs the memory check (scripts/memcheck.sh).
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
@@ -24,7 +25,7 @@ packages=(
     libnifti2-dev libgdcm-dev libcurl4-openssl-dev libhdf5-dev python3-h5py
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
-    xvfb xauth x11-utils xdotool imagemagick python3 valgrind
+    xvfb xauth x11-utils xdotool imagemagick python3 valgrind openssl
     assimp-testmodels python3-nibabel python3-numpy
     python3-pydicom python3-pil python3-gdcm python-tables-data
     libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs

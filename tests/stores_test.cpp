@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -20,28 +21,43 @@ const char password[] = "se@cret", encodedPassword[] = "se%40cret";
 const std::uint64_t plenty = 1 << 20;
 const std::vector<std::string> sortedKeys = {"0/0/0", "0/0/1", "a b", "big", "zarr.json"};
 
+// tests/storeserver.py over folder, with its options (--tls CERT KEY); root is "" when it did not
+// start.
+struct StoreServer {
+    QProcess process;
+    std::string root; // SCHEME://127.0.0.1:PORT
+
+    explicit StoreServer(const QString& folder, const QStringList& options = {}) {
+        process.start(
+            "/usr/bin/python3",
+            QStringList{QString::fromStdString(sourceDir()) + "/tests/storeserver.py", folder} +
+                options);
+        if (process.waitForReadyRead(20000))
+            root = (options.contains("--tls") ? "https" : "http") + std::string("://127.0.0.1:") +
+                   process.readLine().trimmed().toStdString();
+    }
+    ~StoreServer() {
+        process.kill();
+        process.waitForFinished();
+    }
+};
+
 // The inputs storezips.py writes, and the server over their plain/ folder, once for all tests.
 struct Inputs {
     QString folder = scriptOutput("storezips.py");
-    QProcess server;
+    std::unique_ptr<StoreServer> server;
     std::string root; // http://127.0.0.1:PORT
 
     Inputs() {
-        // The server is local: no proxy of the environment may stand between.
-        for (const char* name :
-             {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
+        // The server is local: no proxy of the environment may stand between, and only the
+        // tests that ask for them trust other certificates than the system's.
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY",
+                                 "all_proxy", "CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"})
             unsetenv(name);
         if (folder.isEmpty())
             return;
-        server.start(
-            "/usr/bin/python3",
-            {QString::fromStdString(sourceDir()) + "/tests/storeserver.py", folder + "/plain"});
-        if (server.waitForReadyRead(20000))
-            root = "http://127.0.0.1:" + server.readLine().trimmed().toStdString();
-    }
-    ~Inputs() {
-        server.kill();
-        server.waitForFinished();
+        server = std::make_unique<StoreServer>(folder + "/plain");
+        root = server->root;
     }
     std::string path(const std::string& name) const {
         return (folder + "/" + QString::fromStdString(name)).toStdString();
@@ -94,7 +110,8 @@ std::unique_ptr<KeyStore> httpStore(const std::string& url) {
 }
 
 std::string withCredentials(const std::string& root) {
-    return "http://reader:" + std::string(encodedPassword) + "@" + root.substr(7);
+    const std::size_t host = root.find("://") + 3;
+    return root.substr(0, host) + "reader:" + encodedPassword + "@" + root.substr(host);
 }
 
 void expectNoPassword(const std::string& text) {
@@ -218,6 +235,88 @@ TEST_F(HttpStoreTest, ConcurrentGetsShareConnections) {
         worker.join();
     EXPECT_EQ(std::count(wrong.begin(), wrong.end(), 0), threads);
     EXPECT_LE(connections() - before, threads);
+}
+
+// A throw-away certificate authority (ca.pem, and hashed/ for a folder of trusted ones) and
+// the server certificates it signed, made by the openssl command: local.pem for 127.0.0.1,
+// other.pem for another host only.
+struct Certificates {
+    QTemporaryDir folder;
+    bool made = false;
+
+    Certificates() {
+        made = openssl(QStringList{"req", "-x509", "-subj", "/CN=Throw-away CA", "-keyout",
+                                   "ca.key", "-out", "ca.pem"}) &&
+               makeServer("local", "IP:127.0.0.1,DNS:localhost") &&
+               makeServer("other", "DNS:other.example") && QDir(folder.path()).mkdir("hashed") &&
+               QFile::copy(path("ca.pem"), path("hashed/ca.pem")) &&
+               openssl({"rehash", "hashed"}, false);
+    }
+    QString path(const QString& name) const { return folder.filePath(name); }
+    bool makeServer(const QString& name, const QString& names) {
+        return openssl({"req", "-x509", "-CA", "ca.pem", "-CAkey", "ca.key", "-subj", "/CN=" + name,
+                        "-addext", "subjectAltName=" + names, "-addext",
+                        "basicConstraints=CA:FALSE", "-keyout", name + ".key", "-out",
+                        name + ".pem"});
+    }
+    // A new key where the command makes a certificate.
+    bool openssl(QStringList arguments, bool newKey = true) {
+        if (newKey)
+            arguments += QStringList{"-newkey", "ec",    "-pkeyopt", "ec_paramgen_curve:P-256",
+                                     "-nodes",  "-days", "2"};
+        QProcess process;
+        process.setWorkingDirectory(folder.path());
+        process.start("openssl", arguments);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+};
+
+// Over TLS, a pack trusts the certificate authority the user names, and gives the volume it
+// gives from the folder; a certificate it cannot trust, or no TLS at all, is refused in one line
+// that names the URL, with nothing written.
+TEST_F(HttpStoreTest, PacksOverTlsOnlyFromTrustedServers) {
+    const Certificates trust;
+    ASSERT_TRUE(trust.made) << "openssl could not make the certificates";
+    const QString stores = scriptOutput("zarrfixtures.py");
+    const StoreServer local(stores, {"--tls", trust.path("local.pem"), trust.path("local.key")});
+    const StoreServer other(stores, {"--tls", trust.path("other.pem"), trust.path("other.key")});
+    ASSERT_FALSE(local.root.empty() || other.root.empty());
+    ScratchDir scratch;
+    const QStringList pack = {"--size", "8", "-o", "out.vol"};
+    ASSERT_EQ(runTool(QStringList{"pack", stores + "/ome2.zarr"} + pack).status, 0);
+    const std::string expected = fileBytes("out.vol"), store = "/plain/ome2.zarr";
+    const QString ca = trust.path("ca.pem");
+    const struct {
+        const char* variable;
+        QString value;
+        std::string url, what; // what: "" when it packs
+    } rows[] = {
+        {"CURL_CA_BUNDLE", ca, local.root + store, ""},
+        {"SSL_CERT_FILE", ca, local.root + store, ""},
+        {"SSL_CERT_DIR", trust.path("hashed"), local.root + store, ""},
+        {"CURL_CA_BUNDLE", "", withCredentials(local.root) + store, "could not be verified"},
+        {"CURL_CA_BUNDLE", ca, other.root + store, "could not be verified"},
+        {"CURL_CA_BUNDLE", trust.path("none.pem"), local.root + store, "could not be read"},
+        {"CURL_CA_BUNDLE", ca, "https" + inputs().root.substr(4) + store, "SSL"}, // no TLS
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.variable + (" " + row.url));
+        QFile::remove("out.vol");
+        qputenv(row.variable, row.value.toLocal8Bit());
+        const ToolRun run = runTool(QStringList{"pack", QString::fromStdString(row.url)} + pack);
+        qunsetenv(row.variable);
+        if (row.what.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_TRUE(fileBytes("out.vol") == expected);
+            continue;
+        }
+        EXPECT_EQ(run.status, 1) << run.out;
+        expectRefusal(run.err.substr(0, run.err.size() - 1),
+                      shownPath(QString::fromStdString(row.url)) + "/zarr.json: ", row.what);
+        expectNoPassword(run.err);
+        EXPECT_FALSE(QFileInfo::exists("out.vol"));
+    }
 }
 
 class ZipStoreTest : public testing::Test {

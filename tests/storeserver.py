@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """A store server for stores_test: serves FOLDER on 127.0.0.1 at a free port, which it prints
-on its first line. The first part of a path says how it answers; the rest names the file:
+on its first line; over TLS with --tls CERT KEY (PEM files). The first part of a path says how
+it answers; the rest names the file:
   plain/KEY      the file, or 404
   auth/KEY       the file, to user "reader" with password "se@cret" only (basic auth)
   error/KEY      500           forbidden/KEY  403
@@ -12,15 +13,21 @@ on its first line. The first part of a path says how it answers; the rest names 
   loop/KEY       302 to itself
   stats/connections  how many connections the server has accepted
 """
+import argparse
 import base64
 import http.server
 import os
+import ssl
 import sys
 import threading
 import time
 import urllib.parse
 
-folder = sys.argv[1]
+parser = argparse.ArgumentParser()
+parser.add_argument("folder")
+parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+options = parser.parse_args()
+folder = options.folder
 connections = 0
 lock = threading.Lock()
 
@@ -100,7 +107,29 @@ def end_with_parent():
     os._exit(0)
 
 
+class Server(http.server.ThreadingHTTPServer):
+    def __init__(self, context):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.context = context
+
+    def get_request(self):
+        """The connection, wrapped for TLS where asked; its handshake comes in its own thread,
+        so that a client that refuses the certificate holds up nobody else."""
+        connection, address = super().get_request()
+        if self.context:
+            connection = self.context.wrap_socket(connection, server_side=True,
+                                                  do_handshake_on_connect=False)
+        return connection, address
+
+    def handle_error(self, request, client_address):
+        pass  # a client that hung up, or refused the certificate: nothing to tell
+
+
+context = None
+if options.tls:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*options.tls)
 threading.Thread(target=end_with_parent, daemon=True).start()
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server = Server(context)
 print(server.server_address[1], flush=True)
 server.serve_forever()

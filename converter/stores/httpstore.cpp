@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <mutex>
 
@@ -95,6 +96,26 @@ std::string parseStoreUrl(const std::string& location, StoreUrl* parsed) {
     while (!parsed->base.empty() && parsed->base.back() == '/')
         parsed->base.pop_back();
     return "";
+}
+
+// The certificates a user trusts beyond the system's (a private authority), named as curl's own
+// tool takes them: a PEM file in CURL_CA_BUNDLE, else SSL_CERT_FILE; a hashed folder in
+// SSL_CERT_DIR. Empty: libcurl's defaults.
+struct TrustedCertificates {
+    std::string file, folder;
+};
+
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+TrustedCertificates trustedCertificates() {
+    TrustedCertificates trusted{environmentValue("CURL_CA_BUNDLE"),
+                                environmentValue("SSL_CERT_DIR")};
+    if (trusted.file.empty())
+        trusted.file = environmentValue("SSL_CERT_FILE");
+    return trusted;
 }
 
 // What one GET gathers: the body while the answer is 200 and the body within its bound.
@@ -194,6 +215,7 @@ private:
 
     const StoreUrl url;
     const HttpLimits limits;
+    const TrustedCertificates trusted = trustedCertificates();
     CURLSH* share;
     static constexpr std::size_t lockCount = CURL_LOCK_DATA_LAST;
     std::array<std::mutex, lockCount> shareLocks;
@@ -219,6 +241,10 @@ void HttpStore::setOptions(CURL* curl, const std::string& address, Transfer* tra
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errors);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!trusted.file.empty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, trusted.file.c_str());
+    if (!trusted.folder.empty())
+        curl_easy_setopt(curl, CURLOPT_CAPATH, trusted.folder.c_str());
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "tessary-vol");
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // bounded as it is decoded
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, receive);
@@ -260,9 +286,13 @@ std::string HttpStore::fetch(CURL* curl, const std::string& address, std::uint64
     if (result != CURLE_OK) {
         const std::string reason =
             withoutSecret(errors[0] ? errors : curl_easy_strerror(result), url.password);
-        return result == CURLE_OPERATION_TIMEDOUT
-                   ? "gave up waiting for the server (" + reason + ")"
-                   : reason;
+        if (result == CURLE_OPERATION_TIMEDOUT)
+            return "gave up waiting for the server (" + reason + ")";
+        if (result == CURLE_PEER_FAILED_VERIFICATION)
+            return "the server's certificate could not be verified (" + reason + ")";
+        if (result == CURLE_SSL_CACERT_BADFILE)
+            return "the trusted certificates could not be read (" + reason + ")";
+        return reason;
     }
     if (status != 200)
         return statusReason(status);

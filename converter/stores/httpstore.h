@@ -1,11 +1,12 @@
 #pragma once
 
 // A store on an HTTP(S) server: the value of a key is the body of a GET of BASE/KEY. Only
-// http and https, redirects included; TLS certificates verified; a user and password in the
-// URL go out as basic authentication and never into a message. 404 is a missing key; any other
-// answer than 200 is refused, 403 too: a server that hides missing keys behind 403 (S3 without
-// list permission) can't be told from one that forbids them, and a forbidden chunk read as
-// empty would be a wrong picture.
+// http and https, redirects included; TLS certificates verified (a private authority trusted
+// through CURL_CA_BUNDLE, SSL_CERT_FILE or SSL_CERT_DIR); a user and password in the URL go out
+// as basic authentication and never into a message. 404 is a missing key; any other answer than
+// 200 is refused, 403 too: a server that hides missing keys behind 403 (S3 without list
+// permission) can't be told from one that forbids them, and a forbidden chunk read as empty
+// would be a wrong picture.
 
 #include "keystore.h"
 
