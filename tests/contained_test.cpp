@@ -1,12 +1,15 @@
 // The child process that contains work a library may crash, hang or exhaust memory in: each end
-// reported as such, only the child ended, and the child gone with its parent.
+// reported as such, only the child ended, and the child gone with its parent. Tasks on kept
+// threads, which children start too.
 #include "contained.h"
+#include "tasks.h"
 #include "testsupport.h"
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -95,4 +98,29 @@ TEST(ContainedTest, AChildEndsWithItsParent) {
     EXPECT_FALSE(running());
     if (running())
         kill(child, SIGKILL);
+}
+
+// Work on kept threads: a task still running is waited for when it goes or is assigned over (it
+// may write into a buffer that goes with it), and a forked child, which has none of its parent's
+// threads, starts tasks of its own.
+TEST(TasksTest, RunningTasksAreWaitedForAndAChildStartsItsOwn) {
+    std::atomic<int> ended{0};
+    const auto slow = [&ended] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ++ended;
+    };
+    { Task<void> going = startTask(slow); }
+    EXPECT_EQ(ended, 1);
+    Task<void> assigned = startTask(slow);
+    assigned = startTask([] {});
+    EXPECT_EQ(ended, 2);
+    EXPECT_EQ(startTask([](int a, int b) { return a * b; }, 6, 7).get(), 42);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the threads idle again
+    const ContainedResult result = runContained(
+        [](std::vector<unsigned char>*) {
+            return startTask([] { return std::string("hi"); }).get();
+        },
+        {0, 5});
+    EXPECT_EQ(result.end, ContainedEnd::Refused);
+    EXPECT_EQ(result.message, "hi");
 }

@@ -6,6 +6,7 @@
 #include "text.h"
 #include "messages.h"
 #include "storedsamples.h"
+#include "tasks.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <memory>
 
 namespace {
@@ -42,11 +42,11 @@ struct SlabReader {
     SampleType stored = SampleType::UInt8; // the datasets' type, info.type's size
     int slabDepth = 1;
     Slab slabs[slabsAhead + 1];
-    int loading[slabsAhead + 1] = {};        // the start of the slab each slot's load reads
-    std::future<void> loads[slabsAhead + 1]; // last, so that they end before the slabs go
+    int loading[slabsAhead + 1] = {}; // the start of the slab each slot's load reads
+    Task<void> loads[slabsAhead + 1]; // last, so that they end before the slabs go
 
     ~SlabReader() {
-        for (std::future<void>& load : loads)
+        for (Task<void>& load : loads)
             if (load.valid())
                 load.wait();
     }
@@ -89,7 +89,7 @@ struct SlabReader {
         if (slabs[at].start == start)
             return;
         loading[at] = start;
-        loads[at] = std::async(std::launch::async, [this, start, at] { load(start, &slabs[at]); });
+        loads[at] = startTask([this, start, at] { load(start, &slabs[at]); });
     }
     std::string read(int z, void* samples) {
         if (z < 0 || z >= info.depth)

@@ -6,6 +6,7 @@
 #include "pictures.h"
 #include "quietstderr.h"
 #include "raw.h"
+#include "tasks.h"
 
 #include <QBuffer>
 #include <QCollator>
@@ -20,7 +21,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <future>
 #include <deque>
 #include <mutex>
 #include <cstring>
@@ -250,7 +250,7 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
     // two-core machine, each from its own copy of the slice (the caller reuses its buffer).
     struct Encoding {
         int z = 0;
-        std::deque<std::future<std::string>> inFlight;
+        std::deque<Task<std::string>> inFlight;
         // The oldest encoding's result, once it is done.
         std::string finishOldest() {
             std::string result = inFlight.front().get();
@@ -292,8 +292,7 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
             return result;
         }
         const QString name = QString("slice_%1.png").arg(encoding->z++, digits, 10, QChar('0'));
-        encoding->inFlight.push_back(
-            std::async(std::launch::async, encode, slicePicture(rgb, n, n), name));
+        encoding->inFlight.push_back(startTask(encode, slicePicture(rgb, n, n), name));
         return std::string();
     };
     sink->commit = [=] {

@@ -5,6 +5,7 @@
 #include "keystore.h"
 #include "messages.h"
 #include "zarrmeta.h"
+#include "tasks.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,7 +15,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -125,7 +125,7 @@ public:
             // The next slab is fetched while this one is read.
             if ((s + 1) * slabDepth_ < layout_.extent[int(AxisRole::Z)]) {
                 next_.index = s + 1;
-                pending_ = std::async(std::launch::async, [this, s] { load(s + 1, &next_); });
+                pending_ = startTask([this, s] { load(s + 1, &next_); });
             }
         }
         std::memcpy(samples, current_.samples.get() + (z - s * slabDepth_) * sliceBytes_,
@@ -399,7 +399,7 @@ private:
         std::vector<unsigned char> bytes, chunk;
     };
     mutable std::vector<ChunkBuffers> buffers_;
-    std::future<void> pending_; // last, so that it is waited for before the slabs go
+    Task<void> pending_; // last, so that it is waited for before the slabs go
 };
 } // namespace
 

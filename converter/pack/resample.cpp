@@ -1,10 +1,10 @@
 #include "resample.h"
 
 #include "text.h"
+#include "tasks.h"
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <memory>
 #include <tuple>
 #include <utility>
@@ -104,7 +104,7 @@ struct Resampler {
     // what the source does to make a slice, such as inflating and mapping samples) then
     // overlaps resampling, one a core.
     std::vector<unsigned char> next;
-    std::future<std::string> nextRead;
+    Task<std::string> nextRead;
     int nextZ = -1;
     std::vector<float> rows; // it resampled along x: width x source height
     // Source slices resampled along x and y, with their z (-1 when empty).
@@ -138,7 +138,7 @@ struct Resampler {
         }
         if (sz + 1 < source.depth) {
             nextZ = sz + 1;
-            nextRead = std::async(std::launch::async, source.read, nextZ, next.data());
+            nextRead = startTask(source.read, nextZ, next.data());
         }
         const std::size_t outRow = std::size_t(colours) * std::size_t(width);
         const std::size_t step = std::size_t(3 / colours); // bytes from one weighed to the next

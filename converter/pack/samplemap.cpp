@@ -2,6 +2,7 @@
 
 #include "storedsamples.h"
 #include "text.h"
+#include "tasks.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <future>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -153,11 +153,11 @@ std::string eachSlice(const Read& read, bool concurrent, int depth, std::size_t 
     const int ahead = concurrent ? 2 : 1;
     std::vector<std::vector<unsigned char>> buffers(std::size_t(ahead) + 1,
                                                     std::vector<unsigned char>(sliceBytes));
-    std::deque<std::future<std::string>> reads; // of slices z, z + 1, ... in order
+    std::deque<Task<std::string>> reads; // of slices z, z + 1, ... in order
     int next = 0;
     const auto start = [&] {
         unsigned char* buffer = buffers[std::size_t(next) % buffers.size()].data();
-        reads.push_back(std::async(std::launch::async, read, next++, buffer));
+        reads.push_back(startTask(read, next++, buffer));
     };
     std::string failure;
     if (depth > 0)
@@ -174,7 +174,7 @@ std::string eachSlice(const Read& read, bool concurrent, int depth, std::size_t 
             kept->reset();
         scan(slice);
     }
-    for (std::future<std::string>& pending : reads)
+    for (Task<std::string>& pending : reads)
         pending.wait(); // before its buffer goes
     return failure;
 }

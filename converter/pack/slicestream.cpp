@@ -3,13 +3,13 @@
 #include "text.h"
 #include "output.h"
 #include "progress.h"
+#include "tasks.h"
 
 #include <fcntl.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <vector>
 
@@ -75,12 +75,12 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
     const int ahead = slicesAhead(cube);
     const int ring = ahead + 1; // slice z is in buffer z % ring
     std::vector<std::vector<unsigned char>> slices(ring, std::vector<unsigned char>(sliceBytes));
-    std::vector<std::future<std::string>> reads(ring);
+    std::vector<Task<std::string>> reads(ring);
     const auto blank = [&cube](int z) { return cube.padding && cube.padding->blankSlice(z); };
     const std::vector<unsigned char> black(cube.padding ? sliceBytes : 0, 0);
     const auto startRead = [&](int z) {
         if (z < cube.depth && !blank(z))
-            reads[z % ring] = std::async(std::launch::async, cube.read, z, slices[z % ring].data());
+            reads[z % ring] = startTask(cube.read, z, slices[z % ring].data());
     };
     for (int z = 0; z < ahead; ++z)
         startRead(z);
@@ -94,7 +94,7 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
         }
         advanceProgress(&progress, z + 1);
     }
-    for (std::future<std::string>& read : reads)
+    for (Task<std::string>& read : reads)
         if (read.valid()) // a failure stopped the loop while reads were under way
             read.wait();
     finishProgress(&progress);

@@ -1,0 +1,58 @@
+#include "tasks.h"
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace {
+struct KeptThreads {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    std::size_t idle = 0; // threads waiting for a job
+};
+
+// Never destroyed: kept threads still wait on it while the process ends.
+KeptThreads* kept = new KeptThreads;
+
+void serve(KeptThreads* threads) {
+    std::unique_lock<std::mutex> lock(threads->mutex);
+    for (;;) {
+        while (threads->jobs.empty()) {
+            ++threads->idle;
+            threads->wake.wait(lock);
+            --threads->idle;
+        }
+        std::function<void()> job = std::move(threads->jobs.front());
+        threads->jobs.pop_front();
+        lock.unlock();
+        job();
+        job = nullptr; // what it holds goes before the thread waits again
+        lock.lock();
+    }
+}
+
+// The child of a fork has none of its parent's threads, and the lock may have been held by one
+// of them.
+void forgetKeptThreads() {
+    kept = new KeptThreads;
+}
+
+[[maybe_unused]] const int registered = pthread_atfork(nullptr, nullptr, forgetKeptThreads);
+} // namespace
+
+void runOnKeptThread(std::function<void()> job) {
+    KeptThreads* threads = kept;
+    std::unique_lock<std::mutex> lock(threads->mutex);
+    threads->jobs.push_back(std::move(job));
+    // Every job queued needs a waiting thread of its own, or a new one.
+    if (threads->jobs.size() <= threads->idle) {
+        threads->wake.notify_one();
+        return;
+    }
+    lock.unlock();
+    std::thread(serve, threads).detach();
+}
