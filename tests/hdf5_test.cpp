@@ -1,11 +1,15 @@
 // HDF5 inputs against h5py: the files hdf5files.py writes, read as pack reads them and compared
 // with h5py's own read, and hostile files each refused in one line with nothing written.
 
+#include "contained.h"
 #include "formattable.h"
 #include "hdf5file.h"
 #include "testsupport.h"
 
 #include <hdf5.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
 
 namespace {
 // The files hdf5files.py writes, each beside h5py's read of it.
@@ -115,6 +119,56 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
         expectRefusal(run.err.substr(0, run.err.size() - 1), file(test.named).toStdString() + ": ",
                       test.what);
         EXPECT_FALSE(QFileInfo::exists(out));
+    }
+}
+
+// libhdf5 made to crash, abort, exhaust memory or spin (by the preloaded hdf5faults) ends only
+// the child reading the file: one line naming it, exit status 1, nothing left behind, no core
+// file. The converter runs with core files allowed and short CPU and address-space limits, which
+// its children inherit as they may not raise them.
+TEST_F(Hdf5Files, ACrashInsideLibhdf5EndsOnlyTheChild) {
+    const std::pair<std::string, std::string> faults[] = {
+        {"segv", "malformed HDF5 data: the HDF5 library gave up on it"},
+        {"abort", "malformed HDF5 data: the HDF5 library gave up on it"},
+        {"allocate", "needs more than "},
+        {"spin", "the HDF5 library took more than "},
+    };
+    // info fails listing the file; pack lists it, then fails reading the samples.
+    const std::pair<QStringList, QString> commands[] = {{{"info"}, "open"},
+                                                        {{"pack", "-o", "out.vol"}, "read"}};
+    for (const auto& [how, ended] : faults) {
+        // The sanitizers' shadow memory leaves no address-space limit to end the child.
+        if (how == "allocate" && !addressSpaceLimitWorks())
+            continue;
+        const QString limits = QString("ulimit -Sc $(ulimit -Hc)") +
+                               (addressSpaceLimitWorks() ? " && ulimit -v 393216" : "") +
+                               (how == "spin" ? " && ulimit -St 2 && ulimit -Ht 3" : "");
+        for (const auto& [command, where] : commands) {
+            SCOPED_TRACE(command.join(" ").toStdString() + " " + how);
+            ScratchDir scratch;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("LD_PRELOAD", HDF5_FAULTS);
+            environment.insert("TESSARY_TEST_HDF5", where + ":" + QString::fromStdString(how));
+            const QString asan = environment.value("ASAN_OPTIONS");
+            environment.insert("ASAN_OPTIONS",
+                               asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            QElapsedTimer timer;
+            timer.start();
+            process.start("bash",
+                          QStringList{"-c", limits + " && exec \"$0\" \"$@\"", tessaryVol()} +
+                              command + QStringList{file("volume.ims"), "--volume", "0", "--pad"});
+            process.waitForFinished(60000);
+            EXPECT_LT(timer.elapsed(), 20000);
+            EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process.exitCode(), 1);
+            const std::string err = process.readAllStandardError().toStdString();
+            EXPECT_EQ(err.rfind(file("volume.ims").toStdString() + ": " + ended, 0), 0u) << err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+            const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+            EXPECT_EQ(QDir().entryList(all).join(" ").toStdString(), ""); // no output, no core
+        }
     }
 }
 

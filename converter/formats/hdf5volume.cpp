@@ -212,7 +212,7 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) * sliceBytes(info);
     source->files = layout.files;
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
-    guardReads(path, source);
+    guardReads(source);
     return std::string();
 }
 

@@ -1,0 +1,54 @@
+// Preloaded into the converter by hdf5_test: libhdf5's H5Fopen or H5Dread misbehaving as it may
+// on a damaged file. TESSARY_TEST_HDF5 is "WHERE:HOW", WHERE "open" or "read", HOW "segv",
+// "abort", "allocate" or "spin"; any other call, and every call while it is unset, goes on to
+// libhdf5 unchanged.
+
+#include <hdf5.h>
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+void misbehaveAt(const char* where) {
+    const char* test = std::getenv("TESSARY_TEST_HDF5");
+    const std::size_t length = std::strlen(where);
+    if (!test || std::strncmp(test, where, length) != 0 || test[length] != ':')
+        return;
+    const std::string how = test + length + 1;
+    if (how == "segv") { // a store to a page never mapped: a fault, not a signal sent
+        volatile std::uintptr_t address = 16;
+        *reinterpret_cast<volatile char*>(address) = 1;
+    } else if (how == "abort") { // as libhdf5's own assertions end
+        std::abort();
+    } else if (how == "allocate") {
+        const std::size_t chunk = std::size_t(16) << 20;
+        for (;;)
+            std::memset(new char[chunk], 1, chunk);
+    } else if (how == "spin") {
+        for (volatile unsigned i = 0;; i = i + 1) { // unsigned: wrapping is no overflow
+        }
+    }
+}
+
+template <typename Function> Function library(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+} // namespace
+
+extern "C" hid_t H5Fopen(const char* name, unsigned flags, hid_t access) {
+    misbehaveAt("open");
+    static const auto open = library<hid_t (*)(const char*, unsigned, hid_t)>("H5Fopen");
+    return open(name, flags, access);
+}
+
+extern "C" herr_t H5Dread(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace,
+                          hid_t transfer, void* samples) {
+    misbehaveAt("read");
+    static const auto read =
+        library<herr_t (*)(hid_t, hid_t, hid_t, hid_t, hid_t, void*)>("H5Dread");
+    return read(dataset, memoryType, memorySpace, fileSpace, transfer, samples);
+}
