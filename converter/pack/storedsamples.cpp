@@ -2,7 +2,6 @@
 
 #include "systemmemory.h"
 #include "text.h"
-#include "messages.h"
 
 #include <QtEndian>
 
@@ -86,20 +85,6 @@ void guardReads(TypedSource* source) {
     source->read = guarded(std::move(source->read));
     if (source->readStored)
         source->readStored = guarded(std::move(source->readStored));
-}
-
-void guardReads(const QString& path, TypedSource* source) {
-    guardReads(source);
-    using Read = std::function<std::string(int, void*)>;
-    const auto named = [&path](Read read) -> Read {
-        return [read = std::move(read), path](int z, void* samples) {
-            const std::string failure = read(z, samples);
-            return failure.empty() ? failure : fileMessage(path, failure);
-        };
-    };
-    source->read = named(std::move(source->read));
-    if (source->readStored)
-        source->readStored = named(std::move(source->readStored));
 }
 
 std::size_t sliceBytes(const VolumeInfo& info) {

@@ -4,8 +4,6 @@
 
 #include "typedsource.h"
 
-#include <QString>
-
 #include <cstdint>
 #include <string>
 
@@ -20,11 +18,8 @@ std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64
 std::string checkVolumeSizes(const VolumeInfo& info);
 
 // Wraps source->read so that an exception thrown while reading (memory running out on a
-// machine that promised it, say) becomes the message "PATH: out of memory" or the like instead
-// of escaping into the converter's threads.
-void guardReads(const QString& path, TypedSource* source);
-
-// The same, with the bare reason ("out of memory"), for a reader whose messages pass the door.
+// machine that promised it, say) becomes the bare reason "out of memory" or the like instead of
+// escaping into the converter's threads; the door names the file.
 void guardReads(TypedSource* source);
 
 // Bytes of one slice of the info's volume: width * height * channels * sample bytes.
