@@ -1,6 +1,7 @@
 #include <GL/glew.h>
 
 #include "testsupport.h"
+#include "formattable.h"
 #include "raw.h"
 
 #include <QApplication>
@@ -133,6 +134,15 @@ std::string readTwice(const TypedSource& source, std::string* samples) {
                 return "second pass differs";
         }
     return std::string();
+}
+
+std::string packSamples(const QStringList& inputs, const InputSelection& selection,
+                        TypedSource* source) {
+    std::string samples;
+    std::string failure = openPackInput(inputs, selection, source);
+    if (failure.empty())
+        failure = readTwice(*source, &samples);
+    return failure.empty() ? samples : failure;
 }
 
 QString tessaryVol() {

@@ -163,6 +163,10 @@ std::string describe(const VolumeInfo& info);
 // samples; "" or the first failure.
 std::string readTwice(const TypedSource& source, std::string* samples);
 
+// The inputs opened as pack opens them, each slice read twice: the samples, or the failure.
+std::string packSamples(const QStringList& inputs, const InputSelection& selection,
+                        TypedSource* source);
+
 // A refusal in one line that starts with prefix and holds what.
 inline void expectRefusal(const std::string& message, const std::string& prefix,
                           const std::string& what) {
