@@ -1,5 +1,3 @@
-// The array readers (NRRD, .npy, TIFF, slice pictures) opened as pack opens them: every sample
-// type as stored, channels and spacing as the files give them, and .npy headers read strictly.
 #include "formattable.h"
 #include "npy.h"
 #include "pictureslices.h"
@@ -71,13 +69,10 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
         for (const char* name : {"raw.nrrd", "gzip.nrrd", "v.npy", "v.tif"}) {
             SCOPED_TRACE(name);
             TypedSource source;
-            ASSERT_EQ(openPackInput({name}, {}, &source), "");
+            EXPECT_EQ(packSamples({name}, {}, &source), host);
             EXPECT_EQ(source.info.type, t.type);
             EXPECT_EQ(source.info.width * 100 + source.info.height * 10 + source.info.depth, 322);
             EXPECT_EQ(source.info.channels, 1);
-            std::string samples;
-            ASSERT_EQ(readTwice(source, &samples), "");
-            EXPECT_EQ(samples, host);
         }
     }
 }
@@ -143,7 +138,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         QString path;
         int channels, depth, alpha;
         double spacing[3];
-        std::string samples; // "" leaves them unchecked
+        std::string samples;
     };
     // clang-format off
     const Case cases[] = {
@@ -157,14 +152,14 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         {"rgba.nrrd", 4, 1, 3, {0.5, 2, 3}, "1234"},
         {"directions.nrrd", 1, 1, -1, {5, 2, 0.5}, "x"},
         {"two.npy", 2, 1, 1, {1, 1, 1}, "ab"},
-        {"ga", 4, 2, 3, {1, 1, 1}, ""},
+        {"ga", 4, 2, 3, {1, 1, 1}, QByteArray("\7\7\7\t").repeated(12).toStdString()},
         {"wide", 1, 1, -1, {1, 1, 1}, typedBytes(SampleType::UInt16, {100, 3415})},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
         TypedSource source;
-        ASSERT_EQ(openPackInput({c.path}, {}, &source), "");
+        EXPECT_EQ(packSamples({c.path}, {}, &source), c.samples);
         EXPECT_EQ(source.info.type, c.path == "wide" ? SampleType::UInt16 : SampleType::UInt8);
         EXPECT_EQ(source.info.channels, c.channels);
         EXPECT_EQ(source.info.depth, c.depth);
@@ -172,11 +167,6 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         EXPECT_EQ(source.info.spacingKnown, c.spacing[0] * c.spacing[1] * c.spacing[2] != 1);
         for (int k = 0; k < 3; ++k)
             EXPECT_DOUBLE_EQ(source.info.spacing[k], c.spacing[k]) << k;
-        std::string samples;
-        ASSERT_EQ(readTwice(source, &samples), "");
-        if (!c.samples.empty()) {
-            EXPECT_EQ(samples, c.samples);
-        }
     }
 }
 

@@ -190,3 +190,7 @@ QString scriptOutput(const QString& script);
 
 // bytes compressed with zlib (the zlib format, as MetaImage and NRRD store them).
 std::string zlibBytes(const std::string& bytes);
+
+// A MetaImage header of three dimensions, the extra lines before ElementDataFile.
+std::string mhaHeader(const std::string& extra, const std::string& dataFile = "LOCAL",
+                      const std::string& sizes = "2 2 2", const std::string& type = "MET_UCHAR");
