@@ -8,26 +8,11 @@
 
 #include <QImage>
 
-#include <hdf5.h>
-
 #include <chrono>
 #include <cstring>
 #include <set>
 
 namespace {
-// An HDF5 file of one 2 x 2 x 2 uint8 dataset "/v".
-void writeHdf5(const char* path, const std::string& samples) {
-    const hid_t file = H5Fcreate(path, H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
-    const hsize_t dims[3] = {2, 2, 2};
-    const hid_t space = H5Screate_simple(3, dims, nullptr);
-    const hid_t set =
-        H5Dcreate2(file, "v", H5T_NATIVE_UCHAR, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-    H5Dwrite(set, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, samples.data());
-    H5Dclose(set);
-    H5Sclose(space);
-    H5Fclose(file);
-}
-
 // The input rows: where each file is, the format that must read it and what it must find.
 struct Row {
     QString path;
@@ -85,13 +70,14 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
                                       "2), }") +
                                grey);
     writeDicom("series/image", slice);
-    writeHdf5("v.h5", grey);
     // A plain Zarr v2 array of one uncompressed chunk.
     writeFile("z/.zarray",
               std::string(R"({"zarr_format": 2, "shape": [2, 2, 2], "chunks": [2, 2, 2],
         "dtype": "|u1", "order": "C", "compressor": null, "filters": null, "fill_value": 0})"));
     writeFile("z/0.0.0", grey);
 
+    const QString hdf5 = scriptOutput("hdf5files.py"); // written with h5py
+    ASSERT_FALSE(hdf5.isEmpty());
     std::vector<Row> rows = sinkRows(rgb);
     const std::string rgbFound = ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, ";
     const Row files[] = {
@@ -103,7 +89,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         {"series", "DICOM", "", grey},
         {"array.bin", ".npy", ".npy: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
         {"z", "Zarr", "", grey},
-        {"v.h5", "HDF5", "", grey, "/v"},
+        {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
     };
     rows.insert(rows.end(), std::begin(files), std::end(files));
 
