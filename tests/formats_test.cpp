@@ -189,9 +189,8 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
     writeFile("s/x.txt", "text");
     // A .vol whose samples end early.
     writeFile("short.vol", volumeFile(2, "v", std::vector<unsigned char>(23)));
-    // NIfTI: samples a byte short, NIfTI-2 sizes past any memory, a dimension count the library
-    // would walk the header's sizes with far past their end, a FIFO.
-    writeFile("short.nii", niftiBytes(NiftiFile(), std::string(7, 'x')));
+    // NIfTI: NIfTI-2 sizes past any memory, a dimension count the library would walk the
+    // header's sizes with far past their end, a FIFO.
     NiftiFile huge;
     huge.version = 2;
     huge.datatype = DT_FLOAT64;
@@ -241,7 +240,6 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
                                   "NIfTI, DICOM, MetaImage, NRRD, .npy, Zarr, HDF5, .vol and raw RGB bytes)"},
         {{"short.vol"}, "short.vol", ""},
-        {{"short.nii"}, "short.nii", "file too short"},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},
         {{"dims.nii"}, "dims.nii", "dimension count"},
         {{"fifo.nii"}, "fifo.nii", "can't open"},

@@ -99,7 +99,7 @@ void flipByte(const QString& path, long offset) {
     writeFile(path.toStdString(), bytes);
 }
 
-TEST_F(ZarrStores, RefusesChecksumMismatches) {
+TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
     ScratchDir scratch;
     const QString shard = "sharded.zarr/s0/c/0/0/0";
     const std::pair<long, const char*> cases[] = {
@@ -112,11 +112,7 @@ TEST_F(ZarrStores, RefusesChecksumMismatches) {
         flipByte(shard, offset);
         expectPackRefuses(QDir::current().filePath("sharded.zarr"), {"--crop"}, what);
     }
-}
-
-TEST_F(ZarrStores, RefusesChunksOfTheWrongLength) {
-    ScratchDir scratch;
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<const char*, const char*> lengths[] = {
         {"zlib_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"zstd_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"blosc_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
@@ -124,7 +120,7 @@ TEST_F(ZarrStores, RefusesChunksOfTheWrongLength) {
         {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
     };
-    for (const auto& [store, what] : cases)
+    for (const auto& [store, what] : lengths)
         expectPackRefuses(at(store), {"--window", "0,1"}, what);
     expectPackRefuses(at("time.zarr"), {}, "3 time points: pick one with --volume T, 0 to 2");
 }
@@ -144,7 +140,7 @@ std::string multiscales(const std::string& axes, const std::string& paths) {
     return R"({"multiscales": [{"axes": )" + axes + R"(, "datasets": [)" + paths + "]}]}";
 }
 
-TEST(ZarrMetadata, RefusesLies) {
+TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
     ScratchDir scratch;
     const std::string zyx = R"(["z", "y", "x"])";
     const struct {
@@ -184,11 +180,7 @@ TEST(ZarrMetadata, RefusesLies) {
             writeFile("lie.zarr/.zgroup", "{\"zarr_format\": 2}");
         expectPackRefuses(QDir::current().filePath("lie.zarr"), {}, c.what);
     }
-}
-
-TEST(ZarrMetadata, LevelsMustAgree) {
-    ScratchDir scratch;
-    const std::string zyx = R"(["z", "y", "x"])";
+    // Levels that disagree with the image or each other.
     writeFile("image.zarr/.zgroup", "{\"zarr_format\": 2}");
     writeFile("image.zarr/.zattrs", multiscales(zyx, R"({"path": "0"}, {"path": "1"})"));
     writeFile("image.zarr/0/.zarray", plainArray);
