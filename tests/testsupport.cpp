@@ -62,25 +62,18 @@ std::string fileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
-template <typename T> std::string sampleOf(double value) {
-    const T sample = static_cast<T>(value);
-    return std::string(reinterpret_cast<const char*>(&sample), sizeof sample);
-}
-
 std::string typedBytes(SampleType type, const std::vector<double>& values, bool swap) {
-    using Convert = std::string (*)(double);
-    // In the order SampleType lists the types.
-    const Convert convert[] = {sampleOf<std::uint8_t>,  sampleOf<std::int8_t>,
-                               sampleOf<std::uint16_t>, sampleOf<std::int16_t>,
-                               sampleOf<std::uint32_t>, sampleOf<std::int32_t>,
-                               sampleOf<float>,         sampleOf<double>};
     std::string bytes;
-    for (double value : values) {
-        std::string one = convert[int(type)](value);
-        if (swap)
-            std::reverse(one.begin(), one.end());
-        bytes += one;
-    }
+    withSampleType(type, [&](auto* kind) {
+        for (double value : values) {
+            const auto sample =
+                static_cast<std::remove_const_t<std::remove_pointer_t<decltype(kind)>>>(value);
+            std::string one(reinterpret_cast<const char*>(&sample), sizeof sample);
+            if (swap)
+                std::reverse(one.begin(), one.end());
+            bytes += one;
+        }
+    });
     return bytes;
 }
 
