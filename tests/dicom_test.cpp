@@ -46,15 +46,10 @@ std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,
     return all;
 }
 
-// pydicom's test files, where python3-pydicom is installed.
-QString pydicomFile(const char* name) {
-    const QString path = QString("/usr/lib/python3/dist-packages/pydicom/data/test_files/") + name;
-    return QFileInfo(path).isFile() ? path : QString();
-}
-
+// pydicom's test file as var; the test is skipped where python3-pydicom is not installed.
 #define PYDICOM_FILE(var, name)                                                                    \
-    const QString var = pydicomFile(name);                                                         \
-    if (var.isEmpty()) {                                                                           \
+    const QString var = "/usr/lib/python3/dist-packages/pydicom/data/test_files/" name;            \
+    if (!QFileInfo(var).isFile()) {                                                                \
         GTEST_SKIP() << name << " is missing: install python3-pydicom";                            \
     }
 
