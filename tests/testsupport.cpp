@@ -42,6 +42,17 @@ void makeNotAFile(const std::string& path, NotAFile kind) {
     ASSERT_TRUE(made) << path;
 }
 
+std::vector<unsigned char> loadedSamples(const char* path) {
+    FileHandle file = openFile(path, "rb");
+    VolumeHeader header;
+    std::unique_ptr<unsigned char[]> samples;
+    if (!file || !readVolumeHeader(file.get(), &header).empty() ||
+        !readVolumeSamples(file.get(), header.size, &samples, -1).empty())
+        return {};
+    return std::vector<unsigned char>(samples.get(),
+                                      samples.get() + volumeSampleBytes(header.size));
+}
+
 std::string pngBytes(const QImage& picture) {
     QByteArray bytes;
     QBuffer buffer(&bytes);

@@ -95,6 +95,9 @@ inline std::vector<unsigned char> volumeFile(std::int32_t size, const std::strin
     return bytes;
 }
 
+// The samples of a .vol as the viewer's codec reads them; empty when it refuses the file.
+std::vector<unsigned char> loadedSamples(const char* path);
+
 // A .dat mesh file: the counts, each position with the normal (0, 0, 1), then the indices.
 inline std::vector<unsigned char> meshFile(int v, int t, const std::vector<float>& xyz,
                                            const std::vector<int>& indices) {

@@ -23,18 +23,6 @@ std::map<QString, std::string> tree(const QString& path) {
     return entries;
 }
 
-// The samples of a .vol as the viewer's codec reads them; empty when it refuses the file.
-std::vector<unsigned char> loadedSamples(const char* path) {
-    FileHandle file = openFile(path, "rb");
-    VolumeHeader header;
-    std::unique_ptr<unsigned char[]> samples;
-    if (!file || !readVolumeHeader(file.get(), &header).empty() ||
-        !readVolumeSamples(file.get(), header.size, &samples, -1).empty())
-        return {};
-    return std::vector<unsigned char>(samples.get(),
-                                      samples.get() + volumeSampleBytes(header.size));
-}
-
 } // namespace
 
 TEST(PackTest, EveryOutputKindComesBackByteForByte) {
