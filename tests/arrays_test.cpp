@@ -12,14 +12,6 @@
 
 #include <cstring>
 
-namespace {
-// A .npy file of the array: "{'descr': DESCR, 'fortran_order': False, 'shape': SHAPE, }".
-std::string npy(const std::string& descr, const std::string& shape) {
-    return npyFile(1,
-                   "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }");
-}
-} // namespace
-
 TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
     ScratchDir dir;
     ensureApplication();
@@ -64,7 +56,8 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
         // Two gzip members, as `cat a.gz b.gz` makes.
         writeFile("gzip.nrrd", header + (little ? "little" : "big") + "\nencoding: gzip\n\n" +
                                    gzip(half) + gzip(host.substr(half.size())));
-        writeFile("v.npy", npy((little ? ">" : "<") + std::string(t.npy), "(2, 2, 3)") + swapped);
+        writeFile("v.npy",
+                  npyFile((little ? ">" : "<") + std::string(t.npy), "(2, 2, 3)") + swapped);
         writeTiff("v.tif", pages);
         for (const char* name : {"raw.nrrd", "gzip.nrrd", "v.npy", "v.tif"}) {
             SCOPED_TRACE(name);
@@ -123,7 +116,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
                            "domain domain domain\nspacings: nan 0.5 2 3\nencoding: raw\n\n1234");
     writeFile("directions.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 1\nspace: RAS\n"
                                  "space directions: (0,3,4) (2,0,0) (0,0,0.5)\nencoding: raw\n\nx");
-    writeFile("two.npy", npy("|u1", "(1, 1, 1, 2)") + "ab");
+    writeFile("two.npy", npyFile("|u1", "(1, 1, 1, 2)") + "ab");
     QDir().mkdir("ga");
     QImage greyAlpha(3, 2, QImage::Format_ARGB32);
     greyAlpha.fill(qRgba(7, 7, 7, 9));
@@ -185,24 +178,23 @@ TEST(ArraysTest, SlicesBeyondQtsDecodingLimitAreRead) {
 
 TEST(NpyTest, HeadersAreReadStrictly) {
     const std::string dict = "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 3), }";
-    const auto file = npyFile;
     const std::pair<std::string, std::string> cases[] = {
-        {file(1, dict), ""},
-        {file(3, "{\"shape\": (2,3,4), \"fortran_order\": False, \"descr\": \"u1\"}"), ""},
+        {npyFile(1, dict), ""},
+        {npyFile(3, "{\"shape\": (2,3,4), \"fortran_order\": False, \"descr\": \"u1\"}"), ""},
         {encodeNpyHeader(7), ""},
-        {file(4, dict), "unsupported .npy version 4.0"},
-        {"\x93NUMPX" + file(1, dict).substr(6), "not a .npy file"},
-        {file(1, "{'descr': '<i8', 'fortran_order': False, 'shape': (2, 3, 4), }"),
+        {npyFile(4, dict), "unsupported .npy version 4.0"},
+        {"\x93NUMPX" + npyFile(1, dict).substr(6), "not a .npy file"},
+        {npyFile("<i8", "(2, 3, 4)"),
          "unsupported .npy dtype '<i8': need uint8, int8, (u)int16, (u)int32, float32 or float64"},
-        {file(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3, 4), }"),
+        {npyFile(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3, 4), }"),
          "unsupported .npy array: Fortran order (save it in C order)"},
-        {file(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4, 4, 1), }"),
+        {npyFile("|u1", "(2, 3, 4, 4, 1)"),
          "unsupported .npy shape: not (z, y, x) or (z, y, x, channels)"},
-        {file(1, "{'descr': '|u1', 'shape': (2, 3, 4), }"), "bad .npy header"},
-        {file(1, dict + " x"), "bad .npy header"},
-        {file(1, "{'descr': '|u1', 'descr': '|u1', 'fortran_order': False, 'shape': (1, 1, 1)}"),
+        {npyFile(1, "{'descr': '|u1', 'shape': (2, 3, 4), }"), "bad .npy header"},
+        {npyFile(1, dict + " x"), "bad .npy header"},
+        {npyFile(1, "{'descr': '|u1', 'descr': '|u1', 'fortran_order': False, 'shape': (1, 1, 1)}"),
          "bad .npy header"},
-        {file(1, dict).substr(0, 30), "bad .npy header"},
+        {npyFile(1, dict).substr(0, 30), "bad .npy header"},
     };
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text);

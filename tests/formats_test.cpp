@@ -66,9 +66,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     slice.pixels = grey;
     writeDicom("v.dcm", slice);
     // Named by no format: the first bytes tell.
-    writeFile("array.bin", npyFile(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 2, "
-                                      "2), }") +
-                               grey);
+    writeFile("array.bin", npyFile("|u1", "(2, 2, 2)") + grey);
     writeDicom("series/image", slice);
     // A plain Zarr v2 array of one uncompressed chunk.
     writeFile("z/.zarray",
@@ -140,8 +138,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         keyValues += "k" + std::to_string(i) + ":=v\n";
     writeFile("huge.nrrd", nrrd + "sizes: 100000 100000 1\nencoding: gzip\n\n" + gzip("x"));
     writeFile("claims.nrrd", nrrd + "sizes: 4096 4096 16\nencoding: gzip\n\n" + gzip("x"));
-    writeFile("overflow.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': False, 'shape': (16, "
-                                         "1073741824, 1073741824), }"));
+    writeFile("overflow.npy", npyFile("|u1", "(16, 1073741824, 1073741824)"));
     writeFile("secret", "x");
     writeFile("d/up.nhdr", nrrd + "sizes: 1 1 1\nencoding: raw\ndata file: ../secret\n");
     makeNotAFile("d/fifo", NotAFile::Fifo);

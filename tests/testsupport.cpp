@@ -117,6 +117,11 @@ std::string npyFile(int major, std::string dict) {
     return bytes + dict;
 }
 
+std::string npyFile(const std::string& descr, const std::string& shape) {
+    return npyFile(1,
+                   "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }");
+}
+
 std::string describe(const VolumeInfo& i) {
     return formatString("%s: %dx%dx%d %s*%d alpha %d, spacing %g %g %g %s, %s", i.format.c_str(),
                         i.width, i.height, i.depth, sampleTypeName(i.type), i.channels,
