@@ -1,6 +1,3 @@
-// The child process that contains work a library may crash, hang or exhaust memory in: each end
-// reported as such, only the child ended, and the child gone with its parent. Tasks on kept
-// threads, which children start too.
 #include "contained.h"
 #include "tasks.h"
 #include "testsupport.h"

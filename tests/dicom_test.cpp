@@ -1,16 +1,8 @@
-// DICOM read right or refused: samples as the file holds them in every byte order and
-// compression, damaged data refused in one line naming the file, series ordered by position,
-// rescaled, picked among several, spread over subfolders or holding several volumes, spacing and
-// orientation only where the file gives them, and no library text on standard error.
 #include "dicompixels.h"
 #include "dicomfiles.h"
 #include "dicom.h"
 #include "formattable.h"
 #include "testsupport.h"
-
-#include <gdcmReader.h>
-#include <gdcmSequenceOfItems.h>
-#include <gdcmWriter.h>
 
 #include <cstring>
 #include <functional>
@@ -18,14 +10,13 @@
 #include <random>
 
 namespace {
-// int16 samples k * 100 + i for slice k, i counting the slice's samples.
-std::string sliceSamples(int k, int count = 6) {
-    std::string bytes;
-    for (int i = 0; i < count; ++i) {
-        const std::int16_t value = std::int16_t(k * 100 + i);
-        bytes.append(reinterpret_cast<const char*>(&value), 2);
-    }
-    return bytes;
+// The int16 samples k * 100 + i, six a slice, of the slices k in order.
+std::string sliceSamples(std::initializer_list<int> slices) {
+    std::vector<double> values;
+    for (int k : slices)
+        for (int i = 0; i < 6; ++i)
+            values.push_back(k * 100 + i);
+    return typedBytes(SampleType::Int16, values);
 }
 
 // A slice at z with its samples, written to name.
@@ -33,18 +24,8 @@ void writeSlice(const std::string& name, double z, int k, int instance = 0) {
     DicomSlice slice;
     slice.z = z;
     slice.instance = instance;
-    slice.pixels = sliceSamples(k);
+    slice.pixels = sliceSamples({k});
     ASSERT_EQ(writeDicom(name, slice), "");
-}
-
-std::string allSamples(const std::string& path, const InputSelection& selection,
-                       TypedSource* source) {
-    const std::string failure = openPackInput({QString::fromStdString(path)}, selection, source);
-    if (!failure.empty())
-        return failure;
-    std::string samples;
-    const std::string read = readTwice(*source, &samples);
-    return read.empty() ? samples : read;
 }
 
 // A series of depth slices at z = 3k (or at the positions given), written under shuffled file
@@ -65,50 +46,30 @@ std::string writeSeries(const std::string& folder, int depth, DicomSlice slice,
     return all;
 }
 
-// pydicom's test files, where python3-pydicom is installed.
-QString pydicomFile(const char* name) {
-    const QString path = QString("/usr/lib/python3/dist-packages/pydicom/data/test_files/") + name;
-    return QFileInfo(path).isFile() ? path : QString();
-}
-
+// pydicom's test file as var; the test is skipped where python3-pydicom is not installed.
 #define PYDICOM_FILE(var, name)                                                                    \
-    const QString var = pydicomFile(name);                                                         \
-    if (var.isEmpty()) {                                                                           \
+    const QString var = "/usr/lib/python3/dist-packages/pydicom/data/test_files/" name;            \
+    if (!QFileInfo(var).isFile()) {                                                                \
         GTEST_SKIP() << name << " is missing: install python3-pydicom";                            \
     }
 
-std::string readFile(const QString& path, TypedSource* source) {
-    return allSamples(path.toStdString(), {}, source);
-}
-
-TEST(DicomTest, ASeriesIsOrderedByPositionNotByName) {
+TEST(DicomTest, ASeriesIsOrderedByPositionNotByNameAndRescaledToFloats) {
     ScratchDir scratch;
     const std::string expected = writeSeries("ct", 5, DicomSlice());
     writeFile("ct/notes.txt", "not DICOM");
+    DicomSlice scaled;
+    scaled.slope = 2;
+    scaled.intercept = -1024;
+    writeSeries("scaled", 3, scaled);
     TypedSource source;
-    ASSERT_EQ(openPackInput({"ct"}, {}, &source), "");
+    EXPECT_EQ(packSamples({"ct"}, {}, &source), expected);
     EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
                                      "known, x: right to left, y: anterior to posterior, z: "
                                      "inferior to superior");
     EXPECT_TRUE(source.concurrent);
-    std::string samples;
-    ASSERT_EQ(readTwice(source, &samples), "");
-    EXPECT_EQ(samples, expected);
-}
-
-// (A multi-frame file is a volume: its row in the table of formats.)
-TEST(DicomTest, RescaleGivesFloats) {
-    ScratchDir scratch;
-    DicomSlice slice;
-    slice.slope = 2;
-    slice.intercept = -1024;
-    writeSeries("scaled", 3, slice);
-    TypedSource source;
-    ASSERT_EQ(openPackInput({"scaled"}, {}, &source), "");
+    EXPECT_EQ(packSamples({"scaled"}, {}, &source),
+              typedPattern(SampleType::Float32, 3, 2, 3, 1, false, 2, -1024));
     EXPECT_EQ(source.info.type, SampleType::Float32);
-    std::string samples;
-    ASSERT_EQ(readTwice(source, &samples), "");
-    EXPECT_EQ(samples, typedPattern(SampleType::Float32, 3, 2, 3, 1, false, 2, -1024));
 }
 
 TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
@@ -129,10 +90,7 @@ TEST(DicomTest, SeveralSeriesAreCountedListedAndPicked) {
     EXPECT_EQ(list[1].slices, 2);
     EXPECT_EQ(list[1].width, 4);
     EXPECT_EQ(list[0].description, "test series");
-    ASSERT_EQ(openPackInput({"two"}, {1, -1}, &source), "");
-    std::string samples;
-    ASSERT_EQ(readTwice(source, &samples), "");
-    EXPECT_EQ(samples, expected);
+    EXPECT_EQ(packSamples({"two"}, {1, -1}, &source), expected);
     expectRefusal(openPackInput({"two"}, {2, -1}, &source), "two", "no DICOM series 2");
 }
 
@@ -186,25 +144,20 @@ TEST(DicomTest, RealFilesGiveTheSamplesTheyHold) {
     PYDICOM_FILE(rle16, "SC_rgb_rle_16bit.dcm");
     PYDICOM_FILE(rle32, "SC_rgb_rle_32bit.dcm");
     TypedSource source;
-    const std::string dose = readFile(little, &source);
+    const std::string dose = packSamples({little}, {}, &source);
     EXPECT_EQ(source.info.depth, 15);
-    EXPECT_EQ(readFile(big, &source), dose);
+    EXPECT_EQ(packSamples({big}, {}, &source), dose);
 
-    const std::string bytes = readFile(rle8, &source);
+    const std::string bytes = packSamples({rle8}, {}, &source);
     ASSERT_EQ(bytes.size(), 100u * 100u * 3u) << bytes;
     EXPECT_EQ(bytes.substr(0, 3), std::string("\xff\0\0", 3)); // pure red
-    const std::string wide[2] = {readFile(rle16, &source), readFile(rle32, &source)};
-    ASSERT_EQ(wide[0].size(), bytes.size() * 2);
-    ASSERT_EQ(wide[1].size(), bytes.size() * 4);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const unsigned v = static_cast<unsigned char>(bytes[i]);
-        std::uint16_t v16;
-        std::uint32_t v32;
-        std::memcpy(&v16, &wide[0][2 * i], 2);
-        std::memcpy(&v32, &wide[1][4 * i], 4);
-        ASSERT_EQ(v16, v * 257u) << "sample " << i;
-        ASSERT_EQ(v32, v * 0x01010101u) << "sample " << i;
+    std::vector<double> v16, v32;
+    for (unsigned char v : bytes) {
+        v16.push_back(v * 257.0);
+        v32.push_back(v * 16843009.0);
     }
+    EXPECT_TRUE(packSamples({rle16}, {}, &source) == typedBytes(SampleType::UInt16, v16));
+    EXPECT_TRUE(packSamples({rle32}, {}, &source) == typedBytes(SampleType::UInt32, v32));
 }
 
 TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
@@ -213,7 +166,7 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     const std::string bytes = fileBytes("whole.dcm");
     writeFile("cut.dcm", bytes.substr(0, bytes.size() - 3)); // GDCM pads it with zeros
     DicomSlice mosaic;
-    mosaic.pixels = sliceSamples(0);
+    mosaic.pixels = sliceSamples({0});
     mosaic.imageType = "ORIGINAL\\PRIMARY\\M\\NORM\\DIS2D\\MOSAIC";
     ASSERT_EQ(writeDicom("mosaic.dcm", mosaic), "");
     // A file on which GDCM fails an assertion, among good ones: the refusal names it.
@@ -243,7 +196,7 @@ TEST(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
         expectRefusal(openPackInput({input}, {}, &source), named, what);
     }
     TypedSource source;
-    EXPECT_EQ(allSamples("whole.dcm", {}, &source), sliceSamples(1));
+    EXPECT_EQ(packSamples({"whole.dcm"}, {}, &source), sliceSamples({1}));
 
     PYDICOM_FILE(truncated, "MR_truncated.dcm");
     expectRefusal(openPackInput({truncated}, {}, &source), truncated.toStdString(),
@@ -259,7 +212,7 @@ TEST(DicomTest, SingleBitSamplesBecomeBytes) {
     mask.pixels = std::string("\xa5\x01", 2); // eight samples a byte from the lowest bit on
     ASSERT_EQ(writeDicom("mask.dcm", mask), "");
     TypedSource source;
-    EXPECT_EQ(allSamples("mask.dcm", {}, &source),
+    EXPECT_EQ(packSamples({"mask.dcm"}, {}, &source),
               std::string("\1\0\1\0\0\1\0\1\1", 9) + std::string(7, '\0'));
     EXPECT_EQ(source.info.type, SampleType::UInt8);
 }
@@ -272,7 +225,7 @@ TEST(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {
     writeSlice("cd/PT0/ST0/SE0/IM0", 0, 0);
     writeSlice("cd/PT0/ST1/IM1", 3, 1);
     TypedSource source;
-    EXPECT_EQ(allSamples("cd", {}, &source), sliceSamples(0) + sliceSamples(1) + sliceSamples(2));
+    EXPECT_EQ(packSamples({"cd"}, {}, &source), sliceSamples({0, 1, 2}));
     std::vector<std::string> files = source.files;
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"cd/PT0/ST0/SE0/IM0", "cd/PT0/ST0/SE0/IM2",
@@ -298,12 +251,10 @@ TEST(DicomTest, RepeatedPositionsAreVolumesPickedByNumber) {
     TypedSource source;
     expectRefusal(openPackInput({"fmri"}, {}, &source), "fmri",
                   "2 DICOM volumes at the same slice positions");
-    EXPECT_EQ(allSamples("fmri", {-1, 1}, &source),
-              sliceSamples(10) + sliceSamples(11) + sliceSamples(12));
+    EXPECT_EQ(packSamples({"fmri"}, {-1, 1}, &source), sliceSamples({10, 11, 12}));
     EXPECT_EQ(source.info.depth, 3);
     EXPECT_EQ(source.info.spacing[2], 3);
-    EXPECT_EQ(allSamples("fmri", {-1, 0}, &source),
-              sliceSamples(0) + sliceSamples(1) + sliceSamples(2));
+    EXPECT_EQ(packSamples({"fmri"}, {-1, 0}, &source), sliceSamples({0, 1, 2}));
     expectRefusal(openPackInput({"fmri"}, {-1, 2}, &source), "fmri", "no volume 2: there are 2");
     std::vector<DicomSeriesSummary> list;
     ASSERT_EQ(listDicomSeries("fmri", &list), "");
@@ -319,7 +270,7 @@ TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
     ScratchDir scratch;
     DicomSlice bare;
     bare.placed = false;
-    bare.pixels = sliceSamples(0);
+    bare.pixels = sliceSamples({0});
     ASSERT_EQ(writeDicom("bare.dcm", bare), "");
     writeSlice("placed.dcm", 0, 0);
     writeSlice("series/a.dcm", 0, 0);
@@ -351,61 +302,24 @@ TEST(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
     }
 }
 
-// Rewrites the per-frame Image Positions of a multi-frame file GDCM wrote: frame f at z[f].
-void placeFrames(const std::string& name, const std::vector<double>& z) {
-    gdcm::Reader reader;
-    reader.SetFileName(name.c_str());
-    ASSERT_TRUE(reader.Read());
-    gdcm::DataSet& data = reader.GetFile().GetDataSet();
-    gdcm::SmartPointer<gdcm::SequenceOfItems> frames = new gdcm::SequenceOfItems;
-    for (double position : z) {
-        gdcm::Item plane;
-        std::string text = formatString("10\\20\\%g", position);
-        if (text.size() % 2)
-            text += ' ';
-        gdcm::DataElement value(gdcm::Tag(0x0020, 0x0032), uint32_t(text.size()), gdcm::VR::DS);
-        value.SetByteValue(text.data(), uint32_t(text.size()));
-        plane.GetNestedDataSet().Replace(value);
-        gdcm::SmartPointer<gdcm::SequenceOfItems> planes = new gdcm::SequenceOfItems;
-        planes->AddItem(plane);
-        gdcm::DataElement planeSequence(gdcm::Tag(0x0020, 0x9113));
-        planeSequence.SetVR(gdcm::VR::SQ);
-        planeSequence.SetValue(*planes);
-        gdcm::Item frame;
-        frame.GetNestedDataSet().Replace(planeSequence);
-        frames->AddItem(frame);
-    }
-    gdcm::DataElement perFrame(gdcm::Tag(0x5200, 0x9230));
-    perFrame.SetVR(gdcm::VR::SQ);
-    perFrame.SetValue(*frames);
-    data.Replace(perFrame);
-    gdcm::Writer writer;
-    writer.SetFile(reader.GetFile());
-    writer.SetFileName(name.c_str());
-    ASSERT_TRUE(writer.Write());
-}
-
 TEST(DicomTest, FramesFollowTheirPositions) {
     ScratchDir scratch;
     DicomSlice multi;
     multi.frames = 4;
-    for (int k : {2, 0, 1, 3})
-        multi.pixels += sliceSamples(k);
+    multi.pixels = sliceSamples({2, 0, 1, 3});
+    multi.frameZ = {6, 0, 3, 9};
     ASSERT_EQ(writeDicom("shuffled.dcm", multi), "");
-    placeFrames("shuffled.dcm", {6, 0, 3, 9});
+    multi.frameZ = {3, 0, 0, 3};
     ASSERT_EQ(writeDicom("twice.dcm", multi), "");
-    placeFrames("twice.dcm", {3, 0, 0, 3});
+    multi.frameZ = {0, 3, 6, 10};
     ASSERT_EQ(writeDicom("uneven.dcm", multi), "");
-    placeFrames("uneven.dcm", {0, 3, 6, 10});
-
     TypedSource source;
-    EXPECT_EQ(allSamples("shuffled.dcm", {}, &source),
-              sliceSamples(0) + sliceSamples(1) + sliceSamples(2) + sliceSamples(3));
+    EXPECT_EQ(packSamples({"shuffled.dcm"}, {}, &source), sliceSamples({0, 1, 2, 3}));
     EXPECT_EQ(source.info.spacing[2], 3);
     EXPECT_TRUE(source.info.spacingKnown);
     expectRefusal(openPackInput({"twice.dcm"}, {}, &source), "twice.dcm", "2 DICOM volumes");
     // At one position, frames follow in file order: volume 1 holds the later frames.
-    EXPECT_EQ(allSamples("twice.dcm", {-1, 1}, &source), sliceSamples(1) + sliceSamples(3));
+    EXPECT_EQ(packSamples({"twice.dcm"}, {-1, 1}, &source), sliceSamples({1, 3}));
     expectRefusal(openPackInput({"uneven.dcm"}, {}, &source), "uneven.dcm",
                   "uneven slice positions: 0, 3, 6, 10");
 }

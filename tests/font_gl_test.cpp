@@ -1,4 +1,3 @@
-// The bitmap font: its lists, where text lands, and the GL state that printing leaves behind.
 #include <GL/glew.h>
 #include "bitmapfont.h"
 #include "glcontext.h"

@@ -1,4 +1,3 @@
-// The form's initial choices, and its two radio groups, each keeping one choice of its own.
 #include "testsupport.h"
 #include "ui_mainwindow.h"
 

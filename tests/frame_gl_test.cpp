@@ -1,4 +1,3 @@
-// Frames of the viewer window as main builds it, read back from the panel under Xvfb.
 #include <GL/glew.h>
 
 #include "frame.h"
@@ -42,10 +41,8 @@ void chooseVolume(const char* name) {
     controller->loadTexturesSlot();
 }
 
-// Compares the frame's central 448x384 pixels (the model, clear of the text and the reference
-// image) with tests/baselines/NAME.png, or rewrites that when TESSARY_UPDATE_BASELINES=1. One
-// unit per channel is let through for rounding in other Mesa builds (llvmpipe repeats exactly).
-// A mismatch saves NAME-actual.png and NAME-diff.png (red where differing) in build/tests.
+// The frame's central 448x384 pixels (the model alone) against tests/baselines/NAME.png, rewritten
+// when TESSARY_UPDATE_BASELINES=1; one unit a channel is let through for other Mesa builds.
 void expectBaseline(const QImage& image, const QString& name) {
     const QImage actual = image.copy(image.width() / 2 - 224, image.height() / 2 - 192, 448, 384)
                               .convertToFormat(QImage::Format_RGB888);
@@ -71,10 +68,8 @@ void expectBaseline(const QImage& image, const QString& name) {
                   << "-actual.png and -diff.png";
 }
 
-// Each test starts from the viewer as main leaves it: axes chosen, the bunny, the XY plane,
-// the middle slice, nothing turned, the panel at its own size. TearDown puts all of that back
-// however the test ended, so a failed ASSERT cannot leave the next test on another volume or on
-// a small panel.
+// Each test starts from the viewer as main leaves it; TearDown puts that back however the test
+// ended, so that a failed ASSERT cannot leave the next test on another volume or a small panel.
 class FrameGlTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(startViewer()); }
@@ -94,7 +89,6 @@ protected:
     }
 };
 
-// paintFrame's pixels read straight from the panel's framebuffer.
 std::vector<unsigned char> paintedPixels(OverlayExtent extent) {
     viewPanel->makeCurrent();
     paintFrame(extent);

@@ -103,7 +103,7 @@ TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
 
 // The limit is on the decoded size, checked from the header: a long thin picture shows, and a
 // small file's claim of gigabytes is refused before DevIL allocates for it.
-TEST(ImageTest, PngsAreLimitedInPixelsNotInSides) {
+TEST(ImageTest, PngsAreLimitedInPixelsNotInSidesAndThePictureCheckSaysWhy) {
     // width, height, accepted; the last ones' product wraps 32 and 64 bits.
     const std::tuple<std::uint32_t, std::uint32_t, bool> claims[] = {
         {4096, 4096, true},    {4097, 4096, false},       {16385, 40, true},
@@ -123,11 +123,9 @@ TEST(ImageTest, PngsAreLimitedInPixelsNotInSides) {
     ASSERT_TRUE(image.load("thin.png"));
     EXPECT_EQ(shape(image), (std::vector<int>{16385, 40, 3, 16385 * 40 * 3}));
     EXPECT_EQ(image.pixels.back(), 1.0f); // blue
-}
 
-// The reason the viewer shows no picture, which info and check print, and the file cap, which
-// must let through any picture of the pixel limit, even stored uncompressed at 16-bit RGBA.
-TEST(ImageTest, ThePictureCheckSaysWhy) {
+    // The reason the viewer shows no picture, which info and check print, and the file cap, which
+    // must let through any picture of the pixel limit, even stored uncompressed at 16-bit RGBA.
     QImage tiny(1, 1, QImage::Format_RGB888);
     const std::string png = pngBytes(tiny), claim = pngClaiming(4097, 4096);
     const std::pair<std::string, std::string> cases[] = {
@@ -144,10 +142,8 @@ TEST(ImageTest, ThePictureCheckSaysWhy) {
     EXPECT_GE(maxPictureFileBytes, maxPicturePixels * 9); // 16-bit RGBA and a byte a row
     EXPECT_NE(pictureBytesProblem(nullptr, std::size_t(maxPictureFileBytes) + 1), "");
 
-    ScratchDir dir;
     writeFile("claim.png", claim);
     ASSERT_TRUE(tiny.save("ok.png"));
-    Image image;
     EXPECT_EQ(loadPicture("claim.png", &image), "a PNG of 4097 x 4096 pixels, more than 16777216");
     EXPECT_EQ(image.width, 0);
     EXPECT_FALSE(image.load("claim.png"));

@@ -1,9 +1,5 @@
 #!/bin/bash
-# The installation as cmake --install lays it out under a scratch prefix (arguments: the build
-# folder, the version): every file in its place and nothing else; manual pages that render
-# without warnings and say every word of the converter's --help; the launcher's working folder,
-# made whole once, kept, refreshed, and its failures in one line. A stand-in viewer tells where
-# and with what the launcher ran it.
+# The installation under a scratch prefix (arguments: the build folder, the version).
 set -u
 build=$1 version=$2
 work=$(mktemp -d)

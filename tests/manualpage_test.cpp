@@ -1,6 +1,3 @@
-// tessary-vol's manual page: help text turned into roff without a character lost to roff's
-// control characters, its lists of options and file kinds found, and the page put together
-// from the command table. (tests/install_e2e_test.sh renders the installed page with groff.)
 #include "manualpage.h"
 
 #include <gtest/gtest.h>

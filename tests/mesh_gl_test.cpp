@@ -1,4 +1,3 @@
-// The mesh loader in a GL context: its console line, the buffers, and files that are no mesh.
 #include <GL/glew.h>
 
 #include "mesh.h"
@@ -9,7 +8,7 @@
 
 TEST(MeshGlTest, LoadPrintsItsProgressAndFillsTheBuffers) {
     GlContext context;
-    ThrowingFatalNotice notice; // an unexpected fatal error fails the test instead of hanging
+    ThrowingFatalNotice notice;
     ScratchDir dir;
     writeFile("input/m.dat", meshFile(3, 1, {0, 0, 0, 2, 1, 0, 1, 3, -1}, {0, 1, 2}));
     EXPECT_EQ(captureStdout([] { loadMesh("m"); }),

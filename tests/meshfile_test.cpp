@@ -1,4 +1,3 @@
-// The .dat mesh reader without GL.
 #include "meshfile.h"
 #include "testsupport.h"
 

@@ -1,6 +1,3 @@
-// Model import: outward orientation of closed parts, the up axis, what is kept and dropped
-// whatever the units, materials ignored, the refusals of damaged or escaping models, the import
-// in its child process, and the mesh command's output.
 #include "meshimport.h"
 #include "modelfixture.h"
 #include "testsupport.h"
@@ -240,14 +237,10 @@ TEST(ImportTest, EveryTriangleStaysWhateverTheUnits) {
 
 TEST(ImportTest, HomogeneousOffCoordinatesAreDividedByW) {
     ScratchDir dir;
-    const std::string faces = "3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n";
-    const std::pair<const char*, std::string> cases[] = {
-        {"4OFF", "4OFF\n4 4 0\n0 0 0 2\n2 0 0 2\n0 -4 0 -2\n0 0 1 0.5\n" + faces},
-        {"4nOFF", "4nOFF\n3\n4 4 0\n0 0 0 2\n2 0 0 2\n0 -4 0 -2\n0 0 1 0.5\n" + faces},
-    };
-    for (const auto& [name, text] : cases) {
-        SCOPED_TRACE(name);
-        writeFile("t.off", text);
+    for (const std::string head : {"4OFF\n", "4nOFF\n3\n"}) {
+        SCOPED_TRACE(head);
+        writeFile("t.off", head + "4 4 0\n0 0 0 2\n2 0 0 2\n0 -4 0 -2\n0 0 1 0.5\n" +
+                               "3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n");
         MeshImportOptions options;
         options.keepScale = true;
         MeshData mesh;

@@ -1,25 +1,14 @@
-// The MetaImage reader: local, separate, compressed and big-endian data, headers as ITK's writers
-// leave them, and the data files that MetaImage and NRRD headers name: inputs that no output of
-// pack may land on.
 #include "metaimage.h"
 #include "formattable.h"
 #include "testsupport.h"
 #include "storedsamples.h"
 
-#include <zlib.h>
-
 namespace {
-std::string header(const std::string& extra, const std::string& dataFile = "LOCAL",
-                   const std::string& sizes = "2 2 2", const std::string& type = "MET_UCHAR") {
-    return "ObjectType = Image\nNDims = 3\nDimSize = " + sizes + "\nElementType = " + type + "\n" +
-           extra + "ElementDataFile = " + dataFile + "\n";
-}
-
 TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     ScratchDir scratch;
     const auto metaHeader = [](const std::string& type, const std::string& extra,
                                const std::string& dataFile) {
-        return header("ElementSpacing = 0.5 1 2.5\n" + extra, dataFile, "3 2 4", type);
+        return mhaHeader("ElementSpacing = 0.5 1 2.5\n" + extra, dataFile, "3 2 4", type);
     };
     const std::string u8 = typedPattern(SampleType::UInt8, 3, 2, 4, 1);
     const std::string i16 = typedPattern(SampleType::Int16, 3, 2, 4, 1);
@@ -55,11 +44,8 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
-        ASSERT_EQ(openPackInput({c.name}, {}, &source), "");
+        EXPECT_EQ(packSamples({c.name}, {}, &source), c.expected);
         EXPECT_EQ(describe(source.info), c.description);
-        std::string samples;
-        ASSERT_EQ(readTwice(source, &samples), "");
-        EXPECT_EQ(samples, c.expected);
     }
 }
 
@@ -76,14 +62,15 @@ TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
         double spacing;
         bool spacingKnown, bigEndian;
     } read[] = {
-        {header(itk), "x: right to left, y: anterior to posterior, z: inferior to superior", 1,
+        {mhaHeader(itk), "x: right to left, y: anterior to posterior, z: inferior to superior", 1,
          false, false},
-        {header("Color = 1\nColor = 2\nSomeNewKey = anything at all\n"), "", 1, false, false},
-        {header("ElementSize = 3 3 3\n"), "", 3, true, false},
-        {header("ElementSpacing = 2 2 2\nElementSize = 3 3 3\n"), "", 2, true, false},
-        {header("AnatomicalOrientation = sideways\n"), "", 1, false, false},
-        {header("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = True\n"), "", 1, false, true},
-        {header("ElementByteOrderMSB = True\n"), "", 1, false, true},
+        {mhaHeader("Color = 1\nColor = 2\nSomeNewKey = anything at all\n"), "", 1, false, false},
+        {mhaHeader("ElementSize = 3 3 3\n"), "", 3, true, false},
+        {mhaHeader("ElementSpacing = 2 2 2\nElementSize = 3 3 3\n"), "", 2, true, false},
+        {mhaHeader("AnatomicalOrientation = sideways\n"), "", 1, false, false},
+        {mhaHeader("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = True\n"), "", 1, false,
+         true},
+        {mhaHeader("ElementByteOrderMSB = True\n"), "", 1, false, true},
     };
     for (const Case& c : read) {
         SCOPED_TRACE(c.text);
@@ -96,20 +83,19 @@ TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
         EXPECT_EQ(parsed.headerLength, c.text.size());
     }
     const std::pair<std::string, std::string> refused[] = {
-        {header("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = False\n"), "disagree"},
-        {header("ElementSpacing = 1 1 1\nElementSpacing = 2 2 2\n"), "given twice"},
-        {header("CompressedData = False\nCompressedData = True\n"), "given twice"},
-        {header("DimSize = 4 4 4\n"), "given twice"},
-        {header("ElementSize = 1 0 1\n"), "ElementSize: not positive"},
-        {header("a line without an equals sign\n"), "bad MetaImage header line"},
+        {mhaHeader("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = False\n"), "disagree"},
+        {mhaHeader("CompressedData = False\nCompressedData = True\n"), "given twice"},
+        {mhaHeader("DimSize = 4 4 4\n"), "given twice"},
+        {mhaHeader("ElementSize = 1 0 1\n"), "ElementSize: not positive"},
+        {mhaHeader("a line without an equals sign\n"), "bad MetaImage header line"},
         {"NDims = 3\nDimSize = 1 1 1\nElementType = MET_LONG\nElementDataFile = LOCAL\n",
          "ElementType"},
-        {header("", "LOCAL", "3 2"), "DimSize"},
-        {header("", "LOCAL", "3 -2 4"), "DimSize"},
-        {header("", "../up.raw"), "outside"},
-        {header("", "/etc/passwd"), "outside"},
-        {header("", "LIST"), "list"},
-        {header("", "slice%03d.raw 1 4 1"), "list"},
+        {mhaHeader("", "LOCAL", "3 2"), "DimSize"},
+        {mhaHeader("", "LOCAL", "3 -2 4"), "DimSize"},
+        {mhaHeader("", "../up.raw"), "outside"},
+        {mhaHeader("", "/etc/passwd"), "outside"},
+        {mhaHeader("", "LIST"), "list"},
+        {mhaHeader("", "slice%03d.raw 1 4 1"), "list"},
         {"NDims = 3\nDimSize = 1 1 1\nElementType = MET_UCHAR\n", "no ElementDataFile"},
     };
     for (const auto& [text, what] : refused) {
@@ -126,10 +112,10 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
     const std::string samples(8, '\x40');
     writeFile("out.vol", samples);
     writeFile("picture.png", samples);
-    writeFile("to-out.mhd", header("", "out.vol"));
+    writeFile("to-out.mhd", mhaHeader("", "out.vol"));
     writeFile("to-picture.nhdr", "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\n"
                                  "encoding: raw\ndata file: picture.png\n");
-    writeFile("local.mha", header("") + samples);
+    writeFile("local.mha", mhaHeader("") + samples);
     TypedSource source;
     ASSERT_EQ(openPackInput({"local.mha"}, {}, &source), "");
     EXPECT_TRUE(source.files.empty());

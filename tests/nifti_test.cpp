@@ -1,6 +1,3 @@
-// The NIfTI reader on headers built byte by byte: hostile values are refused as the file has
-// them, volumes of a series are picked, the sform goes before the qform, and the channels of a
-// gzip file come back without inflating the file once per channel.
 #include "nifti.h"
 #include "formattable.h"
 #include "niftifiles.h"
@@ -13,27 +10,6 @@
 
 namespace {
 const double nan = std::numeric_limits<double>::quiet_NaN();
-
-// Values that differ at every voxel, volume and channel, as NIfTI stores them: x fastest, then
-// y, z, the fourth axis (volumes) and the fifth (channels).
-std::vector<double> storedValues(int w, int h, int d, int t, int c) {
-    std::vector<double> values(std::size_t(w * h * d * t * c));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = double(i % 251) + double(i / 251) * 3;
-    return values;
-}
-
-// The values of volume v as the reader gives them: channels interleaved, x fastest.
-std::vector<double> volumeValues(const std::vector<double>& stored, int w, int h, int d, int t,
-                                 int c, int v) {
-    std::vector<double> out;
-    const std::size_t plane = std::size_t(w * h * d);
-    for (std::size_t voxel = 0; voxel < plane; ++voxel)
-        for (int ch = 0; ch < c; ++ch)
-            out.push_back(
-                stored[(std::size_t(ch) * std::size_t(t) + std::size_t(v)) * plane + voxel]);
-    return out;
-}
 
 TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
     ScratchDir scratch;
@@ -61,17 +37,14 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         std::string what;
     } cases[] = {
         // clang-format off
-        {"offset-negative.nii", with([](auto& n) { n.voxOffset = -352; }), "voxel offset -352"},
         {"offset-nan.nii", with([](auto& n) { n.voxOffset = nan; }), "voxel offset nan"},
         {"offset-far.nii", with([](auto& n) { n.voxOffset = 1e12; }), "file too short"},
         {"offset-huge.nii", with([](auto& n) { n.voxOffset = 1e30; }), "voxel offset 1e+30"},
         {"offset-inside.nii", with([](auto& n) { n.voxOffset = 100; }), "voxel offset 100"},
-        {"offset-zero.nii", with([](auto& n) { n.voxOffset = 0; }), "voxel offset 0"},
         {"offset-fraction.nii", with([](auto& n) { n.voxOffset = 352.5; }), "voxel offset"},
         {"offset-inside-2.nii", with([](auto& n) { n.version = 2, n.voxOffset = 348; }),
          "voxel offset 348"},
         {"size-negative.nii", with([](auto& n) { n.dims = {2, -5, 2}; }), "size -5 along axis 2"},
-        {"size-zero.nii", with([](auto& n) { n.dims = {2, 2, 0}; }), "size 0 along axis 3"},
         {"size-zero-2.nii", with([](auto& n) { n.version = 2, n.dims = {0, 2, 2}; }),
          "size 0 along axis 1"},
         {"count-zero.nii", with([](auto& n) { n.dimCount = 0; }), "dimension count 0"},
@@ -88,11 +61,9 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         {"plane.nii", with([](auto& n) { n.dims = {16384, 16384, 3}; }), "file too short"},
         // clang-format on
     };
-    for (const Case& c : cases)
-        ASSERT_EQ(writeNifti(c.name, c.header, voxels), "");
     ASSERT_EQ(writeNifti("plane.nii.gz", cases[std::size(cases) - 1].header, voxels), "");
-    ASSERT_EQ(writeNifti("offset-far.nii.gz", cases[2].header, voxels), "");
-    const std::pair<const char*, const char*> raw[] = {
+    ASSERT_EQ(writeNifti("offset-far.nii.gz", cases[1].header, voxels), ""); // as offset-far.nii
+    std::vector<std::pair<std::string, std::string>> all = {
         {"wide-count.nii", "dimension count 72057594037927939"},
         {"swapped-count.nii", "dimension count"},
         {"garbage.nii", "not a NIfTI file"},
@@ -100,11 +71,10 @@ TEST(NiftiTest, HostileHeadersAreRefusedAsTheFileHasThem) {
         {"plane.nii.gz", "can't hold"},
         {"offset-far.nii.gz", "can't hold"},
     };
-    std::vector<std::pair<std::string, std::string>> all;
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
+        ASSERT_EQ(writeNifti(c.name, c.header, voxels), "");
         all.emplace_back(c.name, c.what);
-    for (const auto& [name, what] : raw)
-        all.emplace_back(name, what);
+    }
     for (const auto& [name, what] : all) {
         SCOPED_TRACE(name);
         TypedSource source;
@@ -141,13 +111,18 @@ TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
         {"vector-only.nii.gz", 2, false, {2, 2, 2, 1, 4}, DT_UINT16, SampleType::UInt16, -1},
         // clang-format on
     };
-    // The sizes of a case: w, h, d, volumes, channels (RGB ones stored interleaved, the others
-    // each channel a volume after the other).
+    // The sizes of a case: w, h, d, volumes, channels.
     const auto sizes = [](const Case& c) {
         std::vector<int> s(c.dims.begin(), c.dims.end());
         s.resize(5, 1);
         s[4] *= c.datatype == DT_RGB24 ? 3 : c.datatype == DT_RGBA32 ? 4 : 1;
         return s;
+    };
+    // The volumes stacked along z, each channel after the other (or interleaved, as RGB is
+    // stored and as the reader gives every volume).
+    const auto stacked = [&](const Case& c, bool planar) {
+        const std::vector<int> s = sizes(c);
+        return typedPattern(c.type, s[0], s[1], s[2] * s[3], s[4], planar);
     };
     for (const Case& c : cases) {
         const std::vector<int> s = sizes(c);
@@ -157,15 +132,16 @@ TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
         header.dims = c.dims;
         header.datatype = c.datatype;
         header.qformCode = NIFTI_XFORM_SCANNER_ANAT;
-        const std::vector<double> stored = storedValues(s[0], s[1], s[2], s[3], s[4]);
-        ASSERT_EQ(writeNifti(c.name, header, typedBytes(c.type, stored, c.bigEndian)), "");
+        std::string stored = stacked(c, c.alpha < 0 && c.datatype != DT_RGB24);
+        if (c.bigEndian)
+            swapSampleBytes(c.type, stored.size() / sampleTypeBytes(c.type), &stored[0]);
+        ASSERT_EQ(writeNifti(c.name, header, stored), "");
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<int> s = sizes(c);
         const int t = s[3];
-        const bool rgb = c.alpha >= 0 || c.datatype == DT_RGB24;
-        const std::vector<double> stored = storedValues(s[0], s[1], s[2], t, s[4]);
+        const std::string all = stacked(c, false);
         EXPECT_EQ(niftiVolumeCount(c.name), t);
         TypedSource source;
         if (t > 1) {
@@ -178,7 +154,8 @@ TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
                       formatString("no volume %d: the input holds", t));
         for (int v = 0; v < t; ++v) {
             SCOPED_TRACE(v);
-            ASSERT_EQ(openPackInput({c.name}, {-1, t > 1 ? v : -1}, &source), "");
+            EXPECT_EQ(packSamples({c.name}, {-1, t > 1 ? v : -1}, &source),
+                      all.substr(all.size() / t * v, all.size() / t));
             EXPECT_EQ(describe(source.info),
                       formatString("NIfTI-%d%s%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 "
                                    "known, x: left to right, y: posterior to anterior, z: "
@@ -186,16 +163,10 @@ TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
                                    c.version, QString(c.name).endsWith(".gz") ? " (gzip)" : "",
                                    t > 1 ? formatString(", volume %d of %d", v, t).c_str() : "",
                                    s[0], s[1], s[2], sampleTypeName(c.type), s[4], c.alpha));
-            std::string samples;
-            ASSERT_EQ(readTwice(source, &samples), "");
-            EXPECT_EQ(samples,
-                      typedBytes(c.type, rgb ? stored
-                                             : volumeValues(stored, s[0], s[1], s[2], t, s[4], v)));
         }
     }
 }
-// info on a file of several volumes says how many there are and how to pick one, then shows
-// the one picked; pack packs it quietly.
+
 TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
     ScratchDir scratch;
     NiftiFile header;
@@ -217,9 +188,7 @@ TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
     EXPECT_EQ(run.err, "");
 }
 
-// A gzip file cut short, before a channel's first slice or inside the last: each read that
-// needs the missing part says so in one line, however often it is asked, and the slices before
-// the cut still read.
+// Cut before a channel's first slice or inside the last.
 TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
     ScratchDir scratch;
     NiftiFile header;
@@ -241,8 +210,6 @@ TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
     }
 }
 
-// The sform, when its code is set, says where the axes run; the qform only without it; and a
-// matrix that maps no axis says nothing.
 TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
     ScratchDir scratch;
     const std::string identity = "x: left to right, y: posterior to anterior, z: inferior to "

@@ -1,6 +1,3 @@
-// What tessary-vol writes: only over a regular file or nothing, never over an input, not past
-// the free space, with the system's reason when a write fails, and no temporary left behind by
-// a termination signal or, after SIGKILL, by the next run.
 #include "output.h"
 #include "testsupport.h"
 

@@ -1,6 +1,3 @@
-// Typed samples to RGB: the window at its edges for every type, the channel maps, the range
-// pass, and resampling (a checkerboard shrunk to grey, a ramp grown linearly, an anisotropic
-// sphere that comes out round).
 #include "packplan.h"
 #include "resample.h"
 #include "samplemap.h"
@@ -212,8 +209,7 @@ TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
         double lo = 0, hi = 0, typedLo = 0, typedHi = 0;
         ASSERT_EQ(sampleRange(stored, map, &lo, &hi), "");
         ASSERT_EQ(sampleRange(converted, map, &typedLo, &typedHi), "");
-        EXPECT_EQ(lo, typedLo);
-        EXPECT_EQ(hi, typedHi);
+        EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(typedLo, typedHi));
         for (const SampleWindow window :
              {SampleWindow{false, lo, hi}, SampleWindow{false, lo + (hi - lo) / 3, hi - 1e-3},
               SampleWindow{false, lo, lo}}) {
@@ -223,7 +219,7 @@ TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
     }
 }
 
-TEST(SampleMap, TheRangePassKeepsTheSlicesForTheNextPass) {
+TEST(SampleMap, TheRangePassCoversTheMappedChannelsAndKeepsTheSlicesForTheNextPass) {
     TypedSource source =
         floatSource(3, 2, 4, 1, [](int x, int y, int z, int) { return float(x - y * z); });
     source.costlyReads = true;
@@ -234,25 +230,19 @@ TEST(SampleMap, TheRangePassKeepsTheSlicesForTheNextPass) {
     TypedSource replay;
     ASSERT_EQ(sampleRange(source, map, &lo, &hi, &replay), "");
     EXPECT_EQ(reads, 4);
-    EXPECT_EQ(lo, -3);
-    EXPECT_EQ(hi, 2);
+    EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(-3.0, 2.0));
     const SampleWindow window{false, lo, hi};
     EXPECT_EQ(redOf(mapToRgb(replay, map, window)), redOf(mapToRgb(source, map, window)));
     EXPECT_EQ(reads, 8); // the replay read none of them again
-}
 
-TEST(SampleMap, RangeOverTheMappedChannelsThenRgb) {
     // Channel 0 runs 10..17, channel 1 holds a NaN and -100, channel 2 (unmapped) 1e9.
-    const TypedSource source = floatSource(2, 2, 2, 3, [](int x, int y, int z, int c) {
+    source = floatSource(2, 2, 2, 3, [](int x, int y, int z, int c) {
         const float nan = std::numeric_limits<float>::quiet_NaN();
         return c == 0 ? float(10 + x + 2 * y + 4 * z) : c == 1 ? (x ? nan : -100.0f) : 1e9f;
     });
-    ChannelMap map;
     ASSERT_EQ(parseChannelMap("0,1,-", 3, &map), "");
-    double lo = 0, hi = 0;
     ASSERT_EQ(sampleRange(source, map, &lo, &hi), "");
-    EXPECT_EQ(lo, -100);
-    EXPECT_EQ(hi, 17);
+    EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(-100.0, 17.0));
     const SliceSource rgb = mapToRgb(source, map, {false, lo, hi});
     unsigned char slice[12];
     ASSERT_EQ(rgb.read(1, slice), "");
@@ -307,18 +297,12 @@ TEST(Resample, AGreySourceWeighsOneColourIntoTheSameBytes) {
 
 TEST(Resample, AnisotropicSphereComesOutRound) {
     // A sphere of radius 12 around the centre of a 32^3 space, sampled every 1 along x and y
-    // and every 2.5 along z.
-    const double spacing[3] = {1, 1, 2.5};
-    const int sizes[3] = {32, 32, 13};
+    // and every 2.5 along z, resampled to the sizes that spacing gives (the table below).
     const SliceSource flat = greySource(32, 32, 13, [&](int x, int y, int z) {
         const double dx = x + 0.5 - 16, dy = y + 0.5 - 16, dz = (z + 0.5) * 2.5 - 16.25;
         return static_cast<unsigned char>(dx * dx + dy * dy + dz * dz < 144 ? 255 : 0);
     });
-    int resampled[3];
-    ASSERT_EQ(cubicSampleSizes(sizes, spacing, 16384, resampled), "");
-    EXPECT_EQ(std::vector<int>(resampled, resampled + 3), (std::vector<int>{32, 32, 33}));
-    const std::vector<unsigned char> round =
-        redOf(resampleSource(flat, resampled[0], resampled[1], resampled[2]));
+    const std::vector<unsigned char> round = redOf(resampleSource(flat, 32, 32, 33));
     // The sphere's extent through its centre along x and along z, counting samples over half.
     int alongX = 0, alongZ = 0;
     for (int i = 0; i < 32; ++i)
@@ -329,13 +313,14 @@ TEST(Resample, AnisotropicSphereComesOutRound) {
     EXPECT_NEAR(alongZ, 24, 2);
 }
 
-TEST(Resample, AnAxisOfOneSampleHasNoSpacingToHonour) {
+TEST(Resample, CubicSizesFollowTheSpacingSaveAlongAnAxisOfOneSample) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
         int sizes[3];
         double spacing[3];
         int expected[3]; // 0, 0, 0: refused
     } cases[] = {
+        {{32, 32, 13}, {1, 1, 2.5}, {32, 32, 33}}, // the sphere above
         // One slice whose thickness the file gives, or the default of 1: never the finest.
         {{128, 128, 1}, {1.8, 1.8, 5}, {128, 128, 1}},
         {{128, 128, 1}, {1.8, 1.8, 1}, {128, 128, 1}},

@@ -1,4 +1,3 @@
-// The render layer's overlay, which needs no GL.
 #include "frame.h"
 #include "image.h"
 #include "testsupport.h"

@@ -1,4 +1,3 @@
-// Setting up the scene once main has shown the window, and a driver that lacks a feature.
 #include "glpanel.h"
 #include "mainwindow.h"
 #include "scene.h"

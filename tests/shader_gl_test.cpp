@@ -1,4 +1,3 @@
-// Building GLSL programs: each failure is fatal after the driver's log.
 #include <GL/glew.h>
 
 #include "glcontext.h"

@@ -2,6 +2,7 @@
 """Writes the inputs of stores_test into OUT: a folder of keys (plain/), the same keys as zips
 that Python's zipfile writes (stored, deflated, inside one top folder, zip64), and hostile zips
 made from them by changing a few bytes."""
+import io
 import os
 import struct
 import sys
@@ -32,17 +33,14 @@ def entry(name, method):
 
 
 def zipped(method, prefix="", extra=(), chunk_method=None):
-    path = os.path.join(out, "scratch.zip")
-    with zipfile.ZipFile(path, "w") as z:
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w") as z:
         for key, value in keys.items():
             z.writestr(entry(prefix + key, (chunk_method or method) if key == "0/0/0" else method),
                        value)
         for name, value in extra:
             z.writestr(entry(name, method), value)
-    with open(path, "rb") as f:
-        data = f.read()
-    os.remove(path)
-    return bytearray(data)
+    return bytearray(data.getvalue())
 
 
 for key, value in keys.items():

@@ -1,6 +1,7 @@
 #include <GL/glew.h>
 
 #include "testsupport.h"
+#include "formattable.h"
 #include "raw.h"
 
 #include <QApplication>
@@ -41,6 +42,17 @@ void makeNotAFile(const std::string& path, NotAFile kind) {
     ASSERT_TRUE(made) << path;
 }
 
+std::vector<unsigned char> loadedSamples(const char* path) {
+    FileHandle file = openFile(path, "rb");
+    VolumeHeader header;
+    std::unique_ptr<unsigned char[]> samples;
+    if (!file || !readVolumeHeader(file.get(), &header).empty() ||
+        !readVolumeSamples(file.get(), header.size, &samples, -1).empty())
+        return {};
+    return std::vector<unsigned char>(samples.get(),
+                                      samples.get() + volumeSampleBytes(header.size));
+}
+
 std::string pngBytes(const QImage& picture) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -61,25 +73,18 @@ std::string fileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
-template <typename T> std::string sampleOf(double value) {
-    const T sample = static_cast<T>(value);
-    return std::string(reinterpret_cast<const char*>(&sample), sizeof sample);
-}
-
 std::string typedBytes(SampleType type, const std::vector<double>& values, bool swap) {
-    using Convert = std::string (*)(double);
-    // In the order SampleType lists the types.
-    const Convert convert[] = {sampleOf<std::uint8_t>,  sampleOf<std::int8_t>,
-                               sampleOf<std::uint16_t>, sampleOf<std::int16_t>,
-                               sampleOf<std::uint32_t>, sampleOf<std::int32_t>,
-                               sampleOf<float>,         sampleOf<double>};
     std::string bytes;
-    for (double value : values) {
-        std::string one = convert[int(type)](value);
-        if (swap)
-            std::reverse(one.begin(), one.end());
-        bytes += one;
-    }
+    withSampleType(type, [&](auto* kind) {
+        for (double value : values) {
+            const auto sample =
+                static_cast<std::remove_const_t<std::remove_pointer_t<decltype(kind)>>>(value);
+            std::string one(reinterpret_cast<const char*>(&sample), sizeof sample);
+            if (swap)
+                std::reverse(one.begin(), one.end());
+            bytes += one;
+        }
+    });
     return bytes;
 }
 
@@ -112,6 +117,11 @@ std::string npyFile(int major, std::string dict) {
     return bytes + dict;
 }
 
+std::string npyFile(const std::string& descr, const std::string& shape) {
+    return npyFile(1,
+                   "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }");
+}
+
 std::string describe(const VolumeInfo& i) {
     return formatString("%s: %dx%dx%d %s*%d alpha %d, spacing %g %g %g %s, %s", i.format.c_str(),
                         i.width, i.height, i.depth, sampleTypeName(i.type), i.channels,
@@ -133,6 +143,15 @@ std::string readTwice(const TypedSource& source, std::string* samples) {
                 return "second pass differs";
         }
     return std::string();
+}
+
+std::string packSamples(const QStringList& inputs, const InputSelection& selection,
+                        TypedSource* source) {
+    std::string samples;
+    std::string failure = openPackInput(inputs, selection, source);
+    if (failure.empty())
+        failure = readTwice(*source, &samples);
+    return failure.empty() ? samples : failure;
 }
 
 QString tessaryVol() {
@@ -178,4 +197,10 @@ QString scriptOutput(const QString& script) {
         }
     }
     return QDir(folder->path()).exists() ? folder->path() : QString();
+}
+
+std::string mhaHeader(const std::string& extra, const std::string& dataFile,
+                      const std::string& sizes, const std::string& type) {
+    return "ObjectType = Image\nNDims = 3\nDimSize = " + sizes + "\nElementType = " + type + "\n" +
+           extra + "ElementDataFile = " + dataFile + "\n";
 }

@@ -95,6 +95,9 @@ inline std::vector<unsigned char> volumeFile(std::int32_t size, const std::strin
     return bytes;
 }
 
+// The samples of a .vol as the viewer's codec reads them; empty when it refuses the file.
+std::vector<unsigned char> loadedSamples(const char* path);
+
 // A .dat mesh file: the counts, each position with the normal (0, 0, 1), then the indices.
 inline std::vector<unsigned char> meshFile(int v, int t, const std::vector<float>& xyz,
                                            const std::vector<int>& indices) {
@@ -154,6 +157,8 @@ std::string gzip(const std::string& bytes);
 
 // A .npy file of the given major version whose header holds dict, before any samples.
 std::string npyFile(int major, std::string dict);
+// The version 1 header of a C-order array of the dtype and shape, as "|u1" and "(2, 3, 4)".
+std::string npyFile(const std::string& descr, const std::string& shape);
 
 // What a reader found, in one line:
 // "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
@@ -162,6 +167,10 @@ std::string describe(const VolumeInfo& info);
 // Every slice of the source, read twice (the second pass must rewind and agree), joined in
 // samples; "" or the first failure.
 std::string readTwice(const TypedSource& source, std::string* samples);
+
+// The inputs opened as pack opens them, each slice read twice: the samples, or the failure.
+std::string packSamples(const QStringList& inputs, const InputSelection& selection,
+                        TypedSource* source);
 
 // A refusal in one line that starts with prefix and holds what.
 inline void expectRefusal(const std::string& message, const std::string& prefix,
@@ -186,3 +195,7 @@ QString scriptOutput(const QString& script);
 
 // bytes compressed with zlib (the zlib format, as MetaImage and NRRD store them).
 std::string zlibBytes(const std::string& bytes);
+
+// A MetaImage header of three dimensions, the extra lines before ElementDataFile.
+std::string mhaHeader(const std::string& extra, const std::string& dataFile = "LOCAL",
+                      const std::string& sizes = "2 2 2", const std::string& type = "MET_UCHAR");

@@ -1,4 +1,3 @@
-// The volume loader in a GL context: the upload, the picture it names, and every refusal.
 #include <GL/glew.h>
 
 #include "volume.h"
@@ -16,12 +15,10 @@ GlContext& context() {
 }
 } // namespace
 
-// Each load replaces the samples in the same texture and loads the picture the header names,
-// but only a picture inside the input folder: any other name shows no picture (the names that
-// leave it are the codec test's).
+// Only a picture inside the input folder is shown (the names that leave it are the codec test's).
 TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
     context();
-    ThrowingFatalNotice notice; // an unexpected fatal error fails the test instead of hanging
+    ThrowingFatalNotice notice;
     ScratchDir dir;
     QDir().mkpath("input/sub");
     const QImage picture(7, 3, QImage::Format_RGB888);
@@ -46,8 +43,7 @@ TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
     }
 }
 
-// Every refusal stops with its message before the samples are read; the header's own checks
-// are the codec's and come first (its test has them all: here one of each stage).
+// One refusal of each stage (the codec's test has them all).
 TEST(VolumeGlTest, RefusedVolumesAreFatalWithTheirReason) {
     context();
     ScratchDir dir;

@@ -1,4 +1,3 @@
-// The .vol codec without GL: header checks in order, the sample read, picture names.
 #include "testsupport.h"
 #include "volumefile.h"
 

@@ -1,5 +1,3 @@
-// The window as main builds it, at a device pixel ratio of 2: every control and panel signal
-// reaches its slot and asks for exactly one frame.
 #include "glcontext.h"
 #include "glpanel.h"
 #include "mainwindow.h"

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
-"""Writes the Zarr stores zarr_test reads into the folder given, each beside the RGB bytes pack
-must make of it (NAME.expected, x fastest, then y, then z): zarr's own read of the array mapped
-through the window as the converter maps samples. v2 stores are written by python3-zarr; v3 ones
-(which that zarr cannot write) byte by byte here, with numcodecs' compressors."""
+"""Writes the Zarr stores zarr_test reads into the folder given, each beside NAME.expected: the RGB
+bytes pack must make of zarr's own read of it. v3 stores, which this zarr cannot write, are written
+byte by byte with numcodecs' compressors."""
 
 import gzip
+import itertools
 import json
 import os
 import shutil
@@ -91,17 +91,14 @@ def time_v2(root):
     write_expected(root, "time", mapped(zarr.open_array(path)[1, 0], -500, 1000))
 
 
-def crc32c(data):
+def with_crc(data):
+    """The data followed by its CRC-32C."""
     crc = 0xFFFFFFFF
     for byte in data:
         crc ^= byte
         for _ in range(8):
             crc = (crc >> 1) ^ 0x82F63B78 if crc & 1 else crc >> 1
-    return crc ^ 0xFFFFFFFF
-
-
-def with_crc(data):
-    return data + struct.pack("<I", crc32c(data))
+    return data + struct.pack("<I", crc ^ 0xFFFFFFFF)
 
 
 def save(path, data):
@@ -138,30 +135,26 @@ def sharded_v3(root):
             "index_location": "end"}}]})
     expected = data.copy()
     compressor = numcodecs.Zstd(level=3)
-    for sz in range(2):
-        for sx in range(2):
-            if (sz, sx) == (1, 0):
-                expected[8:16, :, 0:16] = 9  # a shard never written
+    for sz, sx in itertools.product(range(2), range(2)):
+        if (sz, sx) == (1, 0):
+            expected[8:16, :, 0:16] = 9  # a shard never written
+            continue
+        body, index = b"", []
+        for iz, iy, ix in itertools.product(range(2), range(2), range(2)):
+            z0, y0, x0 = sz * 8 + iz * 4, iy * 8, sx * 16 + ix * 8
+            if (sz, sx, iz, iy, ix) == (0, 0, 1, 0, 1) or x0 >= shape[2]:
+                if x0 < shape[2]:
+                    expected[z0:z0 + 4, y0:y0 + 8, x0:x0 + 8] = 9
+                index.append((2**64 - 1, 2**64 - 1))
                 continue
-            body, index = b"", []
-            for iz in range(2):
-                for iy in range(2):
-                    for ix in range(2):
-                        z0, y0, x0 = sz * 8 + iz * 4, iy * 8, sx * 16 + ix * 8
-                        if (sz, sx, iz, iy, ix) == (0, 0, 1, 0, 1) or x0 >= shape[2]:
-                            if x0 < shape[2]:
-                                expected[z0:z0 + 4, y0:y0 + 8, x0:x0 + 8] = 9
-                            index.append((2**64 - 1, 2**64 - 1))
-                            continue
-                        block = np.full(inner, 9, dtype="<u2")
-                        part = data[z0:z0 + 4, y0:y0 + 8, x0:x0 + 8]
-                        block[:part.shape[0], :part.shape[1], :part.shape[2]] = part
-                        encoded = with_crc(compressor.encode(block.tobytes()))
-                        index.append((len(body), len(encoded)))
-                        body += encoded
-            packed = b"".join(struct.pack("<QQ", o, n) for o, n in index)
-            save(os.path.join(path, "s0", "c", str(sz), "0", str(sx)),
-                        body + with_crc(packed))
+            block = np.full(inner, 9, dtype="<u2")
+            part = data[z0:z0 + 4, y0:y0 + 8, x0:x0 + 8]
+            block[:part.shape[0], :part.shape[1], :part.shape[2]] = part
+            encoded = with_crc(compressor.encode(block.tobytes()))
+            index.append((len(body), len(encoded)))
+            body += encoded
+        packed = b"".join(struct.pack("<QQ", o, n) for o, n in index)
+        save(os.path.join(path, "s0", "c", str(sz), "0", str(sx)), body + with_crc(packed))
     # Not a cube: pack crops it to 16^3 around the middle of x.
     write_expected(root, "sharded", mapped(expected[:, :, 4:20], 0, 3000))
 
@@ -179,13 +172,11 @@ def transposed_v3(root):
         "codecs": [{"name": "transpose", "configuration": {"order": [2, 1, 0]}},
                    {"name": "bytes", "configuration": {"endian": "big"}},
                    {"name": "gzip", "configuration": {"level": 5}}]})
-    for cz in range(2):
-        for cy in range(2):
-            block = np.zeros(chunk, dtype=">i4")
-            part = data[cz * 4:cz * 4 + 4, cy * 3:cy * 3 + 3, :]
-            block[:part.shape[0], :part.shape[1], :] = part
-            save(os.path.join(path, "c.%d.%d.0" % (cz, cy)),
-                        gzip.compress(block.T.tobytes()))
+    for cz, cy in itertools.product(range(2), range(2)):
+        block = np.zeros(chunk, dtype=">i4")
+        part = data[cz * 4:cz * 4 + 4, cy * 3:cy * 3 + 3, :]
+        block[:part.shape[0], :part.shape[1], :] = part
+        save(os.path.join(path, "c.%d.%d.0" % (cz, cy)), gzip.compress(block.T.tobytes()))
     write_expected(root, "transposed", mapped(data, -100, 600))
 
 
