@@ -11,7 +11,7 @@
 #include <utility>
 
 // Runs job on a kept thread that is idle, or on a new one that is kept once the job ends.
-// A forked child starts with no kept threads.
+// A forked child starts with no kept threads. The sanitized build runs job at once, here.
 void runOnKeptThread(std::function<void()> job);
 
 // The result of work started by startTask. As with std::async, a task that is still running is
