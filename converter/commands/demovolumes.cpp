@@ -275,55 +275,101 @@ Rgb hsv(double h, double s, double v) {
 // Worley cells: one jittered feature point per cell of a G^3 grid, repeating with period N.
 // Each sample takes the colour of its nearest feature point and darkens close to the
 // plane bisecting the nearest and second-nearest points.
-Volume makeCells(int n) {
-    constexpr int G = 8;
-    constexpr uint32_t seed = 71;
-    const double cellSize = double(n) / G;
+constexpr int cellGrid = 8;
 
-    struct Feature {
-        double x, y, z;
-        Rgb colour;
-    };
-    std::vector<Feature> features(G * G * G);
+struct CellFeature {
+    double x, y, z;
+    Rgb colour;
+};
+
+struct CellCandidate {
+    double x, y, z;
+    int feature;
+};
+
+using CellNeighbours = std::array<CellCandidate, 27>;
+
+std::vector<CellFeature> cellFeatures(double cellSize) {
+    constexpr int G = cellGrid;
+    constexpr uint32_t seed = 71;
+    std::vector<CellFeature> features(G * G * G);
     for (int k = 0; k < G; ++k)
         for (int j = 0; j < G; ++j)
             for (int i = 0; i < G; ++i) {
                 const uint32_t h = hash3(i, j, k, seed);
                 auto jitter = [&](uint32_t salt) { return 0.15 + 0.7 * unit(hash32(h ^ salt)); };
-                Feature& f = features[i + G * (j + G * k)];
+                CellFeature& f = features[i + G * (j + G * k)];
                 f.x = (i + jitter(1)) * cellSize;
                 f.y = (j + jitter(2)) * cellSize;
                 f.z = (k + jitter(3)) * cellSize;
                 f.colour = hsv(unit(hash32(h ^ 4)), 0.35 + 0.45 * unit(hash32(h ^ 5)),
                                0.70 + 0.25 * unit(hash32(h ^ 6)));
             }
+    return features;
+}
 
-    // For each grid cell, the 27 surrounding feature points shifted into the same
-    // period, so the inner loop needs no wrapping.
-    struct Candidate {
-        double x, y, z;
-        int feature;
-    };
-    std::vector<std::array<Candidate, 27>> near(G * G * G);
+// The 27 feature points around grid cell (i, j, k), shifted into the same period so the
+// inner loop needs no wrapping.
+CellNeighbours cellNeighbours(const std::vector<CellFeature>& features, int n, int i, int j,
+                              int k) {
+    constexpr int G = cellGrid;
+    CellNeighbours list;
+    int c = 0;
+    for (int dk = -1; dk <= 1; ++dk)
+        for (int dj = -1; dj <= 1; ++dj)
+            for (int di = -1; di <= 1; ++di) {
+                const int a = i + di, b = j + dj, e = k + dk;
+                const int id = wrap(a, G) + G * (wrap(b, G) + G * wrap(e, G));
+                const CellFeature& f = features[id];
+                // Shift by whole periods when the neighbour wrapped around.
+                const double sx = (a < 0 ? -n : a >= G ? n : 0);
+                const double sy = (b < 0 ? -n : b >= G ? n : 0);
+                const double sz = (e < 0 ? -n : e >= G ? n : 0);
+                list[c++] = {f.x + sx, f.y + sy, f.z + sz, id};
+            }
+    return list;
+}
+
+std::vector<CellNeighbours> allCellNeighbours(const std::vector<CellFeature>& features, int n) {
+    constexpr int G = cellGrid;
+    std::vector<CellNeighbours> near(G * G * G);
     for (int k = 0; k < G; ++k)
         for (int j = 0; j < G; ++j)
-            for (int i = 0; i < G; ++i) {
-                auto& list = near[i + G * (j + G * k)];
-                int c = 0;
-                for (int dk = -1; dk <= 1; ++dk)
-                    for (int dj = -1; dj <= 1; ++dj)
-                        for (int di = -1; di <= 1; ++di) {
-                            const int a = i + di, b = j + dj, e = k + dk;
-                            const int id = wrap(a, G) + G * (wrap(b, G) + G * wrap(e, G));
-                            const Feature& f = features[id];
-                            // Shift by whole periods when the neighbour wrapped around.
-                            const double sx = (a < 0 ? -n : a >= G ? n : 0);
-                            const double sy = (b < 0 ? -n : b >= G ? n : 0);
-                            const double sz = (e < 0 ? -n : e >= G ? n : 0);
-                            list[c++] = {f.x + sx, f.y + sy, f.z + sz, id};
-                        }
-            }
+            for (int i = 0; i < G; ++i)
+                near[i + G * (j + G * k)] = cellNeighbours(features, n, i, j, k);
+    return near;
+}
 
+// The colour at sample (x, y, z) from the feature points around its grid cell.
+Rgb cellColour(const CellNeighbours& list, const std::vector<CellFeature>& features,
+               double cellSize, int x, int y, int z) {
+    double d1 = 1e30, d2 = 1e30;
+    int c1 = 0, c2 = 0;
+    for (int c = 0; c < 27; ++c) {
+        const double ex = list[c].x - x, ey = list[c].y - y, ez = list[c].z - z;
+        const double d = ex * ex + ey * ey + ez * ez;
+        if (d < d1) {
+            d2 = d1, c2 = c1;
+            d1 = d, c1 = c;
+        } else if (d < d2) {
+            d2 = d, c2 = c;
+        }
+    }
+    const CellCandidate &p1 = list[c1], &p2 = list[c2];
+    const double sep = std::sqrt((p1.x - p2.x) * (p1.x - p2.x) + (p1.y - p2.y) * (p1.y - p2.y) +
+                                 (p1.z - p2.z) * (p1.z - p2.z));
+    // Distance (in samples) from this sample to the bisecting plane.
+    const double border = (d2 - d1) / (2.0 * sep);
+    double shade = 0.3 + 0.7 * smoothstep(0.5, 3.0, border);
+    shade *= 1.0 - 0.25 * std::min(1.0, std::sqrt(d1) / cellSize);
+    return scale(features[p1.feature].colour, shade);
+}
+
+Volume makeCells(int n) {
+    constexpr int G = cellGrid;
+    const double cellSize = double(n) / G;
+    const std::vector<CellFeature> features = cellFeatures(cellSize);
+    const std::vector<CellNeighbours> near = allCellNeighbours(features, n);
     Volume vol(n);
     forEachSlice(n, [&](int z) {
         const int gz = std::min(G - 1, int(z / cellSize));
@@ -331,28 +377,7 @@ Volume makeCells(int n) {
             const int gy = std::min(G - 1, int(y / cellSize));
             for (int x = 0; x < n; ++x) {
                 const int gx = std::min(G - 1, int(x / cellSize));
-                const auto& list = near[gx + G * (gy + G * gz)];
-                double d1 = 1e30, d2 = 1e30;
-                int c1 = 0, c2 = 0;
-                for (int c = 0; c < 27; ++c) {
-                    const double ex = list[c].x - x, ey = list[c].y - y, ez = list[c].z - z;
-                    const double d = ex * ex + ey * ey + ez * ez;
-                    if (d < d1) {
-                        d2 = d1, c2 = c1;
-                        d1 = d, c1 = c;
-                    } else if (d < d2) {
-                        d2 = d, c2 = c;
-                    }
-                }
-                const Candidate &p1 = list[c1], &p2 = list[c2];
-                const double sep =
-                    std::sqrt((p1.x - p2.x) * (p1.x - p2.x) + (p1.y - p2.y) * (p1.y - p2.y) +
-                              (p1.z - p2.z) * (p1.z - p2.z));
-                // Distance (in samples) from this sample to the bisecting plane.
-                const double border = (d2 - d1) / (2.0 * sep);
-                double shade = 0.3 + 0.7 * smoothstep(0.5, 3.0, border);
-                shade *= 1.0 - 0.25 * std::min(1.0, std::sqrt(d1) / cellSize);
-                const Rgb c = scale(features[p1.feature].colour, shade);
+                const Rgb c = cellColour(near[gx + G * (gy + G * gz)], features, cellSize, x, y, z);
                 uint8_t* p = vol.at(x, y, z);
                 p[0] = clampedRoundedByte(c.r);
                 p[1] = clampedRoundedByte(c.g);

@@ -218,84 +218,117 @@ std::string checkOutputs(const QCommandLineParser& parser, const QString& output
     return failure;
 }
 
-int runPack(const QCommandLineParser& parser) {
-    const QStringList inputs = parser.positionalArguments();
-    const QString output = outputWithExtension(parser, name, ".vol");
-    if (output.isEmpty())
-        return 2;
+// One pack's state, from its options to its closing line.
+struct PackJob {
+    QStringList inputs;
+    QString output, inputName, picturePath;
     PackSettings settings;
-    QString usage = readPackSettings(parser, &settings);
     PictureOptions picture;
-    if (usage.isEmpty())
-        usage = readPictureOptions(parser, output, &picture);
-    if (!usage.isEmpty())
-        return usageError(name, usage);
+    TypedSource source;
+    PackPlan plan;
+    SliceSink volume;
+    std::shared_ptr<Reference> reference = std::make_shared<Reference>();
+};
 
-    // Nothing that is read is ever written over: the inputs, each picture of a slice folder and
-    // the reference picture. What reading the folder finds wrong is told when it is read.
+QString readPackOptions(const QCommandLineParser& parser, PackJob* job) {
+    QString usage = readPackSettings(parser, &job->settings);
+    if (usage.isEmpty())
+        usage = readPictureOptions(parser, job->output, &job->picture);
+    return usage;
+}
+
+// Nothing that is read is ever written over: the inputs, each picture of a slice folder and
+// the reference picture. What reading the folder finds wrong is told when it is read.
+QStringList filesRead(const QCommandLineParser& parser, const QStringList& inputs) {
     QStringList read = inputs, slices;
     if (inputs.size() == 1 && QFileInfo(inputs[0]).isDir() &&
         listSliceFiles(inputs, &slices).empty())
         read += slices;
     if (parser.isSet("reference"))
         read << parser.value("reference");
-    const QString picturePath = QFileInfo(output).dir().filePath(picture.name + ".png");
-    std::string failure = checkOutputs(parser, output, picturePath, read);
-    if (!failure.empty())
-        return inputError(failure);
+    return read;
+}
 
-    TypedSource source;
-    PackPlan plan;
-    const QString inputName = inputs.size() == 1 ? inputs[0] : inputs[0] + " ...";
-    failure = readingInput(inputName, [&] {
-        const std::string opened = openPackInput(inputs, settings.pick, &source);
-        return opened.empty() ? planSizes(source, settings, inputName, &plan) : opened;
+// Opens the input and plans the output's size. The files the reader found it needs (a
+// detached data file, a series' files) are added to read: they are inputs too, known only now.
+std::string openAndPlan(PackJob* job, QStringList* read) {
+    const std::string failure = readingInput(job->inputName, [&] {
+        const std::string opened = openPackInput(job->inputs, job->settings.pick, &job->source);
+        return opened.empty() ? planSizes(job->source, job->settings, job->inputName, &job->plan)
+                              : opened;
     });
-    // The files the reader found it needs (a detached data file, a series' files) are inputs
-    // too, known only now.
-    for (const std::string& file : source.files)
-        read << QFile::decodeName(file.c_str());
-    if (failure.empty())
-        failure = checkOutputs(parser, output, picturePath, read);
-    if (!failure.empty())
-        return inputError(failure);
-    const int n = plan.n;
-    if (picture.slice >= n)
-        return usageError(
-            name,
-            QString("--reference-slice %1: the slices are 0 to %2").arg(picture.slice).arg(n - 1));
+    for (const std::string& file : job->source.files)
+        *read << QFile::decodeName(file.c_str());
+    return failure;
+}
 
-    // The size is told, and the free space checked, before the samples are read at all.
-    std::printf("%s: %s to write, N = %d\n", qPrintable(output),
-                describeBytes(plan.outputBytes).c_str(), n);
+// The size is told, and the free space checked, before the samples are read at all.
+std::string writeVolume(const QCommandLineParser& parser, PackJob* job) {
+    const int n = job->plan.n;
+    std::printf("%s: %s to write, N = %d\n", qPrintable(job->output),
+                describeBytes(job->plan.outputBytes).c_str(), n);
     std::fflush(stdout);
     VolumeHeader header;
-    header.name = picture.name.toLocal8Bit().toStdString();
+    header.name = job->picture.name.toLocal8Bit().toStdString();
     header.size = n;
-    SliceSink volume;
-    failure = openVolumeSink(output, header, &volume);
-    auto reference = std::make_shared<Reference>();
+    std::string failure = openVolumeSink(job->output, header, &job->volume);
+    Reference* reference = job->reference.get();
     if (failure.empty() && parser.isSet("reference"))
-        failure = readReference(parser.value("reference"), picture.side, reference.get());
-    if (failure.empty())
-        failure = readingInput(inputName, [&] {
-            const std::string planned = planSamples(source, settings, inputName, &plan);
-            if (!planned.empty())
-                return planned;
-            const auto png = std::shared_ptr<QByteArray>(reference, &reference->png);
-            return streamSlices(
-                plan.rgb, withPicture(volume, n, picture.slice, picture.side, png, picturePath),
-                "packing");
-        });
+        failure = readReference(parser.value("reference"), job->picture.side, reference);
+    if (!failure.empty())
+        return failure;
+    return readingInput(job->inputName, [&] {
+        const std::string planned =
+            planSamples(job->source, job->settings, job->inputName, &job->plan);
+        if (!planned.empty())
+            return planned;
+        const auto png = std::shared_ptr<QByteArray>(job->reference, &reference->png);
+        return streamSlices(job->plan.rgb,
+                            withPicture(job->volume, n, job->picture.slice, job->picture.side, png,
+                                        job->picturePath),
+                            "packing");
+    });
+}
+
+void printPacked(const PackJob& job) {
+    std::string fitted;
+    const QSize size = job.reference->fitted;
+    if (size.isValid())
+        fitted = formatString(", picture fitted to %d x %d (the viewer shows at most %lld pixels)",
+                              size.width(), size.height(), (long long)maxPicturePixels);
+    std::printf("%s: %s, %s%s\n", qPrintable(job.output), describeInput(job.source.info).c_str(),
+                describePlan(job.source.info, job.plan).c_str(), fitted.c_str());
+}
+
+int runPack(const QCommandLineParser& parser) {
+    PackJob job;
+    job.inputs = parser.positionalArguments();
+    job.output = outputWithExtension(parser, name, ".vol");
+    if (job.output.isEmpty())
+        return 2;
+    const QString usage = readPackOptions(parser, &job);
+    if (!usage.isEmpty())
+        return usageError(name, usage);
+
+    QStringList read = filesRead(parser, job.inputs);
+    job.picturePath = QFileInfo(job.output).dir().filePath(job.picture.name + ".png");
+    std::string failure = checkOutputs(parser, job.output, job.picturePath, read);
     if (!failure.empty())
         return inputError(failure);
-    std::string fitted;
-    if (reference->fitted.isValid())
-        fitted = formatString(", picture fitted to %d x %d (the viewer shows at most %lld pixels)",
-                              reference->fitted.width(), reference->fitted.height(),
-                              (long long)maxPicturePixels);
-    std::printf("%s: %s, %s%s\n", qPrintable(output), describeInput(source.info).c_str(),
-                describePlan(source.info, plan).c_str(), fitted.c_str());
+    job.inputName = job.inputs.size() == 1 ? job.inputs[0] : job.inputs[0] + " ...";
+    failure = openAndPlan(&job, &read);
+    if (failure.empty())
+        failure = checkOutputs(parser, job.output, job.picturePath, read);
+    if (!failure.empty())
+        return inputError(failure);
+    if (job.picture.slice >= job.plan.n)
+        return usageError(name, QString("--reference-slice %1: the slices are 0 to %2")
+                                    .arg(job.picture.slice)
+                                    .arg(job.plan.n - 1));
+    failure = writeVolume(parser, &job);
+    if (!failure.empty())
+        return inputError(failure);
+    printPacked(job);
     return 0;
 }
 

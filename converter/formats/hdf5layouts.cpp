@@ -120,6 +120,65 @@ ChannelDisplay imarisDisplay(const Hdf5Contents& contents, int c) {
     return display;
 }
 
+// The extents of /DataSetInfo/Image along x, y and z; all three given, or spacing unknown.
+bool imarisExtents(const Hdf5Contents& contents, double extent[3]) {
+    const std::string image = "/DataSetInfo/Image";
+    bool known = true;
+    for (int k = 0; k < 3; ++k) {
+        const std::vector<double> lo =
+            textNumbers(textAttribute(contents, image, formatString("ExtMin%d", k)));
+        const std::vector<double> hi =
+            textNumbers(textAttribute(contents, image, formatString("ExtMax%d", k)));
+        extent[k] = lo.size() == 1 && hi.size() == 1 ? hi[0] - lo[0] : 0;
+        known = known && extent[k] > 0;
+    }
+    return known;
+}
+
+// Channel c's group of a level: its image sizes, equal to channel 0's, and its dataset.
+std::string readImarisChannel(const Hdf5Contents& contents, const std::string& group, int c,
+                              int* type, Hdf5Level* level) {
+    int sizes[3];
+    for (int k = 0; k < 3; ++k) {
+        const long long size =
+            wholeNumber(textAttribute(contents, group, std::string("ImageSize") + "XYZ"[k]));
+        if (size < 1 || std::uint64_t(size) > maxSide)
+            return group + " gives no image size " + "XYZ"[k] + " of 1 to " +
+                   std::to_string(maxSide);
+        sizes[k] = int(size);
+        if (c > 0 && sizes[k] != level->level.sizes[k])
+            return group + " differs in size from channel 0";
+        level->level.sizes[k] = sizes[k];
+    }
+    const Hdf5Object* data = contents.find(group + "/Data");
+    const std::string failure = checkDataset(data, group + "/Data", 3, 0, sizes, type);
+    if (failure.empty())
+        level->reads.push_back({group + "/Data", -1, 0, chunkDepth(data, 0)});
+    return failure;
+}
+
+std::string readImarisLevel(const Hdf5Contents& contents, int r, int time, const double extent[3],
+                            int* type, Hdf5Layout* layout) {
+    Hdf5Level level;
+    level.level.name = formatString("ResolutionLevel %d", r);
+    for (int c = 0; c < layout->channels; ++c) {
+        const std::string group =
+            formatString("/DataSet/ResolutionLevel %d/TimePoint %d/Channel %d", r, time, c);
+        const std::string failure = readImarisChannel(contents, group, c, type, &level);
+        if (!failure.empty())
+            return failure;
+    }
+    // Without extents, a level's spacing is the finest level's samples per its own.
+    for (int k = 0; k < 3; ++k)
+        level.level.spacing[k] =
+            layout->spacingKnown ? extent[k] / level.level.sizes[k]
+            : layout->levels.empty()
+                ? 1
+                : double(layout->levels[0].level.sizes[k]) / level.level.sizes[k];
+    layout->levels.push_back(level);
+    return std::string();
+}
+
 // Imaris: /DataSet/ResolutionLevel r/TimePoint t/Channel c/Data, padded to whole chunks; the
 // image's sizes are the channel group's ImageSizeX/Y/Z, its extents /DataSetInfo/Image's.
 std::string readImaris(const Hdf5Contents& contents, const InputSelection& selection,
@@ -132,50 +191,13 @@ std::string readImaris(const Hdf5Contents& contents, const InputSelection& selec
     std::string failure = pickTimePoint(layout->timePoints, selection, &time);
     if (!failure.empty())
         return failure;
-    const std::string image = "/DataSetInfo/Image";
     double extent[3];
-    layout->spacingKnown = true;
-    for (int k = 0; k < 3; ++k) {
-        const std::vector<double> lo =
-            textNumbers(textAttribute(contents, image, formatString("ExtMin%d", k)));
-        const std::vector<double> hi =
-            textNumbers(textAttribute(contents, image, formatString("ExtMax%d", k)));
-        extent[k] = lo.size() == 1 && hi.size() == 1 ? hi[0] - lo[0] : 0;
-        layout->spacingKnown = layout->spacingKnown && extent[k] > 0;
-    }
+    layout->spacingKnown = imarisExtents(contents, extent);
     int type = -1;
     for (int r = 0; r < levels; ++r) {
-        Hdf5Level level;
-        level.level.name = formatString("ResolutionLevel %d", r);
-        for (int c = 0; c < layout->channels; ++c) {
-            const std::string group =
-                formatString("/DataSet/ResolutionLevel %d/TimePoint %d/Channel %d", r, time, c);
-            int sizes[3];
-            for (int k = 0; k < 3; ++k) {
-                const long long size = wholeNumber(
-                    textAttribute(contents, group, std::string("ImageSize") + "XYZ"[k]));
-                if (size < 1 || std::uint64_t(size) > maxSide)
-                    return group + " gives no image size " + "XYZ"[k] + " of 1 to " +
-                           std::to_string(maxSide);
-                sizes[k] = int(size);
-                if (c > 0 && sizes[k] != level.level.sizes[k])
-                    return group + " differs in size from channel 0";
-                level.level.sizes[k] = sizes[k];
-            }
-            const Hdf5Object* data = contents.find(group + "/Data");
-            failure = checkDataset(data, group + "/Data", 3, 0, sizes, &type);
-            if (!failure.empty())
-                return failure;
-            level.reads.push_back({group + "/Data", -1, 0, chunkDepth(data, 0)});
-        }
-        // Without extents, a level's spacing is the finest level's samples per its own.
-        for (int k = 0; k < 3; ++k)
-            level.level.spacing[k] =
-                layout->spacingKnown ? extent[k] / level.level.sizes[k]
-                : layout->levels.empty()
-                    ? 1
-                    : double(layout->levels[0].level.sizes[k]) / level.level.sizes[k];
-        layout->levels.push_back(level);
+        failure = readImarisLevel(contents, r, time, extent, &type, layout);
+        if (!failure.empty())
+            return failure;
     }
     if (levels == 0 || layout->channels == 0)
         return "an Imaris file without a volume";
@@ -269,6 +291,63 @@ std::string pickSetups(const QString& xmlPath, const std::vector<ViewSetup>& set
     return std::string();
 }
 
+// The view setups of the .xml beside the file, where there is one; it is an input too.
+std::string readBigDataViewerXml(const QString& xmlPath, int setupCount,
+                                 std::vector<ViewSetup>* setups, Hdf5Layout* layout) {
+    if (!QFileInfo(xmlPath).isFile())
+        return std::string();
+    layout->files.push_back(QFile::encodeName(xmlPath).toStdString());
+    const std::string failure = readSetupsXml(xmlPath, setups);
+    if (!failure.empty())
+        return failure;
+    if (int(setups->size()) != setupCount)
+        return otherFileMessage(xmlPath, formatString("names %d view setups; the HDF5 file has %d",
+                                                      int(setups->size()), setupCount));
+    return std::string();
+}
+
+// The downsampling factors of setup s's levels: a row of x y z factors a level.
+const Hdf5Object* levelFactors(const Hdf5Contents& contents, int s) {
+    const Hdf5Object* factors = contents.find(formatString("/s%02d/resolutions", s));
+    if (!factors || factors->dims.size() != 2 || factors->dims[1] != 3 ||
+        factors->values.size() != factors->dims[0] * 3 || factors->values.empty())
+        return nullptr;
+    return factors;
+}
+
+// Level l of the picked setups: each setup's cells the same size, its spacing the voxel size
+// (1 when unknown) times the level's factor.
+std::string readBigDataViewerLevel(const Hdf5Contents& contents, const std::vector<int>& picked,
+                                   int time, std::size_t l, const Hdf5Object* factors,
+                                   const std::vector<double>& voxel, int* type,
+                                   Hdf5Layout* layout) {
+    Hdf5Level level;
+    level.level.name = std::to_string(l);
+    for (int s : picked) {
+        const std::string cells = formatString("/t%05d/s%02d/%d/cells", time, s, int(l));
+        const Hdf5Object* data = contents.find(cells);
+        if (!data || data->dims.size() != 3)
+            return "no 3-D dataset " + cells;
+        for (int k = 0; k < 3; ++k) {
+            if (data->dims[std::size_t(2 - k)] > maxSide)
+                return cells + " is " + dimsText(data->dims) + ", too large";
+            if (s != picked[0] && level.level.sizes[k] != int(data->dims[std::size_t(2 - k)]))
+                return cells + " differs in size from the first setup's";
+            level.level.sizes[k] = int(data->dims[std::size_t(2 - k)]);
+            const double factor = factors->values[l * 3 + std::size_t(k)];
+            if (!(factor >= 1))
+                return formatString("/s%02d/resolutions gives a factor below 1", picked[0]);
+            level.level.spacing[k] = (layout->spacingKnown ? voxel[std::size_t(k)] : 1) * factor;
+        }
+        const std::string failure = checkDataset(data, cells, 3, 0, level.level.sizes, type);
+        if (!failure.empty())
+            return failure;
+        level.reads.push_back({cells, -1, 0, chunkDepth(data, 0)});
+    }
+    layout->levels.push_back(level);
+    return std::string();
+}
+
 // BigDataViewer: /sSS/resolutions (downsampling factors per level, x y z), the samples in
 // /tTTTTT/sSS/L/cells (z, y, x); voxel sizes and what tells the setups apart in the .xml beside.
 // Its writer stores unsigned 16-bit samples as int16, which BigDataViewer reads as uint16.
@@ -279,59 +358,27 @@ std::string readBigDataViewer(const QString& path, const Hdf5Contents& contents,
     layout->timePoints = countNumbered(contents, "/t%05d");
     int time = 0;
     std::string failure = pickTimePoint(layout->timePoints, selection, &time);
-    if (!failure.empty())
-        return failure;
     const QString xmlPath = path.left(path.size() - QFileInfo(path).suffix().size()) + "xml";
     std::vector<ViewSetup> setups;
-    if (QFileInfo(xmlPath).isFile()) {
-        layout->files.push_back(QFile::encodeName(xmlPath).toStdString());
-        failure = readSetupsXml(xmlPath, &setups);
-        if (!failure.empty())
-            return failure;
-        if (int(setups.size()) != setupCount)
-            return otherFileMessage(xmlPath,
-                                    formatString("names %d view setups; the HDF5 file has %d",
-                                                 int(setups.size()), setupCount));
-    }
+    if (failure.empty())
+        failure = readBigDataViewerXml(xmlPath, setupCount, &setups, layout);
     std::vector<int> picked;
-    failure = pickSetups(xmlPath, setups, setupCount, selection, &picked);
+    if (failure.empty())
+        failure = pickSetups(xmlPath, setups, setupCount, selection, &picked);
     if (!failure.empty())
         return failure;
     layout->channels = int(picked.size());
-    const Hdf5Object* factors = contents.find(formatString("/s%02d/resolutions", picked[0]));
-    if (!factors || factors->dims.size() != 2 || factors->dims[1] != 3 ||
-        factors->values.size() != factors->dims[0] * 3 || factors->values.empty())
+    const Hdf5Object* factors = levelFactors(contents, picked[0]);
+    if (!factors)
         return formatString("/s%02d/resolutions is not a list of levels' factors", picked[0]);
     const std::vector<double> voxel =
         setups.empty() ? std::vector<double>() : setups[std::size_t(picked[0])].voxelSize;
     layout->spacingKnown = voxel.size() == 3 && voxel[0] > 0 && voxel[1] > 0 && voxel[2] > 0;
     int type = -1;
     for (std::size_t l = 0; l < factors->dims[0]; ++l) {
-        Hdf5Level level;
-        level.level.name = std::to_string(l);
-        for (int s : picked) {
-            const std::string cells = formatString("/t%05d/s%02d/%d/cells", time, s, int(l));
-            const Hdf5Object* data = contents.find(cells);
-            if (!data || data->dims.size() != 3)
-                return "no 3-D dataset " + cells;
-            for (int k = 0; k < 3; ++k) {
-                if (data->dims[std::size_t(2 - k)] > maxSide)
-                    return cells + " is " + dimsText(data->dims) + ", too large";
-                if (s != picked[0] && level.level.sizes[k] != int(data->dims[std::size_t(2 - k)]))
-                    return cells + " differs in size from the first setup's";
-                level.level.sizes[k] = int(data->dims[std::size_t(2 - k)]);
-                const double factor = factors->values[l * 3 + std::size_t(k)];
-                if (!(factor >= 1))
-                    return formatString("/s%02d/resolutions gives a factor below 1", picked[0]);
-                level.level.spacing[k] =
-                    (layout->spacingKnown ? voxel[std::size_t(k)] : 1) * factor;
-            }
-            failure = checkDataset(data, cells, 3, 0, level.level.sizes, &type);
-            if (!failure.empty())
-                return failure;
-            level.reads.push_back({cells, -1, 0, chunkDepth(data, 0)});
-        }
-        layout->levels.push_back(level);
+        failure = readBigDataViewerLevel(contents, picked, time, l, factors, voxel, &type, layout);
+        if (!failure.empty())
+            return failure;
     }
     layout->type = layout->stored = SampleType(type);
     if (layout->type == SampleType::Int16) {
@@ -340,6 +387,17 @@ std::string readBigDataViewer(const QString& path, const Hdf5Contents& contents,
     }
     layout->display.assign(std::size_t(layout->channels), ChannelDisplay());
     return std::string();
+}
+
+// ilastik's and Fiji's attribute: the voxel size along z, y, x in micrometres. False, and
+// spacing untouched, without one.
+bool elementSize(const Hdf5Object* data, double spacing[3]) {
+    const Hdf5Attribute* size = data->attribute("element_size_um");
+    const bool known = size && size->numbers.size() == 3 && size->numbers[0] > 0 &&
+                       size->numbers[1] > 0 && size->numbers[2] > 0;
+    for (int k = 0; known && k < 3; ++k)
+        spacing[k] = size->numbers[std::size_t(2 - k)];
+    return known;
 }
 
 // Any 3-D dataset (z, y, x), or 4-D: a leading axis of at most four is channels, else a
@@ -389,12 +447,7 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
         level.reads.push_back({path, four && !trailingChannels ? time : -1,
                                trailingChannels ? layout->channels : 0, depth});
     }
-    // ilastik's and Fiji's attribute: the voxel size along z, y, x in micrometres.
-    const Hdf5Attribute* size = data->attribute("element_size_um");
-    layout->spacingKnown = size && size->numbers.size() == 3 && size->numbers[0] > 0 &&
-                           size->numbers[1] > 0 && size->numbers[2] > 0;
-    for (int k = 0; layout->spacingKnown && k < 3; ++k)
-        level.level.spacing[k] = size->numbers[std::size_t(2 - k)];
+    layout->spacingKnown = elementSize(data, level.level.spacing);
     layout->levels.push_back(level);
     layout->display.assign(std::size_t(layout->channels), ChannelDisplay());
     return std::string();

@@ -166,9 +166,11 @@ double axisSpacing(const Nrrd* nrrd, const NrrdAxisInfo& axis) {
         sum += axis.spaceDirection[k] * axis.spaceDirection[k];
     return std::isfinite(sum) ? std::sqrt(sum) : 0;
 }
-} // namespace
 
-std::string openNrrdSource(const QString& path, TypedSource* source) {
+// Checks the header, then has teem parse it without reading the data. Which files are read
+// goes to files; the data file is left open at the first sample.
+std::string loadHeader(const QString& path, Nrrd* nrrd, NrrdIoState* nio,
+                       std::vector<std::string>* files) {
     // teem opens files itself; only regular ones are handed to it, as everywhere.
     FileHandle header = openFile(QFile::encodeName(path).constData(), "rb");
     if (!header)
@@ -180,23 +182,19 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
         return failure;
     // An input too: no output may be written over it.
     if (!dataFile.empty())
-        source->files.push_back(dataFile);
-    std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
-    std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
-    nrrdIoStateSet(nio.get(), nrrdIoStateSkipData, AIR_TRUE);
-    nrrdIoStateSet(nio.get(), nrrdIoStateKeepNrrdDataFileOpen, AIR_TRUE);
-    if (nrrdLoad(nrrd.get(), QFile::encodeName(path).constData(), nio.get())) {
+        files->push_back(dataFile);
+    nrrdIoStateSet(nio, nrrdIoStateSkipData, AIR_TRUE);
+    nrrdIoStateSet(nio, nrrdIoStateKeepNrrdDataFileOpen, AIR_TRUE);
+    if (nrrdLoad(nrrd, QFile::encodeName(path).constData(), nio)) {
         // On failure teem has closed the files it opened but may leave dataFile naming one.
         nio->dataFile = nullptr;
         return "bad NRRD: " + teemFailure();
     }
+    return std::string();
+}
 
-    VolumeInfo& info = source->info;
-    info = VolumeInfo();
-    info.format = "NRRD";
-    if (!sampleType(nrrd->type, &info.type))
-        return std::string("unsupported NRRD type '") + airEnumStr(nrrdType, nrrd->type) +
-               "': need (unsigned) char, short or int, float or double";
+// The sizes, channels and spacing of x y z axes, after any channels.
+std::string describeAxes(const Nrrd* nrrd, VolumeInfo* info) {
     const unsigned int dim = nrrd->dim;
     const int firstKind = nrrd->axis[0].kind;
     if (dim == 4 &&
@@ -209,18 +207,30 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
         const std::size_t size = nrrd->axis[k].size;
         sizes[4 - dim + k] = size > INT_MAX ? INT_MAX : int(size);
     }
-    info.channels = sizes[0];
-    info.width = sizes[1];
-    info.height = sizes[2];
-    info.depth = sizes[3];
+    info->channels = sizes[0];
+    info->width = sizes[1];
+    info->height = sizes[2];
+    info->depth = sizes[3];
     if (dim == 4 && firstKind == nrrdKindRGBAColor)
-        info.alphaChannel = 3;
+        info->alphaChannel = 3;
     for (unsigned int k = 0; k < 3; ++k) {
-        const double spacing = axisSpacing(nrrd.get(), nrrd->axis[dim - 3 + k]);
-        info.spacingKnown = info.spacingKnown || spacing > 0;
-        info.spacing[k] = spacing > 0 ? spacing : 1;
+        const double spacing = axisSpacing(nrrd, nrrd->axis[dim - 3 + k]);
+        info->spacingKnown = info->spacingKnown || spacing > 0;
+        info->spacing[k] = spacing > 0 ? spacing : 1;
     }
+    return std::string();
+}
 
+std::string describeNrrd(const Nrrd* nrrd, VolumeInfo* info) {
+    *info = VolumeInfo();
+    info->format = "NRRD";
+    if (!sampleType(nrrd->type, &info->type))
+        return std::string("unsupported NRRD type '") + airEnumStr(nrrdType, nrrd->type) +
+               "': need (unsigned) char, short or int, float or double";
+    return describeAxes(nrrd, info);
+}
+
+std::string checkEncoding(const NrrdIoState* nio) {
     const bool gzip = nio->encoding == nrrdEncodingGzip;
     if (nio->encoding != nrrdEncodingRaw && !gzip)
         return std::string("unsupported NRRD encoding '") + nio->encoding->name +
@@ -229,13 +239,26 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
         return "unsupported NRRD: data in several files";
     if (gzip && nio->byteSkip != 0)
         return "unsupported NRRD: byte skip with gzip encoding";
-    const bool swap = sampleTypeBytes(info.type) > 1 && nio->endian != airEndianUnknown &&
-                      nio->endian != airMyEndian();
+    return std::string();
+}
+} // namespace
 
+std::string openNrrdSource(const QString& path, TypedSource* source) {
+    std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
+    std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
+    std::string failure = loadHeader(path, nrrd.get(), nio.get(), &source->files);
+    if (failure.empty())
+        failure = describeNrrd(nrrd.get(), &source->info);
+    if (failure.empty())
+        failure = checkEncoding(nio.get());
+    if (!failure.empty())
+        return failure;
+    const bool swap = sampleTypeBytes(source->info.type) > 1 && nio->endian != airEndianUnknown &&
+                      nio->endian != airMyEndian();
     // The data file, left open by teem at the first sample, becomes the source's.
     auto file = std::make_shared<FileHandle>(nio->dataFile);
     nio->dataFile = nullptr;
-    if (gzip)
+    if (nio->encoding == nrrdEncodingGzip)
         return openGzipSamples(file, swap, source);
     return openRawSamples(file, ftello(file->get()), swap, source);
 }

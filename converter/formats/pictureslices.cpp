@@ -146,6 +146,114 @@ std::string listFolder(const QString& folder, QStringList* files) {
     }
     return std::string();
 }
+
+// The first picture's size and kind from its header; formats that tell none are decoded.
+std::string readFirstPicture(const QString& path, QSize* size, QImage::Format* format) {
+    QImageReader first;
+    std::string failure = openPicture(path, &first);
+    if (!failure.empty())
+        return failure;
+    *size = first.size();
+    *format = first.imageFormat();
+    if (!size->isValid() || *format == QImage::Format_Invalid) {
+        QImage image;
+        failure = readPicture(&first, &image);
+        if (!failure.empty())
+            return failure;
+        *size = image.size();
+        *format = image.format();
+    }
+    return std::string();
+}
+
+VolumeInfo slicesInfo(QSize size, const SliceLayout& layout, int depth) {
+    VolumeInfo info;
+    info.format = "slice pictures";
+    info.width = size.width();
+    info.height = size.height();
+    info.depth = depth;
+    info.channels = layout.channels;
+    info.type = layout.type;
+    info.alphaChannel = layout.alphaChannel;
+    return info;
+}
+
+// A picture of another size is refused before it is decoded, whatever size it claims.
+std::string readSlicePicture(const QString& path, QSize size, QImage* image) {
+    QImageReader reader;
+    std::string failure = openPicture(path, &reader);
+    QSize claimed = failure.empty() ? reader.size() : QSize();
+    if (failure.empty() && (!claimed.isValid() || claimed == size)) {
+        failure = readPicture(&reader, image);
+        claimed = image->size();
+    }
+    if (failure.empty() && claimed != size)
+        failure = otherFileMessage(path, formatString("slice size %d x %d differs from the "
+                                                      "first slice's %d x %d",
+                                                      claimed.width(), claimed.height(),
+                                                      size.width(), size.height()));
+    return failure;
+}
+
+// The picture's rows into a slice, the top row at y = height - 1, without the unused channel
+// of formats that store one.
+void copyPictureRows(const QImage& converted, QSize size, const SliceLayout& layout,
+                     unsigned char* out) {
+    const std::size_t bytes = sampleTypeBytes(layout.type);
+    const std::size_t width = std::size_t(size.width()), height = std::size_t(size.height());
+    const std::size_t rowBytes = width * std::size_t(layout.channels) * bytes;
+    for (std::size_t row = 0; row < height; ++row) {
+        unsigned char* to = out + (height - 1 - row) * rowBytes;
+        const uchar* from = converted.constScanLine(int(row));
+        if (layout.stored == layout.channels) {
+            std::memcpy(to, from, rowBytes);
+            continue;
+        }
+        const std::size_t pixelBytes = std::size_t(layout.channels) * bytes;
+        for (std::size_t x = 0; x < width; ++x)
+            std::memcpy(to + x * pixelBytes, from + x * std::size_t(layout.stored) * bytes,
+                        pixelBytes);
+    }
+}
+
+// Encoding is the slow part of unpacking: two slices are encoded at once, one a core on a
+// two-core machine, each from its own copy of the slice (the caller reuses its buffer).
+struct SliceEncoding {
+    int z = 0;
+    std::deque<Task<std::string>> inFlight;
+    // The oldest encoding's result, once it is done.
+    std::string finishOldest() {
+        std::string result = inFlight.front().get();
+        inFlight.pop_front();
+        return result;
+    }
+    std::string finishAll() {
+        std::string first;
+        while (!inFlight.empty()) {
+            const std::string result = finishOldest();
+            if (first.empty())
+                first = result;
+        }
+        return first;
+    }
+};
+
+// Encoded in memory and written here, so that a failed write tells the system's reason (a full
+// disk, say) rather than the encoder's "Unknown error".
+std::string writeSlicePng(const QString& folder, const QTemporaryDir& temporary,
+                          const QImage& picture, const QString& name) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setCompression(slicePngCompression);
+    if (!writer.write(picture))
+        return writeFailure(QDir(folder).filePath(name), writer.errorString());
+    const QString reason = writeNewFile(temporary.filePath(name), png);
+    if (!reason.isEmpty())
+        return writeFailure(QDir(folder).filePath(name), reason);
+    return std::string();
+}
 } // namespace
 
 std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
@@ -174,68 +282,22 @@ std::string listSliceFiles(const QStringList& inputs, QStringList* files) {
 
 std::string openSliceSource(const QStringList& files, TypedSource* source) {
     QuietQt quiet;
-    // The first picture's header gives the size and kind; formats that tell none are decoded.
-    QImageReader first;
-    std::string failure = openPicture(files[0], &first);
+    QSize size;
+    QImage::Format format = QImage::Format_Invalid;
+    const std::string failure = readFirstPicture(files[0], &size, &format);
     if (!failure.empty())
         return failure;
-    QSize size = first.size();
-    QImage::Format format = first.imageFormat();
-    if (!size.isValid() || format == QImage::Format_Invalid) {
-        QImage image;
-        failure = readPicture(&first, &image);
-        if (!failure.empty())
-            return failure;
-        size = image.size();
-        format = image.format();
-    }
     const SliceLayout layout = sliceLayout(format);
-    VolumeInfo& info = source->info;
-    info = VolumeInfo();
-    info.format = "slice pictures";
-    info.width = size.width();
-    info.height = size.height();
-    info.depth = int(files.size());
-    info.channels = layout.channels;
-    info.type = layout.type;
-    info.alphaChannel = layout.alphaChannel;
+    source->info = slicesInfo(size, layout, int(files.size()));
     source->concurrent = true; // a picture a slice, each decoded on its own
     source->read = [files, size, layout](int z, void* samples) {
         QuietQt quiet;
-        QImageReader reader;
         QImage image;
-        std::string failure = openPicture(files[z], &reader);
-        // A picture of another size is refused before it is decoded, whatever size it claims.
-        QSize claimed = failure.empty() ? reader.size() : QSize();
-        if (failure.empty() && (!claimed.isValid() || claimed == size)) {
-            failure = readPicture(&reader, &image);
-            claimed = image.size();
-        }
-        if (failure.empty() && claimed != size)
-            failure = otherFileMessage(files[z], formatString("slice size %d x %d differs from the "
-                                                              "first slice's %d x %d",
-                                                              claimed.width(), claimed.height(),
-                                                              size.width(), size.height()));
-        if (!failure.empty())
-            return failure;
-        const QImage converted = image.convertToFormat(layout.format);
-        const std::size_t bytes = sampleTypeBytes(layout.type);
-        const std::size_t width = std::size_t(size.width()), height = std::size_t(size.height());
-        const std::size_t rowBytes = width * std::size_t(layout.channels) * bytes;
-        auto* out = static_cast<unsigned char*>(samples);
-        for (std::size_t row = 0; row < height; ++row) { // the top row is y = height - 1
-            unsigned char* to = out + (height - 1 - row) * rowBytes;
-            const uchar* from = converted.constScanLine(int(row));
-            if (layout.stored == layout.channels) {
-                std::memcpy(to, from, rowBytes);
-                continue;
-            }
-            const std::size_t pixelBytes = std::size_t(layout.channels) * bytes;
-            for (std::size_t x = 0; x < width; ++x)
-                std::memcpy(to + x * pixelBytes, from + x * std::size_t(layout.stored) * bytes,
-                            pixelBytes);
-        }
-        return std::string();
+        const std::string failure = readSlicePicture(files[z], size, &image);
+        if (failure.empty())
+            copyPictureRows(image.convertToFormat(layout.format), size, layout,
+                            static_cast<unsigned char*>(samples));
+        return failure;
     };
     return std::string();
 }
@@ -246,42 +308,9 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
     if (!temporary)
         return failure;
     const int digits = std::max(4, int(QString::number(n - 1).size()));
-    // Encoding is the slow part of unpacking: two slices are encoded at once, one a core on a
-    // two-core machine, each from its own copy of the slice (the caller reuses its buffer).
-    struct Encoding {
-        int z = 0;
-        std::deque<Task<std::string>> inFlight;
-        // The oldest encoding's result, once it is done.
-        std::string finishOldest() {
-            std::string result = inFlight.front().get();
-            inFlight.pop_front();
-            return result;
-        }
-        std::string finishAll() {
-            std::string first;
-            while (!inFlight.empty()) {
-                const std::string result = finishOldest();
-                if (first.empty())
-                    first = result;
-            }
-            return first;
-        }
-    };
-    auto encoding = std::make_shared<Encoding>();
+    auto encoding = std::make_shared<SliceEncoding>();
     const auto encode = [=](QImage picture, QString name) {
-        // Encoded in memory and written here, so that a failed write tells the system's
-        // reason (a full disk, say) rather than the encoder's "Unknown error".
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "png");
-        writer.setCompression(slicePngCompression);
-        if (!writer.write(picture))
-            return writeFailure(QDir(folder).filePath(name), writer.errorString());
-        const QString reason = writeNewFile(temporary->filePath(name), png);
-        if (!reason.isEmpty())
-            return writeFailure(QDir(folder).filePath(name), reason);
-        return std::string();
+        return writeSlicePng(folder, *temporary, picture, name);
     };
     sink->write = [=](const unsigned char* rgb) {
         std::string result;

@@ -125,92 +125,113 @@ std::string pageLayout(TIFF* tiff, PageLayout* page) {
     return std::string();
 }
 
-// Reads the current page's samples into out (channels fastest, the page's bottom row first, as
-// a slice holds them). False with lastTiffError set when libtiff fails.
-bool readPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
-    const std::size_t bytes = sampleTypeBytes(page.type);
+// A page read as 8-bit RGB(A) through libtiff's RGBA reader.
+bool readRgbaPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
     const std::size_t width = std::size_t(page.width), height = std::size_t(page.height);
     const std::size_t channels = std::size_t(page.channels);
-    const std::size_t pixelBytes = bytes * channels;
-    if (page.viaRgba) {
-        std::vector<std::uint32_t> raster(width * height);
-        if (!TIFFReadRGBAImageOriented(tiff, std::uint32_t(width), std::uint32_t(height),
-                                       raster.data(), ORIENTATION_BOTLEFT, 1) ||
-            !lastTiffError.empty())
-            return false;
-        for (std::size_t i = 0; i < raster.size(); ++i) {
-            unsigned char* pixel = out + i * channels;
-            pixel[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
-            pixel[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
-            pixel[2] = static_cast<unsigned char>(TIFFGetB(raster[i]));
-            if (channels == 4)
-                pixel[3] = static_cast<unsigned char>(TIFFGetA(raster[i]));
-        }
-        return true;
+    std::vector<std::uint32_t> raster(width * height);
+    if (!TIFFReadRGBAImageOriented(tiff, std::uint32_t(width), std::uint32_t(height), raster.data(),
+                                   ORIENTATION_BOTLEFT, 1) ||
+        !lastTiffError.empty())
+        return false;
+    for (std::size_t i = 0; i < raster.size(); ++i) {
+        unsigned char* pixel = out + i * channels;
+        pixel[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
+        pixel[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
+        pixel[2] = static_cast<unsigned char>(TIFFGetB(raster[i]));
+        if (channels == 4)
+            pixel[3] = static_cast<unsigned char>(TIFFGetA(raster[i]));
     }
-    // One plane of samples (all channels, or one of them when planar) block by block: the
-    // blocks are tiles, or rows of strips. A block's samples land in the slice at (x0, row0).
-    const std::size_t planes = page.planar ? channels : 1;
-    const std::size_t blockChannels = page.planar ? 1 : channels;
-    const auto place = [&](const unsigned char* block, std::size_t blockWidth, std::size_t x0,
-                           std::size_t row0, std::size_t rows, std::size_t columns,
-                           std::size_t plane) {
+    return true;
+}
+
+// Puts a page's samples into the slice one plane (all channels, or one of them when planar)
+// block by block: the blocks are tiles, or rows of strips.
+struct BlockPlacer {
+    BlockPlacer(const PageLayout& page, unsigned char* out)
+        : out(out), planar(page.planar), bytes(sampleTypeBytes(page.type)),
+          width(std::size_t(page.width)), height(std::size_t(page.height)),
+          pixelBytes(bytes * std::size_t(page.channels)),
+          planes(page.planar ? std::size_t(page.channels) : 1),
+          blockChannels(page.planar ? 1 : std::size_t(page.channels)) {}
+
+    // A block's samples land in the slice at (x0, row0).
+    void place(const unsigned char* block, std::size_t blockWidth, std::size_t x0, std::size_t row0,
+               std::size_t rows, std::size_t columns, std::size_t plane) const {
         for (std::size_t r = 0; r < rows; ++r) {
             unsigned char* row = out + (height - 1 - (row0 + r)) * width * pixelBytes;
             const unsigned char* in = block + r * blockWidth * blockChannels * bytes;
-            if (!page.planar) {
+            if (!planar) {
                 std::memcpy(row + x0 * pixelBytes, in, columns * pixelBytes);
                 continue;
             }
             for (std::size_t x = 0; x < columns; ++x)
                 std::memcpy(row + (x0 + x) * pixelBytes + plane * bytes, in + x * bytes, bytes);
         }
-    };
-    if (page.tiled) {
-        std::uint32_t tileWidth = 0, tileHeight = 0;
-        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
-        const std::uint64_t tileBytes =
-            std::uint64_t(tileWidth) * tileHeight * blockChannels * bytes;
-        // A tile covers at most the page rounded up to whole tiles (or a small page in one
-        // common tile size); a larger one claimed by a small file would only cost memory.
-        const auto fits = [](std::uint32_t tile, std::size_t side) {
-            return tile <= std::max<std::size_t>(1024, (side + 15) / 16 * 16);
-        };
-        if (tileWidth == 0 || tileHeight == 0 || !fits(tileWidth, width) ||
-            !fits(tileHeight, height) || std::uint64_t(TIFFTileSize64(tiff)) < tileBytes) {
-            lastTiffError = "bad tile size";
-            return false;
-        }
-        std::vector<unsigned char> tile(std::size_t(TIFFTileSize64(tiff)));
-        for (std::size_t plane = 0; plane < planes; ++plane)
-            for (std::size_t y = 0; y < height; y += tileHeight)
-                for (std::size_t x = 0; x < width; x += tileWidth) {
-                    if (TIFFReadTile(tiff, tile.data(), std::uint32_t(x), std::uint32_t(y), 0,
-                                     std::uint16_t(plane)) < 0 ||
-                        !lastTiffError.empty())
-                        return false;
-                    place(tile.data(), tileWidth, x, y,
-                          std::min<std::size_t>(tileHeight, height - y),
-                          std::min<std::size_t>(tileWidth, width - x), plane);
-                }
-        return true;
     }
-    const std::size_t lineBytes = width * blockChannels * bytes;
+
+    unsigned char* out;
+    bool planar;
+    std::size_t bytes, width, height, pixelBytes, planes, blockChannels;
+};
+
+bool readTiledPage(TIFF* tiff, const BlockPlacer& placer) {
+    const std::size_t width = placer.width, height = placer.height;
+    std::uint32_t tileWidth = 0, tileHeight = 0;
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+    const std::uint64_t tileBytes =
+        std::uint64_t(tileWidth) * tileHeight * placer.blockChannels * placer.bytes;
+    // A tile covers at most the page rounded up to whole tiles (or a small page in one
+    // common tile size); a larger one claimed by a small file would only cost memory.
+    const auto fits = [](std::uint32_t tile, std::size_t side) {
+        return tile <= std::max<std::size_t>(1024, (side + 15) / 16 * 16);
+    };
+    if (tileWidth == 0 || tileHeight == 0 || !fits(tileWidth, width) || !fits(tileHeight, height) ||
+        std::uint64_t(TIFFTileSize64(tiff)) < tileBytes) {
+        lastTiffError = "bad tile size";
+        return false;
+    }
+    std::vector<unsigned char> tile(std::size_t(TIFFTileSize64(tiff)));
+    for (std::size_t plane = 0; plane < placer.planes; ++plane)
+        for (std::size_t y = 0; y < height; y += tileHeight)
+            for (std::size_t x = 0; x < width; x += tileWidth) {
+                if (TIFFReadTile(tiff, tile.data(), std::uint32_t(x), std::uint32_t(y), 0,
+                                 std::uint16_t(plane)) < 0 ||
+                    !lastTiffError.empty())
+                    return false;
+                placer.place(tile.data(), tileWidth, x, y,
+                             std::min<std::size_t>(tileHeight, height - y),
+                             std::min<std::size_t>(tileWidth, width - x), plane);
+            }
+    return true;
+}
+
+bool readStripPage(TIFF* tiff, const BlockPlacer& placer) {
+    const std::size_t lineBytes = placer.width * placer.blockChannels * placer.bytes;
     if (std::uint64_t(TIFFScanlineSize64(tiff)) < lineBytes) {
         lastTiffError = "bad scanline size";
         return false;
     }
     std::vector<unsigned char> line(std::size_t(TIFFScanlineSize64(tiff)));
-    for (std::size_t plane = 0; plane < planes; ++plane)
-        for (std::size_t row = 0; row < height; ++row) {
+    for (std::size_t plane = 0; plane < placer.planes; ++plane)
+        for (std::size_t row = 0; row < placer.height; ++row) {
             if (TIFFReadScanline(tiff, line.data(), std::uint32_t(row), std::uint16_t(plane)) !=
                     1 ||
                 !lastTiffError.empty())
                 return false;
-            place(line.data(), width, 0, row, 1, width, plane);
+            placer.place(line.data(), placer.width, 0, row, 1, placer.width, plane);
         }
     return true;
+}
+
+// Reads the current page's samples into out (channels fastest, the page's bottom row first, as
+// a slice holds them). False with lastTiffError set when libtiff fails.
+bool readPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
+    if (page.viaRgba)
+        return readRgbaPage(tiff, page, out);
+    const BlockPlacer placer(page, out);
+    return page.tiled ? readTiledPage(tiff, placer) : readStripPage(tiff, placer);
 }
 
 // The "key=value" lines of an ImageJ description.
@@ -338,21 +359,9 @@ std::string readOme(const std::string& text, int pages, int samples, StackLayout
     return std::string();
 }
 
-// What a failed write says: libtiff's message, with the system's reason when a call set one
-// (libtiff's own words never tell of a full disk).
-QString writeReason() {
-    const int error = errno;
-    QString reason = QString::fromStdString(lastTiffError);
-    if (error != 0)
-        reason += (reason.isEmpty() ? "" : ": ") + systemReason(error);
-    return reason;
-}
-} // namespace
-
-std::string openTiffSource(const QString& path, TypedSource* source) {
-    installHandlers();
-    // The file is opened as every input is (regular files only, never blocking), then handed
-    // to libtiff, which closes its own copy of the descriptor.
+// Opens the file as every input is (regular files only, never blocking), then hands it to
+// libtiff, which closes its own copy of the descriptor.
+std::string openTiff(const QString& path, TiffHandle* tiff) {
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!file)
         return inputMessages::cantOpen;
@@ -360,33 +369,37 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     TIFF* opened = TIFFFdOpen(dup(fileno(file.get())), QFile::encodeName(path).constData(), "r");
     if (!opened)
         return "not a TIFF file: " + tiffReason();
-    TiffHandle tiff(opened, TIFFClose);
-    PageLayout first;
-    std::string failure = pageLayout(opened, &first);
-    if (!failure.empty())
-        return "page 1: " + failure;
-    const char* description = nullptr;
-    TIFFGetField(opened, TIFFTAG_IMAGEDESCRIPTION, &description);
-    const std::string text = description ? description : "";
-    // Counting the pages walks the chain of page directories; a chain that points past the
-    // file's end means pages are missing, and libtiff only says so as an error.
-    const int pages = int(TIFFNumberOfDirectories(opened));
-    if (!lastTiffError.empty() || pages < 1 || !TIFFSetDirectory(opened, tdir_t(pages - 1)) ||
-        !TIFFLastDirectory(opened))
+    *tiff = TiffHandle(opened, TIFFClose);
+    return std::string();
+}
+
+// Counting the pages walks the chain of page directories; a chain that points past the file's
+// end means pages are missing, and libtiff only says so as an error. Leaves the last page
+// current.
+std::string countPages(TIFF* tiff, int* pages) {
+    *pages = int(TIFFNumberOfDirectories(tiff));
+    if (!lastTiffError.empty() || *pages < 1 || !TIFFSetDirectory(tiff, tdir_t(*pages - 1)) ||
+        !TIFFLastDirectory(tiff))
         return formatString("file too short or damaged: the directory after "
                             "page %d is missing",
-                            pages);
-    StackLayout stack;
-    stack.depth = pages;
-    if (text.rfind("ImageJ=", 0) == 0)
-        failure = readImageJ(opened, text, pages, first.channels, &stack);
-    else if (text.find("<OME") != std::string::npos)
-        failure = readOme(text, pages, first.channels, &stack);
-    if (!failure.empty())
-        return failure;
+                            *pages);
+    return std::string();
+}
 
-    VolumeInfo& info = source->info;
-    info = VolumeInfo();
+// Where the slices' pages lie, from an ImageJ or OME description; otherwise every page is a
+// slice.
+std::string readStackLayout(TIFF* tiff, const std::string& text, int pages, int samples,
+                            StackLayout* stack) {
+    stack->depth = pages;
+    if (text.rfind("ImageJ=", 0) == 0)
+        return readImageJ(tiff, text, pages, samples, stack);
+    if (text.find("<OME") != std::string::npos)
+        return readOme(text, pages, samples, stack);
+    return std::string();
+}
+
+VolumeInfo stackInfo(const PageLayout& first, const StackLayout& stack) {
+    VolumeInfo info;
     info.format = stack.format;
     info.width = first.width;
     info.height = first.height;
@@ -396,34 +409,102 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     info.alphaChannel = stack.channels == 1 ? first.alphaChannel : -1;
     std::copy(stack.spacing, stack.spacing + 3, info.spacing);
     info.spacingKnown = stack.spacingKnown;
+    return info;
+}
+
+// Makes page index current and reads its layout, which must match the first page's.
+std::string matchingPage(TIFF* tiff, int index, const PageLayout& first, PageLayout* page) {
+    if (!TIFFSetDirectory(tiff, tdir_t(index)))
+        return tiffReason();
+    const std::string failure = pageLayout(tiff, page);
+    if (failure.empty() && !(*page == first))
+        return formatString("%d x %d samples of %d %s channel(s) differ from the first "
+                            "page's %d x %d of %d %s",
+                            page->width, page->height, page->channels, sampleTypeName(page->type),
+                            first.width, first.height, first.channels, sampleTypeName(first.type));
+    return failure;
+}
+
+// Reads slice z: its channels' pages interleaved when a slice takes several pages.
+std::string readStackSlice(TIFF* tiff, const PageLayout& first, const StackLayout& stack, int z,
+                           unsigned char* out) {
+    lastTiffError.clear();
+    const std::size_t bytes = sampleTypeBytes(first.type);
+    const std::size_t pixels = std::size_t(first.width) * std::size_t(first.height);
+    std::vector<unsigned char> plane(stack.channels > 1 ? pixels * bytes : 0);
+    for (int c = 0; c < stack.channels; ++c) {
+        const int index = stack.pageOf(c, z);
+        const std::string where = formatString("page %d: ", index + 1);
+        PageLayout page;
+        const std::string failure = matchingPage(tiff, index, first, &page);
+        if (!failure.empty())
+            return where + failure;
+        if (!readPage(tiff, page, stack.channels > 1 ? plane.data() : out))
+            return where + "can't decode: " + tiffReason();
+        for (std::size_t i = 0; stack.channels > 1 && i < pixels; ++i)
+            std::memcpy(out + (i * std::size_t(stack.channels) + std::size_t(c)) * bytes,
+                        plane.data() + i * bytes, bytes);
+    }
+    return std::string();
+}
+
+// What a failed write says: libtiff's message, with the system's reason when a call set one
+// (libtiff's own words never tell of a full disk).
+QString writeReason() {
+    const int error = errno;
+    QString reason = QString::fromStdString(lastTiffError);
+    if (error != 0)
+        reason += (reason.isEmpty() ? "" : ": ") + systemReason(error);
+    return reason;
+}
+
+// Writes a slice as a page of 8-bit RGB, its top row first, and the page's directory.
+bool writePage(TIFF* t, const unsigned char* rgb, int n, int z) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(n));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(n));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, std::uint16_t(z), std::uint16_t(n));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    bool good = true;
+    errno = 0;
+    for (int row = 0; row < n && good; ++row) {
+        // libtiff takes a non-const row although it only reads it.
+        auto* line = const_cast<unsigned char*>(rgb + 3 * std::size_t(n - 1 - row) * n);
+        good = TIFFWriteScanline(t, line, std::uint32_t(row), 0) == 1;
+    }
+    return good && TIFFWriteDirectory(t);
+}
+} // namespace
+
+std::string openTiffSource(const QString& path, TypedSource* source) {
+    installHandlers();
+    TiffHandle tiff;
+    std::string failure = openTiff(path, &tiff);
+    if (!failure.empty())
+        return failure;
+    PageLayout first;
+    failure = pageLayout(tiff.get(), &first);
+    if (!failure.empty())
+        return "page 1: " + failure;
+    const char* description = nullptr;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description);
+    const std::string text = description ? description : "";
+    int pages = 0;
+    StackLayout stack;
+    failure = countPages(tiff.get(), &pages);
+    if (failure.empty())
+        failure = readStackLayout(tiff.get(), text, pages, first.channels, &stack);
+    if (!failure.empty())
+        return failure;
+    source->info = stackInfo(first, stack);
     source->read = [tiff, first, stack](int z, void* samples) {
-        lastTiffError.clear();
-        auto* out = static_cast<unsigned char*>(samples);
-        const std::size_t bytes = sampleTypeBytes(first.type);
-        const std::size_t pixels = std::size_t(first.width) * std::size_t(first.height);
-        std::vector<unsigned char> plane(stack.channels > 1 ? pixels * bytes : 0);
-        for (int c = 0; c < stack.channels; ++c) {
-            const int index = stack.pageOf(c, z);
-            const std::string where = formatString("page %d: ", index + 1);
-            PageLayout page;
-            if (!TIFFSetDirectory(tiff.get(), tdir_t(index)))
-                return where + tiffReason();
-            std::string failure = pageLayout(tiff.get(), &page);
-            if (failure.empty() && !(page == first))
-                failure = formatString("%d x %d samples of %d %s channel(s) differ from the first "
-                                       "page's %d x %d of %d %s",
-                                       page.width, page.height, page.channels,
-                                       sampleTypeName(page.type), first.width, first.height,
-                                       first.channels, sampleTypeName(first.type));
-            if (!failure.empty())
-                return where + failure;
-            if (!readPage(tiff.get(), page, stack.channels > 1 ? plane.data() : out))
-                return where + "can't decode: " + tiffReason();
-            for (std::size_t i = 0; stack.channels > 1 && i < pixels; ++i)
-                std::memcpy(out + (i * std::size_t(stack.channels) + std::size_t(c)) * bytes,
-                            plane.data() + i * bytes, bytes);
-        }
-        return std::string();
+        return readStackSlice(tiff.get(), first, stack, z, static_cast<unsigned char*>(samples));
     };
     return std::string();
 }
@@ -449,27 +530,7 @@ std::string openTiffSink(const QString& path, int n, SliceSink* sink) {
     auto tiff = std::make_shared<TiffHandle>(opened, TIFFClose);
     auto z = std::make_shared<int>(0);
     sink->write = [=](const unsigned char* rgb) {
-        TIFF* t = tiff->get();
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(n));
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(n));
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        TIFFSetField(t, TIFFTAG_PAGENUMBER, std::uint16_t(*z), std::uint16_t(n));
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-        bool good = true;
-        errno = 0;
-        for (int row = 0; row < n && good; ++row) {
-            // libtiff takes a non-const row although it only reads it.
-            auto* line = const_cast<unsigned char*>(rgb + 3 * std::size_t(n - 1 - row) * n);
-            good = TIFFWriteScanline(t, line, std::uint32_t(row), 0) == 1;
-        }
-        ++*z;
-        if (!good || !TIFFWriteDirectory(t))
+        if (!writePage(tiff->get(), rgb, n, (*z)++))
             return writeFailure(path, writeReason());
         return std::string();
     };

@@ -266,6 +266,27 @@ private:
         return std::string();
     }
 
+    // The origin of inner chunk i (C order over the shard's grid) of the shard at origin;
+    // false when it lies outside the array or misses the time point read.
+    bool innerChunkOrigin(std::size_t i, const std::vector<std::int64_t>& grid,
+                          const std::vector<std::int64_t>& origin,
+                          std::vector<std::int64_t>* innerOrigin) const {
+        const ZarrArray& array = layout_.array;
+        std::size_t rest = i;
+        bool needed = true;
+        for (std::size_t d = grid.size(); d-- > 0;) {
+            const std::int64_t at =
+                origin[d] + std::int64_t(rest % std::size_t(grid[d])) * array.inner[d];
+            (*innerOrigin)[d] = at;
+            rest /= std::size_t(grid[d]);
+            needed = needed && at < array.shape[d];
+            if (int(d) == layout_.dimensionOf[int(AxisRole::Time)])
+                needed =
+                    needed && layout_.timeIndex >= at && layout_.timeIndex < at + array.inner[d];
+        }
+        return needed;
+    }
+
     std::string loadShard(const std::string& key, const std::vector<unsigned char>& bytes,
                           const std::vector<std::int64_t>& origin, std::int64_t s, Slab* slab,
                           std::vector<unsigned char>* chunk) const {
@@ -283,19 +304,7 @@ private:
             return keyMessage(key, "shard index crc32c checksum mismatch");
         std::vector<std::int64_t> innerOrigin(grid.size());
         for (std::size_t i = 0; i < count; ++i) {
-            // Inner chunks in C order over the shard's grid.
-            std::size_t rest = i;
-            bool needed = true;
-            for (std::size_t d = grid.size(); d-- > 0;) {
-                innerOrigin[d] =
-                    origin[d] + std::int64_t(rest % std::size_t(grid[d])) * array.inner[d];
-                rest /= std::size_t(grid[d]);
-                needed = needed && innerOrigin[d] < array.shape[d];
-                if (int(d) == layout_.dimensionOf[int(AxisRole::Time)])
-                    needed = needed && layout_.timeIndex >= innerOrigin[d] &&
-                             layout_.timeIndex < innerOrigin[d] + array.inner[d];
-            }
-            if (!needed)
+            if (!innerChunkOrigin(i, grid, origin, &innerOrigin))
                 continue;
             const std::uint64_t offset = littleEndian64(index + 16 * i);
             const std::uint64_t size = littleEndian64(index + 16 * i + 8);
@@ -549,6 +558,41 @@ std::string describeFormat(const RootNode& root) {
     return std::string(root.array ? "Zarr" : "OME-Zarr") + (root.format == 3 ? " v3" : " v2") +
            (root.array ? " array" : "");
 }
+
+// The time point read, and the level's channels, of which there may be at most 256.
+std::string pickTimeAndChannels(const InputSelection& selection, LevelLayout* layout) {
+    const std::int64_t times = layout->extent[int(AxisRole::Time)];
+    if (times > 1 && selection.volume < 0)
+        return (formatString("%lld time points: pick one with --volume T, 0 to "
+                             "%lld",
+                             (long long)times, (long long)times - 1));
+    if (selection.volume >= times)
+        return (formatString("--volume %d: the time points are 0 to %lld", selection.volume,
+                             (long long)times - 1));
+    layout->timeIndex = std::max(0, selection.volume);
+    const std::int64_t channels = layout->extent[int(AxisRole::Channel)];
+    if (channels > 256)
+        return (formatString("%lld channels: at most 256 are read", (long long)channels));
+    return std::string();
+}
+
+// The picked level's sizes, spacing, channels and type; its pyramid when it has levels.
+void describeLevel(const RootNode& root, const LevelLayout& layout, VolumeInfo* info) {
+    const std::int64_t channels = layout.extent[int(AxisRole::Channel)];
+    const PyramidLevel& level = info->levels[std::size_t(info->level)];
+    info->width = level.sizes[0];
+    info->height = level.sizes[1];
+    info->depth = level.sizes[2];
+    std::copy_n(level.spacing, 3, info->spacing);
+    info->spacingKnown = !root.array;
+    std::fill_n(info->axisSpacingKnown, 3, info->spacingKnown);
+    info->channels = int(channels);
+    info->type = layout.array.type;
+    if (root.image.channels.size() == std::size_t(channels))
+        info->channelDisplay = root.image.channels;
+    if (info->levels.size() < 2)
+        info->level = -1, info->levels.clear();
+}
 } // namespace
 
 bool isZarrInput(const QString& path) {
@@ -584,32 +628,10 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
         info.levels.push_back(pyramidLevel(layouts[l], root.image.levels[l]));
     info.level = pickPyramidLevel(info.levels, selection.size);
     LevelLayout layout = layouts[std::size_t(info.level)];
-    const std::int64_t times = layout.extent[int(AxisRole::Time)];
-    if (times > 1 && selection.volume < 0)
-        return (formatString("%lld time points: pick one with --volume T, 0 to "
-                             "%lld",
-                             (long long)times, (long long)times - 1));
-    if (selection.volume >= times)
-        return (formatString("--volume %d: the time points are 0 to %lld", selection.volume,
-                             (long long)times - 1));
-    layout.timeIndex = std::max(0, selection.volume);
-    const std::int64_t channels = layout.extent[int(AxisRole::Channel)];
-    if (channels > 256)
-        return (formatString("%lld channels: at most 256 are read", (long long)channels));
-    const PyramidLevel& level = info.levels[std::size_t(info.level)];
-    info.width = level.sizes[0];
-    info.height = level.sizes[1];
-    info.depth = level.sizes[2];
-    std::copy_n(level.spacing, 3, info.spacing);
-    info.spacingKnown = !root.array;
-    std::fill_n(info.axisSpacingKnown, 3, info.spacingKnown);
-    info.channels = int(channels);
-    info.type = layout.array.type;
-    if (root.image.channels.size() == std::size_t(channels))
-        info.channelDisplay = root.image.channels;
-    if (info.levels.size() < 2)
-        info.level = -1, info.levels.clear();
-
+    failure = pickTimeAndChannels(selection, &layout);
+    if (!failure.empty())
+        return failure;
+    describeLevel(root, layout, &info);
     auto reader = std::make_shared<ZarrReader>(store, layout);
     source->memory = reader->memory();
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };

@@ -336,10 +336,8 @@ std::string readKeyEncoding(const json& encoding, ZarrArray* array) {
     return std::string();
 }
 
-std::string parseV3Array(const json& meta, ZarrArray* array) {
-    array->format = 3;
-    if (meta.value("zarr_format", json()) != 3 || meta.value("node_type", json()) != "array")
-        return "not a Zarr v3 array";
+// The array's shape and its regular grid's chunk shape.
+std::string readV3Grid(const json& meta, ZarrArray* array) {
     std::string failure = readExtents(meta.value("shape", json()), "shape", 1, &array->shape);
     if (!failure.empty())
         return failure;
@@ -351,6 +349,32 @@ std::string parseV3Array(const json& meta, ZarrArray* array) {
                           &array->chunks);
     if (failure.empty() && array->chunks.size() != array->shape.size())
         failure = "chunk_shape and shape differ in dimensions";
+    return failure;
+}
+
+// How the chunks are stored: the codecs, with any sharding's inner chunks.
+std::string readV3Coding(const json& meta, ZarrArray* array) {
+    const json transformers = meta.value("storage_transformers", json::array());
+    if (!transformers.is_array() || !transformers.empty())
+        return "unsupported storage_transformers";
+    CodecChain chain;
+    const std::string failure =
+        readV3Codecs(meta.value("codecs", json()), array->shape.size(), true, &chain);
+    if (!failure.empty())
+        return failure;
+    array->coding = chain.coding;
+    if (!chain.sharded)
+        return checkChunkBytes(array->chunks, array->type);
+    if (chain.coding.fortran)
+        return "unsupported transpose before sharding";
+    return readSharding(chain.sharding, array);
+}
+
+std::string parseV3Array(const json& meta, ZarrArray* array) {
+    array->format = 3;
+    if (meta.value("zarr_format", json()) != 3 || meta.value("node_type", json()) != "array")
+        return "not a Zarr v3 array";
+    std::string failure = readV3Grid(meta, array);
     if (!failure.empty())
         return failure;
     const std::string dataType = stringField(meta, "data_type");
@@ -365,23 +389,8 @@ std::string parseV3Array(const json& meta, ZarrArray* array) {
     failure = readFill(meta["fill_value"], array->type, &array->fill);
     if (failure.empty())
         failure = readKeyEncoding(meta.value("chunk_key_encoding", json()), array);
-    if (!failure.empty())
-        return failure;
-    const json transformers = meta.value("storage_transformers", json::array());
-    if (!transformers.is_array() || !transformers.empty())
-        return "unsupported storage_transformers";
-    CodecChain chain;
-    failure = readV3Codecs(meta.value("codecs", json()), array->shape.size(), true, &chain);
-    if (!failure.empty())
-        return failure;
-    array->coding = chain.coding;
-    if (chain.sharded) {
-        if (chain.coding.fortran)
-            return "unsupported transpose before sharding";
-        failure = readSharding(chain.sharding, array);
-    } else {
-        failure = checkChunkBytes(array->chunks, array->type);
-    }
+    if (failure.empty())
+        failure = readV3Coding(meta, array);
     if (!failure.empty())
         return failure;
     const json names = meta.value("dimension_names", json());

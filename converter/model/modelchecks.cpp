@@ -6,6 +6,28 @@
 #include <utility>
 #include <vector>
 
+namespace {
+// The bytes a binary body holds for the property the rest of a "property" line declares (for a
+// list, its count), or 0 when a type is unknown.
+int plyPropertyBytes(std::istringstream& words) {
+    std::string type;
+    words >> type;
+    std::string itemType = type;
+    if (type == "list")
+        words >> type >> itemType; // the list may be empty: only its count counts
+    static const std::pair<const char*, int> sizes[] = {
+        {"char", 1},  {"uchar", 1},   {"int8", 1},   {"uint8", 1},  {"short", 2}, {"ushort", 2},
+        {"int16", 2}, {"uint16", 2},  {"int", 4},    {"uint", 4},   {"int32", 4}, {"uint32", 4},
+        {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+    int size = 0, itemSize = 0;
+    for (const auto& [name, bytes] : sizes) {
+        size = type == name ? bytes : size;
+        itemSize = itemType == name ? bytes : itemSize;
+    }
+    return itemSize == 0 ? 0 : size;
+}
+} // namespace
+
 std::string checkPlyHeader(std::FILE* file, bool plyName) {
     std::string header(65536, '\0');
     header.resize(std::fread(&header[0], 1, header.size(), file));
@@ -41,21 +63,8 @@ std::string checkPlyHeader(std::FILE* file, bool plyName) {
             if (!words || count < 0)
                 return "bad PLY header: element count";
         } else if (keyword == "property") {
-            words >> type;
-            std::string itemType = type;
-            if (type == "list")
-                words >> type >> itemType; // the list may be empty: only its count counts
-            static const std::pair<const char*, int> sizes[] = {
-                {"char", 1},  {"uchar", 1},   {"int8", 1},   {"uint8", 1},
-                {"short", 2}, {"ushort", 2},  {"int16", 2},  {"uint16", 2},
-                {"int", 4},   {"uint", 4},    {"int32", 4},  {"uint32", 4},
-                {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
-            int size = 0, itemSize = 0;
-            for (const auto& [name, bytes] : sizes) {
-                size = type == name ? bytes : size;
-                itemSize = itemType == name ? bytes : itemSize;
-            }
-            if (size == 0 || itemSize == 0) // Assimp's reader loops on some unknown types
+            const int size = plyPropertyBytes(words);
+            if (size == 0) // Assimp's reader loops on some unknown types
                 return "bad PLY header: unknown property type";
             elementSize += ascii ? 2 : size;
         }
@@ -91,6 +100,23 @@ std::vector<std::string> offLines(std::FILE* file) {
         }
     }
     return lines;
+}
+
+// The faces from line first on: each a corner count of at least 1, then as many indices of
+// the vertices.
+std::string checkOffFaces(const std::vector<std::string>& lines, std::size_t first,
+                          std::size_t faces, long long vertices) {
+    for (std::size_t f = first; f < first + faces; ++f) {
+        std::istringstream face(lines[f]);
+        long long corners = -1, index = 0;
+        face >> corners;
+        if (!face || corners < 1)
+            return "bad OFF face: corner count";
+        for (long long k = 0; k < corners; ++k)
+            if (!(face >> index) || index < 0 || index >= vertices)
+                return "bad OFF face: vertex index out of range";
+    }
+    return "";
 }
 } // namespace
 
@@ -134,16 +160,5 @@ std::string checkOffFile(std::FILE* file) {
         if (w == 0)
             return "OFF vertex " + std::to_string(v) + " lies at infinity (homogeneous w = 0)";
     }
-    for (std::size_t f = next + std::size_t(vertices); f < next + std::size_t(vertices + faces);
-         ++f) {
-        std::istringstream face(lines[f]);
-        long long corners = -1, index = 0;
-        face >> corners;
-        if (!face || corners < 1)
-            return "bad OFF face: corner count";
-        for (long long k = 0; k < corners; ++k)
-            if (!(face >> index) || index < 0 || index >= vertices)
-                return "bad OFF face: vertex index out of range";
-    }
-    return "";
+    return checkOffFaces(lines, next + std::size_t(vertices), std::size_t(faces), vertices);
 }

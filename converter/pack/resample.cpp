@@ -121,6 +121,21 @@ struct Resampler {
             }
         const int k = reducedZ[0] < reducedZ[1] ? 0 : 1; // the older one goes
         reducedZ[k] = -1;
+        const std::string failure = readSlice(sz);
+        if (!failure.empty())
+            return failure;
+        float* target = reduced[k].data();
+        reduceAlongX(sameY ? target : rows.data());
+        if (!sameY)
+            reduceAlongY(target);
+        reducedZ[k] = sz;
+        *out = target;
+        return std::string();
+    }
+
+    // Source slice sz into slice, from the read ahead when that was the one; then the next
+    // slice's read starts.
+    std::string readSlice(int sz) {
         bool ready = false;
         if (nextRead.valid()) { // one read of the source at a time
             const std::string ahead = nextRead.get();
@@ -140,10 +155,13 @@ struct Resampler {
             nextZ = sz + 1;
             nextRead = startTask(source.read, nextZ, next.data());
         }
+        return std::string();
+    }
+
+    // Every row of the slice resampled along x into alongX (width x source height).
+    void reduceAlongX(float* alongX) const {
         const std::size_t outRow = std::size_t(colours) * std::size_t(width);
         const std::size_t step = std::size_t(3 / colours); // bytes from one weighed to the next
-        float* target = reduced[k].data();
-        float* alongX = sameY ? target : rows.data();
         for (int sy = 0; sy < source.height; ++sy) {
             const unsigned char* in =
                 slice.data() + 3 * std::size_t(sy) * std::size_t(source.width);
@@ -153,27 +171,19 @@ struct Resampler {
                     row[i] = in[i * step];
                 continue;
             }
-            if (colours == 1) {
+            if (colours == 1)
                 reduceGreyRow(in, row);
-                continue;
-            }
-            for (int ox = x0; ox < x1; ++ox) {
-                float r = 0, g = 0, b = 0;
-                for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t) {
-                    const unsigned char* p = in + 3 * std::size_t(x.index[std::size_t(t)]);
-                    const float w = x.weight[std::size_t(t)];
-                    r += w * p[0];
-                    g += w * p[1];
-                    b += w * p[2];
-                }
-                row[3 * ox] = r;
-                row[3 * ox + 1] = g;
-                row[3 * ox + 2] = b;
-            }
+            else
+                reduceRgbRow(in, row);
         }
+    }
+
+    // The rows resampled along x, resampled along y into target.
+    void reduceAlongY(float* target) const {
+        const std::size_t outRow = std::size_t(colours) * std::size_t(width);
         const std::size_t from = std::size_t(colours) * std::size_t(x0),
                           to = std::size_t(colours) * std::size_t(x1);
-        for (int oy = y0; !sameY && oy < y1; ++oy) {
+        for (int oy = y0; oy < y1; ++oy) {
             float* row = target + std::size_t(oy) * outRow;
             std::fill(row + from, row + to, 0.0f);
             for (int t = y.start[std::size_t(oy)]; t < y.start[std::size_t(oy) + 1]; ++t) {
@@ -183,9 +193,23 @@ struct Resampler {
                     row[i] += w * in[i];
             }
         }
-        reducedZ[k] = sz;
-        *out = target;
-        return std::string();
+    }
+
+    // Row sy of an RGB source's slice resampled along x.
+    void reduceRgbRow(const unsigned char* in, float* row) const {
+        for (int ox = x0; ox < x1; ++ox) {
+            float r = 0, g = 0, b = 0;
+            for (int t = x.start[std::size_t(ox)]; t < x.start[std::size_t(ox) + 1]; ++t) {
+                const unsigned char* p = in + 3 * std::size_t(x.index[std::size_t(t)]);
+                const float w = x.weight[std::size_t(t)];
+                r += w * p[0];
+                g += w * p[1];
+                b += w * p[2];
+            }
+            row[3 * ox] = r;
+            row[3 * ox + 1] = g;
+            row[3 * ox + 2] = b;
+        }
     }
 
     // Row sy of a grey source's slice resampled along x: red alone.
