@@ -8,6 +8,14 @@
 #include <mutex>
 #include <thread>
 
+#ifdef TESSARY_ASAN
+// AddressSanitizer's allocator (in the toolchains this builds with) is not fork-safe: a contained
+// child forked while another thread holds its lock waits for it for ever. The sanitized build
+// runs tasks on the calling thread, so that nothing allocates during a fork.
+void runOnKeptThread(std::function<void()> job) {
+    job();
+}
+#else
 namespace {
 struct KeptThreads {
     std::mutex mutex;
@@ -46,13 +54,6 @@ void forgetKeptThreads() {
 } // namespace
 
 void runOnKeptThread(std::function<void()> job) {
-#ifdef TESSARY_ASAN
-    // AddressSanitizer's allocator (in the toolchains this builds with) is not fork-safe: a
-    // contained child forked while another thread holds its lock waits for it for ever. The
-    // sanitized build runs tasks on the calling thread, so that nothing allocates during a fork.
-    job();
-    return;
-#endif
     KeptThreads* threads = kept;
     std::unique_lock<std::mutex> lock(threads->mutex);
     threads->jobs.push_back(std::move(job));
@@ -64,3 +65,4 @@ void runOnKeptThread(std::function<void()> job) {
     lock.unlock();
     std::thread(serve, threads).detach();
 }
+#endif
