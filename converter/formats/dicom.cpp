@@ -1,6 +1,7 @@
 #include "dicom.h"
 
 #include "contained.h"
+#include "resultbytes.h"
 #include "dicompixels.h"
 #include "files.h"
 #include "text.h"
@@ -397,24 +398,29 @@ void copyFrame(DicomPixels& decoded, const DicomLayout& layout, int frame, Sampl
                    count, to, samples);
 }
 
-// Runs body in a child process and reports whether it ended normally. The Debian build of GDCM
+// Runs work in a child process: "" with what it wrote in *bytes, its own refusal, or how it
+// ended. The Debian build of GDCM
 // keeps its assertions, which abort the process on some malformed files; the child meets them
 // first (and any memory bomb or endless loop), so that the converter refuses such a file
 // instead of ending with it. The refusal names the file the child was working on.
-std::string contained(const QString& path, const std::function<void()>& body) {
+std::string contained(const QString& path, const ContainedWork& work,
+                      std::vector<unsigned char>* bytes) {
     CurrentFile* current = currentFile();
     if (current)
         std::snprintf(current->path, sizeof current->path, "%s",
                       QFile::encodeName(path).constData());
-    const ContainedResult result = runContained(
-        [&](std::vector<unsigned char>*) {
+    ContainedResult result = runContained(
+        [&](std::vector<unsigned char>* out) {
             marking = true;
-            body();
-            return std::string();
+            return work(out);
         },
         {defaultMemoryLimit(), 300});
-    if (result.end == ContainedEnd::Done)
+    if (result.end == ContainedEnd::Done) {
+        *bytes = std::move(result.bytes);
         return std::string();
+    }
+    if (result.end == ContainedEnd::Refused)
+        return result.message;
     const QString file = current ? QFile::decodeName(current->path) : path;
     if (result.end == ContainedEnd::OutOfMemory)
         return otherFileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
@@ -423,18 +429,94 @@ std::string contained(const QString& path, const std::function<void()>& body) {
     return otherFileMessage(file, "malformed DICOM data: the DICOM library gave up on it");
 }
 
-std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source);
-void trialDecodes(const QString& path, const InputSelection& selection);
+void writeScan(const std::vector<Series>& all, std::vector<unsigned char>* bytes) {
+    ResultWriter out{bytes};
+    out.number(all.size());
+    for (const Series& series : all) {
+        out.text(series.uid);
+        out.text(series.description);
+        out.number(series.files.size());
+        for (const ScannedFile& file : series.files) {
+            out.text(file.path);
+            out.text(file.syntax);
+            for (int value :
+                 {file.rows, file.columns, file.frames, file.instance, int(file.mosaic)})
+                out.number(std::uint64_t(std::int64_t(value)));
+            out.list(file.position);
+            out.list(file.orientation);
+            out.list(file.pixelSpacing);
+            for (double value : {file.thickness, file.slope, file.intercept})
+                out.real(value);
+        }
+    }
+}
+
+bool readScannedFile(ResultReader* in, ScannedFile* file) {
+    int mosaic = 0;
+    const bool read =
+        in->text(&file->path) && in->text(&file->syntax) && in->integer(&file->rows) &&
+        in->integer(&file->columns) && in->integer(&file->frames) && in->integer(&file->instance) &&
+        in->integer(&mosaic) && in->reals(&file->position) && in->reals(&file->orientation) &&
+        in->reals(&file->pixelSpacing) && in->real(&file->thickness) && in->real(&file->slope) &&
+        in->real(&file->intercept);
+    file->mosaic = mosaic != 0;
+    return read && file->rows > 0 && file->columns > 0 && file->frames > 0;
+}
+
+bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all) {
+    ResultReader in{bytes};
+    std::uint64_t count;
+    if (!in.count(3 * 8, &count) || count == 0) // every series has a uid, a description, files
+        return false;
+    all->resize(count);
+    for (Series& series : *all) {
+        std::uint64_t files;
+        // A file takes at least thirteen numbers: its texts' and lists' lengths among them.
+        if (!in.text(&series.uid) || !in.text(&series.description) || !in.count(13 * 8, &files) ||
+            files == 0)
+            return false;
+        series.files.resize(files);
+        for (ScannedFile& file : series.files)
+            if (!readScannedFile(&in, &file))
+                return false;
+    }
+    return in.atEnd();
+}
+
+void trialDecodes(const std::vector<Series>& all, const InputSelection& selection);
+
+// Scans the files in a contained child, which hands its scan back, so that the converter parses
+// no header the child has not survived. With a selection, the child also decodes what
+// trialDecodes tries.
+std::string scanContained(const QString& path, const InputSelection* selection,
+                          std::vector<Series>* all) {
+    std::vector<unsigned char> bytes;
+    const std::string failure = contained(
+        path,
+        [&](std::vector<unsigned char>* out) {
+            std::vector<Series> scanned;
+            std::string failure = scanSeries(path, &scanned);
+            if (!failure.empty())
+                return failure;
+            writeScan(scanned, out);
+            if (selection)
+                trialDecodes(scanned, *selection);
+            return std::string();
+        },
+        &bytes);
+    if (!failure.empty())
+        return failure;
+    return readScan(bytes, all) ? std::string()
+                                : "malformed DICOM data: the scan of its files came back damaged";
+}
+
+std::string openSource(std::vector<Series> all, const InputSelection& selection,
+                       TypedSource* source);
 } // namespace
 
 std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out) {
     std::vector<Series> series;
-    std::string failure = contained(path, [&] {
-        std::vector<Series> trial;
-        scanSeries(path, &trial);
-    });
-    if (failure.empty())
-        failure = scanSeries(path, &series);
+    const std::string failure = scanContained(path, nullptr, &series);
     if (!failure.empty())
         return inputMessage(path, failure);
     for (Series& entry : series) {
@@ -455,18 +537,15 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
 
 std::string openDicomSource(const QString& path, const InputSelection& selection,
                             TypedSource* source) {
-    const std::string failure = contained(path, [&] { trialDecodes(path, selection); });
-    return failure.empty() ? openSource(path, selection, source) : failure;
+    std::vector<Series> all;
+    const std::string failure = scanContained(path, &selection, &all);
+    return failure.empty() ? openSource(std::move(all), selection, source) : failure;
 }
 
 namespace {
 // The series selected, with its files in slice order (one file: its frames are the slices).
-std::string chooseSeries(const QString& path, const InputSelection& selection, Series* chosen,
+std::string chooseSeries(std::vector<Series> all, const InputSelection& selection, Series* chosen,
                          double* spacing, double normal[3]) {
-    std::vector<Series> all;
-    std::string failure = scanSeries(path, &all);
-    if (!failure.empty())
-        return failure;
     const int series = selection.series;
     if (series < 0 && all.size() > 1)
         return formatString("%zu DICOM series; pick one with --series K "
@@ -540,10 +619,10 @@ bool nativeSyntax(const std::string& uid) {
 // (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
 // of the files stored as they are, one of each transfer syntax and size, since those decode
 // alike.
-void trialDecodes(const QString& path, const InputSelection& selection) {
+void trialDecodes(const std::vector<Series>& all, const InputSelection& selection) {
     Series chosen;
     double spacing = 1, normal[3];
-    if (!chooseSeries(path, selection, &chosen, &spacing, normal).empty())
+    if (!chooseSeries(all, selection, &chosen, &spacing, normal).empty())
         return;
     std::set<std::string> kinds;
     for (const ScannedFile& file : chosen.files) {
@@ -662,10 +741,11 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         source);
 }
 
-std::string openSource(const QString& path, const InputSelection& selection, TypedSource* source) {
+std::string openSource(std::vector<Series> all, const InputSelection& selection,
+                       TypedSource* source) {
     Series chosen;
     double spacing = 1, normal[3] = {0, 0, 1};
-    std::string failure = chooseSeries(path, selection, &chosen, &spacing, normal);
+    std::string failure = chooseSeries(std::move(all), selection, &chosen, &spacing, normal);
     if (!failure.empty())
         return failure;
     const bool multiFrame = chosen.files.size() == 1 && chosen.files[0].frames > 1;

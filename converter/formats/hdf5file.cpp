@@ -2,6 +2,7 @@
 
 #include "contained.h"
 #include "messages.h"
+#include "resultbytes.h"
 
 #include <QFile>
 
@@ -23,75 +24,6 @@ const std::size_t maxTextBytes = 4096;
 const hssize_t maxNumbers = 64;
 const int maxRank = 32;
 const int childSeconds = 300;
-
-// The list's bytes: counts and sizes as 64-bit little-endian numbers, strings with their length.
-struct Writer {
-    std::vector<unsigned char>* out;
-    void number(std::uint64_t value) {
-        for (int k = 0; k < 8; ++k)
-            out->push_back((unsigned char)(value >> (8 * k)));
-    }
-    void real(double value) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        number(bits);
-    }
-    void text(const std::string& value) {
-        number(value.size());
-        out->insert(out->end(), value.begin(), value.end());
-    }
-};
-
-struct Reader {
-    const std::vector<unsigned char>& in;
-    std::size_t pos = 0;
-    bool number(std::uint64_t* value) {
-        if (in.size() - pos < 8)
-            return false;
-        *value = 0;
-        for (int k = 0; k < 8; ++k)
-            *value |= std::uint64_t(in[pos + k]) << (8 * k);
-        pos += 8;
-        return true;
-    }
-    // A count of things each at least `each` bytes long: no more than the bytes left allow.
-    bool count(std::uint64_t each, std::uint64_t* value) {
-        return number(value) && *value <= (in.size() - pos) / each;
-    }
-    bool real(double* value) {
-        std::uint64_t bits;
-        if (!number(&bits))
-            return false;
-        std::memcpy(value, &bits, sizeof bits);
-        return true;
-    }
-    bool text(std::string* value) {
-        std::uint64_t size;
-        if (!count(1, &size))
-            return false;
-        value->assign(in.begin() + std::ptrdiff_t(pos), in.begin() + std::ptrdiff_t(pos + size));
-        pos += size;
-        return true;
-    }
-    bool reals(std::vector<double>* values) {
-        std::uint64_t size;
-        if (!count(8, &size))
-            return false;
-        values->resize(size);
-        for (double& value : *values)
-            real(&value);
-        return true;
-    }
-    bool numbers(std::vector<std::uint64_t>* values) {
-        std::uint64_t size;
-        if (!count(8, &size))
-            return false;
-        values->resize(size);
-        for (std::uint64_t& value : *values)
-            number(&value);
-        return true;
-    }
-};
 
 // Closes an HDF5 identifier of any kind when it goes out of scope.
 struct Id {
@@ -245,7 +177,7 @@ herr_t listLink(hid_t group, const char* name, const H5L_info_t* link, void* dat
 }
 
 void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* bytes) {
-    Writer out{bytes};
+    ResultWriter out{bytes};
     out.number(contents.truncated);
     out.number(contents.objects.size());
     for (const Hdf5Object& object : contents.objects) {
@@ -253,23 +185,15 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
         out.number(object.dataset);
         out.number(std::uint64_t(std::int64_t(object.type)));
         out.text(object.typeName);
-        out.number(object.dims.size());
-        for (std::uint64_t dim : object.dims)
-            out.number(dim);
-        out.number(object.chunk.size());
-        for (std::uint64_t dim : object.chunk)
-            out.number(dim);
-        out.number(object.values.size());
-        for (double value : object.values)
-            out.real(value);
+        out.list(object.dims);
+        out.list(object.chunk);
+        out.list(object.values);
         out.number(object.attributes.size());
         for (const Hdf5Attribute& attribute : object.attributes) {
             out.text(attribute.name);
             out.number(attribute.text);
             out.text(attribute.value);
-            out.number(attribute.numbers.size());
-            for (double value : attribute.numbers)
-                out.real(value);
+            out.list(attribute.numbers);
         }
     }
 }
@@ -402,7 +326,7 @@ std::string readOpenHdf5(long long file, const std::vector<Hdf5Block>& blocks,
 }
 
 bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {
-    Reader in{bytes};
+    ResultReader in{bytes};
     std::uint64_t truncated, count;
     // Every object takes at least its fixed fields' eight numbers, an attribute four.
     if (!in.number(&truncated) || !in.count(8 * 8, &count))
@@ -428,7 +352,7 @@ bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* c
             attribute.text = text != 0;
         }
     }
-    return in.pos == bytes.size();
+    return in.atEnd();
 }
 
 std::uint64_t hdf5BlockBytes(const Hdf5Block& block, std::uint64_t limit) {
