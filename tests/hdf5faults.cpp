@@ -12,6 +12,10 @@
 #include <cstring>
 #include <string>
 
+// Where each block allocated goes: an allocation nobody can see may be dropped by the compiler,
+// and with it the whole loop.
+char* volatile hdf5FaultsBlock = nullptr;
+
 namespace {
 void misbehaveAt(const char* where) {
     const char* test = std::getenv("TESSARY_TEST_HDF5");
@@ -26,8 +30,11 @@ void misbehaveAt(const char* where) {
         std::abort();
     } else if (how == "allocate") {
         const std::size_t chunk = std::size_t(16) << 20;
-        for (;;)
-            std::memset(new char[chunk], 1, chunk);
+        for (;;) {
+            char* block = new char[chunk];
+            std::memset(block, 1, chunk);
+            hdf5FaultsBlock = block;
+        }
     } else if (how == "spin") {
         for (volatile unsigned i = 0;; i = i + 1) { // unsigned: wrapping is no overflow
         }
