@@ -153,3 +153,15 @@ TEST(OutputTest, RunningOutOfMemoryIsOneLineNamingTheInput) {
     EXPECT_EQ(run.err, "huge.vol: out of memory\n");
     EXPECT_TRUE(temporaries().isEmpty());
 }
+
+// The converter runs in the user's folders, among files it did not make: a file there named
+// like a library it links is never loaded.
+TEST(OutputTest, LibrariesAreNotLoadedFromTheWorkingFolder) {
+    ScratchDir dir;
+    for (const char* name : {"libc.so.6", "libstdc++.so.6", "libz.so.1", "libcurl.so.4",
+                             "libhdf5_serial.so.103", "libQt6Core.so.6"})
+        writeFile(name, "not a library");
+    const ToolRun run = runTool({"--version"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("tessary-vol ", 0), 0u) << run.out;
+}
