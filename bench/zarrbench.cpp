@@ -1,5 +1,7 @@
 #include "zarrbench.h"
 
+#include "allocator.h"
+
 #include "memory.h"
 #include "pyramids.h"
 
@@ -193,6 +195,7 @@ void printRow(const char* name, const QString& location, int size, long long lev
 } // namespace
 
 void benchmarkZarrPacking(int side) {
+    keepFreedMemory(); // as the converter runs, for the pack and the reading alone
     QTemporaryDir scratch;
     scratch.setAutoRemove(qEnvironmentVariableIsEmpty("TESSARY_BENCH_KEEP"));
     if (!scratch.autoRemove())

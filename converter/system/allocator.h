@@ -1,0 +1,10 @@
+#pragma once
+
+// How the converter's process allocates: set once, before any work, by every program that packs
+// (the converter, and the benchmark that times its packs in its own process).
+
+// Slices and decoded files are allocated and freed again for every slice, often on another
+// thread: memory freed is kept for the next one rather than handed back to the system and
+// faulted in, zeroed, again. Blocks of up to 64 MB come from the heap; up to 256 MB of free
+// heap is kept.
+void keepFreedMemory();
