@@ -441,7 +441,7 @@ void writeScan(const std::vector<Series>& all, std::vector<unsigned char>* bytes
             out.text(file.syntax);
             for (int value :
                  {file.rows, file.columns, file.frames, file.instance, int(file.mosaic)})
-                out.number(std::uint64_t(std::int64_t(value)));
+                out.integer(value);
             out.list(file.position);
             out.list(file.orientation);
             out.list(file.pixelSpacing);

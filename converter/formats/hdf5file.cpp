@@ -183,7 +183,7 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
     for (const Hdf5Object& object : contents.objects) {
         out.text(object.path);
         out.number(object.dataset);
-        out.number(std::uint64_t(std::int64_t(object.type)));
+        out.integer(object.type);
         out.text(object.typeName);
         out.list(object.dims);
         out.list(object.chunk);

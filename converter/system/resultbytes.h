@@ -15,6 +15,8 @@ struct ResultWriter {
         for (int k = 0; k < 8; ++k)
             out->push_back((unsigned char)(value >> (8 * k)));
     }
+    // A signed int, as ResultReader::integer reads it back.
+    void integer(int value) { number(std::uint64_t(std::int64_t(value))); }
     void real(double value) {
         std::uint64_t bits;
         std::memcpy(&bits, &value, sizeof bits);
