@@ -3,6 +3,7 @@
 #include "allocator.h"
 
 #include "memory.h"
+#include "fileserver.h"
 #include "pyramids.h"
 
 #include "chunkcodecs.h"
@@ -192,6 +193,32 @@ void printRow(const char* name, const QString& location, int size, long long lev
                 seconds / alone, "<=1.5", double(read) / double(levelBytes), "<=1.1", peak,
                 "<=128");
 }
+
+// The row over Python's file server, answering as a web server or object store does:
+// connections kept open (HTTP/1.1) and each answer sent at once (no Nagle delay between header
+// and body). Python serves each request on one core, beside the pack on this machine.
+void packOverPython(const QString& root, int size, long long levelBytes, double alone) {
+    const int port = freePort();
+    QProcess server;
+    const QString serve = QString("import functools, http.server as h\n"
+                                  "class Files(h.SimpleHTTPRequestHandler):\n"
+                                  "    disable_nagle_algorithm = True\n"
+                                  "    def log_message(self, *args): pass\n"
+                                  "h.test(functools.partial(Files, directory='%1'),\n"
+                                  "       h.ThreadingHTTPServer, 'HTTP/1.1', %2, '127.0.0.1')\n")
+                              .arg(root)
+                              .arg(port);
+    server.start("/usr/bin/python3", {"-c", serve});
+    for (int wait = 0; wait < 100 && port > 0 && !serverAnswers(port); ++wait)
+        QThread::msleep(50);
+    if (port > 0 && serverAnswers(port))
+        printRow("HTTP, Python server", QString("http://127.0.0.1:%1/pyramid.zarr").arg(port), size,
+                 levelBytes, alone, loopbackBytesSoFar);
+    else
+        std::printf("%-22s skipped: the Python file server did not start\n", "HTTP, Python server");
+    server.terminate();
+    server.waitForFinished(5000);
+}
 } // namespace
 
 void benchmarkZarrPacking(int side) {
@@ -230,26 +257,14 @@ void benchmarkZarrPacking(int side) {
                 "target", "read/level", "target", "peak MB", "target");
     printRow("pack from the folder", store, size, levelBytes, alone, bytesReadSoFar);
 
-    const int port = freePort();
-    QProcess server;
-    // Python's file server, answering as a web server or object store does: connections kept
-    // open (HTTP/1.1) and each answer sent at once (no Nagle delay between header and body).
-    const QString serve = QString("import functools, http.server as h\n"
-                                  "class Files(h.SimpleHTTPRequestHandler):\n"
-                                  "    disable_nagle_algorithm = True\n"
-                                  "    def log_message(self, *args): pass\n"
-                                  "h.test(functools.partial(Files, directory='%1'),\n"
-                                  "       h.ThreadingHTTPServer, 'HTTP/1.1', %2, '127.0.0.1')\n")
-                              .arg(scratch.path())
-                              .arg(port);
-    server.start("/usr/bin/python3", {"-c", serve});
-    for (int wait = 0; wait < 100 && port > 0 && !serverAnswers(port); ++wait)
-        QThread::msleep(50);
-    if (port > 0 && serverAnswers(port))
-        printRow("pack over HTTP", QString("http://127.0.0.1:%1/pyramid.zarr").arg(port), size,
-                 levelBytes, alone, loopbackBytesSoFar);
+    packOverPython(scratch.path(), size, levelBytes, alone);
+    // The same behind a server that costs next to nothing, as a web server or object store on
+    // its own machine: what is left is the reader's own cost.
+    const LoopbackFileServer files(scratch.path());
+    if (files.port() > 0)
+        printRow("HTTP, sendfile server",
+                 QString("http://127.0.0.1:%1/pyramid.zarr").arg(files.port()), size, levelBytes,
+                 alone, loopbackBytesSoFar);
     else
-        std::printf("%-22s skipped: the Python file server did not start\n", "pack over HTTP");
-    server.terminate();
-    server.waitForFinished(5000);
+        std::printf("%-22s skipped: the server could not listen\n", "HTTP, sendfile server");
 }

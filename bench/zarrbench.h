@@ -4,6 +4,6 @@
 // before, blosc-zstd chunks of 64^3, written here) with --size side / 4 (the slices dropped, not
 // written): the bytes it reads against level 2's stored size (target 1.1 times), its time against
 // decoding level 2's chunks alone in the same run (target 1.5 times) and its peak memory (target
-// 128 MB); once from the folder and once from an HTTP server on 127.0.0.1 (python3 -m http.server),
-// a row printed as skipped where the converter reads no HTTP store.
+// 128 MB); from the folder, and over HTTP from two servers on 127.0.0.1: Python's file server and
+// a small sendfile server (fileserver.h) that leaves the reader's own cost.
 void benchmarkZarrPacking(int side);
