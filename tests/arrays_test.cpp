@@ -10,8 +10,6 @@
 
 #include <tiffio.h>
 
-#include <cstring>
-
 TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
     ScratchDir dir;
     ensureApplication();

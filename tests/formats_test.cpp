@@ -9,7 +9,6 @@
 #include <QImage>
 
 #include <chrono>
-#include <cstring>
 #include <set>
 
 namespace {

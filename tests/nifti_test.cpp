@@ -4,7 +4,6 @@
 #include "testsupport.h"
 #include "storedsamples.h"
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -179,16 +178,12 @@ TEST(NiftiTest, InfoCountsTheVolumesAndPackTakesThePickedOne) {
         << run.out;
     EXPECT_EQ(run.err, "series.nii.gz: NIfTI of 3 volumes along its fourth dimension: pick one "
                        "with --volume T (0 to 2)\n");
-    run = runTool({"info", "series.nii.gz", "--volume", "2", "--spacing", "1,1,1"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("NIfTI-1 (gzip), volume 2 of 3"), std::string::npos) << run.out;
     run =
         runTool({"pack", "series.nii.gz", "--volume", "1", "--spacing", "1,1,1", "-o", "one.vol"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
 }
 
-// Cut before a channel's first slice or inside the last.
 TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
     ScratchDir scratch;
     NiftiFile header;

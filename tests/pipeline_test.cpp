@@ -56,13 +56,13 @@ template <typename Source> void countReads(Source* source, int* reads) {
     };
 }
 
-// Every slice of a source, the red bytes only.
-std::vector<unsigned char> redOf(const SliceSource& source) {
+// Every slice of a source, the red bytes only, or all of them when step is 1.
+std::vector<unsigned char> redOf(const SliceSource& source, std::size_t step = 3) {
     std::vector<unsigned char> slice(3 * std::size_t(source.width) * std::size_t(source.height));
     std::vector<unsigned char> red;
     for (int z = 0; z < source.depth; ++z) {
         EXPECT_EQ(source.read(z, slice.data()), "");
-        for (std::size_t i = 0; i < slice.size(); i += 3)
+        for (std::size_t i = 0; i < slice.size(); i += step)
             red.push_back(slice[i]);
     }
     return red;
@@ -285,12 +285,7 @@ TEST(Resample, AGreySourceWeighsOneColourIntoTheSameBytes) {
             const SliceSource a = resampleSource(source, s[3], s[4], s[5]),
                               b = resampleSource(grey, s[3], s[4], s[5]);
             EXPECT_TRUE(b.grey);
-            std::vector<unsigned char> sliceA(3 * std::size_t(s[3] * s[4])), sliceB(sliceA.size());
-            for (int z = 0; z < s[5]; ++z) {
-                ASSERT_EQ(a.read(z, sliceA.data()), "");
-                ASSERT_EQ(b.read(z, sliceB.data()), "");
-                EXPECT_EQ(sliceA, sliceB) << s[0] << "x" << s[1] << "x" << s[2] << " z " << z;
-            }
+            EXPECT_EQ(redOf(a, 1), redOf(b, 1)) << s[0] << "x" << s[1] << "x" << s[2];
         }
     }
 }

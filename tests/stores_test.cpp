@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -329,7 +328,8 @@ protected:
 };
 
 TEST_F(ZipStoreTest, ReadsZipfileLayouts) {
-    for (const char* zip : {"stored.zip", "deflated.zip", "folder.zip", "zip64.zip"}) {
+    // names.zip also holds names that leave the store, which are no keys.
+    for (const char* zip : {"stored.zip", "deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {
         std::unique_ptr<KeyStore> store;
         ASSERT_EQ(openKeyStore(inputs().path(zip), &store), "") << zip;
         const auto* zipStore = dynamic_cast<const ZipStore*>(store.get());
@@ -367,11 +367,8 @@ TEST_F(ZipStoreTest, ConcurrentGets) {
 }
 
 TEST_F(ZipStoreTest, NamesThatLeaveTheStoreAreNoKeys) {
-    std::unique_ptr<ZipStore> store;
-    ASSERT_EQ(ZipStore::open(inputs().path("names.zip"), &store), "");
-    std::vector<std::string> keys = store->keys();
-    std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(keys, sortedKeys);
+    std::unique_ptr<KeyStore> store;
+    ASSERT_EQ(openZipStore(inputs().path("names.zip"), &store), "");
     for (const char* key : {"../x", "/abs", "a\\b"})
         expectRefusal(fetch(*store, key).message, inputs().path("names.zip") + ": ", "not a key");
     EXPECT_TRUE(fetch(*store, "x").missing);
