@@ -83,8 +83,6 @@ TEST_F(Hdf5Files, ImarisChannelColoursAndBigDataViewerXml) {
     EXPECT_NE(bdv.files[0].find("setups.xml"), std::string::npos);
 }
 
-// Through the converter: a refusal is one line on standard error naming the file at fault,
-// exit status 1, and no output.
 TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
     const struct {
         const char* file;
