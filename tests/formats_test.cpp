@@ -48,13 +48,9 @@ std::vector<Row> sinkRows(const std::string& rgb) {
 TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     ScratchDir dir;
     ensureApplication();
-    std::string rgb(24, '\0'), grey(8, '\0');
-    for (std::size_t i = 0; i < rgb.size(); ++i)
-        rgb[i] = char(i * 37 + 5);
-    for (std::size_t i = 0; i < grey.size(); ++i)
-        grey[i] = char(i * 11 + 1);
-    const std::vector<unsigned char> volume = volumeFile(2, "v", {rgb.begin(), rgb.end()});
-    writeFile("v.vol", volume);
+    const std::string rgb = typedPattern(SampleType::UInt8, 2, 2, 2, 3),
+                      grey = typedPattern(SampleType::UInt8, 2, 2, 2, 1);
+    writeFile("v.vol", volumeFile(2, "v", {rgb.begin(), rgb.end()}));
     writeFile("v.raw", rgb);
     writeFile("v.nii", niftiBytes(NiftiFile(), grey));
     writeFile("v.mha", mhaHeader("") + grey);

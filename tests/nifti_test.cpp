@@ -124,7 +124,6 @@ TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
         return typedPattern(c.type, s[0], s[1], s[2] * s[3], s[4], planar);
     };
     for (const Case& c : cases) {
-        const std::vector<int> s = sizes(c);
         NiftiFile header;
         header.version = c.version;
         header.bigEndian = c.bigEndian;
