@@ -124,16 +124,10 @@ TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
     // A Collada node that instances itself: Assimp recurses until the stack runs out.
     const std::string selfInstancing =
         R"(<?xml version="1.0"?><COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" )"
-        R"(version="1.4.1"><library_geometries><geometry id="g"><mesh><source id="p">)"
-        R"(<float_array id="pa">0 0 0 1 0 0 0 1 0</float_array><technique_common><accessor )"
-        R"(source="#pa" count="3" stride="3"><param name="X" type="float"/><param name="Y" )"
-        R"(type="float"/><param name="Z" type="float"/></accessor></technique_common></source>)"
-        R"(<vertices id="v"><input semantic="POSITION" source="#p"/></vertices><triangles )"
-        R"(count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></triangles>)"
-        R"(</mesh></geometry></library_geometries><library_nodes><node id="a"><instance_node )"
-        R"(url="#a"/></node></library_nodes><library_visual_scenes><visual_scene id="s"><node )"
-        R"(id="r"><instance_node url="#a"/><instance_geometry url="#g"/></node></visual_scene>)"
-        R"(</library_visual_scenes><scene><instance_visual_scene url="#s"/></scene></COLLADA>)";
+        R"(version="1.4.1"><library_nodes><node id="a"><instance_node url="#a"/></node>)"
+        R"(</library_nodes><library_visual_scenes><visual_scene id="s"><node id="r"><instance_node )"
+        R"(url="#a"/></node></visual_scene></library_visual_scenes><scene><instance_visual_scene )"
+        R"(url="#s"/></scene></COLLADA>)";
     // One polygon of 30,000 corners: Assimp takes seconds to triangulate it.
     std::string polygon, face = "f";
     for (int i = 0; i < 30000; ++i) {
