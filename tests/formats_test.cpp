@@ -150,13 +150,8 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         p.samples.assign(16, 'x');
     }
     writeTiff("cut.tif", pages);
-    TIFF* tiff = TIFFOpen("cut.tif", "r");
-    TIFFSetDirectory(tiff, 2);
-    std::uint64_t* offsets = nullptr;
-    TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets);
-    const std::uint64_t cut = offsets[0] + 5;
-    TIFFClose(tiff);
-    ASSERT_EQ(::truncate("cut.tif", off_t(cut)), 0);
+    const std::string tiff = fileBytes("cut.tif");
+    writeFile("cut.tif", tiff.substr(0, tiff.rfind(std::string(16, 'x')) + 5));
     // A palette page in strips and a grey one in a tile, their compressed data damaged.
     for (const bool tiled : {false, true}) {
         TiffPage p;
