@@ -12,7 +12,6 @@
 #include <QProcess>
 
 namespace {
-// The files hdf5files.py writes, each beside h5py's read of it.
 class Hdf5Files : public testing::Test {
 protected:
     void SetUp() override {

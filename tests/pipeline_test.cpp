@@ -347,8 +347,7 @@ TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
     } cases[] = {{3, 5, 2, 2}, {3, 5, 2, 3}, {3, 5, 2, 7}, {5, 1, 4, 12},
                  {1, 1, 9, 4}, {6, 6, 1, 5}, {2, 7, 7, 7}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h) + " x " +
-                     std::to_string(c.d) + " to " + std::to_string(c.n));
+        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " x " << c.d << " to " << c.n);
         int innerReads = 0;
         SliceSource inner = greySource(c.w, c.h, c.d, [](int x, int y, int z) {
             return static_cast<unsigned char>(40 + 37 * x + 23 * y + 51 * z);
