@@ -121,7 +121,6 @@ void expectNoPassword(const std::string& text) {
 class HttpStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        ensureApplication();
         if (inputs().root.empty())
             GTEST_SKIP() << "no Python to write the inputs and serve them";
     }
@@ -319,7 +318,6 @@ TEST_F(HttpStoreTest, PacksOverTlsOnlyFromTrustedServers) {
 class ZipStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        ensureApplication();
         if (!QFile::exists(QString::fromStdString(inputs().path("deflated.zip"))))
             GTEST_SKIP() << "no Python to write the inputs";
     }
