@@ -189,7 +189,8 @@ struct ToolRun {
 };
 ToolRun runTool(const QStringList& arguments, int memoryLimit = 0);
 
-// The run refused: exit status 1 and a refusal in one line on standard error, as above.
+// The run refused: exit status 1, and one line on standard error that starts with prefix and
+// holds what.
 inline void expectRefusal(const ToolRun& run, const std::string& prefix, const std::string& what) {
     EXPECT_EQ(run.status, 1) << run.out;
     const std::size_t end = run.err.find('\n');
