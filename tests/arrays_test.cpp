@@ -10,8 +10,6 @@
 
 #include <tiffio.h>
 
-#include <cstring>
-
 TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
     ScratchDir dir;
     ensureApplication();
@@ -44,11 +42,11 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
             std::string("NRRD0004\ntype: ") + t.nrrd + "\ndimension: 3\nsizes: 3 2 2\nendian: ";
         std::vector<TiffPage> pages(2);
         for (int z = 0; z < 2; ++z) {
-            pages[std::size_t(z)].bits = t.bits;
-            pages[std::size_t(z)].format = t.format;
-            pages[std::size_t(z)].samples =
-                host.substr(std::size_t(z) * host.size() / 2, host.size() / 2);
-            pages[std::size_t(z)].tiled = z == 1; // strips and tiles in one file
+            TiffPage& page = pages[std::size_t(z)];
+            page.bits = t.bits;
+            page.format = t.format;
+            page.samples = z == 0 ? half : host.substr(half.size());
+            page.tiled = z == 1; // strips and tiles in one file
         }
         // The files, each holding the volume; NRRD and .npy in the byte order the host lacks.
         writeFile("raw.nrrd",

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -122,7 +121,6 @@ void expectNoPassword(const std::string& text) {
 class HttpStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        ensureApplication();
         if (inputs().root.empty())
             GTEST_SKIP() << "no Python to write the inputs and serve them";
     }
@@ -311,9 +309,7 @@ TEST_F(HttpStoreTest, PacksOverTlsOnlyFromTrustedServers) {
             EXPECT_TRUE(fileBytes("out.vol") == expected);
             continue;
         }
-        EXPECT_EQ(run.status, 1) << run.out;
-        expectRefusal(run.err.substr(0, run.err.size() - 1),
-                      shownPath(QString::fromStdString(row.url)) + "/zarr.json: ", row.what);
+        expectRefusal(run, shownPath(QString::fromStdString(row.url)) + "/zarr.json: ", row.what);
         expectNoPassword(run.err);
         EXPECT_FALSE(QFileInfo::exists("out.vol"));
     }
@@ -322,14 +318,14 @@ TEST_F(HttpStoreTest, PacksOverTlsOnlyFromTrustedServers) {
 class ZipStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        ensureApplication();
         if (!QFile::exists(QString::fromStdString(inputs().path("deflated.zip"))))
             GTEST_SKIP() << "no Python to write the inputs";
     }
 };
 
 TEST_F(ZipStoreTest, ReadsZipfileLayouts) {
-    for (const char* zip : {"stored.zip", "deflated.zip", "folder.zip", "zip64.zip"}) {
+    // names.zip also holds names that leave the store, which are no keys.
+    for (const char* zip : {"stored.zip", "deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {
         std::unique_ptr<KeyStore> store;
         ASSERT_EQ(openKeyStore(inputs().path(zip), &store), "") << zip;
         const auto* zipStore = dynamic_cast<const ZipStore*>(store.get());
@@ -367,11 +363,8 @@ TEST_F(ZipStoreTest, ConcurrentGets) {
 }
 
 TEST_F(ZipStoreTest, NamesThatLeaveTheStoreAreNoKeys) {
-    std::unique_ptr<ZipStore> store;
-    ASSERT_EQ(ZipStore::open(inputs().path("names.zip"), &store), "");
-    std::vector<std::string> keys = store->keys();
-    std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(keys, sortedKeys);
+    std::unique_ptr<KeyStore> store;
+    ASSERT_EQ(openZipStore(inputs().path("names.zip"), &store), "");
     for (const char* key : {"../x", "/abs", "a\\b"})
         expectRefusal(fetch(*store, key).message, inputs().path("names.zip") + ": ", "not a key");
     EXPECT_TRUE(fetch(*store, "x").missing);

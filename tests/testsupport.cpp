@@ -34,8 +34,6 @@ void writeFile(const std::string& name, const std::string& bytes) {
 }
 
 void makeNotAFile(const std::string& path, NotAFile kind) {
-    QFile::remove(QString::fromStdString(path));
-    QDir().rmdir(QString::fromStdString(path));
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).path());
     const bool made = kind == NotAFile::Directory ? QDir().mkdir(QString::fromStdString(path))
                                                   : mkfifo(path.c_str(), 0600) == 0;

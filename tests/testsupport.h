@@ -189,6 +189,15 @@ struct ToolRun {
 };
 ToolRun runTool(const QStringList& arguments, int memoryLimit = 0);
 
+// The run refused: exit status 1, and one line on standard error that starts with prefix and
+// holds what.
+inline void expectRefusal(const ToolRun& run, const std::string& prefix, const std::string& what) {
+    EXPECT_EQ(run.status, 1) << run.out;
+    const std::size_t end = run.err.find('\n');
+    EXPECT_TRUE(end != std::string::npos && end + 1 == run.err.size()) << run.err;
+    expectRefusal(run.err.substr(0, end), prefix, what);
+}
+
 // The folder into which tests/SCRIPT, run once per process by /usr/bin/python3, wrote its files;
 // "" when it failed (its standard error is printed).
 QString scriptOutput(const QString& script);

@@ -65,14 +65,13 @@ TEST(VolumeFileTest, FileChecksComeInTheViewersOrder) {
     writeFile("short.vol", volumeFile(2, "", std::vector<unsigned char>(23)));
     writeFile("version.vol", volumeFile(2, "", samplePattern(2), 3));
     const std::string refused = "refused by the GL";
-    struct Case {
+    const struct {
         const char* path;
         bool glRefuses;
         std::int64_t memory;
         std::string message;
         bool glAsked;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"missing.vol", true, -1, inputMessages::cantOpen, false},
         {"version.vol", true, -1, volumeMessages::badVersion, false},
         {"short.vol", true, 0, refused, true},
@@ -81,7 +80,7 @@ TEST(VolumeFileTest, FileChecksComeInTheViewersOrder) {
         {"good.vol", false, 24, "", true},
         {"good.vol", false, -1, "", true}, // memory unknown: not refused
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         bool asked = false;
         const VolumeGlStep gl = [&](std::int32_t n) {

@@ -75,11 +75,8 @@ TEST_F(ZarrStores, InfoListsTheLevels) {
 // A one-line refusal naming the store (or its file at fault), and no output written.
 void expectPackRefuses(const QString& store, const QStringList& options, const std::string& what) {
     SCOPED_TRACE(store.toStdString());
-    const ToolRun run = runTool(QStringList{"pack", store, "-o", "out.vol"} + options);
-    EXPECT_EQ(run.status, 1) << run.out;
-    ASSERT_FALSE(run.err.empty());
-    EXPECT_EQ(run.err.back(), '\n');
-    expectRefusal(run.err.substr(0, run.err.size() - 1), store.toStdString(), what);
+    expectRefusal(runTool(QStringList{"pack", store, "-o", "out.vol"} + options),
+                  store.toStdString(), what);
     EXPECT_FALSE(QFileInfo::exists("out.vol"));
 }
 
