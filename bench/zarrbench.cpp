@@ -2,8 +2,8 @@
 
 #include "allocator.h"
 
-#include "memory.h"
 #include "fileserver.h"
+#include "memory.h"
 #include "pyramids.h"
 
 #include "chunkcodecs.h"
@@ -238,9 +238,8 @@ void benchmarkZarrPacking(int side) {
         "\nPacking a %d^3 uint16 OME-Zarr (4 levels, blosc-zstd chunks of %d^3, written "
         "here) with --size %d --window 0,4000, the slices dropped rather than written: seconds "
         "(best of 5 after a first run, whose time is 'first') against decoding level 2's chunks "
-        "alone, bytes read (over HTTP: carried by "
-        "the loopback device) against level 2's stored bytes, peak MB above what the process "
-        "held\n",
+        "alone, bytes read (over HTTP: carried by the loopback device) against level 2's stored "
+        "bytes, peak MB above what the process held\n",
         side, chunk, size);
     const auto start = Clock::now();
     if (!dir.mkpath("pyramid.zarr") || !writePyramid(QDir(store), side)) {
