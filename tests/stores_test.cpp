@@ -191,6 +191,13 @@ TEST_F(HttpStoreTest, RefusalsNameTheUrlInTime) {
     }
 }
 
+// A password short enough to occur in curl's reason leaves the reason readable.
+TEST_F(HttpStoreTest, ShortPasswordsLeaveTheReasonWhole) {
+    const std::unique_ptr<KeyStore> store = httpStore("http://reader:o@127.0.0.1:1/x");
+    expectRefusal(fetch(*store, "k", plenty).message,
+                  "http://127.0.0.1:1/x/k: ", "connect to server");
+}
+
 TEST_F(HttpStoreTest, RefusesUrlsItDoesNotServe) {
     const struct {
         std::string url, shown, what;

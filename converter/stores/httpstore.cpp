@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -36,12 +37,13 @@ std::string withoutUserInfo(const std::string& url) {
     return url.substr(0, hostStart) + url.substr(at + 1);
 }
 
-// Every occurrence of the secret masked: curl's own messages carry no credentials, but no
-// message may ever show one.
-std::string withoutSecret(std::string text, const std::string& secret) {
-    for (std::size_t at; !secret.empty() && (at = text.find(secret)) != std::string::npos;)
-        text.replace(at, secret.size(), "***");
-    return text;
+// curl's words for a failure: its detailed message, or the fixed text for the code should the
+// detailed one hold the password. curl's messages carry no credentials, but no message may
+// ever show one; masking it instead would garble a message round a short password.
+std::string curlReason(const char* detailed, CURLcode result, const std::string& secret) {
+    if (detailed[0] && (secret.empty() || std::strstr(detailed, secret.c_str()) == nullptr))
+        return detailed;
+    return curl_easy_strerror(result);
 }
 
 std::string percentEncoded(const std::string& key) {
@@ -284,8 +286,7 @@ std::string HttpStore::fetch(CURL* curl, const std::string& address, std::uint64
         return "the server's answer is larger than the " + std::to_string(maxBytes) +
                " bytes a key may hold here";
     if (result != CURLE_OK) {
-        const std::string reason =
-            withoutSecret(errors[0] ? errors : curl_easy_strerror(result), url.password);
+        const std::string reason = curlReason(errors, result, url.password);
         if (result == CURLE_OPERATION_TIMEDOUT)
             return "gave up waiting for the server (" + reason + ")";
         if (result == CURLE_PEER_FAILED_VERIFICATION)
