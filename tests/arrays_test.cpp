@@ -115,10 +115,8 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     writeFile("directions.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 1\nspace: RAS\n"
                                  "space directions: (0,3,4) (2,0,0) (0,0,0.5)\nencoding: raw\n\nx");
     writeFile("two.npy", npyFile("|u1", "(1, 1, 1, 2)") + "ab");
-    QDir().mkdir("ga");
-    QImage greyAlpha(3, 2, QImage::Format_ARGB32);
-    greyAlpha.fill(qRgba(7, 7, 7, 9));
-    ASSERT_TRUE(greyAlpha.save("ga/a.png") && greyAlpha.save("ga/b.png"));
+    const QImage greyAlpha = filledPicture(3, 2, QColor(7, 7, 7, 9), QImage::Format_ARGB32);
+    ASSERT_TRUE(QDir().mkdir("ga") && greyAlpha.save("ga/a.png") && greyAlpha.save("ga/b.png"));
     // 16-bit pictures keep their values: 100 .. 3415 stays 100 .. 3415.
     QDir().mkdir("wide");
     QImage wide(2, 1, QImage::Format_Grayscale16);
@@ -165,9 +163,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
 TEST(ArraysTest, SlicesBeyondQtsDecodingLimitAreRead) {
     ScratchDir dir;
     ensureApplication();
-    QImage big(4100, 4100, QImage::Format_RGBA64);
-    big.fill(Qt::red);
-    ASSERT_TRUE(big.save("big.png"));
+    ASSERT_TRUE(filledPicture(4100, 4100, Qt::red, QImage::Format_RGBA64).save("big.png"));
     TypedSource source;
     ASSERT_EQ(openSliceSource({"big.png"}, &source), "");
     std::vector<unsigned char> slice(std::size_t(sliceBytes(source.info)));

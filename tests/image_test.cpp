@@ -81,9 +81,7 @@ TEST(ImageTest, PngsComeBottomRowFirstInEightBitChannels) {
 // or after an ancillary chunk); none of these may hang, and each is no picture at all.
 TEST(ImageTest, DamagedOrMisplacedPicturesAreNoPicture) {
     ScratchDir dir;
-    QImage picture(4, 4, QImage::Format_RGB888);
-    picture.fill(Qt::red);
-    const std::string png = pngBytes(picture);
+    const std::string png = pngBytes(filledPicture(4, 4, Qt::red));
     const std::string head = png.substr(0, 33); // signature and IHDR
     const std::pair<std::string, std::string> cut[] = {
         {"ancillary header then end", head + std::string("\0\0\0\x10tEXt", 8)},
@@ -115,9 +113,7 @@ TEST(ImageTest, PngsAreLimitedInPixelsNotInSidesAndThePictureCheckSaysWhy) {
             << width << " x " << height;
     }
     ScratchDir dir;
-    QImage thin(16385, 40, QImage::Format_RGB888);
-    thin.fill(Qt::blue);
-    ASSERT_TRUE(thin.save("thin.png"));
+    ASSERT_TRUE(filledPicture(16385, 40, Qt::blue).save("thin.png"));
     Image image;
     ASSERT_TRUE(image.load("thin.png"));
     EXPECT_EQ(shape(image), (std::vector<int>{16385, 40, 3, 16385 * 40 * 3}));

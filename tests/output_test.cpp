@@ -72,8 +72,7 @@ TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
     writeFile("in.vol", volumeFile(2, "in", samplePattern(2)));
     EXPECT_EQ(runTool({"unpack", "in.vol", "-o", "null.npy"}).status, 1);
     // Commands pass what they read: a picture beside the volume may not land on a slice.
-    QImage slice(2, 2, QImage::Format_RGB888);
-    slice.fill(Qt::blue);
+    const QImage slice = filledPicture(2, 2, Qt::blue);
     ASSERT_TRUE(slice.save("a.png") && slice.save("b.png"));
     QDir().mkdir("scans");
     ASSERT_TRUE(slice.save("scans/s_0.png") && slice.save("scans/s_1.png"));
@@ -101,9 +100,7 @@ TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
 TEST(OutputTest, SpaceAndWriteFailuresGiveTheFiguresAndTheReason) {
     ScratchDir dir;
     // One small picture padded to a cube would need 3 * 16384^3 bytes: refused before writing.
-    QImage line(16384, 1, QImage::Format_RGB888);
-    line.fill(Qt::red);
-    ASSERT_TRUE(line.save("line.png"));
+    ASSERT_TRUE(filledPicture(16384, 1, Qt::red).save("line.png"));
     expectRefusal(runTool({"pack", "line.png", "--pad", "-o", "out.vol"}),
                   "out.vol: needs 13.2 TB, ", "");
     EXPECT_FALSE(QFileInfo::exists("out.vol"));

@@ -51,6 +51,12 @@ std::vector<unsigned char> loadedSamples(const char* path) {
                                       samples.get() + volumeSampleBytes(header.size));
 }
 
+QImage filledPicture(int width, int height, const QColor& colour, QImage::Format format) {
+    QImage picture(width, height, format);
+    picture.fill(colour);
+    return picture;
+}
+
 std::string pngBytes(const QImage& picture) {
     QByteArray bytes;
     QBuffer buffer(&bytes);

@@ -12,11 +12,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QStringList>
 
 #include <functional>
-
-class QImage;
 
 // The process-wide QApplication the Qt-using tests need; created on first use.
 void ensureApplication();
@@ -71,6 +70,10 @@ inline std::vector<unsigned char> samplePattern(int n) {
         bytes[i] = static_cast<unsigned char>(i * 37 + i / 7);
     return bytes;
 }
+
+// A picture of one colour.
+QImage filledPicture(int width, int height, const QColor& colour,
+                     QImage::Format format = QImage::Format_RGB888);
 
 // A whole PNG of the picture, as Qt writes it: signature, IHDR, IDAT..., IEND.
 std::string pngBytes(const QImage& picture);

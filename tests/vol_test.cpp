@@ -23,10 +23,13 @@ std::map<QString, std::string> tree(const QString& path) {
     return entries;
 }
 
+// The files each test writes go to a folder of its own.
+class PackTest : public testing::Test {
+    ScratchDir dir;
+};
 } // namespace
 
-TEST(PackTest, EveryOutputKindComesBackByteForByte) {
-    ScratchDir dir;
+TEST_F(PackTest, EveryOutputKindComesBackByteForByte) {
     const int n = 5; // rows of 15 bytes: no alignment hides a slip
     writeFile("in.vol", volumeFile(n, "in", samplePattern(n)));
     for (const QString out : {"slices", "out.tif", "out.nrrd", "out.npy"}) {
@@ -41,8 +44,7 @@ TEST(PackTest, EveryOutputKindComesBackByteForByte) {
 
 // Slices are written fast but still compressed: a flat slice stored without compression
 // (QImageWriter's scale is 0 to 100; 0 to 9 all store) would take 3 * 64^2 bytes.
-TEST(PackTest, UnpackedSlicesAreCompressed) {
-    ScratchDir dir;
+TEST_F(PackTest, UnpackedSlicesAreCompressed) {
     writeFile("flat.vol", volumeFile(64, "flat", std::vector<unsigned char>(3 * 64 * 64 * 64, 9)));
     ASSERT_EQ(runTool({"unpack", "flat.vol", "-o", "slices"}).status, 0);
     const QFileInfoList files = QDir("slices").entryInfoList(QDir::Files);
@@ -51,8 +53,7 @@ TEST(PackTest, UnpackedSlicesAreCompressed) {
         EXPECT_LT(file.size(), 1000) << file.fileName().toStdString();
 }
 
-TEST(PackTest, InputsOfEveryKindBecomeRgb) {
-    ScratchDir dir;
+TEST_F(PackTest, InputsOfEveryKindBecomeRgb) {
     // A 2^3 grey volume whose sample (x, y, z) is 10 + x + 2y + 4z, in each input kind.
     std::string greyBytes, greyAlpha;
     for (int i = 0; i < 8; ++i) {
@@ -113,8 +114,7 @@ TEST(PackTest, InputsOfEveryKindBecomeRgb) {
     EXPECT_EQ(fileBytes("v.png"), fileBytes("pic.png"));
 }
 
-TEST(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
-    ScratchDir dir;
+TEST_F(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
     const std::string png22 = pngBytes(QImage(2, 2, QImage::Format_RGB888));
     const auto vol = [](int n, int version) {
         const std::vector<unsigned char> bytes = volumeFile(n, "", {1, 2, 3}, version);
@@ -226,8 +226,7 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
     EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
 }
 
-TEST(PackTest, InfoAndPackTellWhatTheyDoBeforeReadingSamples) {
-    ScratchDir dir;
+TEST_F(PackTest, InfoAndPackTellWhatTheyDoBeforeReadingSamples) {
     writeFile("in.vol", volumeFile(4, "in", samplePattern(4)));
     for (const char* out : {"in.nrrd", "in.tif", "slices"})
         ASSERT_EQ(runTool({"unpack", "in.vol", "-o", out}).status, 0);
@@ -278,15 +277,11 @@ TEST(PackTest, InfoAndPackTellWhatTheyDoBeforeReadingSamples) {
 #endif
 }
 
-TEST(PackTest, ReferencePicturesAreOnesTheViewerShows) {
-    ScratchDir dir;
+TEST_F(PackTest, ReferencePicturesAreOnesTheViewerShows) {
     writeFile("in.vol", volumeFile(2, "in", samplePattern(2)));
-    QImage wide(8192, 2049, QImage::Format_RGB888); // 8193 pixels above the viewer's limit
-    wide.fill(Qt::red);
-    ASSERT_TRUE(wide.save("wide.png"));
-    QImage small(300, 20, QImage::Format_RGB888);
-    small.fill(Qt::green);
-    ASSERT_TRUE(small.save("small.jpg"));
+    // 8193 pixels above the viewer's limit, and one it shows as it is.
+    ASSERT_TRUE(filledPicture(8192, 2049, Qt::red).save("wide.png"));
+    ASSERT_TRUE(filledPicture(300, 20, Qt::green).save("small.jpg"));
     const std::tuple<QString, QSize, std::string> cases[] = {
         {"wide.png", QSize(256, 64),
          ", picture fitted to 256 x 64 (the viewer shows at most "
@@ -323,8 +318,7 @@ TEST(SamplesTest, SamplesAreDeterministicAndKeptUnlessForced) {
         EXPECT_EQ(checkVolumeLength(file.get(), header.size), "");
         EXPECT_FALSE(QImage("in/" + name + ".png").isNull());
     }
-    // A sample is rewritten only when a file of it is missing, or when forced, with the same
-    // bytes.
+    // Rewritten only when a file of the sample is missing, or when forced, with the same bytes.
     const std::string wood = fileBytes("in/wood.vol"), cells = fileBytes("in/cells.vol");
     QFile::remove("in/wood.png");
     const std::string again = captureStdout([] { EXPECT_EQ(writeSamples("in", false), ""); });
