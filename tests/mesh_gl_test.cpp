@@ -29,9 +29,8 @@ TEST(MeshGlTest, LoadPrintsItsProgressAndFillsTheBuffers) {
     // (Folders and FIFOs are openFile's to refuse: its own test has them.)
     const std::pair<QString, std::string> failures[] = {{"missing", "can't open input file"},
                                                         {"bad", "bad mesh: index out of range"}};
-    for (const auto& [name, message] : failures) {
-        const auto& mesh = name; // C++17 lambdas cannot capture a structured binding
-        EXPECT_EQ(fatalMessageOf([&] { captureStdout([&] { loadMesh(mesh); }); }), message);
-    }
+    for (const auto& failure : failures)
+        EXPECT_EQ(fatalMessageOf([&] { captureStdout([&] { loadMesh(failure.first); }); }),
+                  failure.second);
     EXPECT_EQ(meshTriangleCount, 1);
 }

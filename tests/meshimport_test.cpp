@@ -64,6 +64,11 @@ std::pair<int, int> outwardCounts(const MeshData& mesh) {
     }
     return {triangles, normals};
 }
+
+// The models each test writes go to a folder of its own.
+class ImportTest : public testing::Test {
+    ScratchDir dir;
+};
 } // namespace
 
 TEST(OrientTest, ClosedPartsFaceOutwardOpenPartsKeepTheirWindingNormalsFollowIt) {
@@ -105,8 +110,7 @@ TEST(OrientTest, ClosedPartsFaceOutwardOpenPartsKeepTheirWindingNormalsFollowIt)
     EXPECT_EQ(outwardCounts(two), std::make_pair(24, 48));
 }
 
-TEST(ImportTest, UpAxisIsARotation) {
-    ScratchDir dir;
+TEST_F(ImportTest, UpAxisIsARotation) {
     // A right-handed corner: the file's x, y and z axes.
     writeFile("c.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nf 1 2 3\nf 1 3 4\nf 1 4 2\n"
                        "f 2 4 3\n");
@@ -134,8 +138,7 @@ TEST(ImportTest, UpAxisIsARotation) {
         EXPECT_FALSE(parseUpAxis(bad, &up)) << bad;
 }
 
-TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
-    ScratchDir dir;
+TEST_F(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
     const std::string ply = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
                             "property float y\nproperty float z\n";
     const std::string gltf = R"({"asset":{"version":"2.0"},"buffers":[{"uri":"URI",
@@ -186,8 +189,7 @@ TEST(ImportTest, DamagedOrEscapingModelsAreRefusedInOneLine) {
     }
 }
 
-TEST(ImportTest, EveryTriangleStaysWhateverTheUnits) {
-    ScratchDir dir;
+TEST_F(ImportTest, EveryTriangleStaysWhateverTheUnits) {
     // Scan-like spheres whose triangles are far below a square millimetre in metres.
     const int segments = 200, rings = 101;
     const long long triangles = lumpySphereTriangles(segments, rings);
@@ -234,8 +236,7 @@ TEST(ImportTest, EveryTriangleStaysWhateverTheUnits) {
     }
 }
 
-TEST(ImportTest, HomogeneousOffCoordinatesAreDividedByW) {
-    ScratchDir dir;
+TEST_F(ImportTest, HomogeneousOffCoordinatesAreDividedByW) {
     for (const std::string head : {"4OFF\n", "4nOFF\n3\n"}) {
         SCOPED_TRACE(head);
         writeFile("t.off", head + "4 4 0\n0 0 0 2\n2 0 0 2\n0 -4 0 -2\n0 0 1 0.5\n" +
@@ -251,8 +252,7 @@ TEST(ImportTest, HomogeneousOffCoordinatesAreDividedByW) {
     }
 }
 
-TEST(ImportTest, MaterialsAreIgnoredGeometryIsNot) {
-    ScratchDir dir;
+TEST_F(ImportTest, MaterialsAreIgnoredGeometryIsNot) {
     const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n";
     writeFile("outside.mtl", "newmtl red\nKd 1 0 0\n");
     writeFile("m/odd.mtl", "newmtl red\nKd 1 0 0\nPr 0.5\nillum 11\nmap_Kd missing.png\n");
@@ -276,8 +276,7 @@ TEST(ImportTest, MaterialsAreIgnoredGeometryIsNot) {
     }
 }
 
-TEST(ImportTest, TheContainedImportHandsOnTheMeshAndItsReport) {
-    ScratchDir dir;
+TEST_F(ImportTest, TheContainedImportHandsOnTheMeshAndItsReport) {
     writeFile("m.obj", "mtllib missing.mtl\nv 0 0 0\nv 1 0 0\nv 0 2 0\nv 0 2 0\nf 1 2 3\n"
                        "f 1 3 4\nl 1 2\n");
     MeshData direct;
@@ -310,8 +309,7 @@ TEST(ImportTest, TheContainedImportHandsOnTheMeshAndItsReport) {
               "out: full");
 }
 
-TEST(MeshImportTest, AnObjCubeBecomesAMeshWithOutwardNormals) {
-    ScratchDir dir;
+TEST_F(ImportTest, AnObjCubeBecomesAMeshWithOutwardNormals) {
     const std::string corners =
         "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 2 2 0\nv 0 0 2\nv 2 0 2\nv 0 2 2\nv 2 2 2\n";
     writeFile("smooth.obj", corners + "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\n"

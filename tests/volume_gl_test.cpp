@@ -8,18 +8,20 @@
 #include <QImage>
 
 namespace {
-GlContext& context() {
-    static GlContext* shared = new GlContext; // one context for the suite
-    shared->makeCurrent();
-    return *shared;
-}
+// One GL context for the suite, current in each test; the files go to a scratch folder.
+class VolumeGlTest : public testing::Test {
+protected:
+    void SetUp() override {
+        static GlContext* shared = new GlContext;
+        shared->makeCurrent();
+    }
+    ScratchDir dir;
+};
 } // namespace
 
 // Only a picture inside the input folder is shown (the names that leave it are the codec test's).
-TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
-    context();
+TEST_F(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
     ThrowingFatalNotice notice;
-    ScratchDir dir;
     QDir().mkpath("input/sub");
     const QImage picture(7, 3, QImage::Format_RGB888);
     ASSERT_TRUE(picture.save("input/sub/ref.png") && picture.save("secret.png"));
@@ -44,9 +46,7 @@ TEST(VolumeGlTest, EachLoadReplacesTheSamplesAndThePictureItNames) {
 }
 
 // One refusal of each stage (the codec's test has them all).
-TEST(VolumeGlTest, RefusedVolumesAreFatalWithTheirReason) {
-    context();
-    ScratchDir dir;
+TEST_F(VolumeGlTest, RefusedVolumesAreFatalWithTheirReason) {
     GLint max = 0;
     glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max);
     writeFile("input/short.vol", volumeFile(2, "", std::vector<unsigned char>(23)));
@@ -56,19 +56,15 @@ TEST(VolumeGlTest, RefusedVolumesAreFatalWithTheirReason) {
         {"limit", "bad header: size " + std::to_string(max + 1) + " exceeds the 3D texture limit " +
                       std::to_string(max)},
         {"short", "file too short: truncated samples"}};
-    for (const auto& [name, message] : cases) {
-        const std::string& volume = name; // C++17 lambdas cannot capture a structured binding
-        EXPECT_EQ(fatalMessageOf([&] { loadVolumeNamed(volume); }), message) << name;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(fatalMessageOf([&] { loadVolumeNamed(c.first); }), c.second) << c.first;
 }
 
 // A 1024^3 volume is within llvmpipe's size limit but more than it can allocate: the proxy
 // query refuses it before 3 GB are read. The file is sparse: its samples take no disk.
-TEST(VolumeGlTest, AVolumeTheGlCannotHoldIsRefusedBeforeItIsRead) {
-    context();
+TEST_F(VolumeGlTest, AVolumeTheGlCannotHoldIsRefusedBeforeItIsRead) {
     if (glVolumeRefusal(1024).empty())
         GTEST_SKIP() << "this GL can hold a 1024^3 volume";
-    ScratchDir dir;
     writeFile("input/big.vol", volumeFile(1024, "", {}));
     QFile("input/big.vol").resize(volumeLayout::headerSize + qint64(volumeSampleBytes(1024)));
     EXPECT_EQ(fatalMessageOf([] { loadVolumeNamed("big"); }),
@@ -77,9 +73,7 @@ TEST(VolumeGlTest, AVolumeTheGlCannotHoldIsRefusedBeforeItIsRead) {
 
 // An upload the GL fails must not leave a black model. A texture whose storage is immutable
 // refuses glTexImage3D, which provokes the failure without gigabytes.
-TEST(VolumeGlTest, AFailedUploadIsFatal) {
-    context();
-    ScratchDir dir;
+TEST_F(VolumeGlTest, AFailedUploadIsFatal) {
     writeFile("input/v.vol", volumeFile(4, "", samplePattern(4)));
     const unsigned int texture = std::exchange(volumeTexture, 0u);
     const ScopeExit restore{[&] {
