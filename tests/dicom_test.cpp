@@ -192,9 +192,8 @@ TEST_F(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
         {"packed", "packed", "sample type"},
         {"fifo/x.dcm", "fifo/x.dcm: ", "can't open input file"},
     };
-    for (const auto& [input, named, what] : cases) {
+    for (const auto& [input, named, what] : cases)
         expectRefusal(openPackInput({input}, {}, &source), named, what);
-    }
     EXPECT_EQ(packSamples({"whole.dcm"}, {}, &source), sliceSamples({1}));
 
     PYDICOM_FILE(truncated, "MR_truncated.dcm");

@@ -34,10 +34,9 @@ std::vector<Row> sinkRows(const std::string& rgb) {
         EXPECT_EQ(sink, &format.sink) << format.name;
         SliceSink slices;
         EXPECT_EQ(sink->open(path, 2, &slices), "");
-        for (int z = 0; z < 2; ++z)
-            EXPECT_EQ(
-                slices.write(reinterpret_cast<const unsigned char*>(&rgb[12 * std::size_t(z)])),
-                "");
+        const auto* bytes = reinterpret_cast<const unsigned char*>(rgb.data());
+        for (const unsigned char* slice : {bytes, bytes + 12})
+            EXPECT_EQ(slices.write(slice), "");
         EXPECT_EQ(slices.commit(), "");
         rows.push_back({path, format.name, "", rgb});
     }
@@ -174,7 +173,6 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
     writeFile("sizes/b.png", pngBytes(QImage(1, 2, QImage::Format_RGB888)));
     writeFile("v.raw", std::string(25, 'x'));
     writeFile("s/x.txt", "text");
-    // A .vol whose samples end early.
     writeFile("short.vol", volumeFile(2, "v", std::vector<unsigned char>(23)));
     // NIfTI: NIfTI-2 sizes past any memory, a dimension count the library would walk the
     // header's sizes with far past their end, a FIFO.

@@ -28,24 +28,24 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
                              packed);
     writeFile("tail.raw", "some leading bytes" + u8);
     writeFile("tail.mhd", metaHeader("MET_UCHAR", "HeaderSize = -1\n", "tail.raw"));
-    const std::string found = "%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, %s";
     struct Case {
         const char* name;
         const std::string& expected;
-        std::string description;
+        const char *format, *type, *orientation;
     } cases[] = {
-        {"u8.mha", u8,
-         formatString(found.c_str(), "MetaImage", "uint8*1",
-                      "x: right to left, y: anterior to posterior, z: inferior to superior")},
-        {"i16.mhd", i16, formatString(found.c_str(), "MetaImage", "int16*1", "")},
-        {"f32.mha", f32, formatString(found.c_str(), "MetaImage (zlib)", "float32*2", "")},
-        {"tail.mhd", u8, formatString(found.c_str(), "MetaImage", "uint8*1", "")},
+        {"u8.mha", u8, "MetaImage", "uint8*1",
+         "x: right to left, y: anterior to posterior, z: inferior to superior"},
+        {"i16.mhd", i16, "MetaImage", "int16*1", ""},
+        {"f32.mha", f32, "MetaImage (zlib)", "float32*2", ""},
+        {"tail.mhd", u8, "MetaImage", "uint8*1", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
         EXPECT_EQ(packSamples({c.name}, {}, &source), c.expected);
-        EXPECT_EQ(describe(source.info), c.description);
+        EXPECT_EQ(describe(source.info),
+                  formatString("%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, %s", c.format,
+                               c.type, c.orientation));
     }
 }
 

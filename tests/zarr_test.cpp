@@ -80,18 +80,10 @@ void expectPackRefuses(const QString& store, const QStringList& options, const s
     EXPECT_FALSE(QFileInfo::exists("out.vol"));
 }
 
-// Flips one byte of a copy of the file at offset from its start (negative: from its end).
-void flipByte(const QString& path, long offset) {
-    std::string bytes = fileBytes(path);
-    ASSERT_FALSE(bytes.empty());
-    bytes[std::size_t(offset < 0 ? long(bytes.size()) + offset : offset)] ^= 0x40;
-    QFile::remove(path);
-    writeFile(path.toStdString(), bytes);
-}
-
 TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
     ScratchDir scratch;
     const QString shard = "sharded.zarr/s0/c/0/0/0";
+    // A byte flipped at an offset from the shard's start (negative: from its end).
     const std::pair<long, const char*> cases[] = {
         {-20, "/s0/c/0/0/0: shard index crc32c checksum mismatch"},
         {2, "/s0/c/0/0/0: inner chunk 0: crc32c checksum mismatch"},
@@ -99,7 +91,11 @@ TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
     for (const auto& [offset, what] : cases) {
         QDir("sharded.zarr").removeRecursively();
         ASSERT_EQ(QProcess::execute("cp", {"-r", at("sharded.zarr"), "."}), 0);
-        flipByte(shard, offset);
+        std::string bytes = fileBytes(shard);
+        ASSERT_FALSE(bytes.empty());
+        bytes[std::size_t(offset < 0 ? long(bytes.size()) + offset : offset)] ^= 0x40;
+        QFile::remove(shard);
+        writeFile(shard.toStdString(), bytes);
         expectPackRefuses(QDir::current().filePath("sharded.zarr"), {"--crop"}, what);
     }
     const std::pair<const char*, const char*> lengths[] = {
