@@ -116,25 +116,20 @@ TEST_F(DicomTest, RleFramesDecodeEverySampleSize) {
     EXPECT_EQ(std::vector<std::uint16_t>(out, out + 6),
               std::vector<std::uint16_t>(expected, expected + 6));
 
-    struct Damage {
-        const char* what;
-        std::function<void(std::vector<unsigned char>*)> apply;
-        const char* message;
-    };
-    const Damage damages[] = {
-        {"segment count", [](auto* f) { (*f)[0] = 5; }, "5 segments where 6 are needed"},
-        {"header cut", [](auto* f) { f->resize(40); }, "no segments"},
-        {"offset past the end", [](auto* f) { (*f)[24] = 0xff; }, "outside its fragment"},
-        {"last segment short", [](auto* f) { f->pop_back(); }, "ends early"},
-        {"run too short", [](auto* f) { (*f)[67] = 0; }, "ends early"},
-    };
-    for (const Damage& damage : damages) {
+    const std::tuple<const char*, std::function<void(std::vector<unsigned char>*)>, const char*>
+        damages[] = {
+            {"segment count", [](auto* f) { (*f)[0] = 5; }, "5 segments where 6 are needed"},
+            {"header cut", [](auto* f) { f->resize(40); }, "no segments"},
+            {"offset past the end", [](auto* f) { (*f)[24] = 0xff; }, "outside its fragment"},
+            {"last segment short", [](auto* f) { f->pop_back(); }, "ends early"},
+            {"run too short", [](auto* f) { (*f)[67] = 0; }, "ends early"},
+        };
+    for (const auto& [what, apply, message] : damages) {
         std::vector<unsigned char> bad = frame;
-        damage.apply(&bad);
-        const std::string message =
+        apply(&bad);
+        const std::string got =
             decodeRleFrame(bad.data(), bad.size(), 2, 3, 2, reinterpret_cast<char*>(out));
-        EXPECT_NE(message.find(damage.message), std::string::npos)
-            << damage.what << ": " << message;
+        EXPECT_NE(got.find(message), std::string::npos) << what << ": " << got;
     }
 }
 

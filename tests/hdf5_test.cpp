@@ -62,12 +62,11 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
         selection.dataset = test.dataset;
         selection.size = test.size;
         TypedSource source;
-        ASSERT_EQ(openPackInput({file(test.file)}, selection, &source), "");
+        const std::string samples = packSamples({file(test.file)}, selection, &source);
+        EXPECT_TRUE(samples == fileBytes(file(std::string(test.expected) + ".raw")))
+            << samples.substr(0, 200);
         EXPECT_EQ(describe(source.info).rfind(test.described, 0), 0u) << describe(source.info);
         EXPECT_EQ(source.info.level, test.level);
-        std::string samples;
-        ASSERT_EQ(readTwice(source, &samples), "");
-        EXPECT_TRUE(samples == fileBytes(file(std::string(test.expected) + ".raw")));
     }
 }
 
