@@ -7,6 +7,7 @@
 #include "text.h"
 #include "messages.h"
 #include "storedsamples.h"
+#include "systemmemory.h"
 
 #include <QDir>
 #include <QFile>
@@ -695,6 +696,17 @@ void readFrames(std::shared_ptr<DicomPixels> first, std::shared_ptr<DicomLayout>
         source);
 }
 
+// Whether a pass keeps the slices it read for the next. A compressed file is decoded again at
+// a cost. One stored as it is is parsed again by GDCM, which costs more than reading its slice
+// back, as long as the kept slices stay in memory: where the series takes a small share of it.
+bool keepSlices(const Series& chosen, const VolumeInfo& info) {
+    for (const ScannedFile& file : chosen.files)
+        if (!nativeSyntax(file.syntax))
+            return true;
+    const std::int64_t memory = availableMemory();
+    return memory > 0 && sliceBytes(info) * std::uint64_t(info.depth) <= std::uint64_t(memory) / 4;
+}
+
 // The reads of a series, a file a slice: each read decodes its own file, so two may run at
 // once; each thread decodes into the same buffer file after file.
 void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<DicomLayout> layout,
@@ -704,9 +716,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         files.push_back(file.path);
     source->files = files;
     source->concurrent = true;
-    // A compressed file is decoded again at a cost; one stored as it is is only read again.
-    for (const ScannedFile& file : chosen.files)
-        source->costlyReads = source->costlyReads || !nativeSyntax(file.syntax);
+    source->costlyReads = keepSlices(chosen, source->info);
     const SampleType to = source->info.type;
     const auto decode = [files, layout](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;
