@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Packs each DICOM file named on standard input with tessary-vol and checks the outcome.
 
-A file either packs to the samples pydicom decodes (mapped to 8 bits by the converter's rule,
+A file, or a folder of one series, either packs to the samples pydicom decodes (mapped to 8 bits by the converter's rule,
 padded into a cube) within 1, or is refused in one line that holds the reason the expectations
 list for it. Usage: dicomsweep.py TESSARY_VOL EXPECTATIONS SCRATCH < FILES
 EXPECTATIONS: lines "NAME<TAB>FRAGMENT", NAME a file's name, FRAGMENT part of its refusal.
@@ -51,19 +51,54 @@ def to_bytes(pixels):
     return numpy.clip(numpy.round(255 * (values - lo) / (hi - lo)), 0, 255)
 
 
-def decoded(path):
-    """pydicom's samples of the file; the decoders' own messages on standard error dropped."""
+def decoded_file(ds):
+    """pydicom's samples of a read file; the decoders' own messages on standard error dropped."""
     saved = os.dup(2)
     null = os.open(os.devnull, os.O_WRONLY)
     os.dup2(null, 2)
     try:
-        return frames_of(pydicom.dcmread(path, force=True))
-    except Exception as error:  # pydicom decodes no image here
-        return str(error) or type(error).__name__
+        return frames_of(ds)
     finally:
         os.dup2(saved, 2)
         os.close(saved)
         os.close(null)
+
+
+def decoded(path):
+    """pydicom's samples of a file, or of a folder's one series; a string where it decodes
+    none."""
+    if os.path.isdir(path):
+        return decoded_series(path)
+    try:
+        return decoded_file(pydicom.dcmread(path, force=True))
+    except Exception as error:  # pydicom decodes no image here
+        return str(error) or type(error).__name__
+
+
+def decoded_series(folder):
+    """pydicom's samples of a folder holding one series, its files stacked along the slice
+    normal (row cosines x column cosines), nearest first; a string where it holds no such
+    series."""
+    files = []
+    for top, _, names in os.walk(folder):
+        for name in names:
+            try:
+                ds = pydicom.dcmread(os.path.join(top, name), force=True)
+            except Exception:
+                continue
+            if "PixelData" in ds:
+                files.append(ds)
+    if not files or len({str(ds.get("SeriesInstanceUID", "")) for ds in files}) != 1:
+        return "not a folder of one series"
+    if len(files) == 1:
+        return decoded_file(files[0])
+    try:
+        normal = numpy.cross(*numpy.reshape(files[0].ImageOrientationPatient, (2, 3)).astype(float))
+        files.sort(key=lambda ds: (numpy.dot(normal, numpy.asarray(ds.ImagePositionPatient, float)),
+                                   int(getattr(ds, "InstanceNumber", 0) or 0)))
+        return numpy.concatenate([decoded_file(ds) for ds in files])
+    except Exception as error:  # sizes or geometry that do not stack
+        return str(error) or type(error).__name__
 
 
 def compare_volume(out, pixels):
@@ -105,7 +140,7 @@ def check(tool, path, table, scratch):
     out = os.path.join(scratch, "out.vol")
     if os.path.exists(out):
         os.remove(out)
-    pixels = decoded(path) if os.path.isfile(path) else "a folder"
+    pixels = decoded(path)
     # A cube of a large picture takes gigabytes: info reads the same samples for their range.
     large = not isinstance(pixels, str) and max(pixels.shape[:3]) > LARGEST_PACKED
     command = [tool, "info", path, "--pad"] if large else [tool, "pack", path, "-o", out, "--pad"]

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Packs every DICOM file of pydicom's test files (those under dicomdirtests too) with
-# tessary-vol: each must pack to the samples pydicom decodes, or be refused in one line with the
-# reason listed below. Fails on any other refusal, a crash, text on standard error or a
+# Packs every DICOM file of pydicom's test files (those under dicomdirtests too, and its series
+# folders) with tessary-vol: each must pack to the samples pydicom decodes, or be refused in one
+# line with the reason listed below. Fails on any other refusal, a crash, text on standard error or a
 # mismatch. Usage: scripts/dicomsweep.sh BUILD/converter/tessary-vol
 set -euo pipefail
 tool=$(realpath "$1")
@@ -51,10 +51,16 @@ SC_ybr_full_422_uncompressed.dcm	unsupported DICOM photometric interpretation YB
 # Folders: a CD layout without images, and one of several series in subfolders
 TINY_ALPHA	no slice pictures or DICOM images in this folder
 98892003	7 DICOM series
+# Series folders of one study (the rest pack as pydicom's slices stacked in position order)
+MR[12]	3 DICOM series
+MR700	slices of different orientations
+CT2N	slices of different orientations
+CT2	uneven slice positions
 LIST
 
 {
     find "$data" -type f \( -name '*.dcm' -o -path '*/dicomdirtests/*' \) ! -name 'README*'
     echo "$data/dicomdirtests/TINY_ALPHA"
     echo "$data/dicomdirtests/98892003"
+    find "$data/dicomdirtests" -mindepth 2 -maxdepth 2 -type d ! -path '*/TINY_ALPHA/*'
 } | sort | /usr/bin/python3 "$here/dicomsweep.py" "$tool" "$scratch/refusals" "$scratch"
