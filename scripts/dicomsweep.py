@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Packs each DICOM file named on standard input with tessary-vol and checks the outcome.
 
-A file, or a folder of one series, either packs to the samples pydicom decodes (mapped to 8 bits by the converter's rule,
-padded into a cube) within 1, or is refused in one line that holds the reason the expectations
-list for it. Usage: dicomsweep.py TESSARY_VOL EXPECTATIONS SCRATCH < FILES
+A file, or a folder of one series, either packs to the samples pydicom decodes (mapped to 8
+bits by the converter's rule, padded into a cube) within 1, or is refused in one line that holds
+the reason the expectations list for it. Usage: dicomsweep.py TESSARY_VOL EXPECTATIONS SCRATCH < FILES
 EXPECTATIONS: lines "NAME<TAB>FRAGMENT", NAME a file's name, FRAGMENT part of its refusal.
 """
 import fnmatch
@@ -90,9 +90,9 @@ def decoded_series(folder):
                 files.append(ds)
     if not files or len({str(ds.get("SeriesInstanceUID", "")) for ds in files}) != 1:
         return "not a folder of one series"
-    if len(files) == 1:
-        return decoded_file(files[0])
     try:
+        if len(files) == 1:
+            return decoded_file(files[0])
         normal = numpy.cross(*numpy.reshape(files[0].ImageOrientationPatient, (2, 3)).astype(float))
         files.sort(key=lambda ds: (numpy.dot(normal, numpy.asarray(ds.ImagePositionPatient, float)),
                                    int(getattr(ds, "InstanceNumber", 0) or 0)))
