@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 // A slab's samples, all channels, are held at most about this many bytes (one slice at least).
@@ -129,12 +130,19 @@ struct SlabReader {
     }
 };
 
+// Slices to a slab: a chunk's depth, or less where the budget allows no more. A level of few
+// chunk rows is cut into about one slab a core instead, each several rows deep, since a child
+// costs about as much to start as a few chunks cost to decompress.
 int slabDepthFor(const Hdf5Level& level, const VolumeInfo& info) {
-    const std::uint64_t chunk = level.reads[0].chunkDepth;
+    const std::uint64_t chunk = level.reads[0].chunkDepth, depth = std::uint64_t(info.depth);
+    const std::uint64_t unit = chunk ? chunk : unchunkedDepth;
     const std::size_t slice = std::max<std::size_t>(1, sliceBytes(info));
     const std::uint64_t fits = std::max<std::size_t>(1, slabBudget / slice);
-    return int(
-        std::min<std::uint64_t>({chunk ? chunk : unchunkedDepth, fits, std::uint64_t(info.depth)}));
+    if (fits < unit || depth <= unit)
+        return int(std::min(fits, depth));
+    const std::uint64_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::uint64_t rows = (depth + unit - 1) / unit, perCore = (rows + cores - 1) / cores;
+    return int(std::min(unit * std::min(perCore, fits / unit), depth));
 }
 
 std::string sizesText(const int sizes[3]) {
