@@ -457,6 +457,47 @@ void benchmarkFrames(const Options& options) {
     printFrames(rows);
 }
 
+void benchmarkConverter(Options* options) {
+    if (options->packingSide > 0) {
+        benchmarkPacking(options->packingSide, options->packingSide);
+        // 512 x 512 x 400 at the default side
+        benchmarkTypedPacking(options->packingSide, options->packingSide,
+                              std::max(1, options->packingSide * 400 / 512));
+        if (options->pyramidSide == 0)
+            options->pyramidSide = 2 * options->packingSide;
+    }
+    if (options->pyramidSide > 0)
+        benchmarkPyramidPacking(options->pyramidSide);
+    if (options->modelTriangles > 0)
+        benchmarkModels(options->modelTriangles);
+    if (options->zarrSide > 0)
+        benchmarkZarrPacking(options->zarrSide);
+}
+
+void benchmarkViewer(const Options& options) {
+    const long rssBeforeWindowKiB = procStatusKiB("VmRSS");
+    buildMainWindow();
+    QElapsedTimer timer;
+    timer.start();
+    while (!viewPanel->isValid() && timer.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!viewPanel->isValid())
+        fatalError("bench: the GL panel has no context (is DISPLAY set?)");
+    processEventsFor(200);
+    viewPanel->makeCurrent();
+    const long rssAfterContextKiB = procStatusKiB("VmRSS");
+
+    std::printf("\n== Viewer ==\nGL_RENDERER: %s\nGL_VERSION: %s\n",
+                reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+    std::printf("RSS before the window %.1f MB, after the window and GL context %.1f MB\n",
+                kibToMb(rssBeforeWindowKiB), kibToMb(rssAfterContextKiB));
+    if (options.volumes)
+        benchmarkVolumes(options);
+    if (options.framesWanted)
+        benchmarkFrames(options);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -471,42 +512,12 @@ int main(int argc, char* argv[]) {
     }
     setFatalNotice([](const std::string&) {}); // the message is printed; no box to wait on
 
-    const long rssBeforeWindowKiB = procStatusKiB("VmRSS");
-    buildMainWindow();
-    QElapsedTimer timer;
-    timer.start();
-    while (!viewPanel->isValid() && timer.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!viewPanel->isValid())
-        fatalError("bench: the GL panel has no context (is DISPLAY set?)");
-    processEventsFor(200);
-    viewPanel->makeCurrent();
-    const long rssAfterContextKiB = procStatusKiB("VmRSS");
-
-    std::printf("tessary-bench\nGL_RENDERER: %s\nGL_VERSION: %s\n",
-                reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
-                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-    std::printf("RSS before the window %.1f MB, after the window and GL context %.1f MB\n",
-                kibToMb(rssBeforeWindowKiB), kibToMb(rssAfterContextKiB));
-
-    if (options.volumes)
-        benchmarkVolumes(options);
-    if (options.framesWanted)
-        benchmarkFrames(options);
-    if (options.packingSide > 0) {
-        benchmarkPacking(options.packingSide, options.packingSide);
-        // 512 x 512 x 400 at the default side
-        benchmarkTypedPacking(options.packingSide, options.packingSide,
-                              std::max(1, options.packingSide * 400 / 512));
-        if (options.pyramidSide == 0)
-            options.pyramidSide = 2 * options.packingSide;
-    }
-    if (options.pyramidSide > 0)
-        benchmarkPyramidPacking(options.pyramidSide);
-    if (options.modelTriangles > 0)
-        benchmarkModels(options.modelTriangles);
-    if (options.zarrSide > 0)
-        benchmarkZarrPacking(options.zarrSide);
+    // The converter's rows first, in a process as lean as the converter's own: it holds no
+    // window or GL context, and a reader child forked from a process that did would copy them.
+    std::printf("tessary-bench\n");
+    benchmarkConverter(&options);
+    if (options.volumes || options.framesWanted)
+        benchmarkViewer(options);
 
     std::printf("\n== Memory ==\n");
     std::printf("peak RSS of the run (getrusage ru_maxrss): %.1f MB\n", kibToMb(maxRssKiB()));
@@ -525,7 +536,7 @@ int main(int argc, char* argv[]) {
         "  overlay cut to the reference picture (the viewer's) and covering the whole panel.\n",
         options.repeats, options.frames);
 
-    delete window; // also deletes the panel
+    delete window; // also deletes the panel, where there is one
     window = nullptr;
     return 0;
 }
