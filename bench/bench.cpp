@@ -458,16 +458,18 @@ void benchmarkFrames(const Options& options) {
 }
 
 void benchmarkConverter(Options* options) {
+    if (options->packingSide > 0 && options->pyramidSide == 0)
+        options->pyramidSide = 2 * options->packingSide;
+    // First, so that the largest child it reports is one of its reader children, not a whole
+    // process that a later row runs.
+    if (options->pyramidSide > 0)
+        benchmarkPyramidPacking(options->pyramidSide);
     if (options->packingSide > 0) {
         benchmarkPacking(options->packingSide, options->packingSide);
         // 512 x 512 x 400 at the default side
         benchmarkTypedPacking(options->packingSide, options->packingSide,
                               std::max(1, options->packingSide * 400 / 512));
-        if (options->pyramidSide == 0)
-            options->pyramidSide = 2 * options->packingSide;
     }
-    if (options->pyramidSide > 0)
-        benchmarkPyramidPacking(options->pyramidSide);
     if (options->modelTriangles > 0)
         benchmarkModels(options->modelTriangles);
     if (options->zarrSide > 0)
