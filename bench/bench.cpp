@@ -506,19 +506,22 @@ int main(int argc, char* argv[]) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc == 4 && std::string(argv[1]) == "--read-alone") // the packing rows' baseline
         return readAlone(argv[2], argv[3]);
-    QApplication application(argc, argv);
     Options options;
     if (!parseOptions(argc, argv, &options)) {
         usage();
         return 2;
     }
+    const bool viewerRows = options.volumes || options.framesWanted;
+    if (!viewerRows) // the converter's rows need no display
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
     setFatalNotice([](const std::string&) {}); // the message is printed; no box to wait on
 
     // The converter's rows first, in a process as lean as the converter's own: it holds no
     // window or GL context, and a reader child forked from a process that did would copy them.
     std::printf("tessary-bench\n");
     benchmarkConverter(&options);
-    if (options.volumes || options.framesWanted)
+    if (viewerRows)
         benchmarkViewer(options);
 
     std::printf("\n== Memory ==\n");
