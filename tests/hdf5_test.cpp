@@ -113,6 +113,34 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
     }
 }
 
+// The converter run with the preloaded hdf5faults making libhdf5 misbehave as fault says
+// ("WHERE:HOW"), under the shell's limits, with core files allowed; it must end within 20 s.
+ToolRun runWithFault(const QString& fault, const QString& limits, const QStringList& arguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", HDF5_FAULTS);
+    environment.insert("TESSARY_TEST_HDF5", fault);
+    const QString asan = environment.value("ASAN_OPTIONS");
+    environment.insert("ASAN_OPTIONS",
+                       asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    QElapsedTimer timer;
+    timer.start();
+    process.start("bash",
+                  QStringList{"-c", "ulimit -Sc $(ulimit -Hc)" + limits + " && exec \"$0\" \"$@\"",
+                              tessaryVol()} +
+                      arguments);
+    process.waitForFinished(60000);
+    EXPECT_LT(timer.elapsed(), 20000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, "",
+            process.readAllStandardError().toStdString()};
+}
+
+void expectNothingLeft() {
+    const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+    EXPECT_EQ(QDir().entryList(all).join(" ").toStdString(), ""); // no output, no core
+}
+
 // libhdf5 made to crash, abort, exhaust memory or spin (by the preloaded hdf5faults) ends only
 // the child reading the file: one line naming it, exit status 1, nothing left behind, no core
 // file. The converter runs with core files allowed and short CPU and address-space limits, which
@@ -131,35 +159,31 @@ TEST_F(Hdf5Files, ACrashInsideLibhdf5EndsOnlyTheChild) {
         // The sanitizers' shadow memory leaves no address-space limit to end the child.
         if (how == "allocate" && !addressSpaceLimitWorks())
             continue;
-        const QString limits = QString("ulimit -Sc $(ulimit -Hc)") +
-                               (addressSpaceLimitWorks() ? " && ulimit -v 393216" : "") +
+        const QString limits = QString(addressSpaceLimitWorks() ? " && ulimit -v 393216" : "") +
                                (how == "spin" ? " && ulimit -St 2 && ulimit -Ht 3" : "");
         for (const auto& [command, where] : commands) {
             SCOPED_TRACE(command.join(" ").toStdString() + " " + how);
             ScratchDir scratch;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("LD_PRELOAD", HDF5_FAULTS);
-            environment.insert("TESSARY_TEST_HDF5", where + ":" + QString::fromStdString(how));
-            const QString asan = environment.value("ASAN_OPTIONS");
-            environment.insert("ASAN_OPTIONS",
-                               asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
-            QProcess process;
-            process.setProcessEnvironment(environment);
-            QElapsedTimer timer;
-            timer.start();
-            process.start("bash",
-                          QStringList{"-c", limits + " && exec \"$0\" \"$@\"", tessaryVol()} +
-                              command + QStringList{file("volume.ims"), "--volume", "0", "--pad"});
-            process.waitForFinished(60000);
-            EXPECT_LT(timer.elapsed(), 20000);
-            const ToolRun run = {process.exitStatus() == QProcess::NormalExit ? process.exitCode()
-                                                                              : -1,
-                                 "", process.readAllStandardError().toStdString()};
+            const ToolRun run =
+                runWithFault(where + ":" + QString::fromStdString(how), limits,
+                             command + QStringList{file("volume.ims"), "--volume", "0", "--pad"});
             expectRefusal(run, file("volume.ims").toStdString() + ": " + ended, "");
-            const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
-            EXPECT_EQ(QDir().entryList(all).join(" ").toStdString(), ""); // no output, no core
+            expectNothingLeft();
         }
     }
+}
+
+// A child that crashes part-way through its slab, after the converter has used the slices it
+// wrote first, still ends the pack with the refusal and nothing written.
+TEST_F(Hdf5Files, AChildEndingPartWayThroughItsSlabIsRefused) {
+    ScratchDir scratch;
+    const ToolRun run =
+        runWithFault("read2:segv", "", {"pack", "-o", "out.vol", file("floats.ims"), "--pad"});
+    expectRefusal(run,
+                  file("floats.ims").toStdString() +
+                      ": malformed HDF5 data: the HDF5 library gave up on it",
+                  "");
+    expectNothingLeft();
 }
 
 TEST_F(Hdf5Files, InfoAndPackTellTheLevelRead) {

@@ -1,7 +1,7 @@
 // Preloaded into the converter by hdf5_test: libhdf5's H5Fopen or H5Dread misbehaving as it may
-// on a damaged file. TESSARY_TEST_HDF5 is "WHERE:HOW", WHERE "open" or "read", HOW "segv",
-// "abort", "allocate" or "spin"; any other call, and every call while it is unset, goes on to
-// libhdf5 unchanged.
+// on a damaged file. TESSARY_TEST_HDF5 is "WHERE:HOW", WHERE "open" or "read" (every call), or
+// "read2" (a process's second call and later), HOW "segv", "abort", "allocate" or "spin"; any
+// other call, and every call while it is unset, goes on to libhdf5 unchanged.
 
 #include <hdf5.h>
 
@@ -17,12 +17,16 @@
 char* volatile hdf5FaultsBlock = nullptr;
 
 namespace {
-void misbehaveAt(const char* where) {
+void misbehaveAt(const char* where, int call = 1) {
     const char* test = std::getenv("TESSARY_TEST_HDF5");
     const std::size_t length = std::strlen(where);
-    if (!test || std::strncmp(test, where, length) != 0 || test[length] != ':')
+    if (!test || std::strncmp(test, where, length) != 0)
         return;
-    const std::string how = test + length + 1;
+    const char* rest = test + length;
+    const int from = *rest >= '1' && *rest <= '9' ? *rest++ - '0' : 1;
+    if (*rest != ':' || call < from)
+        return;
+    const std::string how = rest + 1;
     if (how == "segv") { // a store to a page never mapped: a fault, not a signal sent
         volatile std::uintptr_t address = 16;
         *reinterpret_cast<volatile char*>(address) = 1;
@@ -54,7 +58,8 @@ extern "C" hid_t H5Fopen(const char* name, unsigned flags, hid_t access) {
 
 extern "C" herr_t H5Dread(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace,
                           hid_t transfer, void* samples) {
-    misbehaveAt("read");
+    static int calls = 0; // each child counts its own: the converter reads nothing itself
+    misbehaveAt("read", ++calls);
     static const auto read =
         library<herr_t (*)(hid_t, hid_t, hid_t, hid_t, hid_t, void*)>("H5Dread");
     return read(dataset, memoryType, memorySpace, fileSpace, transfer, samples);

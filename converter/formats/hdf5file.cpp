@@ -11,8 +11,10 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace {
 // Bounds on what the child lists, so that a file of millions of objects or long names cannot
@@ -387,39 +389,95 @@ void SharedSamples::swap(SharedSamples& other) noexcept {
     std::swap(size_, other.size_);
 }
 
+// The count of slices done is shared with the reader children, so it takes no lock.
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
+
 bool SharedSamples::reserve(std::uint64_t bytes) {
     if (bytes <= size_)
         return true;
-    if (bytes > std::uint64_t(SIZE_MAX))
+    if (bytes > std::uint64_t(SIZE_MAX) - countRoom)
         return false;
     SharedSamples grown;
-    grown.map_ = mmap(nullptr, std::size_t(bytes), PROT_READ | PROT_WRITE,
+    grown.map_ = mmap(nullptr, std::size_t(bytes) + countRoom, PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (grown.map_ == MAP_FAILED) {
         grown.map_ = nullptr;
         return false;
     }
+    new (grown.map_) std::atomic<std::uint32_t>(0);
     grown.size_ = bytes;
     swap(grown);
     return true;
 }
 
+void SharedSamples::populate() const {
+    // A forked child faults in a shared mapping's pages one by one; one call maps them all
+    // (kernels without it fault as before).
+    if (map_)
+        madvise(map_, std::size_t(size_) + countRoom, populateWrite);
+}
+
+namespace {
+// Where each block's samples begin in the room and the bytes of one of its slices, for blocks of
+// equal depth; false when they are not.
+bool slicePlaces(const std::vector<Hdf5Block>& blocks, std::vector<std::uint64_t>* offsets,
+                 std::vector<std::uint64_t>* sliceSizes) {
+    std::uint64_t offset = 0;
+    for (const Hdf5Block& block : blocks) {
+        const std::uint64_t depth =
+            block.depthAxis < block.count.size() ? block.count[block.depthAxis] : 0;
+        if (depth == 0 || depth != blocks[0].count[blocks[0].depthAxis])
+            return false;
+        const std::uint64_t size = hdf5BlockBytes(block, std::uint64_t(1) << 40);
+        offsets->push_back(offset);
+        sliceSizes->push_back(size / depth);
+        offset += size;
+    }
+    return true;
+}
+
+// Slices [from, from + count) of block.
+Hdf5Block sliceRange(Hdf5Block block, std::uint64_t from, std::uint64_t count) {
+    block.start[block.depthAxis] += from;
+    block.count[block.depthAxis] = count;
+    return block;
+}
+
+// The child's side of readHdf5Blocks, into the room at bytes.
+std::string readInSteps(hid_t file, const std::vector<Hdf5Block>& blocks, std::uint64_t step,
+                        unsigned char* bytes, std::atomic<std::uint32_t>* done) {
+    std::vector<std::uint64_t> offsets, sliceSizes;
+    if (!slicePlaces(blocks, &offsets, &sliceSizes))
+        return "blocks of samples of different depths";
+    const std::uint64_t depth = blocks[0].count[blocks[0].depthAxis];
+    for (std::uint64_t from = 0; from < depth; from += step) {
+        const std::uint64_t count = std::min(step, depth - from);
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            const std::string failure = readBlock(file, sliceRange(blocks[b], from, count),
+                                                  bytes + offsets[b] + from * sliceSizes[b]);
+            if (!failure.empty())
+                return failure;
+        }
+        done->store(std::uint32_t(from + count), std::memory_order_release);
+    }
+    return std::string();
+}
+} // namespace
+
 std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
-                           SharedSamples* samples) {
+                           std::uint64_t step, SharedSamples* samples) {
     const std::uint64_t expected = blocksBytes(blocks);
-    if (expected == 0)
+    if (expected == 0 || step == 0)
         return "no samples to read";
     if (!samples->reserve(expected))
         return "needs more memory than the system gives";
-    unsigned char* bytes = samples->data();
+    samples->slicesDone().store(0, std::memory_order_release);
     std::vector<unsigned char> none;
     return onOpenFile(
         path,
         [&](hid_t file, std::vector<unsigned char>*) {
-            // A forked child faults in a shared mapping's pages one by one; one call maps
-            // them all (kernels without it fault as before).
-            madvise(bytes, std::size_t(expected), populateWrite);
-            return readBlocksInto(file, blocks, bytes, expected);
+            samples->populate();
+            return readInSteps(file, blocks, step, samples->data(), &samples->slicesDone());
         },
         &none);
 }

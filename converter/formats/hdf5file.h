@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ struct Hdf5Block {
     std::string dataset;
     std::vector<std::uint64_t> start, count;
     SampleType type = SampleType::UInt8; // what the dataset holds, read in host byte order
+    std::size_t depthAxis = 0;           // the axis along which a volume's slices follow
 };
 
 // Lists the objects of the HDF5 file at path, in a contained child. Returns "" or the message,
@@ -66,17 +68,26 @@ public:
     // At least bytes of room, the samples held lost when it grows; false when the system
     // gives no more.
     bool reserve(std::uint64_t bytes);
-    unsigned char* data() const { return static_cast<unsigned char*>(map_); }
+    unsigned char* data() const { return static_cast<unsigned char*>(map_) + countRoom; }
+    // Maps in all its pages at once, for a child that writes them.
+    void populate() const;
+    // The slices a reader child has written so far, as it says; only once room is reserved.
+    std::atomic<std::uint32_t>& slicesDone() const {
+        return *static_cast<std::atomic<std::uint32_t>*>(map_);
+    }
 
 private:
+    static constexpr std::size_t countRoom = 64; // slicesDone, on a cache line of its own
     void* map_ = nullptr;
     std::uint64_t size_ = 0;
 };
 
-// Reads the blocks one after the other into samples, in a contained child. Returns "" or the
-// message, which names the file.
+// Reads the blocks into samples in a contained child, step slices along their depth axis at a
+// time (the blocks are of equal depth; each step reads every block's slices), and counts the
+// slices in samples->slicesDone() as each step ends, so that they can be used while the child
+// reads on. Returns "" or the message, which names the file.
 std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
-                           SharedSamples* samples);
+                           std::uint64_t step, SharedSamples* samples);
 
 // The child's side, for the fuzz target: libhdf5 quiet, then the file's list or blocks as the
 // bytes the parent decodes. Return "" or the refusal.

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -35,13 +37,15 @@ struct Slab {
 const int slabsAhead = 2;
 
 // Reads a level a slab of slices at a time: as deep as a chunk where the budget allows, so that
-// each chunk is read and decompressed once. Slab k is kept in slot k % (slabsAhead + 1).
+// each chunk is read and decompressed once. Slab k is kept in slot k % (slabsAhead + 1). A slab's
+// slices are used as its child writes them, a chunk's depth at a time, not once it has ended.
 struct SlabReader {
     QString path;
     Hdf5Level level;
     VolumeInfo info;
     SampleType stored = SampleType::UInt8; // the datasets' type, info.type's size
     int slabDepth = 1;
+    std::uint64_t step = 1; // slices the child reads at once
     Slab slabs[slabsAhead + 1];
     int loading[slabsAhead + 1] = {}; // the start of the slab each slot's load reads
     Task<void> loads[slabsAhead + 1]; // last, so that they end before the slabs go
@@ -53,6 +57,7 @@ struct SlabReader {
     }
 
     std::size_t planeSamples() const { return std::size_t(info.width) * std::size_t(info.height); }
+    int slabCount(int start) const { return std::min(slabDepth, info.depth - start); }
     std::vector<Hdf5Block> blocks(int z0, int count) const {
         std::vector<Hdf5Block> blocks;
         const std::uint64_t h = std::uint64_t(info.height), w = std::uint64_t(info.width);
@@ -62,6 +67,7 @@ struct SlabReader {
             if (read.lead >= 0) {
                 block.start.insert(block.start.begin(), std::uint64_t(read.lead));
                 block.count.insert(block.count.begin(), 1);
+                block.depthAxis = 1;
             } else if (read.trailing > 0) {
                 block.start.push_back(0);
                 block.count.push_back(std::uint64_t(read.trailing));
@@ -72,12 +78,13 @@ struct SlabReader {
     }
     void load(int start, Slab* slab) const {
         slab->start = -1;
-        slab->count = std::min(slabDepth, info.depth - start);
-        slab->failure = readHdf5Blocks(path, blocks(start, slab->count), &slab->samples);
+        slab->count = slabCount(start);
+        slab->failure = readHdf5Blocks(path, blocks(start, slab->count), step, &slab->samples);
         if (slab->failure.empty())
             slab->start = start;
     }
-    // Starts reading slab k on another thread, unless its slot holds it or is reading it.
+    // Starts reading slab k on another thread, unless its slot holds it or is reading it. The
+    // room is reserved here, as read looks at the slot while the child writes it.
     void readAhead(int k) {
         const int start = k * slabDepth, at = k % (slabsAhead + 1);
         if (start >= info.depth)
@@ -89,36 +96,52 @@ struct SlabReader {
         }
         if (slabs[at].start == start)
             return;
+        Slab& slab = slabs[at];
+        slab.start = -1;
+        if (!slab.samples.reserve(std::uint64_t(slabDepth) * sliceBytes(info)))
+            return; // read loads it and says why
+        slab.samples.slicesDone().store(0, std::memory_order_relaxed);
         loading[at] = start;
         loads[at] = startTask([this, start, at] { load(start, &slabs[at]); });
+    }
+    // Whether the child reading slot at has written slice z of its slab; waits while it reads.
+    bool written(int at, int z) {
+        const std::atomic<std::uint32_t>& done = slabs[at].samples.slicesDone();
+        while (done.load(std::memory_order_acquire) <= std::uint32_t(z))
+            if (loads[at].waitFor(std::chrono::microseconds(200)))
+                return done.load(std::memory_order_acquire) > std::uint32_t(z);
+        return true;
     }
     std::string read(int z, void* samples) {
         if (z < 0 || z >= info.depth)
             return ("no slice " + std::to_string(z));
-        const int k = z / slabDepth, at = k % (slabsAhead + 1);
-        // The next slabs start before this one is waited for, so that a pass's first slab is
-        // not read alone.
-        for (int ahead = 1; ahead <= slabsAhead; ++ahead)
+        const int k = z / slabDepth, at = k % (slabsAhead + 1), start = k * slabDepth;
+        // This slab and the next start before this one is waited for.
+        for (int ahead = 0; ahead <= slabsAhead; ++ahead)
             readAhead(k + ahead);
         Slab& slab = slabs[at];
-        if (loads[at].valid()) // the slot is looked at only once its load has ended
-            loads[at].get();
-        if (slab.start != k * slabDepth) { // a failed read ahead fails here again, or a new pass
-            load(k * slabDepth, &slab);
-            if (slab.start < 0)
-                return slab.failure;
+        const bool inFlight = loads[at].valid() && loading[at] == start;
+        if (!inFlight || !written(at, z - start)) {
+            if (loads[at].valid()) // the slot is looked at only once its load has ended
+                loads[at].get();
+            if (slab.start != start) { // a failed read ahead fails here again, or a new pass
+                load(start, &slab);
+                if (slab.start < 0)
+                    return slab.failure;
+            }
         }
-        copySlice(slab, z - slab.start, static_cast<unsigned char*>(samples));
+        copySlice(slab.samples.data(), slabCount(start), z - start,
+                  static_cast<unsigned char*>(samples));
         return std::string();
     }
-    // Interleaves the reads' channels of slice z of the slab into samples.
-    void copySlice(const Slab& slab, int z, unsigned char* samples) const {
+    // Interleaves the reads' channels of slice z of a slab of count slices into samples.
+    void copySlice(const unsigned char* slab, int count, int z, unsigned char* samples) const {
         const std::size_t bytes = sampleTypeBytes(info.type), plane = planeSamples();
         const std::size_t perRead = std::size_t(info.channels) / level.reads.size();
         const std::size_t run = perRead * bytes, pixel = std::size_t(info.channels) * bytes;
         for (std::size_t r = 0; r < level.reads.size(); ++r) {
             const unsigned char* from =
-                slab.samples.data() + (r * std::size_t(slab.count) + std::size_t(z)) * plane * run;
+                slab + (r * std::size_t(count) + std::size_t(z)) * plane * run;
             if (level.reads.size() == 1) {
                 std::memcpy(samples, from, plane * run);
                 continue;
@@ -216,6 +239,8 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     reader->path = path;
     reader->stored = layout.stored;
     reader->slabDepth = slabDepthFor(reader->level, info);
+    const std::uint64_t chunk = reader->level.reads[0].chunkDepth;
+    reader->step = std::min<std::uint64_t>(chunk ? chunk : unchunkedDepth, reader->slabDepth);
     source->info = info;
     source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) * sliceBytes(info);
     source->files = layout.files;

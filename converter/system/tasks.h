@@ -34,6 +34,10 @@ public:
         if (future_.valid())
             future_.wait();
     }
+    // Whether the task has ended, waiting at most for `wait` while it runs.
+    template <typename Duration> bool waitFor(Duration wait) const {
+        return !future_.valid() || future_.wait_for(wait) == std::future_status::ready;
+    }
     Result get() { return future_.get(); }
 
 private:
