@@ -9,6 +9,7 @@
 #include <hdf5.h>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -410,11 +411,15 @@ bool SharedSamples::reserve(std::uint64_t bytes) {
     return true;
 }
 
-void SharedSamples::populate() const {
+void SharedSamples::populate(std::uint64_t offset, std::uint64_t bytes) const {
     // A forked child faults in a shared mapping's pages one by one; one call maps them all
     // (kernels without it fault as before).
-    if (map_)
-        madvise(map_, std::size_t(size_) + countRoom, populateWrite);
+    if (!map_ || offset > size_ || bytes > size_ - offset)
+        return;
+    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(data()) + offset;
+    const std::uintptr_t start = from / page * page;
+    madvise(reinterpret_cast<void*>(start), std::size_t(from - start + bytes), populateWrite);
 }
 
 namespace {
@@ -443,9 +448,10 @@ Hdf5Block sliceRange(Hdf5Block block, std::uint64_t from, std::uint64_t count) {
     return block;
 }
 
-// The child's side of readHdf5Blocks, into the room at bytes.
+// The child's side of readHdf5Blocks. Each step's room is mapped in as the step begins, so that
+// the first slices are ready before the last pages are.
 std::string readInSteps(hid_t file, const std::vector<Hdf5Block>& blocks, std::uint64_t step,
-                        unsigned char* bytes, std::atomic<std::uint32_t>* done) {
+                        const SharedSamples& samples) {
     std::vector<std::uint64_t> offsets, sliceSizes;
     if (!slicePlaces(blocks, &offsets, &sliceSizes))
         return "blocks of samples of different depths";
@@ -453,12 +459,14 @@ std::string readInSteps(hid_t file, const std::vector<Hdf5Block>& blocks, std::u
     for (std::uint64_t from = 0; from < depth; from += step) {
         const std::uint64_t count = std::min(step, depth - from);
         for (std::size_t b = 0; b < blocks.size(); ++b) {
-            const std::string failure = readBlock(file, sliceRange(blocks[b], from, count),
-                                                  bytes + offsets[b] + from * sliceSizes[b]);
+            const std::uint64_t offset = offsets[b] + from * sliceSizes[b];
+            samples.populate(offset, count * sliceSizes[b]);
+            const std::string failure =
+                readBlock(file, sliceRange(blocks[b], from, count), samples.data() + offset);
             if (!failure.empty())
                 return failure;
         }
-        done->store(std::uint32_t(from + count), std::memory_order_release);
+        samples.slicesDone().store(std::uint32_t(from + count), std::memory_order_release);
     }
     return std::string();
 }
@@ -476,8 +484,7 @@ std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& bl
     return onOpenFile(
         path,
         [&](hid_t file, std::vector<unsigned char>*) {
-            samples->populate();
-            return readInSteps(file, blocks, step, samples->data(), &samples->slicesDone());
+            return readInSteps(file, blocks, step, *samples);
         },
         &none);
 }

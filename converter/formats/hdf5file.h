@@ -69,8 +69,8 @@ public:
     // gives no more.
     bool reserve(std::uint64_t bytes);
     unsigned char* data() const { return static_cast<unsigned char*>(map_) + countRoom; }
-    // Maps in all its pages at once, for a child that writes them.
-    void populate() const;
+    // Maps in the pages of data()[offset, offset + bytes) at once, for a child that writes them.
+    void populate(std::uint64_t offset, std::uint64_t bytes) const;
     // The slices a reader child has written so far, as it says; only once room is reserved.
     std::atomic<std::uint32_t>& slicesDone() const {
         return *static_cast<std::atomic<std::uint32_t>*>(map_);
