@@ -380,34 +380,42 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents) {
     return std::string();
 }
 
+namespace {
+std::size_t pageBytes() {
+    return std::size_t(sysconf(_SC_PAGESIZE));
+}
+} // namespace
+
 SharedSamples::~SharedSamples() {
     if (map_)
         munmap(map_, std::size_t(size_));
-}
-
-void SharedSamples::swap(SharedSamples& other) noexcept {
-    std::swap(map_, other.map_);
-    std::swap(size_, other.size_);
+    if (done_)
+        munmap(done_, pageBytes());
 }
 
 // The count of slices done is shared with the reader children, so it takes no lock.
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
 bool SharedSamples::reserve(std::uint64_t bytes) {
+    if (!done_) {
+        void* page =
+            mmap(nullptr, pageBytes(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED)
+            return false;
+        done_ = new (page) std::atomic<std::uint32_t>(0);
+    }
     if (bytes <= size_)
         return true;
-    if (bytes > std::uint64_t(SIZE_MAX) - countRoom)
+    if (bytes > std::uint64_t(SIZE_MAX))
         return false;
-    SharedSamples grown;
-    grown.map_ = mmap(nullptr, std::size_t(bytes) + countRoom, PROT_READ | PROT_WRITE,
-                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (grown.map_ == MAP_FAILED) {
-        grown.map_ = nullptr;
+    void* grown = mmap(nullptr, std::size_t(bytes), PROT_READ | PROT_WRITE,
+                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (grown == MAP_FAILED)
         return false;
-    }
-    new (grown.map_) std::atomic<std::uint32_t>(0);
-    grown.size_ = bytes;
-    swap(grown);
+    if (map_)
+        munmap(map_, std::size_t(size_));
+    map_ = grown;
+    size_ = bytes;
     return true;
 }
 
@@ -416,7 +424,7 @@ void SharedSamples::populate(std::uint64_t offset, std::uint64_t bytes) const {
     // (kernels without it fault as before).
     if (!map_ || offset > size_ || bytes > size_ - offset)
         return;
-    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t page = pageBytes();
     const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(data()) + offset;
     const std::uintptr_t start = from / page * page;
     madvise(reinterpret_cast<void*>(start), std::size_t(from - start + bytes), populateWrite);

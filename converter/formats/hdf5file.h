@@ -56,30 +56,28 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents);
 
 // Memory shared with the reader children, which read straight into it: no pipe to pass the
 // samples through, and no more room than the blocks need, whatever a child does. Kept from read
-// to read, so that its pages are faulted in once.
+// to read, so that its pages are faulted in once. The count of slices written lives on a page
+// of its own, apart from the samples, where no stray write past them reaches it.
 class SharedSamples {
 public:
     SharedSamples() = default;
     ~SharedSamples();
     SharedSamples(const SharedSamples&) = delete;
     SharedSamples& operator=(const SharedSamples&) = delete;
-    void swap(SharedSamples& other) noexcept;
 
     // At least bytes of room, the samples held lost when it grows; false when the system
     // gives no more.
     bool reserve(std::uint64_t bytes);
-    unsigned char* data() const { return static_cast<unsigned char*>(map_) + countRoom; }
+    unsigned char* data() const { return static_cast<unsigned char*>(map_); }
     // Maps in the pages of data()[offset, offset + bytes) at once, for a child that writes them.
     void populate(std::uint64_t offset, std::uint64_t bytes) const;
     // The slices a reader child has written so far, as it says; only once room is reserved.
-    std::atomic<std::uint32_t>& slicesDone() const {
-        return *static_cast<std::atomic<std::uint32_t>*>(map_);
-    }
+    std::atomic<std::uint32_t>& slicesDone() const { return *done_; }
 
 private:
-    static constexpr std::size_t countRoom = 64; // slicesDone, on a cache line of its own
     void* map_ = nullptr;
     std::uint64_t size_ = 0;
+    std::atomic<std::uint32_t>* done_ = nullptr;
 };
 
 // Reads the blocks into samples in a contained child, step slices along their depth axis at a

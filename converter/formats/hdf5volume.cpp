@@ -105,7 +105,11 @@ struct SlabReader {
         loads[at] = startTask([this, start, at] { load(start, &slabs[at]); });
     }
     // Whether the child reading slot at has written slice z of its slab; waits while it reads.
-    bool written(int at, int z) {
+    // A slab's last slice waits for the child to end well, so that no pass gets a slab whole
+    // from a child that did not.
+    bool written(int at, int z, int count) {
+        if (z == count - 1)
+            return false;
         const std::atomic<std::uint32_t>& done = slabs[at].samples.slicesDone();
         while (done.load(std::memory_order_acquire) <= std::uint32_t(z))
             if (loads[at].waitFor(std::chrono::microseconds(200)))
@@ -121,7 +125,7 @@ struct SlabReader {
             readAhead(k + ahead);
         Slab& slab = slabs[at];
         const bool inFlight = loads[at].valid() && loading[at] == start;
-        if (!inFlight || !written(at, z - start)) {
+        if (!inFlight || !written(at, z - start, slabCount(start))) {
             if (loads[at].valid()) // the slot is looked at only once its load has ended
                 loads[at].get();
             if (slab.start != start) { // a failed read ahead fails here again, or a new pass
