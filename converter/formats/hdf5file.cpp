@@ -239,22 +239,6 @@ std::uint64_t blocksBytes(const std::vector<Hdf5Block>& blocks) {
     return total;
 }
 
-// Reads the blocks one after the other into to, which holds room bytes.
-std::string readBlocksInto(hid_t file, const std::vector<Hdf5Block>& blocks, unsigned char* to,
-                           std::uint64_t room) {
-    for (const Hdf5Block& block : blocks) {
-        const std::uint64_t size = hdf5BlockBytes(block, room);
-        if (size == 0)
-            return "a block of samples larger than the room for it";
-        const std::string failure = readBlock(file, block, to);
-        if (!failure.empty())
-            return failure;
-        to += size;
-        room -= size;
-    }
-    return std::string();
-}
-
 // The message for a child that did not end with a result of its own.
 std::string childFailure(const ContainedResult& result) {
     switch (result.end) {
@@ -320,12 +304,6 @@ std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes) {
         return "can't list the file's objects: it is damaged";
     writeContents(contents, bytes);
     return std::string();
-}
-
-std::string readOpenHdf5(long long file, const std::vector<Hdf5Block>& blocks,
-                         std::vector<unsigned char>* bytes) {
-    bytes->resize(blocksBytes(blocks));
-    return readBlocksInto(hid_t(file), blocks, bytes->data(), bytes->size());
 }
 
 bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {

@@ -87,11 +87,9 @@ private:
 std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& blocks,
                            std::uint64_t step, SharedSamples* samples);
 
-// The child's side, for the fuzz target: libhdf5 quiet, then the file's list or blocks as the
-// bytes the parent decodes. Return "" or the refusal.
+// The child's side of listHdf5, for the tests: libhdf5 quiet, then the file's list as the bytes
+// the parent decodes. Returns "" or the refusal.
 std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes);
-std::string readOpenHdf5(long long file, const std::vector<Hdf5Block>& blocks,
-                         std::vector<unsigned char>* bytes);
 void quietHdf5();
 
 // The parent's side: the child's bytes back into a list, every count and size checked.

@@ -22,12 +22,12 @@
 namespace {
 // A slab's samples, all channels, are held at most about this many bytes (one slice at least).
 const std::size_t slabBudget = std::size_t(32) << 20;
-// Slices to a slab where a dataset is not chunked.
+// Slices to a read where a dataset is not chunked.
 const std::uint64_t unchunkedDepth = 16;
 
-// The samples of slices [start, start + count) of every read, read by a child.
+// The samples of a slab of slices, every read's, read by a child.
 struct Slab {
-    int start = -1, count = 0; // start is -1 until the slab is whole
+    int start = -1; // -1 until the slab is whole
     SharedSamples samples;
     std::string failure;
 };
@@ -78,8 +78,7 @@ struct SlabReader {
     }
     void load(int start, Slab* slab) const {
         slab->start = -1;
-        slab->count = slabCount(start);
-        slab->failure = readHdf5Blocks(path, blocks(start, slab->count), step, &slab->samples);
+        slab->failure = readHdf5Blocks(path, blocks(start, slabCount(start)), step, &slab->samples);
         if (slab->failure.empty())
             slab->start = start;
     }
@@ -157,12 +156,17 @@ struct SlabReader {
     }
 };
 
+// Slices to a chunk, or to a read of a dataset that is not chunked.
+std::uint64_t chunkDepth(const Hdf5Level& level) {
+    const std::uint64_t chunk = level.reads[0].chunkDepth;
+    return chunk ? chunk : unchunkedDepth;
+}
+
 // Slices to a slab: a chunk's depth, or less where the budget allows no more. A level of few
 // chunk rows is cut into about one slab a core instead, each several rows deep, since a child
 // costs about as much to start as a few chunks cost to decompress.
 int slabDepthFor(const Hdf5Level& level, const VolumeInfo& info) {
-    const std::uint64_t chunk = level.reads[0].chunkDepth, depth = std::uint64_t(info.depth);
-    const std::uint64_t unit = chunk ? chunk : unchunkedDepth;
+    const std::uint64_t depth = std::uint64_t(info.depth), unit = chunkDepth(level);
     const std::size_t slice = std::max<std::size_t>(1, sliceBytes(info));
     const std::uint64_t fits = std::max<std::size_t>(1, slabBudget / slice);
     if (fits < unit || depth <= unit)
@@ -243,8 +247,7 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     reader->path = path;
     reader->stored = layout.stored;
     reader->slabDepth = slabDepthFor(reader->level, info);
-    const std::uint64_t chunk = reader->level.reads[0].chunkDepth;
-    reader->step = std::min<std::uint64_t>(chunk ? chunk : unchunkedDepth, reader->slabDepth);
+    reader->step = std::min<std::uint64_t>(chunkDepth(reader->level), reader->slabDepth);
     source->info = info;
     source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) * sliceBytes(info);
     source->files = layout.files;
