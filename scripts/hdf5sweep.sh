@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Packs every HDF5 file of PyTables' test files (Debian's python-tables-data) with tessary-vol:
-# each 3-D or 4-D numeric dataset must pack to the samples h5py reads; every other dataset, and
-# each file without --dataset (none has a layout the converter knows), must be refused in one
-# line naming the file. Fails on any other outcome, a crash, a hang or text on standard error.
+# Packs every HDF5 file of PyTables' test files (Debian's python-tables-data) and nibabel's MINC2
+# test files (python3-nibabel; MINC2 is HDF5, its image a 3-D or 4-D dataset, some of them
+# gzip-chunked) with tessary-vol: each 3-D or 4-D numeric dataset must pack to the samples h5py
+# reads; every other dataset, and each file without --dataset (none has a layout the converter
+# knows), must be refused in one line naming the file. Fails on any other outcome, a crash, a
+# hang or text on standard error.
 # Usage: scripts/hdf5sweep.sh BUILD/converter/tessary-vol
 set -euo pipefail
 tool=$(realpath "$1")
@@ -14,4 +16,8 @@ if [ ! -d "$data" ] || ! /usr/bin/python3 -c 'import h5py' 2>/dev/null; then
 fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-find "$data" -type f -name '*.h5' | sort | /usr/bin/python3 "$here/hdf5sweep.py" "$tool" "$scratch"
+minc=/usr/lib/python3/dist-packages/nibabel/tests/data
+{
+    find "$data" -type f -name '*.h5'
+    [ ! -d "$minc" ] || find "$minc" -type f \( -name 'minc2*.mnc' -o -name 'small.mnc' \)
+} | sort | /usr/bin/python3 "$here/hdf5sweep.py" "$tool" "$scratch"

@@ -12,7 +12,8 @@ set -euo pipefail
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
 # libhdf5 reads HDF5 inputs; python3-h5py writes the files hdf5_test reads.
-# python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs.
+# python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs;
+# its MINC2 test files are HDF5, which scripts/hdf5sweep.sh packs too.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
 # python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
