@@ -17,6 +17,7 @@
 #include <gdcmTrace.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -697,18 +698,49 @@ void readFrames(std::shared_ptr<DicomPixels> first, std::shared_ptr<DicomLayout>
 }
 
 // Whether a pass keeps the slices it read for the next. A compressed file is decoded again at
-// a cost. One stored as it is is parsed again by GDCM, which costs more than reading its slice
-// back, as long as the kept slices stay in memory: where the series takes a small share of it.
-bool keepSlices(const Series& chosen, const VolumeInfo& info) {
+// a cost. One stored as it is is read again from where its samples lie, once its first read has
+// found them there as GDCM decoded them (storedBytesMatch); otherwise (byte order, masked bits)
+// GDCM parses it again, which costs more than reading its slice back, as long as the kept slices
+// stay in memory: where the series takes a small share of it.
+bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecoded) {
     for (const ScannedFile& file : chosen.files)
         if (!nativeSyntax(file.syntax))
             return true;
+    if (storedAsDecoded)
+        return false;
     const std::int64_t memory = availableMemory();
     return memory > 0 && sliceBytes(info) * std::uint64_t(info.depth) <= std::uint64_t(memory) / 4;
 }
 
+// Reads size bytes of file from at into out; false when the file no longer holds them.
+bool readStoredBytes(const std::string& file, std::int64_t at, std::size_t size, void* out) {
+    const FileHandle handle = openFile(file.c_str(), "rb");
+    if (!handle)
+        return false;
+    char* bytes = static_cast<char*>(out);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n =
+            pread(fileno(handle.get()), bytes + done, size - done, off_t(at) + off_t(done));
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+// Whether file holds decoded's samples byte for byte where its pixel data starts.
+bool storedBytesMatch(const std::string& file, const DicomPixels& decoded) {
+    if (decoded.storedAt < 0)
+        return false;
+    thread_local std::vector<char> stored;
+    stored.resize(decoded.pixels.size());
+    return readStoredBytes(file, decoded.storedAt, stored.size(), stored.data()) &&
+           std::memcmp(stored.data(), decoded.pixels.data(), stored.size()) == 0;
+}
+
 // The reads of a series, a file a slice: each read decodes its own file, so two may run at
-// once; each thread decodes into the same buffer file after file.
+// once; each thread decodes into the same buffer file after file. A file whose first read found
+// its samples stored as decoded is read from there on later passes, unparsed.
 void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<DicomLayout> layout,
                 TypedSource* source) {
     std::vector<std::string> files;
@@ -716,7 +748,8 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         files.push_back(file.path);
     source->files = files;
     source->concurrent = true;
-    source->costlyReads = keepSlices(chosen, source->info);
+    const bool firstStored = storedBytesMatch(files[0], first);
+    source->costlyReads = keepSlices(chosen, source->info, firstStored);
     const SampleType to = source->info.type;
     const auto decode = [files, layout](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;
@@ -739,14 +772,31 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
     stored.type = layout->type;
     stored.slope = first.slope;
     stored.intercept = first.intercept;
+    // Each file's place of its samples: -1 not yet read, -2 not stored as decoded. Two reads
+    // at once are of different files; a pass starts once the last has ended.
+    auto places = std::make_shared<std::vector<std::int64_t>>(files.size(), -1);
+    if (firstStored)
+        (*places)[0] = first.storedAt;
+    const std::size_t bytes =
+        sliceBytes(source->info) / sampleTypeBytes(to) * sampleTypeBytes(layout->type);
     readThrough(
         stored,
-        [decode](int z, void* samples) {
+        [decode, places, files, bytes](int z, void* samples) {
+            std::int64_t& at = (*places)[std::size_t(z)];
+            const std::string& file = files[std::size_t(z)];
+            if (at >= 0)
+                return readStoredBytes(file, at, bytes, samples)
+                           ? std::string()
+                           : otherFileMessage(QString::fromStdString(file),
+                                              "DICOM file changed while it was read");
             DicomPixels* decoded = nullptr;
             const std::string failure = decode(z, &decoded);
-            if (failure.empty())
-                std::memcpy(samples, decoded->pixels.data(), decoded->pixels.size());
-            return failure;
+            if (!failure.empty())
+                return failure;
+            std::memcpy(samples, decoded->pixels.data(), decoded->pixels.size());
+            if (at == -1)
+                at = storedBytesMatch(file, *decoded) ? decoded->storedAt : -2;
+            return std::string();
         },
         source);
 }

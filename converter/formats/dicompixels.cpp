@@ -137,9 +137,9 @@ std::vector<double> framePositions(const gdcm::DataSet& data, int frames) {
 
 // GDCM pads pixel data that ends early with zeros (with a warning only): the value must lie
 // whole within the file. The header is read again, up to the pixel data's value and without it,
-// to learn where that value starts.
+// to learn where that value starts (*start).
 std::string checkPixelDataWhole(const std::string& file, const gdcm::Image& image,
-                                std::uint64_t length) {
+                                std::uint64_t length, std::int64_t* start) {
     const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
     if (syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian)
         return std::string(); // the codecs refuse short streams; deflated offsets are not file's
@@ -157,12 +157,13 @@ std::string checkPixelDataWhole(const std::string& file, const gdcm::Image& imag
     }
     if (!read)
         return "can't read the DICOM image";
-    const std::uint64_t start = header.GetStreamCurrentPosition();
+    const std::uint64_t at = header.GetStreamCurrentPosition();
     const std::uint64_t size = std::uint64_t(status.st_size);
-    if (start + length > size)
+    if (at + length > size)
         return formatString("DICOM pixel data too short: the file ends %llu bytes into %llu",
-                            static_cast<unsigned long long>(size > start ? size - start : 0),
+                            static_cast<unsigned long long>(size > at ? size - at : 0),
                             static_cast<unsigned long long>(length));
+    *start = std::int64_t(at);
     return std::string();
 }
 
@@ -286,7 +287,7 @@ void unpackBits(std::vector<char>* pixels, std::size_t count) {
 
 // The pixels of a read image, whose layout has been checked; "" or the message.
 std::string readPixels(const std::string& file, const gdcm::Image& image, const DicomLayout& layout,
-                       std::vector<char>* pixels) {
+                       std::vector<char>* pixels, std::int64_t* storedAt) {
     const std::size_t samples = std::size_t(layout.columns) * std::size_t(layout.rows) *
                                 std::size_t(layout.frames) * std::size_t(layout.channels);
     const bool bits = image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT;
@@ -303,7 +304,7 @@ std::string readPixels(const std::string& file, const gdcm::Image& image, const 
         if (!value || value->GetLength() < bytes)
             return formatString("DICOM pixel data too short: %u bytes of %zu",
                                 value ? unsigned(value->GetLength()) : 0u, bytes);
-        const std::string failure = checkPixelDataWhole(file, image, bytes);
+        const std::string failure = checkPixelDataWhole(file, image, bytes, storedAt);
         if (!failure.empty())
             return failure;
     }
@@ -397,6 +398,7 @@ std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::siz
 std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
                             DicomPixels* decoded) {
     const QString name = QString::fromStdString(file);
+    decoded->storedAt = -1;
     gdcm::ImageReader reader;
     reader.SetFileName(file.c_str());
     bool read = false;
@@ -411,7 +413,7 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
     const gdcm::Image& image = reader.GetImage();
     std::string failure = readLayout(image, layout, fill);
     if (failure.empty())
-        failure = readPixels(file, image, *layout, &decoded->pixels);
+        failure = readPixels(file, image, *layout, &decoded->pixels, &decoded->storedAt);
     if (!failure.empty())
         return otherFileMessage(name, failure);
     decoded->slope = image.GetSlope();

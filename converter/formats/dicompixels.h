@@ -5,6 +5,7 @@
 
 #include "typedsource.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct DicomPixels {
     // Each frame's Image Position (x, y, z a frame) from the per-frame functional groups, when
     // every frame has one; empty otherwise.
     std::vector<double> framePositions;
+    // Where the pixel data's value starts in the file when it is stored uncompressed, -1 when
+    // it is not (the samples may still differ from those bytes: byte order, masked bits).
+    std::int64_t storedAt = -1;
 };
 
 // Reads and decodes file. With fill, *layout is set from the file; otherwise the file must hold
