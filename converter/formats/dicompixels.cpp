@@ -1,5 +1,6 @@
 #include "dicompixels.h"
 
+#include "files.h"
 #include "systemmemory.h"
 #include "text.h"
 #include "messages.h"
@@ -13,6 +14,7 @@
 #include <gdcmSequenceOfFragments.h>
 #include <gdcmSequenceOfItems.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QString>
 
@@ -135,14 +137,47 @@ std::vector<double> framePositions(const gdcm::DataSet& data, int frames) {
     return positions;
 }
 
+// Where the value of the pixel data starts when it ends the file, as it does in nearly every
+// file: the element's own header (tag, VR, length) then lies just before its last bytes. -1
+// otherwise, and for a big-endian file.
+std::int64_t valueEndingFile(const std::string& file, const gdcm::Image& image) {
+    const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
+    const std::uint32_t length = image.GetDataElement().GetVL();
+    if (syntax.GetSwapCode() != gdcm::SwapCode::LittleEndian || length == 0xffffffffu)
+        return -1;
+    const FileHandle handle = openFile(file.c_str(), "rb");
+    struct stat status;
+    if (!handle || fstat(fileno(handle.get()), &status) != 0)
+        return -1;
+    const bool explicitVr = syntax.IsExplicit();
+    const std::int64_t headerBytes = explicitVr ? 12 : 8;
+    const std::int64_t start = std::int64_t(status.st_size) - std::int64_t(length);
+    unsigned char header[12];
+    if (start < headerBytes || pread(fileno(handle.get()), header, std::size_t(headerBytes),
+                                     off_t(start - headerBytes)) != headerBytes)
+        return -1;
+    const unsigned char* size = header + headerBytes - 4;
+    const std::uint32_t given = std::uint32_t(size[0]) | std::uint32_t(size[1]) << 8 |
+                                std::uint32_t(size[2]) << 16 | std::uint32_t(size[3]) << 24;
+    const bool tag = std::memcmp(header, "\xe0\x7f\x10\x00", 4) == 0;
+    const bool vr =
+        !explicitVr ||
+        ((std::memcmp(header + 4, "OW", 2) == 0 || std::memcmp(header + 4, "OB", 2) == 0) &&
+         header[6] == 0 && header[7] == 0);
+    return tag && vr && given == length ? start : -1;
+}
+
 // GDCM pads pixel data that ends early with zeros (with a warning only): the value must lie
-// whole within the file. The header is read again, up to the pixel data's value and without it,
-// to learn where that value starts (*start).
+// whole within the file. Where it does not end the file, the header is read again, up to the
+// pixel data's value and without it, to learn where that value starts (*start).
 std::string checkPixelDataWhole(const std::string& file, const gdcm::Image& image,
                                 std::uint64_t length, std::int64_t* start) {
     const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
     if (syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian)
         return std::string(); // the codecs refuse short streams; deflated offsets are not file's
+    *start = valueEndingFile(file, image);
+    if (*start >= 0)
+        return std::string(); // the value, at least length bytes, is the end of the file
     struct stat status;
     if (stat(file.c_str(), &status) != 0)
         return "can't open input file";
