@@ -36,11 +36,11 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
         return Span{std::max(0, (size - n) / 2), std::max(0, (n - size) / 2), std::min(size, n)};
     };
     const Span sx = span(w), sy = span(h), sz = span(d);
-    auto slice = std::make_shared<std::vector<unsigned char>>();
     cube->width = cube->height = cube->depth = n;
-    cube->concurrent = false; // the one source slice is shared
-    cube->grey = source.grey; // black is grey too
-    cube->memory = source.memory + 3 * std::uint64_t(w) * std::uint64_t(h);
+    cube->concurrent = source.concurrent; // each thread reads into a slice of its own
+    cube->grey = source.grey;             // black is grey too
+    cube->memory = source.memory + 3 * std::uint64_t(w) * std::uint64_t(h) *
+                                       std::uint64_t(source.concurrent ? 2 : 1);
     cube->padding.reset();
     if (fit == CubeFit::Pad)
         cube->padding = std::make_shared<const Padding>(Padding{source, {sx.to, sy.to, sz.to}});
@@ -48,11 +48,12 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
         std::fill(rgb, rgb + 3 * std::size_t(n) * std::size_t(n), 0);
         if (z < sz.to || z >= sz.to + sz.count)
             return std::string();
-        slice->resize(3 * std::size_t(w) * std::size_t(h));
-        const std::string failure = source.read(sz.from + z - sz.to, slice->data());
+        thread_local std::vector<unsigned char> slice;
+        slice.resize(3 * std::size_t(w) * std::size_t(h));
+        const std::string failure = source.read(sz.from + z - sz.to, slice.data());
         for (int y = 0; failure.empty() && y < sy.count; ++y)
             std::memcpy(rgb + 3 * (std::size_t(sy.to + y) * std::size_t(n) + std::size_t(sx.to)),
-                        slice->data() +
+                        slice.data() +
                             3 * (std::size_t(sy.from + y) * std::size_t(w) + std::size_t(sx.from)),
                         3 * std::size_t(sx.count));
         return failure;
