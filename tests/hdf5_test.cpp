@@ -79,12 +79,8 @@ TEST_F(Hdf5Files, ImarisChannelColoursAndBigDataViewerXml) {
 }
 
 TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
-    const struct {
-        const char* file;
-        QStringList options;
-        const char* named; // the file the message names
-        const char* what;
-    } cases[] = {
+    // The file packed, the options, the file the message names, and a piece of the refusal.
+    const std::tuple<const char*, QStringList, const char*, const char*> cases[] = {
         {"truncated.ims", {}, "truncated.ims", "HDF5"},
         {"garbled.ims", {}, "garbled.ims", "HDF5"},
         {"lying.ims", {}, "lying.ims", "smaller than its level's 4000 x 36 x 20"},
@@ -100,12 +96,11 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
         {"plain.h5", {"--dataset", "huge"}, "plain.h5", "too large"},
         {"plain.h5", {"--dataset", "toolarge"}, "plain.h5", "too large"},
     };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.file + (" " + test.options.join(" ").toStdString()));
+    for (const auto& [input, options, named, what] : cases) {
+        SCOPED_TRACE(input + (" " + options.join(" ").toStdString()));
         const QString out = file("out.vol");
-        const ToolRun run =
-            runTool(QStringList{"pack", file(test.file), "-o", out, "--pad"} + test.options);
-        expectRefusal(run, file(test.named).toStdString() + ": ", test.what);
+        const ToolRun run = runTool(QStringList{"pack", file(input), "-o", out, "--pad"} + options);
+        expectRefusal(run, file(named).toStdString() + ": ", what);
         EXPECT_FALSE(QFileInfo::exists(out));
     }
 }
@@ -159,9 +154,9 @@ TEST_F(Hdf5Files, ACrashInsideLibhdf5EndsOnlyTheChild) {
         for (const auto& [command, where, input] : commands) {
             SCOPED_TRACE(command.join(" ").toStdString() + " " + input + " " + how);
             ScratchDir scratch;
-            const ToolRun run = runWithFault(
-                where + ":" + QString::fromStdString(how), limits,
-                command + QStringList{file(input), "--volume", "0", "--pad"});
+            const ToolRun run =
+                runWithFault(where + ":" + QString::fromStdString(how), limits,
+                             command + QStringList{file(input), "--volume", "0", "--pad"});
             expectRefusal(run, file(input).toStdString() + ": " + ended, "");
             const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
             EXPECT_EQ(QDir().entryList(all).join(" ").toStdString(), ""); // no output, no core
