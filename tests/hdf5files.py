@@ -3,6 +3,7 @@
 the samples h5py reads of what pack should read: NAME.raw, z then y then x then channel, in host
 byte order."""
 import os
+import pathlib
 import sys
 
 import h5py
@@ -93,25 +94,20 @@ def bigdataviewer(name, angles=False):
 
 
 ims = imaris("volume.ims", (40, 36, 20))
-expect("ims_t0_l0", [ims[0, 0, 0], ims[0, 0, 1]])
-expect("ims_t1_l1", [ims[1, 1, 0], ims[1, 1, 1]])
-expect("ims_t1_l2", [ims[2, 1, 0], ims[2, 1, 1]])
+for t, level in [(0, 0), (1, 1), (1, 2)]:
+    expect("ims_t%d_l%d" % (t, level), [ims[level, t, 0], ims[level, t, 1]])
 floats = imaris("floats.ims", (17, 9, 33), levels=2, channels=1, times=1, dtype="f4", chunk=8,
                 extents=False)
-expect("floats_l0", [floats[0, 0, 0]])
-expect("floats_l1", [floats[1, 0, 0]])
+for level in range(2):
+    expect("floats_l%d" % level, [floats[level, 0, 0]])
 imaris("lying.ims", (40, 36, 20), levels=1, times=1, lie=("ImageSizeX", "4000"))
 imaris("nonumber.ims", (40, 36, 20), levels=1, times=1, lie=("ImageSizeZ", "2O"))
-with open(path("volume.ims"), "rb") as whole:
-    image = whole.read()
-with open(path("truncated.ims"), "wb") as part:
-    part.write(image[:len(image) // 3])
+image = pathlib.Path(path("volume.ims")).read_bytes()
+pathlib.Path(path("truncated.ims")).write_bytes(image[:len(image) // 3])
 # Every byte after the superblock garbled: the library meets garbage wherever it looks.
 garbled = bytearray(image)
-for at in range(96, len(garbled), 7):
-    garbled[at] = (garbled[at] * 31 + 17) & 255
-with open(path("garbled.ims"), "wb") as bad:
-    bad.write(bytes(garbled))
+garbled[96::7] = bytes((b * 31 + 17) & 255 for b in garbled[96::7])
+pathlib.Path(path("garbled.ims")).write_bytes(garbled)
 
 bdv = bigdataviewer("setups.h5")
 expect("bdv_t1_l0", [bdv[1, 0, 0], bdv[1, 1, 0]])

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 TEST(ManualPageTest, TextIsEscapedForRoff) {
-    const struct {
-        const char* text;
-        const char* roff;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"plain words", "plain words"},
         {"-o, --output", "\\-o, \\-\\-output"},
         {"a\\b", "a\\eb"},
@@ -15,16 +12,12 @@ TEST(ManualPageTest, TextIsEscapedForRoff) {
         {"a .b 'c", "a .b 'c"},          // only at the start of a line
         {"", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(roffText(c.text), c.roff) << c.text;
+    for (const auto& [text, roff] : cases)
+        EXPECT_EQ(roffText(text), roff) << text;
 }
 
 TEST(ManualPageTest, HelpTextBecomesParagraphsAndLists) {
-    const struct {
-        const char* what;
-        const char* help;
-        const char* roff;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"prose fills one paragraph; a blank line starts the next",
          "One line\nand more.\n\nNext.\n", "One line\nand more.\n.PP\nNext.\n"},
         {"options aligned on a column become terms and descriptions, continuations joined",
@@ -43,8 +36,8 @@ TEST(ManualPageTest, HelpTextBecomesParagraphsAndLists) {
         {"a wide gap makes a term alone; a blank line after the list, one paragraph break",
          "  -o OUT   the output\n\nAfter.\n", ".TP\n\\fB\\-o OUT\\fR\nthe output\n.PP\nAfter.\n"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(roffHelpText(c.help), c.roff) << c.what;
+    for (const auto& [what, help, roff] : cases)
+        EXPECT_EQ(roffHelpText(help), roff) << what;
 }
 
 TEST(ManualPageTest, PageHoldsEveryCommandUnderItsUsage) {

@@ -65,7 +65,6 @@ std::pair<int, int> outwardCounts(const MeshData& mesh) {
     return {triangles, normals};
 }
 
-// The models each test writes go to a folder of its own.
 class ImportTest : public testing::Test {
     ScratchDir dir;
 };

@@ -51,7 +51,7 @@ write("stored.zip", zipped(zipfile.ZIP_STORED))
 write("deflated.zip", zipped(zipfile.ZIP_DEFLATED))
 write("folder.zip", zipped(zipfile.ZIP_DEFLATED, "x.zarr/", [("x.zarr/", b""),
                                                             ("__MACOSX/x.zarr/._big", b"fork")]))
-# Unsafe names are no keys; "ok" keeps the store at the root.
+# Unsafe names are no keys; a folder entry is none either.
 write("names.zip", zipped(zipfile.ZIP_STORED, "", [("../x", b"up"), ("/abs", b"abs"),
                                                    ("a\\b", b"back"), ("d/", b"")]))
 

@@ -20,17 +20,15 @@
 // The process-wide QApplication the Qt-using tests need; created on first use.
 void ensureApplication();
 
-// Thrown by the test notice in place of ending the process; what() is the message.
+// Thrown in place of ending the process while a ThrowingFatalNotice lives; what() is the message.
 struct FatalErrorSeen : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-// While alive, fatal errors throw FatalErrorSeen instead of showing a box and exiting.
 struct ThrowingFatalNotice {
     ThrowingFatalNotice()
         : saved(setFatalNotice([](const std::string& m) { throw FatalErrorSeen(m); })) {}
     ~ThrowingFatalNotice() { setFatalNotice(saved); }
-    FatalNotice saved; // put back on destruction
+    FatalNotice saved;
 };
 
 // Runs atExit when the scope ends, however it ends: a failed ASSERT returns from the test
@@ -167,11 +165,8 @@ std::string npyFile(const std::string& descr, const std::string& shape);
 // "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
 std::string describe(const VolumeInfo& info);
 
-// Every slice of the source, read twice (the second pass must rewind and agree), joined in
-// samples; "" or the first failure.
-std::string readTwice(const TypedSource& source, std::string* samples);
-
-// The inputs opened as pack opens them, each slice read twice: the samples, or the failure.
+// The inputs opened as pack opens them, each slice read twice (the second pass must rewind and
+// agree): the samples, or the failure.
 std::string packSamples(const QStringList& inputs, const InputSelection& selection,
                         TypedSource* source);
 
@@ -183,8 +178,8 @@ inline void expectRefusal(const std::string& message, const std::string& prefix,
     EXPECT_NE(message.find(what), std::string::npos) << message;
 }
 
-// The converter as built, run to its end, under a limit of its address space in kB when one is
-// given; status is -1 when it did not end normally.
+// The converter as built, and a run of it to its end, under a limit of its address space in kB
+// when one is given; status is -1 when it did not end normally.
 QString tessaryVol();
 struct ToolRun {
     int status;

@@ -23,7 +23,6 @@ std::map<QString, std::string> tree(const QString& path) {
     return entries;
 }
 
-// The files each test writes go to a folder of its own.
 class PackTest : public testing::Test {
     ScratchDir dir;
 };

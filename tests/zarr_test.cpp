@@ -129,11 +129,8 @@ std::string multiscales(const std::string& axes, const std::string& paths) {
 TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
     ScratchDir scratch;
     const std::string zyx = R"(["z", "y", "x"])";
-    const struct {
-        const char* key;
-        std::string text;
-        const char* what;
-    } cases[] = {
+    // The key written, its text, and a piece of the refusal.
+    const std::tuple<std::string, std::string, const char*> cases[] = {
         {".zarray", array("shape", "[-1, 4, 4]"), "shape must be whole"},
         {".zarray", array("shape", "[1.5, 4, 4]"), "shape must be whole"},
         {".zarray", array("chunks", "[0, 4, 4]"), "chunks must be whole"},
@@ -158,13 +155,13 @@ TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
              "scale": [1, 0, 1]}]})"),
          "scales must be positive"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [key, text, what] : cases) {
+        SCOPED_TRACE(what);
         QDir("lie.zarr").removeRecursively();
-        writeFile(std::string("lie.zarr/") + c.key, c.text);
-        if (std::string(c.key) == ".zattrs")
+        writeFile("lie.zarr/" + key, text);
+        if (key == ".zattrs")
             writeFile("lie.zarr/.zgroup", "{\"zarr_format\": 2}");
-        expectPackRefuses(QDir::current().filePath("lie.zarr"), {}, c.what);
+        expectPackRefuses(QDir::current().filePath("lie.zarr"), {}, what);
     }
     // Levels that disagree with the image or each other.
     writeFile("image.zarr/.zgroup", "{\"zarr_format\": 2}");
@@ -186,12 +183,8 @@ TEST(FolderStore, KeysStayInTheFolder) {
     ASSERT_EQ(symlink("b", "store/a/in"), 0);
     std::unique_ptr<KeyStore> store;
     ASSERT_EQ(openKeyStore("store", &store), "");
-    const struct {
-        const char* key;
-        std::uint64_t most;
-        const char* result; // the bytes, or part of the message
-        bool missing;
-    } cases[] = {
+    // The key, the most bytes allowed, the bytes or a piece of the message, and whether missing.
+    const std::tuple<const char*, std::uint64_t, std::string, bool> cases[] = {
         {"a/b", 5, "12345", false},
         {"a/in", 5, "12345", false},
         {"a/c", 5, "", true},
@@ -203,16 +196,16 @@ TEST(FolderStore, KeysStayInTheFolder) {
         {"a//b", 10, "unsafe key", false},
         {"a", 10, "can't open", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.key);
+    for (const auto& [key, most, result, isMissing] : cases) {
+        SCOPED_TRACE(key);
         std::vector<unsigned char> bytes;
         bool missing = false;
-        const std::string failure = store->get(c.key, c.most, &bytes, &missing);
-        EXPECT_EQ(missing, c.missing);
+        const std::string failure = store->get(key, most, &bytes, &missing);
+        EXPECT_EQ(missing, isMissing);
         if (failure.empty())
-            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.result);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), result);
         else
-            EXPECT_NE(failure.find(c.result), std::string::npos) << failure;
+            EXPECT_NE(failure.find(result), std::string::npos) << failure;
     }
     EXPECT_EQ(store->bytesRead(), 10u);
 }
