@@ -133,7 +133,6 @@ std::string describe(const VolumeInfo& i) {
                         i.spacingKnown ? "known" : "unknown", i.orientation.c_str());
 }
 
-namespace {
 std::string readTwice(const TypedSource& source, std::string* samples) {
     const std::size_t slice = std::size_t(sliceBytes(source.info));
     samples->assign(slice * std::size_t(source.info.depth), '\0');
@@ -149,7 +148,6 @@ std::string readTwice(const TypedSource& source, std::string* samples) {
         }
     return std::string();
 }
-} // namespace
 
 std::string packSamples(const QStringList& inputs, const InputSelection& selection,
                         TypedSource* source) {

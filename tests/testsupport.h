@@ -165,6 +165,10 @@ std::string npyFile(const std::string& descr, const std::string& shape);
 // "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
 std::string describe(const VolumeInfo& info);
 
+// Every slice of the source, read twice (the second pass must rewind and agree), joined in
+// samples; "" or the first failure.
+std::string readTwice(const TypedSource& source, std::string* samples);
+
 // The inputs opened as pack opens them, each slice read twice (the second pass must rewind and
 // agree): the samples, or the failure.
 std::string packSamples(const QStringList& inputs, const InputSelection& selection,
