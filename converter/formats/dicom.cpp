@@ -748,7 +748,8 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         files.push_back(file.path);
     source->files = files;
     source->concurrent = true;
-    const bool firstStored = storedBytesMatch(files[0], first);
+    // Files each with a rescale of their own are converted as read, and always decoded.
+    const bool firstStored = oneRescale(chosen) && storedBytesMatch(files[0], first);
     source->costlyReads = keepSlices(chosen, source->info, firstStored);
     const SampleType to = source->info.type;
     const auto decode = [files, layout](int z, DicomPixels** decoded) {
