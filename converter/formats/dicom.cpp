@@ -4,6 +4,7 @@
 #include "resultbytes.h"
 #include "dicompixels.h"
 #include "files.h"
+#include "inputfile.h"
 #include "text.h"
 #include "messages.h"
 #include "storedsamples.h"
@@ -17,7 +18,6 @@
 #include <gdcmTrace.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -715,17 +715,7 @@ bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecod
 // Reads size bytes of file from at into out; false when the file no longer holds them.
 bool readStoredBytes(const std::string& file, std::int64_t at, std::size_t size, void* out) {
     const FileHandle handle = openFile(file.c_str(), "rb");
-    if (!handle)
-        return false;
-    char* bytes = static_cast<char*>(out);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n =
-            pread(fileno(handle.get()), bytes + done, size - done, off_t(at) + off_t(done));
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
+    return handle && readExactly(fileno(handle.get()), std::uint64_t(at), size, out);
 }
 
 // Whether file holds decoded's samples byte for byte where its pixel data starts.

@@ -1,6 +1,7 @@
 #include "dicompixels.h"
 
 #include "files.h"
+#include "inputfile.h"
 #include "systemmemory.h"
 #include "text.h"
 #include "messages.h"
@@ -14,7 +15,6 @@
 #include <gdcmSequenceOfFragments.h>
 #include <gdcmSequenceOfItems.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QString>
 
@@ -153,8 +153,9 @@ std::int64_t valueEndingFile(const std::string& file, const gdcm::Image& image) 
     const std::int64_t headerBytes = explicitVr ? 12 : 8;
     const std::int64_t start = std::int64_t(status.st_size) - std::int64_t(length);
     unsigned char header[12];
-    if (start < headerBytes || pread(fileno(handle.get()), header, std::size_t(headerBytes),
-                                     off_t(start - headerBytes)) != headerBytes)
+    if (start < headerBytes ||
+        !readExactly(fileno(handle.get()), std::uint64_t(start - headerBytes),
+                     std::size_t(headerBytes), header))
         return -1;
     const unsigned char* size = header + headerBytes - 4;
     const std::uint32_t given = std::uint32_t(size[0]) | std::uint32_t(size[1]) << 8 |

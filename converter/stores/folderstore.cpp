@@ -1,5 +1,6 @@
 #include "folderstore.h"
 
+#include "inputfile.h"
 #include "messages.h"
 
 #include <QString>
@@ -55,16 +56,9 @@ std::string FolderStore::get(const std::string& key, std::uint64_t maxBytes,
                           "too large: " + std::to_string(status.st_size) + " bytes, at most " +
                               std::to_string(maxBytes) + " expected");
     bytes->resize(std::size_t(status.st_size));
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-        const ssize_t got = pread(file.fd, bytes->data() + done, bytes->size() - done, off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return keyMessage(root_, key, "can't read");
-        done += std::size_t(got);
-    }
-    read_ += done;
+    if (!readExactly(file.fd, 0, bytes->size(), bytes->data()))
+        return keyMessage(root_, key, "can't read");
+    read_ += bytes->size();
     return std::string();
 }
 

@@ -1,5 +1,6 @@
 #include "zipstore.h"
 
+#include "inputfile.h"
 #include "littleendian.h"
 #include "messages.h"
 
@@ -34,18 +35,6 @@ std::uint64_t le64(const unsigned char* bytes) {
 // Whether [offset, offset + length) lies within [0, limit), without overflow.
 bool within(std::uint64_t offset, std::uint64_t length, std::uint64_t limit) {
     return offset <= limit && length <= limit - offset;
-}
-
-bool readExactly(int fd, std::uint64_t offset, std::size_t length, unsigned char* out) {
-    while (length > 0) {
-        const ssize_t got = pread(fd, out, length, off_t(offset));
-        if (got <= 0)
-            return false;
-        out += got;
-        offset += std::uint64_t(got);
-        length -= std::size_t(got);
-    }
-    return true;
 }
 
 struct Directory {
