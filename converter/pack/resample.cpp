@@ -153,7 +153,7 @@ struct Resampler {
         }
         if (sz + 1 < source.depth) {
             nextZ = sz + 1;
-            nextRead = startTask(source.read, nextZ, next.data());
+            nextRead = startTask(std::cref(source.read), nextZ, next.data());
         }
         return std::string();
     }

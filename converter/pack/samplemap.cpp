@@ -157,7 +157,7 @@ std::string eachSlice(const Read& read, bool concurrent, int depth, std::size_t 
     int next = 0;
     const auto start = [&] {
         unsigned char* buffer = buffers[std::size_t(next) % buffers.size()].data();
-        reads.push_back(startTask(read, next++, buffer));
+        reads.push_back(startTask(std::cref(read), next++, buffer));
     };
     std::string failure;
     if (depth > 0)

@@ -45,8 +45,10 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
     if (fit == CubeFit::Pad)
         cube->padding = std::make_shared<const Padding>(Padding{source, {sx.to, sy.to, sz.to}});
     cube->read = [=](int z, unsigned char* rgb) {
-        std::fill(rgb, rgb + 3 * std::size_t(n) * std::size_t(n), 0);
-        if (z < sz.to || z >= sz.to + sz.count)
+        const bool inside = z >= sz.to && z < sz.to + sz.count;
+        if (!inside || sx.count < n || sy.count < n) // black around what the source covers
+            std::fill(rgb, rgb + 3 * std::size_t(n) * std::size_t(n), 0);
+        if (!inside)
             return std::string();
         thread_local std::vector<unsigned char> slice;
         slice.resize(3 * std::size_t(w) * std::size_t(h));
@@ -81,7 +83,7 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
     const std::vector<unsigned char> black(cube.padding ? sliceBytes : 0, 0);
     const auto startRead = [&](int z) {
         if (z < cube.depth && !blank(z))
-            reads[z % ring] = startTask(cube.read, z, slices[z % ring].data());
+            reads[z % ring] = startTask(std::cref(cube.read), z, slices[z % ring].data());
     };
     for (int z = 0; z < ahead; ++z)
         startRead(z);

@@ -45,6 +45,8 @@ private:
 };
 
 // function(args...) on a kept thread; its result, or what it threw, through the task.
+// function is copied into the task: pass std::cref(function) where a copy is dear, as for a slice
+// reader, whose copy copies every reader and file list it wraps.
 template <typename Function, typename... Args>
 auto startTask(Function&& function, Args&&... args)
     -> Task<std::invoke_result_t<std::decay_t<Function>, std::decay_t<Args>...>> {
