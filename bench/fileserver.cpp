@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 namespace {
@@ -56,8 +57,8 @@ bool answer(int connection, const std::string& folder, const std::string& target
 }
 } // namespace
 
-LoopbackFileServer::LoopbackFileServer(const QString& folder)
-    : folder_(QFile::encodeName(folder).toStdString()) {
+LoopbackFileServer::LoopbackFileServer(const QString& folder, int delayMilliseconds)
+    : folder_(QFile::encodeName(folder).toStdString()), delayMilliseconds_(delayMilliseconds) {
     listening_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -120,6 +121,7 @@ void LoopbackFileServer::serve(int connection) {
         const std::string line = received.substr(0, received.find("\r\n"));
         received.erase(0, end + 4);
         const std::size_t space = line.find(' '), second = line.find(' ', space + 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMilliseconds_));
         if (line.compare(0, 4, "GET ") != 0 || second == std::string::npos ||
             !answer(connection, folder_, line.substr(space + 1, second - space - 1)))
             return;
