@@ -20,10 +20,9 @@
 #include <thread>
 
 namespace {
-// Chunks fetched and decoded at once while the slab before is read.
-unsigned fetchThreads() {
-    return std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-}
+// What the fetching threads' buffers may hold: a server is kept busy with more requests than
+// there are cores only while their chunks (or shards) are small.
+const std::uint64_t fetchBudget = std::uint64_t(64) << 20;
 
 std::uint32_t littleEndian32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
@@ -105,7 +104,7 @@ public:
         const ZarrArray& array = layout_.array;
         // A shard never written is filled whole.
         const std::uint64_t chunk = zarrChunkBytes(array, false);
-        return 2 * slab + fetchThreads() * (fetchBound() + chunk);
+        return 2 * slab + fetchers() * (fetchBound() + chunk);
     }
 
     std::string read(int z, void* samples) {
@@ -134,6 +133,14 @@ public:
     }
 
 private:
+    // Keys fetched and decoded at once while the slab before is read: as many as the store
+    // keeps in flight where fetchBudget allows, and never fewer than a local store reads.
+    unsigned fetchers() const {
+        const unsigned most = store_->fetchesAtOnce(), least = std::min(most, localFetches());
+        const std::uint64_t each = fetchBound() + zarrChunkBytes(layout_.array, false);
+        return unsigned(std::clamp<std::uint64_t>(fetchBudget / each, least, most));
+    }
+
     std::uint64_t fetchBound() const {
         const ZarrArray& array = layout_.array;
         if (!array.sharded)
@@ -226,7 +233,7 @@ private:
             }
         };
         std::vector<std::thread> threads;
-        const unsigned count = unsigned(std::min<std::size_t>(fetchThreads(), cells.size()));
+        const unsigned count = unsigned(std::min<std::size_t>(fetchers(), cells.size()));
         buffers_.resize(std::max<std::size_t>(buffers_.size(), count));
         for (unsigned t = 1; t < count; ++t)
             threads.emplace_back(work, t);

@@ -129,6 +129,11 @@ struct Transfer {
     std::size_t discarded = 0;
 };
 
+// Requests kept in flight at once, each on a connection of its own: more wait out a distant
+// server's round trips together, but a small server (Python's http.server queues five) drops
+// connections opened at once beyond its queue, and each dropped one costs a second.
+const unsigned requestsInFlight = 4;
+
 // The body of an error page is read and dropped, so that the connection stays open for the
 // next request (a sparse array answers 404 often); a long one is not waited for.
 const std::size_t maxDiscarded = 1 << 16;
@@ -185,6 +190,7 @@ public:
                     std::vector<unsigned char>* bytes, bool* missing) override;
     std::string name() const override { return url.base; }
     std::uint64_t bytesRead() const override { return received; }
+    unsigned fetchesAtOnce() const override { return requestsInFlight; }
 
 private:
     static void lockShared(CURL*, curl_lock_data data, curl_lock_access, void* self) {

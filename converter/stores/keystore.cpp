@@ -10,6 +10,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <thread>
+
+unsigned localFetches() {
+    return std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+}
+
+unsigned KeyStore::fetchesAtOnce() const {
+    return localFetches();
+}
 
 bool isSafeStoreKey(const std::string& key) {
     if (key.empty() || key.front() == '/' || key.back() == '/')

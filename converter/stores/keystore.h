@@ -25,7 +25,13 @@ public:
     virtual std::string name() const = 0;
     // Counts of what the store has fetched, for the benchmark's bound on bytes read.
     virtual std::uint64_t bytesRead() const = 0;
+    // How many keys are worth fetching at once. A local store answers as fast as its chunks
+    // decode, so one a core; a server's answers wait on the network, so more are kept in flight.
+    virtual unsigned fetchesAtOnce() const;
 };
+
+// Keys fetched at once from a local store: one a core, as fast as they decode.
+unsigned localFetches();
 
 // Whether key is one a store may look up: relative, "/"-separated, with no empty, "." or ".."
 // part and no byte outside printable ASCII.
