@@ -101,10 +101,7 @@ public:
     // What reading holds: two slabs (one read, one fetched) and each thread's chunk buffers.
     std::uint64_t memory() const {
         const std::uint64_t slab = sliceBytes_ * std::uint64_t(slabDepth_);
-        const ZarrArray& array = layout_.array;
-        // A shard never written is filled whole.
-        const std::uint64_t chunk = zarrChunkBytes(array, false);
-        return 2 * slab + fetchers() * (fetchBound() + chunk);
+        return 2 * slab + fetchers() * fetcherBytes();
     }
 
     std::string read(int z, void* samples) {
@@ -137,8 +134,13 @@ private:
     // keeps in flight where fetchBudget allows, and never fewer than a local store reads.
     unsigned fetchers() const {
         const unsigned most = store_->fetchesAtOnce(), least = std::min(most, localFetches());
-        const std::uint64_t each = fetchBound() + zarrChunkBytes(layout_.array, false);
-        return unsigned(std::clamp<std::uint64_t>(fetchBudget / each, least, most));
+        return unsigned(std::clamp<std::uint64_t>(fetchBudget / fetcherBytes(), least, most));
+    }
+
+    // A fetching thread's buffers: the stored bytes and a decoded chunk (a shard never written
+    // is filled whole).
+    std::uint64_t fetcherBytes() const {
+        return fetchBound() + zarrChunkBytes(layout_.array, false);
     }
 
     std::uint64_t fetchBound() const {
