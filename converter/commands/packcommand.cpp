@@ -40,8 +40,9 @@ pictures: 8 or 16 bits). Unsigned 8-bit samples are copied; any other type is ma
 from the samples' smallest to largest value (one range over all channels) onto 0..255, NaN
 becoming 0. One channel is grey, two fill red and green, three fill red, green and blue; alpha is
 dropped. Channel colours and display windows the file gives (OME-Zarr's omero) make the default
-channel map and windows; --channels and --window override them. Unequal spacing is resampled to cubic samples of the finest spacing before --crop or
---pad; an axis of one sample (a single slice) keeps it, whatever spacing the file gives it.
+channel map and windows; --channels and --window override them. Unequal spacing is resampled to
+cubic samples of the finest spacing before --crop or --pad; an axis of one sample (a single
+slice) keeps it, whatever spacing the file gives it.
 The output's size is told first, and checked against the free space and the memory the
 conversion holds before any sample is read.
 
