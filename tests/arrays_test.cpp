@@ -71,18 +71,13 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
 TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     ScratchDir dir;
     ensureApplication();
-    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...
-    const auto page = [](int p, std::string description = "") {
-        TiffPage page;
-        for (int i = 0; i < 6; ++i)
-            page.samples += char(10 * p + i);
-        page.description = std::move(description);
-        return page;
-    };
-    const auto stack = [&](int count, const std::string& description) {
-        std::vector<TiffPage> pages;
+    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first, the description.
+    const auto stack = [](int count, const std::string& description) {
+        std::vector<TiffPage> pages(static_cast<std::size_t>(count));
         for (int p = 0; p < count; ++p)
-            pages.push_back(page(p, p == 0 ? description : ""));
+            for (int i = 0; i < 6; ++i)
+                pages[std::size_t(p)].samples += char(10 * p + i);
+        pages[0].description = description;
         return pages;
     };
     // The samples of slices whose channel c of slice z is page pageOf(c, z).
@@ -101,7 +96,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         "<Image ID=\"Image:0\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYZCT\" Type=\"uint8\" "
         "SizeX=\"3\" SizeY=\"2\" SizeZ=\"3\" SizeC=\"2\" SizeT=\"1\" PhysicalSizeX=\"0.25\" "
         "PhysicalSizeY=\"0.25\" PhysicalSizeZ=\"1.5\"/></Image></OME>";
-    TiffPage rgba = page(0);
+    TiffPage rgba;
     rgba.channels = 4;
     rgba.photometric = PHOTOMETRIC_RGB;
     rgba.alpha = rgba.planar = true;

@@ -34,9 +34,6 @@ std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
 } // namespace
 
 TEST(ImageTest, RawPicturesComeBottomRowFirstAndBadOnesLeaveTheRecordEmpty) {
-    EXPECT_EQ(fileExtension("A/B.RAW"), ".raw");
-    EXPECT_EQ(fileExtension("old.data/file"), ".data/file");
-    EXPECT_EQ(fileExtension("noextension"), "");
     // Bad sizes, sizes whose product wraps 64 bits (2^30 * 2^30 * 16), short pixel data.
     // clang-format off
     const int bad[][4] = {{0, 1, 1, 1}, {1, -1, 1, 1}, {1, 1, 0, 1}, {-2, -2, 1, 4},
@@ -139,7 +136,7 @@ TEST(ImageTest, PngsAreLimitedInPixelsNotInSidesAndThePictureCheckSaysWhy) {
     ASSERT_TRUE(tiny.save("ok.png"));
     EXPECT_EQ(loadPicture("claim.png", &image), "a PNG of 4097 x 4096 pixels, more than 16777216");
     EXPECT_EQ(image.width, 0);
-    EXPECT_EQ(loadPicture("missing.png", &image), "no file");
+    EXPECT_EQ(loadPicture("missing", &image), "no file"); // a name without an extension too
     EXPECT_EQ(loadPicture("ok.png", &image), "");
     EXPECT_EQ(image.width, 1);
 }
