@@ -54,10 +54,17 @@ TEST_F(PackTest, UnpackedSlicesAreCompressed) {
 
 TEST_F(PackTest, InputsOfEveryKindBecomeRgb) {
     // A 2^3 grey volume whose sample (x, y, z) is 10 + x + 2y + 4z, in each input kind.
-    std::string greyBytes, greyAlpha;
+    // 8-bit samples pack as they are; others are stretched from their smallest to their largest
+    // value. Two channels that no file marks as alpha fill red and green.
+    std::string greyAlpha;
+    std::vector<unsigned char> exact, stretched, redGreen;
     for (int i = 0; i < 8; ++i) {
-        greyBytes += char(10 + i);
-        greyAlpha += std::string{char(10 + i), char(99)};
+        const unsigned char v = static_cast<unsigned char>(10 + i);
+        greyAlpha += std::string{char(v), char(99)};
+        exact.insert(exact.end(), 3, v);
+        stretched.insert(stretched.end(), 3,
+                         static_cast<unsigned char>(std::lround(i * 255 / 7.0)));
+        redGreen.insert(redGreen.end(), {v, 99, 0});
     }
     const auto slices = [](QImage::Format format, int scale) {
         for (int z = 0; z < 2; ++z) {
@@ -71,15 +78,6 @@ TEST_F(PackTest, InputsOfEveryKindBecomeRgb) {
             ASSERT_TRUE(image.save(QString("s/slice%1.png").arg(9 + z)));
         }
     };
-    // 8-bit samples pack as they are; others are stretched from their smallest to their largest
-    // value. Two channels that no file marks as alpha fill red and green.
-    std::vector<unsigned char> exact, stretched, redGreen;
-    for (unsigned char v : greyBytes) {
-        exact.insert(exact.end(), 3, v);
-        stretched.insert(stretched.end(), 3,
-                         static_cast<unsigned char>(std::lround((v - 10) * 255 / 7.0)));
-        redGreen.insert(redGreen.end(), {v, 99, 0});
-    }
     // Raw bytes need their size; crop and pad centre the input (padded, a column in a 3^3 cube);
     // the picture options write NAME.png beside the volume.
     std::vector<unsigned char> padded(81, 0);
