@@ -78,8 +78,8 @@ TEST_F(PackTest, InputsOfEveryKindBecomeRgb) {
             ASSERT_TRUE(image.save(QString("s/slice%1.png").arg(9 + z)));
         }
     };
-    // Raw bytes need their size; crop and pad centre the input (padded, a column in a 3^3 cube);
-    // the picture options write NAME.png beside the volume.
+    // Crop and pad centre the input (padded, a column in a 3^3 cube); the picture options write
+    // NAME.png beside the volume.
     std::vector<unsigned char> padded(81, 0);
     for (int z = 0; z < 3; ++z)
         std::fill_n(&padded[std::size_t(3 * (4 + 9 * z))], 3, z + 1);
@@ -91,8 +91,6 @@ TEST_F(PackTest, InputsOfEveryKindBecomeRgb) {
         {"16-bit RGBA PNG slices", [&] { slices(QImage::Format_RGBA64, 257); }, {"s"}, stretched},
         {"two-channel gzip NRRD", [&] { writeFile("v.nrrd", nrrd + "gzip\n\n" + gzip(greyAlpha)); },
          {"v.nrrd"}, redGreen},
-        {"raw", [] { writeFile("v.raw", samplePattern(2)); }, {"v.raw", "--size", "2"},
-         samplePattern(2)},
         {"cropped", [&] { writeFile("tall.nrrd", tall + "\1\2\3"); },
          {"tall.nrrd", "--crop", "--reference-slice", "0", "--name", "pic"}, {2, 2, 2}},
         {"padded", [] {}, {"tall.nrrd", "--pad", "--reference", "pic.png"}, padded},
