@@ -113,10 +113,9 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     const QImage greyAlpha = filledPicture(3, 2, QColor(7, 7, 7, 9), QImage::Format_ARGB32);
     ASSERT_TRUE(QDir().mkdir("ga") && greyAlpha.save("ga/a.png") && greyAlpha.save("ga/b.png"));
     // 16-bit pictures keep their values: 100 .. 3415 stays 100 .. 3415.
-    QImage wide(2, 1, QImage::Format_Grayscale16);
-    reinterpret_cast<std::uint16_t*>(wide.scanLine(0))[0] = 100;
-    reinterpret_cast<std::uint16_t*>(wide.scanLine(0))[1] = 3415;
-    writeFile("wide/w.png", pngBytes(wide));
+    const std::string wide = typedBytes(SampleType::UInt16, {100, 3415});
+    writeFile("wide/w.png", pngBytes(QImage(reinterpret_cast<const uchar*>(wide.data()), 2, 1,
+                                            QImage::Format_Grayscale16)));
     struct Case {
         QString path;
         int channels, depth, alpha;
@@ -136,7 +135,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         {"directions.nrrd", 1, 1, -1, {5, 2, 0.5}, "x"},
         {"two.npy", 2, 1, 1, {1, 1, 1}, "ab"},
         {"ga", 4, 2, 3, {1, 1, 1}, QByteArray("\7\7\7\t").repeated(12).toStdString()},
-        {"wide", 1, 1, -1, {1, 1, 1}, typedBytes(SampleType::UInt16, {100, 3415})},
+        {"wide", 1, 1, -1, {1, 1, 1}, wide},
     };
     // clang-format on
     for (const Case& c : cases) {
