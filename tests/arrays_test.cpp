@@ -71,13 +71,13 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
 TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     ScratchDir dir;
     ensureApplication();
-    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first, the description.
-    const auto stack = [](int count, const std::string& description) {
+    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first page also holds the text.
+    const auto stack = [](int count, const std::string& text) {
         std::vector<TiffPage> pages(static_cast<std::size_t>(count));
         for (int p = 0; p < count; ++p)
             for (int i = 0; i < 6; ++i)
                 pages[std::size_t(p)].samples += char(10 * p + i);
-        pages[0].description = description;
+        pages[0].description = text;
         return pages;
     };
     // The samples of slices whose channel c of slice z is page pageOf(c, z).

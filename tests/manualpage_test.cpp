@@ -50,11 +50,11 @@ TEST(ManualPageTest, PageHoldsEveryCommandUnderItsUsage) {
         {"odd", "odd", "has no usage line", "Just text.\n", {}},
     };
     const std::string page = manualPage(commands);
-    for (const char* part : {".SH NAME\ntessary\\-vol \\- brings",
+    for (const char* roff : {".SH NAME\ntessary\\-vol \\- brings",
                              "\\fBtessary\\-vol pack IN \\-o OUT.vol\\fR\n", // the synopsis
                              ".TP\n\\fBpack IN \\-o OUT.vol\\fR\nmakes a volume\n",
                              ".SS pack\n\\fBtessary\\-vol pack\\fR IN \\-o OUT.vol\n.PP\nPacks.\n",
                              ".SS odd\nJust text.\n", ".SH \"EXIT STATUS\"\n.TP\n\\fB0\\fR\ndone\n",
                              ".SH \"SEE ALSO\"\n\\fBtessary\\fR(1)\n"})
-        EXPECT_NE(page.find(part), std::string::npos) << part << "\n---\n" << page;
+        EXPECT_NE(page.find(roff), std::string::npos) << roff << "\n---\n" << page;
 }
