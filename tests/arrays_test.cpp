@@ -71,18 +71,13 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
 TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     ScratchDir dir;
     ensureApplication();
-    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...
-    const auto page = [](int p, std::string description = "") {
-        TiffPage page;
-        for (int i = 0; i < 6; ++i)
-            page.samples += char(10 * p + i);
-        page.description = std::move(description);
-        return page;
-    };
-    const auto stack = [&](int count, const std::string& description) {
-        std::vector<TiffPage> pages;
+    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first page also holds the text.
+    const auto stack = [](int count, const std::string& text) {
+        std::vector<TiffPage> pages(static_cast<std::size_t>(count));
         for (int p = 0; p < count; ++p)
-            pages.push_back(page(p, p == 0 ? description : ""));
+            for (int i = 0; i < 6; ++i)
+                pages[std::size_t(p)].samples += char(10 * p + i);
+        pages[0].description = text;
         return pages;
     };
     // The samples of slices whose channel c of slice z is page pageOf(c, z).
@@ -101,7 +96,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         "<Image ID=\"Image:0\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYZCT\" Type=\"uint8\" "
         "SizeX=\"3\" SizeY=\"2\" SizeZ=\"3\" SizeC=\"2\" SizeT=\"1\" PhysicalSizeX=\"0.25\" "
         "PhysicalSizeY=\"0.25\" PhysicalSizeZ=\"1.5\"/></Image></OME>";
-    TiffPage rgba = page(0);
+    TiffPage rgba;
     rgba.channels = 4;
     rgba.photometric = PHOTOMETRIC_RGB;
     rgba.alpha = rgba.planar = true;
@@ -118,10 +113,9 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     const QImage greyAlpha = filledPicture(3, 2, QColor(7, 7, 7, 9), QImage::Format_ARGB32);
     ASSERT_TRUE(QDir().mkdir("ga") && greyAlpha.save("ga/a.png") && greyAlpha.save("ga/b.png"));
     // 16-bit pictures keep their values: 100 .. 3415 stays 100 .. 3415.
-    QImage wide(2, 1, QImage::Format_Grayscale16);
-    reinterpret_cast<std::uint16_t*>(wide.scanLine(0))[0] = 100;
-    reinterpret_cast<std::uint16_t*>(wide.scanLine(0))[1] = 3415;
-    writeFile("wide/w.png", pngBytes(wide));
+    const std::string wide = typedBytes(SampleType::UInt16, {100, 3415});
+    writeFile("wide/w.png", pngBytes(QImage(reinterpret_cast<const uchar*>(wide.data()), 2, 1,
+                                            QImage::Format_Grayscale16)));
     struct Case {
         QString path;
         int channels, depth, alpha;
@@ -141,7 +135,7 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
         {"directions.nrrd", 1, 1, -1, {5, 2, 0.5}, "x"},
         {"two.npy", 2, 1, 1, {1, 1, 1}, "ab"},
         {"ga", 4, 2, 3, {1, 1, 1}, QByteArray("\7\7\7\t").repeated(12).toStdString()},
-        {"wide", 1, 1, -1, {1, 1, 1}, typedBytes(SampleType::UInt16, {100, 3415})},
+        {"wide", 1, 1, -1, {1, 1, 1}, wide},
     };
     // clang-format on
     for (const Case& c : cases) {

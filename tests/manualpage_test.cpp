@@ -50,16 +50,11 @@ TEST(ManualPageTest, PageHoldsEveryCommandUnderItsUsage) {
         {"odd", "odd", "has no usage line", "Just text.\n", {}},
     };
     const std::string page = manualPage(commands);
-    const std::string version = std::string("tessary\\-vol ") + programVersion;
-    for (const std::string& part :
-         {".TH TESSARY\\-VOL 1 \"\" \"" + version + "\"",
-          std::string(".SH NAME\ntessary\\-vol \\- brings"),
-          std::string("\\fBtessary\\-vol pack IN \\-o OUT.vol\\fR\n"), // the synopsis
-          std::string(".TP\n\\fBpack IN \\-o OUT.vol\\fR\nmakes a volume\n"),
-          std::string(".SS pack\n\\fBtessary\\-vol pack\\fR IN \\-o OUT.vol\n.PP\nPacks.\n"),
-          std::string(".SS odd\nJust text.\n"),
-          std::string(".SH \"EXIT STATUS\"\n.TP\n\\fB0\\fR\ndone\n"),
-          std::string(".SH EXAMPLES\n.EX\n# "),
-          std::string(".SH \"SEE ALSO\"\n\\fBtessary\\fR(1)\n")})
-        EXPECT_NE(page.find(part), std::string::npos) << part << "\n---\n" << page;
+    for (const char* roff : {".SH NAME\ntessary\\-vol \\- brings",
+                             "\\fBtessary\\-vol pack IN \\-o OUT.vol\\fR\n", // the synopsis
+                             ".TP\n\\fBpack IN \\-o OUT.vol\\fR\nmakes a volume\n",
+                             ".SS pack\n\\fBtessary\\-vol pack\\fR IN \\-o OUT.vol\n.PP\nPacks.\n",
+                             ".SS odd\nJust text.\n", ".SH \"EXIT STATUS\"\n.TP\n\\fB0\\fR\ndone\n",
+                             ".SH \"SEE ALSO\"\n\\fBtessary\\fR(1)\n"})
+        EXPECT_NE(page.find(roff), std::string::npos) << roff << "\n---\n" << page;
 }

@@ -19,13 +19,11 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
     writeFile("data/i16.raw", i16Swapped);
     writeFile("i16.mhd",
               metaHeader("MET_SHORT", "BinaryDataByteOrderMSB = True\n", "data/i16.raw"));
-    const std::string packed = zlibBytes(f32);
-    writeFile("f32.mha", metaHeader("MET_FLOAT",
-                                    "ElementNumberOfChannels = 2\nCompressedData = True\n"
-                                    "CompressedDataSize = " +
-                                        std::to_string(packed.size()) + "\n",
-                                    "LOCAL") +
-                             packed);
+    const std::string packed = zlibBytes(f32), size = std::to_string(packed.size());
+    const std::string channels = "ElementNumberOfChannels = 2\nCompressedData = True\n";
+    writeFile("f32.mha",
+              metaHeader("MET_FLOAT", channels + "CompressedDataSize = " + size + "\n", "LOCAL") +
+                  packed);
     writeFile("tail.raw", "some leading bytes" + u8);
     writeFile("tail.mhd", metaHeader("MET_UCHAR", "HeaderSize = -1\n", "tail.raw"));
     struct Case {
@@ -119,10 +117,6 @@ TEST(MetaImageTest, DataFilesNamedByHeadersAreNeverOverwritten) {
     TypedSource source;
     ASSERT_EQ(openPackInput({"local.mha"}, {}, &source), "");
     EXPECT_TRUE(source.files.empty());
-    ASSERT_EQ(openPackInput({"to-out.mhd"}, {}, &source), "");
-    ASSERT_EQ(source.files.size(), 1u);
-    EXPECT_EQ(QFileInfo(QString::fromStdString(source.files[0])),
-              QFileInfo(QDir::current().filePath("out.vol")));
     const QStringList runs[] = {
         {"pack", "to-out.mhd", "-o", "out.vol"},
         {"pack", "to-picture.nhdr", "-o", "picture.vol", "--reference-slice", "0"},

@@ -23,20 +23,6 @@ void writeSparseVolume(const char* path, int n) {
     writeFile(path, volumeFile(n, "black", {}));
     ASSERT_EQ(truncate(path, off_t(volumeLayout::headerSize + volumeSampleBytes(n))), 0);
 }
-
-// Starts unpack of big.vol into the folder out and waits until its temporary holds a slice.
-void startUnpack(QProcess* process) {
-    process->start(tessaryVol(), {"unpack", "big.vol", "-o", "out"});
-    ASSERT_TRUE(process->waitForStarted());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const QStringList found = temporaries();
-        if (!found.isEmpty() && !QDir(found[0]).isEmpty())
-            return;
-        QThread::msleep(5);
-    }
-    FAIL() << "no temporary with a slice appeared";
-}
 } // namespace
 
 TEST(OutputTest, OnlyARegularFileOrNothingIsReplacedAndNeverAnInput) {
@@ -112,7 +98,14 @@ TEST(OutputTest, SignalsRemoveTheTemporaryAndALaterRunThoseOfAKilledOne) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         SCOPED_TRACE(sig);
         QProcess process;
-        startUnpack(&process);
+        process.start(tessaryVol(), {"unpack", "big.vol", "-o", "out"});
+        ASSERT_TRUE(process.waitForStarted());
+        // Signalled once its temporary holds a slice.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (temporaries().isEmpty() || QDir(temporaries()[0]).isEmpty()) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no temporary with a slice";
+            QThread::msleep(5);
+        }
         ASSERT_EQ(kill(pid_t(process.processId()), sig), 0);
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitStatus(), QProcess::CrashExit); // ended by the signal

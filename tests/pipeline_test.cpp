@@ -32,8 +32,8 @@ TypedSource floatSource(int w, int h, int d, int channels,
     return source;
 }
 
-// An RGB source whose grey value g(x, y, z) fills all three colours.
-SliceSource greySource(int w, int h, int d, std::function<unsigned char(int, int, int)> g) {
+// An RGB source whose grey value g(x, y, z), modulo 256, fills all three colours.
+SliceSource greySource(int w, int h, int d, std::function<int(int, int, int)> g) {
     SliceSource source;
     source.width = w;
     source.height = h;
@@ -41,7 +41,7 @@ SliceSource greySource(int w, int h, int d, std::function<unsigned char(int, int
     source.read = [=](int z, unsigned char* rgb) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x, rgb += 3)
-                rgb[0] = rgb[1] = rgb[2] = g(x, y, z);
+                rgb[0] = rgb[1] = rgb[2] = static_cast<unsigned char>(g(x, y, z));
         return std::string();
     };
     return source;
@@ -162,25 +162,6 @@ TEST(StoredSamples, ConversionSwapsThenRescalesIntoTheSourcesType) {
     EXPECT_EQ((StoredSamples{SampleType::Int16, true, 1, 0}.valueType()), SampleType::Int16);
 }
 
-// A source of the stored samples, read through the layout.
-TypedSource storedSource(const StoredSamples& layout, SampleType to, const std::string& bytes,
-                         int w, int h, int d) {
-    TypedSource source;
-    source.info.width = w;
-    source.info.height = h;
-    source.info.depth = d;
-    source.info.type = to;
-    const std::size_t slice = bytes.size() / std::size_t(d);
-    readThrough(
-        layout,
-        [bytes, slice](int z, void* samples) {
-            std::memcpy(samples, bytes.data() + std::size_t(z) * slice, slice);
-            return std::string();
-        },
-        &source);
-    return source;
-}
-
 TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
     // Every stored value of each layout, through the folded table and through the conversion
     // and the typed path, with the range of each and windows whose edges fall between values.
@@ -197,9 +178,18 @@ TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
         std::string bytes;
         for (int u = 0; u < values; ++u)
             bytes.append(reinterpret_cast<const char*>(&u), sampleTypeBytes(layout.type));
-        const SampleType to =
-            layout.rescaled() ? SampleType::Float32 : layout.type; // as the readers set it
-        TypedSource stored = storedSource(layout, to, bytes, 256, values / 256, 1);
+        TypedSource stored;
+        stored.info.width = 256;
+        stored.info.height = values / 256;
+        stored.info.depth = 1;
+        stored.info.type = layout.rescaled() ? SampleType::Float32 : layout.type; // as readers do
+        readThrough(
+            layout,
+            [bytes](int, void* samples) {
+                std::memcpy(samples, bytes.data(), bytes.size());
+                return std::string();
+            },
+            &stored);
         TypedSource converted = stored;
         converted.stored = nullptr;
         converted.readStored = nullptr;
@@ -211,10 +201,9 @@ TEST(SampleMap, StoredLookupGivesTheBytesOfTheConvertedSamples) {
         EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(typedLo, typedHi));
         for (const SampleWindow window :
              {SampleWindow{false, lo, hi}, SampleWindow{false, lo + (hi - lo) / 3, hi - 1e-3},
-              SampleWindow{false, lo, lo}}) {
-            const std::vector<unsigned char> folded = redOf(mapToRgb(stored, map, window));
-            EXPECT_EQ(folded, redOf(mapToRgb(converted, map, window)));
-        }
+              SampleWindow{false, lo, lo}})
+            EXPECT_EQ(redOf(mapToRgb(stored, map, window)),
+                      redOf(mapToRgb(converted, map, window)));
     }
 }
 
@@ -250,20 +239,17 @@ TEST(SampleMap, TheRangePassCoversTheMappedChannelsAndKeepsTheSlicesForTheNextPa
 }
 
 TEST(Resample, CheckerboardShrinksToGreyAndRampGrowsLinearly) {
-    const auto checker = [](int x, int y, int z) {
-        return static_cast<unsigned char>((x + y + z) % 2 ? 255 : 0);
-    };
+    const auto checker = [](int x, int y, int z) { return (x + y + z) % 2 ? 255 : 0; };
     for (unsigned char v : redOf(resampleSource(greySource(8, 8, 8, checker), 4, 4, 4)))
         EXPECT_EQ(v, 128); // 4 of 8 white: 127.5
     // Shrinking by a fraction still covers every source sample in proportion.
     for (unsigned char v : redOf(resampleSource(greySource(9, 9, 9, checker), 4, 4, 4)))
         EXPECT_NEAR(v, 127.5, 12);
     // Weights sum to one whatever each axis does: a flat volume stays flat.
-    for (unsigned char v : redOf(resampleSource(
-             greySource(4, 9, 2, [](int, int, int) { return static_cast<unsigned char>(200); }), 7,
-             3, 5)))
+    for (unsigned char v :
+         redOf(resampleSource(greySource(4, 9, 2, [](int, int, int) { return 200; }), 7, 3, 5)))
         EXPECT_EQ(v, 200);
-    const auto ramp = [](int x, int, int) { return static_cast<unsigned char>(x * 255); };
+    const auto ramp = [](int x, int, int) { return x * 255; };
     const std::vector<unsigned char> grown =
         redOf(resampleSource(greySource(2, 1, 1, ramp), 4, 1, 1));
     EXPECT_EQ(std::vector<int>(grown.begin(), grown.end()), (std::vector<int>{0, 64, 191, 255}));
@@ -271,7 +257,7 @@ TEST(Resample, CheckerboardShrinksToGreyAndRampGrowsLinearly) {
 
 TEST(Resample, AGreySourceWeighsOneColourIntoTheSameBytes) {
     const auto noise = [](int x, int y, int z) {
-        return static_cast<unsigned char>((x * 73 + y * 151 + z * 29) * 2654435761u >> 24);
+        return int((x * 73 + y * 151 + z * 29) * 2654435761u >> 24);
     };
     // Shrinking, growing, an axis copied, and padding around the samples.
     const int sizes[][6] = {{9, 7, 5, 4, 11, 3}, {6, 6, 6, 6, 3, 8}, {3, 8, 2, 8, 8, 8}};
@@ -294,7 +280,7 @@ TEST(Resample, AnisotropicSphereComesOutRound) {
     // and every 2.5 along z, resampled to the sizes that spacing gives (the table below).
     const SliceSource flat = greySource(32, 32, 13, [&](int x, int y, int z) {
         const double dx = x + 0.5 - 16, dy = y + 0.5 - 16, dz = (z + 0.5) * 2.5 - 16.25;
-        return static_cast<unsigned char>(dx * dx + dy * dy + dz * dz < 144 ? 255 : 0);
+        return dx * dx + dy * dy + dz * dz < 144 ? 255 : 0;
     });
     const std::vector<unsigned char> round = redOf(resampleSource(flat, 32, 32, 33));
     // The sphere's extent through its centre along x and along z, counting samples over half.
@@ -348,9 +334,8 @@ TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " x " << c.d << " to " << c.n);
         int innerReads = 0;
-        SliceSource inner = greySource(c.w, c.h, c.d, [](int x, int y, int z) {
-            return static_cast<unsigned char>(40 + 37 * x + 23 * y + 51 * z);
-        });
+        SliceSource inner = greySource(
+            c.w, c.h, c.d, [](int x, int y, int z) { return 40 + 37 * x + 23 * y + 51 * z; });
         countReads(&inner, &innerReads);
         SliceSource cube;
         ASSERT_EQ(fitToCube(inner, CubeFit::Pad, "in", &cube), "");
@@ -381,9 +366,8 @@ TEST(Resample, ShrinkingALongThinPaddedVolumeTakesTimeOfTheOutput) {
     // 1 x 1 x 2048 padded to 2048^3 and shrunk to 16^3: the padding is 2^33 samples, which
     // must never be made, read or weighed.
     SliceSource cube;
-    ASSERT_EQ(fitToCube(greySource(1, 1, 2048,
-                                   [](int, int, int) { return static_cast<unsigned char>(255); }),
-                        CubeFit::Pad, "in", &cube),
+    ASSERT_EQ(fitToCube(greySource(1, 1, 2048, [](int, int, int) { return 255; }), CubeFit::Pad,
+                        "in", &cube),
               "");
     cube.read = [](int, unsigned char*) {
         ADD_FAILURE() << "a slice of the padded cube was made";

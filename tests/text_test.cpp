@@ -1,8 +1,7 @@
 #include "text.h"
 #include "testsupport.h"
 
-TEST(TextTest, FormatStringFormatsAndCutsAt1023Characters) {
-    EXPECT_EQ(formatString("input/%s.vol", "a"), "input/a.vol");
+TEST(TextTest, FormatStringCutsAt1023Characters) {
     const std::string longText(2000, 'x');
     EXPECT_EQ(formatString("%s!", longText.c_str()), longText.substr(0, 1023));
 }

@@ -28,16 +28,13 @@ TEST(VolumeFileTest, HeaderChecksComeInOrderAndReportTheFirstFault) {
         EXPECT_EQ(parse(bytes, &header), message);
 }
 
-TEST(VolumeFileTest, HeaderRoundTripsAndANameWithoutNulEndsAtTheFieldsEnd) {
-    VolumeHeader header;
-    ASSERT_EQ(parse(volumeFile(7, "marble", {}), &header), "");
-    EXPECT_EQ(header.name, "marble");
-    EXPECT_EQ(header.size, 7);
-    EXPECT_EQ(encodeVolumeHeader(header), volumeFile(7, "marble", {}));
+TEST(VolumeFileTest, ANameWithoutNulEndsAtTheFieldsEnd) {
     std::vector<unsigned char> full = volumeFile(7, "", {});
     std::fill_n(full.begin() + volumeLayout::nameOffset, volumeLayout::nameLength, 'n');
+    VolumeHeader header;
     ASSERT_EQ(parse(full, &header), "");
     EXPECT_EQ(header.name, std::string(volumeLayout::nameLength, 'n'));
+    EXPECT_EQ(header.size, 7);
 }
 
 TEST(VolumeFileTest, SamplesAreCheckedAgainstTheFileAndTheMemoryBeforeTheRead) {
@@ -96,9 +93,6 @@ TEST(VolumeFileTest, FileChecksComeInTheViewersOrder) {
             EXPECT_EQ(remainingBytes(file.get()), 24);
         }
     }
-    FileHandle file;
-    VolumeHeader header;
-    EXPECT_EQ(checkVolumeFile("short.vol", nullptr, -1, &file, &header), volumeMessages::truncated);
 }
 
 TEST(VolumeFileTest, PictureNamesStayInsideTheFolder) {
