@@ -115,11 +115,8 @@ bad = {
     "encrypted.zip": field(zipped(zipfile.ZIP_DEFLATED), central, 1, 8, "<H", 1),
     "bzip2.zip": zipped(zipfile.ZIP_DEFLATED, chunk_method=zipfile.ZIP_BZIP2),
     "twice.zip": zipped(zipfile.ZIP_STORED, "", [("0/0/0", b"again")]),
+    # Deflated data with a broken block: the byte after 0/0/0's local header and name.
+    "broken-data.zip": field(zipped(zipfile.ZIP_DEFLATED), local, 1, 30 + 5, "<B", 0xFF),
 }
-# Deflated data with a broken block: the byte after 0/0/0's local header and name.
-broken = zipped(zipfile.ZIP_DEFLATED)
-at = broken.index(b"0/0/0") + 5
-broken[at] = 0xFF
-bad["broken-data.zip"] = broken
 for name, data in bad.items():
     write(name, data)
