@@ -1,8 +1,6 @@
 #include "folderstore.h"
 #include "testsupport.h"
 
-#include <QProcess>
-
 #include <regex>
 
 #include <unistd.h>
@@ -76,32 +74,20 @@ void expectPackRefuses(const QString& store, const QStringList& options, const s
 
 TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
     ScratchDir scratch;
-    const QString shard = "sharded.zarr/s0/c/0/0/0";
-    // A byte flipped at an offset from the shard's start (negative: from its end).
-    const std::pair<long, const char*> cases[] = {
-        {-20, "/s0/c/0/0/0: shard index crc32c checksum mismatch"},
-        {2, "/s0/c/0/0/0: inner chunk 0: crc32c checksum mismatch"},
-    };
-    for (const auto& [offset, what] : cases) {
-        QDir("sharded.zarr").removeRecursively();
-        ASSERT_EQ(QProcess::execute("cp", {"-r", at("sharded.zarr"), "."}), 0);
-        std::string bytes = fileBytes(shard);
-        ASSERT_FALSE(bytes.empty());
-        bytes[std::size_t(offset < 0 ? long(bytes.size()) + offset : offset)] ^= 0x40;
-        writeFile(shard.toStdString(), bytes);
-        expectPackRefuses(QDir::current().filePath("sharded.zarr"), {"--crop"}, what);
-    }
-    const std::pair<const char*, const char*> lengths[] = {
+    const std::pair<const char*, const char*> cases[] = {
+        // A byte of the shard flipped: in its index, in its first inner chunk.
+        {"sharded_index.zarr", "/s0/c/0/0/0: shard index crc32c checksum mismatch"},
+        {"sharded_chunk.zarr", "/s0/c/0/0/0: inner chunk 0: crc32c checksum mismatch"},
         {"zlib_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"zstd_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"blosc_bomb.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"lz4_short.zarr", "/0.0.0: decodes to 4095 bytes, not 4096"},
         {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
+        {"time.zarr", "3 time points: pick one with --volume T, 0 to 2"},
     };
-    for (const auto& [store, what] : lengths)
-        expectPackRefuses(at(store), {"--window", "0,1"}, what);
-    expectPackRefuses(at("time.zarr"), {}, "3 time points: pick one with --volume T, 0 to 2");
+    for (const auto& [store, what] : cases)
+        expectPackRefuses(at(store), {"--window", "0,1", "--crop"}, what);
 }
 
 const char plainArray[] = R"({"zarr_format": 2, "shape": [4, 4, 4], "chunks": [4, 4, 4],
