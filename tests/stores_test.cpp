@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdlib>
@@ -228,55 +227,32 @@ TEST_F(StoresTest, ConcurrentHttpGetsShareConnections) {
     EXPECT_LE(connections() - before, 8); // one a thread at most
 }
 
-// A throw-away certificate authority (ca.pem, and hashed/ for a folder of trusted ones) and
-// the server certificates it signed, made by the openssl command: local.pem for 127.0.0.1,
-// other.pem for another host only.
-struct Certificates {
-    QTemporaryDir folder;
-    bool made = false;
-
-    Certificates() {
-        QProcess process;
-        process.setWorkingDirectory(folder.path());
-        process.start("bash", {"-ec", R"(
-key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
-openssl req -x509 $key -subj "/CN=Throw-away CA" -keyout ca.key -out ca.pem
-for server in local:IP:127.0.0.1,DNS:localhost other:DNS:other.example; do
-    name=${server%%:*}
-    openssl req -x509 $key -CA ca.pem -CAkey ca.key -subj "/CN=$name" -keyout $name.key \
-        -out $name.pem -addext "subjectAltName=${server#*:}" -addext basicConstraints=CA:FALSE
-done
-mkdir hashed && cp ca.pem hashed/ && openssl rehash hashed)"});
-        made = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
-    }
-    QString path(const QString& name) const { return folder.filePath(name); }
-};
-
 // Over TLS, a pack trusts the certificate authority the user names, and gives the volume it
 // gives from the folder; a certificate it cannot trust, or no TLS at all, is refused in one line
 // that names the URL, with nothing written.
 TEST_F(StoresTest, PacksOverTlsOnlyFromTrustedServers) {
-    const Certificates trust;
-    ASSERT_TRUE(trust.made) << "openssl could not make the certificates";
+    const auto trust = [](const char* name) {
+        return QString::fromStdString(inputs().path("tls/" + std::string(name)));
+    };
+    ASSERT_TRUE(QFileInfo::exists(trust("ca.pem"))) << "openssl could not make the certificates";
     const QString stores = scriptOutput("zarrfixtures.py");
-    const StoreServer local(stores, {"--tls", trust.path("local.pem"), trust.path("local.key")});
-    const StoreServer other(stores, {"--tls", trust.path("other.pem"), trust.path("other.key")});
+    const StoreServer local(stores, {"--tls", trust("local.pem"), trust("local.key")});
+    const StoreServer other(stores, {"--tls", trust("other.pem"), trust("other.key")});
     ASSERT_FALSE(local.root.empty() || other.root.empty());
     ScratchDir scratch;
     const QStringList pack = {"--size", "8", "-o", "out.vol"};
     ASSERT_EQ(runTool(QStringList{"pack", stores + "/ome2.zarr"} + pack).status, 0);
     const std::string expected = fileBytes("out.vol"), store = "/plain/ome2.zarr";
-    const QString ca = trust.path("ca.pem");
+    const QString ca = trust("ca.pem");
     // The variable naming what to trust, its value, the store, and a piece of the refusal ("" when
     // it packs).
     const std::tuple<const char*, QString, std::string, std::string> rows[] = {
         {"CURL_CA_BUNDLE", ca, local.root + store, ""},
         {"SSL_CERT_FILE", ca, local.root + store, ""},
-        {"SSL_CERT_DIR", trust.path("hashed"), local.root + store, ""},
+        {"SSL_CERT_DIR", trust("hashed"), local.root + store, ""},
         {"CURL_CA_BUNDLE", "", withCredentials(local.root) + store, "could not be verified"},
         {"CURL_CA_BUNDLE", ca, other.root + store, "could not be verified"},
-        {"CURL_CA_BUNDLE", trust.path("none.pem"), local.root + store, "could not be read"},
+        {"CURL_CA_BUNDLE", trust("none.pem"), local.root + store, "could not be read"},
         {"CURL_CA_BUNDLE", ca, "https" + inputs().root.substr(4) + store, "SSL"}, // no TLS
     };
     for (const auto& [variable, value, url, what] : rows) {

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Writes the inputs of stores_test into OUT: a folder of keys (plain/), the same keys as zips
-that Python's zipfile writes (stored, deflated, inside one top folder, zip64), and hostile zips
-made from them by changing a few bytes."""
+that Python's zipfile writes (stored, deflated, inside one top folder, zip64), hostile zips
+made from them by changing a few bytes, and certificates for a server over TLS (tls/)."""
 import io
 import os
+import shutil
 import struct
+import subprocess
 import sys
 import warnings
 import zipfile
@@ -120,3 +122,19 @@ bad = {
 }
 for name, data in bad.items():
     write(name, data)
+
+# A throw-away certificate authority (ca.pem, and hashed/ for a folder of trusted ones) and the
+# server certificates it signed: local.pem for 127.0.0.1, other.pem for another host only. None
+# where the openssl command fails: the test over TLS says so.
+tls = os.path.join(out, "tls")
+os.makedirs(tls)
+if subprocess.run(["bash", "-ec", """
+key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
+openssl req -x509 $key -subj "/CN=Throw-away CA" -keyout ca.key -out ca.pem
+for server in local:IP:127.0.0.1,DNS:localhost other:DNS:other.example; do
+    name=${server%%:*}
+    openssl req -x509 $key -CA ca.pem -CAkey ca.key -subj "/CN=$name" -keyout $name.key \\
+        -out $name.pem -addext "subjectAltName=${server#*:}" -addext basicConstraints=CA:FALSE
+done
+mkdir hashed && cp ca.pem hashed/ && openssl rehash hashed"""], cwd=tls).returncode:
+    shutil.rmtree(tls)
