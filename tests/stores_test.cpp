@@ -262,8 +262,8 @@ TEST_F(StoresTest, PacksOverTlsOnlyFromTrustedServers) {
 }
 
 TEST_F(StoresTest, ReadsZipfileLayouts) {
-    // names.zip also holds ../x, /abs and a\b, names that leave the store and so no keys.
-    for (const char* zip : {"stored.zip", "deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {
+    // names.zip, stored, also holds ../x, /abs and a\b, names that leave the store and so no keys.
+    for (const char* zip : {"deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {
         std::unique_ptr<KeyStore> store;
         ASSERT_EQ(openKeyStore(inputs().path(zip), &store), "") << zip;
         const auto* zipStore = dynamic_cast<const ZipStore*>(store.get());

@@ -49,11 +49,10 @@ for key, value in keys.items():
     os.makedirs(os.path.dirname(os.path.join(out, "plain", key)), exist_ok=True)
     write(os.path.join("plain", key), value)
 
-write("stored.zip", zipped(zipfile.ZIP_STORED))
 write("deflated.zip", zipped(zipfile.ZIP_DEFLATED))
 write("folder.zip", zipped(zipfile.ZIP_DEFLATED, "x.zarr/", [("x.zarr/", b""),
                                                             ("__MACOSX/x.zarr/._big", b"fork")]))
-# Unsafe names are no keys; a folder entry is none either.
+# Stored, with unsafe names, which are no keys; a folder entry is none either.
 write("names.zip", zipped(zipfile.ZIP_STORED, "", [("../x", b"up"), ("/abs", b"abs"),
                                                    ("a\\b", b"back"), ("d/", b"")]))
 
