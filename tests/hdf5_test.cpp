@@ -67,12 +67,9 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
     }
 }
 
-TEST_F(Hdf5Files, ImarisChannelColoursAndBigDataViewerXml) {
-    TypedSource imaris, bdv;
-    ASSERT_EQ(openPackInput({file("volume.ims")}, InputSelection(-1, 0), &imaris), "");
-    ASSERT_EQ(imaris.info.channelDisplay.size(), 2u);
-    EXPECT_EQ(imaris.info.channelDisplay[0].colour, 0);
-    EXPECT_EQ(imaris.info.channelDisplay[1].colour, 1);
+// A BigDataViewer file's XML counts among the files read, which no output may overwrite.
+TEST_F(Hdf5Files, BigDataViewerXmlIsAmongTheFilesRead) {
+    TypedSource bdv;
     ASSERT_EQ(openPackInput({file("setups.h5")}, InputSelection(-1, 0), &bdv), "");
     ASSERT_EQ(bdv.files.size(), 1u);
     EXPECT_NE(bdv.files[0].find("setups.xml"), std::string::npos);
@@ -164,16 +161,15 @@ TEST_F(Hdf5Files, ACrashInsideLibhdf5EndsOnlyTheChild) {
     }
 }
 
-TEST_F(Hdf5Files, InfoAndPackTellTheLevelRead) {
+// info tells the level pack reads, and the map Imaris' channel colours (red, then green) make;
+// of a file in no layout it knows, it lists the datasets.
+TEST_F(Hdf5Files, InfoTellsTheLevelAndColoursRead) {
     const ToolRun levels =
         runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
-    EXPECT_NE(levels.out.find("ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)"),
-              std::string::npos)
-        << levels.out;
-    const ToolRun packed = runTool({"pack", file("volume.ims"), "--volume", "1", "--size", "12",
-                                    "--pad", "-o", file("level.vol")});
-    EXPECT_EQ(packed.status, 0) << packed.err;
-    EXPECT_NE((packed.out + packed.err).find("level 1 of 3"), std::string::npos) << packed.out;
+    EXPECT_EQ(levels.status, 0) << levels.err;
+    for (const char* line : {"ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)",
+                             "R=0 G=1 B=- (the file's channel colours), level 1 of 3 (Resolution"})
+        EXPECT_NE(levels.out.find(line), std::string::npos) << line << "\n" << levels.out;
     const ToolRun datasets = runTool({"info", file("plain.h5")});
     EXPECT_EQ(datasets.status, 1);
     EXPECT_NE(datasets.out.find("/group/channels  2 x 9 x 10 x 11  uint8"), std::string::npos)

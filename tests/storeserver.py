@@ -108,9 +108,7 @@ def end_with_parent():
 
 
 class Server(http.server.ThreadingHTTPServer):
-    def __init__(self, context):
-        super().__init__(("127.0.0.1", 0), Handler)
-        self.context = context
+    context = None  # an ssl.SSLContext where the server speaks TLS
 
     def get_request(self):
         """The connection, wrapped for TLS where asked; its handshake comes in its own thread,
@@ -125,11 +123,10 @@ class Server(http.server.ThreadingHTTPServer):
         pass  # a client that hung up, or refused the certificate: nothing to tell
 
 
-context = None
+server = Server(("127.0.0.1", 0), Handler)
 if options.tls:
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(*options.tls)
+    server.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    server.context.load_cert_chain(*options.tls)
 threading.Thread(target=end_with_parent, daemon=True).start()
-server = Server(context)
 print(server.server_address[1], flush=True)
 server.serve_forever()

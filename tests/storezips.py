@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Writes the inputs of stores_test into OUT: a folder of keys (plain/), the same keys as zips
-that Python's zipfile writes (stored, deflated, inside one top folder, zip64), and hostile zips
-made from them by changing a few bytes."""
+that Python's zipfile writes (stored, deflated, inside one top folder, zip64), hostile zips
+made from them by changing a few bytes, and certificates for a server over TLS (tls/)."""
 import io
 import os
+import shutil
 import struct
+import subprocess
 import sys
 import warnings
 import zipfile
@@ -47,11 +49,10 @@ for key, value in keys.items():
     os.makedirs(os.path.dirname(os.path.join(out, "plain", key)), exist_ok=True)
     write(os.path.join("plain", key), value)
 
-write("stored.zip", zipped(zipfile.ZIP_STORED))
 write("deflated.zip", zipped(zipfile.ZIP_DEFLATED))
 write("folder.zip", zipped(zipfile.ZIP_DEFLATED, "x.zarr/", [("x.zarr/", b""),
                                                             ("__MACOSX/x.zarr/._big", b"fork")]))
-# Unsafe names are no keys; a folder entry is none either.
+# Stored, with unsafe names, which are no keys; a folder entry is none either.
 write("names.zip", zipped(zipfile.ZIP_STORED, "", [("../x", b"up"), ("/abs", b"abs"),
                                                    ("a\\b", b"back"), ("d/", b"")]))
 
@@ -115,11 +116,24 @@ bad = {
     "encrypted.zip": field(zipped(zipfile.ZIP_DEFLATED), central, 1, 8, "<H", 1),
     "bzip2.zip": zipped(zipfile.ZIP_DEFLATED, chunk_method=zipfile.ZIP_BZIP2),
     "twice.zip": zipped(zipfile.ZIP_STORED, "", [("0/0/0", b"again")]),
+    # Deflated data with a broken block: the byte after 0/0/0's local header and name.
+    "broken-data.zip": field(zipped(zipfile.ZIP_DEFLATED), local, 1, 30 + 5, "<B", 0xFF),
 }
-# Deflated data with a broken block: the byte after 0/0/0's local header and name.
-broken = zipped(zipfile.ZIP_DEFLATED)
-at = broken.index(b"0/0/0") + 5
-broken[at] = 0xFF
-bad["broken-data.zip"] = broken
 for name, data in bad.items():
     write(name, data)
+
+# A throw-away certificate authority (ca.pem, and hashed/ for a folder of trusted ones) and the
+# server certificates it signed: local.pem for 127.0.0.1, other.pem for another host only. None
+# where the openssl command fails: the test over TLS says so.
+tls = os.path.join(out, "tls")
+os.makedirs(tls)
+if subprocess.run(["bash", "-ec", """
+key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
+openssl req -x509 $key -subj "/CN=Throw-away CA" -keyout ca.key -out ca.pem
+for server in local:IP:127.0.0.1,DNS:localhost other:DNS:other.example; do
+    name=${server%%:*}
+    openssl req -x509 $key -CA ca.pem -CAkey ca.key -subj "/CN=$name" -keyout $name.key \\
+        -out $name.pem -addext "subjectAltName=${server#*:}" -addext basicConstraints=CA:FALSE
+done
+mkdir hashed && cp ca.pem hashed/ && openssl rehash hashed"""], cwd=tls).returncode:
+    shutil.rmtree(tls)

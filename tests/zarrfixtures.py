@@ -157,6 +157,14 @@ def sharded_v3(root):
         save(os.path.join(path, "s0", "c", str(sz), "0", str(sx)), body + with_crc(packed))
     # Not a cube: pack crops it to 16^3 around the middle of x.
     write_expected(root, "sharded", mapped(expected[:, :, 4:20], 0, 3000))
+    # Copies with a byte of the first shard flipped: of its index, of its first inner chunk.
+    for name, at in (("sharded_index.zarr", -20), ("sharded_chunk.zarr", 2)):
+        shutil.copytree(path, os.path.join(root, name))
+        first = os.path.join(root, name, "s0", "c", "0", "0", "0")
+        with open(first, "rb") as f:
+            shard = bytearray(f.read())
+        shard[at] ^= 0x40
+        save(first, shard)
 
 
 def transposed_v3(root):
