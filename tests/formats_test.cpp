@@ -11,40 +11,15 @@
 #include <chrono>
 #include <set>
 
-namespace {
-// The input rows: where each file is, the format that must read it and what it must find.
-struct Row {
-    QString path;
-    std::string format; // the table's name
-    std::string found;  // describe() of the info
-    std::string samples;
-    std::string dataset = ""; // --dataset, where the format needs one
-};
-
-// The sinks' rows: the volume written by each format unpack writes, read back as it was.
-std::vector<Row> sinkRows(const std::string& rgb) {
-    std::vector<Row> rows;
-    for (const InputFormat& format : inputFormats()) {
-        if (!format.sink.open)
-            continue;
-        const QString path = format.sink.suffixes.empty()
-                                 ? "written"
-                                 : QString::fromStdString("written." + format.sink.suffixes[0]);
-        const FormatSink* sink = sinkFor(path);
-        EXPECT_EQ(sink, &format.sink) << format.name;
-        SliceSink slices;
-        EXPECT_EQ(sink->open(path, 2, &slices), "");
-        const auto* bytes = reinterpret_cast<const unsigned char*>(rgb.data());
-        for (const unsigned char* slice : {bytes, bytes + 12})
-            EXPECT_EQ(slices.write(slice), "");
-        EXPECT_EQ(slices.commit(), "");
-        rows.push_back({path, format.name, "", rgb});
-    }
-    return rows;
-}
-} // namespace
-
 TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
+    // The input rows: where each file is, the format that must read it and what it must find.
+    struct Row {
+        QString path;
+        std::string format; // the table's name
+        std::string found;  // describe() of the info
+        std::string samples;
+        std::string dataset = ""; // --dataset, where the format needs one
+    };
     ScratchDir dir;
     ensureApplication();
     const std::string rgb = typedPattern(SampleType::UInt8, 2, 2, 2, 3),
@@ -70,7 +45,24 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
 
     const QString hdf5 = scriptOutput("hdf5files.py"); // written with h5py
     ASSERT_FALSE(hdf5.isEmpty());
-    std::vector<Row> rows = sinkRows(rgb);
+    // The volume written by each format unpack writes, read back as it was.
+    std::vector<Row> rows;
+    for (const InputFormat& format : inputFormats()) {
+        if (!format.sink.open)
+            continue;
+        const QString path = format.sink.suffixes.empty()
+                                 ? "written"
+                                 : QString::fromStdString("written." + format.sink.suffixes[0]);
+        const FormatSink* sink = sinkFor(path);
+        EXPECT_EQ(sink, &format.sink) << format.name;
+        SliceSink slices;
+        EXPECT_EQ(sink->open(path, 2, &slices), "");
+        const auto* bytes = reinterpret_cast<const unsigned char*>(rgb.data());
+        for (const unsigned char* plane : {bytes, bytes + 12})
+            EXPECT_EQ(slices.write(plane), "");
+        EXPECT_EQ(slices.commit(), "");
+        rows.push_back({path, format.name, "", rgb});
+    }
     const std::string rgbFound = ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, ";
     const Row files[] = {
         {"v.vol", ".vol", "Tessary volume" + rgbFound, rgb},

@@ -4,22 +4,6 @@
 #include "shader.h"
 #include "testsupport.h"
 
-namespace {
-// Reads, compiles and attaches each file (vertex shaders end in ".vert"), then links.
-void link(const std::vector<std::string>& files) {
-    const GLhandleARB program = glCreateProgramObjectARB();
-    for (const std::string& file : files) {
-        const GLhandleARB shader = glCreateShaderObjectARB(file.find(".vert") != std::string::npos
-                                                               ? GL_VERTEX_SHADER_ARB
-                                                               : GL_FRAGMENT_SHADER_ARB);
-        loadShaderSource(shader, file.c_str());
-        compileShader(shader);
-        glAttachObjectARB(program, shader);
-    }
-    linkProgram(program);
-}
-} // namespace
-
 TEST(ShaderGlTest, FailuresAreFatalAfterTheDriversLog) {
     GlContext context;
     ScratchDir scratch;
@@ -34,8 +18,20 @@ TEST(ShaderGlTest, FailuresAreFatalAfterTheDriversLog) {
     for (const auto& [files, expected, logFirst] : cases) {
         std::string message;
         const auto& shaders = files; // C++17 lambdas cannot capture a structured binding
-        const std::string output =
-            captureStdout([&] { message = fatalMessageOf([&] { link(shaders); }); });
+        // Each file read, compiled and attached (vertex shaders end in ".vert"), then linked.
+        const auto link = [&] {
+            const GLhandleARB program = glCreateProgramObjectARB();
+            for (const std::string& file : shaders) {
+                const GLhandleARB shader = glCreateShaderObjectARB(
+                    file.find(".vert") != std::string::npos ? GL_VERTEX_SHADER_ARB
+                                                            : GL_FRAGMENT_SHADER_ARB);
+                loadShaderSource(shader, file.c_str());
+                compileShader(shader);
+                glAttachObjectARB(program, shader);
+            }
+            linkProgram(program);
+        };
+        const std::string output = captureStdout([&] { message = fatalMessageOf(link); });
         EXPECT_EQ(message, expected);
         const std::size_t at = output.find(expected + "\n");
         ASSERT_NE(at, std::string::npos) << output;
