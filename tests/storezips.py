@@ -135,5 +135,6 @@ for server in local:IP:127.0.0.1,DNS:localhost other:DNS:other.example; do
     openssl req -x509 $key -CA ca.pem -CAkey ca.key -subj "/CN=$name" -keyout $name.key \\
         -out $name.pem -addext "subjectAltName=${server#*:}" -addext basicConstraints=CA:FALSE
 done
-mkdir hashed && cp ca.pem hashed/ && openssl rehash hashed"""], cwd=tls).returncode:
+mkdir hashed && cp ca.pem hashed/ && openssl rehash hashed"""], cwd=tls,
+                  capture_output=True).returncode:
     shutil.rmtree(tls)
