@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,4 +121,28 @@ TEST(TasksTest, RunningTasksAreWaitedForAndAChildStartsItsOwn) {
         {0, 5});
     EXPECT_EQ(result.end, ContainedEnd::Refused);
     EXPECT_EQ(result.message, "hi");
+}
+
+// Where no thread can be had, a task runs on the thread that starts it, tasks it starts too,
+// rather than wait for ever for a thread: here a child whose address space leaves no room for a
+// thread's stack.
+TEST(TasksTest, WithoutThreadsTasksRunWhereTheyStart) {
+    if (!addressSpaceLimitWorks())
+        GTEST_SKIP() << "no address-space limit under the sanitizers";
+    const ContainedResult result = runContained(
+        [](std::vector<unsigned char>*) {
+            std::ifstream status("/proc/self/status");
+            std::string line;
+            while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {
+            }
+            const rlim_t size = rlim_t(std::stoull(line.substr(7))) * 1024;
+            const rlimit tight{size + (1 << 20), size + (1 << 20)};
+            if (setrlimit(RLIMIT_AS, &tight) != 0)
+                return std::string("setrlimit failed");
+            return startTask([] { return startTask([] { return std::to_string(6 * 7); }).get(); })
+                .get();
+        },
+        {0, 5});
+    EXPECT_EQ(result.end, ContainedEnd::Refused) << result.message;
+    EXPECT_EQ(result.message, "42");
 }

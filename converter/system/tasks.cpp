@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #ifdef TESSARY_ASAN
@@ -56,13 +57,27 @@ void forgetKeptThreads() {
 void runOnKeptThread(std::function<void()> job) {
     KeptThreads* threads = kept;
     std::unique_lock<std::mutex> lock(threads->mutex);
-    threads->jobs.push_back(std::move(job));
     // Every job queued needs a waiting thread of its own, or a new one.
-    if (threads->jobs.size() <= threads->idle) {
+    if (threads->jobs.size() < threads->idle) {
+        threads->jobs.push_back(std::move(job));
         threads->wake.notify_one();
         return;
     }
     lock.unlock();
-    std::thread(serve, threads).detach();
+    std::thread worker;
+    try {
+        worker = std::thread(serve, threads);
+    } catch (const std::system_error&) {
+        // No thread to be had (the address space or the process count at its limit): the job
+        // runs here, as in the sanitized build, rather than wait in the queue for ever.
+        job();
+        return;
+    }
+    // The new thread serves this job, or another thread that became idle meanwhile does.
+    lock.lock();
+    threads->jobs.push_back(std::move(job));
+    threads->wake.notify_one();
+    lock.unlock();
+    worker.detach();
 }
 #endif
