@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -306,19 +307,28 @@ void cleanUpTemporariesOnSignals() {
     }
     pthread_sigmask(SIG_BLOCK, &watched, nullptr);
     // The watcher does its work outside any signal handler, so it may take locks and use Qt.
-    std::thread([watched] {
-        int sig = 0;
-        while (sigwait(&watched, &sig) != 0) {
-        }
-        removeAllInFlight();
-        endContainedChildren();
-        // Ends by the same signal, so the parent sees why (a shell reports 128 + signal).
-        signal(sig, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, sig);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        raise(sig);
-        _exit(128 + sig);
-    }).detach();
+    std::thread watcher;
+    try {
+        watcher = std::thread([watched] {
+            int sig = 0;
+            while (sigwait(&watched, &sig) != 0) {
+            }
+            removeAllInFlight();
+            endContainedChildren();
+            // Ends by the same signal, so the parent sees why (a shell reports 128 + signal).
+            signal(sig, SIG_DFL);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, sig);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            raise(sig);
+            _exit(128 + sig);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: signals end the run as they would, leaving its temporaries
+        // for the next run to remove.
+        pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
+        return;
+    }
+    watcher.detach();
 }
