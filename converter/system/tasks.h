@@ -10,8 +10,9 @@
 #include <type_traits>
 #include <utility>
 
-// Runs job on a kept thread that is idle, or on a new one that is kept once the job ends.
-// A forked child starts with no kept threads. The sanitized build runs job at once, here.
+// Runs job on a kept thread that is idle, or on a new one that is kept once the job ends; where
+// no thread can be started, at once, here, as the sanitized build always does. A forked child
+// starts with no kept threads.
 void runOnKeptThread(std::function<void()> job);
 
 // The result of work started by startTask. As with std::async, a task that is still running is
