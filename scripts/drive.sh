@@ -23,7 +23,7 @@ find_viewer() {
     # Polled: `xdotool search --sync` dies of an X error when a window goes away meanwhile.
     win=
     until [ -n "$win" ]; do
-        [ $SECONDS -lt $end ] || fail "no Tessary window"
+        [ $SECONDS -lt $end ] || fail "no Tessary window: $(tail -n 3 out.txt 2>/dev/null)"
         sleep 0.2
         win=$(xdotool search --onlyvisible --name '^Tessary$' 2>/dev/null | head -n 1 || true)
     done
