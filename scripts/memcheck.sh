@@ -14,7 +14,7 @@ build=$(realpath "${1:-$root/build}")
 bash "$root/scripts/build.sh" "$build"
 log=$build/memcheck.log
 work=$(mktemp -d) pid= xvfb=
-trap '[ -n "$pid" ] && kill $pid 2>/dev/null; [ -n "$xvfb" ] && kill $xvfb; rm -rf "$work"' EXIT
+trap '[ -z "$pid" ] || kill $pid 2>/dev/null || true; [ -z "$xvfb" ] || kill $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 
 cd "$work"
 "$build/converter/tessary-vol" samples input >/dev/null

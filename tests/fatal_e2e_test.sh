@@ -5,7 +5,7 @@
 set -u
 tessary=$(realpath "$1")
 scratch=$(mktemp -d) pid=
-trap '[ -n "$pid" ] && kill -9 $pid 2>/dev/null; rm -rf "$scratch"' EXIT
+trap '[ -z "$pid" ] || kill -9 $pid 2>/dev/null || true; rm -rf "$scratch"' EXIT
 fail() {
     echo "FAIL: $*" >&2
     echo "stdout: $(cat "$scratch/stdout.txt" 2>/dev/null)" >&2

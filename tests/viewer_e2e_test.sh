@@ -3,7 +3,7 @@
 # form's fixed 597x643 layout: each step must change the window; closing it must exit with 0.
 set -u
 work=$(mktemp -d) pid=
-trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -z "$pid" ] || kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
 source "$TESSARY_SOURCE_DIR/scripts/drive.sh"
 
 cd "$work" && timeout 120 "$2" samples input >/dev/null || fail "tessary-vol samples"
