@@ -3,6 +3,7 @@
 #include "output.h"
 #include "pictures.h"
 #include "slicestream.h"
+#include "tasks.h"
 #include "vol.h"
 
 #include <QBuffer>
@@ -15,7 +16,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -153,22 +153,10 @@ struct Volume {
 // independent, so the result does not depend on the thread count.
 template <typename F> void forEachSlice(int n, F body) {
     const int threads = std::max(1, std::min<int>(n, std::thread::hardware_concurrency()));
-    const auto share = [=](int t) {
-        for (int z = t; z < n; z += threads)
+    runOnThreads(unsigned(threads), [=](unsigned t) {
+        for (int z = int(t); z < n; z += threads)
             body(z);
-    };
-    std::vector<std::thread> pool;
-    int started = 0;
-    try {
-        for (; started < threads; ++started)
-            pool.emplace_back(share, started);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the shares left are done here.
-        for (int t = started; t < threads; ++t)
-            share(t);
-    }
-    for (std::thread& th : pool)
-        th.join();
+    });
 }
 
 // Fills every sample from a colour function of the sample position in [0, 1).

@@ -17,8 +17,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace {
 // What the fetching threads' buffers may hold: a server is kept busy with more requests than
@@ -235,18 +233,9 @@ private:
                 }
             }
         };
-        std::vector<std::thread> threads;
         const unsigned count = unsigned(std::min<std::size_t>(fetchers(), cells.size()));
         buffers_.resize(std::max<std::size_t>(buffers_.size(), count));
-        // Fewer where no more threads can be had: the ones there are take every cell.
-        try {
-            for (unsigned t = 1; t < count; ++t)
-                threads.emplace_back(work, t);
-        } catch (const std::system_error&) {
-        }
-        work(0);
-        for (std::thread& thread : threads)
-            thread.join();
+        runOnThreads(count, work);
         slab->index = s;
     }
 

@@ -297,6 +297,26 @@ void removeStaleTemporaries(const QString& folder) {
     }
 }
 
+namespace {
+// Waits for one of the watched signals, then removes what is in flight and ends the process by
+// that signal, so the parent sees why (a shell reports 128 + signal). It works outside any signal
+// handler, so it may take locks and use Qt.
+void endOnSignal(sigset_t watched) {
+    int sig = 0;
+    while (sigwait(&watched, &sig) != 0) {
+    }
+    removeAllInFlight();
+    endContainedChildren();
+    signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+    _exit(128 + sig);
+}
+} // namespace
+
 void cleanUpTemporariesOnSignals() {
     sigset_t watched;
     sigemptyset(&watched);
@@ -306,29 +326,11 @@ void cleanUpTemporariesOnSignals() {
             sigaddset(&watched, sig);
     }
     pthread_sigmask(SIG_BLOCK, &watched, nullptr);
-    // The watcher does its work outside any signal handler, so it may take locks and use Qt.
-    std::thread watcher;
     try {
-        watcher = std::thread([watched] {
-            int sig = 0;
-            while (sigwait(&watched, &sig) != 0) {
-            }
-            removeAllInFlight();
-            endContainedChildren();
-            // Ends by the same signal, so the parent sees why (a shell reports 128 + signal).
-            signal(sig, SIG_DFL);
-            sigset_t one;
-            sigemptyset(&one);
-            sigaddset(&one, sig);
-            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-            raise(sig);
-            _exit(128 + sig);
-        });
+        std::thread(endOnSignal, watched).detach();
     } catch (const std::system_error&) {
         // No thread to be had: signals end the run as they would, leaving its temporaries
         // for the next run to remove.
         pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
-        return;
     }
-    watcher.detach();
 }

@@ -8,6 +8,24 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
+
+void runOnThreads(unsigned count, const std::function<void(unsigned)>& work) {
+    std::vector<std::thread> threads;
+    unsigned started = 1;
+    try {
+        for (; started < count; ++started)
+            threads.emplace_back(work, started);
+    } catch (const std::system_error&) {
+        // No more threads to be had (the address space or the process count at its limit).
+    }
+    if (count > 0)
+        work(0);
+    for (unsigned t = started; t < count; ++t)
+        work(t);
+    for (std::thread& thread : threads)
+        thread.join();
+}
 
 #ifdef TESSARY_ASAN
 // AddressSanitizer's allocator (in the toolchains this builds with) is not fork-safe: a contained

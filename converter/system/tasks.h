@@ -15,6 +15,11 @@
 // starts with no kept threads.
 void runOnKeptThread(std::function<void()> job);
 
+// Runs work(t) for every t in [0, count), each on a thread of its own started for it, and
+// returns when all have ended. Where no more threads can be started, the rest run here, one
+// after another, once the first has: work(t) must not wait for another t.
+void runOnThreads(unsigned count, const std::function<void(unsigned)>& work);
+
 // The result of work started by startTask. As with std::async, a task that is still running is
 // waited for when it is destroyed or assigned over, so that it never outlives the buffers it
 // writes.
