@@ -248,9 +248,7 @@ TEST_F(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {
     writeSlice("outside.dcm", 9, 3);
     ASSERT_TRUE(QFile::link("../../outside.dcm", "cd/PT0/link.dcm"));
     expectRefusal(openPackInput({"cd"}, {}, &source), "cd/PT0/link.dcm", "leads out");
-    QString deep = "deep";
-    for (int k = 0; k < 10; ++k)
-        deep += "/d";
+    const QString deep = "deep" + QString("/d").repeated(10);
     writeSlice((deep + "/x.dcm").toStdString(), 0, 0);
     expectRefusal(openPackInput({"deep"}, {}, &source), "deep/", "nested more than");
 }
