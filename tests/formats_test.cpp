@@ -45,8 +45,19 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
 
     const QString hdf5 = scriptOutput("hdf5files.py"); // written with h5py
     ASSERT_FALSE(hdf5.isEmpty());
+    const std::string rgbFound = ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, ";
+    std::vector<Row> rows = {
+        {"v.vol", ".vol", "Tessary volume" + rgbFound, rgb},
+        {"v.raw", "raw RGB bytes", "raw RGB" + rgbFound, rgb},
+        {"v.nii", "NIfTI", "NIfTI-1: 2x2x2 uint8*1 alpha -1, spacing 0.5 0.75 2 known, ", grey},
+        {"v.mha", "MetaImage", "MetaImage: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
+        {"v.dcm", "DICOM", "", grey},
+        {"series", "DICOM", "", grey},
+        {"array.bin", ".npy", ".npy: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
+        {"z", "Zarr", "", grey},
+        {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
+    };
     // The volume written by each format unpack writes, read back as it was.
-    std::vector<Row> rows;
     for (const InputFormat& format : inputFormats()) {
         if (!format.sink.open)
             continue;
@@ -63,19 +74,6 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         EXPECT_EQ(slices.commit(), "");
         rows.push_back({path, format.name, "", rgb});
     }
-    const std::string rgbFound = ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, ";
-    const Row files[] = {
-        {"v.vol", ".vol", "Tessary volume" + rgbFound, rgb},
-        {"v.raw", "raw RGB bytes", "raw RGB" + rgbFound, rgb},
-        {"v.nii", "NIfTI", "NIfTI-1: 2x2x2 uint8*1 alpha -1, spacing 0.5 0.75 2 known, ", grey},
-        {"v.mha", "MetaImage", "MetaImage: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
-        {"v.dcm", "DICOM", "", grey},
-        {"series", "DICOM", "", grey},
-        {"array.bin", ".npy", ".npy: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
-        {"z", "Zarr", "", grey},
-        {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
-    };
-    rows.insert(rows.end(), std::begin(files), std::end(files));
 
     std::set<std::string> covered;
     for (const Row& row : rows) {

@@ -15,7 +15,6 @@ namespace {
 TypedSource floatSource(int w, int h, int d, int channels,
                         std::function<float(int, int, int, int)> f) {
     TypedSource source;
-    source.info.format = "test";
     source.info.width = w;
     source.info.height = h;
     source.info.depth = d;
@@ -378,7 +377,6 @@ TEST(Resample, ShrinkingALongThinPaddedVolumeTakesTimeOfTheOutput) {
     const std::vector<unsigned char> small = redOf(resampleSource(cube, 16, 16, 16));
     EXPECT_LT(clock.elapsed(), 30000);
     EXPECT_EQ(*std::max_element(small.begin(), small.end()), 0); // 1/16384 of each sample
-    EXPECT_LT(resampleMemory(cube.padding->inner, 16, 16), 20000u);
 }
 
 TEST(PackPlan, SizesAndMemoryAreKnownBeforeAnySampleIsRead) {

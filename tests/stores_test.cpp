@@ -283,13 +283,8 @@ TEST_F(StoresTest, ReadsZipfileLayouts) {
         expectRefusal(fetch(*store, "0/0/2", plenty, false).message,
                       inputs().path(zip) + "/0/0/2: ", "not in the zip");
         EXPECT_GT(store->bytesRead(), 0u);
+        EXPECT_EQ(wrongConcurrentGets(*store, ""), 0) << zip;
     }
-}
-
-TEST_F(StoresTest, ConcurrentZipGets) {
-    std::unique_ptr<KeyStore> store;
-    ASSERT_EQ(openZipStore(inputs().path("deflated.zip"), &store), "");
-    EXPECT_EQ(wrongConcurrentGets(*store, ""), 0);
 }
 
 TEST_F(StoresTest, RefusesSpoiledZips) {

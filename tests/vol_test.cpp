@@ -201,9 +201,6 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
     writeFile("short.vol", volumeFile(2, "x/../../up", std::vector<unsigned char>(23)));
     writeFile("\x1b]0;t\a.vol", volumeFile(2, "\x1b[2J", samplePattern(2)));
     ASSERT_TRUE(QImage(1, 1, QImage::Format_RGB888).save("good.png"));
-    const ToolRun check = runTool({"check", "good.vol"});
-    EXPECT_EQ(check.status, 0);
-    EXPECT_EQ(check.out, "good.vol: ok; picture ./good.png: shown, 1 x 1 pixels\n");
     const ToolRun info = runTool({"info", "good.vol", "short.vol", "\x1b]0;t\a.vol"});
     EXPECT_EQ(info.status, 1);
     EXPECT_EQ(info.err, "short.vol: file too short: truncated samples\n");
@@ -216,7 +213,8 @@ TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {
           "  picture          none: the name leaves the folder\n"
           "  viewer           refuses it: file too short: truncated samples",
           // a file's own text is printed with its control characters escaped
-          "\\x1b]0;t\\x07.vol\n  version          4\n  name             \\x1b[2J\n"})
+          "\\x1b]0;t\\x07.vol\n  version          4\n  name             \\x1b[2J\n",
+          "  picture          ./\\x1b[2J.png: missing\n"})
         EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
 }
@@ -289,12 +287,10 @@ TEST_F(PackTest, ReferencePicturesAreOnesTheViewerShows) {
         EXPECT_EQ(pack.out.size() - pack.out.rfind(closing), closing.size()) << pack.out;
         EXPECT_EQ(QImage("out.png").size(), size);
         const ToolRun check = runTool({"check", "out.vol"});
+        EXPECT_EQ(check.status, 0);
         EXPECT_EQ(check.out, formatString("out.vol: ok; picture ./out.png: shown, %d x %d pixels\n",
                                           size.width(), size.height()));
     }
-    QFile::remove("out.png");
-    EXPECT_NE(runTool({"info", "out.vol"}).out.find("  picture          ./out.png: missing\n"),
-              std::string::npos);
 }
 
 TEST(SamplesTest, SamplesAreDeterministicAndKeptUnlessForced) {
