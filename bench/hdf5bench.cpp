@@ -9,6 +9,7 @@
 #include "slicestream.h"
 
 #include <hdf5.h>
+#include <malloc.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -176,6 +177,9 @@ void benchmarkPyramidPacking(int side) {
         return;
     }
     sync(); // the writing's write-back done, not running beside the reads timed
+    // The writing's freed slabs go back to the system: a converter starts without them, and each
+    // reader child would be forked from them.
+    malloc_trim(0);
     const std::uint64_t stored = storedBytes(path, level);
     double alone = 1e30, packed = 1e30, peak = 0;
     std::uint64_t read = 0;
