@@ -722,6 +722,8 @@ bool readStoredBytes(const std::string& file, std::int64_t at, std::size_t size,
 bool storedBytesMatch(const std::string& file, const DicomPixels& decoded) {
     if (decoded.storedAt < 0)
         return false;
+    if (decoded.storedMatch >= 0)
+        return decoded.storedMatch == 1;
     thread_local std::vector<char> stored;
     stored.resize(decoded.pixels.size());
     return readStoredBytes(file, decoded.storedAt, stored.size(), stored.data()) &&

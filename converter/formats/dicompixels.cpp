@@ -14,17 +14,71 @@
 #include <gdcmReader.h>
 #include <gdcmSequenceOfFragments.h>
 #include <gdcmSequenceOfItems.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QString>
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <sstream>
+#include <streambuf>
 
 namespace {
 const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
 const gdcm::Tag perFrameTag(0x5200, 0x9230);
+
+// Files up to this size are read at once and parsed from memory: one read instead of GDCM's
+// many small ones and seeks, and the stored samples compared without reading the file again.
+// Larger ones (multi-frame files, large pictures) GDCM reads from the file, as they would be
+// held three times over.
+const std::uint64_t wholeFileLimit = std::uint64_t(16) << 20;
+
+// A file's bytes, read at once; size 0 when the file is not read so.
+struct WholeFile {
+    std::unique_ptr<char[]> bytes; // not zero-filled first
+    std::uint64_t size = 0;
+};
+
+// Reads file whole when it is a regular file of at most wholeFileLimit bytes.
+WholeFile readWholeFile(const std::string& file) {
+    WholeFile whole;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return whole;
+    struct stat status;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+        std::uint64_t(status.st_size) <= wholeFileLimit) {
+        whole.bytes.reset(new (std::nothrow) char[std::size_t(status.st_size)]);
+        if (whole.bytes && readExactly(fd, 0, std::size_t(status.st_size), whole.bytes.get()))
+            whole.size = std::uint64_t(status.st_size);
+    }
+    ::close(fd);
+    return whole;
+}
+
+// A read-only stream over bytes in memory, seekable as GDCM needs.
+class MemoryBuffer : public std::streambuf {
+public:
+    MemoryBuffer(char* bytes, std::size_t size) { setg(bytes, bytes, bytes + size); }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
+                     std::ios_base::openmode) override {
+        char* base = from == std::ios_base::beg   ? eback()
+                     : from == std::ios_base::cur ? gptr()
+                                                  : egptr();
+        if (offset < eback() - base || offset > egptr() - base)
+            return pos_type(off_type(-1));
+        setg(eback(), base + offset, egptr());
+        return pos_type(off_type(gptr() - eback()));
+    }
+    pos_type seekpos(pos_type at, std::ios_base::openmode mode) override {
+        return seekoff(off_type(at), std::ios_base::beg, mode);
+    }
+};
 
 bool sampleType(gdcm::PixelFormat::ScalarType scalar, SampleType* type) {
     switch (scalar) {
@@ -140,22 +194,30 @@ std::vector<double> framePositions(const gdcm::DataSet& data, int frames) {
 // Where the value of the pixel data starts when it ends the file, as it does in nearly every
 // file: the element's own header (tag, VR, length) then lies just before its last bytes. -1
 // otherwise, and for a big-endian file.
-std::int64_t valueEndingFile(const std::string& file, const gdcm::Image& image) {
+std::int64_t valueEndingFile(const std::string& file, const WholeFile& whole,
+                             const gdcm::Image& image) {
     const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
     const std::uint32_t length = image.GetDataElement().GetVL();
     if (syntax.GetSwapCode() != gdcm::SwapCode::LittleEndian || length == 0xffffffffu)
         return -1;
-    const FileHandle handle = openFile(file.c_str(), "rb");
+    FileHandle handle;
     struct stat status;
-    if (!handle || fstat(fileno(handle.get()), &status) != 0)
-        return -1;
+    if (!whole.size) {
+        handle = openFile(file.c_str(), "rb");
+        if (!handle || fstat(fileno(handle.get()), &status) != 0)
+            return -1;
+    }
+    const std::int64_t fileSize = whole.size ? std::int64_t(whole.size) : status.st_size;
     const bool explicitVr = syntax.IsExplicit();
     const std::int64_t headerBytes = explicitVr ? 12 : 8;
-    const std::int64_t start = std::int64_t(status.st_size) - std::int64_t(length);
+    const std::int64_t start = fileSize - std::int64_t(length);
     unsigned char header[12];
-    if (start < headerBytes ||
-        !readExactly(fileno(handle.get()), std::uint64_t(start - headerBytes),
-                     std::size_t(headerBytes), header))
+    if (start < headerBytes)
+        return -1;
+    if (whole.size)
+        std::memcpy(header, whole.bytes.get() + (start - headerBytes), std::size_t(headerBytes));
+    else if (!readExactly(fileno(handle.get()), std::uint64_t(start - headerBytes),
+                          std::size_t(headerBytes), header))
         return -1;
     const unsigned char* size = header + headerBytes - 4;
     const std::uint32_t given = std::uint32_t(size[0]) | std::uint32_t(size[1]) << 8 |
@@ -171,12 +233,13 @@ std::int64_t valueEndingFile(const std::string& file, const gdcm::Image& image) 
 // GDCM pads pixel data that ends early with zeros (with a warning only): the value must lie
 // whole within the file. Where it does not end the file, the header is read again, up to the
 // pixel data's value and without it, to learn where that value starts (*start).
-std::string checkPixelDataWhole(const std::string& file, const gdcm::Image& image,
-                                std::uint64_t length, std::int64_t* start) {
+std::string checkPixelDataWhole(const std::string& file, const WholeFile& whole,
+                                const gdcm::Image& image, std::uint64_t length,
+                                std::int64_t* start) {
     const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
     if (syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian)
         return std::string(); // the codecs refuse short streams; deflated offsets are not file's
-    *start = valueEndingFile(file, image);
+    *start = valueEndingFile(file, whole, image);
     if (*start >= 0)
         return std::string(); // the value, at least length bytes, is the end of the file
     struct stat status;
@@ -322,8 +385,9 @@ void unpackBits(std::vector<char>* pixels, std::size_t count) {
 }
 
 // The pixels of a read image, whose layout has been checked; "" or the message.
-std::string readPixels(const std::string& file, const gdcm::Image& image, const DicomLayout& layout,
-                       std::vector<char>* pixels, std::int64_t* storedAt) {
+std::string readPixels(const std::string& file, const WholeFile& whole, const gdcm::Image& image,
+                       const DicomLayout& layout, std::vector<char>* pixels,
+                       std::int64_t* storedAt) {
     const std::size_t samples = std::size_t(layout.columns) * std::size_t(layout.rows) *
                                 std::size_t(layout.frames) * std::size_t(layout.channels);
     const bool bits = image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT;
@@ -340,7 +404,7 @@ std::string readPixels(const std::string& file, const gdcm::Image& image, const 
         if (!value || value->GetLength() < bytes)
             return formatString("DICOM pixel data too short: %u bytes of %zu",
                                 value ? unsigned(value->GetLength()) : 0u, bytes);
-        const std::string failure = checkPixelDataWhole(file, image, bytes, storedAt);
+        const std::string failure = checkPixelDataWhole(file, whole, image, bytes, storedAt);
         if (!failure.empty())
             return failure;
     }
@@ -435,8 +499,15 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
                             DicomPixels* decoded) {
     const QString name = QString::fromStdString(file);
     decoded->storedAt = -1;
+    decoded->storedMatch = -1;
+    const WholeFile whole = readWholeFile(file);
+    MemoryBuffer buffer(whole.bytes.get(), std::size_t(whole.size));
+    std::istream stream(&buffer);
     gdcm::ImageReader reader;
-    reader.SetFileName(file.c_str());
+    if (whole.size)
+        reader.SetStream(stream);
+    else
+        reader.SetFileName(file.c_str());
     bool read = false;
     try {
         const QuietStderr quiet;
@@ -449,9 +520,15 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
     const gdcm::Image& image = reader.GetImage();
     std::string failure = readLayout(image, layout, fill);
     if (failure.empty())
-        failure = readPixels(file, image, *layout, &decoded->pixels, &decoded->storedAt);
+        failure = readPixels(file, whole, image, *layout, &decoded->pixels, &decoded->storedAt);
     if (!failure.empty())
         return otherFileMessage(name, failure);
+    if (whole.size && decoded->storedAt >= 0)
+        decoded->storedMatch =
+            std::uint64_t(decoded->storedAt) <= whole.size &&
+            decoded->pixels.size() <= whole.size - std::uint64_t(decoded->storedAt) &&
+            std::memcmp(whole.bytes.get() + decoded->storedAt, decoded->pixels.data(),
+                        decoded->pixels.size()) == 0;
     decoded->slope = image.GetSlope();
     decoded->intercept = image.GetIntercept();
     for (int k = 0; k < 3; ++k)

@@ -32,6 +32,9 @@ struct DicomPixels {
     // Where the pixel data's value starts in the file when it is stored uncompressed, -1 when
     // it is not (the samples may still differ from those bytes: byte order, masked bits).
     std::int64_t storedAt = -1;
+    // Whether the samples are those stored bytes, as found when the file was read whole: 1 or
+    // 0, or -1 when not known (the bytes were not kept).
+    int storedMatch = -1;
 };
 
 // Reads and decodes file. With fill, *layout is set from the file; otherwise the file must hold
