@@ -15,9 +15,11 @@
 #include <QFileInfo>
 
 #include <gdcmScanner.h>
+#include <fcntl.h>
 #include <gdcmTrace.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -131,9 +133,14 @@ std::string listFolder(const QString& folder, const QString& root, int depth,
                        std::vector<std::string>* names) {
     const QFileInfoList entries = QDir(folder).entryInfoList(
         QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    // Only a link needs resolving, a system call a step of its path; anything else lies in the
+    // folder's own place.
+    const QString canonicalFolder = QDir(folder).canonicalPath();
     for (const QFileInfo& entry : entries) {
         const QString name = QDir(folder).filePath(entry.fileName());
-        const QString target = entry.canonicalFilePath();
+        const QString target = entry.isSymLink() || canonicalFolder.isEmpty()
+                                   ? entry.canonicalFilePath()
+                                   : canonicalFolder + '/' + entry.fileName();
         if (target.isEmpty())
             continue; // a dangling link
         if (!target.startsWith(root + '/'))
@@ -714,8 +721,15 @@ bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecod
 
 // Reads size bytes of file from at into out; false when the file no longer holds them.
 bool readStoredBytes(const std::string& file, std::int64_t at, std::size_t size, void* out) {
-    const FileHandle handle = openFile(file.c_str(), "rb");
-    return handle && readExactly(fileno(handle.get()), std::uint64_t(at), size, out);
+    // A regular file only, opened without blocking, as every input is; without a stream, as it
+    // is done once a file on each later pass.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    const bool read = fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                      readExactly(fd, std::uint64_t(at), size, out);
+    if (fd >= 0)
+        ::close(fd);
+    return read;
 }
 
 // Whether file holds decoded's samples byte for byte where its pixel data starts.

@@ -500,6 +500,8 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
     const QString name = QString::fromStdString(file);
     decoded->storedAt = -1;
     decoded->storedMatch = -1;
+    // Once for the whole file: each redirection costs several system calls.
+    const QuietStderr quiet;
     const WholeFile whole = readWholeFile(file);
     MemoryBuffer buffer(whole.bytes.get(), std::size_t(whole.size));
     std::istream stream(&buffer);
@@ -510,7 +512,6 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
         reader.SetFileName(file.c_str());
     bool read = false;
     try {
-        const QuietStderr quiet;
         read = reader.Read();
     } catch (...) {
         read = false;
