@@ -363,17 +363,19 @@ std::string readLayout(const gdcm::Image& image, DicomLayout* layout, bool fill)
     found.frames = image.GetNumberOfDimensions() > 2 ? int(image.GetDimension(2)) : 1;
     if (fill) {
         *layout = found;
-    } else if (found.columns != layout->columns || found.rows != layout->rows ||
-               found.frames != layout->frames || found.channels != layout->channels ||
-               found.type != layout->type) {
+        // Checked on the file that sets the layout only: every other must be of its sizes.
+        return checkVolumeSizes(found.columns, found.rows, found.frames, found.channels, found.type,
+                                nullptr);
+    }
+    if (found.columns != layout->columns || found.rows != layout->rows ||
+        found.frames != layout->frames || found.channels != layout->channels ||
+        found.type != layout->type)
         return formatString("DICOM image of %d x %d x %d %s, unlike the series' first "
                             "(%d x %d x %d %s)",
                             found.columns, found.rows, found.channels, sampleTypeName(found.type),
                             layout->columns, layout->rows, layout->channels,
                             sampleTypeName(layout->type));
-    }
-    return checkVolumeSizes(found.columns, found.rows, found.frames, found.channels, found.type,
-                            nullptr);
+    return std::string();
 }
 
 // Single-bit samples, eight a byte from the lowest bit, become one byte each (0 or 1).
