@@ -437,8 +437,9 @@ struct ProcessRow {
 std::string runRow(ProcessRow* row, const QString& volume) {
     row->best.seconds = row->bestAlone.seconds = 1e30;
     for (int run = 0; run < processRuns; ++run) {
-        const ProcessRun alone = runProcess(row->alone);
         QFile::remove(volume);
+        sync(); // the last output's removal written out, not running beside either process
+        const ProcessRun alone = runProcess(row->alone);
         const ProcessRun pack = runProcess(row->pack);
         if (!alone.ok || !pack.ok)
             return (alone.ok ? row->pack[0] + " failed: " + pack.output
