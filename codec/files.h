@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include <sys/stat.h>
+
 // A C stream that closes itself, so no path out of a reader leaks it.
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -21,6 +23,11 @@ std::string inputPath(const std::string& name);
 namespace inputMessages {
 const char cantOpen[] = "can't open input file";
 } // namespace inputMessages
+
+// Opens path for reading without a stream, as openFile's read modes do: a regular file only,
+// never blocking. The descriptor (still non-blocking, which a regular file ignores), or -1;
+// *status, where given, is the file's.
+int openRegularFile(const char* path, struct stat* status = nullptr);
 
 // fopen for the program's files. A read mode ("r...") opens only a regular file, and never
 // blocks doing so: a directory, a FIFO or a device gives null, as a missing file does.

@@ -15,7 +15,6 @@
 #include <QFileInfo>
 
 #include <gdcmScanner.h>
-#include <fcntl.h>
 #include <gdcmTrace.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -721,12 +720,9 @@ bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecod
 
 // Reads size bytes of file from at into out; false when the file no longer holds them.
 bool readStoredBytes(const std::string& file, std::int64_t at, std::size_t size, void* out) {
-    // A regular file only, opened without blocking, as every input is; without a stream, as it
-    // is done once a file on each later pass.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat status;
-    const bool read = fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                      readExactly(fd, std::uint64_t(at), size, out);
+    // Without a stream: it is done once a file on each later pass.
+    const int fd = openRegularFile(file.c_str());
+    const bool read = fd >= 0 && readExactly(fd, std::uint64_t(at), size, out);
     if (fd >= 0)
         ::close(fd);
     return read;

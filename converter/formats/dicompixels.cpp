@@ -14,7 +14,6 @@
 #include <gdcmReader.h>
 #include <gdcmSequenceOfFragments.h>
 #include <gdcmSequenceOfItems.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,12 +44,11 @@ struct WholeFile {
 // Reads file whole when it is a regular file of at most wholeFileLimit bytes.
 WholeFile readWholeFile(const std::string& file) {
     WholeFile whole;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    const int fd = openRegularFile(file.c_str(), &status);
     if (fd < 0)
         return whole;
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-        std::uint64_t(status.st_size) <= wholeFileLimit) {
+    if (status.st_size > 0 && std::uint64_t(status.st_size) <= wholeFileLimit) {
         whole.bytes.reset(new (std::nothrow) char[std::size_t(status.st_size)]);
         if (whole.bytes && readExactly(fd, 0, std::size_t(status.st_size), whole.bytes.get()))
             whole.size = std::uint64_t(status.st_size);
