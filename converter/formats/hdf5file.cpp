@@ -1,5 +1,6 @@
 #include "hdf5file.h"
 
+#include "allocator.h"
 #include "contained.h"
 #include "messages.h"
 #include "resultbytes.h"
@@ -272,11 +273,6 @@ std::string onOpenFile(const QString& path,
     *bytes = std::move(result.bytes);
     return std::string();
 }
-#ifdef MADV_POPULATE_WRITE
-constexpr int populateWrite = MADV_POPULATE_WRITE;
-#else
-constexpr int populateWrite = 23; // Linux 5.14
-#endif
 } // namespace
 
 const Hdf5Attribute* Hdf5Object::attribute(const std::string& name) const {
@@ -398,14 +394,9 @@ bool SharedSamples::reserve(std::uint64_t bytes) {
 }
 
 void SharedSamples::populate(std::uint64_t offset, std::uint64_t bytes) const {
-    // A forked child faults in a shared mapping's pages one by one; one call maps them all
-    // (kernels without it fault as before).
-    if (!map_ || offset > size_ || bytes > size_ - offset)
-        return;
-    const std::uintptr_t page = pageBytes();
-    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(data()) + offset;
-    const std::uintptr_t start = from / page * page;
-    madvise(reinterpret_cast<void*>(start), std::size_t(from - start + bytes), populateWrite);
+    // A forked child faults in a shared mapping's pages one by one.
+    if (map_ && offset <= size_ && bytes <= size_ - offset)
+        populateForWriting(data() + offset, std::size_t(bytes));
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "zarr.h"
 
+#include "allocator.h"
 #include "chunkcodecs.h"
 #include "text.h"
 #include "keystore.h"
@@ -75,6 +76,7 @@ struct Slab {
         if (bytes > size) {
             samples.reset(new unsigned char[bytes]);
             size = bytes;
+            populateForWriting(samples.get(), bytes); // one call, not a fault a page
         }
     }
 };

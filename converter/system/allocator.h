@@ -8,3 +8,10 @@
 // faulted in, zeroed, again. Blocks of up to 64 MB come from the heap; up to 256 MB of free
 // heap is kept.
 void keepFreedMemory();
+
+#include <cstddef>
+
+// Maps in every page of [start, start + bytes) for writing in one call, where writing them would
+// fault them in one by one: for a large buffer about to be written whole. Changes no byte. A
+// kernel without the call (before Linux 5.14) leaves the pages to fault as before.
+void populateForWriting(void* start, std::size_t bytes);
