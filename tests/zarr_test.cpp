@@ -153,6 +153,28 @@ TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
     }
 }
 
+// The root's documents are asked for at once, and the levels' too: the first of zarr.json,
+// .zarray and .zattrs that is there or fails decides whatever the others hold, and the first
+// level at fault is the one named.
+TEST(ZarrMetadata, TheFirstDocumentThereOrAtFaultDecides) {
+    ScratchDir scratch;
+    const QString plain = QDir::current().filePath("plain.zarr");
+    writeFile("plain.zarr/.zarray", plainArray);
+    QDir().mkpath("plain.zarr/.zattrs"); // can't be read, and is not needed
+    const ToolRun read = runTool({"info", plain});
+    EXPECT_EQ(read.status, 0) << read.err;
+    QDir().mkpath("plain.zarr/zarr.json"); // can't be read, and comes first
+    expectPackRefuses(plain, {}, "plain.zarr/zarr.json: ");
+
+    writeFile("levels.zarr/.zgroup", "{\"zarr_format\": 2}");
+    writeFile("levels.zarr/.zattrs", multiscales(R"(["z", "y", "x"])",
+                                                 R"({"path": "0"}, {"path": "1"}, {"path": "2"},
+                                                    {"path": "../outside"})"));
+    writeFile("levels.zarr/0/.zarray", plainArray);
+    writeFile("levels.zarr/2/.zarray", array("shape", "[8, 8, 8]"));
+    expectPackRefuses(QDir::current().filePath("levels.zarr"), {}, "levels.zarr/1/.zarray: ");
+}
+
 TEST(FolderStore, KeysStayInTheFolder) {
     ScratchDir scratch;
     writeFile("store/a/b", "12345");

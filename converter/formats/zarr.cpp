@@ -16,6 +16,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -431,6 +432,38 @@ std::string documentMessage(const KeyStore& store, const std::string& key,
     return otherFileMessage(QString::fromStdString(store.name() + "/" + key), reason);
 }
 
+// Runs fetch(k) for every k in [0, count), as many at once as the store keeps in flight: over a
+// network each document is a round trip. fetch must catch what it throws.
+void fetchAtOnce(const KeyStore& store, std::size_t count,
+                 const std::function<void(std::size_t)>& fetch) {
+    std::atomic<std::size_t> next{0};
+    runOnThreads(unsigned(std::min<std::size_t>(store.fetchesAtOnce(), count)), [&](unsigned) {
+        for (std::size_t k = next++; k < count; k = next++)
+            fetch(k);
+    });
+}
+
+// A document fetched: its text, or that the store has none, or the failure.
+struct Document {
+    std::string key, text, failure;
+    bool missing = false;
+};
+
+// The documents of keys, fetched at once; a missing one is no failure.
+std::vector<Document> getDocuments(KeyStore& store, const std::vector<std::string>& keys) {
+    std::vector<Document> documents(keys.size());
+    fetchAtOnce(store, keys.size(), [&](std::size_t k) {
+        Document& document = documents[k];
+        document.key = keys[k];
+        try {
+            document.failure = getDocument(store, keys[k], &document.text, &document.missing);
+        } catch (const std::bad_alloc&) {
+            document.failure = documentMessage(store, keys[k], "out of memory");
+        }
+    });
+    return documents;
+}
+
 // What the store's root holds: a v3 zarr.json (array or group) or v2's .zarray or .zattrs.
 struct RootNode {
     int format = 0;
@@ -438,69 +471,88 @@ struct RootNode {
     ZarrImage image; // without levels for a plain array
 };
 
-// Reads the array metadata at prefix. Returns "" or the message.
-std::string readArray(KeyStore& store, int format, const std::string& prefix, ZarrArray* array) {
-    const std::string key = prefix + (format == 3 ? "zarr.json" : ".zarray");
-    std::string text;
-    const std::string failure = getDocument(store, key, &text, nullptr);
-    if (!failure.empty())
-        return failure;
-    const std::string reason = parseZarrArray(text, format, array);
-    return reason.empty() ? reason : documentMessage(store, key, reason);
+// Reads the array metadata in document. Returns "" or the message.
+std::string readArray(const KeyStore& store, int format, const Document& document,
+                      ZarrArray* array) {
+    if (!document.failure.empty())
+        return document.failure;
+    const std::string reason = parseZarrArray(document.text, format, array);
+    return reason.empty() ? reason : documentMessage(store, document.key, reason);
+}
+
+// The document that says what the root is: a v3 zarr.json, else v2's .zarray, else .zattrs.
+// All three are asked for at once; the first that fails or is there decides.
+std::string rootDocument(KeyStore& store, Document* root) {
+    std::vector<Document> documents = getDocuments(store, {"zarr.json", ".zarray", ".zattrs"});
+    for (Document& document : documents)
+        if (!document.failure.empty() || !document.missing) {
+            *root = std::move(document);
+            return root->failure;
+        }
+    return otherFileMessage(QString::fromStdString(store.name()),
+                            "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
 }
 
 std::string readRoot(KeyStore& store, RootNode* root) {
-    std::string text;
-    bool missing = false;
-    std::string failure = getDocument(store, "zarr.json", &text, &missing);
+    Document document;
+    const std::string failure = rootDocument(store, &document);
     if (!failure.empty())
         return failure;
-    std::string key = "zarr.json", reason;
-    if (!missing) {
-        root->format = 3;
+    root->format = document.key == "zarr.json" ? 3 : 2;
+    std::string reason;
+    if (root->format == 3) {
         std::string type;
-        reason = zarrNodeType(text, &type);
+        reason = zarrNodeType(document.text, &type);
         root->array = type == "array";
-        if (reason.empty() && !root->array)
-            reason = parseZarrImage(text, 3, &root->image);
     } else {
-        root->format = 2;
-        failure = getDocument(store, ".zarray", &text, &missing);
-        root->array = failure.empty() && !missing;
-        if (failure.empty() && !root->array)
-            failure = getDocument(store, key = ".zattrs", &text, &missing);
-        if (!failure.empty())
-            return failure;
-        if (missing)
-            return otherFileMessage(QString::fromStdString(store.name()),
-                                    "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
-        if (!root->array)
-            reason = parseZarrImage(text, 2, &root->image);
+        root->array = document.key == ".zarray";
     }
+    if (reason.empty() && !root->array)
+        reason = parseZarrImage(document.text, root->format, &root->image);
     if (reason.empty() && !root->array && root->image.levels.empty())
         reason = "a group without multiscales: name the image's or the array's own folder";
     if (reason.empty() && root->array) {
         // A plain array is an image of one level whose axes its own metadata gives.
         ZarrArray array;
-        failure = readArray(store, root->format, "", &array);
-        if (!failure.empty())
-            return failure;
+        if (const std::string failed = readArray(store, root->format, document, &array);
+            !failed.empty())
+            return failed;
         root->image.levels = {ZarrLevel{"", {}, {}}};
         reason = plainArrayAxes(array, &root->image.axes);
     }
-    return reason.empty() ? reason : documentMessage(store, key, reason);
+    return reason.empty() ? reason : documentMessage(store, document.key, reason);
 }
 
-// Reads the array of one level and maps its dimensions to the image's axes.
-std::string readLevel(KeyStore& store, const RootNode& root, const ZarrLevel& level,
-                      LevelLayout* layout) {
-    if (!level.path.empty() && !isSafeStoreKey(level.path))
-        return otherFileMessage(QString::fromStdString(store.name()),
-                                "unsafe level path '" + level.path + "'");
-    layout->prefix = level.path.empty() ? "" : level.path + "/";
-    const std::string failure = readArray(store, root.format, layout->prefix, &layout->array);
-    if (!failure.empty())
-        return failure;
+// Each level's array metadata, fetched and read at once, so that no more than a document for
+// each fetch in flight is held. Returns the failures, level by level ("" for none).
+std::vector<std::string> readLevelArrays(KeyStore& store, const RootNode& root,
+                                         std::vector<LevelLayout>* layouts) {
+    const std::vector<ZarrLevel>& levels = root.image.levels;
+    std::vector<std::string> failures(levels.size());
+    layouts->resize(levels.size());
+    fetchAtOnce(store, levels.size(), [&](std::size_t l) {
+        const std::string& path = levels[l].path;
+        if (!path.empty() && !isSafeStoreKey(path)) {
+            failures[l] = otherFileMessage(QString::fromStdString(store.name()),
+                                           "unsafe level path '" + path + "'");
+            return;
+        }
+        LevelLayout& layout = (*layouts)[l];
+        layout.prefix = path.empty() ? "" : path + "/";
+        Document document;
+        document.key = layout.prefix + (root.format == 3 ? "zarr.json" : ".zarray");
+        try {
+            document.failure = getDocument(store, document.key, &document.text, nullptr);
+            failures[l] = readArray(store, root.format, document, &layout.array);
+        } catch (const std::bad_alloc&) {
+            failures[l] = documentMessage(store, document.key, "out of memory");
+        }
+    });
+    return failures;
+}
+
+// Maps the dimensions of a level's array, read, to the image's axes.
+std::string mapLevelAxes(const KeyStore& store, const RootNode& root, LevelLayout* layout) {
     const std::vector<ZarrAxis>& axes = root.image.axes;
     const std::string key = layout->prefix + (root.format == 3 ? "zarr.json" : ".zarray");
     if (layout->array.shape.size() != axes.size())
@@ -533,28 +585,30 @@ PyramidLevel pyramidLevel(const LevelLayout& layout, const ZarrLevel& level) {
 // The levels of the image (or the one of a plain array), each checked to agree with the one
 // before and to be no finer than it.
 std::string readLevels(KeyStore& store, const RootNode& root, std::vector<LevelLayout>* layouts) {
-    for (const ZarrLevel& level : root.image.levels) {
-        LevelLayout layout;
-        const std::string failure = readLevel(store, root, level, &layout);
+    const std::vector<std::string> failures = readLevelArrays(store, root, layouts);
+    for (std::size_t l = 0; l < layouts->size(); ++l) {
+        LevelLayout& layout = (*layouts)[l];
+        const std::string failure =
+            failures[l].empty() ? mapLevelAxes(store, root, &layout) : failures[l];
         if (!failure.empty())
             return failure;
-        if (!layouts->empty()) {
-            const LevelLayout& last = layouts->back();
+        if (l > 0) {
+            const LevelLayout& last = (*layouts)[l - 1];
+            const std::string& path = root.image.levels[l].path;
             const auto role = [](AxisRole r) { return int(r); };
             if (layout.array.type != last.array.type ||
                 layout.extent[role(AxisRole::Channel)] != last.extent[role(AxisRole::Channel)] ||
                 layout.extent[role(AxisRole::Time)] != last.extent[role(AxisRole::Time)])
                 return otherFileMessage(
-                    QString::fromStdString(store.name() + "/" + level.path),
+                    QString::fromStdString(store.name() + "/" + path),
                     "level differs from the one before in sample type, channels "
                     "or time points");
             for (int k = 0; k < 3; ++k)
                 if (layout.extent[k] > last.extent[k])
-                    return otherFileMessage(QString::fromStdString(store.name() + "/" + level.path),
+                    return otherFileMessage(QString::fromStdString(store.name() + "/" + path),
                                             "level larger than the one before (levels go finest "
                                             "first)");
         }
-        layouts->push_back(layout);
     }
     return std::string();
 }
