@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -359,6 +360,59 @@ TEST(Resample, PaddingIsNeverReadYetResamplesAsBlack) {
         EXPECT_EQ(streamed, whole);
         EXPECT_EQ(innerReads, c.d);
     }
+}
+
+// Slices reach the sink in order from one reader or two; a failing read, a read that throws and
+// a failing sink each end the stream at once, with nothing committed and no reader left waiting.
+TEST(StreamSlices, WritesInOrderAndStopsAtTheFirstFailure) {
+    const int depth = 40, never = 1000;
+    struct Case {
+        int readFails, readThrows, sinkFails; // the slice at which each happens
+        const char* expected;
+    } cases[] = {{never, never, never, ""},
+                 {17, never, never, "read 17"},
+                 {never, 9, never, "thrown"},
+                 {never, never, 5, "sink 5"},
+                 {0, never, never, "read 0"}};
+    for (const bool concurrent : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << concurrent << " " << c.expected);
+            std::atomic<int> reads{0};
+            SliceSource source = greySource(2, 2, depth, [](int, int, int z) { return z; });
+            source.concurrent = concurrent;
+            source.read = [read = source.read, &reads, c](int z, unsigned char* rgb) {
+                ++reads;
+                if (z == c.readThrows)
+                    throw std::bad_alloc();
+                return z == c.readFails ? "read " + std::to_string(z) : read(z, rgb);
+            };
+            std::vector<int> written;
+            bool committed = false;
+            SliceSink sink;
+            sink.write = [&](const unsigned char* rgb) {
+                written.push_back(rgb[0]);
+                return int(written.size()) - 1 == c.sinkFails ? "sink " + std::to_string(rgb[0])
+                                                              : std::string();
+            };
+            sink.commit = [&] {
+                committed = true;
+                return std::string();
+            };
+            std::string result;
+            try {
+                result = streamSlices(source, sink, "test");
+            } catch (const std::bad_alloc&) {
+                result = "thrown";
+            }
+            EXPECT_EQ(result, c.expected);
+            EXPECT_EQ(committed, result.empty());
+            // The slices written: those before a failing read, up to a failing write's.
+            const int whole = std::min({depth, c.readFails, c.readThrows, c.sinkFails + 1});
+            ASSERT_EQ(written.size(), std::size_t(whole));
+            for (int z = 0; z < whole; ++z)
+                EXPECT_EQ(written[std::size_t(z)], z);
+            EXPECT_LE(reads, whole + 3); // readers stop a few slices ahead at most
+        }
 }
 
 TEST(Resample, ShrinkingALongThinPaddedVolumeTakesTimeOfTheOutput) {

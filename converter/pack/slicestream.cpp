@@ -8,6 +8,12 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -68,38 +74,131 @@ namespace {
 int slicesAhead(const SliceSource& cube) {
     return cube.concurrent ? 2 : 1;
 }
+
+// The slices between the readers and the writer: slice z in buffer z % ring. A reader fills a
+// buffer once the writer is done with the slice it held; the writer takes a slice once it is in.
+struct SliceRing {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::vector<unsigned char>> buffers;
+    std::vector<int> held;                 // the slice in each buffer, or -1
+    std::vector<std::string> failures;     // each buffer's read's
+    std::vector<std::exception_ptr> threw; // what each buffer's read threw
+    int written = 0;                       // slices the writer is done with
+    bool stopped = false;                  // by a failure: readers start no more reads
+
+    SliceRing(int ring, std::size_t sliceBytes)
+        : buffers(std::size_t(ring), std::vector<unsigned char>(sliceBytes)),
+          held(std::size_t(ring), -1), failures(std::size_t(ring)), threw(std::size_t(ring)) {}
+    std::size_t at(int z) const { return std::size_t(z) % buffers.size(); }
+};
+
+// Reads slices first, first + step, ... into the ring, each once the writer has freed its
+// buffer, until the cube ends, a read fails or the ring is stopped. Padding slices are skipped:
+// the writer writes them black.
+void readSlices(const SliceSource& cube, int first, int step, SliceRing* ring,
+                const std::function<bool(int)>& blank) {
+    const int count = int(ring->buffers.size());
+    for (int z = first; z < cube.depth; z += step) {
+        if (blank(z))
+            continue;
+        {
+            std::unique_lock<std::mutex> hold(ring->lock);
+            ring->changed.wait(hold, [&] { return ring->stopped || z - ring->written < count; });
+            if (ring->stopped)
+                return;
+        }
+        const std::size_t b = ring->at(z);
+        std::string failure;
+        std::exception_ptr threw;
+        try {
+            failure = cube.read(z, ring->buffers[b].data());
+        } catch (...) {
+            threw = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> hold(ring->lock);
+        ring->held[b] = z;
+        ring->failures[b] = failure;
+        ring->threw[b] = threw;
+        ring->changed.notify_all();
+        if (!failure.empty() || threw)
+            return;
+    }
+}
+
+// The readers' threads, joined when the writer leaves, however it leaves.
+struct ReaderThreads {
+    std::vector<std::thread> threads;
+    ~ReaderThreads() {
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+};
+
+// Stops the ring's readers when the writer leaves, however it leaves, before they are joined.
+struct RingStop {
+    SliceRing* ring;
+    ~RingStop() {
+        const std::lock_guard<std::mutex> hold(ring->lock);
+        ring->stopped = true;
+        ring->changed.notify_all();
+    }
+};
+
+// Slice z from the ring once its reader has put it there: the slice, or null with *failure set.
+const unsigned char* takeSlice(SliceRing* ring, int z, std::string* failure) {
+    std::unique_lock<std::mutex> hold(ring->lock);
+    const std::size_t b = ring->at(z);
+    ring->changed.wait(hold, [&] { return ring->held[b] == z; });
+    if (ring->threw[b])
+        std::rethrow_exception(ring->threw[b]);
+    *failure = ring->failures[b];
+    return failure->empty() ? ring->buffers[b].data() : nullptr;
+}
 } // namespace
 
 std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label) {
     // Reading runs ahead of writing, so a conversion takes about as long as the slower of the
     // two rather than their sum. Decoding pictures is the slow part of packing; a concurrent
-    // source decodes two slices at once, one a core on a two-core machine.
+    // source decodes two slices at once, one a core on a two-core machine. Each reader goes on
+    // from slice to slice by itself: a thread started for every slice would put two thread
+    // wake-ups between one slice and the next.
     const std::size_t sliceBytes = 3 * std::size_t(cube.width) * std::size_t(cube.height);
     const int ahead = slicesAhead(cube);
-    const int ring = ahead + 1; // slice z is in buffer z % ring
-    std::vector<std::vector<unsigned char>> slices(ring, std::vector<unsigned char>(sliceBytes));
-    std::vector<Task<std::string>> reads(ring);
-    const auto blank = [&cube](int z) { return cube.padding && cube.padding->blankSlice(z); };
-    const std::vector<unsigned char> black(cube.padding ? sliceBytes : 0, 0);
-    const auto startRead = [&](int z) {
-        if (z < cube.depth && !blank(z))
-            reads[z % ring] = startTask(std::cref(cube.read), z, slices[z % ring].data());
+    SliceRing ring(ahead + 1, sliceBytes);
+    const std::function<bool(int)> blank = [&cube](int z) {
+        return cube.padding && cube.padding->blankSlice(z);
     };
-    for (int z = 0; z < ahead; ++z)
-        startRead(z);
+    const std::vector<unsigned char> black(cube.padding ? sliceBytes : 0, 0);
+    ReaderThreads readers;
+    try {
+        for (int r = 0; r < ahead && threadsRunBeside(); ++r)
+            readers.threads.emplace_back(readSlices, std::cref(cube), r, ahead, &ring,
+                                         std::cref(blank));
+    } catch (const std::system_error&) {
+        // No more threads to be had: the slices of readers not started are read here.
+    }
+    const int started = int(readers.threads.size());
+    const RingStop stop{&ring}; // before the readers are joined
     Progress progress = startProgress(label, cube.depth);
     std::string failure;
     for (int z = 0; failure.empty() && z < cube.depth; ++z) {
-        failure = blank(z) ? std::string() : reads[z % ring].get();
-        if (failure.empty()) {
-            startRead(z + ahead); // into the buffer written before this one
-            failure = sink.write(blank(z) ? black.data() : slices[z % ring].data());
+        const unsigned char* slice = black.data();
+        if (!blank(z) && z % ahead < started) {
+            slice = takeSlice(&ring, z, &failure);
+        } else if (!blank(z)) { // its buffer is free: the writer is done with every slice before
+            slice = ring.buffers[ring.at(z)].data();
+            failure = cube.read(z, ring.buffers[ring.at(z)].data());
+        }
+        if (failure.empty())
+            failure = sink.write(slice);
+        {
+            const std::lock_guard<std::mutex> hold(ring.lock);
+            ring.written = z + 1;
+            ring.changed.notify_all();
         }
         advanceProgress(&progress, z + 1);
     }
-    for (Task<std::string>& read : reads)
-        if (read.valid()) // a failure stopped the loop while reads were under way
-            read.wait();
     finishProgress(&progress);
     return failure.empty() ? sink.commit() : failure;
 }

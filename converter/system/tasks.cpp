@@ -27,6 +27,14 @@ void runOnThreads(unsigned count, const std::function<void(unsigned)>& work) {
         thread.join();
 }
 
+bool threadsRunBeside() {
+#ifdef TESSARY_ASAN
+    return false;
+#else
+    return true;
+#endif
+}
+
 #ifdef TESSARY_ASAN
 // AddressSanitizer's allocator (in the toolchains this builds with) is not fork-safe: a contained
 // child forked while another thread holds its lock waits for it for ever. The sanitized build

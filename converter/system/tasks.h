@@ -1,8 +1,8 @@
 #pragma once
 
 // Work started on another thread at once, as std::async(std::launch::async) starts it, but on a
-// thread kept from earlier work where one is idle: a pack reads every slice on another thread,
-// and a new thread for each costs about as much as reading a small slice.
+// thread kept from earlier work where one is idle: readers start work for every slab or slice
+// they read ahead, and a new thread for each costs about as much as reading a small slice.
 
 #include <functional>
 #include <future>
@@ -14,6 +14,10 @@
 // no thread can be started, at once, here, as the sanitized build always does. A forked child
 // starts with no kept threads.
 void runOnKeptThread(std::function<void()> job);
+
+// Whether work may run on another thread while this one goes on: not in the sanitized build, where
+// a contained child forked meanwhile could find the allocator's lock held for ever.
+bool threadsRunBeside();
 
 // Runs work(t) for every t in [0, count), each on a thread of its own started for it, and
 // returns when all have ended. Where no more threads can be started, the rest run here, one
