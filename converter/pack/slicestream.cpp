@@ -85,7 +85,7 @@ struct SliceRing {
     std::vector<std::string> failures;     // each buffer's read's
     std::vector<std::exception_ptr> threw; // what each buffer's read threw
     int written = 0;                       // slices the writer is done with
-    bool stopped = false;                  // by a failure: readers start no more reads
+    bool stopped = false;                  // once the writer leaves: readers start no more reads
 
     SliceRing(int ring, std::size_t sliceBytes)
         : buffers(std::size_t(ring), std::vector<unsigned char>(sliceBytes)),
@@ -126,22 +126,18 @@ void readSlices(const SliceSource& cube, int first, int step, SliceRing* ring,
     }
 }
 
-// The readers' threads, joined when the writer leaves, however it leaves.
+// The readers' threads, stopped and joined when the writer leaves, however it leaves.
 struct ReaderThreads {
+    SliceRing* ring;
     std::vector<std::thread> threads;
     ~ReaderThreads() {
+        {
+            const std::lock_guard<std::mutex> hold(ring->lock);
+            ring->stopped = true;
+            ring->changed.notify_all();
+        }
         for (std::thread& thread : threads)
             thread.join();
-    }
-};
-
-// Stops the ring's readers when the writer leaves, however it leaves, before they are joined.
-struct RingStop {
-    SliceRing* ring;
-    ~RingStop() {
-        const std::lock_guard<std::mutex> hold(ring->lock);
-        ring->stopped = true;
-        ring->changed.notify_all();
     }
 };
 
@@ -161,8 +157,8 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
     // Reading runs ahead of writing, so a conversion takes about as long as the slower of the
     // two rather than their sum. Decoding pictures is the slow part of packing; a concurrent
     // source decodes two slices at once, one a core on a two-core machine. Each reader goes on
-    // from slice to slice by itself: a thread started for every slice would put two thread
-    // wake-ups between one slice and the next.
+    // from slice to slice by itself: a read handed to another thread for every slice would put
+    // two thread wake-ups between one slice and the next.
     const std::size_t sliceBytes = 3 * std::size_t(cube.width) * std::size_t(cube.height);
     const int ahead = slicesAhead(cube);
     SliceRing ring(ahead + 1, sliceBytes);
@@ -170,7 +166,7 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
         return cube.padding && cube.padding->blankSlice(z);
     };
     const std::vector<unsigned char> black(cube.padding ? sliceBytes : 0, 0);
-    ReaderThreads readers;
+    ReaderThreads readers{&ring, {}};
     try {
         for (int r = 0; r < ahead && threadsRunBeside(); ++r)
             readers.threads.emplace_back(readSlices, std::cref(cube), r, ahead, &ring,
@@ -179,7 +175,6 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
         // No more threads to be had: the slices of readers not started are read here.
     }
     const int started = int(readers.threads.size());
-    const RingStop stop{&ring}; // before the readers are joined
     Progress progress = startProgress(label, cube.depth);
     std::string failure;
     for (int z = 0; failure.empty() && z < cube.depth; ++z) {
