@@ -117,7 +117,7 @@ TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
         {".zarray", array("shape", "[4, 4, 4, 1, 1, 1]"), "shape must list 1 to 5"},
         {".zarray", array("chunks", "[4, 4]"), "chunks and shape differ"},
         {".zarray", array("shape", "[4, 4]", array("chunks", "[4, 4]")),
-         "2 dimensions: need 3 to 5"},
+         "lie.zarr/.zarray: 2 dimensions: need 3 to 5"},
         {".zarray", array("chunks", "[100000, 100000, 100000]"), "chunks too large"},
         {".zarray", array("filters", "[{\"id\": \"delta\"}]"), "unsupported filters"},
         {".zarray", array("compressor", "{\"id\": \"bz2\"}"), "unsupported compressor 'bz2'"},
