@@ -468,8 +468,14 @@ std::vector<Document> getDocuments(KeyStore& store, const std::vector<std::strin
 struct RootNode {
     int format = 0;
     bool array = false;
-    ZarrImage image; // without levels for a plain array
+    ZarrImage image;      // without levels for a plain array
+    ZarrArray plainArray; // a plain array's metadata, read with the root
 };
+
+// The key of the array metadata of the level at prefix.
+std::string arrayKey(int format, const std::string& prefix) {
+    return prefix + (format == 3 ? "zarr.json" : ".zarray");
+}
 
 // Reads the array metadata in document. Returns "" or the message.
 std::string readArray(const KeyStore& store, int format, const Document& document,
@@ -513,23 +519,27 @@ std::string readRoot(KeyStore& store, RootNode* root) {
         reason = "a group without multiscales: name the image's or the array's own folder";
     if (reason.empty() && root->array) {
         // A plain array is an image of one level whose axes its own metadata gives.
-        ZarrArray array;
-        if (const std::string failed = readArray(store, root->format, document, &array);
+        if (const std::string failed = readArray(store, root->format, document, &root->plainArray);
             !failed.empty())
             return failed;
         root->image.levels = {ZarrLevel{"", {}, {}}};
-        reason = plainArrayAxes(array, &root->image.axes);
+        reason = plainArrayAxes(root->plainArray, &root->image.axes);
     }
     return reason.empty() ? reason : documentMessage(store, document.key, reason);
 }
 
 // Each level's array metadata, fetched and read at once, so that no more than a document for
-// each fetch in flight is held. Returns the failures, level by level ("" for none).
+// each fetch in flight is held; a plain array's, read with the root. Returns the failures, level
+// by level ("" for none).
 std::vector<std::string> readLevelArrays(KeyStore& store, const RootNode& root,
                                          std::vector<LevelLayout>* layouts) {
     const std::vector<ZarrLevel>& levels = root.image.levels;
     std::vector<std::string> failures(levels.size());
     layouts->resize(levels.size());
+    if (root.array) {
+        layouts->front().array = root.plainArray;
+        return failures;
+    }
     fetchAtOnce(store, levels.size(), [&](std::size_t l) {
         const std::string& path = levels[l].path;
         if (!path.empty() && !isSafeStoreKey(path)) {
@@ -540,7 +550,7 @@ std::vector<std::string> readLevelArrays(KeyStore& store, const RootNode& root,
         LevelLayout& layout = (*layouts)[l];
         layout.prefix = path.empty() ? "" : path + "/";
         Document document;
-        document.key = layout.prefix + (root.format == 3 ? "zarr.json" : ".zarray");
+        document.key = arrayKey(root.format, layout.prefix);
         try {
             document.failure = getDocument(store, document.key, &document.text, nullptr);
             failures[l] = readArray(store, root.format, document, &layout.array);
@@ -554,7 +564,7 @@ std::vector<std::string> readLevelArrays(KeyStore& store, const RootNode& root,
 // Maps the dimensions of a level's array, read, to the image's axes.
 std::string mapLevelAxes(const KeyStore& store, const RootNode& root, LevelLayout* layout) {
     const std::vector<ZarrAxis>& axes = root.image.axes;
-    const std::string key = layout->prefix + (root.format == 3 ? "zarr.json" : ".zarray");
+    const std::string key = arrayKey(root.format, layout->prefix);
     if (layout->array.shape.size() != axes.size())
         return documentMessage(store, key,
                                formatString("%zu dimensions, but the image has %zu axes",

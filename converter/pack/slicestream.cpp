@@ -8,15 +8,15 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <cmath>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
@@ -182,8 +182,9 @@ std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const s
         if (!blank(z) && z % ahead < started) {
             slice = takeSlice(&ring, z, &failure);
         } else if (!blank(z)) { // its buffer is free: the writer is done with every slice before
-            slice = ring.buffers[ring.at(z)].data();
-            failure = cube.read(z, ring.buffers[ring.at(z)].data());
+            unsigned char* own = ring.buffers[ring.at(z)].data();
+            failure = cube.read(z, own);
+            slice = own;
         }
         if (failure.empty())
             failure = sink.write(slice);
