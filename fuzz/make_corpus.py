@@ -451,6 +451,16 @@ write("zarrmeta", "v2-ngff", json.dumps(ngff).encode())
 write("zarrmeta", "v3-ngff", json.dumps({"zarr_format": 3, "node_type": "group",
                                          "attributes": {"ome": ngff}}).encode())
 write("zarrmeta", "deep", b'{"a":' + b"[" * 80 + b"]" * 80 + b"}")
+# Sizes whose products wrap past 2^64: chunks, shards and a shard's count of inner chunks.
+write("zarrmeta", "regression-wrapping-chunks",
+      json.dumps(dict(zarray, shape=[4, 4, 4], chunks=[1, 1 << 30, 1 << 34])).encode())
+write("zarrmeta", "regression-wrapping-shards", json.dumps({
+    "zarr_format": 3, "node_type": "array", "shape": [4, 4, 4], "data_type": "uint8",
+    "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": [1, 1 << 32, 1 << 32]}},
+    "chunk_key_encoding": {"name": "default"}, "fill_value": 0,
+    "codecs": [{"name": "sharding_indexed", "configuration": {
+        "chunk_shape": [1, 1, 1], "codecs": [{"name": "bytes"}],
+        "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}}]}}]}).encode())
 
 # Chunks: a codec byte (raw, blosc, zstd, zlib, gzip, lz4), the decoded size, the chunk.
 payload = bytes(range(40)) * 2

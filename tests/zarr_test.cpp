@@ -105,6 +105,18 @@ std::string multiscales(const std::string& axes, const std::string& paths) {
     return R"({"multiscales": [{"axes": )" + axes + R"(, "datasets": [)" + paths + "]}]}";
 }
 
+// A v3 array of one-byte samples, sharded with the given shard and inner chunk shapes.
+std::string shardedArray(const std::string& shape, const std::string& shard,
+                         const std::string& inner) {
+    return R"({"zarr_format": 3, "node_type": "array", "shape": )" + shape +
+           R"(, "data_type": "uint8", "fill_value": 0,
+        "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": )" +
+           shard + R"(}}, "chunk_key_encoding": {"name": "default"},
+        "codecs": [{"name": "sharding_indexed", "configuration": {"chunk_shape": )" +
+           inner + R"(, "codecs": [{"name": "bytes"}],
+            "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}}]}}]})";
+}
+
 TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
     ScratchDir scratch;
     const std::string zyx = R"(["z", "y", "x"])";
@@ -119,6 +131,17 @@ TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
         {".zarray", array("shape", "[4, 4]", array("chunks", "[4, 4]")),
          "lie.zarr/.zarray: 2 dimensions: need 3 to 5"},
         {".zarray", array("chunks", "[100000, 100000, 100000]"), "chunks too large"},
+        // Sizes whose product wraps past 2^64 to a small one, and chunks that would decode
+        // gigabytes for a few samples.
+        {".zarray", array("chunks", "[1, 1073741824, 17179869184]"), "chunks too large"},
+        {".zarray", array("chunks", "[1024, 1024, 1024]"),
+         "chunks far larger than the array: 1 GiB each, for 0 MiB of samples"},
+        {"zarr.json", shardedArray("[4, 4, 4]", "[1, 4294967296, 4294967296]", "[1, 1, 1]"),
+         "shards too large: more than 64 GiB each"},
+        {"zarr.json", shardedArray("[4, 4, 4]", "[4, 65536, 65536]", "[4, 4, 4]"),
+         "shards far larger than the array"},
+        {"zarr.json", shardedArray("[4, 4096, 4096]", "[4, 4096, 4096]", "[1, 1, 1]"),
+         "shards of too many inner chunks"},
         {".zarray", array("filters", "[{\"id\": \"delta\"}]"), "unsupported filters"},
         {".zarray", array("compressor", "{\"id\": \"bz2\"}"), "unsupported compressor 'bz2'"},
         {".zarray", array("dtype", "\"<c8\""), "unsupported dtype '<c8'"},
@@ -149,7 +172,9 @@ TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
             writeFile("lie.zarr/.zattrs", multiscales(zyx, R"({"path": "0"}, {"path": "1"})"));
             writeFile("lie.zarr/0/.zarray", plainArray);
         }
-        expectPackRefuses(QDir::current().filePath("lie.zarr"), {}, what);
+        const QString store = QDir::current().filePath("lie.zarr");
+        expectPackRefuses(store, {}, what);
+        expectRefusal(runTool({"info", store}), store.toStdString(), what);
     }
 }
 

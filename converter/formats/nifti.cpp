@@ -1,5 +1,6 @@
 #include "nifti.h"
 
+#include "checkedsize.h"
 #include "files.h"
 #include "text.h"
 #include "inflater.h"
@@ -223,12 +224,6 @@ std::string orientationOf(const NiftiHeader& header) {
     return words + " (from the " + which + ")";
 }
 
-// a * b, or false when it passes 2^63 - 1.
-bool multiply(std::uint64_t a, std::uint64_t b, std::uint64_t* product) {
-    return !__builtin_mul_overflow(a, b, product) &&
-           *product <= std::uint64_t(std::numeric_limits<std::int64_t>::max());
-}
-
 // The voxel data of one open file. A vector dimension (the fifth, outermost in the file) stores
 // each channel as whole volumes after the other, so one slice's channels lie far apart: each
 // channel has a stream of its own. In a gzip file these are inflaters taken, in one forward
@@ -345,7 +340,7 @@ std::string pickVolume(std::int64_t volumes, int volume, std::int64_t* picked) {
 std::string checkLength(const NiftiHeader& header, const Voxels& voxels, std::uint64_t fileBytes) {
     std::uint64_t bytes = voxels.chunk * std::uint64_t(voxels.depth);
     for (int k = 4; k <= 5; ++k)
-        if (!multiply(bytes, std::uint64_t(header.dim[k]), &bytes))
+        if (!checkedMultiply(bytes, std::uint64_t(header.dim[k]), &bytes))
             return "too large: the voxels pass 2^63 bytes";
     if (bytes > std::numeric_limits<std::uint64_t>::max() - voxels.offset)
         return "too large: the voxels pass 2^63 bytes";

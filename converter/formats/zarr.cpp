@@ -149,11 +149,8 @@ private:
         const ZarrArray& array = layout_.array;
         if (!array.sharded)
             return encodedChunkBound(zarrChunkBytes(array, false)) + 4 * array.coding.checksums;
-        std::uint64_t inner = 1;
-        for (std::size_t d = 0; d < array.chunks.size(); ++d)
-            inner *= std::uint64_t(array.chunks[d] / array.inner[d]);
-        return inner * (encodedChunkBound(zarrChunkBytes(array, true)) +
-                        4 * array.innerCoding.checksums + 16) +
+        return zarrInnerChunks(array) * (encodedChunkBound(zarrChunkBytes(array, true)) +
+                                         4 * array.innerCoding.checksums + 16) +
                4;
     }
 
@@ -298,9 +295,9 @@ private:
                           std::vector<unsigned char>* chunk) const {
         const ZarrArray& array = layout_.array;
         std::vector<std::int64_t> grid(array.chunks.size());
-        std::size_t count = 1;
         for (std::size_t d = 0; d < grid.size(); ++d)
-            count *= std::size_t(grid[d] = array.chunks[d] / array.inner[d]);
+            grid[d] = array.chunks[d] / array.inner[d];
+        const std::size_t count = std::size_t(zarrInnerChunks(array));
         const std::size_t indexBytes = 16 * count + (array.indexChecksum ? 4 : 0);
         if (bytes.size() < indexBytes)
             return keyMessage(key, "shard shorter than its index");

@@ -1,5 +1,6 @@
 #include "zarrmeta.h"
 
+#include "checkedsize.h"
 #include "text.h"
 
 #include <nlohmann/json.hpp>
@@ -15,9 +16,12 @@ using nlohmann::json;
 namespace {
 // Deeper documents are no metadata Zarr writes; the cap keeps any parser's recursion short.
 const int maxNesting = 64;
-// No dimension of an array is longer than this, nor does one chunk decode to more bytes.
+// No dimension of an array is longer than this.
 const std::int64_t maxExtent = std::int64_t(1) << 40;
-const std::uint64_t maxChunkBytes = std::uint64_t(1) << 30;
+// A chunk may reach past its array's sides by this factor in samples, and any chunk this small
+// may reach as far as it likes: past both, nearly everything decoded would be thrown away.
+const std::uint64_t maxChunkWaste = 16;
+const std::uint64_t smallChunkBytes = std::uint64_t(16) << 20;
 
 // The deepest nesting of arrays and objects in text, strings skipped.
 int nestingDepth(const std::string& text) {
@@ -180,13 +184,28 @@ std::string readV2Compressor(const json& value, ChunkCodec* codec) {
     return "unsupported compressor '" + id + "': need blosc, zstd, zlib, gzip, lz4 or none";
 }
 
-std::string checkChunkBytes(const std::vector<std::int64_t>& chunks, SampleType type) {
-    std::uint64_t bytes = sampleTypeBytes(type);
-    for (std::int64_t c : chunks) {
-        if (bytes * std::uint64_t(c) > maxChunkBytes)
-            return "chunks too large: more than 1 GiB each";
-        bytes *= std::uint64_t(c);
-    }
+std::string bytesInWords(std::uint64_t bytes) {
+    return bytes >= (std::uint64_t(1) << 30)
+               ? formatString("%llu GiB", (unsigned long long)(bytes >> 30))
+               : formatString("%llu MiB", (unsigned long long)(bytes >> 20));
+}
+
+// Checks that one grid cell (a chunk, a shard or an inner chunk: `what`) decodes to at most
+// limit bytes, and not to many times the samples of the array that it covers.
+std::string checkCellBytes(const ZarrArray& array, const std::vector<std::int64_t>& cell,
+                           std::uint64_t limit, const char* what) {
+    std::uint64_t bytes = 0;
+    if (!checkedProduct(cell, sampleTypeBytes(array.type), limit, &bytes))
+        return formatString("%s too large: more than %s each", what, bytesInWords(limit).c_str());
+    std::vector<std::int64_t> covered(cell.size());
+    for (std::size_t d = 0; d < cell.size(); ++d)
+        covered[d] = std::min(cell[d], array.shape[d]);
+    std::uint64_t used = 0;
+    if (!checkedProduct(covered, sampleTypeBytes(array.type), bytes, &used) ||
+        (bytes > smallChunkBytes && bytes / maxChunkWaste > used))
+        return formatString("%s far larger than the array: %s each, for %s of samples; rechunk "
+                            "the store with chunks no larger than the array",
+                            what, bytesInWords(bytes).c_str(), bytesInWords(used).c_str());
     return std::string();
 }
 
@@ -218,7 +237,7 @@ std::string parseV2Array(const json& meta, ZarrArray* array) {
     if (separator != "." && separator != "/")
         return "dimension_separator must be \".\" or \"/\"";
     array->separator = separator.get<std::string>()[0];
-    return checkChunkBytes(array->chunks, array->type);
+    return checkCellBytes(*array, array->chunks, maxZarrChunkBytes, "chunks");
 }
 
 // Whether order is the identity (false) or the full reversal (true); others are refused.
@@ -288,6 +307,22 @@ std::string readV3Codecs(const json& codecs, std::size_t dimensions, bool allowS
     return std::string();
 }
 
+// A shard is fetched, and where it was never written filled, whole; its index lists every
+// inner chunk.
+std::string checkShardBytes(const ZarrArray& array) {
+    std::string failure = checkCellBytes(array, array.chunks, maxZarrShardBytes, "shards");
+    if (failure.empty())
+        failure = checkCellBytes(array, array.inner, maxZarrChunkBytes, "inner chunks");
+    std::vector<std::int64_t> grid(array.chunks.size());
+    for (std::size_t d = 0; d < grid.size(); ++d)
+        grid[d] = array.chunks[d] / array.inner[d];
+    std::uint64_t count = 0;
+    if (failure.empty() && !checkedProduct(grid, 1, maxZarrInnerChunks, &count))
+        failure = formatString("shards of too many inner chunks: more than %llu each",
+                               (unsigned long long)maxZarrInnerChunks);
+    return failure;
+}
+
 std::string readSharding(const json& configuration, ZarrArray* array) {
     if (!configuration.is_object())
         return "sharding_indexed lacks its configuration";
@@ -317,7 +352,7 @@ std::string readSharding(const json& configuration, ZarrArray* array) {
         return "index_location must be \"start\" or \"end\"";
     array->indexAtEnd = location == "end";
     array->sharded = true;
-    return checkChunkBytes(array->inner, array->type);
+    return checkShardBytes(*array);
 }
 
 std::string readKeyEncoding(const json& encoding, ZarrArray* array) {
@@ -364,7 +399,7 @@ std::string readV3Coding(const json& meta, ZarrArray* array) {
         return failure;
     array->coding = chain.coding;
     if (!chain.sharded)
-        return checkChunkBytes(array->chunks, array->type);
+        return checkCellBytes(*array, array->chunks, maxZarrChunkBytes, "chunks");
     if (chain.coding.fortran)
         return "unsupported transpose before sharding";
     return readSharding(chain.sharding, array);
@@ -412,10 +447,17 @@ std::string zarrChunkKey(const ZarrArray& array, const std::vector<std::int64_t>
 }
 
 std::uint64_t zarrChunkBytes(const ZarrArray& array, bool innerChunk) {
-    std::uint64_t bytes = sampleTypeBytes(array.type);
-    for (std::int64_t c : innerChunk ? array.inner : array.chunks)
-        bytes *= std::uint64_t(c);
+    std::uint64_t bytes = 0; // parsing checked the product against its limit
+    (void)checkedProduct(innerChunk ? array.inner : array.chunks, sampleTypeBytes(array.type),
+                         maxCheckedSize, &bytes);
     return bytes;
+}
+
+std::uint64_t zarrInnerChunks(const ZarrArray& array) {
+    std::uint64_t count = 1;
+    for (std::size_t d = 0; d < array.chunks.size() && array.sharded; ++d)
+        count *= std::uint64_t(array.chunks[d] / array.inner[d]); // checked when parsed
+    return count;
 }
 
 std::string parseZarrArray(const std::string& text, int format, ZarrArray* array) {

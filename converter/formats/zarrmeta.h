@@ -16,6 +16,12 @@
 constexpr std::size_t maxZarrDocument = 16u << 20;
 // The most dimensions of an array: x, y, z, channels and time.
 constexpr int maxZarrDimensions = 5;
+// The most bytes one chunk (or inner chunk) and one shard may decode to, and the most inner
+// chunks a shard may hold: parsing refuses an array past them, so that no product of its sizes
+// wraps.
+constexpr std::uint64_t maxZarrChunkBytes = std::uint64_t(1) << 30;
+constexpr std::uint64_t maxZarrShardBytes = std::uint64_t(1) << 36;
+constexpr std::uint64_t maxZarrInnerChunks = std::uint64_t(1) << 24;
 
 // How one chunk's samples are stored as bytes.
 struct ChunkCoding {
@@ -49,6 +55,9 @@ std::string zarrChunkKey(const ZarrArray& array, const std::vector<std::int64_t>
 
 // The bytes of one chunk (or of one inner chunk of a shard) decoded.
 std::uint64_t zarrChunkBytes(const ZarrArray& array, bool innerChunk);
+
+// The inner chunks of one shard (1 when the array is not sharded).
+std::uint64_t zarrInnerChunks(const ZarrArray& array);
 
 // Reads an array's metadata: a v2 .zarray (format 2) or a v3 zarr.json (format 3) of node
 // type array. Returns "" or the reason.
