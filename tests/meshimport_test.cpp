@@ -239,6 +239,7 @@ TEST_F(ImportTest, WhatIsLeftOutIsCounted) {
     writeFile("outside.mtl", "newmtl red\nKd 1 0 0\n");
     writeFile("m/odd.mtl", "newmtl red\nKd 1 0 0\nPr 0.5\nillum 11\nmap_Kd missing.png\n");
     makeNotAFile("m/fifo.mtl", NotAFile::Fifo);
+    writeFile("m/throws.mtl", "newmtl red\nKd 1 0 0\nbBackface 1\n");
     // The model, the triangles kept, the closing line's count of what was dropped, and the note
     // on the materials.
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
@@ -252,6 +253,9 @@ TEST_F(ImportTest, WhatIsLeftOutIsCounted) {
         {"mtllib ../outside.mtl\n" + triangle, 1, "",
          "names m/../outside.mtl, outside the model's folder"},
         {"mtllib odd.mtl\n" + triangle, 1, "", "unexpected illumination model"},
+        // A library the reader throws on: the model is read again without it.
+        {"mtllib throws.mtl\n" + triangle, 1, "",
+         "unreadable material library (OBJ/MTL: Encountered unknown texture type)"},
         {triangle, 1, "", "failed to locate material red"},
     };
     for (const auto& [text, kept, dropped, ignored] : cases) {

@@ -197,14 +197,22 @@ std::string collectTriangles(const aiScene& scene, MeshData* read, ImportReport*
     return read->triangleCount == 0 ? "no triangles in this model" : "";
 }
 
-// Reads the scene through the confined I/O system; "" or the message.
-std::string readTriangles(const std::string& path, const MeshImportOptions& options, MeshData* read,
-                          ImportReport* report) {
+// Reads the scene through the confined I/O system, without material libraries when withheld;
+// "" or the message. Sets *openedLibrary when a material library was read.
+std::string readScene(const std::string& path, const MeshImportOptions& options, bool withhold,
+                      bool* openedLibrary, MeshData* read, ImportReport* report) {
     ErrorLog log;
     Assimp::Importer importer;
     ModelFolderIO* io = new ModelFolderIO(path); // the importer owns it
     importer.SetIOHandler(io);
     log.io = io;
+    if (withhold)
+        io->withholdMaterialLibraries();
+    struct Opened { // told once the importer is done, whichever way
+        ModelFolderIO* io;
+        bool* opened;
+        ~Opened() { *opened = io->openedMaterialLibrary(); }
+    } opened{io, openedLibrary};
     if (!io->Exists(path.c_str())) // missing, or not a regular file
         return inputMessages::cantOpen;
     const std::string lower = QString::fromStdString(path).toLower().toStdString();
@@ -237,6 +245,24 @@ std::string readTriangles(const std::string& path, const MeshImportOptions& opti
         return failure(importer.GetErrorString());
     report->ignored = log.ignored;
     return collectTriangles(*scene, read, report);
+}
+
+// Reads the scene; an OBJ whose material library the reader throws on is read again without
+// it, since the viewer shows geometry only and materials must never refuse a model.
+std::string readTriangles(const std::string& path, const MeshImportOptions& options, MeshData* read,
+                          ImportReport* report) {
+    bool openedLibrary = false;
+    const std::string failure = readScene(path, options, false, &openedLibrary, read, report);
+    const std::string readerError = "can't read model: ";
+    if (failure.rfind(readerError, 0) != 0 || !openedLibrary)
+        return failure;
+    *read = MeshData();
+    if (!readScene(path, options, true, &openedLibrary, read, report).empty())
+        return failure;
+    // Without the library every material is ignored, and whatever the second read noted of them
+    // follows from that.
+    report->ignored = {"unreadable material library (" + failure.substr(readerError.size()) + ")"};
+    return std::string();
 }
 
 // "PATH: message" for the model at path, a file name in the system's encoding.

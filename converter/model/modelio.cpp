@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <climits>
@@ -23,6 +24,12 @@ std::string pathOfDescriptor(int fd) {
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     const ssize_t length = readlink(link, target, PATH_MAX);
     return length > 0 ? std::string(target, std::size_t(length)) : std::string();
+}
+
+// Whether path names an OBJ's material library.
+bool isMaterialLibrary(const char* path) {
+    const std::string name = path;
+    return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".mtl") == 0;
 }
 
 // A read-only stream over a descriptor, closed with the stream.
@@ -105,12 +112,16 @@ bool ModelFolderIO::Exists(const char* path) const {
 Assimp::IOStream* ModelFolderIO::Open(const char* path, const char* mode) {
     if (std::string(mode).find_first_of("wa+") != std::string::npos)
         return nullptr;
+    const bool library = isMaterialLibrary(path);
+    if (library && withholding)
+        return nullptr;
     std::string reason;
     const int fd = openConfined(path, &reason);
     if (fd < 0 && !reason.empty())
         refusals.push_back(reason);
     if (fd >= 0)
         sinceOpened = refusals.size();
+    materialLibraryOpened = materialLibraryOpened || (library && fd >= 0);
     return fd < 0 ? nullptr : new DescriptorStream(fd);
 }
 

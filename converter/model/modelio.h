@@ -33,6 +33,10 @@ public:
     // spellings of a name): the importer went on without a file it can do without, such as an
     // OBJ's material library. Returns the first of them, or "".
     std::string forgiveLatestRefusals();
+    // From now on gives no stream for a material library (a .mtl file), as if it were missing.
+    void withholdMaterialLibraries() { withholding = true; }
+    // Whether a stream was given for a material library.
+    bool openedMaterialLibrary() const { return materialLibraryOpened; }
 
 private:
     // Opens a regular file inside the folder; -1 and, when it exists, the reason otherwise.
@@ -42,4 +46,5 @@ private:
     std::string model;  // the model's own canonical path (it may be a link to elsewhere)
     std::vector<std::string> refusals;
     std::size_t sinceOpened = 0; // refusals before it came before the latest stream
+    bool withholding = false, materialLibraryOpened = false;
 };
