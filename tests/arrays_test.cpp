@@ -152,6 +152,72 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     }
 }
 
+// Time series give the volume --volume picks, and are refused, saying how to pick one, without.
+TEST(ArraysTest, TimeSeriesGiveTheVolumePicked) {
+    ScratchDir dir;
+    ensureApplication();
+    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first page also holds the text.
+    const auto stack = [](int count, const std::string& text) {
+        std::vector<TiffPage> pages(static_cast<std::size_t>(count));
+        for (int p = 0; p < count; ++p)
+            for (int i = 0; i < 6; ++i)
+                pages[std::size_t(p)].samples += char(10 * p + i);
+        pages[0].description = text;
+        return pages;
+    };
+    // Slices z < 3 of two channels, channel c of slice z being page pageOf(c, z).
+    const auto slices = [](std::function<int(int, int)> pageOf) {
+        std::string samples;
+        for (int z = 0; z < 3; ++z)
+            for (int i = 0; i < 6; ++i)
+                for (int c = 0; c < 2; ++c)
+                    samples += char(10 * pageOf(c, z) + i);
+        return samples;
+    };
+    writeTiff("imagej.tif", stack(12, "ImageJ=1.54f\nimages=12\nchannels=2\nslices=3\nframes=2\n"
+                                      "hyperstack=true\n"));
+    // Time between channels and slices: C varies fastest, then T, then Z.
+    writeTiff("ome.tif",
+              stack(12, "<OME><Image><Pixels DimensionOrder=\"XYCTZ\" SizeX=\"3\" SizeY=\"2\" "
+                        "SizeZ=\"3\" SizeC=\"2\" SizeT=\"2\"/></Image></OME>"));
+    // Three volumes of 2 x 1 x 2 samples, a list last (Slicer's sequences) or time first.
+    const std::string header = "NRRD0004\ntype: uchar\ndimension: 4\nencoding: ";
+    writeFile("last.nrrd", header + "raw\nsizes: 2 1 2 3\nkinds: domain domain domain list\n\n" +
+                               "abcdefghijkl");
+    writeFile("last-gzip.nrrd", header +
+                                    "gzip\nsizes: 2 1 2 3\nkinds: domain domain domain "
+                                    "time\n\n" +
+                                    gzip("abcdefghijkl"));
+    writeFile("first.nrrd", header + "raw\nsizes: 3 2 1 2\nkinds: time domain domain domain\n\n" +
+                                "abcdefghijkl");
+    const std::tuple<QString, std::string, std::string> cases[] = {
+        {"imagej.tif", "ImageJ stack of 2 frames: pick one with --volume T (0 to 1)",
+         slices([](int c, int z) { return 6 + 2 * z + c; })},
+        {"ome.tif", "OME-TIFF of 2 time points: pick one with --volume T (0 to 1)",
+         slices([](int c, int z) { return 2 + c + 4 * z; })},
+        {"last.nrrd", "NRRD of 3 volumes along its list axis: pick one with --volume T (0 to 2)",
+         "efgh"},
+        {"last-gzip.nrrd", "NRRD of 3 volumes along its time axis", "efgh"},
+        {"first.nrrd", "NRRD of 3 volumes along its time axis", "behk"},
+    };
+    for (const auto& [path, refusal, second] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        TypedSource source;
+        const std::string unpicked = packSamples({path}, InputSelection(), &source);
+        EXPECT_NE(unpicked.find(refusal), std::string::npos) << unpicked;
+        EXPECT_EQ(packSamples({path}, InputSelection(-1, 1), &source), second);
+        EXPECT_EQ(source.info.depth, path.endsWith(".tif") ? 3 : 2);
+        EXPECT_EQ(source.info.channels, path.endsWith(".tif") ? 2 : 1);
+        const std::string beyond = packSamples({path}, InputSelection(-1, 9), &source);
+        EXPECT_NE(beyond.find("no volume 9: the input holds"), std::string::npos) << beyond;
+    }
+    // A file of one volume has no other.
+    writeFile("one.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 1\nencoding: raw\n\nx");
+    TypedSource one;
+    EXPECT_EQ(packSamples({"one.nrrd"}, InputSelection(-1, 1), &one),
+              "one.nrrd: no volume 1: the input holds one");
+}
+
 // Beyond Qt's default 128 MB decoding limit: 4100^2 pixels of 16-bit RGBA.
 TEST(ArraysTest, SlicesBeyondQtsDecodingLimitAreRead) {
     ScratchDir dir;

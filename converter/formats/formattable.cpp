@@ -101,7 +101,7 @@ const std::vector<InputFormat> formats = {
      "slices"},
     {"multi-page TIFF",
      "a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and\n"
-     "      OME-TIFF keep a page per channel)",
+     "      OME-TIFF keep a page per channel, and give the time point --volume T picks)",
      {"tif", "tiff"},
      [](const std::string& start) {
          return hasAt(start, 0, std::string("II*\0", 4)) ||
@@ -109,8 +109,8 @@ const std::vector<InputFormat> formats = {
                 hasAt(start, 0, std::string("II+\0", 4)) ||
                 hasAt(start, 0, std::string("MM\0+", 4));
      },
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openTiffSource(path, source);
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openTiffSource(path, selection.volume, source);
      },
      nullptr,
      {{"tif", "tiff"}, "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)", openTiffSink},
@@ -153,11 +153,12 @@ const std::vector<InputFormat> formats = {
      {},
      "metaimage"},
     {"NRRD",
-     "a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels)",
+     "a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels;\n"
+     "      of a time or list axis, the volume --volume T picks)",
      {"nrrd", "nhdr"},
      [](const std::string& start) { return hasAt(start, 0, "NRRD000"); },
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openNrrdSource(path, source);
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openNrrdSource(path, selection.volume, source);
      },
      nullptr,
      {{"nrrd"},

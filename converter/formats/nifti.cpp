@@ -321,20 +321,6 @@ struct Voxels {
     }
 };
 
-// Checks the volume asked for against the volumes the file holds; fills *picked.
-std::string pickVolume(std::int64_t volumes, int volume, std::int64_t* picked) {
-    if (volume < 0 && volumes > 1)
-        return formatString("NIfTI of %lld volumes along its fourth dimension: pick one with "
-                            "--volume T (0 to %lld)",
-                            (long long)volumes, (long long)volumes - 1);
-    if (volume >= volumes)
-        return volumes == 1 ? formatString("no volume %d: the input holds one", volume)
-                            : formatString("no volume %d: the input holds %lld (0 to %lld)", volume,
-                                           (long long)volumes, (long long)volumes - 1);
-    *picked = std::max(volume, 0);
-    return std::string();
-}
-
 // Checks that the file can hold all the voxels its header claims, up to the last volume and
 // channel: a plain file by its length, a gzip file by deflate's greatest expansion.
 std::string checkLength(const NiftiHeader& header, const Voxels& voxels, std::uint64_t fileBytes) {
@@ -424,7 +410,10 @@ std::string sampleLayout(const NiftiHeader& header, StoredSamples* stored, std::
 std::string placeVoxels(const NiftiHeader& header, int volume, std::int64_t channels, bool rgb,
                         const StoredSamples& stored, std::uint64_t fileBytes, Voxels* voxels) {
     const std::int64_t* dim = header.dim;
-    std::string failure = pickVolume(dim[4], volume, &voxels->volume);
+    std::string failure = pickVolume(
+        dim[4], volume,
+        formatString("NIfTI of %lld volumes along its fourth dimension", (long long)dim[4]),
+        &voxels->volume);
     if (failure.empty())
         failure = checkVolumeSizes(dim[1], dim[2], dim[3], channels, stored.type, nullptr);
     if (!failure.empty())

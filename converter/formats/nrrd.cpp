@@ -193,41 +193,119 @@ std::string loadHeader(const QString& path, Nrrd* nrrd, NrrdIoState* nio,
     return std::string();
 }
 
-// The sizes, channels and spacing of x y z axes, after any channels.
-std::string describeAxes(const Nrrd* nrrd, VolumeInfo* info) {
+// Volumes that a four-axis NRRD keeps beside its three axes of space: time points, or a list
+// of volumes as a Slicer sequence stores it (last; first in older sequences).
+struct NrrdVolumes {
+    int axis = -1; // 0 (interleaved, as channels are), 3 (one volume after another), or none
+    std::int64_t count = 1;
+};
+
+// Whether the NRRD's key/value pairs hold key.
+bool hasKey(const Nrrd* nrrd, const char* key) {
+    char* value = nrrdKeyValueGet(nrrd, key);
+    const bool found = value != nullptr;
+    if (!nrrdStateKeyValueReturnInternalPointers)
+        std::free(value);
+    return found;
+}
+
+NrrdVolumes findVolumes(const Nrrd* nrrd) {
+    const auto spatial = [&](unsigned first) {
+        for (unsigned k = first; k < first + 3; ++k)
+            if (nrrd->axis[k].kind != nrrdKindDomain && nrrd->axis[k].kind != nrrdKindSpace)
+                return false;
+        return true;
+    };
+    NrrdVolumes volumes;
+    if (nrrd->dim != 4)
+        return volumes;
+    const int first = nrrd->axis[0].kind, last = nrrd->axis[3].kind;
+    if ((last == nrrdKindTime || last == nrrdKindList) && spatial(0))
+        volumes.axis = 3;
+    else if ((first == nrrdKindTime ||
+              (first == nrrdKindList && hasKey(nrrd, "axis 0 index type"))) &&
+             spatial(1))
+        volumes.axis = 0;
+    if (volumes.axis >= 0)
+        volumes.count = std::int64_t(std::min<std::size_t>(nrrd->axis[volumes.axis].size, INT_MAX));
+    return volumes;
+}
+
+// The sizes, channels and spacing of x y z axes, after any channels; volumes one after another
+// count as slices here, until one is picked.
+std::string describeAxes(const Nrrd* nrrd, const NrrdVolumes& volumes, VolumeInfo* info) {
     const unsigned int dim = nrrd->dim;
     const int firstKind = nrrd->axis[0].kind;
-    if (dim == 4 &&
+    if (dim == 4 && volumes.axis < 0 &&
         (firstKind == nrrdKindDomain || firstKind == nrrdKindSpace || firstKind == nrrdKindTime))
         return "unsupported NRRD layout: four axes of space or time";
     if (dim != 3 && dim != 4)
         return "unsupported NRRD layout: need x y z axes, after any channels";
-    int sizes[4] = {1, 0, 0, 0};
-    for (unsigned int k = 0; k < dim; ++k) {
-        const std::size_t size = nrrd->axis[k].size;
-        sizes[4 - dim + k] = size > INT_MAX ? INT_MAX : int(size);
-    }
-    info->channels = sizes[0];
-    info->width = sizes[1];
-    info->height = sizes[2];
-    info->depth = sizes[3];
+    // The axes of space: the first three before a last axis of volumes, else the last three.
+    const unsigned space = volumes.axis == 3 ? 0 : dim - 3;
+    std::int64_t sizes[3];
+    for (unsigned int k = 0; k < 3; ++k)
+        sizes[k] = std::int64_t(std::min<std::size_t>(nrrd->axis[space + k].size, INT_MAX));
+    info->channels = space == 1 ? int(std::min<std::size_t>(nrrd->axis[0].size, INT_MAX)) : 1;
+    info->width = int(sizes[0]);
+    info->height = int(sizes[1]);
+    const std::int64_t slices = sizes[2] * (volumes.axis == 3 ? volumes.count : 1);
+    if (slices > INT_MAX)
+        return "unsupported NRRD: more than 2^31 - 1 slices in all its volumes";
+    info->depth = int(slices);
     if (dim == 4 && firstKind == nrrdKindRGBAColor)
         info->alphaChannel = 3;
     for (unsigned int k = 0; k < 3; ++k) {
-        const double spacing = axisSpacing(nrrd, nrrd->axis[dim - 3 + k]);
+        const double spacing = axisSpacing(nrrd, nrrd->axis[space + k]);
         info->spacingKnown = info->spacingKnown || spacing > 0;
         info->spacing[k] = spacing > 0 ? spacing : 1;
     }
     return std::string();
 }
 
-std::string describeNrrd(const Nrrd* nrrd, VolumeInfo* info) {
+std::string describeNrrd(const Nrrd* nrrd, const NrrdVolumes& volumes, VolumeInfo* info) {
     *info = VolumeInfo();
     info->format = "NRRD";
     if (!sampleType(nrrd->type, &info->type))
         return std::string("unsupported NRRD type '") + airEnumStr(nrrdType, nrrd->type) +
                "': need (unsigned) char, short or int, float or double";
-    return describeAxes(nrrd, info);
+    return describeAxes(nrrd, volumes, info);
+}
+
+// Wraps a read so that slice z of the volume read is slice z + first of all of them.
+std::function<std::string(int, void*)> shiftSlices(int first,
+                                                   std::function<std::string(int, void*)> read) {
+    return
+        [first, read = std::move(read)](int z, void* samples) { return read(z + first, samples); };
+}
+
+// Makes the source read volume t of the volumes stored one after another, depth slices each.
+void readVolumeOfSlices(std::int64_t t, int depth, TypedSource* source) {
+    const int first = int(t) * depth; // within the slices checked when described
+    source->info.depth = depth;
+    source->read = shiftSlices(first, std::move(source->read));
+    if (source->readStored)
+        source->readStored = shiftSlices(first, std::move(source->readStored));
+}
+
+// Makes the source read volume t of the volumes interleaved as its channels are.
+void readVolumeOfChannels(std::int64_t t, TypedSource* source) {
+    const std::size_t count = std::size_t(source->info.channels);
+    const std::size_t bytes = sampleTypeBytes(source->info.type);
+    const std::size_t values = std::size_t(source->info.width) * std::size_t(source->info.height);
+    source->info.channels = 1;
+    source->memory += values * count * bytes;
+    source->stored.reset(); // a stored slice holds every volume
+    source->readStored = nullptr;
+    source->read = [=, read = std::move(source->read)](int z, void* samples) {
+        thread_local std::vector<unsigned char> all;
+        all.resize(values * count * bytes);
+        const std::string failure = read(z, all.data());
+        auto* out = static_cast<unsigned char*>(samples);
+        for (std::size_t i = 0; failure.empty() && i < values; ++i)
+            std::memcpy(out + i * bytes, all.data() + (i * count + std::size_t(t)) * bytes, bytes);
+        return failure;
+    };
 }
 
 std::string checkEncoding(const NrrdIoState* nio) {
@@ -241,18 +319,8 @@ std::string checkEncoding(const NrrdIoState* nio) {
         return "unsupported NRRD: byte skip with gzip encoding";
     return std::string();
 }
-} // namespace
-
-std::string openNrrdSource(const QString& path, TypedSource* source) {
-    std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
-    std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
-    std::string failure = loadHeader(path, nrrd.get(), nio.get(), &source->files);
-    if (failure.empty())
-        failure = describeNrrd(nrrd.get(), &source->info);
-    if (failure.empty())
-        failure = checkEncoding(nio.get());
-    if (!failure.empty())
-        return failure;
+// Opens the samples that teem found, left open at the first one.
+std::string openSamples(NrrdIoState* nio, TypedSource* source) {
     const bool swap = sampleTypeBytes(source->info.type) > 1 && nio->endian != airEndianUnknown &&
                       nio->endian != airMyEndian();
     // The data file, left open by teem at the first sample, becomes the source's.
@@ -261,6 +329,37 @@ std::string openNrrdSource(const QString& path, TypedSource* source) {
     if (nio->encoding == nrrdEncodingGzip)
         return openGzipSamples(file, swap, source);
     return openRawSamples(file, ftello(file->get()), swap, source);
+}
+
+} // namespace
+
+std::string openNrrdSource(const QString& path, int volume, TypedSource* source) {
+    std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
+    std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
+    std::string failure = loadHeader(path, nrrd.get(), nio.get(), &source->files);
+    NrrdVolumes volumes;
+    std::int64_t picked = 0;
+    if (failure.empty()) {
+        volumes = findVolumes(nrrd.get());
+        failure = describeNrrd(nrrd.get(), volumes, &source->info);
+    }
+    if (failure.empty()) {
+        const char* kind = airEnumStr(nrrdKind, nrrd->axis[std::max(volumes.axis, 0)].kind);
+        failure = pickVolume(
+            volumes.count, volume,
+            formatString("NRRD of %lld volumes along its %s axis", (long long)volumes.count, kind),
+            &picked);
+    }
+    if (failure.empty())
+        failure = checkEncoding(nio.get());
+    if (!failure.empty())
+        return failure;
+    failure = openSamples(nio.get(), source);
+    if (failure.empty() && volumes.axis == 3)
+        readVolumeOfSlices(picked, int(nrrd->axis[2].size), source);
+    if (failure.empty() && volumes.axis == 0)
+        readVolumeOfChannels(picked, source);
+    return failure;
 }
 
 std::string openNrrdSink(const QString& path, int n, SliceSink* sink) {

@@ -22,7 +22,10 @@
 const int maxNrrdKeyValues = 1000;
 const int maxNrrdHeaderLines = 10000;
 
-std::string openNrrdSource(const QString& path, TypedSource* source);
+// Of four axes with one of time points or a list of volumes beside three of space (first, as
+// channels are, or last, as Slicer's sequences keep them), the volume picked is read (volume -1:
+// none, refused where there are several).
+std::string openNrrdSource(const QString& path, int volume, TypedSource* source);
 
 // Raw RGB samples with the axis kinds, space and space directions (spacing 1) that ParaView
 // and 3D Slicer need to open the file as an RGB volume.

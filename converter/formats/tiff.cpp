@@ -1,9 +1,11 @@
 #include "tiff.h"
 
+#include "checkedsize.h"
 #include "files.h"
 #include "text.h"
 #include "output.h"
 #include "raw.h"
+#include "storedsamples.h"
 #include "volumefile.h"
 
 #include <QXmlStreamReader>
@@ -264,37 +266,45 @@ struct StackLayout {
     int channels = 1; // pages a slice (1: every page a slice)
     int depth = 0;    // slices
     int channelStride = 1, sliceStride = 1;
+    int firstPage = 0; // of the time point read
     std::string format = "TIFF";
     double spacing[3] = {1, 1, 1};
     bool spacingKnown = false;
 
-    int pageOf(int c, int z) const { return c * channelStride + z * sliceStride; }
+    int pageOf(int c, int z) const { return firstPage + c * channelStride + z * sliceStride; }
 };
 
-// An ImageJ hyperstack: pages in the order channel (fastest), slice, frame.
-std::string readImageJ(TIFF* tiff, const std::string& text, int pages, int samples,
+// An ImageJ hyperstack: pages in the order channel (fastest), slice, frame; volume is the frame
+// read (-1: none picked).
+std::string readImageJ(TIFF* tiff, const std::string& text, int pages, int samples, int volume,
                        StackLayout* stack) {
     const auto fields = imageJFields(text);
     const long channels = fieldNumber(fields, "channels", 1);
     const long frames = fieldNumber(fields, "frames", 1);
     const long images = fieldNumber(fields, "images", pages);
     long slices = fieldNumber(fields, "slices", 0);
-    if (channels < 1 || frames < 1 || images < 1 || slices < 0)
+    if (channels < 1 || frames < 1 || images < 1 || slices < 0 || channels > INT_MAX / frames)
         return "bad ImageJ description: channels, slices, frames or images";
-    if (frames > 1)
-        return formatString("unsupported ImageJ stack: a time series of %ld frames", frames);
     if (channels > 1 && samples > 1)
         return "unsupported ImageJ stack: channels of several samples each";
     if (slices == 0)
-        slices = images / channels;
-    if (images > pages || channels * slices > pages)
+        slices = images / (channels * frames);
+    if (slices > INT_MAX / (channels * frames))
+        return "bad ImageJ description: channels, slices, frames or images";
+    if (images > pages || channels * slices * frames > pages)
         return formatString("file too short: %d pages of the %ld the ImageJ description promises",
-                            pages, std::max(images, channels * slices));
+                            pages, std::max(images, channels * slices * frames));
+    std::int64_t frame = 0;
+    const std::string failure =
+        pickVolume(frames, volume, formatString("ImageJ stack of %ld frames", frames), &frame);
+    if (!failure.empty())
+        return failure;
     stack->format = "ImageJ TIFF";
     stack->channels = int(channels);
     stack->depth = int(slices);
     stack->channelStride = 1;
     stack->sliceStride = int(channels);
+    stack->firstPage = int(frame * channels * slices);
     float xResolution = 0, yResolution = 0;
     if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &xResolution) && xResolution > 0 &&
         TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &yResolution) && yResolution > 0) {
@@ -311,9 +321,24 @@ std::string readImageJ(TIFF* tiff, const std::string& text, int pages, int sampl
     return std::string();
 }
 
+// Where the planes of an OME-TIFF lie: after XY, the first of C, Z and T in the order varies
+// fastest. Sets the strides of channels and slices, and the first page of time point t.
+void omePlaneOrder(const QString& order, const long sizes[3], long t, StackLayout* stack) {
+    long strides[3] = {1, 1, 1}, stride = 1;
+    for (int k = 2; k < 5; ++k) {
+        const int axis = int(QString("CZT").indexOf(order[k]));
+        strides[axis] = stride;
+        stride *= sizes[axis];
+    }
+    stack->channelStride = int(strides[0]);
+    stack->sliceStride = int(strides[1]);
+    stack->firstPage = int(t * strides[2]);
+}
+
 // An OME-TIFF: the first image's Pixels element gives the sizes, the order of the planes and
-// the physical sizes.
-std::string readOme(const std::string& text, int pages, int samples, StackLayout* stack) {
+// the physical sizes; volume is the time point read (-1: none picked).
+std::string readOme(const std::string& text, int pages, int samples, int volume,
+                    StackLayout* stack) {
     QXmlStreamReader xml(QByteArray::fromStdString(text));
     while (!xml.atEnd() && !(xml.readNext() == QXmlStreamReader::StartElement &&
                              xml.name() == QLatin1String("Pixels"))) {
@@ -331,22 +356,27 @@ std::string readOme(const std::string& text, int pages, int samples, StackLayout
     if (sizeC < 1 || sizeZ < 1 || sizeT < 1 || order.size() != 5 || !order.startsWith("XY") ||
         !order.contains('C') || !order.contains('Z') || !order.contains('T'))
         return "bad OME-XML description: SizeC, SizeZ, SizeT or DimensionOrder";
-    if (sizeT > 1)
-        return formatString("unsupported OME-TIFF: a time series of %ld time points", sizeT);
     // RGB pages hold their channels as samples; otherwise each channel is a page.
     const long pageChannels = samples > 1 ? 1 : sizeC;
     if (samples > 1 && sizeC != samples)
         return "unsupported OME-TIFF: channels of several samples each";
-    if (pageChannels * sizeZ > pages)
-        return formatString("file too short: %d pages of the %ld the OME description promises",
-                            pages, pageChannels * sizeZ);
+    std::uint64_t planes = 0;
+    if (!checkedMultiply(std::uint64_t(pageChannels) * std::uint64_t(sizeZ), std::uint64_t(sizeT),
+                         &planes) ||
+        planes > std::uint64_t(pages))
+        return formatString("file too short: %d pages of the %ld x %ld x %ld planes the OME "
+                            "description promises",
+                            pages, pageChannels, sizeZ, sizeT);
+    std::int64_t t = 0;
+    const std::string failure =
+        pickVolume(sizeT, volume, formatString("OME-TIFF of %ld time points", sizeT), &t);
+    if (!failure.empty())
+        return failure;
     stack->format = "OME-TIFF";
     stack->channels = int(pageChannels);
     stack->depth = int(sizeZ);
-    // The first of C, Z and T after XY varies fastest.
-    const int cAt = int(order.indexOf('C')), zAt = int(order.indexOf('Z'));
-    stack->channelStride = cAt < zAt ? 1 : int(sizeZ);
-    stack->sliceStride = zAt < cAt ? 1 : int(pageChannels);
+    const long sizes[3] = {pageChannels, sizeZ, sizeT};
+    omePlaneOrder(order, sizes, long(t), stack);
     const char* names[3] = {"PhysicalSizeX", "PhysicalSizeY", "PhysicalSizeZ"};
     for (int k = 0; k < 3; ++k) {
         bool good = false;
@@ -388,14 +418,15 @@ std::string countPages(TIFF* tiff, int* pages) {
 
 // Where the slices' pages lie, from an ImageJ or OME description; otherwise every page is a
 // slice.
-std::string readStackLayout(TIFF* tiff, const std::string& text, int pages, int samples,
+std::string readStackLayout(TIFF* tiff, const std::string& text, int pages, int samples, int volume,
                             StackLayout* stack) {
     stack->depth = pages;
     if (text.rfind("ImageJ=", 0) == 0)
-        return readImageJ(tiff, text, pages, samples, stack);
+        return readImageJ(tiff, text, pages, samples, volume, stack);
     if (text.find("<OME") != std::string::npos)
-        return readOme(text, pages, samples, stack);
-    return std::string();
+        return readOme(text, pages, samples, volume, stack);
+    std::int64_t only = 0;
+    return pickVolume(1, volume, "", &only);
 }
 
 VolumeInfo stackInfo(const PageLayout& first, const StackLayout& stack) {
@@ -482,7 +513,7 @@ bool writePage(TIFF* t, const unsigned char* rgb, int n, int z) {
 }
 } // namespace
 
-std::string openTiffSource(const QString& path, TypedSource* source) {
+std::string openTiffSource(const QString& path, int volume, TypedSource* source) {
     installHandlers();
     TiffHandle tiff;
     std::string failure = openTiff(path, &tiff);
@@ -499,7 +530,7 @@ std::string openTiffSource(const QString& path, TypedSource* source) {
     StackLayout stack;
     failure = countPages(tiff.get(), &pages);
     if (failure.empty())
-        failure = readStackLayout(tiff.get(), text, pages, first.channels, &stack);
+        failure = readStackLayout(tiff.get(), text, pages, first.channels, volume, &stack);
     if (!failure.empty())
         return failure;
     source->info = stackInfo(first, stack);

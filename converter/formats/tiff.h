@@ -13,8 +13,9 @@
 // refusal. ImageJ hyperstacks ("channels=" in the ImageJ description) and OME-TIFF ("SizeC" in
 // its OME-XML) keep a page per channel: their channels are read as channels, never as slices,
 // and their spacing is read (ImageJ's "spacing=" and resolution tags, OME's PhysicalSize*).
-// Time series are refused.
-std::string openTiffSource(const QString& path, TypedSource* source);
+// Of a time series (ImageJ frames, OME's SizeT), the time point volume is read; one must be
+// picked (volume -1: none).
+std::string openTiffSource(const QString& path, int volume, TypedSource* source);
 
 // Uncompressed 8-bit RGB pages; BigTIFF when the samples would not fit a classic TIFF.
 std::string openTiffSink(const QString& path, int n, SliceSink* sink);

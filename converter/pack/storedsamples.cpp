@@ -5,6 +5,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -67,6 +69,19 @@ std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64
 
 std::string checkVolumeSizes(const VolumeInfo& info) {
     return checkVolumeSizes(info.width, info.height, info.depth, info.channels, info.type, nullptr);
+}
+
+std::string pickVolume(std::int64_t volumes, int volume, const std::string& holds,
+                       std::int64_t* picked) {
+    if (volume < 0 && volumes > 1)
+        return formatString("%s: pick one with --volume T (0 to %lld)", holds.c_str(),
+                            (long long)volumes - 1);
+    if (volume >= volumes)
+        return volumes == 1 ? formatString("no volume %d: the input holds one", volume)
+                            : formatString("no volume %d: the input holds %lld (0 to %lld)", volume,
+                                           (long long)volumes, (long long)volumes - 1);
+    *picked = std::max(volume, 0);
+    return std::string();
 }
 
 void guardReads(TypedSource* source) {

@@ -17,6 +17,13 @@ std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64
 // The same for the sizes of info.
 std::string checkVolumeSizes(const VolumeInfo& info);
 
+// Checks the volume asked for (-1: none) against the volumes that a file holds along an axis of
+// time points or a list; holds says what it holds, in words ("NIfTI of 5 volumes along its
+// fourth dimension"), for the refusal that asks for --volume. Fills *picked (0 for a file of
+// one volume). Returns "" or the reason.
+std::string pickVolume(std::int64_t volumes, int volume, const std::string& holds,
+                       std::int64_t* picked);
+
 // Wraps source->read so that an exception thrown while reading (memory running out on a
 // machine that promised it, say) becomes the bare reason "out of memory" or the like instead of
 // escaping into the converter's threads; the door names the file.
