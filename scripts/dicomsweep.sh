@@ -64,3 +64,20 @@ LIST
     echo "$data/dicomdirtests/98892003"
     find "$data/dicomdirtests" -mindepth 2 -maxdepth 2 -type d ! -path '*/TINY_ALPHA/*'
 } | sort | /usr/bin/python3 "$here/dicomsweep.py" "$tool" "$scratch/refusals" "$scratch"
+
+# The whole tree as one folder, as a user hands over a CD or an archive: its series listed to
+# pick from, its damaged files left out and named, never the whole folder refused for them.
+listing=$("$tool" info "$data" 2>"$scratch/info.err") && {
+    echo "dicomsweep: info of the whole tree did not ask for a series"
+    exit 1
+}
+grep -q "DICOM series; pick one with --series K" "$scratch/info.err" &&
+    grep -q "^  series 1 " <<<"$listing" &&
+    grep -q "^  note  *[0-9]* damaged files left out: .*DICOMDIR-nooffset (malformed DICOM data" \
+        <<<"$listing" || {
+    echo "dicomsweep: info of the whole tree:"
+    cat "$scratch/info.err"
+    echo "$listing"
+    exit 1
+}
+echo "the whole tree: $(grep -c '^  series ' <<<"$listing") series listed, $(sed -n 's/^  note  *\([0-9]*\) damaged.*/\1/p' <<<"$listing") damaged files left out"

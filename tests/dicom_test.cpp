@@ -216,12 +216,10 @@ TEST_F(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     mosaic.pixels = sliceSamples({0});
     mosaic.imageType = "ORIGINAL\\PRIMARY\\M\\NORM\\DIS2D\\MOSAIC";
     ASSERT_EQ(writeDicom("mosaic.dcm", mosaic), "");
-    // A file on which GDCM fails an assertion, among good ones: the refusal names it.
-    writeSlice("crash/a.dcm", 0, 0);
+    // A file on which GDCM fails an assertion: the refusal names it.
     ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
                                 "/fuzz/corpus/dicom/regression-meta-assert.dcm",
-                            "crash/b.dcm"));
-    writeSlice("crash/c.dcm", 3, 1);
+                            "crash.dcm"));
     writeSeries("repeated", 3, DicomSlice(), {0, 3, 3});
     DicomSlice twelveBits;
     twelveBits.format = gdcm::PixelFormat(1, 12, 12, 11);
@@ -231,7 +229,7 @@ TEST_F(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"cut.dcm", "cut.dcm: ", "DICOM pixel data too short"},
         {"mosaic.dcm", "mosaic.dcm: ", "Siemens mosaic"},
-        {"crash", "crash/b.dcm: ", "malformed DICOM data"},
+        {"crash.dcm", "crash.dcm: ", "malformed DICOM data"},
         {"repeated", "repeated", "repeated slice positions: 0, 3, 3"},
         {"packed", "packed", "sample type"},
         {"fifo/x.dcm", "fifo/x.dcm: ", "can't open input file"},
@@ -239,6 +237,40 @@ TEST_F(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     for (const auto& [input, named, what] : cases)
         expectRefusal(openPackInput({input}, {}, &source), named, what);
     EXPECT_EQ(packSamples({"whole.dcm"}, {}, &source), sliceSamples({1}));
+}
+
+// A folder's damaged files are left out of the series beside them, and said to be: one on which
+// GDCM fails an assertion (the folder is scanned again without it) and one plainly damaged. A
+// folder of nothing else is refused, naming the first.
+TEST_F(DicomTest, DamagedFilesOfAFolderAreLeftOutAndNamed) {
+    writeSlice("mixed/a.dcm", 0, 0);
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TESSARY_SOURCE_DIR") +
+                                "/fuzz/corpus/dicom/regression-meta-assert.dcm",
+                            "mixed/b.dcm"));
+    writeSlice("mixed/c.dcm", 3, 1);
+    DicomSlice twoFrames;
+    twoFrames.frames = 2;
+    twoFrames.pixels = sliceSamples({0, 1});
+    ASSERT_EQ(writeDicom("two.dcm", twoFrames), "");
+    std::string bytes = fileBytes("two.dcm");
+    const std::string frames("\x28\x00\x08\x00IS\x02\x00", 8); // (0028,0008), IS, 2 bytes
+    const std::size_t at = bytes.find(frames);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at + frames.size(), 2, "-1");
+    writeFile("mixed/d.dcm", bytes);
+    EXPECT_EQ(packSamples({"mixed"}, {}, &source), sliceSamples({0, 1}));
+    const std::string leftOut = "2 damaged files left out: mixed/b.dcm (malformed DICOM data: the "
+                                "DICOM library gave up on it), mixed/d.dcm (bad DICOM Number of "
+                                "Frames)";
+    EXPECT_EQ(source.info.note, leftOut);
+    const ToolRun info = runTool({"info", "mixed", "--pad"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("  note             " + leftOut + "\n"), std::string::npos) << info.out;
+
+    ASSERT_TRUE(QDir().mkdir("damaged") && QFile::copy("mixed/b.dcm", "damaged/b.dcm") &&
+                QFile::copy("mixed/d.dcm", "damaged/d.dcm"));
+    expectRefusal(openPackInput({"damaged"}, {}, &source),
+                  "damaged/b.dcm: ", "malformed DICOM data");
 }
 
 TEST_F(DicomTest, SubfoldersAreSearchedAndLinksOutRefused) {

@@ -155,6 +155,8 @@ int reportInput(const QString& path, PackSettings settings) {
         std::printf(" (channel %d is alpha)", info.alphaChannel);
     std::printf("\n  spacing          %s\n  orientation      %s\n", spacingText(info).c_str(),
                 describeOrientation(info).c_str());
+    if (!info.note.empty())
+        std::printf("  note             %s\n", info.note.c_str());
     printLevels(info, settings.pick.size);
     // The output's size comes before the pass over the samples, which may take a while.
     failure = planSizes(source, settings, path, &plan);

@@ -91,10 +91,18 @@ struct Series {
     std::vector<ScannedFile> files;
 };
 
+// A damaged file of a folder, left out of the series beside it, and why. A folder whose every
+// image is damaged is refused naming the first; past maxLeftOut damaged files, at the next.
+struct LeftOut {
+    std::string path, reason;
+};
+const std::size_t maxLeftOut = 16;
+
 // Where the contained child is: the file it works on, so that a file the library cannot survive
 // is named. Shared memory, as the child's last word may be a crash.
 struct CurrentFile {
     char path[4096];
+    bool scanned; // the scan is done: a file the child meets after it belongs to the series read
 };
 
 CurrentFile* currentFile() {
@@ -225,29 +233,44 @@ bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
 
 // The DICOM image files under path (the file itself, or a folder and its subfolders), grouped
 // by series in UID order.
-std::string scanSeries(const QString& path, std::vector<Series>* out) {
+// Of a folder, the files in leftOut (those the parent found the library cannot survive) are
+// passed over, and any other damaged one joins them; one file is refused.
+std::string scanSeries(const QString& path, std::vector<Series>* out,
+                       std::vector<LeftOut>* leftOut) {
     silenceGdcm();
     std::vector<std::string> names;
     std::string failure = inputFiles(path, &names);
     if (!failure.empty())
         return failure;
+    const bool folder = QFileInfo(path).isDir();
+    std::set<std::string> passedOver;
+    for (const LeftOut& file : *leftOut)
+        passedOver.insert(file.path);
     std::map<std::string, Series> series;
     for (const std::string& name : names) {
         ScannedFile file;
         std::string uid, description;
-        if (!scanFile(name, &file, &uid, &description))
+        if (passedOver.count(name) || !scanFile(name, &file, &uid, &description))
             continue;
-        if (file.frames <= 0)
-            return otherFileMessage(QString::fromStdString(name), "bad DICOM Number of Frames");
+        const char* damaged = "bad DICOM Number of Frames";
+        if (file.frames <= 0 && (!folder || leftOut->size() >= maxLeftOut))
+            return otherFileMessage(QString::fromStdString(name), damaged);
+        if (file.frames <= 0) {
+            leftOut->push_back({name, damaged});
+            continue;
+        }
         Series& entry = series[uid];
         entry.uid = uid;
         if (entry.description.empty())
             entry.description = description;
         entry.files.push_back(file);
     }
+    if (series.empty() && !leftOut->empty())
+        return otherFileMessage(QString::fromStdString(leftOut->front().path),
+                                leftOut->front().reason);
     if (series.empty())
-        return QFileInfo(path).isDir() ? "no slice pictures or DICOM images in this folder"
-                                       : "not a DICOM image file";
+        return folder ? "no slice pictures or DICOM images in this folder"
+                      : "not a DICOM image file";
     for (auto& entry : series)
         out->push_back(std::move(entry.second));
     return std::string();
@@ -412,11 +435,13 @@ void copyFrame(DicomPixels& decoded, const DicomLayout& layout, int frame, Sampl
 // first (and any memory bomb or endless loop), so that the converter refuses such a file
 // instead of ending with it. The refusal names the file the child was working on.
 std::string contained(const QString& path, const ContainedWork& work,
-                      std::vector<unsigned char>* bytes) {
+                      std::vector<unsigned char>* bytes, LeftOut* endedOn = nullptr) {
     CurrentFile* current = currentFile();
-    if (current)
+    if (current) {
         std::snprintf(current->path, sizeof current->path, "%s",
                       QFile::encodeName(path).constData());
+        current->scanned = false;
+    }
     ContainedResult result = runContained(
         [&](std::vector<unsigned char>* out) {
             marking = true;
@@ -430,15 +455,25 @@ std::string contained(const QString& path, const ContainedWork& work,
     if (result.end == ContainedEnd::Refused)
         return result.message;
     const QString file = current ? QFile::decodeName(current->path) : path;
-    if (result.end == ContainedEnd::OutOfMemory)
-        return otherFileMessage(file, "needs more than " + memorySizeText(defaultMemoryLimit()));
-    if (result.end == ContainedEnd::TimedOut)
-        return otherFileMessage(file, "the DICOM library took more than 300 s");
-    return otherFileMessage(file, "malformed DICOM data: the DICOM library gave up on it");
+    const std::string reason =
+        result.end == ContainedEnd::OutOfMemory
+            ? "needs more than " + memorySizeText(defaultMemoryLimit())
+        : result.end == ContainedEnd::TimedOut
+            ? std::string("the DICOM library took more than 300 s")
+            : std::string("malformed DICOM data: the DICOM library gave up on it");
+    if (endedOn && current && !current->scanned && file != path)
+        *endedOn = {QFile::encodeName(file).toStdString(), reason};
+    return otherFileMessage(file, reason);
 }
 
-void writeScan(const std::vector<Series>& all, std::vector<unsigned char>* bytes) {
+void writeScan(const std::vector<Series>& all, const std::vector<LeftOut>& leftOut,
+               std::vector<unsigned char>* bytes) {
     ResultWriter out{bytes};
+    out.number(leftOut.size());
+    for (const LeftOut& file : leftOut) {
+        out.text(file.path);
+        out.text(file.reason);
+    }
     out.number(all.size());
     for (const Series& series : all) {
         out.text(series.uid);
@@ -471,9 +506,16 @@ bool readScannedFile(ResultReader* in, ScannedFile* file) {
     return read && file->rows > 0 && file->columns > 0 && file->frames > 0;
 }
 
-bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all) {
+bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all,
+              std::vector<LeftOut>* leftOut) {
     ResultReader in{bytes};
     std::uint64_t count;
+    if (!in.count(2 * 8, &count) || count > maxLeftOut) // a path and a reason each
+        return false;
+    leftOut->resize(count);
+    for (LeftOut& file : *leftOut)
+        if (!in.text(&file.path) || !in.text(&file.reason))
+            return false;
     if (!in.count(3 * 8, &count) || count == 0) // every series has a uid, a description, files
         return false;
     all->resize(count);
@@ -496,37 +538,65 @@ void trialDecodes(const std::vector<Series>& all, const InputSelection& selectio
 // Scans the files in a contained child, which hands its scan back, so that the converter parses
 // no header the child has not survived. With a selection, the child also decodes what
 // trialDecodes tries.
+// A file of a folder that the library cannot survive while the child scans is left out, and the
+// scan made again without it.
 std::string scanContained(const QString& path, const InputSelection* selection,
-                          std::vector<Series>* all) {
+                          std::vector<Series>* all, std::vector<LeftOut>* leftOut) {
     std::vector<unsigned char> bytes;
-    const std::string failure = contained(
-        path,
-        [&](std::vector<unsigned char>* out) {
-            std::vector<Series> scanned;
-            std::string failure = scanSeries(path, &scanned);
-            if (!failure.empty())
-                return failure;
-            writeScan(scanned, out);
-            if (selection)
-                trialDecodes(scanned, *selection);
-            return std::string();
-        },
-        &bytes);
-    if (!failure.empty())
-        return failure;
-    return readScan(bytes, all) ? std::string()
-                                : "malformed DICOM data: the scan of its files came back damaged";
+    std::vector<LeftOut> endedOn;
+    for (;;) {
+        LeftOut ended;
+        const std::string failure = contained(
+            path,
+            [&](std::vector<unsigned char>* out) {
+                std::vector<Series> scanned;
+                std::vector<LeftOut> passedOver = endedOn;
+                std::string failure = scanSeries(path, &scanned, &passedOver);
+                if (!failure.empty())
+                    return failure;
+                writeScan(scanned, passedOver, out);
+                if (CurrentFile* current = currentFile())
+                    current->scanned = true;
+                if (selection)
+                    trialDecodes(scanned, *selection);
+                return std::string();
+            },
+            &bytes, &ended);
+        if (failure.empty())
+            break;
+        if (ended.path.empty() || endedOn.size() >= maxLeftOut)
+            return failure;
+        endedOn.push_back(ended);
+    }
+    return readScan(bytes, all, leftOut)
+               ? std::string()
+               : "malformed DICOM data: the scan of its files came back damaged";
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
                        TypedSource* source);
+
+// The files left out, in words: "2 damaged files left out: a (reason), b (reason)", or "".
+std::string leftOutWords(const std::vector<LeftOut>& leftOut) {
+    if (leftOut.empty())
+        return std::string();
+    std::string words = formatString("%zu damaged file%s left out: ", leftOut.size(),
+                                     leftOut.size() == 1 ? "" : "s");
+    for (std::size_t k = 0; k < leftOut.size(); ++k)
+        words += (k ? ", " : "") + printableText(leftOut[k].path) + " (" + leftOut[k].reason + ")";
+    return words;
+}
 } // namespace
 
-std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out) {
+std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out,
+                            std::string* leftOut) {
     std::vector<Series> series;
-    const std::string failure = scanContained(path, nullptr, &series);
+    std::vector<LeftOut> damaged;
+    const std::string failure = scanContained(path, nullptr, &series, &damaged);
     if (!failure.empty())
         return inputMessage(path, failure);
+    if (leftOut)
+        *leftOut = leftOutWords(damaged);
     for (Series& entry : series) {
         DicomSeriesSummary summary;
         summary.uid = entry.uid;
@@ -543,11 +613,42 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
     return std::string();
 }
 
+// A DICOM input of several series, or of several volumes, cannot be read until one is picked:
+// the list to pick from, numbered as --series and --volume count.
+void printDicomSeries(const QString& path) {
+    std::vector<DicomSeriesSummary> series;
+    std::string leftOut;
+    if (!listDicomSeries(path, &series, &leftOut).empty())
+        return;
+    const bool volumes = std::any_of(series.begin(), series.end(),
+                                     [](const DicomSeriesSummary& s) { return s.volumes > 1; });
+    if (series.size() < 2 && !volumes)
+        return;
+    const char* pick = series.size() < 2 ? "pick a volume with --volume T"
+                       : volumes         ? "pick one with --series K, and a volume with --volume T"
+                                         : "pick one with --series K";
+    std::printf("%s\n  format           DICOM, %zu series (%s)\n", qPrintable(path), series.size(),
+                pick);
+    for (std::size_t k = 0; k < series.size(); ++k) {
+        const std::string count =
+            series[k].volumes > 1 ? formatString(", %d volumes", series[k].volumes) : "";
+        std::printf("  series %-9zu %d x %d x %d%s  %s  %s\n", k, series[k].width, series[k].height,
+                    series[k].slices, count.c_str(), printableText(series[k].uid).c_str(),
+                    printableText(series[k].description).c_str());
+    }
+    if (!leftOut.empty())
+        std::printf("  note             %s\n", leftOut.c_str());
+}
+
 std::string openDicomSource(const QString& path, const InputSelection& selection,
                             TypedSource* source) {
     std::vector<Series> all;
-    const std::string failure = scanContained(path, &selection, &all);
-    return failure.empty() ? openSource(std::move(all), selection, source) : failure;
+    std::vector<LeftOut> leftOut;
+    std::string failure = scanContained(path, &selection, &all, &leftOut);
+    if (failure.empty())
+        failure = openSource(std::move(all), selection, source);
+    source->info.note = leftOutWords(leftOut);
+    return failure;
 }
 
 namespace {

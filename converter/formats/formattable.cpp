@@ -49,30 +49,6 @@ std::string openVolumeInput(const QString& path, const InputSelection&, TypedSou
     return failure;
 }
 
-// A DICOM input of several series, or of several volumes, cannot be read until one is picked:
-// the list to pick from, numbered as --series and --volume count.
-void printDicomSeries(const QString& path) {
-    std::vector<DicomSeriesSummary> series;
-    if (!listDicomSeries(path, &series).empty())
-        return;
-    const bool volumes = std::any_of(series.begin(), series.end(),
-                                     [](const DicomSeriesSummary& s) { return s.volumes > 1; });
-    if (series.size() < 2 && !volumes)
-        return;
-    const char* pick = series.size() < 2 ? "pick a volume with --volume T"
-                       : volumes         ? "pick one with --series K, and a volume with --volume T"
-                                         : "pick one with --series K";
-    std::printf("%s\n  format           DICOM, %zu series (%s)\n", qPrintable(path), series.size(),
-                pick);
-    for (std::size_t k = 0; k < series.size(); ++k) {
-        const std::string count =
-            series[k].volumes > 1 ? formatString(", %d volumes", series[k].volumes) : "";
-        std::printf("  series %-9zu %d x %d x %d%s  %s  %s\n", k, series[k].width, series[k].height,
-                    series[k].slices, count.c_str(), printableText(series[k].uid).c_str(),
-                    printableText(series[k].description).c_str());
-    }
-}
-
 // A NIfTI file of several volumes (time points) cannot be read until one is picked: how many
 // there are, numbered as --volume counts.
 void printNiftiVolumes(const QString& path) {

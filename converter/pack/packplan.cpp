@@ -251,6 +251,8 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
                              plan.cube);
     if (plan.n != plan.cube)
         text += formatString(", resized to %d^3", plan.n);
+    if (!info.note.empty())
+        text += "; " + info.note;
     return text + formatString(": N = %d", plan.n);
 }
 

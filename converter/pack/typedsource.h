@@ -74,6 +74,7 @@ struct VolumeInfo {
     bool axisSpacingKnown[3] = {false, false, false};
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
     std::string orientation; // how the file's axes map to x, y, z, in words ("" when plain)
+    std::string note;        // what the reader left out of the input, in words, or ""
     // A pyramid's levels, finest first, and the one this source reads (-1: not a pyramid);
     // width, height, depth and spacing above are those of the level read.
     std::vector<PyramidLevel> levels;
