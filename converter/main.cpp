@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         QCoreApplication application(argc, argv); // Qt's image plugins are found through it
+        // Qt takes the user's locale; numbers, written and read, stay in the C locale's form
+        // ("1.5", never "1,5"), since programs read the lines the converter prints.
+        std::setlocale(LC_NUMERIC, "C");
         status = runVolumeTool(QCoreApplication::arguments());
     }
     endProcess(status);

@@ -168,7 +168,7 @@ TEST_F(Hdf5Files, InfoTellsTheLevelAndColoursRead) {
         runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
     EXPECT_EQ(levels.status, 0) << levels.err;
     for (const char* line : {"ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)",
-                             "R=0 G=1 B=- (the file's channel colours), level 1 of 3 (Resolution"})
+                             "R=0 G=1 B=- (the file's channel colours), pyramid level 1 (\"ResolutionLevel 1\") of 3"})
         EXPECT_NE(levels.out.find(line), std::string::npos) << line << "\n" << levels.out;
     const ToolRun datasets = runTool({"info", file("plain.h5")});
     EXPECT_EQ(datasets.status, 1);

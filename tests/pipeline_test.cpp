@@ -108,8 +108,8 @@ TEST(SampleMap, ChannelMaps) {
         int channels, alpha;
         const char* expected; // the default map, or a piece of its refusal
     } cases[] = {
-        {1, -1, "R=0 G=0 B=0"}, {2, -1, "R=0 G=1 B=-"},
-        {2, 1, "R=0 G=0 B=0"},  {3, -1, "R=0 G=1 B=2"},
+        {1, -1, "grey from channel 0"}, {2, -1, "R=0 G=1 B=-"},
+        {2, 1, "grey from channel 0"},  {3, -1, "R=0 G=1 B=2"},
         {4, 3, "R=0 G=1 B=2"},  {4, 0, "R=1 G=2 B=3"},
         {4, -1, "4 channels"},  {5, 4, "4 channels besides alpha"},
     };

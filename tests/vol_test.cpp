@@ -4,6 +4,7 @@
 #include "volumefile.h"
 
 #include <QImage>
+#include <QProcess>
 
 #include <algorithm>
 #include <cmath>
@@ -172,6 +173,19 @@ TEST_F(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         {{}, {"unpack", "s/in.vol", "-o", "o.jpg"}, 2, "OUT must be a folder"},
         {{}, {"pack", "s", "-o", "o.dat"}, 2, "tessary-vol pack: -o must name a .vol file"},
         {{}, {"mesh", "s/m.obj", "-o", "o.vol"}, 2, "tessary-vol mesh: -o must name a .dat file"},
+        // Refusals that say why and what to do.
+        {{}, {"pack", "s/missing.nii", "-o", "o.vol"}, 1,
+         "s/missing.nii: can't open input file: no such file"},
+        {{}, {"pack", "s3://bucket/cells.zarr", "-o", "o.vol"}, 1,
+         "s3://bucket/cells.zarr: unsupported URL scheme 's3://': pack reads OME-Zarr stores"},
+        {{}, {"pack", "https://127.0.0.1:9/scan.nii.gz", "-o", "o.vol"}, 1,
+         "scan.nii.gz: NIfTI over HTTP: pack reads OME-Zarr stores over http:// and https:// only"},
+        {{{"s/v.npy", "x"}, {"s/1.png", png22}}, {"pack", "s/1.png", "s/v.npy", "-o", "o.vol"}, 1,
+         "s/v.npy: .npy among several inputs, which are read as slice pictures: pack it alone"},
+        {{{"s/in.vol", vol(1, 4)}}, {"unpack", "s/in.vol", "-o", "none/o.npy"}, 1,
+         "none/o.npy: can't write: there is no folder none (make it first)"},
+        {{{"s/in.vol", vol(1, 4)}}, {"unpack", "s/in.vol", "-o", "-"}, 1,
+         "-: can't write: standard output is not written to: name a file"},
         {{}, {"shuffle"}, 2, "tessary-vol: unknown command 'shuffle'\nusage: tessary-vol COMMAND"},
         {{}, {}, 2, "usage: tessary-vol COMMAND"},
     };
@@ -193,6 +207,28 @@ TEST_F(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         QDir("s").removeRecursively();
         QDir("out").removeRecursively();
     }
+}
+
+// Numbers on the lines a program reads keep the C locale's form whatever the user's locale,
+// and an input named as a file:// URL is read as the file.
+TEST_F(PackTest, NumbersKeepOneFormAndFileUrlsAreFiles) {
+    writeFile("in.raw", std::string(24, '\1'));
+    const QString locales = QDir::current().filePath("locales");
+    QDir().mkpath(locales);
+    QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"});
+    if (!QFileInfo::exists(locales + "/de_DE.UTF-8/LC_NUMERIC"))
+        GTEST_SKIP() << "no German locale can be made here";
+    qputenv("LOCPATH", locales.toLocal8Bit());
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    const ToolRun info = runTool({"info", "in.raw", "--spacing", "1.5,1,1", "--crop"});
+    const ToolRun pack = runTool({"pack", "file://" + QDir::current().filePath("in.raw"), "-o",
+                                  "o.vol", "--spacing", "1,1,0.5", "--crop"});
+    qunsetenv("LC_ALL");
+    qunsetenv("LOCPATH");
+    EXPECT_NE(info.out.find("resampled to 3 x 2 x 2 for spacing 1.5, 1, 1"), std::string::npos)
+        << info.out << info.err;
+    EXPECT_EQ(pack.status, 0) << pack.err;
+    EXPECT_TRUE(QFileInfo::exists("o.vol"));
 }
 
 TEST(CheckTest, InfoAndCheckGiveTheViewersVerdict) {

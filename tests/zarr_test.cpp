@@ -22,13 +22,13 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         const char* closing;  // on pack's closing line
     } cases[] = {
         // The middle of three levels for --size 16, blosc (zstd) level unread, zlib read.
-        {"ome2.zarr", "--size 16 --window 0,4095", "ome2_window", "level 1 of 3 (1) read"},
+        {"ome2.zarr", "--size 16 --window 0,4095", "ome2_window", "pyramid level 1 (\"1\") of 3"},
         // The file's colours make the map, its windows the windows (lz4 level).
         {"ome2.zarr", "--size 8", "ome2_file",
          "windows from the file R 100 to 3000 G 0 to 4000, R=0 G=1 B=- (the file's channel"},
         // --channels overrides the map and keeps the file's window of the channel picked.
         {"ome2.zarr", "--size 8 --channels 1,1,1", "ome2_grey",
-         "windows from the file R 0 to 4000 G 0 to 4000 B 0 to 4000, R=1 G=1 B=1"},
+         "windows from the file R 0 to 4000 G 0 to 4000 B 0 to 4000, grey from channel 1"},
         // Fortran order, big-endian floats, "/" keys, edge chunks, chunks missing (NaN).
         {"fortran.zarr", "--window -1,1", "fortran", "N = 12"},
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},

@@ -185,7 +185,7 @@ std::string inputFiles(const QString& path, std::vector<std::string>* names) {
     struct stat status;
     const QByteArray name = QFile::encodeName(path);
     if (stat(name.constData(), &status) != 0)
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     if (!S_ISREG(status.st_mode))
         return "can't open input file: not a regular file or folder";
     names->push_back(name.toStdString());

@@ -1,5 +1,6 @@
 #include "formattable.h"
 
+#include "inputfile.h"
 #include "dicom.h"
 #include "files.h"
 #include "hdf5volume.h"
@@ -20,6 +21,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <QImageReader>
 
 #include <algorithm>
@@ -286,14 +288,64 @@ std::string packReads() {
     return "pack reads " + joined(names, "and");
 }
 
-std::string openPackInput(const QStringList& paths, const InputSelection& selection,
+namespace {
+// The formats only read from a file of their own, never as one slice picture of several: every
+// format but pictures and TIFF, whose pages Qt reads as pictures too.
+bool volumeOnly(const InputFormat& format) {
+    return std::string(format.name) != "slice pictures" &&
+           std::string(format.name) != "multi-page TIFF";
+}
+
+// Of several inputs, read as slice pictures: the first that is a volume file of another format,
+// refused saying so; "" when there is none.
+std::string checkSlicePaths(const QStringList& paths) {
+    for (const QString& path : paths) {
+        const InputFormat* format = inputFormatOf({path});
+        if (format && volumeOnly(*format) && QFileInfo::exists(path))
+            return fileMessage(path, std::string(format->name) +
+                                         " among several inputs, which are read as slice "
+                                         "pictures: pack it alone");
+    }
+    return std::string();
+}
+
+// A URL that pack does not read: a scheme other than http(s) (file:// names a local path and
+// is read as one), or an http(s) URL of a file of another format than OME-Zarr. "" otherwise.
+std::string checkUrl(const QString& path) {
+    const QUrl url(path, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || scheme.size() < 2 || !path.contains("://"))
+        return std::string();
+    const std::string reads = "pack reads OME-Zarr stores over http:// and https://";
+    if (scheme != "http" && scheme != "https")
+        return fileMessage(path, "unsupported URL scheme '" + scheme.toStdString() +
+                                     "://': " + reads + "; copy the file here first");
+    const QString name = url.path().toLower();
+    for (const InputFormat& format : formats)
+        for (const std::string& suffix : format.suffixes)
+            if (volumeOnly(format) || std::string(format.name) == "multi-page TIFF")
+                if (name.endsWith(QString::fromStdString("." + suffix)))
+                    return fileMessage(path, std::string(format.name) + " over HTTP: " + reads +
+                                                 " only; download it first");
+    return std::string();
+}
+} // namespace
+
+std::string openPackInput(const QStringList& given, const InputSelection& selection,
                           TypedSource* source) {
+    QStringList paths = given;
+    if (paths.size() == 1 && paths[0].startsWith("file://", Qt::CaseInsensitive))
+        paths[0] = QUrl(paths[0]).toLocalFile();
     const QString path = paths.value(0);
     const QFileInfo file(path);
+    if (paths.size() == 1 && !checkUrl(path).empty())
+        return checkUrl(path);
+    if (paths.size() > 1 && !checkSlicePaths(paths).empty())
+        return checkSlicePaths(paths);
     const InputFormat* format = inputFormatOf(paths);
     const bool claimed = format && format->claims && format->claims(path);
     if (paths.size() == 1 && !claimed && !file.isDir() && !file.isFile())
-        return fileMessage(path, inputMessages::cantOpen);
+        return fileMessage(path, cantOpenReason(path));
     if (!format)
         return fileMessage(path, "unsupported format (" + packReads() + ")");
     if (paths.size() > 1)

@@ -1,5 +1,6 @@
 #include "metaimage.h"
 
+#include "inputfile.h"
 #include "files.h"
 #include "text.h"
 #include "inflater.h"
@@ -410,7 +411,7 @@ std::string readHeader(const QString& path, FileHandle* file, MetaImageHeader* h
                        std::uint64_t* volumeBytes) {
     *file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!*file)
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     std::string text(maxHeaderLength, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), file->get()));
     const std::string failure = parseMetaImageHeader(text, header);

@@ -362,7 +362,7 @@ void describe(const NiftiHeader& header, const Voxels& voxels, VolumeInfo* info)
 std::string openHeader(const QString& path, FileHandle* file, NiftiHeader* header, bool* gzip,
                        std::uint64_t* fileBytes) {
     if (!openInputFile(path, file).empty())
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     struct stat status;
     if (fstat(fileno(file->get()), &status) != 0)
         return inputMessages::cantOpen;

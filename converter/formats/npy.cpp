@@ -1,5 +1,6 @@
 #include "npy.h"
 
+#include "inputfile.h"
 #include "files.h"
 #include "littleendian.h"
 #include "text.h"
@@ -186,7 +187,7 @@ std::string openNpySource(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
     *file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!*file)
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     std::vector<unsigned char> bytes(12 + maxHeaderLength);
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file->get()));
     NpyArray array;

@@ -1,5 +1,6 @@
 #include "nrrd.h"
 
+#include "inputfile.h"
 #include "files.h"
 #include "text.h"
 #include "inflater.h"
@@ -174,7 +175,7 @@ std::string loadHeader(const QString& path, Nrrd* nrrd, NrrdIoState* nio,
     // teem opens files itself; only regular ones are handed to it, as everywhere.
     FileHandle header = openFile(QFile::encodeName(path).constData(), "rb");
     if (!header)
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     std::string dataFile;
     const std::string failure = checkHeader(path, header.get(), &dataFile);
     header.reset();

@@ -1,5 +1,6 @@
 #include "pictureslices.h"
 
+#include "inputfile.h"
 #include "files.h"
 #include "text.h"
 #include "output.h"
@@ -105,7 +106,7 @@ SliceLayout sliceLayout(QImage::Format format) {
 // even for its size.
 std::string openPicture(const QString& path, QImageReader* reader) {
     if (!QFileInfo(path).isFile())
-        return otherFileMessage(path, inputMessages::cantOpen);
+        return otherFileMessage(path, cantOpenReason(path));
     reader->setFileName(path);
     return std::string();
 }

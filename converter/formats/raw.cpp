@@ -1,5 +1,6 @@
 #include "raw.h"
 
+#include "inputfile.h"
 #include "volumefile.h"
 #include "messages.h"
 #include "text.h"
@@ -47,7 +48,7 @@ std::string openRawVolume(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
     *file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!*file)
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     const long length = remainingBytes(file->get());
     if (length < 0)
         return inputMessages::cantOpen;

@@ -1,5 +1,6 @@
 #include "tiff.h"
 
+#include "inputfile.h"
 #include "checkedsize.h"
 #include "files.h"
 #include "text.h"
@@ -394,7 +395,7 @@ std::string readOme(const std::string& text, int pages, int samples, int volume,
 std::string openTiff(const QString& path, TiffHandle* tiff) {
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
     if (!file)
-        return inputMessages::cantOpen;
+        return cantOpenReason(path);
     lastTiffError.clear();
     TIFF* opened = TIFFFdOpen(dup(fileno(file.get())), QFile::encodeName(path).constData(), "r");
     if (!opened)

@@ -152,9 +152,26 @@ QString systemReason(int error) {
     return reason;
 }
 
+namespace {
+// Why path's folder cannot take a new file, or "".
+QString folderRefusal(const QString& path) {
+    const QString folder = QFileInfo(path).path();
+    const QFileInfo place(folder);
+    if (!place.exists())
+        return "there is no folder " + folder + " (make it first)";
+    if (!place.isDir())
+        return folder + " is not a folder";
+    return QString();
+}
+} // namespace
+
 std::string checkOutputPath(const QString& path, const QStringList& inputs, bool folder) {
+    if (path == "-")
+        return writeFailure(path, "standard output is not written to: name a file");
     struct stat output {};
-    const QString refusal = replaceRefusal(path, folder, &output);
+    QString refusal = replaceRefusal(path, folder, &output);
+    if (refusal.isEmpty() && output.st_ino == 0)
+        refusal = folderRefusal(path);
     if (!refusal.isEmpty())
         return writeFailure(path, refusal);
     if (output.st_ino == 0) // nothing there yet, so no input either

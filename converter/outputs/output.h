@@ -29,6 +29,7 @@ QString systemReason(int error);
 // nothing yet or a regular file (a folder too when folder is set). A symbolic link is refused
 // whatever it names, as are FIFOs, devices and sockets, and so is a path that is the same file
 // (device and inode) as one of inputs. "" or the message.
+// A path into a folder that is not there, and "-" (standard output), are refused too.
 std::string checkOutputPath(const QString& path, const QStringList& inputs, bool folder = false);
 
 // Refuses to write bytes more into path's folder than its file system has free, with both

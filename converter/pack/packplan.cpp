@@ -221,6 +221,17 @@ std::string describeInput(const VolumeInfo& info) {
                         info.channels > 1 ? formatString(" x %d", info.channels).c_str() : "");
 }
 
+namespace {
+// "pyramid level 0 (the finest) of 3", "pyramid level 1 ("s1") of 3".
+std::string describeLevelRead(const VolumeInfo& info) {
+    const std::size_t count = info.levels.size(), level = std::size_t(info.level);
+    const std::string which = level == 0           ? "the finest"
+                              : level + 1 == count ? "the coarsest"
+                                                   : "\"" + info.levels[level].name + "\"";
+    return formatString("pyramid level %zu (%s) of %zu", level, which.c_str(), count);
+}
+} // namespace
+
 std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
     std::string text = plan.window.copy
                            ? "copied"
@@ -237,8 +248,7 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
     if (plan.fileColours)
         text += " (the file's channel colours)";
     if (info.level >= 0 && std::size_t(info.level) < info.levels.size())
-        text += formatString(", level %d of %zu (%s) read", info.level, info.levels.size(),
-                             info.levels[std::size_t(info.level)].name.c_str());
+        text += ", " + describeLevelRead(info);
     const int* r = plan.resampled;
     if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
         text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],

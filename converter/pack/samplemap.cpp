@@ -325,6 +325,8 @@ std::string parseChannelMap(const QString& text, int channels, ChannelMap* map) 
 }
 
 std::string describeChannelMap(const ChannelMap& map) {
+    if (map.source[0] >= 0 && map.source[0] == map.source[1] && map.source[1] == map.source[2])
+        return formatString("grey from channel %d", map.source[0]);
     std::string text;
     const char names[] = "RGB";
     for (int c = 0; c < 3; ++c)

@@ -39,7 +39,8 @@ bool fileChannelMap(const VolumeInfo& info, ChannelMap* map);
 // volume of the given channel count. Returns "" or the message.
 std::string parseChannelMap(const QString& text, int channels, ChannelMap* map);
 
-// The map as users read it: "R=0 G=0 B=0", "-" for black.
+// The map as users read it: "R=0 G=1 B=-", "-" for black; "grey from channel 0" where every
+// colour comes from one channel.
 std::string describeChannelMap(const ChannelMap& map);
 
 // One pass over the samples: the smallest and largest value of the channels the map uses, NaN

@@ -4,12 +4,48 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
+
+namespace {
+// The system's reason for error, as a user reads it.
+std::string errorWords(int error) {
+    switch (error) {
+    case ENOENT:
+        return "no such file";
+    case ENOTDIR:
+        return "no such file (a part of its path is not a folder)";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    default:
+        return QString::fromLocal8Bit(std::strerror(error)).toLower().toStdString();
+    }
+}
+} // namespace
+
+std::string cantOpenReason(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const std::string prefix = std::string(inputMessages::cantOpen) + ": ";
+    struct stat status;
+    if (stat(name.constData(), &status) != 0)
+        return prefix + errorWords(errno);
+    if (!S_ISREG(status.st_mode))
+        return prefix + (S_ISDIR(status.st_mode) ? "a folder" : "not a regular file");
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return prefix + errorWords(errno);
+    ::close(fd);
+    return inputMessages::cantOpen; // it opens now
+}
 
 std::string openInputFile(const QString& path, FileHandle* file) {
     *file = openFile(QFile::encodeName(path).constData(), "rb");
-    return *file ? std::string() : fileMessage(path, inputMessages::cantOpen);
+    return *file ? std::string() : fileMessage(path, cantOpenReason(path));
 }
 
 bool readExactly(int fd, std::uint64_t offset, std::size_t length, void* out) {

@@ -10,8 +10,13 @@
 #include <cstdint>
 #include <string>
 
+// Why path does not open as an input, in words: "can't open input file: no such file",
+// "...: permission denied", "...: not a regular file" (a FIFO, a device), or the system's own
+// reason. Asked again of the system, so that it says why now.
+std::string cantOpenReason(const QString& path);
+
 // Opens path for reading as openFile does (a regular file only, never blocking). Returns "" or
-// "PATH: can't open input file", leaving *file null.
+// "PATH: " and cantOpenReason, leaving *file null.
 std::string openInputFile(const QString& path, FileHandle* file);
 
 // Reads length bytes of fd from offset into out, however few each read gives; false when the
