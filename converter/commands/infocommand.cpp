@@ -171,7 +171,8 @@ int reportInput(const QString& path, PackSettings settings) {
     if (plan.rangeMeasured)
         std::printf("  value range      %g to %g\n", plan.rangeLo, plan.rangeHi);
     if (!failure.empty()) {
-        std::printf("  pack             refuses it: %s\n", failure.c_str());
+        std::printf("  pack             refuses it (the reason follows)\n");
+        std::fflush(stdout); // before the reason, on a terminal that shows both
         return inputError(failure);
     }
     std::printf("  pack makes       %s\n", describePlan(info, plan).c_str());
