@@ -161,6 +161,47 @@ TEST_F(Hdf5Files, ACrashInsideLibhdf5EndsOnlyTheChild) {
     }
 }
 
+// Samples kept in other files (external storage, virtual datasets, external links), out of the
+// input's folder or in it, a FIFO or /dev/zero among them, are refused by the dataset's name,
+// and none of those files is opened: an open of one ends the converter with another message.
+TEST_F(Hdf5Files, FilesADatasetNamesAreNeverOpened) {
+    const std::string external = " keeps its samples in other files (external storage), which "
+                                 "pack does not open: copy them into the file, e.g. with h5repack";
+    const std::string virtualSet = " is a virtual dataset made of other files' datasets, which "
+                                   "pack does not open: copy its samples into the file, e.g. "
+                                   "with h5repack";
+    const std::string link = " is an external link to another file, which pack does not follow: "
+                             "copy the dataset into the file, e.g. with h5copy";
+    // The file, --dataset, and the refusal after the file's name.
+    const std::tuple<const char*, const char*, std::string> cases[] = {
+        {"named/named.h5", "external/absolute", "/external/absolute" + external},
+        {"named/named.h5", "external/relative", "/external/relative" + external},
+        {"named/named.h5", "external/inside", "/external/inside" + external},
+        {"named/named.h5", "external/zero", "/external/zero" + external},
+        {"named/named.h5", "external/fifo", "/external/fifo" + external},
+        {"named/named.h5", "virtual/outside", "/virtual/outside" + virtualSet},
+        {"named/named.h5", "virtual/absolute", "/virtual/absolute" + virtualSet},
+        {"named/named.h5", "virtual/missing", "/virtual/missing" + virtualSet},
+        {"named/named.h5", "virtual/fifo", "/virtual/fifo" + virtualSet},
+        {"named/named.h5", "virtual/itself", "/virtual/itself" + virtualSet},
+        {"named/named.h5", "link", "/link" + link},
+        {"named/external.ims", "",
+         "/DataSet/ResolutionLevel 0/TimePoint 0/Channel 0/Data" + external},
+    };
+    for (const auto& [input, dataset, refusal] : cases)
+        for (const QStringList& command :
+             {QStringList{"info"}, QStringList{"pack", "-o", "out.vol"}}) {
+            SCOPED_TRACE(command[0].toStdString() + " " + input + " " + dataset);
+            ScratchDir scratch;
+            const QStringList named = *dataset ? QStringList{"--dataset", dataset} : QStringList{};
+            const ToolRun run =
+                runWithFault("forbid:secret", "", command + QStringList{file(input)} + named);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, file(input).toStdString() + ": " + refusal + "\n");
+            EXPECT_FALSE(QFileInfo::exists("out.vol"));
+        }
+}
+
 // info tells the level pack reads, and the map Imaris' channel colours (red, then green) make;
 // of a file in no layout it knows, it lists the datasets.
 TEST_F(Hdf5Files, InfoTellsTheLevelAndColoursRead) {

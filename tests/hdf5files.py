@@ -131,3 +131,35 @@ with h5py.File(path("plain.h5"), "w") as f:
     expect("plain_channels", [f["group/channels"][0], f["group/channels"][1]])
     expect("plain_series_t3", [f["series"][3]])
     expect("plain_rgb", [f["rgb"][..., c] for c in range(3)])
+
+# Files whose datasets name other files for their samples; pack opens none of them. Every file
+# named has "secret" in its name, for the test that fails any open of one.
+os.makedirs(path("named"), exist_ok=True)
+secret = np.frombuffer(b"SECRET!!" * 64, dtype="u1")
+for name in ("secret.raw", "named/secret-inside.raw"):
+    secret.tofile(path(name))
+if not os.path.exists(path("named/secret-fifo")):
+    os.mkfifo(path("named/secret-fifo"))
+with h5py.File(path("secret.h5"), "w") as f:
+    f["data"] = secret.reshape(8, 8, 8)
+with h5py.File(path("named/named.h5"), "w") as f:
+    for name, source in [("absolute", path("secret.raw")), ("relative", "secret.raw"),
+                         ("inside", "secret-inside.raw"), ("zero", "/dev/zero"),
+                         ("fifo", path("named/secret-fifo"))]:
+        f.create_dataset("external/" + name, shape=(8, 8, 8), dtype="u1",
+                         external=[(source, 0, secret.size)])
+    for name, source in [("outside", "../secret.h5"), ("absolute", path("secret.h5")),
+                         ("missing", "secret-missing.h5"), ("fifo", path("named/secret-fifo")),
+                         ("itself", ".")]:
+        layout = h5py.VirtualLayout(shape=(8, 8, 8), dtype="u1")
+        layout[:] = h5py.VirtualSource(source, "virtual/itself" if source == "." else "data",
+                                       shape=(8, 8, 8))
+        f.create_virtual_dataset("virtual/" + name, layout, fillvalue=3)
+    f["link"] = h5py.ExternalLink("../secret.h5", "/data")
+# An Imaris file whose Data is kept in a file outside.
+with h5py.File(path("named/external.ims"), "w") as f:
+    group = f.create_group("DataSet/ResolutionLevel 0/TimePoint 0/Channel 0")
+    for axis in "XYZ":
+        group.attrs["ImageSize" + axis] = chars(8)
+    group.create_dataset("Data", shape=(8, 8, 8), dtype="u1",
+                         external=[(path("secret.raw"), 0, secret.size)])

@@ -128,8 +128,30 @@ herr_t listAttribute(hid_t object, const char* name, const H5A_info_t*, void* da
     return 0;
 }
 
+// Why a dataset's samples lie elsewhere than in the file, or "": libhdf5 would open the files
+// that the file names, whatever they are (a secret, a FIFO, /dev/zero) and wherever they lie.
+std::string storedElsewhere(hid_t create) {
+    if (H5Pget_layout(create) == H5D_VIRTUAL)
+        return "is a virtual dataset made of other files' datasets, which pack does not open: "
+               "copy its samples into the file, e.g. with h5repack";
+    if (H5Pget_external_count(create) > 0)
+        return "keeps its samples in other files (external storage), which pack does not open: "
+               "copy them into the file, e.g. with h5repack";
+    return std::string();
+}
+
+// Why a dataset's samples cannot be read in place, or "". The create property list is checked
+// before any sample is read, in the list and again in the child that reads.
+std::string storageRefusal(hid_t dataset) {
+    Id create(H5Dget_create_plist(dataset));
+    if (!create.ok())
+        return "has no readable storage properties: the file is damaged";
+    return storedElsewhere(create);
+}
+
 void describeDataset(hid_t dataset, Hdf5Object* listed) {
     listed->dataset = true;
+    listed->refusal = storageRefusal(dataset);
     Id type(H5Dget_type(dataset));
     Id space(H5Dget_space(dataset));
     if (!type.ok() || !space.ok())
@@ -147,7 +169,8 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
         listed->chunk.assign(dims, dims + rank);
     const H5T_class_t kind = H5Tget_class(type);
     const hssize_t points = H5Sget_simple_extent_npoints(space);
-    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers) {
+    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers &&
+        listed->refusal.empty()) {
         std::vector<double> values{};
         values.resize(std::size_t(points));
         if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0)
@@ -161,8 +184,19 @@ herr_t listLink(hid_t group, const char* name, const H5L_info_t* link, void* dat
         contents->truncated = true;
         return 1;
     }
-    // Soft and external links are not followed: an external one names another file.
-    if (link->type != H5L_TYPE_HARD || strnlen(name, maxNameLength) >= maxNameLength)
+    // Soft and external links are not followed: an external one names another file, and is
+    // listed to be refused by name.
+    if (strnlen(name, maxNameLength) >= maxNameLength)
+        return 0;
+    if (link->type == H5L_TYPE_EXTERNAL) {
+        Hdf5Object listed;
+        listed.path = std::string("/") + name;
+        listed.refusal = "is an external link to another file, which pack does not follow: copy "
+                         "the dataset into the file, e.g. with h5copy";
+        contents->objects.push_back(std::move(listed));
+        return 0;
+    }
+    if (link->type != H5L_TYPE_HARD)
         return 0;
     Id object(H5Oopen(group, name, H5P_DEFAULT));
     if (!object.ok())
@@ -192,6 +226,7 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
         out.list(object.dims);
         out.list(object.chunk);
         out.list(object.values);
+        out.text(object.refusal);
         out.number(object.attributes.size());
         for (const Hdf5Attribute& attribute : object.attributes) {
             out.text(attribute.name);
@@ -210,6 +245,9 @@ std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
         return "can't open dataset " + block.dataset;
     std::string name;
     const int rank = H5Sget_simple_extent_ndims(space);
+    const std::string refusal = storageRefusal(dataset);
+    if (!refusal.empty())
+        return "dataset " + block.dataset + " " + refusal;
     if (sampleTypeOf(type, &name) != int(block.type) || rank != int(block.start.size()) ||
         rank != int(block.count.size()) || rank > maxRank)
         return "dataset " + block.dataset + " changed while it was read";
@@ -305,8 +343,8 @@ std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes) {
 bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {
     ResultReader in{bytes};
     std::uint64_t truncated, count;
-    // Every object takes at least its fixed fields' eight numbers, an attribute four.
-    if (!in.number(&truncated) || !in.count(8 * 8, &count))
+    // Every object takes at least its fixed fields' nine numbers, an attribute four.
+    if (!in.number(&truncated) || !in.count(9 * 8, &count))
         return false;
     contents->truncated = truncated != 0;
     contents->objects.resize(count);
@@ -314,7 +352,7 @@ bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* c
         std::uint64_t dataset, type, attributes;
         if (!in.text(&object.path) || !in.number(&dataset) || !in.number(&type) ||
             !in.text(&object.typeName) || !in.numbers(&object.dims) || !in.numbers(&object.chunk) ||
-            !in.reals(&object.values) || !in.count(4 * 8, &attributes))
+            !in.reals(&object.values) || !in.text(&object.refusal) || !in.count(4 * 8, &attributes))
             return false;
         object.dataset = dataset != 0;
         object.type = std::int64_t(type) >= 0 && std::int64_t(type) <= int(SampleType::Float64)
