@@ -92,6 +92,15 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
         {"plain.h5", {"--dataset", "wide"}, "plain.h5", "int64"},
         {"plain.h5", {"--dataset", "huge"}, "plain.h5", "too large"},
         {"plain.h5", {"--dataset", "toolarge"}, "plain.h5", "too large"},
+        {"layouts.h5",
+         {"--dataset", "compact"},
+         "layouts.h5",
+         "/compact holds 64 bytes of compact data where its shape needs 512: the file is damaged"},
+        {"layouts.h5",
+         {"--dataset", "contiguous"},
+         "layouts.h5",
+         "/contiguous keeps its samples past the end of the file: the file is damaged or cut "
+         "short"},
     };
     for (const auto& [input, options, named, what] : cases) {
         SCOPED_TRACE(input + (" " + options.join(" ").toStdString()));

@@ -163,3 +163,29 @@ with h5py.File(path("named/external.ims"), "w") as f:
         group.attrs["ImageSize" + axis] = chars(8)
     group.create_dataset("Data", shape=(8, 8, 8), dtype="u1",
                          external=[(path("secret.raw"), 0, secret.size)])
+
+
+def patched(name, old, new):
+    """The file with the one place that holds old made new."""
+    data = pathlib.Path(path(name)).read_bytes()
+    assert data.count(old) == 1, name
+    pathlib.Path(path(name)).write_bytes(data.replace(old, new))
+
+
+# Layouts that lie: compact data shorter than its shape (libhdf5 would copy the heap beyond it),
+# and contiguous data that lies past the end of the file. Their layout messages (version 3) are
+# found by what they hold: class, then size and data or address and size.
+samples = np.frombuffer(b"LAYOUTS!" * 64, dtype="u1").reshape(8, 8, 8)
+with h5py.File(path("layouts.h5"), "w") as f:
+    create = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
+    create.set_layout(h5py.h5d.COMPACT)
+    compact = h5py.h5d.create(f.id, b"compact", h5py.h5t.STD_U8LE,
+                              h5py.h5s.create_simple(samples.shape), dcpl=create)
+    compact.write(h5py.h5s.ALL, h5py.h5s.ALL, samples)
+    f["contiguous"] = samples
+    address = f["contiguous"].id.get_offset()
+length = os.path.getsize(path("layouts.h5"))
+patched("layouts.h5", b"\3\0" + (512).to_bytes(2, "little") + samples.tobytes()[:8],
+        b"\3\0" + (64).to_bytes(2, "little") + samples.tobytes()[:8])
+patched("layouts.h5", b"\3\1" + address.to_bytes(8, "little") + (512).to_bytes(8, "little"),
+        b"\3\1" + (length - 256).to_bytes(8, "little") + (512).to_bytes(8, "little"))

@@ -4,12 +4,14 @@
 #include "contained.h"
 #include "messages.h"
 #include "resultbytes.h"
+#include "text.h"
 
 #include <QFile>
 
 #include <hdf5.h>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -140,13 +142,54 @@ std::string storedElsewhere(hid_t create) {
     return std::string();
 }
 
+// The length of the file that holds object, from the file system: libhdf5's own length is the
+// larger of that and what the file claims. 0 when unknown.
+std::uint64_t fileLength(hid_t object) {
+    Id file(H5Iget_file_id(object));
+    void* handle = nullptr;
+    struct stat status;
+    if (!file.ok() || H5Fget_vfd_handle(file, H5P_DEFAULT, &handle) < 0 || !handle ||
+        fstat(*static_cast<int*>(handle), &status) != 0)
+        return 0;
+    return std::uint64_t(status.st_size);
+}
+
+// Why a compact or contiguous dataset's stored bytes do not hold its samples, or "": libhdf5
+// copies a compact dataset's samples out of a buffer of the size stored, whatever the shape
+// needs, and reads a contiguous one past the file's end as zeros.
+std::string layoutLie(hid_t dataset, hid_t create) {
+    const H5D_layout_t layout = H5Pget_layout(create);
+    if (layout != H5D_COMPACT && layout != H5D_CONTIGUOUS)
+        return std::string();
+    Id type(H5Dget_type(dataset));
+    Id space(H5Dget_space(dataset));
+    const hssize_t points = space.ok() ? H5Sget_simple_extent_npoints(space) : -1;
+    const std::uint64_t size = type.ok() ? H5Tget_size(type) : 0;
+    std::uint64_t needed = 0;
+    if (points < 0 || size == 0 || __builtin_mul_overflow(std::uint64_t(points), size, &needed))
+        return "has no shape that can be read: the file is damaged";
+    const std::uint64_t stored = H5Dget_storage_size(dataset);
+    if (layout == H5D_COMPACT && stored < needed)
+        return formatString("holds %llu bytes of compact data where its shape needs %llu: the "
+                            "file is damaged",
+                            (unsigned long long)stored, (unsigned long long)needed);
+    const haddr_t at = H5Dget_offset(dataset), length = fileLength(dataset);
+    if (layout == H5D_CONTIGUOUS && at != HADDR_UNDEF &&
+        (stored < needed || at > length || needed > length - at))
+        return "keeps its samples past the end of the file: the file is damaged or cut short";
+    return std::string();
+}
+
 // Why a dataset's samples cannot be read in place, or "". The create property list is checked
 // before any sample is read, in the list and again in the child that reads.
 std::string storageRefusal(hid_t dataset) {
     Id create(H5Dget_create_plist(dataset));
     if (!create.ok())
         return "has no readable storage properties: the file is damaged";
-    return storedElsewhere(create);
+    std::string refusal = storedElsewhere(create);
+    if (refusal.empty())
+        refusal = layoutLie(dataset, create);
+    return refusal;
 }
 
 void describeDataset(hid_t dataset, Hdf5Object* listed) {
