@@ -101,8 +101,13 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
          "layouts.h5",
          "/contiguous keeps its samples past the end of the file: the file is damaged or cut "
          "short"},
+        {"bombs.h5", {"--dataset", "inflating"}, "bombs.h5", "a chunk inflates past its size"},
+        {"bombs.h5", {"--dataset", "hugechunks"}, "bombs.h5", "chunks of more than the 1 GB"},
     };
     for (const auto& [input, options, named, what] : cases) {
+        // The sanitizers' shadow memory leaves no address space to bound an inflate by.
+        if (std::string(what).find("inflates") != std::string::npos && !addressSpaceLimitWorks())
+            continue;
         SCOPED_TRACE(input + (" " + options.join(" ").toStdString()));
         const QString out = file("out.vol");
         const ToolRun run = runTool(QStringList{"pack", file(input), "-o", out, "--pad"} + options);

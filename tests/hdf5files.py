@@ -5,6 +5,7 @@ byte order."""
 import os
 import pathlib
 import sys
+import zlib
 
 import h5py
 import numpy as np
@@ -189,3 +190,14 @@ patched("layouts.h5", b"\3\0" + (512).to_bytes(2, "little") + samples.tobytes()[
         b"\3\0" + (64).to_bytes(2, "little") + samples.tobytes()[:8])
 patched("layouts.h5", b"\3\1" + address.to_bytes(8, "little") + (512).to_bytes(8, "little"),
         b"\3\1" + (length - 256).to_bytes(8, "little") + (512).to_bytes(8, "little"))
+
+# Decompression bombs: a chunk of 4 kB whose deflate stream goes on to 512 MB, and chunks of
+# 2 GB (the dataset extendible, so that its chunks may pass its shape).
+deflate = zlib.compressobj(9)
+stream = b"".join(deflate.compress(bytes(1 << 20)) for _ in range(512)) + deflate.flush()
+with h5py.File(path("bombs.h5"), "w") as f:
+    inflating = f.create_dataset("inflating", shape=(16, 16, 16), dtype="u1",
+                                 chunks=(16, 16, 16), compression="gzip")
+    inflating.id.write_direct_chunk((0, 0, 0), stream)
+    f.create_dataset("hugechunks", shape=(8, 8, 8), maxshape=(None,) * 3, dtype="u1",
+                     chunks=(2048, 2048, 512))

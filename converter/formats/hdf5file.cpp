@@ -11,12 +11,14 @@
 #include <hdf5.h>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -30,6 +32,11 @@ const std::size_t maxTextBytes = 4096;
 const hssize_t maxNumbers = 64;
 const int maxRank = 32;
 const int childSeconds = 300;
+// A chunk is decoded whole, so one of more bytes is refused, as the Zarr reader refuses one.
+const std::uint64_t maxChunkBytes = std::uint64_t(1) << 30;
+// Address space a read of a chunked dataset may take beyond a few of its chunks: libhdf5's own
+// structures, and a heap that grows by whole arenas.
+const std::uint64_t readRoom = std::uint64_t(128) << 20;
 
 // Closes an HDF5 identifier of any kind when it goes out of scope.
 struct Id {
@@ -180,6 +187,74 @@ std::string layoutLie(hid_t dataset, hid_t create) {
     return std::string();
 }
 
+// The bytes of one chunk of the dataset whose create property list is create, or 0 when it is
+// not chunked; UINT64_MAX when they overflow.
+std::uint64_t chunkBytes(hid_t dataset, hid_t create) {
+    hsize_t chunk[maxRank];
+    Id type(H5Dget_type(dataset));
+    const int rank =
+        H5Pget_layout(create) == H5D_CHUNKED ? H5Pget_chunk(create, maxRank, chunk) : 0;
+    std::uint64_t bytes = type.ok() ? H5Tget_size(type) : 0;
+    if (rank <= 0 || rank > maxRank || bytes == 0)
+        return 0;
+    for (int k = 0; k < rank; ++k)
+        if (__builtin_mul_overflow(bytes, std::uint64_t(chunk[k]), &bytes))
+            return UINT64_MAX;
+    return bytes;
+}
+
+std::size_t pageBytes() {
+    return std::size_t(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t addressSpaceInUse() {
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long long pages = 0;
+    const bool read = statm && std::fscanf(statm, "%llu", &pages) == 1;
+    if (statm)
+        std::fclose(statm);
+    return read ? pages * pageBytes() : 0;
+}
+
+// Lowers the child's address space to room beyond what it holds now; 0 raises it back to the
+// child's own limit.
+void limitAddressSpace(std::uint64_t room) {
+    rlimit limit;
+    if (!addressSpaceLimitWorks() || getrlimit(RLIMIT_AS, &limit) != 0)
+        return;
+    const std::uint64_t used = room ? addressSpaceInUse() : 0;
+    limit.rlim_cur = used ? std::min<std::uint64_t>(limit.rlim_max, used + room) : limit.rlim_max;
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+herr_t noteAllocation(unsigned, const H5E_error2_t* error, void* failed) {
+    if (error->min_num == H5E_CANTALLOC || error->min_num == H5E_NOSPACE)
+        *static_cast<bool*>(failed) = true;
+    return 0;
+}
+
+// Whether the last call into libhdf5 failed for want of memory.
+bool allocationFailed() {
+    bool failed = false;
+    H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, noteAllocation, &failed);
+    return failed;
+}
+
+// H5Dread with the address space bounded to a few of the dataset's chunks: libhdf5's inflate
+// grows its buffer for as long as the stream goes on, so that a chunk of a few megabytes could
+// inflate towards gigabytes before the child's own limit ended it. *outOfRoom tells a read that
+// failed for want of memory (before any other call clears libhdf5's errors).
+herr_t readBounded(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace, void* to,
+                   bool* outOfRoom) {
+    Id create(H5Dget_create_plist(dataset));
+    const std::uint64_t chunk = create.ok() ? chunkBytes(dataset, create) : 0;
+    limitAddressSpace(chunk > 0 && chunk <= maxChunkBytes ? 4 * chunk + readRoom : 0);
+    const herr_t status = H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, to);
+    limitAddressSpace(0);
+    *outOfRoom = status < 0 && allocationFailed();
+    return status;
+}
+
 // Why a dataset's samples cannot be read in place, or "". The create property list is checked
 // before any sample is read, in the list and again in the child that reads.
 std::string storageRefusal(hid_t dataset) {
@@ -189,6 +264,9 @@ std::string storageRefusal(hid_t dataset) {
     std::string refusal = storedElsewhere(create);
     if (refusal.empty())
         refusal = layoutLie(dataset, create);
+    if (refusal.empty() && chunkBytes(dataset, create) > maxChunkBytes)
+        refusal = "is stored in chunks of more than the " + memorySizeText(maxChunkBytes) +
+                  " pack decodes at once: the file is damaged";
     return refusal;
 }
 
@@ -216,7 +294,9 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
         listed->refusal.empty()) {
         std::vector<double> values{};
         values.resize(std::size_t(points));
-        if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0)
+        bool outOfRoom = false;
+        if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, values.data(), &outOfRoom) >=
+            0)
             listed->values = values;
     }
 }
@@ -309,8 +389,10 @@ std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
     if (size == 0 || !memoryType.ok() || !memorySpace.ok() ||
         H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
         return "can't read dataset " + block.dataset;
-    if (H5Dread(dataset, memoryType, memorySpace, space, H5P_DEFAULT, to) < 0)
-        return "can't read dataset " + block.dataset + ": its data is damaged";
+    bool outOfRoom = false;
+    if (readBounded(dataset, memoryType, memorySpace, space, to, &outOfRoom) < 0)
+        return "can't read dataset " + block.dataset +
+               (outOfRoom ? ": a chunk inflates past its size" : ": its data is damaged");
     return std::string();
 }
 
@@ -434,12 +516,6 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents) {
         return "malformed HDF5 data: the list of its objects is damaged";
     return std::string();
 }
-
-namespace {
-std::size_t pageBytes() {
-    return std::size_t(sysconf(_SC_PAGESIZE));
-}
-} // namespace
 
 SharedSamples::~SharedSamples() {
     if (map_)
