@@ -101,6 +101,20 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
          "layouts.h5",
          "/contiguous keeps its samples past the end of the file: the file is damaged or cut "
          "short"},
+        {"filters.h5",
+         {"--dataset", "lzf"},
+         "filters.h5",
+         "/lzf is compressed with HDF5 filter 32000 (LZF), which this system's HDF5 library "
+         "lacks: rewrite it with gzip, e.g. with h5py, which reads LZF"},
+        {"filters.h5",
+         {"--dataset", "blosc"},
+         "filters.h5",
+         "filter 32001 (Blosc), which this system's HDF5 library lacks: install "
+         "hdf5-filter-plugin-blosc-serial"},
+        {"filters.h5",
+         {"--dataset", "unknown"},
+         "filters.h5",
+         "filter 32999, which this system's HDF5 library lacks: install the HDF5 filter plugin"},
         {"bombs.h5", {"--dataset", "inflating"}, "bombs.h5", "a chunk inflates past its size"},
         {"bombs.h5", {"--dataset", "hugechunks"}, "bombs.h5", "chunks of more than the 1 GB"},
     };

@@ -201,3 +201,11 @@ with h5py.File(path("bombs.h5"), "w") as f:
     inflating.id.write_direct_chunk((0, 0, 0), stream)
     f.create_dataset("hugechunks", shape=(8, 8, 8), maxshape=(None,) * 3, dtype="u1",
                      chunks=(2048, 2048, 512))
+
+# Filters this system's libhdf5 lacks: LZF (h5py's own), Blosc and one nobody knows, the last
+# two declared without their plugins.
+with h5py.File(path("filters.h5"), "w") as f:
+    f.create_dataset("lzf", data=samples, compression="lzf")
+    for name, filter in [("blosc", 32001), ("unknown", 32999)]:
+        f.create_dataset(name, shape=(8, 8, 8), dtype="u1", chunks=(8, 8, 8),
+                         compression=filter, allow_unknown_filter=True)

@@ -255,6 +255,50 @@ herr_t readBounded(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fil
     return status;
 }
 
+// The filters that Debian's libhdf5 lacks most often, and how to read them.
+const struct {
+    H5Z_filter_t id;
+    const char* name;
+    const char* remedy;
+} missingFilters[] = {
+    {307, "BZip2", "install hdf5-filter-plugin"},
+    {32000, "LZF", "rewrite it with gzip, e.g. with h5py, which reads LZF"},
+    {32001, "Blosc", "install hdf5-filter-plugin-blosc-serial"},
+    {32004, "LZ4", "install hdf5-filter-plugin"},
+    {32008, "Bitshuffle", "install hdf5-filter-plugin"},
+    {32013, "ZFP", "install hdf5-filter-plugin-zfp-serial"},
+};
+
+// The refusal of a dataset compressed with filter id, named in the file as stored.
+std::string missingFilter(H5Z_filter_t id, const char* stored) {
+    std::string name = std::string(stored, strnlen(stored, 64));
+    std::string remedy = "install the HDF5 filter plugin that decodes it (in HDF5_PLUGIN_PATH)";
+    for (const auto& filter : missingFilters)
+        if (filter.id == id) {
+            name = filter.name;
+            remedy = filter.remedy;
+        }
+    return formatString("is compressed with HDF5 filter %d%s, which this system's HDF5 library "
+                        "lacks: ",
+                        int(id), name.empty() ? "" : (" (" + name + ")").c_str()) +
+           remedy;
+}
+
+// Why a dataset's filters cannot be undone here, or "": libhdf5 only says the data is damaged.
+std::string filterRefusal(hid_t create) {
+    const int filters = H5Pget_nfilters(create);
+    for (int k = 0; k < filters; ++k) {
+        unsigned flags = 0, config = 0;
+        std::size_t values = 0;
+        char name[256] = "";
+        const H5Z_filter_t id = H5Pget_filter2(create, unsigned(k), &flags, &values, nullptr,
+                                               sizeof name, name, &config);
+        if (id >= 0 && H5Zfilter_avail(id) <= 0)
+            return missingFilter(id, name);
+    }
+    return std::string();
+}
+
 // Why a dataset's samples cannot be read in place, or "". The create property list is checked
 // before any sample is read, in the list and again in the child that reads.
 std::string storageRefusal(hid_t dataset) {
@@ -264,6 +308,8 @@ std::string storageRefusal(hid_t dataset) {
     std::string refusal = storedElsewhere(create);
     if (refusal.empty())
         refusal = layoutLie(dataset, create);
+    if (refusal.empty())
+        refusal = filterRefusal(create);
     if (refusal.empty() && chunkBytes(dataset, create) > maxChunkBytes)
         refusal = "is stored in chunks of more than the " + memorySizeText(maxChunkBytes) +
                   " pack decodes at once: the file is damaged";
