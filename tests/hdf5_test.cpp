@@ -212,6 +212,7 @@ TEST_F(Hdf5Files, FilesADatasetNamesAreNeverOpened) {
         {"named/named.h5", "virtual/missing", "/virtual/missing" + virtualSet},
         {"named/named.h5", "virtual/fifo", "/virtual/fifo" + virtualSet},
         {"named/named.h5", "virtual/itself", "/virtual/itself" + virtualSet},
+        {"named/named.h5", "virtual/unlimited", "/virtual/unlimited" + virtualSet},
         {"named/named.h5", "link", "/link" + link},
         {"named/external.ims", "",
          "/DataSet/ResolutionLevel 0/TimePoint 0/Channel 0/Data" + external},

@@ -156,6 +156,11 @@ with h5py.File(path("named/named.h5"), "w") as f:
         layout[:] = h5py.VirtualSource(source, "virtual/itself" if source == "." else "data",
                                        shape=(8, 8, 8))
         f.create_virtual_dataset("virtual/" + name, layout, fillvalue=3)
+    # Of unlimited extent, whose shape libhdf5 takes from its source.
+    layout = h5py.VirtualLayout(shape=(8, 8, 8), maxshape=(None, 8, 8), dtype="u1")
+    source = h5py.VirtualSource("../secret.h5", "data", shape=(8, 8, 8), maxshape=(None, 8, 8))
+    layout[:h5py.h5s.UNLIMITED] = source[:h5py.h5s.UNLIMITED]
+    f.create_virtual_dataset("virtual/unlimited", layout, fillvalue=3)
     f["link"] = h5py.ExternalLink("../secret.h5", "/data")
 # An Imaris file whose Data is kept in a file outside.
 with h5py.File(path("named/external.ims"), "w") as f:

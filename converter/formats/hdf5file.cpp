@@ -320,10 +320,15 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
     listed->dataset = true;
     listed->refusal = storageRefusal(dataset);
     Id type(H5Dget_type(dataset));
+    if (type.ok())
+        listed->type = sampleTypeOf(type, &listed->typeName);
+    // The space of a virtual dataset of unlimited extent is taken from its sources, opened
+    // for it.
+    if (!listed->refusal.empty())
+        return;
     Id space(H5Dget_space(dataset));
     if (!type.ok() || !space.ok())
         return;
-    listed->type = sampleTypeOf(type, &listed->typeName);
     const int rank = H5Sget_simple_extent_ndims(space);
     if (rank < 0 || rank > maxRank)
         return;
@@ -408,15 +413,17 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
 
 std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
     Id dataset(H5Dopen2(file, block.dataset.c_str(), H5P_DEFAULT));
-    Id type(dataset.ok() ? H5Dget_type(dataset) : -1);
-    Id space(dataset.ok() ? H5Dget_space(dataset) : -1);
+    if (!dataset.ok())
+        return "can't open dataset " + block.dataset;
+    const std::string refusal = storageRefusal(dataset);
+    if (!refusal.empty())
+        return "dataset " + block.dataset + " " + refusal;
+    Id type(H5Dget_type(dataset));
+    Id space(H5Dget_space(dataset));
     if (!type.ok() || !space.ok())
         return "can't open dataset " + block.dataset;
     std::string name;
     const int rank = H5Sget_simple_extent_ndims(space);
-    const std::string refusal = storageRefusal(dataset);
-    if (!refusal.empty())
-        return "dataset " + block.dataset + " " + refusal;
     if (sampleTypeOf(type, &name) != int(block.type) || rank != int(block.start.size()) ||
         rank != int(block.count.size()) || rank > maxRank)
         return "dataset " + block.dataset + " changed while it was read";
