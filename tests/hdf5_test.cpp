@@ -207,6 +207,7 @@ TEST_F(Hdf5Files, FilesADatasetNamesAreNeverOpened) {
         {"named/named.h5", "external/inside", "/external/inside" + external},
         {"named/named.h5", "external/zero", "/external/zero" + external},
         {"named/named.h5", "external/fifo", "/external/fifo" + external},
+        {"named/named.h5", "external/small", "/external/small" + external},
         {"named/named.h5", "virtual/outside", "/virtual/outside" + virtualSet},
         {"named/named.h5", "virtual/absolute", "/virtual/absolute" + virtualSet},
         {"named/named.h5", "virtual/missing", "/virtual/missing" + virtualSet},

@@ -149,6 +149,9 @@ with h5py.File(path("named/named.h5"), "w") as f:
                          ("fifo", path("named/secret-fifo"))]:
         f.create_dataset("external/" + name, shape=(8, 8, 8), dtype="u1",
                          external=[(source, 0, secret.size)])
+    # Few enough samples that the list would hold them.
+    f.create_dataset("external/small", shape=(4, 4, 4), dtype="u1",
+                     external=[(path("secret.raw"), 0, 64)])
     for name, source in [("outside", "../secret.h5"), ("absolute", path("secret.h5")),
                          ("missing", "secret-missing.h5"), ("fifo", path("named/secret-fifo")),
                          ("itself", ".")]:

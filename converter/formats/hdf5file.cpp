@@ -181,7 +181,7 @@ std::string layoutLie(hid_t dataset, hid_t create) {
                             "file is damaged",
                             (unsigned long long)stored, (unsigned long long)needed);
     const haddr_t at = H5Dget_offset(dataset), length = fileLength(dataset);
-    if (layout == H5D_CONTIGUOUS && at != HADDR_UNDEF &&
+    if (layout == H5D_CONTIGUOUS && at != HADDR_UNDEF && length > 0 &&
         (stored < needed || at > length || needed > length - at))
         return "keeps its samples past the end of the file: the file is damaged or cut short";
     return std::string();
@@ -245,13 +245,14 @@ bool allocationFailed() {
 // inflate towards gigabytes before the child's own limit ended it. *outOfRoom tells a read that
 // failed for want of memory (before any other call clears libhdf5's errors).
 herr_t readBounded(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace, void* to,
-                   bool* outOfRoom) {
+                   bool* outOfRoom = nullptr) {
     Id create(H5Dget_create_plist(dataset));
     const std::uint64_t chunk = create.ok() ? chunkBytes(dataset, create) : 0;
     limitAddressSpace(chunk > 0 && chunk <= maxChunkBytes ? 4 * chunk + readRoom : 0);
     const herr_t status = H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, to);
     limitAddressSpace(0);
-    *outOfRoom = status < 0 && allocationFailed();
+    if (outOfRoom)
+        *outOfRoom = status < 0 && allocationFailed();
     return status;
 }
 
@@ -324,7 +325,8 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
         listed->type = sampleTypeOf(type, &listed->typeName);
     // The space of a virtual dataset of unlimited extent is taken from its sources, opened
     // for it.
-    if (!listed->refusal.empty())
+    Id create(H5Dget_create_plist(dataset));
+    if (!create.ok() || H5Pget_layout(create) == H5D_VIRTUAL)
         return;
     Id space(H5Dget_space(dataset));
     if (!type.ok() || !space.ok())
@@ -335,9 +337,7 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
     hsize_t dims[maxRank];
     H5Sget_simple_extent_dims(space, dims, nullptr);
     listed->dims.assign(dims, dims + rank);
-    Id create(H5Dget_create_plist(dataset));
-    if (create.ok() && H5Pget_layout(create) == H5D_CHUNKED &&
-        H5Pget_chunk(create, rank, dims) == rank)
+    if (H5Pget_layout(create) == H5D_CHUNKED && H5Pget_chunk(create, rank, dims) == rank)
         listed->chunk.assign(dims, dims + rank);
     const H5T_class_t kind = H5Tget_class(type);
     const hssize_t points = H5Sget_simple_extent_npoints(space);
@@ -345,9 +345,7 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
         listed->refusal.empty()) {
         std::vector<double> values{};
         values.resize(std::size_t(points));
-        bool outOfRoom = false;
-        if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, values.data(), &outOfRoom) >=
-            0)
+        if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, values.data()) >= 0)
             listed->values = values;
     }
 }
