@@ -52,6 +52,8 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
          "HDF5 dataset /series: 8x7x6 int16*1 alpha -1, spacing 1 1 1 unknown"},
         {"plain.h5", -1, "rgb", 0, "plain_rgb", -1,
          "HDF5 dataset /rgb: 8x7x6 uint8*3 alpha -1, spacing 1 1 1 unknown"},
+        {"plain.h5", -1, "tiny", 0, "plain_tiny", -1,
+         "HDF5 dataset /tiny: 256x512x2 uint8*1 alpha -1, spacing 1 1 1 unknown"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);

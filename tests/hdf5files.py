@@ -128,6 +128,10 @@ with h5py.File(path("plain.h5"), "w") as f:
     f["wide"] = np.zeros((4, 4, 4), dtype="i8")
     f.create_dataset("huge", shape=(1 << 20,) * 3, dtype="u2", chunks=(64, 64, 64))
     f.create_dataset("toolarge", shape=(1 << 21, 4, 4), dtype="u2", chunks=(64, 4, 4))
+    # Chunks so small that libhdf5's own for each chunk a read touches outweighs the samples.
+    f.create_dataset("tiny", data=rng.integers(0, 255, (2, 512, 256)).astype("u1"),
+                     chunks=(2, 2, 2))
+    expect("plain_tiny", [f["tiny"][()]])
     expect("plain_vol3", [f["vol3"][()]])
     expect("plain_channels", [f["group/channels"][0], f["group/channels"][1]])
     expect("plain_series_t3", [f["series"][3]])

@@ -35,8 +35,10 @@ const int childSeconds = 300;
 // A chunk is decoded whole, so one of more bytes is refused, as the Zarr reader refuses one.
 const std::uint64_t maxChunkBytes = std::uint64_t(1) << 30;
 // Address space a read of a chunked dataset may take beyond a few of its chunks: libhdf5's own
-// structures, and a heap that grows by whole arenas.
+// structures, and a heap that grows by whole arenas; and what libhdf5 keeps for each chunk a
+// read touches (its selections), which counts where chunks are tiny.
 const std::uint64_t readRoom = std::uint64_t(128) << 20;
+const std::uint64_t roomPerChunk = std::uint64_t(16) << 10;
 
 // Closes an HDF5 identifier of any kind when it goes out of scope.
 struct Id {
@@ -240,15 +242,41 @@ bool allocationFailed() {
     return failed;
 }
 
-// H5Dread with the address space bounded to a few of the dataset's chunks: libhdf5's inflate
-// grows its buffer for as long as the stream goes on, so that a chunk of a few megabytes could
-// inflate towards gigabytes before the child's own limit ended it. *outOfRoom tells a read that
-// failed for want of memory (before any other call clears libhdf5's errors).
-herr_t readBounded(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace, void* to,
-                   bool* outOfRoom = nullptr) {
+// How many chunks a read of space's selection touches at most; UINT64_MAX when past counting.
+std::uint64_t chunksTouched(hid_t create, hid_t space) {
+    hsize_t chunk[maxRank], start[maxRank], end[maxRank];
+    const int rank = H5Pget_chunk(create, maxRank, chunk);
+    if (rank <= 0 || rank > maxRank || H5Sget_simple_extent_ndims(space) != rank ||
+        H5Sget_select_bounds(space, start, end) < 0)
+        return 1;
+    std::uint64_t count = 1;
+    for (int k = 0; k < rank; ++k)
+        if (chunk[k] == 0 || end[k] < start[k] ||
+            __builtin_mul_overflow(count, end[k] / chunk[k] - start[k] / chunk[k] + 1, &count))
+            return UINT64_MAX;
+    return count;
+}
+
+// The address space a read of space's selection of the dataset may take beyond what the child
+// holds: a few chunks, and libhdf5's own for each chunk touched. 0 for a dataset not chunked.
+std::uint64_t readSpace(hid_t dataset, hid_t space) {
     Id create(H5Dget_create_plist(dataset));
     const std::uint64_t chunk = create.ok() ? chunkBytes(dataset, create) : 0;
-    limitAddressSpace(chunk > 0 && chunk <= maxChunkBytes ? 4 * chunk + readRoom : 0);
+    if (chunk == 0 || chunk > maxChunkBytes)
+        return 0;
+    std::uint64_t perChunks = 0;
+    if (__builtin_mul_overflow(chunksTouched(create, space), roomPerChunk, &perChunks))
+        return 0;
+    return 4 * chunk + readRoom + std::min(perChunks, std::uint64_t(1) << 40);
+}
+
+// H5Dread with the address space bounded to what a read of the dataset's chunks takes:
+// libhdf5's inflate grows its buffer for as long as the stream goes on, so that a chunk of a few
+// megabytes could inflate towards gigabytes before the child's own limit ended it. *outOfRoom tells
+// a read that failed for want of memory (before any other call clears libhdf5's errors).
+herr_t readBounded(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace, void* to,
+                   bool* outOfRoom = nullptr) {
+    limitAddressSpace(readSpace(dataset, fileSpace));
     const herr_t status = H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, to);
     limitAddressSpace(0);
     if (outOfRoom)
@@ -345,7 +373,7 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
         listed->refusal.empty()) {
         std::vector<double> values{};
         values.resize(std::size_t(points));
-        if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, values.data()) >= 0)
+        if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, space, values.data()) >= 0)
             listed->values = values;
     }
 }
