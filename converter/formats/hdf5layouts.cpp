@@ -484,8 +484,9 @@ std::string listHdf5Datasets(const Hdf5Contents& contents) {
     std::string lines;
     for (const Hdf5Object& object : contents.objects)
         if (object.dataset)
-            lines += formatString("    %s  %s  %s\n", printableText(object.path).c_str(),
-                                  dimsText(object.dims).c_str(), object.typeName.c_str());
+            lines += formatString("    %s  %s  %s%s\n", printableText(object.path).c_str(),
+                                  dimsText(object.dims).c_str(), object.typeName.c_str(),
+                                  object.refusal.empty() ? "" : "  (pack refuses it)");
     if (contents.truncated)
         lines += "    (more objects than are listed)\n";
     return lines;
