@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Writes the HDF5 seed corpus in fuzz/corpus/hdf5/ with h5py (run once; the files are
-committed): the smallest files of each layout the reader knows."""
+committed): the smallest files of each layout the reader knows, and of each storage it
+refuses."""
 import os
 
 import h5py
@@ -37,3 +38,20 @@ with h5py.File(os.path.join(folder, "plain.h5"), "w", libver="latest") as f:
     f.create_dataset("data", data=np.linspace(0, 1, 2 * 3 * 3 * 3, dtype="f4")
                      .reshape(2, 3, 3, 3), chunks=(1, 3, 3, 3), compression="gzip")
     f["data"].attrs["element_size_um"] = np.array([2.0, 1.0, 1.0])
+
+# Datasets the reader refuses before it reads a sample: kept in other files (external storage,
+# a virtual dataset), compact, and compressed with a filter libhdf5 lacks (h5py's LZF).
+samples = np.arange(27, dtype="u1").reshape(3, 3, 3)
+with h5py.File(os.path.join(folder, "external.h5"), "w", libver="latest") as f:
+    f.create_dataset("data", shape=(3, 3, 3), dtype="u1", external=[("../data.raw", 0, 27)])
+with h5py.File(os.path.join(folder, "virtual.h5"), "w", libver="latest") as f:
+    layout = h5py.VirtualLayout(shape=(3, 3, 3), dtype="u1")
+    layout[:] = h5py.VirtualSource("../source.h5", "data", shape=(3, 3, 3))
+    f.create_virtual_dataset("data", layout, fillvalue=1)
+with h5py.File(os.path.join(folder, "compact.h5"), "w", libver="latest") as f:
+    create = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
+    create.set_layout(h5py.h5d.COMPACT)
+    h5py.h5d.create(f.id, b"data", h5py.h5t.STD_U8LE, h5py.h5s.create_simple((3, 3, 3)),
+                    dcpl=create).write(h5py.h5s.ALL, h5py.h5s.ALL, samples)
+with h5py.File(os.path.join(folder, "lzf.h5"), "w", libver="latest") as f:
+    f.create_dataset("data", data=samples, compression="lzf")

@@ -1,11 +1,15 @@
 // Preloaded into the converter by hdf5_test: libhdf5's H5Fopen or H5Dread misbehaving as it may
 // on a damaged file. TESSARY_TEST_HDF5 is "WHERE:HOW", WHERE "open" or "read" (every call), or
 // "read2" (a process's second call and later), HOW "segv", "abort", "allocate" or "spin"; any
-// other call, and every call while it is unset, goes on to libhdf5 unchanged.
+// other call, and every call while it is unset, goes on to libhdf5 unchanged. "forbid:NAME"
+// aborts a process that opens any file whose path holds NAME instead.
 
 #include <hdf5.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+
+#include <cstdarg>
 
 #include <cstdint>
 #include <cstdlib>
@@ -63,4 +67,38 @@ extern "C" herr_t H5Dread(hid_t dataset, hid_t memoryType, hid_t memorySpace, hi
     static const auto read =
         library<herr_t (*)(hid_t, hid_t, hid_t, hid_t, hid_t, void*)>("H5Dread");
     return read(dataset, memoryType, memorySpace, fileSpace, transfer, samples);
+}
+
+namespace {
+using Open = int (*)(const char*, int, ...);
+
+void forbidOpen(const char* path) {
+    const char* test = std::getenv("TESSARY_TEST_HDF5");
+    if (test && std::strncmp(test, "forbid:", 7) == 0 && std::strstr(path, test + 7))
+        std::abort();
+}
+
+int openChecked(Open open, const char* path, int flags, va_list rest) {
+    forbidOpen(path);
+    const mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(rest, mode_t) : 0;
+    return open(path, flags, mode);
+}
+} // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+    static const auto next = library<Open>("open");
+    va_list rest;
+    va_start(rest, flags);
+    const int opened = openChecked(next, path, flags, rest);
+    va_end(rest);
+    return opened;
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+    static const auto next = library<Open>("open64");
+    va_list rest;
+    va_start(rest, flags);
+    const int opened = openChecked(next, path, flags, rest);
+    va_end(rest);
+    return opened;
 }

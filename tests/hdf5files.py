@@ -5,6 +5,7 @@ byte order."""
 import os
 import pathlib
 import sys
+import zlib
 
 import h5py
 import numpy as np
@@ -127,7 +128,96 @@ with h5py.File(path("plain.h5"), "w") as f:
     f["wide"] = np.zeros((4, 4, 4), dtype="i8")
     f.create_dataset("huge", shape=(1 << 20,) * 3, dtype="u2", chunks=(64, 64, 64))
     f.create_dataset("toolarge", shape=(1 << 21, 4, 4), dtype="u2", chunks=(64, 4, 4))
+    # Chunks so small that libhdf5's own for each chunk a read touches outweighs the samples.
+    f.create_dataset("tiny", data=rng.integers(0, 255, (2, 512, 256)).astype("u1"),
+                     chunks=(2, 2, 2))
+    expect("plain_tiny", [f["tiny"][()]])
     expect("plain_vol3", [f["vol3"][()]])
     expect("plain_channels", [f["group/channels"][0], f["group/channels"][1]])
     expect("plain_series_t3", [f["series"][3]])
     expect("plain_rgb", [f["rgb"][..., c] for c in range(3)])
+
+# Files whose datasets name other files for their samples; pack opens none of them. Every file
+# named has "secret" in its name, for the test that fails any open of one.
+os.makedirs(path("named"), exist_ok=True)
+secret = np.frombuffer(b"SECRET!!" * 64, dtype="u1")
+for name in ("secret.raw", "named/secret-inside.raw"):
+    secret.tofile(path(name))
+if not os.path.exists(path("named/secret-fifo")):
+    os.mkfifo(path("named/secret-fifo"))
+with h5py.File(path("secret.h5"), "w") as f:
+    f["data"] = secret.reshape(8, 8, 8)
+with h5py.File(path("named/named.h5"), "w") as f:
+    for name, source in [("absolute", path("secret.raw")), ("relative", "secret.raw"),
+                         ("inside", "secret-inside.raw"), ("zero", "/dev/zero"),
+                         ("fifo", path("named/secret-fifo"))]:
+        f.create_dataset("external/" + name, shape=(8, 8, 8), dtype="u1",
+                         external=[(source, 0, secret.size)])
+    # Few enough samples that the list would hold them.
+    f.create_dataset("external/small", shape=(4, 4, 4), dtype="u1",
+                     external=[(path("secret.raw"), 0, 64)])
+    for name, source in [("outside", "../secret.h5"), ("absolute", path("secret.h5")),
+                         ("missing", "secret-missing.h5"), ("fifo", path("named/secret-fifo")),
+                         ("itself", ".")]:
+        layout = h5py.VirtualLayout(shape=(8, 8, 8), dtype="u1")
+        layout[:] = h5py.VirtualSource(source, "virtual/itself" if source == "." else "data",
+                                       shape=(8, 8, 8))
+        f.create_virtual_dataset("virtual/" + name, layout, fillvalue=3)
+    # Of unlimited extent, whose shape libhdf5 takes from its source.
+    layout = h5py.VirtualLayout(shape=(8, 8, 8), maxshape=(None, 8, 8), dtype="u1")
+    source = h5py.VirtualSource("../secret.h5", "data", shape=(8, 8, 8), maxshape=(None, 8, 8))
+    layout[:h5py.h5s.UNLIMITED] = source[:h5py.h5s.UNLIMITED]
+    f.create_virtual_dataset("virtual/unlimited", layout, fillvalue=3)
+    f["link"] = h5py.ExternalLink("../secret.h5", "/data")
+# An Imaris file whose Data is kept in a file outside.
+with h5py.File(path("named/external.ims"), "w") as f:
+    group = f.create_group("DataSet/ResolutionLevel 0/TimePoint 0/Channel 0")
+    for axis in "XYZ":
+        group.attrs["ImageSize" + axis] = chars(8)
+    group.create_dataset("Data", shape=(8, 8, 8), dtype="u1",
+                         external=[(path("secret.raw"), 0, secret.size)])
+
+
+def patched(name, old, new):
+    """The file with the one place that holds old made new."""
+    data = pathlib.Path(path(name)).read_bytes()
+    assert data.count(old) == 1, name
+    pathlib.Path(path(name)).write_bytes(data.replace(old, new))
+
+
+# Layouts that lie: compact data shorter than its shape (libhdf5 would copy the heap beyond it),
+# and contiguous data that lies past the end of the file. Their layout messages (version 3) are
+# found by what they hold: class, then size and data or address and size.
+samples = np.frombuffer(b"LAYOUTS!" * 64, dtype="u1").reshape(8, 8, 8)
+with h5py.File(path("layouts.h5"), "w") as f:
+    create = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
+    create.set_layout(h5py.h5d.COMPACT)
+    compact = h5py.h5d.create(f.id, b"compact", h5py.h5t.STD_U8LE,
+                              h5py.h5s.create_simple(samples.shape), dcpl=create)
+    compact.write(h5py.h5s.ALL, h5py.h5s.ALL, samples)
+    f["contiguous"] = samples
+    address = f["contiguous"].id.get_offset()
+length = os.path.getsize(path("layouts.h5"))
+patched("layouts.h5", b"\3\0" + (512).to_bytes(2, "little") + samples.tobytes()[:8],
+        b"\3\0" + (64).to_bytes(2, "little") + samples.tobytes()[:8])
+patched("layouts.h5", b"\3\1" + address.to_bytes(8, "little") + (512).to_bytes(8, "little"),
+        b"\3\1" + (length - 256).to_bytes(8, "little") + (512).to_bytes(8, "little"))
+
+# Decompression bombs: a chunk of 4 kB whose deflate stream goes on to 512 MB, and chunks of
+# 2 GB (the dataset extendible, so that its chunks may pass its shape).
+deflate = zlib.compressobj(9)
+stream = b"".join(deflate.compress(bytes(1 << 20)) for _ in range(512)) + deflate.flush()
+with h5py.File(path("bombs.h5"), "w") as f:
+    inflating = f.create_dataset("inflating", shape=(16, 16, 16), dtype="u1",
+                                 chunks=(16, 16, 16), compression="gzip")
+    inflating.id.write_direct_chunk((0, 0, 0), stream)
+    f.create_dataset("hugechunks", shape=(8, 8, 8), maxshape=(None,) * 3, dtype="u1",
+                     chunks=(2048, 2048, 512))
+
+# Filters this system's libhdf5 lacks: LZF (h5py's own), Blosc and one nobody knows, the last
+# two declared without their plugins.
+with h5py.File(path("filters.h5"), "w") as f:
+    f.create_dataset("lzf", data=samples, compression="lzf")
+    for name, filter in [("blosc", 32001), ("unknown", 32999)]:
+        f.create_dataset(name, shape=(8, 8, 8), dtype="u1", chunks=(8, 8, 8),
+                         compression=filter, allow_unknown_filter=True)

@@ -4,17 +4,21 @@
 #include "contained.h"
 #include "messages.h"
 #include "resultbytes.h"
+#include "text.h"
 
 #include <QFile>
 
 #include <hdf5.h>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -28,6 +32,13 @@ const std::size_t maxTextBytes = 4096;
 const hssize_t maxNumbers = 64;
 const int maxRank = 32;
 const int childSeconds = 300;
+// A chunk is decoded whole, so one of more bytes is refused, as the Zarr reader refuses one.
+const std::uint64_t maxChunkBytes = std::uint64_t(1) << 30;
+// Address space a read of a chunked dataset may take beyond a few of its chunks: libhdf5's own
+// structures, and a heap that grows by whole arenas; and what libhdf5 keeps for each chunk a
+// read touches (its selections), which counts where chunks are tiny.
+const std::uint64_t readRoom = std::uint64_t(128) << 20;
+const std::uint64_t roomPerChunk = std::uint64_t(16) << 10;
 
 // Closes an HDF5 identifier of any kind when it goes out of scope.
 struct Id {
@@ -128,29 +139,241 @@ herr_t listAttribute(hid_t object, const char* name, const H5A_info_t*, void* da
     return 0;
 }
 
+// Why a dataset's samples lie elsewhere than in the file, or "": libhdf5 would open the files
+// that the file names, whatever they are (a secret, a FIFO, /dev/zero) and wherever they lie.
+std::string storedElsewhere(hid_t create) {
+    if (H5Pget_layout(create) == H5D_VIRTUAL)
+        return "is a virtual dataset made of other files' datasets, which pack does not open: "
+               "copy its samples into the file, e.g. with h5repack";
+    if (H5Pget_external_count(create) > 0)
+        return "keeps its samples in other files (external storage), which pack does not open: "
+               "copy them into the file, e.g. with h5repack";
+    return std::string();
+}
+
+// The length of the file that holds object, from the file system: libhdf5's own length is the
+// larger of that and what the file claims. 0 when unknown.
+std::uint64_t fileLength(hid_t object) {
+    Id file(H5Iget_file_id(object));
+    void* handle = nullptr;
+    struct stat status;
+    if (!file.ok() || H5Fget_vfd_handle(file, H5P_DEFAULT, &handle) < 0 || !handle ||
+        fstat(*static_cast<int*>(handle), &status) != 0)
+        return 0;
+    return std::uint64_t(status.st_size);
+}
+
+// Why a compact or contiguous dataset's stored bytes do not hold its samples, or "": libhdf5
+// copies a compact dataset's samples out of a buffer of the size stored, whatever the shape
+// needs, and reads a contiguous one past the file's end as zeros.
+std::string layoutLie(hid_t dataset, hid_t create) {
+    const H5D_layout_t layout = H5Pget_layout(create);
+    if (layout != H5D_COMPACT && layout != H5D_CONTIGUOUS)
+        return std::string();
+    Id type(H5Dget_type(dataset));
+    Id space(H5Dget_space(dataset));
+    const hssize_t points = space.ok() ? H5Sget_simple_extent_npoints(space) : -1;
+    const std::uint64_t size = type.ok() ? H5Tget_size(type) : 0;
+    std::uint64_t needed = 0;
+    if (points < 0 || size == 0 || __builtin_mul_overflow(std::uint64_t(points), size, &needed))
+        return "has no shape that can be read: the file is damaged";
+    const std::uint64_t stored = H5Dget_storage_size(dataset);
+    if (layout == H5D_COMPACT && stored < needed)
+        return formatString("holds %llu bytes of compact data where its shape needs %llu: the "
+                            "file is damaged",
+                            (unsigned long long)stored, (unsigned long long)needed);
+    const haddr_t at = H5Dget_offset(dataset), length = fileLength(dataset);
+    if (layout == H5D_CONTIGUOUS && at != HADDR_UNDEF && length > 0 &&
+        (stored < needed || at > length || needed > length - at))
+        return "keeps its samples past the end of the file: the file is damaged or cut short";
+    return std::string();
+}
+
+// The bytes of one chunk of the dataset whose create property list is create, or 0 when it is
+// not chunked; UINT64_MAX when they overflow.
+std::uint64_t chunkBytes(hid_t dataset, hid_t create) {
+    hsize_t chunk[maxRank];
+    Id type(H5Dget_type(dataset));
+    const int rank =
+        H5Pget_layout(create) == H5D_CHUNKED ? H5Pget_chunk(create, maxRank, chunk) : 0;
+    std::uint64_t bytes = type.ok() ? H5Tget_size(type) : 0;
+    if (rank <= 0 || rank > maxRank || bytes == 0)
+        return 0;
+    for (int k = 0; k < rank; ++k)
+        if (__builtin_mul_overflow(bytes, std::uint64_t(chunk[k]), &bytes))
+            return UINT64_MAX;
+    return bytes;
+}
+
+std::size_t pageBytes() {
+    return std::size_t(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t addressSpaceInUse() {
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long long pages = 0;
+    const bool read = statm && std::fscanf(statm, "%llu", &pages) == 1;
+    if (statm)
+        std::fclose(statm);
+    return read ? pages * pageBytes() : 0;
+}
+
+// Lowers the child's address space to room beyond what it holds now; 0 raises it back to the
+// child's own limit.
+void limitAddressSpace(std::uint64_t room) {
+    rlimit limit;
+    if (!addressSpaceLimitWorks() || getrlimit(RLIMIT_AS, &limit) != 0)
+        return;
+    const std::uint64_t used = room ? addressSpaceInUse() : 0;
+    limit.rlim_cur = used ? std::min<std::uint64_t>(limit.rlim_max, used + room) : limit.rlim_max;
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+herr_t noteAllocation(unsigned, const H5E_error2_t* error, void* failed) {
+    if (error->min_num == H5E_CANTALLOC || error->min_num == H5E_NOSPACE)
+        *static_cast<bool*>(failed) = true;
+    return 0;
+}
+
+// Whether the last call into libhdf5 failed for want of memory.
+bool allocationFailed() {
+    bool failed = false;
+    H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, noteAllocation, &failed);
+    return failed;
+}
+
+// How many chunks a read of space's selection touches at most; UINT64_MAX when past counting.
+std::uint64_t chunksTouched(hid_t create, hid_t space) {
+    hsize_t chunk[maxRank], start[maxRank], end[maxRank];
+    const int rank = H5Pget_chunk(create, maxRank, chunk);
+    if (rank <= 0 || rank > maxRank || H5Sget_simple_extent_ndims(space) != rank ||
+        H5Sget_select_bounds(space, start, end) < 0)
+        return 1;
+    std::uint64_t count = 1;
+    for (int k = 0; k < rank; ++k)
+        if (chunk[k] == 0 || end[k] < start[k] ||
+            __builtin_mul_overflow(count, end[k] / chunk[k] - start[k] / chunk[k] + 1, &count))
+            return UINT64_MAX;
+    return count;
+}
+
+// The address space a read of space's selection of the dataset may take beyond what the child
+// holds: a few chunks, and libhdf5's own for each chunk touched. 0 for a dataset not chunked.
+std::uint64_t readSpace(hid_t dataset, hid_t space) {
+    Id create(H5Dget_create_plist(dataset));
+    const std::uint64_t chunk = create.ok() ? chunkBytes(dataset, create) : 0;
+    if (chunk == 0 || chunk > maxChunkBytes)
+        return 0;
+    std::uint64_t perChunks = 0;
+    if (__builtin_mul_overflow(chunksTouched(create, space), roomPerChunk, &perChunks))
+        return 0;
+    return 4 * chunk + readRoom + std::min(perChunks, std::uint64_t(1) << 40);
+}
+
+// H5Dread with the address space bounded to what a read of the dataset's chunks takes:
+// libhdf5's inflate grows its buffer for as long as the stream goes on, so that a chunk of a few
+// megabytes could inflate towards gigabytes before the child's own limit ended it. *outOfRoom tells
+// a read that failed for want of memory (before any other call clears libhdf5's errors).
+herr_t readBounded(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace, void* to,
+                   bool* outOfRoom = nullptr) {
+    limitAddressSpace(readSpace(dataset, fileSpace));
+    const herr_t status = H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, to);
+    limitAddressSpace(0);
+    if (outOfRoom)
+        *outOfRoom = status < 0 && allocationFailed();
+    return status;
+}
+
+// The filters that Debian's libhdf5 lacks most often, and how to read them.
+const struct {
+    H5Z_filter_t id;
+    const char* name;
+    const char* remedy;
+} missingFilters[] = {
+    {307, "BZip2", "install hdf5-filter-plugin"},
+    {32000, "LZF", "rewrite it with gzip, e.g. with h5py, which reads LZF"},
+    {32001, "Blosc", "install hdf5-filter-plugin-blosc-serial"},
+    {32004, "LZ4", "install hdf5-filter-plugin"},
+    {32008, "Bitshuffle", "install hdf5-filter-plugin"},
+    {32013, "ZFP", "install hdf5-filter-plugin-zfp-serial"},
+};
+
+// The refusal of a dataset compressed with filter id, named in the file as stored.
+std::string missingFilter(H5Z_filter_t id, const char* stored) {
+    std::string name = std::string(stored, strnlen(stored, 64));
+    std::string remedy = "install the HDF5 filter plugin that decodes it (in HDF5_PLUGIN_PATH)";
+    for (const auto& filter : missingFilters)
+        if (filter.id == id) {
+            name = filter.name;
+            remedy = filter.remedy;
+        }
+    return formatString("is compressed with HDF5 filter %d%s, which this system's HDF5 library "
+                        "lacks: ",
+                        int(id), name.empty() ? "" : (" (" + name + ")").c_str()) +
+           remedy;
+}
+
+// Why a dataset's filters cannot be undone here, or "": libhdf5 only says the data is damaged.
+std::string filterRefusal(hid_t create) {
+    const int filters = H5Pget_nfilters(create);
+    for (int k = 0; k < filters; ++k) {
+        unsigned flags = 0, config = 0;
+        std::size_t values = 0;
+        char name[256] = "";
+        const H5Z_filter_t id = H5Pget_filter2(create, unsigned(k), &flags, &values, nullptr,
+                                               sizeof name, name, &config);
+        if (id >= 0 && H5Zfilter_avail(id) <= 0)
+            return missingFilter(id, name);
+    }
+    return std::string();
+}
+
+// Why a dataset's samples cannot be read in place, or "". The create property list is checked
+// before any sample is read, in the list and again in the child that reads.
+std::string storageRefusal(hid_t dataset) {
+    Id create(H5Dget_create_plist(dataset));
+    if (!create.ok())
+        return "has no readable storage properties: the file is damaged";
+    std::string refusal = storedElsewhere(create);
+    if (refusal.empty())
+        refusal = layoutLie(dataset, create);
+    if (refusal.empty())
+        refusal = filterRefusal(create);
+    if (refusal.empty() && chunkBytes(dataset, create) > maxChunkBytes)
+        refusal = "is stored in chunks of more than the " + memorySizeText(maxChunkBytes) +
+                  " pack decodes at once: the file is damaged";
+    return refusal;
+}
+
 void describeDataset(hid_t dataset, Hdf5Object* listed) {
     listed->dataset = true;
+    listed->refusal = storageRefusal(dataset);
     Id type(H5Dget_type(dataset));
+    if (type.ok())
+        listed->type = sampleTypeOf(type, &listed->typeName);
+    // The space of a virtual dataset of unlimited extent is taken from its sources, opened
+    // for it.
+    Id create(H5Dget_create_plist(dataset));
+    if (!create.ok() || H5Pget_layout(create) == H5D_VIRTUAL)
+        return;
     Id space(H5Dget_space(dataset));
     if (!type.ok() || !space.ok())
         return;
-    listed->type = sampleTypeOf(type, &listed->typeName);
     const int rank = H5Sget_simple_extent_ndims(space);
     if (rank < 0 || rank > maxRank)
         return;
     hsize_t dims[maxRank];
     H5Sget_simple_extent_dims(space, dims, nullptr);
     listed->dims.assign(dims, dims + rank);
-    Id create(H5Dget_create_plist(dataset));
-    if (create.ok() && H5Pget_layout(create) == H5D_CHUNKED &&
-        H5Pget_chunk(create, rank, dims) == rank)
+    if (H5Pget_layout(create) == H5D_CHUNKED && H5Pget_chunk(create, rank, dims) == rank)
         listed->chunk.assign(dims, dims + rank);
     const H5T_class_t kind = H5Tget_class(type);
     const hssize_t points = H5Sget_simple_extent_npoints(space);
-    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers) {
+    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers &&
+        listed->refusal.empty()) {
         std::vector<double> values{};
         values.resize(std::size_t(points));
-        if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0)
+        if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, space, values.data()) >= 0)
             listed->values = values;
     }
 }
@@ -161,8 +384,19 @@ herr_t listLink(hid_t group, const char* name, const H5L_info_t* link, void* dat
         contents->truncated = true;
         return 1;
     }
-    // Soft and external links are not followed: an external one names another file.
-    if (link->type != H5L_TYPE_HARD || strnlen(name, maxNameLength) >= maxNameLength)
+    // Soft and external links are not followed: an external one names another file, and is
+    // listed to be refused by name.
+    if (strnlen(name, maxNameLength) >= maxNameLength)
+        return 0;
+    if (link->type == H5L_TYPE_EXTERNAL) {
+        Hdf5Object listed;
+        listed.path = std::string("/") + name;
+        listed.refusal = "is an external link to another file, which pack does not follow: copy "
+                         "the dataset into the file, e.g. with h5copy";
+        contents->objects.push_back(std::move(listed));
+        return 0;
+    }
+    if (link->type != H5L_TYPE_HARD)
         return 0;
     Id object(H5Oopen(group, name, H5P_DEFAULT));
     if (!object.ok())
@@ -192,6 +426,7 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
         out.list(object.dims);
         out.list(object.chunk);
         out.list(object.values);
+        out.text(object.refusal);
         out.number(object.attributes.size());
         for (const Hdf5Attribute& attribute : object.attributes) {
             out.text(attribute.name);
@@ -204,8 +439,13 @@ void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* byt
 
 std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
     Id dataset(H5Dopen2(file, block.dataset.c_str(), H5P_DEFAULT));
-    Id type(dataset.ok() ? H5Dget_type(dataset) : -1);
-    Id space(dataset.ok() ? H5Dget_space(dataset) : -1);
+    if (!dataset.ok())
+        return "can't open dataset " + block.dataset;
+    const std::string refusal = storageRefusal(dataset);
+    if (!refusal.empty())
+        return "dataset " + block.dataset + " " + refusal;
+    Id type(H5Dget_type(dataset));
+    Id space(H5Dget_space(dataset));
     if (!type.ok() || !space.ok())
         return "can't open dataset " + block.dataset;
     std::string name;
@@ -228,8 +468,10 @@ std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
     if (size == 0 || !memoryType.ok() || !memorySpace.ok() ||
         H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
         return "can't read dataset " + block.dataset;
-    if (H5Dread(dataset, memoryType, memorySpace, space, H5P_DEFAULT, to) < 0)
-        return "can't read dataset " + block.dataset + ": its data is damaged";
+    bool outOfRoom = false;
+    if (readBounded(dataset, memoryType, memorySpace, space, to, &outOfRoom) < 0)
+        return "can't read dataset " + block.dataset +
+               (outOfRoom ? ": a chunk inflates past its size" : ": its data is damaged");
     return std::string();
 }
 
@@ -305,8 +547,8 @@ std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes) {
 bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {
     ResultReader in{bytes};
     std::uint64_t truncated, count;
-    // Every object takes at least its fixed fields' eight numbers, an attribute four.
-    if (!in.number(&truncated) || !in.count(8 * 8, &count))
+    // Every object takes at least its fixed fields' nine numbers, an attribute four.
+    if (!in.number(&truncated) || !in.count(9 * 8, &count))
         return false;
     contents->truncated = truncated != 0;
     contents->objects.resize(count);
@@ -314,7 +556,7 @@ bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* c
         std::uint64_t dataset, type, attributes;
         if (!in.text(&object.path) || !in.number(&dataset) || !in.number(&type) ||
             !in.text(&object.typeName) || !in.numbers(&object.dims) || !in.numbers(&object.chunk) ||
-            !in.reals(&object.values) || !in.count(4 * 8, &attributes))
+            !in.reals(&object.values) || !in.text(&object.refusal) || !in.count(4 * 8, &attributes))
             return false;
         object.dataset = dataset != 0;
         object.type = std::int64_t(type) >= 0 && std::int64_t(type) <= int(SampleType::Float64)
@@ -353,12 +595,6 @@ std::string listHdf5(const QString& path, Hdf5Contents* contents) {
         return "malformed HDF5 data: the list of its objects is damaged";
     return std::string();
 }
-
-namespace {
-std::size_t pageBytes() {
-    return std::size_t(sysconf(_SC_PAGESIZE));
-}
-} // namespace
 
 SharedSamples::~SharedSamples() {
     if (map_)

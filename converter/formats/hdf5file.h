@@ -30,6 +30,7 @@ struct Hdf5Object {
     std::vector<std::uint64_t> dims;  // slowest axis first, as HDF5 gives them
     std::vector<std::uint64_t> chunk; // chunk sizes, empty when not chunked
     std::vector<double> values;       // a small numeric dataset's values
+    std::string refusal; // why its samples are not read ("is a virtual dataset ..."), or ""
     std::vector<Hdf5Attribute> attributes;
 
     const Hdf5Attribute* attribute(const std::string& name) const;

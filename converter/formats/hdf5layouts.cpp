@@ -81,6 +81,8 @@ std::string pickTimePoint(int count, const InputSelection& selection, int* time)
 // pack takes and the same as the others', and it holds at least the level's samples.
 std::string checkDataset(const Hdf5Object* dataset, const std::string& path, std::size_t rank,
                          std::size_t z, const int sizes[3], int* type) {
+    if (dataset && !dataset->refusal.empty())
+        return path + " " + dataset->refusal;
     if (!dataset || !dataset->dataset)
         return "no dataset " + path;
     if (dataset->type < 0)
@@ -408,6 +410,8 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
         selection.dataset[0] == '/' ? selection.dataset : "/" + selection.dataset;
     layout->format = "HDF5 dataset " + path;
     const Hdf5Object* data = contents.find(path);
+    if (data && !data->refusal.empty())
+        return path + " " + data->refusal;
     if (!data || !data->dataset)
         return "--dataset " + selection.dataset + ": no such dataset (info lists them)";
     const std::vector<std::uint64_t>& dims = data->dims;
@@ -480,8 +484,9 @@ std::string listHdf5Datasets(const Hdf5Contents& contents) {
     std::string lines;
     for (const Hdf5Object& object : contents.objects)
         if (object.dataset)
-            lines += formatString("    %s  %s  %s\n", printableText(object.path).c_str(),
-                                  dimsText(object.dims).c_str(), object.typeName.c_str());
+            lines += formatString("    %s  %s  %s%s\n", printableText(object.path).c_str(),
+                                  dimsText(object.dims).c_str(), object.typeName.c_str(),
+                                  object.refusal.empty() ? "" : "  (pack refuses it)");
     if (contents.truncated)
         lines += "    (more objects than are listed)\n";
     return lines;

@@ -43,5 +43,6 @@ struct Hdf5Layout {
 std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
                            const InputSelection& selection, Hdf5Layout* layout);
 
-// The datasets of the file, a line each: "  /path  64 x 64 x 32  uint16".
+// The datasets of the file, a line each: "  /path  64 x 64 x 32  uint16", marked where their
+// storage is refused.
 std::string listHdf5Datasets(const Hdf5Contents& contents);
