@@ -23,20 +23,6 @@ void initialiseCurl() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// The URL as given with anything between "://" and the host's "@" cut out, for the messages
-// about a URL that could not be taken apart.
-std::string withoutUserInfo(const std::string& url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string::npos)
-        return url;
-    const std::size_t hostStart = scheme + 3;
-    const std::size_t pathStart = std::min(url.find_first_of("/?#", hostStart), url.size());
-    const std::size_t at = url.rfind('@', pathStart - 1);
-    if (at == std::string::npos || at < hostStart)
-        return url;
-    return url.substr(0, hostStart) + url.substr(at + 1);
-}
-
 // curl's words for a failure: its detailed message, or the fixed text for the code should the
 // detailed one hold the password. curl's messages carry no credentials, but no message may
 // ever show one; masking it instead would garble a message round a short password.
@@ -75,12 +61,20 @@ std::string urlPart(CURLU* url, CURLUPart part, unsigned flags, std::string* val
     return code == CURLUE_OK ? "" : curl_url_strerror(code);
 }
 
+// Whether the URL's user information runs past the first "/" after "//".
+bool slashInPassword(const std::string& location) {
+    const std::size_t host = location.find("://") + 3;
+    const std::size_t slash = std::min(location.find('/', host), location.size());
+    return withoutUserInfo(location) != location && location.find('@', host) > slash;
+}
+
 std::string parseStoreUrl(const std::string& location, StoreUrl* parsed) {
     const std::unique_ptr<CURLU, void (*)(CURLU*)> url(curl_url(), curl_url_cleanup);
     if (!url)
         return "out of memory";
     if (const CURLUcode code = curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0))
-        return std::string("not a URL the converter reads (") + curl_url_strerror(code) + ")";
+        return std::string("not a URL the converter reads (") + curl_url_strerror(code) + ")" +
+               (slashInPassword(location) ? "; a \"/\" in a password is written %2F" : "");
     std::string scheme, unused;
     urlPart(url.get(), CURLUPART_SCHEME, 0, &scheme);
     if (scheme != "http" && scheme != "https")
@@ -194,7 +188,8 @@ public:
 
     std::string get(const std::string& key, std::uint64_t maxBytes,
                     std::vector<unsigned char>* bytes, bool* missing) override;
-    std::string name() const override { return url.base; }
+    // curl takes a password's "/" for the end of the host, and leaves the rest in the path.
+    std::string name() const override { return withoutUserInfo(url.base); }
     std::uint64_t bytesRead() const override { return received; }
     unsigned fetchesAtOnce() const override { return requestsInFlight; }
 
