@@ -29,6 +29,7 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         // --channels overrides the map and keeps the file's window of the channel picked.
         {"ome2.zarr", "--size 8 --channels 1,1,1", "ome2_grey",
          "windows from the file R 0 to 4000 G 0 to 4000 B 0 to 4000, R=1 G=1 B=1"},
+        {"ome2.ozx", "--size 8", "ome2_file", "level 2 of 3 (2) read"},
         // Fortran order, big-endian floats, "/" keys, edge chunks, chunks missing (NaN).
         {"fortran.zarr", "--window -1,1", "fortran", "N = 12"},
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},

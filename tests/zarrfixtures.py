@@ -10,6 +10,7 @@ import os
 import shutil
 import struct
 import sys
+import zipfile
 
 import numcodecs
 import numpy as np
@@ -65,6 +66,12 @@ def ome_v2(root):
     write_expected(root, "ome2_file", mapped(read[2][0], 100, 3000), mapped(read[2][1], 0, 4000))
     # --channels 1,1,1 keeps the file's windows: green's channel in all three.
     write_expected(root, "ome2_grey", mapped(read[2][1], 0, 4000))
+    # Zipped, under the suffix OME-Zarr gives its zips.
+    with zipfile.ZipFile(os.path.join(root, "ome2.ozx"), "w", zipfile.ZIP_DEFLATED) as z:
+        for folder, _, files in os.walk(os.path.join(root, "ome2.zarr")):
+            for name in files:
+                path = os.path.join(folder, name)
+                z.write(path, os.path.relpath(path, os.path.join(root, "ome2.zarr")))
 
 
 def fortran_v2(root):

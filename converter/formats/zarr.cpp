@@ -669,7 +669,8 @@ bool isZarrInput(const QString& path) {
         return true;
     const QFileInfo file(path);
     if (file.isFile())
-        return path.endsWith(".zip", Qt::CaseInsensitive);
+        return path.endsWith(".zip", Qt::CaseInsensitive) ||
+               path.endsWith(".ozx", Qt::CaseInsensitive); // zipped OME-Zarr's own suffix
     const QDir folder(path);
     return file.isDir() && (folder.exists("zarr.json") || folder.exists(".zgroup") ||
                             folder.exists(".zarray") || folder.exists(".zattrs"));
