@@ -33,6 +33,9 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         // Fortran order, big-endian floats, "/" keys, edge chunks, chunks missing (NaN).
         {"fortran.zarr", "--window -1,1", "fortran", "N = 12"},
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},
+        // Masks: true is full, not 1 of 255.
+        {"mask2.zarr", "", "mask2", "8 x 8 x 8 bool (read as 0 and 255), copied"},
+        {"mask3.zarr", "", "mask3", "8 x 8 x 8 bool (read as 0 and 255), copied"},
         // v3 shards with checksums, an inner chunk and a shard missing.
         {"sharded.zarr", "--window 0,3000 --crop", "sharded", "cropped to 16^3"},
         {"transposed.zarr", "--window -100,600", "transposed", "N = 6"},
@@ -40,7 +43,7 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.store) + " " + c.options);
         const ToolRun run = runTool(QStringList{"pack", at(c.store), "-o", "out.vol"} +
-                                    QString(c.options).split(' '));
+                                    QString(c.options).split(' ', Qt::SkipEmptyParts));
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find(c.closing), std::string::npos) << run.out;
         const std::string expected = fileBytes(at(c.expected) + ".expected");

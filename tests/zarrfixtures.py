@@ -98,6 +98,26 @@ def time_v2(root):
     write_expected(root, "time", mapped(zarr.open_array(path)[1, 0], -500, 1000))
 
 
+def bool_masks(root):
+    """A v2 "|b1" mask with a chunk left out (fill True), and the same mask as a v3 "bool" array
+    written byte by byte (fill False): True reads as 255."""
+    path = os.path.join(root, "mask2.zarr")
+    data = smooth((8, 8, 8), 7) % 3 == 0
+    array = zarr.open_array(path, mode="w", shape=data.shape, chunks=(4, 8, 8), dtype="|b1",
+                            fill_value=True)
+    array[...] = data
+    os.remove(os.path.join(path, "1.0.0"))
+    write_expected(root, "mask2", np.where(zarr.open_array(path)[...], 255, 0).astype(np.uint8))
+    path = os.path.join(root, "mask3.zarr")
+    save(os.path.join(path, "zarr.json"), {
+        "zarr_format": 3, "node_type": "array", "shape": list(data.shape), "data_type": "bool",
+        "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": [8, 8, 8]}},
+        "chunk_key_encoding": {"name": "default"}, "fill_value": False,
+        "codecs": [{"name": "bytes"}]})
+    save(os.path.join(path, "c", "0", "0", "0"), data.astype(np.uint8).tobytes())
+    write_expected(root, "mask3", np.where(data, 255, 0).astype(np.uint8))
+
+
 def with_crc(data):
     """The data followed by its CRC-32C."""
     crc = 0xFFFFFFFF
@@ -216,5 +236,5 @@ def hostile(root):
 if __name__ == "__main__":
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for write in (ome_v2, fortran_v2, time_v2, sharded_v3, transposed_v3, hostile):
+    for write in (ome_v2, fortran_v2, time_v2, bool_masks, sharded_v3, transposed_v3, hostile):
         write(out)

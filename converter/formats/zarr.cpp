@@ -179,7 +179,8 @@ private:
 
     // The fill value as one sample of the array's type in host order.
     void withFill(unsigned char* out) const {
-        const double fill = layout_.array.fill;
+        const double fill =
+            layout_.array.boolean && layout_.array.fill != 0 ? 255 : layout_.array.fill;
         withSampleType(layout_.array.type, [&](auto* typed) {
             const auto v = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>(fill);
             std::memcpy(out, &v, sizeof v);
@@ -387,6 +388,11 @@ private:
 
     void copyRow(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* out,
                  std::ptrdiff_t outStep, std::int64_t n) const {
+        if (layout_.array.boolean) { // any byte but 0 is true, as numpy reads it
+            for (std::int64_t i = 0; i < n; ++i, in += inStep, out += outStep)
+                *out = *in ? 255 : 0;
+            return;
+        }
         if (inStep == outStep && inStep == std::ptrdiff_t(sampleBytes_) && !swap_)
             return std::memcpy(out, in, std::size_t(n) * sampleBytes_), void();
         switch (sampleBytes_) {
@@ -607,6 +613,7 @@ std::string readLevels(KeyStore& store, const RootNode& root, std::vector<LevelL
             const std::string& path = root.image.levels[l].path;
             const auto role = [](AxisRole r) { return int(r); };
             if (layout.array.type != last.array.type ||
+                layout.array.boolean != last.array.boolean ||
                 layout.extent[role(AxisRole::Channel)] != last.extent[role(AxisRole::Channel)] ||
                 layout.extent[role(AxisRole::Time)] != last.extent[role(AxisRole::Time)])
                 return otherFileMessage(
@@ -657,6 +664,8 @@ void describeLevel(const RootNode& root, const LevelLayout& layout, VolumeInfo* 
     std::fill_n(info->axisSpacingKnown, 3, info->spacingKnown);
     info->channels = int(channels);
     info->type = layout.array.type;
+    if (layout.array.boolean)
+        info->storedType = "bool (read as 0 and 255)";
     if (root.image.channels.size() == std::size_t(channels))
         info->channelDisplay = root.image.channels;
     if (info->levels.size() < 2)

@@ -95,8 +95,10 @@ const std::pair<const char*, SampleType> typeNames[] = {
     {"uint32", SampleType::UInt32},   {"int32", SampleType::Int32},
     {"float32", SampleType::Float32}, {"float64", SampleType::Float64}};
 
+const char typesNeeded[] = "need bool, (u)int8, (u)int16, (u)int32, float32 or float64";
+
 // v2's dtype: a byte order, a kind and a size, "<u2" say.
-std::string readDtype(const json& value, SampleType* type, bool* bigEndian) {
+std::string readDtype(const json& value, SampleType* type, bool* bigEndian, bool* boolean) {
     const std::string dtype = value.is_string() ? value.get<std::string>() : "";
     const std::pair<const char*, SampleType> codes[] = {
         {"u1", SampleType::UInt8},   {"i1", SampleType::Int8},    {"u2", SampleType::UInt16},
@@ -106,12 +108,12 @@ std::string readDtype(const json& value, SampleType* type, bool* bigEndian) {
         if (dtype.size() == 3 && std::strchr("<>|", dtype[0]) && dtype.compare(1, 2, code) == 0) {
             *type = codeType;
             *bigEndian = dtype[0] == '>';
+            *boolean = dtype[1] == 'b';
             if (dtype[0] == '|' && sampleTypeBytes(codeType) > 1)
                 break;
             return std::string();
         }
-    return "unsupported dtype '" + dtype +
-           "': need (u)int8, (u)int16, (u)int32, float32 or float64";
+    return "unsupported dtype '" + dtype + "': " + typesNeeded;
 }
 
 // Whether the whole number fits the integer type.
@@ -200,7 +202,8 @@ std::string parseV2Array(const json& meta, ZarrArray* array) {
     if (failure.empty() && array->chunks.size() != array->shape.size())
         failure = "chunks and shape differ in dimensions";
     if (failure.empty())
-        failure = readDtype(meta.value("dtype", json()), &array->type, &array->coding.bigEndian);
+        failure = readDtype(meta.value("dtype", json()), &array->type, &array->coding.bigEndian,
+                            &array->boolean);
     if (failure.empty())
         failure = readFill(meta.value("fill_value", json()), array->type, &array->fill);
     if (failure.empty())
@@ -380,10 +383,10 @@ std::string parseV3Array(const json& meta, ZarrArray* array) {
     const std::string dataType = stringField(meta, "data_type");
     const auto known = std::find_if(std::begin(typeNames), std::end(typeNames),
                                     [&](const auto& t) { return dataType == t.first; });
-    if (known == std::end(typeNames))
-        return "unsupported data_type '" + dataType +
-               "': need (u)int8, (u)int16, (u)int32, float32 or float64";
-    array->type = known->second;
+    array->boolean = dataType == "bool";
+    if (known == std::end(typeNames) && !array->boolean)
+        return "unsupported data_type '" + dataType + "': " + typesNeeded;
+    array->type = array->boolean ? SampleType::UInt8 : known->second;
     if (!meta.contains("fill_value"))
         return "fill_value missing";
     failure = readFill(meta["fill_value"], array->type, &array->fill);

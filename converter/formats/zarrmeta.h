@@ -30,7 +30,8 @@ struct ZarrArray {
     std::vector<std::int64_t> shape;
     std::vector<std::int64_t> chunks; // the grid's cells: a shard, when sharded
     SampleType type = SampleType::UInt8;
-    double fill = 0; // what a missing chunk reads as
+    bool boolean = false; // bytes of 0 and 1 (v2's "|b1", v3's "bool"), read as 0 and 255
+    double fill = 0;      // what a missing chunk reads as
     ChunkCoding coding;
     // Chunk keys: the prefix ("c" for v3's default keys, or none), then the indices, each
     // after the separator.

@@ -215,9 +215,13 @@ std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64
                                  describeBytes(std::uint64_t(available)) + " available");
 }
 
+std::string describeSampleType(const VolumeInfo& info) {
+    return info.storedType.empty() ? sampleTypeName(info.type) : info.storedType;
+}
+
 std::string describeInput(const VolumeInfo& info) {
     return formatString("%d x %d x %d %s%s", info.width, info.height, info.depth,
-                        sampleTypeName(info.type),
+                        describeSampleType(info).c_str(),
                         info.channels > 1 ? formatString(" x %d", info.channels).c_str() : "");
 }
 

@@ -66,6 +66,9 @@ struct VolumeInfo {
     int depth = 0;      // along z (k, the slices)
     int channels = 1;   // values per sample, interleaved
     SampleType type = SampleType::UInt8;
+    // The file's own sample type where the reader maps it onto type, as pack and info name it
+    // ("bool (read as 0 and 255)"), or "".
+    std::string storedType;
     int alphaChannel = -1;         // the channel the file marks as alpha, or -1
     double spacing[3] = {1, 1, 1}; // distance between samples along x, y, z, in the file's unit
     bool spacingKnown = false;     // whether the file gives the spacing along all three axes
