@@ -33,6 +33,10 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         // Fortran order, big-endian floats, "/" keys, edge chunks, chunks missing (NaN).
         {"fortran.zarr", "--window -1,1", "fortran", "N = 12"},
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},
+        // Nested keys under a .zarray that names no separator: found by the NGFF version (0.3),
+        // and by the keys present.
+        {"nested.zarr", "", "nested", "level 0 of 2 (0) read"},
+        {"nested_plain.zarr", "", "nested", "N = 12"},
         // Masks: true is full, not 1 of 255.
         {"mask2.zarr", "", "mask2", "8 x 8 x 8 bool (read as 0 and 255), copied"},
         {"mask3.zarr", "", "mask3", "8 x 8 x 8 bool (read as 0 and 255), copied"},
@@ -89,6 +93,8 @@ TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
         {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
         {"time.zarr", "3 time points: pick one with --volume T, 0 to 2"},
+        {"nested_empty.zarr", "/0/.zarray: not one chunk of the level read is in the store (the "
+                              "first would be 0/0/0/0): if its chunks lie in folders"},
     };
     for (const auto& [store, what] : cases)
         expectPackRefuses(at(store), {"--window", "0,1", "--crop"}, what);
@@ -164,6 +170,7 @@ TEST(ZarrMetadata, TheFirstDocumentThereOrAtFaultDecides) {
     ScratchDir scratch;
     const QString plain = QDir::current().filePath("plain.zarr");
     writeFile("plain.zarr/.zarray", plainArray);
+    writeFile("plain.zarr/0.0.0", std::string(64, '\7'));
     QDir().mkpath("plain.zarr/.zattrs"); // can't be read, and is not needed
     const ToolRun read = runTool({"info", plain});
     EXPECT_EQ(read.status, 0) << read.err;

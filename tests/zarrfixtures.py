@@ -98,6 +98,39 @@ def time_v2(root):
     write_expected(root, "time", mapped(zarr.open_array(path)[1, 0], -500, 1000))
 
 
+def without_separator(path):
+    """Drops dimension_separator from the .zarray at path, as zarr wrote it before version 2.8."""
+    meta = json.load(open(os.path.join(path, ".zarray")))
+    del meta["dimension_separator"]
+    save(os.path.join(path, ".zarray"), meta)
+
+
+def nested_v2(root):
+    """Nested keys under .zarray files that name no separator, as NestedDirectoryStore wrote them:
+    an NGFF 0.3 pyramid of (z, y, x) uint8 halved in y and x only and without scales, as
+    bioformats2raw wrote them, a chunk left out (fill 5); its first level as a plain array; and a
+    copy of the pyramid whose first level holds no chunk at all."""
+    path = os.path.join(root, "nested.zarr")
+    group = zarr.group(zarr.NestedDirectoryStore(path), overwrite=True)
+    data = (smooth((12, 12, 12), 8) % 200).astype(np.uint8)
+    for level, step in enumerate([1, 2]):
+        group.create_dataset(str(level), data=data[:, ::step, ::step], chunks=(4, 4, 4),
+                             fill_value=5)
+    group.attrs["multiscales"] = [{"version": "0.3", "axes": ["z", "y", "x"],
+                                   "datasets": [{"path": "0"}, {"path": "1"}]}]
+    os.remove(os.path.join(path, "0", "1", "0", "2"))
+    write_expected(root, "nested", mapped(group["0"][...], 0, 255))
+    plain = os.path.join(root, "nested_plain.zarr")
+    shutil.copytree(os.path.join(path, "0"), plain)
+    for level in (path + "/0", path + "/1", plain):
+        without_separator(level)
+    empty = os.path.join(root, "nested_empty.zarr")
+    shutil.copytree(path, empty)
+    shutil.rmtree(os.path.join(empty, "0", "0"))
+    for z in ("1", "2"):
+        shutil.rmtree(os.path.join(empty, "0", z))
+
+
 def bool_masks(root):
     """A v2 "|b1" mask with a chunk left out (fill True), and the same mask as a v3 "bool" array
     written byte by byte (fill False): True reads as 255."""
@@ -236,5 +269,6 @@ def hostile(root):
 if __name__ == "__main__":
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for write in (ome_v2, fortran_v2, time_v2, bool_masks, sharded_v3, transposed_v3, hostile):
+    for write in (ome_v2, fortran_v2, time_v2, nested_v2, bool_masks, sharded_v3, transposed_v3,
+                  hostile):
         write(out)

@@ -55,6 +55,11 @@ void copySamples(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* 
     }
 }
 
+// The key of the array metadata of the level at prefix.
+std::string arrayKey(int format, const std::string& prefix) {
+    return prefix + (format == 3 ? "zarr.json" : ".zarray");
+}
+
 // One level of the image as this reader reads it.
 struct LevelLayout {
     ZarrArray array;
@@ -120,10 +125,14 @@ public:
                 current_.index = -1;
                 return current_.failure;
             }
-            // The next slab is fetched while this one is read.
+            // The next slab is fetched while this one is read. A level read to its end without
+            // one of its chunks found is named unlike its keys: all fill would be a wrong picture.
             if ((s + 1) * slabDepth_ < layout_.extent[int(AxisRole::Z)]) {
                 next_.index = s + 1;
                 pending_ = startTask([this, s] { load(s + 1, &next_); });
+            } else if (cellsFound_ == 0) {
+                current_.index = -1;
+                return noChunkFound();
             }
         }
         std::memcpy(samples, current_.samples.get() + (z - s * slabDepth_) * sliceBytes_,
@@ -155,6 +164,20 @@ private:
         return inner * (encodedChunkBound(zarrChunkBytes(array, true)) +
                         4 * array.innerCoding.checksums + 16) +
                4;
+    }
+
+    // The refusal of a level none of whose chunks was there, with what may be wrong.
+    std::string noChunkFound() const {
+        const ZarrArray& array = layout_.array;
+        const std::string first =
+            zarrChunkKey(array, std::vector<std::int64_t>(array.shape.size()));
+        return otherFileMessage(
+            QString::fromStdString(store_->name() + "/" + arrayKey(array.format, layout_.prefix)),
+            "not one chunk of the level read is in the store (the first would be " +
+                layout_.prefix + first + "): " +
+                (array.format == 2 ? "if its chunks lie in folders (0/0/0), give the .zarray "
+                                     "\"dimension_separator\": \"/\""
+                                   : "check its chunk_key_encoding against the store's keys"));
     }
 
     std::string keyMessage(const std::string& key, const std::string& reason) const {
@@ -252,6 +275,7 @@ private:
         const std::string failure = store_->get(key, fetchBound(), bytes, &missing);
         if (!failure.empty())
             return failure;
+        cellsFound_ += !missing;
         std::vector<std::int64_t> origin(cell.size());
         for (std::size_t d = 0; d < cell.size(); ++d)
             origin[d] = cell[d] * array.chunks[d];
@@ -420,6 +444,7 @@ private:
         std::vector<unsigned char> bytes, chunk;
     };
     mutable std::vector<ChunkBuffers> buffers_;
+    mutable std::atomic<std::uint64_t> cellsFound_{0}; // chunks (or shards) the store held
     Task<void> pending_; // last, so that it is waited for before the slabs go
 };
 } // namespace
@@ -478,11 +503,6 @@ struct RootNode {
     ZarrArray plainArray; // a plain array's metadata, read with the root
 };
 
-// The key of the array metadata of the level at prefix.
-std::string arrayKey(int format, const std::string& prefix) {
-    return prefix + (format == 3 ? "zarr.json" : ".zarray");
-}
-
 // Reads the array metadata in document. Returns "" or the message.
 std::string readArray(const KeyStore& store, int format, const Document& document,
                       ZarrArray* array) {
@@ -532,6 +552,33 @@ std::string readRoot(KeyStore& store, RootNode* root) {
         reason = plainArrayAxes(root->plainArray, &root->image.axes);
     }
     return reason.empty() ? reason : documentMessage(store, document.key, reason);
+}
+
+// Whether the store holds key, found without fetching its value: a get that may take no byte
+// fails where there is one.
+bool holdsKey(KeyStore& store, const std::string& key) {
+    std::vector<unsigned char> bytes;
+    bool missing = false;
+    store.get(key, 0, &bytes, &missing);
+    return !missing;
+}
+
+// A v2 array that names no dimension_separator was written before there was one: with flat
+// keys ("0.1.2"), but nested ones ("0/1/2") in NGFF 0.2 and 0.3. Where the store holds the first
+// chunk under the other key only, that decides; else the version's layout stands.
+void findSeparator(KeyStore& store, const RootNode& root, LevelLayout* layout) {
+    ZarrArray& array = layout->array;
+    if (array.format != 2 || array.separatorGiven)
+        return;
+    const bool nested = root.image.version == "0.2" || root.image.version == "0.3";
+    array.separator = nested ? '/' : '.';
+    const std::vector<std::int64_t> first(array.shape.size(), 0);
+    if (holdsKey(store, layout->prefix + zarrChunkKey(array, first)))
+        return;
+    ZarrArray other = array;
+    other.separator = nested ? '.' : '/';
+    if (holdsKey(store, layout->prefix + zarrChunkKey(other, first)))
+        array.separator = other.separator;
 }
 
 // Each level's array metadata, fetched and read at once, so that no more than a document for
@@ -710,6 +757,7 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
     failure = pickTimeAndChannels(selection, &layout);
     if (!failure.empty())
         return failure;
+    findSeparator(*store, root, &layout);
     describeLevel(root, layout, &info);
     auto reader = std::make_shared<ZarrReader>(store, layout);
     source->memory = reader->memory();

@@ -217,6 +217,7 @@ std::string parseV2Array(const json& meta, ZarrArray* array) {
     const json filters = meta.value("filters", json());
     if (!filters.is_null() && !(filters.is_array() && filters.empty()))
         return "unsupported filters: need none";
+    array->separatorGiven = meta.contains("dimension_separator");
     const json separator = meta.value("dimension_separator", json("."));
     if (separator != "." && separator != "/")
         return "dimension_separator must be \".\" or \"/\"";
@@ -584,6 +585,10 @@ std::string parseZarrImage(const std::string& text, int format, ZarrImage* image
     // A file of several images is read at its first, as NGFF readers do.
     if (!multiscales.is_array() || multiscales.empty())
         return "multiscales must list an image";
+    if (multiscales[0].is_object())
+        image->version = stringField(multiscales[0], "version");
+    if (image->version.empty())
+        image->version = stringField(attributes, "version"); // NGFF 0.5 gives it beside
     failure = readMultiscale(multiscales[0], image);
     if (failure.empty())
         readOmero(attributes.value("omero", json()), &image->channels);

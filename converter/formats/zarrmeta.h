@@ -37,6 +37,7 @@ struct ZarrArray {
     // after the separator.
     std::string keyPrefix;
     char separator = '.';
+    bool separatorGiven = true; // false where a v2 array names none (tools before it existed)
     bool sharded = false;
     std::vector<std::int64_t> inner; // the chunks inside a shard
     ChunkCoding innerCoding;
@@ -73,6 +74,7 @@ struct ZarrLevel {
 
 // An OME-NGFF image: its axes, levels finest first, and its channels' display.
 struct ZarrImage {
+    std::string version; // the multiscales' NGFF version ("0.3"), or "" where not given
     std::vector<ZarrAxis> axes;
     std::vector<ZarrLevel> levels;
     std::vector<ChannelDisplay> channels;
