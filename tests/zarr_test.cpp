@@ -72,6 +72,23 @@ TEST_F(ZarrStores, InfoListsTheLevels) {
         << sized.out;
 }
 
+// NGFF 0.3 gives no scales: a level halved in y and x only spans the first level's space, so
+// --size reads it at spacing 2, 2, 1 and makes a cube of it, not a flattened cut.
+TEST_F(ZarrStores, LevelsWithoutScalesSpanTheFirstLevelsSpace) {
+    ScratchDir scratch;
+    const ToolRun packed = runTool({"pack", at("nested.zarr"), "-o", "out.vol", "--size", "6"});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE(packed.out.find("level 1 of 2 (1) read, spacing from the levels' shapes, resampled "
+                              "to 12 x 12 x 12 for spacing 2, 2, 1, resized to 6^3: N = 6"),
+              std::string::npos)
+        << packed.out;
+    const ToolRun info = runTool({"info", at("nested.zarr")});
+    EXPECT_NE(info.out.find("1: 6 x 6 x 12, spacing 2, 2, 1"), std::string::npos) << info.out;
+    // The first level is read as it is, and the closing line has nothing to say of it.
+    const ToolRun finest = runTool({"pack", at("nested.zarr"), "-o", "out.vol"});
+    EXPECT_EQ(finest.out.find("spacing from"), std::string::npos) << finest.out;
+}
+
 // A one-line refusal naming the store (or its file at fault), and no output written.
 void expectPackRefuses(const QString& store, const QStringList& options, const std::string& what) {
     SCOPED_TRACE(store.toStdString());

@@ -634,13 +634,21 @@ std::string mapLevelAxes(const KeyStore& store, const RootNode& root, LevelLayou
     return std::string();
 }
 
-PyramidLevel pyramidLevel(const LevelLayout& layout, const ZarrLevel& level) {
+// A level's sizes and spacing: its scale, or where the image gives none (NGFF 0.3 and before)
+// the first level's extent over its own, so that every level spans the first one's space.
+PyramidLevel pyramidLevel(const RootNode& root, const std::vector<LevelLayout>& layouts,
+                          std::size_t l) {
+    const LevelLayout& layout = layouts[l];
+    const ZarrLevel& level = root.image.levels[l];
     PyramidLevel pyramid;
     pyramid.name = level.path;
     for (int k = 0; k < 3; ++k) {
         pyramid.sizes[k] = int(layout.extent[k]);
         const int d = layout.dimensionOf[k];
-        pyramid.spacing[k] = level.scale.empty() ? 1 : level.scale[std::size_t(d)];
+        pyramid.spacing[k] = !root.image.transformed
+                                 ? double(layouts[0].extent[k]) / double(layout.extent[k])
+                             : level.scale.empty() ? 1
+                                                   : level.scale[std::size_t(d)];
     }
     return pyramid;
 }
@@ -715,6 +723,8 @@ void describeLevel(const RootNode& root, const LevelLayout& layout, VolumeInfo* 
         info->storedType = "bool (read as 0 and 255)";
     if (root.image.channels.size() == std::size_t(channels))
         info->channelDisplay = root.image.channels;
+    if (!root.image.transformed && info->level > 0)
+        info->choices = "spacing from the levels' shapes";
     if (info->levels.size() < 2)
         info->level = -1, info->levels.clear();
 }
@@ -751,7 +761,7 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
     info = VolumeInfo();
     info.format = describeFormat(root);
     for (std::size_t l = 0; l < layouts.size(); ++l)
-        info.levels.push_back(pyramidLevel(layouts[l], root.image.levels[l]));
+        info.levels.push_back(pyramidLevel(root, layouts, l));
     info.level = pickPyramidLevel(info.levels, selection.size);
     LevelLayout layout = layouts[std::size_t(info.level)];
     failure = pickTimeAndChannels(selection, &layout);

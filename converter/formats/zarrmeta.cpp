@@ -550,6 +550,7 @@ std::string readMultiscale(const json& multiscale, ZarrImage* image) {
     global.scale.assign(image->axes.size(), 1);
     global.translation.assign(image->axes.size(), 0);
     failure = readTransformations(multiscale.value("coordinateTransformations", json()), &global);
+    image->transformed = multiscale.contains("coordinateTransformations");
     for (const json& dataset : datasets) {
         if (!failure.empty())
             return failure;
@@ -560,6 +561,7 @@ std::string readMultiscale(const json& multiscale, ZarrImage* image) {
         level.scale.assign(image->axes.size(), 1);
         level.translation.assign(image->axes.size(), 0);
         failure = readTransformations(dataset.value("coordinateTransformations", json()), &level);
+        image->transformed = image->transformed || dataset.contains("coordinateTransformations");
         for (std::size_t a = 0; a < level.scale.size(); ++a) {
             level.scale[a] *= global.scale[a];
             level.translation[a] = level.translation[a] * global.scale[a] + global.translation[a];

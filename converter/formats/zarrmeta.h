@@ -77,6 +77,7 @@ struct ZarrImage {
     std::string version; // the multiscales' NGFF version ("0.3"), or "" where not given
     std::vector<ZarrAxis> axes;
     std::vector<ZarrLevel> levels;
+    bool transformed = false; // whether any coordinateTransformations are given (not before 0.4)
     std::vector<ChannelDisplay> channels;
 };
 

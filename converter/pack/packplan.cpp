@@ -243,6 +243,8 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
     if (info.level >= 0 && std::size_t(info.level) < info.levels.size())
         text += formatString(", level %d of %zu (%s) read", info.level, info.levels.size(),
                              info.levels[std::size_t(info.level)].name.c_str());
+    if (!info.choices.empty())
+        text += ", " + info.choices;
     const int* r = plan.resampled;
     if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
         text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],

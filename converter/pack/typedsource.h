@@ -77,6 +77,9 @@ struct VolumeInfo {
     bool axisSpacingKnown[3] = {false, false, false};
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
     std::string orientation; // how the file's axes map to x, y, z, in words ("" when plain)
+    // What the reader chose where the file is silent, as pack's closing line tells it ("spacing
+    // from the levels' shapes"), or "".
+    std::string choices;
     // A pyramid's levels, finest first, and the one this source reads (-1: not a pyramid);
     // width, height, depth and spacing above are those of the level read.
     std::vector<PyramidLevel> levels;
