@@ -111,7 +111,8 @@ TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
         {"time.zarr", "3 time points: pick one with --volume T, 0 to 2"},
         {"nested_empty.zarr", "/0/.zarray: not one chunk of the level read is in the store (the "
-                              "first would be 0/0/0/0): if its chunks lie in folders"},
+                              "first would be 0/0/0/0): if its chunks are named as 0.0.0, give "
+                              "the .zarray \"dimension_separator\": \".\""},
     };
     for (const auto& [store, what] : cases)
         expectPackRefuses(at(store), {"--window", "0,1", "--crop"}, what);

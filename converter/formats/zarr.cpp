@@ -174,10 +174,16 @@ private:
         return otherFileMessage(
             QString::fromStdString(store_->name() + "/" + arrayKey(array.format, layout_.prefix)),
             "not one chunk of the level read is in the store (the first would be " +
-                layout_.prefix + first + "): " +
-                (array.format == 2 ? "if its chunks lie in folders (0/0/0), give the .zarray "
-                                     "\"dimension_separator\": \"/\""
-                                   : "check its chunk_key_encoding against the store's keys"));
+                layout_.prefix + first + "): " + keyHint());
+    }
+
+    // What the user can check where the keys seem named otherwise than the metadata says.
+    std::string keyHint() const {
+        if (layout_.array.format == 3)
+            return "check its chunk_key_encoding against the store's keys";
+        const bool nested = layout_.array.separator == '/';
+        return std::string("if its chunks are named as ") + (nested ? "0.0.0" : "0/0/0") +
+               ", give the .zarray \"dimension_separator\": \"" + (nested ? "." : "/") + "\"";
     }
 
     std::string keyMessage(const std::string& key, const std::string& reason) const {
