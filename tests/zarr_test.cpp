@@ -37,6 +37,8 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         // and by the keys present.
         {"nested.zarr", "", "nested", "level 0 of 2 (0) read"},
         {"nested_plain.zarr", "", "nested", "N = 12"},
+        // bioformats2raw's root: its one image series, in 0/.
+        {"series.zarr", "", "series", "N = 6"},
         // Masks: true is full, not 1 of 255.
         {"mask2.zarr", "", "mask2", "8 x 8 x 8 bool (read as 0 and 255), copied"},
         {"mask3.zarr", "", "mask3", "8 x 8 x 8 bool (read as 0 and 255), copied"},
@@ -110,6 +112,8 @@ TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
         {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
         {"time.zarr", "3 time points: pick one with --volume T, 0 to 2"},
+        {"series_two.zarr", "/.zattrs: image series 0/, 1/, ... (bioformats2raw): name one's "
+                            "folder, as "},
         {"nested_empty.zarr", "/0/.zarray: not one chunk of the level read is in the store (the "
                               "first would be 0/0/0/0): if its chunks are named as 0.0.0, give "
                               "the .zarray \"dimension_separator\": \".\""},

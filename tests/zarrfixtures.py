@@ -131,6 +131,28 @@ def nested_v2(root):
         shutil.rmtree(os.path.join(empty, "0", z))
 
 
+def series_v2(root):
+    """bioformats2raw's layout: a root group of no image but bioformats2raw.layout 3, its image in
+    0/ as the OME group's series list says; and a collection of two series, 0/ and 1/, that no
+    list names."""
+    def image(group, seed):
+        data = (smooth((6, 6, 6), seed) % 250).astype(np.uint8)
+        group.create_dataset("0", data=data, chunks=(3, 6, 6))
+        group.attrs["multiscales"] = [{
+            "version": "0.4", "axes": [{"name": n, "type": "space"} for n in "zyx"],
+            "datasets": [{"path": "0", "coordinateTransformations": [
+                {"type": "scale", "scale": [1, 1, 1]}]}]}]
+        return data
+    one = zarr.open_group(os.path.join(root, "series.zarr"), mode="w")
+    one.attrs["bioformats2raw.layout"] = 3
+    one.create_group("OME").attrs["series"] = ["0"]
+    write_expected(root, "series", image(one.create_group("0"), 9))
+    two = zarr.open_group(os.path.join(root, "series_two.zarr"), mode="w")
+    two.attrs["bioformats2raw.layout"] = 3
+    for path in ("0", "1"):
+        image(two.create_group(path), 10)
+
+
 def bool_masks(root):
     """A v2 "|b1" mask with a chunk left out (fill True), and the same mask as a v3 "bool" array
     written byte by byte (fill False): True reads as 255."""
@@ -269,6 +291,6 @@ def hostile(root):
 if __name__ == "__main__":
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for write in (ome_v2, fortran_v2, time_v2, nested_v2, bool_masks, sharded_v3, transposed_v3,
+    for write in (ome_v2, fortran_v2, time_v2, nested_v2, series_v2, bool_masks, sharded_v3, transposed_v3,
                   hostile):
         write(out)

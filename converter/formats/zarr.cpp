@@ -531,6 +531,55 @@ std::string rootDocument(KeyStore& store, Document* root) {
                             "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
 }
 
+// The paths of a bioformats2raw store's series: those its OME group lists (*listed set), else 0
+// (and 1 where there is one, standing for the rest).
+std::vector<std::string> seriesPaths(KeyStore& store, int format, bool* listed) {
+    const std::string attributes = format == 3 ? "zarr.json" : ".zattrs";
+    const std::vector<Document> documents =
+        getDocuments(store, {"OME/" + attributes, "1/" + attributes});
+    ZarrImage listing;
+    const auto there = [](const Document& d) { return d.failure.empty() && !d.missing; };
+    *listed = there(documents[0]) && parseZarrImage(documents[0].text, format, &listing).empty() &&
+              !listing.series.empty();
+    if (*listed)
+        return listing.series;
+    return there(documents[1]) ? std::vector<std::string>{"0", "1"} : std::vector<std::string>{"0"};
+}
+
+// "0/, 1/, ...": the series paths as a refusal names them, the first few.
+std::string describeSeries(const std::vector<std::string>& series, bool listed) {
+    std::string text;
+    for (std::size_t k = 0; k < std::min<std::size_t>(series.size(), 8); ++k)
+        text += (k ? ", " : "") + series[k] + "/";
+    return text + (!listed || series.size() > 8 ? ", ..." : "");
+}
+
+// A bioformats2raw store's root holds no image itself: its one series is read, with its levels'
+// paths below the series' own; several are refused, naming them.
+std::string readSeriesImage(KeyStore& store, const std::string& rootKey, RootNode* root) {
+    bool listed = false;
+    const std::vector<std::string> series = seriesPaths(store, root->format, &listed);
+    if (series.size() > 1)
+        return documentMessage(store, rootKey,
+                               "image series " + describeSeries(series, listed) +
+                                   " (bioformats2raw): name one's folder, as " + store.name() +
+                                   "/" + series[0]);
+    const std::string& path = series[0];
+    const std::string key = path + "/" + (root->format == 3 ? "zarr.json" : ".zattrs");
+    if (!isSafeStoreKey(key))
+        return documentMessage(store, rootKey, "unsafe series path '" + path + "'");
+    Document image;
+    image.failure = getDocument(store, key, &image.text, nullptr);
+    if (!image.failure.empty())
+        return image.failure;
+    std::string reason = parseZarrImage(image.text, root->format, &root->image);
+    if (reason.empty() && root->image.levels.empty())
+        reason = "the one image series holds no multiscales";
+    for (ZarrLevel& level : root->image.levels)
+        level.path = path + "/" + level.path;
+    return reason.empty() ? reason : documentMessage(store, key, reason);
+}
+
 std::string readRoot(KeyStore& store, RootNode* root) {
     Document document;
     const std::string failure = rootDocument(store, &document);
@@ -547,6 +596,8 @@ std::string readRoot(KeyStore& store, RootNode* root) {
     }
     if (reason.empty() && !root->array)
         reason = parseZarrImage(document.text, root->format, &root->image);
+    if (reason.empty() && !root->array && root->image.levels.empty() && root->image.seriesLayout)
+        return readSeriesImage(store, document.key, root);
     if (reason.empty() && !root->array && root->image.levels.empty())
         reason = "a group without multiscales: name the image's or the array's own folder";
     if (reason.empty() && root->array) {

@@ -528,6 +528,14 @@ void readOmero(const json& omero, std::vector<ChannelDisplay>* channels) {
     }
 }
 
+// The OME group's list of a bioformats2raw store's image series, their paths; strings only.
+void readSeries(const json& list, std::vector<std::string>* series) {
+    if (list.is_array() && list.size() <= 4096)
+        for (const json& entry : list)
+            if (entry.is_string())
+                series->push_back(entry.get<std::string>());
+}
+
 std::string readMultiscale(const json& multiscale, ZarrImage* image) {
     if (!multiscale.is_object())
         return "bad multiscales entry";
@@ -581,7 +589,11 @@ std::string parseZarrImage(const std::string& text, int format, ZarrImage* image
     json attributes = format == 2 ? meta : meta.value("attributes", json::object());
     if (attributes.is_object() && attributes.contains("ome"))
         attributes = attributes["ome"];
-    if (!attributes.is_object() || !attributes.contains("multiscales"))
+    if (!attributes.is_object())
+        return std::string();
+    image->seriesLayout = attributes.value("bioformats2raw.layout", json()) == 3;
+    readSeries(attributes.value("series", json()), &image->series);
+    if (!attributes.contains("multiscales"))
         return std::string();
     const json multiscales = attributes["multiscales"];
     // A file of several images is read at its first, as NGFF readers do.

@@ -78,12 +78,17 @@ struct ZarrImage {
     std::vector<ZarrAxis> axes;
     std::vector<ZarrLevel> levels;
     bool transformed = false; // whether any coordinateTransformations are given (not before 0.4)
+    // bioformats2raw.layout 3: the images are groups of their own, listed in the group "OME"
+    // (series), else at 0/, 1/ and on.
+    bool seriesLayout = false;
+    std::vector<std::string> series;
     std::vector<ChannelDisplay> channels;
 };
 
 // Reads the image of a group's attributes: a v2 .zattrs (format 2) or the "attributes" of a
 // v3 zarr.json (format 3; NGFF 0.5 nests them in "ome"). An image without "multiscales" gives
-// no levels. Returns "" or the reason.
+// no levels (a bioformats2raw root, or its OME group, gives its series). Returns "" or the
+// reason.
 std::string parseZarrImage(const std::string& text, int format, ZarrImage* image);
 
 // The axes of a plain array: dimension_names where given, else (z, y, x), (c, z, y, x) or
