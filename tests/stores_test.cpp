@@ -188,6 +188,26 @@ TEST_F(StoresTest, GetsGiveTheValueOrARefusalInTime) {
     expectRefusal(fetch(*store, "0/9/9", plenty, false).message, root + "/plain/0/9/9: ", "404");
 }
 
+// A store's requests and its time in all are bounded, whatever each request takes.
+TEST_F(StoresTest, HttpStoresEndAfterTheirRequestsOrTime) {
+    HttpLimits few;
+    few.maxRequests = 2;
+    std::unique_ptr<KeyStore> store;
+    ASSERT_EQ(openHttpStore(inputs().root + "/plain", &store, few), "");
+    EXPECT_EQ(fetch(*store, "0/0/0").message, "");
+    EXPECT_TRUE(fetch(*store, "0/9/9").missing); // a missing key is a request too
+    expectRefusal(fetch(*store, "0/0/0").message,
+                  inputs().root + "/plain/0/0/0: ", "more than 2 requests to the server");
+
+    HttpLimits brief;
+    brief.storeMilliseconds = 1;
+    ASSERT_EQ(openHttpStore(inputs().root + "/plain", &store, brief), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // its time is over
+    const Got late = fetch(*store, "0/0/0");
+    expectRefusal(late.message, inputs().root + "/plain/0/0/0: ", "s in all");
+    EXPECT_TRUE(late.bytes.empty());
+}
+
 TEST_F(StoresTest, RefusesUrlsItDoesNotServe) {
     // The URL, as messages show it, and a piece of the refusal.
     const std::tuple<std::string, std::string, std::string> rows[] = {
