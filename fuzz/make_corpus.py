@@ -451,6 +451,12 @@ write("zarrmeta", "v2-ngff", json.dumps(ngff).encode())
 write("zarrmeta", "v3-ngff", json.dumps({"zarr_format": 3, "node_type": "group",
                                          "attributes": {"ome": ngff}}).encode())
 write("zarrmeta", "deep", b'{"a":' + b"[" * 80 + b"]" * 80 + b"}")
+# A mask as zarr wrote it before dimension_separator, and a bioformats2raw root's series.
+write("zarrmeta", "v2-bool", json.dumps({
+    "zarr_format": 2, "shape": [4, 4, 4], "chunks": [2, 2, 2], "dtype": "|b1", "order": "C",
+    "fill_value": True, "compressor": None, "filters": None}).encode())
+write("zarrmeta", "bioformats2raw", json.dumps({"bioformats2raw.layout": 3,
+                                               "series": ["0", "1"]}).encode())
 
 # Chunks: a codec byte (raw, blosc, zstd, zlib, gzip, lz4), the decoded size, the chunk.
 payload = bytes(range(40)) * 2
