@@ -166,26 +166,6 @@ private:
                4;
     }
 
-    // The refusal of a level none of whose chunks was there, with what may be wrong.
-    std::string noChunkFound() const {
-        const ZarrArray& array = layout_.array;
-        const std::string first =
-            zarrChunkKey(array, std::vector<std::int64_t>(array.shape.size()));
-        return otherFileMessage(
-            QString::fromStdString(store_->name() + "/" + arrayKey(array.format, layout_.prefix)),
-            "not one chunk of the level read is in the store (the first would be " +
-                layout_.prefix + first + "): " + keyHint());
-    }
-
-    // What the user can check where the keys seem named otherwise than the metadata says.
-    std::string keyHint() const {
-        if (layout_.array.format == 3)
-            return "check its chunk_key_encoding against the store's keys";
-        const bool nested = layout_.array.separator == '/';
-        return std::string("if its chunks are named as ") + (nested ? "0.0.0" : "0/0/0") +
-               ", give the .zarray \"dimension_separator\": \"" + (nested ? "." : "/") + "\"";
-    }
-
     std::string keyMessage(const std::string& key, const std::string& reason) const {
         return otherFileMessage(QString::fromStdString(store_->name() + "/" + key), reason);
     }
@@ -435,6 +415,26 @@ private:
         default:
             return copySamples<8>(in, inStep, out, outStep, n, swap_);
         }
+    }
+
+    // The refusal of a level none of whose chunks was there, with what may be wrong.
+    std::string noChunkFound() const {
+        const ZarrArray& array = layout_.array;
+        const std::string first =
+            zarrChunkKey(array, std::vector<std::int64_t>(array.shape.size()));
+        return otherFileMessage(
+            QString::fromStdString(store_->name() + "/" + arrayKey(array.format, layout_.prefix)),
+            "not one chunk of the level read is in the store (the first would be " +
+                layout_.prefix + first + "): " + keyHint());
+    }
+
+    // What the user can check where the keys seem named otherwise than the metadata says.
+    std::string keyHint() const {
+        if (layout_.array.format == 3)
+            return "check its chunk_key_encoding against the store's keys";
+        const bool nested = layout_.array.separator == '/';
+        return std::string("if its chunks are named as ") + (nested ? "0.0.0" : "0/0/0") +
+               ", give the .zarray \"dimension_separator\": \"" + (nested ? "." : "/") + "\"";
     }
 
     std::shared_ptr<KeyStore> store_;
