@@ -283,6 +283,24 @@ TEST_F(StoresTest, PacksOverTlsOnlyFromTrustedServers) {
     }
 }
 
+// Over HTTP, a store's nested keys are found as in its folder: by asking for the first chunk
+// under either key, without fetching it.
+TEST_F(StoresTest, PacksNestedKeysOverHttpAsFromTheFolder) {
+    const QString stores = scriptOutput("zarrfixtures.py");
+    const StoreServer server(stores);
+    ASSERT_FALSE(server.root.empty());
+    ScratchDir scratch;
+    QDir().mkpath("folder");
+    QDir().mkpath("http");
+    const QString url = QString::fromStdString(server.root + "/plain/nested_plain.zarr");
+    // One picture name for both, since the volume's header holds it.
+    ASSERT_EQ(runTool({"pack", stores + "/nested_plain.zarr", "-o", "folder/nested.vol"}).status,
+              0);
+    const ToolRun run = runTool({"pack", url, "-o", "http/nested.vol"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fileBytes("http/nested.vol") == fileBytes("folder/nested.vol"));
+}
+
 TEST_F(StoresTest, ReadsZipfileLayouts) {
     // names.zip, stored, also holds ../x, /abs and a\b, names that leave the store and so no keys.
     for (const char* zip : {"deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {
