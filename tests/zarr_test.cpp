@@ -35,8 +35,8 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},
         // Nested keys under a .zarray that names no separator: found by the NGFF version (0.3),
         // and by the keys present.
-        {"nested.zarr", "", "nested", "level 0 of 2 (0) read"},
-        {"nested_plain.zarr", "", "nested", "N = 12"},
+        {"nested.zarr", "", "nested", "level 0 of 2 (0) read, nested chunk keys: N = 12"},
+        {"nested_plain.zarr", "", "nested", "copied, R=0 G=0 B=0, nested chunk keys: N = 12"},
         // bioformats2raw's root: its one image series, in 0/.
         {"series.zarr", "", "series", "N = 6"},
         // Masks: true is full, not 1 of 255.
@@ -80,13 +80,14 @@ TEST_F(ZarrStores, LevelsWithoutScalesSpanTheFirstLevelsSpace) {
     ScratchDir scratch;
     const ToolRun packed = runTool({"pack", at("nested.zarr"), "-o", "out.vol", "--size", "6"});
     ASSERT_EQ(packed.status, 0) << packed.err;
-    EXPECT_NE(packed.out.find("level 1 of 2 (1) read, spacing from the levels' shapes, resampled "
-                              "to 12 x 12 x 12 for spacing 2, 2, 1, resized to 6^3: N = 6"),
-              std::string::npos)
+    EXPECT_NE(
+        packed.out.find("level 1 of 2 (1) read, spacing from the levels' shapes, nested chunk "
+                        "keys, resampled to 12 x 12 x 12 for spacing 2, 2, 1, resized to 6^3"),
+        std::string::npos)
         << packed.out;
     const ToolRun info = runTool({"info", at("nested.zarr")});
     EXPECT_NE(info.out.find("1: 6 x 6 x 12, spacing 2, 2, 1"), std::string::npos) << info.out;
-    // The first level is read as it is, and the closing line has nothing to say of it.
+    // The first level is read as it is, and the closing line has nothing to say of its spacing.
     const ToolRun finest = runTool({"pack", at("nested.zarr"), "-o", "out.vol"});
     EXPECT_EQ(finest.out.find("spacing from"), std::string::npos) << finest.out;
 }

@@ -782,6 +782,8 @@ void describeLevel(const RootNode& root, const LevelLayout& layout, VolumeInfo* 
         info->channelDisplay = root.image.channels;
     if (!root.image.transformed && info->level > 0)
         info->choices = "spacing from the levels' shapes";
+    if (!layout.array.separatorGiven && layout.array.separator == '/')
+        info->choices += std::string(info->choices.empty() ? "" : ", ") + "nested chunk keys";
     if (info->levels.size() < 2)
         info->level = -1, info->levels.clear();
 }
