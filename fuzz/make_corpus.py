@@ -461,6 +461,12 @@ write("zarrmeta", "regression-wrapping-shards", json.dumps({
     "codecs": [{"name": "sharding_indexed", "configuration": {
         "chunk_shape": [1, 1, 1], "codecs": [{"name": "bytes"}],
         "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}}]}}]}).encode())
+# A mask as zarr wrote it before dimension_separator, and a bioformats2raw root's series.
+write("zarrmeta", "v2-bool", json.dumps({
+    "zarr_format": 2, "shape": [4, 4, 4], "chunks": [2, 2, 2], "dtype": "|b1", "order": "C",
+    "fill_value": True, "compressor": None, "filters": None}).encode())
+write("zarrmeta", "bioformats2raw", json.dumps({"bioformats2raw.layout": 3,
+                                               "series": ["0", "1"]}).encode())
 
 # Chunks: a codec byte (raw, blosc, zstd, zlib, gzip, lz4), the decoded size, the chunk.
 payload = bytes(range(40)) * 2

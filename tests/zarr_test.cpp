@@ -29,9 +29,19 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         // --channels overrides the map and keeps the file's window of the channel picked.
         {"ome2.zarr", "--size 8 --channels 1,1,1", "ome2_grey",
          "windows from the file R 0 to 4000 G 0 to 4000 B 0 to 4000, grey from channel 1"},
+        {"ome2.ozx", "--size 8", "ome2_file", "pyramid level 2 (the coarsest) of 3"},
         // Fortran order, big-endian floats, "/" keys, edge chunks, chunks missing (NaN).
         {"fortran.zarr", "--window -1,1", "fortran", "N = 12"},
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},
+        // Nested keys under a .zarray that names no separator: found by the NGFF version (0.3),
+        // and by the keys present.
+        {"nested.zarr", "", "nested", "pyramid level 0 (the finest) of 2, nested chunk keys: N = 12"},
+        {"nested_plain.zarr", "", "nested", "copied, grey from channel 0, nested chunk keys: N = 12"},
+        // bioformats2raw's root: its one image series, in 0/.
+        {"series.zarr", "", "series", "N = 6"},
+        // Masks: true is full, not 1 of 255.
+        {"mask2.zarr", "", "mask2", "8 x 8 x 8 bool (read as 0 and 255), copied"},
+        {"mask3.zarr", "", "mask3", "8 x 8 x 8 bool (read as 0 and 255), copied"},
         // v3 shards with checksums, an inner chunk and a shard missing.
         {"sharded.zarr", "--window 0,3000 --crop", "sharded", "cropped to 16^3"},
         {"transposed.zarr", "--window -100,600", "transposed", "N = 6"},
@@ -39,7 +49,7 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.store) + " " + c.options);
         const ToolRun run = runTool(QStringList{"pack", at(c.store), "-o", "out.vol"} +
-                                    QString(c.options).split(' '));
+                                    QString(c.options).split(' ', Qt::SkipEmptyParts));
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find(c.closing), std::string::npos) << run.out;
         const std::string expected = fileBytes(at(c.expected) + ".expected");
@@ -64,6 +74,24 @@ TEST_F(ZarrStores, InfoListsTheLevels) {
         << sized.out;
 }
 
+// NGFF 0.3 gives no scales: a level halved in y and x only spans the first level's space, so
+// --size reads it at spacing 2, 2, 1 and makes a cube of it, not a flattened cut.
+TEST_F(ZarrStores, LevelsWithoutScalesSpanTheFirstLevelsSpace) {
+    ScratchDir scratch;
+    const ToolRun packed = runTool({"pack", at("nested.zarr"), "-o", "out.vol", "--size", "6"});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE(
+        packed.out.find("pyramid level 1 (the coarsest) of 2, spacing from the levels' shapes, nested chunk "
+                        "keys, resampled to 12 x 12 x 12 for spacing 2, 2, 1, resized to 6^3"),
+        std::string::npos)
+        << packed.out;
+    const ToolRun info = runTool({"info", at("nested.zarr")});
+    EXPECT_NE(info.out.find("1: 6 x 6 x 12, spacing 2, 2, 1"), std::string::npos) << info.out;
+    // The first level is read as it is, and the closing line has nothing to say of its spacing.
+    const ToolRun finest = runTool({"pack", at("nested.zarr"), "-o", "out.vol"});
+    EXPECT_EQ(finest.out.find("spacing from"), std::string::npos) << finest.out;
+}
+
 // A one-line refusal naming the store (or its file at fault), and no output written.
 void expectPackRefuses(const QString& store, const QStringList& options, const std::string& what) {
     SCOPED_TRACE(store.toStdString());
@@ -85,6 +113,11 @@ TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
         {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
         {"time.zarr", "3 time points: pick one with --volume T, 0 to 2"},
+        {"series_two.zarr", "/.zattrs: image series 0/, 1/, ... (bioformats2raw): name one's "
+                            "folder, as "},
+        {"nested_empty.zarr", "/0/.zarray: not one chunk of the level read is in the store (the "
+                              "first would be 0/0/0/0): if its chunks are named as 0.0.0, give "
+                              "the .zarray \"dimension_separator\": \".\""},
     };
     for (const auto& [store, what] : cases)
         expectPackRefuses(at(store), {"--window", "0,1", "--crop"}, what);
@@ -185,6 +218,7 @@ TEST(ZarrMetadata, TheFirstDocumentThereOrAtFaultDecides) {
     ScratchDir scratch;
     const QString plain = QDir::current().filePath("plain.zarr");
     writeFile("plain.zarr/.zarray", plainArray);
+    writeFile("plain.zarr/0.0.0", std::string(64, '\7'));
     QDir().mkpath("plain.zarr/.zattrs"); // can't be read, and is not needed
     const ToolRun read = runTool({"info", plain});
     EXPECT_EQ(read.status, 0) << read.err;

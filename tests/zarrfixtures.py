@@ -10,6 +10,7 @@ import os
 import shutil
 import struct
 import sys
+import zipfile
 
 import numcodecs
 import numpy as np
@@ -65,6 +66,12 @@ def ome_v2(root):
     write_expected(root, "ome2_file", mapped(read[2][0], 100, 3000), mapped(read[2][1], 0, 4000))
     # --channels 1,1,1 keeps the file's windows: green's channel in all three.
     write_expected(root, "ome2_grey", mapped(read[2][1], 0, 4000))
+    # Zipped, under the suffix OME-Zarr gives its zips.
+    with zipfile.ZipFile(os.path.join(root, "ome2.ozx"), "w", zipfile.ZIP_DEFLATED) as z:
+        for folder, _, files in os.walk(os.path.join(root, "ome2.zarr")):
+            for name in files:
+                path = os.path.join(folder, name)
+                z.write(path, os.path.relpath(path, os.path.join(root, "ome2.zarr")))
 
 
 def fortran_v2(root):
@@ -89,6 +96,81 @@ def time_v2(root):
                             dtype="<i2", compressor=numcodecs.GZip(), fill_value=0)
     array[...] = data
     write_expected(root, "time", mapped(zarr.open_array(path)[1, 0], -500, 1000))
+
+
+def without_separator(path):
+    """Drops dimension_separator from the .zarray at path, as zarr wrote it before version 2.8."""
+    meta = json.load(open(os.path.join(path, ".zarray")))
+    del meta["dimension_separator"]
+    save(os.path.join(path, ".zarray"), meta)
+
+
+def nested_v2(root):
+    """Nested keys under .zarray files that name no separator, as NestedDirectoryStore wrote them:
+    an NGFF 0.3 pyramid of (z, y, x) uint8 halved in y and x only and without scales, as
+    bioformats2raw wrote them, a chunk left out (fill 5); its first level as a plain array; and a
+    copy of the pyramid whose first level holds no chunk at all."""
+    path = os.path.join(root, "nested.zarr")
+    group = zarr.group(zarr.NestedDirectoryStore(path), overwrite=True)
+    data = (smooth((12, 12, 12), 8) % 200).astype(np.uint8)
+    for level, step in enumerate([1, 2]):
+        group.create_dataset(str(level), data=data[:, ::step, ::step], chunks=(4, 4, 4),
+                             fill_value=5)
+    group.attrs["multiscales"] = [{"version": "0.3", "axes": ["z", "y", "x"],
+                                   "datasets": [{"path": "0"}, {"path": "1"}]}]
+    os.remove(os.path.join(path, "0", "1", "0", "2"))
+    write_expected(root, "nested", mapped(group["0"][...], 0, 255))
+    plain = os.path.join(root, "nested_plain.zarr")
+    shutil.copytree(os.path.join(path, "0"), plain)
+    for level in (path + "/0", path + "/1", plain):
+        without_separator(level)
+    empty = os.path.join(root, "nested_empty.zarr")
+    shutil.copytree(path, empty)
+    shutil.rmtree(os.path.join(empty, "0", "0"))
+    for z in ("1", "2"):
+        shutil.rmtree(os.path.join(empty, "0", z))
+
+
+def series_v2(root):
+    """bioformats2raw's layout: a root group of no image but bioformats2raw.layout 3, its image in
+    0/ as the OME group's series list says; and a collection of two series, 0/ and 1/, that no
+    list names."""
+    def image(group, seed):
+        data = (smooth((6, 6, 6), seed) % 250).astype(np.uint8)
+        group.create_dataset("0", data=data, chunks=(3, 6, 6))
+        group.attrs["multiscales"] = [{
+            "version": "0.4", "axes": [{"name": n, "type": "space"} for n in "zyx"],
+            "datasets": [{"path": "0", "coordinateTransformations": [
+                {"type": "scale", "scale": [1, 1, 1]}]}]}]
+        return data
+    one = zarr.open_group(os.path.join(root, "series.zarr"), mode="w")
+    one.attrs["bioformats2raw.layout"] = 3
+    one.create_group("OME").attrs["series"] = ["0"]
+    write_expected(root, "series", image(one.create_group("0"), 9))
+    two = zarr.open_group(os.path.join(root, "series_two.zarr"), mode="w")
+    two.attrs["bioformats2raw.layout"] = 3
+    for path in ("0", "1"):
+        image(two.create_group(path), 10)
+
+
+def bool_masks(root):
+    """A v2 "|b1" mask with a chunk left out (fill True), and the same mask as a v3 "bool" array
+    written byte by byte (fill False): True reads as 255."""
+    path = os.path.join(root, "mask2.zarr")
+    data = smooth((8, 8, 8), 7) % 3 == 0
+    array = zarr.open_array(path, mode="w", shape=data.shape, chunks=(4, 8, 8), dtype="|b1",
+                            fill_value=True)
+    array[...] = data
+    os.remove(os.path.join(path, "1.0.0"))
+    write_expected(root, "mask2", np.where(zarr.open_array(path)[...], 255, 0).astype(np.uint8))
+    path = os.path.join(root, "mask3.zarr")
+    save(os.path.join(path, "zarr.json"), {
+        "zarr_format": 3, "node_type": "array", "shape": list(data.shape), "data_type": "bool",
+        "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": [8, 8, 8]}},
+        "chunk_key_encoding": {"name": "default"}, "fill_value": False,
+        "codecs": [{"name": "bytes"}]})
+    save(os.path.join(path, "c", "0", "0", "0"), data.astype(np.uint8).tobytes())
+    write_expected(root, "mask3", np.where(data, 255, 0).astype(np.uint8))
 
 
 def with_crc(data):
@@ -209,5 +291,6 @@ def hostile(root):
 if __name__ == "__main__":
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for write in (ome_v2, fortran_v2, time_v2, sharded_v3, transposed_v3, hostile):
+    for write in (ome_v2, fortran_v2, time_v2, nested_v2, series_v2, bool_masks, sharded_v3, transposed_v3,
+                  hostile):
         write(out)

@@ -150,7 +150,7 @@ int reportInput(const QString& path, PackSettings settings) {
     std::printf("%s\n  format           %s\n  sizes            %d x %d x %d\n"
                 "  sample type      %s\n  channels         %d",
                 shownPath(path).c_str(), info.format.c_str(), info.width, info.height, info.depth,
-                sampleTypeName(info.type), info.channels);
+                describeSampleType(info).c_str(), info.channels);
     if (info.alphaChannel >= 0)
         std::printf(" (channel %d is alpha)", info.alphaChannel);
     std::printf("\n  spacing          %s\n  orientation      %s\n", spacingText(info).c_str(),

@@ -155,11 +155,11 @@ const std::vector<InputFormat> formats = {
      {{"npy"}, "a NumPy uint8 array of shape (N, N, N, 3)", openNpySink},
      "npy"},
     {"Zarr",
-     "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip of\n"
-     "      one, or an http(s):// URL; Zarr v2 or v3, sharded or not; axes z, y, x and optionally\n"
-     "      c and t): of a multiscale image, the coarsest level that still has N samples a side\n"
-     "      for --size N (else the finest)",
-     {}, // a folder, a .zip or a URL: claimed by what it is
+     "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip or\n"
+     "      .ozx of one, or an http(s):// URL; Zarr v2 or v3, sharded or not; axes z, y, x and\n"
+     "      optionally c and t): of a multiscale image, the coarsest level that still has N\n"
+     "      samples a side for --size N (else the finest)",
+     {}, // a folder, a .zip or .ozx, or a URL: claimed by what it is
      nullptr,
      openZarrSource,
      nullptr,

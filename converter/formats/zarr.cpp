@@ -55,6 +55,11 @@ void copySamples(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* 
     }
 }
 
+// The key of the array metadata of the level at prefix.
+std::string arrayKey(int format, const std::string& prefix) {
+    return prefix + (format == 3 ? "zarr.json" : ".zarray");
+}
+
 // One level of the image as this reader reads it.
 struct LevelLayout {
     ZarrArray array;
@@ -120,10 +125,14 @@ public:
                 current_.index = -1;
                 return current_.failure;
             }
-            // The next slab is fetched while this one is read.
+            // The next slab is fetched while this one is read. A level read to its end without
+            // one of its chunks found is named unlike its keys: all fill would be a wrong picture.
             if ((s + 1) * slabDepth_ < layout_.extent[int(AxisRole::Z)]) {
                 next_.index = s + 1;
                 pending_ = startTask([this, s] { load(s + 1, &next_); });
+            } else if (cellsFound_ == 0) {
+                current_.index = -1;
+                return noChunkFound();
             }
         }
         std::memcpy(samples, current_.samples.get() + (z - s * slabDepth_) * sliceBytes_,
@@ -176,7 +185,8 @@ private:
 
     // The fill value as one sample of the array's type in host order.
     void withFill(unsigned char* out) const {
-        const double fill = layout_.array.fill;
+        const double fill =
+            layout_.array.boolean && layout_.array.fill != 0 ? 255 : layout_.array.fill;
         withSampleType(layout_.array.type, [&](auto* typed) {
             const auto v = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>(fill);
             std::memcpy(out, &v, sizeof v);
@@ -248,6 +258,7 @@ private:
         const std::string failure = store_->get(key, fetchBound(), bytes, &missing);
         if (!failure.empty())
             return failure;
+        cellsFound_ += !missing;
         std::vector<std::int64_t> origin(cell.size());
         for (std::size_t d = 0; d < cell.size(); ++d)
             origin[d] = cell[d] * array.chunks[d];
@@ -384,6 +395,11 @@ private:
 
     void copyRow(const unsigned char* in, std::ptrdiff_t inStep, unsigned char* out,
                  std::ptrdiff_t outStep, std::int64_t n) const {
+        if (layout_.array.boolean) { // any byte but 0 is true, as numpy reads it
+            for (std::int64_t i = 0; i < n; ++i, in += inStep, out += outStep)
+                *out = *in ? 255 : 0;
+            return;
+        }
         if (inStep == outStep && inStep == std::ptrdiff_t(sampleBytes_) && !swap_)
             return std::memcpy(out, in, std::size_t(n) * sampleBytes_), void();
         switch (sampleBytes_) {
@@ -396,6 +412,26 @@ private:
         default:
             return copySamples<8>(in, inStep, out, outStep, n, swap_);
         }
+    }
+
+    // The refusal of a level none of whose chunks was there, with what may be wrong.
+    std::string noChunkFound() const {
+        const ZarrArray& array = layout_.array;
+        const std::string first =
+            zarrChunkKey(array, std::vector<std::int64_t>(array.shape.size()));
+        return otherFileMessage(
+            QString::fromStdString(store_->name() + "/" + arrayKey(array.format, layout_.prefix)),
+            "not one chunk of the level read is in the store (the first would be " +
+                layout_.prefix + first + "): " + keyHint());
+    }
+
+    // What the user can check where the keys seem named otherwise than the metadata says.
+    std::string keyHint() const {
+        if (layout_.array.format == 3)
+            return "check its chunk_key_encoding against the store's keys";
+        const bool nested = layout_.array.separator == '/';
+        return std::string("if its chunks are named as ") + (nested ? "0.0.0" : "0/0/0") +
+               ", give the .zarray \"dimension_separator\": \"" + (nested ? "." : "/") + "\"";
     }
 
     std::shared_ptr<KeyStore> store_;
@@ -411,6 +447,7 @@ private:
         std::vector<unsigned char> bytes, chunk;
     };
     mutable std::vector<ChunkBuffers> buffers_;
+    mutable std::atomic<std::uint64_t> cellsFound_{0}; // chunks (or shards) the store held
     Task<void> pending_; // last, so that it is waited for before the slabs go
 };
 } // namespace
@@ -469,11 +506,6 @@ struct RootNode {
     ZarrArray plainArray; // a plain array's metadata, read with the root
 };
 
-// The key of the array metadata of the level at prefix.
-std::string arrayKey(int format, const std::string& prefix) {
-    return prefix + (format == 3 ? "zarr.json" : ".zarray");
-}
-
 // Reads the array metadata in document. Returns "" or the message.
 std::string readArray(const KeyStore& store, int format, const Document& document,
                       ZarrArray* array) {
@@ -496,6 +528,55 @@ std::string rootDocument(KeyStore& store, Document* root) {
                             "no Zarr array or image (no zarr.json, .zarray or .zattrs)");
 }
 
+// The paths of a bioformats2raw store's series: those its OME group lists (*listed set), else 0
+// (and 1 where there is one, standing for the rest).
+std::vector<std::string> seriesPaths(KeyStore& store, int format, bool* listed) {
+    const std::string attributes = format == 3 ? "zarr.json" : ".zattrs";
+    const std::vector<Document> documents =
+        getDocuments(store, {"OME/" + attributes, "1/" + attributes});
+    ZarrImage listing;
+    const auto there = [](const Document& d) { return d.failure.empty() && !d.missing; };
+    *listed = there(documents[0]) && parseZarrImage(documents[0].text, format, &listing).empty() &&
+              !listing.series.empty();
+    if (*listed)
+        return listing.series;
+    return there(documents[1]) ? std::vector<std::string>{"0", "1"} : std::vector<std::string>{"0"};
+}
+
+// "0/, 1/, ...": the series paths as a refusal names them, the first few.
+std::string describeSeries(const std::vector<std::string>& series, bool listed) {
+    std::string text;
+    for (std::size_t k = 0; k < std::min<std::size_t>(series.size(), 8); ++k)
+        text += (k ? ", " : "") + series[k] + "/";
+    return text + (!listed || series.size() > 8 ? ", ..." : "");
+}
+
+// A bioformats2raw store's root holds no image itself: its one series is read, with its levels'
+// paths below the series' own; several are refused, naming them.
+std::string readSeriesImage(KeyStore& store, const std::string& rootKey, RootNode* root) {
+    bool listed = false;
+    const std::vector<std::string> series = seriesPaths(store, root->format, &listed);
+    if (series.size() > 1)
+        return documentMessage(store, rootKey,
+                               "image series " + describeSeries(series, listed) +
+                                   " (bioformats2raw): name one's folder, as " + store.name() +
+                                   "/" + series[0]);
+    const std::string& path = series[0];
+    const std::string key = path + "/" + (root->format == 3 ? "zarr.json" : ".zattrs");
+    if (!isSafeStoreKey(key))
+        return documentMessage(store, rootKey, "unsafe series path '" + path + "'");
+    Document image;
+    image.failure = getDocument(store, key, &image.text, nullptr);
+    if (!image.failure.empty())
+        return image.failure;
+    std::string reason = parseZarrImage(image.text, root->format, &root->image);
+    if (reason.empty() && root->image.levels.empty())
+        reason = "the one image series holds no multiscales";
+    for (ZarrLevel& level : root->image.levels)
+        level.path = path + "/" + level.path;
+    return reason.empty() ? reason : documentMessage(store, key, reason);
+}
+
 std::string readRoot(KeyStore& store, RootNode* root) {
     Document document;
     const std::string failure = rootDocument(store, &document);
@@ -512,6 +593,8 @@ std::string readRoot(KeyStore& store, RootNode* root) {
     }
     if (reason.empty() && !root->array)
         reason = parseZarrImage(document.text, root->format, &root->image);
+    if (reason.empty() && !root->array && root->image.levels.empty() && root->image.seriesLayout)
+        return readSeriesImage(store, document.key, root);
     if (reason.empty() && !root->array && root->image.levels.empty())
         reason = "a group without multiscales: name the image's or the array's own folder";
     if (reason.empty() && root->array) {
@@ -523,6 +606,33 @@ std::string readRoot(KeyStore& store, RootNode* root) {
         reason = plainArrayAxes(root->plainArray, &root->image.axes);
     }
     return reason.empty() ? reason : documentMessage(store, document.key, reason);
+}
+
+// Whether the store holds key, found without fetching its value: a get that may take no byte
+// fails where there is one.
+bool holdsKey(KeyStore& store, const std::string& key) {
+    std::vector<unsigned char> bytes;
+    bool missing = false;
+    store.get(key, 0, &bytes, &missing);
+    return !missing;
+}
+
+// A v2 array that names no dimension_separator was written before there was one: with flat
+// keys ("0.1.2"), but nested ones ("0/1/2") in NGFF 0.2 and 0.3. Where the store holds the first
+// chunk under the other key only, that decides; else the version's layout stands.
+void findSeparator(KeyStore& store, const RootNode& root, LevelLayout* layout) {
+    ZarrArray& array = layout->array;
+    if (array.format != 2 || array.separatorGiven)
+        return;
+    const bool nested = root.image.version == "0.2" || root.image.version == "0.3";
+    array.separator = nested ? '/' : '.';
+    const std::vector<std::int64_t> first(array.shape.size(), 0);
+    if (holdsKey(store, layout->prefix + zarrChunkKey(array, first)))
+        return;
+    ZarrArray other = array;
+    other.separator = nested ? '.' : '/';
+    if (holdsKey(store, layout->prefix + zarrChunkKey(other, first)))
+        array.separator = other.separator;
 }
 
 // Each level's array metadata, fetched and read at once, so that no more than a document for
@@ -578,13 +688,21 @@ std::string mapLevelAxes(const KeyStore& store, const RootNode& root, LevelLayou
     return std::string();
 }
 
-PyramidLevel pyramidLevel(const LevelLayout& layout, const ZarrLevel& level) {
+// A level's sizes and spacing: its scale, or where the image gives none (NGFF 0.3 and before)
+// the first level's extent over its own, so that every level spans the first one's space.
+PyramidLevel pyramidLevel(const RootNode& root, const std::vector<LevelLayout>& layouts,
+                          std::size_t l) {
+    const LevelLayout& layout = layouts[l];
+    const ZarrLevel& level = root.image.levels[l];
     PyramidLevel pyramid;
     pyramid.name = level.path;
     for (int k = 0; k < 3; ++k) {
         pyramid.sizes[k] = int(layout.extent[k]);
         const int d = layout.dimensionOf[k];
-        pyramid.spacing[k] = level.scale.empty() ? 1 : level.scale[std::size_t(d)];
+        pyramid.spacing[k] = !root.image.transformed
+                                 ? double(layouts[0].extent[k]) / double(layout.extent[k])
+                             : level.scale.empty() ? 1
+                                                   : level.scale[std::size_t(d)];
     }
     return pyramid;
 }
@@ -604,6 +722,7 @@ std::string readLevels(KeyStore& store, const RootNode& root, std::vector<LevelL
             const std::string& path = root.image.levels[l].path;
             const auto role = [](AxisRole r) { return int(r); };
             if (layout.array.type != last.array.type ||
+                layout.array.boolean != last.array.boolean ||
                 layout.extent[role(AxisRole::Channel)] != last.extent[role(AxisRole::Channel)] ||
                 layout.extent[role(AxisRole::Time)] != last.extent[role(AxisRole::Time)])
                 return otherFileMessage(
@@ -654,8 +773,14 @@ void describeLevel(const RootNode& root, const LevelLayout& layout, VolumeInfo* 
     std::fill_n(info->axisSpacingKnown, 3, info->spacingKnown);
     info->channels = int(channels);
     info->type = layout.array.type;
+    if (layout.array.boolean)
+        info->storedType = "bool (read as 0 and 255)";
     if (root.image.channels.size() == std::size_t(channels))
         info->channelDisplay = root.image.channels;
+    if (!root.image.transformed && info->level > 0)
+        info->choices = "spacing from the levels' shapes";
+    if (!layout.array.separatorGiven && layout.array.separator == '/')
+        info->choices += std::string(info->choices.empty() ? "" : ", ") + "nested chunk keys";
     if (info->levels.size() < 2)
         info->level = -1, info->levels.clear();
 }
@@ -666,7 +791,8 @@ bool isZarrInput(const QString& path) {
         return true;
     const QFileInfo file(path);
     if (file.isFile())
-        return path.endsWith(".zip", Qt::CaseInsensitive);
+        return path.endsWith(".zip", Qt::CaseInsensitive) ||
+               path.endsWith(".ozx", Qt::CaseInsensitive); // zipped OME-Zarr's own suffix
     const QDir folder(path);
     return file.isDir() && (folder.exists("zarr.json") || folder.exists(".zgroup") ||
                             folder.exists(".zarray") || folder.exists(".zattrs"));
@@ -691,12 +817,13 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
     info = VolumeInfo();
     info.format = describeFormat(root);
     for (std::size_t l = 0; l < layouts.size(); ++l)
-        info.levels.push_back(pyramidLevel(layouts[l], root.image.levels[l]));
+        info.levels.push_back(pyramidLevel(root, layouts, l));
     info.level = pickPyramidLevel(info.levels, selection.size);
     LevelLayout layout = layouts[std::size_t(info.level)];
     failure = pickTimeAndChannels(selection, &layout);
     if (!failure.empty())
         return failure;
+    findSeparator(*store, root, &layout);
     describeLevel(root, layout, &info);
     auto reader = std::make_shared<ZarrReader>(store, layout);
     source->memory = reader->memory();

@@ -99,8 +99,10 @@ const std::pair<const char*, SampleType> typeNames[] = {
     {"uint32", SampleType::UInt32},   {"int32", SampleType::Int32},
     {"float32", SampleType::Float32}, {"float64", SampleType::Float64}};
 
+const char typesNeeded[] = "need bool, (u)int8, (u)int16, (u)int32, float32 or float64";
+
 // v2's dtype: a byte order, a kind and a size, "<u2" say.
-std::string readDtype(const json& value, SampleType* type, bool* bigEndian) {
+std::string readDtype(const json& value, SampleType* type, bool* bigEndian, bool* boolean) {
     const std::string dtype = value.is_string() ? value.get<std::string>() : "";
     const std::pair<const char*, SampleType> codes[] = {
         {"u1", SampleType::UInt8},   {"i1", SampleType::Int8},    {"u2", SampleType::UInt16},
@@ -110,12 +112,12 @@ std::string readDtype(const json& value, SampleType* type, bool* bigEndian) {
         if (dtype.size() == 3 && std::strchr("<>|", dtype[0]) && dtype.compare(1, 2, code) == 0) {
             *type = codeType;
             *bigEndian = dtype[0] == '>';
+            *boolean = dtype[1] == 'b';
             if (dtype[0] == '|' && sampleTypeBytes(codeType) > 1)
                 break;
             return std::string();
         }
-    return "unsupported dtype '" + dtype +
-           "': need (u)int8, (u)int16, (u)int32, float32 or float64";
+    return "unsupported dtype '" + dtype + "': " + typesNeeded;
 }
 
 // Whether the whole number fits the integer type.
@@ -219,7 +221,8 @@ std::string parseV2Array(const json& meta, ZarrArray* array) {
     if (failure.empty() && array->chunks.size() != array->shape.size())
         failure = "chunks and shape differ in dimensions";
     if (failure.empty())
-        failure = readDtype(meta.value("dtype", json()), &array->type, &array->coding.bigEndian);
+        failure = readDtype(meta.value("dtype", json()), &array->type, &array->coding.bigEndian,
+                            &array->boolean);
     if (failure.empty())
         failure = readFill(meta.value("fill_value", json()), array->type, &array->fill);
     if (failure.empty())
@@ -233,6 +236,7 @@ std::string parseV2Array(const json& meta, ZarrArray* array) {
     const json filters = meta.value("filters", json());
     if (!filters.is_null() && !(filters.is_array() && filters.empty()))
         return "unsupported filters: need none";
+    array->separatorGiven = meta.contains("dimension_separator");
     const json separator = meta.value("dimension_separator", json("."));
     if (separator != "." && separator != "/")
         return "dimension_separator must be \".\" or \"/\"";
@@ -415,10 +419,10 @@ std::string parseV3Array(const json& meta, ZarrArray* array) {
     const std::string dataType = stringField(meta, "data_type");
     const auto known = std::find_if(std::begin(typeNames), std::end(typeNames),
                                     [&](const auto& t) { return dataType == t.first; });
-    if (known == std::end(typeNames))
-        return "unsupported data_type '" + dataType +
-               "': need (u)int8, (u)int16, (u)int32, float32 or float64";
-    array->type = known->second;
+    array->boolean = dataType == "bool";
+    if (known == std::end(typeNames) && !array->boolean)
+        return "unsupported data_type '" + dataType + "': " + typesNeeded;
+    array->type = array->boolean ? SampleType::UInt8 : known->second;
     if (!meta.contains("fill_value"))
         return "fill_value missing";
     failure = readFill(meta["fill_value"], array->type, &array->fill);
@@ -566,6 +570,14 @@ void readOmero(const json& omero, std::vector<ChannelDisplay>* channels) {
     }
 }
 
+// The OME group's list of a bioformats2raw store's image series, their paths; strings only.
+void readSeries(const json& list, std::vector<std::string>* series) {
+    if (list.is_array() && list.size() <= 4096)
+        for (const json& entry : list)
+            if (entry.is_string())
+                series->push_back(entry.get<std::string>());
+}
+
 std::string readMultiscale(const json& multiscale, ZarrImage* image) {
     if (!multiscale.is_object())
         return "bad multiscales entry";
@@ -588,6 +600,7 @@ std::string readMultiscale(const json& multiscale, ZarrImage* image) {
     global.scale.assign(image->axes.size(), 1);
     global.translation.assign(image->axes.size(), 0);
     failure = readTransformations(multiscale.value("coordinateTransformations", json()), &global);
+    image->transformed = multiscale.contains("coordinateTransformations");
     for (const json& dataset : datasets) {
         if (!failure.empty())
             return failure;
@@ -598,6 +611,7 @@ std::string readMultiscale(const json& multiscale, ZarrImage* image) {
         level.scale.assign(image->axes.size(), 1);
         level.translation.assign(image->axes.size(), 0);
         failure = readTransformations(dataset.value("coordinateTransformations", json()), &level);
+        image->transformed = image->transformed || dataset.contains("coordinateTransformations");
         for (std::size_t a = 0; a < level.scale.size(); ++a) {
             level.scale[a] *= global.scale[a];
             level.translation[a] = level.translation[a] * global.scale[a] + global.translation[a];
@@ -617,12 +631,20 @@ std::string parseZarrImage(const std::string& text, int format, ZarrImage* image
     json attributes = format == 2 ? meta : meta.value("attributes", json::object());
     if (attributes.is_object() && attributes.contains("ome"))
         attributes = attributes["ome"];
-    if (!attributes.is_object() || !attributes.contains("multiscales"))
+    if (!attributes.is_object())
+        return std::string();
+    image->seriesLayout = attributes.value("bioformats2raw.layout", json()) == 3;
+    readSeries(attributes.value("series", json()), &image->series);
+    if (!attributes.contains("multiscales"))
         return std::string();
     const json multiscales = attributes["multiscales"];
     // A file of several images is read at its first, as NGFF readers do.
     if (!multiscales.is_array() || multiscales.empty())
         return "multiscales must list an image";
+    if (multiscales[0].is_object())
+        image->version = stringField(multiscales[0], "version");
+    if (image->version.empty())
+        image->version = stringField(attributes, "version"); // NGFF 0.5 gives it beside
     failure = readMultiscale(multiscales[0], image);
     if (failure.empty())
         readOmero(attributes.value("omero", json()), &image->channels);

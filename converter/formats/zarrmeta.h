@@ -36,12 +36,14 @@ struct ZarrArray {
     std::vector<std::int64_t> shape;
     std::vector<std::int64_t> chunks; // the grid's cells: a shard, when sharded
     SampleType type = SampleType::UInt8;
-    double fill = 0; // what a missing chunk reads as
+    bool boolean = false; // bytes of 0 and 1 (v2's "|b1", v3's "bool"), read as 0 and 255
+    double fill = 0;      // what a missing chunk reads as
     ChunkCoding coding;
     // Chunk keys: the prefix ("c" for v3's default keys, or none), then the indices, each
     // after the separator.
     std::string keyPrefix;
     char separator = '.';
+    bool separatorGiven = true; // false where a v2 array names none (tools before it existed)
     bool sharded = false;
     std::vector<std::int64_t> inner; // the chunks inside a shard
     ChunkCoding innerCoding;
@@ -81,14 +83,21 @@ struct ZarrLevel {
 
 // An OME-NGFF image: its axes, levels finest first, and its channels' display.
 struct ZarrImage {
+    std::string version; // the multiscales' NGFF version ("0.3"), or "" where not given
     std::vector<ZarrAxis> axes;
     std::vector<ZarrLevel> levels;
+    bool transformed = false; // whether any coordinateTransformations are given (not before 0.4)
+    // bioformats2raw.layout 3: the images are groups of their own, listed in the group "OME"
+    // (series), else at 0/, 1/ and on.
+    bool seriesLayout = false;
+    std::vector<std::string> series;
     std::vector<ChannelDisplay> channels;
 };
 
 // Reads the image of a group's attributes: a v2 .zattrs (format 2) or the "attributes" of a
 // v3 zarr.json (format 3; NGFF 0.5 nests them in "ome"). An image without "multiscales" gives
-// no levels. Returns "" or the reason.
+// no levels (a bioformats2raw root, or its OME group, gives its series). Returns "" or the
+// reason.
 std::string parseZarrImage(const std::string& text, int format, ZarrImage* image);
 
 // The axes of a plain array: dimension_names where given, else (z, y, x), (c, z, y, x) or

@@ -215,9 +215,13 @@ std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64
                                  describeBytes(std::uint64_t(available)) + " available");
 }
 
+std::string describeSampleType(const VolumeInfo& info) {
+    return info.storedType.empty() ? sampleTypeName(info.type) : info.storedType;
+}
+
 std::string describeInput(const VolumeInfo& info) {
     return formatString("%d x %d x %d %s%s", info.width, info.height, info.depth,
-                        sampleTypeName(info.type),
+                        describeSampleType(info).c_str(),
                         info.channels > 1 ? formatString(" x %d", info.channels).c_str() : "");
 }
 
@@ -249,6 +253,8 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
         text += " (the file's channel colours)";
     if (info.level >= 0 && std::size_t(info.level) < info.levels.size())
         text += ", " + describeLevelRead(info);
+    if (!info.choices.empty())
+        text += ", " + info.choices;
     const int* r = plan.resampled;
     if (r[0] != info.width || r[1] != info.height || r[2] != info.depth)
         text += formatString(", resampled to %d x %d x %d for spacing %g, %g, %g", r[0], r[1], r[2],

@@ -75,6 +75,9 @@ std::string planPack(const TypedSource& source, const PackSettings& settings, co
 // (negative when unknown), else "".
 std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64_t available);
 
+// The input's sample type as pack and info name it: "int16", "bool (read as 0 and 255)".
+std::string describeSampleType(const VolumeInfo& info);
+
 // The input in a few words: "512 x 400 x 300 int16".
 std::string describeInput(const VolumeInfo& info);
 

@@ -66,6 +66,9 @@ struct VolumeInfo {
     int depth = 0;      // along z (k, the slices)
     int channels = 1;   // values per sample, interleaved
     SampleType type = SampleType::UInt8;
+    // The file's own sample type where the reader maps it onto type, as pack and info name it
+    // ("bool (read as 0 and 255)"), or "".
+    std::string storedType;
     int alphaChannel = -1;         // the channel the file marks as alpha, or -1
     double spacing[3] = {1, 1, 1}; // distance between samples along x, y, z, in the file's unit
     bool spacingKnown = false;     // whether the file gives the spacing along all three axes
@@ -75,6 +78,9 @@ struct VolumeInfo {
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
     std::string orientation; // how the file's axes map to x, y, z, in words ("" when plain)
     std::string note;        // what the reader left out of the input, in words, or ""
+    // What the reader chose where the file is silent, as pack's closing line tells it ("spacing
+    // from the levels' shapes"), or "".
+    std::string choices;
     // A pyramid's levels, finest first, and the one this source reads (-1: not a pyramid);
     // width, height, depth and spacing above are those of the level read.
     std::vector<PyramidLevel> levels;

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,20 +22,6 @@ namespace {
 void initialiseCurl() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// The URL as given with anything between "://" and the host's "@" cut out, for the messages
-// about a URL that could not be taken apart.
-std::string withoutUserInfo(const std::string& url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string::npos)
-        return url;
-    const std::size_t hostStart = scheme + 3;
-    const std::size_t pathStart = std::min(url.find_first_of("/?#", hostStart), url.size());
-    const std::size_t at = url.rfind('@', pathStart - 1);
-    if (at == std::string::npos || at < hostStart)
-        return url;
-    return url.substr(0, hostStart) + url.substr(at + 1);
 }
 
 // curl's words for a failure: its detailed message, or the fixed text for the code should the
@@ -75,12 +62,20 @@ std::string urlPart(CURLU* url, CURLUPart part, unsigned flags, std::string* val
     return code == CURLUE_OK ? "" : curl_url_strerror(code);
 }
 
+// Whether the URL's user information runs past the first "/" after "//".
+bool slashInPassword(const std::string& location) {
+    const std::size_t host = location.find("://") + 3;
+    const std::size_t slash = std::min(location.find('/', host), location.size());
+    return withoutUserInfo(location) != location && location.find('@', host) > slash;
+}
+
 std::string parseStoreUrl(const std::string& location, StoreUrl* parsed) {
     const std::unique_ptr<CURLU, void (*)(CURLU*)> url(curl_url(), curl_url_cleanup);
     if (!url)
         return "out of memory";
     if (const CURLUcode code = curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0))
-        return std::string("not a URL the converter reads (") + curl_url_strerror(code) + ")";
+        return std::string("not a URL the converter reads (") + curl_url_strerror(code) + ")" +
+               (slashInPassword(location) ? "; a \"/\" in a password is written %2F" : "");
     std::string scheme, unused;
     urlPart(url.get(), CURLUPART_SCHEME, 0, &scheme);
     if (scheme != "http" && scheme != "https")
@@ -194,7 +189,8 @@ public:
 
     std::string get(const std::string& key, std::uint64_t maxBytes,
                     std::vector<unsigned char>* bytes, bool* missing) override;
-    std::string name() const override { return url.base; }
+    // curl takes a password's "/" for the end of the host, and leaves the rest in the path.
+    std::string name() const override { return withoutUserInfo(url.base); }
     std::uint64_t bytesRead() const override { return received; }
     unsigned fetchesAtOnce() const override { return requestsInFlight; }
 
@@ -223,6 +219,18 @@ private:
         idle.push_back(curl);
     }
 
+    // What is left of the store's time in all, in milliseconds (0 or less: none).
+    long millisecondsLeft() const {
+        const auto spent = std::chrono::steady_clock::now() - started;
+        return limits.storeMilliseconds -
+               long(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count());
+    }
+    std::string timeSpent() const {
+        return "gave up on the server after " + std::to_string(limits.storeMilliseconds / 1000) +
+               " s in all, the most one command waits: copy the store into a folder first";
+    }
+    // Counts a request: "" while the store has requests and time left, else the refusal.
+    std::string checkBounds();
     void setOptions(CURL* curl, const std::string& address, Transfer* transfer, char* errors) const;
     std::string fetch(CURL* curl, const std::string& address, std::uint64_t maxBytes,
                       std::vector<unsigned char>* bytes, bool* missing);
@@ -236,7 +244,19 @@ private:
     std::mutex pool;
     std::vector<CURL*> idle;
     std::atomic<std::uint64_t> received{0};
+    const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    std::atomic<long> requests{0};
 };
+
+std::string HttpStore::checkBounds() {
+    if (++requests > limits.maxRequests)
+        return "more than " + std::to_string(limits.maxRequests) +
+               " requests to the server, the most one command makes: pack a coarser level "
+               "(--size), or copy the store into a folder first";
+    if (millisecondsLeft() <= 0)
+        return timeSpent();
+    return "";
+}
 
 void HttpStore::setOptions(CURL* curl, const std::string& address, Transfer* transfer,
                            char* errors) const {
@@ -249,7 +269,8 @@ void HttpStore::setOptions(CURL* curl, const std::string& address, Transfer* tra
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMilliseconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limits.requestMilliseconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
+                     std::max(1L, std::min(limits.requestMilliseconds, millisecondsLeft())));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // several threads: no SIGALRM for timeouts
     curl_easy_setopt(curl, CURLOPT_SHARE, share);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errors);
@@ -300,6 +321,8 @@ std::string HttpStore::fetch(CURL* curl, const std::string& address, std::uint64
                " bytes a key may hold here";
     if (result != CURLE_OK) {
         const std::string reason = curlReason(errors, result, url.password);
+        if (result == CURLE_OPERATION_TIMEDOUT && millisecondsLeft() <= 0)
+            return timeSpent();
         if (result == CURLE_OPERATION_TIMEDOUT)
             return "gave up waiting for the server (" + reason + ")";
         if (result == CURLE_PEER_FAILED_VERIFICATION)
@@ -322,6 +345,8 @@ std::string HttpStore::get(const std::string& key, std::uint64_t maxBytes,
         return otherFileMessage(QString::fromStdString(url.base),
                                 "\"" + key + "\" is not a key a store may hold");
     const std::string address = url.base + "/" + percentEncoded(key);
+    if (const std::string failure = checkBounds(); !failure.empty())
+        return otherFileMessage(QString::fromStdString(address), failure);
     CURL* curl = take();
     if (!curl)
         return otherFileMessage(QString::fromStdString(address), "out of memory");

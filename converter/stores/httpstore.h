@@ -22,6 +22,12 @@ struct HttpLimits {
     long lowSpeedSeconds = 20;
     long requestMilliseconds = 300000; // the whole of one request, redirects included
     long maxRedirects = 5;
+    // All of one store's requests together (a store lives for one command): a server answering
+    // just above the speed floor, request after request, ends too.
+    long storeMilliseconds = 12L * 3600 * 1000;
+    // The requests one store makes: a chunk each, so chunks far too small for their array end
+    // too, long before a pack of them would.
+    long maxRequests = 250000;
 };
 
 // Opens the store at url (http:// or https://, no query or fragment). Contacts nobody: the

@@ -9,6 +9,10 @@
 // path as messages and listings show it: a URL without its "user:password@".
 std::string shownPath(const QString& path);
 
+// The URL (of any scheme) with everything between "//" and the last "@" of its user information
+// cut out, a password that holds a "/" included.
+std::string withoutUserInfo(const std::string& url);
+
 // "PATH: message", the form of every message about a file, its control characters escaped
 // (the path and the message may carry a file's own text).
 std::string fileMessage(const QString& path, const std::string& message);
