@@ -35,8 +35,10 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         {"time.zarr", "--volume 1 --window -500,1000", "time", "N = 10"},
         // Nested keys under a .zarray that names no separator: found by the NGFF version (0.3),
         // and by the keys present.
-        {"nested.zarr", "", "nested", "pyramid level 0 (the finest) of 2, nested chunk keys: N = 12"},
-        {"nested_plain.zarr", "", "nested", "copied, grey from channel 0, nested chunk keys: N = 12"},
+        {"nested.zarr", "", "nested",
+         "pyramid level 0 (the finest) of 2, nested chunk keys: N = 12"},
+        {"nested_plain.zarr", "", "nested",
+         "copied, grey from channel 0, nested chunk keys: N = 12"},
         // bioformats2raw's root: its one image series, in 0/.
         {"series.zarr", "", "series", "N = 6"},
         // Masks: true is full, not 1 of 255.
@@ -81,8 +83,9 @@ TEST_F(ZarrStores, LevelsWithoutScalesSpanTheFirstLevelsSpace) {
     const ToolRun packed = runTool({"pack", at("nested.zarr"), "-o", "out.vol", "--size", "6"});
     ASSERT_EQ(packed.status, 0) << packed.err;
     EXPECT_NE(
-        packed.out.find("pyramid level 1 (the coarsest) of 2, spacing from the levels' shapes, nested chunk "
-                        "keys, resampled to 12 x 12 x 12 for spacing 2, 2, 1, resized to 6^3"),
+        packed.out.find(
+            "pyramid level 1 (the coarsest) of 2, spacing from the levels' shapes, nested chunk "
+            "keys, resampled to 12 x 12 x 12 for spacing 2, 2, 1, resized to 6^3"),
         std::string::npos)
         << packed.out;
     const ToolRun info = runTool({"info", at("nested.zarr")});
