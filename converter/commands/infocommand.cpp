@@ -65,6 +65,12 @@ std::string pictureVerdict(const QString& volumePath, const VolumeHeader& header
     return shown + formatString(": shown, %d x %d pixels", picture.width, picture.height);
 }
 
+// "; N = 600 is above ..." for a volume larger than most GL drivers hold, else "".
+std::string largeVolumeText(const VolumeHeader& header) {
+    const std::string note = textureSizeNote(header.size);
+    return note.empty() ? note : "; " + note;
+}
+
 // What info prints of one file: file is the open file (null when it did not open), failure the
 // viewer's verdict. The name field is the file's own text, so its control characters are shown
 // escaped.
@@ -94,7 +100,8 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
         std::printf("  file bytes       %ld\n", length);
     }
     if (failure.empty())
-        std::printf("  viewer           loads it (the GL's 3D texture limit unchecked)\n");
+        std::printf("  viewer           loads it (the GL's 3D texture limit unchecked)%s\n",
+                    magic ? largeVolumeText(header).c_str() : "");
     else
         std::printf("  viewer           refuses it: %s\n", failure.c_str());
 }
@@ -200,8 +207,9 @@ int checkFiles(const QCommandLineParser& parser, bool report) {
         if (report)
             printReport(path, file.get(), header, failure);
         else if (failure.empty())
-            std::printf("%s\n",
-                        fileMessage(path, "ok; picture " + pictureVerdict(path, header)).c_str());
+            std::printf("%s\n", fileMessage(path, "ok; picture " + pictureVerdict(path, header) +
+                                                      largeVolumeText(header))
+                                    .c_str());
     }
     return result;
 }

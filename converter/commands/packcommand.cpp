@@ -297,8 +297,10 @@ void printPacked(const PackJob& job) {
     if (size.isValid())
         fitted = formatString(", picture fitted to %d x %d (the viewer shows at most %lld pixels)",
                               size.width(), size.height(), (long long)maxPicturePixels);
-    std::printf("%s: %s, %s%s\n", qPrintable(job.output), describeInput(job.source.info).c_str(),
-                describePlan(job.source.info, job.plan).c_str(), fitted.c_str());
+    const std::string large = textureSizeNote(job.plan.n);
+    std::printf("%s: %s, %s%s%s\n", qPrintable(job.output), describeInput(job.source.info).c_str(),
+                describePlan(job.source.info, job.plan).c_str(), fitted.c_str(),
+                large.empty() ? "" : ("; " + large).c_str());
 }
 
 int runPack(const QCommandLineParser& parser) {

@@ -236,6 +236,14 @@ std::string describeLevelRead(const VolumeInfo& info) {
 }
 } // namespace
 
+std::string textureSizeNote(int n) {
+    if (n <= commonTextureSide)
+        return std::string();
+    return formatString("N = %d is above the %d a side that most GL drivers hold in a 3D "
+                        "texture: the viewer needs %s of texture memory, and may refuse it",
+                        n, commonTextureSide, describeBytes(volumeSampleBytes(n)).c_str());
+}
+
 std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
     std::string text = plan.window.copy
                            ? "copied"

@@ -85,5 +85,12 @@ std::string describeInput(const VolumeInfo& info);
 // any resampling, then N.
 std::string describePlan(const VolumeInfo& info, const PackPlan& plan);
 
+// The side of the largest 3D texture most GL drivers hold; larger volumes load only on some.
+constexpr int commonTextureSide = 512;
+
+// For a volume of n^3 samples past commonTextureSide, the note that says so with the memory
+// its texture takes ("N = 600 is above the 512 ..."); "" otherwise.
+std::string textureSizeNote(int n);
+
 // How the file's axes become the volume's, in words.
 std::string describeOrientation(const VolumeInfo& info);
