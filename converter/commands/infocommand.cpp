@@ -27,8 +27,7 @@ viewer shows its reference picture (loaded as the viewer loads it), and whether 
 the volume. The GL's 3D texture limit is not checked (it needs the GL). Exits with 1 when the
 viewer refuses a file.
 
-For any other input pack reads (slice pictures, TIFF, NIfTI, DICOM, MetaImage, NRRD, .npy, raw
-bytes), prints its format, sizes, sample type, channels (and which is alpha), spacing,
+For any other input pack reads (every format pack --help lists), prints its format, sizes, sample type, channels (and which is alpha), spacing,
 orientation, the size of the volume pack would write and the memory packing holds, the range of
 its values (from a pass over the samples), and what pack would make of it: the window, the
 channel map, any resampling and N. Exits with 1 when pack would refuse it.
@@ -36,6 +35,7 @@ channel map, any resampling and N. Exits with 1 when pack would refuse it.
 options (as pack takes them, to see what it would do):
   --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad
   --series K      the DICOM series, from 0 as info lists them
+  --dataset PATH  the HDF5 dataset (info lists a file's datasets)
   --volume T      a volume of an input that holds several (time points, ...), from 0
 )";
 
