@@ -185,6 +185,34 @@ TEST(NiftiTest, CutGzipChannelsFailEveryTimeTheyAreRead) {
     }
 }
 
+// Channels stored apart that nobody uses are never inflated: a stream cut inside the third
+// channel packs its first two, and is refused only where the third is picked.
+TEST(NiftiTest, ChannelsNotPickedAreNeverInflated) {
+    ScratchDir scratch;
+    NiftiFile header;
+    header.dims = {4, 4, 4, 1, 3};
+    const std::string voxels =
+        std::string(64, '\1') + std::string(64, '\2') + std::string(64, '\3');
+    const std::string whole = niftiBytes(header, voxels);
+    writeFile("cut.nii.gz", gzip(whole.substr(0, whole.size() - 40)));
+    TypedSource source;
+    ASSERT_EQ(openPackInput({"cut.nii.gz"}, {-1, -1}, &source), "");
+    ASSERT_TRUE(source.useChannels);
+    source.useChannels({0, 1});
+    std::string samples;
+    EXPECT_EQ(readTwice(source, &samples), "");
+    std::string expected;
+    for (int i = 0; i < 64; ++i)
+        expected += std::string("\1\2\0", 3);
+    EXPECT_EQ(samples, expected);
+    const ToolRun two = runTool(
+        {"pack", "cut.nii.gz", "-o", "two.vol", "--channels", "0,1,-", "--spacing", "1,1,1"});
+    EXPECT_EQ(two.status, 0) << two.err;
+    expectRefusal(runTool({"pack", "cut.nii.gz", "-o", "third.vol", "--channels", "2,2,2",
+                           "--spacing", "1,1,1"}),
+                  "cut.nii.gz: ", "file too short");
+}
+
 TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
     ScratchDir scratch;
     const std::string identity = "x: left to right, y: posterior to anterior, z: inferior to "

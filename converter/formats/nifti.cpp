@@ -238,9 +238,21 @@ struct Voxels {
     std::int64_t volume = 0;    // the one read
     int depth = 0, streams = 1; // slices; channels stored apart
     int sampleBytes = 1;        // bytes of one stored value of one channel
-    std::vector<std::unique_ptr<Inflater>> starts, inflaters;
-    int next = 0; // the slice the inflaters stand at
+    std::vector<std::unique_ptr<Inflater>> starts, inflaters; // null for a channel unused
+    int next = 0;                                             // the slice the inflaters stand at
     std::vector<unsigned char> scratch;
+    std::vector<bool> unused; // channels never read, which read as 0; empty: none
+
+    bool isUsed(int c) const { return unused.empty() || !unused[std::size_t(c)]; }
+
+    void useChannels(const std::vector<int>& used) {
+        unused.assign(std::size_t(streams), streams > 1);
+        for (int c : used)
+            if (c >= 0 && c < streams)
+                unused[std::size_t(c)] = false;
+        starts.clear(); // a pass starts over, taking only the channels used
+        inflaters.clear();
+    }
 
     std::uint64_t at(int c, int z) const {
         return offset + ((std::uint64_t(c) * std::uint64_t(volumes) + std::uint64_t(volume)) *
@@ -263,25 +275,32 @@ struct Voxels {
 
     std::string startPass() {
         if (starts.empty()) {
+            // The stream is inflated up to the start of the last channel used, no further.
             Inflater leader(file.get(), 0, -1, true);
             for (int c = 0; c < streams; ++c) {
-                const Inflater::Result result = leader.skip(at(c, 0) - leader.position);
+                const bool needed = isUsed(c);
+                const Inflater::Result result =
+                    needed ? leader.skip(at(c, 0) - leader.position) : Inflater::Result::Done;
                 if (result != Inflater::Result::Done) {
                     starts.clear(); // a later pass starts over, never with some channels missing
                     return failure(result);
                 }
-                starts.push_back(copyOf(leader));
+                starts.push_back(needed ? copyOf(leader) : nullptr);
             }
         }
         inflaters.clear();
         for (const auto& start : starts)
-            inflaters.push_back(copyOf(*start));
+            inflaters.push_back(start ? copyOf(*start) : nullptr);
         next = 0;
         return std::string();
     }
 
-    // Fills into with slice z of channel c.
+    // Fills into with slice z of channel c (zeros for a channel unused).
     std::string fill(int c, int z, unsigned char* into) {
+        if (!isUsed(c)) {
+            std::memset(into, 0, chunk);
+            return std::string();
+        }
         if (!gzip) {
             if (fseeko(file.get(), off_t(at(c, z)), SEEK_SET) != 0 ||
                 std::fread(into, 1, chunk, file.get()) != chunk)
@@ -457,6 +476,8 @@ std::string openNiftiSource(const QString& path, int volume, TypedSource* source
             return voxels->read(z, static_cast<unsigned char*>(samples));
         },
         source);
+    if (voxels->streams > 1)
+        source->useChannels = [voxels](const std::vector<int>& used) { voxels->useChannels(used); };
     guardReads(source);
     return std::string();
 }

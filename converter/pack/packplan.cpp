@@ -183,6 +183,8 @@ std::string planSamples(const TypedSource& source, const PackSettings& settings,
     bool allFromFile = plan->fileWindows;
     for (int c = 0; c < 3; ++c)
         allFromFile = allFromFile && (plan->map.source[c] < 0 || !plan->colourWindows[c].copy);
+    if (source.useChannels)
+        source.useChannels(usedChannels(plan->map));
     // The pass for the range keeps what it reads, so that the output's pass reads no input.
     TypedSource kept = source;
     if (settings.measureRange || (!plan->window.copy && !settings.windowGiven && !allFromFile)) {

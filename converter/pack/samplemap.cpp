@@ -50,15 +50,6 @@ template <typename F> void storeBytes(std::size_t n, bool grey, unsigned char* o
         out[3 * i] = value(i);
 }
 
-// The channels the map reads, each once.
-std::vector<int> usedChannels(const ChannelMap& map) {
-    std::vector<int> used;
-    for (int c : map.source)
-        if (c >= 0 && std::find(used.begin(), used.end(), c) == used.end())
-            used.push_back(c);
-    return used;
-}
-
 // A sample of the type at bytes, as a double.
 double valueAt(SampleType type, const void* bytes) {
     double value = 0;
@@ -322,6 +313,14 @@ std::string parseChannelMap(const QString& text, int channels, ChannelMap* map) 
         map->source[c] = value;
     }
     return std::string();
+}
+
+std::vector<int> usedChannels(const ChannelMap& map) {
+    std::vector<int> used;
+    for (int c : map.source)
+        if (c >= 0 && std::find(used.begin(), used.end(), c) == used.end())
+            used.push_back(c);
+    return used;
 }
 
 std::string describeChannelMap(const ChannelMap& map) {

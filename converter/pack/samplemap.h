@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Which source channel feeds R, G and B; -1 leaves that colour black.
 struct ChannelMap {
@@ -38,6 +39,9 @@ bool fileChannelMap(const VolumeInfo& info, ChannelMap* map);
 // Parses --channels' value "A,B,C" (source channels counting from 0, "-" for black) against a
 // volume of the given channel count. Returns "" or the message.
 std::string parseChannelMap(const QString& text, int channels, ChannelMap* map);
+
+// The channels the map reads, each once, in the order of red, green and blue.
+std::vector<int> usedChannels(const ChannelMap& map);
 
 // The map as users read it: "R=0 G=1 B=-", "-" for black; "grey from channel 0" where every
 // colour comes from one channel.

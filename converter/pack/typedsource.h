@@ -114,6 +114,10 @@ struct TypedSource {
     // its own work. Null otherwise.
     std::shared_ptr<const StoredSamples> stored;
     std::function<std::string(int z, void* stored)> readStored;
+    // Where the reader can spare reading channels nobody uses (channels stored apart, each its
+    // own stream): told the channels used before the first read; the others then read as 0.
+    // Null otherwise.
+    std::function<void(const std::vector<int>& used)> useChannels;
 };
 
 // The shortest side of level l, along the axes where the finest level has more than one sample,
