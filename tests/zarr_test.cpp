@@ -115,7 +115,7 @@ TEST_F(ZarrStores, RefusesDamagedChunksAndChunksOfTheWrongLength) {
         {"lz4_short.zarr", "/0.0.0: decodes to 4095 bytes, not 4096"},
         {"raw_long.zarr", "/0.0.0: decodes to more than 4096 bytes"},
         {"gzip_cut.zarr", "/0.0.0: truncated gzip data"},
-        {"time.zarr", "3 time points: pick one with --volume T, 0 to 2"},
+        {"time.zarr", "3 time points: pick one with --volume T (0 to 2)"},
         {"series_two.zarr", "/.zattrs: image series 0/, 1/, ... (bioformats2raw): name one's "
                             "folder, as "},
         {"nested_empty.zarr", "/0/.zarray: not one chunk of the level read is in the store (the "

@@ -6,6 +6,7 @@
 #include "keystore.h"
 #include "messages.h"
 #include "zarrmeta.h"
+#include "storedsamples.h"
 #include "tasks.h"
 
 #include <QDir>
@@ -747,14 +748,11 @@ std::string describeFormat(const RootNode& root) {
 // The time point read, and the level's channels, of which there may be at most 256.
 std::string pickTimeAndChannels(const InputSelection& selection, LevelLayout* layout) {
     const std::int64_t times = layout->extent[int(AxisRole::Time)];
-    if (times > 1 && selection.volume < 0)
-        return (formatString("%lld time points: pick one with --volume T, 0 to "
-                             "%lld",
-                             (long long)times, (long long)times - 1));
-    if (selection.volume >= times)
-        return (formatString("--volume %d: the time points are 0 to %lld", selection.volume,
-                             (long long)times - 1));
-    layout->timeIndex = std::max(0, selection.volume);
+    const std::string failure =
+        pickVolume(times, selection.volume, formatString("%lld time points", (long long)times),
+                   &layout->timeIndex);
+    if (!failure.empty())
+        return failure;
     const std::int64_t channels = layout->extent[int(AxisRole::Channel)];
     if (channels > 256)
         return (formatString("%lld channels: at most 256 are read", (long long)channels));
