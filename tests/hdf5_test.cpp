@@ -78,6 +78,8 @@ TEST_F(Hdf5Files, BigDataViewerXmlIsAmongTheFilesRead) {
 }
 
 TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
+    const char* minc2 = "a MINC2 image, whose slices each have their own value range: convert it "
+                        "with mincconvert/minctoraw or to NIfTI (e.g. with mnc2nii) first";
     // The file packed, the options, the file the message names, and a piece of the refusal.
     const std::tuple<const char*, QStringList, const char*, const char*> cases[] = {
         {"truncated.ims", {}, "truncated.ims", "HDF5"},
@@ -117,6 +119,10 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
          {"--dataset", "unknown"},
          "filters.h5",
          "filter 32999, which this system's HDF5 library lacks: install the HDF5 filter plugin"},
+        {"minc2.mnc", {}, "minc2.mnc", minc2},
+        {"minc2.mnc", {"--dataset", "/minc-2.0/image/0/image"}, "minc2.mnc", minc2},
+        {"minc2.mnc", {"--dataset", "minc-2.0/image/0/image", "--volume", "0"}, "minc2.mnc", minc2},
+        {"minc2.mnc", {"--dataset", "/minc-2.0/image/0/image-min"}, "minc2.mnc", minc2},
         {"bombs.h5", {"--dataset", "inflating"}, "bombs.h5", "a chunk inflates past its size"},
         {"bombs.h5", {"--dataset", "hugechunks"}, "bombs.h5", "chunks of more than the 1 GB"},
     };
@@ -241,8 +247,9 @@ TEST_F(Hdf5Files, InfoTellsTheLevelAndColoursRead) {
     const ToolRun levels =
         runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
     EXPECT_EQ(levels.status, 0) << levels.err;
-    for (const char* line : {"ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)",
-                             "R=0 G=1 B=- (the file's channel colours), pyramid level 1 (\"ResolutionLevel 1\") of 3"})
+    for (const char* line :
+         {"ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)",
+          "R=0 G=1 B=- (the file's channel colours), pyramid level 1 (\"ResolutionLevel 1\") of 3"})
         EXPECT_NE(levels.out.find(line), std::string::npos) << line << "\n" << levels.out;
     const ToolRun datasets = runTool({"info", file("plain.h5")});
     EXPECT_EQ(datasets.status, 1);

@@ -137,6 +137,14 @@ with h5py.File(path("plain.h5"), "w") as f:
     expect("plain_series_t3", [f["series"][3]])
     expect("plain_rgb", [f["rgb"][..., c] for c in range(3)])
 
+# MINC2's layout: an image whose slices each have their own range, in datasets beside it.
+with h5py.File(path("minc2.mnc"), "w") as f:
+    image = f.create_group("minc-2.0/image/0")
+    image["image"] = rng.integers(0, 4095, (4, 5, 6, 7)).astype("i2")
+    image["image-min"] = rng.uniform(-1, 0, (4, 5))
+    image["image-max"] = rng.uniform(1, 2, (4, 5))
+    f.create_group("minc-2.0/dimensions")
+
 # Files whose datasets name other files for their samples; pack opens none of them. Every file
 # named has "secret" in its name, for the test that fails any open of one.
 os.makedirs(path("named"), exist_ok=True)

@@ -456,13 +456,26 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     layout->display.assign(std::size_t(layout->channels), ChannelDisplay());
     return std::string();
 }
+
+// MINC2 keeps each slice's value range in datasets beside the image, which a plain read of the
+// image ignores: the file's MINC2 group, or any dataset under it, is refused.
+bool isMinc2(const Hdf5Contents& contents, const std::string& dataset) {
+    const std::string group = "/minc-2.0";
+    if (dataset.empty())
+        return contents.find(group) != nullptr;
+    const std::string path = dataset[0] == '/' ? dataset : "/" + dataset;
+    return path == group || path.rfind(group + "/", 0) == 0;
+}
 } // namespace
 
 std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
                            const InputSelection& selection, Hdf5Layout* layout) {
     std::string failure;
     const bool setupPick = selection.dataset.size() == 3 && selection.dataset[0] == 's';
-    if (!selection.dataset.empty() && !setupPick)
+    if (isMinc2(contents, selection.dataset))
+        failure = "a MINC2 image, whose slices each have their own value range: convert it "
+                  "with mincconvert/minctoraw or to NIfTI (e.g. with mnc2nii) first";
+    else if (!selection.dataset.empty() && !setupPick)
         failure = readPlainDataset(contents, selection, layout);
     else if (contents.find("/DataSet/ResolutionLevel 0/TimePoint 0/Channel 0/Data"))
         failure = selection.dataset.empty()
