@@ -54,6 +54,13 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
          "HDF5 dataset /rgb: 8x7x6 uint8*3 alpha -1, spacing 1 1 1 unknown"},
         {"plain.h5", -1, "tiny", 0, "plain_tiny", -1,
          "HDF5 dataset /tiny: 256x512x2 uint8*1 alpha -1, spacing 1 1 1 unknown"},
+        // netCDF-4 variables: masked samples NaN, the rest scaled, as float32.
+        {"netcdf.nc", -1, "temperature", 0, "netcdf_temperature", -1,
+         "HDF5 dataset /temperature: 8x7x6 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "/salinity", 0, "netcdf_salinity", -1,
+         "HDF5 dataset /salinity: 7x6x5 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "pressure", 0, "netcdf_pressure", -1,
+         "HDF5 dataset /pressure: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);
