@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Packs the datasets of each HDF5 file named on standard input with tessary-vol and checks them.
 
-A 3-D or 4-D dataset of a sample type the converter takes packs (windowed over h5py's range,
+A MINC2 file (its datasets under /minc-2.0/, whose slices each have their own value range) is
+refused with that reason, with or without --dataset. Any other 3-D or 4-D dataset of a sample
+type the converter takes packs (windowed over h5py's range,
 padded into a cube) to h5py's samples mapped by the converter's rule, within 1. Any other
 dataset, and the file itself without --dataset, is refused with exit status 1 and one line on
 standard error naming the file. Usage: hdf5sweep.py TESSARY_VOL SCRATCH < FILES
@@ -18,6 +20,7 @@ import numpy
 warnings.simplefilter("ignore")
 
 HEADER = 4096
+MINC2 = "a MINC2 image, whose slices each have their own value range"
 TAKEN = {numpy.dtype(t) for t in ("u1", "i1", "u2", "i2", "u4", "i4", "f4", "f8")}
 
 
@@ -95,19 +98,23 @@ def run(tool, path, extra, out):
                           capture_output=True, text=True, errors="replace", timeout=60)
 
 
-def refused(result, path):
-    """"" when the run is a refusal in one line naming the file."""
+def refused(result, path, reason=""):
+    """"" when the run is a refusal in one line naming the file, with reason if given."""
     lines = result.stderr.splitlines()
     if result.returncode != 1:
         return "exit status %d where a refusal was expected: %s" % (
             result.returncode, result.stderr.strip())
     if len(lines) != 1 or not lines[0].startswith(path):
         return "refused, but not in one line naming the file: " + result.stderr.strip()
+    if reason not in lines[0]:
+        return "refused, but not as %r: %s" % (reason, lines[0])
     return ""
 
 
 def check_dataset(tool, path, name, shape, dtype, out):
     """(problem, packed?) for one dataset."""
+    if name.startswith("minc-2.0/"):
+        return refused(run(tool, path, ["--dataset", "/" + name], out), path, MINC2), False
     if not packable(shape, dtype):
         return refused(run(tool, path, ["--dataset", "/" + name], out), path), False
     with h5py.File(path, "r") as f:
@@ -138,8 +145,11 @@ def main():
         if not path:
             continue
         # No file here has a layout the converter knows: without --dataset each is refused.
-        checks = [("(whole file)", lambda: (refused(run(tool, path, [], out), path), False))]
-        for name, shape, dtype in datasets(path) or []:
+        found = datasets(path) or []
+        reason = MINC2 if any(name.startswith("minc-2.0/") for name, _, _ in found) else ""
+        checks = [("(whole file)",
+                   lambda: (refused(run(tool, path, [], out), path, reason), False))]
+        for name, shape, dtype in found:
             checks.append((name, lambda n=name, s=shape, d=dtype:
                            check_dataset(tool, path, n, s, d, out)))
         for label, check in checks:

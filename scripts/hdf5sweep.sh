@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Packs every HDF5 file of PyTables' test files (Debian's python-tables-data) and nibabel's MINC2
-# test files (python3-nibabel; MINC2 is HDF5, its image a 3-D or 4-D dataset, some of them
-# gzip-chunked) with tessary-vol: each 3-D or 4-D numeric dataset must pack to the samples h5py
-# reads; every other dataset, and each file without --dataset (none has a layout the converter
-# knows), must be refused in one line naming the file. Fails on any other outcome, a crash, a
+# test files (python3-nibabel; MINC2 is HDF5) with tessary-vol: each 3-D or 4-D numeric dataset
+# must pack to the samples h5py reads; every other dataset, and each file without --dataset
+# (none has a layout the converter knows), must be refused in one line naming the file, MINC2's
+# datasets and files as MINC2 images (their slices each have their own value range). Fails on any other outcome, a crash, a
 # hang or text on standard error.
 # Usage: scripts/hdf5sweep.sh BUILD/converter/tessary-vol
 set -euo pipefail

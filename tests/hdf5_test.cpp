@@ -54,6 +54,13 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
          "HDF5 dataset /rgb: 8x7x6 uint8*3 alpha -1, spacing 1 1 1 unknown"},
         {"plain.h5", -1, "tiny", 0, "plain_tiny", -1,
          "HDF5 dataset /tiny: 256x512x2 uint8*1 alpha -1, spacing 1 1 1 unknown"},
+        // netCDF-4 variables: masked samples NaN, the rest scaled, as float32.
+        {"netcdf.nc", -1, "temperature", 0, "netcdf_temperature", -1,
+         "HDF5 dataset /temperature: 8x7x6 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "/salinity", 0, "netcdf_salinity", -1,
+         "HDF5 dataset /salinity: 7x6x5 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "pressure", 0, "netcdf_pressure", -1,
+         "HDF5 dataset /pressure: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);
@@ -78,6 +85,8 @@ TEST_F(Hdf5Files, BigDataViewerXmlIsAmongTheFilesRead) {
 }
 
 TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
+    const char* minc2 = "a MINC2 image, whose slices each have their own value range: convert it "
+                        "with mincconvert/minctoraw or to NIfTI (e.g. with mnc2nii) first";
     // The file packed, the options, the file the message names, and a piece of the refusal.
     const std::tuple<const char*, QStringList, const char*, const char*> cases[] = {
         {"truncated.ims", {}, "truncated.ims", "HDF5"},
@@ -117,6 +126,10 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
          {"--dataset", "unknown"},
          "filters.h5",
          "filter 32999, which this system's HDF5 library lacks: install the HDF5 filter plugin"},
+        {"minc2.mnc", {}, "minc2.mnc", minc2},
+        {"minc2.mnc", {"--dataset", "/minc-2.0/image/0/image"}, "minc2.mnc", minc2},
+        {"minc2.mnc", {"--dataset", "minc-2.0/image/0/image", "--volume", "0"}, "minc2.mnc", minc2},
+        {"minc2.mnc", {"--dataset", "/minc-2.0/image/0/image-min"}, "minc2.mnc", minc2},
         {"bombs.h5", {"--dataset", "inflating"}, "bombs.h5", "a chunk inflates past its size"},
         {"bombs.h5", {"--dataset", "hugechunks"}, "bombs.h5", "chunks of more than the 1 GB"},
     };
@@ -241,8 +254,9 @@ TEST_F(Hdf5Files, InfoTellsTheLevelAndColoursRead) {
     const ToolRun levels =
         runTool({"info", file("volume.ims"), "--volume", "1", "--size", "12", "--pad"});
     EXPECT_EQ(levels.status, 0) << levels.err;
-    for (const char* line : {"ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)",
-                             "R=0 G=1 B=- (the file's channel colours), pyramid level 1 (\"ResolutionLevel 1\") of 3"})
+    for (const char* line :
+         {"ResolutionLevel 1: 20 x 18 x 10, spacing 1, 1, 4  (pack reads it)",
+          "R=0 G=1 B=- (the file's channel colours), pyramid level 1 (\"ResolutionLevel 1\") of 3"})
         EXPECT_NE(levels.out.find(line), std::string::npos) << line << "\n" << levels.out;
     const ToolRun datasets = runTool({"info", file("plain.h5")});
     EXPECT_EQ(datasets.status, 1);

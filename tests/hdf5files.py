@@ -137,6 +137,48 @@ with h5py.File(path("plain.h5"), "w") as f:
     expect("plain_series_t3", [f["series"][3]])
     expect("plain_rgb", [f["rgb"][..., c] for c in range(3)])
 
+def cf_reference(data, attrs):
+    """numpy's masked and scaled read of a netCDF-4 variable, masked samples NaN, as float32."""
+    valid = attrs.get("valid_range",
+                      (attrs.get("valid_min", -np.inf), attrs.get("valid_max", np.inf)))
+    masked = np.ma.masked_outside(data, valid[0], valid[1])
+    for name in ("_FillValue", "missing_value"):
+        if name in attrs:
+            masked = np.ma.masked_equal(masked, attrs[name])
+    scaled = masked.astype("f8") * float(attrs.get("scale_factor", 1)) + float(
+        attrs.get("add_offset", 0))
+    return scaled.astype("f4").filled(np.nan)
+
+
+# netCDF-4 variables as netCDF writes them: fill and missing values, a valid range, packing.
+with h5py.File(path("netcdf.nc"), "w") as f:
+    for name, data, attrs in [
+            ("temperature", rng.integers(-50, 3500, (6, 7, 8)).astype("i2"),
+             {"_FillValue": np.int16(-999), "missing_value": np.int16(-1),
+              "valid_range": np.array([0, 3000], "i2"), "scale_factor": np.float32(0.01),
+              "add_offset": np.float32(-5)}),
+            ("salinity", rng.integers(0, 256, (5, 6, 7)).astype("u1"),
+             {"_FillValue": np.uint8(255), "valid_max": np.uint8(200)}),
+            # netCDF's default fill for doubles; float64 samples are wider than those read.
+            ("pressure", rng.uniform(900, 1100, (4, 5, 6)),
+             {"_FillValue": np.float64(9.969209968386869e36), "valid_min": np.float64(950),
+              "add_offset": np.float64(-1000)})]:
+        data.flat[::5] = attrs["_FillValue"]
+        if "missing_value" in attrs:
+            data.flat[1::7] = attrs["missing_value"]
+        f.create_dataset(name, data=data, chunks=(2,) + data.shape[1:], compression="gzip")
+        for key, value in attrs.items():
+            f[name].attrs[key] = value
+        expect("netcdf_" + name, [cf_reference(f[name][()], attrs)])
+
+# MINC2's layout: an image whose slices each have their own range, in datasets beside it.
+with h5py.File(path("minc2.mnc"), "w") as f:
+    image = f.create_group("minc-2.0/image/0")
+    image["image"] = rng.integers(0, 4095, (4, 5, 6, 7)).astype("i2")
+    image["image-min"] = rng.uniform(-1, 0, (4, 5))
+    image["image-max"] = rng.uniform(1, 2, (4, 5))
+    f.create_group("minc-2.0/dimensions")
+
 # Files whose datasets name other files for their samples; pack opens none of them. Every file
 # named has "secret" in its name, for the test that fails any open of one.
 os.makedirs(path("named"), exist_ok=True)

@@ -402,6 +402,37 @@ bool elementSize(const Hdf5Object* data, double spacing[3]) {
     return known;
 }
 
+// The numbers of a numeric attribute, or empty.
+std::vector<double> numbersOf(const Hdf5Object* data, const char* name) {
+    const Hdf5Attribute* attribute = data->attribute(name);
+    return attribute && !attribute->text ? attribute->numbers : std::vector<double>();
+}
+
+// netCDF-4's attributes of a variable (CF conventions): masks on the raw values, then packing.
+Hdf5Values cfValues(const Hdf5Object* data) {
+    Hdf5Values values;
+    for (const char* name : {"_FillValue", "missing_value"})
+        for (double v : numbersOf(data, name))
+            values.masked.push_back(v);
+    const std::vector<double> range = numbersOf(data, "valid_range");
+    const std::vector<double> lo = numbersOf(data, "valid_min"), hi = numbersOf(data, "valid_max");
+    if (range.size() == 2)
+        values.validMin = range[0], values.validMax = range[1];
+    if (lo.size() == 1)
+        values.validMin = lo[0];
+    if (hi.size() == 1)
+        values.validMax = hi[0];
+    const std::vector<double> scale = numbersOf(data, "scale_factor");
+    const std::vector<double> offset = numbersOf(data, "add_offset");
+    if (scale.size() == 1 && std::isfinite(scale[0]))
+        values.scale = scale[0];
+    if (offset.size() == 1 && std::isfinite(offset[0]))
+        values.offset = offset[0];
+    values.active = !values.masked.empty() || values.validMin > -HUGE_VAL ||
+                    values.validMax < HUGE_VAL || scale.size() == 1 || offset.size() == 1;
+    return values;
+}
+
 // Any 3-D dataset (z, y, x), or 4-D: a leading axis of at most four is channels, else a
 // trailing one of at most four is channels (interleaved), else the leading axis is time.
 std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection& selection,
@@ -432,6 +463,12 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     if (!failure.empty())
         return failure;
     layout->type = layout->stored = SampleType(type);
+    layout->values = cfValues(data);
+    if (layout->values.active) {
+        layout->type = SampleType::Float32;
+        layout->note = "fill, missing and out-of-range samples left black; scale_factor and "
+                       "add_offset applied (netCDF-4 attributes)";
+    }
     int time = 0;
     if (four && !leadingChannels && !trailingChannels) {
         layout->timePoints = int(std::min<std::uint64_t>(dims[0], 1u << 30));
@@ -456,13 +493,26 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     layout->display.assign(std::size_t(layout->channels), ChannelDisplay());
     return std::string();
 }
+
+// MINC2 keeps each slice's value range in datasets beside the image, which a plain read of the
+// image ignores: the file's MINC2 group, or any dataset under it, is refused.
+bool isMinc2(const Hdf5Contents& contents, const std::string& dataset) {
+    const std::string group = "/minc-2.0";
+    if (dataset.empty())
+        return contents.find(group) != nullptr;
+    const std::string path = dataset[0] == '/' ? dataset : "/" + dataset;
+    return path == group || path.rfind(group + "/", 0) == 0;
+}
 } // namespace
 
 std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
                            const InputSelection& selection, Hdf5Layout* layout) {
     std::string failure;
     const bool setupPick = selection.dataset.size() == 3 && selection.dataset[0] == 's';
-    if (!selection.dataset.empty() && !setupPick)
+    if (isMinc2(contents, selection.dataset))
+        failure = "a MINC2 image, whose slices each have their own value range: convert it "
+                  "with mincconvert/minctoraw or to NIfTI (e.g. with mnc2nii) first";
+    else if (!selection.dataset.empty() && !setupPick)
         failure = readPlainDataset(contents, selection, layout);
     else if (contents.find("/DataSet/ResolutionLevel 0/TimePoint 0/Channel 0/Data"))
         failure = selection.dataset.empty()
@@ -478,6 +528,20 @@ std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
     if (failure.empty() && layout->channels < 1)
         failure = "a volume without channels";
     return failure;
+}
+
+void applyHdf5Values(const Hdf5Values& values, SampleType stored, const void* from,
+                     std::size_t count, float* to) {
+    withSampleType(stored, [&](auto type) {
+        const auto* raw = static_cast<decltype(type)>(from);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double v = double(raw[i]);
+            bool masked = !(v >= values.validMin && v <= values.validMax);
+            for (double m : values.masked)
+                masked = masked || v == m || (std::isnan(m) && std::isnan(v));
+            to[i] = masked ? NAN : float(v * values.scale + values.offset);
+        }
+    });
 }
 
 std::string listHdf5Datasets(const Hdf5Contents& contents) {

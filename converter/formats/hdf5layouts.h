@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,20 @@ struct Hdf5Level {
     std::vector<Hdf5Read> reads; // one per channel, or one read of all trailing channels
 };
 
+// A netCDF-4 (CF) variable's masks and packing: samples equal to a fill or missing value, or out
+// of the valid range, become NaN, so that they stay black and out of the value range; the rest
+// become raw * scale + offset, as float32.
+struct Hdf5Values {
+    bool active = false;
+    std::vector<double> masked; // _FillValue, missing_value
+    double validMin = -HUGE_VAL, validMax = HUGE_VAL;
+    double scale = 1, offset = 0;
+};
+
+// The raw samples of type stored as float32 by values.
+void applyHdf5Values(const Hdf5Values& values, SampleType stored, const void* from,
+                     std::size_t count, float* to);
+
 struct Hdf5Layout {
     std::string format;                    // "Imaris", "BigDataViewer HDF5", "HDF5 dataset /path"
     SampleType type = SampleType::UInt8;   // the samples as read
@@ -36,6 +51,7 @@ struct Hdf5Layout {
     std::vector<ChannelDisplay> display;
     std::string note;               // what the reader made of the file that info tells, or ""
     std::vector<std::string> files; // files read besides the HDF5 file (BigDataViewer's .xml)
+    Hdf5Values values;              // a netCDF-4 variable's, where type is float32 for them
 };
 
 // Reads the layout of the file at path from its contents and the selection (--dataset,

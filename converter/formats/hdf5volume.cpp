@@ -43,7 +43,8 @@ struct SlabReader {
     QString path;
     Hdf5Level level;
     VolumeInfo info;
-    SampleType stored = SampleType::UInt8; // the datasets' type, info.type's size
+    SampleType stored = SampleType::UInt8; // the datasets' type
+    Hdf5Values values;                     // a netCDF-4 variable's masks and packing
     int slabDepth = 1;
     std::uint64_t step = 1; // slices the child reads at once
     Slab slabs[slabsAhead + 1];
@@ -57,6 +58,11 @@ struct SlabReader {
     }
 
     std::size_t planeSamples() const { return std::size_t(info.width) * std::size_t(info.height); }
+    // A slice as the datasets hold it, which the child writes.
+    std::uint64_t storedSliceBytes() const {
+        return std::uint64_t(planeSamples()) * std::uint64_t(info.channels) *
+               sampleTypeBytes(stored);
+    }
     int slabCount(int start) const { return std::min(slabDepth, info.depth - start); }
     std::vector<Hdf5Block> blocks(int z0, int count) const {
         std::vector<Hdf5Block> blocks;
@@ -97,7 +103,7 @@ struct SlabReader {
             return;
         Slab& slab = slabs[at];
         slab.start = -1;
-        if (!slab.samples.reserve(std::uint64_t(slabDepth) * sliceBytes(info)))
+        if (!slab.samples.reserve(std::uint64_t(slabDepth) * storedSliceBytes()))
             return; // read loads it and says why
         slab.samples.slicesDone().store(0, std::memory_order_relaxed);
         loading[at] = start;
@@ -133,13 +139,20 @@ struct SlabReader {
                     return slab.failure;
             }
         }
-        copySlice(slab.samples.data(), slabCount(start), z - start,
-                  static_cast<unsigned char*>(samples));
+        if (!values.active) {
+            copySlice(slab.samples.data(), slabCount(start), z - start,
+                      static_cast<unsigned char*>(samples));
+            return std::string();
+        }
+        const std::size_t count = planeSamples() * std::size_t(info.channels);
+        std::vector<unsigned char> raw(count * sampleTypeBytes(stored));
+        copySlice(slab.samples.data(), slabCount(start), z - start, raw.data());
+        applyHdf5Values(values, stored, raw.data(), count, static_cast<float*>(samples));
         return std::string();
     }
     // Interleaves the reads' channels of slice z of a slab of count slices into samples.
     void copySlice(const unsigned char* slab, int count, int z, unsigned char* samples) const {
-        const std::size_t bytes = sampleTypeBytes(info.type), plane = planeSamples();
+        const std::size_t bytes = sampleTypeBytes(stored), plane = planeSamples();
         const std::size_t perRead = std::size_t(info.channels) / level.reads.size();
         const std::size_t run = perRead * bytes, pixel = std::size_t(info.channels) * bytes;
         for (std::size_t r = 0; r < level.reads.size(); ++r) {
@@ -246,10 +259,12 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
         return (failure);
     reader->path = path;
     reader->stored = layout.stored;
+    reader->values = layout.values;
     reader->slabDepth = slabDepthFor(reader->level, info);
     reader->step = std::min<std::uint64_t>(chunkDepth(reader->level), reader->slabDepth);
     source->info = info;
-    source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) * sliceBytes(info);
+    source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) *
+                     std::max<std::uint64_t>(sliceBytes(info), reader->storedSliceBytes());
     source->files = layout.files;
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
     guardReads(source);
