@@ -23,6 +23,7 @@
 #include "state.h"
 #include "volume.h"
 #include "volumefile.h"
+#include "synthbench.h"
 #include "zarrbench.h"
 
 #include <QApplication>
@@ -64,12 +65,14 @@ struct Options {
     int pyramidSide = 0;          // 0: no HDF5 pyramid section (--packing runs it at twice)
     long long modelTriangles = 0; // 0: no model section
     int zarrSide = 0;             // 0: no Zarr section
+    bool synth = false;           // tessary-vol synth's section
 };
 
 void usage() {
     std::printf("usage: tessary-bench [--sizes 64,128,256,512] [--frames N] [--repeats N]\n"
                 "                     [--skip-volumes] [--skip-frames] [--packing [SIDE]]\n"
-                "                     [--models [TRIANGLES]] [--zarr [SIDE]] [--pyramid [SIDE]]\n");
+                "                     [--models [TRIANGLES]] [--zarr [SIDE]] [--pyramid [SIDE]]\n"
+                "                     [--synth]\n");
 }
 
 bool parseOptions(int argc, char* argv[], Options* options) {
@@ -105,6 +108,8 @@ bool parseOptions(int argc, char* argv[], Options* options) {
                 options->packingSide = std::atoi(argv[++i]);
             if (options->packingSide <= 0)
                 return false;
+        } else if (arg == "--synth") {
+            options->synth = true;
         } else if (arg == "--zarr") {
             options->zarrSide = 1024;
             if (hasValue && argv[i + 1][0] != '-')
@@ -474,6 +479,8 @@ void benchmarkConverter(Options* options) {
         benchmarkModels(options->modelTriangles);
     if (options->zarrSide > 0)
         benchmarkZarrPacking(options->zarrSide);
+    if (options->synth)
+        benchSynth();
 }
 
 void benchmarkViewer(const Options& options) {

@@ -19,6 +19,8 @@ set -euo pipefail
 # python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json; python3-zarr and python3-numcodecs write the stores zarr_test reads.
+# libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
+# in tessary-vol synth; gimp-data's patterns are the exemplars of tessary-bench --synth.
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libglu1-mesa-dev libglew-dev libdevil-dev
@@ -31,6 +33,7 @@ packages=(
     python3-pydicom python3-pil python3-gdcm python-tables-data
     libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base
+    libeigen3-dev libnanoflann-dev gimp-data
 )
 
 if [ "$(id -u)" -ne 0 ]; then

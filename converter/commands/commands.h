@@ -10,3 +10,4 @@ Command packCommand();    // packcommand.cpp
 Command unpackCommand();  // unpackcommand.cpp
 Command meshCommand();    // meshcommand.cpp
 Command samplesCommand(); // samplescommand.cpp
+Command synthCommand();   // synthcommand.cpp

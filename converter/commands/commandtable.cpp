@@ -4,8 +4,8 @@
 
 int runVolumeTool(const QStringList& arguments) {
     // The overview lists the commands in this order.
-    static const std::vector<Command> commands = {infoCommand(), checkCommand(),
-                                                  packCommand(), unpackCommand(),
-                                                  meshCommand(), samplesCommand()};
+    static const std::vector<Command> commands = {infoCommand(),   checkCommand(), packCommand(),
+                                                  unpackCommand(), meshCommand(),  synthCommand(),
+                                                  samplesCommand()};
     return runCommandLine(commands, arguments);
 }

@@ -10,6 +10,7 @@
 #include "packplan.h"
 #include "pictureslices.h"
 #include "pictures.h"
+#include "referencepicture.h"
 #include "systemmemory.h"
 #include "text.h"
 #include "slicestream.h"
@@ -149,37 +150,6 @@ std::string readReference(const QString& path, int side, Reference* reference) {
         image.save(&converted, "PNG");
     }
     return std::string();
-}
-
-// The volume's sink with its reference picture: the given PNG bytes, or slice pictureSlice
-// (when not negative) as it passes, scaled to at most pictureSide pixels a side. The picture is
-// written just before the volume is committed, so a failed pack leaves neither.
-SliceSink withPicture(const SliceSink& volume, int n, int pictureSlice, int pictureSide,
-                      std::shared_ptr<QByteArray> picture, const QString& picturePath) {
-    auto z = std::make_shared<int>(0);
-    SliceSink sink;
-    sink.write = [=](const unsigned char* rgb) {
-        if ((*z)++ == pictureSlice) {
-            QBuffer buffer(picture.get());
-            buffer.open(QIODevice::WriteOnly);
-            const QImage slice = slicePicture(rgb, n, n);
-            (n <= pictureSide ? slice
-                              : slice.scaled(pictureSide, pictureSide, Qt::IgnoreAspectRatio,
-                                             Qt::SmoothTransformation))
-                .save(&buffer, "PNG");
-        }
-        return volume.write(rgb);
-    };
-    sink.commit = [=] {
-        if (!picture->isEmpty()) {
-            const std::string failure =
-                saveWholeFile(picturePath, picture->constData(), picture->size());
-            if (!failure.empty())
-                return failure;
-        }
-        return volume.commit();
-    };
-    return sink;
 }
 
 // The reference picture's options: its name, the slice it is made of (-1: none) and its side.

@@ -1,0 +1,89 @@
+#include "synthbench.h"
+
+#include "memory.h"
+#include "solidsynth.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+const char patternFolder[] = "/usr/share/gimp/2.0/patterns";
+const char* const patterns[] = {"Stone/granite1.pat", "Wood/wood1.pat", "Fabric/burlap.pat",
+                                "Stone/pink_marble.pat", "Food/java.pat"};
+constexpr int side = 128;
+constexpr double timeTarget = 10.0;
+
+std::uint32_t bigEndian(const QByteArray& bytes, int at) {
+    std::uint32_t v = 0;
+    for (int k = 0; k < 4; ++k)
+        v = v << 8 | std::uint8_t(bytes[at + k]);
+    return v;
+}
+
+// GIMP's pattern: a big-endian header (its size, version, width, height, bytes a pixel,
+// "GPAT"), a name, then the pixels.
+bool readPattern(const QString& path, Picture* picture) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() < 24 || bytes.mid(20, 4) != "GPAT")
+        return false;
+    const std::uint32_t header = bigEndian(bytes, 0), width = bigEndian(bytes, 8),
+                        height = bigEndian(bytes, 12), channels = bigEndian(bytes, 16);
+    if (channels < 1 || channels > 4 || width > 4096 || height > 4096 ||
+        qint64(header) + qint64(width) * height * channels > bytes.size())
+        return false;
+    picture->width = int(width);
+    picture->height = int(height);
+    picture->rgb.clear();
+    for (std::size_t p = 0; p < std::size_t(width) * height; ++p) {
+        const char* pixel = bytes.constData() + header + p * channels;
+        for (int c = 0; c < 3; ++c)
+            picture->rgb.push_back(float(std::uint8_t(pixel[channels < 3 ? 0 : c])));
+    }
+    return true;
+}
+
+void benchPattern(const QString& path) {
+    Picture exemplar;
+    if (!readPattern(path, &exemplar) || !exemplarFits(exemplar)) {
+        std::printf("  %-28s unreadable\n", qPrintable(QFileInfo(path).fileName()));
+        return;
+    }
+    SynthSettings settings;
+    settings.exemplars[0] = settings.exemplars[1] = settings.exemplars[2] = &exemplar;
+    settings.n = side;
+    resetPeakRss();
+    const long before = procStatusKiB("VmRSS");
+    QElapsedTimer timer;
+    timer.start();
+    const SynthResult result = synthesizeSolid(settings);
+    const double seconds = timer.elapsed() / 1000.0;
+    const long peak = procStatusKiB("VmHWM") - before;
+    std::printf("  %-28s %4d x %-4d %6.1f s %7.1f MB  matching energy %.2f\n",
+                qPrintable(QFileInfo(path).fileName()), exemplar.width, exemplar.height, seconds,
+                kibToMb(peak), result.energy);
+}
+} // namespace
+
+bool benchSynth() {
+    std::printf("\nSynthesis of %d^3 from GIMP's patterns (target: %.0f s)\n", side, timeTarget);
+    bool any = false;
+    for (const char* pattern : patterns) {
+        const QString path = QString(patternFolder) + "/" + pattern;
+        if (!QFileInfo::exists(path))
+            continue;
+        benchPattern(path);
+        any = true;
+    }
+    if (!any)
+        std::printf("  no patterns in %s (Debian's gimp-data)\n", patternFolder);
+    return any;
+}

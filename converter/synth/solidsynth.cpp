@@ -1,0 +1,265 @@
+#include "solidsynth.h"
+
+#include "patchsearch.h"
+#include "tasks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+namespace {
+constexpr int maxLevels = 3;
+constexpr int iterationsPerLevel[maxLevels] = {2, 3, 4}; // finest first
+constexpr int maxCandidates = 1 << 16;
+constexpr float weightExponent = 0.8f - 2.0f; // IRLS weights for an r = 0.8 norm
+constexpr float smallestDistance = 1.0f;
+
+// One level of the pyramid: the solid's side, and the exemplars at its scale.
+struct Level {
+    int n = 0;
+    Picture exemplars[3];
+    PatchSearch searches[3];
+    std::vector<float> histograms[3]; // each channel's values of all three, sorted
+};
+
+// The neighbourhoods searched: those centred on samples whose two in-plane coordinates are
+// even, for each of the three normals; every sample still lies in several of each.
+struct QueryGrid {
+    int n = 0, half = 0; // half: the even coordinates along one axis
+    std::size_t perNormal() const { return std::size_t(n) * half * half; }
+    std::size_t index(int normal, int across, int cu, int cv) const {
+        return normal * perNormal() + (std::size_t(across) * half + cv / 2) * half + cu / 2;
+    }
+};
+
+struct Match {
+    std::int32_t centre;
+    float weight;
+    float distance;
+};
+
+std::uint32_t hash32(std::uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+unsigned threadCount(const SynthSettings& settings) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return settings.threads ? settings.threads : cores;
+}
+
+// Runs work(begin, end) over [0, count) in equal parts, one per thread.
+void inParts(unsigned threads, std::size_t count,
+             const std::function<void(std::size_t, std::size_t)>& work) {
+    const unsigned parts =
+        unsigned(std::min<std::size_t>(threads, std::max<std::size_t>(1, count)));
+    runOnThreads(parts, [&](unsigned t) { work(count * t / parts, count * (t + 1) / parts); });
+}
+
+int levelCount(const SynthSettings& settings) {
+    int smallest = settings.n;
+    for (const Picture* exemplar : settings.exemplars)
+        smallest = std::min({smallest, exemplar->width, exemplar->height});
+    int levels = 1;
+    // Coarser levels while the solid keeps minSynthSide and the exemplars a few patches.
+    while (levels < maxLevels && (settings.n >> levels) >= minSynthSide &&
+           (smallest >> levels) >= 2 * patchSide)
+        ++levels;
+    return levels;
+}
+
+std::vector<float> channelHistogram(const Level& level, int channel) {
+    std::vector<float> values;
+    for (const Picture& exemplar : level.exemplars)
+        for (std::size_t i = channel; i < exemplar.rgb.size(); i += 3)
+            values.push_back(exemplar.rgb[i]);
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+// Exemplars shared between normals are searched once.
+Level makeLevel(const SynthSettings& settings, int n, int factor) {
+    Level level;
+    level.n = n;
+    for (int a = 0; a < 3; ++a) {
+        const int same =
+            int(std::find(settings.exemplars, settings.exemplars + a, settings.exemplars[a]) -
+                settings.exemplars);
+        if (same < a) {
+            level.exemplars[a] = level.exemplars[same];
+            level.searches[a] = level.searches[same];
+            continue;
+        }
+        level.exemplars[a] =
+            factor == 1 ? *settings.exemplars[a] : shrinkPicture(*settings.exemplars[a], factor);
+        level.searches[a] = buildPatchSearch(level.exemplars[a], maxCandidates);
+    }
+    for (int c = 0; c < 3; ++c)
+        level.histograms[c] = channelHistogram(level, c);
+    return level;
+}
+
+// Every sample a pixel of an exemplar drawn by the seed.
+Solid randomSolid(const Level& level, std::uint32_t seed) {
+    Solid solid;
+    solid.n = level.n;
+    const std::size_t samples = std::size_t(level.n) * level.n * level.n;
+    solid.rgb.resize(3 * samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+        const std::uint32_t h = hash32(hash32(seed ^ 0x9e3779b9U) ^ std::uint32_t(i));
+        const Picture& exemplar = level.exemplars[h % 3];
+        const std::size_t pixel = hash32(h) % (exemplar.rgb.size() / 3);
+        std::copy_n(&exemplar.rgb[3 * pixel], 3, &solid.rgb[3 * i]);
+    }
+    return solid;
+}
+
+// Where fine sample i lies between coarse samples: the lower one (wrapped) and the share of
+// the upper one.
+struct Tap {
+    int lower, upper;
+    float share;
+};
+
+std::vector<Tap> upsampleTaps(int coarse, int fine) {
+    std::vector<Tap> taps(fine);
+    for (int i = 0; i < fine; ++i) {
+        const double at = (i + 0.5) * coarse / fine - 0.5;
+        const int lower = int(std::floor(at));
+        taps[i] = {wrapIndex(lower, coarse), wrapIndex(lower + 1, coarse), float(at - lower)};
+    }
+    return taps;
+}
+
+// The coarser solid brought to side n by periodic trilinear interpolation.
+Solid upsample(const Solid& coarse, int n) {
+    Solid fine;
+    fine.n = n;
+    fine.rgb.resize(3 * std::size_t(n) * n * n);
+    const std::vector<Tap> taps = upsampleTaps(coarse.n, n);
+    const auto at = [&](int x, int y, int z) {
+        return &coarse.rgb[3 * ((std::size_t(z) * coarse.n + y) * coarse.n + x)];
+    };
+    std::size_t i = 0;
+    for (int z = 0; z < n; ++z)
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x, i += 3)
+                for (int c = 0; c < 3; ++c) {
+                    float sum = 0;
+                    for (int k = 0; k < 8; ++k) {
+                        const Tap &tx = taps[x], &ty = taps[y], &tz = taps[z];
+                        const float w = (k & 1 ? tx.share : 1 - tx.share) *
+                                        (k & 2 ? ty.share : 1 - ty.share) *
+                                        (k & 4 ? tz.share : 1 - tz.share);
+                        sum += w * at(k & 1 ? tx.upper : tx.lower, k & 2 ? ty.upper : ty.lower,
+                                      k & 4 ? tz.upper : tz.lower)[c];
+                    }
+                    fine.rgb[i + c] = sum;
+                }
+    return fine;
+}
+
+Match searchOne(const Level& level, const Solid& solid, const QueryGrid& grid, std::size_t q) {
+    const int normal = int(q / grid.perNormal());
+    const std::size_t rest = q % grid.perNormal();
+    int u, v;
+    planeAxes(normal, &u, &v);
+    int centre[3];
+    centre[normal] = int(rest / (std::size_t(grid.half) * grid.half));
+    centre[v] = 2 * int(rest / grid.half % grid.half);
+    centre[u] = 2 * int(rest % grid.half);
+    float neighbourhood[patchValues];
+    solidNeighbourhood(solid, normal, centre, neighbourhood);
+    const PatchMatch match = nearestPatch(level.searches[normal], neighbourhood);
+    const float weight = std::pow(std::max(match.distance, smallestDistance), weightExponent);
+    return {match.centre, weight, match.distance};
+}
+
+// Adds the matched pixels over one sample, from every neighbourhood that covers it, in a
+// fixed order.
+void gatherSample(const Level& level, const QueryGrid& grid, const std::vector<Match>& matches,
+                  const int p[3], float* out) {
+    double sum[3] = {0, 0, 0}, weights = 0;
+    for (int normal = 0; normal < 3; ++normal) {
+        int u, v;
+        planeAxes(normal, &u, &v);
+        const Picture& exemplar = level.exemplars[normal];
+        for (int dv = -patchRadius; dv <= patchRadius; ++dv) {
+            const int cv = wrapIndex(p[v] + dv, grid.n);
+            if (cv % 2)
+                continue;
+            for (int du = -patchRadius; du <= patchRadius; ++du) {
+                const int cu = wrapIndex(p[u] - du, grid.n);
+                if (cu % 2)
+                    continue;
+                const Match& m = matches[grid.index(normal, p[normal], cu, cv)];
+                const float* pixel = &exemplar.rgb[3 * (std::size_t(m.centre) +
+                                                        std::ptrdiff_t(dv) * exemplar.width + du)];
+                for (int c = 0; c < 3; ++c)
+                    sum[c] += double(m.weight) * pixel[c];
+                weights += m.weight;
+            }
+        }
+    }
+    for (int c = 0; c < 3; ++c)
+        out[c] = float(sum[c] / weights);
+}
+
+// One step of the optimisation: match, average, match the histograms. The mean distance.
+double iterate(const Level& level, unsigned threads, Solid* solid) {
+    const QueryGrid grid{solid->n, (solid->n + 1) / 2};
+    std::vector<Match> matches(3 * grid.perNormal());
+    inParts(threads, matches.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t q = begin; q < end; ++q)
+            matches[q] = searchOne(level, *solid, grid, q);
+    });
+    const int n = solid->n;
+    std::vector<float> next(solid->rgb.size());
+    inParts(threads, std::size_t(n) * n, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row)
+            for (int x = 0; x < n; ++x) {
+                const int p[3] = {x, int(row % n), int(row / n)};
+                gatherSample(level, grid, matches, p, &next[3 * (row * n + x)]);
+            }
+    });
+    solid->rgb = std::move(next);
+    for (int c = 0; c < 3; ++c)
+        matchHistogram(solid->rgb.data() + c, solid->rgb.size() / 3, 3, level.histograms[c]);
+    double distance = 0;
+    for (const Match& m : matches)
+        distance += m.distance;
+    return distance / double(matches.size()) / std::sqrt(double(patchValues));
+}
+} // namespace
+
+bool exemplarFits(const Picture& picture) {
+    return picture.width >= patchSide && picture.height >= patchSide;
+}
+
+SynthResult synthesizeSolid(const SynthSettings& settings) {
+    const int levels = levelCount(settings);
+    int total = 0, done = 0;
+    for (int l = 0; l < levels; ++l)
+        total += iterationsPerLevel[l];
+    SynthResult result;
+    Solid solid;
+    for (int l = levels - 1; l >= 0; --l) {
+        const int factor = 1 << l;
+        const Level level = makeLevel(settings, (settings.n + factor - 1) / factor, factor);
+        solid = solid.n == 0 ? randomSolid(level, settings.seed) : upsample(solid, level.n);
+        for (int i = 0; i < iterationsPerLevel[l]; ++i) {
+            result.energy = iterate(level, threadCount(settings), &solid);
+            if (settings.progress)
+                settings.progress(++done, total);
+        }
+    }
+    result.rgb.resize(solid.rgb.size());
+    for (std::size_t i = 0; i < solid.rgb.size(); ++i)
+        result.rgb[i] =
+            static_cast<unsigned char>(std::lround(std::clamp(solid.rgb[i], 0.f, 255.f)));
+    return result;
+}
