@@ -68,18 +68,22 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
     }
 }
 
+namespace {
+// A stack of count pages, page p holding 3 x 2 bytes 10p, 10p + 1, ...; the first page also
+// holds the text.
+std::vector<TiffPage> stack(int count, const std::string& text) {
+    std::vector<TiffPage> pages(static_cast<std::size_t>(count));
+    for (int p = 0; p < count; ++p)
+        for (int i = 0; i < 6; ++i)
+            pages[std::size_t(p)].samples += char(10 * p + i);
+    pages[0].description = text;
+    return pages;
+}
+} // namespace
+
 TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     ScratchDir dir;
     ensureApplication();
-    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first page also holds the text.
-    const auto stack = [](int count, const std::string& text) {
-        std::vector<TiffPage> pages(static_cast<std::size_t>(count));
-        for (int p = 0; p < count; ++p)
-            for (int i = 0; i < 6; ++i)
-                pages[std::size_t(p)].samples += char(10 * p + i);
-        pages[0].description = text;
-        return pages;
-    };
     // The samples of slices whose channel c of slice z is page pageOf(c, z).
     const auto interleaved = [](int channels, int depth, std::function<int(int, int)> pageOf) {
         std::string samples;
@@ -156,15 +160,6 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
 TEST(ArraysTest, TimeSeriesGiveTheVolumePicked) {
     ScratchDir dir;
     ensureApplication();
-    // Page p of a stack holds 3 x 2 bytes 10p, 10p + 1, ...; the first page also holds the text.
-    const auto stack = [](int count, const std::string& text) {
-        std::vector<TiffPage> pages(static_cast<std::size_t>(count));
-        for (int p = 0; p < count; ++p)
-            for (int i = 0; i < 6; ++i)
-                pages[std::size_t(p)].samples += char(10 * p + i);
-        pages[0].description = text;
-        return pages;
-    };
     // Slices z < 3 of two channels, channel c of slice z being page pageOf(c, z).
     const auto slices = [](std::function<int(int, int)> pageOf) {
         std::string samples;

@@ -1,5 +1,6 @@
 #include "demovolumes.h"
 
+#include "hash.h"
 #include "output.h"
 #include "pictures.h"
 #include "slicestream.h"
@@ -51,16 +52,6 @@ uint8_t clampedRoundedByte(double v) {
 
 // ---------------------------------------------------------------------------------------
 // Deterministic noise
-
-// Integer avalanche hash (lowbias32): every input bit affects every output bit.
-uint32_t hash32(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
 
 uint32_t hash3(int x, int y, int z, uint32_t seed) {
     uint32_t h = hash32(seed ^ 0x9e3779b9U);

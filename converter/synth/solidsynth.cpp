@@ -1,5 +1,6 @@
 #include "solidsynth.h"
 
+#include "hash.h"
 #include "patchsearch.h"
 #include "tasks.h"
 
@@ -37,15 +38,6 @@ struct Match {
     float weight;
     float distance;
 };
-
-std::uint32_t hash32(std::uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
 
 unsigned threadCount(const SynthSettings& settings) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
