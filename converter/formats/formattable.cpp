@@ -338,10 +338,10 @@ std::string openPackInput(const QStringList& given, const InputSelection& select
         paths[0] = QUrl(paths[0]).toLocalFile();
     const QString path = paths.value(0);
     const QFileInfo file(path);
-    if (paths.size() == 1 && !checkUrl(path).empty())
-        return checkUrl(path);
-    if (paths.size() > 1 && !checkSlicePaths(paths).empty())
-        return checkSlicePaths(paths);
+    // Each input is looked at once: several are checked as slice pictures, one as a URL.
+    const std::string refusal = paths.size() > 1 ? checkSlicePaths(paths) : checkUrl(path);
+    if (!refusal.empty())
+        return refusal;
     const InputFormat* format = inputFormatOf(paths);
     const bool claimed = format && format->claims && format->claims(path);
     if (paths.size() == 1 && !claimed && !file.isDir() && !file.isFile())
