@@ -58,6 +58,24 @@ struct ChannelDisplay {
     double lo = 0, hi = 0; // the display window, when given
 };
 
+// Where a file's voxel axes point, as far as the file says; the volume's axes follow from it
+// by one rule (orientation.h).
+enum class AxisFrame {
+    Viewer, // the viewer's own sample order (.vol, raw RGB): kept as it is
+    Array,  // an array or pictures placed nowhere: each slice's first row shown at the top
+    World,  // placed in a patient's or the world's frame: the directions below
+};
+
+struct AxisDirections {
+    AxisFrame frame = AxisFrame::Array;
+    // For World: the direction of the file's axes i, j, k (one row each), in RAS+ where the
+    // frame is a patient's (x toward the right, y anterior, z superior), else in the world's
+    // own right-handed x, y, z. Lengths do not matter.
+    double axis[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    bool patient = true;
+    std::string from; // what in the file gives them: "the sform", "Image Orientation (Patient)"
+};
+
 // What a reader knows of its input before reading any sample.
 struct VolumeInfo {
     std::string format; // what the file is, in words: "NIfTI-1", "DICOM series", "MetaImage", ...
@@ -77,6 +95,7 @@ struct VolumeInfo {
     bool axisSpacingKnown[3] = {false, false, false};
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
     std::string orientation; // how the file's axes map to x, y, z, in words ("" when plain)
+    AxisDirections axes;     // where the file's axes point, by which they become x, y, z
     std::string note;        // what the reader left out of the input, in words, or ""
     // What the reader chose where the file is silent, as pack's closing line tells it ("spacing
     // from the levels' shapes"), or "".
