@@ -8,7 +8,6 @@ EXPECTATIONS: lines "NAME<TAB>FRAGMENT", NAME a file's name, FRAGMENT part of it
 """
 import fnmatch
 import os
-import struct
 import subprocess
 import sys
 import warnings
@@ -16,9 +15,10 @@ import warnings
 import numpy
 import pydicom
 
+import sweepvolume
+
 warnings.simplefilter("ignore")
 
-HEADER = 4096
 # Larger inputs are checked through info's value range instead of a packed cube.
 LARGEST_PACKED = 512
 
@@ -65,14 +65,15 @@ def decoded_file(ds):
 
 
 def decoded(path):
-    """pydicom's samples of a file, or of a folder's one series; a string where it decodes
-    none."""
+    """pydicom's samples of a file, or of a folder's one series, and their Image Orientation
+    (Patient); a string where it decodes none."""
     if os.path.isdir(path):
         return decoded_series(path)
     try:
-        return decoded_file(pydicom.dcmread(path, force=True))
+        ds = pydicom.dcmread(path, force=True)
+        return decoded_file(ds), cosines_of(ds)
     except Exception as error:  # pydicom decodes no image here
-        return str(error) or type(error).__name__
+        return str(error) or type(error).__name__, None
 
 
 def decoded_series(folder):
@@ -89,33 +90,55 @@ def decoded_series(folder):
             if "PixelData" in ds:
                 files.append(ds)
     if not files or len({str(ds.get("SeriesInstanceUID", "")) for ds in files}) != 1:
-        return "not a folder of one series"
+        return "not a folder of one series", None
     try:
         if len(files) == 1:
-            return decoded_file(files[0])
+            return decoded_file(files[0]), cosines_of(files[0])
         normal = numpy.cross(*numpy.reshape(files[0].ImageOrientationPatient, (2, 3)).astype(float))
         files.sort(key=lambda ds: (numpy.dot(normal, numpy.asarray(ds.ImagePositionPatient, float)),
                                    int(getattr(ds, "InstanceNumber", 0) or 0)))
-        return numpy.concatenate([decoded_file(ds) for ds in files])
+        return numpy.concatenate([decoded_file(ds) for ds in files]), cosines_of(files[0])
     except Exception as error:  # sizes or geometry that do not stack
-        return str(error) or type(error).__name__
+        return str(error) or type(error).__name__, None
 
 
-def compare_volume(out, pixels):
-    """"" when the packed cube holds the mapped samples where --pad centres them."""
+def cosines_of(ds):
+    """Image Orientation (Patient) where the file gives it: at the top, else in the shared or
+    the first frame's functional groups; None otherwise."""
+    if "ImageOrientationPatient" in ds:
+        return ds.ImageOrientationPatient
+    for groups in ("SharedFunctionalGroupsSequence", "PerFrameFunctionalGroupsSequence"):
+        try:
+            return getattr(ds, groups)[0].PlaneOrientationSequence[0].ImageOrientationPatient
+        except (AttributeError, IndexError):
+            continue
+    return None
+
+
+def turn_of(cosines):
+    """How the converter turns the file's rows, columns and slices (along the normal) into the
+    volume's axes: from the patient's frame, or as an array where the file places nothing."""
+    if cosines is None or len(cosines) != 6:
+        return sweepvolume.ARRAY
+    row, column = numpy.reshape(numpy.asarray(cosines, dtype=numpy.float64), (2, 3))
+    lps = numpy.array([row, column, numpy.cross(row, column)])
+    return sweepvolume.world_turn(lps * [-1, -1, 1])  # LPS+ to RAS+
+
+
+def compare_volume(out, pixels, cosines):
+    """"" when the packed cube holds the mapped samples where --pad puts them, turned as the
+    file's orientation says."""
     depth, height, width, channels = pixels.shape
-    with open(out, "rb") as vol:
-        n = struct.unpack("<i", vol.read(272)[268:272])[0]
-    if n != max(depth, height, width):
-        return "packed to N = %d, pydicom decodes %d x %d x %d" % (n, width, height, depth)
-    cube = numpy.memmap(out, dtype=numpy.uint8, mode="r", offset=HEADER, shape=(n, n, n, 3))
-    z, y, x = ((n - depth) // 2, (n - height) // 2, (n - width) // 2)
-    got = numpy.asarray(cube[z : z + depth, y : y + height, x : x + width], dtype=numpy.float64)
-    expected = numpy.zeros(got.shape)
+    cube = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
+    if cube.shape[0] != max(depth, height, width):
+        return "packed to N = %d, pydicom decodes %d x %d x %d" % (cube.shape[0], width, height,
+                                                                   depth)
     mapped = to_bytes(pixels)
+    expected = numpy.zeros(pixels.shape[:3] + (3,))
     # One channel is grey; two fill red and green; three fill all.
     expected[...] = mapped[..., :1] if channels == 1 else 0
     expected[..., : min(channels, 3)] = mapped[..., :3]
+    got, expected = sweepvolume.placed(cube, expected.transpose(2, 1, 0, 3), turn_of(cosines))
     worst = numpy.abs(got - expected).max()
     return "" if worst <= 1 else "samples differ from pydicom's by up to %d" % worst
 
@@ -140,7 +163,7 @@ def check(tool, path, table, scratch):
     out = os.path.join(scratch, "out.vol")
     if os.path.exists(out):
         os.remove(out)
-    pixels = decoded(path)
+    pixels, cosines = decoded(path)
     # A cube of a large picture takes gigabytes: info reads the same samples for their range.
     large = not isinstance(pixels, str) and max(pixels.shape[:3]) > LARGEST_PACKED
     command = [tool, "info", path, "--pad"] if large else [tool, "pack", path, "-o", out, "--pad"]
@@ -169,7 +192,7 @@ def check(tool, path, table, scratch):
         return "packed, but expected a refusal with '%s'" % refusals[name]
     if isinstance(pixels, str):
         return "packed, but pydicom decodes no image: " + pixels
-    return compare_range(run.stdout, pixels) if large else compare_volume(out, pixels)
+    return compare_range(run.stdout, pixels) if large else compare_volume(out, pixels, cosines)
 
 
 def main():

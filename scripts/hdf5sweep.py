@@ -9,7 +9,6 @@ dataset, and the file itself without --dataset, is refused with exit status 1 an
 standard error naming the file. Usage: hdf5sweep.py TESSARY_VOL SCRATCH < FILES
 """
 import os
-import struct
 import subprocess
 import sys
 import warnings
@@ -17,9 +16,10 @@ import warnings
 import h5py
 import numpy
 
+import sweepvolume
+
 warnings.simplefilter("ignore")
 
-HEADER = 4096
 MINC2 = "a MINC2 image, whose slices each have their own value range"
 TAKEN = {numpy.dtype(t) for t in ("u1", "i1", "u2", "i2", "u4", "i4", "f4", "f8")}
 
@@ -72,21 +72,19 @@ def mapped(values, lo, hi):
 
 
 def compare(out, array, lo, hi):
-    """"" when the packed cube holds the mapped samples where --pad centres them."""
+    """"" when the packed cube holds the mapped samples where --pad puts them, each slice's
+    first row at the top."""
     volume = volume_of(array)
     depth, height, width, channels = volume.shape
-    with open(out, "rb") as vol:
-        n = struct.unpack("<i", vol.read(272)[268:272])[0]
-    if n != max(depth, height, width):
-        return "packed to N = %d, h5py reads %d x %d x %d" % (n, width, height, depth)
-    cube = numpy.memmap(out, dtype=numpy.uint8, mode="r", offset=HEADER, shape=(n, n, n, 3))
-    z, y, x = ((n - depth) // 2, (n - height) // 2, (n - width) // 2)
-    got = numpy.asarray(cube[z : z + depth, y : y + height, x : x + width], dtype=numpy.float64)
+    cube = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
+    if cube.shape[0] != max(depth, height, width):
+        return "packed to N = %d, h5py reads %d x %d x %d" % (cube.shape[0], width, height, depth)
     samples = mapped(volume, lo, hi)
-    expected = numpy.zeros(got.shape)
+    expected = numpy.zeros(volume.shape[:3] + (3,))
     # One channel is grey; two fill red and green; three or four fill all three.
     expected[...] = samples[..., :1] if channels == 1 else 0
     expected[..., : min(channels, 3)] = samples[..., :3]
+    got, expected = sweepvolume.placed(cube, expected.transpose(2, 1, 0, 3), sweepvolume.ARRAY)
     worst = numpy.abs(got - expected).max()
     return "" if worst <= 1 else "samples differ from h5py's by up to %d" % worst
 

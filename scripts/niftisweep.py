@@ -5,13 +5,12 @@ Usage: /usr/bin/python3 scripts/niftisweep.py TESSARY_VOL FILE...
 Each 3-D file is packed once, each 4-D or 5-D file for its first, middle and last volume
 (--volume T), with --pad and --spacing 1,1,1 so that any shape packs without resampling. The
 samples must match nibabel's (scaling applied) mapped to 8 bits as the converter maps them, to
-within 1 for rounding. A file the converter refuses must be listed in EXPECTED_REFUSALS with the
+within 1 for rounding, turned to LAS by nibabel's own orientation of the file's affine. A file the converter refuses must be listed in EXPECTED_REFUSALS with the
 words its one-line refusal holds. Exits with 1 on any mismatch, unexpected refusal, crash or
 stray output on standard error.
 """
 
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -19,13 +18,13 @@ import tempfile
 import nibabel
 import numpy
 
+import sweepvolume
+
 # Files the converter refuses, by name, and what the refusal says.
 EXPECTED_REFUSALS = {
     # CIFTI-2: a matrix of brain ordinates stored along NIfTI's sixth and seventh axes.
     "row_major.dconn.nii": "dimensions beyond the fifth",
 }
-
-VOLUME_HEADER = 4096
 
 
 def run(tool, *arguments):
@@ -69,15 +68,6 @@ def expected_rgb(image, volume):
     return rgb
 
 
-def packed_rgb(path):
-    with open(path, "rb") as f:
-        header = f.read(VOLUME_HEADER)
-        n = struct.unpack_from("<i", header, 268)[0]
-        samples = numpy.frombuffer(f.read(), numpy.uint8)
-    # Sample (x, y, z) at 3 * (x + N y + N^2 z): the array's axes come out z, y, x.
-    return samples.reshape(n, n, n, 3).transpose(2, 1, 0, 3)
-
-
 def compare(tool, path, image, volume, scratch, problems):
     """Packs one volume and compares it; returns whether it matched."""
     label = path + ("" if volume is None else " --volume %d" % volume)
@@ -89,12 +79,9 @@ def compare(tool, path, image, volume, scratch, problems):
     if result.returncode != 0 or result.stderr:
         problems.append("%s: exit %d, %r" % (label, result.returncode, result.stderr))
         return False
-    expected = expected_rgb(image, volume)
-    got = packed_rgb(out).astype(numpy.float64)
-    n = got.shape[0]
-    at = [(n - s) // 2 for s in expected.shape[:3]]
-    inside = got[at[0]:at[0] + expected.shape[0], at[1]:at[1] + expected.shape[1],
-                 at[2]:at[2] + expected.shape[2]]
+    got = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
+    inside, expected = sweepvolume.placed(got, expected_rgb(image, volume),
+                                          sweepvolume.world_turn(image.affine[:3, :3].T))
     worst = float(numpy.abs(inside - expected).max())
     outside = int(got.sum() - inside.sum())
     if worst > 1 or outside != 0:

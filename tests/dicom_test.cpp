@@ -3,6 +3,7 @@
 #include "dicom.h"
 #include "formattable.h"
 #include "testsupport.h"
+#include "orientation.h"
 
 #include <cstring>
 #include <functional>
@@ -94,8 +95,8 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
     }
     ASSERT_EQ(openPackInput({"ct"}, {}, &source), "");
     EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
-                                     "known, x: right to left, y: anterior to posterior, z: "
-                                     "inferior to superior");
+                                     "known, oriented LAS from Image Orientation (Patient) "
+                                     "(x = i, y = -j, z = k)");
     EXPECT_TRUE(source.concurrent);
     // Later passes read little-endian samples again from the file: one cut short between passes
     // is refused, not read past its end.
@@ -303,10 +304,13 @@ TEST_F(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
         const char* input;
         bool known[3];
         const char* note;
-        bool oriented;
+        const char* orientation;
     } cases[] = {
-        {"bare.dcm", {false, false, false}, "", false},
-        {"placed.dcm", {true, true, false}, "slice thickness 2.5", true},
+        {"bare.dcm", {false, false, false}, "", "rows top-down, as pictures"},
+        {"placed.dcm",
+         {true, true, false},
+         "slice thickness 2.5",
+         "oriented LAS from Image Orientation (Patient) (x = i, y = -j, z = k)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
@@ -317,8 +321,80 @@ TEST_F(DicomTest, SpacingAndOrientationOnlyAsTheFileGivesThem) {
             EXPECT_EQ(info.axisSpacingKnown[k], c.known[k]) << "axis " << k;
         EXPECT_EQ(info.spacingKnown, c.known[0] && c.known[1] && c.known[2]);
         EXPECT_EQ(info.spacingNote, c.note);
-        EXPECT_EQ(!info.orientation.empty(), c.oriented) << info.orientation;
+        EXPECT_EQ(describeOrientation(info), c.orientation);
     }
 }
 
+} // namespace
+
+namespace {
+// Series placed in the patient in several ways come out as the radiological display shows them:
+// x toward the patient's left, y anterior, z superior.
+TEST_F(DicomTest, EverySeriesTurnsToTheSameAxes) {
+    const struct {
+        const char* folder;
+        double cosines[6]; // rows, columns, in LPS+
+        const char* orientation;
+        int (*stored)(int x, int y, int z, int axis); // the file's i, j, k of the volume's x, y, z
+    } cases[] = {
+        {"axial",
+         {1, 0, 0, 0, 1, 0},
+         "(x = i, y = -j, z = k)",
+         [](int x, int y, int z, int axis) { return axis == 0   ? x
+                                                    : axis == 1 ? 2 - y
+                                                                : z; }},
+        // Columns toward anterior: the normal, and so the slices, run toward the feet.
+        {"axial-flipped",
+         {1, 0, 0, 0, -1, 0},
+         "(x = i, y = j, z = -k)",
+         [](int x, int y, int z, int axis) { return axis == 0   ? x
+                                                    : axis == 1 ? y
+                                                                : 2 - z; }},
+        // Rows toward posterior, columns toward the feet, slices toward the right.
+        {"sagittal",
+         {0, 1, 0, 0, 0, -1},
+         "(x = -k, y = -i, z = -j)",
+         [](int x, int y, int z, int axis) {
+             return axis == 0 ? 2 - y : axis == 1 ? 2 - z : 2 - x;
+         }},
+        // Rows toward the left, columns toward the feet, slices toward posterior.
+        {"coronal",
+         {1, 0, 0, 0, 0, -1},
+         "(x = i, y = -k, z = -j)",
+         [](int x, int y, int z, int axis) { return axis == 0   ? x
+                                                    : axis == 1 ? 2 - z
+                                                                : 2 - y; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        DicomSlice slice;
+        slice.columns = slice.rows = 3;
+        slice.spacing[0] = slice.spacing[1] = 3;
+        slice.format = gdcm::PixelFormat::UINT8;
+        std::copy_n(c.cosines, 6, slice.cosines);
+        for (int k = 2; k >= 0; --k) { // written last slice first
+            slice.z = 3.0 * k;
+            slice.pixels.clear();
+            for (int i = 0; i < 9; ++i)
+                slice.pixels += char(10 + i + 9 * k);
+            ASSERT_EQ(writeDicom(formatString("%s/%d.dcm", c.folder, k), slice), "");
+        }
+        const ToolRun run = runTool({"pack", c.folder, "-o", "v.vol"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(std::string("oriented LAS from Image Orientation (Patient) ") +
+                               c.orientation),
+                  std::string::npos)
+            << run.out;
+        const std::vector<unsigned char> got = loadedSamples("v.vol");
+        ASSERT_EQ(got.size(), 81u);
+        for (int z = 0; z < 3; ++z)
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < 3; ++x) {
+                    const int i = c.stored(x, y, z, 0), j = c.stored(x, y, z, 1),
+                              k = c.stored(x, y, z, 2);
+                    EXPECT_EQ(got[std::size_t(3 * (x + 3 * y + 9 * z))], 10 + i + 3 * j + 9 * k)
+                        << x << " " << y << " " << z;
+                }
+    }
+}
 } // namespace

@@ -19,6 +19,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         std::string found;  // describe() of the info
         std::string samples;
         std::string dataset = ""; // --dataset, where the format needs one
+        bool turned = false;      // samples as the volume has them once turned, not as stored
     };
     ScratchDir dir;
     ensureApplication();
@@ -45,19 +46,30 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
 
     const QString hdf5 = scriptOutput("hdf5files.py"); // written with h5py
     ASSERT_FALSE(hdf5.isEmpty());
-    const std::string rgbFound = ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, ";
+    const std::string rgbFound =
+        ": 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, as stored, the viewer's own order";
+    const std::string greyFound = ": 2x2x2 uint8*1 alpha -1, spacing ";
     std::vector<Row> rows = {
         {"v.vol", ".vol", "Tessary volume" + rgbFound, rgb},
         {"v.raw", "raw RGB bytes", "raw RGB" + rgbFound, rgb},
-        {"v.nii", "NIfTI", "NIfTI-1: 2x2x2 uint8*1 alpha -1, spacing 0.5 0.75 2 known, ", grey},
-        {"v.mha", "MetaImage", "MetaImage: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
+        {"v.nii", "NIfTI",
+         "NIfTI-1" + greyFound +
+             "0.5 0.75 2 known, oriented LAS from the default axes of a header without sform or "
+             "qform (x = i, y = j, z = k)",
+         grey},
+        {"v.mha", "MetaImage",
+         "MetaImage" + greyFound +
+             "1 1 1 unknown, oriented LAS from ITK's default axes (x = i, y = "
+             "-j, z = k)",
+         grey},
         {"v.dcm", "DICOM", "", grey},
         {"series", "DICOM", "", grey},
-        {"array.bin", ".npy", ".npy: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, ", grey},
+        {"array.bin", ".npy", ".npy" + greyFound + "1 1 1 unknown, rows top-down, as pictures",
+         grey},
         {"z", "Zarr", "", grey},
         {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
     };
-    // The volume written by each format unpack writes, read back as it was.
+    // The volume written by each format unpack writes, read back as it was once turned.
     for (const InputFormat& format : inputFormats()) {
         if (!format.sink.open)
             continue;
@@ -72,7 +84,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         for (const unsigned char* plane : {bytes, bytes + 12})
             EXPECT_EQ(slices.write(plane), "");
         EXPECT_EQ(slices.commit(), "");
-        rows.push_back({path, format.name, "", rgb});
+        rows.push_back({path, format.name, "", rgb, "", true});
     }
 
     std::set<std::string> covered;
@@ -85,7 +97,8 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         InputSelection selection;
         selection.dataset = row.dataset;
         TypedSource source;
-        EXPECT_EQ(packSamples({row.path}, selection, &source), row.samples);
+        const std::string samples = packSamples({row.path}, selection, &source);
+        EXPECT_EQ(row.turned ? orientedSamples(source.info, samples) : samples, row.samples);
         if (!row.found.empty()) {
             EXPECT_EQ(describe(source.info), row.found);
         }

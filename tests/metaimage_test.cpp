@@ -1,6 +1,7 @@
 #include "metaimage.h"
 #include "formattable.h"
 #include "testsupport.h"
+#include "orientation.h"
 #include "storedsamples.h"
 
 namespace {
@@ -31,19 +32,19 @@ TEST(MetaImageTest, LocalSeparateCompressedAndBigEndianDataComeBack) {
         const std::string& expected;
         const char *format, *type, *orientation;
     } cases[] = {
-        {"u8.mha", u8, "MetaImage", "uint8*1",
-         "x: right to left, y: anterior to posterior, z: inferior to superior"},
-        {"i16.mhd", i16, "MetaImage", "int16*1", ""},
-        {"f32.mha", f32, "MetaImage (zlib)", "float32*2", ""},
-        {"tail.mhd", u8, "MetaImage", "uint8*1", ""},
+        {"u8.mha", u8, "MetaImage", "uint8*1", "AnatomicalOrientation RAI"},
+        {"i16.mhd", i16, "MetaImage", "int16*1", "ITK's default axes"},
+        {"f32.mha", f32, "MetaImage (zlib)", "float32*2", "ITK's default axes"},
+        {"tail.mhd", u8, "MetaImage", "uint8*1", "ITK's default axes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypedSource source;
         EXPECT_EQ(packSamples({c.name}, {}, &source), c.expected);
         EXPECT_EQ(describe(source.info),
-                  formatString("%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, %s", c.format,
-                               c.type, c.orientation));
+                  formatString("%s: 3x2x4 %s alpha -1, spacing 0.5 1 2.5 known, oriented LAS "
+                               "from %s (x = i, y = -j, z = k)",
+                               c.format, c.type, c.orientation));
     }
 }
 
@@ -55,26 +56,34 @@ TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
                             "Color = 1 0 0 1\nITK_original_direction = 1 0 0 0 1 0 0 0 1\n"
                             "TransformMatrix = 1 0 0 0 1 0 0 0 1\nOffset = 0 0 0\n"
                             "AnatomicalOrientation = RAI\n";
+    const std::string lps = "i: right to left, j: anterior to posterior, k: inferior to superior";
     struct Case {
-        std::string text, orientation;
+        std::string text, from, fileAxes;
         double spacing;
         bool spacingKnown, bigEndian;
     } read[] = {
-        {mhaHeader(itk), "x: right to left, y: anterior to posterior, z: inferior to superior", 1,
-         false, false},
-        {mhaHeader("Color = 1\nColor = 2\nSomeNewKey = anything at all\n"), "", 1, false, false},
-        {mhaHeader("ElementSize = 3 3 3\n"), "", 3, true, false},
-        {mhaHeader("ElementSpacing = 2 2 2\nElementSize = 3 3 3\n"), "", 2, true, false},
-        {mhaHeader("AnatomicalOrientation = sideways\n"), "", 1, false, false},
-        {mhaHeader("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = True\n"), "", 1, false,
-         true},
-        {mhaHeader("ElementByteOrderMSB = True\n"), "", 1, false, true},
+        {mhaHeader(itk), "the TransformMatrix", lps, 1, false, false},
+        {mhaHeader("Color = 1\nColor = 2\nSomeNewKey = anything at all\n"), "ITK's default axes",
+         lps, 1, false, false},
+        {mhaHeader("ElementSize = 3 3 3\n"), "ITK's default axes", lps, 3, true, false},
+        {mhaHeader("ElementSpacing = 2 2 2\nElementSize = 3 3 3\n"), "ITK's default axes", lps, 2,
+         true, false},
+        {mhaHeader("AnatomicalOrientation = sideways\n"), "ITK's default axes", lps, 1, false,
+         false},
+        {mhaHeader("AnatomicalOrientation = LIP\n"), "AnatomicalOrientation LIP",
+         "i: left to right, j: inferior to superior, k: posterior to anterior", 1, false, false},
+        {mhaHeader("Rotation = 0 1 0 -1 0 0 0 0 1\n"), "the Rotation",
+         "i: anterior to posterior, j: left to right, k: inferior to superior", 1, false, false},
+        {mhaHeader("BinaryDataByteOrderMSB = True\nElementByteOrderMSB = True\n"),
+         "ITK's default axes", lps, 1, false, true},
+        {mhaHeader("ElementByteOrderMSB = True\n"), "ITK's default axes", lps, 1, false, true},
     };
     for (const Case& c : read) {
         SCOPED_TRACE(c.text);
         MetaImageHeader parsed;
         ASSERT_EQ(parseMetaImageHeader(c.text, &parsed), "");
-        EXPECT_EQ(parsed.orientation, c.orientation);
+        EXPECT_EQ(parsed.axes.from, c.from);
+        EXPECT_EQ(describeFileAxes(parsed.axes), c.fileAxes);
         EXPECT_EQ(parsed.spacing[2], c.spacing);
         EXPECT_EQ(parsed.spacingKnown, c.spacingKnown);
         EXPECT_EQ(parsed.bigEndian, c.bigEndian);
@@ -85,6 +94,7 @@ TEST(MetaImageTest, KeysTheToolDoesNotUseArePassedOver) {
         {mhaHeader("CompressedData = False\nCompressedData = True\n"), "given twice"},
         {mhaHeader("DimSize = 4 4 4\n"), "given twice"},
         {mhaHeader("ElementSize = 1 0 1\n"), "ElementSize: not positive"},
+        {mhaHeader("TransformMatrix = 1 0 0\n"), "bad MetaImage TransformMatrix: not 9 numbers"},
         {mhaHeader("a line without an equals sign\n"), "bad MetaImage header line"},
         {"NDims = 3\nDimSize = 1 1 1\nElementType = MET_LONG\nElementDataFile = LOCAL\n",
          "ElementType"},

@@ -2,6 +2,7 @@
 #include "formattable.h"
 #include "niftifiles.h"
 #include "testsupport.h"
+#include "orientation.h"
 #include "storedsamples.h"
 
 #include <cstring>
@@ -155,8 +156,7 @@ TEST(NiftiTest, TypesChannelsAndVolumesComeBackSampleForSample) {
                       all.substr(all.size() / t * v, all.size() / t));
             EXPECT_EQ(describe(source.info),
                       formatString("NIfTI-%d%s%s: %dx%dx%d %s*%d alpha %d, spacing 0.5 0.75 2 "
-                                   "known, x: left to right, y: posterior to anterior, z: "
-                                   "inferior to superior (from the qform)",
+                                   "known, oriented LAS from the qform (x = -i, y = j, z = k)",
                                    c.version, QString(c.name).endsWith(".gz") ? " (gzip)" : "",
                                    t > 1 ? formatString(", volume %d of %d", v, t).c_str() : "",
                                    s[0], s[1], s[2], sampleTypeName(c.type), s[4], c.alpha));
@@ -215,24 +215,35 @@ TEST(NiftiTest, ChannelsNotPickedAreNeverInflated) {
 
 TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
     ScratchDir scratch;
-    const std::string identity = "x: left to right, y: posterior to anterior, z: inferior to "
-                                 "superior";
     struct Case {
         const char* name;
         int qform, sform;
         double srow[3][4];
-        std::string orientation;
+        std::string orientation, fileAxes;
     } cases[] = {
         // clang-format off
         {"both.nii", 1, 2, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
-         "x: right to left, y: posterior to anterior, z: superior to inferior (from the sform)"},
+         "oriented LAS from the sform (x = i, y = j, z = -k)",
+         "i: right to left, j: posterior to anterior, k: superior to inferior"},
         {"qform.nii", 1, 0, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
-         identity + " (from the qform)"},
+         "oriented LAS from the qform (x = -i, y = j, z = k)",
+         "i: left to right, j: posterior to anterior, k: inferior to superior"},
         {"sform.nii", 0, 4, {{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}},
-         "x: posterior to anterior, y: left to right, z: inferior to superior (from the sform)"},
-        {"none.nii", 0, 0, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}}, ""},
-        {"singular.nii", 1, 2, {{1, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}}, ""},
-        {"nan.nii", 0, 2, {{nan, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, ""},
+         "oriented LAS from the sform (x = -j, y = i, z = k)",
+         "i: posterior to anterior, j: left to right, k: inferior to superior"},
+        {"oblique.nii", 0, 1, {{0.9, -0.1, 0, 0}, {0.1, 0.9, 0, 0}, {0, 0, 1, 0}},
+         "oriented LAS from the sform (x = -i, y = j, z = k), oblique: axes up to 6.3 degrees off",
+         "i: left to right, j: posterior to anterior, k: inferior to superior"},
+        {"none.nii", 0, 0, {{-2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, -2, 0}},
+         "oriented LAS from the default axes of a header without sform or qform (x = i, y = j, "
+         "z = k)", "i: right to left, j: posterior to anterior, k: inferior to superior"},
+        // A matrix that places no volume gives way to the next.
+        {"singular.nii", 1, 2, {{1, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}},
+         "oriented LAS from the qform (x = -i, y = j, z = k)",
+         "i: left to right, j: posterior to anterior, k: inferior to superior"},
+        {"nan.nii", 0, 2, {{nan, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}},
+         "oriented LAS from the default axes of a header without sform or qform (x = i, y = j, "
+         "z = k)", "i: right to left, j: posterior to anterior, k: inferior to superior"},
         // clang-format on
     };
     for (const Case& c : cases) {
@@ -244,7 +255,8 @@ TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
         ASSERT_EQ(writeNifti(c.name, header, std::string(8, '\0')), "");
         TypedSource source;
         ASSERT_EQ(openPackInput({c.name}, {-1, -1}, &source), "");
-        EXPECT_EQ(source.info.orientation, c.orientation);
+        EXPECT_EQ(describeOrientation(source.info), c.orientation);
+        EXPECT_EQ(describeFileAxes(source.info.axes), c.fileAxes);
         EXPECT_TRUE(source.info.spacingKnown);
     }
 }

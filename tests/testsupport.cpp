@@ -3,6 +3,7 @@
 #include "testsupport.h"
 #include "formattable.h"
 #include "raw.h"
+#include "orientation.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -130,7 +131,26 @@ std::string describe(const VolumeInfo& i) {
     return formatString("%s: %dx%dx%d %s*%d alpha %d, spacing %g %g %g %s, %s", i.format.c_str(),
                         i.width, i.height, i.depth, sampleTypeName(i.type), i.channels,
                         i.alphaChannel, i.spacing[0], i.spacing[1], i.spacing[2],
-                        i.spacingKnown ? "known" : "unknown", i.orientation.c_str());
+                        i.spacingKnown ? "known" : "unknown", describeOrientation(i).c_str());
+}
+
+std::string orientedSamples(const VolumeInfo& info, const std::string& samples) {
+    EXPECT_TRUE(info.width == info.height && info.height == info.depth);
+    const AxisMap map = orientAxes(info.axes).map;
+    const std::size_t n = std::size_t(info.width);
+    const std::size_t bytes = sampleTypeBytes(info.type) * std::size_t(info.channels);
+    std::string turned(samples.size(), '\0');
+    for (std::size_t z = 0; z < n; ++z)
+        for (std::size_t y = 0; y < n; ++y)
+            for (std::size_t x = 0; x < n; ++x) {
+                const std::size_t at[3] = {x, y, z};
+                std::size_t file[3];
+                for (int a = 0; a < 3; ++a)
+                    file[map.from[a]] = map.reversed[a] ? n - 1 - at[a] : at[a];
+                const std::size_t from = ((file[2] * n + file[1]) * n + file[0]) * bytes;
+                turned.replace(((z * n + y) * n + x) * bytes, bytes, samples, from, bytes);
+            }
+    return turned;
 }
 
 std::string readTwice(const TypedSource& source, std::string* samples) {

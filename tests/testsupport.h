@@ -165,6 +165,10 @@ std::string npyFile(const std::string& descr, const std::string& shape);
 // "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
 std::string describe(const VolumeInfo& info);
 
+// The samples (as the reader yields them, of a cube) turned into the volume's x, y, z as pack
+// turns them, by the one orientation rule.
+std::string orientedSamples(const VolumeInfo& info, const std::string& samples);
+
 // Every slice of the source, read twice (the second pass must rewind and agree), joined in
 // samples; "" or the first failure.
 std::string readTwice(const TypedSource& source, std::string* samples);

@@ -39,12 +39,12 @@ void writeTiff(const char* path, const std::vector<TiffPage>& pages) {
             std::string tile(16 * 16 * pixel, '\0');
             for (int r = 0; r < p.height; ++r)
                 tile.replace(std::size_t(r) * 16 * pixel, row,
-                             p.samples.substr(std::size_t(p.height - 1 - r) * row, row));
+                             p.samples.substr(std::size_t(r) * row, row));
             TIFFWriteTile(tiff, &tile[0], 0, 0, 0, 0);
         }
         for (int plane = 0; !p.tiled && plane < (p.planar ? p.channels : 1); ++plane)
             for (int r = 0; r < p.height; ++r) {
-                std::string line = p.samples.substr(std::size_t(p.height - 1 - r) * row, row);
+                std::string line = p.samples.substr(std::size_t(r) * row, row);
                 if (p.planar) {
                     std::string one;
                     for (int x = 0; x < p.width; ++x)

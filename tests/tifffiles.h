@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// One TIFF page: samples in slice order (channels, x, then y from 0, the page's bottom row).
+// One TIFF page: samples as stored (channels, x, then rows from the top).
 struct TiffPage {
     int width = 3, height = 2, channels = 1, bits = 8, format = SAMPLEFORMAT_UINT;
     std::string samples;

@@ -55,14 +55,15 @@ TEST_F(PackTest, UnpackedSlicesAreCompressed) {
 }
 
 TEST_F(PackTest, InputsOfEveryKindBecomeRgb) {
-    // A 2^3 grey volume whose sample (x, y, z) is 10 + x + 2y + 4z, in each input kind.
-    // 8-bit samples pack as they are; others are stretched from their smallest to their largest
-    // value. Two channels that no file marks as alpha fill red and green.
+    // A 2^3 grey volume whose sample (x, y, z) is 10 + x + 2y + 4z, in each input kind; files
+    // placed nowhere store the top row (y = 1) first, as pictures do. 8-bit samples pack as they
+    // are; others are stretched from their smallest to their largest value. Two channels that
+    // no file marks as alpha fill red and green.
     std::string greyAlpha;
     std::vector<unsigned char> exact, stretched, redGreen;
     for (int i = 0; i < 8; ++i) {
         const unsigned char v = static_cast<unsigned char>(10 + i);
-        greyAlpha += std::string{char(v), char(99)};
+        greyAlpha += std::string{char(10 + (i ^ 2)), char(99)}; // rows swapped: top first
         exact.insert(exact.end(), 3, v);
         stretched.insert(stretched.end(), 3,
                          static_cast<unsigned char>(std::lround(i * 255 / 7.0)));
@@ -283,9 +284,10 @@ TEST_F(PackTest, InfoAndPackTellWhatTheyDoBeforeReadingSamples) {
     const std::tuple<QString, QStringList, std::string> cases[] = {
         {"in.nrrd", {}, "  format           NRRD\n  sizes            4 x 4 x 4\n"
                         "  sample type      uint8\n  channels         3\n"},
-        {"in.tif", {"--size", "2"}, "  pack makes       copied, R=0 G=1 B=2, resized to 2^3: N = 2"},
+        {"in.tif", {"--size", "2"}, "  pack makes       copied, R=0 G=1 B=2, resized to 2^3, rows "
+                                    "top-down, as pictures: N = 2"},
         {"slices", {"--window", "0,127", "--channels", "2,-,0"},
-         "  pack makes       window 0 to 127, R=2 G=- B=0: N = 4"},
+         "  pack makes       window 0 to 127, R=2 G=- B=0, rows top-down, as pictures: N = 4"},
         {"in.raw", {"--spacing", "1,1,2", "--crop"},
          "resampled to 4 x 4 x 8 for spacing 1, 1, 2, cropped to 4^3: N = 4"},
         {"in.raw", {"--spacing", "2,1,1", "--pad"}, "padded to 8^3: N = 8"},

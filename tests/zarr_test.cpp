@@ -36,9 +36,10 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         // Nested keys under a .zarray that names no separator: found by the NGFF version (0.3),
         // and by the keys present.
         {"nested.zarr", "", "nested",
-         "pyramid level 0 (the finest) of 2, nested chunk keys: N = 12"},
+         "pyramid level 0 (the finest) of 2, nested chunk keys, rows top-down, as pictures: N = "
+         "12"},
         {"nested_plain.zarr", "", "nested",
-         "copied, grey from channel 0, nested chunk keys: N = 12"},
+         "copied, grey from channel 0, nested chunk keys, rows top-down"},
         // bioformats2raw's root: its one image series, in 0/.
         {"series.zarr", "", "series", "N = 6"},
         // Masks: true is full, not 1 of 255.

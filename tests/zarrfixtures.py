@@ -24,8 +24,15 @@ def mapped(values, lo, hi):
     return np.where(x >= 254.5, 255, np.where(x > 0, np.floor(x + 0.5), 0)).astype(np.uint8)
 
 
+def as_volume(a):
+    """An array a[z, y, x] as the volume shows it: each slice's first row at the top."""
+    return a[:, ::-1, :]
+
+
 def write_expected(root, name, *channels):
-    """ROOT/NAME.expected: one channel grey, or red and green with blue black."""
+    """ROOT/NAME.expected: one channel grey, or red and green with blue black, from arrays as
+    zarr reads them."""
+    channels = tuple(as_volume(c) for c in channels)
     rgb = channels * 3 if len(channels) == 1 else channels + (np.zeros_like(channels[0]),)
     save(os.path.join(root, name + ".expected"), np.stack(rgb, axis=-1).tobytes())
 

@@ -162,6 +162,9 @@ int reportInput(const QString& path, PackSettings settings) {
         std::printf(" (channel %d is alpha)", info.alphaChannel);
     std::printf("\n  spacing          %s\n  orientation      %s\n", spacingText(info).c_str(),
                 describeOrientation(info).c_str());
+    const std::string fileAxes = describeFileAxes(info.axes);
+    if (!fileAxes.empty())
+        std::printf("  file axes        %s\n", fileAxes.c_str());
     if (!info.note.empty())
         std::printf("  note             %s\n", info.note.c_str());
     printLevels(info, settings.pick.size);

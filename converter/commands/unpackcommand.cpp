@@ -36,8 +36,9 @@ const char* help() {
         return "usage: tessary-vol unpack IN.vol -o OUT\n"
                "Writes a volume out, in the kind OUT's extension names:\n" +
                outputs + folder +
-               "Slice pictures and TIFF pages show y = N - 1 at the top, as the viewer shows a "
-               "slice.\n\n"
+               "Slice pictures, TIFF pages and the rows of a .npy start at y = N - 1, the top of "
+               "a slice as the viewer shows it; a NRRD places x toward the left, y anterior and "
+               "z superior. Packing any of them again gives the volume back.\n\n"
                "options:\n"
                "  -o, --output OUT          what to write (required)\n";
     }();

@@ -52,9 +52,6 @@ const double positionTolerance = 1e-3;
 const int maxFolderDepth = 8;
 const std::size_t maxFolderFiles = 100000;
 
-const char* const lpsPositive[3] = {"left", "posterior", "superior"};
-const char* const lpsNegative[3] = {"right", "anterior", "inferior"};
-
 // GDCM reports its doubts on standard error; a refusal here is one line of its own.
 void silenceGdcm() {
     gdcm::Trace::SetDebug(false);
@@ -408,12 +405,6 @@ bool rescaled(double slope, double intercept) {
            !(slope == 1 && intercept == 0);
 }
 
-std::string orientationWords(const double row[3], const double column[3], const double normal[3]) {
-    return "x: " + directionWords(row, lpsPositive, lpsNegative) +
-           ", y: " + directionWords(column, lpsPositive, lpsNegative) +
-           ", z: " + directionWords(normal, lpsPositive, lpsNegative);
-}
-
 // Writes frame `frame` of decoded pixels into samples of type `to`, through the file's own
 // rescale where to is float32.
 void copyFrame(DicomPixels& decoded, const DicomLayout& layout, int frame, SampleType to,
@@ -706,16 +697,22 @@ void setSpacing(const Series& chosen, const DicomPixels& first, bool positioned,
         info->spacingNote = formatString("slice thickness %g", file.thickness);
 }
 
-// The patient directions of the axes, when the file gives its orientation.
+// Where the axes point, when the file gives its orientation: rows and columns as Image
+// Orientation (Patient) says, slices along its normal, the order they are sorted in. DICOM's
+// patient frame is LPS+; the volume's directions are RAS+.
 void setOrientation(const Series& chosen, const DicomPixels& first, VolumeInfo* info) {
     const std::vector<double>& given = chosen.files[0].orientation;
     if (given.size() != 6 && !first.orientationGiven)
         return;
     const double* c = given.size() == 6 ? given.data() : first.cosines;
-    const double row[3] = {c[0], c[1], c[2]}, column[3] = {c[3], c[4], c[5]};
     const double normal[3] = {c[1] * c[5] - c[2] * c[4], c[2] * c[3] - c[0] * c[5],
                               c[0] * c[4] - c[1] * c[3]};
-    info->orientation = orientationWords(row, column, normal);
+    const double* lps[3] = {c, c + 3, normal};
+    info->axes.frame = AxisFrame::World;
+    for (int i = 0; i < 3; ++i)
+        for (int a = 0; a < 3; ++a)
+            info->axes.axis[i][a] = a < 2 ? -lps[i][a] : lps[i][a];
+    info->axes.from = "Image Orientation (Patient)";
 }
 
 // Whether a transfer syntax stores pixels as they are (no codec decodes them).

@@ -48,6 +48,7 @@ std::string openVolumeInput(const QString& path, const InputSelection&, TypedSou
     const std::string failure = openVolumeSource(path, &slices, &header);
     if (failure.empty())
         *source = typedFromRgb(slices, "Tessary volume");
+    source->info.axes.frame = AxisFrame::Viewer;
     return failure;
 }
 

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -48,6 +49,9 @@ const char* const usedKeys[] = {"ObjectType",
                                 "CompressedDataSize",
                                 "HeaderSize",
                                 "AnatomicalOrientation",
+                                "TransformMatrix",
+                                "Rotation",
+                                "Orientation",
                                 "ElementDataFile"};
 
 bool usedKey(const std::string& key) {
@@ -97,28 +101,21 @@ bool boolean(const std::string& value, bool* out) {
     return true;
 }
 
-// "RAI" and the like: each letter is the side the axis starts from.
-bool orientationWords(const std::string& code, std::string* words) {
-    static const std::map<char, std::pair<const char*, const char*>> sides = {
-        {'R', {"right", "left"}},         {'L', {"left", "right"}},
-        {'A', {"anterior", "posterior"}}, {'P', {"posterior", "anterior"}},
-        {'I', {"inferior", "superior"}},  {'S', {"superior", "inferior"}}};
-    if (code == "???" || code.empty()) {
-        words->clear();
-        return true;
-    }
+// "RAI" and the like: each letter is the side the axis starts from, so R runs toward the left,
+// LPS+'s x. False for anything but three sides of different axes.
+bool anatomicalAxes(const std::string& code, double lps[3][3]) {
+    static const std::string starts = "RLAPIS";
     if (code.size() != 3)
         return false;
-    const char* axes[] = {"x", "y", "z"};
-    std::string text;
+    bool seen[3] = {false, false, false};
     for (int k = 0; k < 3; ++k) {
-        const auto side = sides.find(code[std::size_t(k)]);
-        if (side == sides.end())
+        const std::size_t side = starts.find(code[std::size_t(k)]);
+        if (side == std::string::npos || seen[side / 2])
             return false;
-        text += std::string(k ? ", " : "") + axes[k] + ": " + side->second.first + " to " +
-                side->second.second;
+        seen[side / 2] = true;
+        std::fill(lps[k], lps[k] + 3, 0.0);
+        lps[k][side / 2] = side % 2 ? -1 : 1;
     }
-    *words = text;
     return true;
 }
 
@@ -303,10 +300,34 @@ std::string readStorage(Values& values, MetaImageHeader* header) {
     if (values.count("HeaderSize") &&
         !integer(values["HeaderSize"], -1, INT64_C(1) << 53, &header->headerSize))
         return "bad MetaImage HeaderSize";
-    // Only words for info: a code that is not three sides leaves the orientation unsaid.
-    if (values.count("AnatomicalOrientation") &&
-        !orientationWords(values["AnatomicalOrientation"], &header->orientation))
-        header->orientation.clear();
+    return std::string();
+}
+
+// Where the axes point, as ITK reads it: the rows of TransformMatrix (also named Rotation or
+// Orientation) are the file axes' directions in LPS+; without one, AnatomicalOrientation (which
+// ITK itself passes over) where it names three sides; else ITK's default, the identity.
+std::string readAxes(Values& values, std::int64_t dims, MetaImageHeader* header) {
+    double lps[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    header->axes.frame = AxisFrame::World;
+    header->axes.from = "ITK's default axes";
+    for (const char* key : {"TransformMatrix", "Rotation", "Orientation"}) {
+        if (!values.count(key))
+            continue;
+        std::vector<double> m;
+        if (!numbers(values[key], &m) || m.size() != std::size_t(dims * dims))
+            return std::string("bad MetaImage ") + key + ": not " +
+                   formatString("%lld numbers", (long long)(dims * dims));
+        for (std::size_t r = 0; r < 3; ++r)
+            std::copy_n(&m[r * std::size_t(dims)], 3, lps[r]);
+        header->axes.from = std::string("the ") + key;
+        break;
+    }
+    if (header->axes.from.rfind("ITK", 0) == 0 && values.count("AnatomicalOrientation") &&
+        anatomicalAxes(values["AnatomicalOrientation"], lps))
+        header->axes.from = "AnatomicalOrientation " + values["AnatomicalOrientation"];
+    for (int i = 0; i < 3; ++i)
+        for (int a = 0; a < 3; ++a)
+            header->axes.axis[i][a] = a < 2 ? -lps[i][a] : lps[i][a];
     return std::string();
 }
 
@@ -336,6 +357,8 @@ std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* heade
         failure = readSamples(values, dims, header);
     if (failure.empty())
         failure = readStorage(values, header);
+    if (failure.empty())
+        failure = readAxes(values, dims, header);
     return failure.empty() ? readDataFile(values, header) : failure;
 }
 
@@ -403,7 +426,7 @@ void describe(const MetaImageHeader& header, VolumeInfo* info) {
     for (int k = 0; k < 3; ++k)
         info->spacing[k] = header.spacing[k];
     info->spacingKnown = header.spacingKnown;
-    info->orientation = header.orientation;
+    info->axes = header.axes;
 }
 
 // Reads and parses the header; fills *volumeBytes too.

@@ -22,7 +22,7 @@ struct MetaImageHeader {
     std::int64_t compressedSize = -1; // CompressedDataSize, -1 when not given
     std::int64_t headerSize = 0;      // HeaderSize of the data file, -1: data at its end
     std::string dataFile;             // "LOCAL", or a path relative to the header's folder
-    std::string orientation;          // AnatomicalOrientation in words, "" when not given
+    AxisDirections axes;              // from TransformMatrix or AnatomicalOrientation
     std::size_t headerLength = 0;     // bytes of the header text (LOCAL data follows)
 };
 

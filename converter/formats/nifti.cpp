@@ -1,5 +1,7 @@
 #include "nifti.h"
 
+#include "orientation.h"
+
 #include "checkedsize.h"
 #include "files.h"
 #include "text.h"
@@ -177,51 +179,42 @@ bool sampleType(int datatype, SampleType* type, int* channels) {
     return false;
 }
 
-// The matrix from voxel indices to space that the header gives: the sform when its code is set,
-// else the qform when its code is set; *which names it. False when neither is.
-bool spaceMatrix(const NiftiHeader& h, nifti_dmat44* matrix, const char** which) {
-    if (h.sformCode > 0) {
-        *which = "sform";
+// The matrix from voxel indices to space of the sform or the qform, when its code is set.
+bool formMatrix(const NiftiHeader& h, bool sform, nifti_dmat44* matrix) {
+    if (sform) {
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 4; ++c)
                 matrix->m[r][c] = r < 3 ? h.srow[r][c] : c == 3 ? 1 : 0;
-        return true;
+        return h.sformCode > 0;
     }
-    if (h.qformCode <= 0)
-        return false;
-    *which = "qform";
     const double* q = h.quatern;
     *matrix = nifti_quatern_to_dmat44(q[0], q[1], q[2], q[3], q[4], q[5], h.pixdim[1], h.pixdim[2],
                                       h.pixdim[3], h.pixdim[0] < 0 ? -1 : 1);
-    return true;
+    return h.qformCode > 0;
 }
 
-// "x: left to right, y: posterior to anterior, z: inferior to superior (from the sform)"; ""
-// when the header gives no orientation, or one that maps no axis (a singular matrix, NaN).
-std::string orientationOf(const NiftiHeader& header) {
-    nifti_dmat44 matrix;
-    const char* which = "";
-    if (!spaceMatrix(header, &matrix, &which))
-        return std::string();
-    const double(*m)[4] = matrix.m;
-    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-    if (!std::isfinite(det) || det == 0)
-        return std::string();
-    int codes[3] = {0, 0, 0};
-    nifti_dmat44_to_orientation(matrix, &codes[0], &codes[1], &codes[2]);
-    std::string words;
-    const char* axes[] = {"x", "y", "z"};
-    for (int k = 0; k < 3; ++k) {
-        if (codes[k] < NIFTI_L2R || codes[k] > NIFTI_S2I)
-            return std::string();
-        std::string side = nifti_orientation_string(codes[k]);
-        for (char& c : side)
-            c = c == '-' ? ' ' : char(std::tolower(static_cast<unsigned char>(c)));
-        words += std::string(k ? ", " : "") + axes[k] + ": " + side;
+// Where the voxel axes point in RAS+: the columns of the sform when its code is set and it
+// places the axes, else of the qform likewise, else the default of a header that gives
+// neither, Analyze's axes (i toward the left, j anterior, k superior).
+AxisDirections axesOf(const NiftiHeader& header) {
+    AxisDirections axes;
+    axes.frame = AxisFrame::World;
+    for (const bool sform : {true, false}) {
+        nifti_dmat44 matrix;
+        if (!formMatrix(header, sform, &matrix))
+            continue;
+        for (int i = 0; i < 3; ++i)
+            for (int a = 0; a < 3; ++a)
+                axes.axis[i][a] = matrix.m[a][i];
+        axes.from = sform ? "the sform" : "the qform";
+        if (!orientAxes(axes).degenerate)
+            return axes;
     }
-    return words + " (from the " + which + ")";
+    axes = AxisDirections();
+    axes.frame = AxisFrame::World;
+    axes.axis[0][0] = -1;
+    axes.from = "the default axes of a header without sform or qform";
+    return axes;
 }
 
 // The voxel data of one open file. A vector dimension (the fifth, outermost in the file) stores
@@ -374,7 +367,7 @@ void describe(const NiftiHeader& header, const Voxels& voxels, VolumeInfo* info)
         info->spacing[k] = std::isfinite(d) && d > 0 ? d : 1;
         info->spacingKnown = info->spacingKnown && std::isfinite(d) && d > 0;
     }
-    info->orientation = orientationOf(header);
+    info->axes = axesOf(header);
 }
 
 // Opens the file and reads its header; fills *file, *header, *gzip and *fileBytes.

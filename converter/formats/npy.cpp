@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "raw.h"
 
+#include <algorithm>
 #include <QFile>
 
 #include <climits>
@@ -208,5 +209,18 @@ std::string openNpySource(const QString& path, TypedSource* source) {
 }
 
 std::string openNpySink(const QString& path, int n, SliceSink* sink) {
-    return openFileSink(path, encodeNpyHeader(n), n, sink);
+    const std::string failure = openFileSink(path, encodeNpyHeader(n), n, sink);
+    if (!failure.empty())
+        return failure;
+    // An array's first row is the top of the picture: the volume's top row, y = N - 1, goes
+    // first, so that packing the array again gives the volume back.
+    sink->write = [write = std::move(sink->write), n](const unsigned char* rgb) {
+        const std::size_t row = 3 * std::size_t(n);
+        thread_local std::vector<unsigned char> flipped;
+        flipped.resize(row * std::size_t(n));
+        for (std::size_t y = 0; y < std::size_t(n); ++y)
+            std::copy_n(rgb + (std::size_t(n) - 1 - y) * row, row, flipped.data() + y * row);
+        return write(flipped.data());
+    };
+    return std::string();
 }

@@ -232,6 +232,40 @@ NrrdVolumes findVolumes(const Nrrd* nrrd) {
     return volumes;
 }
 
+// Where the axes of space point: their space directions, in RAS+ for the anatomical spaces and
+// in the world's own x, y, z for the others. Without directions the file is an array.
+void describeDirections(const Nrrd* nrrd, unsigned first, AxisDirections* axes) {
+    if (nrrd->spaceDim < 3)
+        return;
+    for (unsigned k = 0; k < 3; ++k)
+        if (!AIR_EXISTS(nrrd->axis[first + k].spaceDirection[0]))
+            return;
+    double sign[3] = {1, 1, 1};
+    axes->patient = true;
+    switch (nrrd->space) {
+    case nrrdSpaceRightAnteriorSuperior:
+    case nrrdSpaceRightAnteriorSuperiorTime:
+        break;
+    case nrrdSpaceLeftAnteriorSuperior:
+    case nrrdSpaceLeftAnteriorSuperiorTime:
+        sign[0] = -1;
+        break;
+    case nrrdSpaceLeftPosteriorSuperior:
+    case nrrdSpaceLeftPosteriorSuperiorTime:
+        sign[0] = sign[1] = -1;
+        break;
+    default:
+        axes->patient = false;
+    }
+    axes->frame = AxisFrame::World;
+    for (unsigned k = 0; k < 3; ++k)
+        for (unsigned a = 0; a < 3; ++a)
+            axes->axis[k][a] = sign[a] * nrrd->axis[first + k].spaceDirection[a];
+    axes->from = nrrd->space != nrrdSpaceUnknown
+                     ? std::string("the space directions in ") + airEnumStr(nrrdSpace, nrrd->space)
+                     : std::string("the space directions");
+}
+
 // The sizes, channels and spacing of x y z axes, after any channels; volumes one after another
 // count as slices here, until one is picked.
 std::string describeAxes(const Nrrd* nrrd, const NrrdVolumes& volumes, VolumeInfo* info) {
@@ -261,6 +295,7 @@ std::string describeAxes(const Nrrd* nrrd, const NrrdVolumes& volumes, VolumeInf
         info->spacingKnown = info->spacingKnown || spacing > 0;
         info->spacing[k] = spacing > 0 ? spacing : 1;
     }
+    describeDirections(nrrd, space, &info->axes);
     return std::string();
 }
 
@@ -373,7 +408,7 @@ std::string openNrrdSink(const QString& path, int n, SliceSink* sink) {
     const double nan = std::numeric_limits<double>::quiet_NaN(); // "none": the colour axis has no
                                                                  // direction in space
     const double directions[4][NRRD_SPACE_DIM_MAX] = {
-        {nan, nan, nan}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        {nan, nan, nan}, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}}; // x left, y anterior, z superior
     const double origin[3] = {0, 0, 0};
     char* header = nullptr;
     bool failed = nrrdWrap_nva(nrrd.get(), &unread, nrrdTypeUChar, 4, sizes) ||

@@ -10,10 +10,6 @@
 // dropped. in and rgb may be the same buffer when channels is 3.
 void expandToRgb(const unsigned char* in, int channels, std::size_t pixels, unsigned char* rgb);
 
-// Copies an image's pixels (converted to RGB, alpha dropped) into a slice: the picture's top row
-// is y = height - 1, so a slice looks as the viewer shows it. The image is width x height.
-void imageToSlice(const QImage& image, unsigned char* rgb);
-
 // The picture of an N x N slice as the viewer shows it (top row y = N - 1), scaled to
 // side x side by taking the nearest sample.
 QImage slicePicture(const unsigned char* rgb, int n, int side);

@@ -196,15 +196,15 @@ std::string readSlicePicture(const QString& path, QSize size, QImage* image) {
     return failure;
 }
 
-// The picture's rows into a slice, the top row at y = height - 1, without the unused channel
-// of formats that store one.
+// The picture's rows into a slice as stored, the top row first, without the unused channel of
+// formats that store one.
 void copyPictureRows(const QImage& converted, QSize size, const SliceLayout& layout,
                      unsigned char* out) {
     const std::size_t bytes = sampleTypeBytes(layout.type);
     const std::size_t width = std::size_t(size.width()), height = std::size_t(size.height());
     const std::size_t rowBytes = width * std::size_t(layout.channels) * bytes;
     for (std::size_t row = 0; row < height; ++row) {
-        unsigned char* to = out + (height - 1 - row) * rowBytes;
+        unsigned char* to = out + row * rowBytes;
         const uchar* from = converted.constScanLine(int(row));
         if (layout.stored == layout.channels) {
             std::memcpy(to, from, rowBytes);

@@ -66,5 +66,6 @@ std::string openRawVolume(const QString& path, TypedSource* source) {
     source->info.format = "raw RGB";
     source->info.width = source->info.height = source->info.depth = int(n);
     source->info.channels = 3;
+    source->info.axes.frame = AxisFrame::Viewer; // the .vol's samples without the header
     return openRawSamples(file, 0, false, source);
 }

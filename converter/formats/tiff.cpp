@@ -134,7 +134,7 @@ bool readRgbaPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
     const std::size_t channels = std::size_t(page.channels);
     std::vector<std::uint32_t> raster(width * height);
     if (!TIFFReadRGBAImageOriented(tiff, std::uint32_t(width), std::uint32_t(height), raster.data(),
-                                   ORIENTATION_BOTLEFT, 1) ||
+                                   ORIENTATION_TOPLEFT, 1) ||
         !lastTiffError.empty())
         return false;
     for (std::size_t i = 0; i < raster.size(); ++i) {
@@ -162,7 +162,7 @@ struct BlockPlacer {
     void place(const unsigned char* block, std::size_t blockWidth, std::size_t x0, std::size_t row0,
                std::size_t rows, std::size_t columns, std::size_t plane) const {
         for (std::size_t r = 0; r < rows; ++r) {
-            unsigned char* row = out + (height - 1 - (row0 + r)) * width * pixelBytes;
+            unsigned char* row = out + (row0 + r) * width * pixelBytes;
             const unsigned char* in = block + r * blockWidth * blockChannels * bytes;
             if (!planar) {
                 std::memcpy(row + x0 * pixelBytes, in, columns * pixelBytes);
@@ -228,8 +228,8 @@ bool readStripPage(TIFF* tiff, const BlockPlacer& placer) {
     return true;
 }
 
-// Reads the current page's samples into out (channels fastest, the page's bottom row first, as
-// a slice holds them). False with lastTiffError set when libtiff fails.
+// Reads the current page's samples into out (channels fastest, the page's top row first, as
+// stored). False with lastTiffError set when libtiff fails.
 bool readPage(TIFF* tiff, const PageLayout& page, unsigned char* out) {
     if (page.viaRgba)
         return readRgbaPage(tiff, page, out);

@@ -4,6 +4,7 @@
 #include "text.h"
 #include "volumefile.h"
 #include "output.h"
+#include "orientation.h"
 #include "resample.h"
 
 #include <QStringList>
@@ -102,7 +103,8 @@ std::string chainSteps(const TypedSource& source, const PackSettings& settings, 
         return failure;
     plan->cube = cube.width;
     plan->n = settings.size > 0 ? settings.size : plan->cube;
-    plan->rgb = resampleSource(cube, plan->n, plan->n, plan->n);
+    plan->rgb = orientCube(resampleSource(cube, plan->n, plan->n, plan->n),
+                           orientAxes(source.info.axes).map);
     return std::string();
 }
 // The file's display windows for the colours of the map, where it gives any (else false); a
@@ -277,12 +279,9 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
                              plan.cube);
     if (plan.n != plan.cube)
         text += formatString(", resized to %d^3", plan.n);
+    if (info.axes.frame != AxisFrame::Viewer)
+        text += ", " + describeOrientation(info);
     if (!info.note.empty())
         text += "; " + info.note;
     return text + formatString(": N = %d", plan.n);
-}
-
-std::string describeOrientation(const VolumeInfo& info) {
-    return info.orientation.empty() ? "x = i, y = j, z = k (the file's voxel order)"
-                                    : info.orientation;
 }

@@ -8,6 +8,7 @@
 #include "samplemap.h"
 #include "typedsource.h"
 #include "slicestream.h"
+#include "orientation.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -91,6 +92,3 @@ constexpr int commonTextureSide = 512;
 // For a volume of n^3 samples past commonTextureSide, the note that says so with the memory
 // its texture takes ("N = 600 is above the 512 ..."); "" otherwise.
 std::string textureSizeNote(int n);
-
-// How the file's axes become the volume's, in words.
-std::string describeOrientation(const VolumeInfo& info);

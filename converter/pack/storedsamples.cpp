@@ -167,16 +167,3 @@ void readThrough(const StoredSamples& stored,
         return failure;
     };
 }
-
-std::string directionWords(const double vector[3], const char* const positive[3],
-                           const char* const negative[3]) {
-    int axis = 0;
-    for (int k = 1; k < 3; ++k)
-        if (std::fabs(vector[k]) > std::fabs(vector[axis]))
-            axis = k;
-    if (!(std::fabs(vector[axis]) > 0))
-        return "unknown";
-    const bool forward = vector[axis] > 0;
-    return std::string(forward ? negative[axis] : positive[axis]) + " to " +
-           (forward ? positive[axis] : negative[axis]);
-}

@@ -58,8 +58,3 @@ struct StoredSamples {
 // types differ in size).
 void readThrough(const StoredSamples& stored,
                  std::function<std::string(int z, void* samples)> readStored, TypedSource* source);
-
-// Where a direction in patient space runs, in words, along its dominant axis: "right to left"
-// for a vector along +x when positive[0] is "left" and negative[0] "right" (DICOM's LPS).
-std::string directionWords(const double vector[3], const char* const positive[3],
-                           const char* const negative[3]);
