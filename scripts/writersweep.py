@@ -1,6 +1,6 @@
 """Packs files that the field's own writers make and compares each volume with what their own
 readers decode: MRC written and read by mrcfile, MGH/MGZ, Analyze 7.5 and NIfTI pairs by
-nibabel, .npz by NumPy.
+nibabel, .npz by NumPy; and nibabel's own test files of these formats.
 
 Usage: /usr/bin/python3 scripts/writersweep.py TESSARY_VOL
 
@@ -262,11 +262,24 @@ def npz_files(sweep):
         sweep.check(one, [([], arrays["grey"].astype(numpy.float64).transpose(2, 1, 0))], "array")
 
 
+NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
+
+
+def nibabel_data(sweep):
+    """nibabel's own test files of these formats: an MGZ of two frames, and pair headers that
+    it ships without their images, which must be refused as such."""
+    if not os.path.isdir(NIBABEL_DATA):
+        return
+    nibabel_check(sweep, os.path.join(NIBABEL_DATA, "test.mgz"))
+    for name in ("analyze.hdr", "nifti1.hdr", "nifti2.hdr"):
+        sweep.refuse(os.path.join(NIBABEL_DATA, name), "without its .img beside it")
+
+
 def main():
     tool = sys.argv[1]
     with tempfile.TemporaryDirectory() as scratch:
         sweep = Sweep(tool, scratch)
-        for writer in (mrc_files, mgh_files, analyze_files, npz_files):
+        for writer in (mrc_files, mgh_files, analyze_files, npz_files, nibabel_data):
             try:
                 writer(sweep)
             except Exception as error:  # a reference that fails: fix the sweep
