@@ -13,7 +13,8 @@ set -euo pipefail
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh).
 # libhdf5 reads HDF5 inputs; python3-h5py writes the files hdf5_test reads.
 # python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs;
-# its MINC2 test files are HDF5, which scripts/hdf5sweep.sh packs too.
+# its MINC2 test files are HDF5, which scripts/hdf5sweep.sh packs too. It and python3-mrcfile
+# write and read back the MGH, Analyze and MRC files of scripts/writersweep.sh.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
 # python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
@@ -29,7 +30,7 @@ packages=(
     clang libclang-rt-14-dev llvm
     libgl1-mesa-dri fonts-liberation fonts-dejavu-core
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind openssl
-    assimp-testmodels python3-nibabel python3-numpy
+    assimp-testmodels python3-nibabel python3-numpy python3-mrcfile
     python3-pydicom python3-pil python3-gdcm python-tables-data
     libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base

@@ -1,4 +1,5 @@
 #include "formattable.h"
+#include "readercheck.h"
 #include "npy.h"
 #include "pictureslices.h"
 #include "scratchdir.h"
@@ -256,4 +257,74 @@ TEST(NpyTest, HeadersAreReadStrictly) {
         }
     }
     EXPECT_EQ(encodeNpyHeader(300).size() % 64, 0u); // NumPy's alignment
+}
+
+TEST(NpzTest, TheArrayNamedOrTheOnlyOneReadsStoredOrDeflated) {
+    ScratchDir dir;
+    ensureApplication();
+    const bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    const std::pair<std::string, SampleType> dtypes[] = {{"|u1", SampleType::UInt8},
+                                                         {"i2", SampleType::Int16},
+                                                         {"f4", SampleType::Float32},
+                                                         {"f8", SampleType::Float64}};
+    for (const auto& [descr, type] : dtypes)
+        for (const bool deflated : {false, true}) {
+            SCOPED_TRACE(descr + (deflated ? " deflated" : " stored"));
+            // In the byte order the host lacks; a second array of another shape beside it.
+            const bool wide = descr[0] != '|';
+            const std::string order = wide ? (little ? ">" : "<") : "";
+            const std::vector<double> values = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+            const std::string array =
+                npyFile(order + descr, "(2, 2, 3)") + typedBytes(type, values, wide);
+            const std::string other = npyFile("|u1", "(1, 1, 1)") + "x";
+            writeFile("one.npz", zipBytes({{"volume.npy", array, deflated}}));
+            writeFile("two.npz", zipBytes({{"mask.npy", other}, {"volume.npy", array, deflated}}));
+            for (const auto& [path, name] : {std::pair<QString, std::string>{"one.npz", ""},
+                                             {"two.npz", "volume"},
+                                             {"two.npz", "volume.npy"}}) {
+                SCOPED_TRACE(path.toStdString() + " " + name);
+                InputSelection selection;
+                selection.dataset = name;
+                TypedSource source;
+                EXPECT_EQ(packSamples({path}, selection, &source), typedBytes(type, values));
+                EXPECT_EQ(describe(source.info),
+                          std::string(".npz array volume: 3x2x2 ") + sampleTypeName(type) +
+                              "*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
+                              "pictures");
+            }
+        }
+}
+
+TEST(NpzTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
+    ScratchDir dir;
+    ensureApplication();
+    const std::string array = npyFile("<i2", "(2, 2, 2)") + std::string(16, 'x');
+    std::string damaged = zipBytes({{"a.npy", array}});
+    damaged[damaged.find("xxxx")] = 'y'; // its CRC-32 no longer matches
+    // clang-format off
+    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+        {"several.npz", zipBytes({{"a.npy", array}, {"b.npy", array}}), "", "an .npz of arrays a, b: pick one with --dataset NAME"},
+        {"named.npz", zipBytes({{"a.npy", array}, {"b.npy", array}}), "c", "no array 'c' in the .npz (it holds a, b)"},
+        {"none.npz", zipBytes({{"a.txt", "text"}}), "", "holds no .npy array"},
+        {"short.npz", zipBytes({{"a.npy", array.substr(0, array.size() - 1), true}}), "", "truncated"},
+        {"header.npz", zipBytes({{"a.npy", array.substr(0, 20)}}), "", "bad .npy header"},
+        {"overflow.npz", zipBytes({{"a.npy", npyFile("|u1", "(16, 1073741824, 1073741824)")}}), "", "too large"},
+        {"fortran.npz", zipBytes({{"a.npy", npyFile(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (1, 1, 1), }") + "x"}}), "", "Fortran order"},
+        {"damaged.npz", damaged, "", "CRC-32"},
+        {"cut.npz", zipBytes({{"a.npy", array}}).substr(0, 40), "", "not a zip file"},
+    };
+    // clang-format on
+    for (const auto& [name, contents, dataset, reason] : cases) {
+        SCOPED_TRACE(name);
+        writeFile(name, contents);
+        InputSelection selection;
+        selection.dataset = dataset;
+        const ReaderOutcome outcome = checkReader({QString::fromStdString(name)}, selection);
+        EXPECT_EQ(outcome.broken, "");
+        expectRefusal(outcome.refusal, name, reason);
+        QStringList info = {"info", QString::fromStdString(name)};
+        if (!dataset.empty())
+            info << "--dataset" << QString::fromStdString(dataset);
+        expectRefusal(runTool(info), name, reason);
+    }
 }

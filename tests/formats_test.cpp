@@ -1,5 +1,6 @@
 #include "dicomfiles.h"
 #include "formattable.h"
+#include "mrcfiles.h"
 #include "niftifiles.h"
 #include "readercheck.h"
 #include "scratchdir.h"
@@ -43,6 +44,16 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
               std::string(R"({"zarr_format": 2, "shape": [2, 2, 2], "chunks": [2, 2, 2],
         "dtype": "|u1", "order": "C", "compressor": null, "filters": null, "fill_value": 0})"));
     writeFile("z/0.0.0", grey);
+    MrcFile mrc;
+    mrc.cell[0] = mrc.cell[1] = mrc.cell[2] = 3;
+    writeFile("v.map", mrcBytes(mrc, grey));
+    writeFile("mrc.bin", mrcBytes(mrc, grey)); // named by no format: "MAP" at byte 208 tells
+    writeFile("v.mgh", mghBytes(MghFile(), grey));
+    writeFile("v.npz", zipBytes({{"v.npy", npyFile("|u1", "(2, 2, 2)") + grey, true}}));
+    NiftiFile analyze;
+    analyze.magic = std::string(4, '\0');
+    analyze.voxOffset = 0;
+    ASSERT_EQ(writeNiftiPair("v.hdr", "v.img", analyze, grey), "");
 
     const QString hdf5 = scriptOutput("hdf5files.py"); // written with h5py
     ASSERT_FALSE(hdf5.isEmpty());
@@ -67,6 +78,21 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         {"array.bin", ".npy", ".npy" + greyFound + "1 1 1 unknown, rows top-down, as pictures",
          grey},
         {"z", "Zarr", "", grey},
+        {"v.map", "MRC",
+         "MRC: 2x2x2 int8*1 alpha -1, spacing 1.5 1.5 1.5 known, rows top-down, as pictures", grey},
+        {"mrc.bin", "MRC", "", grey},
+        {"v.mgh", "MGH",
+         "MGH: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 known, oriented LAS from the MGH direction "
+         "cosines (x = i, y = k, z = -j)",
+         grey},
+        {"v.npz", ".npz",
+         ".npz array v: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
+         "pictures",
+         grey},
+        {"v.img", "NIfTI or Analyze pair",
+         "Analyze 7.5: 2x2x2 uint8*1 alpha -1, spacing 0.5 0.75 2 known, oriented LAS from "
+         "Analyze's default axes (x = i, y = j, z = k)",
+         grey},
         {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
     };
     // The volume written by each format unpack writes, read back as it was once turned.
@@ -226,7 +252,8 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
          "slice size 1 x 2 differs from the first slice's 2 x 1"},
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
-                                  "NIfTI, DICOM, MetaImage, NRRD, .npy, Zarr, HDF5, .vol and raw RGB bytes)"},
+                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, .npy, .npz, "
+                                  "Zarr, HDF5, .vol and raw RGB bytes)"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},
         {{"dims.nii"}, "dims.nii", "dimension count"},

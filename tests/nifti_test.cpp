@@ -261,4 +261,103 @@ TEST(NiftiTest, OrientationComesFromTheSformBeforeTheQform) {
     }
 }
 
+// A pair's header and image, named by either, the image plain or gzip: the samples and the
+// scaling of .nii, Analyze's in SPM's fields, and Analyze's axes as SPM takes them.
+TEST(NiftiTest, PairsAndAnalyzeFilesReadFromEitherName) {
+    ScratchDir scratch;
+    const std::vector<double> values = {-3, 0, 7, 100, 2, 5, 6, 8};
+    struct Kind {
+        const char* magic;
+        std::string format;
+        bool analyze;
+        const char* axes;
+    };
+    const Kind kinds[] = {
+        {"ni1", "NIfTI-1 pair", false, "the default axes of a header without sform or qform"},
+        {"\0\0\0\0", "Analyze 7.5", true, "Analyze's default axes"}};
+    const std::pair<const char*, const char*> pairs[] = {
+        {"p.hdr", "p.img"}, {"g.hdr", "g.img.gz"}, {"z.hdr.gz", "z.img.gz"}, {"U.HDR", "U.IMG"}};
+    for (const Kind& kind : kinds)
+        for (const bool big : {false, true})
+            for (const auto& [header, image] : pairs) {
+                NiftiFile n;
+                n.magic = std::string(kind.magic, 4);
+                n.voxOffset = 0;
+                n.bigEndian = big;
+                n.datatype = DT_INT16;
+                n.slope = 2;
+                n.intercept = kind.analyze ? nan : 1; // SPM: NaN counts as 0
+                const bool hostBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+                ASSERT_EQ(writeNiftiPair(header, image, n,
+                                         typedBytes(SampleType::Int16, values, big != hostBig)),
+                          "");
+                std::vector<double> scaled;
+                for (double v : values)
+                    scaled.push_back(v * 2 + (kind.analyze ? 0 : 1));
+                for (const char* named : {header, image}) {
+                    SCOPED_TRACE(kind.format + " " + named + (big ? " big" : " little"));
+                    TypedSource source;
+                    EXPECT_EQ(packSamples({named}, {}, &source),
+                              typedBytes(SampleType::Float32, scaled));
+                    const bool gzip = std::string(image).find(".gz") != std::string::npos;
+                    EXPECT_EQ(source.info.format, kind.format + (gzip ? " (gzip)" : ""));
+                    EXPECT_EQ(source.info.axes.from, kind.axes);
+                    EXPECT_EQ(source.files,
+                              std::vector<std::string>{named == header ? image : header});
+                }
+            }
+    TypedSource analyze;
+    ASSERT_EQ(openPackInput({"p.hdr"}, {-1, -1}, &analyze), "");
+    EXPECT_EQ(analyze.info.axes.axis[0][0], -1);
+    EXPECT_EQ(analyze.info.axes.axis[1][1], 1);
+    EXPECT_EQ(analyze.info.axes.axis[2][2], 1);
+    EXPECT_EQ(analyze.info.axes.from, "Analyze's default axes");
+}
+
+TEST(NiftiTest, BrokenPairsAreRefusedNamingTheFileAtFault) {
+    ScratchDir scratch;
+    NiftiFile n;
+    n.magic = "ni1";
+    n.voxOffset = 0;
+    const std::string voxels(8, '\1');
+    ASSERT_EQ(writeNiftiPair("short.hdr", "short.img", n, voxels.substr(1)), "");
+    ASSERT_EQ(writeNiftiPair("cut.hdr", "cut.img", n, ""), "");
+    writeFile("cut.hdr", niftiHeaderBytes(n).substr(0, 300));
+    ASSERT_EQ(writeNiftiPair("lone.hdr", "other.img", n, voxels), "");
+    writeFile("alone.img", voxels);
+    NiftiFile single;
+    ASSERT_EQ(writeNiftiPair("single.hdr", "single.img", single, voxels), "");
+    n.voxOffset = -8;
+    ASSERT_EQ(writeNiftiPair("offset.hdr", "offset.img", n, voxels), "");
+    n.voxOffset = 0;
+    n.version = 2;
+    n.magic = std::string(4, '\0');
+    ASSERT_EQ(writeNiftiPair("two.hdr", "two.img", n, voxels), "");
+    n = NiftiFile();
+    n.magic = std::string(4, '\0');
+    n.voxOffset = 0;
+    n.dims = {4096, 4096, 400};
+    ASSERT_EQ(writeNiftiPair("bomb.hdr", "bomb.img.gz", n, voxels), "");
+    // clang-format off
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"short.hdr", "short.hdr: ", "truncated"},
+        {"short.img", "short.img: ", "truncated"},
+        {"cut.img", "cut.hdr: ", "not a NIfTI or Analyze header"},
+        {"cut.hdr", "cut.hdr: ", "not a NIfTI or Analyze header"},
+        {"lone.hdr", "lone.hdr: ", "a .hdr without its .img beside it (lone.img or lone.img.gz)"},
+        {"alone.img", "alone.img: ", "a .img without its .hdr beside it"},
+        {"single.hdr", "single.hdr: ", "its header is a single file's (rename it .nii)"},
+        {"offset.img", "offset.hdr: ", "voxel offset -8"},
+        {"two.hdr", "two.hdr: ", "bad NIfTI header: magic"},
+        {"bomb.hdr", "bomb.hdr: ", "can't hold"},
+    };
+    // clang-format on
+    for (const auto& [input, named, what] : cases) {
+        SCOPED_TRACE(input);
+        TypedSource source;
+        expectRefusal(packSamples({QString::fromStdString(input)}, {}, &source), named, what);
+        expectRefusal(runTool({"info", QString::fromStdString(input)}), named, what);
+    }
+}
+
 } // namespace

@@ -114,19 +114,6 @@ std::string gzip(const std::string& bytes) {
     return process.readAllStandardOutput().toStdString();
 }
 
-std::string npyFile(int major, std::string dict) {
-    dict += '\n';
-    std::string bytes = std::string("\x93NUMPY", 6) + char(major) + '\0';
-    for (int i = 0; i < (major == 1 ? 2 : 4); ++i)
-        bytes += char(i < 2 ? dict.size() >> (8 * i) : 0);
-    return bytes + dict;
-}
-
-std::string npyFile(const std::string& descr, const std::string& shape) {
-    return npyFile(1,
-                   "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }");
-}
-
 std::string describe(const VolumeInfo& i) {
     return formatString("%s: %dx%dx%d %s*%d alpha %d, spacing %g %g %g %s, %s", i.format.c_str(),
                         i.width, i.height, i.depth, sampleTypeName(i.type), i.channels,

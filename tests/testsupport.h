@@ -1,5 +1,6 @@
 #pragma once
 
+#include "arrayfiles.h"
 #include "fatalerror.h"
 #include "files.h"
 #include "text.h"
@@ -155,11 +156,6 @@ std::string typedPattern(SampleType type, int w, int h, int d, int channels, boo
 
 // The bytes gzip -c makes of bytes: one member.
 std::string gzip(const std::string& bytes);
-
-// A .npy file of the given major version whose header holds dict, before any samples.
-std::string npyFile(int major, std::string dict);
-// The version 1 header of a C-order array of the dtype and shape, as "|u1" and "(2, 3, 4)".
-std::string npyFile(const std::string& descr, const std::string& shape);
 
 // What a reader found, in one line:
 // "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".

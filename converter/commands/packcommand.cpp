@@ -58,7 +58,7 @@ options:
   --crop                    a non-cube input is cut to the centred cube of its shortest side
   --pad                     a non-cube input is centred in a black cube of its longest side
   --series K                the DICOM series to read, from 0 as info lists them
-  --dataset PATH            the HDF5 dataset to read (info lists a file's datasets)
+  --dataset PATH            the HDF5 dataset or .npz array to read (info lists them)
   --volume T                a volume of an input that holds several (time points, ...), from 0
   --name NAME               the header's picture name (default: OUT's name without .vol)
   --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG); one

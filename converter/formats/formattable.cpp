@@ -7,8 +7,11 @@
 #include "text.h"
 #include "messages.h"
 #include "metaimage.h"
+#include "mgh.h"
+#include "mrc.h"
 #include "nifti.h"
 #include "npy.h"
+#include "npz.h"
 #include "nrrd.h"
 #include "pictureslices.h"
 #include "raw.h"
@@ -52,14 +55,23 @@ std::string openVolumeInput(const QString& path, const InputSelection&, TypedSou
     return failure;
 }
 
-// A NIfTI file of several volumes (time points) cannot be read until one is picked: how many
+// A file of several volumes (time points, frames) cannot be read until one is picked: how many
 // there are, numbered as --volume counts.
-void printNiftiVolumes(const QString& path) {
-    const long long volumes = niftiVolumeCount(path);
+void printVolumes(const QString& path, const char* format, long long volumes, const char* what) {
     if (volumes > 1)
-        std::printf("%s\n  format           NIfTI, %lld volumes (pick one with --volume T, 0 to "
-                    "%lld)\n",
-                    printableText(path.toStdString()).c_str(), volumes, volumes - 1);
+        std::printf("%s\n  format           %s, %lld %s (pick one with --volume T, 0 to %lld)\n",
+                    printableText(path.toStdString()).c_str(), format, volumes, what, volumes - 1);
+}
+
+void printNpzArrays(const QString& path) {
+    const std::vector<std::string> names = npzArrayNames(path);
+    if (names.size() < 2)
+        return;
+    std::printf("%s\n  format           .npz\n  arrays           ",
+                printableText(path.toStdString()).c_str());
+    for (std::size_t k = 0; k < names.size(); ++k)
+        std::printf("%s%s", k ? ", " : "", printableText(names[k]).c_str());
+    std::printf(" (pick one with --dataset NAME)\n");
 }
 
 const std::vector<InputFormat> formats = {
@@ -107,9 +119,20 @@ const std::vector<InputFormat> formats = {
      [](const QString& path, const InputSelection& selection, TypedSource* source) {
          return openNiftiSource(path, selection.volume, source);
      },
-     printNiftiVolumes,
+     [](const QString& path) { printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes"); },
      {},
      "nifti"},
+    {"NIfTI or Analyze pair",
+     "a NIfTI-1 or -2 pair or an Analyze 7.5 file (.hdr with its .img beside it, or .hdr.gz\n"
+     "      and .img.gz; named by either; Analyze's axes taken as radiological, as SPM does)",
+     {"hdr", "hdr.gz", "img", "img.gz"},
+     nullptr, // the kind is known from the suffix, its header without any mark
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openNiftiSource(path, selection.volume, source);
+     },
+     [](const QString& path) { printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes"); },
+     {},
+     "analyze"},
     {"DICOM",
      "a DICOM series (a folder without slice pictures; slices in position order) or one\n"
      "      multi-frame file (.dcm, or any file that begins as DICOM)",
@@ -145,6 +168,29 @@ const std::vector<InputFormat> formats = {
       "                3D Slicer need to open it as an RGB volume",
       openNrrdSink},
      "nrrd"},
+    {"MRC",
+     "an MRC or CCP4 map (.mrc, .map, .rec, .st, .ali, .mrcs; modes 0, 1, 2, 6, 12 and 101,\n"
+     "      columns, rows and sections along x, y, z; of a volume stack, the volume --volume T\n"
+     "      picks)",
+     {"mrc", "map", "rec", "st", "ali", "mrcs"},
+     hasMrcMark,
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openMrcSource(path, selection.volume, source);
+     },
+     [](const QString& path) { printVolumes(path, "MRC", mrcVolumeCount(path), "volumes"); },
+     {},
+     "mrc"},
+    {"MGH",
+     "a FreeSurfer MGH volume (.mgh, .mgz, .mgh.gz; of several frames, the frame --volume T\n"
+     "      picks)",
+     {"mgh", "mgz", "mgh.gz"},
+     nullptr, // a version number, no mark
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openMghSource(path, selection.volume, source);
+     },
+     [](const QString& path) { printVolumes(path, "MGH", mghFrameCount(path), "frames"); },
+     {},
+     "mgh"},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},
@@ -155,6 +201,17 @@ const std::vector<InputFormat> formats = {
      nullptr,
      {{"npy"}, "a NumPy uint8 array of shape (N, N, N, 3)", openNpySink},
      "npy"},
+    {".npz",
+     "NumPy arrays in a zip (.npz, stored or deflated, as numpy.savez and savez_compressed\n"
+     "      write them): the only array, or the one --dataset NAME names, read as a .npy",
+     {"npz"},
+     nullptr, // a zip: its suffix tells it from the zips Zarr reads
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openNpzSource(path, selection.dataset, source);
+     },
+     printNpzArrays,
+     {},
+     "npz"},
     {"Zarr",
      "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip or\n"
      "      .ozx of one, or an http(s):// URL; Zarr v2 or v3, sharded or not; axes z, y, x and\n"

@@ -13,6 +13,10 @@
 #include <memory>
 #include <vector>
 
+// Deflate packs at most this many bytes into one: compressed data that much shorter than the
+// bytes a header claims for it cannot hold them.
+constexpr std::uint64_t maxDeflateExpansion = 1032;
+
 struct Inflater {
     enum class Result { Done, Short, Damaged };
 

@@ -24,8 +24,6 @@
 namespace {
 // Headers are a few hundred bytes; this bounds what is read looking for the end of one.
 const std::size_t maxHeaderLength = 1 << 16;
-// Deflate's greatest expansion.
-const std::uint64_t maxInflation = 1032;
 
 const std::map<std::string, SampleType> elementTypes = {
     {"MET_UCHAR", SampleType::UInt8},   {"MET_CHAR", SampleType::Int8},
@@ -407,7 +405,7 @@ std::string checkDataLength(const MetaImageHeader& header, std::uint64_t volumeB
         return stream->reason(volumeMessages::truncated);
     // zlib expands at most 1032-fold: fewer compressed bytes cannot hold the samples.
     const std::int64_t compressedBytes = header.compressedSize >= 0 ? needed : available;
-    if (header.compressed && std::uint64_t(compressedBytes) < volumeBytes / maxInflation)
+    if (header.compressed && std::uint64_t(compressedBytes) < volumeBytes / maxDeflateExpansion)
         return stream->reason(formatString("file too short: %lld bytes of zlib data can't hold "
                                            "%llu bytes of samples",
                                            (long long)compressedBytes,

@@ -7,11 +7,14 @@
 #include "text.h"
 #include "inflater.h"
 #include "inputfile.h"
+#include "littleendian.h"
 #include "messages.h"
 #include "storedsamples.h"
 #include "volumefile.h"
 
 #include <nifti2_io.h>
+#include <QFileInfo>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,12 +28,12 @@
 #include <vector>
 
 namespace {
-// Deflate expands at most 1032-fold: a compressed file that much shorter than the samples its
-// header claims cannot hold them.
-const std::uint64_t maxInflation = 1032;
-
 // What is read of a NIfTI-1 or -2 header, as the file has it, in host order and wide types.
+// A header with its voxels after it (.nii), of a .hdr/.img pair, or Analyze 7.5's (a pair too).
+enum class HeaderKind { Single, Pair, Analyze };
+
 struct NiftiHeader {
+    HeaderKind kind = HeaderKind::Single;
     int version = 0;      // 1 or 2
     bool swapped = false; // stored in the other byte order
     std::int64_t dim[8] = {};
@@ -43,15 +46,8 @@ struct NiftiHeader {
     double srow[3][4] = {};
 };
 
-// A field of type T at offset, in the header's byte order.
 template <typename T> T field(const unsigned char* bytes, std::size_t offset, bool swap) {
-    unsigned char raw[sizeof(T)];
-    std::memcpy(raw, bytes + offset, sizeof raw);
-    if (swap)
-        std::reverse(raw, raw + sizeof raw);
-    T value;
-    std::memcpy(&value, raw, sizeof value);
-    return value;
+    return fieldAt<T>(bytes, offset, swap);
 }
 
 // The fields of header type H, whose sizes are DimT, reals RealT, xform codes CodeT and voxel
@@ -89,28 +85,43 @@ int headerVersion(const unsigned char* bytes, bool* swapped) {
     return value == 348 ? 1 : value == 540 ? 2 : 0;
 }
 
-// Checks the header as the file has it, before any of it is trusted: the size field, the magic,
-// the dimension count as the version's integer in the header's byte order, positive sizes
-// and a voxel offset past the header. Fills *header; returns "" or the message.
-std::string parseHeader(const unsigned char* bytes, std::size_t size, NiftiHeader* header) {
-    if (size < sizeof(nifti_1_header))
-        return "not a NIfTI file";
-    header->version = headerVersion(bytes, &header->swapped);
-    const std::size_t headerBytes =
-        header->version == 2 ? sizeof(nifti_2_header) : sizeof(nifti_1_header);
-    if (header->version == 0 || size < headerBytes)
-        return "not a NIfTI file";
-    // "n+1" or "n+2" and a NUL; NIfTI-2's four bytes after it (which catch a file sent through
-    // a text transfer) are left unchecked, since nifti_clib writes zeros there.
+// The header's kind from its magic: "n+1" or "n+2" and a NUL in a .nii, "ni1" or "ni2" in a
+// pair's .hdr, and in a .hdr anything else from Analyze 7.5, which has no magic. NIfTI-2's four
+// bytes after it (which catch a file sent through a text transfer) are left unchecked, since
+// nifti_clib writes zeros there. Returns "" or the message.
+std::string headerKind(const unsigned char* bytes, bool pair, NiftiHeader* header) {
     const char* magic =
         reinterpret_cast<const char*>(bytes) +
         (header->version == 1 ? offsetof(nifti_1_header, magic) : offsetof(nifti_2_header, magic));
     const char version = char('0' + header->version);
-    if (magic[0] == 'n' && magic[1] == 'i' && magic[2] == version && magic[3] == '\0')
-        return "unsupported NIfTI: a header without its data (.hdr/.img pairs are not read; "
-               "save it as .nii)";
-    if (!(magic[0] == 'n' && magic[1] == '+' && magic[2] == version && magic[3] == '\0'))
+    const bool single = magic[0] == 'n' && magic[1] == '+' && magic[2] == version && !magic[3];
+    const bool ofPair = magic[0] == 'n' && magic[1] == 'i' && magic[2] == version && !magic[3];
+    if (!pair && ofPair)
+        return "unsupported NIfTI: the header of a .hdr/.img pair in one file (rename it .hdr, "
+               "with its data beside it as .img)";
+    if (pair && single)
+        return "bad NIfTI pair: its header is a single file's (rename it .nii)";
+    if (!single && !ofPair && (!pair || header->version != 1))
         return "bad NIfTI header: magic";
+    header->kind = single ? HeaderKind::Single : ofPair ? HeaderKind::Pair : HeaderKind::Analyze;
+    return std::string();
+}
+
+// Checks the header as the file has it, before any of it is trusted: the size field, the magic,
+// the dimension count as the version's integer in the header's byte order, positive sizes
+// and a voxel offset past the header (within the .img of a pair). Fills *header; returns "" or
+// the message.
+std::string parseHeader(const unsigned char* bytes, std::size_t size, bool pair,
+                        NiftiHeader* header) {
+    if (size < sizeof(nifti_1_header))
+        return pair ? "not a NIfTI or Analyze header" : "not a NIfTI file";
+    header->version = headerVersion(bytes, &header->swapped);
+    const std::size_t headerBytes =
+        header->version == 2 ? sizeof(nifti_2_header) : sizeof(nifti_1_header);
+    if (header->version == 0 || size < headerBytes)
+        return pair ? "not a NIfTI or Analyze header" : "not a NIfTI file";
+    if (const std::string failure = headerKind(bytes, pair, header); !failure.empty())
+        return failure;
     if (header->version == 1)
         readFields<nifti_1_header, std::int16_t, float, std::int16_t, float>(bytes, header->swapped,
                                                                              header);
@@ -126,17 +137,21 @@ std::string parseHeader(const unsigned char* bytes, std::size_t size, NiftiHeade
         else if (dim[k] < 1)
             return formatString("bad NIfTI header: size %lld along axis %d", (long long)dim[k], k);
     }
-    const double offset = header->voxOffset;
-    if (!std::isfinite(offset) || offset != std::floor(offset) || offset < double(headerBytes) ||
+    // Analyze keeps its orientation byte and origin where NIfTI's xform codes lie.
+    if (header->kind == HeaderKind::Analyze)
+        header->qformCode = header->sformCode = 0;
+    const double offset = header->voxOffset, least = pair ? 0 : double(headerBytes);
+    if (!std::isfinite(offset) || offset != std::floor(offset) || offset < least ||
         offset > double(INT64_C(1) << 62))
-        return formatString("bad NIfTI header: voxel offset %g (the data must follow the "
-                            "%zu-byte header)",
-                            offset, headerBytes);
+        return pair ? formatString("bad NIfTI header: voxel offset %g", offset)
+                    : formatString("bad NIfTI header: voxel offset %g (the data must follow the "
+                                   "%zu-byte header)",
+                                   offset, headerBytes);
     return std::string();
 }
 
 // Reads and checks the header of an open file, plain or gzip; *gzip says which.
-std::string readHeader(std::FILE* file, NiftiHeader* header, bool* gzip) {
+std::string readHeader(std::FILE* file, bool pair, NiftiHeader* header, bool* gzip) {
     unsigned char bytes[sizeof(nifti_2_header)] = {};
     std::size_t got = 0;
     const std::size_t start = std::fread(bytes, 1, 2, file);
@@ -157,7 +172,7 @@ std::string readHeader(std::FILE* file, NiftiHeader* header, bool* gzip) {
             return "bad compressed data";
         got = result == Inflater::Result::Done ? want : 0;
     }
-    return parseHeader(bytes, got, header);
+    return parseHeader(bytes, got, pair, header);
 }
 
 bool sampleType(int datatype, SampleType* type, int* channels) {
@@ -345,16 +360,34 @@ std::string checkLength(const NiftiHeader& header, const Voxels& voxels, std::ui
     const std::uint64_t end = voxels.offset + bytes;
     if (!voxels.gzip && fileBytes < end)
         return volumeMessages::truncated;
-    if (voxels.gzip && fileBytes < end / maxInflation)
+    if (voxels.gzip && fileBytes < end / maxDeflateExpansion)
         return formatString("file too short: %llu bytes of gzip data can't hold %llu bytes of "
                             "header and samples",
                             (unsigned long long)fileBytes, (unsigned long long)end);
     return std::string();
 }
 
+// Analyze gives no orientation: its axes are taken as nibabel and SPM take them, radiological
+// (i toward the patient's left, j anterior, k superior).
+void analyzeAxes(AxisDirections* axes) {
+    *axes = AxisDirections();
+    axes->frame = AxisFrame::World;
+    axes->patient = true;
+    const double radiological[3][3] = {{-1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    std::copy(&radiological[0][0], &radiological[0][0] + 9, &axes->axis[0][0]);
+    axes->from = "Analyze's default axes";
+}
+
+std::string formatName(const NiftiHeader& header) {
+    const std::string version = formatString("NIfTI-%d", header.version);
+    return header.kind == HeaderKind::Analyze ? "Analyze 7.5"
+           : header.kind == HeaderKind::Pair  ? version + " pair"
+                                              : version;
+}
+
 // Fills info's format, sizes, spacing and orientation from the header.
 void describe(const NiftiHeader& header, const Voxels& voxels, VolumeInfo* info) {
-    info->format = formatString("NIfTI-%d", header.version) + (voxels.gzip ? " (gzip)" : "");
+    info->format = formatName(header) + (voxels.gzip ? " (gzip)" : "");
     if (voxels.volumes > 1)
         info->format += formatString(", volume %lld of %lld", (long long)voxels.volume,
                                      (long long)voxels.volumes);
@@ -368,27 +401,116 @@ void describe(const NiftiHeader& header, const Voxels& voxels, VolumeInfo* info)
         info->spacingKnown = info->spacingKnown && std::isfinite(d) && d > 0;
     }
     info->axes = axesOf(header);
+    if (header.kind == HeaderKind::Analyze)
+        analyzeAxes(&info->axes);
 }
 
-// Opens the file and reads its header; fills *file, *header, *gzip and *fileBytes.
-std::string openHeader(const QString& path, FileHandle* file, NiftiHeader* header, bool* gzip,
-                       std::uint64_t* fileBytes) {
+// Opens a file of the input; fills *file and *fileBytes. "" or the message.
+std::string openPart(const QString& path, FileHandle* file, std::uint64_t* fileBytes) {
     if (!openInputFile(path, file).empty())
         return cantOpenReason(path);
     struct stat status;
     if (fstat(fileno(file->get()), &status) != 0)
         return inputMessages::cantOpen;
     *fileBytes = std::uint64_t(status.st_size);
-    return readHeader(file->get(), header, gzip);
+    return std::string();
+}
+
+// Opens the file and reads its header; fills *file, *header, *gzip and *fileBytes.
+std::string openHeader(const QString& path, bool pair, FileHandle* file, NiftiHeader* header,
+                       bool* gzip, std::uint64_t* fileBytes) {
+    const std::string failure = openPart(path, file, fileBytes);
+    return failure.empty() ? readHeader(file->get(), pair, header, gzip) : failure;
+}
+
+// The header and image files of a pair, found from either one's name.
+struct PairFiles {
+    QString header, image;
+};
+
+const char* const headerSuffixes[] = {".hdr", ".hdr.gz"};
+const char* const imageSuffixes[] = {".img", ".img.gz"};
+
+// The stem of path when it ends in one of the suffixes (any case), or a null string.
+QString stemOf(const QString& path, const char* const (&suffixes)[2], bool* upper) {
+    for (const char* suffix : suffixes)
+        if (path.endsWith(QLatin1String(suffix), Qt::CaseInsensitive)) {
+            const int length = int(std::strlen(suffix));
+            *upper = path.right(length) == QString(suffix).toUpper();
+            return path.left(path.size() - length);
+        }
+    return QString();
+}
+
+// Of the stem with each suffix (in the case of the name given), the first file that exists.
+QString partBeside(const QString& stem, const char* const (&suffixes)[2], bool upper) {
+    for (const char* suffix : suffixes) {
+        const QString name = stem + (upper ? QString(suffix).toUpper() : QString(suffix));
+        if (QFileInfo::exists(name))
+            return name;
+    }
+    return QString();
+}
+
+bool isPairPath(const QString& path) {
+    bool upper = false;
+    return !stemOf(path, headerSuffixes, &upper).isNull() ||
+           !stemOf(path, imageSuffixes, &upper).isNull();
+}
+
+std::string findPair(const QString& path, PairFiles* files) {
+    bool upper = false;
+    const QString headerStem = stemOf(path, headerSuffixes, &upper);
+    const bool fromHeader = !headerStem.isNull();
+    const QString stem = fromHeader ? headerStem : stemOf(path, imageSuffixes, &upper);
+    files->header = fromHeader ? path : partBeside(stem, headerSuffixes, upper);
+    files->image = fromHeader ? partBeside(stem, imageSuffixes, upper) : path;
+    if (files->header.isEmpty() || files->image.isEmpty())
+        return formatString(
+            "a %s without its %s beside it (%s.%s or %s.%s.gz)", fromHeader ? ".hdr" : ".img",
+            fromHeader ? ".img" : ".hdr", QFileInfo(stem).fileName().toStdString().c_str(),
+            fromHeader ? "img" : "hdr", QFileInfo(stem).fileName().toStdString().c_str(),
+            fromHeader ? "img" : "hdr");
+    return std::string();
+}
+
+// Opens the header and the file of the voxels: one .nii, or a pair's .hdr and .img (plain or
+// gzip, as its first bytes show). *other is the file of a pair the input does not name.
+std::string openVoxels(const QString& path, NiftiHeader* header, Voxels* voxels,
+                       std::uint64_t* fileBytes, QString* other) {
+    if (!isPairPath(path))
+        return openHeader(path, false, &voxels->file, header, &voxels->gzip, fileBytes);
+    PairFiles pair;
+    std::string failure = findPair(path, &pair);
+    if (!failure.empty())
+        return failure;
+    *other = pair.header == path ? pair.image : pair.header;
+    // A reason about the file the input does not name names that file.
+    const auto about = [&](const QString& file, const std::string& reason) {
+        return reason.empty() || file == path ? reason : otherFileMessage(file, reason);
+    };
+    FileHandle headerFile;
+    bool gzip = false;
+    std::uint64_t headerBytes = 0;
+    failure =
+        about(pair.header, openHeader(pair.header, true, &headerFile, header, &gzip, &headerBytes));
+    if (failure.empty())
+        failure = about(pair.image, openPart(pair.image, &voxels->file, fileBytes));
+    if (!failure.empty())
+        return failure;
+    unsigned char start[2] = {};
+    voxels->gzip =
+        std::fread(start, 1, 2, voxels->file.get()) == 2 && start[0] == 0x1f && start[1] == 0x8b;
+    return std::string();
 }
 } // namespace
 
 std::int64_t niftiVolumeCount(const QString& path) {
-    FileHandle file;
+    Voxels voxels;
     NiftiHeader header;
-    bool gzip = false;
     std::uint64_t fileBytes = 0;
-    return openHeader(path, &file, &header, &gzip, &fileBytes).empty() ? header.dim[4] : 0;
+    QString other;
+    return openVoxels(path, &header, &voxels, &fileBytes, &other).empty() ? header.dim[4] : 0;
 }
 
 namespace {
@@ -411,10 +533,11 @@ std::string sampleLayout(const NiftiHeader& header, StoredSamples* stored, std::
     const double slope = header.slope, intercept = header.intercept;
     const bool scaled =
         !*rgb && slope != 0 && std::isfinite(slope) && !(slope == 1 && intercept == 0);
-    if (scaled && !std::isfinite(intercept))
+    // SPM keeps Analyze's scale in its unused fields, an intercept that is no number meaning 0.
+    if (scaled && !std::isfinite(intercept) && header.kind != HeaderKind::Analyze)
         return formatString("bad NIfTI header: scale intercept %g", intercept);
     stored->slope = scaled ? slope : 1;
-    stored->intercept = scaled ? intercept : 0;
+    stored->intercept = scaled && std::isfinite(intercept) ? intercept : 0;
     return std::string();
 }
 
@@ -445,7 +568,8 @@ std::string openNiftiSource(const QString& path, int volume, TypedSource* source
     auto voxels = std::make_shared<Voxels>();
     NiftiHeader header;
     std::uint64_t fileBytes = 0;
-    std::string failure = openHeader(path, &voxels->file, &header, &voxels->gzip, &fileBytes);
+    QString other;
+    std::string failure = openVoxels(path, &header, voxels.get(), &fileBytes, &other);
     StoredSamples stored;
     std::int64_t channels = 1;
     bool rgb = false;
@@ -455,6 +579,8 @@ std::string openNiftiSource(const QString& path, int volume, TypedSource* source
         failure = placeVoxels(header, volume, channels, rgb, stored, fileBytes, voxels.get());
     if (!failure.empty())
         return failure;
+    if (!other.isEmpty())
+        source->files.push_back(other.toStdString());
     VolumeInfo& info = source->info;
     info = VolumeInfo();
     describe(header, *voxels, &info);

@@ -184,6 +184,18 @@ std::string encodeNpyHeader(int n) {
     return header + dict;
 }
 
+void describeNpyArray(const NpyArray& array, const std::string& format, VolumeInfo* info) {
+    *info = VolumeInfo();
+    info->format = format;
+    info->width = array.width;
+    info->height = array.height;
+    info->depth = array.depth;
+    info->channels = array.channels;
+    info->type = array.type;
+    // No dtype marks alpha; a last axis of 2 or 4 is grey or RGB with alpha by convention.
+    info->alphaChannel = array.channels == 2 || array.channels == 4 ? array.channels - 1 : -1;
+}
+
 std::string openNpySource(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
     *file = openFile(QFile::encodeName(path).constData(), "rb");
@@ -195,16 +207,7 @@ std::string openNpySource(const QString& path, TypedSource* source) {
     const std::string failure = parseNpyHeader(bytes, &array);
     if (!failure.empty())
         return failure;
-    VolumeInfo& info = source->info;
-    info = VolumeInfo();
-    info.format = ".npy";
-    info.width = array.width;
-    info.height = array.height;
-    info.depth = array.depth;
-    info.channels = array.channels;
-    info.type = array.type;
-    // No dtype marks alpha; a last axis of 2 or 4 is grey or RGB with alpha by convention.
-    info.alphaChannel = array.channels == 2 || array.channels == 4 ? array.channels - 1 : -1;
+    describeNpyArray(array, ".npy", &source->info);
     return openRawSamples(file, off_t(array.dataOffset), array.swap, source);
 }
 

@@ -28,5 +28,9 @@ std::string parseNpyHeader(const std::vector<unsigned char>& bytes, NpyArray* ar
 // padded with spaces to a multiple of 64 bytes).
 std::string encodeNpyHeader(int n);
 
+// The volume info of an array: its sizes, type and channels (a last axis of 2 or 4 taken as
+// alpha), placed nowhere.
+void describeNpyArray(const NpyArray& array, const std::string& format, VolumeInfo* info);
+
 std::string openNpySource(const QString& path, TypedSource* source);
 std::string openNpySink(const QString& path, int n, SliceSink* sink);

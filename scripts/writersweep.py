@@ -1,0 +1,271 @@
+"""Packs files that the field's own writers make and compares each volume with what their own
+readers decode: MRC written and read by mrcfile, MGH/MGZ, Analyze 7.5 and NIfTI pairs by
+nibabel, .npz by NumPy; and nibabel's own test files of these formats.
+
+Usage: /usr/bin/python3 scripts/writersweep.py TESSARY_VOL
+
+Every file is packed with --pad and --spacing 1,1,1 (any shape packs without resampling), a
+file of several volumes for each of them with --volume T (or --dataset NAME), and must match
+the reference's samples mapped to 8 bits as the converter maps them (niftisweep.to_bytes),
+within 1 for rounding, with the volume's axes laid out by the orientation rule (turn_of()).
+Files of several volumes must be refused without a pick, in one line. Exits with 1 on any
+mismatch, refusal, crash or stray output on standard error.
+"""
+
+import os
+import sys
+import tempfile
+
+import mrcfile
+import nibabel
+import numpy
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import niftisweep  # noqa: E402  the 8-bit rule and the refusal check
+import sweepvolume  # noqa: E402  the .vol reader and the orientation rule
+
+def turn_of(frame, directions=None):
+    """How the converter turns a file's axes i, j, k: an array placed nowhere shows each slice's
+    first stored row at the top; a file placed in the patient's RAS+ frame (directions: one row
+    per file axis) turns to the axes closest to LAS+."""
+    return sweepvolume.ARRAY if frame == "array" else sweepvolume.world_turn(directions)
+
+
+def expected_rgb(volume_xyz, copied):
+    """The converter's RGB cube before padding of one grey or multi-channel volume (x, y, z[, c])."""
+    data = volume_xyz if volume_xyz.ndim == 4 else volume_xyz[..., numpy.newaxis]
+    mapped = niftisweep.to_bytes(data, copied)
+    rgb = numpy.zeros(data.shape[:3] + (3,))
+    channels = data.shape[3]
+    rgb[..., :channels] = mapped
+    if channels == 1:
+        rgb[..., 1] = rgb[..., 2] = mapped[..., 0]
+    return rgb
+
+
+def compare(tool, label, path, extra, expected, turn, scratch, problems):
+    """Packs path with the extra arguments and compares it with the expected RGB cube of the
+    file's axes, turned as the converter turns them."""
+    out = os.path.join(scratch, "out.vol")
+    result = niftisweep.run(tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
+    if result.returncode != 0 or result.stderr:
+        problems.append("%s: exit %d, %r" % (label, result.returncode, result.stderr))
+        return False
+    got = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
+    inside, expected = sweepvolume.placed(got, expected, turn)
+    if inside.shape != expected.shape:
+        problems.append("%s: packed as %s, expected %s" % (label, inside.shape, expected.shape))
+        return False
+    worst = float(numpy.abs(inside - expected).max())
+    outside = int(got.sum() - inside.sum())
+    if worst > 1 or outside != 0:
+        problems.append("%s: samples differ from the reference by up to %g (padding holds %d)"
+                        % (label, worst, outside))
+        return False
+    return True
+
+
+class Sweep:
+    def __init__(self, tool, scratch):
+        self.tool, self.scratch = tool, scratch
+        self.problems, self.packed, self.refused = [], 0, 0
+
+    def check(self, path, picks, frame, directions=None, copied=False):
+        """picks: the arguments that pick a volume of the file ([] where it holds one) and the
+        reference's volume (x, y, z[, c]) they pick."""
+        for extra, volume in picks:
+            label = " ".join([os.path.basename(path)] + extra)
+            expected = expected_rgb(volume, copied)
+            if compare(self.tool, label, path, extra, expected, turn_of(frame, directions),
+                       self.scratch, self.problems):
+                self.packed += 1
+        info = niftisweep.run(self.tool, "info", path, "--pad", *picks[0][0])
+        if info.returncode != 0 or info.stderr:
+            self.problems.append("%s: info gave exit %d, %r" % (path, info.returncode, info.stderr))
+
+    def refuse(self, path, expected):
+        out = os.path.join(self.scratch, "out.vol")
+        niftisweep.refusal(self.tool, path, ["pack", path, "-o", out, "--pad"], expected,
+                           self.problems)
+        self.refused += 1
+
+    def file(self, name):
+        return os.path.join(self.scratch, name)
+
+
+def mrc_files(sweep):
+    """mrcfile's every mode, little- and big-endian, a volume, an image stack, a volume stack."""
+    shape = (3, 4, 5)  # z, y, x
+    ramp = numpy.arange(numpy.prod(shape)).reshape(shape)
+    arrays = {
+        "int8": (ramp * 7 % 256 - 128).astype(numpy.int8),
+        "int16": (ramp * 1111 - 30000).astype(numpy.int16),
+        "float32": (ramp * 0.37 - 4).astype(numpy.float32),
+        "uint16": (ramp * 1000).astype(numpy.uint16),
+        "uint8": (ramp * 4).astype(numpy.uint8),  # mrcfile widens it into mode 6
+        "float16": (ramp * 0.125 - 3).astype(numpy.float16),
+    }
+    for name, array in arrays.items():
+        path = sweep.file(name + ".mrc")
+        with mrcfile.new(path, overwrite=True) as mrc:
+            mrc.set_data(array)
+            mrc.voxel_size = (1.5, 1.5, 1.5)
+        mrc_check(sweep, path)
+        mrc_check(sweep, big_endian_copy(path))
+    stack = sweep.file("stack.mrcs")
+    with mrcfile.new(stack, overwrite=True) as mrc:
+        mrc.set_data(arrays["int16"])
+        mrc.set_image_stack()
+    mrc_check(sweep, stack)
+    volumes = sweep.file("volumes.mrc")
+    with mrcfile.new(volumes, overwrite=True) as mrc:
+        mrc.set_data(numpy.stack([arrays["float32"], arrays["float32"] * -2, arrays["float32"]
+                                  + 100]))
+    sweep.refuse(volumes, "MRC volume stack of 3 volumes: pick one with --volume T (0 to 2)")
+    mrc_check(sweep, volumes)
+
+
+def big_endian_copy(path):
+    """The file with every header field and sample in the other byte order, through mrcfile's
+    own header layout; mrcfile must read it back as the same file."""
+    with mrcfile.open(path) as mrc:
+        header = mrc.header.astype(mrc.header.dtype.newbyteorder(">"))
+        header.machst = mrcfile.utils.machine_stamp_from_byte_order(">")
+        data = mrc.data.astype(mrc.data.dtype.newbyteorder(">"))
+        original = numpy.array(mrc.data)
+    swapped = path.replace(".mrc", "-big.mrc")
+    with open(swapped, "wb") as f:
+        f.write(header.tobytes() + data.tobytes())
+    with mrcfile.open(swapped, permissive=False) as mrc:
+        assert mrc.data.dtype.byteorder == ">" or mrc.data.dtype.itemsize == 1
+        assert numpy.array_equal(mrc.data, original, equal_nan=True)
+    return swapped
+
+
+def mrc_check(sweep, path):
+    with mrcfile.open(path, permissive=False) as mrc:
+        data = numpy.array(mrc.data, dtype=numpy.float64)
+        stacked = mrc.is_volume_stack()
+    sweep.check(path, volume_picks([v.transpose(2, 1, 0) for v in data] if stacked
+                                   else [data.transpose(2, 1, 0)]), "array")
+
+
+def volume_picks(volumes):
+    """Each volume with the --volume T that picks it, where there are several."""
+    if len(volumes) == 1:
+        return [([], volumes[0])]
+    return [(["--volume", str(k)], volume) for k, volume in enumerate(volumes)]
+
+
+def nibabel_check(sweep, path):
+    image = nibabel.load(path)
+    data = numpy.asanyarray(image.dataobj).astype(numpy.float64)
+    volumes = [data[..., t] for t in range(data.shape[3])] if data.ndim == 4 else [data]
+    copied = (image.get_data_dtype() == numpy.uint8 and image.dataobj.slope == 1
+              and image.dataobj.inter == 0)
+    directions = image.affine[:3, :3].T  # row k: where file axis k points
+    sweep.check(path, volume_picks(volumes), "world", directions, copied)
+
+
+def mgh_files(sweep):
+    """nibabel's MGH and MGZ in each type, axial, oblique and FreeSurfer's coronal, with frames."""
+    shape = (5, 4, 3)  # x, y, z
+    ramp = numpy.arange(numpy.prod(shape)).reshape(shape)
+    theta = numpy.radians(20)
+    oblique = numpy.array([[numpy.cos(theta), -numpy.sin(theta), 0, 10],
+                           [numpy.sin(theta), numpy.cos(theta), 0, -5],
+                           [0, 0, 2, 3], [0, 0, 0, 1]])
+    coronal = numpy.array([[-1, 0, 0, 0], [0, 0, 1, 0], [0, -1, 0, 0], [0, 0, 0, 1.0]])
+    cases = [("uint8", numpy.diag([1.0, 1, 1, 1])), ("int16", oblique), ("int32", coronal),
+             ("float32", numpy.diag([0.5, 0.5, 0.5, 1]))]
+    for dtype, affine in cases:
+        array = (ramp * 9 % 256).astype(dtype)
+        for suffix in (".mgh", ".mgz"):
+            path = sweep.file(dtype + suffix)
+            nibabel.save(nibabel.MGHImage(array, affine), path)
+            nibabel_check(sweep, path)
+    frames = sweep.file("frames.mgz")
+    nibabel.save(nibabel.MGHImage(numpy.stack([ramp, -ramp, ramp * 3], axis=-1)
+                                  .astype(numpy.float32), oblique), frames)
+    sweep.refuse(frames, "MGH file of 3 frames: pick one with --volume T (0 to 2)")
+    nibabel_check(sweep, frames)
+
+
+def analyze_files(sweep):
+    """nibabel's Analyze 7.5 (plain and with SPM's scale) and NIfTI-1 pairs, the image plain and
+    gzip; the .hdr and the .img each named."""
+    shape = (5, 4, 3)
+    ramp = numpy.arange(numpy.prod(shape)).reshape(shape)
+    zooms = numpy.diag([2.0, 2, 2, 1])
+    images = [
+        ("analyze.hdr", nibabel.AnalyzeImage(ramp.astype(numpy.int16) - 20, zooms)),
+        ("float.hdr", nibabel.AnalyzeImage(ramp.astype(numpy.float32) / 7, zooms)),
+        ("pair.img", nibabel.Nifti1Pair(ramp.astype(numpy.uint8), numpy.eye(4))),
+        ("pairgz.img.gz", nibabel.Nifti1Pair(ramp.astype(numpy.int16) * 50, zooms)),
+    ]
+    scaled = nibabel.Spm2AnalyzeImage((ramp * 0.25 + 3).astype(numpy.float32), zooms)
+    scaled.set_data_dtype(numpy.int16)  # nibabel stores a slope and an intercept for it
+    images.append(("spm.hdr", scaled))
+    for name, image in images:
+        path = sweep.file(name)
+        nibabel.save(image, path)
+        mat = os.path.splitext(path)[0] + ".mat"
+        if os.path.exists(mat):
+            os.remove(mat)  # SPM's own affine: the converter reads the header alone
+        nibabel_check(sweep, path)
+        other = path.replace(".hdr", ".img") if ".hdr" in name else path.replace(".img", ".hdr")
+        nibabel_check(sweep, other)
+
+
+def npz_files(sweep):
+    """NumPy's savez and savez_compressed: one array, and several picked by name."""
+    shape = (3, 4, 5)  # z, y, x
+    ramp = numpy.arange(numpy.prod(shape)).reshape(shape)
+    arrays = {"grey": ramp.astype(">i2") - 7, "wide": (ramp / 3).astype("<f8"),
+              "rgb": (numpy.stack([ramp, ramp * 2, ramp * 3], axis=-1) % 256).astype(numpy.uint8)}
+    for save in (numpy.savez, numpy.savez_compressed):
+        path = sweep.file(save.__name__ + ".npz")
+        save(path, **arrays)
+        sweep.refuse(path, "an .npz of arrays grey, rgb, wide: pick one with --dataset NAME")
+        for name, array in arrays.items():
+            volume = numpy.load(path)[name].astype(numpy.float64)
+            cube = volume.transpose(2, 1, 0) if volume.ndim == 3 else volume.transpose(2, 1, 0, 3)
+            sweep.check(path, [(["--dataset", name], cube)], "array",
+                        copied=array.dtype == numpy.uint8)
+        one = sweep.file("one-" + save.__name__ + ".npz")
+        save(one, arrays["grey"])
+        sweep.check(one, [([], arrays["grey"].astype(numpy.float64).transpose(2, 1, 0))], "array")
+
+
+NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
+
+
+def nibabel_data(sweep):
+    """nibabel's own test files of these formats: an MGZ of two frames, and pair headers that
+    it ships without their images, which must be refused as such."""
+    if not os.path.isdir(NIBABEL_DATA):
+        return
+    nibabel_check(sweep, os.path.join(NIBABEL_DATA, "test.mgz"))
+    for name in ("analyze.hdr", "nifti1.hdr", "nifti2.hdr"):
+        sweep.refuse(os.path.join(NIBABEL_DATA, name), "without its .img beside it")
+
+
+def main():
+    tool = sys.argv[1]
+    with tempfile.TemporaryDirectory() as scratch:
+        sweep = Sweep(tool, scratch)
+        for writer in (mrc_files, mgh_files, analyze_files, npz_files, nibabel_data):
+            try:
+                writer(sweep)
+            except Exception as error:  # a reference that fails: fix the sweep
+                sweep.problems.append("%s: %s: %s" % (writer.__name__, type(error).__name__,
+                                                      error))
+    print("Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy), %d refused as "
+          "expected" % (sweep.packed, sweep.refused))
+    for problem in sweep.problems:
+        print("  " + problem)
+    return 1 if sweep.problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
