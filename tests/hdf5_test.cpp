@@ -3,6 +3,9 @@
 #include "hdf5file.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <hdf5.h>
 
 #include <QElapsedTimer>
@@ -41,6 +44,8 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
         {"floats.ims", -1, "", 3, "floats_l1", 1,
          "Imaris: 8x4x16 float32*1 alpha -1, spacing 2.125 2.25 2.0625 unknown"},
         {"setups.h5", 1, "", 0, "bdv_t1_l0", 0,
+         "BigDataViewer HDF5: 24x20x12 uint16*2 alpha -1, spacing 0.5 0.5 1 known"},
+        {"setups.xml", 1, "", 0, "bdv_t1_l0", 0,
          "BigDataViewer HDF5: 24x20x12 uint16*2 alpha -1, spacing 0.5 0.5 1 known"},
         {"setups.h5", 0, "s01", 10, "bdv_t0_l1_s01", 1,
          "BigDataViewer HDF5: 12x10x6 uint16*1 alpha -1, spacing 1 1 2 known"},
@@ -82,6 +87,45 @@ TEST_F(Hdf5Files, BigDataViewerXmlIsAmongTheFilesRead) {
     ASSERT_EQ(openPackInput({file("setups.h5")}, InputSelection(-1, 0), &bdv), "");
     ASSERT_EQ(bdv.files.size(), 1u);
     EXPECT_NE(bdv.files[0].find("setups.xml"), std::string::npos);
+    // Named by its .xml, the .h5 is read too.
+    ASSERT_EQ(openPackInput({file("setups.xml")}, InputSelection(-1, 0), &bdv), "");
+    ASSERT_EQ(bdv.files.size(), 2u);
+    EXPECT_NE(bdv.files[1].find("setups.h5"), std::string::npos);
+}
+
+// The files a BigDataViewer dataset names are inputs too: inside the folder, regular files.
+TEST_F(Hdf5Files, BigDataViewerXmlNamesOnlyFilesBesideIt) {
+    ScratchDir scratch;
+    ASSERT_TRUE(QDir().mkpath("in") && QDir().mkpath("out"));
+    ASSERT_TRUE(QFile::copy(file("setups.h5"), "in/setups.h5"));
+    ASSERT_TRUE(QFile::copy(file("setups.xml"), "out/setups.xml"));
+    ASSERT_TRUE(QFile::link("../out/setups.xml", "in/setups.xml"));
+    const auto loader = [](const std::string& format, const std::string& name) {
+        return "<SpimData><SequenceDescription><ImageLoader format=\"" + format +
+               "\"><hdf5 type=\"relative\">" + name + "</hdf5></ImageLoader>" +
+               "</SequenceDescription></SpimData>";
+    };
+    writeFile("in/up.xml", loader("bdv.hdf5", "../out/x.h5"));
+    ASSERT_TRUE(QFile::copy(file("setups.h5"), "out/x.h5"));
+    writeFile("in/n5.xml", loader("bdv.n5", "x.n5"));
+    writeFile("in/missing.xml", loader("bdv.hdf5", "gone.h5"));
+    writeFile("in/other.xml", loader("bdv.hdf5", "setups.h5"));
+    writeFile("in/plain.xml", "<html/>");
+    const std::pair<const char*, const char*> cases[] = {
+        {"in/setups.h5", "in/setups.xml: the dataset's XML: it lies outside the folder"},
+        {"in/up.xml", "out/x.h5: it lies outside the folder"},
+        {"in/n5.xml", "in/n5.xml: a BigDataViewer dataset stored as bdv.n5: only bdv.hdf5"},
+        {"in/missing.xml", "in/gone.h5: can't open: no such file"},
+        {"in/other.xml", "which has another XML beside it: pack the .h5 itself"},
+        {"in/plain.xml", "in/plain.xml: not a BigDataViewer dataset: no ImageLoader"},
+    };
+    for (const auto& [input, expected] : cases) {
+        SCOPED_TRACE(input);
+        TypedSource source;
+        const std::string failure = openPackInput({input}, InputSelection(-1, 0), &source);
+        EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+        EXPECT_NE(failure.find(expected), std::string::npos) << failure;
+    }
 }
 
 TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {

@@ -226,8 +226,9 @@ const std::vector<InputFormat> formats = {
      isZarrInput},
     {"HDF5",
      "an HDF5 file (.h5, .hdf5, .he5, .ims): an Imaris or BigDataViewer pyramid (the level as\n"
-     "      for Zarr), or any 3-D or 4-D dataset picked with --dataset PATH",
-     {"h5", "hdf5", "he5", "ims"},
+     "      for Zarr; a BigDataViewer .xml reads the .h5 it names), or any 3-D or 4-D dataset\n"
+     "      picked with --dataset PATH",
+     {"h5", "hdf5", "he5", "ims", "xml"},
      [](const std::string& start) { return hasAt(start, 0, "\x89HDF\r\n\x1a\n"); },
      openHdf5Source,
      [](const QString& path) { std::printf("%s", describeHdf5(path, InputSelection()).c_str()); },

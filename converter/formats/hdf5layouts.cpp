@@ -1,8 +1,10 @@
 #include "hdf5layouts.h"
 
+#include "inputfile.h"
 #include "text.h"
 #include "messages.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QXmlStreamReader>
@@ -296,10 +298,14 @@ std::string pickSetups(const QString& xmlPath, const std::vector<ViewSetup>& set
 // The view setups of the .xml beside the file, where there is one; it is an input too.
 std::string readBigDataViewerXml(const QString& xmlPath, int setupCount,
                                  std::vector<ViewSetup>* setups, Hdf5Layout* layout) {
-    if (!QFileInfo(xmlPath).isFile())
+    if (!QFileInfo(xmlPath).exists())
         return std::string();
-    layout->files.push_back(QFile::encodeName(xmlPath).toStdString());
-    const std::string failure = readSetupsXml(xmlPath, setups);
+    QString canonical;
+    std::string failure = checkFileInFolder(QFileInfo(xmlPath).absolutePath(), xmlPath, &canonical);
+    if (!failure.empty())
+        return otherFileMessage(xmlPath, "the dataset's XML: " + failure);
+    layout->files.push_back(QFile::encodeName(canonical).toStdString());
+    failure = readSetupsXml(canonical, setups);
     if (!failure.empty())
         return failure;
     if (int(setups->size()) != setupCount)
@@ -307,6 +313,61 @@ std::string readBigDataViewerXml(const QString& xmlPath, int setupCount,
                                                       int(setups->size()), setupCount));
     return std::string();
 }
+
+// The ImageLoader's format and its hdf5 element's text; "" or the XML's fault.
+std::string readImageLoader(const QString& xmlPath, QString* format, QString* name) {
+    QFile file(xmlPath);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > (64 << 20))
+        return "can't read it as a BigDataViewer XML (unreadable, or larger than 64 MB)";
+    QXmlStreamReader xml(&file);
+    bool inLoader = false;
+    while (!xml.atEnd() && !xml.hasError()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement && xml.name() == QLatin1String("ImageLoader")) {
+            inLoader = true;
+            *format = xml.attributes().value("format").toString();
+        } else if (token == QXmlStreamReader::EndElement &&
+                   xml.name() == QLatin1String("ImageLoader")) {
+            inLoader = false;
+        } else if (token == QXmlStreamReader::StartElement && inLoader &&
+                   xml.name() == QLatin1String("hdf5")) {
+            *name = xml.readElementText().trimmed();
+        }
+    }
+    if (xml.hasError())
+        return formatString("malformed XML at line %lld: ", (long long)xml.lineNumber()) +
+               xml.errorString().toStdString();
+    return std::string();
+}
+} // namespace
+
+std::string bigDataViewerFile(const QString& xmlPath, QString* hdf5Path) {
+    QString format, name;
+    std::string failure = readImageLoader(xmlPath, &format, &name);
+    if (!failure.empty())
+        return otherFileMessage(xmlPath, failure);
+    if (format != "bdv.hdf5")
+        return otherFileMessage(
+            xmlPath, format.isEmpty()
+                         ? "not a BigDataViewer dataset: no ImageLoader"
+                         : "a BigDataViewer dataset stored as " + format.left(40).toStdString() +
+                               ": only bdv.hdf5 is read (export it to HDF5 in Fiji)");
+    if (name.isEmpty())
+        return otherFileMessage(xmlPath, "its ImageLoader names no HDF5 file");
+    const QString folder = QFileInfo(xmlPath).absolutePath();
+    const QString named = QDir(folder).filePath(name);
+    failure = checkFileInFolder(folder, named, hdf5Path);
+    if (!failure.empty())
+        return otherFileMessage(named, failure);
+    const QString beside = hdf5Path->left(hdf5Path->size() - QFileInfo(*hdf5Path).suffix().size());
+    if (QFileInfo(beside + "xml").canonicalFilePath() != QFileInfo(xmlPath).canonicalFilePath())
+        return otherFileMessage(xmlPath, "names " + QFileInfo(named).fileName().toStdString() +
+                                             ", which has another XML beside it: pack the .h5 "
+                                             "itself");
+    return std::string();
+}
+
+namespace {
 
 // The downsampling factors of setup s's levels: a row of x y z factors a level.
 const Hdf5Object* levelFactors(const Hdf5Contents& contents, int s) {

@@ -213,6 +213,13 @@ std::vector<std::string> sizeRanges(const std::vector<PyramidLevel>& levels) {
 }
 } // namespace
 
+// A BigDataViewer .xml stands for the HDF5 file it names; any other input for itself.
+std::string bigDataViewerInput(const QString& input, QString* path) {
+    if (QFileInfo(input).suffix().toLower() != "xml")
+        return std::string();
+    return bigDataViewerFile(input, path);
+}
+
 bool isHdf5File(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == "h5" || suffix == "hdf5" || suffix == "he5" || suffix == "ims")
@@ -223,11 +230,14 @@ bool isHdf5File(const QString& path) {
            std::memcmp(start, "\x89HDF\r\n\x1a\n", 8) == 0;
 }
 
-std::string openHdf5Source(const QString& path, const InputSelection& selection,
+std::string openHdf5Source(const QString& input, const InputSelection& selection,
                            TypedSource* source) {
+    QString path = input;
+    std::string failure = bigDataViewerInput(input, &path);
     Hdf5Contents contents;
     Hdf5Layout layout;
-    std::string failure = listHdf5(path, &contents);
+    if (failure.empty())
+        failure = listHdf5(path, &contents);
     if (failure.empty())
         failure = readHdf5Layout(path, contents, selection, &layout);
     if (!failure.empty())
@@ -266,13 +276,16 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
     source->memory = (slabsAhead + 1) * std::uint64_t(reader->slabDepth) *
                      std::max<std::uint64_t>(sliceBytes(info), reader->storedSliceBytes());
     source->files = layout.files;
+    if (path != input) // the .h5 a BigDataViewer .xml names
+        source->files.push_back(QFile::encodeName(path).toStdString());
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
     guardReads(source);
     return std::string();
 }
 
-std::string describeHdf5(const QString& path, const InputSelection& selection) {
-    if (!isHdf5File(path))
+std::string describeHdf5(const QString& input, const InputSelection& selection) {
+    QString path = input;
+    if (!bigDataViewerInput(input, &path).empty() || !isHdf5File(path))
         return std::string();
     Hdf5Contents contents;
     Hdf5Layout layout;

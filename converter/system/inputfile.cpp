@@ -3,6 +3,7 @@
 #include "messages.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,4 +62,16 @@ bool readExactly(int fd, std::uint64_t offset, std::size_t length, void* out) {
         length -= std::size_t(got);
     }
     return true;
+}
+
+std::string checkFileInFolder(const QString& folder, const QString& path, QString* canonical) {
+    const QFileInfo file(path);
+    *canonical = file.canonicalFilePath();
+    if (canonical->isEmpty())
+        return "can't open: no such file";
+    if (!canonical->startsWith(QFileInfo(folder).canonicalFilePath() + '/'))
+        return "it lies outside the folder of the file that names it";
+    if (!QFileInfo(*canonical).isFile())
+        return "can't open: not a regular file";
+    return std::string();
 }

@@ -19,6 +19,11 @@ std::string cantOpenReason(const QString& path);
 // "PATH: " and cantOpenReason, leaving *file null.
 std::string openInputFile(const QString& path, FileHandle* file);
 
+// A file that an input names beside it (a dataset's XML, the data an XML names) is an input
+// too, so the same care applies: it must lie in `folder`, links resolved, and be a regular file.
+// Fills *canonical with its resolved path; "" or the reason, without the path.
+std::string checkFileInFolder(const QString& folder, const QString& path, QString* canonical);
+
 // Reads length bytes of fd from offset into out, however few each read gives; false when the
 // file ends first or a read fails.
 bool readExactly(int fd, std::uint64_t offset, std::size_t length, void* out);
