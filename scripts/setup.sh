@@ -19,7 +19,8 @@ set -euo pipefail
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
 # python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
-# nlohmann-json; python3-zarr and python3-numcodecs write the stores zarr_test reads.
+# nlohmann-json, and checks its crc32c checksums with ISA-L; python3-zarr and python3-numcodecs
+# write the stores zarr_test reads.
 # libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
 # in tessary-vol synth; gimp-data's patterns are the exemplars of tessary-bench --synth.
 packages=(
@@ -32,7 +33,7 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind openssl
     assimp-testmodels python3-nibabel python3-numpy python3-mrcfile
     python3-pydicom python3-pil python3-gdcm python-tables-data
-    libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs
+    libblosc-dev libzstd-dev liblz4-dev libisal-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base
     libeigen3-dev libnanoflann-dev gimp-data
 )

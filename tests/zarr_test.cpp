@@ -1,3 +1,4 @@
+#include "chunkcodecs.h"
 #include "folderstore.h"
 #include "testsupport.h"
 
@@ -152,6 +153,32 @@ std::string shardedArray(const std::string& shape, const std::string& shard,
         "codecs": [{"name": "sharding_indexed", "configuration": {"chunk_shape": )" +
            inner + R"(, "codecs": [{"name": "bytes"}],
             "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}}]}}]})";
+}
+
+// CRC-32C's check value, and sums that do not depend on how the bytes are split or aligned.
+TEST(ChunkChecksums, Crc32cIsCastagnolis) {
+    const std::string check = "123456789";
+    EXPECT_EQ(crc32c(reinterpret_cast<const unsigned char*>(check.data()), check.size()),
+              0xe3069283u);
+    EXPECT_EQ(crc32c(nullptr, 0), 0u);
+    std::string bytes(4099, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 131 + i / 7);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    // Bitwise, one byte at a time: the definition itself.
+    const auto reference = [](const unsigned char* p, std::size_t n) {
+        std::uint32_t c = 0xffffffffu;
+        for (std::size_t i = 0; i < n; ++i) {
+            c ^= p[i];
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? (c >> 1) ^ 0x82f63b78u : c >> 1;
+        }
+        return c ^ 0xffffffffu;
+    };
+    for (std::size_t start : {0, 1, 3, 7})
+        for (std::size_t length : {1, 15, 64, 4091})
+            EXPECT_EQ(crc32c(data + start, length), reference(data + start, length))
+                << start << " " << length;
 }
 
 TEST(ZarrMetadata, RefusesLiesAndLevelsThatDisagree) {
