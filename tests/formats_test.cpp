@@ -276,3 +276,35 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
 }
+
+// An option that picks a part the input does not have is refused, never ignored; one it has is
+// taken.
+TEST(FormatsTest, OptionsForPartsAnInputHasNotAreRefused) {
+    ScratchDir dir;
+    ensureApplication();
+    writeFile("v.nii", niftiBytes(NiftiFile(), std::string(8, '\1')));
+    writeFile("v.npy", npyFile("|u1", "(2, 2, 2)") + std::string(8, '\1'));
+    const struct {
+        const char* input;
+        InputSelection pick;
+        const char* refusal; // "" where the option applies
+    } cases[] = {
+        {"v.nii", InputSelection(1, -1),
+         "v.nii: --series does not apply to NIfTI, which holds one "
+         "volume (it picks a part of DICOM)"},
+        {"v.npy", InputSelection(-1, 0), "v.npy: --volume does not apply to .npy"},
+        {"v.nii", InputSelection(-1, 0), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        TypedSource source;
+        const std::string failure = openPackInput({c.input}, c.pick, &source);
+        EXPECT_EQ(failure.rfind(c.refusal, 0), 0u) << failure;
+        EXPECT_EQ(failure.empty(), *c.refusal == '\0') << failure;
+    }
+    InputSelection dataset;
+    dataset.dataset = "/x";
+    TypedSource source;
+    expectRefusal(openPackInput({"v.nii"}, dataset, &source),
+                  "v.nii: ", "--dataset does not apply to NIfTI");
+}

@@ -105,7 +105,9 @@ const std::vector<InputFormat> formats = {
      },
      nullptr,
      {{"tif", "tiff"}, "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)", openTiffSink},
-     "tiff"},
+     "tiff",
+     nullptr,
+     picksVolume},
     {"NIfTI",
      "a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels)",
      {"nii", "nii.gz"},
@@ -121,7 +123,9 @@ const std::vector<InputFormat> formats = {
      },
      [](const QString& path) { printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes"); },
      {},
-     "nifti"},
+     "nifti",
+     nullptr,
+     picksVolume},
     {"NIfTI or Analyze pair",
      "a NIfTI-1 or -2 pair or an Analyze 7.5 file (.hdr with its .img beside it, or .hdr.gz\n"
      "      and .img.gz; named by either; Analyze's axes taken as radiological, as SPM does)",
@@ -132,7 +136,9 @@ const std::vector<InputFormat> formats = {
      },
      [](const QString& path) { printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes"); },
      {},
-     "analyze"},
+     "analyze",
+     nullptr,
+     picksVolume},
     {"DICOM",
      "a DICOM series (a folder without slice pictures; slices in position order) or one\n"
      "      multi-frame file (.dcm, or any file that begins as DICOM)",
@@ -143,7 +149,9 @@ const std::vector<InputFormat> formats = {
      },
      printDicomSeries,
      {},
-     "dicom"},
+     "dicom",
+     nullptr,
+     picksSeries | picksVolume},
     {"MetaImage",
      "a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib)",
      {"mha", "mhd"},
@@ -167,7 +175,9 @@ const std::vector<InputFormat> formats = {
       "a NRRD file (RGB, raw) with the axis kinds, space and spacing that ParaView and\n"
       "                3D Slicer need to open it as an RGB volume",
       openNrrdSink},
-     "nrrd"},
+     "nrrd",
+     nullptr,
+     picksVolume},
     {"MRC",
      "an MRC or CCP4 map (.mrc, .map, .rec, .st, .ali, .mrcs; modes 0, 1, 2, 6, 12 and 101,\n"
      "      columns, rows and sections along x, y, z; of a volume stack, the volume --volume T\n"
@@ -179,7 +189,9 @@ const std::vector<InputFormat> formats = {
      },
      [](const QString& path) { printVolumes(path, "MRC", mrcVolumeCount(path), "volumes"); },
      {},
-     "mrc"},
+     "mrc",
+     nullptr,
+     picksVolume},
     {"MGH",
      "a FreeSurfer MGH volume (.mgh, .mgz, .mgh.gz; of several frames, the frame --volume T\n"
      "      picks)",
@@ -190,7 +202,9 @@ const std::vector<InputFormat> formats = {
      },
      [](const QString& path) { printVolumes(path, "MGH", mghFrameCount(path), "frames"); },
      {},
-     "mgh"},
+     "mgh",
+     nullptr,
+     picksVolume},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},
@@ -211,7 +225,9 @@ const std::vector<InputFormat> formats = {
      },
      printNpzArrays,
      {},
-     "npz"},
+     "npz",
+     nullptr,
+     picksDataset},
     {"Zarr",
      "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip or\n"
      "      .ozx of one, or an http(s):// URL; Zarr v2 or v3, sharded or not; axes z, y, x and\n"
@@ -223,7 +239,8 @@ const std::vector<InputFormat> formats = {
      nullptr,
      {},
      "zarrmeta",
-     isZarrInput},
+     isZarrInput,
+     picksVolume},
     {"HDF5",
      "an HDF5 file (.h5, .hdf5, .he5, .ims): an Imaris or BigDataViewer pyramid (the level as\n"
      "      for Zarr; a BigDataViewer .xml reads the .h5 it names), or any 3-D or 4-D dataset\n"
@@ -233,7 +250,9 @@ const std::vector<InputFormat> formats = {
      openHdf5Source,
      [](const QString& path) { std::printf("%s", describeHdf5(path, InputSelection()).c_str()); },
      {},
-     "hdf5"},
+     "hdf5",
+     nullptr,
+     picksVolume | picksDataset},
     {".vol",
      "a volume (.vol), to resize it with --size",
      {"vol"},
@@ -390,6 +409,29 @@ std::string checkUrl(const QString& path) {
 }
 } // namespace
 
+// An option that picks a part of an input whose format has no such parts: the message, naming
+// the formats it applies to; "" when every option given applies.
+std::string checkPicks(const InputFormat& format, const InputSelection& selection) {
+    const struct {
+        unsigned pick;
+        bool given;
+        const char* option;
+    } options[] = {{picksSeries, selection.series >= 0, "--series"},
+                   {picksVolume, selection.volume >= 0, "--volume"},
+                   {picksDataset, !selection.dataset.empty(), "--dataset"}};
+    for (const auto& option : options) {
+        if (!option.given || (format.picks & option.pick))
+            continue;
+        std::string takers;
+        for (const InputFormat& other : formats)
+            if (other.picks & option.pick)
+                takers += std::string(takers.empty() ? "" : ", ") + other.name;
+        return std::string(option.option) + " does not apply to " + format.name +
+               ", which holds one volume (it picks a part of " + takers + ")";
+    }
+    return std::string();
+}
+
 std::string openPackInput(const QStringList& given, const InputSelection& selection,
                           TypedSource* source) {
     QStringList paths = given;
@@ -407,6 +449,9 @@ std::string openPackInput(const QStringList& given, const InputSelection& select
         return fileMessage(path, cantOpenReason(path));
     if (!format)
         return fileMessage(path, "unsupported format (" + packReads() + ")");
+    const std::string unused = checkPicks(*format, selection);
+    if (!unused.empty())
+        return fileMessage(path, unused);
     if (paths.size() > 1)
         return throughDoor(
             path, [&](TypedSource* opened) { return openSlicePictures(paths, opened); }, source);

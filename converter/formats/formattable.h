@@ -27,6 +27,10 @@ struct FormatSink {
     std::string (*open)(const QString& path, int n, SliceSink* sink) = nullptr;
 };
 
+// The parts of an input that pack's --series, --volume and --dataset pick, where a format
+// holds several.
+enum InputPicks : unsigned { picksNone = 0, picksSeries = 1, picksVolume = 2, picksDataset = 4 };
+
 struct InputFormat {
     const char* name;                  // as users see it, in "pack reads ..."
     const char* help;                  // pack --help's words about it, with its suffixes
@@ -43,6 +47,9 @@ struct InputFormat {
     // Whether the format takes an input by what it is (a folder of its layout, a .zip of one, a
     // URL), before any suffix or mark is looked at; null where suffixes and marks tell.
     bool (*claims)(const QString& path) = nullptr;
+    // The parts the options may pick (InputPicks): an option for a part the format does not
+    // have is refused, never ignored.
+    unsigned picks = picksNone;
 };
 
 // How many first bytes the marks are looked for in.
