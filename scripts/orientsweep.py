@@ -114,14 +114,15 @@ class Sweep:
         return numpy.array(sweepvolume.packed_cube(out))
 
     def check(self, writer, label, path, volume, turn, extra=()):
-        """Packs path and compares it with volume[i, j, k] (the file's axes as its library
-        reads them back) turned by turn; returns the cube where it matched."""
+        """Packs path and compares it with volume[i, j, k] or volume[i, j, k, colour] (the
+        file's axes as its library reads them back) turned by turn; returns the cube where it
+        matched."""
         self.writers.add(writer)
         label = "%s (%s, %s)" % (os.path.basename(path.rstrip("/")), writer, label)
         cube = self.pack(label, path, extra)
         if cube is None:
             return None
-        rgb = numpy.repeat(volume[..., numpy.newaxis], 3, axis=3)
+        rgb = volume if volume.ndim == 4 else numpy.repeat(volume[..., numpy.newaxis], 3, axis=3)
         inside, turned = sweepvolume.placed(cube, rgb, turn)
         outside = int(numpy.count_nonzero(cube)) - int(numpy.count_nonzero(inside))
         if inside.shape != turned.shape or not numpy.array_equal(inside, turned) or outside:
@@ -177,6 +178,22 @@ def nifti_files(sweep):
                  "sform-over-qform": "the sform over another qform"}[storage]
         sweep.check("nibabel", "%s in %s" % (name, words), path, data,
                     sweepvolume.world_turn(back.affine[:3, :3].T))
+
+
+def nibabel_other_files(sweep):
+    """NIfTI-2 and FreeSurfer's MGZ, whose direction cosines nibabel writes from the affine."""
+    import nibabel
+
+    for name, matrix in (("sagittal", NIFTI_FRAMES["sagittal"]),
+                         ("oblique", NIFTI_FRAMES["oblique"])):
+        affine = numpy.eye(4)
+        affine[:3, :3] = matrix
+        for kind, suffix in ((nibabel.Nifti2Image, ".nii"), (nibabel.MGHImage, ".mgz")):
+            path = sweep.path("%s-%s%s" % (name, kind.__name__, suffix))
+            nibabel.save(kind(sweep.volume, affine), path)
+            back = nibabel.load(path)
+            sweep.check("nibabel", "%s %s" % (kind.__name__, name), path,
+                        numpy.asarray(back.dataobj), sweepvolume.world_turn(back.affine[:3, :3].T))
 
 
 # DICOM through pydicom: one file a slice, named at random, written last slice first.
@@ -308,6 +325,17 @@ def nrrd_files(sweep):
         else:
             turn = sweepvolume.world_turn(numpy.array(directions) * NRRD_SPACES[space])
         sweep.check("by hand", "space %s" % (space or "none"), path, sweep.volume, turn)
+    colours = numpy.stack([sweep.volume, 255 - sweep.volume, sweep.volume // 2], axis=3)
+    path = sweep.path("colour.nrrd")
+    header = ["NRRD0004", "type: uint8", "dimension: 4", "sizes: 3 %d %d %d" % SHAPE,
+              "kinds: RGB-color domain domain domain", "encoding: raw",
+              "space: left-posterior-superior",
+              "space directions: none (0,0,1) (0,-1,0) (1,0,0)"]
+    with open(path, "wb") as f:
+        f.write(("\n".join(header) + "\n\n").encode()
+                + colours.transpose(3, 0, 1, 2).tobytes(order="F"))
+    turn = sweepvolume.world_turn(numpy.array([[0, 0, 1], [0, -1, 0], [1, 0, 0]]) * LPS_TO_RAS)
+    sweep.check("by hand", "colours first, space left-posterior-superior", path, colours, turn)
 
 
 # MetaImage by hand. ITK writes TransformMatrix as the axes' directions in LPS+, one row each,
@@ -391,7 +419,8 @@ def main():
     tool = sys.argv[1]
     with tempfile.TemporaryDirectory() as scratch:
         sweep = Sweep(tool, scratch)
-        for writer in (nifti_files, dicom_files, nrrd_files, metaimage_files, array_files):
+        for writer in (nifti_files, nibabel_other_files, dicom_files, nrrd_files,
+                       metaimage_files, array_files):
             try:
                 writer(sweep)
             except Exception as error:  # a writer or reader that fails: fix the sweep
