@@ -204,32 +204,52 @@ DICOM_FRAMES = {
     "axial-descending": ([1, 0, 0], [0, 1, 0], [0, 0, -1]),
     "coronal": ([1, 0, 0], [0, 0, -1], [0, -1, 0]),
     "sagittal": ([0, 1, 0], [0, 0, -1], [-1, 0, 0]),
+    "ct-16-bit": ([1, 0, 0], [0, 1, 0], [0, 0, 1]),
 }
 
 
-def write_series(sweep, name, row, column, step):
+def to_bytes(values):
+    """The converter's 8 bits: bytes copied, any other values mapped over their range."""
+    if values.dtype == numpy.uint8:
+        return values
+    lo, hi = values.min(), values.max()
+    return numpy.round(255 * (values.astype(numpy.float64) - lo) / (hi - lo)).astype(numpy.uint8)
+
+
+def ct_values(volume):
+    """A 16-bit CT scan of the phantom whose range maps back onto whole bytes: stored values
+    0 to 65535 in steps of 257, the full range of 8 bits once mapped."""
+    q = volume.astype(numpy.uint16) - volume.min()
+    q[-1, -1, -1] = 255
+    return q * 257
+
+
+def write_series(sweep, name, row, column, step, ct=False):
     import pydicom
     from pydicom.dataset import FileDataset, FileMetaDataset
-    from pydicom.uid import ExplicitVRLittleEndian, MRImageStorage, generate_uid
+    from pydicom.uid import CTImageStorage, ExplicitVRLittleEndian, MRImageStorage, generate_uid
 
     folder = sweep.path(name)
     os.makedirs(folder)
     series = generate_uid(entropy_srcs=[name, "series"])
     study = generate_uid(entropy_srcs=["study"])
     names = random.Random(name).sample(range(16**6), SHAPE[2])
+    storage = CTImageStorage if ct else MRImageStorage
+    values = ct_values(sweep.volume) if ct else sweep.volume
     for k in reversed(range(SHAPE[2])):
         instance = generate_uid(entropy_srcs=[name, str(k)])
         meta = FileMetaDataset()
-        meta.MediaStorageSOPClassUID = MRImageStorage
+        meta.MediaStorageSOPClassUID = storage
         meta.MediaStorageSOPInstanceUID = instance
         meta.TransferSyntaxUID = ExplicitVRLittleEndian
         path = os.path.join(folder, "%06x.dcm" % names[k])
         ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
         ds.is_little_endian, ds.is_implicit_VR = True, False
-        ds.SOPClassUID, ds.SOPInstanceUID = MRImageStorage, instance
+        ds.SOPClassUID, ds.SOPInstanceUID = storage, instance
         ds.StudyInstanceUID, ds.SeriesInstanceUID = study, series
         ds.FrameOfReferenceUID = study
-        ds.Modality, ds.PatientName, ds.PatientID = "MR", "Phantom^Orient", "ORIENT"
+        ds.Modality, ds.PatientName, ds.PatientID = ("CT" if ct else "MR", "Phantom^Orient",
+                                                     "ORIENT")
         ds.StudyDate, ds.SeriesDate, ds.StudyTime = "20260101", "20260101", "120000"
         ds.SeriesNumber, ds.InstanceNumber = 1, k + 1
         ds.SeriesDescription = name
@@ -239,8 +259,13 @@ def write_series(sweep, name, row, column, step):
         ds.PixelSpacing, ds.SliceThickness = [1.0, 1.0], 1.0
         ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
         ds.Rows, ds.Columns = SHAPE[1], SHAPE[0]
-        ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 8, 8, 7, 0
-        ds.PixelData = numpy.ascontiguousarray(sweep.volume[:, :, k].T).tobytes()
+        bits = values.dtype.itemsize * 8
+        ds.BitsAllocated, ds.BitsStored, ds.HighBit = bits, bits, bits - 1
+        ds.PixelRepresentation = 0
+        if ct:
+            ds.RescaleSlope, ds.RescaleIntercept = 1, -1024
+        ds.PixelData = numpy.ascontiguousarray(values[:, :, k].T).astype(values.dtype.newbyteorder(
+            "<")).tobytes()
         ds.save_as(path, write_like_original=False)
     assert pydicom.dcmread(path).pixel_array.shape == (SHAPE[1], SHAPE[0])
     return folder
@@ -256,6 +281,8 @@ def read_series(folder):
     normal = numpy.cross(cosines[0], cosines[1])
     slices.sort(key=lambda ds: float(numpy.dot(ds.ImagePositionPatient, normal)))
     volume = numpy.stack([ds.pixel_array.T for ds in slices], axis=2)
+    if "RescaleSlope" in slices[0]:
+        volume = volume * float(slices[0].RescaleSlope) + float(slices[0].RescaleIntercept)
     positions = numpy.array([ds.ImagePositionPatient for ds in slices], dtype=numpy.float64)
     step = (positions[-1] - positions[0]) / (len(slices) - 1)
     return volume, numpy.array([cosines[0], cosines[1], step]) * LPS_TO_RAS
@@ -266,9 +293,9 @@ def dicom_files(sweep):
     import nibabel
 
     for name, (row, column, step) in DICOM_FRAMES.items():
-        folder = write_series(sweep, name, row, column, step)
+        folder = write_series(sweep, name, row, column, step, ct=name.startswith("ct"))
         volume, directions = read_series(folder)
-        direct = sweep.check("pydicom", name, folder + "/", volume,
+        direct = sweep.check("pydicom", name, folder + "/", to_bytes(volume),
                              sweepvolume.world_turn(directions))
         converted = sweep.path("dcm2niix-" + name)
         os.makedirs(converted)
@@ -280,7 +307,7 @@ def dicom_files(sweep):
                                   % (name, result.returncode, result.stdout[-300:]))
             continue
         back = nibabel.load(nii)
-        twin = sweep.check("dcm2niix", name, nii, numpy.asarray(back.dataobj),
+        twin = sweep.check("dcm2niix", name, nii, to_bytes(numpy.asarray(back.dataobj)),
                            sweepvolume.world_turn(back.affine[:3, :3].T))
         if direct is not None and twin is not None:
             if numpy.array_equal(direct, twin):
