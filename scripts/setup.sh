@@ -17,6 +17,8 @@ set -euo pipefail
 # write and read back the MGH, Analyze and MRC files of scripts/writersweep.sh.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
+# dcm2niix and python3-tifffile (with nibabel, pydicom, Pillow, h5py, zarr) write the phantom
+# that scripts/orientsweep.sh packs in every format and frame.
 # python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json, and checks its crc32c checksums with ISA-L; python3-zarr and python3-numcodecs
@@ -36,6 +38,7 @@ packages=(
     libblosc-dev libzstd-dev liblz4-dev libisal-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base
     libeigen3-dev libnanoflann-dev gimp-data
+    dcm2niix python3-tifffile
 )
 
 if [ "$(id -u)" -ne 0 ]; then

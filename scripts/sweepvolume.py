@@ -4,7 +4,7 @@ as nibabel puts it, so that each reference reader's samples can be placed where 
 A file placed in a patient's frame is turned to the orientation closest to LAS+ (nibabel's
 io_orientation), one placed in the world's frame to the closest of its x, y, z; an array or a
 stack of pictures shows each slice's first row at the top (y reversed). --pad centres the input
-in its own axes before it is turned.
+in the volume's axes, an odd sample of padding at the high side, whichever way the file runs.
 """
 import struct
 
@@ -40,10 +40,8 @@ def placed(cube, expected, turn):
     n = cube.shape[0]
     turned = orientations.apply_orientation(expected, turn)
     start = [0, 0, 0]
-    for axis, (to, flip) in enumerate(turn):
-        size = expected.shape[axis]
-        pad = (n - size) // 2
-        start[int(to)] = pad if flip > 0 else n - size - pad
+    for axis, (to, _) in enumerate(turn):
+        start[int(to)] = (n - expected.shape[axis]) // 2
     inside = cube[start[0]:start[0] + turned.shape[0], start[1]:start[1] + turned.shape[1],
                   start[2]:start[2] + turned.shape[2]]
     return inside, turned

@@ -42,6 +42,10 @@ bash "$root/scripts/dicomsweep.sh" "$root/build/converter/tessary-vol"
 # h5py reads, everything else refused in one line naming the file.
 echo "== HDF5 sweep"
 bash "$root/scripts/hdf5sweep.sh" "$root/build/converter/tessary-vol"
+# One asymmetric phantom through each format's own writer, in several frames, packed and
+# compared exactly with the orientation rule; each DICOM series against dcm2niix's NIfTI of it.
+echo "== orientation sweep"
+bash "$root/scripts/orientsweep.sh" "$root/build/converter/tessary-vol"
 # The other scripts, so that none rots unseen: the viewer under valgrind, and the quick start
 # without a display (its Xvfb-and-screenshot path).
 echo "== memory check (valgrind)"

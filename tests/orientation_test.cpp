@@ -138,3 +138,38 @@ TEST(OrientationTest, WordsSayTheRuleAndTheFileAxes) {
     EXPECT_EQ(describeFileAxes(info.axes), "i: +y, j: +x, k: -z");
 }
 } // namespace
+
+// One scan stored twice, its i and k running opposite ways: --pad and --crop, whose spare sample
+// along i is odd, give the same cube, the spare at the volume's high side.
+TEST(OrientationTest, PaddingAndCroppingLandTheSameWhicheverWayTheFileRuns) {
+    std::string forward, backward;
+    for (int k = 0; k < 2; ++k)
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 3; ++i) {
+                forward += char(1 + i + 3 * j + 12 * k);
+                backward += char(1 + (2 - i) + 3 * j + 12 * (1 - k));
+            }
+    const std::string header = "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 3 4 2\nencoding: "
+                               "raw\nspace: right-anterior-superior\nspace directions: ";
+    writeFile("forward.nrrd", header + "(1,0,0) (0,1,0) (0,0,1)\n\n" + forward);
+    writeFile("backward.nrrd", header + "(-1,0,0) (0,1,0) (0,0,-1)\n\n" + backward);
+    for (const char* fit : {"--pad", "--crop"}) {
+        SCOPED_TRACE(fit);
+        for (const char* name : {"forward", "backward"})
+            ASSERT_EQ(runTool({"pack", QString(name) + ".nrrd", "-o", QString(name) + ".vol", fit})
+                          .status,
+                      0);
+        const std::vector<unsigned char> a = loadedSamples("forward.vol"),
+                                         b = loadedSamples("backward.vol");
+        EXPECT_EQ(a, b);
+        // x = -i: the forward file's last column is the volume's first, the spare column last.
+        if (std::string(fit) == "--pad") {
+            ASSERT_EQ(a.size(), 3u * 64);
+            EXPECT_EQ(a[3 * 16], 3); // (0, 0, 1): i = 2, j = 0, k = 0
+            EXPECT_EQ(a[3 * 19], 0); // (3, 0, 1): padding
+        } else {
+            ASSERT_EQ(a.size(), 3u * 8);
+            EXPECT_EQ(a[0], 6); // i = 2, j = 1, k = 0
+        }
+    }
+}

@@ -97,14 +97,17 @@ std::string chainSteps(const TypedSource& source, const PackSettings& settings, 
         resampleSource(plan->fileWindows ? mapToRgbPerColour(source, plan->map, plan->colourWindows)
                                          : mapToRgb(source, plan->map, plan->window),
                        plan->resampled[0], plan->resampled[1], plan->resampled[2]);
+    const AxisMap turn = orientAxes(source.info.axes).map;
+    bool reversed[3] = {false, false, false};
+    for (int a = 0; a < 3; ++a)
+        reversed[turn.from[a]] = turn.reversed[a];
     SliceSource cube;
-    const std::string failure = fitToCube(rgb, settings.fit, name, &cube);
+    const std::string failure = fitToCube(rgb, settings.fit, name, &cube, reversed);
     if (!failure.empty())
         return failure;
     plan->cube = cube.width;
     plan->n = settings.size > 0 ? settings.size : plan->cube;
-    plan->rgb = orientCube(resampleSource(cube, plan->n, plan->n, plan->n),
-                           orientAxes(source.info.axes).map);
+    plan->rgb = orientCube(resampleSource(cube, plan->n, plan->n, plan->n), turn);
     return std::string();
 }
 // The file's display windows for the colours of the map, where it gives any (else false); a

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -20,7 +21,7 @@
 #include <vector>
 
 std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
-                      SliceSource* cube) {
+                      SliceSource* cube, const bool (&reversed)[3]) {
     const int w = source.width, h = source.height, d = source.depth;
     if (std::min({w, h, d}) < 1 || std::max({w, h, d}) > maxSide)
         return fileMessage(name,
@@ -38,10 +39,11 @@ std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& nam
     struct Span {
         int from, to, count;
     };
-    const auto span = [n](int size) {
-        return Span{std::max(0, (size - n) / 2), std::max(0, (n - size) / 2), std::min(size, n)};
+    const auto span = [n](int size, bool late) {
+        const int spare = std::abs(size - n), first = late ? spare - spare / 2 : spare / 2;
+        return Span{size > n ? first : 0, size < n ? first : 0, std::min(size, n)};
     };
-    const Span sx = span(w), sy = span(h), sz = span(d);
+    const Span sx = span(w, reversed[0]), sy = span(h, reversed[1]), sz = span(d, reversed[2]);
     cube->width = cube->height = cube->depth = n;
     cube->concurrent = source.concurrent; // each thread reads into a slice of its own
     cube->grey = source.grey;             // black is grey too

@@ -60,8 +60,11 @@ enum class CubeFit { Refuse, Crop, Pad };
 // The cube a source becomes: the source itself when it is one; else, with Crop, the centred
 // cube of its shortest side, with Pad, the source centred in a black cube of its longest side.
 // With Refuse a source that is no cube gives the message, naming `name` and the sizes.
+// `reversed` names the axes that a later turn runs backwards: an odd sample of padding or
+// cropping goes to their start, so that it ends at the high side of the volume either way and
+// a file stored the other way round gives the same cube.
 std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
-                      SliceSource* cube);
+                      SliceSource* cube, const bool (&reversed)[3] = {false, false, false});
 
 // Copies every slice of a cube to the sink and commits it, with a progress bar titled label.
 // Slices are read on other threads while earlier ones are written, two at once from a
