@@ -21,6 +21,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         std::string samples;
         std::string dataset = ""; // --dataset, where the format needs one
         bool turned = false;      // samples as the volume has them once turned, not as stored
+        std::string raw = "";     // --raw, where the format needs one
     };
     ScratchDir dir;
     ensureApplication();
@@ -94,6 +95,9 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
          "Analyze's default axes (x = i, y = j, z = k)",
          grey},
         {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
+        {"v.raw", "raw samples (--raw)",
+         "raw samples: 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, rows top-down, as pictures",
+         rgb, "", false, "2,2,2,uint8,le,3"},
     };
     // The volume written by each format unpack writes, read back as it was once turned.
     for (const InputFormat& format : inputFormats()) {
@@ -116,12 +120,14 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     std::set<std::string> covered;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path.toStdString());
-        const InputFormat* format = inputFormatOf({row.path});
+        InputSelection selection;
+        selection.dataset = row.dataset;
+        if (!row.raw.empty())
+            ASSERT_TRUE(parseRawShape(row.raw, &selection.raw));
+        const InputFormat* format = inputFormatOf({row.path}, selection);
         ASSERT_TRUE(format);
         EXPECT_EQ(format->name, row.format);
         covered.insert(format->name);
-        InputSelection selection;
-        selection.dataset = row.dataset;
         TypedSource source;
         const std::string samples = packSamples({row.path}, selection, &source);
         EXPECT_EQ(row.turned ? orientedSamples(source.info, samples) : samples, row.samples);
@@ -253,7 +259,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
                                   "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, .npy, .npz, "
-                                  "Zarr, HDF5, .vol and raw RGB bytes)"},
+                                  "Zarr, HDF5, .vol, raw RGB bytes and raw samples (--raw))"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},
         {{"dims.nii"}, "dims.nii", "dimension count"},

@@ -15,6 +15,7 @@
 #include "nrrd.h"
 #include "pictureslices.h"
 #include "raw.h"
+#include "rawsamples.h"
 #include "samplemap.h"
 #include "storedsamples.h"
 #include "tiff.h"
@@ -253,6 +254,18 @@ const std::vector<InputFormat> formats = {
      nullptr,
      {},
      "rawvolume"},
+    {"raw samples (--raw)",
+     "raw samples of the shape --raw W,H,D,TYPE,ENDIAN[,CHANNELS] states (any file, whatever\n"
+     "      its name; after --offset BYTES, bytes after the samples left out, as Fiji's Import >\n"
+     "      Raw reads them)",
+     {}, // taken by --raw alone
+     nullptr,
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openRawShapeSource(path, selection.raw, source);
+     },
+     nullptr,
+     {},
+     "rawshape"},
 };
 
 // The first bytes of a regular file, as many as it has up to firstBytesLength.
@@ -312,8 +325,10 @@ const std::vector<InputFormat>& inputFormats() {
     return formats;
 }
 
-const InputFormat* inputFormatOf(const QStringList& paths) {
+const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection& selection) {
     const QFileInfo file(paths.value(0));
+    if (selection.raw.given)
+        return formatNamed("raw samples (--raw)");
     if (paths.size() > 1)
         return formatNamed("slice pictures");
     for (const InputFormat& format : formats)
@@ -397,10 +412,12 @@ std::string openPackInput(const QStringList& given, const InputSelection& select
     const QString path = paths.value(0);
     const QFileInfo file(path);
     // Each input is looked at once: several are checked as slice pictures, one as a URL.
+    if (selection.raw.given && (paths.size() > 1 || file.isDir()))
+        return fileMessage(path, "--raw reads the samples of one file: pack each file alone");
     const std::string refusal = paths.size() > 1 ? checkSlicePaths(paths) : checkUrl(path);
     if (!refusal.empty())
         return refusal;
-    const InputFormat* format = inputFormatOf(paths);
+    const InputFormat* format = inputFormatOf(paths, selection);
     const bool claimed = format && format->claims && format->claims(path);
     if (paths.size() == 1 && !claimed && !file.isDir() && !file.isFile())
         return fileMessage(path, cantOpenReason(path));
