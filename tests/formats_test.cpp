@@ -1,4 +1,5 @@
 #include "dicomfiles.h"
+#include "fitsfiles.h"
 #include "formattable.h"
 #include "mrcfiles.h"
 #include "niftifiles.h"
@@ -50,6 +51,12 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     writeFile("v.map", mrcBytes(mrc, grey));
     writeFile("mrc.bin", mrcBytes(mrc, grey)); // named by no format: "MAP" at byte 208 tells
     writeFile("v.mgh", mghBytes(MghFile(), grey));
+    FitsHdu fits;
+    fits.bitpix = 8;
+    for (const char sample : grey)
+        fits.stored.push_back(double(static_cast<unsigned char>(sample)));
+    writeFile("v.fits", fitsBytes({fits}));
+    writeFile("fits.bin", fitsBytes({fits})); // named by no format: "SIMPLE  =" tells
     writeFile("v.npz", zipBytes({{"v.npy", npyFile("|u1", "(2, 2, 2)") + grey, true}}));
     NiftiFile analyze;
     analyze.magic = std::string(4, '\0');
@@ -86,6 +93,12 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
          "MGH: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 known, oriented LAS from the MGH direction "
          "cosines (x = i, y = k, z = -j)",
          grey},
+        {"v.fits", "FITS",
+         "FITS" + greyFound +
+             "1 1 1 unknown, oriented to the world's axes from FITS's axes (row 1 at the "
+             "bottom) (x = i, y = j, z = k)",
+         grey},
+        {"fits.bin", "FITS", "", grey},
         {"v.npz", ".npz",
          ".npz array v: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
          "pictures",
@@ -258,7 +271,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
          "slice size 1 x 2 differs from the first slice's 2 x 1"},
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
-                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, .npy, .npz, "
+                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, .npy, .npz, "
                                   "Zarr, HDF5, .vol, raw RGB bytes and raw samples (--raw))"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},

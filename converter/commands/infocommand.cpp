@@ -35,7 +35,8 @@ channel map, any resampling and N. Exits with 1 when pack would refuse it.
 options (as pack takes them, to see what it would do):
   --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad
   --series K      the DICOM series, from 0 as info lists them
-  --dataset PATH  the HDF5 dataset or .npz array (info lists a file's datasets and arrays)
+  --dataset PATH  the HDF5 dataset, .npz array or FITS HDU (info lists a file's datasets,
+                  arrays and HDUs)
   --volume T      a volume of an input that holds several (time points, ...), from 0
   --raw W,H,D,TYPE,ENDIAN[,CHANNELS] [--offset BYTES]
                   the input as bare samples of this shape, as pack takes them

@@ -3,6 +3,7 @@
 #include "inputfile.h"
 #include "dicom.h"
 #include "files.h"
+#include "fits.h"
 #include "hdf5volume.h"
 #include "text.h"
 #include "messages.h"
@@ -192,6 +193,18 @@ const std::vector<InputFormat> formats = {
      [](const QString& path) { printVolumes(path, "MGH", mghFrameCount(path), "frames"); },
      {},
      "mgh"},
+    {"FITS",
+     "a FITS cube (.fits, .fit, .fts, .fits.gz; BITPIX 8, 16, 32, 64, -32, -64 with BSCALE,\n"
+     "      BZERO and BLANK, tile-compressed or not): the only 3-D image, or the HDU --dataset N\n"
+     "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it",
+     {"fits", "fit", "fts", "fits.gz"},
+     hasFitsMark,
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openFitsSource(path, selection.dataset, source);
+     },
+     printFitsHdus,
+     {},
+     "fits"},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},

@@ -80,7 +80,7 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
     if (parser.isSet("dataset")) {
         settings->pick.dataset = parser.value("dataset").toStdString();
         if (settings->pick.dataset.empty())
-            return "--dataset takes the path of a dataset in an HDF5 file";
+            return "--dataset takes an HDF5 dataset's path, an .npz array's name or a FITS HDU";
     }
     if (parser.isSet("offset")) {
         const QString text = parser.value("offset");
