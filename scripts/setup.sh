@@ -20,8 +20,8 @@ set -euo pipefail
 # python-tables-data brings PyTables' HDF5 test files, which scripts/hdf5sweep.sh packs.
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json; python3-zarr and python3-numcodecs write the stores zarr_test reads.
-# libcfitsio reads FITS inputs; python3-astropy writes and reads back the FITS files of
-# scripts/writersweep.sh.
+# libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
+# and VTK legacy files of scripts/writersweep.sh.
 # libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
 # in tessary-vol synth; gimp-data's patterns are the exemplars of tessary-bench --synth.
 packages=(
@@ -37,7 +37,7 @@ packages=(
     libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base
     libeigen3-dev libnanoflann-dev gimp-data
-    libcfitsio-dev python3-astropy
+    libcfitsio-dev python3-astropy python3-vtk9
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -7,6 +7,7 @@
 #include "scratchdir.h"
 #include "testsupport.h"
 #include "tifffiles.h"
+#include "vtkfiles.h"
 
 #include <QImage>
 
@@ -57,6 +58,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         fits.stored.push_back(double(static_cast<unsigned char>(sample)));
     writeFile("v.fits", fitsBytes({fits}));
     writeFile("fits.bin", fitsBytes({fits})); // named by no format: "SIMPLE  =" tells
+    writeFile("v.vtk", vtkHeader(VtkFile()) + grey);
     writeFile("v.npz", zipBytes({{"v.npy", npyFile("|u1", "(2, 2, 2)") + grey, true}}));
     NiftiFile analyze;
     analyze.magic = std::string(4, '\0');
@@ -99,6 +101,10 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
              "bottom) (x = i, y = j, z = k)",
          grey},
         {"fits.bin", "FITS", "", grey},
+        {"v.vtk", "VTK legacy",
+         "VTK legacy (binary)" + greyFound +
+             "1 1 1 known, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
+         grey},
         {"v.npz", ".npz",
          ".npz array v: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
          "pictures",
@@ -271,7 +277,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
          "slice size 1 x 2 differs from the first slice's 2 x 1"},
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
-                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, .npy, .npz, "
+                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, VTK legacy, .npy, .npz, "
                                   "Zarr, HDF5, .vol, raw RGB bytes and raw samples (--raw))"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},

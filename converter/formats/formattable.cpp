@@ -21,6 +21,7 @@
 #include "storedsamples.h"
 #include "tiff.h"
 #include "vol.h"
+#include "vtklegacy.h"
 #include "volumefile.h"
 #include "zarr.h"
 
@@ -205,6 +206,17 @@ const std::vector<InputFormat> formats = {
      printFitsHdus,
      {},
      "fits"},
+    {"VTK legacy",
+     "a VTK legacy file of STRUCTURED_POINTS (.vtk; ASCII or binary, SCALARS of 1 to 4\n"
+     "      components or COLOR_SCALARS; VTK's x, y, z as stored, spacing from SPACING)",
+     {"vtk"},
+     hasVtkMark,
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openVtkSource(path, source);
+     },
+     nullptr,
+     {},
+     "vtk"},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},
