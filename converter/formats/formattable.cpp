@@ -436,9 +436,9 @@ std::string openPackInput(const QStringList& given, const InputSelection& select
         paths[0] = QUrl(paths[0]).toLocalFile();
     const QString path = paths.value(0);
     const QFileInfo file(path);
-    // Each input is looked at once: several are checked as slice pictures, one as a URL.
     if (selection.raw.given && (paths.size() > 1 || file.isDir()))
         return fileMessage(path, "--raw reads the samples of one file: pack each file alone");
+    // Each input is looked at once: several are checked as slice pictures, one as a URL.
     const std::string refusal = paths.size() > 1 ? checkSlicePaths(paths) : checkUrl(path);
     if (!refusal.empty())
         return refusal;

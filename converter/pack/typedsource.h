@@ -166,8 +166,9 @@ bool parseRawShape(const std::string& text, RawShape* shape);
 
 // Which part of an input to read where it holds several: a DICOM series (-1: the only one),
 // a volume of a series of volumes, a time point say (-1: the only one), and the dataset of an
-// HDF5 file ("": the one its layout names). size is the N the output will have (0: the
-// input's own), by which a pyramid picks the coarsest level that still has N samples a side.
+// HDF5 file, the array of an .npz or the HDU of a FITS file ("": the one its layout names).
+// size is the N the output will have (0: the input's own), by which a pyramid picks the
+// coarsest level that still has N samples a side.
 struct InputSelection {
     InputSelection(int series = -1, int volume = -1) : series(series), volume(volume) {}
     int series;
