@@ -23,6 +23,8 @@ set -euo pipefail
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json, and checks its crc32c checksums with ISA-L; python3-zarr and python3-numcodecs
 # write the stores zarr_test reads.
+# libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
+# and VTK legacy files of scripts/writersweep.sh.
 # libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
 # in tessary-vol synth; gimp-data's patterns are the exemplars of tessary-bench --synth.
 packages=(
@@ -39,6 +41,7 @@ packages=(
     dpkg-dev file lintian desktop-file-utils groff-base
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile
+    libcfitsio-dev python3-astropy python3-vtk9
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -30,8 +30,9 @@ bash "$root/scripts/testmodels.sh" "$root/build/converter/tessary-vol"
 # what nibabel decodes, volume by volume.
 echo "== NIfTI sweep"
 bash "$root/scripts/niftisweep.sh" "$root/build/converter/tessary-vol"
-# The files mrcfile (MRC), nibabel (MGH, Analyze, NIfTI pairs) and NumPy (.npz) write, in every
-# mode and type, packed and compared with what the same libraries read back.
+# The files mrcfile (MRC), nibabel (MGH, Analyze, NIfTI pairs), NumPy (.npz), astropy (FITS) and
+# VTK (legacy .vtk) write, in every mode and type, packed and compared with what the same
+# libraries read back.
 echo "== writer sweep"
 bash "$root/scripts/writersweep.sh" "$root/build/converter/tessary-vol"
 # Every DICOM file of pydicom's test files: packed to the samples pydicom decodes, or refused in

@@ -1,6 +1,7 @@
 """Packs files that the field's own writers make and compares each volume with what their own
 readers decode: MRC written and read by mrcfile, MGH/MGZ, Analyze 7.5 and NIfTI pairs by
-nibabel, .npz by NumPy; and nibabel's own test files of these formats.
+nibabel, .npz by NumPy, FITS by astropy, VTK legacy files by VTK; and nibabel's own test files
+of these formats.
 
 Usage: /usr/bin/python3 scripts/writersweep.py TESSARY_VOL
 
@@ -19,6 +20,13 @@ import tempfile
 import mrcfile
 import nibabel
 import numpy
+from astropy.io import fits
+
+try:
+    import vtk
+    from vtk.util import numpy_support
+except ImportError:  # python3-vtk9 is optional: its files are left out
+    vtk = None
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import niftisweep  # noqa: E402  the 8-bit rule and the refusal check
@@ -27,7 +35,10 @@ import sweepvolume  # noqa: E402  the .vol reader and the orientation rule
 def turn_of(frame, directions=None):
     """How the converter turns a file's axes i, j, k: an array placed nowhere shows each slice's
     first stored row at the top; a file placed in the patient's RAS+ frame (directions: one row
-    per file axis) turns to the axes closest to LAS+."""
+    per file axis) turns to the axes closest to LAS+; FITS and VTK keep their own axes (FITS's
+    row 1 at the bottom)."""
+    if frame == "own":
+        return sweepvolume.world_turn(numpy.eye(3), patient=False)
     return sweepvolume.ARRAY if frame == "array" else sweepvolume.world_turn(directions)
 
 
@@ -237,6 +248,110 @@ def npz_files(sweep):
         sweep.check(one, [([], arrays["grey"].astype(numpy.float64).transpose(2, 1, 0))], "array")
 
 
+def fits_check(sweep, path, extra=(), hdu=None):
+    with fits.open(path) as hdul:
+        picked = hdul[hdu] if hdu is not None else next(h for h in hdul if h.data is not None)
+        data = numpy.array(picked.data, dtype=numpy.float64)
+        copied = picked.data.dtype == numpy.uint8
+    if data.ndim == 4:
+        data = data[0]
+    sweep.check(path, [(list(extra), data.transpose(2, 1, 0))], "own", copied=copied)
+
+
+def fits_files(sweep):
+    """astropy's FITS in every BITPIX, its unsigned conventions, scaled integers, BLANK, tile
+    compression, gzip, and a file of several cubes picked with --dataset."""
+    shape = (3, 4, 5)  # NAXIS3, NAXIS2, NAXIS1
+    ramp = numpy.arange(numpy.prod(shape)).reshape(shape)
+    arrays = {
+        "uint8": (ramp * 4).astype(numpy.uint8),
+        "int16": (ramp * 1111 - 30000).astype(numpy.int16),
+        "int32": (ramp * 40000000 - 2000000000).astype(numpy.int32),
+        "int64": (ramp * 10**15 - 3 * 10**16).astype(numpy.int64),
+        "float32": (ramp * 0.37 - 4).astype(numpy.float32),
+        "float64": (ramp / 7 - 1e3).astype(numpy.float64),
+        "uint16": (ramp * 1000).astype(numpy.uint16),  # BITPIX 16, BZERO 32768
+        "uint32": (ramp * 70000000).astype(numpy.uint32),  # BITPIX 32, BZERO 2^31
+        "int8": (ramp * 7 % 256 - 128).astype(numpy.int8),  # BITPIX 8, BZERO -128
+    }
+    for name, array in arrays.items():
+        for suffix in (".fits", ".fits.gz"):
+            path = sweep.file(name + suffix)
+            fits.PrimaryHDU(array).writeto(path, overwrite=True)
+            fits_check(sweep, path)
+    scaled = fits.PrimaryHDU((ramp * 0.25 + 3).astype(numpy.float32))
+    scaled.scale("int16", bscale=0.25, bzero=3)
+    scaled.writeto(sweep.file("scaled.fits"), overwrite=True)
+    fits_check(sweep, sweep.file("scaled.fits"))
+    blank = fits.PrimaryHDU((ramp - 7).astype(numpy.int16))
+    blank.header["BLANK"] = -7
+    blank.writeto(sweep.file("blank.fits"), overwrite=True)
+    fits_check(sweep, sweep.file("blank.fits"))
+    fourth = fits.PrimaryHDU(arrays["float32"][numpy.newaxis])
+    fourth.writeto(sweep.file("naxis4.fits"), overwrite=True)
+    fits_check(sweep, sweep.file("naxis4.fits"))
+    for kind in ("RICE_1", "GZIP_1", "GZIP_2"):
+        path = sweep.file(kind + ".fits")
+        fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(arrays["int16"], compression_type=kind)
+                      ]).writeto(path, overwrite=True)
+        fits_check(sweep, path, hdu=1)
+    several = sweep.file("several.fits")
+    fits.HDUList([fits.PrimaryHDU(), fits.ImageHDU(arrays["int16"], name="SCI"),
+                  fits.ImageHDU(arrays["float32"], name="ERR")]).writeto(several, overwrite=True)
+    sweep.refuse(several, "a FITS file of several cubes, HDU 1 (SCI) 3-D 5 x 4 x 3, HDU 2 (ERR) "
+                          "3-D 5 x 4 x 3: pick one with --dataset N")
+    fits_check(sweep, several, ["--dataset", "1"], hdu=1)
+    fits_check(sweep, several, ["--dataset", "ERR"], hdu=2)
+
+
+def vtk_files(sweep):
+    """VTK's own legacy writer, binary and ASCII, of every scalar type it writes that the
+    converter reads, with 1 to 4 components, read back through VTK's legacy reader."""
+    if vtk is None:
+        return
+    shape = (3, 4, 5)  # z, y, x
+    types = ["uint8", "int8", "uint16", "int16", "uint32", "int32", "float32", "float64"]
+    for name in types:
+        for components in (1, 2, 3, 4):
+            ramp = numpy.arange(numpy.prod(shape) * components)
+            values = (ramp * 37 % 200 - (100 if name.startswith("int") else 0)).astype(name)
+            if name.startswith("float"):
+                values = values / 3
+            image = vtk.vtkImageData()
+            image.SetDimensions(shape[2], shape[1], shape[0])
+            image.SetSpacing(1, 1, 1)
+            array = numpy_support.numpy_to_vtk(values.reshape(-1, components), deep=True)
+            image.GetPointData().SetScalars(array)
+            for binary in (True, False):
+                path = sweep.file("%s-%d-%s.vtk" % (name, components, "binary" if binary else "ascii"))
+                writer = vtk.vtkStructuredPointsWriter()
+                writer.SetInputData(image)
+                writer.SetFileName(path)
+                writer.SetFileTypeToBinary() if binary else writer.SetFileTypeToASCII()
+                writer.Write()
+                vtk_check(sweep, path)
+
+
+def vtk_check(sweep, path):
+    reader = vtk.vtkStructuredPointsReader()
+    reader.SetFileName(path)
+    reader.Update()
+    image = reader.GetOutput()
+    nx, ny, nz = image.GetDimensions()
+    scalars = image.GetPointData().GetScalars()
+    data = numpy_support.vtk_to_numpy(scalars).astype(numpy.float64)
+    components = scalars.GetNumberOfComponents()
+    volume = data.reshape(nz, ny, nx, components).transpose(2, 1, 0, 3)
+    copied = scalars.GetDataTypeAsString() == "unsigned char"
+    if components == 1:
+        volume = volume[..., 0]
+    extra = []
+    if components == 4:  # RGBA colours drop their alpha; four scalars need three picked
+        volume = volume[..., :3]
+        extra = [] if copied else ["--channels", "0,1,2"]
+    sweep.check(path, [(extra, volume)], "own", copied=copied)
+
+
 NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
 
 
@@ -254,13 +369,14 @@ def main():
     tool = sys.argv[1]
     with tempfile.TemporaryDirectory() as scratch:
         sweep = Sweep(tool, scratch)
-        for writer in (mrc_files, mgh_files, analyze_files, npz_files, nibabel_data):
+        for writer in (mrc_files, mgh_files, analyze_files, npz_files, fits_files, vtk_files,
+                       nibabel_data):
             try:
                 writer(sweep)
             except Exception as error:  # a reference that fails: fix the sweep
                 sweep.problems.append("%s: %s: %s" % (writer.__name__, type(error).__name__,
                                                       error))
-    print("Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy), %d refused as "
+    print("Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy, astropy, VTK), %d refused as "
           "expected" % (sweep.packed, sweep.refused))
     for problem in sweep.problems:
         print("  " + problem)

@@ -1,4 +1,5 @@
 #include "dicomfiles.h"
+#include "fitsfiles.h"
 #include "formattable.h"
 #include "mrcfiles.h"
 #include "niftifiles.h"
@@ -6,6 +7,7 @@
 #include "scratchdir.h"
 #include "testsupport.h"
 #include "tifffiles.h"
+#include "vtkfiles.h"
 
 #include <QImage>
 
@@ -21,6 +23,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         std::string samples;
         std::string dataset = ""; // --dataset, where the format needs one
         bool turned = false;      // samples as the volume has them once turned, not as stored
+        std::string raw = "";     // --raw, where the format needs one
     };
     ScratchDir dir;
     ensureApplication();
@@ -49,6 +52,13 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     writeFile("v.map", mrcBytes(mrc, grey));
     writeFile("mrc.bin", mrcBytes(mrc, grey)); // named by no format: "MAP" at byte 208 tells
     writeFile("v.mgh", mghBytes(MghFile(), grey));
+    FitsHdu fits;
+    fits.bitpix = 8;
+    for (const char sample : grey)
+        fits.stored.push_back(double(static_cast<unsigned char>(sample)));
+    writeFile("v.fits", fitsBytes({fits}));
+    writeFile("fits.bin", fitsBytes({fits})); // named by no format: "SIMPLE  =" tells
+    writeFile("v.vtk", vtkHeader(VtkFile()) + grey);
     writeFile("v.npz", zipBytes({{"v.npy", npyFile("|u1", "(2, 2, 2)") + grey, true}}));
     NiftiFile analyze;
     analyze.magic = std::string(4, '\0');
@@ -85,6 +95,16 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
          "MGH: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 known, oriented LAS from the MGH direction "
          "cosines (x = i, y = k, z = -j)",
          grey},
+        {"v.fits", "FITS",
+         "FITS" + greyFound +
+             "1 1 1 unknown, oriented to the world's axes from FITS's axes (row 1 at the "
+             "bottom) (x = i, y = j, z = k)",
+         grey},
+        {"fits.bin", "FITS", "", grey},
+        {"v.vtk", "VTK legacy",
+         "VTK legacy (binary)" + greyFound +
+             "1 1 1 known, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
+         grey},
         {"v.npz", ".npz",
          ".npz array v: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
          "pictures",
@@ -94,6 +114,9 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
          "Analyze's default axes (x = i, y = j, z = k)",
          grey},
         {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
+        {"v.raw", "raw samples (--raw)",
+         "raw samples: 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, rows top-down, as pictures",
+         rgb, "", false, "2,2,2,uint8,le,3"},
     };
     // The volume written by each format unpack writes, read back as it was once turned.
     for (const InputFormat& format : inputFormats()) {
@@ -116,12 +139,14 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     std::set<std::string> covered;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path.toStdString());
-        const InputFormat* format = inputFormatOf({row.path});
+        InputSelection selection;
+        selection.dataset = row.dataset;
+        if (!row.raw.empty())
+            ASSERT_TRUE(parseRawShape(row.raw, &selection.raw));
+        const InputFormat* format = inputFormatOf({row.path}, selection);
         ASSERT_TRUE(format);
         EXPECT_EQ(format->name, row.format);
         covered.insert(format->name);
-        InputSelection selection;
-        selection.dataset = row.dataset;
         TypedSource source;
         const std::string samples = packSamples({row.path}, selection, &source);
         EXPECT_EQ(row.turned ? orientedSamples(source.info, samples) : samples, row.samples);
@@ -252,8 +277,8 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
          "slice size 1 x 2 differs from the first slice's 2 x 1"},
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
-                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, .npy, .npz, "
-                                  "Zarr, HDF5, .vol and raw RGB bytes)"},
+                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, VTK legacy, .npy, .npz, "
+                                  "Zarr, HDF5, .vol, raw RGB bytes and raw samples (--raw))"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},
         {{"dims.nii"}, "dims.nii", "dimension count"},

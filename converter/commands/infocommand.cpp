@@ -35,8 +35,11 @@ channel map, any resampling and N. Exits with 1 when pack would refuse it.
 options (as pack takes them, to see what it would do):
   --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad
   --series K      the DICOM series, from 0 as info lists them
-  --dataset PATH  the HDF5 dataset or .npz array (info lists a file's datasets and arrays)
+  --dataset PATH  the HDF5 dataset, .npz array or FITS HDU (info lists a file's datasets,
+                  arrays and HDUs)
   --volume T      a volume of an input that holds several (time points, ...), from 0
+  --raw W,H,D,TYPE,ENDIAN[,CHANNELS] [--offset BYTES]
+                  the input as bare samples of this shape, as pack takes them
 )";
 
 const char checkHelp[] = R"(usage: tessary-vol check FILE.vol...
@@ -148,7 +151,7 @@ int reportInput(const QString& path, PackSettings settings) {
     settings.measureRange = true;
     std::string failure = openPackInput({path}, settings.pick, &source);
     if (!failure.empty()) {
-        const InputFormat* format = inputFormatOf({path});
+        const InputFormat* format = inputFormatOf({path}, settings.pick);
         if (format && format->printChoices)
             format->printChoices(path);
         return inputError(failure);
@@ -197,7 +200,7 @@ int checkFiles(const QCommandLineParser& parser, bool report) {
         return usageError("info", settingsFailure);
     int result = 0;
     for (const QString& path : parser.positionalArguments()) {
-        if (report && !path.toLower().endsWith(".vol")) {
+        if (report && (!path.toLower().endsWith(".vol") || settings.pick.raw.given)) {
             result = std::max(result, reportInput(path, settings));
             continue;
         }

@@ -58,8 +58,14 @@ options:
   --crop                    a non-cube input is cut to the centred cube of its shortest side
   --pad                     a non-cube input is centred in a black cube of its longest side
   --series K                the DICOM series to read, from 0 as info lists them
-  --dataset PATH            the HDF5 dataset or .npz array to read (info lists them)
+  --dataset PATH            the HDF5 dataset, .npz array or FITS HDU (N from 0, or EXTNAME) to
+                            read (info lists them)
   --volume T                a volume of an input that holds several (time points, ...), from 0
+  --raw W,H,D,TYPE,ENDIAN[,CHANNELS]
+                            reads INPUT as bare samples of this shape, whatever its name: TYPE
+                            uint8, int8, uint16, int16, uint32, int32, float32 or float64,
+                            ENDIAN le or be, CHANNELS interleaved (default 1)
+  --offset BYTES            with --raw: the bytes before the first sample (a header passed over)
   --name NAME               the header's picture name (default: OUT's name without .vol)
   --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG); one
                             the viewer would not show (more than 2^24 pixels) is fitted to

@@ -3,6 +3,7 @@
 #include "inputfile.h"
 #include "dicom.h"
 #include "files.h"
+#include "fits.h"
 #include "hdf5volume.h"
 #include "text.h"
 #include "messages.h"
@@ -15,10 +16,12 @@
 #include "nrrd.h"
 #include "pictureslices.h"
 #include "raw.h"
+#include "rawsamples.h"
 #include "samplemap.h"
 #include "storedsamples.h"
 #include "tiff.h"
 #include "vol.h"
+#include "vtklegacy.h"
 #include "volumefile.h"
 #include "zarr.h"
 
@@ -205,6 +208,31 @@ const std::vector<InputFormat> formats = {
      "mgh",
      nullptr,
      picksVolume},
+    {"FITS",
+     "a FITS cube (.fits, .fit, .fts, .fits.gz; BITPIX 8, 16, 32, 64, -32, -64 with BSCALE,\n"
+     "      BZERO and BLANK, tile-compressed or not): the only 3-D image, or the HDU --dataset N\n"
+     "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it",
+     {"fits", "fit", "fts", "fits.gz"},
+     hasFitsMark,
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openFitsSource(path, selection.dataset, source);
+     },
+     printFitsHdus,
+     {},
+     "fits",
+     nullptr,
+     picksDataset},
+    {"VTK legacy",
+     "a VTK legacy file of STRUCTURED_POINTS (.vtk; ASCII or binary, SCALARS of 1 to 4\n"
+     "      components or COLOR_SCALARS; VTK's x, y, z as stored, spacing from SPACING)",
+     {"vtk"},
+     hasVtkMark,
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openVtkSource(path, source);
+     },
+     nullptr,
+     {},
+     "vtk"},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},
@@ -273,6 +301,18 @@ const std::vector<InputFormat> formats = {
      nullptr,
      {},
      "rawvolume"},
+    {"raw samples (--raw)",
+     "raw samples of the shape --raw W,H,D,TYPE,ENDIAN[,CHANNELS] states (any file, whatever\n"
+     "      its name; after --offset BYTES, bytes after the samples left out, as Fiji's Import >\n"
+     "      Raw reads them)",
+     {}, // taken by --raw alone
+     nullptr,
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openRawShapeSource(path, selection.raw, source);
+     },
+     nullptr,
+     {},
+     "rawshape"},
 };
 
 // The first bytes of a regular file, as many as it has up to firstBytesLength.
@@ -332,8 +372,10 @@ const std::vector<InputFormat>& inputFormats() {
     return formats;
 }
 
-const InputFormat* inputFormatOf(const QStringList& paths) {
+const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection& selection) {
     const QFileInfo file(paths.value(0));
+    if (selection.raw.given)
+        return formatNamed("raw samples (--raw)");
     if (paths.size() > 1)
         return formatNamed("slice pictures");
     for (const InputFormat& format : formats)
@@ -439,11 +481,13 @@ std::string openPackInput(const QStringList& given, const InputSelection& select
         paths[0] = QUrl(paths[0]).toLocalFile();
     const QString path = paths.value(0);
     const QFileInfo file(path);
+    if (selection.raw.given && (paths.size() > 1 || file.isDir()))
+        return fileMessage(path, "--raw reads the samples of one file: pack each file alone");
     // Each input is looked at once: several are checked as slice pictures, one as a URL.
     const std::string refusal = paths.size() > 1 ? checkSlicePaths(paths) : checkUrl(path);
     if (!refusal.empty())
         return refusal;
-    const InputFormat* format = inputFormatOf(paths);
+    const InputFormat* format = inputFormatOf(paths, selection);
     const bool claimed = format && format->claims && format->claims(path);
     if (paths.size() == 1 && !claimed && !file.isDir() && !file.isFile())
         return fileMessage(path, cantOpenReason(path));

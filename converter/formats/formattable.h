@@ -58,11 +58,13 @@ const std::size_t firstBytesLength = 352;
 // Every format, in the order users read them.
 const std::vector<InputFormat>& inputFormats();
 
-// The format that reads the input paths name: one the format claims (a Zarr folder or URL), a
+// The format that reads the input paths name: raw samples when selection states a --raw
+// shape; else one the format claims (a Zarr folder or URL), a
 // file by its suffix, else by its first bytes,
 // else a picture Qt reads; one folder of slice pictures or several paths as slice pictures; a
 // folder without slice pictures as a DICOM series. Null for anything else.
-const InputFormat* inputFormatOf(const QStringList& paths);
+const InputFormat* inputFormatOf(const QStringList& paths,
+                                 const InputSelection& selection = InputSelection());
 
 // "pack reads slice pictures, multi-page TIFF, ...": what pack reads, in words.
 std::string packReads();

@@ -34,7 +34,9 @@ QList<QCommandLineOption> packSettingOptions() {
             {"pad", "pad"},
             {"series", "series", "K"},
             {"volume", "volume", "T"},
-            {"dataset", "dataset", "PATH"}};
+            {"dataset", "dataset", "PATH"},
+            {"raw", "raw", "W,H,D,TYPE,ENDIAN"},
+            {"offset", "offset", "BYTES"}};
 }
 
 QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings) {
@@ -78,8 +80,18 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
     if (parser.isSet("dataset")) {
         settings->pick.dataset = parser.value("dataset").toStdString();
         if (settings->pick.dataset.empty())
-            return "--dataset takes the path of a dataset in an HDF5 file";
+            return "--dataset takes an HDF5 dataset's path, an .npz array's name or a FITS HDU";
     }
+    if (parser.isSet("offset")) {
+        const QString text = parser.value("offset");
+        settings->pick.raw.offset = text.toULongLong(&good);
+        if (!good || !parser.isSet("raw") || text.startsWith('+'))
+            return "--offset takes the bytes before the first sample, with --raw";
+    }
+    if (parser.isSet("raw") &&
+        !parseRawShape(parser.value("raw").toStdString(), &settings->pick.raw))
+        return "--raw takes W,H,D,TYPE,ENDIAN[,CHANNELS]: TYPE uint8, int8, uint16, int16, "
+               "uint32, int32, float32 or float64, ENDIAN le or be";
     if (parser.isSet("crop") && parser.isSet("pad"))
         return "--crop and --pad exclude each other";
     settings->fit = parser.isSet("crop")  ? CubeFit::Crop

@@ -26,11 +26,12 @@ struct PackSettings {
     CubeFit fit = CubeFit::Refuse;
     int size = 0;              // the output's N, or 0 to keep the cube's
     bool measureRange = false; // measure the samples' range even when the window needs none
-    InputSelection pick;       // --series K, --volume T, --dataset PATH and --size N
+    InputSelection pick;       // --series K, --volume T, --dataset PATH, --size N, --raw, --offset
 };
 
 // The options pack and info share that shape the conversion: --window LO,HI, --channels A,B,C,
-// --spacing X,Y,Z, --size N, --crop, --pad, --series K, --volume T, --dataset PATH.
+// --spacing X,Y,Z, --size N, --crop, --pad, --series K, --volume T, --dataset PATH, --raw
+// W,H,D,TYPE,ENDIAN[,CHANNELS] and --offset BYTES.
 QList<QCommandLineOption> packSettingOptions();
 
 // Reads those options. Returns "" or the usage message.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <sstream>
 
 std::size_t sampleTypeBytes(SampleType type) {
     switch (type) {
@@ -65,4 +67,42 @@ int pickPyramidLevel(const std::vector<PyramidLevel>& levels, int size) {
         if (pyramidLevelSide(levels, l) >= size)
             picked = l;
     return picked;
+}
+
+bool parseRawShape(const std::string& text, RawShape* shape) {
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    for (std::string part; std::getline(stream, part, ',');)
+        parts.push_back(part);
+    if (parts.size() != 5 && parts.size() != 6)
+        return false;
+    RawShape read;
+    // Sides and channels as plain decimal counts, so that "1e3" or "0x10" is no size.
+    const auto count = [](const std::string& word, int* value) {
+        if (word.empty() || word.size() > 9 ||
+            !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        *value = std::atoi(word.c_str());
+        return *value > 0;
+    };
+    for (int k = 0; k < 3; ++k)
+        if (!count(parts[std::size_t(k)], &read.sizes[k]))
+            return false;
+    bool known = false;
+    for (SampleType type :
+         {SampleType::UInt8, SampleType::Int8, SampleType::UInt16, SampleType::Int16,
+          SampleType::UInt32, SampleType::Int32, SampleType::Float32, SampleType::Float64})
+        if (parts[3] == sampleTypeName(type)) {
+            read.type = type;
+            known = true;
+        }
+    if (!known || (parts[4] != "le" && parts[4] != "be"))
+        return false;
+    read.bigEndian = parts[4] == "be";
+    if (parts.size() == 6 && !count(parts[5], &read.channels))
+        return false;
+    read.given = true;
+    read.offset = shape->offset;
+    *shape = read;
+    return true;
 }

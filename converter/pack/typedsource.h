@@ -148,14 +148,32 @@ long long pyramidLevelSide(const std::vector<PyramidLevel>& levels, int l);
 // size samples; the finest when size is 0 or no coarser level has enough. -1 when empty.
 int pickPyramidLevel(const std::vector<PyramidLevel>& levels, int size);
 
+// The shape --raw states for a file of bare samples, which says none itself: the sizes along
+// x, y, z, the sample type, the byte order, the channels interleaved in each sample and the
+// bytes before the first sample.
+struct RawShape {
+    bool given = false;
+    int sizes[3] = {0, 0, 0};
+    SampleType type = SampleType::UInt8;
+    bool bigEndian = false;
+    int channels = 1;
+    std::uint64_t offset = 0;
+};
+
+// Reads "W,H,D,TYPE,ENDIAN[,CHANNELS]" (TYPE a sampleTypeName, ENDIAN le or be) into shape,
+// given then true; false when the text is not that.
+bool parseRawShape(const std::string& text, RawShape* shape);
+
 // Which part of an input to read where it holds several: a DICOM series (-1: the only one),
 // a volume of a series of volumes, a time point say (-1: the only one), and the dataset of an
-// HDF5 file ("": the one its layout names). size is the N the output will have (0: the
-// input's own), by which a pyramid picks the coarsest level that still has N samples a side.
+// HDF5 file, the array of an .npz or the HDU of a FITS file ("": the one its layout names).
+// size is the N the output will have (0: the input's own), by which a pyramid picks the
+// coarsest level that still has N samples a side.
 struct InputSelection {
     InputSelection(int series = -1, int volume = -1) : series(series), volume(volume) {}
     int series;
     int volume;
     std::string dataset;
     int size = 0;
+    RawShape raw; // --raw and --offset: the input is bare samples of this shape, whatever its name
 };

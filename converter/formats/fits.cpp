@@ -1,0 +1,339 @@
+#include "fits.h"
+
+#include "checkedsize.h"
+#include "inflater.h"
+#include "inputfile.h"
+#include "output.h"
+#include "storedsamples.h"
+#include "systemmemory.h"
+#include "text.h"
+
+#include <QFile>
+
+#include <fitsio.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+struct Closer {
+    void operator()(fitsfile* file) const {
+        int status = 0;
+        fits_close_file(file, &status);
+    }
+};
+using FitsFile = std::unique_ptr<fitsfile, Closer>;
+
+// cfitsio's words for a status, its message stack emptied for the next call.
+std::string cfitsioReason(int status) {
+    char text[FLEN_STATUS] = "";
+    fits_get_errstatus(status, text);
+    fits_clear_errmsg();
+    return text;
+}
+
+struct Hdu {
+    int number = 0; // from 0, the primary
+    bool image = false;
+    int bitpix = 0, naxis = 0;
+    long long naxes[4] = {0, 0, 0, 0};
+    std::string name; // EXTNAME, or ""
+
+    bool cube() const { return image && (naxis == 3 || (naxis == 4 && naxes[3] == 1)); }
+    std::string describe() const {
+        std::string text = formatString("HDU %d", number);
+        if (!name.empty())
+            text += " (" + printableText(name) + ")";
+        if (!image)
+            return text + " a table";
+        if (naxis == 0)
+            return text + " empty";
+        text += formatString(" %d-D ", naxis);
+        for (int k = 0; k < naxis && k < 4; ++k)
+            text += formatString("%s%lld", k ? " x " : "", naxes[k]);
+        return text;
+    }
+};
+
+bool isGzip(const std::string& start) {
+    return start.size() >= 2 && start[0] == '\x1f' && start[1] == '\x8b';
+}
+
+// A gzip file is held whole in memory by cfitsio: its inflated length is counted first, and
+// must fit in the memory available.
+std::string checkInflated(const QString& path, std::uint64_t* bytes) {
+    FileHandle file;
+    if (!openInputFile(path, &file).empty())
+        return cantOpenReason(path);
+    Inflater inflater(file.get(), 0, -1, true);
+    std::vector<unsigned char> scratch(1 << 16);
+    const std::int64_t available = availableMemory();
+    for (;;) {
+        const std::uint64_t before = inflater.position;
+        const Inflater::Result result = inflater.next(scratch.data(), scratch.size());
+        if (result == Inflater::Result::Damaged)
+            return "damaged gzip data";
+        if (available >= 0 && inflater.position > std::uint64_t(available) / 2)
+            return formatString("out of memory: the gzip file inflates past %s, half the "
+                                "memory available; gunzip it first",
+                                describeBytes(std::uint64_t(available) / 2).c_str());
+        if (result == Inflater::Result::Short || inflater.position == before)
+            break;
+    }
+    *bytes = inflater.position;
+    return std::string();
+}
+
+std::string openFits(const QString& path, FitsFile* fits, std::uint64_t* held) {
+    FileHandle probe;
+    if (!openInputFile(path, &probe).empty())
+        return cantOpenReason(path);
+    char first[80] = {};
+    const std::string start(first, std::fread(first, 1, sizeof first, probe.get()));
+    *held = 0;
+    const bool gzipped = isGzip(start);
+    if (gzipped) {
+        const std::string failure = checkInflated(path, held);
+        if (!failure.empty())
+            return failure;
+    } else if (!hasFitsMark(start)) {
+        // cfitsio would inflate other compressed files unchecked, and read any other bytes.
+        return "not a FITS file: no SIMPLE = T card at its start";
+    }
+    fitsfile* file = nullptr;
+    int status = 0;
+    if (fits_open_diskfile(&file, QFile::encodeName(path).constData(), READONLY, &status) != 0)
+        return std::string(gzipped ? "damaged gzip data or not FITS: "
+                                   : "not a FITS file or damaged: ") +
+               cfitsioReason(status);
+    fits->reset(file);
+    return std::string();
+}
+
+// Every HDU's kind and sizes; the count bounded by the file's own bytes, a header a block. An
+// extension after the primary that cfitsio can't reach ends the list, as astropy reads on
+// past none either; *damage tells of it.
+std::string listHdus(fitsfile* file, std::vector<Hdu>* hdus, std::string* damage = nullptr) {
+    for (int number = 0;; ++number) {
+        int status = 0, type = 0;
+        if (fits_movabs_hdu(file, number + 1, &type, &status) != 0) {
+            const std::string reason =
+                formatString("damaged FITS header in HDU %d: ", number) + cfitsioReason(status);
+            if (number == 0)
+                return reason;
+            if (status != END_OF_FILE && damage)
+                *damage = reason;
+            return std::string();
+        }
+        Hdu hdu;
+        hdu.number = number;
+        hdu.image = type == IMAGE_HDU;
+        char name[FLEN_VALUE] = "";
+        if (fits_read_key(file, TSTRING, "EXTNAME", name, nullptr, &status) == 0)
+            hdu.name = name;
+        status = 0;
+        fits_clear_errmsg();
+        if (hdu.image &&
+            fits_get_img_paramll(file, 4, &hdu.bitpix, &hdu.naxis, hdu.naxes, &status) != 0)
+            return formatString("damaged FITS header in HDU %d: ", number) + cfitsioReason(status);
+        hdus->push_back(hdu);
+    }
+}
+
+std::string listed(const std::vector<Hdu>& hdus) {
+    std::string text;
+    for (const Hdu& hdu : hdus)
+        text += (text.empty() ? "" : ", ") + hdu.describe();
+    return text;
+}
+
+std::string pickHdu(const std::vector<Hdu>& hdus, const std::string& dataset, const Hdu** picked) {
+    std::vector<const Hdu*> cubes;
+    for (const Hdu& hdu : hdus)
+        if (dataset.empty() ? hdu.cube()
+                            : dataset == std::to_string(hdu.number) || dataset == hdu.name)
+            cubes.push_back(&hdu);
+    if (!dataset.empty() && cubes.empty())
+        return "no HDU " + printableText(dataset) + " (the file holds " + listed(hdus) +
+               "): --dataset takes an HDU number from 0 or an EXTNAME";
+    if (cubes.empty())
+        return "no 3-D image (the file holds " + listed(hdus) + "): pack reads FITS cubes";
+    if (cubes.size() > 1) {
+        std::string which;
+        for (const Hdu* hdu : cubes)
+            which += (which.empty() ? "" : ", ") + hdu->describe();
+        return "a FITS file of several cubes, " + which + ": pick one with --dataset N";
+    }
+    const Hdu& hdu = *cubes[0];
+    if (!hdu.cube())
+        return hdu.describe() + " is not a cube: pack reads images of NAXIS 3 (or 4 with a last "
+                                "axis of 1)";
+    for (int k = 0; k < 3; ++k)
+        if (hdu.naxes[k] < 1)
+            return hdu.describe() + " holds no samples";
+    *picked = &hdu;
+    return std::string();
+}
+
+// How the picked image's samples are read: the type they become and cfitsio's for it.
+struct Reading {
+    SampleType type = SampleType::UInt8;
+    int datatype = TBYTE;
+    std::string storedType;
+};
+
+std::string planReading(fitsfile* file, const Hdu& hdu, Reading* reading) {
+    int status = 0, equivalent = 0;
+    if (fits_get_img_equivtype(file, &equivalent, &status) != 0)
+        return "damaged FITS header: " + cfitsioReason(status);
+    LONGLONG blank = 0;
+    const bool blanks =
+        hdu.bitpix > 0 && fits_read_key(file, TLONGLONG, "BLANK", &blank, nullptr, &status) == 0;
+    fits_clear_errmsg();
+    struct Kind {
+        int equivalent;
+        SampleType type;
+        int datatype;
+    };
+    const Kind kinds[] = {
+        {BYTE_IMG, SampleType::UInt8, TBYTE},         {SBYTE_IMG, SampleType::Int8, TSBYTE},
+        {SHORT_IMG, SampleType::Int16, TSHORT},       {USHORT_IMG, SampleType::UInt16, TUSHORT},
+        {LONG_IMG, SampleType::Int32, TINT},          {ULONG_IMG, SampleType::UInt32, TUINT},
+        {LONGLONG_IMG, SampleType::Float64, TDOUBLE}, {ULONGLONG_IMG, SampleType::Float64, TDOUBLE},
+        {FLOAT_IMG, SampleType::Float32, TFLOAT},     {DOUBLE_IMG, SampleType::Float64, TDOUBLE},
+    };
+    const Kind* kind = nullptr;
+    for (const Kind& known : kinds)
+        if (known.equivalent == equivalent)
+            kind = &known;
+    if (!kind)
+        return formatString("unsupported FITS BITPIX %d", hdu.bitpix);
+    reading->type = kind->type;
+    reading->datatype = kind->datatype;
+    const bool wide = std::abs(hdu.bitpix) > 16;
+    const std::string bits = formatString("BITPIX %d", hdu.bitpix);
+    if (blanks && equivalent > 0) {
+        reading->type = wide ? SampleType::Float64 : SampleType::Float32;
+        reading->datatype = wide ? TDOUBLE : TFLOAT;
+        reading->storedType =
+            bits + " with BLANK (read as " + sampleTypeName(reading->type) + ", blanks NaN)";
+    } else if (hdu.bitpix > 0 && equivalent < 0) {
+        reading->storedType =
+            bits + " scaled by BSCALE and BZERO (read as " + sampleTypeName(reading->type) + ")";
+    } else if (equivalent == LONGLONG_IMG || equivalent == ULONGLONG_IMG) {
+        reading->storedType =
+            std::string(equivalent == LONGLONG_IMG ? "int64" : "uint64") + " (read as float64)";
+    }
+    return std::string();
+}
+
+// Uncompressed data must lie whole in the file, whose length cfitsio knows (a gzip file's
+// inflated one).
+std::string checkLength(fitsfile* file, const Hdu& hdu) {
+    int status = 0;
+    if (fits_is_compressed_image(file, &status))
+        return std::string(); // a table of tiles, which cfitsio checks as it reads them
+    LONGLONG header = 0, data = 0, end = 0;
+    std::uint64_t bytes = 0;
+    if (fits_get_hduaddrll(file, &header, &data, &end, &status) != 0)
+        return "damaged FITS header: " + cfitsioReason(status);
+    if (!checkedProduct({hdu.naxes[0], hdu.naxes[1], hdu.naxes[2]},
+                        std::uint64_t(std::abs(hdu.bitpix) / 8), maxCheckedSize, &bytes))
+        return formatString("too large: %lld x %lld x %lld samples", hdu.naxes[0], hdu.naxes[1],
+                            hdu.naxes[2]);
+    const std::uint64_t length = std::uint64_t(file->Fptr->logfilesize);
+    if (std::uint64_t(data) > length || length - std::uint64_t(data) < bytes)
+        return formatString("file too short: %s claims %llu bytes of samples after byte %lld, "
+                            "the file holds %llu bytes",
+                            hdu.describe().c_str(), (unsigned long long)bytes, data,
+                            (unsigned long long)length);
+    return std::string();
+}
+
+struct Cube {
+    FitsFile file;
+    Reading reading;
+    long long width = 0, height = 0;
+
+    std::string read(int z, void* samples) {
+        LONGLONG first[4] = {1, 1, LONGLONG(z) + 1, 1};
+        const double nanDouble = std::numeric_limits<double>::quiet_NaN();
+        const float nanFloat = std::numeric_limits<float>::quiet_NaN();
+        const void* null = reading.datatype == TDOUBLE  ? static_cast<const void*>(&nanDouble)
+                           : reading.datatype == TFLOAT ? static_cast<const void*>(&nanFloat)
+                                                        : nullptr;
+        int status = 0, anyNull = 0;
+        if (fits_read_pixll(file.get(), reading.datatype, first, width * height,
+                            const_cast<void*>(null), samples, &anyNull, &status) != 0)
+            return "can't read slice " + std::to_string(z) + ": " + cfitsioReason(status);
+        return std::string();
+    }
+};
+} // namespace
+
+bool hasFitsMark(const std::string& start) {
+    return start.compare(0, 9, "SIMPLE  =") == 0;
+}
+
+std::string openFitsSource(const QString& path, const std::string& dataset, TypedSource* source) {
+    auto cube = std::make_shared<Cube>();
+    std::uint64_t held = 0;
+    std::vector<Hdu> hdus;
+    const Hdu* hdu = nullptr;
+    std::string failure = openFits(path, &cube->file, &held);
+    std::string damage;
+    if (failure.empty())
+        failure = listHdus(cube->file.get(), &hdus, &damage);
+    if (failure.empty())
+        failure = pickHdu(hdus, dataset, &hdu);
+    if (!failure.empty())
+        return failure + (damage.empty() ? "" : "; then " + damage);
+    int status = 0;
+    if (fits_movabs_hdu(cube->file.get(), hdu->number + 1, nullptr, &status) != 0)
+        return "damaged FITS file: " + cfitsioReason(status);
+    failure = planReading(cube->file.get(), *hdu, &cube->reading);
+    if (failure.empty())
+        failure = checkVolumeSizes(hdu->naxes[0], hdu->naxes[1], hdu->naxes[2], 1,
+                                   cube->reading.type, nullptr);
+    if (failure.empty())
+        failure = checkLength(cube->file.get(), *hdu);
+    if (!failure.empty())
+        return failure;
+    VolumeInfo& info = source->info;
+    info = VolumeInfo();
+    info.format = "FITS";
+    if (hdu->number > 0)
+        info.format += formatString(", HDU %d", hdu->number) +
+                       (hdu->name.empty() ? "" : " (" + printableText(hdu->name) + ")");
+    if (!damage.empty())
+        info.note = "left out what follows: " + damage;
+    info.width = int(hdu->naxes[0]);
+    info.height = int(hdu->naxes[1]);
+    info.depth = int(hdu->naxes[2]);
+    info.type = cube->reading.type;
+    info.storedType = cube->reading.storedType;
+    // Kept as stored: NAXIS2 grows upward on FITS displays, as y does in the viewer's cut.
+    info.axes.frame = AxisFrame::World;
+    info.axes.patient = false;
+    info.axes.from = "FITS's axes (row 1 at the bottom)";
+    cube->width = hdu->naxes[0];
+    cube->height = hdu->naxes[1];
+    source->memory = held;
+    source->read = [cube](int z, void* samples) { return cube->read(z, samples); };
+    guardReads(source);
+    return std::string();
+}
+
+void printFitsHdus(const QString& path) {
+    FitsFile file;
+    std::uint64_t held = 0;
+    std::vector<Hdu> hdus;
+    if (!openFits(path, &file, &held).empty() || !listHdus(file.get(), &hdus).empty())
+        return;
+    std::printf("%s\n  format           FITS\n  HDUs             %s (pick one with --dataset N)\n",
+                printableText(path.toStdString()).c_str(), listed(hdus).c_str());
+}

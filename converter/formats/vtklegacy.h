@@ -1,0 +1,21 @@
+#pragma once
+
+// VTK's legacy files (.vtk) of STRUCTURED_POINTS, read here line by line and nothing trusted
+// before it is checked: the version line, a title, ASCII or BINARY (big-endian), DIMENSIONS,
+// SPACING (or ASPECT_RATIO) and ORIGIN, POINT_DATA of every point, then one SCALARS of 1 to 4
+// components (its LOOKUP_TABLE named and passed over) or COLOR_SCALARS (bytes in a binary
+// file, 0 to 1 in an ASCII one, read as bytes). Keywords in any case, as VTK's reader takes
+// them. The axes are VTK's x, y, z as stored; the spacing is SPACING's. Other datasets, cell
+// data, bits and 64-bit integers are refused.
+
+#include "typedsource.h"
+
+#include <QString>
+
+#include <string>
+
+// Whether the first bytes of a file begin VTK's "# vtk DataFile Version" line.
+bool hasVtkMark(const std::string& start);
+
+// Opens a legacy .vtk file as a typed source. Returns "" or the bare reason, as do its reads.
+std::string openVtkSource(const QString& path, TypedSource* source);

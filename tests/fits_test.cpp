@@ -1,0 +1,195 @@
+#include "fitsfiles.h"
+#include "formattable.h"
+#include "readercheck.h"
+#include "scratchdir.h"
+#include "testsupport.h"
+
+#include <cmath>
+
+namespace {
+const std::string orientation = "spacing 1 1 1 unknown, oriented to the world's axes from FITS's "
+                                "axes (row 1 at the bottom) (x = i, y = j, z = k)";
+
+// The cube a test reads: 3 x 2 x 2 values.
+FitsHdu cube(int bitpix, const std::vector<double>& stored) {
+    FitsHdu hdu;
+    hdu.bitpix = bitpix;
+    hdu.naxes = {3, 2, 2};
+    hdu.stored = stored;
+    return hdu;
+}
+
+std::string written(const std::vector<FitsHdu>& hdus) {
+    std::string failure;
+    const std::string bytes = fitsBytes(hdus, &failure);
+    EXPECT_EQ(failure, "");
+    return bytes;
+}
+} // namespace
+
+TEST(FitsTest, EveryBitpixReadsWithItsScaleAndBlanks) {
+    ScratchDir dir;
+    ensureApplication();
+    std::vector<double> bytes, shorts, ints, floats;
+    for (int i = 0; i < 12; ++i) {
+        bytes.push_back(i * 21 + 3);
+        shorts.push_back(i * 5000 - 30000);
+        ints.push_back(i * 300000000.0 - 1800000000.0);
+        floats.push_back(i * 0.75 - 4);
+    }
+    const double nan = std::nan("");
+    std::vector<double> blanked = shorts, floatsWithNan = floats;
+    blanked[4] = -1;
+    floatsWithNan[7] = nan;
+    const auto map = [](std::vector<double> values, double scale, double zero) {
+        for (double& v : values)
+            v = v * scale + zero;
+        return values;
+    };
+    std::vector<double> blanks = shorts;
+    blanks[4] = nan;
+    struct Case {
+        const char* label;
+        FitsHdu hdu;
+        SampleType read;
+        std::vector<double> values;
+        std::string storedType; // describe()'s type, where not the read type's name
+    };
+    const auto scaled = [](FitsHdu hdu, double scale, double zero) {
+        hdu.scaled = true;
+        hdu.bscale = scale;
+        hdu.bzero = zero;
+        return hdu;
+    };
+    FitsHdu blank = cube(16, blanked), compressed = cube(16, shorts);
+    blank.blankGiven = true;
+    blank.blank = -1;
+    compressed.compressed = true;
+    const Case cases[] = {
+        {"8", cube(8, bytes), SampleType::UInt8, bytes, ""},
+        {"8 signed", scaled(cube(8, bytes), 1, -128), SampleType::Int8, map(bytes, 1, -128), ""},
+        {"16", cube(16, shorts), SampleType::Int16, shorts, ""},
+        {"16 unsigned", scaled(cube(16, shorts), 1, 32768), SampleType::UInt16,
+         map(shorts, 1, 32768), ""},
+        {"32", cube(32, ints), SampleType::Int32, ints, ""},
+        {"32 unsigned", scaled(cube(32, ints), 1, 2147483648.0), SampleType::UInt32,
+         map(ints, 1, 2147483648.0), ""},
+        {"64", cube(64, ints), SampleType::Float64, ints, "int64 (read as float64)"},
+        {"-32", cube(-32, floatsWithNan), SampleType::Float32, floatsWithNan, ""},
+        {"-64", cube(-64, floats), SampleType::Float64, floats, ""},
+        {"16 scaled", scaled(cube(16, shorts), 0.5, 10), SampleType::Float32, map(shorts, 0.5, 10),
+         "BITPIX 16 scaled by BSCALE and BZERO (read as float32)"},
+        {"32 scaled", scaled(cube(32, ints), 2, -1), SampleType::Float64, map(ints, 2, -1),
+         "BITPIX 32 scaled by BSCALE and BZERO (read as float64)"},
+        {"16 blank", blank, SampleType::Float32, blanks,
+         "BITPIX 16 with BLANK (read as float32, blanks NaN)"},
+        {"16 tile-compressed", compressed, SampleType::Int16, shorts, ""},
+    };
+    for (const Case& c : cases)
+        for (const bool gzipped : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "BITPIX " << c.label << (gzipped ? " gzip" : ""));
+            const std::string name = gzipped ? "v.fits.gz" : "v.fits";
+            const std::string file = written({c.hdu});
+            writeFile(name, gzipped ? gzip(file) : file);
+            TypedSource source;
+            EXPECT_EQ(packSamples({QString::fromStdString(name)}, {}, &source),
+                      typedBytes(c.read, c.values));
+            // cfitsio keeps tiles in a table after an empty primary.
+            EXPECT_EQ(describe(source.info),
+                      std::string(c.hdu.compressed ? "FITS, HDU 1" : "FITS") + ": 3x2x2 " +
+                          sampleTypeName(c.read) + "*1 alpha -1, " + orientation);
+            EXPECT_EQ(source.info.storedType, c.storedType);
+        }
+}
+
+TEST(FitsTest, TheOnlyCubeOrTheHduPickedIsRead) {
+    ScratchDir dir;
+    ensureApplication();
+    const std::vector<double> values = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const std::string samples = typedBytes(SampleType::Int16, values);
+    FitsHdu empty, table, flat = cube(16, values), first = cube(16, values),
+                          second = cube(-32, values), deep = cube(16, values),
+                          four = cube(16, values);
+    empty.naxes = {};
+    table.table = true;
+    flat.naxes = {6, 2};
+    first.name = "SCI";
+    second.name = "ERR";
+    deep.naxes = {3, 2, 2, 1};
+    four.naxes = {3, 2, 1, 2};
+    writeFile("one.fits", written({empty, table, first}));
+    writeFile("two.fits", written({empty, first, table, second}));
+    writeFile("deep.fits", written({deep}));
+    writeFile("four.fits", written({four}));
+    writeFile("flat.fits", written({flat, table}));
+    struct Case {
+        std::string file, dataset;
+        std::string samples, found; // the format's words, or the refusal
+    };
+    const Case cases[] = {
+        {"one.fits", "", samples, "FITS, HDU 2 (SCI)"},
+        {"one.fits", "2", samples, "FITS, HDU 2 (SCI)"},
+        {"two.fits", "", "",
+         "a FITS file of several cubes, HDU 1 (SCI) 3-D 3 x 2 x 2, HDU 3 (ERR) 3-D 3 x 2 x 2: "
+         "pick one with --dataset N"},
+        {"two.fits", "3", typedBytes(SampleType::Float32, values), "FITS, HDU 3 (ERR)"},
+        {"two.fits", "SCI", samples, "FITS, HDU 1 (SCI)"},
+        {"two.fits", "0", "", "HDU 0 empty is not a cube"},
+        {"two.fits", "2", "", "HDU 2 (TABLE) a table is not a cube"},
+        {"two.fits", "9", "",
+         "no HDU 9 (the file holds HDU 0 empty, HDU 1 (SCI) 3-D 3 x 2 x 2, HDU 2 (TABLE) a "
+         "table, HDU 3 (ERR) 3-D 3 x 2 x 2): --dataset takes an HDU number from 0 or an EXTNAME"},
+        {"deep.fits", "", samples, "FITS"},
+        {"four.fits", "", "", "no 3-D image (the file holds HDU 0 4-D 3 x 2 x 1 x 2)"},
+        {"flat.fits", "", "",
+         "no 3-D image (the file holds HDU 0 2-D 6 x 2, HDU 1 (TABLE) a table): pack reads FITS "
+         "cubes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + " " + c.dataset);
+        InputSelection selection;
+        selection.dataset = c.dataset;
+        TypedSource source;
+        const std::string read = packSamples({QString::fromStdString(c.file)}, selection, &source);
+        if (c.samples.empty()) {
+            expectRefusal(read, c.file + ": ", c.found);
+            continue;
+        }
+        EXPECT_EQ(read, c.samples);
+        EXPECT_EQ(source.info.format, c.found);
+    }
+    const ToolRun info = runTool({"info", "two.fits"});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_NE(info.out.find("HDU 3 (ERR) 3-D 3 x 2 x 2 (pick one with --dataset N)"),
+              std::string::npos)
+        << info.out;
+}
+
+TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
+    ScratchDir dir;
+    ensureApplication();
+    const std::string good = written({cube(-32, std::vector<double>(12, 1.5))});
+    const std::string header = good.substr(0, 2880);
+    // clang-format off
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"cut.fits", good.substr(0, 2880 + 40), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
+        {"header.fits", header.substr(0, 2000), "not a FITS file or damaged"},
+        {"huge.fits", setFitsCard(setFitsCard(good, "NAXIS1", "2000000000"), "NAXIS2", "2000000000"), "too large"},
+        {"wide.fits", setFitsCard(good, "NAXIS1", "100000"), "file too short: HDU 0 3-D 100000 x 2 x 2 claims 1600000 bytes"},
+        {"empty.fits", setFitsCard(good, "NAXIS3", "0"), "HDU 0 3-D 3 x 2 x 0 holds no samples"},
+        {"zero.fits", setFitsCard(good.substr(0, 2880), "NAXIS3", "0"), "HDU 0 3-D 3 x 2 x 0 holds no samples"},
+        {"bitpix.fits", setFitsCard(good, "BITPIX", "12"), "BITPIX"},
+        {"text.fits", "SIMPLE? no, a note\n", "not a FITS file: no SIMPLE = T card at its start"},
+        {"cut.fits.gz", gzip(good).substr(0, 30), "damaged gzip data"},
+        {"compress.fits", std::string("\x1f\x9d\x90", 3) + good, "not a FITS file: no SIMPLE"},
+    };
+    // clang-format on
+    for (const auto& [name, contents, reason] : cases) {
+        SCOPED_TRACE(name);
+        writeFile(name, contents);
+        const ReaderOutcome outcome = checkReader({QString::fromStdString(name)}, {});
+        EXPECT_EQ(outcome.broken, "");
+        expectRefusal(outcome.refusal, name + ": ", reason);
+        expectRefusal(runTool({"info", QString::fromStdString(name)}), name + ": ", reason);
+    }
+}
