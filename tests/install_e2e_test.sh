@@ -90,9 +90,15 @@ rm "$folder/input/bunny.dat"
 launch "$prefix/bin/tessary" >/dev/null
 same "$source/input/bunny.dat" "$folder/input/bunny.dat"
 
-# Where the folder is: XDG_DATA_HOME when absolute.
-where() { env HOME="$home" XDG_DATA_HOME="$1" "$prefix/bin/tessary" --where; }
-[ "$(where /data)" = /data/tessary ] || fail "XDG_DATA_HOME"
+# Where the folder is: XDG_DATA_HOME when absolute. --where makes it as a first start does,
+# its notice on standard error, so that "$(tessary --where)/input" is there to write into.
+where() { env HOME="$home" XDG_DATA_HOME="$1" "$prefix/bin/tessary" --where 2>"$work/err"; }
+[ "$(where "$work/data")" = "$work/data/tessary" ] || fail "XDG_DATA_HOME"
+[ -s "$work/data/tessary/input/bunny.dat" ] && [ -s "$work/data/tessary/input/wood.vol" ] &&
+    [ -s "$work/data/tessary/shaders/shading.frag" ] || fail "--where made no working folder"
+grep -q "^tessary: making the working folder $work/data/tessary" "$work/err" || fail "no notice"
+[ "$(where "$work/data")" = "$work/data/tessary" ] && [ ! -s "$work/err" ] ||
+    fail "--where again: $(cat "$work/err")"
 [ "$(where relative)" = "$folder" ] || fail "a relative XDG_DATA_HOME"
 
 # Failures: one line on standard error, status 1, the viewer not run, no input/ half made.
