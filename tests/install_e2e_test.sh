@@ -13,6 +13,8 @@ prefix=$work/usr
 expected=$(
     printf '%s\n' bin/tessary bin/tessary-vol lib/tessary/tessary share/tessary/bunny.dat \
         share/applications/tessary.desktop share/icons/hicolor/scalable/apps/tessary.svg \
+        share/mime/packages/tessary.xml share/metainfo/io.github.tessary.Tessary.metainfo.xml \
+        share/bash-completion/completions/tessary share/bash-completion/completions/tessary-vol \
         share/doc/tessary/copyright share/doc/tessary/changelog.gz \
         share/man/man1/tessary.1.gz share/man/man1/tessary-vol.1.gz
     (cd "$source" && ls shaders/* | sed 's|^|share/tessary/|')

@@ -1,11 +1,14 @@
 #include "commandline.h"
 
 #include "text.h"
+#include "desktopfiles.h"
 #include "manualpage.h"
 #include "messages.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -22,6 +25,23 @@ void printOverview(const std::vector<Command>& commands, std::FILE* stream, bool
     if (withExamples)
         std::fprintf(stream, "\nexamples:\n%s", overviewExamples);
 }
+
+// The files the build makes with the converter, each from the tables, and the option that
+// prints one. The completion reads the launcher's help on standard input.
+struct BuildFile {
+    const char* option;
+    std::string (*text)(const std::vector<Command>& commands);
+};
+const BuildFile buildFiles[] = {
+    {"--manual", manualPage},
+    {"--mime-info", [](const std::vector<Command>&) { return mimeInfo(); }},
+    {"--mime-types", [](const std::vector<Command>&) { return mimeTypeList(); }},
+    {"--bash-completion",
+     [](const std::vector<Command>& commands) {
+         const std::string help{std::istreambuf_iterator<char>(std::cin), {}};
+         return bashCompletion(commands, launcherOptions(help));
+     }},
+};
 
 // An exception that escaped a command, as a refusal like any other: one line naming what the
 // command works on (its first input), exit status 1. Called from a catch block.
@@ -108,9 +128,11 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
         std::printf("tessary-vol %s\n", programVersion);
         return 0;
     }
-    if (name == "--manual") { // for the build, which makes the manual page with it
-        std::fputs(manualPage(commands).c_str(), stdout);
-        return 0;
+    for (const BuildFile& file : buildFiles) {
+        if (name == file.option) {
+            std::fputs(file.text(commands).c_str(), stdout);
+            return 0;
+        }
     }
     if (!name.isEmpty())
         std::fprintf(stderr, "tessary-vol: unknown command '%s'\n",

@@ -226,7 +226,8 @@ Command infoCommand() {
             packSettingOptions(),
             1,
             -1,
-            [](const QCommandLineParser& parser) { return checkFiles(parser, true); }};
+            [](const QCommandLineParser& parser) { return checkFiles(parser, true); },
+            InputKind::PackInputs};
 }
 
 Command checkCommand() {
@@ -237,5 +238,6 @@ Command checkCommand() {
             {},
             1,
             -1,
-            [](const QCommandLineParser& parser) { return checkFiles(parser, false); }};
+            [](const QCommandLineParser& parser) { return checkFiles(parser, false); },
+            InputKind::Volumes};
 }

@@ -323,5 +323,6 @@ Command packCommand() {
                 packSettingOptions(),
             1,
             -1,
-            runPack};
+            runPack,
+            InputKind::PackInputs};
 }

@@ -27,6 +27,18 @@ struct FormatSink {
     std::string (*open)(const QString& path, int n, SliceSink* sink) = nullptr;
 };
 
+// A kind of file the desktop opens with Tessary: its MIME type, and the globs it is known by.
+// A type with a comment is the package's own shared MIME definition; one without is the shared
+// MIME database's, whose globs for it are listed so that a test can check them against it.
+struct MimeType {
+    const char* name;
+    const char* comment = nullptr;
+    std::vector<std::string> suffixes = {}; // as InputFormat's: a glob "*.SUFFIX" each
+    const char* subClassOf = nullptr;
+    const char* magic = nullptr; // the bytes a file of the type starts with at magicOffset
+    int magicOffset = 0;
+};
+
 struct InputFormat {
     const char* name;                  // as users see it, in "pack reads ..."
     const char* help;                  // pack --help's words about it, with its suffixes
@@ -43,6 +55,11 @@ struct InputFormat {
     // Whether the format takes an input by what it is (a folder of its layout, a .zip of one, a
     // URL), before any suffix or mark is looked at; null where suffixes and marks tell.
     bool (*claims)(const QString& path) = nullptr;
+    // The MIME types of its files; none where the desktop should not offer Tessary for them
+    // (pictures, raw bytes). They cover every suffix but those left to other programs' files
+    // (a .xml, a .map), by which the desktop never offers Tessary.
+    std::vector<MimeType> mimeTypes = {};
+    std::vector<std::string> unclaimedSuffixes = {};
 };
 
 // How many first bytes the marks are looked for in.
