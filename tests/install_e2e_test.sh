@@ -102,6 +102,16 @@ grep -q "^tessary: making the working folder $work/data/tessary" "$work/err" || 
 [ "$(where "$work/data")" = "$work/data/tessary" ] && [ ! -s "$work/err" ] ||
     fail "--where again: $(cat "$work/err")"
 [ "$(where relative)" = "$folder" ] || fail "a relative XDG_DATA_HOME"
+# The manual page's example, run as it is written before any start: it packs into the folder.
+render "$prefix/share/man/man1/tessary.1.gz"
+example=$(grep -o 'tessary-vol pack scans/ .*' "$work/page")
+mkdir "$work/example"
+"$prefix/bin/tessary-vol" unpack "$work/data/tessary/input/axes.vol" -o "$work/example/scans" \
+    >/dev/null || fail "the example's slices"
+(cd "$work/example" && PATH=$prefix/bin:$PATH HOME=$work/example-home &&
+    export PATH HOME && unset XDG_DATA_HOME && eval "$example" >/dev/null 2>&1) ||
+    fail "the manual page's example: $example"
+[ -s "$work/example-home/.local/share/tessary/input/scan.vol" ] || fail "the example made nothing"
 
 # Failures: one line on standard error, status 1, the viewer not run, no input/ half made.
 touch "$work/file"

@@ -23,7 +23,8 @@ void printOverview(const std::vector<Command>& commands, std::FILE* stream, bool
                  "exit status:\n%s",
                  overviewExitStatus);
     if (withExamples)
-        std::fprintf(stream, "\nexamples:\n%s", overviewExamples);
+        std::fprintf(stream, "\nfiles:\n%s\nenvironment:\n%s\nexamples:\n%s", overviewFiles,
+                     overviewEnvironment, overviewExamples);
 }
 
 // The files the build makes with the converter, each from the tables, and the option that
@@ -94,10 +95,28 @@ const char overviewExitStatus[] = R"(  0   done
   2   bad usage: the reason and a hint to --help on standard error
 )";
 
+const char overviewFiles[] =
+    R"(  $(tessary --where)/input/   the volumes the viewer lists, their pictures and its mesh: pack
+                              into it to see a volume in the viewer ('tessary --where' prints
+                              the viewer's working folder, $XDG_DATA_HOME/tessary or
+                              ~/.local/share/tessary, and makes it when there is none)
+  $XDG_CACHE_HOME/tessary/    the packs of 'tessary FILE', which packs FILE with pack and opens
+                              it in the viewer directly (~/.cache/tessary/ without
+                              XDG_CACHE_HOME)
+)";
+
+const char overviewEnvironment[] =
+    R"(  http_proxy, https_proxy, no_proxy   the proxies for http(s):// inputs, as curl reads them
+  CURL_CA_BUNDLE, SSL_CERT_FILE       a PEM file of certificates to trust beyond the system's
+  SSL_CERT_DIR                        a hashed folder of such certificates
+)";
+
 const char overviewExamples[] = R"(  # the sample volumes, into the folder the viewer reads
   tessary-vol samples input
   # a folder of slice pictures, slice 0 as the volume's reference picture
   tessary-vol pack scans/ -o input/scan.vol --reference-slice 0
+  # the same, into the folder where the viewer lists it
+  tessary-vol pack scans/ -o "$(tessary --where)/input/scan.vol" --reference-slice 0
   # a DICOM series brought down to 256 samples a side
   tessary-vol pack ct/ --size 256 -o input/ct.vol
   # what pack would make of a NIfTI file, without writing anything

@@ -34,10 +34,12 @@ struct Command {
 extern const char programVersion[];
 
 // The overview's text around the command table, which the manual page shares: what the
-// converter does (one sentence), then its exit statuses and its examples, a line each indented
-// by two spaces.
+// converter does (one sentence), then its exit statuses, the files and environment variables
+// it has to do with, and its examples, a line each indented by two spaces.
 extern const char overviewSummary[];
 extern const char overviewExitStatus[];
+extern const char overviewFiles[];
+extern const char overviewEnvironment[];
 extern const char overviewExamples[];
 
 // Runs the command line (the program's name first) with the command it names; an unknown or

@@ -6,11 +6,13 @@
 // Adding a format takes:
 //   - its reader, a file of its own in this folder, giving bare reasons (the door names the
 //     input; a reason about another file is made with otherFileMessage);
-//   - its entry in inputFormats() (formattable.cpp);
+//   - its entry in inputFormats() (formattable.cpp), with the MIME types of its files where the
+//     desktop should offer Tessary for them;
 //   - its row of a small valid file, and its hostile files, in tests/formats_test.cpp;
 //   - its fuzz target, fuzz/NAME_fuzzer.cpp, and its line in fuzz/targets.txt;
 //   - its seed files, written by fuzz/make_corpus.py.
-// formats_test fails while an entry has no row there or no line in fuzz/targets.txt.
+// formats_test fails while an entry has no row there, no line in fuzz/targets.txt, or a suffix
+// that its MIME types leave out.
 
 #include "slicestream.h"
 #include "typedsource.h"
