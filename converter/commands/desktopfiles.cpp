@@ -82,7 +82,8 @@ std::vector<std::string> packSuffixes() {
     return std::vector<std::string>(suffixes.begin(), suffixes.end());
 }
 
-const char completionHead[] = R"(# Bash completion for tessary-vol and tessary, made by tessary-vol from its tables of commands,
+const char completionHead[] =
+    R"(# Bash completion for tessary-vol and tessary, made by tessary-vol from its tables of commands,
 # options and formats, and from the launcher's help; installed under both names.
 
 # Adds the words compgen gives for its options and $cur to COMPREPLY, a line each.
