@@ -19,7 +19,7 @@ void putInt(std::vector<unsigned char>& bytes, int offset, std::int32_t value) {
 
 bool hasVolumeMagic(const unsigned char* bytes, std::size_t length) {
     // A file too short to hold the header cannot carry the magic either.
-    return length >= std::size_t(headerSize) && std::memcmp(bytes + magicOffset, "VOLU", 4) == 0;
+    return length >= std::size_t(headerSize) && std::memcmp(bytes + magicOffset, magic, 4) == 0;
 }
 
 std::string parseVolumeHeader(const unsigned char* bytes, std::size_t length,
@@ -45,7 +45,7 @@ std::string parseVolumeHeader(const unsigned char* bytes, std::size_t length,
 
 std::vector<unsigned char> encodeVolumeHeader(const VolumeHeader& header) {
     std::vector<unsigned char> bytes(headerSize, 0);
-    std::memcpy(bytes.data() + magicOffset, "VOLU", 4);
+    std::memcpy(bytes.data() + magicOffset, magic, 4);
     putInt(bytes, versionOffset, header.version);
     std::memcpy(bytes.data() + nameOffset, header.name.data(),
                 std::min(header.name.size(), std::size_t(nameLength - 1)));

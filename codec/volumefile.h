@@ -14,7 +14,8 @@
 
 namespace volumeLayout {
 const int headerSize = 4096;
-const int magicOffset = 0; // the four bytes "VOLU"
+const int magicOffset = 0;
+const char magic[] = "VOLU"; // its four bytes, at magicOffset
 const int versionOffset = 4;
 const int nameOffset = 8; // the reference picture's name without ".png", NUL-terminated
 const int nameLength = 260;

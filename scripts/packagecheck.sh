@@ -2,8 +2,9 @@
 # Checks the Debian package as a user meets it: builds it (scripts/package.sh), runs lintian
 # (errors fail), installs it with apt-get, starts the launcher with a scratch home under the X
 # server and checks its screenshot for the lit bunny (kept as packagecheck-screenshot.png beside
-# the package), then purges the package and checks that
-# none of its files is left. Needs root or sudo; leaves the package purged, whatever happens.
+# the package), checks the desktop's files and that the MIME database took the package's types,
+# then purges the package and checks that none of its files or types is left. Needs root or
+# sudo; leaves the package purged, whatever happens.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sudo=
@@ -33,6 +34,11 @@ source "$root/scripts/drive.sh"
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(tessary-vol --version)" = "tessary-vol $version" ] || fail "tessary-vol --version"
 desktop-file-validate /usr/share/applications/tessary.desktop || fail "the desktop entry"
+appstreamcli validate --no-net /usr/share/metainfo/io.github.tessary.Tessary.metainfo.xml ||
+    fail "the AppStream metadata"
+# The package's triggers brought its MIME types into the shared database.
+grep -qx application/x-tessary-volume /usr/share/mime/types || fail "no MIME type for .vol"
+[ -s /usr/share/bash-completion/completions/tessary ] || fail "no completion for tessary"
 # From the package itself: some systems leave manual pages out when they install one.
 dpkg-deb -x "$deb" "$scratch/unpacked"
 for page in tessary tessary-vol; do
@@ -77,4 +83,5 @@ done <"$scratch/listed"
 for path in /usr/share/tessary /usr/lib/tessary /usr/share/doc/tessary; do
     [ ! -e "$path" ] || fail "$path is left after the purge"
 done
+! grep -qx application/x-tessary-volume /usr/share/mime/types || fail "the MIME type outlived it"
 echo "the package installs, starts, shows the bunny and purges cleanly"

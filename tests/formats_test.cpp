@@ -177,6 +177,30 @@ TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
     }
 }
 
+// The desktop knows a format's files by its MIME types' globs: each suffix needs one or is left
+// to other programs' files, and a type the package defines a comment that names it; none may be
+// defined twice.
+TEST(FormatsTest, EverySuffixHasAMimeType) {
+    std::set<std::string> names;
+    for (const InputFormat& format : inputFormats()) {
+        SCOPED_TRACE(format.name);
+        std::set<std::string> globs;
+        for (const MimeType& type : format.mimeTypes) {
+            EXPECT_TRUE(names.insert(type.name).second) << type.name << " twice";
+            EXPECT_FALSE(type.suffixes.empty()) << type.name;
+            EXPECT_TRUE(type.comment || !type.magic) << type.name << ": magic of another's type";
+            globs.insert(type.suffixes.begin(), type.suffixes.end());
+        }
+        if (format.mimeTypes.empty())
+            continue;
+        for (const std::string& suffix : format.unclaimedSuffixes)
+            EXPECT_TRUE(globs.insert(suffix).second) << suffix << " is claimed";
+        for (const std::string& suffix : format.suffixes)
+            EXPECT_TRUE(globs.count(suffix)) << suffix << " has no MIME type";
+    }
+    EXPECT_TRUE(names.count("application/x-tessary-volume"));
+}
+
 TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
     ScratchDir dir;
     ensureApplication();

@@ -13,6 +13,8 @@ prefix=$work/usr
 expected=$(
     printf '%s\n' bin/tessary bin/tessary-vol lib/tessary/tessary share/tessary/bunny.dat \
         share/applications/tessary.desktop share/icons/hicolor/scalable/apps/tessary.svg \
+        share/mime/packages/tessary.xml share/metainfo/io.github.tessary.Tessary.metainfo.xml \
+        share/bash-completion/completions/tessary share/bash-completion/completions/tessary-vol \
         share/doc/tessary/copyright share/doc/tessary/changelog.gz \
         share/man/man1/tessary.1.gz share/man/man1/tessary-vol.1.gz
     (cd "$source" && ls shaders/* | sed 's|^|share/tessary/|')
@@ -90,10 +92,26 @@ rm "$folder/input/bunny.dat"
 launch "$prefix/bin/tessary" >/dev/null
 same "$source/input/bunny.dat" "$folder/input/bunny.dat"
 
-# Where the folder is: XDG_DATA_HOME when absolute.
-where() { env HOME="$home" XDG_DATA_HOME="$1" "$prefix/bin/tessary" --where; }
-[ "$(where /data)" = /data/tessary ] || fail "XDG_DATA_HOME"
+# Where the folder is: XDG_DATA_HOME when absolute. --where makes it as a first start does,
+# its notice on standard error, so that "$(tessary --where)/input" is there to write into.
+where() { env HOME="$home" XDG_DATA_HOME="$1" "$prefix/bin/tessary" --where 2>"$work/err"; }
+[ "$(where "$work/data")" = "$work/data/tessary" ] || fail "XDG_DATA_HOME"
+[ -s "$work/data/tessary/input/bunny.dat" ] && [ -s "$work/data/tessary/input/wood.vol" ] &&
+    [ -s "$work/data/tessary/shaders/shading.frag" ] || fail "--where made no working folder"
+grep -q "^tessary: making the working folder $work/data/tessary" "$work/err" || fail "no notice"
+[ "$(where "$work/data")" = "$work/data/tessary" ] && [ ! -s "$work/err" ] ||
+    fail "--where again: $(cat "$work/err")"
 [ "$(where relative)" = "$folder" ] || fail "a relative XDG_DATA_HOME"
+# The manual page's example, run as it is written before any start: it packs into the folder.
+render "$prefix/share/man/man1/tessary.1.gz"
+example=$(grep -o 'tessary-vol pack scans/ .*' "$work/page")
+mkdir "$work/example"
+"$prefix/bin/tessary-vol" unpack "$work/data/tessary/input/axes.vol" -o "$work/example/scans" \
+    >/dev/null || fail "the example's slices"
+(cd "$work/example" && PATH=$prefix/bin:$PATH HOME=$work/example-home &&
+    export PATH HOME && unset XDG_DATA_HOME && eval "$example" >/dev/null 2>&1) ||
+    fail "the manual page's example: $example"
+[ -s "$work/example-home/.local/share/tessary/input/scan.vol" ] || fail "the example made nothing"
 
 # Failures: one line on standard error, status 1, the viewer not run, no input/ half made.
 touch "$work/file"

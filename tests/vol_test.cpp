@@ -168,6 +168,9 @@ TEST_F(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         {{}, {"pack", "s", "-o", "o.vol", "--channels", "0,1"}, 2, "--channels takes A,B,C"},
         {{}, {"pack", "s", "-o", "o.vol", "--spacing", "1,0,1"}, 2, "--spacing takes X,Y,Z"},
         {{}, {"pack", "s", "-o", "o.vol", "--size", "0"}, 2, "--size takes N"},
+        {{}, {"pack", "s", "-o", "o.vol", "--max-size", "x"}, 2, "--max-size takes N"},
+        {{}, {"pack", "s", "-o", "o.vol", "--size", "4", "--max-size", "8"}, 2,
+         "--size and --max-size exclude each other"},
         {{{"s/in.vol", vol(1, 4) + "abc"}}, {"pack", "s/in.vol", "-o", "o.vol", "--channels",
          "3,0,0"}, 1, "s/in.vol: --channels: '3' is no channel of 0 to 2"},
         {{{"s/in.raw", std::string(24, '\1')}}, {"pack", "s/in.raw", "-o", "o.vol", "--spacing",
@@ -286,6 +289,11 @@ TEST_F(PackTest, InfoAndPackTellWhatTheyDoBeforeReadingSamples) {
                         "  sample type      uint8\n  channels         3\n"},
         {"in.tif", {"--size", "2"}, "  pack makes       copied, R=0 G=1 B=2, resized to 2^3, rows "
                                     "top-down, as pictures: N = 2"},
+        {"in.tif", {"--max-size", "2"}, "copied, R=0 G=1 B=2, resized to 2^3, rows top-down"},
+        {"in.tif", {"--max-size", "4"}, "  pack makes       copied, R=0 G=1 B=2, rows top-down, "
+                                        "as pictures: N = 4"},
+        {"in.raw", {"--spacing", "2,1,1", "--pad", "--max-size", "6"},
+         "padded to 8^3, resized to 6^3: N = 6"},
         {"slices", {"--window", "0,127", "--channels", "2,-,0"},
          "  pack makes       window 0 to 127, R=2 G=- B=0, rows top-down, as pictures: N = 4"},
         {"in.raw", {"--spacing", "1,1,2", "--crop"},

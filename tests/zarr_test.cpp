@@ -71,11 +71,17 @@ TEST_F(ZarrStores, InfoListsTheLevels) {
                              "level 1          1: 16 x 16 x 16, spacing 1, 1, 1  (--size 16 reads",
                              "level 2          2: 8 x 8 x 8, spacing 2, 2, 2  (--size 8 reads"})
         EXPECT_NE(plain.out.find(line), std::string::npos) << line << "\n" << plain.out;
-    const ToolRun sized = runTool({"info", at("ome2.zarr"), "--size", "12"});
-    EXPECT_NE(sized.out.find("sizes            16 x 16 x 16"), std::string::npos) << sized.out;
-    EXPECT_NE(sized.out.find("1: 16 x 16 x 16, spacing 1, 1, 1  (pack reads it)"),
-              std::string::npos)
-        << sized.out;
+    // --max-size picks the level as --size does, and keeps a level smaller than its N.
+    const std::tuple<const char*, const char*, const char*, const char*> sizes[] = {
+        {"--size", "12", "1: 16 x 16 x 16, spacing 1, 1, 1  (pack reads it)", "N = 12"},
+        {"--max-size", "12", "1: 16 x 16 x 16, spacing 1, 1, 1  (pack reads it)", "N = 12"},
+        {"--max-size", "64", "0: 32 x 32 x 32, spacing 0.5, 0.5, 0.5  (pack reads it)", "N = 32"},
+    };
+    for (const auto& [option, n, level, output] : sizes) {
+        const ToolRun sized = runTool({"info", at("ome2.zarr"), option, n});
+        EXPECT_NE(sized.out.find(level), std::string::npos) << option << n << "\n" << sized.out;
+        EXPECT_NE(sized.out.find(output), std::string::npos) << option << n << "\n" << sized.out;
+    }
 }
 
 // NGFF 0.3 gives no scales: a level halved in y and x only spans the first level's space, so

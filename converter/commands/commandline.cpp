@@ -1,11 +1,14 @@
 #include "commandline.h"
 
 #include "text.h"
+#include "desktopfiles.h"
 #include "manualpage.h"
 #include "messages.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -20,8 +23,26 @@ void printOverview(const std::vector<Command>& commands, std::FILE* stream, bool
                  "exit status:\n%s",
                  overviewExitStatus);
     if (withExamples)
-        std::fprintf(stream, "\nexamples:\n%s", overviewExamples);
+        std::fprintf(stream, "\nfiles:\n%s\nenvironment:\n%s\nexamples:\n%s", overviewFiles,
+                     overviewEnvironment, overviewExamples);
 }
+
+// The files the build makes with the converter, each from the tables, and the option that
+// prints one. The completion reads the launcher's help on standard input.
+struct BuildFile {
+    const char* option;
+    std::string (*text)(const std::vector<Command>& commands);
+};
+const BuildFile buildFiles[] = {
+    {"--manual", manualPage},
+    {"--mime-info", [](const std::vector<Command>&) { return mimeInfo(); }},
+    {"--mime-types", [](const std::vector<Command>&) { return mimeTypeList(); }},
+    {"--bash-completion",
+     [](const std::vector<Command>& commands) {
+         const std::string help{std::istreambuf_iterator<char>(std::cin), {}};
+         return bashCompletion(commands, launcherOptions(help));
+     }},
+};
 
 // An exception that escaped a command, as a refusal like any other: one line naming what the
 // command works on (its first input), exit status 1. Called from a catch block.
@@ -74,10 +95,28 @@ const char overviewExitStatus[] = R"(  0   done
   2   bad usage: the reason and a hint to --help on standard error
 )";
 
+const char overviewFiles[] =
+    R"(  $(tessary --where)/input/   the volumes the viewer lists, their pictures and its mesh: pack
+                              into it to see a volume in the viewer ('tessary --where' prints
+                              the viewer's working folder, $XDG_DATA_HOME/tessary or
+                              ~/.local/share/tessary, and makes it when there is none)
+  $XDG_CACHE_HOME/tessary/    the packs of 'tessary FILE', which packs FILE with pack and opens
+                              it in the viewer directly (~/.cache/tessary/ without
+                              XDG_CACHE_HOME)
+)";
+
+const char overviewEnvironment[] =
+    R"(  http_proxy, https_proxy, no_proxy   the proxies for http(s):// inputs, as curl reads them
+  CURL_CA_BUNDLE, SSL_CERT_FILE       a PEM file of certificates to trust beyond the system's
+  SSL_CERT_DIR                        a hashed folder of such certificates
+)";
+
 const char overviewExamples[] = R"(  # the sample volumes, into the folder the viewer reads
   tessary-vol samples input
   # a folder of slice pictures, slice 0 as the volume's reference picture
   tessary-vol pack scans/ -o input/scan.vol --reference-slice 0
+  # the same, into the folder where the viewer lists it
+  tessary-vol pack scans/ -o "$(tessary --where)/input/scan.vol" --reference-slice 0
   # a DICOM series brought down to 256 samples a side
   tessary-vol pack ct/ --size 256 -o input/ct.vol
   # what pack would make of a NIfTI file, without writing anything
@@ -108,9 +147,11 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
         std::printf("tessary-vol %s\n", programVersion);
         return 0;
     }
-    if (name == "--manual") { // for the build, which makes the manual page with it
-        std::fputs(manualPage(commands).c_str(), stdout);
-        return 0;
+    for (const BuildFile& file : buildFiles) {
+        if (name == file.option) {
+            std::fputs(file.text(commands).c_str(), stdout);
+            return 0;
+        }
     }
     if (!name.isEmpty())
         std::fprintf(stderr, "tessary-vol: unknown command '%s'\n",

@@ -11,32 +11,40 @@
 #include <string>
 #include <vector>
 
+// What a command's inputs are, for the shell's completion: any file, what pack reads (the
+// table's formats and pictures), volumes, pictures, or a folder.
+enum class InputKind { Files, PackInputs, Volumes, Pictures, Folder };
+
 // One command of the table. Its file fills one in; runCommandLine does the rest.
 struct Command {
     const char* name;
     const char* synopsis; // the command's line in the overview, e.g. "pack INPUT... -o OUT.vol"
     const char* summary;  // what it does, in a few words, for the overview
     const char* help;     // the whole text of 'tessary-vol NAME --help'
-    QList<QCommandLineOption> options; // besides -h, --help
+    // Besides -h, --help. The shell completes a file for a value named OUT or PICTURE.
+    QList<QCommandLineOption> options;
     int minInputs = 0;
     int maxInputs = -1; // -1: no limit
     // Runs the command once its arguments parsed and their count is right; the exit status.
     int (*run)(const QCommandLineParser& parser) = nullptr;
+    InputKind inputs = InputKind::Files;
 };
 
 // The converter's version, as the build sets it.
 extern const char programVersion[];
 
 // The overview's text around the command table, which the manual page shares: what the
-// converter does (one sentence), then its exit statuses and its examples, a line each indented
-// by two spaces.
+// converter does (one sentence), then its exit statuses, the files and environment variables
+// it has to do with, and its examples, a line each indented by two spaces.
 extern const char overviewSummary[];
 extern const char overviewExitStatus[];
+extern const char overviewFiles[];
+extern const char overviewEnvironment[];
 extern const char overviewExamples[];
 
 // Runs the command line (the program's name first) with the command it names; an unknown or
-// missing command gives the overview made from the table, --version the version and --manual
-// the manual page.
+// missing command gives the overview made from the table, --version the version, and --manual,
+// --mime-info, --mime-types and --bash-completion the files the build makes with them.
 int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments);
 
 // Prints "tessary-vol COMMAND: message" and the hint to --help on standard error; returns 2.

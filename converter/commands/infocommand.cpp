@@ -33,7 +33,7 @@ its values (from a pass over the samples), and what pack would make of it: the w
 channel map, any resampling and N. Exits with 1 when pack would refuse it.
 
 options (as pack takes them, to see what it would do):
-  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --crop  --pad
+  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --max-size N  --crop  --pad
   --series K      the DICOM series, from 0 as info lists them
   --dataset PATH  the HDF5 dataset, .npz array or FITS HDU (info lists a file's datasets,
                   arrays and HDUs)
@@ -229,7 +229,8 @@ Command infoCommand() {
             packSettingOptions(),
             1,
             -1,
-            [](const QCommandLineParser& parser) { return checkFiles(parser, true); }};
+            [](const QCommandLineParser& parser) { return checkFiles(parser, true); },
+            InputKind::PackInputs};
 }
 
 Command checkCommand() {
@@ -240,5 +241,6 @@ Command checkCommand() {
             {},
             1,
             -1,
-            [](const QCommandLineParser& parser) { return checkFiles(parser, false); }};
+            [](const QCommandLineParser& parser) { return checkFiles(parser, false); },
+            InputKind::Volumes};
 }

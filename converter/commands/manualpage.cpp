@@ -161,7 +161,8 @@ std::string manualPage(const std::vector<Command>& commands) {
             "this page.\n.SH COMMANDS\n";
     for (const Command& command : commands)
         roff += commandSection(command);
-    roff += ".SH \"EXIT STATUS\"\n" + roffHelpText(overviewExitStatus) + ".SH EXAMPLES\n" +
-            examples() + ".SH \"SEE ALSO\"\n\\fBtessary\\fR(1)\n";
+    roff += ".SH \"EXIT STATUS\"\n" + roffHelpText(overviewExitStatus) + ".SH FILES\n" +
+            roffHelpText(overviewFiles) + ".SH ENVIRONMENT\n" + roffHelpText(overviewEnvironment) +
+            ".SH EXAMPLES\n" + examples() + ".SH \"SEE ALSO\"\n\\fBtessary\\fR(1)\n";
     return roff;
 }

@@ -55,6 +55,8 @@ options:
   --spacing X,Y,Z           the distance between samples along x, y and z (overrides the file's)
   --size N                  resamples the cube to N samples a side (averaging when shrinking,
                             interpolating linearly when growing)
+  --max-size N              resamples a cube larger than N to N samples a side; a smaller one
+                            keeps its size
   --crop                    a non-cube input is cut to the centred cube of its shortest side
   --pad                     a non-cube input is centred in a black cube of its longest side
   --series K                the DICOM series to read, from 0 as info lists them
@@ -327,5 +329,6 @@ Command packCommand() {
                 packSettingOptions(),
             1,
             -1,
-            runPack};
+            runPack,
+            InputKind::PackInputs};
 }

@@ -21,12 +21,7 @@ int runSamples(const QCommandLineParser& parser) {
 } // namespace
 
 Command samplesCommand() {
-    return {"samples",
-            "samples [FOLDER]",
-            "the bundled sample volumes (into input/ by default)",
-            help,
-            {{"force", "force"}},
-            0,
-            1,
-            runSamples};
+    return {"samples", "samples [FOLDER]",   "the bundled sample volumes (into input/ by default)",
+            help,      {{"force", "force"}}, 0,
+            1,         runSamples,           InputKind::Folder};
 }

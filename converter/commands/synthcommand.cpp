@@ -250,5 +250,6 @@ Command synthCommand() {
              {"yz", "picture", "PICTURE"}},
             1,
             1,
-            runSynth};
+            runSynth,
+            InputKind::Pictures};
 }

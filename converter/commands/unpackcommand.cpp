@@ -88,5 +88,6 @@ Command unpackCommand() {
             {{{"o", "output"}, "output", "OUT"}},
             1,
             1,
-            runUnpack};
+            runUnpack,
+            InputKind::Volumes};
 }

@@ -6,11 +6,13 @@
 // Adding a format takes:
 //   - its reader, a file of its own in this folder, giving bare reasons (the door names the
 //     input; a reason about another file is made with otherFileMessage);
-//   - its entry in inputFormats() (formattable.cpp);
+//   - its entry in inputFormats() (formattable.cpp), with the MIME types of its files where the
+//     desktop should offer Tessary for them;
 //   - its row of a small valid file, and its hostile files, in tests/formats_test.cpp;
 //   - its fuzz target, fuzz/NAME_fuzzer.cpp, and its line in fuzz/targets.txt;
 //   - its seed files, written by fuzz/make_corpus.py.
-// formats_test fails while an entry has no row there or no line in fuzz/targets.txt.
+// formats_test fails while an entry has no row there, no line in fuzz/targets.txt, or a suffix
+// that its MIME types leave out.
 
 #include "slicestream.h"
 #include "typedsource.h"
@@ -31,6 +33,18 @@ struct FormatSink {
 // holds several.
 enum InputPicks : unsigned { picksNone = 0, picksSeries = 1, picksVolume = 2, picksDataset = 4 };
 
+// A kind of file the desktop opens with Tessary: its MIME type, and the globs it is known by.
+// A type with a comment is the package's own shared MIME definition; one without is the shared
+// MIME database's, whose globs for it are listed so that a test can check them against it.
+struct MimeType {
+    const char* name;
+    const char* comment = nullptr;
+    std::vector<std::string> suffixes = {}; // as InputFormat's: a glob "*.SUFFIX" each
+    const char* subClassOf = nullptr;
+    const char* magic = nullptr; // the bytes a file of the type starts with at magicOffset
+    int magicOffset = 0;
+};
+
 struct InputFormat {
     const char* name;                  // as users see it, in "pack reads ..."
     const char* help;                  // pack --help's words about it, with its suffixes
@@ -50,6 +64,11 @@ struct InputFormat {
     // The parts the options may pick (InputPicks): an option for a part the format does not
     // have is refused, never ignored.
     unsigned picks = picksNone;
+    // The MIME types of its files; none where the desktop should not offer Tessary for them
+    // (pictures, raw bytes). They cover every suffix but those left to other programs' files
+    // (a .xml, a .map), by which the desktop never offers Tessary.
+    std::vector<MimeType> mimeTypes = {};
+    std::vector<std::string> unclaimedSuffixes = {};
 };
 
 // How many first bytes the marks are looked for in.

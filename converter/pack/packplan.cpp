@@ -30,6 +30,7 @@ QList<QCommandLineOption> packSettingOptions() {
             {"channels", "channels", "A,B,C"},
             {"spacing", "spacing", "X,Y,Z"},
             {"size", "size", "N"},
+            {"max-size", "size", "N"},
             {"crop", "crop"},
             {"pad", "pad"},
             {"series", "series", "K"},
@@ -66,6 +67,15 @@ QString readPackSettings(const QCommandLineParser& parser, PackSettings* setting
         if (!good || settings->size < 1 || settings->size > maxSide)
             return QString("--size takes N from 1 to %1").arg(maxSide);
         settings->pick.size = settings->size;
+    }
+    if (parser.isSet("max-size")) {
+        settings->maxSize = parser.value("max-size").toInt(&good);
+        if (!good || settings->maxSize < 1 || settings->maxSize > maxSide)
+            return QString("--max-size takes N from 1 to %1").arg(maxSide);
+        if (parser.isSet("size"))
+            return "--size and --max-size exclude each other";
+        // A pyramid's coarsest level with that many samples, or its finest when none has.
+        settings->pick.size = settings->maxSize;
     }
     if (parser.isSet("series")) {
         settings->pick.series = parser.value("series").toInt(&good);
@@ -118,7 +128,9 @@ std::string chainSteps(const TypedSource& source, const PackSettings& settings, 
     if (!failure.empty())
         return failure;
     plan->cube = cube.width;
-    plan->n = settings.size > 0 ? settings.size : plan->cube;
+    plan->n = settings.size > 0      ? settings.size
+              : settings.maxSize > 0 ? std::min(plan->cube, settings.maxSize)
+                                     : plan->cube;
     plan->rgb = orientCube(resampleSource(cube, plan->n, plan->n, plan->n), turn);
     return std::string();
 }

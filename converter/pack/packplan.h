@@ -25,13 +25,14 @@ struct PackSettings {
     double spacing[3] = {1, 1, 1};
     CubeFit fit = CubeFit::Refuse;
     int size = 0;              // the output's N, or 0 to keep the cube's
+    int maxSize = 0;           // the largest N a larger cube is brought down to, or 0
     bool measureRange = false; // measure the samples' range even when the window needs none
     InputSelection pick;       // --series K, --volume T, --dataset PATH, --size N, --raw, --offset
 };
 
 // The options pack and info share that shape the conversion: --window LO,HI, --channels A,B,C,
-// --spacing X,Y,Z, --size N, --crop, --pad, --series K, --volume T, --dataset PATH, --raw
-// W,H,D,TYPE,ENDIAN[,CHANNELS] and --offset BYTES.
+// --spacing X,Y,Z, --size N, --max-size N, --crop, --pad, --series K, --volume T, --dataset
+// PATH, --raw W,H,D,TYPE,ENDIAN[,CHANNELS] and --offset BYTES.
 QList<QCommandLineOption> packSettingOptions();
 
 // Reads those options. Returns "" or the usage message.
