@@ -31,7 +31,10 @@ const std::size_t maxNameLength = 1024;
 const std::size_t maxTextBytes = 4096;
 const hssize_t maxNumbers = 64;
 const int maxRank = 32;
-const int childSeconds = 300;
+// CPU seconds a child may take: reading samples may inflate gigabytes, but the list of objects
+// is metadata alone, and a damaged file can send libhdf5 round its metadata cache for ever.
+const int readSeconds = 300;
+const int listSeconds = 20;
 // A chunk is decoded whole, so one of more bytes is refused, as the Zarr reader refuses one.
 const std::uint64_t maxChunkBytes = std::uint64_t(1) << 30;
 // Address space a read of a chunked dataset may take beyond a few of its chunks: libhdf5's own
@@ -483,21 +486,22 @@ std::uint64_t blocksBytes(const std::vector<Hdf5Block>& blocks) {
 }
 
 // The message for a child that did not end with a result of its own.
-std::string childFailure(const ContainedResult& result) {
+std::string childFailure(const ContainedResult& result, int seconds) {
     switch (result.end) {
     case ContainedEnd::Refused:
         return result.message;
     case ContainedEnd::OutOfMemory:
         return ("needs more than " + memorySizeText(defaultMemoryLimit()));
     case ContainedEnd::TimedOut:
-        return ("the HDF5 library took more than " + std::to_string(childSeconds) + " s");
+        return "the HDF5 library took more than " + std::to_string(seconds) +
+               " s of CPU: the file is damaged, or hostile";
     default:
         return "malformed HDF5 data: the HDF5 library gave up on it";
     }
 }
 
-// Runs work on the file opened read-only in a contained child.
-std::string onOpenFile(const QString& path,
+// Runs work on the file opened read-only in a contained child of at most `seconds` of CPU.
+std::string onOpenFile(const QString& path, int seconds,
                        const std::function<std::string(hid_t, std::vector<unsigned char>*)>& work,
                        std::vector<unsigned char>* bytes) {
     const QByteArray name = QFile::encodeName(path);
@@ -509,9 +513,9 @@ std::string onOpenFile(const QString& path,
                 return std::string("not an HDF5 file, or a damaged one");
             return work(file, out);
         },
-        {defaultMemoryLimit(), childSeconds});
+        {defaultMemoryLimit(), seconds});
     if (result.end != ContainedEnd::Done)
-        return childFailure(result);
+        return childFailure(result, seconds);
     *bytes = std::move(result.bytes);
     return std::string();
 }
@@ -587,7 +591,8 @@ std::uint64_t hdf5BlockBytes(const Hdf5Block& block, std::uint64_t limit) {
 std::string listHdf5(const QString& path, Hdf5Contents* contents) {
     std::vector<unsigned char> bytes;
     const std::string failure = onOpenFile(
-        path, [](hid_t file, std::vector<unsigned char>* out) { return listOpenHdf5(file, out); },
+        path, listSeconds,
+        [](hid_t file, std::vector<unsigned char>* out) { return listOpenHdf5(file, out); },
         &bytes);
     if (!failure.empty())
         return failure;
@@ -695,7 +700,7 @@ std::string readHdf5Blocks(const QString& path, const std::vector<Hdf5Block>& bl
     samples->slicesDone().store(0, std::memory_order_release);
     std::vector<unsigned char> none;
     return onOpenFile(
-        path,
+        path, readSeconds,
         [&](hid_t file, std::vector<unsigned char>*) {
             return readInSteps(file, blocks, step, *samples);
         },
