@@ -176,13 +176,8 @@ void describe(const MghHeader& h, std::int64_t frame, bool gzip, VolumeInfo* inf
 
 std::string openHeader(const QString& path, FileHandle* file, MghHeader* header, bool* gzip,
                        std::uint64_t* fileBytes) {
-    if (!openInputFile(path, file).empty())
-        return cantOpenReason(path);
-    struct stat status;
-    if (fstat(fileno(file->get()), &status) != 0)
-        return cantOpenReason(path);
-    *fileBytes = std::uint64_t(status.st_size);
-    return readHeader(file->get(), header, gzip);
+    const std::string failure = openInputWithLength(path, file, fileBytes);
+    return failure.empty() ? readHeader(file->get(), header, gzip) : failure;
 }
 
 void openCompressed(std::shared_ptr<Frames> frames, SampleType type, TypedSource* source) {

@@ -263,13 +263,8 @@ std::string openSections(const MrcHeader& h, const Layout& layout, FileHandle fi
 
 std::string openHeader(const QString& path, FileHandle* file, MrcHeader* header,
                        std::uint64_t* fileBytes) {
-    if (!openInputFile(path, file).empty())
-        return cantOpenReason(path);
-    struct stat status;
-    if (fstat(fileno(file->get()), &status) != 0)
-        return cantOpenReason(path);
-    *fileBytes = std::uint64_t(status.st_size);
-    return readHeader(file->get(), header);
+    const std::string failure = openInputWithLength(path, file, fileBytes);
+    return failure.empty() ? readHeader(file->get(), header) : failure;
 }
 } // namespace
 

@@ -31,10 +31,10 @@ std::string openRawShapeSource(const QString& path, const RawShape& shape, Typed
         return "too large: --raw " + describeShape(shape) + " after --offset " +
                std::to_string(shape.offset);
     auto file = std::make_shared<FileHandle>();
-    struct stat status;
-    if (!openInputFile(path, file.get()).empty() || fstat(fileno(file->get()), &status) != 0)
-        return cantOpenReason(path);
-    const std::uint64_t length = std::uint64_t(status.st_size);
+    std::uint64_t length = 0;
+    failure = openInputWithLength(path, file.get(), &length);
+    if (!failure.empty())
+        return failure;
     if (length < shape.offset + bytes)
         return formatString("holds %llu bytes: --raw %s needs %llu bytes after --offset %llu, "
                             "%llu in all; check the shape and offset",

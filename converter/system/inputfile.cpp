@@ -75,3 +75,11 @@ std::string checkFileInFolder(const QString& folder, const QString& path, QStrin
         return "can't open: not a regular file";
     return std::string();
 }
+
+std::string openInputWithLength(const QString& path, FileHandle* file, std::uint64_t* length) {
+    struct stat status;
+    if (!openInputFile(path, file).empty() || fstat(fileno(file->get()), &status) != 0)
+        return cantOpenReason(path);
+    *length = std::uint64_t(status.st_size);
+    return std::string();
+}

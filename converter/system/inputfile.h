@@ -19,6 +19,10 @@ std::string cantOpenReason(const QString& path);
 // "PATH: " and cantOpenReason, leaving *file null.
 std::string openInputFile(const QString& path, FileHandle* file);
 
+// openInputFile, and the file's length in *length. Returns "" or cantOpenReason alone (without
+// the path), as a reader's bare reasons are.
+std::string openInputWithLength(const QString& path, FileHandle* file, std::uint64_t* length);
+
 // A file that an input names beside it (a dataset's XML, the data an XML names) is an input
 // too, so the same care applies: it must lie in `folder`, links resolved, and be a regular file.
 // Fills *canonical with its resolved path; "" or the reason, without the path.
