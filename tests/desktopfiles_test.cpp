@@ -55,7 +55,7 @@ TEST(DesktopFilesTest, CompletionHasEveryCommandAndTheLaunchersOptions) {
          "pack IN -o OUT.vol",
          "packs",
          "usage\n",
-         {{{"o", "output"}, "output", "OUT"}, {"size", "size", "N"}, {"crop", "crop"}},
+         {{"o,output", "OUT.vol", "out"}, {"size", "N", "size"}, {"crop", "", "crop"}},
          1,
          -1,
          nullptr,

@@ -43,6 +43,32 @@ TEST_F(PackTest, EveryOutputKindComesBackByteForByte) {
     }
 }
 
+// --flip mirrors exactly what pack makes without it, the spare sample of a pad included, and
+// the closing line says so.
+TEST_F(PackTest, FlipMirrorsThePackedVolume) {
+    std::string samples;
+    for (int i = 0; i < 3 * 2 * 2; ++i)
+        samples += char(10 + i);
+    writeFile("in.raw", samples);
+    const QStringList shape = {"--raw", "3,2,2,uint8,le", "--pad"};
+    ASSERT_EQ(runTool(QStringList{"pack", "in.raw", "-o", "plain.vol"} + shape).status, 0);
+    const ToolRun flipped =
+        runTool(QStringList{"pack", "in.raw", "-o", "flipped.vol", "--flip", "z,x"} + shape);
+    ASSERT_EQ(flipped.status, 0) << flipped.err;
+    EXPECT_NE(flipped.out.find(", flipped along x, flipped along z: N = 3"), std::string::npos)
+        << flipped.out;
+    const std::vector<unsigned char> plain = loadedSamples("plain.vol"),
+                                     mirrored = loadedSamples("flipped.vol");
+    ASSERT_EQ(plain.size(), 3u * 27);
+    ASSERT_EQ(mirrored.size(), plain.size());
+    for (int z = 0; z < 3; ++z)
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                EXPECT_EQ(mirrored[std::size_t(3 * (x + 3 * (y + 3 * z)))],
+                          plain[std::size_t(3 * ((2 - x) + 3 * (y + 3 * (2 - z))))])
+                    << x << " " << y << " " << z;
+}
+
 // Slices are written fast but still compressed: a flat slice stored without compression
 // (QImageWriter's scale is 0 to 100; 0 to 9 all store) would take 3 * 64^2 bytes.
 TEST_F(PackTest, UnpackedSlicesAreCompressed) {
@@ -164,6 +190,19 @@ TEST_F(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
          "s/t.nrrd: file too short or damaged: truncated gzip samples"},
         {{}, {"pack", "s"}, 2, "-o OUT.vol is required"},
         {{}, {"pack", "s", "-o", "o.vol", "--crop", "--pad"}, 2, "exclude each other"},
+        {{}, {"pack", "s", "-o", "o.vol", "--pad", "--crop"}, 2, "exclude each other"},
+        {{}, {"pack", "s", "-o", "o.vol", "--reference-slice", "0", "--reference", "p.png"}, 2,
+         "--reference and --reference-slice exclude each other"},
+        {{}, {"pack", "s", "-o", "o.vol", "--flip", "w"}, 2, "--flip takes x, y or z"},
+        {{}, {"pack", "s", "-o", "o.vol", "--flip", "x,x"}, 2, "--flip takes x, y or z"},
+        {{}, {"pack", "s", "-o", "o.vol", "--sise", "4"}, 2,
+         "tessary-vol pack: unknown option --sise (did you mean --size?)"},
+        {{}, {"pack", "s", "-o", "o.vol", "--shuffle"}, 2,
+         "tessary-vol pack: unknown option --shuffle\n"},
+        // Options of another command are unknown here, not ignored.
+        {{}, {"info", "s", "--reference-slice", "0"}, 2,
+         "tessary-vol info: unknown option --reference-slice\n"},
+        {{}, {"pakc", "s"}, 2, "tessary-vol: unknown command 'pakc' (did you mean pack?)"},
         {{}, {"pack", "s", "-o", "o.vol", "--window", "5,1"}, 2, "--window takes LO,HI"},
         {{}, {"pack", "s", "-o", "o.vol", "--channels", "0,1"}, 2, "--channels takes A,B,C"},
         {{}, {"pack", "s", "-o", "o.vol", "--spacing", "1,0,1"}, 2, "--spacing takes X,Y,Z"},

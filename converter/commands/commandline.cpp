@@ -33,8 +33,20 @@ struct BuildFile {
     const char* option;
     std::string (*text)(const std::vector<Command>& commands);
 };
+// docs/options.md: every command's options, which a test compares with the file.
+std::string optionTables(const std::vector<Command>& commands) {
+    std::string text = "# The converter's options\n\nMade by `tessary-vol --option-table` from "
+                       "the options' declarations; `tessary-vol COMMAND --help` says the same.\n";
+    for (const Command& command : commands)
+        if (!command.options.empty())
+            text +=
+                std::string("\n## ") + command.synopsis + "\n\n" + optionMarkdown(command.options);
+    return text;
+}
+
 const BuildFile buildFiles[] = {
     {"--manual", manualPage},
+    {"--option-table", optionTables},
     {"--mime-info", [](const std::vector<Command>&) { return mimeInfo(); }},
     {"--mime-types", [](const std::vector<Command>&) { return mimeTypeList(); }},
     {"--bash-completion",
@@ -60,15 +72,34 @@ int refuseEscapedException(const QString& subject) {
     }
 }
 
+// The parser's complaint, with the option meant when an unknown one is a slip of the keyboard.
+QString parseError(const Command& command, const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return parser.errorText();
+    std::vector<std::string> names;
+    for (const Option& option : command.options)
+        for (const QString& name : optionNames(option))
+            names.push_back(name.toStdString());
+    const std::string meant = nearestWord(unknown[0].toStdString(), names);
+    const QString dashes = unknown[0].size() == 1 ? "-" : "--";
+    QString message = "unknown option " + dashes + unknown[0];
+    if (!meant.empty())
+        message += QString(" (did you mean %1%2?)")
+                       .arg(meant.size() == 1 ? "-" : "--", QString::fromStdString(meant));
+    return message;
+}
+
 // Parses the command's arguments (its name first) and runs it.
 int runCommand(const Command& command, const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.addOptions(command.options);
+    for (const Option& option : command.options)
+        parser.addOption(parserOption(option));
     parser.addOption({{"h", "help"}, "help"});
     if (!parser.parse(arguments))
-        return usageError(command.name, parser.errorText());
+        return usageError(command.name, parseError(command, parser));
     if (parser.isSet("help")) {
-        std::fputs(command.help, stdout);
+        std::fputs(commandHelp(command).c_str(), stdout);
         return 0;
     }
     const qsizetype count = parser.positionalArguments().size();
@@ -84,6 +115,15 @@ int runCommand(const Command& command, const QStringList& arguments) {
     }
 }
 } // namespace
+
+std::string commandHelp(const Command& command) {
+    std::string help = command.help;
+    if (command.options.empty())
+        return help;
+    while (!help.empty() && help.back() == '\n')
+        help.pop_back();
+    return help + "\n\noptions:\n" + optionHelp(command.options);
+}
 
 const char programVersion[] = TESSARY_VERSION;
 
@@ -153,9 +193,15 @@ int runCommandLine(const std::vector<Command>& commands, const QStringList& argu
             return 0;
         }
     }
-    if (!name.isEmpty())
-        std::fprintf(stderr, "tessary-vol: unknown command '%s'\n",
-                     printableText(name.toStdString()).c_str());
+    if (!name.isEmpty()) {
+        std::vector<std::string> names;
+        for (const Command& c : commands)
+            names.push_back(c.name);
+        const std::string meant = nearestWord(name.toStdString(), names);
+        std::fprintf(stderr, "tessary-vol: unknown command '%s'%s\n",
+                     printableText(name.toStdString()).c_str(),
+                     meant.empty() ? "" : (" (did you mean " + meant + "?)").c_str());
+    }
     printOverview(commands, stderr, false);
     return 2;
 }

@@ -4,6 +4,8 @@
 // options and inputs, its --help, and the exit statuses (0 done, 1 bad input with one line on
 // standard error naming the file, 2 bad usage).
 
+#include "options.h"
+
 #include <QCommandLineParser>
 #include <QStringList>
 
@@ -20,15 +22,19 @@ struct Command {
     const char* name;
     const char* synopsis; // the command's line in the overview, e.g. "pack INPUT... -o OUT.vol"
     const char* summary;  // what it does, in a few words, for the overview
-    const char* help;     // the whole text of 'tessary-vol NAME --help'
-    // Besides -h, --help. The shell completes a file for a value named OUT or PICTURE.
-    QList<QCommandLineOption> options;
+    // 'tessary-vol NAME --help' without its options: the usage line, then what it does
+    const char* help;
+    // Besides -h, --help. The shell completes a file for a value named OUT... or PICTURE.
+    std::vector<Option> options;
     int minInputs = 0;
     int maxInputs = -1; // -1: no limit
     // Runs the command once its arguments parsed and their count is right; the exit status.
     int (*run)(const QCommandLineParser& parser) = nullptr;
     InputKind inputs = InputKind::Files;
 };
+
+// The whole text of 'tessary-vol NAME --help': the command's help, then its options.
+std::string commandHelp(const Command& command);
 
 // The converter's version, as the build sets it.
 extern const char programVersion[];
@@ -44,7 +50,8 @@ extern const char overviewExamples[];
 
 // Runs the command line (the program's name first) with the command it names; an unknown or
 // missing command gives the overview made from the table, --version the version, and --manual,
-// --mime-info, --mime-types and --bash-completion the files the build makes with them.
+// --option-table, --mime-info, --mime-types and --bash-completion the files the build and the
+// docs make with them.
 int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments);
 
 // Prints "tessary-vol COMMAND: message" and the hint to --help on standard error; returns 2.

@@ -172,14 +172,14 @@ const char* kindWord(InputKind kind) {
 // values, and its inputs' kind.
 std::string commandBranch(const Command& command) {
     std::vector<std::string> options, files, values;
-    for (const QCommandLineOption& option : command.options) {
-        for (const QString& name : option.names()) {
+    for (const Option& option : command.options) {
+        const std::string value = option.value;
+        for (const QString& name : optionNames(option)) {
             const std::string word = (name.size() == 1 ? "-" : "--") + name.toStdString();
             options.push_back(word);
-            const QString value = option.valueName();
-            if (value == "OUT" || value == "PICTURE")
+            if (value.rfind("OUT", 0) == 0 || value == "PICTURE")
                 files.push_back(word);
-            else if (!value.isEmpty())
+            else if (!value.empty())
                 values.push_back(word);
         }
     }

@@ -9,6 +9,7 @@
 #include "image.h"
 #include "output.h"
 #include "formattable.h"
+#include "packoptions.h"
 #include "packplan.h"
 #include "volumefile.h"
 
@@ -27,19 +28,12 @@ viewer shows its reference picture (loaded as the viewer loads it), and whether 
 the volume. The GL's 3D texture limit is not checked (it needs the GL). Exits with 1 when the
 viewer refuses a file.
 
-For any other input pack reads (every format pack --help lists), prints its format, sizes, sample type, channels (and which is alpha), spacing,
-orientation, the size of the volume pack would write and the memory packing holds, the range of
-its values (from a pass over the samples), and what pack would make of it: the window, the
-channel map, any resampling and N. Exits with 1 when pack would refuse it.
-
-options (as pack takes them, to see what it would do):
-  --window LO,HI  --channels A,B,C  --spacing X,Y,Z  --size N  --max-size N  --crop  --pad
-  --series K      the DICOM series, from 0 as info lists them
-  --dataset PATH  the HDF5 dataset, .npz array or FITS HDU (info lists a file's datasets,
-                  arrays and HDUs)
-  --volume T      a volume of an input that holds several (time points, ...), from 0
-  --raw W,H,D,TYPE,ENDIAN[,CHANNELS] [--offset BYTES]
-                  the input as bare samples of this shape, as pack takes them
+For any other input pack reads (every format pack --help lists), prints its format, sizes, sample
+type, channels (and which is alpha), spacing, orientation, the size of the volume pack would
+write and the memory packing holds, the range of its values (from a pass over the samples), and
+what pack would make of it: the window, the channel map, any resampling and N. Exits with 1 when
+pack would refuse it. It takes pack's options that shape the conversion, to tell what pack would
+do with them.
 )";
 
 const char checkHelp[] = R"(usage: tessary-vol check FILE.vol...
@@ -226,7 +220,7 @@ Command infoCommand() {
             "info INPUT...",
             "a volume's header and the viewer's verdict; any input's samples",
             infoHelp,
-            packSettingOptions(),
+            declarations(packSettingReaders()),
             1,
             -1,
             [](const QCommandLineParser& parser) { return checkFiles(parser, true); },

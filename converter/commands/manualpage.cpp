@@ -1,5 +1,7 @@
 #include "manualpage.h"
 
+#include "options.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -75,10 +77,11 @@ std::string commandSection(const Command& command) {
     const std::string help = command.help, usagePrefix = "usage: ";
     std::string roff = ".SS " + roffText(command.name) + "\n";
     if (help.compare(0, usagePrefix.size(), usagePrefix) != 0)
-        return roff + roffHelpText(help);
+        return roff + roffHelpText(help) + optionRoff(command.options);
     const auto end = help.find('\n');
     roff += roffUsage(help.substr(usagePrefix.size(), end - usagePrefix.size())) + ".PP\n";
-    return roff + (end == none ? "" : roffHelpText(help.substr(end + 1)));
+    roff += end == none ? "" : roffHelpText(help.substr(end + 1));
+    return command.options.empty() ? roff : roff + "options:\n" + optionRoff(command.options);
 }
 
 // The summary as the NAME section wants it: in lower case, without a full stop.

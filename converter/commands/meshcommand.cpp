@@ -24,15 +24,6 @@ is centred on its bounding box and scaled to unit radius, as the bundled bunny i
 The importer runs in a child process under a memory and a time limit; the model and the files
 it names must be regular files in the model's folder or below it.
 
-options:
-  -o, --output OUT.dat      the mesh to write (required)
-  --recompute-normals       ignores the file's normals and computes area-weighted ones
-  --keep-scale              keeps the file's positions and units
-  --up AXIS                 the file's axis that points up: x, y (default), z, -x, -y, -z
-                            (CAD and scanner files are often z-up)
-  --memory-limit MB         the importer's address space in MiB (default: the smaller of
-                            4096 and half the available memory)
-  --timeout SECONDS         the importer's CPU time (default: 60)
 )";
 
 int runMesh(const QCommandLineParser& parser) {
@@ -82,17 +73,22 @@ int runMesh(const QCommandLineParser& parser) {
 } // namespace
 
 Command meshCommand() {
-    return {name,
-            "mesh MODEL -o OUT.dat",
-            "a model Assimp reads (OBJ, PLY, STL, glTF, ...) to a mesh",
-            help,
-            {{{"o", "output"}, "output", "OUT"},
-             {"recompute-normals", "normals"},
-             {"keep-scale", "scale"},
-             {"up", "up", "AXIS"},
-             {"memory-limit", "memory", "MB"},
-             {"timeout", "time", "SECONDS"}},
-            1,
-            1,
-            runMesh};
+    return {
+        name,
+        "mesh MODEL -o OUT.dat",
+        "a model Assimp reads (OBJ, PLY, STL, glTF, ...) to a mesh",
+        help,
+        {{"o,output", "OUT.dat", "the mesh to write (required)"},
+         {"recompute-normals", "", "ignores the file's normals and computes area-weighted ones"},
+         {"keep-scale", "", "keeps the file's positions and units"},
+         {"up", "AXIS",
+          "the file's axis that points up: x, y (default), z, -x, -y, -z (CAD and scanner "
+          "files are often z-up)"},
+         {"memory-limit", "MB",
+          "the importer's address space in MiB (default: the smaller of 4096 and half the "
+          "available memory)"},
+         {"timeout", "SECONDS", "the importer's CPU time (default: 60)"}},
+        1,
+        1,
+        runMesh};
 }

@@ -7,6 +7,7 @@
 #include "inputfile.h"
 #include "output.h"
 #include "formattable.h"
+#include "packoptions.h"
 #include "packplan.h"
 #include "pictureslices.h"
 #include "pictures.h"
@@ -47,33 +48,6 @@ slice) keeps it, whatever spacing the file gives it.
 The output's size is told first, and checked against the free space and the memory the
 conversion holds before any sample is read.
 
-options:
-  -o, --output OUT.vol      the volume to write (required)
-  --window LO,HI            maps LO to 0 and HI to 255 instead of the samples' range (any type;
-                            LO = HI makes a step: up to LO black, above it full)
-  --channels A,B,C          source channels for red, green and blue, from 0; - leaves one black
-  --spacing X,Y,Z           the distance between samples along x, y and z (overrides the file's)
-  --size N                  resamples the cube to N samples a side (averaging when shrinking,
-                            interpolating linearly when growing)
-  --max-size N              resamples a cube larger than N to N samples a side; a smaller one
-                            keeps its size
-  --crop                    a non-cube input is cut to the centred cube of its shortest side
-  --pad                     a non-cube input is centred in a black cube of its longest side
-  --series K                the DICOM series to read, from 0 as info lists them
-  --dataset PATH            the HDF5 dataset, .npz array or FITS HDU (N from 0, or EXTNAME) to
-                            read (info lists them)
-  --volume T                a volume of an input that holds several (time points, ...), from 0
-  --raw W,H,D,TYPE,ENDIAN[,CHANNELS]
-                            reads INPUT as bare samples of this shape, whatever its name: TYPE
-                            uint8, int8, uint16, int16, uint32, int32, float32 or float64,
-                            ENDIAN le or be, CHANNELS interleaved (default 1)
-  --offset BYTES            with --raw: the bytes before the first sample (a header passed over)
-  --name NAME               the header's picture name (default: OUT's name without .vol)
-  --reference PICTURE       copies PICTURE beside OUT as NAME.png (other formats become PNG); one
-                            the viewer would not show (more than 2^24 pixels) is fitted to
-                            --reference-size
-  --reference-slice K       writes slice z = K beside OUT as NAME.png
-  --reference-size PX       the largest side of that picture (default 256)
 )";
 
 // The help, its list of inputs made from the table of formats.
@@ -160,29 +134,64 @@ std::string readReference(const QString& path, int side, Reference* reference) {
     return std::string();
 }
 
-// The reference picture's options: its name, the slice it is made of (-1: none) and its side.
+// The reference picture's options: its name, the picture or the slice it is made of (-1: none)
+// and its side.
 struct PictureOptions {
     QString name;
+    QString reference;
     int slice = -1;
     int side = 256;
 };
 
+QString readPictureName(const QString& value, PictureOptions* picture) {
+    picture->name = value;
+    return QString();
+}
+
+QString readReferencePath(const QString& value, PictureOptions* picture) {
+    picture->reference = value;
+    return QString();
+}
+
+QString readReferenceSlice(const QString& value, PictureOptions* picture) {
+    if (!picture->reference.isEmpty())
+        return "--reference and --reference-slice exclude each other";
+    bool good = true;
+    picture->slice = value.toInt(&good);
+    return good && picture->slice >= 0 ? QString()
+                                       : "--reference-slice takes a slice number from 0";
+}
+
+QString readReferenceSide(const QString& value, PictureOptions* picture) {
+    bool good = true;
+    picture->side = value.toInt(&good);
+    return good && picture->side >= 1 ? QString()
+                                      : "--reference-size takes a positive number of pixels";
+}
+
+const std::vector<OptionReader<PictureOptions>>& pictureReaders() {
+    static const std::vector<OptionReader<PictureOptions>> readers = {
+        {{"name", "NAME", "the header's picture name (default: OUT's name without .vol)"},
+         readPictureName},
+        {{"reference", "PICTURE",
+          "copies PICTURE beside OUT as NAME.png (other formats become PNG); one the viewer "
+          "would not show (more than 2^24 pixels) is fitted to --reference-size"},
+         readReferencePath},
+        {{"reference-slice", "K", "writes slice z = K beside OUT as NAME.png"}, readReferenceSlice},
+        {{"reference-size", "PX", "the largest side of that picture (default 256)"},
+         readReferenceSide},
+    };
+    return readers;
+}
+
 // Reads the picture options, or says what is wrong with them.
 QString readPictureOptions(const QCommandLineParser& parser, const QString& output,
                            PictureOptions* picture) {
-    picture->name =
-        parser.isSet("name") ? parser.value("name") : QFileInfo(output).completeBaseName();
-    bool sliceGood = true, sideGood = true;
-    if (parser.isSet("reference-slice"))
-        picture->slice = parser.value("reference-slice").toInt(&sliceGood);
-    if (parser.isSet("reference-size"))
-        picture->side = parser.value("reference-size").toInt(&sideGood);
-    if (parser.isSet("reference") && parser.isSet("reference-slice"))
-        return "--reference and --reference-slice exclude each other";
-    if (!sliceGood || (parser.isSet("reference-slice") && picture->slice < 0))
-        return "--reference-slice takes a slice number from 0";
-    if (!sideGood || picture->side < 1)
-        return "--reference-size takes a positive number of pixels";
+    const QString usage = readOptions(parser, pictureReaders(), picture);
+    if (!usage.isEmpty())
+        return usage;
+    if (!parser.isSet("name"))
+        picture->name = QFileInfo(output).completeBaseName();
     if (!isUsableVolumeName(picture->name))
         return "the picture name '" + picture->name +
                "' must be 1 to 259 bytes and stay in the folder";
@@ -254,7 +263,7 @@ std::string writeVolume(const QCommandLineParser& parser, PackJob* job) {
     std::string failure = openVolumeSink(job->output, header, &job->volume);
     Reference* reference = job->reference.get();
     if (failure.empty() && parser.isSet("reference"))
-        failure = readReference(parser.value("reference"), job->picture.side, reference);
+        failure = readReference(job->picture.reference, job->picture.side, reference);
     if (!failure.empty())
         return failure;
     return readingInput(job->inputName, [&] {
@@ -280,6 +289,15 @@ void printPacked(const PackJob& job) {
     std::printf("%s: %s, %s%s%s\n", qPrintable(job.output), describeInput(job.source.info).c_str(),
                 describePlan(job.source.info, job.plan).c_str(), fitted.c_str(),
                 large.empty() ? "" : ("; " + large).c_str());
+}
+
+// -o first, then what shapes the volume, then its picture.
+std::vector<Option> options() {
+    std::vector<Option> all = {{"o,output", "OUT.vol", "the volume to write (required)"}};
+    for (const std::vector<Option>& part :
+         {declarations(packSettingReaders()), declarations(pictureReaders())})
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
 int runPack(const QCommandLineParser& parser) {
@@ -321,12 +339,7 @@ Command packCommand() {
             "pack INPUT... -o OUT.vol",
             "any input it reads (pack --help lists them) to a volume",
             help(),
-            QList<QCommandLineOption>{{{"o", "output"}, "output", "OUT"},
-                                      {"name", "name", "NAME"},
-                                      {"reference", "picture", "PICTURE"},
-                                      {"reference-slice", "slice", "K"},
-                                      {"reference-size", "side", "PX"}} +
-                packSettingOptions(),
+            options(),
             1,
             -1,
             runPack,

@@ -21,7 +21,13 @@ int runSamples(const QCommandLineParser& parser) {
 } // namespace
 
 Command samplesCommand() {
-    return {"samples", "samples [FOLDER]",   "the bundled sample volumes (into input/ by default)",
-            help,      {{"force", "force"}}, 0,
-            1,         runSamples,           InputKind::Folder};
+    return {"samples",
+            "samples [FOLDER]",
+            "the bundled sample volumes (into input/ by default)",
+            help,
+            {{"force", "", "writes every volume and picture again, over those there are"}},
+            0,
+            1,
+            runSamples,
+            InputKind::Folder};
 }

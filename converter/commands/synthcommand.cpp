@@ -38,13 +38,6 @@ at most 256 pixels a side, becomes the volume's reference picture, written besid
 NAME.png. A picture over 1024 pixels a side is fitted down to it; one whose header promises
 more than 4096 pixels a side or 16 M pixels is refused.
 
-options:
-  -o, --output OUT.vol   the volume to write (required)
-  --size N               the cube's side, 16 to 512 (default 128)
-  --seed S               the seed, 0 to 4294967295 (default 0)
-  --xz PICTURE           the exemplar of slices normal to y: its columns run along x, its rows
-                         along z (an anisotropic material)
-  --yz PICTURE           the same for slices normal to x: columns along y, rows along z
 )";
 
 struct SynthJob {
@@ -243,11 +236,13 @@ Command synthCommand() {
             "synth EXEMPLAR -o OUT.vol",
             "a solid texture whose slices look like a picture",
             help,
-            {{{"o", "output"}, "output", "OUT"},
-             {"size", "side", "N"},
-             {"seed", "seed", "S"},
-             {"xz", "picture", "PICTURE"},
-             {"yz", "picture", "PICTURE"}},
+            {{"o,output", "OUT.vol", "the volume to write (required)"},
+             {"size", "N", "the cube's side, 16 to 512 (default 128)"},
+             {"seed", "S", "the seed, 0 to 4294967295 (default 0)"},
+             {"xz", "PICTURE",
+              "the exemplar of slices normal to y: its columns run along x, its rows along z (an "
+              "anisotropic material)"},
+             {"yz", "PICTURE", "the same for slices normal to x: columns along y, rows along z"}},
             1,
             1,
             runSynth,

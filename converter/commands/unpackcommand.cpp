@@ -38,9 +38,7 @@ const char* help() {
                outputs + folder +
                "Slice pictures, TIFF pages and the rows of a .npy start at y = N - 1, the top of "
                "a slice as the viewer shows it; a NRRD places x toward the left, y anterior and "
-               "z superior. Packing any of them again gives the volume back.\n\n"
-               "options:\n"
-               "  -o, --output OUT          what to write (required)\n";
+               "z superior. Packing any of them again gives the volume back.\n";
     }();
     return text.c_str();
 }
@@ -85,7 +83,7 @@ Command unpackCommand() {
             "unpack IN.vol -o OUT",
             "a volume to PNG slices (a folder), .tif, .nrrd or .npy",
             help(),
-            {{{"o", "output"}, "output", "OUT"}},
+            {{"o,output", "OUT", "what to write (required)"}},
             1,
             1,
             runUnpack,

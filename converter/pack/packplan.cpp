@@ -7,108 +7,8 @@
 #include "orientation.h"
 #include "resample.h"
 
-#include <QStringList>
-
 #include <algorithm>
 #include <cmath>
-
-namespace {
-// Numbers separated by commas, count of them, each finite; false when the text is not that.
-bool readNumbers(const QString& text, int count, double* values) {
-    const QStringList parts = text.split(',');
-    bool good = parts.size() == count;
-    for (int i = 0; good && i < count; ++i) {
-        values[i] = parts[i].trimmed().toDouble(&good);
-        good = good && std::isfinite(values[i]);
-    }
-    return good;
-}
-} // namespace
-
-QList<QCommandLineOption> packSettingOptions() {
-    return {{"window", "window", "LO,HI"},
-            {"channels", "channels", "A,B,C"},
-            {"spacing", "spacing", "X,Y,Z"},
-            {"size", "size", "N"},
-            {"max-size", "size", "N"},
-            {"crop", "crop"},
-            {"pad", "pad"},
-            {"series", "series", "K"},
-            {"volume", "volume", "T"},
-            {"dataset", "dataset", "PATH"},
-            {"raw", "raw", "W,H,D,TYPE,ENDIAN"},
-            {"offset", "offset", "BYTES"}};
-}
-
-QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings) {
-    if (parser.isSet("window")) {
-        double window[2];
-        if (!readNumbers(parser.value("window"), 2, window) || window[1] < window[0])
-            return "--window takes LO,HI with LO <= HI";
-        settings->windowGiven = true;
-        settings->windowLo = window[0];
-        settings->windowHi = window[1];
-    }
-    if (parser.isSet("channels")) {
-        ChannelMap map;
-        settings->channels = parser.value("channels");
-        if (!parseChannelMap(settings->channels, 1 << 30, &map).empty()) // the syntax alone
-            return "--channels takes A,B,C: source channels from 0, or - for black";
-    }
-    if (parser.isSet("spacing")) {
-        settings->spacingGiven = true;
-        if (!readNumbers(parser.value("spacing"), 3, settings->spacing) ||
-            std::min({settings->spacing[0], settings->spacing[1], settings->spacing[2]}) <= 0)
-            return "--spacing takes X,Y,Z, three positive numbers";
-    }
-    bool good = true;
-    if (parser.isSet("size")) {
-        settings->size = parser.value("size").toInt(&good);
-        if (!good || settings->size < 1 || settings->size > maxSide)
-            return QString("--size takes N from 1 to %1").arg(maxSide);
-        settings->pick.size = settings->size;
-    }
-    if (parser.isSet("max-size")) {
-        settings->maxSize = parser.value("max-size").toInt(&good);
-        if (!good || settings->maxSize < 1 || settings->maxSize > maxSide)
-            return QString("--max-size takes N from 1 to %1").arg(maxSide);
-        if (parser.isSet("size"))
-            return "--size and --max-size exclude each other";
-        // A pyramid's coarsest level with that many samples, or its finest when none has.
-        settings->pick.size = settings->maxSize;
-    }
-    if (parser.isSet("series")) {
-        settings->pick.series = parser.value("series").toInt(&good);
-        if (!good || settings->pick.series < 0)
-            return "--series takes a series number from 0";
-    }
-    if (parser.isSet("volume")) {
-        settings->pick.volume = parser.value("volume").toInt(&good);
-        if (!good || settings->pick.volume < 0)
-            return "--volume takes a volume number from 0";
-    }
-    if (parser.isSet("dataset")) {
-        settings->pick.dataset = parser.value("dataset").toStdString();
-        if (settings->pick.dataset.empty())
-            return "--dataset takes an HDF5 dataset's path, an .npz array's name or a FITS HDU";
-    }
-    if (parser.isSet("offset")) {
-        const QString text = parser.value("offset");
-        settings->pick.raw.offset = text.toULongLong(&good);
-        if (!good || !parser.isSet("raw") || text.startsWith('+'))
-            return "--offset takes the bytes before the first sample, with --raw";
-    }
-    if (parser.isSet("raw") &&
-        !parseRawShape(parser.value("raw").toStdString(), &settings->pick.raw))
-        return "--raw takes W,H,D,TYPE,ENDIAN[,CHANNELS]: TYPE uint8, int8, uint16, int16, "
-               "uint32, int32, float32 or float64, ENDIAN le or be";
-    if (parser.isSet("crop") && parser.isSet("pad"))
-        return "--crop and --pad exclude each other";
-    settings->fit = parser.isSet("crop")  ? CubeFit::Crop
-                    : parser.isSet("pad") ? CubeFit::Pad
-                                          : CubeFit::Refuse;
-    return QString();
-}
 
 namespace {
 // The steps from typed samples to the output's cube, each reading the one before lazily; no
@@ -119,10 +19,15 @@ std::string chainSteps(const TypedSource& source, const PackSettings& settings, 
         resampleSource(plan->fileWindows ? mapToRgbPerColour(source, plan->map, plan->colourWindows)
                                          : mapToRgb(source, plan->map, plan->window),
                        plan->resampled[0], plan->resampled[1], plan->resampled[2]);
-    const AxisMap turn = orientAxes(source.info.axes).map;
+    AxisMap turn = orientAxes(source.info.axes).map;
     bool reversed[3] = {false, false, false};
     for (int a = 0; a < 3; ++a)
         reversed[turn.from[a]] = turn.reversed[a];
+    // A flip mirrors what pack makes without it, the spare sample of a crop or pad included.
+    for (int a = 0; a < 3; ++a) {
+        plan->flipped[a] = settings.flip[a];
+        turn.reversed[a] = turn.reversed[a] != settings.flip[a];
+    }
     SliceSource cube;
     const std::string failure = fitToCube(rgb, settings.fit, name, &cube, reversed);
     if (!failure.empty())
@@ -308,6 +213,9 @@ std::string describePlan(const VolumeInfo& info, const PackPlan& plan) {
         text += formatString(", resized to %d^3", plan.n);
     if (info.axes.frame != AxisFrame::Viewer)
         text += ", " + describeOrientation(info);
+    for (int a = 0; a < 3; ++a)
+        if (plan.flipped[a])
+            text += formatString(", flipped along %c", "xyz"[a]);
     if (!info.note.empty())
         text += "; " + info.note;
     return text + formatString(": N = %d", plan.n);

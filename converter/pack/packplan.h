@@ -10,7 +10,6 @@
 #include "slicestream.h"
 #include "orientation.h"
 
-#include <QCommandLineParser>
 #include <QString>
 
 #include <cstdint>
@@ -27,16 +26,9 @@ struct PackSettings {
     int size = 0;              // the output's N, or 0 to keep the cube's
     int maxSize = 0;           // the largest N a larger cube is brought down to, or 0
     bool measureRange = false; // measure the samples' range even when the window needs none
-    InputSelection pick;       // --series K, --volume T, --dataset PATH, --size N, --raw, --offset
+    bool flip[3] = {false, false, false}; // mirror the oriented volume along x, y, z
+    InputSelection pick; // --series K, --volume T, --dataset PATH, --size N, --raw, --offset
 };
-
-// The options pack and info share that shape the conversion: --window LO,HI, --channels A,B,C,
-// --spacing X,Y,Z, --size N, --max-size N, --crop, --pad, --series K, --volume T, --dataset
-// PATH, --raw W,H,D,TYPE,ENDIAN[,CHANNELS] and --offset BYTES.
-QList<QCommandLineOption> packSettingOptions();
-
-// Reads those options. Returns "" or the usage message.
-QString readPackSettings(const QCommandLineParser& parser, PackSettings* settings);
 
 struct PackPlan {
     ChannelMap map;
@@ -53,9 +45,10 @@ struct PackPlan {
     int resampled[3] = {0, 0, 0};    // the sizes after the step to equal spacing
     int cube = 0;                    // the cube's N after crop or pad
     int n = 0;                       // the output's N
-    std::uint64_t outputBytes = 0;   // the .vol file's, header and samples
-    std::uint64_t memory = 0;        // what the steps hold at once while packing
-    SliceSource rgb;                 // the output's slices, read lazily
+    bool flipped[3] = {false, false, false}; // mirrored along x, y, z after the orientation
+    std::uint64_t outputBytes = 0;           // the .vol file's, header and samples
+    std::uint64_t memory = 0;                // what the steps hold at once while packing
+    SliceSource rgb;                         // the output's slices, read lazily
 };
 
 // The first half of planning the conversion of source (named name in messages), which reads no
