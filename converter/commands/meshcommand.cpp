@@ -26,31 +26,68 @@ it names must be regular files in the model's folder or below it.
 
 )";
 
+QString readNormals(const QString&, MeshImportOptions* options) {
+    options->recomputeNormals = true;
+    return QString();
+}
+
+QString readKeepScale(const QString&, MeshImportOptions* options) {
+    options->keepScale = true;
+    return QString();
+}
+
+QString readUp(const QString& value, MeshImportOptions* options) {
+    return parseUpAxis(value.toStdString(), &options->up) ? QString()
+                                                          : "--up takes x, y, z, -x, -y or -z";
+}
+
+QString readMemoryLimit(const QString& value, MeshImportOptions* options) {
+    bool good = true;
+    const qulonglong mib = value.toULongLong(&good);
+    if (!good || mib < 1 || mib > (qulonglong(1) << 30))
+        return "--memory-limit takes a size in MiB, 1 or more";
+    options->memoryLimit = std::uint64_t(mib) << 20;
+    return QString();
+}
+
+QString readTimeout(const QString& value, MeshImportOptions* options) {
+    bool good = true;
+    options->timeoutSeconds = value.toInt(&good);
+    if (!good || options->timeoutSeconds < 1 || options->timeoutSeconds > 86400)
+        return "--timeout takes seconds, 1 to 86400";
+    return QString();
+}
+
+const std::vector<OptionReader<MeshImportOptions>>& readers() {
+    static const std::vector<OptionReader<MeshImportOptions>> table = {
+        {{"o,output", "OUT.dat", "the mesh to write (required)"}, nullptr},
+        {{"recompute-normals", "", "ignores the file's normals and computes area-weighted ones"},
+         readNormals},
+        {{"keep-scale", "", "keeps the file's positions and units"}, readKeepScale},
+        {{"up", "AXIS",
+          "the file's axis that points up: x, y (default), z, -x, -y, -z (CAD and scanner "
+          "files are often z-up)"},
+         readUp},
+        {{"memory-limit", "MB",
+          "the importer's address space in MiB (default: the smaller of 4096 and half the "
+          "available memory)"},
+         readMemoryLimit},
+        {{"timeout", "SECONDS", "the importer's CPU time (default: 60)"}, readTimeout},
+    };
+    return table;
+}
+
 int runMesh(const QCommandLineParser& parser) {
     const QString input = parser.positionalArguments()[0];
     const QString output = outputWithExtension(parser, name, ".dat");
     if (output.isEmpty())
         return 2;
     MeshImportOptions options;
-    options.recomputeNormals = parser.isSet("recompute-normals");
-    options.keepScale = parser.isSet("keep-scale");
-    if (parser.isSet("up") && !parseUpAxis(parser.value("up").toStdString(), &options.up))
-        return usageError(name, "--up takes x, y, z, -x, -y or -z");
     options.memoryLimit = defaultMemoryLimit();
     options.timeoutSeconds = 60;
-    bool valid = true;
-    if (parser.isSet("memory-limit")) {
-        const qulonglong mib = parser.value("memory-limit").toULongLong(&valid);
-        valid = valid && mib >= 1 && mib <= (qulonglong(1) << 30);
-        options.memoryLimit = std::uint64_t(mib) << 20;
-    }
-    if (!valid)
-        return usageError(name, "--memory-limit takes a size in MiB, 1 or more");
-    if (parser.isSet("timeout")) {
-        options.timeoutSeconds = parser.value("timeout").toInt(&valid);
-        if (!valid || options.timeoutSeconds < 1 || options.timeoutSeconds > 86400)
-            return usageError(name, "--timeout takes seconds, 1 to 86400");
-    }
+    const QString usage = readOptions(parser, readers(), &options);
+    if (!usage.isEmpty())
+        return usageError(name, usage);
     std::string failure = checkOutputPath(output, {input});
     if (!failure.empty())
         return inputError(failure);
@@ -73,22 +110,12 @@ int runMesh(const QCommandLineParser& parser) {
 } // namespace
 
 Command meshCommand() {
-    return {
-        name,
-        "mesh MODEL -o OUT.dat",
-        "a model Assimp reads (OBJ, PLY, STL, glTF, ...) to a mesh",
-        help,
-        {{"o,output", "OUT.dat", "the mesh to write (required)"},
-         {"recompute-normals", "", "ignores the file's normals and computes area-weighted ones"},
-         {"keep-scale", "", "keeps the file's positions and units"},
-         {"up", "AXIS",
-          "the file's axis that points up: x, y (default), z, -x, -y, -z (CAD and scanner "
-          "files are often z-up)"},
-         {"memory-limit", "MB",
-          "the importer's address space in MiB (default: the smaller of 4096 and half the "
-          "available memory)"},
-         {"timeout", "SECONDS", "the importer's CPU time (default: 60)"}},
-        1,
-        1,
-        runMesh};
+    return {name,
+            "mesh MODEL -o OUT.dat",
+            "a model Assimp reads (OBJ, PLY, STL, glTF, ...) to a mesh",
+            help,
+            declarations(readers()),
+            1,
+            1,
+            runMesh};
 }

@@ -50,23 +50,51 @@ struct SynthJob {
     SynthResult result;
 };
 
-QString readSynthOptions(const QCommandLineParser& parser, SynthJob* job) {
+QString readSide(const QString& value, SynthJob* job) {
     bool good = true;
-    if (parser.isSet("size")) {
-        job->settings.n = parser.value("size").toInt(&good);
-        if (!good || job->settings.n < minSynthSide || job->settings.n > maxSynthSide)
-            return QString("--size takes N from %1 to %2").arg(minSynthSide).arg(maxSynthSide);
-    }
-    if (parser.isSet("seed")) {
-        job->settings.seed = parser.value("seed").toUInt(&good);
-        if (!good)
-            return "--seed takes a number from 0 to 4294967295";
-    }
-    const QString exemplar = parser.positionalArguments()[0];
-    job->inputs[0] = parser.isSet("yz") ? parser.value("yz") : exemplar;
-    job->inputs[1] = parser.isSet("xz") ? parser.value("xz") : exemplar;
-    job->inputs[2] = exemplar;
+    job->settings.n = value.toInt(&good);
+    if (!good || job->settings.n < minSynthSide || job->settings.n > maxSynthSide)
+        return QString("--size takes N from %1 to %2").arg(minSynthSide).arg(maxSynthSide);
     return QString();
+}
+
+QString readSeed(const QString& value, SynthJob* job) {
+    bool good = true;
+    job->settings.seed = value.toUInt(&good);
+    return good ? QString() : "--seed takes a number from 0 to 4294967295";
+}
+
+QString readXz(const QString& value, SynthJob* job) {
+    job->inputs[1] = value;
+    return QString();
+}
+
+QString readYz(const QString& value, SynthJob* job) {
+    job->inputs[0] = value;
+    return QString();
+}
+
+const std::vector<OptionReader<SynthJob>>& readers() {
+    static const std::vector<OptionReader<SynthJob>> table = {
+        {{"o,output", "OUT.vol", "the volume to write (required)"}, nullptr},
+        {{"size", "N", "the cube's side, 16 to 512 (default 128)"}, readSide},
+        {{"seed", "S", "the seed, 0 to 4294967295 (default 0)"}, readSeed},
+        {{"xz", "PICTURE",
+          "the exemplar of slices normal to y: its columns run along x, its rows along z (an "
+          "anisotropic material)"},
+         readXz},
+        {{"yz", "PICTURE", "the same for slices normal to x: columns along y, rows along z"},
+         readYz},
+    };
+    return table;
+}
+
+// The exemplar stands for every axis that --xz or --yz does not name.
+QString readSynthOptions(const QCommandLineParser& parser, SynthJob* job) {
+    const QString exemplar = parser.positionalArguments()[0];
+    for (QString& input : job->inputs)
+        input = exemplar;
+    return readOptions(parser, readers(), job);
 }
 
 // Decodes the picture at path, its size checked from its header first.
@@ -236,13 +264,7 @@ Command synthCommand() {
             "synth EXEMPLAR -o OUT.vol",
             "a solid texture whose slices look like a picture",
             help,
-            {{"o,output", "OUT.vol", "the volume to write (required)"},
-             {"size", "N", "the cube's side, 16 to 512 (default 128)"},
-             {"seed", "S", "the seed, 0 to 4294967295 (default 0)"},
-             {"xz", "PICTURE",
-              "the exemplar of slices normal to y: its columns run along x, its rows along z (an "
-              "anisotropic material)"},
-             {"yz", "PICTURE", "the same for slices normal to x: columns along y, rows along z"}},
+            declarations(readers()),
             1,
             1,
             runSynth,
