@@ -12,6 +12,7 @@
 #include <QImage>
 
 #include <chrono>
+#include <map>
 #include <set>
 
 TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
@@ -174,6 +175,54 @@ TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
         EXPECT_FALSE(QDir(fuzz + "corpus/" + QString::fromStdString(target))
                          .entryList(QDir::Files)
                          .isEmpty());
+    }
+}
+
+// The lists of formats people read without running the program (the README's, the package
+// description and the docs' table) name every format of the table, by the word they use for it.
+TEST(FormatsTest, EveryListOfFormatsNamesThemAll) {
+    const std::map<std::string, const char*> listedAs = {
+        {"slice pictures", "slice pictures"},
+        {"multi-page TIFF", "TIFF"},
+        {"NIfTI", "NIfTI"},
+        {"NIfTI or Analyze pair", "Analyze"},
+        {"DICOM", "DICOM"},
+        {"MetaImage", "MetaImage"},
+        {"NRRD", "NRRD"},
+        {"MRC", "MRC"},
+        {"MGH", "MGH"},
+        {"FITS", "FITS"},
+        {"VTK legacy", "VTK"},
+        {".npy", "NumPy"},
+        {".npz", ".npz"},
+        {"Zarr", "OME-Zarr"},
+        {"HDF5", "HDF5"},
+        {"MINC2", "MINC"},
+        {".vol", nullptr},
+        {"raw RGB bytes", nullptr},
+        {"raw samples (--raw)", "raw"},
+    };
+    const QString root = QString::fromStdString(sourceDir()) + "/";
+    const std::string readme = fileBytes(root + "README.md"),
+                      package = fileBytes(root + "packaging/CMakeLists.txt"),
+                      docs = fileBytes(root + "docs/converter.md");
+    const auto section = [](const std::string& text, const std::string& from) {
+        const std::size_t at = text.find(from);
+        return at == std::string::npos ? std::string()
+                                       : text.substr(at, text.find("\n\n", at) - at);
+    };
+    const std::string lists[] = {section(readme, "`pack` reads"),
+                                 section(package, "The converter tessary-vol brings"),
+                                 section(docs, "| format | recognised by |")};
+    for (const std::string& list : lists)
+        ASSERT_FALSE(list.empty());
+    for (const InputFormat& format : inputFormats()) {
+        const auto word = listedAs.find(format.name);
+        ASSERT_NE(word, listedAs.end()) << format.name << ": say here how the lists name it";
+        for (const std::string& list : lists)
+            EXPECT_TRUE(!word->second || list.find(word->second) != std::string::npos)
+                << format.name << " (" << word->second << ") is missing from:\n"
+                << list;
     }
 }
 
