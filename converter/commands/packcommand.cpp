@@ -11,6 +11,7 @@
 #include "packplan.h"
 #include "pictureslices.h"
 #include "pictures.h"
+#include "progress.h"
 #include "referencepicture.h"
 #include "systemmemory.h"
 #include "text.h"
@@ -266,7 +267,9 @@ std::string writeVolume(const QCommandLineParser& parser, PackJob* job) {
         failure = readReference(job->picture.reference, job->picture.side, reference);
     if (!failure.empty())
         return failure;
-    return readingInput(job->inputName, [&] {
+    // One bar over the pass for the range and the output's.
+    startJob("packing", needsRangePass(job->settings, job->plan) ? 2 : 1);
+    failure = readingInput(job->inputName, [&] {
         const std::string planned =
             planSamples(job->source, job->settings, job->inputName, &job->plan);
         if (!planned.empty())
@@ -277,6 +280,8 @@ std::string writeVolume(const QCommandLineParser& parser, PackJob* job) {
                                         job->picturePath),
                             "packing");
     });
+    endJob();
+    return failure;
 }
 
 void printPacked(const PackJob& job) {

@@ -112,16 +112,20 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
     return checkPackMemory(name, plan->memory, availableMemory());
 }
 
+bool needsRangePass(const PackSettings& settings, const PackPlan& plan) {
+    bool allFromFile = plan.fileWindows;
+    for (int c = 0; c < 3; ++c)
+        allFromFile = allFromFile && (plan.map.source[c] < 0 || !plan.colourWindows[c].copy);
+    return settings.measureRange || (!plan.window.copy && !settings.windowGiven && !allFromFile);
+}
+
 std::string planSamples(const TypedSource& source, const PackSettings& settings,
                         const QString& name, PackPlan* plan) {
-    bool allFromFile = plan->fileWindows;
-    for (int c = 0; c < 3; ++c)
-        allFromFile = allFromFile && (plan->map.source[c] < 0 || !plan->colourWindows[c].copy);
     if (source.useChannels)
         source.useChannels(usedChannels(plan->map));
     // The pass for the range keeps what it reads, so that the output's pass reads no input.
     TypedSource kept = source;
-    if (settings.measureRange || (!plan->window.copy && !settings.windowGiven && !allFromFile)) {
+    if (needsRangePass(settings, *plan)) {
         const std::string failure =
             sampleRange(source, plan->map, &plan->rangeLo, &plan->rangeHi, &kept);
         if (!failure.empty())

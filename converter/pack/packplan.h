@@ -63,6 +63,9 @@ std::string planSizes(const TypedSource& source, const PackSettings& settings, c
 std::string planSamples(const TypedSource& source, const PackSettings& settings,
                         const QString& name, PackPlan* plan);
 
+// Whether the second half reads the samples once for their range before the output's pass.
+bool needsRangePass(const PackSettings& settings, const PackPlan& plan);
+
 // Both halves.
 std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
                      PackPlan* plan);

@@ -1,5 +1,6 @@
 #include "samplemap.h"
 
+#include "progress.h"
 #include "storedsamples.h"
 #include "text.h"
 #include "tasks.h"
@@ -153,6 +154,7 @@ std::string eachSlice(const Read& read, bool concurrent, int depth, std::size_t 
     std::string failure;
     if (depth > 0)
         start();
+    Progress progress = startProgress("reading", depth);
     for (int z = 0; z < depth && failure.empty(); ++z) {
         failure = reads.front().get();
         reads.pop_front();
@@ -164,7 +166,9 @@ std::string eachSlice(const Read& read, bool concurrent, int depth, std::size_t 
         if (*kept && !(*kept)->write(z, slice))
             kept->reset();
         scan(slice);
+        advanceProgress(&progress, z + 1);
     }
+    finishProgress(&progress);
     for (Task<std::string>& pending : reads)
         pending.wait(); // before its buffer goes
     return failure;
