@@ -1,7 +1,10 @@
 #include "chunkcodecs.h"
 #include "folderstore.h"
+#include "formattable.h"
+#include "packplan.h"
 #include "testsupport.h"
 
+#include <map>
 #include <regex>
 
 #include <unistd.h>
@@ -61,6 +64,32 @@ TEST_F(ZarrStores, PackMakesWhatZarrReads) {
         EXPECT_TRUE(loadedSamples("out.vol") ==
                     std::vector<unsigned char>(expected.begin(), expected.end()));
     }
+}
+
+// A pack that needs the samples' range reads each slice of the store once: the pass for the
+// range keeps what it decodes for the output's pass.
+TEST_F(ZarrStores, EachSliceIsDecodedOncePerPack) {
+    TypedSource source;
+    ASSERT_EQ(openPackInput({at("fortran.zarr")}, InputSelection(), &source), "");
+    auto reads = std::make_shared<std::map<int, int>>();
+    const auto counted = [reads](const std::function<std::string(int, void*)>& read) {
+        return [reads, read](int z, void* samples) {
+            ++(*reads)[z];
+            return read(z, samples);
+        };
+    };
+    source.read = counted(source.read);
+    if (source.readStored)
+        source.readStored = counted(source.readStored);
+    PackPlan plan;
+    ASSERT_EQ(planPack(source, PackSettings(), "fortran.zarr", &plan), "");
+    ASSERT_TRUE(plan.rangeMeasured);
+    std::vector<unsigned char> slice(3 * std::size_t(plan.n) * std::size_t(plan.n));
+    for (int z = 0; z < plan.rgb.depth; ++z)
+        ASSERT_EQ(plan.rgb.read(z, slice.data()), "");
+    EXPECT_EQ(int(reads->size()), source.info.depth);
+    for (const auto& [z, count] : *reads)
+        EXPECT_EQ(count, 1) << "slice " << z;
 }
 
 TEST_F(ZarrStores, InfoListsTheLevels) {

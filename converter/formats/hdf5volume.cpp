@@ -279,6 +279,7 @@ std::string openHdf5Source(const QString& input, const InputSelection& selection
     if (path != input) // the .h5 a BigDataViewer .xml names
         source->files.push_back(QFile::encodeName(path).toStdString());
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
+    source->costlyReads = true; // a child decoding chunks: once a pack, not once a pass
     guardReads(source);
     return std::string();
 }

@@ -826,5 +826,6 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
     auto reader = std::make_shared<ZarrReader>(store, layout);
     source->memory = reader->memory();
     source->read = [reader](int z, void* samples) { return reader->read(z, samples); };
+    source->costlyReads = true; // chunks decoded, maybe fetched: once a pack, not once a pass
     return std::string();
 }
