@@ -74,7 +74,7 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
          "MINC2: 7x6x5 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS from the MINC2 "
          "direction cosines (x = -i, y = -j, z = k), oblique"},
         {"rows.mnc", -1, "", 0, "minc_rows", -1,
-         "MINC2: 6x5x4 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS from the MINC2 "
+         "MINC2: 6x9x10 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS from the MINC2 "
          "direction cosines (x = -i, y = -j, z = k), oblique"},
         {"series.mnc", 2, "", 0, "minc_series_t2", -1,
          "MINC2, time point 2 of 3: 6x5x4 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS "
@@ -209,6 +209,7 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
         {"minc_nanstep.mnc", {}, "minc_nanstep.mnc", "yspace's step is not one finite number"},
         {"minc_cosines.mnc", {}, "minc_cosines.mnc", "span no volume"},
         {"minc_unknown.mnc", {}, "minc_unknown.mnc", "an image of dimension xfrequency"},
+        {"minc_twice.mnc", {}, "minc_twice.mnc", "its dimorder names xspace twice"},
         {"minc_vector5.mnc", {}, "minc_vector5.mnc", "a vector_dimension of 5"},
         {"minc1.mnc", {}, "minc1.mnc", "a MINC1 file (netCDF), which pack does not read"},
         {"bombs.h5", {"--dataset", "inflating"}, "bombs.h5", "a chunk inflates past its size"},

@@ -33,6 +33,8 @@ std::string dimensionNames(const Hdf5Object* object, const std::string& path,
                            const std::vector<std::string>& fallback,
                            std::vector<std::string>* names) {
     const std::size_t rank = object->dims.size();
+    if (!object->attribute("dimorder") && fallback.empty())
+        return path + " has no dimorder naming its axes";
     if (!object->attribute("dimorder")) {
         names->assign(fallback.begin(), fallback.begin() + std::min(rank, fallback.size()));
     } else {
@@ -93,7 +95,7 @@ std::string readAxisRoles(MincAxes* axes) {
 // The step, start and direction cosines of a spatial dimension variable, each checked where
 // given; MINC's defaults where not.
 struct MincDimension {
-    bool stepGiven = false;
+    bool stepGiven = false, cosinesGiven = false;
     double step = 1;
     double cosines[3] = {0, 0, 0};
 };
@@ -120,6 +122,7 @@ std::string readDimension(const Hdf5Contents& contents, const std::string& name,
             c[0] * c[0] + c[1] * c[1] + c[2] * c[2] < 1e-12)
             return path + "'s direction_cosines are not three finite numbers of a direction";
         std::copy(c.begin(), c.end(), dimension->cosines);
+        dimension->cosinesGiven = true;
     }
     return std::string();
 }
@@ -150,7 +153,7 @@ std::string readSpatialAxes(const Hdf5Contents& contents, const MincAxes& axes, 
                                         dimension.cosines[2] * dimension.cosines[2]);
         for (int c = 0; c < 3; ++c)
             directions.axis[k][c] = dimension.cosines[c] / length * (dimension.step < 0 ? -1 : 1);
-        if (contents.find(dimensionsPath + name)->attribute("direction_cosines"))
+        if (dimension.cosinesGiven)
             directions.from = "the MINC2 direction cosines";
         level->level.spacing[k] = std::fabs(dimension.step);
         layout->spacingKnown = layout->spacingKnown && dimension.stepGiven;
