@@ -260,6 +260,16 @@ with open(path("minc1.mnc"), "wb") as f:
     f.write(b"CDF\x01" + bytes(60))  # MINC1 is netCDF classic
 minc("minc_unknown.mnc", good, "zspace,yspace,xfrequency", per_slice)
 minc("minc_twice.mnc", good, "zspace,xspace,xspace", per_slice)
+# Ranges over more entries than 64 bits count, none of them stored.
+with h5py.File(path("minc_vast.mnc"), "w") as f:
+    group = f.create_group("minc-2.0/image/0")
+    group.create_dataset("image", (2 ** 30, 2 ** 20, 2 ** 20, 2), "u1", chunks=(1, 1, 1, 2))
+    group["image"].attrs["dimorder"] = np.bytes_("time,zspace,yspace,xspace")
+    for which in ("image-min", "image-max"):
+        group.create_dataset(which, (2 ** 30, 2 ** 20, 2 ** 20), "f8", chunks=(1, 1, 1))
+        group[which].attrs["dimorder"] = np.bytes_("time,zspace,yspace")
+    for dim in ("xspace", "yspace", "zspace"):
+        f["minc-2.0/dimensions/" + dim] = np.int32(0)
 minc("minc_vector5.mnc", rng.integers(0, 9, (2, 3, 4, 5)).astype("u1"),
      "zspace,yspace,xspace,vector_dimension", [np.float64(0), np.float64(1)])
 

@@ -15,6 +15,7 @@ const std::string dimensionsPath = group + "/dimensions/";
 // A side beyond this is taken for a lie (it is the converter's own limit too).
 const std::uint64_t maxSide = 1u << 20;
 const std::uint64_t maxChannels = 4;
+const std::uint64_t maxTimePoints = 1u << 30;
 const char* const convert = ": convert it to NIfTI with mnc2nii first";
 
 std::string normalPath(const std::string& dataset) {
@@ -92,8 +93,8 @@ std::string readAxisRoles(MincAxes* axes) {
     return std::string();
 }
 
-// The step, start and direction cosines of a spatial dimension variable, each checked where
-// given; MINC's defaults where not.
+// The step and direction cosines of a spatial dimension variable, each checked where given;
+// MINC's defaults where not. Its start places the volume, which the cube does not keep.
 struct MincDimension {
     bool stepGiven = false, cosinesGiven = false;
     double step = 1;
@@ -200,8 +201,8 @@ std::string readRangeValues(const Hdf5Contents& contents, const MincAxes& axes,
     std::uint64_t entries = 1;
     bool matches = rank <= std::size_t(axes.first + 2);
     for (std::size_t a = 0; matches && a < rank; ++a) {
-        matches = names[a] == axes.names[a] && object->dims[a] == imageDims[a];
-        entries *= object->dims[a];
+        matches = names[a] == axes.names[a] && object->dims[a] == imageDims[a] &&
+                  !__builtin_mul_overflow(entries, object->dims[a], &entries);
     }
     if (!matches)
         return path + " is over other dimensions than the image's slices or rows" + convert;
@@ -261,6 +262,8 @@ std::string readShape(const Hdf5Object* image, const MincAxes& axes,
             return imagePath + " has a side of 0 or too large";
         level->level.sizes[k] = int(side);
     }
+    if (axes.time && (dims[0] == 0 || dims[0] > maxTimePoints))
+        return imagePath + " has no time points, or too many";
     std::int64_t picked = 0;
     const std::int64_t points = axes.time ? std::int64_t(dims[0]) : 1;
     const std::string failure =
@@ -269,7 +272,7 @@ std::string readShape(const Hdf5Object* image, const MincAxes& axes,
     if (!failure.empty())
         return failure;
     *time = int(picked);
-    layout->timePoints = int(std::min<std::int64_t>(points, 1 << 30));
+    layout->timePoints = int(points);
     if (axes.time)
         layout->format += formatString(", time point %d of %lld", *time, (long long)points);
     const std::uint64_t channels = axes.vector ? dims.back() : 1;
