@@ -208,6 +208,7 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
         {"minc_zerostep.mnc", {}, "minc_zerostep.mnc", "xspace's step is not one finite number"},
         {"minc_nanstep.mnc", {}, "minc_nanstep.mnc", "yspace's step is not one finite number"},
         {"minc_cosines.mnc", {}, "minc_cosines.mnc", "span no volume"},
+        {"minc_irregular.mnc", {}, "minc_irregular.mnc", "zspace is irregularly spaced"},
         {"minc_unknown.mnc", {}, "minc_unknown.mnc", "an image of dimension xfrequency"},
         {"minc_twice.mnc", {}, "minc_twice.mnc", "its dimorder names xspace twice"},
         {"minc_vast.mnc",

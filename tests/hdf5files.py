@@ -251,6 +251,8 @@ broken = {
     "minc_nodim.mnc": dict(dimensions={"xspace": {}, "zspace": {}}),
     "minc_zerostep.mnc": dict(dimensions=dict(space, xspace={"step": 0.0})),
     "minc_nanstep.mnc": dict(dimensions=dict(space, yspace={"step": np.nan})),
+    "minc_irregular.mnc": dict(dimensions=dict(space, zspace={
+        "spacing": np.bytes_("irregular")})),
     "minc_cosines.mnc": dict(dimensions=dict(space, zspace={
         "direction_cosines": np.array([1.0, 0, 0])})),
 }

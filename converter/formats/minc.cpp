@@ -107,6 +107,9 @@ std::string readDimension(const Hdf5Contents& contents, const std::string& name,
     const Hdf5Object* variable = contents.find(path);
     if (!variable)
         return "no dimension variable " + path + " for the image's " + name;
+    // An irregular dimension keeps each sample's position in the variable: no step places it.
+    if (textOf(variable, "spacing").rfind("irregular", 0) == 0)
+        return path + " is irregularly spaced, which a cube of samples cannot keep" + convert;
     dimension->cosines[name[0] - 'x'] = 1;
     const Hdf5Attribute* step = variable->attribute("step");
     if (step) {
