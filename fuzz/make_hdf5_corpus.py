@@ -55,3 +55,22 @@ with h5py.File(os.path.join(folder, "compact.h5"), "w", libver="latest") as f:
                     dcpl=create).write(h5py.h5s.ALL, h5py.h5s.ALL, samples)
 with h5py.File(os.path.join(folder, "lzf.h5"), "w", libver="latest") as f:
     f.create_dataset("data", data=samples, compression="lzf")
+
+# MINC2: an int16 image of a range per slice, on turned axes with a negative step; and a time
+# series of a range per time point and slice.
+for name, shape, order, ranges in [
+        ("minc2.mnc", (3, 3, 3), "zspace,yspace,xspace", (3,)),
+        ("minc2-time.mnc", (2, 2, 3, 3), "time,zspace,yspace,xspace", (2, 2))]:
+    with h5py.File(os.path.join(folder, name), "w", libver="latest") as f:
+        image = f.create_group("minc-2.0/image/0")
+        image["image"] = np.arange(np.prod(shape), dtype="i2").reshape(shape)
+        image["image"].attrs["dimorder"] = np.bytes_(order)
+        image["image"].attrs["valid_range"] = np.array([0.0, 40.0])
+        for which, value in (("image-min", -1.0), ("image-max", 2.0)):
+            image[which] = np.full(ranges, value)
+            image[which].attrs["dimorder"] = np.bytes_(",".join(order.split(",")[:len(ranges)]))
+        for k, (axis, step) in enumerate(zip(("xspace", "yspace", "zspace"), (1.0, -2.0, 0.5))):
+            f["minc-2.0/dimensions/" + axis] = np.int32(0)
+            f["minc-2.0/dimensions/" + axis].attrs["step"] = step
+            f["minc-2.0/dimensions/" + axis].attrs["direction_cosines"] = np.roll([0.8, 0.6, 0], k)
+        f["minc-2.0/dimensions/time"] = np.int32(0)

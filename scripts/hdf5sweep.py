@@ -1,9 +1,7 @@
 #!/usr/bin/python3
 """Packs the datasets of each HDF5 file named on standard input with tessary-vol and checks them.
 
-A MINC2 file (its datasets under /minc-2.0/, whose slices each have their own value range) is
-refused with that reason, with or without --dataset. Any other 3-D or 4-D dataset of a sample
-type the converter takes packs (windowed over h5py's range,
+A 3-D or 4-D dataset of a sample type the converter takes packs (windowed over h5py's range,
 padded into a cube) to h5py's samples mapped by the converter's rule, within 1. Any other
 dataset, and the file itself without --dataset, is refused with exit status 1 and one line on
 standard error naming the file. Usage: hdf5sweep.py TESSARY_VOL SCRATCH < FILES
@@ -20,7 +18,6 @@ import sweepvolume
 
 warnings.simplefilter("ignore")
 
-MINC2 = "a MINC2 image, whose slices each have their own value range"
 TAKEN = {numpy.dtype(t) for t in ("u1", "i1", "u2", "i2", "u4", "i4", "f4", "f8")}
 
 
@@ -111,8 +108,6 @@ def refused(result, path, reason=""):
 
 def check_dataset(tool, path, name, shape, dtype, out):
     """(problem, packed?) for one dataset."""
-    if name.startswith("minc-2.0/"):
-        return refused(run(tool, path, ["--dataset", "/" + name], out), path, MINC2), False
     if not packable(shape, dtype):
         return refused(run(tool, path, ["--dataset", "/" + name], out), path), False
     with h5py.File(path, "r") as f:
@@ -144,9 +139,7 @@ def main():
             continue
         # No file here has a layout the converter knows: without --dataset each is refused.
         found = datasets(path) or []
-        reason = MINC2 if any(name.startswith("minc-2.0/") for name, _, _ in found) else ""
-        checks = [("(whole file)",
-                   lambda: (refused(run(tool, path, [], out), path, reason), False))]
+        checks = [("(whole file)", lambda: (refused(run(tool, path, [], out), path), False))]
         for name, shape, dtype in found:
             checks.append((name, lambda n=name, s=shape, d=dtype:
                            check_dataset(tool, path, n, s, d, out)))

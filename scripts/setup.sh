@@ -13,9 +13,10 @@ set -euo pipefail
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh);
 # appstream and shared-mime-info check its AppStream metadata and MIME types (desktop_e2e_test).
 # libhdf5 reads HDF5 inputs; python3-h5py writes the files hdf5_test reads.
-# python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs;
-# its MINC2 test files are HDF5, which scripts/hdf5sweep.sh packs too. It and python3-mrcfile
-# write and read back the MGH, Analyze and MRC files of scripts/writersweep.sh.
+# python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs,
+# and its MINC2 test files, which scripts/mincsweep.sh packs. It and python3-mrcfile write and
+# read back the MGH, Analyze and MRC files of scripts/writersweep.sh. minc-tools' rawtominc and
+# minctoraw write the MINC2 files of scripts/mincsweep.sh and read back their real values.
 # pydicom (with numpy, Pillow and GDCM's bindings for its decoders) brings the DICOM files that
 # dicom_test and scripts/dicomsweep.sh read, and the samples the sweep compares against.
 # dcm2niix and python3-tifffile (with nibabel, pydicom, Pillow, h5py, zarr) write the phantom

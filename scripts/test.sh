@@ -43,6 +43,10 @@ bash "$root/scripts/dicomsweep.sh" "$root/build/converter/tessary-vol"
 # h5py reads, everything else refused in one line naming the file.
 echo "== HDF5 sweep"
 bash "$root/scripts/hdf5sweep.sh" "$root/build/converter/tessary-vol"
+# The MINC2 files minc-tools' rawtominc writes, in each type, order and frame, and nibabel's
+# own, packed and compared exactly with minctoraw's and nibabel's real values and affines.
+echo "== MINC sweep"
+bash "$root/scripts/mincsweep.sh" "$root/build/converter/tessary-vol"
 # One asymmetric phantom through each format's own writer, in several frames, packed and
 # compared exactly with the orientation rule; each DICOM series against dcm2niix's NIfTI of it.
 echo "== orientation sweep"

@@ -54,9 +54,9 @@ def expected_rgb(volume_xyz, copied):
     return rgb
 
 
-def compare(tool, label, path, extra, expected, turn, scratch, problems):
+def compare(tool, label, path, extra, expected, turn, scratch, problems, tolerance=1):
     """Packs path with the extra arguments and compares it with the expected RGB cube of the
-    file's axes, turned as the converter turns them."""
+    file's axes, turned as the converter turns them, to within tolerance."""
     out = os.path.join(scratch, "out.vol")
     result = niftisweep.run(tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
     if result.returncode != 0 or result.stderr:
@@ -69,7 +69,7 @@ def compare(tool, label, path, extra, expected, turn, scratch, problems):
         return False
     worst = float(numpy.abs(inside - expected).max())
     outside = int(got.sum() - inside.sum())
-    if worst > 1 or outside != 0:
+    if worst > tolerance or outside != 0:
         problems.append("%s: samples differ from the reference by up to %g (padding holds %d)"
                         % (label, worst, outside))
         return False
@@ -77,8 +77,8 @@ def compare(tool, label, path, extra, expected, turn, scratch, problems):
 
 
 class Sweep:
-    def __init__(self, tool, scratch):
-        self.tool, self.scratch = tool, scratch
+    def __init__(self, tool, scratch, tolerance=1):
+        self.tool, self.scratch, self.tolerance = tool, scratch, tolerance
         self.problems, self.packed, self.refused = [], 0, 0
 
     def check(self, path, picks, frame, directions=None, copied=False):
@@ -88,7 +88,7 @@ class Sweep:
             label = " ".join([os.path.basename(path)] + extra)
             expected = expected_rgb(volume, copied)
             if compare(self.tool, label, path, extra, expected, turn_of(frame, directions),
-                       self.scratch, self.problems):
+                       self.scratch, self.problems, self.tolerance):
                 self.packed += 1
         info = niftisweep.run(self.tool, "info", path, "--pad", *picks[0][0])
         if info.returncode != 0 or info.stderr:

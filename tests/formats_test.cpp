@@ -115,6 +115,7 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
          "Analyze's default axes (x = i, y = j, z = k)",
          grey},
         {hdf5 + "/plain.h5", "HDF5", "", fileBytes(hdf5 + "/plain_vol3.raw"), "/vol3"},
+        {hdf5 + "/slices.mnc", "MINC2", "", fileBytes(hdf5 + "/minc_slices.raw")},
         {"v.raw", "raw samples (--raw)",
          "raw samples: 2x2x2 uint8*3 alpha -1, spacing 1 1 1 unknown, rows top-down, as pictures",
          rgb, "", false, "2,2,2,uint8,le,3"},
@@ -351,7 +352,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
                                   "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, VTK legacy, .npy, .npz, "
-                                  "Zarr, HDF5, .vol, raw RGB bytes and raw samples (--raw))"},
+                                  "Zarr, HDF5, MINC2, .vol, raw RGB bytes and raw samples (--raw))"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},
         {{"dims.nii"}, "dims.nii", "dimension count"},

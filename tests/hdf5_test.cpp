@@ -66,6 +66,25 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
          "HDF5 dataset /salinity: 7x6x5 float32*1 alpha -1, spacing 1 1 1 unknown"},
         {"netcdf.nc", -1, "pressure", 0, "netcdf_pressure", -1,
          "HDF5 dataset /pressure: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        // MINC2: an integer image as real values by its ranges, placed by its dimensions.
+        {"slices.mnc", -1, "", 0, "minc_slices", -1,
+         "MINC2: 7x6x5 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS from the MINC2 "
+         "direction cosines (x = -i, y = -j, z = k), oblique"},
+        {"slices.mnc", 0, "minc-2.0/image/0/image", 0, "minc_slices", -1,
+         "MINC2: 7x6x5 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS from the MINC2 "
+         "direction cosines (x = -i, y = -j, z = k), oblique"},
+        {"rows.mnc", -1, "", 0, "minc_rows", -1,
+         "MINC2: 6x9x10 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS from the MINC2 "
+         "direction cosines (x = -i, y = -j, z = k), oblique"},
+        {"series.mnc", 2, "", 0, "minc_series_t2", -1,
+         "MINC2, time point 2 of 3: 6x5x4 float32*1 alpha -1, spacing 2 1.5 3 known, oriented LAS "
+         "from the MINC2 direction cosines (x = -i, y = -j, z = k), oblique"},
+        {"vector.mnc", -1, "", 0, "minc_vector", -1,
+         "MINC2: 6x5x4 float32*3 alpha -1, spacing 1.5 3 2 known, oriented LAS from the MINC2 "
+         "direction cosines (x = -k, y = -i, z = j)"},
+        {"floats.mnc", -1, "", 0, "minc_floats", -1,
+         "MINC2: 5x3x4 float32*1 alpha -1, spacing 1 1 1 unknown, oriented LAS from MINC's default "
+         "axes (x = -i, y = j, z = k)"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);
@@ -129,8 +148,6 @@ TEST_F(Hdf5Files, BigDataViewerXmlNamesOnlyFilesBesideIt) {
 }
 
 TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
-    const char* minc2 = "a MINC2 image, whose slices each have their own value range: convert it "
-                        "with mincconvert/minctoraw or to NIfTI (e.g. with mnc2nii) first";
     // The file packed, the options, the file the message names, and a piece of the refusal.
     const std::tuple<const char*, QStringList, const char*, const char*> cases[] = {
         {"truncated.ims", {}, "truncated.ims", "HDF5"},
@@ -170,10 +187,36 @@ TEST_F(Hdf5Files, RefusesHostileFilesInOneLine) {
          {"--dataset", "unknown"},
          "filters.h5",
          "filter 32999, which this system's HDF5 library lacks: install the HDF5 filter plugin"},
-        {"minc2.mnc", {}, "minc2.mnc", minc2},
-        {"minc2.mnc", {"--dataset", "/minc-2.0/image/0/image"}, "minc2.mnc", minc2},
-        {"minc2.mnc", {"--dataset", "minc-2.0/image/0/image", "--volume", "0"}, "minc2.mnc", minc2},
-        {"minc2.mnc", {"--dataset", "/minc-2.0/image/0/image-min"}, "minc2.mnc", minc2},
+        {"slices.mnc",
+         {"--dataset", "/minc-2.0/image/0/image-min"},
+         "slices.mnc",
+         "pack reads a MINC2 file's image alone, /minc-2.0/image/0/image"},
+        {"slices.mnc", {"--volume", "1"}, "slices.mnc", "no volume 1: the input holds one"},
+        {"series.mnc",
+         {},
+         "series.mnc",
+         "a MINC2 image of 3 time points: pick one with --volume T"},
+        {"minc_shape.mnc", {}, "minc_shape.mnc", "image-min is over other dimensions"},
+        {"minc_over.mnc", {}, "minc_over.mnc", "image-min is over other dimensions"},
+        {"minc_nomin.mnc", {}, "minc_nomin.mnc", "an integer image without a numeric"},
+        {"minc_nan.mnc", {}, "minc_nan.mnc", "image-max holds a value that is not a finite"},
+        {"minc_flat.mnc", {}, "minc_flat.mnc", "valid_range is not two finite numbers"},
+        {"minc_nodim.mnc",
+         {},
+         "minc_nodim.mnc",
+         "no dimension variable /minc-2.0/dimensions/yspace"},
+        {"minc_zerostep.mnc", {}, "minc_zerostep.mnc", "xspace's step is not one finite number"},
+        {"minc_nanstep.mnc", {}, "minc_nanstep.mnc", "yspace's step is not one finite number"},
+        {"minc_cosines.mnc", {}, "minc_cosines.mnc", "span no volume"},
+        {"minc_irregular.mnc", {}, "minc_irregular.mnc", "zspace is irregularly spaced"},
+        {"minc_unknown.mnc", {}, "minc_unknown.mnc", "an image of dimension xfrequency"},
+        {"minc_twice.mnc", {}, "minc_twice.mnc", "its dimorder names xspace twice"},
+        {"minc_vast.mnc",
+         {"--volume", "0"},
+         "minc_vast.mnc",
+         "image-min is over other dimensions than the image's slices or rows"},
+        {"minc_vector5.mnc", {}, "minc_vector5.mnc", "a vector_dimension of 5"},
+        {"minc1.mnc", {}, "minc1.mnc", "a MINC1 file (netCDF), which pack does not read"},
         {"bombs.h5", {"--dataset", "inflating"}, "bombs.h5", "a chunk inflates past its size"},
         {"bombs.h5", {"--dataset", "hugechunks"}, "bombs.h5", "chunks of more than the 1 GB"},
     };

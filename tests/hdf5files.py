@@ -171,13 +171,109 @@ with h5py.File(path("netcdf.nc"), "w") as f:
             f[name].attrs[key] = value
         expect("netcdf_" + name, [cf_reference(f[name][()], attrs)])
 
-# MINC2's layout: an image whose slices each have their own range, in datasets beside it.
-with h5py.File(path("minc2.mnc"), "w") as f:
-    image = f.create_group("minc-2.0/image/0")
-    image["image"] = rng.integers(0, 4095, (4, 5, 6, 7)).astype("i2")
-    image["image-min"] = rng.uniform(-1, 0, (4, 5))
-    image["image-max"] = rng.uniform(1, 2, (4, 5))
-    f.create_group("minc-2.0/dimensions")
+
+
+def minc(name, image, dimorder, ranges=None, range_order=None, valid_range=None,
+         dimensions=None, expected=None, volume=None):
+    """A MINC2 file: the image, image-min and image-max (ranges: their arrays), and the
+    dimension variables' attributes; beside it what nibabel reads of it, as float32 real values
+    (NAME.raw), or the image itself for a float image."""
+    with h5py.File(path(name), "w") as f:
+        group = f.create_group("minc-2.0/image/0")
+        group["image"] = image
+        group["image"].attrs["dimorder"] = np.bytes_(dimorder)
+        if valid_range is not None:
+            group["image"].attrs["valid_range"] = np.array(valid_range, dtype="f8")
+        for which, values in zip(("image-min", "image-max"), ranges or ()):
+            group[which] = values
+            if range_order is not None:
+                group[which].attrs["dimorder"] = np.bytes_(range_order)
+        f.create_group("minc-2.0/dimensions")
+        names = dimorder.split(",")
+        for dim, attrs in (dimensions or {n: {} for n in names}).items():
+            f["minc-2.0/dimensions/" + dim] = np.int32(0)
+            f["minc-2.0/dimensions/" + dim].attrs["spacing"] = np.bytes_("regular__")
+            for key, value in attrs.items():
+                f["minc-2.0/dimensions/" + dim].attrs[key] = value
+    if expected is None:
+        return
+    data = image[volume] if volume is not None else image
+    if image.dtype.kind == "f":
+        real = data
+    else:
+        lo, hi = ranges[0], ranges[1]
+        if volume is not None and np.ndim(lo) > 0:
+            lo, hi = lo[volume], hi[volume]
+        info = np.iinfo(image.dtype)
+        vmin, vmax = valid_range if valid_range is not None else (info.min, info.max)
+        # nibabel's rule: the valid range onto image-min to image-max over the leading axes.
+        lo = np.reshape(lo, np.shape(lo) + (1,) * (data.ndim - np.ndim(lo)))
+        hi = np.reshape(hi, np.shape(hi) + (1,) * (data.ndim - np.ndim(hi)))
+        slope = (hi - lo) / (vmax - vmin)
+        real = np.clip(data, vmin, vmax) * slope + (lo - vmin * slope)
+    # The reader's slices are the image's slowest spatial axis, as stored.
+    np.ascontiguousarray(real, dtype=image.dtype if image.dtype.kind == "f" else "f4").tofile(
+        path(expected + ".raw"))
+
+
+space = {"xspace": {"step": 2.0, "start": -7.0, "direction_cosines": np.array([1.0, 0, 0])},
+         "yspace": {"step": -1.5, "start": 4.0},
+         "zspace": {"step": 3.0, "direction_cosines": np.array([0, 0.1, 0.995])}}
+# Each slice its own range, some voxels outside the valid range.
+minc("slices.mnc", rng.integers(-1200, 3200, (5, 6, 7)).astype("i2"), "zspace,yspace,xspace",
+     [rng.uniform(-1, 0, 5), rng.uniform(1, 2, 5)], "zspace", [-1000, 3000], space,
+     "minc_slices")
+# Each row its own range, uint8 of its type's whole range; a time series' slices.
+# More rows than the few values listed of other small datasets.
+minc("rows.mnc", rng.integers(0, 256, (10, 9, 6)).astype("u1"), "zspace,yspace,xspace",
+     [rng.uniform(-5, 0, (10, 9)), rng.uniform(1, 9, (10, 9))], "zspace,yspace", None, space,
+     "minc_rows")
+minc("series.mnc", rng.integers(-70000, 70000, (3, 4, 5, 6)).astype("i4"),
+     "time,zspace,yspace,xspace", [rng.uniform(-5, 0, (3, 4)), rng.uniform(1, 9, (3, 4))],
+     "time,zspace", [-65536, 65535], dict(space, time={}), "minc_series_t2", 2)
+# Channels, the spatial axes in another order, one range for the volume.
+minc("vector.mnc", rng.integers(0, 60000, (4, 5, 6, 3)).astype("u2"),
+     "xspace,zspace,yspace,vector_dimension", [np.float64(-2), np.float64(6)], None, [0, 60000],
+     dict(space, vector_dimension={}), "minc_vector")
+# Floats are real values as stored, the dimensions' attributes MINC's defaults.
+minc("floats.mnc", rng.uniform(-3, 3, (4, 3, 5)).astype("f4"), "zspace,yspace,xspace",
+     [np.float64(0), np.float64(1)], expected="minc_floats")
+# Hostile: each breaks one rule of the layout.
+good = rng.integers(0, 100, (5, 6, 7)).astype("i2")
+per_slice = [np.zeros(5), np.ones(5)]
+order = "zspace,yspace,xspace"
+broken = {
+    "minc_shape.mnc": dict(ranges=[np.zeros(4), np.ones(4)], range_order="zspace"),
+    "minc_over.mnc": dict(ranges=[np.zeros((5, 6, 7)), np.ones((5, 6, 7))], range_order=order),
+    "minc_nomin.mnc": dict(ranges=[]),
+    "minc_nan.mnc": dict(ranges=[np.zeros(5), np.array([1, 1, np.nan, 1, 1])]),
+    "minc_flat.mnc": dict(valid_range=[7, 7]),
+    "minc_nodim.mnc": dict(dimensions={"xspace": {}, "zspace": {}}),
+    "minc_zerostep.mnc": dict(dimensions=dict(space, xspace={"step": 0.0})),
+    "minc_nanstep.mnc": dict(dimensions=dict(space, yspace={"step": np.nan})),
+    "minc_irregular.mnc": dict(dimensions=dict(space, zspace={
+        "spacing": np.bytes_("irregular")})),
+    "minc_cosines.mnc": dict(dimensions=dict(space, zspace={
+        "direction_cosines": np.array([1.0, 0, 0])})),
+}
+for name, changes in broken.items():
+    minc(name, good, order, **dict(dict(ranges=per_slice, range_order="zspace"), **changes))
+with open(path("minc1.mnc"), "wb") as f:
+    f.write(b"CDF\x01" + bytes(60))  # MINC1 is netCDF classic
+minc("minc_unknown.mnc", good, "zspace,yspace,xfrequency", per_slice)
+minc("minc_twice.mnc", good, "zspace,xspace,xspace", per_slice)
+# Ranges over more entries than 64 bits count, none of them stored.
+with h5py.File(path("minc_vast.mnc"), "w") as f:
+    group = f.create_group("minc-2.0/image/0")
+    group.create_dataset("image", (2 ** 30, 2 ** 20, 2 ** 20, 2), "u1", chunks=(1, 1, 1, 2))
+    group["image"].attrs["dimorder"] = np.bytes_("time,zspace,yspace,xspace")
+    for which in ("image-min", "image-max"):
+        group.create_dataset(which, (2 ** 30, 2 ** 20, 2 ** 20), "f8", chunks=(1, 1, 1))
+        group[which].attrs["dimorder"] = np.bytes_("time,zspace,yspace")
+    for dim in ("xspace", "yspace", "zspace"):
+        f["minc-2.0/dimensions/" + dim] = np.int32(0)
+minc("minc_vector5.mnc", rng.integers(0, 9, (2, 3, 4, 5)).astype("u1"),
+     "zspace,yspace,xspace,vector_dimension", [np.float64(0), np.float64(1)])
 
 # Files whose datasets name other files for their samples; pack opens none of them. Every file
 # named has "secret" in its name, for the test that fails any open of one.

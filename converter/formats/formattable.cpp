@@ -310,6 +310,19 @@ const std::vector<InputFormat> formats = {
       {"application/x-hdf-eos5", "HDF-EOS5 file", {"he5"}, "application/x-hdf"},
       {"application/x-imaris", "Imaris image", {"ims"}, "application/x-hdf"}},
      {"xml"}},
+    {"MINC2",
+     "a MINC2 image (.mnc, HDF5): an integer image as real values by each slice's image-min\n"
+     "      and image-max, placed by its dimensions' steps and direction cosines; of a time\n"
+     "      series, the time point --volume T picks (MINC1, netCDF, is refused)",
+     {"mnc"},
+     nullptr, // HDF5's mark, which the HDF5 entry takes: told by its /minc-2.0 group
+     openMincSource,
+     [](const QString& path) { std::printf("%s", describeHdf5(path, InputSelection()).c_str()); },
+     {},
+     "hdf5",
+     nullptr,
+     picksVolume | picksDataset,
+     {{"application/x-minc", "MINC image", {"mnc"}}}},
     {".vol",
      "a volume (.vol), to resize it with --size",
      {"vol"},

@@ -30,6 +30,9 @@ const std::size_t maxAttributes = 64;
 const std::size_t maxNameLength = 1024;
 const std::size_t maxTextBytes = 4096;
 const hssize_t maxNumbers = 64;
+// A MINC2 image's image-min and image-max give a range for each slice or row: as many values as
+// a time series' rows.
+const hssize_t maxRangeNumbers = hssize_t(1) << 22;
 const int maxRank = 32;
 // CPU seconds a child may take: reading samples may inflate gigabytes, but the list of objects
 // is metadata alone, and a damaged file can send libhdf5 round its metadata cache for ever.
@@ -348,6 +351,17 @@ std::string storageRefusal(hid_t dataset) {
     return refusal;
 }
 
+// How many values of a dataset at path are listed at most.
+hssize_t numbersListed(const std::string& path) {
+    const auto endsWith = [&](const std::string& end) {
+        return path.size() >= end.size() &&
+               path.compare(path.size() - end.size(), end.size(), end) == 0;
+    };
+    return path.rfind("/minc-2.0/", 0) == 0 && (endsWith("/image-min") || endsWith("/image-max"))
+               ? maxRangeNumbers
+               : maxNumbers;
+}
+
 void describeDataset(hid_t dataset, Hdf5Object* listed) {
     listed->dataset = true;
     listed->refusal = storageRefusal(dataset);
@@ -372,8 +386,8 @@ void describeDataset(hid_t dataset, Hdf5Object* listed) {
         listed->chunk.assign(dims, dims + rank);
     const H5T_class_t kind = H5Tget_class(type);
     const hssize_t points = H5Sget_simple_extent_npoints(space);
-    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 && points <= maxNumbers &&
-        listed->refusal.empty()) {
+    if ((kind == H5T_INTEGER || kind == H5T_FLOAT) && points >= 1 &&
+        points <= numbersListed(listed->path) && listed->refusal.empty()) {
         std::vector<double> values{};
         values.resize(std::size_t(points));
         if (readBounded(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, space, values.data()) >= 0)

@@ -1,6 +1,7 @@
 #include "hdf5layouts.h"
 
 #include "inputfile.h"
+#include "minc.h"
 #include "text.h"
 #include "messages.h"
 
@@ -555,15 +556,6 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     return std::string();
 }
 
-// MINC2 keeps each slice's value range in datasets beside the image, which a plain read of the
-// image ignores: the file's MINC2 group, or any dataset under it, is refused.
-bool isMinc2(const Hdf5Contents& contents, const std::string& dataset) {
-    const std::string group = "/minc-2.0";
-    if (dataset.empty())
-        return contents.find(group) != nullptr;
-    const std::string path = dataset[0] == '/' ? dataset : "/" + dataset;
-    return path == group || path.rfind(group + "/", 0) == 0;
-}
 } // namespace
 
 std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
@@ -571,8 +563,7 @@ std::string readHdf5Layout(const QString& path, const Hdf5Contents& contents,
     std::string failure;
     const bool setupPick = selection.dataset.size() == 3 && selection.dataset[0] == 's';
     if (isMinc2(contents, selection.dataset))
-        failure = "a MINC2 image, whose slices each have their own value range: convert it "
-                  "with mincconvert/minctoraw or to NIfTI (e.g. with mnc2nii) first";
+        failure = readMincLayout(contents, selection, layout);
     else if (!selection.dataset.empty() && !setupPick)
         failure = readPlainDataset(contents, selection, layout);
     else if (contents.find("/DataSet/ResolutionLevel 0/TimePoint 0/Channel 0/Data"))

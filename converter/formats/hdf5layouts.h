@@ -40,6 +40,21 @@ struct Hdf5Values {
 void applyHdf5Values(const Hdf5Values& values, SampleType stored, const void* from,
                      std::size_t count, float* to);
 
+// A MINC2 integer image's real values: the valid range of the voxels maps onto each slice's
+// (or row's, or the volume's) range in image-min and image-max, voxels outside it clamped to
+// it as nibabel reads them. Entry base + z * perSlice + y * perRow of lo and hi is row y of
+// slice z of the time point read.
+struct MincScaling {
+    bool active = false;
+    double voxelMin = 0, voxelMax = 1;
+    std::vector<double> lo, hi;
+    std::uint64_t base = 0, perSlice = 0, perRow = 0;
+};
+
+// Slice z of raw samples of type stored, rows of rowSamples each, as float32 real values.
+void applyMincScaling(const MincScaling& scaling, SampleType stored, const void* from, int z,
+                      int rows, std::size_t rowSamples, float* to);
+
 struct Hdf5Layout {
     std::string format;                    // "Imaris", "BigDataViewer HDF5", "HDF5 dataset /path"
     SampleType type = SampleType::UInt8;   // the samples as read
@@ -52,6 +67,9 @@ struct Hdf5Layout {
     std::string note;               // what the reader made of the file that info tells, or ""
     std::vector<std::string> files; // files read besides the HDF5 file (BigDataViewer's .xml)
     Hdf5Values values;              // a netCDF-4 variable's, where type is float32 for them
+    MincScaling minc;               // a MINC2 image's, where type is float32 for it
+    std::string storedType;         // VolumeInfo::storedType
+    AxisDirections axes;            // where the file places its axes (MINC2), else an array
 };
 
 // Reads the layout of the file at path from its contents and the selection (--dataset,

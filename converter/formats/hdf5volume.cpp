@@ -45,6 +45,7 @@ struct SlabReader {
     VolumeInfo info;
     SampleType stored = SampleType::UInt8; // the datasets' type
     Hdf5Values values;                     // a netCDF-4 variable's masks and packing
+    MincScaling minc;                      // a MINC2 image's real values
     int slabDepth = 1;
     std::uint64_t step = 1; // slices the child reads at once
     Slab slabs[slabsAhead + 1];
@@ -139,7 +140,7 @@ struct SlabReader {
                     return slab.failure;
             }
         }
-        if (!values.active) {
+        if (!values.active && !minc.active) {
             copySlice(slab.samples.data(), slabCount(start), z - start,
                       static_cast<unsigned char*>(samples));
             return std::string();
@@ -147,7 +148,12 @@ struct SlabReader {
         const std::size_t count = planeSamples() * std::size_t(info.channels);
         std::vector<unsigned char> raw(count * sampleTypeBytes(stored));
         copySlice(slab.samples.data(), slabCount(start), z - start, raw.data());
-        applyHdf5Values(values, stored, raw.data(), count, static_cast<float*>(samples));
+        if (minc.active)
+            applyMincScaling(minc, stored, raw.data(), z, info.height,
+                             std::size_t(info.width) * std::size_t(info.channels),
+                             static_cast<float*>(samples));
+        else
+            applyHdf5Values(values, stored, raw.data(), count, static_cast<float*>(samples));
         return std::string();
     }
     // Interleaves the reads' channels of slice z of a slab of count slices into samples.
@@ -251,6 +257,8 @@ std::string openHdf5Source(const QString& input, const InputSelection& selection
     for (bool& known : info.axisSpacingKnown)
         known = layout.spacingKnown;
     info.channelDisplay = layout.display;
+    info.storedType = layout.storedType;
+    info.axes = layout.axes;
     int picked = 0;
     if (layout.levels.size() > 1) {
         for (const Hdf5Level& level : layout.levels)
@@ -270,6 +278,7 @@ std::string openHdf5Source(const QString& input, const InputSelection& selection
     reader->path = path;
     reader->stored = layout.stored;
     reader->values = layout.values;
+    reader->minc = layout.minc;
     reader->slabDepth = slabDepthFor(reader->level, info);
     reader->step = std::min<std::uint64_t>(chunkDepth(reader->level), reader->slabDepth);
     source->info = info;
@@ -282,6 +291,17 @@ std::string openHdf5Source(const QString& input, const InputSelection& selection
     source->costlyReads = true; // a child decoding chunks: once a pack, not once a pass
     guardReads(source);
     return std::string();
+}
+
+std::string openMincSource(const QString& path, const InputSelection& selection,
+                           TypedSource* source) {
+    FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
+    char start[4];
+    if (file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
+        std::memcmp(start, "CDF", 3) == 0 && (start[3] == 1 || start[3] == 2))
+        return "a MINC1 file (netCDF), which pack does not read: convert it to MINC2 with "
+               "mincconvert -2 first";
+    return openHdf5Source(path, selection, source);
 }
 
 std::string describeHdf5(const QString& input, const InputSelection& selection) {
