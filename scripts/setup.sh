@@ -61,3 +61,22 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"
 fi
+
+# The JavaScript OME-Zarr writer, a test tool only: in a prefix of its own, outside the
+# repository, at a pinned version, fetched once. Without the registry the sweep says it skipped.
+# Debian's npm brings Node.js with it; a Node.js from elsewhere brings its own npm, which
+# Debian's would conflict with.
+if ! command -v npm >/dev/null; then
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends npm
+fi
+npm_prefix=${TESSARY_TEST_NPM:-/opt/tessary-test/npm}
+ngff_zarr=0.14.0
+if ! grep -qs "\"version\": \"$ngff_zarr\"" \
+    "$npm_prefix/node_modules/@fideus-labs/ngff-zarr/package.json"; then
+    echo "Installing @fideus-labs/ngff-zarr $ngff_zarr into $npm_prefix"
+    $sudo mkdir -p "$npm_prefix"
+    $sudo npm install --prefix "$npm_prefix" --no-audit --no-fund --loglevel=error \
+        "@fideus-labs/ngff-zarr@$ngff_zarr" >/dev/null ||
+        echo "Could not install @fideus-labs/ngff-zarr: the ngff-zarr sweep will be skipped"
+fi

@@ -43,6 +43,10 @@ bash "$root/scripts/dicomsweep.sh" "$root/build/converter/tessary-vol"
 # h5py reads, everything else refused in one line naming the file.
 echo "== HDF5 sweep"
 bash "$root/scripts/hdf5sweep.sh" "$root/build/converter/tessary-vol"
+# The OME-Zarr stores the JavaScript writer @fideus-labs/ngff-zarr writes, NGFF 0.4 and 0.5,
+# folders and .ozx, with its pyramids, packed to the values it was given and zarrita reads back.
+echo "== ngff-zarr sweep"
+bash "$root/scripts/ngffzarrsweep.sh" "$root/build/converter/tessary-vol"
 # One asymmetric phantom through each format's own writer, in several frames, packed and
 # compared exactly with the orientation rule; each DICOM series against dcm2niix's NIfTI of it.
 echo "== orientation sweep"
