@@ -47,6 +47,10 @@ bash "$root/scripts/hdf5sweep.sh" "$root/build/converter/tessary-vol"
 # folders and .ozx, with its pyramids, packed to the values it was given and zarrita reads back.
 echo "== ngff-zarr sweep"
 bash "$root/scripts/ngffzarrsweep.sh" "$root/build/converter/tessary-vol"
+# The older OME-Zarr layouts (NGFF 0.1 to 0.3, bioformats2raw's) as python3-zarr writes them,
+# every level packed and compared with what zarr reads back.
+echo "== Zarr layout sweep"
+bash "$root/scripts/zarrlayoutsweep.sh" "$root/build/converter/tessary-vol"
 # One asymmetric phantom through each format's own writer, in several frames, packed and
 # compared exactly with the orientation rule; each DICOM series against dcm2niix's NIfTI of it.
 echo "== orientation sweep"
