@@ -66,6 +66,12 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
          "HDF5 dataset /salinity: 7x6x5 float32*1 alpha -1, spacing 1 1 1 unknown"},
         {"netcdf.nc", -1, "pressure", 0, "netcdf_pressure", -1,
          "HDF5 dataset /pressure: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "unwritten", 0, "netcdf_unwritten", -1,
+         "HDF5 dataset /unwritten: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "unwritten_f4", 0, "netcdf_unwritten_f4", -1,
+         "HDF5 dataset /unwritten_f4: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "bytes", 0, "netcdf_bytes", -1,
+         "HDF5 dataset /bytes: 6x5x4 uint8*1 alpha -1, spacing 1 1 1 unknown"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);

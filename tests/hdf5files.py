@@ -170,6 +170,18 @@ with h5py.File(path("netcdf.nc"), "w") as f:
         for key, value in attrs.items():
             f[name].attrs[key] = value
         expect("netcdf_" + name, [cf_reference(f[name][()], attrs)])
+    # Variables netCDF-C wrote without a _FillValue: the samples never written hold its default
+    # fill, masked as netCDF's readers mask it, but not in bytes, which have none.
+    for name, data, fill in [("unwritten", rng.integers(-3000, 3000, (4, 5, 6)).astype("i2"),
+                              -32767),
+                             ("unwritten_f4", rng.uniform(-1, 1, (4, 5, 6)).astype("f4"),
+                              np.float32(9.9692099683868690e36)),
+                             ("bytes", rng.integers(0, 256, (4, 5, 6)).astype("u1"), 255)]:
+        data[2:] = fill
+        f.create_dataset(name, data=data, chunks=(2, 5, 6), compression="gzip")
+        f[name].attrs["_Netcdf4Coordinates"] = np.arange(3, dtype="i4")
+        expect("netcdf_" + name, [data if data.dtype == np.uint8 else
+                                  cf_reference(data, {"_FillValue": fill})])
 
 # MINC2's layout: an image whose slices each have their own range, in datasets beside it.
 with h5py.File(path("minc2.mnc"), "w") as f:

@@ -469,12 +469,41 @@ std::vector<double> numbersOf(const Hdf5Object* data, const char* name) {
     return attribute && !attribute->text ? attribute->numbers : std::vector<double>();
 }
 
+// netCDF's default fill of a variable of the type (netcdf.h's NC_FILL_*), NaN for bytes and
+// types pack does not take.
+double netcdfDefaultFill(int type) {
+    switch (type) {
+    case int(SampleType::UInt16):
+        return 65535;
+    case int(SampleType::Int16):
+        return -32767;
+    case int(SampleType::UInt32):
+        return 4294967295.0;
+    case int(SampleType::Int32):
+        return -2147483647;
+    case int(SampleType::Float32):
+        return double(9.9692099683868690e+36f);
+    case int(SampleType::Float64):
+        return 9.9692099683868690e+36;
+    default:
+        return NAN;
+    }
+}
+
 // netCDF-4's attributes of a variable (CF conventions): masks on the raw values, then packing.
 Hdf5Values cfValues(const Hdf5Object* data) {
     Hdf5Values values;
     for (const char* name : {"_FillValue", "missing_value"})
         for (double v : numbersOf(data, name))
             values.masked.push_back(v);
+    // netCDF-C marks each variable with _Netcdf4Coordinates. Without a _FillValue, the samples
+    // never written hold netCDF's default fill, which its readers mask; bytes have none, as
+    // every value of theirs may be data.
+    if (data->attribute("_Netcdf4Coordinates") && !data->attribute("_FillValue")) {
+        const double fill = netcdfDefaultFill(data->type);
+        if (!std::isnan(fill))
+            values.masked.push_back(fill);
+    }
     const std::vector<double> range = numbersOf(data, "valid_range");
     const std::vector<double> lo = numbersOf(data, "valid_min"), hi = numbersOf(data, "valid_max");
     if (range.size() == 2)
