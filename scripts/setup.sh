@@ -26,6 +26,7 @@ set -euo pipefail
 # write the stores zarr_test reads.
 # libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
 # and VTK legacy files of scripts/writersweep.sh.
+# python3-netcdf4 writes and decodes the netCDF files of scripts/netcdfsweep.sh.
 # libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
 # in tessary-vol synth; gimp-data's patterns are the exemplars of tessary-bench --synth.
 packages=(
@@ -43,6 +44,7 @@ packages=(
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile
     libcfitsio-dev python3-astropy python3-vtk9
+    python3-netcdf4
 )
 
 if [ "$(id -u)" -ne 0 ]; then

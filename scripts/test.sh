@@ -51,6 +51,10 @@ bash "$root/scripts/ngffzarrsweep.sh" "$root/build/converter/tessary-vol"
 # every level packed and compared with what zarr reads back.
 echo "== Zarr layout sweep"
 bash "$root/scripts/zarrlayoutsweep.sh" "$root/build/converter/tessary-vol"
+# The netCDF-4 variables python3-netcdf4 writes, with CF masks and packing, packed to what
+# netCDF4 decodes; a netCDF-3 file refused as such.
+echo "== netCDF sweep"
+bash "$root/scripts/netcdfsweep.sh" "$root/build/converter/tessary-vol"
 # One asymmetric phantom through each format's own writer, in several frames, packed and
 # compared exactly with the orientation rule; each DICOM series against dcm2niix's NIfTI of it.
 echo "== orientation sweep"
