@@ -7,7 +7,8 @@ Usage: /usr/bin/python3 scripts/ngffzarrsweep.py TESSARY_VOL FOLDER
 Every store packs its finest level with --pad and --spacing 1,1,1, and each coarser level of a
 cubic pyramid with --size SIDE (the level read as it is, not averaged); the samples must match
 the reference's mapped to 8 bits by the converter's rule (niftisweep.to_bytes; uint8 copied,
-exactly), laid out by the orientation rule of an array placed nowhere. info must list every
+exactly; one channel grey, two red and green over one range), laid out by the orientation
+rule of an array placed nowhere. info must list every
 level. Exits with 1 on any mismatch, refusal, crash or stray output on standard error.
 """
 import json
@@ -27,9 +28,15 @@ def raw(folder, name, dtype, shape):
 
 
 def expected_rgb(array):
-    """The converter's RGB cube, (x, y, z, 3) before padding, of an array a[z, y, x]."""
-    grey = niftisweep.to_bytes(array, array.dtype == numpy.uint8).transpose(2, 1, 0)
-    return numpy.repeat(grey[..., numpy.newaxis], 3, axis=3)
+    """The converter's RGB cube, (x, y, z, 3) before padding, of an array a[z, y, x] or
+    a[c, z, y, x]: one channel grey, two red and green, over one range."""
+    channels = array if array.ndim == 4 else array[numpy.newaxis]
+    mapped = niftisweep.to_bytes(channels, array.dtype == numpy.uint8).transpose(3, 2, 1, 0)
+    rgb = numpy.zeros(mapped.shape[:3] + (3,))
+    rgb[..., :mapped.shape[3]] = mapped
+    if mapped.shape[3] == 1:
+        rgb[..., 1] = rgb[..., 2] = mapped[..., 0]
+    return rgb
 
 
 def compare(tool, label, store, extra, array, out):
@@ -38,7 +45,7 @@ def compare(tool, label, store, extra, array, out):
     if result.returncode != 0 or result.stderr:
         return "%s: exit %d, %r" % (label, result.returncode, result.stderr)
     cube = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
-    if cube.shape[0] != max(array.shape):
+    if cube.shape[0] != max(array.shape[-3:]):
         return "%s: packed to N = %d, the level is %s" % (label, cube.shape[0], array.shape)
     inside, expected = sweepvolume.placed(cube, expected_rgb(array), sweepvolume.ARRAY)
     worst = float(numpy.abs(inside - expected).max())
@@ -60,9 +67,9 @@ def check(tool, folder, entry, out):
     for k, level in enumerate(levels):
         extra = []
         if k > 0:
-            if len(set(level.shape)) != 1 or len(set(levels[0].shape)) != 1:
+            if len(set(level.shape[-3:])) != 1 or len(set(levels[0].shape[-3:])) != 1:
                 continue  # --size of a level of unequal sides averages it further
-            extra = ["--size", str(level.shape[0])]
+            extra = ["--size", str(level.shape[-1])]
         label = "%s (NGFF %s) level %d" % (entry["store"], entry["version"], k)
         problem = compare(tool, label, store, extra, level, out)
         if problem:

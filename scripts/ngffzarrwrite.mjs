@@ -51,9 +51,17 @@ const { FileSystemStore } = await import("@zarrita/storage");
 const TYPED = { uint8: Uint8Array, uint16: Uint16Array, int16: Int16Array, float32: Float32Array };
 
 // Values that use each type's range and differ between neighbours along every axis, so that
-// a turned or shifted axis shows.
+// a turned or shifted axis shows; channels (a leading axis of a 4-D shape) apart.
 function values(dtype, shape) {
-    const [nz, ny, nx] = shape;
+    const [nz, ny, nx] = shape.slice(-3);
+    const channels = shape.length === 4 ? shape[0] : 1;
+    const out = new TYPED[dtype](channels * nz * ny * nx);
+    for (let c = 0; c < channels; c++)
+        out.set(volume(dtype, nz, ny, nx).map((v) => v / (c + 1)), c * nz * ny * nx);
+    return out;
+}
+
+function volume(dtype, nz, ny, nx) {
     const out = new TYPED[dtype](nz * ny * nx);
     for (let z = 0; z < nz; z++)
         for (let y = 0; y < ny; y++)
@@ -74,10 +82,12 @@ async function image(dtype, shape, chunks, data) {
     const array = await zarr.create(zarr.root(new Map()).resolve("image"), {
         shape, data_type: dtype, chunk_shape: chunks, codecs: ngff.defaultCodecs(dtype),
     });
-    await zarr.set(array, null, { data, shape, stride: [shape[1] * shape[2], shape[2], 1] });
+    const stride = shape.map((_, k) => shape.slice(k + 1).reduce((a, b) => a * b, 1));
+    await zarr.set(array, null, { data, shape, stride });
+    const dims = (shape.length === 4 ? ["c"] : []).concat(["z", "y", "x"]);
     return new ngff.NgffImage({
-        data: array, dims: ["z", "y", "x"], scale: { z: 1, y: 1, x: 1 },
-        translation: { z: 0, y: 0, x: 0 }, name: "image",
+        data: array, dims, scale: Object.fromEntries(dims.map((d) => [d, 1])),
+        translation: Object.fromEntries(dims.map((d) => [d, 0])), name: "image",
     });
 }
 
@@ -90,6 +100,7 @@ const CASES = [
     ["flat-u16", "uint16", [6, 10, 12], [4, 4, 4], [2]],
     ["tall-f32", "float32", [13, 5, 9], [4, 4, 4], []],
     ["odd-i16", "int16", [7, 11, 5], [3, 4, 5], []],
+    ["channels-u16", "uint16", [2, 8, 8, 8], [1, 4, 4, 8], [2]],
 ];
 
 const out = process.argv[2];
