@@ -182,6 +182,11 @@ with h5py.File(path("netcdf.nc"), "w") as f:
         f[name].attrs["_Netcdf4Coordinates"] = np.arange(3, dtype="i4")
         expect("netcdf_" + name, [data if data.dtype == np.uint8 else
                                   cf_reference(data, {"_FillValue": fill})])
+    # A netCDF-4 variable of three time points: CF's T, Z, Y, X, not three channels.
+    series = rng.uniform(0, 1, (3, 4, 5, 6)).astype("f4")
+    f.create_dataset("series", data=series, chunks=(1, 4, 5, 6))
+    f["series"].attrs["_Netcdf4Coordinates"] = np.arange(4, dtype="i4")
+    expect("netcdf_series_t2", [series[2]])
 
 # MINC2's layout: an image whose slices each have their own range, in datasets beside it.
 with h5py.File(path("minc2.mnc"), "w") as f:

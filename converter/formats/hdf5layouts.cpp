@@ -524,7 +524,8 @@ Hdf5Values cfValues(const Hdf5Object* data) {
 }
 
 // Any 3-D dataset (z, y, x), or 4-D: a leading axis of at most four is channels, else a
-// trailing one of at most four is channels (interleaved), else the leading axis is time.
+// trailing one of at most four is channels (interleaved), else the leading axis is time (always
+// of a netCDF-4 variable).
 std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection& selection,
                              Hdf5Layout* layout) {
     const std::string path =
@@ -539,8 +540,11 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     if (dims.size() != 3 && dims.size() != 4)
         return path + " is " + dimsText(dims) + ": pack reads 3-D and 4-D datasets";
     const bool four = dims.size() == 4;
-    const bool leadingChannels = four && dims[0] <= maxChannelAxis;
-    const bool trailingChannels = four && !leadingChannels && dims[3] <= maxChannelAxis;
+    // A netCDF-4 variable's dimensions come in CF's order T, Z, Y, X: the leading one is time,
+    // however few its points.
+    const bool netcdf = data->attribute("_Netcdf4Coordinates") != nullptr;
+    const bool leadingChannels = four && !netcdf && dims[0] <= maxChannelAxis;
+    const bool trailingChannels = four && !netcdf && !leadingChannels && dims[3] <= maxChannelAxis;
     const std::size_t z = four && !trailingChannels ? 1 : 0;
     Hdf5Level level;
     for (int k = 0; k < 3; ++k) {
