@@ -47,7 +47,8 @@ def variable(dataset, name, dimensions, dtype, data, fill=None, **attributes):
 
 
 def netcdf4_file(path):
-    """Variables of a netCDF-4 file: (name, the --volume picks or [None])."""
+    """Variables of a netCDF-4 file: (name, the --volume picks or [None]). A 4-D variable's
+    leading dimension is time, however few its points (CF's order T, Z, Y, X)."""
     shape = (6, 9, 11)
     with netCDF4.Dataset(path, "w", format="NETCDF4") as f:
         for name, size in (("time", 7), ("z", 6), ("y", 9), ("x", 11)):
@@ -86,13 +87,18 @@ def netcdf4_file(path):
         counts[4, 0, 0, 0] = 32000
         variable(f, "series_i2", ("time",) + zyx, "i2", counts, fill=numpy.int16(32000),
                  scale_factor=numpy.float32(0.25), add_offset=numpy.float32(1000))
+        f.createDimension("season", 3)
+        few = ramp((3,) + shape, "f8", 0.5, -7)
+        few[1, 5, 8, 10] = 1e30
+        variable(f, "seasons_f8", ("season",) + zyx, "f8", few,
+                 valid_range=numpy.array([-50, 50.0]))
         signed = ramp(shape, "i1", 1, -128)
         variable(f, "signed_i1", zyx, "i1", signed, fill=numpy.int8(-100),
                  valid_min=numpy.int8(-120))
     return [("packed_i2", [None]), ("valid_u1", [None]), ("missing_f4", [None]),
             ("scaled_i4", [None]), ("missing_two_u2", [None]), ("plain_f8", [None]),
             ("partial_i2", [None]), ("partial_f4", [None]), ("series_f4", [0, 2, 6]),
-            ("series_i2", [1, 4]), ("signed_i1", [None])]
+            ("series_i2", [1, 4]), ("seasons_f8", [0, 1, 2]), ("signed_i1", [None])]
 
 
 def decoded(path, name, volume):
