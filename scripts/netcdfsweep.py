@@ -9,8 +9,9 @@ valid_max, scale_factor and add_offset, and variables written only in part. Each
 --dataset VAR (--volume T for a time point), --pad and --spacing 1,1,1, and must match netCDF4's
 values mapped to 8 bits by the converter's rule (niftisweep.to_bytes) within 1: a masked sample
 black and out of the value range, as NaN is. A netCDF-3 classic file must be refused in one
-line naming the file as such. Exits with 1 on any mismatch, refusal, crash or stray output on
-standard error.
+line naming the file as such; a netCDF-4 file without --dataset, and a variable of time points
+without one picked, in one line saying what to pick. Exits with 1 on any mismatch, refusal,
+crash or stray output on standard error.
 """
 import os
 import subprocess
@@ -152,6 +153,16 @@ def main():
                     problems.append(problem)
                 else:
                     matched += 1
+        # Without a variable named, the file is refused, saying how to name one; a variable of
+        # time points without one picked, or with one it lacks, likewise.
+        for extra, expected in (
+                ([], "name a 3-D or 4-D dataset with --dataset PATH"),
+                (["--dataset", "seasons_f8"], "3 time points (pick one with --volume T, 0 to 2)"),
+                (["--dataset", "series_f4", "--volume", "7"], "the file has 7 time points")):
+            before = len(problems)
+            niftisweep.refusal(tool, path, ["pack", path, "-o", out, "--pad"] + extra, expected,
+                               problems)
+            refused += len(problems) == before
         classic = os.path.join(scratch, "classic.nc")
         with netCDF4.Dataset(classic, "w", format="NETCDF3_CLASSIC") as f:
             for name, size in (("z", 4), ("y", 5), ("x", 6)):
