@@ -5,11 +5,12 @@ reads back.
 Usage: /usr/bin/python3 scripts/ngffzarrsweep.py TESSARY_VOL FOLDER
 
 Every store packs its finest level with --pad and --spacing 1,1,1, and each coarser level of a
-cubic pyramid with --size SIDE (the level read as it is, not averaged); the samples must match
-the reference's mapped to 8 bits by the converter's rule (niftisweep.to_bytes; uint8 copied,
-exactly; one channel grey, two red and green over one range), laid out by the orientation
-rule of an array placed nowhere. info must list every
-level. Exits with 1 on any mismatch, refusal, crash or stray output on standard error.
+cubic pyramid with --size SIDE (the level read as it is, not averaged), the coarsest with
+--max-size SIDE too. The samples must match the reference's mapped to 8 bits by the
+converter's rule (niftisweep.to_bytes; uint8 copied, exactly; one channel grey, two red and
+green over one range), laid out by the orientation rule of an array placed nowhere. info must
+list every level. Exits with 1 on any mismatch, refusal, crash or stray output on standard
+error.
 """
 import json
 import os
@@ -70,12 +71,17 @@ def check(tool, folder, entry, out):
             if len(set(level.shape[-3:])) != 1 or len(set(levels[0].shape[-3:])) != 1:
                 continue  # --size of a level of unequal sides averages it further
             extra = ["--size", str(level.shape[-1])]
-        label = "%s (NGFF %s) level %d" % (entry["store"], entry["version"], k)
-        problem = compare(tool, label, store, extra, level, out)
-        if problem:
-            problems.append(problem)
-        else:
-            matched += 1
+        picks = [extra]
+        if k > 0 and k == len(levels) - 1:
+            picks.append(["--max-size", extra[1]])  # no level has more: the coarsest as it is
+        for pick in picks:
+            label = " ".join(["%s (NGFF %s) level %d" % (entry["store"], entry["version"], k)]
+                             + pick)
+            problem = compare(tool, label, store, pick, level, out)
+            if problem:
+                problems.append(problem)
+            else:
+                matched += 1
     info = niftisweep.run(tool, "info", store, "--pad")
     listed = [line for line in info.stdout.splitlines() if line.lstrip().startswith("level ")]
     if info.returncode != 0 or info.stderr or len(listed) != (len(levels) if len(levels) > 1
@@ -99,7 +105,7 @@ def main():
         problems += found
         matched += count
     versions = sorted({entry["version"] for entry in manifest})
-    print("ngff-zarr sweep: %d stores (NGFF %s, folders and .ozx), %d levels packed and matched"
+    print("ngff-zarr sweep: %d stores (NGFF %s, folders and .ozx), %d packs of their levels matched"
           % (len(manifest), ", ".join(versions), matched))
     for problem in problems:
         print("  " + problem)

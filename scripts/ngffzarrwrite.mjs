@@ -33,8 +33,8 @@ globalThis.Worker = class extends EventTarget {
         this.thread = new Thread(BOOT, { eval: true, workerData: String(url) });
         this.thread.on("message", (data) =>
             this.dispatchEvent(Object.assign(new Event("message"), { data })));
-        this.thread.on("error", (error) =>
-            this.dispatchEvent(Object.assign(new Event("error"), { error, message: String(error) })));
+        this.thread.on("error", (error) => this.dispatchEvent(
+            Object.assign(new Event("error"), { error, message: String(error) })));
     }
     postMessage(message, transfer) {
         this.thread.postMessage(message, transfer);
