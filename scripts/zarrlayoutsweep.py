@@ -7,11 +7,10 @@ halved in x and y only, without scales).
 Usage: /usr/bin/python3 scripts/zarrlayoutsweep.py TESSARY_VOL
 
 Each store packs with --pad and --spacing 1,1,1 (with --volume T where it has time points,
---size SIDE for a coarser level of a cubic pyramid, --max-size for the coarsest of any), and
-must match zarr's samples mapped to 8 bits by the
-converter's rule (niftisweep.to_bytes, all channels over one range; uint8 copied, exactly), one
-channel grey, two red and green, laid out by the orientation rule of an array placed nowhere.
-info must list every level. Exits with 1 on any mismatch, refusal, crash or stray output on
+--size SIDE for a coarser level of a cubic pyramid, --max-size for the coarsest), and
+must match zarr's samples mapped to 8 bits by the converter's rule (niftisweep.to_bytes, all
+channels over one range; uint8 copied, exactly), one channel grey, two red and green, laid out
+by the orientation rule of an array placed nowhere. info must list every level. Exits with 1 on any mismatch, refusal, crash or stray output on
 standard error.
 """
 import json
@@ -191,8 +190,11 @@ def check(tool, path, image, picks, out):
             sizes = [["--size", str(sides[0])]]
         else:
             sizes = []  # --size of a level of unequal sides resamples it
-        if k > 0 and k == len(levels) - 1:
-            # No level has fewer samples: the coarsest as it is.
+        if k > 0 and k == len(levels) - 1 and (cubic or sides[0] == levels[0].shape[-3]
+                                               and sides[0] == max(sides)):
+            # No level has fewer samples: the coarsest as it is. Halved in x and y only, a
+            # level's z, as long as its longest side, counts its fewest samples at the finest
+            # spacing.
             sizes.append(["--max-size", str(max(sides))])
         for pick, size in [(p, s) for p in picks for s in sizes]:
             extra = pick + size
