@@ -27,6 +27,7 @@ set -euo pipefail
 # write the stores zarr_test reads.
 # libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
 # and VTK legacy files of scripts/writersweep.sh.
+# python3-netcdf4 writes and decodes the netCDF files of scripts/netcdfsweep.sh.
 # libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
 # in tessary-vol synth; gimp-data's patterns are the exemplars of tessary-bench --synth.
 packages=(
@@ -44,6 +45,7 @@ packages=(
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile
     libcfitsio-dev python3-astropy python3-vtk9
+    python3-netcdf4
 )
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -61,4 +63,23 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"
+fi
+
+# The JavaScript OME-Zarr writer, a test tool only: in a prefix of its own, outside the
+# repository, at a pinned version, fetched once. Without the registry the sweep says it skipped.
+# Debian's npm brings Node.js with it; a Node.js from elsewhere brings its own npm, which
+# Debian's would conflict with.
+if ! command -v npm >/dev/null; then
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends npm
+fi
+npm_prefix=${TESSARY_TEST_NPM:-/opt/tessary-test/npm}
+ngff_zarr=0.14.0
+if ! grep -qs "\"version\": \"$ngff_zarr\"" \
+    "$npm_prefix/node_modules/@fideus-labs/ngff-zarr/package.json"; then
+    echo "Installing @fideus-labs/ngff-zarr $ngff_zarr into $npm_prefix"
+    $sudo mkdir -p "$npm_prefix"
+    $sudo npm install --prefix "$npm_prefix" --no-audit --no-fund --loglevel=error \
+        "@fideus-labs/ngff-zarr@$ngff_zarr" >/dev/null ||
+        echo "Could not install @fideus-labs/ngff-zarr: the ngff-zarr sweep will be skipped"
 fi

@@ -47,6 +47,18 @@ bash "$root/scripts/hdf5sweep.sh" "$root/build/converter/tessary-vol"
 # own, packed and compared exactly with minctoraw's and nibabel's real values and affines.
 echo "== MINC sweep"
 bash "$root/scripts/mincsweep.sh" "$root/build/converter/tessary-vol"
+# The OME-Zarr stores the JavaScript writer @fideus-labs/ngff-zarr writes, NGFF 0.4 and 0.5,
+# folders and .ozx, with its pyramids, packed to the values it was given and zarrita reads back.
+echo "== ngff-zarr sweep"
+bash "$root/scripts/ngffzarrsweep.sh" "$root/build/converter/tessary-vol"
+# The older OME-Zarr layouts (NGFF 0.1 to 0.3, bioformats2raw's) as python3-zarr writes them,
+# every level packed and compared with what zarr reads back.
+echo "== Zarr layout sweep"
+bash "$root/scripts/zarrlayoutsweep.sh" "$root/build/converter/tessary-vol"
+# The netCDF-4 variables python3-netcdf4 writes, with CF masks and packing, packed to what
+# netCDF4 decodes; a netCDF-3 file refused as such.
+echo "== netCDF sweep"
+bash "$root/scripts/netcdfsweep.sh" "$root/build/converter/tessary-vol"
 # One asymmetric phantom through each format's own writer, in several frames, packed and
 # compared exactly with the orientation rule; each DICOM series against dcm2niix's NIfTI of it.
 echo "== orientation sweep"

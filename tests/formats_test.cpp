@@ -301,6 +301,9 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
     writeFile("sizes/b.png", pngBytes(QImage(1, 2, QImage::Format_RGB888)));
     writeFile("v.raw", std::string(25, 'x'));
     writeFile("s/x.txt", "text");
+    // netCDF before netCDF-4, which is not HDF5: named, with what to convert it with.
+    writeFile("classic.nc", std::string("CDF\x01\0\0\0\0", 8));
+    writeFile("offset.nc", std::string("CDF\x02\0\0\0\0", 8));
     writeFile("short.vol", volumeFile(2, "v", std::vector<unsigned char>(23)));
     // NIfTI: NIfTI-2 sizes past any memory, a dimension count the library would walk the
     // header's sizes with far past their end, a FIFO.
@@ -353,6 +356,9 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
                                   "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, VTK legacy, .npy, .npz, "
                                   "Zarr, HDF5, MINC2, .vol, raw RGB bytes and raw samples (--raw))"},
+        {{"classic.nc"}, "classic.nc", "a netCDF-3 classic file, which pack does not read: "
+                                        "convert it to netCDF-4 (nccopy -k nc4 FILE NEW.nc)"},
+        {{"offset.nc"}, "offset.nc", "a netCDF-3 64-bit offset file, which pack does not read"},
         {{"short.vol"}, "short.vol", ""},
         {{"huge.nii"}, "huge.nii", "unsupported sizes"},
         {{"dims.nii"}, "dims.nii", "dimension count"},

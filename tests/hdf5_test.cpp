@@ -85,6 +85,14 @@ TEST_F(Hdf5Files, ReadsTheSamplesH5pyReads) {
         {"floats.mnc", -1, "", 0, "minc_floats", -1,
          "MINC2: 5x3x4 float32*1 alpha -1, spacing 1 1 1 unknown, oriented LAS from MINC's default "
          "axes (x = -i, y = j, z = k)"},
+        {"netcdf.nc", -1, "unwritten", 0, "netcdf_unwritten", -1,
+         "HDF5 dataset /unwritten: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "unwritten_f4", 0, "netcdf_unwritten_f4", -1,
+         "HDF5 dataset /unwritten_f4: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", -1, "bytes", 0, "netcdf_bytes", -1,
+         "HDF5 dataset /bytes: 6x5x4 uint8*1 alpha -1, spacing 1 1 1 unknown"},
+        {"netcdf.nc", 2, "series", 0, "netcdf_series_t2", -1,
+         "HDF5 dataset /series: 6x5x4 float32*1 alpha -1, spacing 1 1 1 unknown"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(std::string(test.file) + " " + test.dataset + " " + test.expected);

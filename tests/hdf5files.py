@@ -170,6 +170,23 @@ with h5py.File(path("netcdf.nc"), "w") as f:
         for key, value in attrs.items():
             f[name].attrs[key] = value
         expect("netcdf_" + name, [cf_reference(f[name][()], attrs)])
+    # Variables netCDF-C wrote without a _FillValue: the samples never written hold its default
+    # fill, masked as netCDF's readers mask it, but not in bytes, which have none.
+    for name, data, fill in [("unwritten", rng.integers(-3000, 3000, (4, 5, 6)).astype("i2"),
+                              -32767),
+                             ("unwritten_f4", rng.uniform(-1, 1, (4, 5, 6)).astype("f4"),
+                              np.float32(9.9692099683868690e36)),
+                             ("bytes", rng.integers(0, 256, (4, 5, 6)).astype("u1"), 255)]:
+        data[2:] = fill
+        f.create_dataset(name, data=data, chunks=(2, 5, 6), compression="gzip")
+        f[name].attrs["_Netcdf4Coordinates"] = np.arange(3, dtype="i4")
+        expect("netcdf_" + name, [data if data.dtype == np.uint8 else
+                                  cf_reference(data, {"_FillValue": fill})])
+    # A netCDF-4 variable of three time points: CF's T, Z, Y, X, not three channels.
+    series = rng.uniform(0, 1, (3, 4, 5, 6)).astype("f4")
+    f.create_dataset("series", data=series, chunks=(1, 4, 5, 6))
+    f["series"].attrs["_Netcdf4Coordinates"] = np.arange(4, dtype="i4")
+    expect("netcdf_series_t2", [series[2]])
 
 
 

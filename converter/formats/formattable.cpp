@@ -500,6 +500,17 @@ std::string checkUrl(const QString& path) {
                                                  " only; download it first");
     return std::string();
 }
+
+// netCDF's formats before netCDF-4 (which is HDF5, read as such), or "" for another file.
+std::string netcdf3Kind(const std::string& start) {
+    if (hasAt(start, 0, std::string("CDF\x01", 4)))
+        return "netCDF-3 classic";
+    if (hasAt(start, 0, std::string("CDF\x02", 4)))
+        return "netCDF-3 64-bit offset";
+    if (hasAt(start, 0, std::string("CDF\x05", 4)))
+        return "netCDF CDF-5";
+    return std::string();
+}
 } // namespace
 
 // An option that picks a part of an input whose format has no such parts: the message, naming
@@ -542,8 +553,15 @@ std::string openPackInput(const QStringList& given, const InputSelection& select
     const bool claimed = format && format->claims && format->claims(path);
     if (paths.size() == 1 && !claimed && !file.isDir() && !file.isFile())
         return fileMessage(path, cantOpenReason(path));
-    if (!format)
+    if (!format) {
+        const std::string netcdf = file.isFile() ? netcdf3Kind(firstBytes(path)) : std::string();
+        if (!netcdf.empty())
+            return fileMessage(path, "a " + netcdf +
+                                         " file, which pack does not read: convert it to "
+                                         "netCDF-4 (nccopy -k nc4 FILE NEW.nc) and pack that "
+                                         "with --dataset VARIABLE");
         return fileMessage(path, "unsupported format (" + packReads() + ")");
+    }
     const std::string unused = checkPicks(*format, selection);
     if (!unused.empty())
         return fileMessage(path, unused);

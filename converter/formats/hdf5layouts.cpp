@@ -470,12 +470,41 @@ std::vector<double> numbersOf(const Hdf5Object* data, const char* name) {
     return attribute && !attribute->text ? attribute->numbers : std::vector<double>();
 }
 
+// netCDF's default fill of a variable of the type (netcdf.h's NC_FILL_*), NaN for bytes and
+// types pack does not take.
+double netcdfDefaultFill(int type) {
+    switch (type) {
+    case int(SampleType::UInt16):
+        return 65535;
+    case int(SampleType::Int16):
+        return -32767;
+    case int(SampleType::UInt32):
+        return 4294967295.0;
+    case int(SampleType::Int32):
+        return -2147483647;
+    case int(SampleType::Float32):
+        return double(9.9692099683868690e+36f);
+    case int(SampleType::Float64):
+        return 9.9692099683868690e+36;
+    default:
+        return NAN;
+    }
+}
+
 // netCDF-4's attributes of a variable (CF conventions): masks on the raw values, then packing.
 Hdf5Values cfValues(const Hdf5Object* data) {
     Hdf5Values values;
     for (const char* name : {"_FillValue", "missing_value"})
         for (double v : numbersOf(data, name))
             values.masked.push_back(v);
+    // netCDF-C marks each variable with _Netcdf4Coordinates. Without a _FillValue, the samples
+    // never written hold netCDF's default fill, which its readers mask; bytes have none, as
+    // every value of theirs may be data.
+    if (data->attribute("_Netcdf4Coordinates") && !data->attribute("_FillValue")) {
+        const double fill = netcdfDefaultFill(data->type);
+        if (!std::isnan(fill))
+            values.masked.push_back(fill);
+    }
     const std::vector<double> range = numbersOf(data, "valid_range");
     const std::vector<double> lo = numbersOf(data, "valid_min"), hi = numbersOf(data, "valid_max");
     if (range.size() == 2)
@@ -496,7 +525,8 @@ Hdf5Values cfValues(const Hdf5Object* data) {
 }
 
 // Any 3-D dataset (z, y, x), or 4-D: a leading axis of at most four is channels, else a
-// trailing one of at most four is channels (interleaved), else the leading axis is time.
+// trailing one of at most four is channels (interleaved), else the leading axis is time (always
+// of a netCDF-4 variable).
 std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection& selection,
                              Hdf5Layout* layout) {
     const std::string path =
@@ -511,8 +541,11 @@ std::string readPlainDataset(const Hdf5Contents& contents, const InputSelection&
     if (dims.size() != 3 && dims.size() != 4)
         return path + " is " + dimsText(dims) + ": pack reads 3-D and 4-D datasets";
     const bool four = dims.size() == 4;
-    const bool leadingChannels = four && dims[0] <= maxChannelAxis;
-    const bool trailingChannels = four && !leadingChannels && dims[3] <= maxChannelAxis;
+    // A netCDF-4 variable's dimensions come in CF's order T, Z, Y, X: the leading one is time,
+    // however few its points.
+    const bool netcdf = data->attribute("_Netcdf4Coordinates") != nullptr;
+    const bool leadingChannels = four && !netcdf && dims[0] <= maxChannelAxis;
+    const bool trailingChannels = four && !netcdf && !leadingChannels && dims[3] <= maxChannelAxis;
     const std::size_t z = four && !trailingChannels ? 1 : 0;
     Hdf5Level level;
     for (int k = 0; k < 3; ++k) {
