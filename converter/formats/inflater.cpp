@@ -6,17 +6,17 @@
 
 Inflater::Inflater(std::FILE* f, off_t from, std::int64_t max, bool several)
     : file(f), start(from), at(from), limit(max), inputLeft(max), multiMember(several) {
-    inflateInit2(&stream, 15 + 32); // a zlib or a gzip stream, whichever the header shows
+    isal_inflate_init(state.get());
+    state->avail_in = 0;
 }
 
-Inflater::~Inflater() {
-    inflateEnd(&stream);
-}
+Inflater::~Inflater() = default;
 
 bool Inflater::rewind() {
-    inflateReset(&stream);
-    stream.avail_in = 0;
+    isal_inflate_reset(state.get());
+    state->avail_in = 0;
     ended = false;
+    memberStart = true;
     position = 0;
     inputLeft = limit;
     at = start;
@@ -37,50 +37,71 @@ Inflater::Result Inflater::skip(std::uint64_t length) {
 
 std::unique_ptr<Inflater> Inflater::copy() const {
     std::unique_ptr<Inflater> twin(new Inflater(file, start, limit, multiMember));
-    inflateEnd(&twin->stream);
-    if (inflateCopy(&twin->stream, const_cast<z_stream*>(&stream)) != Z_OK)
-        return nullptr;
+    *twin->state = *state;
     twin->input = input;
-    if (stream.next_in)
-        twin->stream.next_in = twin->input.data() + (stream.next_in - input.data());
+    if (state->next_in)
+        twin->state->next_in = twin->input.data() + (state->next_in - input.data());
     twin->at = at;
     twin->inputLeft = inputLeft;
     twin->ended = ended;
+    twin->memberStart = memberStart;
     twin->position = position;
     return twin;
 }
 
+// Reads the next compressed bytes into the input buffer; false at the data's end.
+bool Inflater::fillInput() {
+    std::size_t want = input.size();
+    if (inputLeft >= 0)
+        want = std::size_t(std::min<std::int64_t>(std::int64_t(want), inputLeft));
+    const ssize_t got = want > 0 ? pread(fileno(file), input.data(), want, at) : 0;
+    state->avail_in = got > 0 ? std::uint32_t(got) : 0;
+    state->next_in = input.data();
+    at += off_t(state->avail_in);
+    if (inputLeft >= 0)
+        inputLeft -= std::int64_t(state->avail_in);
+    return state->avail_in > 0;
+}
+
+// A member's first byte tells its wrapper: gzip's magic, or else a zlib header.
+void Inflater::startMember() {
+    unsigned char* in = state->next_in;
+    const std::uint32_t left = state->avail_in;
+    isal_inflate_reset(state.get());
+    state->next_in = in;
+    state->avail_in = left;
+    state->crc_flag = in[0] == 0x1f ? ISAL_GZIP : ISAL_ZLIB;
+    memberStart = false;
+}
+
 Inflater::Result Inflater::next(unsigned char* out, std::size_t length) {
     while (length > 0) {
-        // zlib counts in 32 bits; a slice may be larger.
+        // ISA-L counts in 32 bits; a slice may be larger.
         const std::size_t chunk = std::min<std::size_t>(length, 1u << 30);
-        stream.next_out = out;
-        stream.avail_out = uInt(chunk);
-        while (stream.avail_out > 0) {
+        state->next_out = out;
+        state->avail_out = std::uint32_t(chunk);
+        while (state->avail_out > 0) {
             if (ended && !multiMember)
                 return Result::Short;
-            if (stream.avail_in == 0) {
-                std::size_t want = input.size();
-                if (inputLeft >= 0)
-                    want = std::size_t(std::min<std::int64_t>(std::int64_t(want), inputLeft));
-                const ssize_t got = pread(fileno(file), input.data(), want, at);
-                stream.avail_in = got > 0 ? uInt(got) : 0;
-                stream.next_in = input.data();
-                at += off_t(stream.avail_in);
-                if (inputLeft >= 0)
-                    inputLeft -= std::int64_t(stream.avail_in);
-                if (stream.avail_in == 0)
-                    return Result::Short;
-            }
+            // Past the last compressed byte ISA-L may still hold output to give.
+            const bool more = state->avail_in > 0 || fillInput();
             if (ended) { // gzip's files may hold several members, one after another
-                inflateReset(&stream);
+                if (!more)
+                    return Result::Short;
                 ended = false;
+                memberStart = true;
             }
-            const int result = inflate(&stream, Z_NO_FLUSH);
-            if (result == Z_STREAM_END)
-                ended = true;
-            else if (result != Z_OK)
+            if (memberStart && !more)
+                return Result::Short;
+            if (memberStart)
+                startMember();
+            const std::uint32_t room = state->avail_out, given = state->avail_in;
+            if (isal_inflate(state.get()) != ISAL_DECOMP_OK)
                 return Result::Damaged;
+            ended = state->block_state == ISAL_BLOCK_FINISH;
+            const bool stuck = !ended && state->avail_out == room && state->avail_in == given;
+            if (stuck) // nothing taken and nothing given: no more to come of it
+                return more ? Result::Damaged : Result::Short;
         }
         out += chunk;
         length -= chunk;
