@@ -17,7 +17,7 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 const char inputFolder[] = "input";
 
 // inputFolder/name.
-std::string inputPath(const std::string& name);
+[[nodiscard]] std::string inputPath(const std::string& name);
 
 // The message for an input that does not open: missing, unreadable or not a regular file.
 namespace inputMessages {

@@ -47,7 +47,7 @@ const std::int64_t maxPictureFileBytes = maxPicturePixels * 9 + (std::int64_t(1)
 bool pictureSizeFits(std::int64_t width, std::int64_t height);
 
 // The path from its last '.' on, lower-cased; empty when the path has no '.'.
-std::string fileExtension(std::string path);
+[[nodiscard]] std::string fileExtension(std::string path);
 
 // Reverses the row order in place.
 void flipRows(Image* image);
@@ -60,8 +60,8 @@ bool isWholePng(const unsigned char* bytes, std::size_t size);
 
 // Why the viewer decodes no picture from these bytes of a picture file: "" when it goes on to
 // decode them, else the reason ("a PNG of 20000 x 20000 pixels, more than 16777216", ...).
-std::string pictureBytesProblem(const unsigned char* bytes, std::size_t size);
+[[nodiscard]] std::string pictureBytesProblem(const unsigned char* bytes, std::size_t size);
 
 // Loads the picture at path as the viewer does (Image::load is this): "" or why the viewer
 // shows none, with the record left empty.
-std::string loadPicture(const std::string& path, Image* image);
+[[nodiscard]] std::string loadPicture(const std::string& path, Image* image);

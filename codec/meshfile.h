@@ -28,7 +28,7 @@ struct MeshData {
 
 // Reads a whole mesh from the stream's position. Returns "" or the message; the counts are
 // checked against the stream's length before anything is allocated.
-std::string readMesh(std::FILE* file, MeshData* mesh);
+[[nodiscard]] std::string readMesh(std::FILE* file, MeshData* mesh);
 
 // The file bytes of a mesh: its counts, each vertex's position and normal, its indices. The
 // texture coordinates are not stored; readMesh derives them again.

@@ -53,7 +53,8 @@ bool hasVolumeMagic(const unsigned char* bytes, std::size_t length);
 // Checks a header block (length bytes, fewer when the file is short) in the viewer's order,
 // magic, version, components, component type, size, and fills header. Returns "" when it is
 // good, else the message. A name field without a NUL ends at the field's end.
-std::string parseVolumeHeader(const unsigned char* bytes, std::size_t length, VolumeHeader* header);
+[[nodiscard]] std::string parseVolumeHeader(const unsigned char* bytes, std::size_t length,
+                                            VolumeHeader* header);
 
 // The header block for header; a name longer than the field allows is cut.
 std::vector<unsigned char> encodeVolumeHeader(const VolumeHeader& header);
@@ -62,14 +63,14 @@ std::vector<unsigned char> encodeVolumeHeader(const VolumeHeader& header);
 std::uint64_t volumeSampleBytes(std::int32_t n);
 
 // Reads the header block from the stream's position and checks it as parseVolumeHeader does.
-std::string readVolumeHeader(std::FILE* file, VolumeHeader* header);
+[[nodiscard]] std::string readVolumeHeader(std::FILE* file, VolumeHeader* header);
 
 // Whether the stream holds the samples of an N^3 volume after its position: "" or the message.
-std::string checkVolumeLength(std::FILE* file, std::int32_t n);
+[[nodiscard]] std::string checkVolumeLength(std::FILE* file, std::int32_t n);
 
 // Whether availableMemory bytes (negative when unknown) can hold the samples of an N^3
 // volume: "" or the message.
-std::string checkVolumeMemory(std::int32_t n, std::int64_t availableMemory);
+[[nodiscard]] std::string checkVolumeMemory(std::int32_t n, std::int64_t availableMemory);
 
 // The GL's verdict on an N^3 volume: "" or why this GL cannot hold it. The viewer passes its
 // own; the converter, which has no GL, passes none.
@@ -78,23 +79,25 @@ using VolumeGlStep = std::function<std::string(std::int32_t n)>;
 // The checks after a good header, in the viewer's order: glStep (when given), that sampleBytes
 // (negative when unknown) hold the samples of an N^3 volume, and that availableMemory bytes
 // (negative when unknown) can hold them. Returns "" or the first message.
-std::string checkVolumeSamples(std::int32_t n, std::int64_t sampleBytes, const VolumeGlStep& glStep,
-                               std::int64_t availableMemory);
+[[nodiscard]] std::string checkVolumeSamples(std::int32_t n, std::int64_t sampleBytes,
+                                             const VolumeGlStep& glStep,
+                                             std::int64_t availableMemory);
 
 // Every check the viewer makes of the .vol file at path before it reads a sample, in its
 // order: that it opens (a regular file), its header, then checkVolumeSamples. Returns "" or the
 // first message. *file is the open file whenever it opened, positioned after the header when
 // the header was read whole; *header holds what was read.
-std::string checkVolumeFile(const char* path, const VolumeGlStep& glStep,
-                            std::int64_t availableMemory, FileHandle* file, VolumeHeader* header);
+[[nodiscard]] std::string checkVolumeFile(const char* path, const VolumeGlStep& glStep,
+                                          std::int64_t availableMemory, FileHandle* file,
+                                          VolumeHeader* header);
 
 // Reads the samples of an N^3 volume that follow the header into samples, which is released
 // first. Checks that the stream holds them and that availableMemory bytes (negative when
 // unknown) can hold them before allocating, as the two checks above do. Returns "" or the
 // message.
-std::string readVolumeSamples(std::FILE* file, std::int32_t n,
-                              std::unique_ptr<unsigned char[]>* samples,
-                              std::int64_t availableMemory);
+[[nodiscard]] std::string readVolumeSamples(std::FILE* file, std::int32_t n,
+                                            std::unique_ptr<unsigned char[]>* samples,
+                                            std::int64_t availableMemory);
 
 // Whether a header's picture name stays inside the volume's folder: not absolute and without
 // a ".." component. Any other name names no picture.

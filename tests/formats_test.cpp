@@ -143,8 +143,9 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         SCOPED_TRACE(row.path.toStdString());
         InputSelection selection;
         selection.dataset = row.dataset;
-        if (!row.raw.empty())
+        if (!row.raw.empty()) {
             ASSERT_TRUE(parseRawShape(row.raw, &selection.raw));
+        }
         const InputFormat* format = inputFormatOf({row.path}, selection);
         ASSERT_TRUE(format);
         EXPECT_EQ(format->name, row.format);

@@ -34,7 +34,7 @@ struct Command {
 };
 
 // The whole text of 'tessary-vol NAME --help': the command's help, then its options.
-std::string commandHelp(const Command& command);
+[[nodiscard]] std::string commandHelp(const Command& command);
 
 // The converter's version, as the build sets it.
 extern const char programVersion[];
@@ -62,7 +62,8 @@ int inputError(const std::string& message);
 
 // Runs work, which reads the input at path; an allocation that fails on the way becomes
 // "PATH: out of memory". Returns "" or the message.
-std::string readingInput(const QString& path, const std::function<std::string()>& work);
+[[nodiscard]] std::string readingInput(const QString& path,
+                                       const std::function<std::string()>& work);
 
 // The -o option's value when it ends in extension (".vol"); otherwise prints the usage error,
 // which names that extension, and returns an empty string.

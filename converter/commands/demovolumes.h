@@ -11,4 +11,4 @@
 
 // Writes each sample's .vol and .png into folder (made if missing). A sample whose two files
 // both exist is kept unless force. Prints a line per file written; returns "" or the message.
-std::string writeSamples(const QString& folder, bool force);
+[[nodiscard]] std::string writeSamples(const QString& folder, bool force);

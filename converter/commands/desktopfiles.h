@@ -11,10 +11,10 @@
 #include <vector>
 
 // shared-mime-info's XML for the package's own MIME types.
-std::string mimeInfo();
+[[nodiscard]] std::string mimeInfo();
 
 // Every format's MIME types, a line each: the type, then the suffixes of its globs.
-std::string mimeTypeList();
+[[nodiscard]] std::string mimeTypeList();
 
 // The launcher's options, as its help lists them ("  --size N    what it does"): each
 // option's names and whether it takes a value.
@@ -26,5 +26,5 @@ std::vector<LauncherOption> launcherOptions(const std::string& help);
 
 // A bash script that completes tessary-vol (the commands, their options, the files each takes)
 // and tessary (the launcher's options, and the inputs pack reads).
-std::string bashCompletion(const std::vector<Command>& commands,
-                           const std::vector<LauncherOption>& launcher);
+[[nodiscard]] std::string bashCompletion(const std::vector<Command>& commands,
+                                         const std::vector<LauncherOption>& launcher);

@@ -9,7 +9,7 @@
 #include <vector>
 
 // The whole page in roff (man macros), for section 1.
-std::string manualPage(const std::vector<Command>& commands);
+[[nodiscard]] std::string manualPage(const std::vector<Command>& commands);
 
 // A help text's lines after its usage line in roff: lines at the left margin fill paragraphs,
 // a blank line ends one, and an indented line starts an item that deeper lines continue. An
@@ -17,8 +17,8 @@ std::string manualPage(const std::vector<Command>& commands);
 // description follows a gap of three spaces or more, or starts at a column that other lines of
 // its block share, so that a list of options or of file kinds becomes one; any other item is
 // an indented paragraph.
-std::string roffHelpText(const std::string& help);
+[[nodiscard]] std::string roffHelpText(const std::string& help);
 
 // Text that roff prints as it is: backslashes and minus signs escaped, and a line that would
 // begin with a control character guarded.
-std::string roffText(const std::string& text);
+[[nodiscard]] std::string roffText(const std::string& text);

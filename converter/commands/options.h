@@ -24,7 +24,7 @@ QStringList optionNames(const Option& option);
 QCommandLineOption parserOption(const Option& option);
 
 // The option as help shows it: "-o, --output OUT.vol", "--crop".
-std::string optionTerm(const Option& option);
+[[nodiscard]] std::string optionTerm(const Option& option);
 
 // An option with the reading of its value into a command's settings.
 template <class Settings> struct OptionReader {
@@ -61,14 +61,15 @@ QString readOptions(const QCommandLineParser& parser,
 
 // The options' lines as --help shows them under "options:": each term, then its help wrapped
 // at the help's width beside it, or under it when the term is too long.
-std::string optionHelp(const std::vector<Option>& options);
+[[nodiscard]] std::string optionHelp(const std::vector<Option>& options);
 
 // The options as the manual page lists them: a tagged paragraph each.
-std::string optionRoff(const std::vector<Option>& options);
+[[nodiscard]] std::string optionRoff(const std::vector<Option>& options);
 
 // The options as a Markdown table: the term, then what it does.
-std::string optionMarkdown(const std::vector<Option>& options);
+[[nodiscard]] std::string optionMarkdown(const std::vector<Option>& options);
 
 // The word of words nearest to word (fewest letters added, dropped or changed), when it is
 // close enough to be a slip of the keyboard; "" otherwise.
-std::string nearestWord(const std::string& word, const std::vector<std::string>& words);
+[[nodiscard]] std::string nearestWord(const std::string& word,
+                                      const std::vector<std::string>& words);

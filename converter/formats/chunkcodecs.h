@@ -16,8 +16,8 @@ const char* chunkCodecName(ChunkCodec codec);
 // Decodes size bytes at in into exactly expected bytes at out. Returns "" or the reason
 // ("decodes to more than 4096 bytes", "bad zstd data"), which the caller prefixes with the
 // chunk's key.
-std::string decodeChunk(ChunkCodec codec, const unsigned char* in, std::size_t size,
-                        unsigned char* out, std::size_t expected);
+[[nodiscard]] std::string decodeChunk(ChunkCodec codec, const unsigned char* in, std::size_t size,
+                                      unsigned char* out, std::size_t expected);
 
 // The most bytes a chunk of raw bytes may take once encoded by any codec above: the encoders'
 // bound on incompressible data, with room for their headers.

@@ -23,8 +23,8 @@ struct DicomSeriesSummary {
 // counts in, from 0. Files that are not DICOM images are passed over; damaged ones of a folder
 // are left out of the series beside them, and *leftOut (may be null) says which and why, or is
 // "". Returns "" or the message, which names the path.
-std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out,
-                            std::string* leftOut = nullptr);
+[[nodiscard]] std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>* out,
+                                          std::string* leftOut = nullptr);
 
 // What info prints of a DICOM input it refuses for want of --series or --volume: the series to
 // pick from, numbered as --series and --volume count, and the damaged files left out.
@@ -38,5 +38,5 @@ void printDicomSeries(const QString& path);
 // refused. source->files names every file read; source->info.note the damaged files of a folder
 // left out. Returns "" or the bare reason (one about a file of a series names it), as do its
 // reads.
-std::string openDicomSource(const QString& path, const InputSelection& selection,
-                            TypedSource* source);
+[[nodiscard]] std::string openDicomSource(const QString& path, const InputSelection& selection,
+                                          TypedSource* source);

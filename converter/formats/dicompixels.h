@@ -39,13 +39,14 @@ struct DicomPixels {
 
 // Reads and decodes file. With fill, *layout is set from the file; otherwise the file must hold
 // what *layout says. Returns "" or the message, which names the file (otherFileMessage).
-std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
-                            DicomPixels* decoded);
+[[nodiscard]] std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
+                                          DicomPixels* decoded);
 
 // Decodes one RLE frame (the fragment's bytes) into count pixels of channels samples of
 // sampleBytes each, little-endian and interleaved, into out. Returns "" or the message (no path).
-std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
-                           int channels, int sampleBytes, char* out);
+[[nodiscard]] std::string decodeRleFrame(const unsigned char* data, std::size_t size,
+                                         std::size_t count, int channels, int sampleBytes,
+                                         char* out);
 
 // The backslash-separated numbers of a DICOM value; empty when any is not a finite number.
 std::vector<double> dicomNumbers(const char* value);

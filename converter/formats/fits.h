@@ -20,7 +20,8 @@ bool hasFitsMark(const std::string& start);
 
 // Opens a FITS file as a typed source; dataset is --dataset ("" for the only cube). Returns ""
 // or the bare reason, as do its reads.
-std::string openFitsSource(const QString& path, const std::string& dataset, TypedSource* source);
+[[nodiscard]] std::string openFitsSource(const QString& path, const std::string& dataset,
+                                         TypedSource* source);
 
 // Prints the file's HDUs, for info, where it holds several cubes or none.
 void printFitsHdus(const QString& path);

@@ -86,19 +86,19 @@ const InputFormat* inputFormatOf(const QStringList& paths,
                                  const InputSelection& selection = InputSelection());
 
 // "pack reads slice pictures, multi-page TIFF, ...": what pack reads, in words.
-std::string packReads();
+[[nodiscard]] std::string packReads();
 
 // Opens the input that paths name through the door: a single path must be a regular file or a
 // folder, the reader's open and every read are guarded against exceptions, the sizes are
 // checked once, and every reason comes back as "INPUT: reason", INPUT being the first path.
 // selection picks a series or a volume of inputs that hold several. An input of no kind pack
 // reads gives "PATH: unsupported format (pack reads ...)".
-std::string openPackInput(const QStringList& paths, const InputSelection& selection,
-                          TypedSource* source);
+[[nodiscard]] std::string openPackInput(const QStringList& paths, const InputSelection& selection,
+                                        TypedSource* source);
 
 // The sink unpack writes to output with: a folder for no suffix (or an existing folder), else
 // the format whose sink takes the suffix. Null when none does.
 const FormatSink* sinkFor(const QString& output);
 
 // "a folder, .tif, .tiff, .nrrd or .npy": what unpack writes, in words.
-std::string unpackWrites();
+[[nodiscard]] std::string unpackWrites();

@@ -84,4 +84,4 @@ std::string listHdf5Datasets(const Hdf5Contents& contents);
 // The HDF5 file a BigDataViewer .xml names (its ImageLoader of format bdv.hdf5): it must lie in
 // the XML's folder, and the XML must be the one beside it (its name with .xml), where the
 // reader looks for the setups. "" or the reason, naming the file at fault.
-std::string bigDataViewerFile(const QString& xmlPath, QString* hdf5Path);
+[[nodiscard]] std::string bigDataViewerFile(const QString& xmlPath, QString* hdf5Path);

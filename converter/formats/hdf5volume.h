@@ -22,8 +22,8 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
 
 // A MINC2 file (.mnc) as openHdf5Source opens it; a MINC1 file (netCDF) is refused, saying how
 // to convert it.
-std::string openMincSource(const QString& path, const InputSelection& selection,
-                           TypedSource* source);
+[[nodiscard]] std::string openMincSource(const QString& path, const InputSelection& selection,
+                                         TypedSource* source);
 
 // What info adds about an HDF5 file: a pyramid's levels and which one pack reads, or the
 // datasets of a file of no known layout. "" for other files.

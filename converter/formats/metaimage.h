@@ -29,10 +29,10 @@ struct MetaImageHeader {
 // Parses header text that ends at (and includes) the ElementDataFile line; text may run on into
 // the data, which is ignored. Keys it does not use are passed over; a key it uses given twice,
 // and sizes that do not fit, are refused. Returns "" or the message (without a path).
-std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header);
+[[nodiscard]] std::string parseMetaImageHeader(const std::string& text, MetaImageHeader* header);
 
 // Opens a .mha or .mhd file as a typed source: the header is checked, the data file found
 // (never outside the header's folder, only a regular file) and its length checked for raw data;
 // compressed data is inflated as it is read. Returns "" or the bare reason (one about the data
 // file names it), as do its reads.
-std::string openMetaImageSource(const QString& path, TypedSource* source);
+[[nodiscard]] std::string openMetaImageSource(const QString& path, TypedSource* source);

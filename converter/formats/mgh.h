@@ -18,7 +18,7 @@
 
 // Opens an MGH or MGZ file as a typed source; volume picks a frame (-1: the only one).
 // Returns "" or the bare reason, as do its reads.
-std::string openMghSource(const QString& path, int volume, TypedSource* source);
+[[nodiscard]] std::string openMghSource(const QString& path, int volume, TypedSource* source);
 
 // The frames of an MGH file whose header reads; 0 when it does not.
 std::int64_t mghFrameCount(const QString& path);

@@ -15,5 +15,5 @@ bool isMinc2(const Hdf5Contents& contents, const std::string& dataset);
 
 // The layout of the file's MINC2 image: the time point the selection picks, its axes'
 // directions and spacing, and its real values. Returns "" or the reason.
-std::string readMincLayout(const Hdf5Contents& contents, const InputSelection& selection,
-                           Hdf5Layout* layout);
+[[nodiscard]] std::string readMincLayout(const Hdf5Contents& contents,
+                                         const InputSelection& selection, Hdf5Layout* layout);

@@ -22,7 +22,7 @@ bool hasMrcMark(const std::string& start);
 
 // Opens an MRC file as a typed source; volume picks one of a volume stack (-1: the only one).
 // Returns "" or the bare reason, as do its reads.
-std::string openMrcSource(const QString& path, int volume, TypedSource* source);
+[[nodiscard]] std::string openMrcSource(const QString& path, int volume, TypedSource* source);
 
 // The volumes of a volume stack whose header reads: 1 for any other file that reads, 0 when
 // the header does not.

@@ -17,7 +17,7 @@
 // points, from 0; -1 where there is only one); pixdim gives the spacing, the sform (else the
 // qform) the orientation; a scale slope other than 0 and 1 (or an intercept other than 0) gives
 // float samples. Returns "" or the bare reason, as do its reads.
-std::string openNiftiSource(const QString& path, int volume, TypedSource* source);
+[[nodiscard]] std::string openNiftiSource(const QString& path, int volume, TypedSource* source);
 
 // The volumes along the fourth dimension of a NIfTI file whose header reads; 0 when it does not.
 std::int64_t niftiVolumeCount(const QString& path);

@@ -22,15 +22,15 @@ struct NpyArray {
 
 // Checks the start of a .npy file (its first bytes, as many as there are) and fills array.
 // Returns "" or the message.
-std::string parseNpyHeader(const std::vector<unsigned char>& bytes, NpyArray* array);
+[[nodiscard]] std::string parseNpyHeader(const std::vector<unsigned char>& bytes, NpyArray* array);
 
 // The header of an N x N x N x 3 array of unsigned bytes, as NumPy writes it (version 1.0,
 // padded with spaces to a multiple of 64 bytes).
-std::string encodeNpyHeader(int n);
+[[nodiscard]] std::string encodeNpyHeader(int n);
 
 // The volume info of an array: its sizes, type and channels (a last axis of 2 or 4 taken as
 // alpha), placed nowhere.
 void describeNpyArray(const NpyArray& array, const std::string& format, VolumeInfo* info);
 
-std::string openNpySource(const QString& path, TypedSource* source);
-std::string openNpySink(const QString& path, int n, SliceSink* sink);
+[[nodiscard]] std::string openNpySource(const QString& path, TypedSource* source);
+[[nodiscard]] std::string openNpySink(const QString& path, int n, SliceSink* sink);

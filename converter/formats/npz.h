@@ -15,7 +15,8 @@
 
 // Opens the array named (any name: the only array) of an .npz as a typed source. Returns "" or
 // the bare reason, as do its reads.
-std::string openNpzSource(const QString& path, const std::string& name, TypedSource* source);
+[[nodiscard]] std::string openNpzSource(const QString& path, const std::string& name,
+                                        TypedSource* source);
 
 // The names of the arrays of an .npz whose zip directory reads, in name order; empty otherwise.
 std::vector<std::string> npzArrayNames(const QString& path);

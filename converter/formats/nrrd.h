@@ -25,8 +25,8 @@ const int maxNrrdHeaderLines = 10000;
 // Of four axes with one of time points or a list of volumes beside three of space (first, as
 // channels are, or last, as Slicer's sequences keep them), the volume picked is read (volume -1:
 // none, refused where there are several).
-std::string openNrrdSource(const QString& path, int volume, TypedSource* source);
+[[nodiscard]] std::string openNrrdSource(const QString& path, int volume, TypedSource* source);
 
 // Raw RGB samples with the axis kinds, space and space directions (spacing 1) that ParaView
 // and 3D Slicer need to open the file as an RGB volume.
-std::string openNrrdSink(const QString& path, int n, SliceSink* sink);
+[[nodiscard]] std::string openNrrdSink(const QString& path, int n, SliceSink* sink);

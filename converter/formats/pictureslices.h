@@ -13,12 +13,12 @@
 // of the one folder given, or the files given. A folder's pictures must be regular files inside
 // it (links followed) with names in UTF-8. Returns "" or the reason (a reason about one of the
 // pictures names it).
-std::string listSliceFiles(const QStringList& inputs, QStringList* files);
+[[nodiscard]] std::string listSliceFiles(const QStringList& inputs, QStringList* files);
 
 // Slices all of the first one's size, as 8-bit grey, RGB or RGBA, or 16-bit grey, RGB or RGBA
 // as the first picture is (alpha marked); a picture of another size is refused when its turn
 // comes, before it is decoded. Sides up to 16384 are read; Qt's own warnings are silenced.
-std::string openSliceSource(const QStringList& files, TypedSource* source);
+[[nodiscard]] std::string openSliceSource(const QStringList& files, TypedSource* source);
 
 // The compression of the PNG slices unpack writes, on QImageWriter's scale of 0 to 100, which
 // Qt maps onto zlib's levels 0 to 9: 15 is level 1, the fastest that compresses. The slices are
@@ -28,4 +28,4 @@ const int slicePngCompression = 15;
 
 // A folder of PNG slices named slice_0000.png, slice_0001.png, ..., at slicePngCompression;
 // the folder must not exist yet or be empty.
-std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink);
+[[nodiscard]] std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink);

@@ -17,9 +17,9 @@
 // The samples of source->info, stored from offset in an open stream in the file's byte order
 // (swapped to the host's when swap). The sizes are checked and the stream must hold them all;
 // otherwise the reason. Fills source->read.
-std::string openRawSamples(std::shared_ptr<FileHandle> file, off_t offset, bool swap,
-                           TypedSource* source);
+[[nodiscard]] std::string openRawSamples(std::shared_ptr<FileHandle> file, off_t offset, bool swap,
+                                         TypedSource* source);
 
 // A file of 3 * N^3 bytes of RGB samples, the .vol samples without their header; N comes from
 // the length, and any other length is refused with the nearest sizes.
-std::string openRawVolume(const QString& path, TypedSource* source);
+[[nodiscard]] std::string openRawVolume(const QString& path, TypedSource* source);

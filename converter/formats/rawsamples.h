@@ -13,4 +13,5 @@
 #include <string>
 
 // Opens path as samples of shape. Returns "" or the bare reason, as do its reads.
-std::string openRawShapeSource(const QString& path, const RawShape& shape, TypedSource* source);
+[[nodiscard]] std::string openRawShapeSource(const QString& path, const RawShape& shape,
+                                             TypedSource* source);

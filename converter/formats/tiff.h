@@ -15,7 +15,7 @@
 // and their spacing is read (ImageJ's "spacing=" and resolution tags, OME's PhysicalSize*).
 // Of a time series (ImageJ frames, OME's SizeT), the time point volume is read; one must be
 // picked (volume -1: none).
-std::string openTiffSource(const QString& path, int volume, TypedSource* source);
+[[nodiscard]] std::string openTiffSource(const QString& path, int volume, TypedSource* source);
 
 // Uncompressed 8-bit RGB pages; BigTIFF when the samples would not fit a classic TIFF.
-std::string openTiffSink(const QString& path, int n, SliceSink* sink);
+[[nodiscard]] std::string openTiffSink(const QString& path, int n, SliceSink* sink);

@@ -12,10 +12,12 @@
 // A .vol file as a source, checked as the viewer checks it before reading samples
 // (checkVolumeFile without the GL step; the memory check is moot when streaming). Its reasons
 // are the viewer's messages, without the path.
-std::string openVolumeSource(const QString& path, SliceSource* source, VolumeHeader* header);
+[[nodiscard]] std::string openVolumeSource(const QString& path, SliceSource* source,
+                                           VolumeHeader* header);
 
 // A .vol file with the given header as a sink, the header checked as the viewer checks it.
-std::string openVolumeSink(const QString& path, const VolumeHeader& header, SliceSink* sink);
+[[nodiscard]] std::string openVolumeSink(const QString& path, const VolumeHeader& header,
+                                         SliceSink* sink);
 
 // Whether a name fits the .vol name field and names a picture beside the volume.
 bool isUsableVolumeName(const QString& name);

@@ -18,4 +18,4 @@
 bool hasVtkMark(const std::string& start);
 
 // Opens a legacy .vtk file as a typed source. Returns "" or the bare reason, as do its reads.
-std::string openVtkSource(const QString& path, TypedSource* source);
+[[nodiscard]] std::string openVtkSource(const QString& path, TypedSource* source);

@@ -16,5 +16,5 @@ bool isZarrInput(const QString& path);
 
 // Opens the image (or the plain array) at path. selection.size picks the pyramid's level,
 // selection.volume the time point of an image of several. Returns "" or the message.
-std::string openZarrSource(const QString& path, const InputSelection& selection,
-                           TypedSource* source);
+[[nodiscard]] std::string openZarrSource(const QString& path, const InputSelection& selection,
+                                         TypedSource* source);

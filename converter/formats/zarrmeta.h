@@ -53,7 +53,8 @@ struct ZarrArray {
 };
 
 // The key of the chunk (or shard) at grid index.
-std::string zarrChunkKey(const ZarrArray& array, const std::vector<std::int64_t>& index);
+[[nodiscard]] std::string zarrChunkKey(const ZarrArray& array,
+                                       const std::vector<std::int64_t>& index);
 
 // The bytes of one chunk (or of one inner chunk of a shard) decoded.
 std::uint64_t zarrChunkBytes(const ZarrArray& array, bool innerChunk);
@@ -63,10 +64,10 @@ std::uint64_t zarrInnerChunks(const ZarrArray& array);
 
 // Reads an array's metadata: a v2 .zarray (format 2) or a v3 zarr.json (format 3) of node
 // type array. Returns "" or the reason.
-std::string parseZarrArray(const std::string& text, int format, ZarrArray* array);
+[[nodiscard]] std::string parseZarrArray(const std::string& text, int format, ZarrArray* array);
 
 // The node type of a v3 zarr.json ("array" or "group"). Returns "" or the reason.
-std::string zarrNodeType(const std::string& text, std::string* type);
+[[nodiscard]] std::string zarrNodeType(const std::string& text, std::string* type);
 
 enum class AxisRole { X, Y, Z, Channel, Time };
 
@@ -98,12 +99,12 @@ struct ZarrImage {
 // v3 zarr.json (format 3; NGFF 0.5 nests them in "ome"). An image without "multiscales" gives
 // no levels (a bioformats2raw root, or its OME group, gives its series). Returns "" or the
 // reason.
-std::string parseZarrImage(const std::string& text, int format, ZarrImage* image);
+[[nodiscard]] std::string parseZarrImage(const std::string& text, int format, ZarrImage* image);
 
 // The axes of a plain array: dimension_names where given, else (z, y, x), (c, z, y, x) or
 // (t, c, z, y, x) by the count. Returns "" or the reason.
-std::string plainArrayAxes(const ZarrArray& array, std::vector<ZarrAxis>* axes);
+[[nodiscard]] std::string plainArrayAxes(const ZarrArray& array, std::vector<ZarrAxis>* axes);
 
 // Gives each axis its role: x, y and z once each, channels and time at most once, nothing
 // else. Returns "" or the reason.
-std::string assignAxisRoles(std::vector<ZarrAxis>* axes);
+[[nodiscard]] std::string assignAxisRoles(std::vector<ZarrAxis>* axes);

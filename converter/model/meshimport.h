@@ -67,8 +67,8 @@ bool parseUpAxis(const std::string& text, UpAxis* up);
 // +y, then, unless keepScale, centred on its bounding box and scaled so that its farthest
 // vertex lies at distance 1. Returns "" or "PATH: message" (one line).
 // The limits in the options are not applied here: see importMeshContained.
-std::string importMesh(const std::string& path, const MeshImportOptions& options, MeshData* mesh,
-                       ImportReport* report = nullptr);
+[[nodiscard]] std::string importMesh(const std::string& path, const MeshImportOptions& options,
+                                     MeshData* mesh, ImportReport* report = nullptr);
 
 // Takes a .dat file's bytes (to write them out); returns "" or a one-line message.
 using MeshFileSink = std::function<std::string(const unsigned char* data, std::size_t size)>;
@@ -79,5 +79,7 @@ using MeshFileSink = std::function<std::string(const unsigned char* data, std::s
 // took more than 60 s" (of CPU time, or three times that on the wall clock). The mesh comes
 // back as the bytes of its .dat file, which are checked as the viewer checks the file (and for
 // finite values) and handed to save; "" or the message, save's included.
-std::string importMeshContained(const std::string& path, const MeshImportOptions& options,
-                                const MeshFileSink& save, ImportReport* report = nullptr);
+[[nodiscard]] std::string importMeshContained(const std::string& path,
+                                              const MeshImportOptions& options,
+                                              const MeshFileSink& save,
+                                              ImportReport* report = nullptr);

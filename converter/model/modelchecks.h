@@ -12,7 +12,7 @@
 // element it declares (a list counted as empty; in ASCII each value takes a digit and a
 // separator). plyName: the file is named .ply, so Assimp takes it for PLY whatever it holds and
 // it must begin with the magic. Other files pass. "" or the message.
-std::string checkPlyHeader(std::FILE* file, bool plyName);
+[[nodiscard]] std::string checkPlyHeader(std::FILE* file, bool plyName);
 
 // Assimp's OFF reader allocates what the counts claim, aborts on a missing face line, clamps a
 // face's index past the end and divides by a homogeneous w of 0. So an OFF file (a first line
@@ -20,4 +20,4 @@ std::string checkPlyHeader(std::FILE* file, bool plyName);
 // first: the counts, a line for each vertex (with a non-zero w in the homogeneous "4" variants),
 // and each face's corner count and indices, which must name existing vertices. Other files
 // pass. "" or the message.
-std::string checkOffFile(std::FILE* file);
+[[nodiscard]] std::string checkOffFile(std::FILE* file);

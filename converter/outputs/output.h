@@ -20,7 +20,7 @@
 #include <string>
 
 // "PATH: can't write: REASON", the message of every failed output.
-std::string writeFailure(const QString& path, const QString& reason);
+[[nodiscard]] std::string writeFailure(const QString& path, const QString& reason);
 
 // The reason for a system error number in a message's words ("no space left on device").
 QString systemReason(int error);
@@ -30,14 +30,15 @@ QString systemReason(int error);
 // whatever it names, as are FIFOs, devices and sockets, and so is a path that is the same file
 // (device and inode) as one of inputs. "" or the message.
 // A path into a folder that is not there, and "-" (standard output), are refused too.
-std::string checkOutputPath(const QString& path, const QStringList& inputs, bool folder = false);
+[[nodiscard]] std::string checkOutputPath(const QString& path, const QStringList& inputs,
+                                          bool folder = false);
 
 // Refuses to write bytes more into path's folder than its file system has free, with both
 // figures ("PATH: needs 13.2 TB, 21.3 GB free"). "" when they fit or the space is unknown.
-std::string checkFreeSpace(const QString& path, std::uint64_t bytes);
+[[nodiscard]] std::string checkFreeSpace(const QString& path, std::uint64_t bytes);
 
 // A byte count for people: "512 bytes", "1.5 kB", "13.2 TB" (powers of 1000).
-std::string describeBytes(std::uint64_t bytes);
+[[nodiscard]] std::string describeBytes(std::uint64_t bytes);
 
 // Writes all of data to the descriptor, retrying short and interrupted writes; "" or the
 // reason (systemReason of the failure).
@@ -49,7 +50,7 @@ QString writeNewFile(const QString& path, const QByteArray& bytes);
 
 // Writes size bytes as the whole file at path, through a temporary: the path is checked as
 // checkOutputPath checks it (without inputs) and the free space first. "" or the message.
-std::string saveWholeFile(const QString& path, const char* bytes, qint64 size);
+[[nodiscard]] std::string saveWholeFile(const QString& path, const char* bytes, qint64 size);
 
 // A temporary beside path, open for reading and writing, removed when it goes unless
 // committed, and on a termination signal. Stale temporaries of dead runs in that folder are
@@ -58,13 +59,13 @@ using TemporaryFile = std::unique_ptr<QTemporaryFile, void (*)(QTemporaryFile*)>
 TemporaryFile openTemporaryFile(const QString& path, std::string* failure);
 // Syncs the finished file to disk, gives it the permissions a new file gets and renames it onto
 // path, which must still be nothing or a regular file.
-std::string commitTemporaryFile(QTemporaryFile* file, const QString& path);
+[[nodiscard]] std::string commitTemporaryFile(QTemporaryFile* file, const QString& path);
 
 // The same for a folder. The final path may be missing or an empty folder; anything else is
 // refused before any work, so a user's files are never replaced.
 using TemporaryFolder = std::unique_ptr<QTemporaryDir, void (*)(QTemporaryDir*)>;
 TemporaryFolder makeTemporaryFolder(const QString& path, std::string* failure);
-std::string commitTemporaryFolder(QTemporaryDir* folder, const QString& path);
+[[nodiscard]] std::string commitTemporaryFolder(QTemporaryDir* folder, const QString& path);
 
 // Removes the temporaries of this naming in folder whose process no longer runs.
 void removeStaleTemporaries(const QString& folder);

@@ -36,11 +36,11 @@ Orientation orientAxes(const AxisDirections& axes);
 
 // What was done and from what, as pack's closing line and info say it: "oriented LAS from the
 // sform (x = -i, y = j, z = k)", "rows top-down, as pictures", "as stored".
-std::string describeOrientation(const VolumeInfo& info);
+[[nodiscard]] std::string describeOrientation(const VolumeInfo& info);
 
 // Where each of the file's axes points, in words ("i: right to left, j: ..."), for info; ""
 // when the file places its axes nowhere.
-std::string describeFileAxes(const AxisDirections& axes);
+[[nodiscard]] std::string describeFileAxes(const AxisDirections& axes);
 
 // The cube (of equal sides) turned by map: the volume's sample (x, y, z) is the cube's sample
 // at the file position the map gives. The cube itself when the map is the identity. A map

@@ -55,38 +55,39 @@ struct PackPlan {
 // sample and makes no buffer of the volume's size: the channel map, the spacing, the sizes after
 // each step, N, the output's bytes and the memory the steps will hold at once, refused when the
 // memory available is short. Returns "" or the message.
-std::string planSizes(const TypedSource& source, const PackSettings& settings, const QString& name,
-                      PackPlan* plan);
+[[nodiscard]] std::string planSizes(const TypedSource& source, const PackSettings& settings,
+                                    const QString& name, PackPlan* plan);
 
 // The second half: reads the samples once for their range when the window needs it or settings
 // ask, then chains the steps into plan->rgb. Returns "" or the message.
-std::string planSamples(const TypedSource& source, const PackSettings& settings,
-                        const QString& name, PackPlan* plan);
+[[nodiscard]] std::string planSamples(const TypedSource& source, const PackSettings& settings,
+                                      const QString& name, PackPlan* plan);
 
 // Whether the second half reads the samples once for their range before the output's pass.
 bool needsRangePass(const PackSettings& settings, const PackPlan& plan);
 
 // Both halves.
-std::string planPack(const TypedSource& source, const PackSettings& settings, const QString& name,
-                     PackPlan* plan);
+[[nodiscard]] std::string planPack(const TypedSource& source, const PackSettings& settings,
+                                   const QString& name, PackPlan* plan);
 
 // "NAME: out of memory: packing needs X at once, Y available" when needs passes available
 // (negative when unknown), else "".
-std::string checkPackMemory(const QString& name, std::uint64_t needs, std::int64_t available);
+[[nodiscard]] std::string checkPackMemory(const QString& name, std::uint64_t needs,
+                                          std::int64_t available);
 
 // The input's sample type as pack and info name it: "int16", "bool (read as 0 and 255)".
-std::string describeSampleType(const VolumeInfo& info);
+[[nodiscard]] std::string describeSampleType(const VolumeInfo& info);
 
 // The input in a few words: "512 x 400 x 300 int16".
-std::string describeInput(const VolumeInfo& info);
+[[nodiscard]] std::string describeInput(const VolumeInfo& info);
 
 // What the plan does, as pack's closing line says it: the window or "copied", the channel map,
 // any resampling, then N.
-std::string describePlan(const VolumeInfo& info, const PackPlan& plan);
+[[nodiscard]] std::string describePlan(const VolumeInfo& info, const PackPlan& plan);
 
 // The side of the largest 3D texture most GL drivers hold; larger volumes load only on some.
 constexpr int commonTextureSide = 512;
 
 // For a volume of n^3 samples past commonTextureSide, the note that says so with the memory
 // its texture takes ("N = 600 is above the 512 ..."); "" otherwise.
-std::string textureSizeNote(int n);
+[[nodiscard]] std::string textureSizeNote(int n);

@@ -24,5 +24,5 @@ std::uint64_t resampleMemory(const SliceSource& source, int width, int height);
 // sample. An axis of one sample has no spacing to honour (a file may still give one, such as a
 // slice's thickness): it stays one sample and its spacing is ignored. Returns "" or a message
 // when a spacing used is not a positive number or a size would pass maxSide.
-std::string cubicSampleSizes(const int sizes[3], const double spacing[3], int maxSide,
-                             int resampled[3]);
+[[nodiscard]] std::string cubicSampleSizes(const int sizes[3], const double spacing[3], int maxSide,
+                                           int resampled[3]);

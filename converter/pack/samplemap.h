@@ -29,7 +29,7 @@ struct SampleWindow {
 // The map a volume's channels get unless the user picks one: one channel is grey, two fill R
 // and G, three fill R, G and B; the alpha channel is left out. More than three channels (alpha
 // aside) give a message that says how many and names --channels.
-std::string defaultChannelMap(const VolumeInfo& info, ChannelMap* map);
+[[nodiscard]] std::string defaultChannelMap(const VolumeInfo& info, ChannelMap* map);
 
 // The map the file's own channel colours make (VolumeInfo::channelDisplay): red, green and blue
 // each from the first channel the file shows in that colour, black where none is. False when the
@@ -38,14 +38,14 @@ bool fileChannelMap(const VolumeInfo& info, ChannelMap* map);
 
 // Parses --channels' value "A,B,C" (source channels counting from 0, "-" for black) against a
 // volume of the given channel count. Returns "" or the message.
-std::string parseChannelMap(const QString& text, int channels, ChannelMap* map);
+[[nodiscard]] std::string parseChannelMap(const QString& text, int channels, ChannelMap* map);
 
 // The channels the map reads, each once, in the order of red, green and blue.
 std::vector<int> usedChannels(const ChannelMap& map);
 
 // The map as users read it: "R=0 G=1 B=-", "-" for black; "grey from channel 0" where every
 // colour comes from one channel.
-std::string describeChannelMap(const ChannelMap& map);
+[[nodiscard]] std::string describeChannelMap(const ChannelMap& map);
 
 // One pass over the samples: the smallest and largest value of the channels the map uses, NaN
 // left out (0 and 0 when there is no other value). When replay is given, it becomes a source of
@@ -53,8 +53,8 @@ std::string describeChannelMap(const ChannelMap& map);
 // temporary file the pass wrote them to, so that a second pass reads no input again (the source
 // itself where they would take more than half the free space there). Returns "" or the reader's
 // message.
-std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi,
-                        TypedSource* replay = nullptr);
+[[nodiscard]] std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo,
+                                      double* hi, TypedSource* replay = nullptr);
 
 // Maps n samples of channel `channel` of `channels` interleaved ones through a window into every
 // third byte of out (out[0], out[3], ...), or with grey into all three bytes of each pixel.

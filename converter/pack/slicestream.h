@@ -63,18 +63,21 @@ enum class CubeFit { Refuse, Crop, Pad };
 // `reversed` names the axes that a later turn runs backwards: an odd sample of padding or
 // cropping goes to their start, so that it ends at the high side of the volume either way and
 // a file stored the other way round gives the same cube.
-std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
-                      SliceSource* cube, const bool (&reversed)[3] = {false, false, false});
+[[nodiscard]] std::string fitToCube(const SliceSource& source, CubeFit fit, const QString& name,
+                                    SliceSource* cube,
+                                    const bool (&reversed)[3] = {false, false, false});
 
 // Copies every slice of a cube to the sink and commits it, with a progress bar titled label.
 // Slices are read on other threads while earlier ones are written, two at once from a
 // concurrent source; at most three slices are in memory. Slices of padding are not read: one
 // black slice is written for each of them.
-std::string streamSlices(const SliceSource& cube, const SliceSink& sink, const std::string& label);
+[[nodiscard]] std::string streamSlices(const SliceSource& cube, const SliceSink& sink,
+                                       const std::string& label);
 
 // The bytes streamSlices holds at once for the cube, the cube's own memory included.
 std::uint64_t streamMemory(const SliceSource& cube);
 
 // A file of the given leading bytes followed by the samples of each slice of an N^3 volume as
 // it comes: the .vol, .npy and raw NRRD outputs all have this shape.
-std::string openFileSink(const QString& path, const std::string& header, int n, SliceSink* sink);
+[[nodiscard]] std::string openFileSink(const QString& path, const std::string& header, int n,
+                                       SliceSink* sink);

@@ -11,18 +11,19 @@
 // 1 to maxChannels channels, a whole volume whose byte count fits 63 bits and a slice that
 // fits well within the memory the system has available. Fills *volumeBytes (may be null).
 // Returns "" or the message (without a path).
-std::string checkVolumeSizes(std::int64_t width, std::int64_t height, std::int64_t depth,
-                             std::int64_t channels, SampleType type, std::uint64_t* volumeBytes);
+[[nodiscard]] std::string checkVolumeSizes(std::int64_t width, std::int64_t height,
+                                           std::int64_t depth, std::int64_t channels,
+                                           SampleType type, std::uint64_t* volumeBytes);
 
 // The same for the sizes of info.
-std::string checkVolumeSizes(const VolumeInfo& info);
+[[nodiscard]] std::string checkVolumeSizes(const VolumeInfo& info);
 
 // Checks the volume asked for (-1: none) against the volumes that a file holds along an axis of
 // time points or a list; holds says what it holds, in words ("NIfTI of 5 volumes along its
 // fourth dimension"), for the refusal that asks for --volume. Fills *picked (0 for a file of
 // one volume). Returns "" or the reason.
-std::string pickVolume(std::int64_t volumes, int volume, const std::string& holds,
-                       std::int64_t* picked);
+[[nodiscard]] std::string pickVolume(std::int64_t volumes, int volume, const std::string& holds,
+                                     std::int64_t* picked);
 
 // Wraps source->read so that an exception thrown while reading (memory running out on a
 // machine that promised it, say) becomes the bare reason "out of memory" or the like instead of

@@ -22,4 +22,5 @@ private:
 };
 
 // Opens the folder at path as a store. Returns "" or the message.
-std::string openFolderStore(const std::string& path, std::unique_ptr<KeyStore>* store);
+[[nodiscard]] std::string openFolderStore(const std::string& path,
+                                          std::unique_ptr<KeyStore>* store);

@@ -32,5 +32,5 @@ struct HttpLimits {
 
 // Opens the store at url (http:// or https://, no query or fragment). Contacts nobody: the
 // first get finds whether the server is there. Returns "" or the message.
-std::string openHttpStore(const std::string& url, std::unique_ptr<KeyStore>* store,
-                          const HttpLimits& limits = HttpLimits());
+[[nodiscard]] std::string openHttpStore(const std::string& url, std::unique_ptr<KeyStore>* store,
+                                        const HttpLimits& limits = HttpLimits());

@@ -39,4 +39,5 @@ bool isSafeStoreKey(const std::string& key);
 
 // Opens the store that location names: an http:// or https:// URL, a .zip file or a folder.
 // Returns "" or the message.
-std::string openKeyStore(const std::string& location, std::unique_ptr<KeyStore>* store);
+[[nodiscard]] std::string openKeyStore(const std::string& location,
+                                       std::unique_ptr<KeyStore>* store);

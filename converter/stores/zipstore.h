@@ -51,4 +51,4 @@ private:
     std::atomic<std::uint64_t> readBytes{0};
 };
 
-std::string openZipStore(const std::string& path, std::unique_ptr<KeyStore>* store);
+[[nodiscard]] std::string openZipStore(const std::string& path, std::unique_ptr<KeyStore>* store);

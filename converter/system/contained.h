@@ -43,7 +43,7 @@ void endContainedChildren();
 std::uint64_t defaultMemoryLimit();
 
 // A size for messages: "4 GB" for whole gibibytes, else "300 MB".
-std::string memorySizeText(std::uint64_t bytes);
+[[nodiscard]] std::string memorySizeText(std::uint64_t bytes);
 
 // Whether this build can limit the address space: AddressSanitizer reserves terabytes of
 // shadow memory up front, so a sanitized build runs the child without that limit.

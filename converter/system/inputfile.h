@@ -13,20 +13,22 @@
 // Why path does not open as an input, in words: "can't open input file: no such file",
 // "...: permission denied", "...: not a regular file" (a FIFO, a device), or the system's own
 // reason. Asked again of the system, so that it says why now.
-std::string cantOpenReason(const QString& path);
+[[nodiscard]] std::string cantOpenReason(const QString& path);
 
 // Opens path for reading as openFile does (a regular file only, never blocking). Returns "" or
 // "PATH: " and cantOpenReason, leaving *file null.
-std::string openInputFile(const QString& path, FileHandle* file);
+[[nodiscard]] std::string openInputFile(const QString& path, FileHandle* file);
 
 // openInputFile, and the file's length in *length. Returns "" or cantOpenReason alone (without
 // the path), as a reader's bare reasons are.
-std::string openInputWithLength(const QString& path, FileHandle* file, std::uint64_t* length);
+[[nodiscard]] std::string openInputWithLength(const QString& path, FileHandle* file,
+                                              std::uint64_t* length);
 
 // A file that an input names beside it (a dataset's XML, the data an XML names) is an input
 // too, so the same care applies: it must lie in `folder`, links resolved, and be a regular file.
 // Fills *canonical with its resolved path; "" or the reason, without the path.
-std::string checkFileInFolder(const QString& folder, const QString& path, QString* canonical);
+[[nodiscard]] std::string checkFileInFolder(const QString& folder, const QString& path,
+                                            QString* canonical);
 
 // Reads length bytes of fd from offset into out, however few each read gives; false when the
 // file ends first or a read fails.
