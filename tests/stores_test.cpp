@@ -306,6 +306,45 @@ TEST_F(StoresTest, PacksNestedKeysOverHttpAsFromTheFolder) {
     EXPECT_TRUE(fileBytes("http/nested.vol") == fileBytes("folder/nested.vol"));
 }
 
+// A public Google Cloud Storage bucket (the server standing in for it through
+// STORAGE_EMULATOR_HOST) and a presigned URL pack as the folder does; a bucket that forbids, or a
+// query the server refuses, is refused in one line that shows no query.
+TEST_F(StoresTest, PacksFromBucketsAndPresignedUrlsAsFromTheFolder) {
+    const QString stores = scriptOutput("zarrfixtures.py");
+    const StoreServer server(stores);
+    ASSERT_FALSE(server.root.empty());
+    ScratchDir scratch;
+    const QStringList pack = {"--size", "8", "-o", "out.vol"};
+    ASSERT_EQ(runTool(QStringList{"pack", stores + "/ome2.zarr"} + pack).status, 0);
+    const std::string expected = fileBytes("out.vol");
+    // HOST:PORT, without a scheme, as Google's own tools take it.
+    qputenv("STORAGE_EMULATOR_HOST", QByteArray::fromStdString(server.root.substr(7)));
+    const std::string presigned = server.root + "/signed/ome2.zarr";
+    // The input, the store as its refusal names it, and a piece of the refusal ("" when it packs).
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        {"gs://plain/ome2.zarr", "", ""},
+        {"gs://plain/ome2.zarr/", "", ""},
+        {presigned + "?token=" + encodedPassword, "", ""},
+        {"gs://forbidden/ome2.zarr", "gs://forbidden/ome2.zarr",
+         "the bucket 'forbidden' is not public"},
+        {presigned + "?token=" + encodedPassword + "x", presigned, "HTTP 403"},
+    };
+    for (const auto& [input, store, what] : rows) {
+        SCOPED_TRACE(input);
+        QFile::remove("out.vol");
+        const ToolRun run = runTool(QStringList{"pack", QString::fromStdString(input)} + pack);
+        expectNoPassword(run.out + run.err);
+        if (what.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_TRUE(fileBytes("out.vol") == expected);
+            continue;
+        }
+        expectRefusal(run, store + "/", what);
+        EXPECT_FALSE(QFileInfo::exists("out.vol"));
+    }
+    qunsetenv("STORAGE_EMULATOR_HOST");
+}
+
 TEST_F(StoresTest, ReadsZipfileLayouts) {
     // names.zip, stored, also holds ../x, /abs and a\b, names that leave the store and so no keys.
     for (const char* zip : {"deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {

@@ -1,0 +1,177 @@
+#include "objectstore.h"
+#include "testsupport.h"
+
+
+#include <cstdlib>
+
+namespace {
+
+const char readerSecret[] = "se@cret/k+";
+
+// The variables the object stores read: each case sets its own and no other, and HOME is a
+// scratch folder, so the user's own ~/.aws never counts.
+const char* const storeVariables[] = {"AWS_ACCESS_KEY_ID",           "AWS_SECRET_ACCESS_KEY",
+                                      "AWS_SESSION_TOKEN",           "AWS_PROFILE",
+                                      "AWS_SHARED_CREDENTIALS_FILE", "AWS_REGION",
+                                      "AWS_DEFAULT_REGION",          "AWS_ENDPOINT_URL",
+                                      "STORAGE_EMULATOR_HOST"};
+
+using Variables = std::vector<std::pair<const char*, std::string>>;
+
+struct Environment {
+    const QByteArray home = qgetenv("HOME");
+    explicit Environment(const Variables& values) {
+        for (const char* name : storeVariables)
+            unsetenv(name);
+        setenv("HOME", QDir::currentPath().toLocal8Bit().constData(), 1);
+        for (const auto& [name, value] : values)
+            setenv(name, value.c_str(), 1);
+    }
+    ~Environment() {
+        for (const char* name : storeVariables)
+            unsetenv(name);
+        qputenv("HOME", home);
+    }
+};
+
+void writeFile(const QString& path, const std::string& text) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), qint64(text.size()));
+}
+
+const char credentials[] = "# keys\n"
+                           "[default]\n"
+                           "aws_access_key_id = DEFAULTKEY\n"
+                           "aws_secret_access_key = default/secret\n"
+                           "[reader]\n"
+                           " AWS_Access_Key_Id=TESSARYREADER \n"
+                           "aws_secret_access_key=se@cret/k+\n"
+                           "[temp]\n"
+                           "aws_access_key_id = TESSARYTEMP\n"
+                           "aws_secret_access_key = t3mp/secret\n"
+                           "aws_session_token = tok3n\n"
+                           "[half]\n"
+                           "aws_access_key_id = HALF\n";
+
+// Where each bucket URL is read from, and how it is signed, as the environment says.
+TEST(ObjectStores, AddressesFollowTheEnvironment) {
+    ScratchDir scratch;
+    writeFile("keys.ini", credentials);
+    writeFile(".aws/credentials",
+              "[default]\naws_access_key_id=HOMEKEY\naws_secret_access_key=x\n");
+    struct Row {
+        std::string location;
+        Variables variables;
+        std::string url, key = {}, token = {}; // key "": anonymous
+        std::string failure = {};              // a piece of the refusal; "" when it opens
+    };
+    const std::string aws = "https://bucket.s3.us-east-1.amazonaws.com";
+    const Variables envKeys = {{"AWS_ACCESS_KEY_ID", "ENVKEY"},
+                               {"AWS_SECRET_ACCESS_KEY", readerSecret},
+                               {"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}};
+    const Row rows[] = {
+        {"gs://bucket/a/b.zarr", {}, "https://storage.googleapis.com/bucket/a/b.zarr"},
+        {"GS://my_bucket/x/",
+         {{"STORAGE_EMULATOR_HOST", "127.0.0.1:9023"}},
+         "http://127.0.0.1:9023/my_bucket/x"},
+        {"gs://bucket/x",
+         {{"STORAGE_EMULATOR_HOST", "https://gcs.test/"}},
+         "https://gcs.test/bucket/x"},
+        // The user's ~/.aws/credentials, its default profile.
+        {"s3://bucket/x y.zarr", {}, aws + "/x%20y.zarr", "HOMEKEY"},
+        {"s3://bucket/x", {{"HOME", "/nonexistent"}}, aws + "/x"},
+        {"s3://my.bucket/x",
+         {{"HOME", "/nonexistent"}, {"AWS_REGION", "eu-west-2"}},
+         "https://s3.eu-west-2.amazonaws.com/my.bucket/x"},
+        {"s3://bucket",
+         {{"HOME", "/nonexistent"}, {"AWS_DEFAULT_REGION", "ap-south-1"}},
+         "https://bucket.s3.ap-south-1.amazonaws.com"},
+        {"s3://bucket/x",
+         {{"AWS_REGION", "eu-west-2"}, {"AWS_DEFAULT_REGION", "ap-south-1"}},
+         "https://bucket.s3.eu-west-2.amazonaws.com/x",
+         "HOMEKEY"},
+        {"s3://bucket/x",
+         {{"AWS_ENDPOINT_URL", "http://127.0.0.1:9000/"}},
+         "http://127.0.0.1:9000/bucket/x",
+         "HOMEKEY"},
+        // Keys in the environment come before any profile; a session token goes with them.
+        {"s3://bucket/x", envKeys, aws + "/x", "ENVKEY"},
+        {"s3://bucket/x",
+         {envKeys[0], envKeys[1], {"AWS_SESSION_TOKEN", "tok"}},
+         aws + "/x",
+         "ENVKEY",
+         "tok"},
+        {"s3://bucket/x", {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}}, aws + "/x", "DEFAULTKEY"},
+        {"s3://bucket/x",
+         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "reader"}},
+         aws + "/x",
+         "TESSARYREADER"},
+        {"s3://bucket/x",
+         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "temp"}},
+         aws + "/x",
+         "TESSARYTEMP",
+         "tok3n"},
+        // Refused before anything is asked, showing no secret.
+        {"s3://bucket/x",
+         {{"AWS_ACCESS_KEY_ID", "K"}},
+         "",
+         "",
+         "",
+         "without AWS_SECRET_ACCESS_KEY"},
+        {"s3://bucket/x",
+         {{"AWS_SECRET_ACCESS_KEY", readerSecret}},
+         "",
+         "",
+         "",
+         "without AWS_ACCESS_KEY_ID"},
+        {"s3://bucket/x",
+         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "none"}},
+         "",
+         "",
+         "",
+         "no profile [none] in keys.ini"},
+        {"s3://bucket/x",
+         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "half"}},
+         "",
+         "",
+         "",
+         "lacks aws_access_key_id or aws_secret_access_key"},
+        {"s3://bucket/x",
+         {{"AWS_SHARED_CREDENTIALS_FILE", "none.ini"}},
+         "",
+         "",
+         "",
+         "none.ini can't be read"},
+        {"s3://bucket/x",
+         {{"AWS_REGION", "evil.test/"}},
+         "",
+         "",
+         "",
+         "'evil.test/' is no AWS region"},
+        {"s3://Bucket/x", {}, "", "", "", "'Bucket' is no bucket name"},
+        {"s3://b/x", {}, "", "", "", "'b' is no bucket name"},
+        {"gs:///x", {}, "", "", "", "'' is no bucket name"},
+        {"s3://bucket/x?versionId=1", {}, "", "", "", "no query"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.location);
+        const Environment environment(row.variables);
+        ObjectStoreAddress address;
+        const std::string failure = objectStoreAddress(row.location, &address);
+        EXPECT_EQ(failure.find(readerSecret), std::string::npos) << failure;
+        if (!row.failure.empty()) {
+            EXPECT_NE(failure.find(row.failure), std::string::npos) << failure;
+            continue;
+        }
+        ASSERT_EQ(failure, "");
+        EXPECT_EQ(address.url, row.url);
+        EXPECT_EQ(address.access.accessKey, row.key);
+        EXPECT_EQ(address.access.region.empty(), row.key.empty()); // signed only with keys
+        EXPECT_EQ(address.access.sessionToken, row.token);
+        EXPECT_NE(address.access.forbidden.find("HTTP 403"), std::string::npos);
+    }
+}
+
+} // namespace
