@@ -24,6 +24,8 @@ set -euo pipefail
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json, and checks its crc32c checksums with ISA-L; python3-zarr and python3-numcodecs
 # write the stores zarr_test reads.
+# npm brings s3rver, the S3 server of objectstores_test (installed below, for the tests only),
+# and python3-boto3 fills its buckets.
 # libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
 # and VTK legacy files of scripts/writersweep.sh.
 # libeigen3-dev and libnanoflann-dev (headers only) reduce and search the exemplar's patches
@@ -43,7 +45,10 @@ packages=(
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile
     libcfitsio-dev python3-astropy python3-vtk9
+    python3-boto3
 )
+# Node.js from elsewhere than Debian (NodeSource) brings its own npm, which Debian's conflicts with.
+command -v npm >/dev/null || packages+=(npm)
 
 if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
@@ -60,4 +65,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"
+fi
+
+# s3rver, pinned, into a prefix of its own outside the checkout: the tests look for it there.
+s3rver=/opt/tessary-test/s3rver
+if [ ! -f "$s3rver/node_modules/s3rver/package.json" ]; then
+    echo "Installing s3rver into $s3rver"
+    $sudo mkdir -p "$s3rver"
+    $sudo npm install --prefix "$s3rver" --no-audit --no-fund --loglevel=error s3rver@3.7.1
 fi

@@ -1,12 +1,14 @@
 #include "objectstore.h"
 #include "testsupport.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <cstdlib>
 
 namespace {
 
-const char readerSecret[] = "se@cret/k+";
+const char readerSecret[] = "se@cret/k+", tempSecret[] = "t3mp/secret";
 
 // The variables the object stores read: each case sets its own and no other, and HOME is a
 // scratch folder, so the user's own ~/.aws never counts.
@@ -171,6 +173,110 @@ TEST(ObjectStores, AddressesFollowTheEnvironment) {
         EXPECT_EQ(address.access.region.empty(), row.key.empty()); // signed only with keys
         EXPECT_EQ(address.access.sessionToken, row.token);
         EXPECT_NE(address.access.forbidden.find("HTTP 403"), std::string::npos);
+    }
+}
+
+// Where scripts/setup.sh installs s3rver, for the tests only.
+const char s3rverModules[] = "/opt/tessary-test/s3rver/node_modules";
+
+// What the S3 server needs that is missing: "" when Node, s3rver and boto3 are all there.
+std::string missingS3Tools() {
+    if (QStandardPaths::findExecutable("node").isEmpty())
+        return "no node";
+    if (!QFileInfo::exists(QString(s3rverModules) + "/s3rver/package.json"))
+        return std::string("no s3rver in ") + s3rverModules;
+    if (QProcess::execute("/usr/bin/python3", {"-c", "import boto3"}) != 0)
+        return "no python3-boto3";
+    return "";
+}
+
+// tests/s3server.js over folder; root is "" when it did not start.
+struct S3Server {
+    QProcess process;
+    std::string root; // http://127.0.0.1:PORT
+
+    explicit S3Server(const QString& folder) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("NODE_PATH", s3rverModules);
+        process.setProcessEnvironment(environment);
+        process.start(QStandardPaths::findExecutable("node"),
+                      {QString::fromStdString(sourceDir()) + "/tests/s3server.js", folder});
+        if (process.waitForReadyRead(20000))
+            root = "http://127.0.0.1:" + process.readLine().trimmed().toStdString();
+    }
+    ~S3Server() {
+        process.kill();
+        process.waitForFinished();
+    }
+};
+
+// Every file of folder as store.zarr/PATH in each bucket, through boto3. Returns "" or the
+// uploader's errors.
+std::string upload(const std::string& root, const QString& folder, const QStringList& buckets) {
+    QProcess process;
+    process.start("/usr/bin/python3",
+                  QStringList{QString::fromStdString(sourceDir()) + "/tests/s3upload.py",
+                              QString::fromStdString(root), folder, "store.zarr"} +
+                      buckets);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return "s3upload.py: " + process.readAllStandardError().toStdString();
+    return "";
+}
+
+// From an S3 server that checks every signature, a store packs as from its folder: with keys
+// from the environment or a profile, temporary ones with their token, or none on a public
+// bucket. Wrong keys, or none on a private bucket, are refused in one line that names the
+// bucket and shows no secret; a missing store is a missing key.
+TEST(ObjectStores, PacksFromS3AsFromTheFolder) {
+    if (const std::string missing = missingS3Tools(); !missing.empty())
+        GTEST_SKIP() << missing << ": scripts/setup.sh installs the S3 test server";
+    const QString stores = scriptOutput("zarrfixtures.py");
+    ScratchDir scratch;
+    QDir().mkpath("s3");
+    const S3Server server(QDir::currentPath() + "/s3");
+    ASSERT_FALSE(server.root.empty()) << "tests/s3server.js did not start";
+    ASSERT_EQ(upload(server.root, stores + "/ome2.zarr", {"public", "private-scans"}), "");
+    const QStringList pack = {"--size", "8", "-o", "out.vol"};
+    ASSERT_EQ(runTool(QStringList{"pack", stores + "/ome2.zarr"} + pack).status, 0);
+    const std::string expected = fileBytes("out.vol");
+    writeFile("keys.ini", credentials);
+    const std::pair<const char*, std::string> endpoint = {"AWS_ENDPOINT_URL", server.root};
+    const Variables reader = {
+        endpoint, {"AWS_ACCESS_KEY_ID", "TESSARYREADER"}, {"AWS_SECRET_ACCESS_KEY", readerSecret}};
+    const Variables temp = {endpoint,
+                            {"AWS_ACCESS_KEY_ID", "TESSARYTEMP"},
+                            {"AWS_SECRET_ACCESS_KEY", tempSecret},
+                            {"AWS_SESSION_TOKEN", "tok3n"}};
+    const std::string store = "s3://private-scans/store.zarr";
+    // The input, the environment, and a piece of the refusal ("" when it packs).
+    const std::tuple<std::string, Variables, std::string> rows[] = {
+        {store, reader, ""},
+        {store, temp, ""},
+        {store,
+         {endpoint, {"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "reader"}},
+         ""},
+        {"s3://public/store.zarr", {endpoint}, ""},
+        {store,
+         {reader[0], reader[1], {"AWS_SECRET_ACCESS_KEY", "se@cret/k-"}},
+         "the bucket 'private-scans' refused the credentials given (HTTP 403)"},
+        {store, {temp[0], temp[1], temp[2]}, "the bucket 'private-scans' refused the credentials"},
+        {store, {endpoint}, "the bucket 'private-scans' is not public (HTTP 403)"},
+        {"s3://private-scans/none.zarr", reader, "no Zarr array or image"},
+    };
+    for (const auto& [input, variables, what] : rows) {
+        SCOPED_TRACE(input + " " + variables.back().first);
+        QFile::remove("out.vol");
+        const Environment environment(variables);
+        const ToolRun run = runTool(QStringList{"pack", QString::fromStdString(input)} + pack);
+        for (const char* secret : {readerSecret, tempSecret, "se@cret/k-", "tok3n"})
+            EXPECT_EQ((run.out + run.err).find(secret), std::string::npos) << run.err;
+        if (what.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_TRUE(fileBytes("out.vol") == expected);
+            continue;
+        }
+        expectRefusal(run, input, what);
+        EXPECT_FALSE(QFileInfo::exists("out.vol"));
     }
 }
 
