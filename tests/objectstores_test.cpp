@@ -57,122 +57,71 @@ const char credentials[] = "# keys\n"
                            "[half]\n"
                            "aws_access_key_id = HALF\n";
 
-// Where each bucket URL is read from, and how it is signed, as the environment says.
+// Where each bucket URL is read from, and how it is signed, as the environment says; what the
+// environment gets wrong is refused before anything is asked, showing no secret.
 TEST(ObjectStores, AddressesFollowTheEnvironment) {
     ScratchDir scratch;
     writeFile("keys.ini", credentials);
-    writeFile(".aws/credentials",
-              "[default]\naws_access_key_id=HOMEKEY\naws_secret_access_key=x\n");
-    struct Row {
-        std::string location;
-        Variables variables;
-        std::string url, key = {}, token = {}; // key "": anonymous
-        std::string failure = {};              // a piece of the refusal; "" when it opens
-    };
+    writeFile(".aws/credentials", "[default]\naws_access_key_id=HOME\naws_secret_access_key=x\n");
     const std::string aws = "https://bucket.s3.us-east-1.amazonaws.com";
-    const Variables envKeys = {{"AWS_ACCESS_KEY_ID", "ENVKEY"},
-                               {"AWS_SECRET_ACCESS_KEY", readerSecret},
-                               {"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}};
-    const Row rows[] = {
-        {"gs://bucket/a/b.zarr", {}, "https://storage.googleapis.com/bucket/a/b.zarr"},
-        {"GS://my_bucket/x/",
-         {{"STORAGE_EMULATOR_HOST", "127.0.0.1:9023"}},
-         "http://127.0.0.1:9023/my_bucket/x"},
-        {"gs://bucket/x",
-         {{"STORAGE_EMULATOR_HOST", "https://gcs.test/"}},
-         "https://gcs.test/bucket/x"},
-        // The user's ~/.aws/credentials, its default profile.
-        {"s3://bucket/x y.zarr", {}, aws + "/x%20y.zarr", "HOMEKEY"},
-        {"s3://bucket/x", {{"HOME", "/nonexistent"}}, aws + "/x"},
-        {"s3://my.bucket/x",
-         {{"HOME", "/nonexistent"}, {"AWS_REGION", "eu-west-2"}},
-         "https://s3.eu-west-2.amazonaws.com/my.bucket/x"},
-        {"s3://bucket",
-         {{"HOME", "/nonexistent"}, {"AWS_DEFAULT_REGION", "ap-south-1"}},
-         "https://bucket.s3.ap-south-1.amazonaws.com"},
-        {"s3://bucket/x",
-         {{"AWS_REGION", "eu-west-2"}, {"AWS_DEFAULT_REGION", "ap-south-1"}},
-         "https://bucket.s3.eu-west-2.amazonaws.com/x",
-         "HOMEKEY"},
-        {"s3://bucket/x",
-         {{"AWS_ENDPOINT_URL", "http://127.0.0.1:9000/"}},
-         "http://127.0.0.1:9000/bucket/x",
-         "HOMEKEY"},
+    const std::pair<const char*, std::string> none = {"HOME", "/nonexistent"},
+                                              file = {"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"};
+    const Variables keys = {{"AWS_ACCESS_KEY_ID", "ENV"}, {"AWS_SECRET_ACCESS_KEY", readerSecret}};
+    // The location, the environment, the URL read, and the key and token that sign ("": none).
+    // clang-format off
+    const std::tuple<std::string, Variables, std::string, std::string, std::string> opened[] = {
+        {"gs://bucket/a/b.zarr", {}, "https://storage.googleapis.com/bucket/a/b.zarr", "", ""},
+        {"GS://my_bucket/x/", {{"STORAGE_EMULATOR_HOST", "127.0.0.1:9023"}},
+         "http://127.0.0.1:9023/my_bucket/x", "", ""},
+        {"gs://bucket/x", {{"STORAGE_EMULATOR_HOST", "https://gcs.test/"}}, "https://gcs.test/bucket/x", "", ""},
+        {"s3://bucket/x y.zarr", {}, aws + "/x%20y.zarr", "HOME", ""}, // ~/.aws/credentials
+        {"s3://bucket/x", {none}, aws + "/x", "", ""},
+        {"s3://my.bucket/x", {none, {"AWS_REGION", "eu-west-2"}},
+         "https://s3.eu-west-2.amazonaws.com/my.bucket/x", "", ""},
+        {"s3://bucket", {none, {"AWS_DEFAULT_REGION", "ap-south-1"}},
+         "https://bucket.s3.ap-south-1.amazonaws.com", "", ""},
+        {"s3://bucket/x", {none, {"AWS_REGION", "eu-west-2"}, {"AWS_DEFAULT_REGION", "ap-south-1"}},
+         "https://bucket.s3.eu-west-2.amazonaws.com/x", "", ""},
+        {"s3://bucket/x", {none, {"AWS_ENDPOINT_URL", "http://127.0.0.1:9000/"}},
+         "http://127.0.0.1:9000/bucket/x", "", ""},
         // Keys in the environment come before any profile; a session token goes with them.
-        {"s3://bucket/x", envKeys, aws + "/x", "ENVKEY"},
-        {"s3://bucket/x",
-         {envKeys[0], envKeys[1], {"AWS_SESSION_TOKEN", "tok"}},
-         aws + "/x",
-         "ENVKEY",
-         "tok"},
-        {"s3://bucket/x", {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}}, aws + "/x", "DEFAULTKEY"},
-        {"s3://bucket/x",
-         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "reader"}},
-         aws + "/x",
-         "TESSARYREADER"},
-        {"s3://bucket/x",
-         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "temp"}},
-         aws + "/x",
-         "TESSARYTEMP",
-         "tok3n"},
-        // Refused before anything is asked, showing no secret.
-        {"s3://bucket/x",
-         {{"AWS_ACCESS_KEY_ID", "K"}},
-         "",
-         "",
-         "",
-         "without AWS_SECRET_ACCESS_KEY"},
-        {"s3://bucket/x",
-         {{"AWS_SECRET_ACCESS_KEY", readerSecret}},
-         "",
-         "",
-         "",
-         "without AWS_ACCESS_KEY_ID"},
-        {"s3://bucket/x",
-         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "none"}},
-         "",
-         "",
-         "",
-         "no profile [none] in keys.ini"},
-        {"s3://bucket/x",
-         {{"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"}, {"AWS_PROFILE", "half"}},
-         "",
-         "",
-         "",
-         "lacks aws_access_key_id or aws_secret_access_key"},
-        {"s3://bucket/x",
-         {{"AWS_SHARED_CREDENTIALS_FILE", "none.ini"}},
-         "",
-         "",
-         "",
-         "none.ini can't be read"},
-        {"s3://bucket/x",
-         {{"AWS_REGION", "evil.test/"}},
-         "",
-         "",
-         "",
-         "'evil.test/' is no AWS region"},
-        {"s3://Bucket/x", {}, "", "", "", "'Bucket' is no bucket name"},
-        {"s3://b/x", {}, "", "", "", "'b' is no bucket name"},
-        {"gs:///x", {}, "", "", "", "'' is no bucket name"},
-        {"s3://bucket/x?versionId=1", {}, "", "", "", "no query"},
+        {"s3://bucket/x", {keys[0], keys[1], file}, aws + "/x", "ENV", ""},
+        {"s3://bucket/x", {keys[0], keys[1], {"AWS_SESSION_TOKEN", "tok"}}, aws + "/x", "ENV", "tok"},
+        {"s3://bucket/x", {file}, aws + "/x", "DEFAULTKEY", ""},
+        {"s3://bucket/x", {file, {"AWS_PROFILE", "reader"}}, aws + "/x", "TESSARYREADER", ""},
+        {"s3://bucket/x", {file, {"AWS_PROFILE", "temp"}}, aws + "/x", "TESSARYTEMP", "tok3n"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.location);
-        const Environment environment(row.variables);
+    // The location, the environment, and a piece of the refusal.
+    const std::tuple<std::string, Variables, std::string> refused[] = {
+        {"s3://bucket/x", {keys[0]}, "without AWS_SECRET_ACCESS_KEY"},
+        {"s3://bucket/x", {keys[1]}, "without AWS_ACCESS_KEY_ID"},
+        {"s3://bucket/x", {file, {"AWS_PROFILE", "none"}}, "no profile [none] in keys.ini"},
+        {"s3://bucket/x", {file, {"AWS_PROFILE", "half"}}, "lacks aws_access_key_id or aws_secret_access_key"},
+        {"s3://bucket/x", {{"AWS_SHARED_CREDENTIALS_FILE", "none.ini"}}, "none.ini can't be read"},
+        {"s3://bucket/x", {{"AWS_REGION", "evil.test/"}}, "'evil.test/' is no AWS region"},
+        {"s3://Bucket/x", {}, "'Bucket' is no bucket name"},
+        {"gs:///x", {}, "'' is no bucket name"},
+        {"s3://bucket/x?versionId=1", {}, "no query"},
+    };
+    // clang-format on
+    for (const auto& [location, variables, url, key, token] : opened) {
+        SCOPED_TRACE(location);
+        const Environment environment(variables);
         ObjectStoreAddress address;
-        const std::string failure = objectStoreAddress(row.location, &address);
-        EXPECT_EQ(failure.find(readerSecret), std::string::npos) << failure;
-        if (!row.failure.empty()) {
-            EXPECT_NE(failure.find(row.failure), std::string::npos) << failure;
-            continue;
-        }
-        ASSERT_EQ(failure, "");
-        EXPECT_EQ(address.url, row.url);
-        EXPECT_EQ(address.access.accessKey, row.key);
-        EXPECT_EQ(address.access.region.empty(), row.key.empty()); // signed only with keys
-        EXPECT_EQ(address.access.sessionToken, row.token);
+        ASSERT_EQ(objectStoreAddress(location, &address), "");
+        EXPECT_EQ(address.url, url);
+        EXPECT_EQ(address.access.accessKey, key);
+        EXPECT_EQ(address.access.region.empty(), key.empty()); // signed only with keys
+        EXPECT_EQ(address.access.sessionToken, token);
         EXPECT_NE(address.access.forbidden.find("HTTP 403"), std::string::npos);
+    }
+    for (const auto& [location, variables, what] : refused) {
+        SCOPED_TRACE(location);
+        const Environment environment(variables);
+        ObjectStoreAddress address;
+        const std::string failure = objectStoreAddress(location, &address);
+        EXPECT_NE(failure.find(what), std::string::npos) << failure;
+        EXPECT_EQ(failure.find(readerSecret), std::string::npos) << failure;
     }
 }
 
