@@ -189,19 +189,27 @@ std::string s3Address(const BucketUrl& url, ObjectStoreAddress* address) {
     const std::string bucket = "the bucket '" + url.bucket + "'";
     access.moved = bucket + " is in another region than " + access.region +
                    " (HTTP 301): set AWS_REGION to its region";
+    // S3 answers a missing key with 403 to those who may not list the bucket, and a sparse
+    // array has missing chunks: the refusal says so.
+    const std::string unlisted = " (to those who may not list a bucket, S3 answers 403 for a "
+                                 "missing key too)";
     if (keys.key.empty()) {
         access.region.clear(); // anonymous: nothing signed
-        access.forbidden = bucket + " is not public (HTTP 403): set AWS_ACCESS_KEY_ID and "
-                                    "AWS_SECRET_ACCESS_KEY, or AWS_PROFILE, to credentials "
-                                    "that may read it";
+        access.forbidden = bucket +
+                           " is not public (HTTP 403): set AWS_ACCESS_KEY_ID and "
+                           "AWS_SECRET_ACCESS_KEY, or AWS_PROFILE, to credentials "
+                           "that may read and list it" +
+                           unlisted;
         return "";
     }
     access.accessKey = keys.key;
     access.secretKey = keys.secret;
     access.sessionToken = keys.token;
-    access.forbidden = bucket + " refused the credentials given (HTTP 403): check "
-                                "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY (or the profile's "
-                                "keys) and that they may read it";
+    access.forbidden = bucket +
+                       " refused the credentials given (HTTP 403): check "
+                       "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY (or the profile's "
+                       "keys) and that they may read and list it" +
+                       unlisted;
     return "";
 }
 
