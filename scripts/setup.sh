@@ -25,6 +25,8 @@ set -euo pipefail
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json, and checks its crc32c checksums with ISA-L; python3-zarr and python3-numcodecs
 # write the stores zarr_test reads.
+# npm brings s3rver, the S3 server of objectstores_test (installed below, for the tests only),
+# and python3-boto3 fills its buckets.
 # libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
 # and VTK legacy files of scripts/writersweep.sh.
 # python3-netcdf4 writes and decodes the netCDF files of scripts/netcdfsweep.sh.
@@ -46,7 +48,10 @@ packages=(
     dcm2niix python3-tifffile
     libcfitsio-dev python3-astropy python3-vtk9
     python3-netcdf4
+    python3-boto3
 )
+# Node.js from elsewhere than Debian (NodeSource) brings its own npm, which Debian's conflicts with.
+command -v npm >/dev/null || packages+=(npm)
 
 if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
@@ -82,4 +87,11 @@ if ! grep -qs "\"version\": \"$ngff_zarr\"" \
     $sudo npm install --prefix "$npm_prefix" --no-audit --no-fund --loglevel=error \
         "@fideus-labs/ngff-zarr@$ngff_zarr" >/dev/null ||
         echo "Could not install @fideus-labs/ngff-zarr: the ngff-zarr sweep will be skipped"
+fi
+# s3rver, pinned, into a prefix of its own outside the checkout: the tests look for it there.
+s3rver=/opt/tessary-test/s3rver
+if [ ! -f "$s3rver/node_modules/s3rver/package.json" ]; then
+    echo "Installing s3rver into $s3rver"
+    $sudo mkdir -p "$s3rver"
+    $sudo npm install --prefix "$s3rver" --no-audit --no-fund --loglevel=error s3rver@3.7.1
 fi

@@ -4,6 +4,8 @@ on its first line; over TLS with --tls CERT KEY (PEM files). The first part of a
 it answers; the rest names the file:
   plain/KEY      the file, or 404
   auth/KEY       the file, to user "reader" with password "se@cret" only (basic auth)
+  signed/KEY     the file, to a request whose query is "token=se%40cret" only (a presigned
+                 URL's), else 403
   error/KEY      500           forbidden/KEY  403
   slow/KEY       nothing at all, for a long while
   stall/KEY      the headers and half the file, then nothing
@@ -66,7 +68,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
     def route(self):
-        mode, _, key = urllib.parse.unquote(self.path).lstrip("/").partition("/")
+        path, _, query = self.path.partition("?")
+        mode, _, key = urllib.parse.unquote(path).lstrip("/").partition("/")
         body = self.file(key)
         if mode == "stats":
             return self.answer(200, str(connections).encode())
@@ -75,6 +78,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if self.headers.get("Authorization") != wanted:
                 return self.answer(401, b"who?", [("WWW-Authenticate", 'Basic realm="store"')])
             mode = "plain"
+        if mode == "signed":
+            mode = "plain" if query == "token=se%40cret" else "forbidden"
         if mode == "plain":
             return self.answer(200, body) if body is not None else self.answer(404, b"none")
         if mode in ("error", "forbidden"):

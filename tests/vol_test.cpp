@@ -220,10 +220,16 @@ TEST_F(PackTest, RefusalsSayWhatIsWrongAndLeaveNothing) {
         // Refusals that say why and what to do.
         {{}, {"pack", "s/missing.nii", "-o", "o.vol"}, 1,
          "s/missing.nii: can't open input file: no such file"},
-        {{}, {"pack", "s3://bucket/cells.zarr", "-o", "o.vol"}, 1,
-         "s3://bucket/cells.zarr: unsupported URL scheme 's3://': pack reads OME-Zarr stores"},
+        {{}, {"pack", "ftp://host/cells.zarr", "-o", "o.vol"}, 1,
+         "ftp://host/cells.zarr: unsupported URL scheme 'ftp://': pack reads OME-Zarr stores"},
         {{}, {"pack", "https://127.0.0.1:9/scan.nii.gz", "-o", "o.vol"}, 1,
-         "scan.nii.gz: NIfTI over HTTP: pack reads OME-Zarr stores over http:// and https:// only"},
+         "scan.nii.gz: NIfTI at a URL: pack reads OME-Zarr stores at http://, https://, s3:// "
+         "and gs:// URLs only"},
+        {{}, {"pack", "s3://bucket/scan.nii.gz", "-o", "o.vol"}, 1,
+         "s3://bucket/scan.nii.gz: NIfTI at a URL"},
+        // A bucket's store is read; a nameless bucket is refused before anything is asked.
+        {{}, {"pack", "gs://B/cells.zarr", "-o", "o.vol"}, 1,
+         "gs://B/cells.zarr: 'B' is no bucket name"},
         {{{"s/v.npy", "x"}, {"s/1.png", png22}}, {"pack", "s/1.png", "s/v.npy", "-o", "o.vol"}, 1,
          "s/v.npy: .npy among several inputs, which are read as slice pictures: pack it alone"},
         {{{"s/in.vol", vol(1, 4)}}, {"unpack", "s/in.vol", "-o", "none/o.npy"}, 1,

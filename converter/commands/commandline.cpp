@@ -149,6 +149,14 @@ const char overviewEnvironment[] =
     R"(  http_proxy, https_proxy, no_proxy   the proxies for http(s):// inputs, as curl reads them
   CURL_CA_BUNDLE, SSL_CERT_FILE       a PEM file of certificates to trust beyond the system's
   SSL_CERT_DIR                        a hashed folder of such certificates
+  AWS_ACCESS_KEY_ID,                  the keys that sign s3:// reads (AWS Signature Version 4);
+  AWS_SECRET_ACCESS_KEY               without them, and without a profile, reads are anonymous
+  AWS_SESSION_TOKEN                   the token of temporary keys
+  AWS_PROFILE                         the profile of the credentials file (default: default)
+  AWS_SHARED_CREDENTIALS_FILE         the credentials file (default: ~/.aws/credentials)
+  AWS_REGION, AWS_DEFAULT_REGION      the region of s3:// buckets (default: us-east-1)
+  AWS_ENDPOINT_URL                    another S3 server than AWS, read as ENDPOINT/BUCKET/KEY
+  STORAGE_EMULATOR_HOST               another endpoint than storage.googleapis.com for gs://
 )";
 
 const char overviewExamples[] = R"(  # the sample volumes, into the folder the viewer reads

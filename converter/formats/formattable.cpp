@@ -281,9 +281,9 @@ const std::vector<InputFormat> formats = {
      {{"application/x-npz", "NumPy arrays (zip)", {"npz"}, "application/zip"}}},
     {"Zarr",
      "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip or\n"
-     "      .ozx of one, or an http(s):// URL; Zarr v2 or v3, sharded or not; axes z, y, x and\n"
-     "      optionally c and t): of a multiscale image, the coarsest level that still has N\n"
-     "      samples a side for --size N (else the finest)",
+     "      .ozx of one, or an http(s)://, s3:// or gs:// URL; Zarr v2 or v3, sharded or not;\n"
+     "      axes z, y, x and optionally c and t): of a multiscale image, the coarsest level that\n"
+     "      still has N samples a side for --size N (else the finest)",
      {}, // a folder, a .zip or .ozx, or a URL: claimed by what it is
      nullptr,
      openZarrSource,
@@ -480,15 +480,15 @@ std::string checkSlicePaths(const QStringList& paths) {
     return std::string();
 }
 
-// A URL that pack does not read: a scheme other than http(s) (file:// names a local path and
-// is read as one), or an http(s) URL of a file of another format than OME-Zarr. "" otherwise.
+// A URL that pack does not read: a scheme other than http(s), s3 and gs (file:// names a local
+// path and is read as one), or a URL of a file of another format than OME-Zarr. "" otherwise.
 std::string checkUrl(const QString& path) {
     const QUrl url(path, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || scheme.size() < 2 || !path.contains("://"))
         return std::string();
-    const std::string reads = "pack reads OME-Zarr stores over http:// and https://";
-    if (scheme != "http" && scheme != "https")
+    const std::string reads = "pack reads OME-Zarr stores at http://, https://, s3:// and gs://";
+    if (scheme != "http" && scheme != "https" && scheme != "s3" && scheme != "gs")
         return fileMessage(path, "unsupported URL scheme '" + scheme.toStdString() +
                                      "://': " + reads + "; copy the file here first");
     const QString name = url.path().toLower();
@@ -496,8 +496,8 @@ std::string checkUrl(const QString& path) {
         for (const std::string& suffix : format.suffixes)
             if (volumeOnly(format) || std::string(format.name) == "multi-page TIFF")
                 if (name.endsWith(QString::fromStdString("." + suffix)))
-                    return fileMessage(path, std::string(format.name) + " over HTTP: " + reads +
-                                                 " only; download it first");
+                    return fileMessage(path, std::string(format.name) + " at a URL: " + reads +
+                                                 " URLs only; download it first");
     return std::string();
 }
 

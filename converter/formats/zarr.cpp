@@ -785,7 +785,8 @@ void describeLevel(const RootNode& root, const LevelLayout& layout, VolumeInfo* 
 } // namespace
 
 bool isZarrInput(const QString& path) {
-    if (path.startsWith("http://") || path.startsWith("https://"))
+    if (path.startsWith("http://") || path.startsWith("https://") || path.startsWith("s3://") ||
+        path.startsWith("gs://"))
         return true;
     const QFileInfo file(path);
     if (file.isFile())

@@ -10,7 +10,7 @@
 
 #include <string>
 
-// Whether path names a Zarr input: an http(s):// URL, a .zip or .ozx file, or a folder holding
+// Whether path names a Zarr input: an http(s)://, s3:// or gs:// URL, a .zip or .ozx file, or a folder holding
 // zarr.json, .zgroup or .zarray.
 bool isZarrInput(const QString& path);
 

@@ -1,12 +1,13 @@
 #pragma once
 
-// A store on an HTTP(S) server: the value of a key is the body of a GET of BASE/KEY. Only
-// http and https, redirects included; TLS certificates verified (a private authority trusted
-// through CURL_CA_BUNDLE, SSL_CERT_FILE or SSL_CERT_DIR); a user and password in the URL go out
-// as basic authentication and never into a message. 404 is a missing key; any other answer than
-// 200 is refused, 403 too: a server that hides missing keys behind 403 (S3 without list
-// permission) can't be told from one that forbids them, and a forbidden chunk read as empty
-// would be a wrong picture.
+// A store on an HTTP(S) server: the value of a key is the body of a GET of BASE/KEY, or of
+// BASE/KEY?QUERY where the URL has a query (a presigned URL's signature goes with every key and
+// never into a message). Only http and https, redirects included; TLS certificates verified (a
+// private authority trusted through CURL_CA_BUNDLE, SSL_CERT_FILE or SSL_CERT_DIR); a user and
+// password in the URL go out as basic authentication and never into a message. 404 is a missing
+// key; any other answer than 200 is refused, 403 too: a server that hides missing keys behind 403
+// (S3 without list permission) can't be told from one that forbids them, and a forbidden chunk read
+// as empty would be a wrong picture.
 
 #include "keystore.h"
 
@@ -30,7 +31,23 @@ struct HttpLimits {
     long maxRequests = 250000;
 };
 
-// Opens the store at url (http:// or https://, no query or fragment). Contacts nobody: the
+// What an object store (S3, Google Cloud Storage) adds to a plain HTTP store: the name its
+// messages give it, AWS signing, and what its refusals tell the user to do.
+struct HttpAccess {
+    std::string name; // the store as messages name it; "" for the URL without password or query
+    // A region set: every request is signed with AWS Signature Version 4 for S3 there.
+    std::string region, accessKey, secretKey, sessionToken;
+    std::string forbidden; // what a 403 says; "" for the plain reason
+    std::string moved;     // what a 301 without a Location says (S3's other region)
+};
+
+// Opens the store at url (http:// or https://, a query but no fragment). Contacts nobody: the
 // first get finds whether the server is there. Returns "" or the message.
 [[nodiscard]] std::string openHttpStore(const std::string& url, std::unique_ptr<KeyStore>* store,
-                                        const HttpLimits& limits = HttpLimits());
+                          const HttpLimits& limits = HttpLimits());
+[[nodiscard]] std::string openHttpStore(const std::string& url, const HttpAccess& access,
+                          std::unique_ptr<KeyStore>* store,
+                          const HttpLimits& limits = HttpLimits());
+
+// key with every byte but letters, digits, "-._~" and "/" percent-encoded, as a URL's path.
+[[nodiscard]] std::string percentEncoded(const std::string& key);

@@ -3,6 +3,7 @@
 #include "folderstore.h"
 #include "httpstore.h"
 #include "messages.h"
+#include "objectstore.h"
 #include "zipstore.h"
 
 #include <QFile>
@@ -46,11 +47,13 @@ bool startsWithNoCase(const std::string& text, const std::string& prefix) {
 }
 } // namespace
 
-// A URL goes to the server, a regular file is read as a zip whatever its name (.zip, .ozx),
-// anything else a folder.
+// A URL goes to the server (a bucket's to its provider), a regular file is read as a zip whatever
+// its name (.zip, .ozx), anything else a folder.
 std::string openKeyStore(const std::string& location, std::unique_ptr<KeyStore>* store) {
     if (startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://"))
         return openHttpStore(location, store);
+    if (isObjectStoreUrl(location))
+        return openObjectStore(location, store);
     if (QFileInfo(QFile::decodeName(location.c_str())).isFile())
         return openZipStore(location, store);
     return openFolderStore(location, store);

@@ -37,7 +37,8 @@ unsigned localFetches();
 // part and no byte outside printable ASCII.
 bool isSafeStoreKey(const std::string& key);
 
-// Opens the store that location names: an http:// or https:// URL, a .zip file or a folder.
+// Opens the store that location names: an http:// or https:// URL, an s3:// or gs:// bucket's,
+// a .zip file or a folder.
 // Returns "" or the message.
 [[nodiscard]] std::string openKeyStore(const std::string& location,
                                        std::unique_ptr<KeyStore>* store);

@@ -35,8 +35,10 @@ std::string shownPath(const QString& path) {
     const std::size_t scheme = text.find("://");
     const QString name = QString::fromStdString(text.substr(0, std::min(scheme, text.size())));
     if (name.compare("http", Qt::CaseInsensitive) == 0 ||
-        name.compare("https", Qt::CaseInsensitive) == 0)
+        name.compare("https", Qt::CaseInsensitive) == 0) {
         text = withoutUserInfo(text);
+        text = text.substr(0, text.find('?')); // a presigned URL's query is its credential
+    }
     return printableText(text);
 }
 

@@ -6,7 +6,8 @@
 
 #include <string>
 
-// path as messages and listings show it: a URL without its "user:password@".
+// path as messages and listings show it: an http(s) URL without its "user:password@" and
+// without its query.
 [[nodiscard]] std::string shownPath(const QString& path);
 
 // The URL (of any scheme) with everything between "//" and the last "@" of its user information
