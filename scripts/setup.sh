@@ -72,12 +72,6 @@ fi
 
 # The JavaScript OME-Zarr writer, a test tool only: in a prefix of its own, outside the
 # repository, at a pinned version, fetched once. Without the registry the sweep says it skipped.
-# Debian's npm brings Node.js with it; a Node.js from elsewhere brings its own npm, which
-# Debian's would conflict with.
-if ! command -v npm >/dev/null; then
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends npm
-fi
 npm_prefix=${TESSARY_TEST_NPM:-/opt/tessary-test/npm}
 ngff_zarr=0.14.0
 if ! grep -qs "\"version\": \"$ngff_zarr\"" \
