@@ -6,6 +6,7 @@
 #include "text.h"
 #include "messages.h"
 #include "storedsamples.h"
+#include "systemmemory.h"
 #include "tasks.h"
 
 #include <QFile>
@@ -36,7 +37,7 @@ struct Slab {
 // one core a child.
 const int slabsAhead = 2;
 
-// Reads a level a slab of slices at a time: as deep as a chunk where the budget allows, so that
+// Reads a level a slab of slices at a time: as deep as a chunk where the memory allows, so that
 // each chunk is read and decompressed once. Slab k is kept in slot k % (slabsAhead + 1). A slab's
 // slices are used as its child writes them, a chunk's depth at a time, not once it has ended.
 struct SlabReader {
@@ -184,10 +185,21 @@ std::uint64_t chunkDepth(const Hdf5Level& level) {
 // Slices to a slab: a chunk's depth, or less where the budget allows no more. A level of few
 // chunk rows is cut into about one slab a core instead, each several rows deep, since a child
 // costs about as much to start as a few chunks cost to decompress.
+// The bytes a slab may take: the budget, or a chunk's depth of slices where that is more and
+// the slabs held at once take at most a quarter of the memory available, so that a chunk is
+// decompressed once however wide the slices are.
+std::uint64_t slabBytes(std::uint64_t chunkSlab) {
+    if (chunkSlab <= slabBudget)
+        return slabBudget;
+    const std::int64_t available = availableMemory();
+    const bool room = available < 0 || (slabsAhead + 1) * chunkSlab <= std::uint64_t(available) / 4;
+    return room ? chunkSlab : slabBudget;
+}
+
 int slabDepthFor(const Hdf5Level& level, const VolumeInfo& info) {
     const std::uint64_t depth = std::uint64_t(info.depth), unit = chunkDepth(level);
     const std::size_t slice = std::max<std::size_t>(1, sliceBytes(info));
-    const std::uint64_t fits = std::max<std::size_t>(1, slabBudget / slice);
+    const std::uint64_t fits = std::max<std::uint64_t>(1, slabBytes(unit * slice) / slice);
     if (fits < unit || depth <= unit)
         return int(std::min(fits, depth));
     const std::uint64_t cores = std::max(1u, std::thread::hardware_concurrency());
