@@ -2,11 +2,6 @@
 
 #include <cstring>
 
-std::uint32_t littleEndianWord(const unsigned char* bytes) {
-    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
-           std::uint32_t(bytes[3]) << 24;
-}
-
 std::int32_t littleEndianInt(const unsigned char* bytes) {
     const std::uint32_t word = littleEndianWord(bytes);
     std::int32_t value;

@@ -6,9 +6,18 @@
 #include <cstdio>
 #include <cstring>
 
-// The 32-bit value stored little-endian in bytes[0..3], assembled byte by byte so the files
-// read the same on any host byte order.
-std::uint32_t littleEndianWord(const unsigned char* bytes);
+// The 16-, 32- or 64-bit value stored little-endian at bytes, assembled byte by byte so the
+// files read the same on any host byte order. Inline: readers call them for every record.
+inline std::uint16_t littleEndianHalf(const unsigned char* bytes) {
+    return std::uint16_t(bytes[0] | bytes[1] << 8);
+}
+inline std::uint32_t littleEndianWord(const unsigned char* bytes) {
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+           std::uint32_t(bytes[3]) << 24;
+}
+inline std::uint64_t littleEndianLong(const unsigned char* bytes) {
+    return littleEndianWord(bytes) | std::uint64_t(littleEndianWord(bytes + 4)) << 32;
+}
 std::int32_t littleEndianInt(const unsigned char* bytes);
 
 // One little-endian 32-bit value from a binary stream; 0 when fewer than 4 bytes remain.

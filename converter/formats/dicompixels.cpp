@@ -1,5 +1,6 @@
 #include "dicompixels.h"
 
+#include "littleendian.h"
 #include "files.h"
 #include "inputfile.h"
 #include "systemmemory.h"
@@ -218,8 +219,7 @@ std::int64_t valueEndingFile(const std::string& file, const WholeFile& whole,
                           std::size_t(headerBytes), header))
         return -1;
     const unsigned char* size = header + headerBytes - 4;
-    const std::uint32_t given = std::uint32_t(size[0]) | std::uint32_t(size[1]) << 8 |
-                                std::uint32_t(size[2]) << 16 | std::uint32_t(size[3]) << 24;
+    const std::uint32_t given = littleEndianWord(size);
     const bool tag = std::memcmp(header, "\xe0\x7f\x10\x00", 4) == 0;
     const bool vr =
         !explicitVr ||
@@ -451,10 +451,7 @@ std::vector<double> dicomNumbers(const char* value) {
 std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
                            int channels, int sampleBytes, char* out) {
     const std::size_t segments = std::size_t(channels) * std::size_t(sampleBytes);
-    auto word = [&](std::size_t at) {
-        return std::uint32_t(data[at]) | std::uint32_t(data[at + 1]) << 8 |
-               std::uint32_t(data[at + 2]) << 16 | std::uint32_t(data[at + 3]) << 24;
-    };
+    auto word = [&](std::size_t at) { return littleEndianWord(data + at); };
     if (size < 64 || word(0) != segments)
         return formatString("damaged DICOM RLE data: %s segments where %zu are needed",
                             size < 64 ? "no" : std::to_string(word(0)).c_str(), segments);

@@ -160,7 +160,7 @@ std::string parseNpyHeader(const std::vector<unsigned char>& bytes, NpyArray* ar
     const std::size_t start = major == 1 ? 10 : 12;
     if (bytes.size() < start)
         return "bad .npy header";
-    const std::size_t length = major == 1 ? std::size_t(bytes[8] | bytes[9] << 8)
+    const std::size_t length = major == 1 ? std::size_t(littleEndianHalf(&bytes[8]))
                                           : std::size_t(littleEndianWord(&bytes[8]));
     if (length > maxHeaderLength || bytes.size() < start + length || length == 0 ||
         bytes[start + length - 1] != '\n')

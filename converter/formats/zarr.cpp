@@ -1,5 +1,6 @@
 #include "zarr.h"
 
+#include "littleendian.h"
 #include "allocator.h"
 #include "chunkcodecs.h"
 #include "text.h"
@@ -26,19 +27,10 @@ namespace {
 // there are cores only while their chunks (or shards) are small.
 const std::uint64_t fetchBudget = std::uint64_t(64) << 20;
 
-std::uint32_t littleEndian32(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
-std::uint64_t littleEndian64(const unsigned char* p) {
-    return std::uint64_t(littleEndian32(p)) | std::uint64_t(littleEndian32(p + 4)) << 32;
-}
-
 // Strips and checks the crc32c values appended to a chunk's bytes, outermost first.
 bool stripChecksums(int count, const unsigned char* bytes, std::size_t* size) {
     for (int k = 0; k < count; ++k) {
-        if (*size < 4 || crc32c(bytes, *size - 4) != littleEndian32(bytes + *size - 4))
+        if (*size < 4 || crc32c(bytes, *size - 4) != littleEndianWord(bytes + *size - 4))
             return false;
         *size -= 4;
     }
@@ -315,14 +307,15 @@ private:
             return keyMessage(key, "shard shorter than its index");
         const unsigned char* index =
             bytes.data() + (array.indexAtEnd ? bytes.size() - indexBytes : 0);
-        if (array.indexChecksum && crc32c(index, 16 * count) != littleEndian32(index + 16 * count))
+        if (array.indexChecksum &&
+            crc32c(index, 16 * count) != littleEndianWord(index + 16 * count))
             return keyMessage(key, "shard index crc32c checksum mismatch");
         std::vector<std::int64_t> innerOrigin(grid.size());
         for (std::size_t i = 0; i < count; ++i) {
             if (!innerChunkOrigin(i, grid, origin, &innerOrigin))
                 continue;
-            const std::uint64_t offset = littleEndian64(index + 16 * i);
-            const std::uint64_t size = littleEndian64(index + 16 * i + 8);
+            const std::uint64_t offset = littleEndianLong(index + 16 * i);
+            const std::uint64_t size = littleEndianLong(index + 16 * i + 8);
             if (offset == ~std::uint64_t(0) && size == ~std::uint64_t(0)) {
                 placeFill(array.inner, innerOrigin, s, slab, chunk);
                 continue; // an inner chunk never written

@@ -308,10 +308,7 @@ std::string checkMeshFile(const unsigned char* data, std::size_t size, ImportRep
         return "bad mesh: size";
     for (int k = 0; k < 3; ++k)
         report->lowest[k] = 1e17f, report->highest[k] = -1e17f;
-    const auto word = [](const unsigned char* at) { // inline: millions of calls
-        return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 |
-               std::uint32_t(at[3]) << 24;
-    };
+    const auto word = littleEndianWord;
     const unsigned char* record = data + headerSize;
     for (std::int32_t i = 0; i < v; ++i, record += vertexRecordSize)
         for (int k = 0; k < 6; ++k) {

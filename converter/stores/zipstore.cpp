@@ -25,13 +25,6 @@ const std::size_t endBytes = 22, locatorBytes = 20, end64Bytes = 56, entryBytes 
 const std::uint64_t maxDirectoryBytes = std::uint64_t(1) << 30;
 const std::uint16_t encryptedFlag = 1, stored = 0, deflated = 8;
 
-std::uint16_t le16(const unsigned char* bytes) {
-    return std::uint16_t(bytes[0] | bytes[1] << 8);
-}
-std::uint64_t le64(const unsigned char* bytes) {
-    return littleEndianWord(bytes) | std::uint64_t(littleEndianWord(bytes + 4)) << 32;
-}
-
 // Whether [offset, offset + length) lies within [0, limit), without overflow.
 bool within(std::uint64_t offset, std::uint64_t length, std::uint64_t limit) {
     return offset <= limit && length <= limit - offset;
@@ -47,16 +40,17 @@ std::string readEnd64(int fd, std::uint64_t locatorAt, Directory* directory,
     unsigned char locator[locatorBytes], end[end64Bytes];
     if (!readExactly(fd, locatorAt, locatorBytes, locator))
         return "can't read its zip64 end locator";
-    const std::uint64_t at = le64(locator + 8);
+    const std::uint64_t at = littleEndianLong(locator + 8);
     if (littleEndianWord(locator + 4) != 0 || littleEndianWord(locator + 16) > 1)
         return "a zip split over several disks, which the converter does not read";
     if (!within(at, end64Bytes, locatorAt) || !readExactly(fd, at, end64Bytes, end) ||
-        littleEndianWord(end) != end64Signature || le64(end + 4) != locatorAt - at - 12)
+        littleEndianWord(end) != end64Signature || littleEndianLong(end + 4) != locatorAt - at - 12)
         return "its zip64 end record is damaged or lies outside the file";
     if (littleEndianWord(end + 16) != 0 || littleEndianWord(end + 20) != 0 ||
-        le64(end + 24) != le64(end + 32))
+        littleEndianLong(end + 24) != littleEndianLong(end + 32))
         return "a zip split over several disks, which the converter does not read";
-    *directory = {le64(end + 48), le64(end + 40), le64(end + 32)};
+    *directory = {littleEndianLong(end + 48), littleEndianLong(end + 40),
+                  littleEndianLong(end + 32)};
     *directoryEnd = at;
     return "";
 }
@@ -75,14 +69,17 @@ std::string findDirectory(int fd, std::uint64_t fileSize, Directory* directory) 
     do {
         --at;
     } while (at > 0 && !(littleEndianWord(&tail[at]) == endSignature &&
-                         at + endBytes + le16(&tail[at + 20]) == tailSize));
+                         at + endBytes + littleEndianHalf(&tail[at + 20]) == tailSize));
     const unsigned char* end = &tail[at];
-    if (littleEndianWord(end) != endSignature || at + endBytes + le16(end + 20) != tailSize)
+    if (littleEndianWord(end) != endSignature ||
+        at + endBytes + littleEndianHalf(end + 20) != tailSize)
         return "not a zip file (no end of central directory record)";
-    if (le16(end + 4) != 0 || le16(end + 6) != 0 || le16(end + 8) != le16(end + 10))
+    if (littleEndianHalf(end + 4) != 0 || littleEndianHalf(end + 6) != 0 ||
+        littleEndianHalf(end + 8) != littleEndianHalf(end + 10))
         return "a zip split over several disks, which the converter does not read";
     std::uint64_t directoryEnd = tailStart + at;
-    *directory = {littleEndianWord(end + 16), littleEndianWord(end + 12), le16(end + 10)};
+    *directory = {littleEndianWord(end + 16), littleEndianWord(end + 12),
+                  littleEndianHalf(end + 10)};
     const bool needs64 = directory->start == 0xffffffff || directory->size == 0xffffffff ||
                          directory->count == 0xffff;
     unsigned char signature[4];
@@ -112,7 +109,8 @@ bool applyZip64(const unsigned char* extra, std::size_t length, std::uint64_t* s
     if (std::none_of(std::begin(marked), std::end(marked), [&](auto* v) { return *v == full; }))
         return true;
     for (std::size_t at = 0; at + 4 <= length;) {
-        const std::uint16_t id = le16(extra + at), fieldLength = le16(extra + at + 2);
+        const std::uint16_t id = littleEndianHalf(extra + at),
+                            fieldLength = littleEndianHalf(extra + at + 2);
         if (at + 4 + fieldLength > length)
             return false;
         if (id == 0x0001) {
@@ -121,7 +119,7 @@ bool applyZip64(const unsigned char* extra, std::size_t length, std::uint64_t* s
                 if (*value == full) {
                     if (used + 8 > fieldLength)
                         return false;
-                    *value = le64(extra + at + 4 + used);
+                    *value = littleEndianLong(extra + at + 4 + used);
                     used += 8;
                 }
             return true;
@@ -137,13 +135,14 @@ std::string parseEntry(const unsigned char* bytes, std::uint64_t left, ZipStore:
                        std::size_t* used) {
     if (left < entryBytes || littleEndianWord(bytes) != entrySignature)
         return "its central directory is damaged";
-    const std::size_t nameLength = le16(bytes + 28), extraLength = le16(bytes + 30);
-    *used = entryBytes + nameLength + extraLength + le16(bytes + 32);
+    const std::size_t nameLength = littleEndianHalf(bytes + 28),
+                      extraLength = littleEndianHalf(bytes + 30);
+    *used = entryBytes + nameLength + extraLength + littleEndianHalf(bytes + 32);
     if (*used > left)
         return "its central directory is damaged";
     entry->name.assign(reinterpret_cast<const char*>(bytes + entryBytes), nameLength);
-    entry->flags = le16(bytes + 8);
-    entry->method = le16(bytes + 10);
+    entry->flags = littleEndianHalf(bytes + 8);
+    entry->method = littleEndianHalf(bytes + 10);
     entry->crc = littleEndianWord(bytes + 16);
     entry->packedSize = littleEndianWord(bytes + 20);
     entry->size = littleEndianWord(bytes + 24);
@@ -151,7 +150,7 @@ std::string parseEntry(const unsigned char* bytes, std::uint64_t left, ZipStore:
     if (!applyZip64(bytes + entryBytes + nameLength, extraLength, &entry->size, &entry->packedSize,
                     &entry->offset))
         return "its entry " + entry->name + " lacks its zip64 sizes";
-    if (le16(bytes + 34) != 0 && le16(bytes + 34) != 0xffff)
+    if (littleEndianHalf(bytes + 34) != 0 && littleEndianHalf(bytes + 34) != 0xffff)
         return "a zip split over several disks, which the converter does not read";
     return "";
 }
@@ -275,11 +274,13 @@ std::string ZipStore::readEntry(const Entry& entry, std::vector<unsigned char>* 
                ", where the converter reads stored and deflated entries";
     std::vector<unsigned char> local(localBytes + entry.name.size());
     if (!readAt(entry.offset, local.size(), local.data()) ||
-        littleEndianWord(local.data()) != localSignature || le16(&local[26]) != entry.name.size() ||
+        littleEndianWord(local.data()) != localSignature ||
+        littleEndianHalf(&local[26]) != entry.name.size() ||
         std::string(local.begin() + localBytes, local.end()) != entry.name ||
-        le16(&local[8]) != entry.method)
+        littleEndianHalf(&local[8]) != entry.method)
         return "its local header does not match the central directory";
-    const std::uint64_t start = entry.offset + localBytes + entry.name.size() + le16(&local[28]);
+    const std::uint64_t start =
+        entry.offset + localBytes + entry.name.size() + littleEndianHalf(&local[28]);
     if (!within(start, entry.packedSize, directoryStart))
         return "its data lies outside the file";
     // Deflate packs at most 1032 bytes into one: a larger claim is no deflated data at all.
