@@ -184,7 +184,7 @@ std::string inputFiles(const QString& path, std::vector<std::string>* names) {
     if (stat(name.constData(), &status) != 0)
         return cantOpenReason(path);
     if (!S_ISREG(status.st_mode))
-        return "can't open input file: not a regular file or folder";
+        return std::string(inputMessages::cantOpen) + ": not a regular file or folder";
     names->push_back(name.toStdString());
     return std::string();
 }

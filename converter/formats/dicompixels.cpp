@@ -242,7 +242,7 @@ std::string checkPixelDataWhole(const std::string& file, const WholeFile& whole,
         return std::string(); // the value, at least length bytes, is the end of the file
     struct stat status;
     if (stat(file.c_str(), &status) != 0)
-        return "can't open input file";
+        return inputMessages::cantOpen;
     gdcm::Reader header;
     header.SetFileName(file.c_str());
     bool read = false;
