@@ -128,20 +128,9 @@ def nibabel_files(sweep):
 
 
 def main():
-    tool = sys.argv[1]
-    with tempfile.TemporaryDirectory() as scratch:
-        sweep = writersweep.Sweep(tool, scratch, tolerance=0)
-        for files in (minc_tools_files, nibabel_files):
-            try:
-                files(sweep)
-            except Exception as error:  # a reference that fails: fix the sweep
-                sweep.problems.append("%s: %s: %s" % (files.__name__, type(error).__name__,
-                                                      error))
-    print("MINC sweep: %d volumes packed and matched (rawtominc and minctoraw, nibabel), %d "
-          "refused as expected" % (sweep.packed, sweep.refused))
-    for problem in sweep.problems:
-        print("  " + problem)
-    return 1 if sweep.problems else 0
+    return writersweep.run(sys.argv[1], (minc_tools_files, nibabel_files),
+                           "MINC sweep: %d volumes packed and matched (rawtominc and minctoraw, "
+                           "nibabel), %d refused as expected", tolerance=0)
 
 
 if __name__ == "__main__":

@@ -365,22 +365,28 @@ def nibabel_data(sweep):
         sweep.refuse(os.path.join(NIBABEL_DATA, name), "without its .img beside it")
 
 
-def main():
-    tool = sys.argv[1]
+def run(tool, writers, summary, **options):
+    """Runs each writer on one sweep, prints summary % (packed, refused) and each problem;
+    the exit status: 1 when any."""
     with tempfile.TemporaryDirectory() as scratch:
-        sweep = Sweep(tool, scratch)
-        for writer in (mrc_files, mgh_files, analyze_files, npz_files, fits_files, vtk_files,
-                       nibabel_data):
+        sweep = Sweep(tool, scratch, **options)
+        for writer in writers:
             try:
                 writer(sweep)
             except Exception as error:  # a reference that fails: fix the sweep
                 sweep.problems.append("%s: %s: %s" % (writer.__name__, type(error).__name__,
                                                       error))
-    print("Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy, astropy, VTK), %d refused as "
-          "expected" % (sweep.packed, sweep.refused))
+    print(summary % (sweep.packed, sweep.refused))
     for problem in sweep.problems:
         print("  " + problem)
     return 1 if sweep.problems else 0
+
+
+def main():
+    return run(sys.argv[1], (mrc_files, mgh_files, analyze_files, npz_files, fits_files,
+                             vtk_files, nibabel_data),
+               "Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy, astropy, "
+               "VTK), %d refused as expected")
 
 
 if __name__ == "__main__":
