@@ -42,19 +42,9 @@ def expected_rgb(array):
 
 def compare(tool, label, store, extra, array, out):
     """"" when store packs with extra to array's samples where --pad puts them."""
-    result = niftisweep.run(tool, "pack", store, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
-    if result.returncode != 0 or result.stderr:
-        return "%s: exit %d, %r" % (label, result.returncode, result.stderr)
-    cube = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
-    if cube.shape[0] != max(array.shape[-3:]):
-        return "%s: packed to N = %d, the level is %s" % (label, cube.shape[0], array.shape)
-    inside, expected = sweepvolume.placed(cube, expected_rgb(array), sweepvolume.ARRAY)
-    worst = float(numpy.abs(inside - expected).max())
-    outside = int(cube.sum() - inside.sum())
-    if worst > (0 if array.dtype == numpy.uint8 else 1) or outside != 0:
-        return "%s: samples differ from the reference by up to %g (padding holds %d)" % (
-            label, worst, outside)
-    return ""
+    return sweepvolume.compare_array_pack(tool, label, store, extra, expected_rgb(array),
+                                          max(array.shape[-3:]), array.dtype == numpy.uint8,
+                                          "the reference", out)
 
 
 def check(tool, folder, entry, out):

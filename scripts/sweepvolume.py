@@ -7,6 +7,7 @@ stack of pictures shows each slice's first row at the top (y reversed). --pad ce
 in the volume's axes, an odd sample of padding at the high side, whichever way the file runs.
 """
 import struct
+import subprocess
 
 import numpy
 from nibabel import orientations
@@ -45,3 +46,23 @@ def placed(cube, expected, turn):
     inside = cube[start[0]:start[0] + turned.shape[0], start[1]:start[1] + turned.shape[1],
                   start[2]:start[2] + turned.shape[2]]
     return inside, turned
+
+
+def compare_array_pack(tool, label, path, extra, expected, side, exact, reference, out):
+    """"" when path packs (to out, with --pad and extra) to expected, an array's RGB samples
+    (z, y, x, 3) placed where --pad puts them in a cube of side N; else the problem, naming
+    reference. exact: the samples must match to the byte, else to within 1."""
+    result = subprocess.run([tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1",
+                             *extra], capture_output=True, text=True, timeout=120)
+    if result.returncode != 0 or result.stderr:
+        return "%s: exit %d, %r" % (label, result.returncode, result.stderr)
+    cube = numpy.asarray(packed_cube(out), dtype=numpy.float64)
+    if cube.shape[0] != side:
+        return "%s: packed to N = %d, %s has %d" % (label, cube.shape[0], reference, side)
+    inside, placed_expected = placed(cube, expected, ARRAY)
+    worst = float(numpy.abs(inside - placed_expected).max())
+    outside = int(cube.sum() - inside.sum())
+    if worst > (0 if exact else 1) or outside != 0:
+        return "%s: samples differ from %s by up to %g (padding holds %d)" % (
+            label, reference, worst, outside)
+    return ""

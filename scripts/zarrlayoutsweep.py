@@ -153,19 +153,10 @@ def as_channels(level, pick):
 
 
 def compare(tool, label, path, extra, array, out):
-    result = niftisweep.run(tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
-    if result.returncode != 0 or result.stderr:
-        return "%s: exit %d, %r" % (label, result.returncode, result.stderr)
-    cube = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
-    if cube.shape[0] != max(array.shape[1:]):
-        return "%s: packed to N = %d, zarr reads %s" % (label, cube.shape[0], array.shape)
-    inside, expected = sweepvolume.placed(cube, expected_rgb(array), sweepvolume.ARRAY)
-    worst = float(numpy.abs(inside - expected).max())
-    outside = int(cube.sum() - inside.sum())
-    if worst > (0 if array.dtype == numpy.uint8 else 1) or outside != 0:
-        return "%s: samples differ from zarr's by up to %g (padding holds %d)" % (
-            label, worst, outside)
-    return ""
+    """"" when path packs with extra to array's samples where --pad puts them."""
+    return sweepvolume.compare_array_pack(tool, label, path, extra, expected_rgb(array),
+                                          max(array.shape[1:]), array.dtype == numpy.uint8,
+                                          "zarr's", out)
 
 
 def check(tool, path, image, picks, out):
