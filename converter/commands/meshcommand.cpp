@@ -51,11 +51,9 @@ QString readMemoryLimit(const QString& value, MeshImportOptions* options) {
 }
 
 QString readTimeout(const QString& value, MeshImportOptions* options) {
-    bool good = true;
-    options->timeoutSeconds = value.toInt(&good);
-    if (!good || options->timeoutSeconds < 1 || options->timeoutSeconds > 86400)
-        return "--timeout takes seconds, 1 to 86400";
-    return QString();
+    return readIntegerIn(value, 1, 86400, &options->timeoutSeconds)
+               ? QString()
+               : "--timeout takes seconds, 1 to 86400";
 }
 
 const std::vector<OptionReader<MeshImportOptions>>& readers() {

@@ -66,6 +66,12 @@ std::string optionTerm(const Option& option) {
     return *option.value ? term + " " + option.value : term;
 }
 
+bool readIntegerIn(const QString& text, int lo, int hi, int* value) {
+    bool good = true;
+    *value = text.toInt(&good);
+    return good && *value >= lo && *value <= hi;
+}
+
 std::string optionHelp(const std::vector<Option>& options) {
     std::string help;
     for (const Option& option : options) {

@@ -59,6 +59,9 @@ QString readOptions(const QCommandLineParser& parser,
     return QString();
 }
 
+// Reads text as a decimal integer from lo to hi into *value; false when it is not one.
+bool readIntegerIn(const QString& text, int lo, int hi, int* value);
+
 // The options' lines as --help shows them under "options:": each term, then its help wrapped
 // at the help's width beside it, or under it when the term is too long.
 [[nodiscard]] std::string optionHelp(const std::vector<Option>& options);

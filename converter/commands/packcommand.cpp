@@ -24,6 +24,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -157,17 +158,15 @@ QString readReferencePath(const QString& value, PictureOptions* picture) {
 QString readReferenceSlice(const QString& value, PictureOptions* picture) {
     if (!picture->reference.isEmpty())
         return "--reference and --reference-slice exclude each other";
-    bool good = true;
-    picture->slice = value.toInt(&good);
-    return good && picture->slice >= 0 ? QString()
-                                       : "--reference-slice takes a slice number from 0";
+    return readIntegerIn(value, 0, INT_MAX, &picture->slice)
+               ? QString()
+               : "--reference-slice takes a slice number from 0";
 }
 
 QString readReferenceSide(const QString& value, PictureOptions* picture) {
-    bool good = true;
-    picture->side = value.toInt(&good);
-    return good && picture->side >= 1 ? QString()
-                                      : "--reference-size takes a positive number of pixels";
+    return readIntegerIn(value, 1, INT_MAX, &picture->side)
+               ? QString()
+               : "--reference-size takes a positive number of pixels";
 }
 
 const std::vector<OptionReader<PictureOptions>>& pictureReaders() {

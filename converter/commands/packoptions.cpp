@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -22,9 +23,7 @@ bool readNumbers(const QString& text, int count, double* values) {
 
 // A side from 1 to the largest a volume may have; false when the text is not that.
 bool readSide(const QString& text, int* side) {
-    bool good = true;
-    *side = text.toInt(&good);
-    return good && *side >= 1 && *side <= maxSide;
+    return readIntegerIn(text, 1, maxSide, side);
 }
 
 QString readWindow(const QString& value, PackSettings* settings) {
@@ -84,9 +83,7 @@ QString readPad(const QString&, PackSettings* settings) {
 
 // A number from 0; false when the text is not that.
 bool readCount(const QString& text, int* count) {
-    bool good = true;
-    *count = text.toInt(&good);
-    return good && *count >= 0;
+    return readIntegerIn(text, 0, INT_MAX, count);
 }
 
 QString readSeries(const QString& value, PackSettings* settings) {

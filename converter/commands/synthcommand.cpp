@@ -51,9 +51,7 @@ struct SynthJob {
 };
 
 QString readSide(const QString& value, SynthJob* job) {
-    bool good = true;
-    job->settings.n = value.toInt(&good);
-    if (!good || job->settings.n < minSynthSide || job->settings.n > maxSynthSide)
+    if (!readIntegerIn(value, minSynthSide, maxSynthSide, &job->settings.n))
         return QString("--size takes N from %1 to %2").arg(minSynthSide).arg(maxSynthSide);
     return QString();
 }
