@@ -25,6 +25,8 @@ set -euo pipefail
 # Zarr input decodes its chunks with blosc, zstd and lz4 and reads its metadata with
 # nlohmann-json, and checks its crc32c checksums with ISA-L; python3-zarr and python3-numcodecs
 # write the stores zarr_test reads.
+# libbz2 decodes bzip2 NRRD samples; teem-apps' unu writes the NRRD files of every encoding and
+# layout that scripts/nrrdsweep.sh packs, and decodes them for its comparison.
 # npm brings s3rver, the S3 server of objectstores_test (installed below, for the tests only),
 # and python3-boto3 fills its buckets.
 # libcfitsio reads FITS inputs; python3-astropy and python3-vtk9 write and read back the FITS
@@ -49,6 +51,7 @@ packages=(
     libcfitsio-dev python3-astropy python3-vtk9
     python3-netcdf4
     python3-boto3
+    libbz2-dev teem-apps
 )
 # Node.js from elsewhere than Debian (NodeSource) brings its own npm, which Debian's conflicts with.
 command -v npm >/dev/null || packages+=(npm)

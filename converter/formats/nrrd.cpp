@@ -1,14 +1,15 @@
 #include "nrrd.h"
 
+#include "nrrddata.h"
+#include "nrrdheader.h"
+
 #include "inputfile.h"
 #include "files.h"
 #include "text.h"
-#include "inflater.h"
 #include "messages.h"
-#include "raw.h"
+#include "storedsamples.h"
 
 #include <teem/nrrd.h>
-#include <zlib.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,102 +34,6 @@ std::string teemFailure() {
     std::string line = all.substr(all.rfind('\n') + 1);
     const std::size_t colon = line.find(": ");
     return colon == std::string::npos ? line : line.substr(colon + 2);
-}
-
-// Headers are a few hundred bytes; one this long is no header.
-const std::size_t maxHeaderBytes = 1 << 20;
-
-// Checks the magic and looks over the header's lines (up to the blank line that ends it, or the
-// file's end) before teem parses it: counts the key/value lines, and checks that a detached data
-// file is a regular file inside the header's folder, whose path goes to *dataFile. Returns "" or
-// the message.
-std::string checkHeader(const QString& path, std::FILE* file, std::string* dataFile) {
-    std::string text(maxHeaderBytes + 1, '\0');
-    text.resize(std::fread(&text[0], 1, text.size(), file));
-    // teem reads other formats too (PNM, VTK, plain text) when the magic is not NRRD's; a
-    // .nrrd or .nhdr input is only ever NRRD.
-    const std::string magic = text.substr(0, text.find('\n'));
-    if (!(magic.size() == 8 || (magic.size() == 9 && magic[8] == '\r')) ||
-        magic.compare(0, 7, "NRRD000") != 0 || magic[7] < '1' || magic[7] > '5')
-        return "not a NRRD file";
-    const std::size_t end = text.find("\n\n");
-    const bool tooLong = end == std::string::npos && text.size() > maxHeaderBytes;
-    text.resize(std::min(end, text.size()));
-    int keyValues = 0, lines = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        if (++lines > maxNrrdHeaderLines)
-            return formatString("bad NRRD: more than %d header lines", maxNrrdHeaderLines);
-        std::size_t stop = text.find('\n', start);
-        stop = stop == std::string::npos ? text.size() : stop;
-        std::string line = text.substr(start, stop - start);
-        start = stop + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find(":=") != std::string::npos && line[0] != '#' &&
-            ++keyValues > maxNrrdKeyValues)
-            return formatString("bad NRRD: more than %d key/value lines", maxNrrdKeyValues);
-        std::string name;
-        for (const char* field : {"data file: ", "datafile: "})
-            if (line.rfind(field, 0) == 0)
-                name = line.substr(std::strlen(field));
-        if (name.empty())
-            continue;
-        // "LIST" and "FORMAT MIN MAX STEP" name several files, each a part of the volume.
-        if (name.rfind("LIST", 0) == 0 || name.find('%') != std::string::npos)
-            return "unsupported NRRD: data in several files";
-        const QDir folder = QFileInfo(path).absoluteDir();
-        const QFileInfo data(folder.filePath(QFile::decodeName(name.c_str())));
-        const QString inside = QFileInfo(folder.absolutePath()).canonicalFilePath() + "/";
-        if (!data.exists())
-            return "can't open the data file " + name;
-        if (!data.canonicalFilePath().startsWith(inside))
-            return "the data file " + name + " is outside the header's folder";
-        if (!data.isFile())
-            return "the data file " + name + " is not a regular file";
-        *dataFile = QFile::encodeName(data.canonicalFilePath()).toStdString();
-    }
-    return tooLong ? "bad NRRD: header longer than 1 MiB" : std::string();
-}
-
-std::string openGzipSamples(std::shared_ptr<FileHandle> file, bool swap, TypedSource* source) {
-    const VolumeInfo& info = source->info;
-    // Checked here as well as at the door: the bound on the samples below multiplies the sizes.
-    const std::string failure = checkVolumeSizes(info);
-    if (!failure.empty())
-        return failure;
-    const std::uint64_t sliceBytes = ::sliceBytes(info);
-    const std::uint64_t total = sliceBytes * std::uint64_t(info.depth);
-    // Deflate expands at most 1032-fold, so a short file can't hold what a header claims;
-    // refusing it here spares inflating all of it to find out.
-    const off_t start = ftello(file->get());
-    const long compressed = remainingBytes(file->get());
-    if (start < 0 || compressed < 0 || total / 1032 > std::uint64_t(compressed))
-        return formatString("file too short: %ld bytes of gzip data can't hold "
-                            "%llu bytes of samples",
-                            compressed, static_cast<unsigned long long>(total));
-    auto inflater = std::make_shared<Inflater>(file->get(), start, -1, true);
-    const SampleType type = info.type;
-    const std::string damaged = "file too short or damaged: truncated gzip samples";
-    // The file goes with the last copy of the source, which holds it for the inflater.
-    source->read = [=, keep = file](int z, void* samples) {
-        auto* out = static_cast<unsigned char*>(samples);
-        const std::uint64_t at = std::uint64_t(z) * sliceBytes;
-        if (at < inflater->position && !inflater->rewind())
-            return damaged;
-        // Skipped slices are decompressed into the slice's own buffer and dropped.
-        bool good = true;
-        while (good && inflater->position < at)
-            good =
-                inflater->next(out, std::size_t(std::min(at - inflater->position, sliceBytes))) ==
-                Inflater::Result::Done;
-        if (!good || inflater->next(out, std::size_t(sliceBytes)) != Inflater::Result::Done)
-            return damaged;
-        if (swap)
-            swapSampleBytes(type, std::size_t(sliceBytes / sampleTypeBytes(type)), samples);
-        return std::string();
-    };
-    return std::string();
 }
 
 // nrrdNix frees an array's description, not its data: the arrays here have none of teem's.
@@ -176,14 +81,10 @@ std::string loadHeader(const QString& path, Nrrd* nrrd, NrrdIoState* nio,
     FileHandle header = openFile(QFile::encodeName(path).constData(), "rb");
     if (!header)
         return cantOpenReason(path);
-    std::string dataFile;
-    const std::string failure = checkHeader(path, header.get(), &dataFile);
+    const std::string failure = checkNrrdHeader(path, header.get(), files);
     header.reset();
     if (!failure.empty())
         return failure;
-    // An input too: no output may be written over it.
-    if (!dataFile.empty())
-        files->push_back(dataFile);
     nrrdIoStateSet(nio, nrrdIoStateSkipData, AIR_TRUE);
     nrrdIoStateSet(nio, nrrdIoStateKeepNrrdDataFileOpen, AIR_TRUE);
     if (nrrdLoad(nrrd, QFile::encodeName(path).constData(), nio)) {
@@ -344,27 +245,48 @@ void readVolumeOfChannels(std::int64_t t, TypedSource* source) {
     };
 }
 
-std::string checkEncoding(const NrrdIoState* nio) {
-    const bool gzip = nio->encoding == nrrdEncodingGzip;
-    if (nio->encoding != nrrdEncodingRaw && !gzip)
-        return std::string("unsupported NRRD encoding '") + nio->encoding->name +
-               "': only raw and gzip";
-    if (!nio->dataFile)
-        return "unsupported NRRD: data in several files";
-    if (gzip && nio->byteSkip != 0)
-        return "unsupported NRRD: byte skip with gzip encoding";
+// What teem found of the samples: their encoding, byte order and files (dataFiles: those the
+// header names, checked). Returns "" or the message.
+std::string describeData(NrrdIoState* nio, const std::vector<std::string>& dataFiles,
+                         SampleType type, NrrdData* data) {
+    const std::pair<const NrrdEncoding*, NrrdDataEncoding> encodings[] = {
+        {nrrdEncodingRaw, NrrdDataEncoding::Raw},
+        {nrrdEncodingGzip, NrrdDataEncoding::Gzip},
+        {nrrdEncodingBzip2, NrrdDataEncoding::Bzip2},
+        {nrrdEncodingHex, NrrdDataEncoding::Hex},
+        {nrrdEncodingAscii, NrrdDataEncoding::Ascii}};
+    const auto known = std::find_if(std::begin(encodings), std::end(encodings),
+                                    [&](const auto& e) { return e.first == nio->encoding; });
+    if (known == std::end(encodings))
+        return std::string("unsupported NRRD encoding '") + nio->encoding->name + "'";
+    data->encoding = known->second;
+    const bool compressed =
+        data->encoding == NrrdDataEncoding::Gzip || data->encoding == NrrdDataEncoding::Bzip2;
+    if (compressed && nio->byteSkip != 0)
+        return std::string("unsupported NRRD: byte skip with ") + nio->encoding->name + " encoding";
+    if (data->encoding != NrrdDataEncoding::Raw && nio->byteSkip < 0)
+        return "bad NRRD: byte skip -1 is for raw samples only";
+    data->swap = sampleTypeBytes(type) > 1 && nio->endian != airEndianUnknown &&
+                 nio->endian != airMyEndian();
+    // One data file is left open by teem at its first sample, which becomes the source's.
+    if (dataFiles.size() <= 1) {
+        if (!nio->dataFile)
+            return "bad NRRD: teem found no data";
+        data->file = std::make_shared<FileHandle>(nio->dataFile);
+        nio->dataFile = nullptr;
+        return std::string();
+    }
+    // teem lists the names of a LIST, and keeps a pattern's numbers.
+    const long long counted =
+        nio->dataFNFormat && nio->dataFNStep != 0
+            ? (static_cast<long long>(nio->dataFNMax) - nio->dataFNMin) / nio->dataFNStep + 1
+            : (nio->dataFNArr ? static_cast<long long>(nio->dataFNArr->len) : 0);
+    if (counted != static_cast<long long>(dataFiles.size()))
+        return "bad NRRD: teem counts the data files otherwise";
+    data->files = dataFiles;
+    data->lineSkip = nio->lineSkip;
+    data->byteSkip = nio->byteSkip;
     return std::string();
-}
-// Opens the samples that teem found, left open at the first one.
-std::string openSamples(NrrdIoState* nio, TypedSource* source) {
-    const bool swap = sampleTypeBytes(source->info.type) > 1 && nio->endian != airEndianUnknown &&
-                      nio->endian != airMyEndian();
-    // The data file, left open by teem at the first sample, becomes the source's.
-    auto file = std::make_shared<FileHandle>(nio->dataFile);
-    nio->dataFile = nullptr;
-    if (nio->encoding == nrrdEncodingGzip)
-        return openGzipSamples(file, swap, source);
-    return openRawSamples(file, ftello(file->get()), swap, source);
 }
 
 } // namespace
@@ -372,7 +294,10 @@ std::string openSamples(NrrdIoState* nio, TypedSource* source) {
 std::string openNrrdSource(const QString& path, int volume, TypedSource* source) {
     std::unique_ptr<Nrrd, NrrdDeleter> nrrd(nrrdNew());
     std::unique_ptr<NrrdIoState, NrrdDeleter> nio(nrrdIoStateNew());
-    std::string failure = loadHeader(path, nrrd.get(), nio.get(), &source->files);
+    std::vector<std::string> dataFiles;
+    std::string failure = loadHeader(path, nrrd.get(), nio.get(), &dataFiles);
+    // Inputs too: no output may be written over one.
+    source->files.insert(source->files.end(), dataFiles.begin(), dataFiles.end());
     NrrdVolumes volumes;
     std::int64_t picked = 0;
     if (failure.empty()) {
@@ -386,11 +311,12 @@ std::string openNrrdSource(const QString& path, int volume, TypedSource* source)
             formatString("NRRD of %lld volumes along its %s axis", (long long)volumes.count, kind),
             &picked);
     }
+    NrrdData data;
     if (failure.empty())
-        failure = checkEncoding(nio.get());
+        failure = describeData(nio.get(), dataFiles, source->info.type, &data);
     if (!failure.empty())
         return failure;
-    failure = openSamples(nio.get(), source);
+    failure = openNrrdData(std::move(data), source);
     if (failure.empty() && volumes.axis == 3)
         readVolumeOfSlices(picked, int(nrrd->axis[2].size), source);
     if (failure.empty() && volumes.axis == 0)
