@@ -35,6 +35,10 @@ bash "$root/scripts/niftisweep.sh" "$root/build/converter/tessary-vol"
 # libraries read back.
 echo "== writer sweep"
 bash "$root/scripts/writersweep.sh" "$root/build/converter/tessary-vol"
+# The NRRD files teem's unu writes, in every type, encoding, byte order and layout of their
+# data, packed and compared with what unu decodes.
+echo "== NRRD sweep"
+bash "$root/scripts/nrrdsweep.sh" "$root/build/converter/tessary-vol"
 # Every DICOM file of pydicom's test files: packed to the samples pydicom decodes, or refused in
 # the one line expected.
 echo "== DICOM sweep"
