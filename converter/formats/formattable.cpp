@@ -174,8 +174,9 @@ const std::vector<InputFormat> formats = {
      picksNone,
      {{"application/x-metaimage", "MetaImage volume", {"mha", "mhd"}}}},
     {"NRRD",
-     "a NRRD file (.nrrd, .nhdr; raw or gzip encoding, grey or with a first axis of channels;\n"
-     "      of a time or list axis, the volume --volume T picks)",
+     "a NRRD file (.nrrd, .nhdr; raw, gzip, bzip2, hex or ASCII samples, attached or in data\n"
+     "      files (one, a LIST or a numbered pattern); grey or with a first axis of channels; of\n"
+     "      a time or list axis, the volume --volume T picks)",
      {"nrrd", "nhdr"},
      [](const std::string& start) { return hasAt(start, 0, "NRRD000"); },
      [](const QString& path, const InputSelection& selection, TypedSource* source) {
