@@ -329,8 +329,11 @@ bool readNiftiAlone(const QString& path) {
     return good;
 }
 
-// Writes the same volume as a DICOM CT series through GDCM, a file a slice, 1 mm apart.
-bool writeDicomSeries(const QString& folder, int width, int height, int depth) {
+// Writes the same volume as a DICOM CT series through GDCM, a file a slice, 1 mm apart, in the
+// transfer syntax.
+bool writeDicomSeries(
+    const QString& folder, int width, int height, int depth,
+    gdcm::TransferSyntax::TSType syntax = gdcm::TransferSyntax::ExplicitVRLittleEndian) {
     const std::string samples = ctSamples(width, height, depth);
     const std::size_t bytes = samples.size() / std::size_t(depth);
     DicomSlice slice;
@@ -338,6 +341,7 @@ bool writeDicomSeries(const QString& folder, int width, int height, int depth) {
     slice.columns = width;
     slice.rows = height;
     slice.spacing[0] = slice.spacing[1] = 1;
+    slice.syntax = syntax;
     for (int z = 0; z < depth; ++z) {
         slice.z = z;
         slice.instance = z + 1; // dcm2niix sorts by it
@@ -485,7 +489,8 @@ void benchmarkTypedPacking(int width, int height, int depth) {
         std::printf("inputs kept in %s\n", qPrintable(scratch.path()));
     const QDir dir(scratch.path());
     const QString nifti = dir.filePath("ct.nii.gz"), plain = dir.filePath("ct.nii"),
-                  dicom = dir.filePath("ct"), volume = dir.filePath("ct.vol");
+                  dicom = dir.filePath("ct"), volume = dir.filePath("ct.vol"),
+                  rle = dir.filePath("ct-rle"), jpeg2000 = dir.filePath("ct-jpeg2000");
     const std::string self = QCoreApplication::applicationFilePath().toStdString();
     const std::string tool = QDir(QCoreApplication::applicationDirPath())
                                  .filePath("../converter/tessary-vol")
@@ -500,6 +505,9 @@ void benchmarkTypedPacking(int width, int height, int depth) {
     const std::vector<std::string> gdcmLoop = {self, "--read-alone", "dicom", dicom.toStdString()};
     std::vector<ProcessRow> rows = {
         {"DICOM series: range", pack(dicom, {}), gdcmLoop, 3.0, {}, {}},
+        // Decompressing may cost at most a share of the uncompressed pack: the bound is that pack.
+        {"  RLE, against uncompressed", pack(rle, {}), pack(dicom, {}), 1.3, {}, {}},
+        {"  JPEG 2000, against uncompr.", pack(jpeg2000, {}), pack(dicom, {}), 0, {}, {}},
         {".nii.gz: range", pack(nifti, {}), inflate, 1.4, {}, {}},
         {"  with --window", pack(nifti, {"--window", "-1000,2000"}), inflate, 1.15, {}, {}},
         {"  with --size 256", pack(nifti, {"--size", "256"}), inflate, 1.6, {}, {}},
@@ -523,6 +531,8 @@ void benchmarkTypedPacking(int width, int height, int depth) {
         width, height, depth, depth);
     std::string failure;
     if (!writeDicomSeries(dicom, width, height, depth) ||
+        !writeDicomSeries(rle, width, height, depth, gdcm::TransferSyntax::RLELossless) ||
+        !writeDicomSeries(jpeg2000, width, height, depth, gdcm::TransferSyntax::JPEG2000Lossless) ||
         !writeNiftiVolume(nifti, width, height, depth) ||
         !writeNiftiVolume(plain, width, height, depth))
         failure = "can't write the inputs";

@@ -73,6 +73,19 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
     mask.format = gdcm::PixelFormat(1, 1, 1, 0);
     mask.pixels = std::string("\xa5\x01", 2); // eight samples a byte from the lowest bit on
     ASSERT_EQ(writeDicom("mask.dcm", mask), "");
+    // Compressed by each of GDCM's lossless codecs (whose JPEG 2000 encoder fails on the
+    // smallest pictures).
+    const std::pair<const char*, gdcm::TransferSyntax::TSType> codecs[] = {
+        {"rle", gdcm::TransferSyntax::RLELossless},
+        {"jpeg", gdcm::TransferSyntax::JPEGLosslessProcess14_1},
+        {"jpeg2000", gdcm::TransferSyntax::JPEG2000Lossless}};
+    std::string compressedSamples;
+    for (const auto& [folder, syntax] : codecs) {
+        DicomSlice compressed;
+        compressed.syntax = syntax;
+        compressed.columns = compressed.rows = 16;
+        compressedSamples = writeSeries(folder, 5, compressed);
+    }
     // A file too large to be read at once, which GDCM reads from the file.
     DicomSlice large;
     large.columns = large.rows = 3000;
@@ -86,6 +99,9 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
         {"mask.dcm", std::string("\1\0\1\0\0\1\0\1\1", 9) + std::string(7, '\0'),
          SampleType::UInt8},
         {"large.dcm", large.pixels, SampleType::Int16},
+        {"rle", compressedSamples, SampleType::Int16},
+        {"jpeg", compressedSamples, SampleType::Int16},
+        {"jpeg2000", compressedSamples, SampleType::Int16},
     };
     for (const auto& [input, samples, type] : cases) {
         SCOPED_TRACE(input);
@@ -106,6 +122,25 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
     ASSERT_TRUE(QFile::resize(first, QFileInfo(first).size() - 2));
     const std::string failure = readTwice(source, &samples);
     EXPECT_NE(failure.find("changed while it was read"), std::string::npos) << failure;
+}
+
+// The contained child decodes each compressed file as it tries it, and hands the pixels back:
+// the first pass reads them without decoding the files again, even once they are gone.
+TEST_F(DicomTest, CompressedFilesAreDecodedOnce) {
+    DicomSlice rle;
+    rle.syntax = gdcm::TransferSyntax::RLELossless;
+    const std::string expected = writeSeries("rle", 5, rle);
+    ASSERT_EQ(openPackInput({"rle"}, {}, &source), "");
+    EXPECT_TRUE(source.costlyReads);
+    for (const QFileInfo& file : QDir("rle").entryInfoList(QDir::Files))
+        ASSERT_TRUE(QFile::resize(file.filePath(), 0));
+    std::string samples(expected.size(), '\0');
+    const std::size_t bytes = expected.size() / 5;
+    for (int z = 0; z < 5; ++z)
+        ASSERT_EQ(source.read(z, &samples[std::size_t(z) * bytes]), "") << z;
+    EXPECT_TRUE(samples == expected);
+    // A second pass decodes again, and finds the files gone.
+    EXPECT_NE(source.read(0, &samples[0]), "");
 }
 
 // Several series in one folder, two time points at three positions (the second's instances

@@ -2,6 +2,7 @@
 
 #include "contained.h"
 #include "resultbytes.h"
+#include "dicomdecoded.h"
 #include "dicompixels.h"
 #include "files.h"
 #include "inputfile.h"
@@ -498,7 +499,7 @@ bool readScannedFile(ResultReader* in, ScannedFile* file) {
 }
 
 bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all,
-              std::vector<LeftOut>* leftOut) {
+              std::vector<LeftOut>* leftOut, DecodedDicomFiles* decoded) {
     ResultReader in{bytes};
     std::uint64_t count;
     if (!in.count(2 * 8, &count) || count > maxLeftOut) // a path and a reason each
@@ -521,10 +522,12 @@ bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all,
             if (!readScannedFile(&in, &file))
                 return false;
     }
-    return in.atEnd();
+    // The compressed files decoded while they were tried, each at least its layout long.
+    return in.count(9 * 8, &count) && readDecodedDicom(&in, count, decoded) && in.atEnd();
 }
 
-void trialDecodes(const std::vector<Series>& all, const InputSelection& selection);
+void trialDecodes(const std::vector<Series>& all, const InputSelection& selection,
+                  std::vector<unsigned char>* out);
 
 // Scans the files in a contained child, which hands its scan back, so that the converter parses
 // no header the child has not survived. With a selection, the child also decodes what
@@ -532,7 +535,8 @@ void trialDecodes(const std::vector<Series>& all, const InputSelection& selectio
 // A file of a folder that the library cannot survive while the child scans is left out, and the
 // scan made again without it.
 std::string scanContained(const QString& path, const InputSelection* selection,
-                          std::vector<Series>* all, std::vector<LeftOut>* leftOut) {
+                          std::vector<Series>* all, std::vector<LeftOut>* leftOut,
+                          DecodedDicomFiles* decoded) {
     std::vector<unsigned char> bytes;
     std::vector<LeftOut> endedOn;
     for (;;) {
@@ -549,7 +553,9 @@ std::string scanContained(const QString& path, const InputSelection* selection,
                 if (CurrentFile* current = currentFile())
                     current->scanned = true;
                 if (selection)
-                    trialDecodes(scanned, *selection);
+                    trialDecodes(scanned, *selection, out);
+                else
+                    ResultWriter{out}.number(0);
                 return std::string();
             },
             &bytes, &ended);
@@ -559,13 +565,13 @@ std::string scanContained(const QString& path, const InputSelection* selection,
             return failure;
         endedOn.push_back(ended);
     }
-    return readScan(bytes, all, leftOut)
+    return readScan(bytes, all, leftOut, decoded)
                ? std::string()
                : "malformed DICOM data: the scan of its files came back damaged";
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
-                       TypedSource* source);
+                       std::shared_ptr<DecodedDicomFiles> decoded, TypedSource* source);
 
 // The files left out, in words: "2 damaged files left out: a (reason), b (reason)", or "".
 std::string leftOutWords(const std::vector<LeftOut>& leftOut) {
@@ -583,7 +589,8 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
                             std::string* leftOut) {
     std::vector<Series> series;
     std::vector<LeftOut> damaged;
-    const std::string failure = scanContained(path, nullptr, &series, &damaged);
+    DecodedDicomFiles none;
+    const std::string failure = scanContained(path, nullptr, &series, &damaged, &none);
     if (!failure.empty())
         return inputMessage(path, failure);
     if (leftOut)
@@ -635,9 +642,10 @@ std::string openDicomSource(const QString& path, const InputSelection& selection
                             TypedSource* source) {
     std::vector<Series> all;
     std::vector<LeftOut> leftOut;
-    std::string failure = scanContained(path, &selection, &all, &leftOut);
+    auto decoded = std::make_shared<DecodedDicomFiles>();
+    std::string failure = scanContained(path, &selection, &all, &leftOut, decoded.get());
     if (failure.empty())
-        failure = openSource(std::move(all), selection, source);
+        failure = openSource(std::move(all), selection, std::move(decoded), source);
     source->info.note = leftOutWords(leftOut);
     return failure;
 }
@@ -724,13 +732,18 @@ bool nativeSyntax(const std::string& uid) {
 // What the contained child tries before the converter reads a series itself: every header
 // (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
 // of the files stored as they are, one of each transfer syntax and size, since those decode
-// alike.
-void trialDecodes(const std::vector<Series>& all, const InputSelection& selection) {
+// alike. The compressed files' pixels are handed back after the scan in out, as many as the
+// budget holds, so that the converter need not decode them again.
+void trialDecodes(const std::vector<Series>& all, const InputSelection& selection,
+                  std::vector<unsigned char>* out) {
+    const std::size_t countAt = out->size();
+    ResultWriter{out}.number(0);
     Series chosen;
     double spacing = 1, normal[3];
     if (!chooseSeries(all, selection, &chosen, &spacing, normal).empty())
         return;
     std::set<std::string> kinds;
+    std::uint64_t handed = 0, left = decodedDicomBudget();
     for (const ScannedFile& file : chosen.files) {
         const std::string kind =
             formatString("%s %d %d %d", file.syntax.c_str(), file.rows, file.columns, file.frames);
@@ -740,6 +753,20 @@ void trialDecodes(const std::vector<Series>& all, const InputSelection& selectio
         DicomPixels pixels;
         if (!decodeMarked(file.path, &layout, true, &pixels).empty())
             return;
+        if (nativeSyntax(file.syntax) || pixels.pixels.size() > left)
+            continue;
+        // Grown once to what the series will take, rather than doubling under the child's
+        // memory limit.
+        if (handed == 0)
+            out->reserve(out->size() +
+                         std::min<std::uint64_t>(left, pixels.pixels.size() * chosen.files.size()) +
+                         chosen.files.size() * (file.path.size() + 128));
+        left -= pixels.pixels.size();
+        ResultWriter writer{out};
+        writeDecodedDicom(&writer, file.path, layout, pixels);
+        ++handed;
+        for (int k = 0; k < 8; ++k)
+            (*out)[countAt + std::size_t(k)] = (unsigned char)(handed >> (8 * k));
     }
 }
 
@@ -842,7 +869,7 @@ bool storedBytesMatch(const std::string& file, const DicomPixels& decoded) {
 // once; each thread decodes into the same buffer file after file. A file whose first read found
 // its samples stored as decoded is read from there on later passes, unparsed.
 void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<DicomLayout> layout,
-                TypedSource* source) {
+                std::shared_ptr<DecodedDicomFiles> handed, TypedSource* source) {
     std::vector<std::string> files;
     for (const ScannedFile& file : chosen.files)
         files.push_back(file.path);
@@ -851,11 +878,16 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
     // Files each with a rescale of their own are converted as read, and always decoded.
     const bool firstStored = oneRescale(chosen) && storedBytesMatch(files[0], first);
     source->costlyReads = keepSlices(chosen, source->info, firstStored);
+    for (const auto& entry : handed->files)
+        source->memory += entry.second.pixels.size();
     const SampleType to = source->info.type;
-    const auto decode = [files, layout](int z, DicomPixels** decoded) {
+    // A file the child decoded is taken from what it handed back, the first time it is read.
+    const auto decode = [files, layout, handed](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;
         DicomLayout expected = *layout;
         *decoded = &pixels;
+        if (handed->take(files[std::size_t(z)], expected, &pixels))
+            return std::string();
         return decodeMarked(files[std::size_t(z)], &expected, false, &pixels);
     };
     if (!oneRescale(chosen)) {
@@ -903,7 +935,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
-                       TypedSource* source) {
+                       std::shared_ptr<DecodedDicomFiles> decoded, TypedSource* source) {
     Series chosen;
     double spacing = 1, normal[3] = {0, 0, 1};
     std::string failure = chooseSeries(std::move(all), selection, &chosen, &spacing, normal);
@@ -925,7 +957,7 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
         source->files = {chosen.files[0].path};
         readFrames(first, layout, frames, source);
     } else {
-        readSeries(chosen, *first, layout, source);
+        readSeries(chosen, *first, layout, std::move(decoded), source);
     }
     return std::string();
 }
