@@ -12,10 +12,15 @@ const char readerSecret[] = "se@cret/k+", tempSecret[] = "t3mp/secret";
 
 // The variables the object stores read: each case sets its own and no other, and HOME is a
 // scratch folder, so the user's own ~/.aws never counts.
-const char* const storeVariables[] = {"AWS_ACCESS_KEY_ID",           "AWS_SECRET_ACCESS_KEY",
-                                      "AWS_SESSION_TOKEN",           "AWS_PROFILE",
-                                      "AWS_SHARED_CREDENTIALS_FILE", "AWS_REGION",
-                                      "AWS_DEFAULT_REGION",          "AWS_ENDPOINT_URL",
+const char* const storeVariables[] = {"AWS_ACCESS_KEY_ID",
+                                      "AWS_SECRET_ACCESS_KEY",
+                                      "AWS_SESSION_TOKEN",
+                                      "AWS_PROFILE",
+                                      "AWS_SHARED_CREDENTIALS_FILE",
+                                      "AWS_REGION",
+                                      "AWS_DEFAULT_REGION",
+                                      "AWS_ENDPOINT_URL",
+                                      "AWS_CONFIG_FILE",
                                       "STORAGE_EMULATOR_HOST"};
 
 using Variables = std::vector<std::pair<const char*, std::string>>;
@@ -63,6 +68,9 @@ TEST(ObjectStores, AddressesFollowTheEnvironment) {
     ScratchDir scratch;
     writeFile("keys.ini", credentials);
     writeFile(".aws/credentials", "[default]\naws_access_key_id=HOME\naws_secret_access_key=x\n");
+    writeFile("config.ini",
+              "[default]\nregion = ca-central-1\n[profile reader]\nRegion=eu-north-1\n"
+              "[reader]\nregion=wrong-1\n");
     const std::string aws = "https://bucket.s3.us-east-1.amazonaws.com";
     const std::pair<const char*, std::string> none = {"HOME", "/nonexistent"},
                                               file = {"AWS_SHARED_CREDENTIALS_FILE", "keys.ini"};
@@ -82,6 +90,13 @@ TEST(ObjectStores, AddressesFollowTheEnvironment) {
          "https://bucket.s3.ap-south-1.amazonaws.com", "", ""},
         {"s3://bucket/x", {none, {"AWS_REGION", "eu-west-2"}, {"AWS_DEFAULT_REGION", "ap-south-1"}},
          "https://bucket.s3.eu-west-2.amazonaws.com/x", "", ""},
+        // The shared config file's region, for the profile, after the environment's.
+        {"s3://bucket/x", {none, {"AWS_CONFIG_FILE", "config.ini"}},
+         "https://bucket.s3.ca-central-1.amazonaws.com/x", "", ""},
+        {"s3://bucket/x", {file, {"AWS_PROFILE", "reader"}, {"AWS_CONFIG_FILE", "config.ini"}},
+         "https://bucket.s3.eu-north-1.amazonaws.com/x", "TESSARYREADER", ""},
+        {"s3://bucket/x", {none, {"AWS_CONFIG_FILE", "config.ini"}, {"AWS_REGION", "eu-west-2"}},
+         "https://bucket.s3.eu-west-2.amazonaws.com/x", "", ""},
         {"s3://bucket/x", {none, {"AWS_ENDPOINT_URL", "http://127.0.0.1:9000/"}},
          "http://127.0.0.1:9000/bucket/x", "", ""},
         // Keys in the environment come before any profile; a session token goes with them.
@@ -98,6 +113,7 @@ TEST(ObjectStores, AddressesFollowTheEnvironment) {
         {"s3://bucket/x", {file, {"AWS_PROFILE", "none"}}, "no profile [none] in keys.ini"},
         {"s3://bucket/x", {file, {"AWS_PROFILE", "half"}}, "lacks aws_access_key_id or aws_secret_access_key"},
         {"s3://bucket/x", {{"AWS_SHARED_CREDENTIALS_FILE", "none.ini"}}, "none.ini can't be read"},
+        {"s3://bucket/x", {none, {"AWS_CONFIG_FILE", "none.ini"}}, "the AWS config file none.ini can't be read"},
         {"s3://bucket/x", {{"AWS_REGION", "evil.test/"}}, "'evil.test/' is no AWS region"},
         {"s3://Bucket/x", {}, "'Bucket' is no bucket name"},
         {"gs:///x", {}, "'' is no bucket name"},

@@ -154,7 +154,9 @@ const char overviewEnvironment[] =
   AWS_SESSION_TOKEN                   the token of temporary keys
   AWS_PROFILE                         the profile of the credentials file (default: default)
   AWS_SHARED_CREDENTIALS_FILE         the credentials file (default: ~/.aws/credentials)
-  AWS_REGION, AWS_DEFAULT_REGION      the region of s3:// buckets (default: us-east-1)
+  AWS_REGION, AWS_DEFAULT_REGION      the region of s3:// buckets (else the profile's region in
+                                      the config file, else us-east-1)
+  AWS_CONFIG_FILE                     the config file (default: ~/.aws/config)
   AWS_ENDPOINT_URL                    another S3 server than AWS, read as ENDPOINT/BUCKET/KEY
   STORAGE_EMULATOR_HOST               another endpoint than storage.googleapis.com for gs://
 )";

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
 
 namespace {
 
@@ -89,55 +91,84 @@ struct AwsKeys {
     std::string key, secret, token;
 };
 
-// The values of one section of an INI file such as ~/.aws/credentials.
-void readProfile(std::ifstream& file, const std::string& profile, AwsKeys* keys, bool* found) {
+// The name = value lines of one section of an INI file such as ~/.aws/credentials, names in
+// lower case; false when the file has no such section.
+bool iniSection(std::ifstream& file, const std::string& wanted,
+                std::map<std::string, std::string>* values) {
     std::string line, section;
+    bool found = false;
     while (std::getline(file, line)) {
         line = trimmed(line);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (line.front() == '[' && line.back() == ']') {
             section = trimmed(line.substr(1, line.size() - 2));
-            *found = *found || section == profile;
+            found = found || section == wanted;
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (section != profile || equals == std::string::npos)
-            continue;
-        const std::string name = lowered(trimmed(line.substr(0, equals)));
-        const std::string value = trimmed(line.substr(equals + 1));
-        if (name == "aws_access_key_id")
-            keys->key = value;
-        else if (name == "aws_secret_access_key")
-            keys->secret = value;
-        else if (name == "aws_session_token")
-            keys->token = value;
+        if (section == wanted && equals != std::string::npos)
+            (*values)[lowered(trimmed(line.substr(0, equals)))] = trimmed(line.substr(equals + 1));
     }
+    return found;
+}
+
+// The profile AWS_PROFILE names, or "default".
+std::string awsProfile() {
+    const std::string given = environmentValue("AWS_PROFILE");
+    return given.empty() ? "default" : given;
+}
+
+// One of the AWS CLI's shared files: the one the environment names (which must be there), else
+// ~/.aws/NAME (which may be missing: ""). The path, or the refusal.
+std::string sharedFile(const char* variable, const char* name, std::string* path) {
+    const std::string named = environmentValue(variable);
+    const std::string home = environmentValue("HOME");
+    *path = !named.empty() ? named : home.empty() ? "" : home + "/.aws/" + name;
+    if (named.empty() || std::ifstream(*path))
+        return "";
+    return std::string("the AWS ") + (std::strcmp(name, "config") == 0 ? "config" : "credentials") +
+           " file " + named + " can't be read";
 }
 
 // The profile's keys from the shared credentials file. A file or profile named by the
 // environment must be there; the default one may be missing (then: anonymous).
 std::string profileKeys(AwsKeys* keys) {
-    const std::string named = environmentValue("AWS_SHARED_CREDENTIALS_FILE");
-    const std::string home = environmentValue("HOME");
-    const std::string path = !named.empty() ? named
-                             : home.empty() ? ""
-                                            : home + "/.aws/credentials";
-    const std::string given = environmentValue("AWS_PROFILE");
-    const std::string profile = given.empty() ? "default" : given;
+    std::string path;
+    if (const std::string failure = sharedFile("AWS_SHARED_CREDENTIALS_FILE", "credentials", &path);
+        !failure.empty())
+        return failure;
+    const bool given = !environmentValue("AWS_PROFILE").empty();
+    const std::string profile = awsProfile();
     std::ifstream file(path);
     if (!file)
-        return named.empty() && given.empty()
-                   ? ""
-                   : "the AWS credentials file " + (path.empty() ? "~/.aws/credentials" : path) +
-                         " can't be read";
-    bool found = false;
-    readProfile(file, profile, keys, &found);
-    if (!found)
-        return given.empty() ? "" : "no profile [" + profile + "] in " + path;
+        return given ? "the AWS credentials file " + (path.empty() ? "~/.aws/credentials" : path) +
+                           " can't be read"
+                     : "";
+    std::map<std::string, std::string> values;
+    if (!iniSection(file, profile, &values))
+        return given ? "no profile [" + profile + "] in " + path : "";
+    keys->key = values["aws_access_key_id"];
+    keys->secret = values["aws_secret_access_key"];
+    keys->token = values["aws_session_token"];
     if (keys->key.empty() || keys->secret.empty())
         return "the profile [" + profile + "] in " + path +
                " lacks aws_access_key_id or aws_secret_access_key";
+    return "";
+}
+
+// The region the profile's section of the shared config file gives ("[default]", "[profile
+// NAME]"), or "".
+std::string configRegion(std::string* region) {
+    std::string path;
+    if (const std::string failure = sharedFile("AWS_CONFIG_FILE", "config", &path);
+        !failure.empty())
+        return failure;
+    std::ifstream file(path);
+    const std::string profile = awsProfile();
+    std::map<std::string, std::string> values;
+    if (file && iniSection(file, profile == "default" ? profile : "profile " + profile, &values))
+        *region = values["region"];
     return "";
 }
 
@@ -158,6 +189,9 @@ std::string awsRegion(std::string* region) {
     *region = environmentValue("AWS_REGION");
     if (region->empty())
         *region = environmentValue("AWS_DEFAULT_REGION");
+    if (region->empty())
+        if (const std::string failure = configRegion(region); !failure.empty())
+            return failure;
     if (region->empty())
         *region = "us-east-1";
     const bool plain = std::all_of(region->begin(), region->end(), [](char c) {
