@@ -14,6 +14,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <sstream>
 
 TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     // The input rows: where each file is, the format that must read it and what it must find.
@@ -171,9 +172,21 @@ TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
         for (const std::string& suffix : format.suffixes)
             EXPECT_NE(std::string(format.help).find("." + suffix), std::string::npos);
         const std::string target = format.fuzzTarget;
-        EXPECT_NE(("\n" + targets).find("\n" + target + " "), std::string::npos)
-            << target << " is not in fuzz/targets.txt";
-        EXPECT_TRUE(QFileInfo::exists(fuzz + QString::fromStdString(target) + "_fuzzer.cpp"));
+        const std::size_t line = ("\n" + targets).find("\n" + target + " ");
+        ASSERT_NE(line, std::string::npos) << target << " is not in fuzz/targets.txt";
+        // The target's kind: file.SUFFIX or volume.SUFFIX (the one file target, given a suffix
+        // of the format's), or its own source.
+        std::istringstream fields(targets.substr(line));
+        std::string name, kind;
+        fields >> name >> kind;
+        const std::size_t dot = kind.find('.');
+        if (dot != std::string::npos)
+            EXPECT_NE(
+                std::find(format.suffixes.begin(), format.suffixes.end(), kind.substr(dot + 1)),
+                format.suffixes.end())
+                << kind;
+        else
+            EXPECT_TRUE(QFileInfo::exists(fuzz + QString::fromStdString(target) + "_fuzzer.cpp"));
         EXPECT_FALSE(QDir(fuzz + "corpus/" + QString::fromStdString(target))
                          .entryList(QDir::Files)
                          .isEmpty());
