@@ -74,6 +74,10 @@ TEST(NrrdTest, EveryEncodingAndDataLayoutReadsTheSameSamples) {
                 EXPECT_EQ(source.info.depth, 4);
             }
         }
+    // info says how the samples are stored, where it is not raw in one file.
+    TypedSource source;
+    ASSERT_EQ(openPackInput({"pattern.nhdr"}, {}, &source), "");
+    EXPECT_EQ(source.info.format, "NRRD (ASCII, in 2 data files)");
 }
 
 TEST(NrrdTest, DataFileNamesComeFromOneNameAListOrAPattern) {

@@ -316,6 +316,12 @@ std::string openNrrdSource(const QString& path, int volume, TypedSource* source)
         failure = describeData(nio.get(), dataFiles, source->info.type, &data);
     if (!failure.empty())
         return failure;
+    // How the samples are stored, where it is not raw in one file.
+    const std::size_t files = data.files.size();
+    if (data.encoding != NrrdDataEncoding::Raw || files > 1)
+        source->info.format +=
+            formatString(" (%s%s)", nio->encoding->name,
+                         files > 1 ? formatString(", in %zu data files", files).c_str() : "");
     failure = openNrrdData(std::move(data), source);
     if (failure.empty() && volumes.axis == 3)
         readVolumeOfSlices(picked, int(nrrd->axis[2].size), source);
