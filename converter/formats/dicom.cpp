@@ -96,6 +96,21 @@ struct LeftOut {
 };
 const std::size_t maxLeftOut = 16;
 
+// What the contained child's scan hands back of each, declared once (resultbytes.h).
+template <typename Io> bool fieldsOf(Io& io, ScannedFile& file) {
+    return io.field(file.path) && io.field(file.syntax) && io.field(file.rows) &&
+           io.field(file.columns) && io.field(file.frames) && io.field(file.instance) &&
+           io.field(file.mosaic) && io.field(file.position) && io.field(file.orientation) &&
+           io.field(file.pixelSpacing) && io.field(file.thickness) && io.field(file.slope) &&
+           io.field(file.intercept);
+}
+template <typename Io> bool fieldsOf(Io& io, Series& series) {
+    return io.field(series.uid) && io.field(series.description) && io.field(series.files);
+}
+template <typename Io> bool fieldsOf(Io& io, LeftOut& file) {
+    return io.field(file.path) && io.field(file.reason);
+}
+
 // Where the contained child is: the file it works on, so that a file the library cannot survive
 // is named. Shared memory, as the child's last word may be a crash.
 struct CurrentFile {
@@ -461,69 +476,29 @@ std::string contained(const QString& path, const ContainedWork& work,
 void writeScan(const std::vector<Series>& all, const std::vector<LeftOut>& leftOut,
                std::vector<unsigned char>* bytes) {
     ResultWriter out{bytes};
-    out.number(leftOut.size());
-    for (const LeftOut& file : leftOut) {
-        out.text(file.path);
-        out.text(file.reason);
-    }
-    out.number(all.size());
-    for (const Series& series : all) {
-        out.text(series.uid);
-        out.text(series.description);
-        out.number(series.files.size());
-        for (const ScannedFile& file : series.files) {
-            out.text(file.path);
-            out.text(file.syntax);
-            for (int value :
-                 {file.rows, file.columns, file.frames, file.instance, int(file.mosaic)})
-                out.integer(value);
-            out.list(file.position);
-            out.list(file.orientation);
-            out.list(file.pixelSpacing);
-            for (double value : {file.thickness, file.slope, file.intercept})
-                out.real(value);
-        }
-    }
+    out.field(leftOut);
+    out.field(all);
 }
 
-bool readScannedFile(ResultReader* in, ScannedFile* file) {
-    int mosaic = 0;
-    const bool read =
-        in->text(&file->path) && in->text(&file->syntax) && in->integer(&file->rows) &&
-        in->integer(&file->columns) && in->integer(&file->frames) && in->integer(&file->instance) &&
-        in->integer(&mosaic) && in->reals(&file->position) && in->reals(&file->orientation) &&
-        in->reals(&file->pixelSpacing) && in->real(&file->thickness) && in->real(&file->slope) &&
-        in->real(&file->intercept);
-    file->mosaic = mosaic != 0;
-    return read && file->rows > 0 && file->columns > 0 && file->frames > 0;
+// Every series has files, and every file an image's sizes.
+bool scanHolds(const std::vector<Series>& all) {
+    for (const Series& series : all) {
+        if (series.files.empty())
+            return false;
+        for (const ScannedFile& file : series.files)
+            if (file.rows <= 0 || file.columns <= 0 || file.frames <= 0)
+                return false;
+    }
+    return !all.empty();
 }
 
 bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all,
               std::vector<LeftOut>* leftOut, DecodedDicomFiles* decoded) {
     ResultReader in{bytes};
-    std::uint64_t count;
-    if (!in.count(2 * 8, &count) || count > maxLeftOut) // a path and a reason each
+    if (!in.field(*leftOut) || leftOut->size() > maxLeftOut || !in.field(*all) || !scanHolds(*all))
         return false;
-    leftOut->resize(count);
-    for (LeftOut& file : *leftOut)
-        if (!in.text(&file.path) || !in.text(&file.reason))
-            return false;
-    if (!in.count(3 * 8, &count) || count == 0) // every series has a uid, a description, files
-        return false;
-    all->resize(count);
-    for (Series& series : *all) {
-        std::uint64_t files;
-        // A file takes at least thirteen numbers: its texts' and lists' lengths among them.
-        if (!in.text(&series.uid) || !in.text(&series.description) || !in.count(13 * 8, &files) ||
-            files == 0)
-            return false;
-        series.files.resize(files);
-        for (ScannedFile& file : series.files)
-            if (!readScannedFile(&in, &file))
-                return false;
-    }
-    // The compressed files decoded while they were tried, each at least its layout long.
-    return in.count(9 * 8, &count) && readDecodedDicom(&in, count, decoded) && in.atEnd();
+    // The compressed files decoded while they were tried.
+    return readDecodedDicom(&in, decoded) && in.atEnd();
 }
 
 void trialDecodes(const std::vector<Series>& all, const InputSelection& selection,
@@ -763,7 +738,8 @@ void trialDecodes(const std::vector<Series>& all, const InputSelection& selectio
                          chosen.files.size() * (file.path.size() + 128));
         left -= pixels.pixels.size();
         ResultWriter writer{out};
-        writeDecodedDicom(&writer, file.path, layout, pixels);
+        DecodedDicomFile decoded = decodedDicomFile(file.path, layout, std::move(pixels));
+        fieldsOf(writer, decoded);
         ++handed;
         for (int k = 0; k < 8; ++k)
             (*out)[countAt + std::size_t(k)] = (unsigned char)(handed >> (8 * k));
@@ -878,8 +854,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
     // Files each with a rescale of their own are converted as read, and always decoded.
     const bool firstStored = oneRescale(chosen) && storedBytesMatch(files[0], first);
     source->costlyReads = keepSlices(chosen, source->info, firstStored);
-    for (const auto& entry : handed->files)
-        source->memory += entry.second.pixels.size();
+    source->memory += handed->bytes();
     const SampleType to = source->info.type;
     // A file the child decoded is taken from what it handed back, the first time it is read.
     const auto decode = [files, layout, handed](int z, DicomPixels** decoded) {

@@ -12,27 +12,38 @@
 #include <mutex>
 #include <string>
 
+// One file's decoded pixels as they travel from the child.
+struct DecodedDicomFile {
+    std::string path;
+    int columns = 0, rows = 0, frames = 0, channels = 0, type = 0; // its DicomLayout
+    double slope = 1, intercept = 0;
+    std::vector<char> pixels;
+};
+
+template <typename Io> bool fieldsOf(Io& io, DecodedDicomFile& file) {
+    return io.field(file.path) && io.field(file.columns) && io.field(file.rows) &&
+           io.field(file.frames) && io.field(file.channels) && io.field(file.type) &&
+           io.field(file.slope) && io.field(file.intercept) && io.field(file.pixels);
+}
+
 struct DecodedDicomFiles {
     // Moves file's pixels into *decoded and forgets them, if they were handed back and hold
     // what layout says; false otherwise (the file is then decoded again). Safe from two threads.
     bool take(const std::string& file, const DicomLayout& layout, DicomPixels* decoded);
+    // The bytes of pixels still held.
+    std::uint64_t bytes();
 
     std::mutex lock;
-    struct Entry {
-        DicomLayout layout;
-        double slope = 1, intercept = 0;
-        std::vector<char> pixels;
-    };
-    std::map<std::string, Entry> files;
+    std::map<std::string, DecodedDicomFile> files;
 };
 
 // The bytes of decoded pixels the child hands back in all: a quarter of its address-space
 // limit and of the memory available now.
 std::uint64_t decodedDicomBudget();
 
-// Writes one decoded file, for readDecodedDicom.
-void writeDecodedDicom(ResultWriter* out, const std::string& file, const DicomLayout& layout,
-                       const DicomPixels& decoded);
+// The file's decoded pixels as they travel, taken from decoded.
+DecodedDicomFile decodedDicomFile(const std::string& path, const DicomLayout& layout,
+                                  DicomPixels&& decoded);
 
-// Reads count decoded files into *files; false when the bytes are damaged.
-bool readDecodedDicom(ResultReader* in, std::uint64_t count, DecodedDicomFiles* files);
+// Reads the list of decoded files into *files; false when the bytes are damaged.
+bool readDecodedDicom(ResultReader* in, DecodedDicomFiles* files);

@@ -433,25 +433,8 @@ herr_t listLink(hid_t group, const char* name, const H5L_info_t* link, void* dat
 
 void writeContents(const Hdf5Contents& contents, std::vector<unsigned char>* bytes) {
     ResultWriter out{bytes};
-    out.number(contents.truncated);
-    out.number(contents.objects.size());
-    for (const Hdf5Object& object : contents.objects) {
-        out.text(object.path);
-        out.number(object.dataset);
-        out.integer(object.type);
-        out.text(object.typeName);
-        out.list(object.dims);
-        out.list(object.chunk);
-        out.list(object.values);
-        out.text(object.refusal);
-        out.number(object.attributes.size());
-        for (const Hdf5Attribute& attribute : object.attributes) {
-            out.text(attribute.name);
-            out.number(attribute.text);
-            out.text(attribute.value);
-            out.list(attribute.numbers);
-        }
-    }
+    out.field(contents.truncated);
+    out.field(contents.objects);
 }
 
 std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
@@ -564,31 +547,12 @@ std::string listOpenHdf5(long long file, std::vector<unsigned char>* bytes) {
 
 bool decodeHdf5Contents(const std::vector<unsigned char>& bytes, Hdf5Contents* contents) {
     ResultReader in{bytes};
-    std::uint64_t truncated, count;
-    // Every object takes at least its fixed fields' nine numbers, an attribute four.
-    if (!in.number(&truncated) || !in.count(9 * 8, &count))
+    if (!in.field(contents->truncated) || !in.field(contents->objects))
         return false;
-    contents->truncated = truncated != 0;
-    contents->objects.resize(count);
-    for (Hdf5Object& object : contents->objects) {
-        std::uint64_t dataset, type, attributes;
-        if (!in.text(&object.path) || !in.number(&dataset) || !in.number(&type) ||
-            !in.text(&object.typeName) || !in.numbers(&object.dims) || !in.numbers(&object.chunk) ||
-            !in.reals(&object.values) || !in.text(&object.refusal) || !in.count(4 * 8, &attributes))
-            return false;
-        object.dataset = dataset != 0;
-        object.type = std::int64_t(type) >= 0 && std::int64_t(type) <= int(SampleType::Float64)
-                          ? int(type)
-                          : -1;
-        object.attributes.resize(attributes);
-        for (Hdf5Attribute& attribute : object.attributes) {
-            std::uint64_t text;
-            if (!in.text(&attribute.name) || !in.number(&text) || !in.text(&attribute.value) ||
-                !in.reals(&attribute.numbers))
-                return false;
-            attribute.text = text != 0;
-        }
-    }
+    // A type the converter has no samples of is none.
+    for (Hdf5Object& object : contents->objects)
+        if (object.type < -1 || object.type > int(SampleType::Float64))
+            object.type = -1;
     return in.atEnd();
 }
 

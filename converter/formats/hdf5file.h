@@ -36,6 +36,17 @@ struct Hdf5Object {
     const Hdf5Attribute* attribute(const std::string& name) const;
 };
 
+// What the contained child's list hands back of each, declared once (resultbytes.h).
+template <typename Io> bool fieldsOf(Io& io, Hdf5Attribute& attribute) {
+    return io.field(attribute.name) && io.field(attribute.text) && io.field(attribute.value) &&
+           io.field(attribute.numbers);
+}
+template <typename Io> bool fieldsOf(Io& io, Hdf5Object& object) {
+    return io.field(object.path) && io.field(object.dataset) && io.field(object.type) &&
+           io.field(object.typeName) && io.field(object.dims) && io.field(object.chunk) &&
+           io.field(object.values) && io.field(object.refusal) && io.field(object.attributes);
+}
+
 struct Hdf5Contents {
     std::vector<Hdf5Object> objects;
     bool truncated = false; // more objects than are listed
