@@ -19,6 +19,11 @@ FitsHdu cube(int bitpix, const std::vector<double>& stored) {
     return hdu;
 }
 
+std::string flipped(std::string bytes, std::size_t at) {
+    bytes[at] = char(bytes[at] ^ 0x5a);
+    return bytes;
+}
+
 std::string written(const std::vector<FitsHdu>& hdus) {
     std::string failure;
     const std::string bytes = fitsBytes(hdus, &failure);
@@ -181,9 +186,40 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
         {"bitpix.fits", setFitsCard(good, "BITPIX", "12"), "BITPIX"},
         {"text.fits", "SIMPLE? no, a note\n", "not a FITS file: no SIMPLE = T card at its start"},
         {"cut.fits.gz", gzip(good).substr(0, 30), "damaged gzip data"},
+        {"half.fits.gz", gzip(good).substr(0, gzip(good).size() / 2), "damaged gzip data"},
+        {"trailer.fits.gz", gzip(good).substr(0, gzip(good).size() - 4), "damaged gzip data"},
+        {"crc.fits.gz", flipped(gzip(good), gzip(good).size() - 6), "damaged gzip data"},
+        {"text.fits.gz", gzip(std::string(3000, 'x')), "not a FITS file: the gzip data holds no SIMPLE"},
+        {"short.fits.gz", gzip(good.substr(0, 2880 + 40)), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
         {"compress.fits", std::string("\x1f\x9d\x90", 3) + good, "not a FITS file: no SIMPLE"},
     };
     // clang-format on
     for (const auto& [name, contents, reason] : cases)
         expectFileRefused(name, contents, reason);
+}
+
+TEST(FitsTest, AGzipFileOfOneOrSeveralMembersPacksAsThePlainFile) {
+    ScratchDir dir;
+    ensureApplication();
+    std::vector<double> values;
+    for (int i = 0; i < 12; ++i)
+        values.push_back(i * 3 - 7);
+    const std::string plain = written({cube(-32, values)});
+    writeFile("plain.fits", plain);
+    TypedSource reference;
+    const std::string samples = packSamples({"plain.fits"}, {}, &reference);
+    ASSERT_EQ(samples, typedBytes(SampleType::Float32, values));
+    const std::pair<const char*, std::string> cases[] = {
+        {"one member", gzip(plain)},
+        {"two members", gzip(plain.substr(0, 2880)) + gzip(plain.substr(2880))},
+        {"members in the header", gzip(plain.substr(0, 100)) + gzip(plain.substr(100))},
+    };
+    for (const auto& [label, bytes] : cases) {
+        SCOPED_TRACE(label);
+        writeFile("v.fits.gz", bytes);
+        TypedSource source;
+        EXPECT_EQ(packSamples({"v.fits.gz"}, {}, &source), samples);
+        EXPECT_EQ(describe(source.info), describe(reference.info));
+        EXPECT_EQ(source.memory, plain.size());
+    }
 }
