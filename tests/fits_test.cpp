@@ -223,3 +223,111 @@ TEST(FitsTest, AGzipFileOfOneOrSeveralMembersPacksAsThePlainFile) {
         EXPECT_EQ(source.memory, plain.size());
     }
 }
+
+TEST(FitsTest, SpacingIsTheLengthOfEachColumnOfTheWcsMatrix) {
+    ScratchDir dir;
+    ensureApplication();
+    using Cards = std::vector<std::pair<std::string, std::string>>;
+    const Cards celestial = {{"CTYPE1", "'RA---TAN'"}, {"CTYPE2", "'DEC--TAN'"}};
+    const auto with = [](Cards cards, const Cards& more) {
+        cards.insert(cards.end(), more.begin(), more.end());
+        return cards;
+    };
+    struct Case {
+        const char* label;
+        Cards cards;
+        std::string spacing; // x y z, "?" for an axis unknown, then the unit
+        std::string note;
+    };
+    const Case cases[] = {
+        {"none", {}, "? ? ? ", ""},
+        {"CDELT", {{"CDELT1", "0.5"}, {"CDELT2", "-0.25"}, {"CDELT3", "2"}}, "0.5 0.25 2 ", ""},
+        {"CDELT of two axes", {{"CDELT1", "0.5"}, {"CDELT2", "0.5"}}, "0.5 0.5 ? ", ""},
+        {"celestial and length",
+         with(celestial,
+              {{"CDELT1", "-1e-3"}, {"CDELT2", "1e-3"}, {"CDELT3", "2"}, {"CUNIT3", "'m'"}}),
+         "? ? ? ", "the world axes' units differ: deg, deg, m"},
+        {"celestial and frequency",
+         with(celestial, {{"CDELT1", "1"},
+                          {"CDELT2", "1"},
+                          {"CDELT3", "1e6"},
+                          {"CTYPE3", "'FREQ'"},
+                          {"CUNIT3", "'Hz'"}}),
+         "? ? ? ", "the world axes' units differ: deg, deg, Hz"},
+        {"celestial and unnamed",
+         with(celestial, {{"CDELT1", "1"}, {"CDELT2", "1"}, {"CDELT3", "1"}}), "? ? ? ",
+         "the world axes' units differ: deg, deg, none"},
+        {"CD rotated",
+         {{"CD1_1", "0.6"},
+          {"CD2_1", "0.8"},
+          {"CD1_2", "-1.6"},
+          {"CD2_2", "1.2"},
+          {"CD3_3", "3"},
+          {"CUNIT1", "'arcsec'"},
+          {"CUNIT2", "'arcsec'"},
+          {"CUNIT3", "'arcsec'"}},
+         "1 2 3 arcsec",
+         ""},
+        {"CD without z", {{"CD1_1", "2"}, {"CD2_2", "2"}}, "2 2 ? ", ""},
+        {"PC mixing axes of different CDELT and units",
+         {{"CDELT1", "3"},
+          {"CDELT2", "0.05"},
+          {"CDELT3", "0.1"},
+          {"PC1_2", "0.5"},
+          {"CUNIT1", "'arcmin'"},
+          {"CUNIT2", "'deg'"},
+          {"CUNIT3", "'deg'"}},
+         "0.05 0.0559017 0.1 deg",
+         ""},
+        {"PC before CD",
+         {{"CDELT1", "4"}, {"PC1_1", "1"}, {"CD1_1", "9"}, {"CDELT2", "4"}, {"CDELT3", "4"}},
+         "4 4 4 ",
+         ""},
+        {"lengths",
+         {{"CDELT1", "1"},
+          {"CDELT2", "1"},
+          {"CDELT3", "0.5"},
+          {"CUNIT1", "'mm'"},
+          {"CUNIT2", "'mm'"},
+          {"CUNIT3", "'cm'"}},
+         "0.001 0.001 0.005 m",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FitsHdu hdu = cube(16, {});
+        hdu.cards = c.cards;
+        writeFile("v.fits", written({hdu}));
+        TypedSource source;
+        packSamples({"v.fits"}, {}, &source);
+        const VolumeInfo& info = source.info;
+        std::string spacing;
+        for (int k = 0; k < 3; ++k)
+            spacing += info.axisSpacingKnown[k] ? formatString("%g ", info.spacing[k]) : "? ";
+        EXPECT_EQ(spacing + info.spacingUnit, c.spacing);
+        EXPECT_EQ(info.spacingKnown, c.spacing.find('?') == std::string::npos);
+        EXPECT_EQ(info.spacingNote, c.note);
+    }
+}
+
+TEST(FitsTest, InfoShowsTheSpacingsUnitOrWhyThereIsNone) {
+    ScratchDir dir;
+    ensureApplication();
+    FitsHdu arcsec = cube(16, {}), mixed = cube(16, {});
+    arcsec.cards = {{"CDELT1", "2"},        {"CDELT2", "2"},        {"CDELT3", "4"},
+                    {"CUNIT1", "'arcsec'"}, {"CUNIT2", "'arcsec'"}, {"CUNIT3", "'arcsec'"}};
+    mixed.cards = {{"CDELT1", "2"},     {"CDELT2", "2"},     {"CDELT3", "4"},
+                   {"CUNIT1", "'deg'"}, {"CUNIT2", "'deg'"}, {"CUNIT3", "'km/s'"}};
+    writeFile("arcsec.fits", written({arcsec}));
+    writeFile("mixed.fits", written({mixed}));
+    const std::pair<QString, std::string> cases[] = {
+        {"arcsec.fits", "  spacing          2, 2, 4 arcsec\n"},
+        {"mixed.fits",
+         "  spacing          not in the file; the world axes' units differ: deg, deg, km/s\n"},
+    };
+    for (const auto& [file, line] : cases) {
+        const ToolRun info = runTool({"info", file, "--pad"});
+        EXPECT_EQ(info.status, 0);
+        EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
+    }
+}

@@ -1,4 +1,5 @@
 #include "fits.h"
+#include "fitswcs.h"
 
 #include "checkedsize.h"
 #include "inflater.h"
@@ -363,6 +364,7 @@ std::string openFitsSource(const QString& path, const std::string& dataset, Type
     info.axes.frame = AxisFrame::World;
     info.axes.patient = false;
     info.axes.from = "FITS's axes (row 1 at the bottom)";
+    readWcsSpacing(cube->file.get(), hdu->naxis, &info);
     cube->width = hdu->naxes[0];
     cube->height = hdu->naxes[1];
     source->memory = held;

@@ -94,6 +94,7 @@ struct VolumeInfo {
     // its Pixel Spacing, no distance between slices); all true counts as spacingKnown.
     bool axisSpacingKnown[3] = {false, false, false};
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
+    std::string spacingUnit; // the unit of spacing where the file names it ("deg", "mm"), or ""
     AxisDirections axes;     // where the file's axes point, by which they become x, y, z
     std::string note;        // what the reader left out of the input, in words, or ""
     // What the reader chose where the file is silent, as pack's closing line tells it ("spacing
