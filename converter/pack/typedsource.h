@@ -140,8 +140,9 @@ struct TypedSource {
 };
 
 // The shortest side of level l, along the axes where the finest level has more than one sample,
-// at cubic samples of the level's finest spacing: the largest N for which it has enough. -1
-// when its spacing is not positive.
+// at cubic samples of the finest level's finest spacing times the level's largest reduction
+// along any axis (so that a level reduced in x and y alone counts as reduced): the largest N
+// for which it has enough. -1 when its spacing is not positive.
 long long pyramidLevelSide(const std::vector<PyramidLevel>& levels, int l);
 
 // The level of a pyramid (finest first) that pack reads for an output of size samples a side:
