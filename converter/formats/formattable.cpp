@@ -104,7 +104,7 @@ const std::vector<InputFormat> formats = {
                 hasAt(start, 0, std::string("MM\0+", 4));
      },
      [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openTiffSource(path, selection.volume, source);
+         return openTiffSource(path, selection, source);
      },
      nullptr,
      {{"tif", "tiff"}, "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)", openTiffSink},
