@@ -585,8 +585,8 @@ std::vector<TiffLevel> findLevels(TIFF* tiff, const ChainPages& chain, const Pag
                                                         : reducedLevels(tiff, chain, &levels);
     if (!failure.empty()) {
         levels.resize(1);
-        *note = std::string("left out the reduced resolutions (") + (subIfds ? "SubIFDs" : "reduced pages") +
-                "), which disagree: " + failure;
+        *note = std::string("left out the reduced resolutions (") +
+                (subIfds ? "SubIFDs" : "reduced pages") + "), which disagree: " + failure;
     } else if (subIfds && !chain.reduced.empty()) {
         *note = formatString("left out %zu pages marked reduced images", chain.reduced.size());
     }
