@@ -309,25 +309,3 @@ TEST(FitsTest, SpacingIsTheLengthOfEachColumnOfTheWcsMatrix) {
         EXPECT_EQ(info.spacingNote, c.note);
     }
 }
-
-TEST(FitsTest, InfoShowsTheSpacingsUnitOrWhyThereIsNone) {
-    ScratchDir dir;
-    ensureApplication();
-    FitsHdu arcsec = cube(16, {}), mixed = cube(16, {});
-    arcsec.cards = {{"CDELT1", "2"},        {"CDELT2", "2"},        {"CDELT3", "4"},
-                    {"CUNIT1", "'arcsec'"}, {"CUNIT2", "'arcsec'"}, {"CUNIT3", "'arcsec'"}};
-    mixed.cards = {{"CDELT1", "2"},     {"CDELT2", "2"},     {"CDELT3", "4"},
-                   {"CUNIT1", "'deg'"}, {"CUNIT2", "'deg'"}, {"CUNIT3", "'km/s'"}};
-    writeFile("arcsec.fits", written({arcsec}));
-    writeFile("mixed.fits", written({mixed}));
-    const std::pair<QString, std::string> cases[] = {
-        {"arcsec.fits", "  spacing          2, 2, 4 arcsec\n"},
-        {"mixed.fits",
-         "  spacing          not in the file; the world axes' units differ: deg, deg, km/s\n"},
-    };
-    for (const auto& [file, line] : cases) {
-        const ToolRun info = runTool({"info", file, "--pad"});
-        EXPECT_EQ(info.status, 0);
-        EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
-    }
-}
