@@ -1,7 +1,7 @@
 """Packs files that the field's own writers make and compares each volume with what their own
 readers decode: MRC written and read by mrcfile, MGH/MGZ, Analyze 7.5 and NIfTI pairs by
-nibabel, .npz by NumPy, FITS by astropy, VTK legacy files by VTK; and nibabel's own test files
-of these formats.
+nibabel, .npz by NumPy, FITS by astropy (its spacing against astropy's WCS), TIFF pyramids by
+tifffile (each level), VTK legacy files by VTK; and nibabel's own test files of these formats.
 
 Usage: /usr/bin/python3 scripts/writersweep.py TESSARY_VOL
 
@@ -20,7 +20,14 @@ import tempfile
 import mrcfile
 import nibabel
 import numpy
+from astropy import units
 from astropy.io import fits
+from astropy.wcs import WCS
+
+try:
+    import tifffile
+except ImportError:  # python3-tifffile is optional: its pyramids are left out
+    tifffile = None
 
 try:
     import vtk
@@ -304,6 +311,145 @@ def fits_files(sweep):
     fits_check(sweep, several, ["--dataset", "ERR"], hdu=2)
 
 
+def wcs_reference(header):
+    """The spacing astropy's WCS gives along the cube's three axes (the length of each column
+    of its pixel scale matrix, each world axis in a common unit) and that unit, or None where
+    the world axes' units do not compare."""
+    wcs = WCS(header)
+    matrix = wcs.pixel_scale_matrix[:, :3]
+    rows = [i for i in range(matrix.shape[0]) if numpy.any(matrix[i] != 0)]
+    names = [str(wcs.wcs.cunit[i]) for i in rows]
+    if all(name == "" for name in names):
+        return numpy.sqrt((matrix ** 2).sum(axis=0)), None
+    if any(name == "" for name in names):
+        return None
+    common = units.Unit(names[0])
+    try:
+        scales = numpy.array([units.Unit(name).to(common) for name in names])
+    except units.UnitConversionError:
+        return None
+    return numpy.sqrt(((matrix[rows] * scales[:, numpy.newaxis]) ** 2).sum(axis=0)), common
+
+
+def wcs_check(sweep, path, header):
+    """info's spacing against astropy's WCS: the same lengths in a unit that converts, or none
+    where the axes' units differ."""
+    info = niftisweep.run(sweep.tool, "info", path, "--pad")
+    line = next((l for l in info.stdout.splitlines() if l.strip().startswith("spacing")), "")
+    shown = line.split(None, 1)[1] if line else ""
+    reference = wcs_reference(header)
+    if reference is None:
+        if "the world axes' units differ" not in shown:
+            sweep.problems.append("%s: spacing %r, astropy's axes' units differ" % (path, shown))
+        return
+    lengths, unit = reference
+    parts = shown.replace(",", " ").split()
+    try:
+        values = numpy.array([float(v) for v in parts[:3]])
+        if unit is not None:
+            values = values * units.Unit(parts[3]).to(unit)
+        good = len(parts) == (3 if unit is None else 4) and numpy.allclose(values, lengths,
+                                                                            rtol=1e-5)
+    except (ValueError, IndexError, units.UnitsError):
+        good = False
+    if not good:
+        sweep.problems.append("%s: spacing %r, astropy's %s %s" % (path, shown, lengths, unit))
+    else:
+        sweep.packed += 1
+
+
+def fits_wcs_files(sweep):
+    """astropy-written cubes with CDELT, with PC and CD matrices, in units that compare
+    (converted between arcmin and degrees, millimetres and metres) and in units that do not."""
+    shape = (3, 4, 5)
+    ramp = (numpy.arange(numpy.prod(shape)).reshape(shape) * 3 - 20).astype(numpy.int16)
+    celestial = {"CTYPE1": "RA---TAN", "CTYPE2": "DEC--TAN"}
+    headers = {
+        "cdelt": {"CDELT1": 0.5, "CDELT2": -0.25, "CDELT3": 2.0},
+        "frequency": dict(celestial, CDELT1=-1e-3, CDELT2=1e-3, CTYPE3="FREQ", CUNIT3="Hz",
+                          CDELT3=1e6),
+        "velocity": dict(celestial, CDELT1=-1e-3, CDELT2=1e-3, CTYPE3="VRAD", CUNIT3="km/s",
+                         CDELT3=2.5),
+        "cd": dict(celestial, CD1_1=-1e-3, CD1_2=2e-4, CD2_1=2e-4, CD2_2=1e-3, CD3_3=5e-4,
+                   CUNIT3="deg"),
+        "pc": dict(celestial, CUNIT1="arcmin", CDELT1=3.0, CDELT2=0.05, PC1_2=0.5, PC2_1=0.25,
+                   CUNIT3="deg", CDELT3=0.1),
+        "lengths": {"CDELT1": 1.0, "CDELT2": 1.0, "CDELT3": 0.5, "CUNIT1": "mm", "CUNIT2": "mm",
+                    "CUNIT3": "cm"},
+        "arcsec": {"CDELT1": 2.0, "CDELT2": 3.0, "CDELT3": 4.0, "CUNIT1": "arcsec",
+                   "CUNIT2": "arcsec", "CUNIT3": "arcsec"},
+    }
+    for name, cards in headers.items():
+        for suffix in (".fits", ".fits.gz"):
+            path = sweep.file("wcs-" + name + suffix)
+            hdu = fits.PrimaryHDU(ramp)
+            hdu.header.update(cards)
+            hdu.writeto(path, overwrite=True)
+            fits_check(sweep, path)
+            wcs_check(sweep, path, hdu.header)
+
+
+def tiff_level_check(sweep, path, levels):
+    """Each level packed with --size SIDE --crop (the level read as it is, cut to the cube of
+    its shortest side) against tifffile's own read of it; info must list them all."""
+    for k, level in enumerate(levels):
+        volume = level.transpose(2, 1, 0).astype(numpy.float64)
+        copied = level.dtype == numpy.uint8
+        mapped = volume if copied else niftisweep.to_bytes(volume, False)
+        side = min(volume.shape)
+        start = [(n - side) // 2 for n in volume.shape]
+        cut = mapped[start[0]:start[0] + side, start[1]:start[1] + side,
+                     start[2]:start[2] + side]
+        out = sweep.file("out.vol")
+        label = "%s level %d" % (os.path.basename(path), k)
+        result = niftisweep.run(sweep.tool, "pack", path, "-o", out, "--crop", "--spacing",
+                                "1,1,1", "--size", str(side))
+        if result.returncode != 0 or result.stderr:
+            sweep.problems.append("%s: exit %d, %r" % (label, result.returncode, result.stderr))
+            continue
+        got = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
+        inside, expected = sweepvolume.placed(got, expected_rgb(cut, True), sweepvolume.ARRAY)
+        if inside.shape != expected.shape or float(numpy.abs(inside - expected).max()) > 1:
+            sweep.problems.append("%s: differs from tifffile's level (packed %s)" % (
+                label, got.shape))
+        else:
+            sweep.packed += 1
+    info = niftisweep.run(sweep.tool, "info", path, "--pad")
+    listed = [l for l in info.stdout.splitlines() if l.lstrip().startswith("level ")]
+    if info.returncode != 0 or info.stderr or len(listed) != len(levels):
+        sweep.problems.append("%s: info gave exit %d, %d levels of %d, %r" % (
+            path, info.returncode, len(listed), len(levels), info.stderr))
+
+
+def tiff_files(sweep):
+    """tifffile's pyramids: OME-TIFF with SubIFDs (tiled, deflated), a plain BigTIFF with
+    SubIFDs, and reduced pages in the chain itself (SUBFILETYPE 1), each level x and y halved
+    and the slices kept, compared with tifffile's series levels."""
+    if tifffile is None:
+        return
+    z, y, x = 32, 32, 32
+    ramp = numpy.arange(z * y * x).reshape(z, y, x)
+    cases = [
+        ("ome.ome.tif", (ramp * 7 % 60000).astype(numpy.uint16), True, True,
+         dict(tile=(16, 16), compression="zlib")),
+        ("subifds.tif", (ramp * 5 % 256).astype(numpy.uint8), False, True, {}),
+        ("chain.tif", (ramp / 3 - 100).astype(numpy.float32), False, False, {}),
+    ]
+    for name, data, ome, subifds, options in cases:
+        path = sweep.file(name)
+        reduced = [data[:, ::2, ::2], data[:, ::4, ::4]]
+        with tifffile.TiffWriter(path, bigtiff=True, ome=ome) as tif:
+            tif.write(data, subifds=len(reduced) if subifds else None, photometric="minisblack",
+                      metadata={"axes": "ZYX"} if ome else None, **options)
+            for level in reduced:
+                tif.write(level, subfiletype=1, photometric="minisblack", **options)
+        with tifffile.TiffFile(path) as tif:
+            levels = [numpy.asarray(level.asarray()) for level in tif.series[0].levels]
+        if len(levels) != 3:
+            sweep.problems.append("%s: tifffile reads %d levels" % (name, len(levels)))
+        tiff_level_check(sweep, path, levels)
+
+
 def vtk_files(sweep):
     """VTK's own legacy writer, binary and ASCII, of every scalar type it writes that the
     converter reads, with 1 to 4 components, read back through VTK's legacy reader."""
@@ -384,9 +530,9 @@ def run(tool, writers, summary, **options):
 
 def main():
     return run(sys.argv[1], (mrc_files, mgh_files, analyze_files, npz_files, fits_files,
-                             vtk_files, nibabel_data),
+                             fits_wcs_files, tiff_files, vtk_files, nibabel_data),
                "Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy, astropy, "
-               "VTK), %d refused as expected")
+               "tifffile, VTK), %d refused as expected")
 
 
 if __name__ == "__main__":

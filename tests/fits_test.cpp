@@ -19,6 +19,11 @@ FitsHdu cube(int bitpix, const std::vector<double>& stored) {
     return hdu;
 }
 
+std::string flipped(std::string bytes, std::size_t at) {
+    bytes[at] = char(bytes[at] ^ 0x5a);
+    return bytes;
+}
+
 std::string written(const std::vector<FitsHdu>& hdus) {
     std::string failure;
     const std::string bytes = fitsBytes(hdus, &failure);
@@ -181,9 +186,126 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
         {"bitpix.fits", setFitsCard(good, "BITPIX", "12"), "BITPIX"},
         {"text.fits", "SIMPLE? no, a note\n", "not a FITS file: no SIMPLE = T card at its start"},
         {"cut.fits.gz", gzip(good).substr(0, 30), "damaged gzip data"},
+        {"half.fits.gz", gzip(good).substr(0, gzip(good).size() / 2), "damaged gzip data"},
+        {"trailer.fits.gz", gzip(good).substr(0, gzip(good).size() - 4), "damaged gzip data"},
+        {"crc.fits.gz", flipped(gzip(good), gzip(good).size() - 6), "damaged gzip data"},
+        {"text.fits.gz", gzip(std::string(3000, 'x')), "not a FITS file: the gzip data holds no SIMPLE"},
+        {"short.fits.gz", gzip(good.substr(0, 2880 + 40)), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
         {"compress.fits", std::string("\x1f\x9d\x90", 3) + good, "not a FITS file: no SIMPLE"},
     };
     // clang-format on
     for (const auto& [name, contents, reason] : cases)
         expectFileRefused(name, contents, reason);
+}
+
+TEST(FitsTest, AGzipFileOfOneOrSeveralMembersPacksAsThePlainFile) {
+    ScratchDir dir;
+    ensureApplication();
+    std::vector<double> values;
+    for (int i = 0; i < 12; ++i)
+        values.push_back(i * 3 - 7);
+    const std::string plain = written({cube(-32, values)});
+    writeFile("plain.fits", plain);
+    TypedSource reference;
+    const std::string samples = packSamples({"plain.fits"}, {}, &reference);
+    ASSERT_EQ(samples, typedBytes(SampleType::Float32, values));
+    const std::pair<const char*, std::string> cases[] = {
+        {"one member", gzip(plain)},
+        {"two members", gzip(plain.substr(0, 2880)) + gzip(plain.substr(2880))},
+        {"members in the header", gzip(plain.substr(0, 100)) + gzip(plain.substr(100))},
+    };
+    for (const auto& [label, bytes] : cases) {
+        SCOPED_TRACE(label);
+        writeFile("v.fits.gz", bytes);
+        TypedSource source;
+        EXPECT_EQ(packSamples({"v.fits.gz"}, {}, &source), samples);
+        EXPECT_EQ(describe(source.info), describe(reference.info));
+        EXPECT_EQ(source.memory, plain.size());
+    }
+}
+
+TEST(FitsTest, SpacingIsTheLengthOfEachColumnOfTheWcsMatrix) {
+    ScratchDir dir;
+    ensureApplication();
+    using Cards = std::vector<std::pair<std::string, std::string>>;
+    const Cards celestial = {{"CTYPE1", "'RA---TAN'"}, {"CTYPE2", "'DEC--TAN'"}};
+    const auto with = [](Cards cards, const Cards& more) {
+        cards.insert(cards.end(), more.begin(), more.end());
+        return cards;
+    };
+    struct Case {
+        const char* label;
+        Cards cards;
+        std::string spacing; // x y z, "?" for an axis unknown, then the unit
+        std::string note;
+    };
+    const Case cases[] = {
+        {"none", {}, "? ? ? ", ""},
+        {"CDELT", {{"CDELT1", "0.5"}, {"CDELT2", "-0.25"}, {"CDELT3", "2"}}, "0.5 0.25 2 ", ""},
+        {"CDELT of two axes", {{"CDELT1", "0.5"}, {"CDELT2", "0.5"}}, "0.5 0.5 ? ", ""},
+        {"celestial and length",
+         with(celestial,
+              {{"CDELT1", "-1e-3"}, {"CDELT2", "1e-3"}, {"CDELT3", "2"}, {"CUNIT3", "'m'"}}),
+         "? ? ? ", "the world axes' units differ: deg, deg, m"},
+        {"celestial and frequency",
+         with(celestial, {{"CDELT1", "1"},
+                          {"CDELT2", "1"},
+                          {"CDELT3", "1e6"},
+                          {"CTYPE3", "'FREQ'"},
+                          {"CUNIT3", "'Hz'"}}),
+         "? ? ? ", "the world axes' units differ: deg, deg, Hz"},
+        {"celestial and unnamed",
+         with(celestial, {{"CDELT1", "1"}, {"CDELT2", "1"}, {"CDELT3", "1"}}), "? ? ? ",
+         "the world axes' units differ: deg, deg, none"},
+        {"CD rotated",
+         {{"CD1_1", "0.6"},
+          {"CD2_1", "0.8"},
+          {"CD1_2", "-1.6"},
+          {"CD2_2", "1.2"},
+          {"CD3_3", "3"},
+          {"CUNIT1", "'arcsec'"},
+          {"CUNIT2", "'arcsec'"},
+          {"CUNIT3", "'arcsec'"}},
+         "1 2 3 arcsec",
+         ""},
+        {"CD without z", {{"CD1_1", "2"}, {"CD2_2", "2"}}, "2 2 ? ", ""},
+        {"PC mixing axes of different CDELT and units",
+         {{"CDELT1", "3"},
+          {"CDELT2", "0.05"},
+          {"CDELT3", "0.1"},
+          {"PC1_2", "0.5"},
+          {"CUNIT1", "'arcmin'"},
+          {"CUNIT2", "'deg'"},
+          {"CUNIT3", "'deg'"}},
+         "0.05 0.0559017 0.1 deg",
+         ""},
+        {"PC before CD",
+         {{"CDELT1", "4"}, {"PC1_1", "1"}, {"CD1_1", "9"}, {"CDELT2", "4"}, {"CDELT3", "4"}},
+         "4 4 4 ",
+         ""},
+        {"lengths",
+         {{"CDELT1", "1"},
+          {"CDELT2", "1"},
+          {"CDELT3", "0.5"},
+          {"CUNIT1", "'mm'"},
+          {"CUNIT2", "'mm'"},
+          {"CUNIT3", "'cm'"}},
+         "0.001 0.001 0.005 m",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FitsHdu hdu = cube(16, {});
+        hdu.cards = c.cards;
+        writeFile("v.fits", written({hdu}));
+        TypedSource source;
+        packSamples({"v.fits"}, {}, &source);
+        const VolumeInfo& info = source.info;
+        std::string spacing;
+        for (int k = 0; k < 3; ++k)
+            spacing += info.axisSpacingKnown[k] ? formatString("%g ", info.spacing[k]) : "? ";
+        EXPECT_EQ(spacing + info.spacingUnit, c.spacing);
+        EXPECT_EQ(info.spacingKnown, c.spacing.find('?') == std::string::npos);
+        EXPECT_EQ(info.spacingNote, c.note);
+    }
 }

@@ -110,8 +110,8 @@ TEST(SampleMap, ChannelMaps) {
     } cases[] = {
         {1, -1, "grey from channel 0"}, {2, -1, "R=0 G=1 B=-"},
         {2, 1, "grey from channel 0"},  {3, -1, "R=0 G=1 B=2"},
-        {4, 3, "R=0 G=1 B=2"},  {4, 0, "R=1 G=2 B=3"},
-        {4, -1, "4 channels"},  {5, 4, "4 channels besides alpha"},
+        {4, 3, "R=0 G=1 B=2"},          {4, 0, "R=1 G=2 B=3"},
+        {4, -1, "4 channels"},          {5, 4, "4 channels besides alpha"},
     };
     for (const Case& c : cases) {
         VolumeInfo info;
@@ -494,4 +494,40 @@ TEST(PackPlan, ASpacingTheFileLeavesOutIsNeverMadeUp) {
     ASSERT_EQ(planSizes(source, settings, "in.dcm", &plan), "");
     EXPECT_EQ(plan.resampled[2], 8);
     EXPECT_EQ(describePlan(source.info, plan).find("not resampled"), std::string::npos);
+}
+
+// A level's side counts its largest reduction against the full level, whichever axis keeps its
+// samples: levels that keep their slices, levels of a file coarse along z, single slices.
+TEST(PyramidLevels, TheSideFollowsTheLargestReduction) {
+    const auto level = [](int x, int y, int z, double sx, double sy, double sz) {
+        PyramidLevel l;
+        l.sizes[0] = x, l.sizes[1] = y, l.sizes[2] = z;
+        l.spacing[0] = sx, l.spacing[1] = sy, l.spacing[2] = sz;
+        return l;
+    };
+    struct Case {
+        const char* label;
+        std::vector<PyramidLevel> levels;
+        std::vector<long long> sides;
+    };
+    const Case cases[] = {
+        {"halved on every axis",
+         {level(64, 64, 64, 1, 1, 1), level(32, 32, 32, 2, 2, 2), level(16, 16, 16, 4, 4, 4)},
+         {64, 32, 16}},
+        {"slices kept",
+         {level(64, 48, 40, 1, 1, 1), level(32, 24, 40, 2, 2, 1), level(16, 12, 40, 4, 4, 1)},
+         {40, 20, 10}},
+        {"coarse along z, x and y halved",
+         {level(40, 36, 10, 0.5, 0.5, 4), level(20, 18, 10, 1, 1, 4)},
+         {36, 18}},
+        {"one slice", {level(64, 32, 1, 1, 1, 1), level(32, 16, 1, 2, 2, 1)}, {32, 16}},
+        {"no spacing", {level(8, 8, 8, 1, 1, 1), level(4, 4, 4, 0, 2, 2)}, {8, -1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<long long> sides;
+        for (int l = 0; l < int(c.levels.size()); ++l)
+            sides.push_back(pyramidLevelSide(c.levels, l));
+        EXPECT_EQ(sides, c.sides);
+    }
 }

@@ -15,10 +15,15 @@ struct TiffPage {
     bool alpha = false, planar = false, tiled = false;
     int compression = COMPRESSION_NONE;
     std::string description;
+    // Reduced resolutions of the page, marked reduced images: its SubIFDs, or with
+    // reducedInChain pages that follow it in the chain.
+    std::vector<TiffPage> reduced;
+    bool reducedInChain = false;
 };
 
-// Writes the pages to path, one directory each.
-void writeTiff(const char* path, const std::vector<TiffPage>& pages);
+// Writes the pages to path, one directory each (and one for each reduced resolution); BigTIFF
+// with big.
+void writeTiff(const char* path, const std::vector<TiffPage>& pages, bool big = false);
 
 // Overwrites the compressed data of the first strip or tile of the first page, past its first
 // two bytes, with 0xff.

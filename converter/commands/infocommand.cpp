@@ -105,8 +105,9 @@ void printReport(const QString& path, std::FILE* file, const VolumeHeader& heade
 
 // The spacing as far as the file gives it: "?" for an axis it leaves out.
 std::string spacingText(const VolumeInfo& info) {
+    const std::string unit = info.spacingUnit.empty() ? "" : " " + info.spacingUnit;
     if (info.spacingKnown)
-        return formatString("%g, %g, %g", info.spacing[0], info.spacing[1], info.spacing[2]);
+        return formatString("%g, %g, %g", info.spacing[0], info.spacing[1], info.spacing[2]) + unit;
     std::string values, missing;
     for (int k = 0; k < 3; ++k) {
         const bool known = info.axisSpacingKnown[k];
@@ -117,7 +118,7 @@ std::string spacingText(const VolumeInfo& info) {
     const std::string note = info.spacingNote.empty() ? "" : "; " + info.spacingNote;
     if (missing == "x/y/z")
         return "not in the file" + note;
-    return values + " (" + missing + " not in the file" + note + ")";
+    return values + unit + " (" + missing + " not in the file" + note + ")";
 }
 
 // The levels of a pyramid, the one pack reads marked; without --size, the largest N at which

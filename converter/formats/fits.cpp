@@ -1,4 +1,5 @@
 #include "fits.h"
+#include "fitswcs.h"
 
 #include "checkedsize.h"
 #include "inflater.h"
@@ -12,7 +13,9 @@
 
 #include <fitsio.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -20,7 +23,16 @@
 #include <vector>
 
 namespace {
+// An inflated gzip file that cfitsio reads in place: it keeps the address of the pointer and
+// of the length, so both live as long as the file.
+struct InflatedFile {
+    std::vector<unsigned char> bytes;
+    void* address = nullptr;
+    std::size_t length = 0;
+};
+
 struct Closer {
+    std::shared_ptr<InflatedFile> memory; // null for a file read from disk
     void operator()(fitsfile* file) const {
         int status = 0;
         fits_close_file(file, &status);
@@ -63,28 +75,66 @@ bool isGzip(const std::string& start) {
     return start.size() >= 2 && start[0] == '\x1f' && start[1] == '\x8b';
 }
 
-// A gzip file is held whole in memory by cfitsio: its inflated length is counted first, and
-// must fit in the memory available.
-std::string checkInflated(const QString& path, std::uint64_t* bytes) {
+// Grows bytes by part, never holding more than limit bytes.
+bool appendWithin(std::vector<unsigned char>* bytes, const unsigned char* part, std::size_t length,
+                  std::uint64_t limit) {
+    const std::uint64_t size = bytes->size() + length;
+    if (size > limit)
+        return false;
+    if (size > bytes->capacity())
+        bytes->reserve(std::size_t(std::min<std::uint64_t>(
+            limit, std::max<std::uint64_t>(size, 2 * std::uint64_t(bytes->capacity())))));
+    bytes->insert(bytes->end(), part, part + length);
+    return true;
+}
+
+// A gzip file is inflated once into memory, where cfitsio reads it; it must fit in half the
+// memory available, which is checked before the buffer grows past it.
+std::string inflateWhole(const QString& path, InflatedFile* inflated) {
     FileHandle file;
     if (!openInputFile(path, &file).empty())
         return cantOpenReason(path);
     Inflater inflater(file.get(), 0, -1, true);
-    std::vector<unsigned char> scratch(1 << 16);
+    std::vector<unsigned char> part(1 << 16);
     const std::int64_t available = availableMemory();
+    const std::uint64_t limit = available >= 0 ? std::uint64_t(available) / 2 : UINT64_MAX;
     for (;;) {
         const std::uint64_t before = inflater.position;
-        const Inflater::Result result = inflater.next(scratch.data(), scratch.size());
+        const Inflater::Result result = inflater.next(part.data(), part.size());
         if (result == Inflater::Result::Damaged)
             return "damaged gzip data";
-        if (available >= 0 && inflater.position > std::uint64_t(available) / 2)
+        if (result == Inflater::Result::Short && inflater.stoppedInMember())
+            return "damaged gzip data: cut short";
+        if (!appendWithin(&inflated->bytes, part.data(), std::size_t(inflater.position - before),
+                          limit))
             return formatString("out of memory: the gzip file inflates past %s, half the "
                                 "memory available; gunzip it first",
-                                describeBytes(std::uint64_t(available) / 2).c_str());
+                                describeBytes(limit).c_str());
         if (result == Inflater::Result::Short || inflater.position == before)
             break;
     }
-    *bytes = inflater.position;
+    inflated->address = inflated->bytes.data();
+    inflated->length = inflated->bytes.size();
+    return std::string();
+}
+
+// Opens the gzip file's inflated bytes, which then go with the file.
+std::string openInflated(const QString& path, FitsFile* fits, std::uint64_t* held) {
+    auto inflated = std::make_shared<InflatedFile>();
+    const std::string failure = inflateWhole(path, inflated.get());
+    if (!failure.empty())
+        return failure;
+    const unsigned char* start = inflated->bytes.data();
+    if (!hasFitsMark(std::string(start, start + std::min<std::size_t>(80, inflated->length))))
+        return "not a FITS file: the gzip data holds no SIMPLE = T card at its start";
+    fitsfile* file = nullptr;
+    int status = 0;
+    // A plain name: cfitsio reads brackets in the name given here as an HDU to move to.
+    if (fits_open_memfile(&file, "inflated.fits", READONLY, &inflated->address, &inflated->length,
+                          0, nullptr, &status) != 0)
+        return "not a FITS file or damaged: " + cfitsioReason(status);
+    *held = inflated->length;
+    *fits = FitsFile(file, Closer{inflated});
     return std::string();
 }
 
@@ -95,21 +145,15 @@ std::string openFits(const QString& path, FitsFile* fits, std::uint64_t* held) {
     char first[80] = {};
     const std::string start(first, std::fread(first, 1, sizeof first, probe.get()));
     *held = 0;
-    const bool gzipped = isGzip(start);
-    if (gzipped) {
-        const std::string failure = checkInflated(path, held);
-        if (!failure.empty())
-            return failure;
-    } else if (!hasFitsMark(start)) {
-        // cfitsio would inflate other compressed files unchecked, and read any other bytes.
+    if (isGzip(start))
+        return openInflated(path, fits, held);
+    // cfitsio would inflate other compressed files unchecked, and read any other bytes.
+    if (!hasFitsMark(start))
         return "not a FITS file: no SIMPLE = T card at its start";
-    }
     fitsfile* file = nullptr;
     int status = 0;
     if (fits_open_diskfile(&file, QFile::encodeName(path).constData(), READONLY, &status) != 0)
-        return std::string(gzipped ? "damaged gzip data or not FITS: "
-                                   : "not a FITS file or damaged: ") +
-               cfitsioReason(status);
+        return "not a FITS file or damaged: " + cfitsioReason(status);
     fits->reset(file);
     return std::string();
 }
@@ -231,9 +275,9 @@ std::string planReading(fitsfile* file, const Hdu& hdu, Reading* reading) {
     return std::string();
 }
 
-// Uncompressed data must lie whole in the file, whose length cfitsio knows (a gzip file's
-// inflated one).
-std::string checkLength(fitsfile* file, const Hdu& hdu) {
+// Uncompressed data must lie whole in the file: inflated, for a gzip file held in memory
+// (where the length cfitsio keeps can exceed the bytes inflated).
+std::string checkLength(fitsfile* file, const Hdu& hdu, std::uint64_t inflated) {
     int status = 0;
     if (fits_is_compressed_image(file, &status))
         return std::string(); // a table of tiles, which cfitsio checks as it reads them
@@ -245,7 +289,7 @@ std::string checkLength(fitsfile* file, const Hdu& hdu) {
                         std::uint64_t(std::abs(hdu.bitpix) / 8), maxCheckedSize, &bytes))
         return formatString("too large: %lld x %lld x %lld samples", hdu.naxes[0], hdu.naxes[1],
                             hdu.naxes[2]);
-    const std::uint64_t length = std::uint64_t(file->Fptr->logfilesize);
+    const std::uint64_t length = inflated > 0 ? inflated : std::uint64_t(file->Fptr->logfilesize);
     if (std::uint64_t(data) > length || length - std::uint64_t(data) < bytes)
         return formatString("file too short: %s claims %llu bytes of samples after byte %lld, "
                             "the file holds %llu bytes",
@@ -300,7 +344,7 @@ std::string openFitsSource(const QString& path, const std::string& dataset, Type
         failure = checkVolumeSizes(hdu->naxes[0], hdu->naxes[1], hdu->naxes[2], 1,
                                    cube->reading.type, nullptr);
     if (failure.empty())
-        failure = checkLength(cube->file.get(), *hdu);
+        failure = checkLength(cube->file.get(), *hdu, held);
     if (!failure.empty())
         return failure;
     VolumeInfo& info = source->info;
@@ -320,6 +364,7 @@ std::string openFitsSource(const QString& path, const std::string& dataset, Type
     info.axes.frame = AxisFrame::World;
     info.axes.patient = false;
     info.axes.from = "FITS's axes (row 1 at the bottom)";
+    readWcsSpacing(cube->file.get(), hdu->naxis, &info);
     cube->width = hdu->naxes[0];
     cube->height = hdu->naxes[1];
     source->memory = held;

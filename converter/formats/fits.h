@@ -7,7 +7,7 @@
 // and any other BSCALE or BZERO as floats, as astropy reads them; integers with BLANK as floats,
 // blanks NaN. Tile-compressed images read as cfitsio gives them. NAXIS1 is x, NAXIS2 y, NAXIS3
 // z, kept so: row 1 lies at the bottom, as DS9 and origin='lower' show it. A gzip file is
-// inflated once to count its bytes before cfitsio holds it all in memory.
+// inflated once, into memory bounded by what is available, where cfitsio reads it.
 
 #include "typedsource.h"
 

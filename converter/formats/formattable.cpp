@@ -95,7 +95,8 @@ const std::vector<InputFormat> formats = {
      "slices"},
     {"multi-page TIFF",
      "a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and\n"
-     "      OME-TIFF keep a page per channel, and give the time point --volume T picks)",
+     "      OME-TIFF keep a page per channel, and give the time point --volume T picks; of a\n"
+     "      pyramid (SubIFDs or reduced pages), the level as for Zarr)",
      {"tif", "tiff"},
      [](const std::string& start) {
          return hasAt(start, 0, std::string("II*\0", 4)) ||
@@ -104,7 +105,7 @@ const std::vector<InputFormat> formats = {
                 hasAt(start, 0, std::string("MM\0+", 4));
      },
      [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openTiffSource(path, selection.volume, source);
+         return openTiffSource(path, selection, source);
      },
      nullptr,
      {{"tif", "tiff"}, "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)", openTiffSink},
@@ -224,7 +225,8 @@ const std::vector<InputFormat> formats = {
     {"FITS",
      "a FITS cube (.fits, .fit, .fts, .fits.gz; BITPIX 8, 16, 32, 64, -32, -64 with BSCALE,\n"
      "      BZERO and BLANK, tile-compressed or not): the only 3-D image, or the HDU --dataset N\n"
-     "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it",
+     "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it; spacing\n"
+     "      from the WCS where its axes' units compare",
      {"fits", "fit", "fts", "fits.gz"},
      hasFitsMark,
      [](const QString& path, const InputSelection& selection, TypedSource* source) {

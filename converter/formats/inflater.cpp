@@ -80,19 +80,25 @@ Inflater::Result Inflater::next(unsigned char* out, std::size_t length) {
         const std::size_t chunk = std::min<std::size_t>(length, 1u << 30);
         state->next_out = out;
         state->avail_out = std::uint32_t(chunk);
+        // Bytes given before the data ended count, so that a reader of a whole stream knows
+        // its length.
+        const auto cutShort = [&] {
+            position += chunk - state->avail_out;
+            return Result::Short;
+        };
         while (state->avail_out > 0) {
             if (ended && !multiMember)
-                return Result::Short;
+                return cutShort();
             // Past the last compressed byte ISA-L may still hold output to give.
             const bool more = state->avail_in > 0 || fillInput();
             if (ended) { // gzip's files may hold several members, one after another
                 if (!more)
-                    return Result::Short;
+                    return cutShort();
                 ended = false;
                 memberStart = true;
             }
             if (memberStart && !more)
-                return Result::Short;
+                return cutShort();
             if (memberStart)
                 startMember();
             const std::uint32_t room = state->avail_out, given = state->avail_in;
@@ -101,7 +107,7 @@ Inflater::Result Inflater::next(unsigned char* out, std::size_t length) {
             ended = state->block_state == ISAL_BLOCK_FINISH;
             const bool stuck = !ended && state->avail_out == room && state->avail_in == given;
             if (stuck) // nothing taken and nothing given: no more to come of it
-                return more ? Result::Damaged : Result::Short;
+                return more ? Result::Damaged : cutShort();
         }
         out += chunk;
         length -= chunk;

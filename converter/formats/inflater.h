@@ -39,6 +39,10 @@ struct Inflater {
     // rewind takes either back to the first byte.
     std::unique_ptr<Inflater> copy() const;
 
+    // After Short: whether the data stopped inside a member (a stream cut off) rather than at
+    // a member's end.
+    bool stoppedInMember() const { return !ended && !memberStart; }
+
     std::uint64_t position = 0; // decompressed bytes given out so far
 
 private:

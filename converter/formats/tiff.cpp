@@ -444,35 +444,205 @@ VolumeInfo stackInfo(const PageLayout& first, const StackLayout& stack) {
     return info;
 }
 
-// Makes page index current and reads its layout, which must match the first page's.
-std::string matchingPage(TIFF* tiff, int index, const PageLayout& first, PageLayout* page) {
-    if (!TIFFSetDirectory(tiff, tdir_t(index)))
-        return tiffReason();
-    const std::string failure = pageLayout(tiff, page);
-    if (failure.empty() && !(*page == first))
-        return formatString("%d x %d samples of %d %s channel(s) differ from the first "
-                            "page's %d x %d of %d %s",
-                            page->width, page->height, page->channels, sampleTypeName(page->type),
-                            first.width, first.height, first.channels, sampleTypeName(first.type));
-    return failure;
+// A page of the stack where libtiff finds it: the offset of its directory, its number in the
+// file's chain of pages (from 1), and which of its SubIFDs it is (0: the page itself).
+struct PageRef {
+    toff_t offset = 0;
+    int number = 0, subIfd = 0;
+
+    std::string where() const {
+        return subIfd > 0 ? formatString("page %d, SubIFD %d: ", number, subIfd)
+                          : formatString("page %d: ", number);
+    }
+};
+
+// One resolution of the stack: a page for each page of the full-resolution stack, in its
+// order, all of the layout of the first.
+struct TiffLevel {
+    std::vector<PageRef> pages;
+    PageLayout layout;
+    std::string name;
+};
+
+// The file's chain of pages, split: full-resolution pages (the stack's), each with its
+// SubIFDs, and pages marked as reduced images, which are never slices of the stack.
+struct ChainPages {
+    std::vector<PageRef> full;
+    std::vector<std::vector<toff_t>> subIfds; // of each full page
+    std::vector<PageRef> reduced;
+};
+
+std::string walkChain(TIFF* tiff, int directories, ChainPages* chain) {
+    for (int d = 0; d < directories; ++d) {
+        if (!TIFFSetDirectory(tiff, tdir_t(d)))
+            return formatString("page %d: ", d + 1) + tiffReason();
+        std::uint32_t type = 0;
+        TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &type);
+        const PageRef page{TIFFCurrentDirOffset(tiff), d + 1, 0};
+        if (type & FILETYPE_REDUCEDIMAGE) {
+            chain->reduced.push_back(page);
+            continue;
+        }
+        std::uint16_t count = 0;
+        toff_t* offsets = nullptr;
+        std::vector<toff_t> subIfds;
+        if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &count, &offsets) && offsets)
+            subIfds.assign(offsets, offsets + count);
+        chain->full.push_back(page);
+        chain->subIfds.push_back(subIfds);
+    }
+    if (chain->full.empty())
+        return "no full-resolution page: every page is marked a reduced image";
+    return std::string();
 }
 
-// Reads slice z: its channels' pages interleaved when a slice takes several pages.
-std::string readStackSlice(TIFF* tiff, const PageLayout& first, const StackLayout& stack, int z,
-                           unsigned char* out) {
+// Makes the page current and reads its layout.
+std::string visitPage(TIFF* tiff, const PageRef& page, PageLayout* layout) {
     lastTiffError.clear();
+    if (!TIFFSetSubDirectory(tiff, page.offset))
+        return page.where() + tiffReason();
+    const std::string failure = pageLayout(tiff, layout);
+    return failure.empty() ? failure : page.where() + failure;
+}
+
+// Whether a level's pages may follow the level before: the same samples, no larger.
+std::string checkLevel(const TiffLevel& level, const TiffLevel& before) {
+    const PageLayout &a = level.layout, &b = before.layout;
+    if (a.type != b.type || a.channels != b.channels || a.alphaChannel != b.alphaChannel)
+        return formatString("%s holds %d %s channel(s), the %s %d %s", level.name.c_str(),
+                            a.channels, sampleTypeName(a.type), before.name.c_str(), b.channels,
+                            sampleTypeName(b.type));
+    if (a.width > b.width || a.height > b.height)
+        return formatString("%s of %d x %d is larger than the %s of %d x %d", level.name.c_str(),
+                            a.width, a.height, before.name.c_str(), b.width, b.height);
+    return std::string();
+}
+
+// Level k the k-th SubIFD of every page (OME-TIFF's pyramids), where all have as many.
+std::string subIfdLevels(TIFF* tiff, const ChainPages& chain, std::vector<TiffLevel>* levels) {
+    const std::size_t count = chain.subIfds[0].size();
+    for (std::size_t p = 1; p < chain.full.size(); ++p)
+        if (chain.subIfds[p].size() != count)
+            return formatString("page %d has %zu SubIFDs, page %d %zu", chain.full[p].number,
+                                chain.subIfds[p].size(), chain.full[0].number, count);
+    for (std::size_t k = 0; k < count; ++k) {
+        TiffLevel level;
+        level.name = formatString("SubIFD %zu", k + 1);
+        for (std::size_t p = 0; p < chain.full.size(); ++p)
+            level.pages.push_back({chain.subIfds[p][k], chain.full[p].number, int(k + 1)});
+        std::string failure = visitPage(tiff, level.pages[0], &level.layout);
+        if (failure.empty())
+            failure = checkLevel(level, levels->back());
+        if (!failure.empty())
+            return failure;
+        levels->push_back(level);
+    }
+    return std::string();
+}
+
+// Pages marked reduced in the chain itself, grouped by their sizes: a group of as many pages
+// as the stack has is a level, its pages in the stack's order.
+std::string reducedLevels(TIFF* tiff, const ChainPages& chain, std::vector<TiffLevel>* levels) {
+    std::vector<TiffLevel> found;
+    for (const PageRef& page : chain.reduced) {
+        PageLayout layout;
+        const std::string failure = visitPage(tiff, page, &layout);
+        if (!failure.empty())
+            return failure;
+        auto same = std::find_if(found.begin(), found.end(), [&](const TiffLevel& level) {
+            return level.layout.width == layout.width && level.layout.height == layout.height;
+        });
+        if (same == found.end())
+            same = found.insert(found.end(), TiffLevel{{}, layout, ""});
+        same->pages.push_back(page);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const TiffLevel& a, const TiffLevel& b) {
+        return a.layout.width > b.layout.width;
+    });
+    for (std::size_t l = 0; l < found.size(); ++l) {
+        found[l].name = formatString("reduced %zu", l + 1);
+        std::string failure =
+            found[l].pages.size() == chain.full.size()
+                ? checkLevel(found[l], levels->back())
+                : formatString("%zu reduced pages of %d x %d for the %zu pages of the stack",
+                               found[l].pages.size(), found[l].layout.width, found[l].layout.height,
+                               chain.full.size());
+        if (!failure.empty())
+            return failure;
+        levels->push_back(found[l]);
+    }
+    return std::string();
+}
+
+// The stack's levels, the full resolution first. Levels that do not agree leave the full
+// resolution alone, and *note says why.
+std::vector<TiffLevel> findLevels(TIFF* tiff, const ChainPages& chain, const PageLayout& first,
+                                  std::string* note) {
+    std::vector<TiffLevel> levels = {TiffLevel{chain.full, first, "full"}};
+    const bool subIfds = !chain.subIfds[0].empty();
+    const std::string failure = subIfds                 ? subIfdLevels(tiff, chain, &levels)
+                                : chain.reduced.empty() ? std::string()
+                                                        : reducedLevels(tiff, chain, &levels);
+    if (!failure.empty()) {
+        levels.resize(1);
+        *note = std::string("left out the reduced resolutions (") +
+                (subIfds ? "SubIFDs" : "reduced pages") + "), which disagree: " + failure;
+    } else if (subIfds && !chain.reduced.empty()) {
+        *note = formatString("left out %zu pages marked reduced images", chain.reduced.size());
+    }
+    return levels;
+}
+
+// The levels as info and pack tell them, and the one read for an output of size a side.
+int describeLevels(const std::vector<TiffLevel>& levels, const StackLayout& stack, int size,
+                   VolumeInfo* info) {
+    const PageLayout& full = levels[0].layout;
+    for (const TiffLevel& level : levels) {
+        PyramidLevel pyramid;
+        pyramid.name = level.name;
+        pyramid.sizes[0] = level.layout.width;
+        pyramid.sizes[1] = level.layout.height;
+        pyramid.sizes[2] = stack.depth; // the slices are never reduced
+        pyramid.spacing[0] = stack.spacing[0] * full.width / level.layout.width;
+        pyramid.spacing[1] = stack.spacing[1] * full.height / level.layout.height;
+        pyramid.spacing[2] = stack.spacing[2];
+        info->levels.push_back(pyramid);
+    }
+    const int picked = pickPyramidLevel(info->levels, size);
+    const PyramidLevel& level = info->levels[std::size_t(picked)];
+    info->width = level.sizes[0];
+    info->height = level.sizes[1];
+    std::copy_n(level.spacing, 3, info->spacing);
+    if (!stack.spacingKnown && picked > 0)
+        info->choices = "spacing from the levels' shapes";
+    info->level = picked;
+    if (levels.size() < 2)
+        info->level = -1, info->levels.clear();
+    return picked;
+}
+
+// Reads slice z of the level: its channels' pages interleaved when a slice takes several.
+std::string readStackSlice(TIFF* tiff, const TiffLevel& level, const StackLayout& stack, int z,
+                           unsigned char* out) {
+    const PageLayout& first = level.layout;
     const std::size_t bytes = sampleTypeBytes(first.type);
     const std::size_t pixels = std::size_t(first.width) * std::size_t(first.height);
     std::vector<unsigned char> plane(stack.channels > 1 ? pixels * bytes : 0);
     for (int c = 0; c < stack.channels; ++c) {
-        const int index = stack.pageOf(c, z);
-        const std::string where = formatString("page %d: ", index + 1);
+        const PageRef& ref = level.pages[std::size_t(stack.pageOf(c, z))];
         PageLayout page;
-        const std::string failure = matchingPage(tiff, index, first, &page);
+        std::string failure = visitPage(tiff, ref, &page);
+        if (failure.empty() && !(page == first))
+            failure =
+                ref.where() +
+                formatString("%d x %d samples of %d %s channel(s) differ from the first "
+                             "page's %d x %d of %d %s",
+                             page.width, page.height, page.channels, sampleTypeName(page.type),
+                             first.width, first.height, first.channels, sampleTypeName(first.type));
         if (!failure.empty())
-            return where + failure;
+            return failure;
         if (!readPage(tiff, page, stack.channels > 1 ? plane.data() : out))
-            return where + "can't decode: " + tiffReason();
+            return ref.where() + "can't decode: " + tiffReason();
         for (std::size_t i = 0; stack.channels > 1 && i < pixels; ++i)
             std::memcpy(out + (i * std::size_t(stack.channels) + std::size_t(c)) * bytes,
                         plane.data() + i * bytes, bytes);
@@ -514,29 +684,45 @@ bool writePage(TIFF* t, const unsigned char* rgb, int n, int z) {
 }
 } // namespace
 
-std::string openTiffSource(const QString& path, int volume, TypedSource* source) {
+// The chain of pages, and the first full-resolution page's layout and description.
+std::string readChain(TIFF* tiff, ChainPages* chain, PageLayout* first, std::string* text) {
+    int directories = 0;
+    std::string failure = countPages(tiff, &directories);
+    if (failure.empty())
+        failure = walkChain(tiff, directories, chain);
+    if (failure.empty())
+        failure = visitPage(tiff, chain->full[0], first);
+    if (!failure.empty())
+        return failure;
+    const char* description = nullptr;
+    TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description);
+    *text = description ? description : "";
+    return std::string();
+}
+
+std::string openTiffSource(const QString& path, const InputSelection& selection,
+                           TypedSource* source) {
     installHandlers();
     TiffHandle tiff;
     std::string failure = openTiff(path, &tiff);
-    if (!failure.empty())
-        return failure;
+    ChainPages chain;
     PageLayout first;
-    failure = pageLayout(tiff.get(), &first);
-    if (!failure.empty())
-        return "page 1: " + failure;
-    const char* description = nullptr;
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description);
-    const std::string text = description ? description : "";
-    int pages = 0;
-    StackLayout stack;
-    failure = countPages(tiff.get(), &pages);
+    std::string text;
     if (failure.empty())
-        failure = readStackLayout(tiff.get(), text, pages, first.channels, volume, &stack);
+        failure = readChain(tiff.get(), &chain, &first, &text);
+    StackLayout stack;
+    if (failure.empty())
+        failure = readStackLayout(tiff.get(), text, int(chain.full.size()), first.channels,
+                                  selection.volume, &stack);
     if (!failure.empty())
         return failure;
     source->info = stackInfo(first, stack);
-    source->read = [tiff, first, stack](int z, void* samples) {
-        return readStackSlice(tiff.get(), first, stack, z, static_cast<unsigned char*>(samples));
+    const std::vector<TiffLevel> levels = findLevels(tiff.get(), chain, first, &source->info.note);
+    const TiffLevel level =
+        levels[std::size_t(describeLevels(levels, stack, selection.size, &source->info))];
+    source->read = [tiff, level, stack](int z, void* samples) {
+        lastTiffError.clear();
+        return readStackSlice(tiff.get(), level, stack, z, static_cast<unsigned char*>(samples));
     };
     return std::string();
 }

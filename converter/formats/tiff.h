@@ -14,8 +14,12 @@
 // its OME-XML) keep a page per channel: their channels are read as channels, never as slices,
 // and their spacing is read (ImageJ's "spacing=" and resolution tags, OME's PhysicalSize*).
 // Of a time series (ImageJ frames, OME's SizeT), the time point volume is read; one must be
-// picked (volume -1: none).
-[[nodiscard]] std::string openTiffSource(const QString& path, int volume, TypedSource* source);
+// picked (volume -1: none). Reduced resolutions are levels of a pyramid, x and y reduced and
+// the slices kept: the SubIFDs of every page (OME-TIFF), or else pages marked reduced images
+// (SUBFILETYPE) in the chain, never read as slices; the level read is the coarsest that still
+// has selection.size samples a side.
+[[nodiscard]] std::string openTiffSource(const QString& path, const InputSelection& selection,
+                                         TypedSource* source);
 
 // Uncompressed 8-bit RGB pages; BigTIFF when the samples would not fit a classic TIFF.
 [[nodiscard]] std::string openTiffSink(const QString& path, int n, SliceSink* sink);

@@ -46,16 +46,27 @@ const char* sampleTypeName(SampleType type) {
 }
 
 long long pyramidLevelSide(const std::vector<PyramidLevel>& levels, int l) {
-    const PyramidLevel& level = levels[std::size_t(l)];
-    const double finest = *std::min_element(level.spacing, level.spacing + 3);
-    long long side = -1;
-    for (int k = 0; k < 3 && finest > 0; ++k) {
+    const PyramidLevel &level = levels[std::size_t(l)], &full = levels[0];
+    // The level's finest spacing is the full level's, times its largest reduction: a level
+    // that keeps its slices and halves x and y has half the full level's detail, however fine
+    // its spacing along z.
+    double finest = -1, reduced = 1;
+    for (int k = 0; k < 3; ++k) {
         // An axis of one sample (a single slice) has nothing to lose.
-        if (levels[0].sizes[k] > 1) {
-            const long long n = std::llround(level.sizes[k] * level.spacing[k] / finest);
+        if (full.sizes[k] <= 1)
+            continue;
+        if (!(full.spacing[k] > 0) || !(level.spacing[k] > 0))
+            return -1;
+        finest = finest < 0 ? full.spacing[k] : std::min(finest, full.spacing[k]);
+        reduced = std::max(reduced, level.spacing[k] / full.spacing[k]);
+    }
+    long long side = -1;
+    for (int k = 0; k < 3 && finest > 0; ++k)
+        if (full.sizes[k] > 1) {
+            const long long n =
+                std::llround(level.sizes[k] * level.spacing[k] / (finest * reduced));
             side = side < 0 ? n : std::min(side, n);
         }
-    }
     return side;
 }
 

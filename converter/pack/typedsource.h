@@ -94,6 +94,7 @@ struct VolumeInfo {
     // its Pixel Spacing, no distance between slices); all true counts as spacingKnown.
     bool axisSpacingKnown[3] = {false, false, false};
     std::string spacingNote; // what the file tells of a spacing it does not give, or ""
+    std::string spacingUnit; // the unit of spacing where the file names it ("deg", "mm"), or ""
     AxisDirections axes;     // where the file's axes point, by which they become x, y, z
     std::string note;        // what the reader left out of the input, in words, or ""
     // What the reader chose where the file is silent, as pack's closing line tells it ("spacing
@@ -139,8 +140,9 @@ struct TypedSource {
 };
 
 // The shortest side of level l, along the axes where the finest level has more than one sample,
-// at cubic samples of the level's finest spacing: the largest N for which it has enough. -1
-// when its spacing is not positive.
+// at cubic samples of the finest level's finest spacing times the level's largest reduction
+// along any axis (so that a level reduced in x and y alone counts as reduced): the largest N
+// for which it has enough. -1 when its spacing is not positive.
 long long pyramidLevelSide(const std::vector<PyramidLevel>& levels, int l);
 
 // The level of a pyramid (finest first) that pack reads for an output of size samples a side:
