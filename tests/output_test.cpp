@@ -94,7 +94,7 @@ TEST(OutputTest, SpaceAndWriteFailuresGiveTheFiguresAndTheReason) {
 TEST(OutputTest, SignalsRemoveTheTemporaryAndALaterRunThoseOfAKilledOne) {
     ScratchDir dir;
     ensureApplication();
-    writeSparseVolume("big.vol", 512);
+    writeSparseVolume("big.vol", 1024); // long enough to write that no busy machine finishes first
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         SCOPED_TRACE(sig);
         QProcess process;
