@@ -920,7 +920,9 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
     // The first file (in position order) sets what every slice must hold.
     auto layout = std::make_shared<DicomLayout>();
     auto first = std::make_shared<DicomPixels>();
-    failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
+    // The first file as the child decoded it, where it handed it back.
+    if (!decoded->takeFirst(chosen.files[0].path, layout.get(), first.get()))
+        failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
     auto frames = std::make_shared<std::vector<int>>();
     if (failure.empty() && multiFrame)
         failure = orderFrames(selection.volume, *first, layout->frames, frames.get(), &spacing);
@@ -932,6 +934,10 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
         source->files = {chosen.files[0].path};
         readFrames(first, layout, frames, source);
     } else {
+        // A compressed first file's first read takes its pixels rather than decoding it again.
+        if (!nativeSyntax(chosen.files[0].syntax))
+            decoded->files[chosen.files[0].path] =
+                decodedDicomFile(chosen.files[0].path, *layout, DicomPixels(*first));
         readSeries(chosen, *first, layout, std::move(decoded), source);
     }
     return std::string();

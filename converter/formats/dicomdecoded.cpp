@@ -5,6 +5,35 @@
 
 #include <algorithm>
 
+namespace {
+std::uint64_t layoutBytes(const DicomLayout& layout) {
+    return std::uint64_t(layout.columns) * std::uint64_t(layout.rows) *
+           std::uint64_t(layout.frames) * std::uint64_t(layout.channels) *
+           sampleTypeBytes(layout.type);
+}
+
+// Whether the file's pixels hold what the layout says.
+bool holds(const DecodedDicomFile& file, const DicomLayout& layout) {
+    return file.columns == layout.columns && file.rows == layout.rows &&
+           file.frames == layout.frames && file.channels == layout.channels &&
+           file.type == int(layout.type) && file.pixels.size() == layoutBytes(layout);
+}
+
+void fill(DecodedDicomFile&& file, DicomPixels* decoded) {
+    *decoded = DicomPixels();
+    decoded->pixels = std::move(file.pixels);
+    decoded->slope = file.slope;
+    decoded->intercept = file.intercept;
+    for (std::size_t k = 0; k < 3 && k < file.spacing.size(); ++k)
+        decoded->spacing[k] = file.spacing[k];
+    for (std::size_t k = 0; k < 6 && k < file.cosines.size(); ++k)
+        decoded->cosines[k] = file.cosines[k];
+    decoded->framePositions = std::move(file.framePositions);
+    std::copy_n(file.spacingGiven, 3, decoded->spacingGiven);
+    decoded->orientationGiven = file.orientationGiven;
+}
+} // namespace
+
 bool DecodedDicomFiles::take(const std::string& file, const DicomLayout& layout,
                              DicomPixels* decoded) {
     DecodedDicomFile entry;
@@ -16,17 +45,28 @@ bool DecodedDicomFiles::take(const std::string& file, const DicomLayout& layout,
         entry = std::move(found->second);
         files.erase(found);
     }
-    const std::uint64_t bytes = std::uint64_t(layout.columns) * std::uint64_t(layout.rows) *
-                                std::uint64_t(layout.frames) * std::uint64_t(layout.channels) *
-                                sampleTypeBytes(layout.type);
-    if (entry.columns != layout.columns || entry.rows != layout.rows ||
-        entry.frames != layout.frames || entry.channels != layout.channels ||
-        entry.type != int(layout.type) || entry.pixels.size() != bytes)
+    if (!holds(entry, layout))
         return false;
-    *decoded = DicomPixels();
-    decoded->pixels = std::move(entry.pixels);
-    decoded->slope = entry.slope;
-    decoded->intercept = entry.intercept;
+    fill(std::move(entry), decoded);
+    return true;
+}
+
+bool DecodedDicomFiles::takeFirst(const std::string& file, DicomLayout* layout,
+                                  DicomPixels* decoded) {
+    DicomLayout found;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        const auto entry = files.find(file);
+        if (entry == files.end() || entry->second.type < 0 ||
+            entry->second.type > int(SampleType::Float64))
+            return false;
+        const DecodedDicomFile& f = entry->second;
+        found = {f.columns, f.rows, f.frames, f.channels, SampleType(f.type)};
+    }
+    if (found.columns <= 0 || found.rows <= 0 || found.frames <= 0 || found.channels <= 0 ||
+        !take(file, found, decoded))
+        return false;
+    *layout = found;
     return true;
 }
 
@@ -55,6 +95,11 @@ DecodedDicomFile decodedDicomFile(const std::string& path, const DicomLayout& la
     file.type = int(layout.type);
     file.slope = decoded.slope;
     file.intercept = decoded.intercept;
+    file.spacing.assign(decoded.spacing, decoded.spacing + 3);
+    file.cosines.assign(decoded.cosines, decoded.cosines + 6);
+    file.framePositions = decoded.framePositions;
+    std::copy_n(decoded.spacingGiven, 3, file.spacingGiven);
+    file.orientationGiven = decoded.orientationGiven;
     file.pixels = std::move(decoded.pixels);
     return file;
 }

@@ -17,19 +17,29 @@ struct DecodedDicomFile {
     std::string path;
     int columns = 0, rows = 0, frames = 0, channels = 0, type = 0; // its DicomLayout
     double slope = 1, intercept = 0;
+    // The geometry the series' first file gives (DicomPixels'), for a file read first.
+    std::vector<double> spacing, cosines, framePositions;
+    bool spacingGiven[3] = {false, false, false}, orientationGiven = false;
     std::vector<char> pixels;
 };
 
 template <typename Io> bool fieldsOf(Io& io, DecodedDicomFile& file) {
     return io.field(file.path) && io.field(file.columns) && io.field(file.rows) &&
            io.field(file.frames) && io.field(file.channels) && io.field(file.type) &&
-           io.field(file.slope) && io.field(file.intercept) && io.field(file.pixels);
+           io.field(file.slope) && io.field(file.intercept) && io.field(file.spacing) &&
+           io.field(file.cosines) && io.field(file.framePositions) &&
+           io.field(file.spacingGiven[0]) && io.field(file.spacingGiven[1]) &&
+           io.field(file.spacingGiven[2]) && io.field(file.orientationGiven) &&
+           io.field(file.pixels);
 }
 
 struct DecodedDicomFiles {
     // Moves file's pixels into *decoded and forgets them, if they were handed back and hold
     // what layout says; false otherwise (the file is then decoded again). Safe from two threads.
     bool take(const std::string& file, const DicomLayout& layout, DicomPixels* decoded);
+    // The same for the file read first, whose layout it sets: false when not handed back or
+    // its layout is no image's.
+    bool takeFirst(const std::string& file, DicomLayout* layout, DicomPixels* decoded);
     // The bytes of pixels still held.
     std::uint64_t bytes();
 
