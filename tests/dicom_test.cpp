@@ -124,25 +124,6 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
     EXPECT_NE(failure.find("changed while it was read"), std::string::npos) << failure;
 }
 
-// The contained child decodes each compressed file as it tries it, and hands the pixels back:
-// the first pass reads them without decoding the files again, even once they are gone.
-TEST_F(DicomTest, CompressedFilesAreDecodedOnce) {
-    DicomSlice rle;
-    rle.syntax = gdcm::TransferSyntax::RLELossless;
-    const std::string expected = writeSeries("rle", 5, rle);
-    ASSERT_EQ(openPackInput({"rle"}, {}, &source), "");
-    EXPECT_TRUE(source.costlyReads);
-    for (const QFileInfo& file : QDir("rle").entryInfoList(QDir::Files))
-        ASSERT_TRUE(QFile::resize(file.filePath(), 0));
-    std::string samples(expected.size(), '\0');
-    const std::size_t bytes = expected.size() / 5;
-    for (int z = 0; z < 5; ++z)
-        ASSERT_EQ(source.read(z, &samples[std::size_t(z) * bytes]), "") << z;
-    EXPECT_TRUE(samples == expected);
-    // A second pass decodes again, and finds the files gone.
-    EXPECT_NE(source.read(0, &samples[0]), "");
-}
-
 // Several series in one folder, two time points at three positions (the second's instances
 // after the first's) and the frames of one file: each picked by number, slices in position order.
 TEST_F(DicomTest, SeriesAndVolumesArePickedByNumberSlicesByPosition) {

@@ -2,7 +2,6 @@
 
 #include "contained.h"
 #include "resultbytes.h"
-#include "dicomdecoded.h"
 #include "dicompixels.h"
 #include "files.h"
 #include "inputfile.h"
@@ -493,16 +492,13 @@ bool scanHolds(const std::vector<Series>& all) {
 }
 
 bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all,
-              std::vector<LeftOut>* leftOut, DecodedDicomFiles* decoded) {
+              std::vector<LeftOut>* leftOut) {
     ResultReader in{bytes};
-    if (!in.field(*leftOut) || leftOut->size() > maxLeftOut || !in.field(*all) || !scanHolds(*all))
-        return false;
-    // The compressed files decoded while they were tried.
-    return readDecodedDicom(&in, decoded) && in.atEnd();
+    return in.field(*leftOut) && leftOut->size() <= maxLeftOut && in.field(*all) &&
+           scanHolds(*all) && in.atEnd();
 }
 
-void trialDecodes(const std::vector<Series>& all, const InputSelection& selection,
-                  std::vector<unsigned char>* out);
+void trialDecodes(const std::vector<Series>& all, const InputSelection& selection);
 
 // Scans the files in a contained child, which hands its scan back, so that the converter parses
 // no header the child has not survived. With a selection, the child also decodes what
@@ -510,8 +506,7 @@ void trialDecodes(const std::vector<Series>& all, const InputSelection& selectio
 // A file of a folder that the library cannot survive while the child scans is left out, and the
 // scan made again without it.
 std::string scanContained(const QString& path, const InputSelection* selection,
-                          std::vector<Series>* all, std::vector<LeftOut>* leftOut,
-                          DecodedDicomFiles* decoded) {
+                          std::vector<Series>* all, std::vector<LeftOut>* leftOut) {
     std::vector<unsigned char> bytes;
     std::vector<LeftOut> endedOn;
     for (;;) {
@@ -528,9 +523,7 @@ std::string scanContained(const QString& path, const InputSelection* selection,
                 if (CurrentFile* current = currentFile())
                     current->scanned = true;
                 if (selection)
-                    trialDecodes(scanned, *selection, out);
-                else
-                    ResultWriter{out}.number(0);
+                    trialDecodes(scanned, *selection);
                 return std::string();
             },
             &bytes, &ended);
@@ -540,13 +533,13 @@ std::string scanContained(const QString& path, const InputSelection* selection,
             return failure;
         endedOn.push_back(ended);
     }
-    return readScan(bytes, all, leftOut, decoded)
+    return readScan(bytes, all, leftOut)
                ? std::string()
                : "malformed DICOM data: the scan of its files came back damaged";
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
-                       std::shared_ptr<DecodedDicomFiles> decoded, TypedSource* source);
+                       TypedSource* source);
 
 // The files left out, in words: "2 damaged files left out: a (reason), b (reason)", or "".
 std::string leftOutWords(const std::vector<LeftOut>& leftOut) {
@@ -564,8 +557,7 @@ std::string listDicomSeries(const QString& path, std::vector<DicomSeriesSummary>
                             std::string* leftOut) {
     std::vector<Series> series;
     std::vector<LeftOut> damaged;
-    DecodedDicomFiles none;
-    const std::string failure = scanContained(path, nullptr, &series, &damaged, &none);
+    const std::string failure = scanContained(path, nullptr, &series, &damaged);
     if (!failure.empty())
         return inputMessage(path, failure);
     if (leftOut)
@@ -617,10 +609,9 @@ std::string openDicomSource(const QString& path, const InputSelection& selection
                             TypedSource* source) {
     std::vector<Series> all;
     std::vector<LeftOut> leftOut;
-    auto decoded = std::make_shared<DecodedDicomFiles>();
-    std::string failure = scanContained(path, &selection, &all, &leftOut, decoded.get());
+    std::string failure = scanContained(path, &selection, &all, &leftOut);
     if (failure.empty())
-        failure = openSource(std::move(all), selection, std::move(decoded), source);
+        failure = openSource(std::move(all), selection, source);
     source->info.note = leftOutWords(leftOut);
     return failure;
 }
@@ -707,18 +698,13 @@ bool nativeSyntax(const std::string& uid) {
 // What the contained child tries before the converter reads a series itself: every header
 // (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
 // of the files stored as they are, one of each transfer syntax and size, since those decode
-// alike. The compressed files' pixels are handed back after the scan in out, as many as the
-// budget holds, so that the converter need not decode them again.
-void trialDecodes(const std::vector<Series>& all, const InputSelection& selection,
-                  std::vector<unsigned char>* out) {
-    const std::size_t countAt = out->size();
-    ResultWriter{out}.number(0);
+// alike.
+void trialDecodes(const std::vector<Series>& all, const InputSelection& selection) {
     Series chosen;
     double spacing = 1, normal[3];
     if (!chooseSeries(all, selection, &chosen, &spacing, normal).empty())
         return;
     std::set<std::string> kinds;
-    std::uint64_t handed = 0, left = decodedDicomBudget();
     for (const ScannedFile& file : chosen.files) {
         const std::string kind =
             formatString("%s %d %d %d", file.syntax.c_str(), file.rows, file.columns, file.frames);
@@ -728,21 +714,6 @@ void trialDecodes(const std::vector<Series>& all, const InputSelection& selectio
         DicomPixels pixels;
         if (!decodeMarked(file.path, &layout, true, &pixels).empty())
             return;
-        if (nativeSyntax(file.syntax) || pixels.pixels.size() > left)
-            continue;
-        // Grown once to what the series will take, rather than doubling under the child's
-        // memory limit.
-        if (handed == 0)
-            out->reserve(out->size() +
-                         std::min<std::uint64_t>(left, pixels.pixels.size() * chosen.files.size()) +
-                         chosen.files.size() * (file.path.size() + 128));
-        left -= pixels.pixels.size();
-        ResultWriter writer{out};
-        DecodedDicomFile decoded = decodedDicomFile(file.path, layout, std::move(pixels));
-        fieldsOf(writer, decoded);
-        ++handed;
-        for (int k = 0; k < 8; ++k)
-            (*out)[countAt + std::size_t(k)] = (unsigned char)(handed >> (8 * k));
     }
 }
 
@@ -845,7 +816,7 @@ bool storedBytesMatch(const std::string& file, const DicomPixels& decoded) {
 // once; each thread decodes into the same buffer file after file. A file whose first read found
 // its samples stored as decoded is read from there on later passes, unparsed.
 void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<DicomLayout> layout,
-                std::shared_ptr<DecodedDicomFiles> handed, TypedSource* source) {
+                TypedSource* source) {
     std::vector<std::string> files;
     for (const ScannedFile& file : chosen.files)
         files.push_back(file.path);
@@ -854,15 +825,11 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
     // Files each with a rescale of their own are converted as read, and always decoded.
     const bool firstStored = oneRescale(chosen) && storedBytesMatch(files[0], first);
     source->costlyReads = keepSlices(chosen, source->info, firstStored);
-    source->memory += handed->bytes();
     const SampleType to = source->info.type;
-    // A file the child decoded is taken from what it handed back, the first time it is read.
-    const auto decode = [files, layout, handed](int z, DicomPixels** decoded) {
+    const auto decode = [files, layout](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;
         DicomLayout expected = *layout;
         *decoded = &pixels;
-        if (handed->take(files[std::size_t(z)], expected, &pixels))
-            return std::string();
         return decodeMarked(files[std::size_t(z)], &expected, false, &pixels);
     };
     if (!oneRescale(chosen)) {
@@ -910,7 +877,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
-                       std::shared_ptr<DecodedDicomFiles> decoded, TypedSource* source) {
+                       TypedSource* source) {
     Series chosen;
     double spacing = 1, normal[3] = {0, 0, 1};
     std::string failure = chooseSeries(std::move(all), selection, &chosen, &spacing, normal);
@@ -920,9 +887,7 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
     // The first file (in position order) sets what every slice must hold.
     auto layout = std::make_shared<DicomLayout>();
     auto first = std::make_shared<DicomPixels>();
-    // The first file as the child decoded it, where it handed it back.
-    if (!decoded->takeFirst(chosen.files[0].path, layout.get(), first.get()))
-        failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
+    failure = decodeMarked(chosen.files[0].path, layout.get(), true, first.get());
     auto frames = std::make_shared<std::vector<int>>();
     if (failure.empty() && multiFrame)
         failure = orderFrames(selection.volume, *first, layout->frames, frames.get(), &spacing);
@@ -934,11 +899,7 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
         source->files = {chosen.files[0].path};
         readFrames(first, layout, frames, source);
     } else {
-        // A compressed first file's first read takes its pixels rather than decoding it again.
-        if (!nativeSyntax(chosen.files[0].syntax))
-            decoded->files[chosen.files[0].path] =
-                decodedDicomFile(chosen.files[0].path, *layout, DicomPixels(*first));
-        readSeries(chosen, *first, layout, std::move(decoded), source);
+        readSeries(chosen, *first, layout, source);
     }
     return std::string();
 }
