@@ -22,6 +22,7 @@
 #include "tiff.h"
 #include "vol.h"
 #include "vtklegacy.h"
+#include "vtkxml.h"
 #include "volumefile.h"
 #include "zarr.h"
 
@@ -255,6 +256,21 @@ const std::vector<InputFormat> formats = {
      // .vtk names VTK's meshes and grids as often as its images.
      {},
      {"vtk"}},
+    {"VTK XML image",
+     "VTK's XML image data (.vti; one piece, point data of 1 to 4 components, ASCII, base64\n"
+     "      or appended, uncompressed, zlib or LZ4; VTK's x, y, z along Direction)",
+     {"vti"},
+     nullptr,
+     [](const QString& path, const InputSelection&, TypedSource* source) {
+         return openVtiSource(path, source);
+     },
+     nullptr,
+     {},
+     "vtkxml",
+     nullptr,
+     picksNone,
+     // The shared MIME database has no type for .vti.
+     {{"application/x-vtk-image-data", "VTK XML image data", {"vti"}}}},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},
