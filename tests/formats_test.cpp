@@ -219,7 +219,7 @@ TEST(FormatsTest, EveryListOfFormatsNamesThemAll) {
         {"MGH", "MGH"},
         {"FITS", "FITS"},
         {"VTK legacy", "VTK"},
-        {"VTK XML image", "VTK"},
+        {"VTK XML image", "VTK XML"},
         {".npy", "NumPy"},
         {".npz", ".npz"},
         {"Zarr", "OME-Zarr"},
