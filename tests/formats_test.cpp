@@ -68,6 +68,13 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
                                .toBase64()
                                .toStdString() +
                            "</DataArray></PointData></Piece></ImageData></VTKFile>");
+    VtiFile vti;
+    vti.compressor = "vtkLZMADataCompressor";
+    vti.wholeExtent = "3 4 -2 -1 0 1";
+    vti.spacing = "0.5 2 1";
+    vti.names = {"u", "v"};
+    vti.scalars = "u";
+    writeFile("lzma.vti", vtiBytes(vti, grey));
     writeFile("v.npz", zipBytes({{"v.npy", npyFile("|u1", "(2, 2, 2)") + grey, true}}));
     NiftiFile analyze;
     analyze.magic = std::string(4, '\0');
@@ -115,9 +122,13 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
              "1 1 1 known, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
          grey},
         {"v.vti", "VTK XML image",
-         "VTK XML image (binary)" + greyFound +
+         "VTK XML image (binary; extent 0 1 0 1 0 1)" + greyFound +
              "1 1 1 unknown, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
          grey},
+        {"lzma.vti", "VTK XML image",
+         "VTK XML image (appended raw, LZMA; extent 3 4 -2 -1 0 1)" + greyFound +
+             "0.5 2 1 known, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
+         grey, "v"},
         {"v.npz", ".npz",
          ".npz array v: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
          "pictures",

@@ -258,17 +258,18 @@ const std::vector<InputFormat> formats = {
      {"vtk"}},
     {"VTK XML image",
      "VTK's XML image data (.vti; one piece, point data of 1 to 4 components, ASCII, base64\n"
-     "      or appended, uncompressed, zlib or LZ4; VTK's x, y, z along Direction)",
+     "      or appended, uncompressed, zlib, LZ4 or LZMA; the array Scalars or --dataset NAME\n"
+     "      names; VTK's x, y, z along Direction)",
      {"vti"},
      nullptr,
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openVtiSource(path, source);
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openVtiSource(path, selection.dataset, source);
      },
      nullptr,
      {},
      "vtkxml",
      nullptr,
-     picksNone,
+     picksDataset,
      // The shared MIME database has no type for .vti.
      {{"application/x-vtk-image-data", "VTK XML image data", {"vti"}}}},
     {".npy",

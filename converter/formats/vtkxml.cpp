@@ -1,18 +1,17 @@
 #include "vtkxml.h"
 
 #include "checkedsize.h"
-#include "chunkcodecs.h"
 #include "inflater.h"
 #include "inputfile.h"
 #include "littleendian.h"
+#include "output.h"
 #include "storedsamples.h"
+#include "systemmemory.h"
 #include "text.h"
 #include "vtklegacy.h"
+#include "vtkxmlarray.h"
 
-#include <QFile>
 #include <QXmlStreamReader>
-
-#include <lz4.h>
 
 #include <algorithm>
 #include <climits>
@@ -24,29 +23,31 @@
 #include <vector>
 
 namespace {
-enum class Compressor { None, Zlib, Lz4 };
-
 struct VtiHeader {
     bool bigEndian = false;
     int wordBytes = 4; // header_type UInt32 or UInt64
-    Compressor compressor = Compressor::None;
+    VtiCompressor compressor = VtiCompressor::None;
+    std::string compressorName;
+    long long extent[6] = {0, 0, 0, 0, 0, 0};
     long long dims[3] = {0, 0, 0};
     double spacing[3] = {1, 1, 1};
     bool spacingGiven = false;
     double direction[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     bool directionGiven = false;
     int pieces = 0;
-    std::string scalars; // PointData's Scalars
+    std::string dataset;            // --dataset's name, else ""
+    std::string scalars;            // PointData's Scalars
+    std::vector<std::string> names; // the point data's arrays
     bool cellData = false;
-    // The array read: the first of the point data, or the one Scalars names.
+    // The array read: the one --dataset or Scalars names, else the first.
     bool found = false;
     std::string name, typeName, format;
     SampleType type = SampleType::UInt8;
     int channels = 1;
     long long offset = -1;
-    QByteArray text;               // an inline array's text
-    std::string encoding;          // AppendedData's
-    std::size_t appendedStart = 0; // the byte after AppendedData's '_'
+    QByteArray text;                 // an inline array's text
+    std::string encoding;            // AppendedData's
+    std::uint64_t appendedStart = 0; // the byte after AppendedData's '_'
 };
 
 std::string attribute(const QXmlStreamReader& xml, const char* name) {
@@ -79,33 +80,40 @@ std::string readFileElement(const QXmlStreamReader& xml, VtiHeader* h) {
     if (word != "" && word != "UInt32" && word != "UInt64")
         return "bad VTK XML file: header_type " + printableText(word) + " (UInt32 or UInt64)";
     h->wordBytes = word == "UInt64" ? 8 : 4;
-    const std::string compressor = attribute(xml, "compressor");
-    if (compressor == "vtkZLibDataCompressor")
-        h->compressor = Compressor::Zlib;
-    else if (compressor == "vtkLZ4DataCompressor")
-        h->compressor = Compressor::Lz4;
-    else if (!compressor.empty())
-        return "compressor " + printableText(compressor) +
-               ": pack reads uncompressed, zlib and LZ4 .vti; re-save with another compressor";
-    return std::string();
+    h->compressorName = attribute(xml, "compressor");
+    const std::pair<const char*, VtiCompressor> compressors[] = {
+        {"", VtiCompressor::None},
+        {"vtkZLibDataCompressor", VtiCompressor::Zlib},
+        {"vtkLZ4DataCompressor", VtiCompressor::Lz4},
+        {"vtkLZMADataCompressor", VtiCompressor::Lzma},
+    };
+    for (const auto& [name, compressor] : compressors)
+        if (h->compressorName == name) {
+            h->compressor = compressor;
+            return std::string();
+        }
+    return "compressor " + printableText(h->compressorName) +
+           ": pack reads uncompressed, zlib, LZ4 and LZMA .vti; re-save with another compressor";
 }
 
-std::string readExtent(const std::string& text, long long* dims) {
+std::string readExtent(const std::string& text, long long* extent, long long* dims) {
     double e[6];
     if (!readNumbers(text, 6, e))
         return "bad VTK XML file: an extent of six whole numbers is " + printableText(text);
     for (int k = 0; k < 3; ++k) {
         const double size = e[2 * k + 1] - e[2 * k] + 1;
         if (e[2 * k] != std::floor(e[2 * k]) || e[2 * k + 1] != std::floor(e[2 * k + 1]) ||
-            size < 1 || size > double(INT32_MAX))
+            std::fabs(e[2 * k]) > double(INT32_MAX) || size < 1 || size > double(INT32_MAX))
             return "bad VTK XML file: extent " + printableText(text);
         dims[k] = (long long)size;
+        extent[2 * k] = (long long)e[2 * k];
+        extent[2 * k + 1] = (long long)e[2 * k + 1];
     }
     return std::string();
 }
 
 std::string readImageElement(const QXmlStreamReader& xml, VtiHeader* h) {
-    std::string failure = readExtent(attribute(xml, "WholeExtent"), h->dims);
+    std::string failure = readExtent(attribute(xml, "WholeExtent"), h->extent, h->dims);
     if (!failure.empty())
         return failure;
     const std::string spacing = attribute(xml, "Spacing");
@@ -122,11 +130,11 @@ std::string readImageElement(const QXmlStreamReader& xml, VtiHeader* h) {
 std::string readPiece(const QXmlStreamReader& xml, VtiHeader* h) {
     if (++h->pieces > 1)
         return "unsupported VTK XML file of several pieces: pack reads one piece";
-    long long dims[3];
-    std::string failure = readExtent(attribute(xml, "Extent"), dims);
+    long long extent[6], dims[3];
+    std::string failure = readExtent(attribute(xml, "Extent"), extent, dims);
     if (!failure.empty())
         return failure;
-    if (!std::equal(dims, dims + 3, h->dims))
+    if (!std::equal(extent, extent + 6, h->extent))
         return "unsupported VTK XML piece: its Extent is not the WholeExtent";
     return std::string();
 }
@@ -150,7 +158,9 @@ std::string findType(const std::string& name, SampleType* type) {
 // A DataArray of the point data: the one read is kept, with its inline text.
 std::string readArray(QXmlStreamReader& xml, VtiHeader* h) {
     const std::string name = attribute(xml, "Name");
-    if (h->found || (!h->scalars.empty() && name != h->scalars)) {
+    h->names.push_back(name);
+    const std::string& wanted = h->dataset.empty() ? h->scalars : h->dataset;
+    if (h->found || (!wanted.empty() && name != wanted)) {
         xml.skipCurrentElement();
         return std::string();
     }
@@ -208,6 +218,28 @@ std::string readElement(QXmlStreamReader& xml, VtiHeader* h, bool* pointData) {
     return std::string();
 }
 
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t k = 0; k < names.size(); ++k)
+        text += (k ? ", " : "") + printableText(names[k]);
+    return text;
+}
+
+// The array read: the one --dataset names, else the one Scalars names, else the only one.
+std::string checkPick(const VtiHeader& h) {
+    if (h.names.empty())
+        return h.cellData ? "cell data: pack reads point data"
+                          : "bad VTK XML file: no point data array";
+    if (!h.found)
+        return "no point data array " + printableText(h.dataset.empty() ? h.scalars : h.dataset) +
+               " (the file holds " + listed(h.names) + ")";
+    if (h.dataset.empty() && h.scalars.empty() && h.names.size() > 1)
+        return "point data arrays " + listed(h.names) + ": pick one with --dataset NAME";
+    if (h.format == "appended" && h.encoding != "raw" && h.encoding != "base64")
+        return "bad VTK XML file: an appended array without AppendedData of raw or base64";
+    return std::string();
+}
+
 // The XML before the appended data: its '_' found, the parser stops at AppendedData.
 std::string parseHeader(const QByteArray& file, VtiHeader* h) {
     const qsizetype appended = file.indexOf("<AppendedData");
@@ -237,16 +269,8 @@ std::string parseHeader(const QByteArray& file, VtiHeader* h) {
         return "not a VTK XML file: no VTKFile element";
     if (h->pieces == 0)
         return "bad VTK XML file: no ImageData Piece";
-    if (!h->found)
-        return h->cellData ? "cell data: pack reads point data"
-                           : "bad VTK XML file: no point data array";
-    if (h->format == "appended" && h->encoding != "raw" && h->encoding != "base64")
-        return "bad VTK XML file: an appended array without AppendedData of raw or base64";
-    return std::string();
+    return checkPick(*h);
 }
-} // namespace
-
-namespace {
 // Base64 from at to the first '<' (or the end), spaces passed over. Each padded quad ends a run
 // of its own, since VTK encodes an array's header and its data apart.
 bool decodeBase64(const char* at, const char* end, std::vector<unsigned char>* out) {
@@ -283,112 +307,69 @@ bool decodeBase64(const char* at, const char* end, std::vector<unsigned char>* o
     return n == 0;
 }
 
-// The array's bytes, header first, as the file holds them after any base64.
-std::string arrayBytes(const QByteArray& file, const VtiHeader& h,
-                       std::vector<unsigned char>* bytes) {
-    if (h.format == "binary")
-        return decodeBase64(h.text.constData(), h.text.constData() + h.text.size(), bytes)
-                   ? std::string()
-                   : "bad VTK XML array: bad base64";
-    const std::uint64_t length = std::uint64_t(file.size()) - h.appendedStart;
+// What the reader holds whole (the XML, base64 decoded) must fit in half the memory available.
+std::string checkHeld(std::uint64_t bytes, const char* what) {
+    const std::int64_t available = availableMemory();
+    if (available >= 0 && bytes > std::uint64_t(available) / 2)
+        return formatString("out of memory: %s of %s, past half the memory available", what,
+                            describeBytes(bytes).c_str());
+    return std::string();
+}
+
+// Appended base64 from the array's offset to the data's end, decoded.
+std::string readAppendedBase64(const FileHandle& file, std::uint64_t start, std::uint64_t length,
+                               std::vector<unsigned char>* bytes) {
+    std::string failure = checkHeld(length, "appended base64");
+    if (!failure.empty())
+        return failure;
+    std::vector<char> text(std::size_t(length), '\0');
+    if (!readExactly(fileno(file.get()), start, text.size(), text.data()))
+        return "file too short: the appended data can't be read";
+    bytes->reserve(text.size() / 4 * 3);
+    return decodeBase64(text.data(), text.data() + text.size(), bytes)
+               ? std::string()
+               : "bad VTK XML array: bad appended base64";
+}
+
+// Where the appended data ends: at the closing </AppendedData> among the file's last bytes, so
+// that a cut array is not read on into the XML after it; else at the file's end.
+std::uint64_t appendedEnd(const FileHandle& file, std::uint64_t fileLength) {
+    const std::size_t tail = std::size_t(std::min<std::uint64_t>(fileLength, 256));
+    std::string last(tail, '\0');
+    if (!readExactly(fileno(file.get()), fileLength - tail, tail, &last[0]))
+        return fileLength;
+    const std::size_t close = last.rfind("</AppendedData>");
+    return close == std::string::npos ? fileLength : fileLength - tail + close;
+}
+
+// The array's stored bytes: appended raw data read from the file as slices need it, base64
+// decoded into memory.
+std::string openStore(const std::shared_ptr<FileHandle>& file, std::uint64_t fileLength,
+                      const VtiHeader& h, VtiStore* store) {
+    auto bytes = std::make_shared<std::vector<unsigned char>>();
+    if (h.format == "binary") {
+        if (!decodeBase64(h.text.constData(), h.text.constData() + h.text.size(), bytes.get()))
+            return "bad VTK XML array: bad base64";
+        store->memory = bytes;
+        store->length = bytes->size();
+        return std::string();
+    }
+    const std::uint64_t end = appendedEnd(*file, fileLength);
+    const std::uint64_t length = end - std::min(end, h.appendedStart);
     if (std::uint64_t(h.offset) >= length)
         return formatString("bad VTK XML array: offset %lld past the %llu bytes of appended data",
                             h.offset, (unsigned long long)length);
-    const char* start = file.constData() + h.appendedStart + h.offset;
-    const char* end = file.constData() + file.size();
+    const std::uint64_t start = h.appendedStart + std::uint64_t(h.offset);
     if (h.encoding == "raw") {
-        bytes->assign(start, end);
+        store->file = file;
+        store->start = start;
+        store->length = length - std::uint64_t(h.offset);
         return std::string();
     }
-    return decodeBase64(start, end, bytes) ? std::string()
-                                           : "bad VTK XML array: bad appended base64";
-}
-
-struct Words {
-    const std::vector<unsigned char>& bytes;
-    const VtiHeader& h;
-    std::size_t at = 0;
-    bool next(std::uint64_t* value) {
-        if (bytes.size() - at < std::size_t(h.wordBytes))
-            return false;
-        *value = 0;
-        for (int i = 0; i < h.wordBytes; ++i) {
-            const int b = h.bigEndian ? i : h.wordBytes - 1 - i;
-            *value = *value << 8 | bytes[at + std::size_t(b)];
-        }
-        at += std::size_t(h.wordBytes);
-        return true;
-    }
-};
-
-std::string decodeBlock(Compressor compressor, const unsigned char* in, std::size_t size,
-                        unsigned char* out, std::size_t expected) {
-    if (compressor == Compressor::Zlib)
-        return decodeChunk(ChunkCodec::Zlib, in, size, out, expected);
-    if (size > std::size_t(INT_MAX) || expected > std::size_t(INT_MAX))
-        return "lz4 block too large";
-    const int got = LZ4_decompress_safe(reinterpret_cast<const char*>(in),
-                                        reinterpret_cast<char*>(out), int(size), int(expected));
-    return got >= 0 && std::size_t(got) == expected ? std::string() : "bad lz4 data";
-}
-
-// The compressed blocks: [count, block size, last block's size, each one's compressed size],
-// then the blocks, each inflating to exactly its size.
-std::string decompress(const std::vector<unsigned char>& bytes, const VtiHeader& h,
-                       std::vector<unsigned char>* out) {
-    Words words{bytes, h};
-    std::uint64_t blocks = 0, size = 0, last = 0;
-    if (!words.next(&blocks) || !words.next(&size) || !words.next(&last))
-        return "bad VTK XML array: its compressed header is cut short";
-    if (blocks > (bytes.size() - words.at) / std::size_t(h.wordBytes))
-        return formatString("bad VTK XML array: %llu blocks, more than the file holds",
-                            (unsigned long long)blocks);
-    const std::uint64_t lastSize = last == 0 ? size : last;
-    if (blocks == 0 || size == 0 || lastSize > size || lastSize > out->size() ||
-        (blocks - 1) > (out->size() - lastSize) / size ||
-        (blocks - 1) * size + lastSize != out->size())
-        return formatString("bad VTK XML array: %llu blocks of %llu bytes (the last %llu), not "
-                            "the %zu bytes of the samples",
-                            (unsigned long long)blocks, (unsigned long long)size,
-                            (unsigned long long)last, out->size());
-    std::vector<std::uint64_t> sizes(blocks);
-    for (std::uint64_t& s : sizes)
-        words.next(&s);
-    std::size_t in = words.at, to = 0;
-    for (std::uint64_t b = 0; b < blocks; ++b) {
-        if (sizes[b] > bytes.size() - in)
-            return formatString("file too short: block %llu of the array ends past the data",
-                                (unsigned long long)b);
-        const std::size_t expected = std::size_t(b + 1 == blocks ? lastSize : size);
-        const std::string failure =
-            decodeBlock(h.compressor, &bytes[in], std::size_t(sizes[b]), &(*out)[to], expected);
-        if (!failure.empty())
-            return formatString("block %llu of the array: ", (unsigned long long)b) + failure;
-        in += std::size_t(sizes[b]);
-        to += expected;
-    }
-    return std::string();
-}
-
-std::string readBinary(const QByteArray& file, const VtiHeader& h,
-                       std::vector<unsigned char>* out) {
-    std::vector<unsigned char> bytes;
-    std::string failure = arrayBytes(file, h, &bytes);
-    if (!failure.empty())
-        return failure;
-    if (h.compressor != Compressor::None)
-        return decompress(bytes, h, out);
-    Words words{bytes, h};
-    std::uint64_t length = 0;
-    if (!words.next(&length) || length != out->size())
-        return formatString("bad VTK XML array: its header gives %llu bytes, not the %zu of the "
-                            "samples",
-                            (unsigned long long)length, out->size());
-    if (bytes.size() - words.at < out->size())
-        return formatString("file too short: the array holds %zu of its %zu bytes",
-                            bytes.size() - words.at, out->size());
-    std::memcpy(out->data(), &bytes[words.at], out->size());
-    return std::string();
+    std::string failure = readAppendedBase64(*file, start, end - start, bytes.get());
+    store->memory = bytes;
+    store->length = bytes->size();
+    return failure;
 }
 
 // A value as the type holds it: integers clamped to their range, NaN as 0.
@@ -439,11 +420,12 @@ std::string readAscii(const VtiHeader& h, std::vector<unsigned char>* out) {
 std::string describeFormat(const VtiHeader& h) {
     std::string format =
         "VTK XML image (" + (h.format == "appended" ? "appended " + h.encoding : h.format);
-    if (h.format != "ascii" && h.compressor == Compressor::Zlib)
-        format += ", zlib";
-    if (h.format != "ascii" && h.compressor == Compressor::Lz4)
-        format += ", LZ4";
-    return format + ")";
+    const char* names[] = {"", ", zlib", ", LZ4", ", LZMA"};
+    if (h.format != "ascii")
+        format += names[int(h.compressor)];
+    const long long* e = h.extent;
+    return format + formatString("; extent %lld %lld %lld %lld %lld %lld)", e[0], e[1], e[2], e[3],
+                                 e[4], e[5]);
 }
 
 bool independent(const double* d) {
@@ -472,43 +454,101 @@ void describe(const VtiHeader& h, VolumeInfo* info) {
 }
 } // namespace
 
-std::string openVtiSource(const QString& path, TypedSource* source) {
-    QFile input(path);
-    if (!input.open(QIODevice::ReadOnly))
-        return cantOpenReason(path);
-    const QByteArray file = input.readAll();
-    VtiHeader h;
-    std::string failure = parseHeader(file, &h);
-    if (!failure.empty())
-        return failure;
-    if (!independent(h.direction))
-        return "bad VTK XML file: a Direction whose axes are not independent";
-    std::uint64_t bytes = 0;
-    failure = checkVolumeSizes(h.dims[0], h.dims[1], h.dims[2], h.channels, h.type, &bytes);
-    if (!failure.empty())
-        return failure;
-    // Each sample takes a byte of the file at least, but for compressed blocks.
-    if (h.compressor == Compressor::None &&
-        bytes / sampleTypeBytes(h.type) > std::uint64_t(file.size()))
-        return formatString("file too short: %lld bytes can't hold %lld x %lld x %lld samples "
+namespace {
+// The file up to AppendedData's '_', or the whole file when it has none, read a piece at a time.
+std::string readXml(const FileHandle& file, std::uint64_t length, QByteArray* text) {
+    constexpr std::size_t piece = 1 << 20;
+    while (std::uint64_t(text->size()) < length) {
+        const std::size_t at = std::size_t(text->size());
+        const std::size_t size = std::size_t(std::min<std::uint64_t>(piece, length - at));
+        std::string failure = checkHeld(at + size, "the XML");
+        if (!failure.empty())
+            return failure;
+        text->resize(qsizetype(at + size));
+        if (!readExactly(fileno(file.get()), at, size, text->data() + at))
+            return "file too short: it can't be read to its end";
+        const qsizetype appended = text->indexOf("<AppendedData", qsizetype(at > 16 ? at - 16 : 0));
+        if (appended >= 0 && text->indexOf('_', appended) >= 0)
+            break;
+    }
+    return std::string();
+}
+
+// Each sample takes a byte of the file at least, and deflate packs at most so many into one.
+std::string checkFileHolds(const VtiHeader& h, std::uint64_t bytes, std::uint64_t length) {
+    if (h.compressor == VtiCompressor::None && bytes / sampleTypeBytes(h.type) > length)
+        return formatString("file too short: %llu bytes can't hold %lld x %lld x %lld samples "
                             "of %d values",
-                            (long long)file.size(), h.dims[0], h.dims[1], h.dims[2], h.channels);
-    if (h.compressor != Compressor::None &&
-        bytes / maxDeflateExpansion > std::uint64_t(file.size()))
+                            (unsigned long long)length, h.dims[0], h.dims[1], h.dims[2],
+                            h.channels);
+    if (h.compressor == VtiCompressor::Zlib && bytes / maxDeflateExpansion > length)
         return "file too short: its compressed blocks can't hold the samples";
-    describe(h, &source->info);
+    return std::string();
+}
+
+std::string openAscii(const VtiHeader& h, std::uint64_t bytes, TypedSource* source) {
     auto samples = std::make_shared<std::vector<unsigned char>>(std::size_t(bytes));
-    failure =
-        h.format == "ascii" ? readAscii(h, samples.get()) : readBinary(file, h, samples.get());
+    std::string failure = readAscii(h, samples.get());
     if (!failure.empty())
         return failure;
-    if (h.format != "ascii" && h.bigEndian == hostIsLittleEndian)
-        swapSampleBytes(h.type, samples->size() / sampleTypeBytes(h.type), samples->data());
     const std::size_t slice = sliceBytes(source->info);
     source->read = [samples, slice](int z, void* out) {
         std::memcpy(out, samples->data() + std::size_t(z) * slice, slice);
         return std::string();
     };
-    guardReads(source);
+    source->memory = bytes;
     return std::string();
+}
+
+std::string openBinary(const std::shared_ptr<FileHandle>& file, std::uint64_t length,
+                       const VtiHeader& h, std::uint64_t bytes, TypedSource* source) {
+    VtiStore store;
+    std::string failure = openStore(file, length, h, &store);
+    if (!failure.empty())
+        return failure;
+    auto array = std::make_shared<VtiArray>();
+    failure = array->open(store, h.compressor, h.wordBytes, h.bigEndian, bytes);
+    if (!failure.empty())
+        return failure;
+    const std::size_t slice = sliceBytes(source->info);
+    const bool swap = h.bigEndian == hostIsLittleEndian;
+    const SampleType type = h.type;
+    source->read = [array, slice, swap, type](int z, void* out) {
+        const std::string failure =
+            array->read(std::uint64_t(z) * slice, slice, static_cast<unsigned char*>(out));
+        if (failure.empty() && swap)
+            swapSampleBytes(type, slice / sampleTypeBytes(type), out);
+        return failure;
+    };
+    source->memory = array->memory() + (store.memory ? store.memory->size() : 0);
+    return std::string();
+}
+} // namespace
+
+std::string openVtiSource(const QString& path, const std::string& dataset, TypedSource* source) {
+    auto file = std::make_shared<FileHandle>();
+    std::uint64_t length = 0;
+    if (!openInputWithLength(path, file.get(), &length).empty())
+        return cantOpenReason(path);
+    QByteArray text;
+    std::string failure = readXml(*file, length, &text);
+    VtiHeader h;
+    h.dataset = dataset;
+    if (failure.empty())
+        failure = parseHeader(text, &h);
+    if (failure.empty() && !independent(h.direction))
+        failure = "bad VTK XML file: a Direction whose axes are not independent";
+    std::uint64_t bytes = 0;
+    if (failure.empty())
+        failure = checkVolumeSizes(h.dims[0], h.dims[1], h.dims[2], h.channels, h.type, &bytes);
+    if (failure.empty())
+        failure = checkFileHolds(h, bytes, length);
+    if (!failure.empty())
+        return failure;
+    describe(h, &source->info);
+    failure = h.format == "ascii" ? openAscii(h, bytes, source)
+                                  : openBinary(file, length, h, bytes, source);
+    if (failure.empty())
+        guardReads(source);
+    return failure;
 }
