@@ -155,6 +155,22 @@ std::string findType(const std::string& name, SampleType* type) {
            " (Int8, UInt8, Int16, UInt16, Int32, UInt32, Float32 and Float64 are read)";
 }
 
+// An inline array's text, up to its end: the elements within (VTK's InformationKey of a
+// vector's norm range) passed over.
+QByteArray inlineText(QXmlStreamReader& xml) {
+    QByteArray text;
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::Characters)
+            text += xml.text().toLatin1();
+        else if (token == QXmlStreamReader::StartElement)
+            xml.skipCurrentElement();
+        else if (token == QXmlStreamReader::EndElement)
+            break;
+    }
+    return text;
+}
+
 // A DataArray of the point data: the one read is kept, with its inline text.
 std::string readArray(QXmlStreamReader& xml, VtiHeader* h) {
     const std::string name = attribute(xml, "Name");
@@ -188,7 +204,7 @@ std::string readArray(QXmlStreamReader& xml, VtiHeader* h) {
     }
     if (h->format != "ascii" && h->format != "binary")
         return "bad VTK XML array: format " + printableText(h->format);
-    h->text = xml.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement).toLatin1();
+    h->text = inlineText(xml);
     return std::string();
 }
 
