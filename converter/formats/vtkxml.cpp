@@ -364,6 +364,7 @@ std::string openStore(const std::shared_ptr<FileHandle>& file, std::uint64_t fil
                       const VtiHeader& h, VtiStore* store) {
     auto bytes = std::make_shared<std::vector<unsigned char>>();
     if (h.format == "binary") {
+        bytes->reserve(std::size_t(h.text.size()) / 4 * 3);
         if (!decodeBase64(h.text.constData(), h.text.constData() + h.text.size(), bytes.get()))
             return "bad VTK XML array: bad base64";
         store->memory = bytes;
@@ -434,8 +435,9 @@ std::string readAscii(const VtiHeader& h, std::vector<unsigned char>* out) {
 }
 
 std::string describeFormat(const VtiHeader& h) {
-    std::string format =
-        "VTK XML image (" + (h.format == "appended" ? "appended " + h.encoding : h.format);
+    std::string format = "VTK XML image (" + (h.format == "appended" ? "appended " + h.encoding
+                                              : h.format == "ascii"  ? std::string("ASCII")
+                                                                     : h.format);
     const char* names[] = {"", ", zlib", ", LZ4", ", LZMA"};
     if (h.format != "ascii")
         format += names[int(h.compressor)];
@@ -503,8 +505,11 @@ std::string checkFileHolds(const VtiHeader& h, std::uint64_t bytes, std::uint64_
 }
 
 std::string openAscii(const VtiHeader& h, std::uint64_t bytes, TypedSource* source) {
+    std::string failure = checkHeld(bytes, "ASCII samples");
+    if (!failure.empty())
+        return failure;
     auto samples = std::make_shared<std::vector<unsigned char>>(std::size_t(bytes));
-    std::string failure = readAscii(h, samples.get());
+    failure = readAscii(h, samples.get());
     if (!failure.empty())
         return failure;
     const std::size_t slice = sliceBytes(source->info);
@@ -524,6 +529,8 @@ std::string openBinary(const std::shared_ptr<FileHandle>& file, std::uint64_t le
         return failure;
     auto array = std::make_shared<VtiArray>();
     failure = array->open(store, h.compressor, h.wordBytes, h.bigEndian, bytes);
+    if (failure.empty())
+        failure = checkHeld(array->memory(), "a compressed block");
     if (!failure.empty())
         return failure;
     const std::size_t slice = sliceBytes(source->info);
