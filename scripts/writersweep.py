@@ -478,8 +478,60 @@ def vtk_files(sweep):
                 vtk_check(sweep, path)
 
 
-def vtk_check(sweep, path):
-    reader = vtk.vtkStructuredPointsReader()
+def vti_files(sweep):
+    """VTK's XML image writer in every data mode (ASCII, inline base64, appended raw or
+    base64), every compressor and both header types, of several types with 1 and 3 components,
+    non-unit spacing and an extent that starts away from 0, in blocks smaller than a slice;
+    read back through VTK's XML image reader."""
+    if vtk is None:
+        return
+    extent = (2, 6, -1, 2, 3, 5)  # 5 x 4 x 3
+    count = 5 * 4 * 3
+    compressors = {"none": None, "zlib": vtk.vtkZLibDataCompressor,
+                   "lz4": vtk.vtkLZ4DataCompressor, "lzma": vtk.vtkLZMADataCompressor}
+    modes = [("ascii", False)] + [(mode, False) for mode in ("binary", "appended")] + [
+        ("appended", True)]
+    for name in ("uint8", "int16", "float32", "float64"):
+        for components in (1, 3):
+            ramp = numpy.arange(count * components)
+            values = (ramp * 37 % 200 - (100 if name.startswith("int") else 0)).astype(name)
+            if name.startswith("float"):
+                values = values / 3
+            image = vtk.vtkImageData()
+            image.SetExtent(*extent)
+            image.SetSpacing(0.5, 1.5, 2)
+            image.SetOrigin(1, -2, 3)
+            image.GetPointData().SetScalars(
+                numpy_support.numpy_to_vtk(values.reshape(-1, components), deep=True))
+            for mode, encoded in modes:
+                for compressor in (["none"] if mode == "ascii" else compressors):
+                    for header in ("UInt32", "UInt64"):
+                        path = sweep.file("%s-%d-%s%s-%s-%s.vti" % (
+                            name, components, mode, "-base64" if encoded else "", compressor,
+                            header))
+                        vti_write(image, path, mode, encoded, compressors[compressor], header)
+                        vtk_check(sweep, path, vtk.vtkXMLImageDataReader)
+
+
+def vti_write(image, path, mode, encoded, compressor, header):
+    writer = vtk.vtkXMLImageDataWriter()
+    writer.SetInputData(image)
+    writer.SetFileName(path)
+    {"ascii": writer.SetDataModeToAscii, "binary": writer.SetDataModeToBinary,
+     "appended": writer.SetDataModeToAppended}[mode]()
+    writer.SetEncodeAppendedData(encoded)
+    if compressor is None:
+        writer.SetCompressorTypeToNone()
+    else:
+        writer.SetCompressor(compressor())
+    writer.SetBlockSize(48)  # several blocks to a slice, and blocks across slices
+    writer.SetHeaderTypeToUInt32() if header == "UInt32" else writer.SetHeaderTypeToUInt64()
+    if not writer.Write():
+        raise RuntimeError("vtkXMLImageDataWriter failed on " + path)
+
+
+def vtk_check(sweep, path, kind=None):
+    reader = (kind or vtk.vtkStructuredPointsReader)()
     reader.SetFileName(path)
     reader.Update()
     image = reader.GetOutput()
@@ -530,7 +582,7 @@ def run(tool, writers, summary, **options):
 
 def main():
     return run(sys.argv[1], (mrc_files, mgh_files, analyze_files, npz_files, fits_files,
-                             fits_wcs_files, tiff_files, vtk_files, nibabel_data),
+                             fits_wcs_files, tiff_files, vtk_files, vti_files, nibabel_data),
                "Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy, astropy, "
                "tifffile, VTK), %d refused as expected")
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Packs the files that mrcfile (MRC), nibabel (MGH/MGZ, Analyze 7.5, NIfTI pairs), NumPy
 # (.npz), astropy (FITS, and its WCS's spacing), tifffile (TIFF pyramids, where
-# python3-tifffile is installed) and VTK (legacy .vtk, where python3-vtk9 is installed) write, in
-# every mode and type they write, and nibabel's own test files of these formats, and compares every
-# volume with what the same library reads back. Fails on a refusal, a crash, stray output on
-# standard error or a sample that differs by more than rounding.
+# python3-tifffile is installed) and VTK (legacy .vtk and XML .vti, where python3-vtk9 is
+# installed) write, in every mode and type they write, and nibabel's own test files of these
+# formats, and compares every volume with what the same library reads back. Fails on a refusal,
+# a crash, stray output on standard error or a sample that differs by more than rounding.
 #
 # Usage: scripts/writersweep.sh BUILD/converter/tessary-vol
 set -euo pipefail

@@ -61,6 +61,20 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
     writeFile("v.fits", fitsBytes({fits}));
     writeFile("fits.bin", fitsBytes({fits})); // named by no format: "SIMPLE  =" tells
     writeFile("v.vtk", vtkHeader(VtkFile()) + grey);
+    writeFile("v.vti", "<VTKFile type=\"ImageData\" byte_order=\"LittleEndian\"><ImageData "
+                       "WholeExtent=\"0 1 0 1 0 1\"><Piece Extent=\"0 1 0 1 0 1\"><PointData>"
+                       "<DataArray type=\"UInt8\" format=\"binary\">" +
+                           QByteArray::fromStdString(std::string("\x08\0\0\0", 4) + grey)
+                               .toBase64()
+                               .toStdString() +
+                           "</DataArray></PointData></Piece></ImageData></VTKFile>");
+    VtiFile vti;
+    vti.compressor = "vtkLZMADataCompressor";
+    vti.wholeExtent = "3 4 -2 -1 0 1";
+    vti.spacing = "0.5 2 1";
+    vti.names = {"u", "v"};
+    vti.scalars = "u";
+    writeFile("lzma.vti", vtiBytes(vti, grey));
     writeFile("v.npz", zipBytes({{"v.npy", npyFile("|u1", "(2, 2, 2)") + grey, true}}));
     NiftiFile analyze;
     analyze.magic = std::string(4, '\0');
@@ -107,6 +121,14 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
          "VTK legacy (binary)" + greyFound +
              "1 1 1 known, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
          grey},
+        {"v.vti", "VTK XML image",
+         "VTK XML image (binary; extent 0 1 0 1 0 1)" + greyFound +
+             "1 1 1 unknown, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
+         grey},
+        {"lzma.vti", "VTK XML image",
+         "VTK XML image (appended raw, LZMA; extent 3 4 -2 -1 0 1)" + greyFound +
+             "0.5 2 1 known, oriented to the world's axes from VTK's axes (x = i, y = j, z = k)",
+         grey, "v"},
         {"v.npz", ".npz",
          ".npz array v: 2x2x2 uint8*1 alpha -1, spacing 1 1 1 unknown, rows top-down, as "
          "pictures",
@@ -208,6 +230,7 @@ TEST(FormatsTest, EveryListOfFormatsNamesThemAll) {
         {"MGH", "MGH"},
         {"FITS", "FITS"},
         {"VTK legacy", "VTK"},
+        {"VTK XML image", "VTK XML"},
         {".npy", "NumPy"},
         {".npz", ".npz"},
         {"Zarr", "OME-Zarr"},
@@ -368,7 +391,7 @@ TEST(FormatsTest, HostileFilesAreRefusedInOneLine) {
          "slice size 1 x 2 differs from the first slice's 2 x 1"},
         {{"v.raw"}, "v.raw", "holds 25 bytes, not 3 * N^3 for any N: N = 2 takes 24"},
         {{"s/x.txt"}, "s/x.txt", "unsupported format (pack reads slice pictures, multi-page TIFF, "
-                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, VTK legacy, .npy, .npz, "
+                                  "NIfTI, NIfTI or Analyze pair, DICOM, MetaImage, NRRD, MRC, MGH, FITS, VTK legacy, VTK XML image, .npy, .npz, "
                                   "Zarr, HDF5, MINC2, .vol, raw RGB bytes and raw samples (--raw))"},
         {{"classic.nc"}, "classic.nc", "a netCDF-3 classic file, which pack does not read: "
                                         "convert it to netCDF-4 (nccopy -k nc4 FILE NEW.nc)"},

@@ -99,7 +99,7 @@ QString readVolume(const QString& value, PackSettings* settings) {
 QString readDataset(const QString& value, PackSettings* settings) {
     settings->pick.dataset = value.toStdString();
     if (settings->pick.dataset.empty())
-        return "--dataset takes an HDF5 dataset's path, an .npz array's name or a FITS HDU";
+        return "--dataset takes an HDF5 dataset's path, an .npz or .vti array's name or a FITS HDU";
     return QString();
 }
 
@@ -160,8 +160,8 @@ const std::vector<OptionReader<PackSettings>>& packSettingReaders() {
          readFlip},
         {{"series", "K", "the DICOM series to read, from 0 as info lists them"}, readSeries},
         {{"dataset", "PATH",
-          "the HDF5 dataset, .npz array or FITS HDU (N from 0, or EXTNAME) to read (info lists "
-          "them)"},
+          "the HDF5 dataset, .npz or .vti array or FITS HDU (N from 0, or EXTNAME) to read (info "
+          "lists them)"},
          readDataset},
         {{"volume", "T", "a volume of an input that holds several (time points, ...), from 0"},
          readVolume},

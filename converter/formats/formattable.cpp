@@ -22,6 +22,7 @@
 #include "tiff.h"
 #include "vol.h"
 #include "vtklegacy.h"
+#include "vtkxml.h"
 #include "volumefile.h"
 #include "zarr.h"
 
@@ -255,6 +256,22 @@ const std::vector<InputFormat> formats = {
      // .vtk names VTK's meshes and grids as often as its images.
      {},
      {"vtk"}},
+    {"VTK XML image",
+     "VTK's XML image data (.vti; one piece, point data of 1 to 4 components, ASCII, base64\n"
+     "      or appended, uncompressed, zlib, LZ4 or LZMA; the array Scalars or --dataset NAME\n"
+     "      names; VTK's x, y, z along Direction)",
+     {"vti"},
+     nullptr,
+     [](const QString& path, const InputSelection& selection, TypedSource* source) {
+         return openVtiSource(path, selection.dataset, source);
+     },
+     nullptr,
+     {},
+     "vtkxml",
+     nullptr,
+     picksDataset,
+     // The shared MIME database has no type for .vti.
+     {{"application/x-vtk-image-data", "VTK XML image data", {"vti"}}}},
     {".npy",
      "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
      {"npy"},

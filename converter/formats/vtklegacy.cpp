@@ -297,6 +297,15 @@ bool hasVtkMark(const std::string& start) {
     return lower(start.substr(0, 22)) == "# vtk datafile version";
 }
 
+void setVtkAxes(const double direction[9], const std::string& from, AxisDirections* axes) {
+    axes->frame = AxisFrame::World;
+    axes->patient = false;
+    axes->from = from;
+    for (int i = 0; i < 3; ++i)
+        for (int a = 0; a < 3; ++a)
+            axes->axis[i][a] = direction[a * 3 + i];
+}
+
 std::string openVtkSource(const QString& path, TypedSource* source) {
     auto file = std::make_shared<FileHandle>();
     if (!openInputFile(path, file.get()).empty())
@@ -331,9 +340,8 @@ std::string openVtkSource(const QString& path, TypedSource* source) {
     // Four colour values are VTK's RGBA.
     if (h.colours && h.channels == 4)
         info.alphaChannel = 3;
-    info.axes.frame = AxisFrame::World;
-    info.axes.patient = false;
-    info.axes.from = "VTK's axes";
+    const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    setVtkAxes(identity, "VTK's axes", &info.axes);
     if (h.binary)
         return openRawSamples(file, off_t(h.dataOffset), hostIsLittleEndian, source);
     // Each value takes two bytes at least: a file shorter than that can't hold them.

@@ -17,5 +17,9 @@
 // Whether the first bytes of a file begin VTK's "# vtk DataFile Version" line.
 bool hasVtkMark(const std::string& start);
 
+// Sets axes to VTK's world frame, the file's axes i, j, k along the columns of direction (a
+// row-major 3 x 3 matrix, as VTK's image data holds it); from says what gives them.
+void setVtkAxes(const double direction[9], const std::string& from, AxisDirections* axes);
+
 // Opens a legacy .vtk file as a typed source. Returns "" or the bare reason, as do its reads.
 [[nodiscard]] std::string openVtkSource(const QString& path, TypedSource* source);
