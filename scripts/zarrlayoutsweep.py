@@ -181,11 +181,9 @@ def check(tool, path, image, picks, out):
             sizes = [["--size", str(sides[0])]]
         else:
             sizes = []  # --size of a level of unequal sides resamples it
-        if k > 0 and k == len(levels) - 1 and (cubic or sides[0] == levels[0].shape[-3]
-                                               and sides[0] == max(sides)):
-            # No level has fewer samples: the coarsest as it is. Halved in x and y only, a
-            # level's z, as long as its longest side, counts its fewest samples at the finest
-            # spacing.
+        if k > 0 and k == len(levels) - 1 and cubic:
+            # No level has fewer samples: the coarsest as it is. A level halved in x and y
+            # alone counts as halved along every axis, so no size reads it unresampled.
             sizes.append(["--max-size", str(max(sides))])
         for pick, size in [(p, s) for p in picks for s in sizes]:
             extra = pick + size
