@@ -219,18 +219,6 @@ std::string parseHeader(const std::string& text, VtkHeader* h) {
     return parseAttribute(lines, h);
 }
 
-// A value as the type holds it: integers clamped to their range, NaN as 0.
-template <typename T> T clampedSample(double v) {
-    if constexpr (std::is_floating_point_v<T>) {
-        return T(v);
-    } else {
-        if (std::isnan(v))
-            return T(0);
-        return T(std::clamp(v, double(std::numeric_limits<T>::min()),
-                            double(std::numeric_limits<T>::max())));
-    }
-}
-
 // ASCII samples, parsed forward from the data's start, a slice a call; a call for an earlier
 // slice starts over.
 struct AsciiSamples {

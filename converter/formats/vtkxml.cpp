@@ -389,18 +389,6 @@ std::string openStore(const std::shared_ptr<FileHandle>& file, std::uint64_t fil
     return failure;
 }
 
-// A value as the type holds it: integers clamped to their range, NaN as 0.
-template <typename T> T clampedSample(double v) {
-    if constexpr (std::is_floating_point_v<T>) {
-        return T(v);
-    } else {
-        if (std::isnan(v))
-            return T(0);
-        return T(std::clamp(v, double(std::numeric_limits<T>::min()),
-                            double(std::numeric_limits<T>::max())));
-    }
-}
-
 std::string readAscii(const VtiHeader& h, std::vector<unsigned char>* out) {
     const std::size_t count = out->size() / sampleTypeBytes(h.type);
     const char* at = h.text.constData();
