@@ -17,18 +17,6 @@
 namespace {
 const char truncatedSamples[] = "file too short or damaged: truncated samples";
 
-std::string skipByReading(NrrdStream* stream, std::uint64_t length, unsigned char* out,
-                          std::size_t chunk) {
-    while (length > 0) {
-        const std::size_t step = std::size_t(std::min<std::uint64_t>(length, chunk));
-        const std::string failure = stream->next(out, step);
-        if (!failure.empty())
-            return failure;
-        length -= step;
-    }
-    return std::string();
-}
-
 // The file's bytes from start on, buffered; reads at its own offset, so that nothing else
 // moving the stream's position matters.
 class ByteReader {
@@ -291,7 +279,14 @@ std::string AsciiStream::next(unsigned char* out, std::size_t length) {
 } // namespace
 
 std::string NrrdStream::skip(std::uint64_t length, unsigned char* out, std::size_t chunk) {
-    return skipByReading(this, length, out, chunk);
+    while (length > 0) {
+        const std::size_t step = std::size_t(std::min<std::uint64_t>(length, chunk));
+        const std::string failure = next(out, step);
+        if (!failure.empty())
+            return failure;
+        length -= step;
+    }
+    return std::string();
 }
 
 std::unique_ptr<NrrdStream> openNrrdStream(NrrdDataEncoding encoding,
