@@ -24,6 +24,32 @@ std::string flipped(std::string bytes, std::size_t at) {
     return bytes;
 }
 
+// The card that is the nth (from 1) named key, its keyword's 8 columns at the result; npos
+// where there are fewer.
+std::size_t cardAt(const std::string& bytes, const std::string& key, int nth) {
+    const std::string name = (key + "        ").substr(0, 8);
+    for (std::size_t at = 0; at + 80 <= bytes.size(); at += 80)
+        if (bytes.compare(at, 8, name) == 0 && --nth == 0)
+            return at;
+    return std::string::npos;
+}
+
+// The bytes with the value field (columns 11 to 80) of the nth card named key replaced.
+std::string cardValue(std::string bytes, const std::string& key, int nth,
+                      const std::string& value) {
+    const std::size_t at = cardAt(bytes, key, nth);
+    if (at != std::string::npos)
+        bytes.replace(at + 10, 70, (value + std::string(70, ' ')).substr(0, 70));
+    return bytes;
+}
+
+std::string cardRenamed(std::string bytes, const std::string& key, int nth) {
+    const std::size_t at = cardAt(bytes, key, nth);
+    if (at != std::string::npos)
+        bytes.replace(at, 8, "HISTORY ");
+    return bytes;
+}
+
 std::string written(const std::vector<FitsHdu>& hdus) {
     std::string failure;
     const std::string bytes = fitsBytes(hdus, &failure);
@@ -178,7 +204,9 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
     // clang-format off
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"cut.fits", good.substr(0, 2880 + 40), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
-        {"header.fits", header.substr(0, 2000), "not a FITS file or damaged"},
+        {"header.fits", header.substr(0, 2000), "damaged FITS header in HDU 0: the header has no END card before the file ends"},
+        {"nobitpix.fits", cardRenamed(good, "BITPIX", 1), "damaged FITS header in HDU 0: BITPIX is missing"},
+        {"axis.fits", cardValue(good, "NAXIS2", 1, "'two'"), "damaged FITS header in HDU 0: NAXIS2 is not an integer"},
         {"huge.fits", setFitsCard(setFitsCard(good, "NAXIS1", "2000000000"), "NAXIS2", "2000000000"), "too large"},
         {"wide.fits", setFitsCard(good, "NAXIS1", "100000"), "file too short: HDU 0 3-D 100000 x 2 x 2 claims 1600000 bytes"},
         {"empty.fits", setFitsCard(good, "NAXIS3", "0"), "HDU 0 3-D 3 x 2 x 0 holds no samples"},
@@ -196,6 +224,40 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
     // clang-format on
     for (const auto& [name, contents, reason] : cases)
         expectFileRefused(name, contents, reason);
+}
+
+// A later HDU whose header is not sound ends the list before cfitsio moves to it, and the
+// cube before it still reads; blanks after the last HDU are no damage.
+TEST(FitsTest, AnUnsoundLaterHeaderIsLeftOutWithANote) {
+    ScratchDir dir;
+    ensureApplication();
+    FitsHdu table;
+    table.table = true;
+    const std::string good = written({cube(16, std::vector<double>(12, 7)), table});
+    struct Case {
+        std::string name, bytes, note;
+    };
+    const Case cases[] = {
+        {"rows.fits", cardValue(good, "NAXIS2", 2, "TFORM1  = '1J'"),
+         "damaged FITS header in HDU 1: NAXIS2 is not an integer"},
+        {"fields.fits", cardValue(good, "TFIELDS", 1, "1000"),
+         "damaged FITS header in HDU 1: TFIELDS = 1000 is out of range"},
+        {"huge.fits", cardValue(good, "NAXIS2", 2, "9223372036854775807"),
+         "damaged FITS header in HDU 1: too large: its sizes pass what a file can hold"},
+        {"wrapped.fits", cardValue(good, "NAXIS2", 2, "99999999999999999999"),
+         "damaged FITS header in HDU 1: NAXIS2 is out of range"},
+        {"padded.fits", good + std::string(2880, '\0'), ""},
+        {"junk.fits", good + std::string(2880, 'x'),
+         "damaged FITS header in HDU 2: the first card is not XTENSION"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(c.name, c.bytes);
+        TypedSource source;
+        EXPECT_EQ(packSamples({QString::fromStdString(c.name)}, {}, &source),
+                  typedBytes(SampleType::Int16, std::vector<double>(12, 7)));
+        EXPECT_EQ(source.info.note, c.note.empty() ? "" : "left out what follows: " + c.note);
+    }
 }
 
 TEST(FitsTest, AGzipFileOfOneOrSeveralMembersPacksAsThePlainFile) {

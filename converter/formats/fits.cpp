@@ -1,4 +1,5 @@
 #include "fits.h"
+#include "fitslayout.h"
 #include "fitswcs.h"
 
 #include "checkedsize.h"
@@ -71,6 +72,12 @@ struct Hdu {
     }
 };
 
+// The HDUs that cfitsio may move to, and why the list ends before the file does.
+struct Layout {
+    std::vector<FitsHduLayout> hdus;
+    std::string damage;
+};
+
 bool isGzip(const std::string& start) {
     return start.size() >= 2 && start[0] == '\x1f' && start[1] == '\x8b';
 }
@@ -118,8 +125,40 @@ std::string inflateWhole(const QString& path, InflatedFile* inflated) {
     return std::string();
 }
 
+// The primary must be sound; a later HDU that is not ends the list.
+std::string scanLayout(const FitsReadAt& read, std::uint64_t length, Layout* layout) {
+    layout->hdus = scanFitsLayout(read, length, &layout->damage);
+    if (layout->hdus.empty())
+        return "damaged FITS header in " + layout->damage;
+    return std::string();
+}
+
+std::string scanMemory(const InflatedFile& inflated, Layout* layout) {
+    const FitsReadAt read = [&inflated](std::uint64_t offset, char* to, std::size_t bytes) {
+        const std::size_t count =
+            offset < inflated.length
+                ? std::size_t(std::min<std::uint64_t>(bytes, inflated.length - offset))
+                : 0;
+        std::memcpy(to, inflated.bytes.data() + offset, count);
+        return count;
+    };
+    return scanLayout(read, inflated.length, layout);
+}
+
+std::string scanFile(std::FILE* file, Layout* layout) {
+    const FitsReadAt read = [file](std::uint64_t offset, char* to, std::size_t bytes) {
+        if (offset > std::uint64_t(INT64_MAX) || fseeko(file, off_t(offset), SEEK_SET) != 0)
+            return std::size_t(0);
+        return std::fread(to, 1, bytes, file);
+    };
+    if (fseeko(file, 0, SEEK_END) != 0)
+        return "can't read the file's length";
+    const off_t length = ftello(file);
+    return scanLayout(read, length > 0 ? std::uint64_t(length) : 0, layout);
+}
+
 // Opens the gzip file's inflated bytes, which then go with the file.
-std::string openInflated(const QString& path, FitsFile* fits, std::uint64_t* held) {
+std::string openInflated(const QString& path, FitsFile* fits, std::uint64_t* held, Layout* layout) {
     auto inflated = std::make_shared<InflatedFile>();
     const std::string failure = inflateWhole(path, inflated.get());
     if (!failure.empty())
@@ -127,6 +166,9 @@ std::string openInflated(const QString& path, FitsFile* fits, std::uint64_t* hel
     const unsigned char* start = inflated->bytes.data();
     if (!hasFitsMark(std::string(start, start + std::min<std::size_t>(80, inflated->length))))
         return "not a FITS file: the gzip data holds no SIMPLE = T card at its start";
+    const std::string damaged = scanMemory(*inflated, layout);
+    if (!damaged.empty())
+        return damaged;
     fitsfile* file = nullptr;
     int status = 0;
     // A plain name: cfitsio reads brackets in the name given here as an HDU to move to.
@@ -138,7 +180,7 @@ std::string openInflated(const QString& path, FitsFile* fits, std::uint64_t* hel
     return std::string();
 }
 
-std::string openFits(const QString& path, FitsFile* fits, std::uint64_t* held) {
+std::string openFits(const QString& path, FitsFile* fits, std::uint64_t* held, Layout* layout) {
     FileHandle probe;
     if (!openInputFile(path, &probe).empty())
         return cantOpenReason(path);
@@ -146,10 +188,13 @@ std::string openFits(const QString& path, FitsFile* fits, std::uint64_t* held) {
     const std::string start(first, std::fread(first, 1, sizeof first, probe.get()));
     *held = 0;
     if (isGzip(start))
-        return openInflated(path, fits, held);
+        return openInflated(path, fits, held, layout);
     // cfitsio would inflate other compressed files unchecked, and read any other bytes.
     if (!hasFitsMark(start))
         return "not a FITS file: no SIMPLE = T card at its start";
+    const std::string damaged = scanFile(probe.get(), layout);
+    if (!damaged.empty())
+        return damaged;
     fitsfile* file = nullptr;
     int status = 0;
     if (fits_open_diskfile(&file, QFile::encodeName(path).constData(), READONLY, &status) != 0)
@@ -158,11 +203,17 @@ std::string openFits(const QString& path, FitsFile* fits, std::uint64_t* held) {
     return std::string();
 }
 
-// Every HDU's kind and sizes; the count bounded by the file's own bytes, a header a block. An
-// extension after the primary that cfitsio can't reach ends the list, as astropy reads on
-// past none either; *damage tells of it.
-std::string listHdus(fitsfile* file, std::vector<Hdu>* hdus, std::string* damage = nullptr) {
+// Every HDU's kind and sizes, of those whose headers are sound. An extension after the primary
+// that cfitsio can't reach ends the list, as astropy reads on past none either; *damage tells
+// of it.
+std::string listHdus(fitsfile* file, const Layout& layout, std::vector<Hdu>* hdus,
+                     std::string* damage = nullptr) {
     for (int number = 0;; ++number) {
+        if (std::size_t(number) == layout.hdus.size()) {
+            if (damage && !layout.damage.empty())
+                *damage = "damaged FITS header in " + layout.damage;
+            return std::string();
+        }
         int status = 0, type = 0;
         if (fits_movabs_hdu(file, number + 1, &type, &status) != 0) {
             const std::string reason =
@@ -328,10 +379,11 @@ std::string openFitsSource(const QString& path, const std::string& dataset, Type
     std::uint64_t held = 0;
     std::vector<Hdu> hdus;
     const Hdu* hdu = nullptr;
-    std::string failure = openFits(path, &cube->file, &held);
+    Layout layout;
+    std::string failure = openFits(path, &cube->file, &held, &layout);
     std::string damage;
     if (failure.empty())
-        failure = listHdus(cube->file.get(), &hdus, &damage);
+        failure = listHdus(cube->file.get(), layout, &hdus, &damage);
     if (failure.empty())
         failure = pickHdu(hdus, dataset, &hdu);
     if (!failure.empty())
@@ -377,7 +429,9 @@ void printFitsHdus(const QString& path) {
     FitsFile file;
     std::uint64_t held = 0;
     std::vector<Hdu> hdus;
-    if (!openFits(path, &file, &held).empty() || !listHdus(file.get(), &hdus).empty())
+    Layout layout;
+    if (!openFits(path, &file, &held, &layout).empty() ||
+        !listHdus(file.get(), layout, &hdus).empty())
         return;
     std::printf("%s\n  format           FITS\n  HDUs             %s (pick one with --dataset N)\n",
                 printableText(path.toStdString()).c_str(), listed(hdus).c_str());

@@ -1,0 +1,166 @@
+#include "fitslayout.h"
+
+#include "checkedsize.h"
+#include "text.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace {
+// The most axes, and table fields, that the standard allows.
+constexpr long long maxAxes = 999;
+
+// A header's cards, by keyword: the first of each, as cfitsio reads a keyword.
+struct Header {
+    std::map<std::string, std::string> values; // the text after "= ", comment and all
+    std::uint64_t end = 0;                     // where the block after the END card starts
+};
+
+std::string keywordOf(const char* card) {
+    std::string key(card, 8);
+    key.erase(key.find_last_not_of(' ') + 1);
+    return key;
+}
+
+// Reads the header at offset, block by block, up to its END card, its first card the keyword
+// first; "" or why it is not sound.
+std::string readHeader(const FitsReadAt& read, std::uint64_t offset, std::uint64_t length,
+                       const std::string& first, Header* header) {
+    char block[fitsBlock];
+    for (std::uint64_t at = offset;; at += fitsBlock) {
+        if (at > length || length - at < fitsBlock || read(at, block, fitsBlock) != fitsBlock)
+            return "the header has no END card before the file ends";
+        for (std::size_t card = 0; card < fitsBlock; card += fitsCard) {
+            const std::string key = keywordOf(block + card);
+            if (at == offset && card == 0 && key != first)
+                return "the first card is not " + first;
+            if (key == "END") {
+                header->end = at + fitsBlock;
+                return std::string();
+            }
+            if (std::memcmp(block + card + 8, "= ", 2) == 0 && !header->values.count(key))
+                header->values[key] = std::string(block + card + 10, fitsCard - 10);
+        }
+    }
+}
+
+// A value that must be an integer: digits with an optional sign, then blanks or a comment.
+std::string integerValue(const Header& header, const std::string& key, long long low,
+                         long long high, long long* value) {
+    const auto found = header.values.find(key);
+    if (found == header.values.end())
+        return key + " is missing";
+    const std::string& text = found->second;
+    std::size_t at = text.find_first_not_of(' ');
+    const std::size_t start = at;
+    if (at != std::string::npos && (text[at] == '+' || text[at] == '-'))
+        ++at;
+    long long magnitude = 0;
+    bool digits = false;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, digits = true) {
+        const int digit = text[at] - '0';
+        if (magnitude > (INT64_MAX - digit) / 10)
+            return key + " is out of range";
+        magnitude = magnitude * 10 + digit;
+    }
+    const std::size_t rest = at < text.size() ? text.find_first_not_of(' ', at) : at;
+    if (!digits || (rest < text.size() && text[rest] != '/'))
+        return key + " is not an integer";
+    *value = text[start] == '-' ? -magnitude : magnitude;
+    if (*value < low || *value > high)
+        return formatString("%s = %lld is out of range", key.c_str(), *value);
+    return std::string();
+}
+
+bool isTrue(const Header& header, const std::string& key) {
+    const auto found = header.values.find(key);
+    if (found == header.values.end())
+        return false;
+    const std::size_t at = found->second.find_first_not_of(' ');
+    return at != std::string::npos && found->second[at] == 'T';
+}
+
+// The data's size as the mandatory keywords give it: |BITPIX| / 8 * GCOUNT * (PCOUNT + the
+// product of the axes), with no axis for no data.
+std::string dataBytes(const Header& header, bool primary, std::uint64_t* bytes) {
+    long long bitpix = 0, naxis = 0, pcount = 0, gcount = 1, fields = 0;
+    std::string failure = integerValue(header, "BITPIX", -64, 64, &bitpix);
+    if (failure.empty() && bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 &&
+        bitpix != -32 && bitpix != -64)
+        failure = formatString("BITPIX = %lld is not a FITS sample size", bitpix);
+    if (failure.empty())
+        failure = integerValue(header, "NAXIS", 0, maxAxes, &naxis);
+    // Random groups: a primary whose first axis is 0 holds GCOUNT groups of the other axes.
+    const bool groups = primary && isTrue(header, "GROUPS");
+    std::vector<std::int64_t> axes;
+    for (long long k = 1; failure.empty() && k <= naxis; ++k) {
+        long long axis = 0;
+        failure = integerValue(header, "NAXIS" + std::to_string(k), 0, INT64_MAX, &axis);
+        if (!(groups && k == 1))
+            axes.push_back(axis);
+    }
+    if (failure.empty() && (!primary || groups))
+        failure = integerValue(header, "PCOUNT", 0, INT64_MAX, &pcount);
+    if (failure.empty() && (!primary || groups))
+        failure = integerValue(header, "GCOUNT", 0, INT64_MAX, &gcount);
+    const bool table = header.values.count("XTENSION") &&
+                       header.values.at("XTENSION").find("TABLE") != std::string::npos;
+    if (failure.empty() && table)
+        failure = integerValue(header, "TFIELDS", 0, maxAxes, &fields);
+    if (!failure.empty())
+        return failure;
+    std::uint64_t samples = 0, total = 0;
+    if (axes.empty())
+        axes = {0};
+    if (!checkedProduct(axes, 1, maxCheckedSize, &samples) ||
+        samples > maxCheckedSize - std::uint64_t(pcount) ||
+        !checkedProduct({std::int64_t(samples + std::uint64_t(pcount)), gcount},
+                        std::uint64_t(std::abs(bitpix) / 8), maxCheckedSize, &total))
+        return "too large: its sizes pass what a file can hold";
+    *bytes = total;
+    return std::string();
+}
+
+// The HDU at offset: its layout, or why its header is not sound.
+std::string scanHdu(const FitsReadAt& read, std::uint64_t offset, std::uint64_t length,
+                    bool primary, FitsHduLayout* hdu) {
+    Header header;
+    std::string failure =
+        readHeader(read, offset, length, primary ? "SIMPLE" : "XTENSION", &header);
+    if (failure.empty())
+        failure = dataBytes(header, primary, &hdu->dataBytes);
+    hdu->header = offset;
+    hdu->data = header.end;
+    return failure;
+}
+// Whether the bytes at offset are blanks or zeros, as some writers leave after the last HDU.
+bool padding(const FitsReadAt& read, std::uint64_t offset) {
+    char card[fitsCard];
+    const std::size_t count = read(offset, card, fitsCard);
+    for (std::size_t i = 0; i < count; ++i)
+        if (card[i] != ' ' && card[i] != 0)
+            return false;
+    return true;
+}
+} // namespace
+
+std::vector<FitsHduLayout> scanFitsLayout(const FitsReadAt& read, std::uint64_t length,
+                                          std::string* damage) {
+    std::vector<FitsHduLayout> hdus;
+    damage->clear();
+    for (std::uint64_t offset = 0; offset < length && !(hdus.size() && padding(read, offset));) {
+        FitsHduLayout hdu;
+        const std::string failure = scanHdu(read, offset, length, hdus.empty(), &hdu);
+        if (!failure.empty()) {
+            *damage = formatString("HDU %zu: ", hdus.size()) + failure;
+            break;
+        }
+        hdus.push_back(hdu);
+        const std::uint64_t blocks = hdu.dataBytes / fitsBlock + (hdu.dataBytes % fitsBlock != 0);
+        if (blocks > (maxCheckedSize - hdu.data) / fitsBlock)
+            break;
+        offset = hdu.data + blocks * fitsBlock;
+    }
+    return hdus;
+}
