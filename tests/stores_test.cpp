@@ -345,6 +345,32 @@ TEST_F(StoresTest, PacksFromBucketsAndPresignedUrlsAsFromTheFolder) {
     qunsetenv("STORAGE_EMULATOR_HOST");
 }
 
+// A bucket in another region than the one asked answers 301 naming its own: signed requests
+// move there once, and a server that names the region asked is refused, not asked forever.
+TEST_F(StoresTest, S3StoresMoveToTheirBucketsRegion) {
+    const QString stores = scriptOutput("zarrfixtures.py");
+    const StoreServer server(stores);
+    ASSERT_FALSE(server.root.empty());
+    ScratchDir scratch;
+    const QStringList pack = {"--size", "8", "-o", "out.vol"};
+    ASSERT_EQ(runTool(QStringList{"pack", stores + "/ome2.zarr"} + pack).status, 0);
+    const std::string expected = fileBytes("out.vol");
+    const char* const names[] = {"AWS_ENDPOINT_URL", "AWS_REGION", "AWS_ACCESS_KEY_ID",
+                                 "AWS_SECRET_ACCESS_KEY"};
+    const std::string values[] = {server.root, "us-east-1", "KEY", "se@cret"};
+    for (int i = 0; i < 4; ++i)
+        qputenv(names[i], QByteArray::fromStdString(values[i]));
+    QFile::remove("out.vol");
+    const ToolRun moved = runTool(QStringList{"pack", "s3://region/ome2.zarr"} + pack);
+    EXPECT_EQ(moved.status, 0) << moved.err;
+    EXPECT_TRUE(fileBytes("out.vol") == expected);
+    const ToolRun looping = runTool(QStringList{"pack", "s3://moved/ome2.zarr"} + pack);
+    expectRefusal(looping, "s3://moved/ome2.zarr/",
+                  "the bucket 'moved' is in another region than us-east-1 (HTTP 301)");
+    for (const char* name : names)
+        qunsetenv(name);
+}
+
 TEST_F(StoresTest, ReadsZipfileLayouts) {
     // names.zip, stored, also holds ../x, /abs and a\b, names that leave the store and so no keys.
     for (const char* zip : {"deflated.zip", "folder.zip", "zip64.zip", "names.zip"}) {

@@ -13,6 +13,9 @@ it answers; the rest names the file:
   huge/KEY       a Content-Length of a petabyte, then nothing
   redirect/KEY   302 to plain/KEY       tofile/KEY  302 to file:///etc/passwd
   loop/KEY       302 to itself
+  region/KEY     the file to a request signed for eu-west-2 (its credential scope), else 301
+                 naming that region in x-amz-bucket-region, as S3 answers in another region
+  moved/KEY      301 naming us-east-1 in x-amz-bucket-region, whatever the request
   stats/connections  how many connections the server has accepted
 """
 import argparse
@@ -80,6 +83,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             mode = "plain"
         if mode == "signed":
             mode = "plain" if query == "token=se%40cret" else "forbidden"
+        if mode == "region":
+            if "/eu-west-2/s3/aws4_request" in self.headers.get("Authorization", ""):
+                mode = "plain"
+            else:
+                return self.answer(301, b"", [("x-amz-bucket-region", "eu-west-2")])
+        if mode == "moved":
+            return self.answer(301, b"", [("x-amz-bucket-region", "us-east-1")])
         if mode == "plain":
             return self.answer(200, body) if body is not None else self.answer(404, b"none")
         if mode in ("error", "forbidden"):

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <limits>
 #include <mutex>
 
@@ -128,7 +129,28 @@ struct Transfer {
     std::uint64_t maxBytes;
     bool tooBig = false;
     std::size_t discarded = 0;
+    std::string bucketRegion; // S3's x-amz-bucket-region header, where the answer has one
 };
+
+// Keeps the value of an x-amz-bucket-region header.
+std::size_t receiveHeader(char* data, std::size_t size, std::size_t count, void* context) {
+    const std::size_t length = size * count;
+    const std::string name = "x-amz-bucket-region:";
+    if (length > name.size() && length < 128 && strncasecmp(data, name.c_str(), name.size()) == 0) {
+        std::string value(data + name.size(), length - name.size());
+        value.erase(0, value.find_first_not_of(" \t"));
+        value.erase(value.find_last_not_of(" \t\r\n") + 1);
+        static_cast<Transfer*>(context)->bucketRegion = value;
+    }
+    return length;
+}
+
+// A region as AWS names one: lower-case letters, digits and dashes.
+bool isRegionName(const std::string& region) {
+    return !region.empty() && std::all_of(region.begin(), region.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+    });
+}
 
 // Requests kept in flight at once, each on a connection of its own: more wait out a distant
 // server's round trips together, but a small server (Python's http.server queues five) drops
@@ -249,7 +271,22 @@ private:
     std::string checkBounds();
     void setOptions(CURL* curl, const std::string& address, Transfer* transfer, char* errors) const;
     std::string fetch(CURL* curl, const std::string& address, std::uint64_t maxBytes,
-                      std::vector<unsigned char>* bytes, bool* missing);
+                      std::vector<unsigned char>* bytes, bool* missing, std::string* movedTo);
+    std::string fetchKey(const std::string& path, std::uint64_t maxBytes,
+                         std::vector<unsigned char>* bytes, bool* missing, std::string* movedTo);
+    // Where requests go now, and the region they are signed for.
+    std::string base() const {
+        const std::lock_guard<std::mutex> lock(moving);
+        return movedBase.empty() ? url.base : movedBase;
+    }
+    std::string signingRegion() const {
+        const std::lock_guard<std::mutex> lock(moving);
+        return movedRegion.empty() ? access.region : movedRegion;
+    }
+    // Moves the store to the bucket's own region: once, and only where that changes where
+    // requests go or how they are signed, so that a server naming the region asked never
+    // loops. Whether the request should be made again.
+    bool moveTo(const std::string& region);
 
     // The headers S3 wants beside curl's signature: the payload's hash (a GET has none) and a
     // session token where the credentials are temporary.
@@ -280,7 +317,24 @@ private:
     std::atomic<std::uint64_t> received{0};
     const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::atomic<long> requests{0};
+    mutable std::mutex moving;
+    std::string movedBase, movedRegion; // "" until a 301 moves the store
 };
+
+bool HttpStore::moveTo(const std::string& region) {
+    if (!access.regionBase || !isRegionName(region))
+        return false;
+    const std::lock_guard<std::mutex> lock(moving);
+    if (!movedRegion.empty())
+        return movedRegion == region; // another request moved it there meanwhile
+    StoreUrl moved;
+    if (!parseStoreUrl(access.regionBase(region), &moved).empty() ||
+        (moved.base == url.base && (access.region.empty() || region == access.region)))
+        return false;
+    movedBase = moved.base;
+    movedRegion = region;
+    return true;
+}
 
 std::string HttpStore::checkBounds() {
     if (++requests > limits.maxRequests)
@@ -328,8 +382,12 @@ void HttpStore::setOptions(CURL* curl, const std::string& address, Transfer* tra
         curl_easy_setopt(curl, CURLOPT_USERNAME, url.user.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, url.password.c_str());
     }
+    if (access.regionBase) {
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, receiveHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, transfer);
+    }
     if (signing) {
-        const std::string provider = "aws:amz:" + access.region + ":s3";
+        const std::string provider = "aws:amz:" + signingRegion() + ":s3";
         curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, provider.c_str()); // copied by curl
         curl_easy_setopt(curl, CURLOPT_USERNAME, access.accessKey.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, access.secretKey.c_str());
@@ -338,7 +396,8 @@ void HttpStore::setOptions(CURL* curl, const std::string& address, Transfer* tra
 }
 
 std::string HttpStore::fetch(CURL* curl, const std::string& address, std::uint64_t maxBytes,
-                             std::vector<unsigned char>* bytes, bool* missing) {
+                             std::vector<unsigned char>* bytes, bool* missing,
+                             std::string* movedTo) {
     Transfer transfer{curl, bytes, maxBytes};
     char errors[CURL_ERROR_SIZE] = "";
     setOptions(curl, address, &transfer, errors);
@@ -355,6 +414,8 @@ std::string HttpStore::fetch(CURL* curl, const std::string& address, std::uint64
         }
         return "no such key on the server (HTTP 404)";
     }
+    if (status == 301)
+        *movedTo = transfer.bucketRegion;
     if (final && status != 200)
         return statusReason(status, access);
     if (transfer.tooBig || result == CURLE_FILESIZE_EXCEEDED)
@@ -386,19 +447,28 @@ std::string HttpStore::get(const std::string& key, std::uint64_t maxBytes,
         return otherFileMessage(QString::fromStdString(name()),
                                 "\"" + key + "\" is not a key a store may hold");
     const std::string path = "/" + percentEncoded(key);
-    const std::string address = url.base + path + (url.query.empty() ? "" : "?" + url.query);
-    const QString shown = QString::fromStdString(name() + path);
-    if (const std::string failure = checkBounds(); !failure.empty())
-        return otherFileMessage(shown, failure);
-    CURL* curl = take();
-    if (!curl)
-        return otherFileMessage(shown, "out of memory");
-    const std::string failure = fetch(curl, address, maxBytes, bytes, missing);
-    giveBack(curl);
+    std::string movedTo;
+    std::string failure = fetchKey(path, maxBytes, bytes, missing, &movedTo);
+    if (!failure.empty() && moveTo(movedTo))
+        failure = fetchKey(path, maxBytes, bytes, missing, &movedTo);
     if (failure.empty())
         return "";
     bytes->clear();
-    return otherFileMessage(shown, failure);
+    return otherFileMessage(QString::fromStdString(name() + path), failure);
+}
+
+std::string HttpStore::fetchKey(const std::string& path, std::uint64_t maxBytes,
+                                std::vector<unsigned char>* bytes, bool* missing,
+                                std::string* movedTo) {
+    if (const std::string failure = checkBounds(); !failure.empty())
+        return failure;
+    CURL* curl = take();
+    if (!curl)
+        return "out of memory";
+    const std::string address = base() + path + (url.query.empty() ? "" : "?" + url.query);
+    const std::string failure = fetch(curl, address, maxBytes, bytes, missing, movedTo);
+    giveBack(curl);
+    return failure;
 }
 
 } // namespace

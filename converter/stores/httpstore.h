@@ -11,6 +11,7 @@
 
 #include "keystore.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,15 +40,19 @@ struct HttpAccess {
     std::string region, accessKey, secretKey, sessionToken;
     std::string forbidden; // what a 403 says; "" for the plain reason
     std::string moved;     // what a 301 without a Location says (S3's other region)
+    // S3: the bucket's URL in another region. A 301 naming the bucket's region
+    // (x-amz-bucket-region), as S3 answers in any other, moves the store there once, as the
+    // AWS tools do; null where a store has no regions.
+    std::function<std::string(const std::string& region)> regionBase;
 };
 
 // Opens the store at url (http:// or https://, a query but no fragment). Contacts nobody: the
 // first get finds whether the server is there. Returns "" or the message.
 [[nodiscard]] std::string openHttpStore(const std::string& url, std::unique_ptr<KeyStore>* store,
-                          const HttpLimits& limits = HttpLimits());
+                                        const HttpLimits& limits = HttpLimits());
 [[nodiscard]] std::string openHttpStore(const std::string& url, const HttpAccess& access,
-                          std::unique_ptr<KeyStore>* store,
-                          const HttpLimits& limits = HttpLimits());
+                                        std::unique_ptr<KeyStore>* store,
+                                        const HttpLimits& limits = HttpLimits());
 
 // key with every byte but letters, digits, "-._~" and "/" percent-encoded, as a URL's path.
 [[nodiscard]] std::string percentEncoded(const std::string& key);

@@ -220,6 +220,9 @@ std::string s3Address(const BucketUrl& url, ObjectStoreAddress* address) {
     if (const std::string failure = awsKeys(&keys); !failure.empty())
         return failure;
     address->url = s3BucketUrl(url.bucket, access.region) + url.urlPath();
+    access.regionBase = [url](const std::string& region) {
+        return s3BucketUrl(url.bucket, region) + url.urlPath();
+    };
     const std::string bucket = "the bucket '" + url.bucket + "'";
     access.moved = bucket + " is in another region than " + access.region +
                    " (HTTP 301): set AWS_REGION to its region";
