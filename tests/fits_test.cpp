@@ -201,6 +201,9 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
     ensureApplication();
     const std::string good = written({cube(-32, std::vector<double>(12, 1.5))});
     const std::string header = good.substr(0, 2880);
+    FitsHdu tiled = cube(16, std::vector<double>(12, 3));
+    tiled.compressed = true;
+    const std::string compressed = written({tiled});
     // clang-format off
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"cut.fits", good.substr(0, 2880 + 40), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
@@ -219,6 +222,8 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
         {"crc.fits.gz", flipped(gzip(good), gzip(good).size() - 6), "damaged gzip data"},
         {"text.fits.gz", gzip(std::string(3000, 'x')), "not a FITS file: the gzip data holds no SIMPLE"},
         {"short.fits.gz", gzip(good.substr(0, 2880 + 40)), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
+        {"tile.fits", cardValue(compressed, "ZTILE1", 1, "0"), "damaged FITS header in HDU 1: ZTILE1 = 0 is out of range"},
+        {"zbitpix.fits", cardValue(compressed, "ZBITPIX", 1, "04"), "damaged FITS header in HDU 1: ZBITPIX = 4 is not a FITS sample size"},
         {"compress.fits", std::string("\x1f\x9d\x90", 3) + good, "not a FITS file: no SIMPLE"},
     };
     // clang-format on

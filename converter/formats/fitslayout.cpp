@@ -73,6 +73,11 @@ std::string integerValue(const Header& header, const std::string& key, long long
     return std::string();
 }
 
+bool isSampleBits(long long bitpix) {
+    return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == 64 || bitpix == -32 ||
+           bitpix == -64;
+}
+
 bool isTrue(const Header& header, const std::string& key) {
     const auto found = header.values.find(key);
     if (found == header.values.end())
@@ -86,8 +91,7 @@ bool isTrue(const Header& header, const std::string& key) {
 std::string dataBytes(const Header& header, bool primary, std::uint64_t* bytes) {
     long long bitpix = 0, naxis = 0, pcount = 0, gcount = 1, fields = 0;
     std::string failure = integerValue(header, "BITPIX", -64, 64, &bitpix);
-    if (failure.empty() && bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 &&
-        bitpix != -32 && bitpix != -64)
+    if (failure.empty() && !isSampleBits(bitpix))
         failure = formatString("BITPIX = %lld is not a FITS sample size", bitpix);
     if (failure.empty())
         failure = integerValue(header, "NAXIS", 0, maxAxes, &naxis);
@@ -122,6 +126,27 @@ std::string dataBytes(const Header& header, bool primary, std::uint64_t* bytes) 
     return std::string();
 }
 
+// A tile-compressed image's own keywords, which cfitsio divides by: the image's sample size and
+// axes, and tiles of at least one sample along each axis given.
+std::string checkCompressedImage(const Header& header) {
+    if (!isTrue(header, "ZIMAGE"))
+        return std::string();
+    long long bitpix = 0, naxis = 0;
+    std::string failure = integerValue(header, "ZBITPIX", -64, 64, &bitpix);
+    if (failure.empty() && !isSampleBits(bitpix))
+        failure = formatString("ZBITPIX = %lld is not a FITS sample size", bitpix);
+    if (failure.empty())
+        failure = integerValue(header, "ZNAXIS", 1, maxAxes, &naxis);
+    for (long long k = 1; failure.empty() && k <= naxis; ++k) {
+        long long value = 0;
+        const std::string axis = std::to_string(k);
+        failure = integerValue(header, "ZNAXIS" + axis, 1, INT64_MAX, &value);
+        if (failure.empty() && header.values.count("ZTILE" + axis))
+            failure = integerValue(header, "ZTILE" + axis, 1, INT64_MAX, &value);
+    }
+    return failure;
+}
+
 // The HDU at offset: its layout, or why its header is not sound.
 std::string scanHdu(const FitsReadAt& read, std::uint64_t offset, std::uint64_t length,
                     bool primary, FitsHduLayout* hdu) {
@@ -130,6 +155,8 @@ std::string scanHdu(const FitsReadAt& read, std::uint64_t offset, std::uint64_t 
         readHeader(read, offset, length, primary ? "SIMPLE" : "XTENSION", &header);
     if (failure.empty())
         failure = dataBytes(header, primary, &hdu->dataBytes);
+    if (failure.empty() && !primary)
+        failure = checkCompressedImage(header);
     hdu->header = offset;
     hdu->data = header.end;
     return failure;
