@@ -238,6 +238,11 @@ TEST(VtiTest, TheArrayReadIsTheOneScalarsOrDatasetNames) {
         else
             EXPECT_EQ(openPackInput({path}, pick, &source), refusal);
     }
+    const ToolRun info = runTool({"info", "none.vti"});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_NE(info.out.find("arrays           a, b (pick one with --dataset NAME)"),
+              std::string::npos)
+        << info.out;
 }
 
 TEST(VtiTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {

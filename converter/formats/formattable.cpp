@@ -67,12 +67,12 @@ void printVolumes(const QString& path, const char* format, long long volumes, co
                     printableText(path.toStdString()).c_str(), format, volumes, what, volumes - 1);
 }
 
-void printNpzArrays(const QString& path) {
-    const std::vector<std::string> names = npzArrayNames(path);
+// A file of several arrays, one of which --dataset picks: their names.
+void printArrays(const QString& path, const char* format, const std::vector<std::string>& names) {
     if (names.size() < 2)
         return;
-    std::printf("%s\n  format           .npz\n  arrays           ",
-                printableText(path.toStdString()).c_str());
+    std::printf("%s\n  format           %s\n  arrays           ",
+                printableText(path.toStdString()).c_str(), format);
     for (std::size_t k = 0; k < names.size(); ++k)
         std::printf("%s%s", k ? ", " : "", printableText(names[k]).c_str());
     std::printf(" (pick one with --dataset NAME)\n");
@@ -265,7 +265,7 @@ const std::vector<InputFormat> formats = {
      [](const QString& path, const InputSelection& selection, TypedSource* source) {
          return openVtiSource(path, selection.dataset, source);
      },
-     nullptr,
+     [](const QString& path) { printArrays(path, "VTK XML image", vtiArrayNames(path)); },
      {},
      "vtkxml",
      nullptr,
@@ -293,7 +293,7 @@ const std::vector<InputFormat> formats = {
      [](const QString& path, const InputSelection& selection, TypedSource* source) {
          return openNpzSource(path, selection.dataset, source);
      },
-     printNpzArrays,
+     [](const QString& path) { printArrays(path, ".npz", npzArrayNames(path)); },
      {},
      "npz",
      nullptr,

@@ -563,3 +563,14 @@ std::string openVtiSource(const QString& path, const std::string& dataset, Typed
         guardReads(source);
     return failure;
 }
+
+std::vector<std::string> vtiArrayNames(const QString& path) {
+    FileHandle file;
+    std::uint64_t length = 0;
+    QByteArray text;
+    if (!openInputWithLength(path, &file, &length).empty() || !readXml(file, length, &text).empty())
+        return {};
+    VtiHeader h;
+    (void)parseHeader(text, &h); // a file of several arrays is refused until one is picked
+    return h.names;
+}

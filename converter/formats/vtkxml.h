@@ -14,7 +14,12 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 // Opens a .vti file as a typed source. Returns "" or the bare reason, as do its reads.
 [[nodiscard]] std::string openVtiSource(const QString& path, const std::string& dataset,
                                         TypedSource* source);
+
+// The names of the file's point data arrays, as --dataset takes them; none where the file
+// can't be read.
+std::vector<std::string> vtiArrayNames(const QString& path);
