@@ -17,10 +17,19 @@ struct Header {
     std::uint64_t end = 0;                     // where the block after the END card starts
 };
 
+// A card's keyword: up to the first blank or "=" of its first 8 columns, so that a card that
+// cfitsio reads as a keyword leniently ("ZIMAGE =  T") is checked here too.
 std::string keywordOf(const char* card) {
-    std::string key(card, 8);
-    key.erase(key.find_last_not_of(' ') + 1);
-    return key;
+    std::size_t length = 0;
+    while (length < 8 && card[length] != ' ' && card[length] != '=')
+        ++length;
+    return std::string(card, length);
+}
+
+// Where a card's value starts: after its "=" in columns 1 to 10, else npos (no value).
+std::size_t valueStart(const char* card) {
+    const void* equals = std::memchr(card, '=', 10);
+    return equals ? std::size_t(static_cast<const char*>(equals) - card) + 1 : std::string::npos;
 }
 
 // Reads the header at offset, block by block, up to its END card, its first card the keyword
@@ -39,8 +48,9 @@ std::string readHeader(const FitsReadAt& read, std::uint64_t offset, std::uint64
                 header->end = at + fitsBlock;
                 return std::string();
             }
-            if (std::memcmp(block + card + 8, "= ", 2) == 0 && !header->values.count(key))
-                header->values[key] = std::string(block + card + 10, fitsCard - 10);
+            const std::size_t value = valueStart(block + card);
+            if (value != std::string::npos && !header->values.count(key))
+                header->values[key] = std::string(block + card + value, fitsCard - value);
         }
     }
 }

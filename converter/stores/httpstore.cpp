@@ -129,7 +129,7 @@ struct Transfer {
     std::uint64_t maxBytes;
     bool tooBig = false;
     std::size_t discarded = 0;
-    std::string bucketRegion; // S3's x-amz-bucket-region header, where the answer has one
+    std::string bucketRegion = {}; // S3's x-amz-bucket-region header, where the answer has one
 };
 
 // Keeps the value of an x-amz-bucket-region header.
