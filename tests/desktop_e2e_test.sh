@@ -16,7 +16,7 @@ entry=$share/applications/tessary.desktop
 desktop-file-validate "$entry" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$share/metainfo/io.github.tessary.Tessary.metainfo.xml" ||
     fail "appstreamcli validate"
-grep -qx 'Exec=tessary %F' "$entry" || fail "Exec= takes no files"
+grep -qx 'Exec=tessary --dialog %F' "$entry" || fail "Exec= takes no files, or no window for a refusal"
 types=$("$converter" --mime-types)
 [ "$(sed -n 's/^MimeType=//p' "$entry")" = "$(awk '{ printf "%s;", $1 }' <<<"$types")" ] ||
     fail "MimeType= is not the table's: $(grep MimeType "$entry")"

@@ -103,6 +103,24 @@ zeros.nii|zeros.nii:
 short.vol|short.vol: 
 stack.tif missing.nii|missing.nii: can't open input file
 EOF
+# With --dialog, as the desktop entry starts it, the refusal shows in a window too: the first
+# window tool installed is given the converter's line, or the launcher's own.
+mkdir "$work/tools"
+printf '#!/bin/sh\nfor a; do echo "$a"; done >"%s/window"\n' "$work" >"$work/tools/zenity"
+chmod +x "$work/tools/zenity"
+for arguments in "notes.txt|notes.txt: unsupported format" \
+    "short.vol|short.vol: "; do
+    rm -f "$work/window"
+    (cd "$files" && env -u XDG_DATA_HOME -u XDG_CACHE_HOME HOME="$home" DISPLAY=:0 \
+        PATH="$work/tools:$PATH" "$prefix/bin/tessary" --dialog "${arguments%%|*}" \
+        >"$work/out" 2>"$work/err")
+    [ $? = 1 ] && grep -q "^--text=${arguments#*|}" "$work/window" &&
+        [ "$(grep "^--text=" "$work/window")" = "--text=$(cat "$work/err")" ] ||
+        fail "--dialog ${arguments%%|*}: $(cat "$work/window" "$work/err")"
+done
+launch notes.txt
+[ ! -e "$work/window" ] || [ "$(find "$work/window" -newer "$work/err")" = "" ] ||
+    fail "a window without --dialog"
 launch --size x stack.tif
 [ $? = 2 ] && grep -q "^tessary: --size takes a number" "$work/err" || fail "--size x"
 
