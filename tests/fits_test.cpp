@@ -224,6 +224,8 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
         {"short.fits.gz", gzip(good.substr(0, 2880 + 40)), "file too short: HDU 0 3-D 3 x 2 x 2 claims 48 bytes of samples after byte 2880, the file holds 2920 bytes"},
         {"tile.fits", cardValue(compressed, "ZTILE1", 1, "0"), "damaged FITS header in HDU 1: ZTILE1 = 0 is out of range"},
         {"zbitpix.fits", cardValue(compressed, "ZBITPIX", 1, "04"), "damaged FITS header in HDU 1: ZBITPIX = 4 is not a FITS sample size"},
+        {"blocksize.fits", cardValue(compressed, "ZVAL1", 1, "0 32"), "damaged FITS header in HDU 1: BLOCKSIZE: ZVAL1 is not an integer"},
+        {"blockzero.fits", cardValue(compressed, "ZVAL1", 1, "0"), "damaged FITS header in HDU 1: BLOCKSIZE: ZVAL1 = 0 is out of range"},
         {"compress.fits", std::string("\x1f\x9d\x90", 3) + good, "not a FITS file: no SIMPLE"},
     };
     // clang-format on

@@ -136,6 +136,38 @@ std::string dataBytes(const Header& header, bool primary, std::uint64_t* bytes) 
     return std::string();
 }
 
+// A string value's text, without its quotes and trailing blanks; "" where there is none.
+std::string stringValue(const Header& header, const std::string& key) {
+    const auto found = header.values.find(key);
+    if (found == header.values.end())
+        return std::string();
+    const std::string& text = found->second;
+    const std::size_t open = text.find('\''), close = text.find('\'', open + 1);
+    if (open == std::string::npos || close == std::string::npos)
+        return std::string();
+    std::string value = text.substr(open + 1, close - open - 1);
+    value.erase(value.find_last_not_of(' ') + 1);
+    return value;
+}
+
+// The compression's parameters, named by ZNAMEi and valued by ZVALi: the ones cfitsio sizes
+// blocks and divides by must be sound.
+std::string checkCompressionParameters(const Header& header) {
+    for (long long i = 1; i <= maxAxes; ++i) {
+        const std::string index = std::to_string(i);
+        if (!header.values.count("ZNAME" + index))
+            return std::string();
+        const std::string name = stringValue(header, "ZNAME" + index);
+        long long value = 0;
+        if (name == "BLOCKSIZE" || name == "BYTEPIX")
+            if (const std::string failure = integerValue(header, "ZVAL" + index, 1,
+                                                         name == "BYTEPIX" ? 8 : 1 << 20, &value);
+                !failure.empty())
+                return name + ": " + failure;
+    }
+    return std::string();
+}
+
 // A tile-compressed image's own keywords, which cfitsio divides by: the image's sample size and
 // axes, and tiles of at least one sample along each axis given.
 std::string checkCompressedImage(const Header& header) {
@@ -154,7 +186,7 @@ std::string checkCompressedImage(const Header& header) {
         if (failure.empty() && header.values.count("ZTILE" + axis))
             failure = integerValue(header, "ZTILE" + axis, 1, INT64_MAX, &value);
     }
-    return failure;
+    return failure.empty() ? checkCompressionParameters(header) : failure;
 }
 
 // The HDU at offset: its layout, or why its header is not sound.
