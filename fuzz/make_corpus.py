@@ -311,60 +311,6 @@ write("nrrd", "key-values", nrrd("uchar", "1 1 1", "raw", b"x", extra="a:=b\nc:=
 write("nrrd", "huge-gzip-slice", nrrd("uchar", "100000 100000 1", "gzip", gz(b"x")))
 
 
-def tiff(pages):
-    """A little-endian TIFF of pages (width, height, bits, samples, format, photometric,
-    data, extra tags as {tag: (type, values)}), each page's samples in one strip."""
-    out = bytearray(b"II*\0\0\0\0\0")
-    previous = 4
-    for w, h, bits, spp, fmt, photometric, data, extra in pages:
-        strip = len(out)
-        out += data
-        tags = {256: (4, [w]), 257: (4, [h]), 258: (3, [bits] * spp), 259: (3, [1]),
-                262: (3, [photometric]), 273: (4, [strip]), 277: (3, [spp]), 278: (4, [h]),
-                279: (4, [len(data)]), 339: (3, [fmt] * spp)}
-        tags.update(extra)
-        if len(out) % 2:
-            out += b"\0"
-        # Values longer than 4 bytes go after the directory.
-        directory = len(out)
-        struct.pack_into("<I", out, previous, directory)
-        size = 2 + 12 * len(tags) + 4
-        overflow = bytearray()
-        entries = bytearray(struct.pack("<H", len(tags)))
-        for tag in sorted(tags):
-            kind, values = tags[tag]
-            if kind == 2:
-                value = values.encode() + b"\0"
-                count = len(value)
-            else:
-                value = b"".join(struct.pack("<H" if kind == 3 else "<I", v) for v in values)
-                count = len(values)
-            if len(value) <= 4:
-                entries += struct.pack("<HHI", tag, kind, count) + value.ljust(4, b"\0")
-            else:
-                entries += struct.pack("<HHII", tag, kind, count, directory + size + len(overflow))
-                overflow += value + (b"\0" if len(value) % 2 else b"")
-        previous = directory + len(entries)
-        out += entries + b"\0\0\0\0" + overflow
-    return bytes(out)
-
-
-write("tiff", "grey-2-pages", tiff([(2, 2, 8, 1, 1, 1, bytes(range(4)), {})] * 2))
-write("tiff", "rgb16", tiff([(2, 1, 16, 3, 1, 2, bytes(range(12)), {})]))
-write("tiff", "float32", tiff([(1, 2, 32, 1, 3, 1, struct.pack("<2f", 0.5, -1), {})]))
-write("tiff", "rgba-extrasamples", tiff([(1, 1, 8, 4, 1, 2, b"\1\2\3\4", {338: (3, [2])})]))
-write("tiff", "imagej-2-channels",
-      tiff([(2, 1, 8, 1, 1, 1, bytes([p, p]),
-             {270: (2, "ImageJ=1.54f\nimages=4\nchannels=2\nslices=2\nspacing=2\nunit=um\n")}
-             if p == 0 else {}) for p in range(4)]))
-write("tiff", "ome-zct",
-      tiff([(1, 1, 8, 1, 1, 1, bytes([p]),
-             {270: (2, '<OME><Image><Pixels DimensionOrder="XYZCT" SizeC="2" SizeZ="2" '
-                       'SizeT="1" PhysicalSizeZ="3"/></Image></OME>')} if p == 0 else {})
-            for p in range(4)]))
-write("tiff", "palette", tiff([(2, 1, 8, 1, 1, 3, b"\0\1", {320: (3, list(range(0, 768 * 64, 64)))})]))
-write("tiff", "cut-last-page", tiff([(2, 2, 8, 1, 1, 1, bytes(4), {})] * 3)[:-40])
-
 # The slice path's first byte picks the extension: 0 png, 1 bmp, 2 ppm, 3 pgm, 4 gif, ...
 write("slices", "grey-png", b"\0" + png(2, 2, 8, 0, [b"\1\2", b"\3\4"]))
 write("slices", "rgba16-png", b"\0" + png(1, 1, 16, 6, [bytes(range(8))]))

@@ -57,7 +57,7 @@ TEST(ArraysTest, EveryTypeReadsAsStoredInEachFormat) {
                                    gzip(half) + gzip(host.substr(half.size())));
         writeFile("v.npy",
                   npyFile((little ? ">" : "<") + std::string(t.npy), "(2, 2, 3)") + swapped);
-        writeTiff("v.tif", pages);
+        EXPECT_EQ(writeTiff("v.tif", pages), "");
         for (const char* name : {"raw.nrrd", "gzip.nrrd", "v.npy", "v.tif"}) {
             SCOPED_TRACE(name);
             TypedSource source;
@@ -106,10 +106,11 @@ TEST(ArraysTest, ChannelsAndSpacingAreReadWhereTheFileGivesThem) {
     rgba.photometric = PHOTOMETRIC_RGB;
     rgba.alpha = rgba.planar = true;
     rgba.samples = std::string("\x01\x02\x03\x04", 4) + std::string(20, '\x05');
-    writeTiff("imagej2.tif", stack(4, imageJ));
-    writeTiff("imagej5.tif", stack(5, "ImageJ=1.54f\nimages=5\nchannels=5\nslices=1\n"));
-    writeTiff("ome.tif", stack(6, ome)); // z fastest
-    writeTiff("rgba.tif", {rgba});
+    EXPECT_EQ(writeTiff("imagej2.tif", stack(4, imageJ)), "");
+    EXPECT_EQ(writeTiff("imagej5.tif", stack(5, "ImageJ=1.54f\nimages=5\nchannels=5\nslices=1\n")),
+              "");
+    EXPECT_EQ(writeTiff("ome.tif", stack(6, ome)), ""); // z fastest
+    EXPECT_EQ(writeTiff("rgba.tif", {rgba}), "");
     writeFile("rgba.nrrd", "NRRD0004\ntype: uchar\ndimension: 4\nsizes: 4 1 1 1\nkinds: RGBA-color "
                            "domain domain domain\nspacings: nan 0.5 2 3\nencoding: raw\n\n1234");
     writeFile("directions.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1 1 1\nspace: RAS\n"
@@ -170,12 +171,16 @@ TEST(ArraysTest, TimeSeriesGiveTheVolumePicked) {
                     samples += char(10 * pageOf(c, z) + i);
         return samples;
     };
-    writeTiff("imagej.tif", stack(12, "ImageJ=1.54f\nimages=12\nchannels=2\nslices=3\nframes=2\n"
-                                      "hyperstack=true\n"));
+    EXPECT_EQ(writeTiff("imagej.tif",
+                        stack(12, "ImageJ=1.54f\nimages=12\nchannels=2\nslices=3\nframes=2\n"
+                                  "hyperstack=true\n")),
+              "");
     // Time between channels and slices: C varies fastest, then T, then Z.
-    writeTiff("ome.tif",
-              stack(12, "<OME><Image><Pixels DimensionOrder=\"XYCTZ\" SizeX=\"3\" SizeY=\"2\" "
-                        "SizeZ=\"3\" SizeC=\"2\" SizeT=\"2\"/></Image></OME>"));
+    EXPECT_EQ(
+        writeTiff("ome.tif",
+                  stack(12, "<OME><Image><Pixels DimensionOrder=\"XYCTZ\" SizeX=\"3\" SizeY=\"2\" "
+                            "SizeZ=\"3\" SizeC=\"2\" SizeT=\"2\"/></Image></OME>")),
+        "");
     // Three volumes of 2 x 1 x 2 samples, a list last (Slicer's sequences) or time first.
     const std::string header = "NRRD0004\ntype: uchar\ndimension: 4\nencoding: ";
     writeFile("last.nrrd", header + "raw\nsizes: 2 1 2 3\nkinds: domain domain domain list\n\n" +

@@ -48,8 +48,11 @@ int main(int argc, char** argv) {
         page.channels = 3;
         page.photometric = PHOTOMETRIC_RGB;
         page.samples = filled(1LL * sizes[0] * sizes[1], rgb);
-        writeTiff(argv[2], std::vector<TiffPage>(std::size_t(sizes[2]), page));
-        return 0;
+        const std::string failure =
+            writeTiff(argv[2], std::vector<TiffPage>(std::size_t(sizes[2]), page));
+        if (!failure.empty())
+            std::fprintf(stderr, "%s\n", failure.c_str());
+        return failure.empty() ? 0 : 1;
     }
     std::fprintf(stderr, "fixture-file: unknown format %s\n", argv[1]);
     return 2;

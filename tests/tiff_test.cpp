@@ -46,8 +46,8 @@ std::vector<TiffPage> pyramid(bool inChain) {
 TEST(TiffPyramidTest, SizePicksTheCoarsestLevelWithEnoughSamples) {
     ScratchDir dir;
     ensureApplication();
-    writeTiff("subifds.tif", pyramid(false));
-    writeTiff("chain.tif", pyramid(true), true);
+    EXPECT_EQ(writeTiff("subifds.tif", pyramid(false)), "");
+    EXPECT_EQ(writeTiff("chain.tif", pyramid(true), true), "");
     // x and y halve from level to level, the slices stay: level 1 has 6 samples along its
     // shortest reduced side, level 2 has 3.
     const std::pair<int, int> cases[] = {{0, 0}, {12, 0}, {7, 0}, {6, 1}, {4, 1}, {3, 2}, {1, 2}};
@@ -75,7 +75,7 @@ TEST(TiffPyramidTest, SizePicksTheCoarsestLevelWithEnoughSamples) {
 TEST(TiffPyramidTest, InfoListsTheLevels) {
     ScratchDir dir;
     ensureApplication();
-    writeTiff("p.tif", pyramid(false));
+    EXPECT_EQ(writeTiff("p.tif", pyramid(false)), "");
     const ToolRun all = runTool({"info", "p.tif", "--pad"});
     const ToolRun sized = runTool({"info", "p.tif", "--size", "6", "--pad"});
     EXPECT_EQ(all.status, 0) << all.err;
@@ -125,7 +125,7 @@ TEST(TiffPyramidTest, LevelsThatDisagreeAreLeftOutOrRefused) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        writeTiff(c.file, c.pages);
+        EXPECT_EQ(writeTiff(c.file, c.pages), "");
         InputSelection selection;
         selection.size = 6;
         TypedSource source;
