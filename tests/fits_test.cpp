@@ -226,6 +226,8 @@ TEST(FitsTest, BrokenFilesAreRefusedInOneLineByPackAndInfo) {
         {"zbitpix.fits", cardValue(compressed, "ZBITPIX", 1, "04"), "damaged FITS header in HDU 1: ZBITPIX = 4 is not a FITS sample size"},
         {"blocksize.fits", cardValue(compressed, "ZVAL1", 1, "0 32"), "damaged FITS header in HDU 1: BLOCKSIZE: ZVAL1 is not an integer"},
         {"blockzero.fits", cardValue(compressed, "ZVAL1", 1, "0"), "damaged FITS header in HDU 1: BLOCKSIZE: ZVAL1 = 0 is out of range"},
+        {"tiles.fits", compressed.substr(0, compressed.size() - 2880), "file too short: the compressed image's table of tiles runs past the file's end"},
+        {"descriptor.fits", fileBytes(QString::fromStdString(sourceDir() + "/fuzz/corpus/fits/regression-tile-descriptor")), "file too short: tile 4 of the compressed image claims 4294903813 bytes"},
         {"compress.fits", std::string("\x1f\x9d\x90", 3) + good, "not a FITS file: no SIMPLE"},
     };
     // clang-format on

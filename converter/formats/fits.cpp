@@ -326,12 +326,72 @@ std::string planReading(fitsfile* file, const Hdu& hdu, Reading* reading) {
     return std::string();
 }
 
+// Each row's tile in the column must lie whole in the file, up to length, from the heap's start.
+std::string checkTileColumn(fitsfile* file, int column, LONGLONG rows, std::uint64_t width,
+                            std::uint64_t heap, std::uint64_t length) {
+    for (LONGLONG row = 1; row <= rows; ++row) {
+        int status = 0;
+        LONGLONG count = 0, offset = 0;
+        std::uint64_t bytes = 0;
+        if (fits_read_descriptll(file, column, row, &count, &offset, &status) != 0)
+            return formatString("damaged tile-compressed image: tile %lld: ", row) +
+                   cfitsioReason(status);
+        if (count < 0 || offset < 0 ||
+            !checkedMultiply(std::uint64_t(count), std::max<std::uint64_t>(width, 1), &bytes) ||
+            heap > length || std::uint64_t(offset) > length - heap ||
+            bytes > length - heap - std::uint64_t(offset))
+            return formatString("file too short: tile %lld of the compressed image claims %lld "
+                                "bytes after byte %llu of the heap, past the file's end",
+                                row, count, (unsigned long long)offset);
+    }
+    return std::string();
+}
+
+// The tiles of a tile-compressed image must lie whole in the file, up to length: cfitsio
+// allocates what a tile's descriptor claims before it reads the tile.
+std::string checkTiles(fitsfile* file, std::uint64_t length) {
+    int status = 0;
+    LONGLONG header = 0, data = 0, end = 0, rows = 0, heap = 0, rowBytes = 0;
+    if (fits_get_hduaddrll(file, &header, &data, &end, &status) != 0 ||
+        fits_read_key(file, TLONGLONG, "NAXIS1", &rowBytes, nullptr, &status) != 0 ||
+        fits_read_key(file, TLONGLONG, "NAXIS2", &rows, nullptr, &status) != 0)
+        return "damaged tile-compressed image: " + cfitsioReason(status);
+    std::uint64_t table = 0;
+    if (std::uint64_t(data) > length ||
+        !checkedMultiply(std::uint64_t(rows), std::uint64_t(rowBytes), &table) ||
+        table > length - std::uint64_t(data))
+        return "file too short: the compressed image's table of tiles runs past the file's end";
+    if (fits_read_key(file, TLONGLONG, "THEAP", &heap, nullptr, &status) != 0) {
+        status = 0;
+        fits_clear_errmsg();
+        heap = LONGLONG(table); // the heap follows the table
+    }
+    for (const char* name : {"COMPRESSED_DATA", "GZIP_COMPRESSED_DATA", "UNCOMPRESSED_DATA"}) {
+        int column = 0, type = 0;
+        LONGLONG repeat = 0, width = 0;
+        if (fits_get_colnum(file, CASESEN, const_cast<char*>(name), &column, &status) != 0) {
+            status = 0;
+            fits_clear_errmsg();
+            continue;
+        }
+        if (fits_get_eqcoltypell(file, column, &type, &repeat, &width, &status) != 0)
+            return "damaged tile-compressed image: " + cfitsioReason(status);
+        const std::string failure =
+            checkTileColumn(file, column, rows, std::uint64_t(width),
+                            std::uint64_t(data) + std::uint64_t(heap), length);
+        if (!failure.empty())
+            return failure;
+    }
+    return std::string();
+}
+
 // Uncompressed data must lie whole in the file: inflated, for a gzip file held in memory
 // (where the length cfitsio keeps can exceed the bytes inflated).
 std::string checkLength(fitsfile* file, const Hdu& hdu, std::uint64_t inflated) {
     int status = 0;
+    const std::uint64_t length = inflated > 0 ? inflated : std::uint64_t(file->Fptr->logfilesize);
     if (fits_is_compressed_image(file, &status))
-        return std::string(); // a table of tiles, which cfitsio checks as it reads them
+        return checkTiles(file, length);
     LONGLONG header = 0, data = 0, end = 0;
     std::uint64_t bytes = 0;
     if (fits_get_hduaddrll(file, &header, &data, &end, &status) != 0)
@@ -340,7 +400,6 @@ std::string checkLength(fitsfile* file, const Hdu& hdu, std::uint64_t inflated) 
                         std::uint64_t(std::abs(hdu.bitpix) / 8), maxCheckedSize, &bytes))
         return formatString("too large: %lld x %lld x %lld samples", hdu.naxes[0], hdu.naxes[1],
                             hdu.naxes[2]);
-    const std::uint64_t length = inflated > 0 ? inflated : std::uint64_t(file->Fptr->logfilesize);
     if (std::uint64_t(data) > length || length - std::uint64_t(data) < bytes)
         return formatString("file too short: %s claims %llu bytes of samples after byte %lld, "
                             "the file holds %llu bytes",
