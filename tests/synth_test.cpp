@@ -123,6 +123,24 @@ TEST(SynthBlocksTest, HistogramMatchingGivesTheTargetsValuesInTheSamplesOrder) {
     }
 }
 
+TEST(SynthBlocksTest, EqualValuesTakeTheTargetsValuesInNoOrderOfPosition) {
+    // One value everywhere against a spread target: in memory order, the first samples (a
+    // solid's first planes) would take all the low values and its wrap would show a step.
+    std::vector<float> target(3000);
+    for (std::size_t i = 0; i < target.size(); ++i)
+        target[i] = float(i % 256) < 128 ? 10.0f : 200.0f;
+    std::sort(target.begin(), target.end());
+    std::vector<float> samples(3000, 50.0f);
+    matchHistogram(samples.data(), samples.size(), 1, target);
+    double quarters[4] = {0, 0, 0, 0};
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        quarters[4 * i / samples.size()] += samples[i] / (samples.size() / 4.0);
+    for (const double quarter : quarters)
+        EXPECT_NEAR(quarter, 105.0, 15.0);
+    std::sort(samples.begin(), samples.end());
+    EXPECT_EQ(samples, target);
+}
+
 TEST(SynthBlocksTest, SearchFindsEveryExactPatch) {
     const Picture exemplar = blobPicture(40, 30, 3);
     const PatchSearch search = buildPatchSearch(exemplar, 1 << 16);
