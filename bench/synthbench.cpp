@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdint>
@@ -102,10 +103,14 @@ bool benchSynth() {
                 "half of the pattern against the other: energy <= %.2f, detail <= %.2f, colour "
                 "<= %.2f; the step across each wrap <= %.1f times that between planes)\n",
                 side, timeTarget, energyTarget, detailTarget, colourTarget, wrapTarget);
+    // TESSARY_SYNTH_PATTERNS (names, comma-separated) narrows the run while tuning.
+    const QStringList only =
+        qEnvironmentVariable("TESSARY_SYNTH_PATTERNS").split(',', Qt::SkipEmptyParts);
     bool any = false;
     for (const char* pattern : patterns) {
         const QString path = QString(patternFolder) + "/" + pattern;
-        if (!QFileInfo::exists(path))
+        if (!QFileInfo::exists(path) ||
+            (!only.isEmpty() && !only.contains(QFileInfo(path).completeBaseName())))
             continue;
         benchPattern(path);
         any = true;

@@ -123,6 +123,51 @@ TEST(SynthBlocksTest, HistogramMatchingGivesTheTargetsValuesInTheSamplesOrder) {
     }
 }
 
+TEST(SynthBlocksTest, EqualValuesTakeTheTargetsValuesInNoOrderOfPosition) {
+    // One value everywhere against a spread target: in memory order, the first samples (a
+    // solid's first planes) would take all the low values and its wrap would show a step.
+    std::vector<float> target(3000);
+    for (std::size_t i = 0; i < target.size(); ++i)
+        target[i] = float(i % 256) < 128 ? 10.0f : 200.0f;
+    std::sort(target.begin(), target.end());
+    std::vector<float> samples(3000, 50.0f);
+    matchHistogram(samples.data(), samples.size(), 1, target);
+    double quarters[4] = {0, 0, 0, 0};
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        quarters[4 * i / samples.size()] += samples[i] / (samples.size() / 4.0);
+    for (const double quarter : quarters)
+        EXPECT_NEAR(quarter, 105.0, 15.0);
+    std::sort(samples.begin(), samples.end());
+    EXPECT_EQ(samples, target);
+}
+
+TEST(SynthBlocksTest, SimilarCandidatesAreNearInLookAndApartInPlace) {
+    const Picture exemplar = blobPicture(40, 30, 3);
+    const PatchSearch search = buildPatchSearch(exemplar, 1 << 16);
+    ASSERT_EQ(search.similar.size(), search.centres.size() * similarCount);
+    float patch[patchValues], projected[searchDimensions];
+    std::size_t closer = 0;
+    for (std::size_t i = 0; i < search.centres.size(); ++i) {
+        const std::int32_t centre = search.centres[i];
+        EXPECT_EQ(search.candidateAt[std::size_t(centre)], std::int32_t(i));
+        picturePatch(exemplar, centre % exemplar.width, centre / exemplar.width, patch);
+        projectNeighbourhood(search, patch, projected);
+        const std::int32_t* similar = &search.similar[i * similarCount];
+        for (int k = 0; k < similarCount; ++k) {
+            const std::int32_t other = search.centres[std::size_t(similar[k])];
+            const int apart = std::max(std::abs(other % exemplar.width - centre % exemplar.width),
+                                       std::abs(other / exemplar.width - centre / exemplar.width));
+            EXPECT_TRUE(apart >= patchRadius || similar[k] == std::int32_t(i)) << i;
+        }
+        // The first similar one is nearer than a candidate picked without looking.
+        const std::int32_t far =
+            std::int32_t((i + search.centres.size() / 2) % search.centres.size());
+        closer += nearestOf(search, projected, similar, 1).distance <
+                  nearestOf(search, projected, &far, 1).distance;
+    }
+    EXPECT_GT(closer, search.centres.size() * 9 / 10);
+}
+
 TEST(SynthBlocksTest, SearchFindsEveryExactPatch) {
     const Picture exemplar = blobPicture(40, 30, 3);
     const PatchSearch search = buildPatchSearch(exemplar, 1 << 16);
@@ -190,6 +235,65 @@ TEST(SynthSolidTest, ColoursHaveTheExemplarsHistogram) {
         for (std::size_t i = c; i < exemplar.rgb.size(); i += 3)
             ++wanted[int(exemplar.rgb[i])];
         EXPECT_EQ(made, wanted) << "channel " << c;
+    }
+}
+
+// Flat rectangles of a few greys: every edge a jump, none a ramp.
+Picture mosaicPicture(int side, unsigned seed) {
+    std::mt19937 random(seed);
+    Picture picture{side, side, std::vector<float>(3 * std::size_t(side) * side)};
+    std::vector<int> columns = {0}, rows = {0};
+    while (columns.back() < side)
+        columns.push_back(columns.back() + 4 + int(random() % 7));
+    while (rows.back() < side)
+        rows.push_back(rows.back() + 4 + int(random() % 7));
+    std::vector<float> greys((columns.size()) * rows.size());
+    for (float& grey : greys)
+        grey = float(30 * (random() % 8));
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const auto cell = [](const std::vector<int>& edges, int at) {
+                return std::size_t(std::upper_bound(edges.begin(), edges.end(), at) -
+                                   edges.begin() - 1);
+            };
+            const float grey = greys[cell(rows, y) * columns.size() + cell(columns, x)];
+            std::fill_n(&picture.rgb[3 * (std::size_t(y) * side + x)], 3, grey);
+        }
+    return picture;
+}
+
+// The root mean square step between neighbouring values along rows and columns: a ramp of
+// small steps, however long, counts for less than the one jump it smooths.
+template <class At> double rmsNeighbourStep(int width, int height, const At& at) {
+    double sum = 0;
+    for (int y = 0; y + 1 < height; ++y)
+        for (int x = 0; x + 1 < width; ++x)
+            for (const double step : {at(x + 1, y) - at(x, y), at(x, y + 1) - at(x, y)})
+                sum += step * step;
+    return std::sqrt(sum / (2.0 * (width - 1) * (height - 1)));
+}
+
+TEST(SynthSolidTest, SharpEdgesStaySharp) {
+    // The histogram keeps every value one of the exemplar's greys, so a blur shows as its
+    // ramps do after that: runs of one grey's step each where the exemplar jumps.
+    const Picture exemplar = mosaicPicture(64, 8);
+    const double wanted = rmsNeighbourStep(exemplar.width, exemplar.height, [&](int x, int y) {
+        return double(exemplar.rgb[3 * (std::size_t(y) * exemplar.width + x)]);
+    });
+    const int n = 32;
+    const SynthResult solid = synthesize(exemplar, n, 3, 2);
+    for (int normal = 0; normal < 3; ++normal) {
+        int u, v;
+        planeAxes(normal, &u, &v);
+        const double made = rmsNeighbourStep(n, n, [&](int a, int b) {
+            int p[3];
+            p[normal] = n / 3;
+            p[u] = a;
+            p[v] = b;
+            return double(solid.rgb[3 * ((std::size_t(p[2]) * n + p[1]) * n + p[0])]);
+        });
+        EXPECT_GT(made, 0.9 * wanted) << "normal " << normal;
+        EXPECT_LT(made, 1.5 * wanted) << "normal " << normal; // nor noise
     }
 }
 

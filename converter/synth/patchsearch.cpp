@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -85,9 +87,48 @@ struct PatchTree {
           tree(dimensions, candidates, nanoflann::KDTreeSingleIndexAdaptorParams(16)) {}
 };
 
+namespace {
+std::vector<std::int32_t> candidateIndices(const Picture& picture,
+                                           const std::vector<std::int32_t>& centres) {
+    std::vector<std::int32_t> at(std::size_t(picture.width) * picture.height, -1);
+    for (std::size_t i = 0; i < centres.size(); ++i)
+        at[std::size_t(centres[i])] = std::int32_t(i);
+    return at;
+}
+
+// Each candidate's nearest others that do not overlap it much: a neighbour a pixel away is
+// nearly always close and adds nothing a shift would not.
+std::vector<std::int32_t> similarCandidates(const PatchSearch& search) {
+    constexpr int asked = 4 * similarCount + 1;
+    const std::size_t count = search.centres.size();
+    std::vector<std::int32_t> similar(count * similarCount);
+    std::uint32_t found[asked];
+    float squared[asked];
+    for (std::size_t i = 0; i < count; ++i) {
+        const float* point = &search.tree->points[i * std::size_t(search.dimensions)];
+        nanoflann::KNNResultSet<float, std::uint32_t> result(asked);
+        result.init(found, squared);
+        search.tree->tree.findNeighbors(result, point, nanoflann::SearchParams(32, searchSlack));
+        const int x = search.centres[i] % search.width, y = search.centres[i] / search.width;
+        int kept = 0;
+        for (std::size_t k = 0; k < result.size() && kept < similarCount; ++k) {
+            const std::int32_t other = search.centres[found[k]];
+            if (std::max(std::abs(other % search.width - x), std::abs(other / search.width - y)) >=
+                patchRadius)
+                similar[i * similarCount + std::size_t(kept++)] = std::int32_t(found[k]);
+        }
+        for (; kept < similarCount; ++kept) // a picture too small or plain to offer more
+            similar[i * similarCount + std::size_t(kept)] = std::int32_t(i);
+    }
+    return similar;
+}
+} // namespace
+
 PatchSearch buildPatchSearch(const Picture& picture, int maxCandidates) {
     PatchSearch search;
     search.centres = candidateCentres(picture, maxCandidates);
+    search.width = picture.width;
+    search.candidateAt = candidateIndices(picture, search.centres);
     const Matrix rows = patchRows(picture, search.centres);
     principalAxes(rows, &search);
     const Eigen::Map<const Matrix> basis(search.basis.data(), search.dimensions, patchValues);
@@ -95,12 +136,21 @@ PatchSearch buildPatchSearch(const Picture& picture, int maxCandidates) {
     const Matrix points = (rows.rowwise() - mean) * basis.transpose();
     search.tree = std::make_shared<PatchTree>(
         std::vector<float>(points.data(), points.data() + points.size()), search.dimensions);
+    search.similar = similarCandidates(search);
     return search;
 }
 
 PatchMatch nearestPatch(const PatchSearch& search, const float* neighbourhood) {
     float query[searchDimensions];
     project(search, neighbourhood, query);
+    return nearestProjected(search, query);
+}
+
+void projectNeighbourhood(const PatchSearch& search, const float* neighbourhood, float* out) {
+    project(search, neighbourhood, out);
+}
+
+PatchMatch nearestProjected(const PatchSearch& search, const float* query) {
     std::uint32_t index = 0;
     float squared = 0;
     // An approximate search: a neighbour within twice the nearest's distance is as good a
@@ -109,4 +159,22 @@ PatchMatch nearestPatch(const PatchSearch& search, const float* neighbourhood) {
     result.init(&index, &squared);
     search.tree->tree.findNeighbors(result, query, nanoflann::SearchParams(32, searchSlack));
     return {search.centres[index], std::sqrt(squared)};
+}
+
+PatchMatch nearestOf(const PatchSearch& search, const float* projected,
+                     const std::int32_t* candidates, int count) {
+    const int dimensions = search.dimensions;
+    std::int32_t best = candidates[0];
+    float bestSquared = std::numeric_limits<float>::max();
+    for (int k = 0; k < count; ++k) {
+        const float* point = &search.tree->points[std::size_t(candidates[k]) * dimensions];
+        float squared = 0;
+        for (int d = 0; d < dimensions; ++d)
+            squared += (point[d] - projected[d]) * (point[d] - projected[d]);
+        if (squared < bestSquared) {
+            bestSquared = squared;
+            best = candidates[k];
+        }
+    }
+    return {search.centres[std::size_t(best)], std::sqrt(bestSquared)};
 }

@@ -2,7 +2,9 @@
 
 // The nearest patch of an exemplar to a neighbourhood: patches reduced to their principal
 // components and searched in a kd-tree, so that one search costs far less than a look at every
-// patch.
+// patch. Each candidate also knows a few others much like it elsewhere in the picture
+// (k-coherence, Tong et al. 2002), so that a search can weigh a handful of likely candidates
+// instead of walking the tree.
 
 #include "solid.h"
 
@@ -11,14 +13,19 @@
 #include <vector>
 
 constexpr int searchDimensions = 12; // the principal components kept
+constexpr int similarCount = 4;      // the others each candidate knows
 
 struct PatchTree;
 
 struct PatchSearch {
-    int dimensions = 0;                // at most searchDimensions, fewer when patches vary less
-    std::vector<float> mean;           // patchValues
-    std::vector<float> basis;          // dimensions rows of patchValues
-    std::vector<std::int32_t> centres; // the candidates' centres, y * width + x
+    int dimensions = 0;                    // at most searchDimensions, fewer when patches vary less
+    std::vector<float> mean;               // patchValues
+    std::vector<float> basis;              // dimensions rows of patchValues
+    std::vector<std::int32_t> centres;     // the candidates' centres, y * width + x
+    int width = 0;                         // the picture's
+    std::vector<std::int32_t> candidateAt; // per pixel: its candidate's index, or -1
+    // similarCount per candidate: the nearest candidates centred at least patchRadius away.
+    std::vector<std::int32_t> similar;
     std::shared_ptr<PatchTree> tree;
 };
 
@@ -33,3 +40,14 @@ struct PatchMatch {
 
 // The candidate nearest to neighbourhood (patchValues floats).
 PatchMatch nearestPatch(const PatchSearch& search, const float* neighbourhood);
+
+// The neighbourhood's components (searchDimensions floats), as the searches below take it.
+void projectNeighbourhood(const PatchSearch& search, const float* neighbourhood, float* out);
+
+// The candidate nearest to the projected neighbourhood, by the tree.
+PatchMatch nearestProjected(const PatchSearch& search, const float* projected);
+
+// The nearest of count candidates (indices into centres) to the projected neighbourhood, the
+// first of equals; count > 0.
+PatchMatch nearestOf(const PatchSearch& search, const float* projected,
+                     const std::int32_t* candidates, int count);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 
 void planeAxes(int normal, int* u, int* v) {
     *u = normal == 0 ? 1 : 0;
@@ -59,6 +60,14 @@ constexpr int keyCount = 256 * keySteps;
 int rankKey(float value) {
     return std::clamp(int(value * keySteps), 0, keyCount - 1);
 }
+
+// A step near the golden section of count that visits every position once, wrapping.
+std::size_t coprimeStep(std::size_t count) {
+    std::size_t step = std::max<std::size_t>(1, std::size_t(double(count) * 0.6180339887));
+    while (std::gcd(step, count) != 1)
+        ++step;
+    return step;
+}
 } // namespace
 
 void matchHistogram(float* values, std::size_t count, std::size_t stride,
@@ -71,8 +80,12 @@ void matchHistogram(float* values, std::size_t count, std::size_t stride,
         ++start[rankKey(values[i * stride]) + 1];
     for (int k = 0; k < keyCount; ++k)
         start[k + 1] += start[k];
+    // Equal keys are placed in a scrambled order of their positions: in memory order, the
+    // lowest of many equal values would gather at the solid's first planes, and its wrap
+    // would show the step to the last ones.
+    const std::size_t scramble = coprimeStep(count);
     std::vector<std::uint32_t> order(count);
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t k = 0, i = 0; k < count; ++k, i = (i + scramble) % count)
         order[start[rankKey(values[i * stride])]++] = std::uint32_t(i);
     const double step = double(target.size()) / double(count);
     for (std::size_t rank = 0; rank < count; ++rank)

@@ -48,7 +48,7 @@ Picture shrinkPicture(const Picture& picture, int factor);
 
 // Gives the count values, stride floats apart, the distribution of target (sorted, any
 // length): the value of rank i becomes the target's of rank (i + 1/2) * target.size() / count.
-// Ranks of equal values follow their order in memory, so the result never depends on anything
-// but the values.
+// Ranks of equal values follow a fixed scrambled order of their positions, so the result
+// depends on nothing but the values and their order in memory.
 void matchHistogram(float* values, std::size_t count, std::size_t stride,
                     const std::vector<float>& target);

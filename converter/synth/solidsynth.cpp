@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -14,6 +15,7 @@ constexpr int iterationsPerLevel[maxLevels] = {2, 3, 4}; // finest first
 constexpr int maxCandidates = 1 << 16;
 constexpr float weightExponent = 0.8f - 2.0f; // IRLS weights for an r = 0.8 norm
 constexpr float smallestDistance = 1.0f;
+constexpr std::uint32_t treeShare = 16; // one query in this many also asks the tree
 
 // One level of the pyramid: the solid's side, and the exemplars at its scale.
 struct Level {
@@ -37,6 +39,13 @@ struct Match {
     std::int32_t centre;
     float weight;
     float distance;
+};
+
+// The matches of one step, which the next starts from.
+struct Matches {
+    QueryGrid grid;
+    std::vector<Match> at;
+    int widths[3] = {0, 0, 0}; // the exemplars' whose pixels the centres count
 };
 
 unsigned threadCount(const SynthSettings& settings) {
@@ -155,27 +164,108 @@ Solid upsample(const Solid& coarse, int n) {
     return fine;
 }
 
-Match searchOne(const Level& level, const Solid& solid, const QueryGrid& grid, std::size_t q) {
+// Where query q lies: its slice's normal and its centre.
+int queryCentre(const QueryGrid& grid, std::size_t q, int centre[3]) {
     const int normal = int(q / grid.perNormal());
     const std::size_t rest = q % grid.perNormal();
     int u, v;
     planeAxes(normal, &u, &v);
-    int centre[3];
     centre[normal] = int(rest / (std::size_t(grid.half) * grid.half));
     centre[v] = 2 * int(rest / grid.half % grid.half);
     centre[u] = 2 * int(rest % grid.half);
-    float neighbourhood[patchValues];
+    return normal;
+}
+
+// Adds the candidate centred on pixel (x, y), if there is one, and those like it.
+void addCoherent(const PatchSearch& search, int x, int y, std::int32_t* out, int* count) {
+    const int height = int(search.candidateAt.size()) / search.width;
+    if (x < 0 || y < 0 || x >= search.width || y >= height)
+        return;
+    const std::int32_t index = search.candidateAt[std::size_t(y) * search.width + x];
+    if (index < 0)
+        return;
+    out[(*count)++] = index;
+    const std::int32_t* similar = &search.similar[std::size_t(index) * similarCount];
+    std::copy(similar, similar + similarCount, out + *count);
+    *count += similarCount;
+}
+
+// The candidates the neighbouring queries' last matches suggest, each shifted to this centre.
+int coherentCandidates(const PatchSearch& search, const Matches& last, int normal,
+                       const int centre[3], std::int32_t* out) {
+    int u, v;
+    planeAxes(normal, &u, &v);
+    const QueryGrid& grid = last.grid;
+    const int width = last.widths[normal];
+    int count = 0;
+    for (int b = -2; b <= 2; b += 2)
+        for (int a = -2; a <= 2; a += 2) {
+            const int cu = wrapIndex(centre[u] + a, grid.n), cv = wrapIndex(centre[v] + b, grid.n);
+            if (cu % 2 || cv % 2) // past an odd side's wrap
+                continue;
+            const std::int32_t at = last.at[grid.index(normal, centre[normal], cu, cv)].centre;
+            addCoherent(search, at % width - a, at / width + b, out, &count);
+        }
+    return count;
+}
+
+// The candidates the coarser level's matches around this centre suggest, brought to this
+// level's pixels (a coarse pixel averages two fine ones a side, and v runs against y).
+int upsampledCandidates(const PatchSearch& search, const Matches& coarse, int normal,
+                        const int centre[3], std::int32_t* out) {
+    int u, v;
+    planeAxes(normal, &u, &v);
+    const QueryGrid& grid = coarse.grid;
+    const int width = coarse.widths[normal];
+    const int pu = centre[u] / 2, pv = centre[v] / 2;
+    int count = 0;
+    for (int b = 0; b <= 2; b += 2)
+        for (int a = 0; a <= 2; a += 2) {
+            const int ou = pu - pu % 2 + a, ov = pv - pv % 2 + b; // unwrapped coarse centre
+            const int cu = wrapIndex(ou, grid.n), cv = wrapIndex(ov, grid.n);
+            if (cu % 2 || cv % 2)
+                continue;
+            const std::int32_t at =
+                coarse.at[grid.index(normal, centre[normal] / 2, cu, cv)].centre;
+            const int x = at % width + pu - ou, y = at / width - (pv - ov);
+            addCoherent(search, 2 * x + centre[u] % 2, 2 * y + 1 - centre[v] % 2, out, &count);
+        }
+    return count;
+}
+
+// The best of the candidates the last matches suggest, and for a share of the queries (all,
+// where there are no last matches) the tree's nearest as well: coherent copies keep the
+// averages sharp, and the tree's brings in what no neighbour has yet found.
+Match searchOne(const Level& level, const Solid& solid, const QueryGrid& grid, const Matches& last,
+                int step, std::size_t q) {
+    int centre[3];
+    const int normal = queryCentre(grid, q, centre);
+    const PatchSearch& search = level.searches[normal];
+    float neighbourhood[patchValues], projected[searchDimensions];
     solidNeighbourhood(solid, normal, centre, neighbourhood);
-    const PatchMatch match = nearestPatch(level.searches[normal], neighbourhood);
+    projectNeighbourhood(search, neighbourhood, projected);
+    std::int32_t candidates[9 * (1 + similarCount)];
+    const int count = last.at.empty() ? 0
+                      : last.grid.n == grid.n
+                          ? coherentCandidates(search, last, normal, centre, candidates)
+                          : upsampledCandidates(search, last, normal, centre, candidates);
+    PatchMatch match{0, std::numeric_limits<float>::max()};
+    if (count > 0)
+        match = nearestOf(search, projected, candidates, count);
+    if (count == 0 || hash32(hash32(std::uint32_t(step)) ^ std::uint32_t(q)) % treeShare == 0) {
+        const PatchMatch nearest = nearestProjected(search, projected);
+        if (nearest.distance < match.distance)
+            match = nearest;
+    }
     const float weight = std::pow(std::max(match.distance, smallestDistance), weightExponent);
     return {match.centre, weight, match.distance};
 }
 
-// Adds the matched pixels over one sample, from every neighbourhood that covers it, in a
-// fixed order.
-void gatherSample(const Level& level, const QueryGrid& grid, const std::vector<Match>& matches,
-                  const int p[3], float* out) {
-    double sum[3] = {0, 0, 0}, weights = 0;
+// Calls visit(match, pixel) with the matched pixel over one sample of every neighbourhood that
+// covers it, in a fixed order.
+template <class Visit>
+void visitCovers(const Level& level, const QueryGrid& grid, const std::vector<Match>& matches,
+                 const int p[3], const Visit& visit) {
     for (int normal = 0; normal < 3; ++normal) {
         int u, v;
         planeAxes(normal, &u, &v);
@@ -189,25 +279,48 @@ void gatherSample(const Level& level, const QueryGrid& grid, const std::vector<M
                 if (cu % 2)
                     continue;
                 const Match& m = matches[grid.index(normal, p[normal], cu, cv)];
-                const float* pixel = &exemplar.rgb[3 * (std::size_t(m.centre) +
-                                                        std::ptrdiff_t(dv) * exemplar.width + du)];
-                for (int c = 0; c < 3; ++c)
-                    sum[c] += double(m.weight) * pixel[c];
-                weights += m.weight;
+                visit(m, &exemplar.rgb[3 * (std::size_t(m.centre) +
+                                            std::ptrdiff_t(dv) * exemplar.width + du)]);
             }
         }
     }
+}
+
+// The sample as the weighted mean of the pixels over it.
+void averageSample(const Level& level, const QueryGrid& grid, const std::vector<Match>& matches,
+                   const int p[3], float* out) {
+    double sum[3] = {0, 0, 0}, weights = 0;
+    visitCovers(level, grid, matches, p, [&](const Match& m, const float* pixel) {
+        for (int c = 0; c < 3; ++c)
+            sum[c] += double(m.weight) * pixel[c];
+        weights += m.weight;
+    });
     for (int c = 0; c < 3; ++c)
         out[c] = float(sum[c] / weights);
 }
 
-// One step of the optimisation: match, average, match the histograms. The mean distance.
-double iterate(const Level& level, unsigned threads, Solid* solid) {
+// The sample as the pixel of the best match over it (the first of equals): at the finest
+// level a mean of pixels that disagree would blur what the exemplar draws sharp.
+void bestSample(const Level& level, const QueryGrid& grid, const std::vector<Match>& matches,
+                const int p[3], float* out) {
+    float best = -1;
+    visitCovers(level, grid, matches, p, [&](const Match& m, const float* pixel) {
+        if (m.weight > best) {
+            best = m.weight;
+            std::copy_n(pixel, 3, out);
+        }
+    });
+}
+
+// One step of the optimisation: match (from the last step's matches, at this level or the
+// coarser one), average, match the histograms. The mean distance.
+double iterate(const Level& level, unsigned threads, int step, bool finest, Matches* last,
+               Solid* solid) {
     const QueryGrid grid{solid->n, (solid->n + 1) / 2};
     std::vector<Match> matches(3 * grid.perNormal());
     inParts(threads, matches.size(), [&](std::size_t begin, std::size_t end) {
         for (std::size_t q = begin; q < end; ++q)
-            matches[q] = searchOne(level, *solid, grid, q);
+            matches[q] = searchOne(level, *solid, grid, *last, step, q);
     });
     const int n = solid->n;
     std::vector<float> next(solid->rgb.size());
@@ -215,7 +328,8 @@ double iterate(const Level& level, unsigned threads, Solid* solid) {
         for (std::size_t row = begin; row < end; ++row)
             for (int x = 0; x < n; ++x) {
                 const int p[3] = {x, int(row % n), int(row / n)};
-                gatherSample(level, grid, matches, p, &next[3 * (row * n + x)]);
+                float* out = &next[3 * (row * n + x)];
+                (finest ? bestSample : averageSample)(level, grid, matches, p, out);
             }
     });
     solid->rgb = std::move(next);
@@ -224,7 +338,12 @@ double iterate(const Level& level, unsigned threads, Solid* solid) {
     double distance = 0;
     for (const Match& m : matches)
         distance += m.distance;
-    return distance / double(matches.size()) / std::sqrt(double(patchValues));
+    const double mean = distance / double(matches.size()) / std::sqrt(double(patchValues));
+    last->grid = grid;
+    last->at = std::move(matches);
+    for (int a = 0; a < 3; ++a)
+        last->widths[a] = level.exemplars[a].width;
+    return mean;
 }
 } // namespace
 
@@ -239,12 +358,13 @@ SynthResult synthesizeSolid(const SynthSettings& settings) {
         total += iterationsPerLevel[l];
     SynthResult result;
     Solid solid;
+    Matches matches;
     for (int l = levels - 1; l >= 0; --l) {
         const int factor = 1 << l;
         const Level level = makeLevel(settings, (settings.n + factor - 1) / factor, factor);
         solid = solid.n == 0 ? randomSolid(level, settings.seed) : upsample(solid, level.n);
         for (int i = 0; i < iterationsPerLevel[l]; ++i) {
-            result.energy = iterate(level, threadCount(settings), &solid);
+            result.energy = iterate(level, threadCount(settings), done, l == 0, &matches, &solid);
             if (settings.progress)
                 settings.progress(++done, total);
         }
