@@ -308,7 +308,8 @@ TEST_F(StoresTest, PacksNestedKeysOverHttpAsFromTheFolder) {
 
 // A public Google Cloud Storage bucket (the server standing in for it through
 // STORAGE_EMULATOR_HOST) and a presigned URL pack as the folder does; a bucket that forbids, or a
-// query the server refuses, is refused in one line that shows no query.
+// query the server refuses, is refused in one line that shows no query; an S3 bucket in another
+// region is read there.
 TEST_F(StoresTest, PacksFromBucketsAndPresignedUrlsAsFromTheFolder) {
     const QString stores = scriptOutput("zarrfixtures.py");
     const StoreServer server(stores);
@@ -343,18 +344,8 @@ TEST_F(StoresTest, PacksFromBucketsAndPresignedUrlsAsFromTheFolder) {
         EXPECT_FALSE(QFileInfo::exists("out.vol"));
     }
     qunsetenv("STORAGE_EMULATOR_HOST");
-}
-
-// A bucket in another region than the one asked answers 301 naming its own: signed requests
-// move there once, and a server that names the region asked is refused, not asked forever.
-TEST_F(StoresTest, S3StoresMoveToTheirBucketsRegion) {
-    const QString stores = scriptOutput("zarrfixtures.py");
-    const StoreServer server(stores);
-    ASSERT_FALSE(server.root.empty());
-    ScratchDir scratch;
-    const QStringList pack = {"--size", "8", "-o", "out.vol"};
-    ASSERT_EQ(runTool(QStringList{"pack", stores + "/ome2.zarr"} + pack).status, 0);
-    const std::string expected = fileBytes("out.vol");
+    // A bucket in another region than the one asked answers 301 naming its own: signed requests
+    // move there once, and a server that names the region asked is refused, not asked forever.
     const char* const names[] = {"AWS_ENDPOINT_URL", "AWS_REGION", "AWS_ACCESS_KEY_ID",
                                  "AWS_SECRET_ACCESS_KEY"};
     const std::string values[] = {server.root, "us-east-1", "KEY", "se@cret"};
