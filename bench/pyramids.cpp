@@ -4,11 +4,13 @@
 #include "packplan.h"
 #include "slicestream.h"
 
-std::string packDropped(const QString& input, int size, double windowHi) {
+std::string packDropped(const QString& input, int size, double windowHi,
+                        const std::string& dataset) {
     PackSettings settings;
     settings.size = size;
     settings.pick.size = size;
-    settings.windowGiven = true;
+    settings.pick.dataset = dataset;
+    settings.windowGiven = windowHi >= 0;
     settings.windowLo = 0;
     settings.windowHi = windowHi;
     TypedSource source;

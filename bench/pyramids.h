@@ -20,6 +20,8 @@ inline std::uint16_t pyramidSample(int level, long long x, long long y, long lon
 }
 
 // Packs input as tessary-vol does with --size size --window 0,windowHi (one pass: no range to
-// measure), into a sink that drops the slices: writing and syncing the output is the same for
-// every input, and would hide the reading. Returns "" or the message.
-std::string packDropped(const QString& input, int size, double windowHi);
+// measure; a negative windowHi: no --window, so a range pass first) and --dataset when given,
+// into a sink that drops the slices: writing and syncing the output is the same for every input,
+// and would hide the reading. Returns "" or the message.
+std::string packDropped(const QString& input, int size, double windowHi,
+                        const std::string& dataset = std::string());
