@@ -44,7 +44,7 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick python3 valgrind openssl
     assimp-testmodels python3-nibabel python3-numpy python3-mrcfile
     python3-pydicom python3-pil python3-gdcm python-tables-data
-    libblosc-dev libzstd-dev liblz4-dev liblzma-dev libisal-dev nlohmann-json3-dev python3-zarr python3-numcodecs
+    libblosc-dev libzstd-dev liblz4-dev liblzma-dev libisal-dev libdeflate-dev nlohmann-json3-dev python3-zarr python3-numcodecs
     dpkg-dev file lintian desktop-file-utils groff-base appstream shared-mime-info
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile

@@ -1,8 +1,9 @@
-// Preloaded into the converter by hdf5_test: libhdf5's H5Fopen or H5Dread misbehaving as it may
-// on a damaged file. TESSARY_TEST_HDF5 is "WHERE:HOW", WHERE "open" or "read" (every call), or
-// "read2" (a process's second call and later), HOW "segv", "abort", "allocate" or "spin"; any
-// other call, and every call while it is unset, goes on to libhdf5 unchanged. "forbid:NAME"
-// aborts a process that opens any file whose path holds NAME instead.
+// Preloaded into the converter by hdf5_test: libhdf5's H5Fopen or its reads of samples (H5Dread,
+// H5Dread_chunk) misbehaving as they may on a damaged file. TESSARY_TEST_HDF5 is "WHERE:HOW",
+// WHERE "open" or "read" (every call), or "read2" (a process's second read and later), HOW "segv",
+// "abort", "allocate" or "spin"; any other call, and every call while it is unset, goes on to
+// libhdf5 unchanged. "forbid:NAME" aborts a process that opens any file whose path holds NAME
+// instead.
 
 #include <hdf5.h>
 
@@ -60,13 +61,24 @@ extern "C" hid_t H5Fopen(const char* name, unsigned flags, hid_t access) {
     return open(name, flags, access);
 }
 
+namespace {
+int reads = 0; // each child counts its own: the converter reads nothing itself
+} // namespace
+
 extern "C" herr_t H5Dread(hid_t dataset, hid_t memoryType, hid_t memorySpace, hid_t fileSpace,
                           hid_t transfer, void* samples) {
-    static int calls = 0; // each child counts its own: the converter reads nothing itself
-    misbehaveAt("read", ++calls);
+    misbehaveAt("read", ++reads);
     static const auto read =
         library<herr_t (*)(hid_t, hid_t, hid_t, hid_t, hid_t, void*)>("H5Dread");
     return read(dataset, memoryType, memorySpace, fileSpace, transfer, samples);
+}
+
+extern "C" herr_t H5Dread_chunk(hid_t dataset, hid_t transfer, const hsize_t* offset,
+                                uint32_t* filters, void* stored) {
+    misbehaveAt("read", ++reads);
+    static const auto read =
+        library<herr_t (*)(hid_t, hid_t, const hsize_t*, uint32_t*, void*)>("H5Dread_chunk");
+    return read(dataset, transfer, offset, filters, stored);
 }
 
 namespace {

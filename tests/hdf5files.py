@@ -131,6 +131,21 @@ with h5py.File(path("plain.h5"), "w") as f:
     # Chunks so small that libhdf5's own for each chunk a read touches outweighs the samples.
     f.create_dataset("tiny", data=rng.integers(0, 255, (2, 512, 256)).astype("u1"),
                      chunks=(2, 2, 2))
+    # The pipelines a reader meets: shuffled and deflated, checksummed, big-endian; chunks that
+    # overhang the shape, one never written (the fill value) and one stored unfiltered.
+    f.create_dataset("shuffled", data=rng.integers(0, 60000, (9, 10, 11)).astype("u2"),
+                     chunks=(4, 4, 4), shuffle=True, compression="gzip")
+    f.create_dataset("checksummed", data=rng.integers(0, 60000, (9, 10, 11)).astype("u2"),
+                     chunks=(4, 4, 4), shuffle=True, compression="gzip", fletcher32=True)
+    f.create_dataset("bigendian", data=rng.integers(0, 60000, (9, 10, 11)).astype(">u2"),
+                     chunks=(4, 4, 4), compression="gzip")
+    sparse = f.create_dataset("sparse", shape=(8, 8, 8), dtype="i2", chunks=(4, 4, 4),
+                              compression="gzip", fillvalue=-7)
+    sparse[:4] = rng.integers(-1000, 1000, (4, 8, 8))
+    raw = rng.integers(-1000, 1000, (4, 4, 4)).astype("i2")
+    sparse.id.write_direct_chunk((4, 4, 4), raw.tobytes(), filter_mask=1)
+    for name in ("shuffled", "checksummed", "bigendian", "sparse"):
+        expect("plain_" + name, [f[name][()].astype(f[name].dtype.newbyteorder("="))])
     expect("plain_tiny", [f["tiny"][()]])
     expect("plain_vol3", [f["vol3"][()]])
     expect("plain_channels", [f["group/channels"][0], f["group/channels"][1]])
@@ -366,6 +381,12 @@ with h5py.File(path("bombs.h5"), "w") as f:
     inflating = f.create_dataset("inflating", shape=(16, 16, 16), dtype="u1",
                                  chunks=(16, 16, 16), compression="gzip")
     inflating.id.write_direct_chunk((0, 0, 0), stream)
+    # Chunks of 4 kB whose streams are short enough to be stored, but inflate to 64 kB and to
+    # 100 bytes.
+    for name, decoded in (("overlong", 1 << 16), ("short", 100)):
+        chunk = f.create_dataset(name, shape=(16, 16, 16), dtype="u1", chunks=(16, 16, 16),
+                                 compression="gzip")
+        chunk.id.write_direct_chunk((0, 0, 0), zlib.compress(bytes(decoded)))
     f.create_dataset("hugechunks", shape=(8, 8, 8), maxshape=(None,) * 3, dtype="u1",
                      chunks=(2048, 2048, 512))
 

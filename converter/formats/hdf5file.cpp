@@ -2,6 +2,7 @@
 
 #include "allocator.h"
 #include "contained.h"
+#include "hdf5chunks.h"
 #include "messages.h"
 #include "resultbytes.h"
 #include "text.h"
@@ -468,6 +469,11 @@ std::string readBlock(hid_t file, const Hdf5Block& block, unsigned char* to) {
     if (size == 0 || !memoryType.ok() || !memorySpace.ok() ||
         H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
         return "can't read dataset " + block.dataset;
+    Id create(H5Dget_create_plist(dataset));
+    if (create.ok() && readsChunksDirectly(dataset, create, memoryType)) {
+        const std::string failure = readChunksDirectly(dataset, create, rank, start, count, to);
+        return failure.empty() ? failure : "can't read dataset " + block.dataset + ": " + failure;
+    }
     bool outOfRoom = false;
     if (readBounded(dataset, memoryType, memorySpace, space, to, &outOfRoom) < 0)
         return "can't read dataset " + block.dataset +
