@@ -1,5 +1,7 @@
 #include "hdf5bench.h"
 
+#include "inflatebench.h"
+
 #include "allocator.h"
 
 #include "formattable.h"
@@ -201,6 +203,7 @@ void benchmarkFinestLevel(const QString& path, int side) {
 } // namespace
 
 void benchmarkPyramidPacking(int side) {
+    benchmarkInflate();
     keepFreedMemory(); // as the converter runs, for the pack and the reading alone
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     QTemporaryDir scratch;

@@ -4,6 +4,7 @@
 
 #include <blosc.h>
 #include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <lz4.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -95,8 +96,10 @@ std::string decodeZstd(const unsigned char* in, std::size_t size, unsigned char*
     return std::string();
 }
 
-std::string decodeDeflate(const unsigned char* in, std::size_t size, unsigned char* out,
-                          std::size_t expected, bool gzip) {
+// zlib's inflate, which tells a stream cut short from a damaged one, and says by how much a
+// chunk's size is off.
+std::string inflateWithZlib(const unsigned char* in, std::size_t size, unsigned char* out,
+                            std::size_t expected, bool gzip) {
     z_stream stream{};
     if (inflateInit2(&stream, gzip ? 15 + 16 : 15) != Z_OK)
         return "out of memory";
@@ -131,6 +134,19 @@ std::string decodeDeflate(const unsigned char* in, std::size_t size, unsigned ch
         failure = std::string("bad ") + name + " data";
     inflateEnd(&stream);
     return failure;
+}
+
+// A chunk ISA-L takes whole needs nothing else; for one it does not, zlib inflates it again for
+// the reason.
+std::string decodeDeflate(const unsigned char* in, std::size_t size, unsigned char* out,
+                          std::size_t expected, bool gzip) {
+    std::size_t got = 0;
+    const Inflated result = inflateWhole(in, size, out, expected, gzip, &got);
+    if (result == Inflated::Whole && got == expected)
+        return std::string();
+    if (result == Inflated::Whole)
+        return sizeMismatch(got, expected, false);
+    return inflateWithZlib(in, size, out, expected, gzip);
 }
 
 std::string decodeLz4(const unsigned char* in, std::size_t size, unsigned char* out,
@@ -186,6 +202,26 @@ std::string decodeChunk(ChunkCodec codec, const unsigned char* in, std::size_t s
         return decodeLz4(in, size, out, expected);
     }
     return "unknown codec";
+}
+
+Inflated inflateWhole(const unsigned char* in, std::size_t size, unsigned char* out,
+                      std::size_t room, bool gzip, std::size_t* got) {
+    *got = 0;
+    // ISA-L counts in 32 bits; a larger chunk is refused before it is decoded.
+    if (size > UINT32_MAX || room > UINT32_MAX)
+        return Inflated::Damaged;
+    inflate_state state;
+    isal_inflate_init(&state);
+    state.next_in = const_cast<unsigned char*>(in);
+    state.avail_in = std::uint32_t(size);
+    state.next_out = out;
+    state.avail_out = std::uint32_t(room);
+    state.crc_flag = gzip ? ISAL_GZIP : ISAL_ZLIB;
+    const int result = isal_inflate_stateless(&state);
+    *got = state.total_out;
+    return result == ISAL_DECOMP_OK      ? Inflated::Whole
+           : result == ISAL_OUT_OVERFLOW ? Inflated::Overflow
+                                         : Inflated::Damaged;
 }
 
 std::uint64_t encodedChunkBound(std::uint64_t raw) {

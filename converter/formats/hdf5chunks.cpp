@@ -1,6 +1,6 @@
 #include "hdf5chunks.h"
 
-#include <libdeflate.h>
+#include "chunkcodecs.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -62,8 +62,6 @@ void unshuffle(const unsigned char* in, std::size_t n, std::size_t size, unsigne
 struct Buffers {
     std::vector<unsigned char> stored, inflated, unshuffled;
     std::vector<unsigned char> filled; // a chunk of the fill value, once one is needed
-    std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater{
-        libdeflate_alloc_decompressor(), libdeflate_free_decompressor};
 };
 
 // Undoes the filters of a chunk's stored bytes, as *data and *bytes, those the mask skipped
@@ -79,16 +77,12 @@ std::string undoFilters(const Filters& filters, std::uint32_t mask, std::size_t 
             *data = buffers->unshuffled.data();
             continue;
         }
-        // One byte of room past the chunk's size tells a chunk that inflates on from one that
-        // fits.
-        buffers->inflated.resize(chunkBytes + 1);
-        std::size_t used = 0;
-        const libdeflate_result result =
-            libdeflate_zlib_decompress_ex(buffers->inflater.get(), *data, *bytes,
-                                          buffers->inflated.data(), chunkBytes + 1, &used, bytes);
-        if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
+        buffers->inflated.resize(chunkBytes);
+        const Inflated result =
+            inflateWhole(*data, *bytes, buffers->inflated.data(), chunkBytes, false, bytes);
+        if (result == Inflated::Overflow)
             return "a chunk inflates past its size";
-        if (result != LIBDEFLATE_SUCCESS)
+        if (result != Inflated::Whole)
             return "its data is damaged";
         *data = buffers->inflated.data();
     }
@@ -207,7 +201,7 @@ std::string readChunksDirectly(hid_t dataset, hid_t create, int rank, const hsiz
         origin[k] = first[k] * layout.chunk[k];
     }
     Buffers buffers;
-    std::string failure = buffers.inflater ? std::string() : "out of memory";
+    std::string failure;
     for (int k = 0; failure.empty() && k >= 0;) {
         failure = readChunk(dataset, create, type, layout, filters, origin, &buffers, to);
         // The next chunk, the last axis fastest.

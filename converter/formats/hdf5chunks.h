@@ -1,7 +1,7 @@
 #pragma once
 
 // A block of a chunked dataset read chunk by chunk, the chunks' stored bytes taken through
-// H5Dread_chunk and undone here: libdeflate inflates about twice as fast as the zlib libhdf5
+// H5Dread_chunk and undone here: ISA-L inflates more than twice as fast as the zlib libhdf5
 // calls, and each chunk is held to the size it must decode to. libhdf5 checks no size: a chunk
 // that inflates short leaves the rest of its buffer as the heap had it, and one that inflates on
 // grows its buffer for as long as the stream goes. Runs in the contained child, as every call
