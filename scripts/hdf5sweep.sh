@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Packs every HDF5 file of PyTables' test files (Debian's python-tables-data) with tessary-vol:
+# Packs every HDF5 file of PyTables' test files (Debian's python-tables-data) and of HyperSpy's
+# (EMD, NeXus and HyperSpy's own, unpacked from python3-hyperspy by scripts/setup.sh) with
+# tessary-vol:
 # each 3-D or 4-D numeric dataset must pack to the samples h5py reads; every other dataset, and
 # each file without --dataset (none has a layout the converter knows), must be refused in one
 # line naming the file. Fails on any other outcome, a crash, a hang or text on standard error.
@@ -15,4 +17,10 @@ if [ ! -d "$data" ] || ! /usr/bin/python3 -c 'import h5py' 2>/dev/null; then
 fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-find "$data" -type f -name '*.h5' | sort | /usr/bin/python3 "$here/hdf5sweep.py" "$tool" "$scratch"
+hyperspy=${TESSARY_TEST_DEBS:-/opt/tessary-test/debs}/python3-hyperspy
+[ -d "$hyperspy" ] || echo "HyperSpy's files are not unpacked (scripts/setup.sh): PyTables' alone"
+{
+    find "$data" -type f -name '*.h5'
+    [ ! -d "$hyperspy" ] || find "$hyperspy" -type f \( -name '*.h5' -o -name '*.hdf5' -o \
+        -name '*.hspy' -o -name '*.emd' -o -name '*.nxs' \)
+} | sort | /usr/bin/python3 "$here/hdf5sweep.py" "$tool" "$scratch"

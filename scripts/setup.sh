@@ -85,6 +85,22 @@ if ! grep -qs "\"version\": \"$ngff_zarr\"" \
         "@fideus-labs/ngff-zarr@$ngff_zarr" >/dev/null ||
         echo "Could not install @fideus-labs/ngff-zarr: the ngff-zarr sweep will be skipped"
 fi
+# HyperSpy's test and example files (EMD from FEI's Velox, NeXus from Diamond, HyperSpy's own
+# HDF5), which scripts/hdf5sweep.sh packs: the package unpacked, not installed, since nothing
+# of it runs here. Without the archive the sweep packs PyTables' files alone.
+hyperspy=${TESSARY_TEST_DEBS:-/opt/tessary-test/debs}/python3-hyperspy
+if [ ! -d "$hyperspy/usr" ]; then
+    echo "Unpacking python3-hyperspy's files into $hyperspy"
+    download=$(mktemp -d)
+    chmod 755 "$download" # apt's download user writes into it
+    if (cd "$download" && apt-get download -qq python3-hyperspy 2>/dev/null) &&
+        $sudo mkdir -p "$hyperspy" && $sudo dpkg -x "$download"/python3-hyperspy_*.deb "$hyperspy"; then
+        :
+    else
+        echo "Could not fetch python3-hyperspy: the HDF5 sweep packs PyTables' files alone"
+    fi
+    rm -rf "$download"
+fi
 # s3rver, pinned, into a prefix of its own outside the checkout: the tests look for it there.
 s3rver=/opt/tessary-test/s3rver
 if [ ! -f "$s3rver/node_modules/s3rver/package.json" ]; then
