@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <string>
 
@@ -59,6 +60,9 @@ bool answer(int connection, const std::string& folder, const std::string& target
 
 LoopbackFileServer::LoopbackFileServer(const QString& folder, int delayMilliseconds)
     : folder_(QFile::encodeName(folder).toStdString()), delayMilliseconds_(delayMilliseconds) {
+    // A client may close a connection before an answer is sent whole (sendfile has no
+    // MSG_NOSIGNAL): the write fails, rather than the signal ending the whole bench.
+    std::signal(SIGPIPE, SIG_IGN);
     listening_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
