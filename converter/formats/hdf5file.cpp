@@ -7,7 +7,9 @@
 #include "resultbytes.h"
 #include "text.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 #include <hdf5.h>
 
@@ -21,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -38,7 +41,7 @@ const int maxRank = 32;
 // CPU seconds a child may take: reading samples may inflate gigabytes, but the list of objects
 // is metadata alone, and a damaged file can send libhdf5 round its metadata cache for ever.
 const int readSeconds = 300;
-const int listSeconds = 20;
+const int listSeconds = 5;
 // A chunk is decoded whole, so one of more bytes is refused, as the Zarr reader refuses one.
 const std::uint64_t maxChunkBytes = std::uint64_t(1) << 30;
 // Address space a read of a chunked dataset may take beyond a few of its chunks: libhdf5's own
@@ -573,16 +576,35 @@ std::uint64_t hdf5BlockBytes(const Hdf5Block& block, std::uint64_t limit) {
 }
 
 std::string listHdf5(const QString& path, Hdf5Contents* contents) {
+    // The last file listed, by its identity, and what its list gave: a command may ask for a
+    // file's list more than once (info describes it, then opens it), and the list of a hostile
+    // file takes the child's whole time.
+    static std::mutex lastMutex;
+    static std::string lastIdentity, lastFailure;
+    static Hdf5Contents last;
+    const QFileInfo file(path);
+    const std::string identity = QFile::encodeName(file.absoluteFilePath()).toStdString() + "\n" +
+                                 std::to_string(file.size()) + "\n" +
+                                 std::to_string(file.lastModified().toMSecsSinceEpoch());
+    {
+        const std::lock_guard<std::mutex> lock(lastMutex);
+        if (identity == lastIdentity) {
+            *contents = last;
+            return lastFailure;
+        }
+    }
     std::vector<unsigned char> bytes;
-    const std::string failure = onOpenFile(
+    std::string failure = onOpenFile(
         path, listSeconds,
         [](hid_t file, std::vector<unsigned char>* out) { return listOpenHdf5(file, out); },
         &bytes);
-    if (!failure.empty())
-        return failure;
-    if (!decodeHdf5Contents(bytes, contents))
-        return "malformed HDF5 data: the list of its objects is damaged";
-    return std::string();
+    if (failure.empty() && !decodeHdf5Contents(bytes, contents))
+        failure = "malformed HDF5 data: the list of its objects is damaged";
+    const std::lock_guard<std::mutex> lock(lastMutex);
+    lastIdentity = identity;
+    lastFailure = failure;
+    last = *contents;
+    return failure;
 }
 
 SharedSamples::~SharedSamples() {
