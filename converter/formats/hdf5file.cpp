@@ -7,9 +7,7 @@
 #include "resultbytes.h"
 #include "text.h"
 
-#include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 
 #include <hdf5.h>
 
@@ -23,7 +21,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 namespace {
@@ -576,35 +573,16 @@ std::uint64_t hdf5BlockBytes(const Hdf5Block& block, std::uint64_t limit) {
 }
 
 std::string listHdf5(const QString& path, Hdf5Contents* contents) {
-    // The last file listed, by its identity, and what its list gave: a command may ask for a
-    // file's list more than once (info describes it, then opens it), and the list of a hostile
-    // file takes the child's whole time.
-    static std::mutex lastMutex;
-    static std::string lastIdentity, lastFailure;
-    static Hdf5Contents last;
-    const QFileInfo file(path);
-    const std::string identity = QFile::encodeName(file.absoluteFilePath()).toStdString() + "\n" +
-                                 std::to_string(file.size()) + "\n" +
-                                 std::to_string(file.lastModified().toMSecsSinceEpoch());
-    {
-        const std::lock_guard<std::mutex> lock(lastMutex);
-        if (identity == lastIdentity) {
-            *contents = last;
-            return lastFailure;
-        }
-    }
     std::vector<unsigned char> bytes;
-    std::string failure = onOpenFile(
+    const std::string failure = onOpenFile(
         path, listSeconds,
         [](hid_t file, std::vector<unsigned char>* out) { return listOpenHdf5(file, out); },
         &bytes);
-    if (failure.empty() && !decodeHdf5Contents(bytes, contents))
-        failure = "malformed HDF5 data: the list of its objects is damaged";
-    const std::lock_guard<std::mutex> lock(lastMutex);
-    lastIdentity = identity;
-    lastFailure = failure;
-    last = *contents;
-    return failure;
+    if (!failure.empty())
+        return failure;
+    if (!decodeHdf5Contents(bytes, contents))
+        return "malformed HDF5 data: the list of its objects is damaged";
+    return std::string();
 }
 
 SharedSamples::~SharedSamples() {
