@@ -39,6 +39,12 @@ appstreamcli validate --no-net /usr/share/metainfo/io.github.tessary.Tessary.met
 # The package's triggers brought its MIME types into the shared database.
 grep -qx application/x-tessary-volume /usr/share/mime/types || fail "no MIME type for .vol"
 [ -s /usr/share/bash-completion/completions/tessary ] || fail "no completion for tessary"
+# A file manager's "Open with": the desktop's default for a volume and for a NIfTI file, for a
+# user who has chosen none.
+for type in application/x-tessary-volume application/x-nifti; do
+    chosen=$(env -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$scratch" xdg-mime query default "$type")
+    [ "$chosen" = tessary.desktop ] || fail "xdg-mime's default for $type is '$chosen'"
+done
 # From the package itself: some systems leave manual pages out when they install one.
 dpkg-deb -x "$deb" "$scratch/unpacked"
 for page in tessary tessary-vol; do

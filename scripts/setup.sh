@@ -11,7 +11,8 @@ set -euo pipefail
 # valgrind runs the memory check (scripts/memcheck.sh).
 # dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file make the Debian package with CPack;
 # lintian, desktop-file-utils and groff check it (scripts/package.sh, scripts/packagecheck.sh);
-# appstream and shared-mime-info check its AppStream metadata and MIME types (desktop_e2e_test).
+# appstream and shared-mime-info check its AppStream metadata and MIME types (desktop_e2e_test);
+# xdg-utils asks the desktop which application opens a volume (scripts/packagecheck.sh).
 # libhdf5 reads HDF5 inputs; python3-h5py writes the files hdf5_test reads.
 # python3-nibabel decodes the NIfTI files (its own test data) that scripts/niftisweep.sh packs,
 # and its MINC2 test files, which scripts/mincsweep.sh packs. It and python3-mrcfile write and
@@ -45,7 +46,7 @@ packages=(
     assimp-testmodels python3-nibabel python3-numpy python3-mrcfile
     python3-pydicom python3-pil python3-gdcm python-tables-data
     libblosc-dev libzstd-dev liblz4-dev liblzma-dev libisal-dev libdeflate-dev nlohmann-json3-dev python3-zarr python3-numcodecs
-    dpkg-dev file lintian desktop-file-utils groff-base appstream shared-mime-info
+    dpkg-dev file lintian desktop-file-utils groff-base appstream shared-mime-info xdg-utils
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile
     libcfitsio-dev python3-astropy python3-vtk9
