@@ -1,5 +1,7 @@
 #include "packbench.h"
 
+#include "formatinputs.h"
+
 #include "memory.h"
 
 #include "formattable.h"
@@ -463,7 +465,7 @@ int readAlone(const char* kind, const char* path) {
         return readDicomAlone(QFile::decodeName(path)) ? 0 : 1;
     if (what == "nifti")
         return readNiftiAlone(QFile::decodeName(path)) ? 0 : 1;
-    return 2;
+    return readFormatAlone(what, QFile::decodeName(path));
 }
 
 // What inflating costs a pack (the .nii.gz's pack less the plain .nii's) against zlib inflating
@@ -512,6 +514,20 @@ void benchmarkTypedPacking(int width, int height, int depth) {
         {"  with --window", pack(nifti, {"--window", "-1000,2000"}), inflate, 1.15, {}, {}},
         {"  with --size 256", pack(nifti, {"--size", "256"}), inflate, 1.6, {}, {}},
         {".nii, the same samples", pack(plain, {}), inflate, 0, {}, {}}};
+    // The formats of a reference library or a plain layout, each against its reference read.
+    const std::pair<const char*, const char*> formats[] = {{"mrc", "MRC: range"},
+                                                           {"nrrd", "NRRD gzip: range"},
+                                                           {"mgz", "MGH .mgz: range"},
+                                                           {"fits", "FITS: range"}};
+    for (const auto& [kind, name] : formats) {
+        const QString input = dir.filePath(QString("ct.") + kind);
+        rows.push_back({name,
+                        pack(input, {}),
+                        {self, "--read-alone", kind, input.toStdString()},
+                        1.5,
+                        {},
+                        {}});
+    }
     const std::string dcm2niix = QStandardPaths::findExecutable("dcm2niix").toStdString();
     if (!dcm2niix.empty()) {
         dir.mkdir("nii");
@@ -525,16 +541,19 @@ void benchmarkTypedPacking(int width, int height, int depth) {
     }
     std::printf(
         "\nPacking a %d x %d x %d int16 volume as a DICOM series of %d files (GDCM) and as a "
-        "NIfTI-1 .nii.gz (nifti_clib), each written here, with --crop to the cube: whole "
-        "tessary-vol processes against a process that reads the same input alone (a GDCM "
-        "read loop over the files; one inflate), or against dcm2niix\n",
+        "NIfTI-1 .nii.gz (nifti_clib), and as MRC, NRRD (gzip), MGH .mgz and FITS, each "
+        "written here, with --crop to the cube: whole tessary-vol processes against a process "
+        "that reads the same input alone (a GDCM read loop over the files; one inflate; a plain "
+        "read of the MRC file, as mrcfile's; teem's nrrdLoad; the .mgz's gzip stream, as "
+        "nibabel's; cfitsio slice by slice), or against dcm2niix\n",
         width, height, depth, depth);
     std::string failure;
     if (!writeDicomSeries(dicom, width, height, depth) ||
         !writeDicomSeries(rle, width, height, depth, gdcm::TransferSyntax::RLELossless) ||
         !writeDicomSeries(jpeg2000, width, height, depth, gdcm::TransferSyntax::JPEG2000Lossless) ||
         !writeNiftiVolume(nifti, width, height, depth) ||
-        !writeNiftiVolume(plain, width, height, depth))
+        !writeNiftiVolume(plain, width, height, depth) ||
+        !writeFormatInputs(dir.path(), "ct", width, height, depth, ctSamples(width, height, depth)))
         failure = "can't write the inputs";
     sync(); // the inputs' write-back done, not running beside the processes timed
     std::printf("%-28s %5s %9s %9s %7s %8s %9s %9s\n", "stage", "runs", "seconds", "alone", "ratio",
