@@ -39,7 +39,14 @@ with h5py.File(os.path.join(folder, "plain.h5"), "w", libver="latest") as f:
                      .reshape(2, 3, 3, 3), chunks=(1, 3, 3, 3), compression="gzip")
     f["data"].attrs["element_size_um"] = np.array([2.0, 1.0, 1.0])
 
-# Datasets the reader refuses before it reads a sample: kept in other files (external storage,
+# Chunks read as stored: shuffled and deflated, one never written and one stored unfiltered.
+with h5py.File(os.path.join(folder, "shuffled.h5"), "w", libver="latest") as f:
+    data = f.create_dataset("data", shape=(4, 4, 4), dtype="u2", chunks=(2, 2, 2), shuffle=True,
+                            compression="gzip", fillvalue=7)
+    data[:2] = np.arange(32, dtype="u2").reshape(2, 4, 4)
+    data.id.write_direct_chunk((2, 2, 2), np.arange(8, dtype="u2").tobytes(), filter_mask=3)
+
+ kept in other files (external storage,
 # a virtual dataset), compact, and compressed with a filter libhdf5 lacks (h5py's LZF).
 samples = np.arange(27, dtype="u1").reshape(3, 3, 3)
 with h5py.File(os.path.join(folder, "external.h5"), "w", libver="latest") as f:
