@@ -2,7 +2,6 @@
 
 #include "progress.h"
 #include "storedsamples.h"
-#include "systemmemory.h"
 #include "text.h"
 #include "tasks.h"
 
@@ -18,7 +17,6 @@
 #include <deque>
 #include <limits>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include <fcntl.h>
@@ -90,36 +88,21 @@ template <typename U> SampleMapper tableMapper(std::shared_ptr<std::vector<unsig
     };
 }
 
-// Slices kept while a pass reads them, for a second pass to read back instead of the input: in
-// memory where they take a small share of what is available, otherwise in an unlinked temporary
-// file. In memory they cost no disk: a temporary file's pages are written back as they are kept,
-// beside the output's own writes.
+// Slices kept in an unlinked temporary file while a pass reads them, for a second pass to read
+// back instead of the input.
 class KeptSlices {
 public:
     KeptSlices(int fd, std::uint64_t sliceBytes) : fd(fd), sliceBytes(sliceBytes) {}
-    KeptSlices(std::unique_ptr<unsigned char[]> memory, std::uint64_t sliceBytes)
-        : memory(std::move(memory)), sliceBytes(sliceBytes) {}
-    ~KeptSlices() {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    ~KeptSlices() { ::close(fd); }
     KeptSlices(const KeptSlices&) = delete;
     KeptSlices& operator=(const KeptSlices&) = delete;
 
-    // Null where neither memory (inMemory bytes at most) nor a file there can take them (a
-    // file: half its space at most).
-    static std::shared_ptr<KeptSlices> make(std::uint64_t sliceBytes, int depth,
-                                            std::int64_t inMemory) {
-        const std::uint64_t bytes = sliceBytes * std::uint64_t(depth);
-        if (inMemory > 0 && bytes <= std::uint64_t(inMemory)) {
-            std::unique_ptr<unsigned char[]> memory(new (std::nothrow) unsigned char[bytes]);
-            if (memory)
-                return std::make_shared<KeptSlices>(std::move(memory), sliceBytes);
-        }
+    // Null where no file can be made there, or the slices would take more than half its space.
+    static std::shared_ptr<KeptSlices> make(std::uint64_t sliceBytes, int depth) {
         const QByteArray folder = QFile::encodeName(QDir::tempPath());
         struct statvfs space;
         if (statvfs(folder.constData(), &space) != 0 ||
-            bytes > std::uint64_t(space.f_bavail) * space.f_frsize / 2)
+            sliceBytes * std::uint64_t(depth) > std::uint64_t(space.f_bavail) * space.f_frsize / 2)
             return nullptr;
         const int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         return fd < 0 ? nullptr : std::make_shared<KeptSlices>(fd, sliceBytes);
@@ -135,13 +118,6 @@ public:
 private:
     bool transfer(int z, unsigned char* bytes, bool writing) const {
         const off_t at = off_t(z) * off_t(sliceBytes);
-        if (memory) {
-            if (writing)
-                std::memcpy(memory.get() + at, bytes, sliceBytes);
-            else
-                std::memcpy(bytes, memory.get() + at, sliceBytes);
-            return true;
-        }
         for (std::uint64_t done = 0; done < sliceBytes;) {
             const ssize_t n = writing
                                   ? ::pwrite(fd, bytes + done, sliceBytes - done, at + off_t(done))
@@ -153,8 +129,7 @@ private:
         return true;
     }
 
-    int fd = -1;
-    std::unique_ptr<unsigned char[]> memory;
+    int fd;
     std::uint64_t sliceBytes;
 };
 
@@ -374,7 +349,7 @@ bool mapsStored(const TypedSource& source) {
 }
 
 std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo, double* hi,
-                        TypedSource* replay, std::int64_t keepInMemory) {
+                        TypedSource* replay) {
     *lo = *hi = 0;
     if (replay)
         *replay = source;
@@ -387,10 +362,7 @@ std::string sampleRange(const TypedSource& source, const ChannelMap& map, double
                               std::size_t(info.channels) *
                               sampleTypeBytes(asStored ? source.stored->type : info.type);
     std::shared_ptr<KeptSlices> kept =
-        replay && source.costlyReads
-            ? KeptSlices::make(bytes, info.depth,
-                               keepInMemory < 0 ? availableMemory() / 4 : keepInMemory)
-            : nullptr;
+        replay && source.costlyReads ? KeptSlices::make(bytes, info.depth) : nullptr;
     const std::string failure = asStored ? storedRange(source, used, &kept, lo, hi)
                                          : typedRange(source, used, &kept, lo, hi);
     if (failure.empty() && kept)

@@ -51,12 +51,10 @@ std::vector<int> usedChannels(const ChannelMap& map);
 // left out (0 and 0 when there is no other value). When replay is given, it becomes a source of
 // the same samples: for a source of costly reads, one that reads them back from an unlinked
 // temporary file the pass wrote them to, so that a second pass reads no input again (the source
-// itself where they would take more than half the free space there). They are kept in memory
-// instead where they take at most keepInMemory bytes (negative: a quarter of the memory
-// available). Returns "" or the reader's message.
+// itself where they would take more than half the free space there). Returns "" or the reader's
+// message.
 [[nodiscard]] std::string sampleRange(const TypedSource& source, const ChannelMap& map, double* lo,
-                                      double* hi, TypedSource* replay = nullptr,
-                                      std::int64_t keepInMemory = -1);
+                                      double* hi, TypedSource* replay = nullptr);
 
 // Maps n samples of channel `channel` of `channels` interleaved ones through a window into every
 // third byte of out (out[0], out[3], ...), or with grey into all three bytes of each pixel.
