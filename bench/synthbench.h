@@ -1,7 +1,8 @@
 #pragma once
 
-// tessary-bench --synth: solid synthesis of 128^3 from GIMP's patterns, with its time, peak
-// memory and final matching energy.
+// tessary-bench --synth: solid synthesis of 128^3 from GIMP's patterns (stochastic and
+// structured, grey and colour, one through JPEG), with each one's time, peak memory, matching
+// energy and quality figures.
 
 // Prints the rows; false when no pattern was found.
 bool benchSynth();
