@@ -37,6 +37,10 @@ const PatternCase patterns[] = {
     {"Legacy/sm_squares.pat", Passage::asIs}};
 constexpr int side = 128;
 constexpr double timeTarget = 10.0;
+// The large row: one pattern at 256^3, timed and weighed alone.
+const char largePattern[] = "Stone/pink_marble.pat";
+constexpr int largeSide = 256;
+constexpr double largeTimeTarget = 90.0, largeMbTarget = 2048.0;
 constexpr double mbTarget = 512.0;
 constexpr int jpegQuality = 85;
 // The quality targets: each measure at most this, along every axis (synthquality.h).
@@ -163,6 +167,16 @@ void benchPattern(const PatternCase& pattern) {
     printQuality(exemplar, run.result);
 }
 
+// The time and peak of the large solid, as ratios of their targets.
+void benchLarge() {
+    Picture exemplar;
+    if (!loadCase({largePattern, Passage::asIs}, &exemplar))
+        return;
+    const Run run = timedSynthesis(exemplar, largeSide);
+    std::printf("  %-28s %d^3 %6.1f s (%.2f of the target)  %7.1f MB (%.2f of the target)\n",
+                qPrintable(QFileInfo(largePattern).fileName()), largeSide, run.seconds,
+                run.seconds / largeTimeTarget, run.mb, run.mb / largeMbTarget);
+}
 } // namespace
 
 bool benchSynth() {
@@ -186,6 +200,12 @@ bool benchSynth() {
     if (!any) {
         std::printf("  no patterns in %s (Debian's gimp-data)\n", patternFolder);
         return false;
+    }
+    // TESSARY_SYNTH_LARGE=0 leaves out the large row while tuning.
+    if (qEnvironmentVariable("TESSARY_SYNTH_LARGE") != "0") {
+        std::printf("\nSynthesis of %d^3 (target: %.0f s, %.0f MB at the peak)\n", largeSide,
+                    largeTimeTarget, largeMbTarget);
+        benchLarge();
     }
     return true;
 }
