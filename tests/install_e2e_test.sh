@@ -68,7 +68,7 @@ notice="tessary: making the working folder $folder; your own volumes go into its
 [ "$out" = "$(printf '%s\n' "$notice" "$folder" -platform offscreen)" ] ||
     fail "the first start's output: $out"
 [ ! -s "$work/err" ] || fail "the first start said: $(cat "$work/err")"
-for name in axes marble wood granite cells; do
+for name in axes marble wood granite cells terrazzo; do
     [ -s "$folder/input/$name.vol" ] && [ -s "$folder/input/$name.png" ] || fail "no $name"
 done
 same "$source/input/bunny.dat" "$folder/input/bunny.dat"

@@ -1,5 +1,6 @@
 #include "demovolumes.h"
 
+#include "terrazzo.h"
 #include "hash.h"
 #include "output.h"
 #include "pictures.h"
@@ -376,20 +377,41 @@ Volume makeCells(int n) {
     return vol;
 }
 
+// Synthesised from a picture of terrazzo, which is its reference picture, as synth's are.
+constexpr int terrazzoPictureSide = 128;
+
+Volume makeTerrazzo(int n) {
+    Volume vol(n);
+    vol.rgb = synthesizedTerrazzo(n, terrazzoPictureSide);
+    return vol;
+}
+
+QImage terrazzoReference(const Volume&, int side) {
+    return terrazzoPicture(side);
+}
+
 // ---------------------------------------------------------------------------------------
 // Output
+
+QImage sliceReference(const Volume& vol, int side) {
+    return slicePicture(vol.rgb.data(), vol.n, side);
+}
 
 struct Recipe {
     const char* name;
     int n;
-    int pictureSide; // the reference picture shows slice z = 0 at this size
+    int pictureSide;
     Volume (*make)(int);
+    QImage (*picture)(const Volume&, int side) = sliceReference; // slice z = 0 unless told
 };
 
 const Recipe recipes[] = {
-    {"axes", 32, 32, makeAxes},     {"marble", 128, 128, makeMarble},
-    {"wood", 64, 128, makeWood},    {"granite", 45, 128, makeGranite},
+    {"axes", 32, 32, makeAxes},
+    {"marble", 128, 128, makeMarble},
+    {"wood", 64, 128, makeWood},
+    {"granite", 45, 128, makeGranite},
     {"cells", 256, 128, makeCells},
+    {"terrazzo", 128, terrazzoPictureSide, makeTerrazzo, terrazzoReference},
 };
 
 // The volume through the same sink pack uses, then its reference picture.
@@ -410,11 +432,22 @@ std::string writeSample(const Recipe& recipe, const Volume& vol, const QString& 
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    slicePicture(vol.rgb.data(), vol.n, recipe.pictureSide).save(&buffer, "PNG");
+    recipe.picture(vol, recipe.pictureSide).save(&buffer, "PNG");
     return saveWholeFile(picturePath, png.constData(), png.size());
 }
 
 } // namespace
+
+std::string sampleList() {
+    std::string list;
+    for (const Recipe& recipe : recipes) {
+        if (!list.empty())
+            list += &recipe == std::end(recipes) - 1 ? " and " : ", ";
+        list += recipe.name + std::string(" (") + (list.empty() ? "N = " : "") +
+                std::to_string(recipe.n) + ")";
+    }
+    return list;
+}
 
 std::string writeSamples(const QString& folder, bool force) {
     if (!QDir().mkpath(folder))

@@ -1,13 +1,16 @@
 #pragma once
 
-// The bundled sample volumes: axes (N = 32, colour = position, for checking orientation),
-// marble (128), wood (64), granite (45) and cells (256), each with a reference picture of its
-// slice z = 0. All noise comes from a fixed-seed integer hash, so every run writes the same
-// bytes.
+// The bundled sample volumes (their table is in demovolumes.cpp; axes' colour is its position,
+// for checking orientation), each with a reference picture: its slice z = 0, or for the one
+// synthesised, the picture it was synthesised from. All noise comes from a fixed-seed integer
+// hash, so every run writes the same bytes.
 
 #include <QString>
 
 #include <string>
+
+// The samples and their sides, as "axes (N = 32), marble (128), ... and terrazzo (128)".
+std::string sampleList();
 
 // Writes each sample's .vol and .png into folder (made if missing). A sample whose two files
 // both exist is kept unless force. Prints a line per file written; returns "" or the message.

@@ -6,11 +6,14 @@
 #include "demovolumes.h"
 
 namespace {
-const char help[] = R"(usage: tessary-vol samples [FOLDER] [--force]
-Writes the bundled sample volumes and their reference pictures into FOLDER (default: input):
-axes (N = 32), marble (128), wood (64), granite (45) and cells (256). The same bytes every run.
-A volume whose .vol and .png both exist is kept unless --force.
-)";
+std::string help() {
+    return "usage: tessary-vol samples [FOLDER] [--force]\n"
+           "Writes the bundled sample volumes and their reference pictures into FOLDER "
+           "(default: input):\n" +
+           sampleList() +
+           ". The same bytes every run.\n"
+           "A volume whose .vol and .png both exist is kept unless --force.\n";
+}
 
 int runSamples(const QCommandLineParser& parser) {
     const QStringList folder = parser.positionalArguments();
@@ -21,10 +24,11 @@ int runSamples(const QCommandLineParser& parser) {
 } // namespace
 
 Command samplesCommand() {
+    static const std::string text = help();
     return {"samples",
             "samples [FOLDER]",
             "the bundled sample volumes (into input/ by default)",
-            help,
+            text.c_str(),
             {{"force", "", "writes every volume and picture again, over those there are"}},
             0,
             1,
