@@ -27,8 +27,10 @@ struct ObjectStoreAddress {
 
 // Finds the address of the store at location (s3:// or gs://) from the environment and the
 // shared credentials file. Returns "" or the reason, which shows no secret.
-std::string objectStoreAddress(const std::string& location, ObjectStoreAddress* address);
+[[nodiscard]] std::string objectStoreAddress(const std::string& location,
+                                             ObjectStoreAddress* address);
 
 // Opens the store at location (s3:// or gs://). Contacts nobody. Returns "" or the message.
-std::string openObjectStore(const std::string& location, std::unique_ptr<KeyStore>* store,
-                            const HttpLimits& limits = HttpLimits());
+[[nodiscard]] std::string openObjectStore(const std::string& location,
+                                          std::unique_ptr<KeyStore>* store,
+                                          const HttpLimits& limits = HttpLimits());
