@@ -225,6 +225,55 @@ TEST_F(DicomTest, RleFramesDecodeEverySampleSize) {
     }
 }
 
+// RLE files are decoded from their own fragments, GDCM reading the header alone: the frames of
+// a multi-frame file as GDCM's full read gives them; damaged encapsulations refused, never read
+// past the file's end.
+TEST_F(DicomTest, RleFilesDecodeFromTheirFragments) {
+    DicomSlice frames;
+    frames.columns = frames.rows = 16;
+    frames.frames = 3;
+    frames.pixels = typedPattern(SampleType::Int16, 16, 16, 3, 1);
+    ASSERT_EQ(writeDicom("plain.dcm", frames), "");
+    frames.syntax = gdcm::TransferSyntax::RLELossless;
+    ASSERT_EQ(writeDicom("rle.dcm", frames), "");
+    EXPECT_TRUE(packSamples({"rle.dcm"}, {}, &source) == frames.pixels);
+    EXPECT_TRUE(packSamples({"plain.dcm"}, {}, &source) == frames.pixels);
+
+    const std::string bytes = fileBytes("rle.dcm");
+    // The item that holds the last frame: its length is the four bytes after its tag.
+    const std::size_t last = bytes.rfind(std::string("\xfe\xff\x00\xe0", 4));
+    ASSERT_NE(last, std::string::npos);
+    std::string overrun = bytes;
+    overrun[last + 7] = '\x7f';
+    const std::pair<const char*, std::string> damaged[] = {
+        {"cut.dcm", bytes.substr(0, bytes.size() - 12)},
+        {"overrun.dcm", overrun},
+        {"no-end.dcm", bytes.substr(0, bytes.size() - 8)},
+    };
+    for (const auto& [name, content] : damaged) {
+        SCOPED_TRACE(name);
+        writeFile(name, content);
+        EXPECT_EQ(packSamples({name}, {}, &source),
+                  std::string(name) +
+                      ": damaged DICOM RLE data: its fragments do not lie whole in the file");
+    }
+    // A file too large to be read at once by default, its samples past RLE's runs: read whole
+    // all the same, so that its end is checked too.
+    DicomSlice large;
+    large.columns = large.rows = 3000;
+    large.syntax = gdcm::TransferSyntax::RLELossless;
+    std::mt19937 noise(3);
+    for (int i = 0; i < 3000 * 3000; ++i)
+        large.pixels += typedBytes(SampleType::Int16, {double(noise() % 60000) - 30000});
+    ASSERT_EQ(writeDicom("large.dcm", large), "");
+    ASSERT_GT(QFileInfo("large.dcm").size(), 16 << 20);
+    EXPECT_TRUE(packSamples({"large.dcm"}, {}, &source) == large.pixels);
+    writeFile("large-cut.dcm",
+              fileBytes("large.dcm").substr(0, QFileInfo("large.dcm").size() - 12));
+    EXPECT_EQ(packSamples({"large-cut.dcm"}, {}, &source),
+              "large-cut.dcm: damaged DICOM RLE data: its fragments do not lie whole in the file");
+}
+
 TEST_F(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     writeSlice("whole.dcm", 0, 1);
     const std::string bytes = fileBytes("whole.dcm");

@@ -12,6 +12,7 @@
 #include <gdcmFragment.h>
 #include <gdcmImage.h>
 #include <gdcmImageReader.h>
+#include <gdcmImageRegionReader.h>
 #include <gdcmReader.h>
 #include <gdcmSequenceOfFragments.h>
 #include <gdcmSequenceOfItems.h>
@@ -42,20 +43,36 @@ struct WholeFile {
     std::uint64_t size = 0;
 };
 
-// Reads file whole when it is a regular file of at most wholeFileLimit bytes.
-WholeFile readWholeFile(const std::string& file) {
+// Reads file whole when it is a regular file of at most limit bytes.
+WholeFile readWholeFile(const std::string& file, std::uint64_t limit = wholeFileLimit) {
     WholeFile whole;
     struct stat status;
     const int fd = openRegularFile(file.c_str(), &status);
     if (fd < 0)
         return whole;
-    if (status.st_size > 0 && std::uint64_t(status.st_size) <= wholeFileLimit) {
+    if (status.st_size > 0 && std::uint64_t(status.st_size) <= limit) {
         whole.bytes.reset(new (std::nothrow) char[std::size_t(status.st_size)]);
         if (whole.bytes && readExactly(fd, 0, std::size_t(status.st_size), whole.bytes.get()))
             whole.size = std::uint64_t(status.st_size);
     }
     ::close(fd);
     return whole;
+}
+
+// Whether file, too large to be read at once, holds RLE pixel data: such a file is read whole
+// all the same, since GDCM then holds only its header, so that its fragments are checked
+// against the file's end.
+bool largeRleFile(const std::string& file) {
+    gdcm::Reader header;
+    header.SetFileName(file.c_str());
+    try {
+        if (!header.ReadUpToTag(pixelDataTag, {pixelDataTag}))
+            return false;
+    } catch (...) {
+        return false;
+    }
+    return header.GetFile().GetHeader().GetDataSetTransferSyntax() ==
+           gdcm::TransferSyntax::RLELossless;
 }
 
 // A read-only stream over bytes in memory, seekable as GDCM needs.
@@ -277,26 +294,112 @@ void fixBigEndianWords(const gdcm::Image& image, SampleType type, std::vector<ch
     }
 }
 
+// One fragment of encapsulated pixel data: a frame's codestream.
+struct Fragment {
+    const unsigned char* data;
+    std::size_t size;
+};
+
 // RLE frames decoded here, one fragment a frame: GDCM mixes up the bytes of colour samples
 // wider than one byte.
-std::string decodeRle(const gdcm::Image& image, const DicomLayout& layout, char* out) {
-    const gdcm::SequenceOfFragments* fragments = image.GetDataElement().GetSequenceOfFragments();
-    if (!fragments || fragments->GetNumberOfFragments() != std::size_t(layout.frames))
+std::string decodeRleFrames(const std::vector<Fragment>& fragments, const DicomLayout& layout,
+                            char* out) {
+    if (fragments.size() != std::size_t(layout.frames))
         return "unsupported DICOM RLE data: not one fragment a frame";
     const std::size_t count = std::size_t(layout.columns) * std::size_t(layout.rows);
     const std::size_t frameBytes =
         count * std::size_t(layout.channels) * sampleTypeBytes(layout.type);
-    for (int f = 0; f < layout.frames; ++f) {
-        const gdcm::ByteValue* value = fragments->GetFragment(std::size_t(f)).GetByteValue();
-        if (!value)
-            return "damaged DICOM RLE data: an empty fragment";
-        const std::string failure = decodeRleFrame(
-            reinterpret_cast<const unsigned char*>(value->GetPointer()), value->GetLength(), count,
-            layout.channels, int(sampleTypeBytes(layout.type)), out + std::size_t(f) * frameBytes);
+    for (std::size_t f = 0; f < fragments.size(); ++f) {
+        const std::string failure =
+            decodeRleFrame(fragments[f].data, fragments[f].size, count, layout.channels,
+                           int(sampleTypeBytes(layout.type)), out + f * frameBytes);
         if (!failure.empty())
             return failure;
     }
     return std::string();
+}
+
+std::string decodeRle(const gdcm::Image& image, const DicomLayout& layout, char* out) {
+    const gdcm::SequenceOfFragments* sequence = image.GetDataElement().GetSequenceOfFragments();
+    if (!sequence)
+        return "unsupported DICOM RLE data: not one fragment a frame";
+    std::vector<Fragment> fragments;
+    for (std::size_t f = 0; f < sequence->GetNumberOfFragments(); ++f) {
+        const gdcm::ByteValue* value = sequence->GetFragment(f).GetByteValue();
+        if (!value)
+            return "damaged DICOM RLE data: an empty fragment";
+        fragments.push_back(
+            {reinterpret_cast<const unsigned char*>(value->GetPointer()), value->GetLength()});
+    }
+    return decodeRleFrames(fragments, layout, out);
+}
+
+// Whether the file's bytes at `at` start the header of encapsulated pixel data, in explicit VR
+// little endian as RLE always is: its tag, OB or OW, and an undefined length.
+bool encapsulatedPixelData(const WholeFile& whole, std::uint64_t at) {
+    if (at > whole.size || whole.size - at < 12)
+        return false;
+    const auto* element = reinterpret_cast<const unsigned char*>(whole.bytes.get()) + at;
+    return littleEndianHalf(element) == 0x7fe0 && littleEndianHalf(element + 2) == 0x0010 &&
+           element[4] == 'O' && (element[5] == 'B' || element[5] == 'W') && !element[6] &&
+           !element[7] && littleEndianWord(element + 8) == 0xffffffffU;
+}
+
+// The fragments of the encapsulated pixel data whose element's header ends at `at` in the
+// file's bytes, the offset table left out. False where the element is not whole and plain:
+// items of stated lengths inside the file, then the sequence's end.
+bool encapsulatedFragments(const WholeFile& whole, std::uint64_t at,
+                           std::vector<Fragment>* fragments) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(whole.bytes.get());
+    const std::uint64_t size = whole.size;
+    if (at < 12 || !encapsulatedPixelData(whole, at - 12))
+        return false;
+    bool table = true; // the first item is the offset table
+    for (std::uint64_t p = at;;) {
+        if (size - p < 8)
+            return false;
+        const std::uint32_t tag =
+            std::uint32_t(littleEndianHalf(bytes + p)) << 16 | littleEndianHalf(bytes + p + 2);
+        const std::uint32_t length = littleEndianWord(bytes + p + 4);
+        p += 8;
+        if (tag == 0xfffee0ddU)
+            return length == 0 && !table;
+        if (tag != 0xfffee000U || length > size - p)
+            return false;
+        if (!table)
+            fragments->push_back({bytes + p, length});
+        table = false;
+        p += length;
+    }
+}
+
+// How an RLE file held whole was read: not such a file (GDCM's full read takes it), its header
+// read and its fragments found, or its fragments not lying whole in the file.
+enum class RleHeader { other, read, damaged };
+
+// Reads the header of an RLE file held whole, up to its pixel data's value, and finds its
+// fragments. GDCM's full read decodes every frame through its streams to learn whether the
+// codec is lossy, which RLE never is, and the frames are decoded here anyway; it also pads a
+// fragment cut short with zeros, which would decode to samples the file does not hold.
+RleHeader readRleHeader(const WholeFile& whole, std::istream& stream,
+                        gdcm::ImageRegionReader* reader, std::vector<Fragment>* fragments) {
+    reader->SetStream(stream);
+    try {
+        if (!reader->ReadInformation())
+            return RleHeader::other;
+    } catch (...) {
+        return RleHeader::other;
+    }
+    const gdcm::TransferSyntax syntax = reader->GetFile().GetHeader().GetDataSetTransferSyntax();
+    gdcm::Image& image = reader->GetImage();
+    if (syntax != gdcm::TransferSyntax::RLELossless ||
+        image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT)
+        return RleHeader::other;
+    image.SetTransferSyntax(syntax); // the header's read leaves the image's unset
+    return encapsulatedFragments(whole, std::uint64_t(reader->GetStreamCurrentPosition()),
+                                 fragments)
+               ? RleHeader::read
+               : RleHeader::damaged;
 }
 
 // Whether the samples of a JPEG 2000 frame are signed, from the codestream's SIZ marker: GDCM
@@ -384,6 +487,20 @@ void unpackBits(std::vector<char>* pixels, std::size_t count) {
         (*pixels)[i] = char((static_cast<unsigned char>(packed[i / 8]) >> (i % 8)) & 1);
 }
 
+// The layout's samples of bytes, as the image's buffer must hold, held in memory: "" or why not.
+std::string checkPixelsSize(const gdcm::Image& image, const DicomLayout& layout,
+                            std::size_t bytes) {
+    const std::size_t samples = std::size_t(layout.columns) * std::size_t(layout.rows) *
+                                std::size_t(layout.frames) * std::size_t(layout.channels);
+    // A multi-frame file is held whole while read: it must fit the memory easily.
+    const std::int64_t memory = layout.frames > 1 ? availableMemory() : -1;
+    if (memory >= 0 && samples * sampleTypeBytes(layout.type) > std::size_t(memory / 4))
+        return "multi-frame DICOM image too large for the memory available";
+    if (image.GetBufferLength() != bytes)
+        return "unsupported DICOM pixel layout";
+    return std::string();
+}
+
 // The pixels of a read image, whose layout has been checked; "" or the message.
 std::string readPixels(const std::string& file, const WholeFile& whole, const gdcm::Image& image,
                        const DicomLayout& layout, std::vector<char>* pixels,
@@ -392,12 +509,9 @@ std::string readPixels(const std::string& file, const WholeFile& whole, const gd
                                 std::size_t(layout.frames) * std::size_t(layout.channels);
     const bool bits = image.GetPixelFormat().GetScalarType() == gdcm::PixelFormat::SINGLEBIT;
     const std::size_t bytes = bits ? (samples + 7) / 8 : samples * sampleTypeBytes(layout.type);
-    // A multi-frame file is held whole while read: it must fit the memory easily.
-    const std::int64_t memory = layout.frames > 1 ? availableMemory() : -1;
-    if (memory >= 0 && samples * sampleTypeBytes(layout.type) > std::size_t(memory / 4))
-        return "multi-frame DICOM image too large for the memory available";
-    if (image.GetBufferLength() != bytes)
-        return "unsupported DICOM pixel layout";
+    const std::string size = checkPixelsSize(image, layout, bytes);
+    if (!size.empty())
+        return size;
     const gdcm::TransferSyntax syntax = image.GetTransferSyntax();
     if (!syntax.IsEncapsulated()) {
         const gdcm::ByteValue* value = image.GetDataElement().GetByteValue();
@@ -427,6 +541,18 @@ std::string readPixels(const std::string& file, const WholeFile& whole, const gd
     if (layout.channels == 3 && image.GetPlanarConfiguration() == 1)
         interleavePlanes(layout, pixels);
     return std::string();
+}
+// The pixels of an RLE file whose header alone was read (readRleHeader), its layout checked.
+std::string readRlePixels(const gdcm::Image& image, const DicomLayout& layout,
+                          const std::vector<Fragment>& fragments, std::vector<char>* pixels) {
+    const std::size_t bytes = std::size_t(layout.columns) * std::size_t(layout.rows) *
+                              std::size_t(layout.frames) * std::size_t(layout.channels) *
+                              sampleTypeBytes(layout.type);
+    const std::string size = checkPixelsSize(image, layout, bytes);
+    if (!size.empty())
+        return size;
+    pixels->resize(bytes);
+    return decodeRleFrames(fragments, layout, pixels->data());
 }
 } // namespace
 
@@ -499,26 +625,44 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
     decoded->storedMatch = -1;
     // Once for the whole file: each redirection costs several system calls.
     const QuietStderr quiet;
-    const WholeFile whole = readWholeFile(file);
+    WholeFile whole = readWholeFile(file);
+    const std::int64_t memory = whole.size ? -1 : availableMemory();
+    if (memory > 0 && largeRleFile(file))
+        whole = readWholeFile(file, std::uint64_t(memory) / 4);
     MemoryBuffer buffer(whole.bytes.get(), std::size_t(whole.size));
     std::istream stream(&buffer);
-    gdcm::ImageReader reader;
-    if (whole.size)
-        reader.SetStream(stream);
-    else
-        reader.SetFileName(file.c_str());
-    bool read = false;
-    try {
-        read = reader.Read();
-    } catch (...) {
-        read = false;
+    gdcm::ImageRegionReader headerReader;
+    gdcm::ImageReader fullReader;
+    std::vector<Fragment> fragments;
+    const RleHeader header =
+        whole.size ? readRleHeader(whole, stream, &headerReader, &fragments) : RleHeader::other;
+    if (header == RleHeader::damaged)
+        return otherFileMessage(name, "damaged DICOM RLE data: its fragments do not lie whole "
+                                      "in the file");
+    const bool rle = header == RleHeader::read;
+    gdcm::ImageReader& reader = rle ? headerReader : fullReader;
+    if (!rle) {
+        stream.clear();
+        stream.seekg(0);
+        if (whole.size)
+            reader.SetStream(stream);
+        else
+            reader.SetFileName(file.c_str());
+        bool read = false;
+        try {
+            read = reader.Read();
+        } catch (...) {
+            read = false;
+        }
+        if (!read)
+            return otherFileMessage(name, "can't read the DICOM image");
     }
-    if (!read)
-        return otherFileMessage(name, "can't read the DICOM image");
     const gdcm::Image& image = reader.GetImage();
     std::string failure = readLayout(image, layout, fill);
     if (failure.empty())
-        failure = readPixels(file, whole, image, *layout, &decoded->pixels, &decoded->storedAt);
+        failure =
+            rle ? readRlePixels(image, *layout, fragments, &decoded->pixels)
+                : readPixels(file, whole, image, *layout, &decoded->pixels, &decoded->storedAt);
     if (!failure.empty())
         return otherFileMessage(name, failure);
     if (whole.size && decoded->storedAt >= 0)
