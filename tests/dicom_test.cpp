@@ -109,6 +109,22 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
         EXPECT_TRUE(got == samples) << got.substr(0, 100); // the large file's are megabytes
         EXPECT_EQ(source.info.type, type);
     }
+    // Compressed files are decoded once, by the child that checks them, whose samples are read
+    // back; without a temporary folder to hand them back in, the converter decodes them itself.
+    for (const bool handedBack : {true, false}) {
+        const QByteArray folder = qgetenv("TMPDIR");
+        if (!handedBack)
+            qputenv("TMPDIR", "no-such-folder");
+        for (const char* codec : {"rle", "jpeg", "jpeg2000"}) {
+            SCOPED_TRACE(codec);
+            EXPECT_TRUE(packSamples({codec}, {}, &source) == compressedSamples);
+            EXPECT_EQ(source.costlyReads, !handedBack);
+        }
+        if (folder.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", folder);
+    }
     ASSERT_EQ(openPackInput({"ct"}, {}, &source), "");
     EXPECT_EQ(describe(source.info), "DICOM series: 3x2x5 int16*1 alpha -1, spacing 0.5 0.25 3 "
                                      "known, oriented LAS from Image Orientation (Patient) "

@@ -16,7 +16,9 @@
 
 #include <gdcmScanner.h>
 #include <gdcmTrace.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <sstream>
 
 namespace {
@@ -81,6 +84,9 @@ struct ScannedFile {
     double thickness = 0;
     double slope = 1, intercept = 0;
     double distance = 0; // along the series' slice normal
+    // Where the contained child left the file's decoded samples in the handed-back file
+    // (HandedBack), and how many bytes; 0 bytes where it did not.
+    std::uint64_t handedAt = 0, handedBytes = 0;
 };
 
 struct Series {
@@ -101,7 +107,7 @@ template <typename Io> bool fieldsOf(Io& io, ScannedFile& file) {
            io.field(file.columns) && io.field(file.frames) && io.field(file.instance) &&
            io.field(file.mosaic) && io.field(file.position) && io.field(file.orientation) &&
            io.field(file.pixelSpacing) && io.field(file.thickness) && io.field(file.slope) &&
-           io.field(file.intercept);
+           io.field(file.intercept) && io.field(file.handedAt) && io.field(file.handedBytes);
 }
 template <typename Io> bool fieldsOf(Io& io, Series& series) {
     return io.field(series.uid) && io.field(series.description) && io.field(series.files);
@@ -109,6 +115,55 @@ template <typename Io> bool fieldsOf(Io& io, Series& series) {
 template <typename Io> bool fieldsOf(Io& io, LeftOut& file) {
     return io.field(file.path) && io.field(file.reason);
 }
+
+// The decoded samples of compressed files, handed back by the contained child that decoded them
+// to check them, so that the converter reads them rather than decoding every file again: an
+// unlinked temporary file, the child's to write while it runs, then the converter's to read.
+class HandedBack {
+public:
+    explicit HandedBack(int fd, std::uint64_t budget) : fd(fd), budget(budget) {}
+    ~HandedBack() { ::close(fd); }
+    HandedBack(const HandedBack&) = delete;
+    HandedBack& operator=(const HandedBack&) = delete;
+
+    // Null where no file can be made in the temporary folder. The samples may take half the
+    // space it has free.
+    static std::shared_ptr<HandedBack> make() {
+        const QByteArray folder = QFile::encodeName(QDir::tempPath());
+        struct statvfs space;
+        if (statvfs(folder.constData(), &space) != 0)
+            return nullptr;
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        return fd < 0 ? nullptr
+                      : std::make_shared<HandedBack>(fd, std::uint64_t(space.f_bavail) *
+                                                             space.f_frsize / 2);
+    }
+
+    // In the child: appends the samples; false where they do not fit or cannot be written.
+    bool append(const std::vector<char>& samples, std::uint64_t* at) {
+        if (samples.size() > budget - used)
+            return false;
+        for (std::size_t done = 0; done < samples.size();) {
+            const ssize_t n =
+                ::pwrite(fd, samples.data() + done, samples.size() - done, off_t(used + done));
+            if (n <= 0)
+                return false;
+            done += std::size_t(n);
+        }
+        *at = used;
+        used += samples.size();
+        return true;
+    }
+
+    // The bytes a file's samples were handed back in, where they were and are all there.
+    bool read(const ScannedFile& file, std::size_t bytes, void* out) const {
+        return file.handedBytes == bytes && readExactly(fd, file.handedAt, bytes, out);
+    }
+
+private:
+    int fd;
+    std::uint64_t budget, used = 0;
+};
 
 // Where the contained child is: the file it works on, so that a file the library cannot survive
 // is named. Shared memory, as the child's last word may be a crash.
@@ -498,15 +553,16 @@ bool readScan(const std::vector<unsigned char>& bytes, std::vector<Series>* all,
            scanHolds(*all) && in.atEnd();
 }
 
-void trialDecodes(const std::vector<Series>& all, const InputSelection& selection);
+void trialDecodes(std::vector<Series>* all, const InputSelection& selection, HandedBack* handed);
 
 // Scans the files in a contained child, which hands its scan back, so that the converter parses
 // no header the child has not survived. With a selection, the child also decodes what
-// trialDecodes tries.
+// trialDecodes tries, handing back the samples of compressed files in *handed where given.
 // A file of a folder that the library cannot survive while the child scans is left out, and the
 // scan made again without it.
 std::string scanContained(const QString& path, const InputSelection* selection,
-                          std::vector<Series>* all, std::vector<LeftOut>* leftOut) {
+                          std::vector<Series>* all, std::vector<LeftOut>* leftOut,
+                          HandedBack* handed = nullptr) {
     std::vector<unsigned char> bytes;
     std::vector<LeftOut> endedOn;
     for (;;) {
@@ -519,11 +575,11 @@ std::string scanContained(const QString& path, const InputSelection* selection,
                 std::string failure = scanSeries(path, &scanned, &passedOver);
                 if (!failure.empty())
                     return failure;
-                writeScan(scanned, passedOver, out);
                 if (CurrentFile* current = currentFile())
                     current->scanned = true;
                 if (selection)
-                    trialDecodes(scanned, *selection);
+                    trialDecodes(&scanned, *selection, handed);
+                writeScan(scanned, passedOver, out);
                 return std::string();
             },
             &bytes, &ended);
@@ -539,7 +595,7 @@ std::string scanContained(const QString& path, const InputSelection* selection,
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
-                       TypedSource* source);
+                       std::shared_ptr<HandedBack> handed, TypedSource* source);
 
 // The files left out, in words: "2 damaged files left out: a (reason), b (reason)", or "".
 std::string leftOutWords(const std::vector<LeftOut>& leftOut) {
@@ -609,9 +665,10 @@ std::string openDicomSource(const QString& path, const InputSelection& selection
                             TypedSource* source) {
     std::vector<Series> all;
     std::vector<LeftOut> leftOut;
-    std::string failure = scanContained(path, &selection, &all, &leftOut);
+    const std::shared_ptr<HandedBack> handed = HandedBack::make();
+    std::string failure = scanContained(path, &selection, &all, &leftOut, handed.get());
     if (failure.empty())
-        failure = openSource(std::move(all), selection, source);
+        failure = openSource(std::move(all), selection, handed, source);
     source->info.note = leftOutWords(leftOut);
     return failure;
 }
@@ -698,23 +755,36 @@ bool nativeSyntax(const std::string& uid) {
 // What the contained child tries before the converter reads a series itself: every header
 // (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
 // of the files stored as they are, one of each transfer syntax and size, since those decode
-// alike.
-void trialDecodes(const std::vector<Series>& all, const InputSelection& selection) {
+// alike. The samples of single-frame compressed files go into handed, where given, and the scan
+// says where (ScannedFile::handedAt), so that they are decoded once a pack.
+void trialDecodes(std::vector<Series>* all, const InputSelection& selection, HandedBack* handed) {
     Series chosen;
     double spacing = 1, normal[3];
-    if (!chooseSeries(all, selection, &chosen, &spacing, normal).empty())
+    if (!chooseSeries(*all, selection, &chosen, &spacing, normal).empty())
         return;
     std::set<std::string> kinds;
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> places;
+    DicomLayout layout;
     for (const ScannedFile& file : chosen.files) {
         const std::string kind =
             formatString("%s %d %d %d", file.syntax.c_str(), file.rows, file.columns, file.frames);
         if (!kinds.insert(kind).second && nativeSyntax(file.syntax))
             continue;
-        DicomLayout layout;
+        // Every file checked against the first's layout, as the converter's own read does.
         DicomPixels pixels;
-        if (!decodeMarked(file.path, &layout, true, &pixels).empty())
-            return;
+        if (!decodeMarked(file.path, &layout, &file == &chosen.files[0], &pixels).empty())
+            break;
+        std::uint64_t at = 0;
+        if (handed && !nativeSyntax(file.syntax) && file.frames == 1 &&
+            handed->append(pixels.pixels, &at))
+            places[file.path] = {at, pixels.pixels.size()};
     }
+    for (Series& series : *all)
+        for (ScannedFile& file : series.files) {
+            const auto place = places.find(file.path);
+            if (place != places.end())
+                std::tie(file.handedAt, file.handedBytes) = place->second;
+        }
 }
 
 // Fills info from the first file (in position order) and the series: sizes, type, spacing and
@@ -776,15 +846,19 @@ void readFrames(std::shared_ptr<DicomPixels> first, std::shared_ptr<DicomLayout>
 }
 
 // Whether a pass keeps the slices it read for the next. A compressed file is decoded again at
-// a cost. One stored as it is is read again from where its samples lie, once its first read has
-// found them there as GDCM decoded them (storedBytesMatch); otherwise (byte order, masked bits)
-// GDCM parses it again, which costs more than reading its slice back, as long as the kept slices
-// stay in memory: where the series takes a small share of it.
-bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecoded) {
-    for (const ScannedFile& file : chosen.files)
-        if (!nativeSyntax(file.syntax))
+// a cost, unless the contained child handed its samples back (handed). One stored as it is is read
+// again from where its samples lie, once its first read has found them there as GDCM decoded them
+// (storedBytesMatch); otherwise (byte order, masked bits) GDCM parses it again, which costs more
+// than reading its slice back, as long as the kept slices stay in memory: where the series takes a
+// small share of it.
+bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecoded, bool handed) {
+    bool stored = false; // a file stored as it is, which GDCM may parse again
+    for (const ScannedFile& file : chosen.files) {
+        if (!nativeSyntax(file.syntax) && !(handed && file.handedBytes))
             return true;
-    if (storedAsDecoded)
+        stored = stored || nativeSyntax(file.syntax);
+    }
+    if (!stored || storedAsDecoded)
         return false;
     const std::int64_t memory = availableMemory();
     return memory > 0 && sliceBytes(info) * std::uint64_t(info.depth) <= std::uint64_t(memory) / 4;
@@ -816,7 +890,7 @@ bool storedBytesMatch(const std::string& file, const DicomPixels& decoded) {
 // once; each thread decodes into the same buffer file after file. A file whose first read found
 // its samples stored as decoded is read from there on later passes, unparsed.
 void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<DicomLayout> layout,
-                TypedSource* source) {
+                std::shared_ptr<HandedBack> handed, TypedSource* source) {
     std::vector<std::string> files;
     for (const ScannedFile& file : chosen.files)
         files.push_back(file.path);
@@ -824,7 +898,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
     source->concurrent = true;
     // Files each with a rescale of their own are converted as read, and always decoded.
     const bool firstStored = oneRescale(chosen) && storedBytesMatch(files[0], first);
-    source->costlyReads = keepSlices(chosen, source->info, firstStored);
+    source->costlyReads = keepSlices(chosen, source->info, firstStored, handed != nullptr);
     const SampleType to = source->info.type;
     const auto decode = [files, layout](int z, DicomPixels** decoded) {
         thread_local DicomPixels pixels;
@@ -854,9 +928,12 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
         (*places)[0] = first.storedAt;
     const std::size_t bytes =
         sliceBytes(source->info) / sampleTypeBytes(to) * sampleTypeBytes(layout->type);
+    auto scanned = std::make_shared<const std::vector<ScannedFile>>(chosen.files);
     readThrough(
         stored,
-        [decode, places, files, bytes](int z, void* samples) {
+        [decode, places, files, bytes, handed, scanned](int z, void* samples) {
+            if (handed && handed->read((*scanned)[std::size_t(z)], bytes, samples))
+                return std::string();
             std::int64_t& at = (*places)[std::size_t(z)];
             const std::string& file = files[std::size_t(z)];
             if (at >= 0)
@@ -877,7 +954,7 @@ void readSeries(const Series& chosen, const DicomPixels& first, std::shared_ptr<
 }
 
 std::string openSource(std::vector<Series> all, const InputSelection& selection,
-                       TypedSource* source) {
+                       std::shared_ptr<HandedBack> handed, TypedSource* source) {
     Series chosen;
     double spacing = 1, normal[3] = {0, 0, 1};
     std::string failure = chooseSeries(std::move(all), selection, &chosen, &spacing, normal);
@@ -899,7 +976,7 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
         source->files = {chosen.files[0].path};
         readFrames(first, layout, frames, source);
     } else {
-        readSeries(chosen, *first, layout, source);
+        readSeries(chosen, *first, layout, std::move(handed), source);
     }
     return std::string();
 }
