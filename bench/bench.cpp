@@ -513,6 +513,8 @@ int main(int argc, char* argv[]) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc == 4 && std::string(argv[1]) == "--read-alone") // the packing rows' baseline
         return readAlone(argv[2], argv[3]);
+    if (argc == 6 && std::string(argv[1]) == "--read-write-alone")
+        return readWriteAlone(argv[2], argv[3], std::strtoull(argv[4], nullptr, 10), argv[5]);
     Options options;
     if (!parseOptions(argc, argv, &options)) {
         usage();

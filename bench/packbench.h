@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // Times tessary-vol's pack of `slices` PNG slices of side x side pixels into a .vol (the best of
 // three runs, each beside its baseline), and its unpack back to PNG slices (one run), each
 // against the same run's decoding (or encoding) of the same slices alone, and prints a table
@@ -21,3 +23,7 @@ void benchmarkTypedPacking(int width, int height, int depth);
 // library alone reads it, kind "dicom" (a folder of files, through GDCM) or "nifti" (one
 // inflate through nifti_clib). Exit status 0 when all read.
 int readAlone(const char* kind, const char* path);
+
+// readAlone, then bytes written to out and made durable, as a converter's output must be: the
+// bound of a format whose read is cheap beside the write of its volume. 0, or 1 when either fails.
+int readWriteAlone(const char* kind, const char* path, std::uint64_t bytes, const char* out);
