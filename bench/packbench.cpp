@@ -9,8 +9,8 @@
 #include "packplan.h"
 #include "demovolumes.h"
 #include "samplemap.h"
-#include "pictureslices.h"
-#include "pictures.h"
+#include "pictures/pictureslices.h"
+#include "pictures/pictures.h"
 #include "slicestream.h"
 #include "vol.h"
 

@@ -2,7 +2,7 @@
 
 #include "hash.h"
 #include "output.h"
-#include "pictures.h"
+#include "pictures/pictures.h"
 #include "slicestream.h"
 #include "tasks.h"
 #include "vol.h"

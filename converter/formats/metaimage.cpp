@@ -3,7 +3,7 @@
 #include "inputfile.h"
 #include "files.h"
 #include "text.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "messages.h"
 #include "storedsamples.h"
 #include "volumefile.h"

@@ -1,7 +1,7 @@
 #include "mgh.h"
 
 #include "checkedsize.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "inputfile.h"
 #include "littleendian.h"
 #include "raw.h"

@@ -5,7 +5,7 @@
 #include "checkedsize.h"
 #include "files.h"
 #include "text.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "inputfile.h"
 #include "littleendian.h"
 #include "messages.h"

@@ -1,4 +1,4 @@
-#include "nrrdheader.h"
+#include "nrrd/nrrdheader.h"
 
 #include "text.h"
 

@@ -1,12 +1,12 @@
-#include "zarr.h"
+#include "zarr/zarr.h"
 
 #include "littleendian.h"
 #include "allocator.h"
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 #include "text.h"
 #include "keystore.h"
 #include "messages.h"
-#include "zarrmeta.h"
+#include "zarr/zarrmeta.h"
 #include "storedsamples.h"
 #include "tasks.h"
 

@@ -1,6 +1,6 @@
-#include "hdf5chunks.h"
+#include "hdf5/hdf5chunks.h"
 
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 
 #include <algorithm>
 #include <cstdint>

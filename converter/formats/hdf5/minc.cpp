@@ -1,4 +1,4 @@
-#include "minc.h"
+#include "hdf5/minc.h"
 
 #include "storedsamples.h"
 #include "text.h"

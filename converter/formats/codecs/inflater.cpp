@@ -1,4 +1,4 @@
-#include "inflater.h"
+#include "codecs/inflater.h"
 
 #include <algorithm>
 

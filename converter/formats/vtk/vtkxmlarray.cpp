@@ -1,6 +1,6 @@
-#include "vtkxmlarray.h"
+#include "vtk/vtkxmlarray.h"
 
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 #include "inputfile.h"
 #include "text.h"
 

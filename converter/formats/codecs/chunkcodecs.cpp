@@ -1,4 +1,4 @@
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 
 #include "littleendian.h"
 

@@ -5,7 +5,7 @@
 // "omero" channel display). Every document is untrusted: its size and nesting are capped, and a
 // shape, chunk or axis that no reader could follow is refused with the reason.
 
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 #include "typedsource.h"
 
 #include <cstdint>

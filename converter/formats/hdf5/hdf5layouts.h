@@ -4,7 +4,7 @@
 // BigDataViewer (.h5, with its .xml beside it), and any 3-D or 4-D dataset named with
 // --dataset. A layout says which datasets hold the time point picked, level by level.
 
-#include "hdf5file.h"
+#include "hdf5/hdf5file.h"
 
 #include <QString>
 

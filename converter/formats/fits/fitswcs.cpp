@@ -1,4 +1,4 @@
-#include "fitswcs.h"
+#include "fits/fitswcs.h"
 
 #include "text.h"
 

@@ -1,4 +1,4 @@
-#include "fitslayout.h"
+#include "fits/fitslayout.h"
 
 #include "checkedsize.h"
 #include "text.h"

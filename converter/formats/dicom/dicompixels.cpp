@@ -1,4 +1,4 @@
-#include "dicompixels.h"
+#include "dicom/dicompixels.h"
 
 #include "littleendian.h"
 #include "files.h"

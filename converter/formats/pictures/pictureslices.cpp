@@ -1,10 +1,10 @@
-#include "pictureslices.h"
+#include "pictures/pictureslices.h"
 
 #include "inputfile.h"
 #include "files.h"
 #include "text.h"
 #include "output.h"
-#include "pictures.h"
+#include "pictures/pictures.h"
 #include "quietstderr.h"
 #include "raw.h"
 #include "tasks.h"

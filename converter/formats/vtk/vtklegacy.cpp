@@ -1,4 +1,4 @@
-#include "vtklegacy.h"
+#include "vtk/vtklegacy.h"
 
 #include "checkedsize.h"
 #include "inputfile.h"

@@ -1,7 +1,7 @@
-#include "hdf5layouts.h"
+#include "hdf5/hdf5layouts.h"
 
 #include "inputfile.h"
-#include "minc.h"
+#include "hdf5/minc.h"
 #include "text.h"
 #include "messages.h"
 

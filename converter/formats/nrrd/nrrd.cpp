@@ -1,7 +1,7 @@
-#include "nrrd.h"
+#include "nrrd/nrrd.h"
 
-#include "nrrddata.h"
-#include "nrrdheader.h"
+#include "nrrd/nrrddata.h"
+#include "nrrd/nrrdheader.h"
 
 #include "inputfile.h"
 #include "files.h"

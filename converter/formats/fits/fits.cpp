@@ -1,9 +1,9 @@
-#include "fits.h"
-#include "fitslayout.h"
-#include "fitswcs.h"
+#include "fits/fits.h"
+#include "fits/fitslayout.h"
+#include "fits/fitswcs.h"
 
 #include "checkedsize.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "inputfile.h"
 #include "output.h"
 #include "storedsamples.h"

@@ -1,4 +1,4 @@
-#include "nrrddata.h"
+#include "nrrd/nrrddata.h"
 
 #include "inputfile.h"
 #include "storedsamples.h"

@@ -1,7 +1,7 @@
-#include "hdf5volume.h"
+#include "hdf5/hdf5volume.h"
 
-#include "hdf5file.h"
-#include "hdf5layouts.h"
+#include "hdf5/hdf5file.h"
+#include "hdf5/hdf5layouts.h"
 #include "files.h"
 #include "text.h"
 #include "messages.h"

@@ -1,15 +1,15 @@
-#include "vtkxml.h"
+#include "vtk/vtkxml.h"
 
 #include "checkedsize.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "inputfile.h"
 #include "littleendian.h"
 #include "output.h"
 #include "storedsamples.h"
 #include "systemmemory.h"
 #include "text.h"
-#include "vtklegacy.h"
-#include "vtkxmlarray.h"
+#include "vtk/vtklegacy.h"
+#include "vtk/vtkxmlarray.h"
 
 #include <QXmlStreamReader>
 

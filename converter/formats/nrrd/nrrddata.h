@@ -5,7 +5,7 @@
 // after another; in any of the encodings, read forwards slice by slice.
 
 #include "files.h"
-#include "nrrdstreams.h"
+#include "nrrd/nrrdstreams.h"
 #include "typedsource.h"
 
 #include <sys/types.h>

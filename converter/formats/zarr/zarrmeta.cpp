@@ -1,4 +1,4 @@
-#include "zarrmeta.h"
+#include "zarr/zarrmeta.h"
 
 #include "checkedsize.h"
 #include "text.h"

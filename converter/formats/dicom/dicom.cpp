@@ -1,8 +1,8 @@
-#include "dicom.h"
+#include "dicom/dicom.h"
 
 #include "contained.h"
 #include "resultbytes.h"
-#include "dicompixels.h"
+#include "dicom/dicompixels.h"
 #include "files.h"
 #include "inputfile.h"
 #include "text.h"

@@ -1,8 +1,8 @@
-#include "hdf5file.h"
+#include "hdf5/hdf5file.h"
 
 #include "allocator.h"
 #include "contained.h"
-#include "hdf5chunks.h"
+#include "hdf5/hdf5chunks.h"
 #include "messages.h"
 #include "resultbytes.h"
 #include "text.h"

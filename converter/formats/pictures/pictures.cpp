@@ -1,4 +1,4 @@
-#include "pictures.h"
+#include "pictures/pictures.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "nrrdstreams.h"
+#include "nrrd/nrrdstreams.h"
 
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "messages.h"
 
 #include <bzlib.h>

@@ -6,7 +6,7 @@
 // given by the ranges in image-min and image-max beside it. Told from the list of the file's
 // objects, as the other HDF5 layouts are.
 
-#include "hdf5layouts.h"
+#include "hdf5/hdf5layouts.h"
 
 #include <string>
 
