@@ -39,66 +39,12 @@
 #include <new>
 #include <stdexcept>
 
-namespace {
-std::string openSlicePictures(const QStringList& paths, TypedSource* source) {
-    QStringList files;
-    const std::string failure = listSliceFiles(paths, &files);
-    return failure.empty() ? openSliceSource(files, source) : failure;
-}
-
-// A .vol is already RGB bytes; packing it again resizes it.
-std::string openVolumeInput(const QString& path, const InputSelection&, TypedSource* source) {
-    SliceSource slices;
-    VolumeHeader header;
-    const std::string failure = openVolumeSource(path, &slices, &header);
-    if (failure.empty())
-        *source = typedFromRgb(slices, "Tessary volume");
-    source->info.axes.frame = AxisFrame::Viewer;
-    return failure;
-}
-} // namespace
-
 const std::vector<InputFormat>& inputFormats() {
     // Built on first use from each format's own descriptor, so that no format's statics
     // need be built first; in the order users read them.
     static const std::vector<InputFormat> formats = {
-        {"slice pictures",
-         "a folder of slice pictures, or a list of them (any format Qt reads; natural order, the "
-         "first\n"
-         "      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice)",
-         {}, // any picture Qt reads, by its suffix or its first bytes
-         nullptr,
-         [](const QString& path, const InputSelection&, TypedSource* source) {
-             return openSlicePictures({path}, source);
-         },
-         nullptr,
-         {{},
-          "a folder of PNG slices, slice_0000.png first (the folder must not exist or\n"
-          "                must be empty)",
-          openSliceFolderSink},
-         "slices"},
-        {"multi-page TIFF",
-         "a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and\n"
-         "      OME-TIFF keep a page per channel, and give the time point --volume T picks; of a\n"
-         "      pyramid (SubIFDs or reduced pages), the level as for Zarr)",
-         {"tif", "tiff"},
-         [](const std::string& start) {
-             return hasMarkAt(start, 0, std::string("II*\0", 4)) ||
-                    hasMarkAt(start, 0, std::string("MM\0*", 4)) ||
-                    hasMarkAt(start, 0, std::string("II+\0", 4)) ||
-                    hasMarkAt(start, 0, std::string("MM\0+", 4));
-         },
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openTiffSource(path, selection, source);
-         },
-         nullptr,
-         {{"tif", "tiff"},
-          "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)",
-          openTiffSink},
-         "tiff",
-         nullptr,
-         picksVolume,
-         {{"image/tiff", nullptr, {"tif", "tiff"}}}},
+        slicePicturesInputFormat(),
+        tiffInputFormat(),
         {"NIfTI",
          "a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels)",
          {"nii", "nii.gz"},
@@ -342,49 +288,9 @@ const std::vector<InputFormat>& inputFormats() {
          nullptr,
          picksVolume | picksDataset,
          {{"application/x-minc", "MINC image", {"mnc"}}}},
-        {".vol",
-         "a volume (.vol), to resize it with --size",
-         {"vol"},
-         [](const std::string& start) {
-             return hasVolumeMagic(reinterpret_cast<const unsigned char*>(start.data()),
-                                   start.size());
-         },
-         openVolumeInput,
-         nullptr,
-         {},
-         "volume",
-         nullptr,
-         picksNone,
-         // Its magic tells it from the other formats that end in .vol.
-         {{"application/x-tessary-volume",
-           "Tessary volume",
-           {"vol"},
-           nullptr,
-           volumeLayout::magic,
-           volumeLayout::magicOffset}}},
-        {"raw RGB bytes",
-         "raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z)",
-         {"raw"},
-         nullptr, // any bytes
-         [](const QString& path, const InputSelection&, TypedSource* source) {
-             return openRawVolume(path, source);
-         },
-         nullptr,
-         {},
-         "rawvolume"},
-        {"raw samples (--raw)",
-         "raw samples of the shape --raw W,H,D,TYPE,ENDIAN[,CHANNELS] states (any file, whatever\n"
-         "      its name; after --offset BYTES, bytes after the samples left out, as Fiji's Import "
-         ">\n"
-         "      Raw reads them)",
-         {}, // taken by --raw alone
-         nullptr,
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openRawShapeSource(path, selection.raw, source);
-         },
-         nullptr,
-         {},
-         "rawshape"},
+        volumeInputFormat(),
+        rawVolumeInputFormat(),
+        rawShapeInputFormat(),
     };
     return formats;
 }

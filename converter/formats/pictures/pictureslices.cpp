@@ -331,3 +331,28 @@ std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink) {
     };
     return std::string();
 }
+
+std::string openSlicePictures(const QStringList& paths, TypedSource* source) {
+    QStringList files;
+    const std::string failure = listSliceFiles(paths, &files);
+    return failure.empty() ? openSliceSource(files, source) : failure;
+}
+
+InputFormat slicePicturesInputFormat() {
+    return {
+        "slice pictures",
+        "a folder of slice pictures, or a list of them (any format Qt reads; natural order, the "
+        "first\n"
+        "      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice)",
+        {}, // any picture Qt reads, by its suffix or its first bytes
+        nullptr,
+        [](const QString& path, const InputSelection&, TypedSource* source) {
+            return openSlicePictures({path}, source);
+        },
+        nullptr,
+        {{},
+         "a folder of PNG slices, slice_0000.png first (the folder must not exist or\n"
+         "                must be empty)",
+         openSliceFolderSink},
+        "slices"};
+}

@@ -4,6 +4,7 @@
 // any format it knows, written as PNG. A picture shows its slice as the viewer does, the top row
 // being y = N - 1.
 
+#include "inputformat.h"
 #include "typedsource.h"
 #include "slicestream.h"
 
@@ -29,3 +30,10 @@ const int slicePngCompression = 15;
 // A folder of PNG slices named slice_0000.png, slice_0001.png, ..., at slicePngCompression;
 // the folder must not exist yet or be empty.
 [[nodiscard]] std::string openSliceFolderSink(const QString& folder, int n, SliceSink* sink);
+
+// The slice pictures that paths name (a folder of them, or the pictures themselves) as a
+// source: listSliceFiles, then openSliceSource.
+[[nodiscard]] std::string openSlicePictures(const QStringList& paths, TypedSource* source);
+
+// Its entry in the table of formats.
+InputFormat slicePicturesInputFormat();
