@@ -45,58 +45,9 @@ const std::vector<InputFormat>& inputFormats() {
     static const std::vector<InputFormat> formats = {
         slicePicturesInputFormat(),
         tiffInputFormat(),
-        {"NIfTI",
-         "a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels)",
-         {"nii", "nii.gz"},
-         [](const std::string& start) {
-             for (const char* mark : {"n+1", "ni1"})
-                 if (hasMarkAt(start, 344, std::string(mark, 4)))
-                     return true;
-             return hasMarkAt(start, 4, std::string("n+2\0\r\n\032\n", 8)) ||
-                    hasMarkAt(start, 4, std::string("ni2\0\r\n\032\n", 8));
-         },
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openNiftiSource(path, selection.volume, source);
-         },
-         [](const QString& path) {
-             printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes");
-         },
-         {},
-         "nifti",
-         nullptr,
-         picksVolume,
-         {{"application/x-nifti", "NIfTI image", {"nii", "nii.gz"}}}},
-        {"NIfTI or Analyze pair",
-         "a NIfTI-1 or -2 pair or an Analyze 7.5 file (.hdr with its .img beside it, or .hdr.gz\n"
-         "      and .img.gz; named by either; Analyze's axes taken as radiological, as SPM does)",
-         {"hdr", "hdr.gz", "img", "img.gz"},
-         nullptr, // the kind is known from the suffix, its header without any mark
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openNiftiSource(path, selection.volume, source);
-         },
-         [](const QString& path) {
-             printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes");
-         },
-         {},
-         "analyze",
-         nullptr,
-         picksVolume,
-         // .hdr and .img name other formats' files as often: the desktop is not offered them.
-         {}},
-        {"DICOM",
-         "a DICOM series (a folder without slice pictures; slices in position order) or one\n"
-         "      multi-frame file (.dcm, or any file that begins as DICOM)",
-         {"dcm"},
-         [](const std::string& start) { return hasMarkAt(start, 128, "DICM"); },
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openDicomSource(path, selection, source);
-         },
-         printDicomSeries,
-         {},
-         "dicom",
-         nullptr,
-         picksSeries | picksVolume,
-         {{"application/dicom", nullptr, {"dcm"}}}},
+        niftiInputFormat(),
+        analyzeInputFormat(),
+        dicomInputFormat(),
         {"MetaImage",
          "a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib)",
          {"mha", "mhd"},

@@ -904,3 +904,20 @@ std::string openSource(std::vector<Series> all, const InputSelection& selection,
     return std::string();
 }
 } // namespace
+
+InputFormat dicomInputFormat() {
+    return {"DICOM",
+            "a DICOM series (a folder without slice pictures; slices in position order) or one\n"
+            "      multi-frame file (.dcm, or any file that begins as DICOM)",
+            {"dcm"},
+            [](const std::string& start) { return hasMarkAt(start, 128, "DICM"); },
+            [](const QString& path, const InputSelection& selection, TypedSource* source) {
+                return openDicomSource(path, selection, source);
+            },
+            printDicomSeries,
+            {},
+            "dicom",
+            nullptr,
+            picksSeries | picksVolume,
+            {{"application/dicom", nullptr, {"dcm"}}}};
+}

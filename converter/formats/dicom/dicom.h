@@ -3,6 +3,7 @@
 // DICOM volumes read through GDCM: a folder holding the files of a series (a slice each, in any
 // name order, in subfolders too, as on a CD), or one multi-frame file (a frame a slice).
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -40,3 +41,6 @@ void printDicomSeries(const QString& path);
 // reads.
 [[nodiscard]] std::string openDicomSource(const QString& path, const InputSelection& selection,
                                           TypedSource* source);
+
+// Its entry in the table of formats.
+InputFormat dicomInputFormat();
