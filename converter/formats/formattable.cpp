@@ -1,7 +1,5 @@
 #include "formattable.h"
 
-#include "choices.h"
-
 #include "inputfile.h"
 #include "dicom/dicom.h"
 #include "files.h"
@@ -48,147 +46,15 @@ const std::vector<InputFormat>& inputFormats() {
         niftiInputFormat(),
         analyzeInputFormat(),
         dicomInputFormat(),
-        {"MetaImage",
-         "a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib)",
-         {"mha", "mhd"},
-         nullptr, // a text header of keys in any order
-         [](const QString& path, const InputSelection&, TypedSource* source) {
-             return openMetaImageSource(path, source);
-         },
-         nullptr,
-         {},
-         "metaimage",
-         nullptr,
-         picksNone,
-         {{"application/x-metaimage", "MetaImage volume", {"mha", "mhd"}}}},
-        {"NRRD",
-         "a NRRD file (.nrrd, .nhdr; raw, gzip, bzip2, hex or ASCII samples, attached or in data\n"
-         "      files (one, a LIST or a numbered pattern); grey or with a first axis of channels; "
-         "of\n"
-         "      a time or list axis, the volume --volume T picks)",
-         {"nrrd", "nhdr"},
-         [](const std::string& start) { return hasMarkAt(start, 0, "NRRD000"); },
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openNrrdSource(path, selection.volume, source);
-         },
-         nullptr,
-         {{"nrrd"},
-          "a NRRD file (RGB, raw) with the axis kinds, space and spacing that ParaView and\n"
-          "                3D Slicer need to open it as an RGB volume",
-          openNrrdSink},
-         "nrrd",
-         nullptr,
-         picksVolume,
-         {{"application/x-nrrd", "NRRD volume", {"nrrd", "nhdr"}}}},
-        {"MRC",
-         "an MRC or CCP4 map (.mrc, .map, .rec, .st, .ali, .mrcs; modes 0, 1, 2, 6, 12 and 101,\n"
-         "      columns, rows and sections along x, y, z; of a volume stack, the volume --volume "
-         "T\n"
-         "      picks)",
-         {"mrc", "map", "rec", "st", "ali", "mrcs"},
-         hasMrcMark,
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openMrcSource(path, selection.volume, source);
-         },
-         [](const QString& path) { printVolumes(path, "MRC", mrcVolumeCount(path), "volumes"); },
-         {},
-         "mrc",
-         nullptr,
-         picksVolume,
-         {{"application/x-mrc", "MRC map", {"mrc", "mrcs"}}},
-         {"map", "rec", "st", "ali"}},
-        {"MGH",
-         "a FreeSurfer MGH volume (.mgh, .mgz, .mgh.gz; of several frames, the frame --volume T\n"
-         "      picks)",
-         {"mgh", "mgz", "mgh.gz"},
-         nullptr, // a version number, no mark
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openMghSource(path, selection.volume, source);
-         },
-         [](const QString& path) { printVolumes(path, "MGH", mghFrameCount(path), "frames"); },
-         {},
-         "mgh",
-         nullptr,
-         picksVolume,
-         {{"application/x-mgh", "FreeSurfer MGH volume", {"mgh", "mgz", "mgh.gz"}}}},
-        {"FITS",
-         "a FITS cube (.fits, .fit, .fts, .fits.gz; BITPIX 8, 16, 32, 64, -32, -64 with BSCALE,\n"
-         "      BZERO and BLANK, tile-compressed or not): the only 3-D image, or the HDU --dataset "
-         "N\n"
-         "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it; "
-         "spacing\n"
-         "      from the WCS where its axes' units compare",
-         {"fits", "fit", "fts", "fits.gz"},
-         hasFitsMark,
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openFitsSource(path, selection.dataset, source);
-         },
-         printFitsHdus,
-         {},
-         "fits",
-         nullptr,
-         picksDataset,
-         {{"application/fits", nullptr, {"fits", "fit", "fts"}}},
-         {"fits.gz"}},
-        {"VTK legacy",
-         "a VTK legacy file of STRUCTURED_POINTS (.vtk; ASCII or binary, SCALARS of 1 to 4\n"
-         "      components or COLOR_SCALARS; VTK's x, y, z as stored, spacing from SPACING)",
-         {"vtk"},
-         hasVtkMark,
-         [](const QString& path, const InputSelection&, TypedSource* source) {
-             return openVtkSource(path, source);
-         },
-         nullptr,
-         {},
-         "vtk",
-         nullptr,
-         picksNone,
-         // .vtk names VTK's meshes and grids as often as its images.
-         {},
-         {"vtk"}},
-        {"VTK XML image",
-         "VTK's XML image data (.vti; one piece, point data of 1 to 4 components, ASCII, base64\n"
-         "      or appended, uncompressed, zlib, LZ4 or LZMA; the array Scalars or --dataset NAME\n"
-         "      names; VTK's x, y, z along Direction)",
-         {"vti"},
-         nullptr,
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openVtiSource(path, selection.dataset, source);
-         },
-         [](const QString& path) { printArrays(path, "VTK XML image", vtiArrayNames(path)); },
-         {},
-         "vtkxml",
-         nullptr,
-         picksDataset,
-         // The shared MIME database has no type for .vti.
-         {{"application/x-vtk-image-data", "VTK XML image data", {"vti"}}}},
-        {".npy",
-         "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
-         {"npy"},
-         [](const std::string& start) { return hasMarkAt(start, 0, "\x93NUMPY"); },
-         [](const QString& path, const InputSelection&, TypedSource* source) {
-             return openNpySource(path, source);
-         },
-         nullptr,
-         {{"npy"}, "a NumPy uint8 array of shape (N, N, N, 3)", openNpySink},
-         "npy",
-         nullptr,
-         picksNone,
-         {{"application/x-npy", "NumPy array", {"npy"}}}},
-        {".npz",
-         "NumPy arrays in a zip (.npz, stored or deflated, as numpy.savez and savez_compressed\n"
-         "      write them): the only array, or the one --dataset NAME names, read as a .npy",
-         {"npz"},
-         nullptr, // a zip: its suffix tells it from the zips Zarr reads
-         [](const QString& path, const InputSelection& selection, TypedSource* source) {
-             return openNpzSource(path, selection.dataset, source);
-         },
-         [](const QString& path) { printArrays(path, ".npz", npzArrayNames(path)); },
-         {},
-         "npz",
-         nullptr,
-         picksDataset,
-         {{"application/x-npz", "NumPy arrays (zip)", {"npz"}, "application/zip"}}},
+        metaImageInputFormat(),
+        nrrdInputFormat(),
+        mrcInputFormat(),
+        mghInputFormat(),
+        fitsInputFormat(),
+        vtkLegacyInputFormat(),
+        vtiInputFormat(),
+        npyInputFormat(),
+        npzInputFormat(),
         {"Zarr",
          "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip "
          "or\n"

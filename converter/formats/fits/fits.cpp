@@ -495,3 +495,26 @@ void printFitsHdus(const QString& path) {
     std::printf("%s\n  format           FITS\n  HDUs             %s (pick one with --dataset N)\n",
                 printableText(path.toStdString()).c_str(), listed(hdus).c_str());
 }
+
+InputFormat fitsInputFormat() {
+    return {
+        "FITS",
+        "a FITS cube (.fits, .fit, .fts, .fits.gz; BITPIX 8, 16, 32, 64, -32, -64 with BSCALE,\n"
+        "      BZERO and BLANK, tile-compressed or not): the only 3-D image, or the HDU --dataset "
+        "N\n"
+        "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it; "
+        "spacing\n"
+        "      from the WCS where its axes' units compare",
+        {"fits", "fit", "fts", "fits.gz"},
+        hasFitsMark,
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openFitsSource(path, selection.dataset, source);
+        },
+        printFitsHdus,
+        {},
+        "fits",
+        nullptr,
+        picksDataset,
+        {{"application/fits", nullptr, {"fits", "fit", "fts"}}},
+        {"fits.gz"}};
+}

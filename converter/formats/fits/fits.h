@@ -9,6 +9,7 @@
 // z, kept so: row 1 lies at the bottom, as DS9 and origin='lower' show it. A gzip file is
 // inflated once, into memory bounded by what is available, where cfitsio reads it.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -25,3 +26,6 @@ bool hasFitsMark(const std::string& start);
 
 // Prints the file's HDUs, for info, where it holds several cubes or none.
 void printFitsHdus(const QString& path);
+
+// Its entry in the table of formats.
+InputFormat fitsInputFormat();

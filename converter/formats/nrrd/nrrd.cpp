@@ -362,3 +362,26 @@ std::string openNrrdSink(const QString& path, int n, SliceSink* sink) {
         text += "\n";
     return openFileSink(path, text, n, sink);
 }
+
+InputFormat nrrdInputFormat() {
+    return {
+        "NRRD",
+        "a NRRD file (.nrrd, .nhdr; raw, gzip, bzip2, hex or ASCII samples, attached or in data\n"
+        "      files (one, a LIST or a numbered pattern); grey or with a first axis of channels; "
+        "of\n"
+        "      a time or list axis, the volume --volume T picks)",
+        {"nrrd", "nhdr"},
+        [](const std::string& start) { return hasMarkAt(start, 0, "NRRD000"); },
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openNrrdSource(path, selection.volume, source);
+        },
+        nullptr,
+        {{"nrrd"},
+         "a NRRD file (RGB, raw) with the axis kinds, space and spacing that ParaView and\n"
+         "                3D Slicer need to open it as an RGB volume",
+         openNrrdSink},
+        "nrrd",
+        nullptr,
+        picksVolume,
+        {{"application/x-nrrd", "NRRD volume", {"nrrd", "nhdr"}}}};
+}

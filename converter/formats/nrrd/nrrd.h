@@ -11,6 +11,7 @@
 // samples are then read slice by slice in their encoding (nrrddata.h). On writing it formats the
 // header, and the raw samples follow slice by slice.
 
+#include "inputformat.h"
 #include "typedsource.h"
 #include "slicestream.h"
 
@@ -22,3 +23,6 @@
 // Raw RGB samples with the axis kinds, space and space directions (spacing 1) that ParaView
 // and 3D Slicer need to open the file as an RGB volume.
 [[nodiscard]] std::string openNrrdSink(const QString& path, int n, SliceSink* sink);
+
+// Its entry in the table of formats.
+InputFormat nrrdInputFormat();

@@ -353,3 +353,22 @@ std::string openVtkSource(const QString& path, TypedSource* source) {
     guardReads(source);
     return std::string();
 }
+
+InputFormat vtkLegacyInputFormat() {
+    return {"VTK legacy",
+            "a VTK legacy file of STRUCTURED_POINTS (.vtk; ASCII or binary, SCALARS of 1 to 4\n"
+            "      components or COLOR_SCALARS; VTK's x, y, z as stored, spacing from SPACING)",
+            {"vtk"},
+            hasVtkMark,
+            [](const QString& path, const InputSelection&, TypedSource* source) {
+                return openVtkSource(path, source);
+            },
+            nullptr,
+            {},
+            "vtk",
+            nullptr,
+            picksNone,
+            // .vtk names VTK's meshes and grids as often as its images.
+            {},
+            {"vtk"}};
+}

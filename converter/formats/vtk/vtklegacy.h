@@ -8,6 +8,7 @@
 // them. The axes are VTK's x, y, z as stored; the spacing is SPACING's. Other datasets, cell
 // data, bits and 64-bit integers are refused.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -40,3 +41,6 @@ template <typename T> T clampedSample(double v) {
 
 // Opens a legacy .vtk file as a typed source. Returns "" or the bare reason, as do its reads.
 [[nodiscard]] std::string openVtkSource(const QString& path, TypedSource* source);
+
+// Its entry in the table of formats.
+InputFormat vtkLegacyInputFormat();

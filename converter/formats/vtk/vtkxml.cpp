@@ -1,5 +1,6 @@
 #include "vtk/vtkxml.h"
 
+#include "choices.h"
 #include "checkedsize.h"
 #include "codecs/inflater.h"
 #include "inputfile.h"
@@ -573,4 +574,24 @@ std::vector<std::string> vtiArrayNames(const QString& path) {
     VtiHeader h;
     (void)parseHeader(text, &h); // a file of several arrays is refused until one is picked
     return h.names;
+}
+
+InputFormat vtiInputFormat() {
+    return {
+        "VTK XML image",
+        "VTK's XML image data (.vti; one piece, point data of 1 to 4 components, ASCII, base64\n"
+        "      or appended, uncompressed, zlib, LZ4 or LZMA; the array Scalars or --dataset NAME\n"
+        "      names; VTK's x, y, z along Direction)",
+        {"vti"},
+        nullptr,
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openVtiSource(path, selection.dataset, source);
+        },
+        [](const QString& path) { printArrays(path, "VTK XML image", vtiArrayNames(path)); },
+        {},
+        "vtkxml",
+        nullptr,
+        picksDataset,
+        // The shared MIME database has no type for .vti.
+        {{"application/x-vtk-image-data", "VTK XML image data", {"vti"}}}};
 }

@@ -9,6 +9,7 @@
 // read a slice at a time, decoding only the compressed blocks the slice covers; ASCII and base64
 // arrays are decoded whole, within the memory available.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -23,3 +24,6 @@
 // The names of the file's point data arrays, as --dataset takes them; none where the file
 // can't be read.
 std::vector<std::string> vtiArrayNames(const QString& path);
+
+// Its entry in the table of formats.
+InputFormat vtiInputFormat();
