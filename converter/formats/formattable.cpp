@@ -5,7 +5,7 @@
 #include "files.h"
 #include "fits/fits.h"
 #include "hdf5/hdf5volume.h"
-#include "text.h"
+#include "hdf5/minc.h"
 #include "messages.h"
 #include "metaimage.h"
 #include "mgh.h"
@@ -17,13 +17,11 @@
 #include "pictures/pictureslices.h"
 #include "raw.h"
 #include "rawsamples.h"
-#include "samplemap.h"
 #include "storedsamples.h"
 #include "tiff.h"
 #include "vol.h"
 #include "vtk/vtklegacy.h"
 #include "vtk/vtkxml.h"
-#include "volumefile.h"
 #include "zarr/zarr.h"
 
 #include <QFile>
@@ -41,73 +39,13 @@ const std::vector<InputFormat>& inputFormats() {
     // Built on first use from each format's own descriptor, so that no format's statics
     // need be built first; in the order users read them.
     static const std::vector<InputFormat> formats = {
-        slicePicturesInputFormat(),
-        tiffInputFormat(),
-        niftiInputFormat(),
-        analyzeInputFormat(),
-        dicomInputFormat(),
-        metaImageInputFormat(),
-        nrrdInputFormat(),
-        mrcInputFormat(),
-        mghInputFormat(),
-        fitsInputFormat(),
-        vtkLegacyInputFormat(),
-        vtiInputFormat(),
-        npyInputFormat(),
-        npzInputFormat(),
-        {"Zarr",
-         "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip "
-         "or\n"
-         "      .ozx of one, or an http(s)://, s3:// or gs:// URL; Zarr v2 or v3, sharded or not;\n"
-         "      axes z, y, x and optionally c and t): of a multiscale image, the coarsest level "
-         "that\n"
-         "      still has N samples a side for --size N (else the finest)",
-         {}, // a folder, a .zip or .ozx, or a URL: claimed by what it is
-         nullptr,
-         openZarrSource,
-         nullptr,
-         {},
-         "zarrmeta",
-         isZarrInput,
-         picksVolume,
-         // A store in a folder or behind a URL has no file to open; a .zip is rarely one.
-         {{"application/x-ome-zarr+zip", "OME-Zarr image (zip)", {"ozx"}, "application/zip"}}},
-        {"HDF5",
-         "an HDF5 file (.h5, .hdf5, .he5, .ims): an Imaris or BigDataViewer pyramid (the level as\n"
-         "      for Zarr; a BigDataViewer .xml reads the .h5 it names), or any 3-D or 4-D dataset\n"
-         "      picked with --dataset PATH",
-         {"h5", "hdf5", "he5", "ims", "xml"},
-         [](const std::string& start) { return hasMarkAt(start, 0, "\x89HDF\r\n\x1a\n"); },
-         openHdf5Source,
-         [](const QString& path) {
-             std::printf("%s", describeHdf5(path, InputSelection()).c_str());
-         },
-         {},
-         "hdf5",
-         nullptr,
-         picksVolume | picksDataset,
-         {{"application/x-hdf", nullptr, {"h5", "hdf5"}},
-          {"application/x-hdf-eos5", "HDF-EOS5 file", {"he5"}, "application/x-hdf"},
-          {"application/x-imaris", "Imaris image", {"ims"}, "application/x-hdf"}},
-         {"xml"}},
-        {"MINC2",
-         "a MINC2 image (.mnc, HDF5): an integer image as real values by each slice's image-min\n"
-         "      and image-max, placed by its dimensions' steps and direction cosines; of a time\n"
-         "      series, the time point --volume T picks (MINC1, netCDF, is refused)",
-         {"mnc"},
-         nullptr, // HDF5's mark, which the HDF5 entry takes: told by its /minc-2.0 group
-         openMincSource,
-         [](const QString& path) {
-             std::printf("%s", describeHdf5(path, InputSelection()).c_str());
-         },
-         {},
-         "hdf5",
-         nullptr,
-         picksVolume | picksDataset,
-         {{"application/x-minc", "MINC image", {"mnc"}}}},
-        volumeInputFormat(),
-        rawVolumeInputFormat(),
-        rawShapeInputFormat(),
+        slicePicturesInputFormat(), tiffInputFormat(),      niftiInputFormat(),
+        analyzeInputFormat(),       dicomInputFormat(),     metaImageInputFormat(),
+        nrrdInputFormat(),          mrcInputFormat(),       mghInputFormat(),
+        fitsInputFormat(),          vtkLegacyInputFormat(), vtiInputFormat(),
+        npyInputFormat(),           npzInputFormat(),       zarrInputFormat(),
+        hdf5InputFormat(),          mincInputFormat(),      volumeInputFormat(),
+        rawVolumeInputFormat(),     rawShapeInputFormat(),
     };
     return formats;
 }

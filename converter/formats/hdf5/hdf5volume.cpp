@@ -350,3 +350,27 @@ std::string describeHdf5(const QString& input, const InputSelection& selection) 
                               int(l) == picked ? "  (pack reads this one)" : "");
     return lines;
 }
+
+void printHdf5Contents(const QString& path) {
+    std::printf("%s", describeHdf5(path, InputSelection()).c_str());
+}
+
+InputFormat hdf5InputFormat() {
+    return {
+        "HDF5",
+        "an HDF5 file (.h5, .hdf5, .he5, .ims): an Imaris or BigDataViewer pyramid (the level as\n"
+        "      for Zarr; a BigDataViewer .xml reads the .h5 it names), or any 3-D or 4-D dataset\n"
+        "      picked with --dataset PATH",
+        {"h5", "hdf5", "he5", "ims", "xml"},
+        [](const std::string& start) { return hasMarkAt(start, 0, "\x89HDF\r\n\x1a\n"); },
+        openHdf5Source,
+        printHdf5Contents,
+        {},
+        "hdf5",
+        nullptr,
+        picksVolume | picksDataset,
+        {{"application/x-hdf", nullptr, {"h5", "hdf5"}},
+         {"application/x-hdf-eos5", "HDF-EOS5 file", {"he5"}, "application/x-hdf"},
+         {"application/x-imaris", "Imaris image", {"ims"}, "application/x-hdf"}},
+        {"xml"}};
+}

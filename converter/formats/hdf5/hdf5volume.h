@@ -4,6 +4,7 @@
 // dataset named with --dataset. libhdf5 runs only in contained child processes; the samples
 // come a slab of chunks at a time, so memory stays bounded whatever the file's size.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -28,3 +29,9 @@ std::string openHdf5Source(const QString& path, const InputSelection& selection,
 // What info adds about an HDF5 file: a pyramid's levels and which one pack reads, or the
 // datasets of a file of no known layout. "" for other files.
 std::string describeHdf5(const QString& path, const InputSelection& selection);
+
+// What info prints of an HDF5 file (a MINC2 one too) it refuses: describeHdf5's lines.
+void printHdf5Contents(const QString& path);
+
+// Its entry in the table of formats.
+InputFormat hdf5InputFormat();

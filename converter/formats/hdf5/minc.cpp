@@ -1,5 +1,6 @@
 #include "hdf5/minc.h"
 
+#include "hdf5/hdf5volume.h"
 #include "storedsamples.h"
 #include "text.h"
 
@@ -358,4 +359,21 @@ void applyMincScaling(const MincScaling& scaling, SampleType stored, const void*
                 to[i] = float(std::min(std::max(double(raw[i]), lo), hi) * slope + intercept);
         }
     });
+}
+
+InputFormat mincInputFormat() {
+    return {
+        "MINC2",
+        "a MINC2 image (.mnc, HDF5): an integer image as real values by each slice's image-min\n"
+        "      and image-max, placed by its dimensions' steps and direction cosines; of a time\n"
+        "      series, the time point --volume T picks (MINC1, netCDF, is refused)",
+        {"mnc"},
+        nullptr, // HDF5's mark, which the HDF5 entry takes: told by its /minc-2.0 group
+        openMincSource,
+        printHdf5Contents,
+        {},
+        "hdf5",
+        nullptr,
+        picksVolume | picksDataset,
+        {{"application/x-minc", "MINC image", {"mnc"}}}};
 }

@@ -6,6 +6,7 @@
 // given by the ranges in image-min and image-max beside it. Told from the list of the file's
 // objects, as the other HDF5 layouts are.
 
+#include "inputformat.h"
 #include "hdf5/hdf5layouts.h"
 
 #include <string>
@@ -17,3 +18,6 @@ bool isMinc2(const Hdf5Contents& contents, const std::string& dataset);
 // directions and spacing, and its real values. Returns "" or the reason.
 [[nodiscard]] std::string readMincLayout(const Hdf5Contents& contents,
                                          const InputSelection& selection, Hdf5Layout* layout);
+
+// Its entry in the table of formats.
+InputFormat mincInputFormat();

@@ -823,3 +823,24 @@ std::string openZarrSource(const QString& path, const InputSelection& selection,
     source->costlyReads = true; // chunks decoded, maybe fetched: once a pack, not once a pass
     return std::string();
 }
+
+InputFormat zarrInputFormat() {
+    return {
+        "Zarr",
+        "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip "
+        "or\n"
+        "      .ozx of one, or an http(s)://, s3:// or gs:// URL; Zarr v2 or v3, sharded or not;\n"
+        "      axes z, y, x and optionally c and t): of a multiscale image, the coarsest level "
+        "that\n"
+        "      still has N samples a side for --size N (else the finest)",
+        {}, // a folder, a .zip or .ozx, or a URL: claimed by what it is
+        nullptr,
+        openZarrSource,
+        nullptr,
+        {},
+        "zarrmeta",
+        isZarrInput,
+        picksVolume,
+        // A store in a folder or behind a URL has no file to open; a .zip is rarely one.
+        {{"application/x-ome-zarr+zip", "OME-Zarr image (zip)", {"ozx"}, "application/zip"}}};
+}
