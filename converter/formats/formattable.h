@@ -4,10 +4,13 @@
 // door every input passes through.
 //
 // Adding a format takes:
-//   - its reader, a file of its own in this folder, giving bare reasons (the door names the
-//     input; a reason about another file is made with otherFileMessage);
-//   - its entry in inputFormats() (formattable.cpp), with the MIME types of its files where the
-//     desktop should offer Tessary for them;
+//   - its reader, a file of its own in this folder (a folder of its own, dicom/ say, where it
+//     takes several files), giving bare reasons (the door names the input; a reason about
+//     another file is made with otherFileMessage);
+//   - its descriptor (inputformat.h), returned by a function its header declares and its own
+//     file defines (NAMEInputFormat()), with the MIME types of its files where the desktop
+//     should offer Tessary for them;
+//   - one line in inputFormats() (formattable.cpp), where users should read it in the list;
 //   - its row of a small valid file, and its hostile files, in tests/formats_test.cpp;
 //   - its fuzz target, fuzz/NAME_fuzzer.cpp, and its line in fuzz/targets.txt;
 //   - its seed files, written by fuzz/make_corpus.py.
