@@ -1,6 +1,6 @@
 #include "inflatebench.h"
 
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 #include "pyramids.h"
 
 #include <isa-l/igzip_lib.h>

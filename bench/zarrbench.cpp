@@ -6,7 +6,7 @@
 #include "memory.h"
 #include "pyramids.h"
 
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 #include "formattable.h"
 #include "keystore.h"
 #include "packplan.h"

@@ -1,7 +1,7 @@
 // The DICOM path: one file scanned, checked and decoded through GDCM (not instrumented; this
 // target catches crashes, overruns and leaks in the code around it).
 
-#include "dicom.h"
+#include "dicom/dicom.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,7 +3,7 @@
 // children (not instrumented, and known to abort on some files: the children meet that, and
 // the parent must refuse it in one line).
 
-#include "hdf5file.h"
+#include "hdf5/hdf5file.h"
 #include "readerfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

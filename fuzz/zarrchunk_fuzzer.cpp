@@ -1,7 +1,7 @@
 // Chunk decoding: the first byte picks the codec, the next two the chunk's decoded size, the
 // rest is the chunk. A decode must fill exactly that size or refuse, and never write past it.
 
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 
 #include <cstdint>
 #include <vector>

@@ -2,7 +2,7 @@
 // attributes of an image, each read from the same document.
 
 #include "checkedsize.h"
-#include "zarrmeta.h"
+#include "zarr/zarrmeta.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "formattable.h"
 #include "readercheck.h"
 #include "npy.h"
-#include "pictureslices.h"
+#include "pictures/pictureslices.h"
 #include "scratchdir.h"
 #include "storedsamples.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
-#include "dicompixels.h"
+#include "dicom/dicompixels.h"
 #include "dicomfiles.h"
-#include "dicom.h"
+#include "dicom/dicom.h"
 #include "formattable.h"
 #include "testsupport.h"
 #include "orientation.h"

@@ -185,6 +185,27 @@ TEST(FormatsTest, EachFormatOpensAsItselfWithItsSamples) {
         EXPECT_TRUE(covered.count(format.name)) << format.name << " has no row here";
 }
 
+// Each entry is written in its format's own file, away from the others: the door looks formats up
+// by name, and takes the first whose suffix (or sink's suffix) fits, so a name or suffix given
+// twice would hide the second format.
+TEST(FormatsTest, NoTwoEntriesShareANameOrASuffix) {
+    std::set<std::string> names;
+    std::map<std::string, std::string> suffixes, sinkSuffixes;
+    for (const InputFormat& format : inputFormats()) {
+        EXPECT_TRUE(names.insert(format.name).second) << format.name << " is named twice";
+        for (const std::string& suffix : format.suffixes) {
+            const auto taken = suffixes.emplace(suffix, format.name);
+            EXPECT_TRUE(taken.second) << "." << suffix << " of " << format.name << " is already "
+                                      << taken.first->second << "'s";
+        }
+        for (const std::string& suffix : format.sink.suffixes) {
+            const auto taken = sinkSuffixes.emplace(suffix, format.name);
+            EXPECT_TRUE(taken.second) << "unpack's ." << suffix << " of " << format.name
+                                      << " is already " << taken.first->second << "'s";
+        }
+    }
+}
+
 TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
     const QString fuzz = QString::fromStdString(sourceDir()) + "/fuzz/";
     const std::string targets = fileBytes(fuzz + "targets.txt");

@@ -1,6 +1,6 @@
 #include "contained.h"
 #include "formattable.h"
-#include "hdf5file.h"
+#include "hdf5/hdf5file.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "filerefused.h"
 #include "nrrdfiles.h"
-#include "nrrdheader.h"
+#include "nrrd/nrrdheader.h"
 #include "scratchdir.h"
 #include "storedsamples.h"
 #include "testsupport.h"

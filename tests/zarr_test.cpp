@@ -1,4 +1,4 @@
-#include "chunkcodecs.h"
+#include "codecs/chunkcodecs.h"
 #include "folderstore.h"
 #include "formattable.h"
 #include "packplan.h"

@@ -3,7 +3,7 @@
 #include "terrazzo.h"
 #include "hash.h"
 #include "output.h"
-#include "pictures.h"
+#include "pictures/pictures.h"
 #include "slicestream.h"
 #include "tasks.h"
 #include "vol.h"

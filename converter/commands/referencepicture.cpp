@@ -1,7 +1,7 @@
 #include "referencepicture.h"
 
 #include "output.h"
-#include "pictures.h"
+#include "pictures/pictures.h"
 
 #include <QBuffer>
 #include <QImage>

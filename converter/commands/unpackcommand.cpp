@@ -6,7 +6,7 @@
 #include "text.h"
 #include "messages.h"
 #include "output.h"
-#include "pictures.h"
+#include "pictures/pictures.h"
 #include "slicestream.h"
 #include "vol.h"
 

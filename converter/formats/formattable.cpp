@@ -1,11 +1,11 @@
 #include "formattable.h"
 
 #include "inputfile.h"
-#include "dicom.h"
+#include "dicom/dicom.h"
 #include "files.h"
-#include "fits.h"
-#include "hdf5volume.h"
-#include "text.h"
+#include "fits/fits.h"
+#include "hdf5/hdf5volume.h"
+#include "hdf5/minc.h"
 #include "messages.h"
 #include "metaimage.h"
 #include "mgh.h"
@@ -13,18 +13,16 @@
 #include "nifti.h"
 #include "npy.h"
 #include "npz.h"
-#include "nrrd.h"
-#include "pictureslices.h"
+#include "nrrd/nrrd.h"
+#include "pictures/pictureslices.h"
 #include "raw.h"
 #include "rawsamples.h"
-#include "samplemap.h"
 #include "storedsamples.h"
 #include "tiff.h"
 #include "vol.h"
-#include "vtklegacy.h"
-#include "vtkxml.h"
-#include "volumefile.h"
-#include "zarr.h"
+#include "vtk/vtklegacy.h"
+#include "vtk/vtkxml.h"
+#include "zarr/zarr.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -37,355 +35,22 @@
 #include <new>
 #include <stdexcept>
 
+const std::vector<InputFormat>& inputFormats() {
+    // Built on first use from each format's own descriptor, so that no format's statics
+    // need be built first; in the order users read them.
+    static const std::vector<InputFormat> formats = {
+        slicePicturesInputFormat(), tiffInputFormat(),      niftiInputFormat(),
+        analyzeInputFormat(),       dicomInputFormat(),     metaImageInputFormat(),
+        nrrdInputFormat(),          mrcInputFormat(),       mghInputFormat(),
+        fitsInputFormat(),          vtkLegacyInputFormat(), vtiInputFormat(),
+        npyInputFormat(),           npzInputFormat(),       zarrInputFormat(),
+        hdf5InputFormat(),          mincInputFormat(),      volumeInputFormat(),
+        rawVolumeInputFormat(),     rawShapeInputFormat(),
+    };
+    return formats;
+}
+
 namespace {
-bool hasAt(const std::string& start, std::size_t at, const std::string& mark) {
-    return start.size() >= at + mark.size() && start.compare(at, mark.size(), mark) == 0;
-}
-
-std::string openSlicePictures(const QStringList& paths, TypedSource* source) {
-    QStringList files;
-    const std::string failure = listSliceFiles(paths, &files);
-    return failure.empty() ? openSliceSource(files, source) : failure;
-}
-
-// A .vol is already RGB bytes; packing it again resizes it.
-std::string openVolumeInput(const QString& path, const InputSelection&, TypedSource* source) {
-    SliceSource slices;
-    VolumeHeader header;
-    const std::string failure = openVolumeSource(path, &slices, &header);
-    if (failure.empty())
-        *source = typedFromRgb(slices, "Tessary volume");
-    source->info.axes.frame = AxisFrame::Viewer;
-    return failure;
-}
-
-// A file of several volumes (time points, frames) cannot be read until one is picked: how many
-// there are, numbered as --volume counts.
-void printVolumes(const QString& path, const char* format, long long volumes, const char* what) {
-    if (volumes > 1)
-        std::printf("%s\n  format           %s, %lld %s (pick one with --volume T, 0 to %lld)\n",
-                    printableText(path.toStdString()).c_str(), format, volumes, what, volumes - 1);
-}
-
-// A file of several arrays, one of which --dataset picks: their names.
-void printArrays(const QString& path, const char* format, const std::vector<std::string>& names) {
-    if (names.size() < 2)
-        return;
-    std::printf("%s\n  format           %s\n  arrays           ",
-                printableText(path.toStdString()).c_str(), format);
-    for (std::size_t k = 0; k < names.size(); ++k)
-        std::printf("%s%s", k ? ", " : "", printableText(names[k]).c_str());
-    std::printf(" (pick one with --dataset NAME)\n");
-}
-
-const std::vector<InputFormat> formats = {
-    {"slice pictures",
-     "a folder of slice pictures, or a list of them (any format Qt reads; natural order, the "
-     "first\n"
-     "      is z = 0; a picture's top row is y = N - 1, as the viewer shows a slice)",
-     {}, // any picture Qt reads, by its suffix or its first bytes
-     nullptr,
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openSlicePictures({path}, source);
-     },
-     nullptr,
-     {{},
-      "a folder of PNG slices, slice_0000.png first (the folder must not exist or\n"
-      "                must be empty)",
-      openSliceFolderSink},
-     "slices"},
-    {"multi-page TIFF",
-     "a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and\n"
-     "      OME-TIFF keep a page per channel, and give the time point --volume T picks; of a\n"
-     "      pyramid (SubIFDs or reduced pages), the level as for Zarr)",
-     {"tif", "tiff"},
-     [](const std::string& start) {
-         return hasAt(start, 0, std::string("II*\0", 4)) ||
-                hasAt(start, 0, std::string("MM\0*", 4)) ||
-                hasAt(start, 0, std::string("II+\0", 4)) ||
-                hasAt(start, 0, std::string("MM\0+", 4));
-     },
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openTiffSource(path, selection, source);
-     },
-     nullptr,
-     {{"tif", "tiff"}, "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)", openTiffSink},
-     "tiff",
-     nullptr,
-     picksVolume,
-     {{"image/tiff", nullptr, {"tif", "tiff"}}}},
-    {"NIfTI",
-     "a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels)",
-     {"nii", "nii.gz"},
-     [](const std::string& start) {
-         for (const char* mark : {"n+1", "ni1"})
-             if (hasAt(start, 344, std::string(mark, 4)))
-                 return true;
-         return hasAt(start, 4, std::string("n+2\0\r\n\032\n", 8)) ||
-                hasAt(start, 4, std::string("ni2\0\r\n\032\n", 8));
-     },
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openNiftiSource(path, selection.volume, source);
-     },
-     [](const QString& path) { printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes"); },
-     {},
-     "nifti",
-     nullptr,
-     picksVolume,
-     {{"application/x-nifti", "NIfTI image", {"nii", "nii.gz"}}}},
-    {"NIfTI or Analyze pair",
-     "a NIfTI-1 or -2 pair or an Analyze 7.5 file (.hdr with its .img beside it, or .hdr.gz\n"
-     "      and .img.gz; named by either; Analyze's axes taken as radiological, as SPM does)",
-     {"hdr", "hdr.gz", "img", "img.gz"},
-     nullptr, // the kind is known from the suffix, its header without any mark
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openNiftiSource(path, selection.volume, source);
-     },
-     [](const QString& path) { printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes"); },
-     {},
-     "analyze",
-     nullptr,
-     picksVolume,
-     // .hdr and .img name other formats' files as often: the desktop is not offered them.
-     {}},
-    {"DICOM",
-     "a DICOM series (a folder without slice pictures; slices in position order) or one\n"
-     "      multi-frame file (.dcm, or any file that begins as DICOM)",
-     {"dcm"},
-     [](const std::string& start) { return hasAt(start, 128, "DICM"); },
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openDicomSource(path, selection, source);
-     },
-     printDicomSeries,
-     {},
-     "dicom",
-     nullptr,
-     picksSeries | picksVolume,
-     {{"application/dicom", nullptr, {"dcm"}}}},
-    {"MetaImage",
-     "a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib)",
-     {"mha", "mhd"},
-     nullptr, // a text header of keys in any order
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openMetaImageSource(path, source);
-     },
-     nullptr,
-     {},
-     "metaimage",
-     nullptr,
-     picksNone,
-     {{"application/x-metaimage", "MetaImage volume", {"mha", "mhd"}}}},
-    {"NRRD",
-     "a NRRD file (.nrrd, .nhdr; raw, gzip, bzip2, hex or ASCII samples, attached or in data\n"
-     "      files (one, a LIST or a numbered pattern); grey or with a first axis of channels; of\n"
-     "      a time or list axis, the volume --volume T picks)",
-     {"nrrd", "nhdr"},
-     [](const std::string& start) { return hasAt(start, 0, "NRRD000"); },
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openNrrdSource(path, selection.volume, source);
-     },
-     nullptr,
-     {{"nrrd"},
-      "a NRRD file (RGB, raw) with the axis kinds, space and spacing that ParaView and\n"
-      "                3D Slicer need to open it as an RGB volume",
-      openNrrdSink},
-     "nrrd",
-     nullptr,
-     picksVolume,
-     {{"application/x-nrrd", "NRRD volume", {"nrrd", "nhdr"}}}},
-    {"MRC",
-     "an MRC or CCP4 map (.mrc, .map, .rec, .st, .ali, .mrcs; modes 0, 1, 2, 6, 12 and 101,\n"
-     "      columns, rows and sections along x, y, z; of a volume stack, the volume --volume T\n"
-     "      picks)",
-     {"mrc", "map", "rec", "st", "ali", "mrcs"},
-     hasMrcMark,
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openMrcSource(path, selection.volume, source);
-     },
-     [](const QString& path) { printVolumes(path, "MRC", mrcVolumeCount(path), "volumes"); },
-     {},
-     "mrc",
-     nullptr,
-     picksVolume,
-     {{"application/x-mrc", "MRC map", {"mrc", "mrcs"}}},
-     {"map", "rec", "st", "ali"}},
-    {"MGH",
-     "a FreeSurfer MGH volume (.mgh, .mgz, .mgh.gz; of several frames, the frame --volume T\n"
-     "      picks)",
-     {"mgh", "mgz", "mgh.gz"},
-     nullptr, // a version number, no mark
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openMghSource(path, selection.volume, source);
-     },
-     [](const QString& path) { printVolumes(path, "MGH", mghFrameCount(path), "frames"); },
-     {},
-     "mgh",
-     nullptr,
-     picksVolume,
-     {{"application/x-mgh", "FreeSurfer MGH volume", {"mgh", "mgz", "mgh.gz"}}}},
-    {"FITS",
-     "a FITS cube (.fits, .fit, .fts, .fits.gz; BITPIX 8, 16, 32, 64, -32, -64 with BSCALE,\n"
-     "      BZERO and BLANK, tile-compressed or not): the only 3-D image, or the HDU --dataset N\n"
-     "      names (0 the primary, or its EXTNAME); row 1 at the bottom, as DS9 shows it; spacing\n"
-     "      from the WCS where its axes' units compare",
-     {"fits", "fit", "fts", "fits.gz"},
-     hasFitsMark,
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openFitsSource(path, selection.dataset, source);
-     },
-     printFitsHdus,
-     {},
-     "fits",
-     nullptr,
-     picksDataset,
-     {{"application/fits", nullptr, {"fits", "fit", "fts"}}},
-     {"fits.gz"}},
-    {"VTK legacy",
-     "a VTK legacy file of STRUCTURED_POINTS (.vtk; ASCII or binary, SCALARS of 1 to 4\n"
-     "      components or COLOR_SCALARS; VTK's x, y, z as stored, spacing from SPACING)",
-     {"vtk"},
-     hasVtkMark,
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openVtkSource(path, source);
-     },
-     nullptr,
-     {},
-     "vtk",
-     nullptr,
-     picksNone,
-     // .vtk names VTK's meshes and grids as often as its images.
-     {},
-     {"vtk"}},
-    {"VTK XML image",
-     "VTK's XML image data (.vti; one piece, point data of 1 to 4 components, ASCII, base64\n"
-     "      or appended, uncompressed, zlib, LZ4 or LZMA; the array Scalars or --dataset NAME\n"
-     "      names; VTK's x, y, z along Direction)",
-     {"vti"},
-     nullptr,
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openVtiSource(path, selection.dataset, source);
-     },
-     [](const QString& path) { printArrays(path, "VTK XML image", vtiArrayNames(path)); },
-     {},
-     "vtkxml",
-     nullptr,
-     picksDataset,
-     // The shared MIME database has no type for .vti.
-     {{"application/x-vtk-image-data", "VTK XML image data", {"vti"}}}},
-    {".npy",
-     "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
-     {"npy"},
-     [](const std::string& start) { return hasAt(start, 0, "\x93NUMPY"); },
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openNpySource(path, source);
-     },
-     nullptr,
-     {{"npy"}, "a NumPy uint8 array of shape (N, N, N, 3)", openNpySink},
-     "npy",
-     nullptr,
-     picksNone,
-     {{"application/x-npy", "NumPy array", {"npy"}}}},
-    {".npz",
-     "NumPy arrays in a zip (.npz, stored or deflated, as numpy.savez and savez_compressed\n"
-     "      write them): the only array, or the one --dataset NAME names, read as a .npy",
-     {"npz"},
-     nullptr, // a zip: its suffix tells it from the zips Zarr reads
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openNpzSource(path, selection.dataset, source);
-     },
-     [](const QString& path) { printArrays(path, ".npz", npzArrayNames(path)); },
-     {},
-     "npz",
-     nullptr,
-     picksDataset,
-     {{"application/x-npz", "NumPy arrays (zip)", {"npz"}, "application/zip"}}},
-    {"Zarr",
-     "a Zarr array or OME-Zarr image (a folder holding zarr.json, .zgroup or .zarray, a .zip or\n"
-     "      .ozx of one, or an http(s)://, s3:// or gs:// URL; Zarr v2 or v3, sharded or not;\n"
-     "      axes z, y, x and optionally c and t): of a multiscale image, the coarsest level that\n"
-     "      still has N samples a side for --size N (else the finest)",
-     {}, // a folder, a .zip or .ozx, or a URL: claimed by what it is
-     nullptr,
-     openZarrSource,
-     nullptr,
-     {},
-     "zarrmeta",
-     isZarrInput,
-     picksVolume,
-     // A store in a folder or behind a URL has no file to open; a .zip is rarely one.
-     {{"application/x-ome-zarr+zip", "OME-Zarr image (zip)", {"ozx"}, "application/zip"}}},
-    {"HDF5",
-     "an HDF5 file (.h5, .hdf5, .he5, .ims): an Imaris or BigDataViewer pyramid (the level as\n"
-     "      for Zarr; a BigDataViewer .xml reads the .h5 it names), or any 3-D or 4-D dataset\n"
-     "      picked with --dataset PATH",
-     {"h5", "hdf5", "he5", "ims", "xml"},
-     [](const std::string& start) { return hasAt(start, 0, "\x89HDF\r\n\x1a\n"); },
-     openHdf5Source,
-     [](const QString& path) { std::printf("%s", describeHdf5(path, InputSelection()).c_str()); },
-     {},
-     "hdf5",
-     nullptr,
-     picksVolume | picksDataset,
-     {{"application/x-hdf", nullptr, {"h5", "hdf5"}},
-      {"application/x-hdf-eos5", "HDF-EOS5 file", {"he5"}, "application/x-hdf"},
-      {"application/x-imaris", "Imaris image", {"ims"}, "application/x-hdf"}},
-     {"xml"}},
-    {"MINC2",
-     "a MINC2 image (.mnc, HDF5): an integer image as real values by each slice's image-min\n"
-     "      and image-max, placed by its dimensions' steps and direction cosines; of a time\n"
-     "      series, the time point --volume T picks (MINC1, netCDF, is refused)",
-     {"mnc"},
-     nullptr, // HDF5's mark, which the HDF5 entry takes: told by its /minc-2.0 group
-     openMincSource,
-     [](const QString& path) { std::printf("%s", describeHdf5(path, InputSelection()).c_str()); },
-     {},
-     "hdf5",
-     nullptr,
-     picksVolume | picksDataset,
-     {{"application/x-minc", "MINC image", {"mnc"}}}},
-    {".vol",
-     "a volume (.vol), to resize it with --size",
-     {"vol"},
-     [](const std::string& start) {
-         return hasVolumeMagic(reinterpret_cast<const unsigned char*>(start.data()), start.size());
-     },
-     openVolumeInput,
-     nullptr,
-     {},
-     "volume",
-     nullptr,
-     picksNone,
-     // Its magic tells it from the other formats that end in .vol.
-     {{"application/x-tessary-volume",
-       "Tessary volume",
-       {"vol"},
-       nullptr,
-       volumeLayout::magic,
-       volumeLayout::magicOffset}}},
-    {"raw RGB bytes",
-     "raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z)",
-     {"raw"},
-     nullptr, // any bytes
-     [](const QString& path, const InputSelection&, TypedSource* source) {
-         return openRawVolume(path, source);
-     },
-     nullptr,
-     {},
-     "rawvolume"},
-    {"raw samples (--raw)",
-     "raw samples of the shape --raw W,H,D,TYPE,ENDIAN[,CHANNELS] states (any file, whatever\n"
-     "      its name; after --offset BYTES, bytes after the samples left out, as Fiji's Import >\n"
-     "      Raw reads them)",
-     {}, // taken by --raw alone
-     nullptr,
-     [](const QString& path, const InputSelection& selection, TypedSource* source) {
-         return openRawShapeSource(path, selection.raw, source);
-     },
-     nullptr,
-     {},
-     "rawshape"},
-};
-
 // The first bytes of a regular file, as many as it has up to firstBytesLength.
 std::string firstBytes(const QString& path) {
     FileHandle file = openFile(QFile::encodeName(path).constData(), "rb");
@@ -432,16 +97,12 @@ std::string joined(const std::vector<std::string>& words, const char* last) {
 }
 
 const InputFormat* formatNamed(const char* name) {
-    for (const InputFormat& format : formats)
+    for (const InputFormat& format : inputFormats())
         if (std::string(format.name) == name)
             return &format;
     return nullptr;
 }
 } // namespace
-
-const std::vector<InputFormat>& inputFormats() {
-    return formats;
-}
 
 const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection& selection) {
     const QFileInfo file(paths.value(0));
@@ -449,7 +110,7 @@ const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection&
         return formatNamed("raw samples (--raw)");
     if (paths.size() > 1)
         return formatNamed("slice pictures");
-    for (const InputFormat& format : formats)
+    for (const InputFormat& format : inputFormats())
         if (format.claims && format.claims(paths.value(0)))
             return &format;
     if (file.isDir()) {
@@ -457,7 +118,7 @@ const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection&
         return formatNamed(listSliceFiles(paths, &pictures).empty() ? "slice pictures" : "DICOM");
     }
     const QString name = file.fileName().toLower();
-    for (const InputFormat& format : formats)
+    for (const InputFormat& format : inputFormats())
         for (const std::string& suffix : format.suffixes)
             if (name.endsWith(QString::fromStdString("." + suffix)))
                 return &format;
@@ -465,7 +126,7 @@ const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection&
     if (!file.isFile())
         return nullptr;
     const std::string start = firstBytes(file.filePath());
-    for (const InputFormat& format : formats)
+    for (const InputFormat& format : inputFormats())
         if (format.marked && format.marked(start))
             return &format;
     return QImageReader::imageFormat(file.filePath()).isEmpty() ? nullptr
@@ -474,7 +135,7 @@ const InputFormat* inputFormatOf(const QStringList& paths, const InputSelection&
 
 std::string packReads() {
     std::vector<std::string> names;
-    for (const InputFormat& format : formats)
+    for (const InputFormat& format : inputFormats())
         names.push_back(format.name);
     return "pack reads " + joined(names, "and");
 }
@@ -512,7 +173,7 @@ std::string checkUrl(const QString& path) {
         return fileMessage(path, "unsupported URL scheme '" + scheme.toStdString() +
                                      "://': " + reads + "; copy the file here first");
     const QString name = url.path().toLower();
-    for (const InputFormat& format : formats)
+    for (const InputFormat& format : inputFormats())
         for (const std::string& suffix : format.suffixes)
             if (volumeOnly(format) || std::string(format.name) == "multi-page TIFF")
                 if (name.endsWith(QString::fromStdString("." + suffix)))
@@ -523,11 +184,11 @@ std::string checkUrl(const QString& path) {
 
 // netCDF's formats before netCDF-4 (which is HDF5, read as such), or "" for another file.
 std::string netcdf3Kind(const std::string& start) {
-    if (hasAt(start, 0, std::string("CDF\x01", 4)))
+    if (hasMarkAt(start, 0, std::string("CDF\x01", 4)))
         return "netCDF-3 classic";
-    if (hasAt(start, 0, std::string("CDF\x02", 4)))
+    if (hasMarkAt(start, 0, std::string("CDF\x02", 4)))
         return "netCDF-3 64-bit offset";
-    if (hasAt(start, 0, std::string("CDF\x05", 4)))
+    if (hasMarkAt(start, 0, std::string("CDF\x05", 4)))
         return "netCDF CDF-5";
     return std::string();
 }
@@ -547,7 +208,7 @@ std::string checkPicks(const InputFormat& format, const InputSelection& selectio
         if (!option.given || (format.picks & option.pick))
             continue;
         std::string takers;
-        for (const InputFormat& other : formats)
+        for (const InputFormat& other : inputFormats())
             if (other.picks & option.pick)
                 takers += std::string(takers.empty() ? "" : ", ") + other.name;
         return std::string(option.option) + " does not apply to " + format.name +
@@ -596,7 +257,7 @@ const FormatSink* sinkFor(const QString& output) {
     const QFileInfo file(output);
     const std::string suffix = file.suffix().toLower().toStdString();
     const bool folder = suffix.empty() || file.isDir();
-    for (const InputFormat& format : formats) {
+    for (const InputFormat& format : inputFormats()) {
         const std::vector<std::string>& suffixes = format.sink.suffixes;
         const bool takes =
             folder ? suffixes.empty()
@@ -609,7 +270,7 @@ const FormatSink* sinkFor(const QString& output) {
 
 std::string unpackWrites() {
     std::vector<std::string> words;
-    for (const InputFormat& format : formats) {
+    for (const InputFormat& format : inputFormats()) {
         if (!format.sink.open)
             continue;
         if (format.sink.suffixes.empty())

@@ -3,7 +3,7 @@
 #include "inputfile.h"
 #include "files.h"
 #include "text.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "messages.h"
 #include "storedsamples.h"
 #include "volumefile.h"
@@ -477,4 +477,20 @@ std::string openMetaImageSource(const QString& path, TypedSource* source) {
         },
         source);
     return std::string();
+}
+
+InputFormat metaImageInputFormat() {
+    return {"MetaImage",
+            "a MetaImage (.mha, or .mhd with its data file in the same folder; raw or zlib)",
+            {"mha", "mhd"},
+            nullptr, // a text header of keys in any order
+            [](const QString& path, const InputSelection&, TypedSource* source) {
+                return openMetaImageSource(path, source);
+            },
+            nullptr,
+            {},
+            "metaimage",
+            nullptr,
+            picksNone,
+            {{"application/x-metaimage", "MetaImage volume", {"mha", "mhd"}}}};
 }

@@ -4,6 +4,7 @@
 // file (.mha, ElementDataFile = LOCAL) or in a data file named by the header (.mhd), raw or
 // zlib-compressed. Samples run channels fastest, then x, y, z.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -36,3 +37,6 @@ struct MetaImageHeader {
 // compressed data is inflated as it is read. Returns "" or the bare reason (one about the data
 // file names it), as do its reads.
 [[nodiscard]] std::string openMetaImageSource(const QString& path, TypedSource* source);
+
+// Its entry in the table of formats.
+InputFormat metaImageInputFormat();

@@ -1,7 +1,8 @@
 #include "mgh.h"
 
+#include "choices.h"
 #include "checkedsize.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "inputfile.h"
 #include "littleendian.h"
 #include "raw.h"
@@ -222,4 +223,22 @@ std::int64_t mghFrameCount(const QString& path) {
     bool gzip = false;
     std::uint64_t fileBytes = 0;
     return openHeader(path, &file, &header, &gzip, &fileBytes).empty() ? header.dims[3] : 0;
+}
+
+InputFormat mghInputFormat() {
+    return {
+        "MGH",
+        "a FreeSurfer MGH volume (.mgh, .mgz, .mgh.gz; of several frames, the frame --volume T\n"
+        "      picks)",
+        {"mgh", "mgz", "mgh.gz"},
+        nullptr, // a version number, no mark
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openMghSource(path, selection.volume, source);
+        },
+        [](const QString& path) { printVolumes(path, "MGH", mghFrameCount(path), "frames"); },
+        {},
+        "mgh",
+        nullptr,
+        picksVolume,
+        {{"application/x-mgh", "FreeSurfer MGH volume", {"mgh", "mgz", "mgh.gz"}}}};
 }

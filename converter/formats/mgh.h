@@ -9,6 +9,7 @@
 // header gives neither, and the axes are FreeSurfer's own default (coronal slices: x to the
 // left, y inferior, z anterior). --volume picks one frame of several.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -22,3 +23,6 @@
 
 // The frames of an MGH file whose header reads; 0 when it does not.
 std::int64_t mghFrameCount(const QString& path);
+
+// Its entry in the table of formats.
+InputFormat mghInputFormat();

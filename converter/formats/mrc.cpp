@@ -1,5 +1,6 @@
 #include "mrc.h"
 
+#include "choices.h"
 #include "checkedsize.h"
 #include "halffloat.h"
 #include "inputfile.h"
@@ -294,4 +295,24 @@ std::int64_t mrcVolumeCount(const QString& path) {
         return 0;
     const bool stack = isVolumeStack(header) && header.sampling[2] > 0;
     return stack ? header.sizes[2] / header.sampling[2] : 1;
+}
+
+InputFormat mrcInputFormat() {
+    return {
+        "MRC",
+        "an MRC or CCP4 map (.mrc, .map, .rec, .st, .ali, .mrcs; modes 0, 1, 2, 6, 12 and 101,\n"
+        "      columns, rows and sections along x, y, z; of a volume stack, the volume --volume T\n"
+        "      picks)",
+        {"mrc", "map", "rec", "st", "ali", "mrcs"},
+        hasMrcMark,
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openMrcSource(path, selection.volume, source);
+        },
+        [](const QString& path) { printVolumes(path, "MRC", mrcVolumeCount(path), "volumes"); },
+        {},
+        "mrc",
+        nullptr,
+        picksVolume,
+        {{"application/x-mrc", "MRC map", {"mrc", "mrcs"}}},
+        {"map", "rec", "st", "ali"}};
 }

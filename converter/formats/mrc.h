@@ -10,6 +10,7 @@
 // --volume picks one; space group 0 with several sections is a stack of images, placed nowhere
 // along z. Complex modes and maps whose columns, rows and sections are not x, y and z are refused.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -27,3 +28,6 @@ bool hasMrcMark(const std::string& start);
 // The volumes of a volume stack whose header reads: 1 for any other file that reads, 0 when
 // the header does not.
 std::int64_t mrcVolumeCount(const QString& path);
+
+// Its entry in the table of formats.
+InputFormat mrcInputFormat();

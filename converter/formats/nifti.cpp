@@ -1,11 +1,12 @@
 #include "nifti.h"
 
+#include "choices.h"
 #include "orientation.h"
 
 #include "checkedsize.h"
 #include "files.h"
 #include "text.h"
-#include "inflater.h"
+#include "codecs/inflater.h"
 #include "inputfile.h"
 #include "littleendian.h"
 #include "messages.h"
@@ -599,4 +600,53 @@ std::string openNiftiSource(const QString& path, int volume, TypedSource* source
         source->useChannels = [voxels](const std::vector<int>& used) { voxels->useChannels(used); };
     guardReads(source);
     return std::string();
+}
+
+namespace {
+// A single file and a pair are read, and listed, alike.
+std::string openNiftiInput(const QString& path, const InputSelection& selection,
+                           TypedSource* source) {
+    return openNiftiSource(path, selection.volume, source);
+}
+
+void printNiftiVolumes(const QString& path) {
+    printVolumes(path, "NIfTI", niftiVolumeCount(path), "volumes");
+}
+} // namespace
+
+InputFormat niftiInputFormat() {
+    return {"NIfTI",
+            "a NIfTI-1 or -2 file (.nii, .nii.gz; RGB24, RGBA32 or a 5th axis of channels)",
+            {"nii", "nii.gz"},
+            [](const std::string& start) {
+                for (const char* mark : {"n+1", "ni1"})
+                    if (hasMarkAt(start, 344, std::string(mark, 4)))
+                        return true;
+                return hasMarkAt(start, 4, std::string("n+2\0\r\n\032\n", 8)) ||
+                       hasMarkAt(start, 4, std::string("ni2\0\r\n\032\n", 8));
+            },
+            openNiftiInput,
+            printNiftiVolumes,
+            {},
+            "nifti",
+            nullptr,
+            picksVolume,
+            {{"application/x-nifti", "NIfTI image", {"nii", "nii.gz"}}}};
+}
+
+InputFormat analyzeInputFormat() {
+    return {
+        "NIfTI or Analyze pair",
+        "a NIfTI-1 or -2 pair or an Analyze 7.5 file (.hdr with its .img beside it, or .hdr.gz\n"
+        "      and .img.gz; named by either; Analyze's axes taken as radiological, as SPM does)",
+        {"hdr", "hdr.gz", "img", "img.gz"},
+        nullptr, // the kind is known from the suffix, its header without any mark
+        openNiftiInput,
+        printNiftiVolumes,
+        {},
+        "analyze",
+        nullptr,
+        picksVolume,
+        // .hdr and .img name other formats' files as often: the desktop is not offered them.
+        {}};
 }

@@ -5,6 +5,7 @@
 // nifti_clib only turns the qform's quaternion into words. The voxel data is read a slice at a
 // time from the exact file named.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -21,3 +22,7 @@
 
 // The volumes along the fourth dimension of a NIfTI file whose header reads; 0 when it does not.
 std::int64_t niftiVolumeCount(const QString& path);
+
+// Their entries in the table of formats: a single file, and a pair (or an Analyze file).
+InputFormat niftiInputFormat();
+InputFormat analyzeInputFormat();

@@ -227,3 +227,19 @@ std::string openNpySink(const QString& path, int n, SliceSink* sink) {
     };
     return std::string();
 }
+
+InputFormat npyInputFormat() {
+    return {".npy",
+            "a NumPy array (.npy; shape (z, y, x) or (z, y, x, channels), C order)",
+            {"npy"},
+            [](const std::string& start) { return hasMarkAt(start, 0, "\x93NUMPY"); },
+            [](const QString& path, const InputSelection&, TypedSource* source) {
+                return openNpySource(path, source);
+            },
+            nullptr,
+            {{"npy"}, "a NumPy uint8 array of shape (N, N, N, 3)", openNpySink},
+            "npy",
+            nullptr,
+            picksNone,
+            {{"application/x-npy", "NumPy array", {"npy"}}}};
+}

@@ -6,6 +6,7 @@
 // (grey) or (z, y, x, c) (c channels, the last of 2 or 4 taken as alpha) are volumes;
 // everything else is refused.
 
+#include "inputformat.h"
 #include "typedsource.h"
 #include "slicestream.h"
 
@@ -34,3 +35,6 @@ void describeNpyArray(const NpyArray& array, const std::string& format, VolumeIn
 
 [[nodiscard]] std::string openNpySource(const QString& path, TypedSource* source);
 [[nodiscard]] std::string openNpySink(const QString& path, int n, SliceSink* sink);
+
+// Its entry in the table of formats.
+InputFormat npyInputFormat();

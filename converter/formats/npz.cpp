@@ -1,5 +1,6 @@
 #include "npz.h"
 
+#include "choices.h"
 #include "checkedsize.h"
 #include "npy.h"
 #include "storedsamples.h"
@@ -118,4 +119,21 @@ std::vector<std::string> npzArrayNames(const QString& path) {
     if (!ZipStore::open(QFile::encodeName(path).toStdString(), &zip).empty())
         return {};
     return arrayNames(*zip);
+}
+
+InputFormat npzInputFormat() {
+    return {".npz",
+            "NumPy arrays in a zip (.npz, stored or deflated, as numpy.savez and savez_compressed\n"
+            "      write them): the only array, or the one --dataset NAME names, read as a .npy",
+            {"npz"},
+            nullptr, // a zip: its suffix tells it from the zips Zarr reads
+            [](const QString& path, const InputSelection& selection, TypedSource* source) {
+                return openNpzSource(path, selection.dataset, source);
+            },
+            [](const QString& path) { printArrays(path, ".npz", npzArrayNames(path)); },
+            {},
+            "npz",
+            nullptr,
+            picksDataset,
+            {{"application/x-npz", "NumPy arrays (zip)", {"npz"}, "application/zip"}}};
 }

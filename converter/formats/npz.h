@@ -6,6 +6,7 @@
 // without ".npy"). Each array is read as a .npy file is; the member is inflated whole, once,
 // and held while the volume is read.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -20,3 +21,6 @@
 
 // The names of the arrays of an .npz whose zip directory reads, in name order; empty otherwise.
 std::vector<std::string> npzArrayNames(const QString& path);
+
+// Its entry in the table of formats.
+InputFormat npzInputFormat();

@@ -69,3 +69,16 @@ std::string openRawVolume(const QString& path, TypedSource* source) {
     source->info.axes.frame = AxisFrame::Viewer; // the .vol's samples without the header
     return openRawSamples(file, 0, false, source);
 }
+
+InputFormat rawVolumeInputFormat() {
+    return {"raw RGB bytes",
+            "raw RGB bytes (.raw; 3 * N^3 bytes, x fastest, then y, then z)",
+            {"raw"},
+            nullptr, // any bytes
+            [](const QString& path, const InputSelection&, TypedSource* source) {
+                return openRawVolume(path, source);
+            },
+            nullptr,
+            {},
+            "rawvolume"};
+}

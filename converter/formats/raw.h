@@ -3,6 +3,7 @@
 // Samples stored as plain bytes, x fastest, then y, then z, each sample the VolumeInfo's channels
 // of its type: raw RGB files, .npy data and raw NRRD data are all this.
 
+#include "inputformat.h"
 #include "files.h"
 #include "storedsamples.h"
 #include "typedsource.h"
@@ -23,3 +24,6 @@
 // A file of 3 * N^3 bytes of RGB samples, the .vol samples without their header; N comes from
 // the length, and any other length is refused with the nearest sizes.
 [[nodiscard]] std::string openRawVolume(const QString& path, TypedSource* source);
+
+// Its entry in the table of formats.
+InputFormat rawVolumeInputFormat();

@@ -55,3 +55,20 @@ std::string openRawShapeSource(const QString& path, const RawShape& shape, Typed
                                  (unsigned long long)(length - shape.offset - bytes));
     return openRawSamples(file, off_t(shape.offset), shape.bigEndian == hostIsLittleEndian, source);
 }
+
+InputFormat rawShapeInputFormat() {
+    return {
+        "raw samples (--raw)",
+        "raw samples of the shape --raw W,H,D,TYPE,ENDIAN[,CHANNELS] states (any file, whatever\n"
+        "      its name; after --offset BYTES, bytes after the samples left out, as Fiji's Import "
+        ">\n"
+        "      Raw reads them)",
+        {}, // taken by --raw alone
+        nullptr,
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openRawShapeSource(path, selection.raw, source);
+        },
+        nullptr,
+        {},
+        "rawshape"};
+}

@@ -6,6 +6,7 @@
 // --offset passes over a header; a file shorter than offset plus the shape's bytes is refused
 // with both lengths. The samples show as an array does: placed nowhere, spacing unknown.
 
+#include "inputformat.h"
 #include "typedsource.h"
 
 #include <QString>
@@ -15,3 +16,6 @@
 // Opens path as samples of shape. Returns "" or the bare reason, as do its reads.
 [[nodiscard]] std::string openRawShapeSource(const QString& path, const RawShape& shape,
                                              TypedSource* source);
+
+// Its entry in the table of formats.
+InputFormat rawShapeInputFormat();

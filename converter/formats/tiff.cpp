@@ -763,3 +763,29 @@ std::string openTiffSink(const QString& path, int n, SliceSink* sink) {
     };
     return std::string();
 }
+
+InputFormat tiffInputFormat() {
+    return {
+        "multi-page TIFF",
+        "a multi-page TIFF (.tif, .tiff; a page a slice, as pictures are; ImageJ hyperstacks and\n"
+        "      OME-TIFF keep a page per channel, and give the time point --volume T picks; of a\n"
+        "      pyramid (SubIFDs or reduced pages), the level as for Zarr)",
+        {"tif", "tiff"},
+        [](const std::string& start) {
+            return hasMarkAt(start, 0, std::string("II*\0", 4)) ||
+                   hasMarkAt(start, 0, std::string("MM\0*", 4)) ||
+                   hasMarkAt(start, 0, std::string("II+\0", 4)) ||
+                   hasMarkAt(start, 0, std::string("MM\0+", 4));
+        },
+        [](const QString& path, const InputSelection& selection, TypedSource* source) {
+            return openTiffSource(path, selection, source);
+        },
+        nullptr,
+        {{"tif", "tiff"},
+         "a multi-page TIFF, a page a slice (8-bit RGB, uncompressed)",
+         openTiffSink},
+        "tiff",
+        nullptr,
+        picksVolume,
+        {{"image/tiff", nullptr, {"tif", "tiff"}}}};
+}

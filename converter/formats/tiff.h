@@ -3,6 +3,7 @@
 // Volumes as multi-page TIFF files through libtiff, one page a slice, z = 0 first. A page shows
 // its slice as the viewer does, the top row being y = N - 1.
 
+#include "inputformat.h"
 #include "typedsource.h"
 #include "slicestream.h"
 
@@ -23,3 +24,6 @@
 
 // Uncompressed 8-bit RGB pages; BigTIFF when the samples would not fit a classic TIFF.
 [[nodiscard]] std::string openTiffSink(const QString& path, int n, SliceSink* sink);
+
+// Its entry in the table of formats.
+InputFormat tiffInputFormat();

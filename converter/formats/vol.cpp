@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "messages.h"
+#include "samplemap.h"
 
 #include <QFile>
 
@@ -43,4 +44,40 @@ bool isUsableVolumeName(const QString& name) {
     const QByteArray bytes = name.toLocal8Bit();
     return !bytes.isEmpty() && bytes.size() < volumeLayout::nameLength && !bytes.contains('\0') &&
            isSafePictureName(bytes.toStdString());
+}
+
+namespace {
+// A .vol is already RGB bytes; packing it again resizes it.
+std::string openVolumeInput(const QString& path, const InputSelection&, TypedSource* source) {
+    SliceSource slices;
+    VolumeHeader header;
+    const std::string failure = openVolumeSource(path, &slices, &header);
+    if (failure.empty())
+        *source = typedFromRgb(slices, "Tessary volume");
+    source->info.axes.frame = AxisFrame::Viewer;
+    return failure;
+}
+} // namespace
+
+InputFormat volumeInputFormat() {
+    return {".vol",
+            "a volume (.vol), to resize it with --size",
+            {"vol"},
+            [](const std::string& start) {
+                return hasVolumeMagic(reinterpret_cast<const unsigned char*>(start.data()),
+                                      start.size());
+            },
+            openVolumeInput,
+            nullptr,
+            {},
+            "volume",
+            nullptr,
+            picksNone,
+            // Its magic tells it from the other formats that end in .vol.
+            {{"application/x-tessary-volume",
+              "Tessary volume",
+              {"vol"},
+              nullptr,
+              volumeLayout::magic,
+              volumeLayout::magicOffset}}};
 }

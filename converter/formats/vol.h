@@ -2,6 +2,7 @@
 
 // The viewer's own .vol file as an input (unpack, pack again) and as the output of pack.
 
+#include "inputformat.h"
 #include "slicestream.h"
 #include "volumefile.h"
 
@@ -21,3 +22,6 @@
 
 // Whether a name fits the .vol name field and names a picture beside the volume.
 bool isUsableVolumeName(const QString& name);
+
+// Its entry in the table of formats.
+InputFormat volumeInputFormat();
