@@ -10,7 +10,7 @@
 //     desktop should offer Tessary for them;
 //   - its row of a small valid file, and its hostile files, in tests/formats_test.cpp;
 //   - its fuzz target, fuzz/NAME_fuzzer.cpp, and its line in fuzz/targets.txt;
-//   - its seed files, written by fuzz/make_corpus.py.
+//   - its seed files, written by make-corpus (fixtures/) through its writer there.
 // formats_test fails while an entry has no row there, no line in fuzz/targets.txt, or a suffix
 // that its MIME types leave out.
 
