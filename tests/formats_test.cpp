@@ -10,6 +10,7 @@
 #include "vtkfiles.h"
 
 #include <QImage>
+#include <QProcess>
 
 #include <chrono>
 #include <map>
@@ -234,6 +235,29 @@ TEST(FormatsTest, EveryEntryIsHelpedAndFuzzed) {
                          .entryList(QDir::Files)
                          .isEmpty());
     }
+}
+
+// make-corpus writes seeds for every fuzz target but hdf5 (whose seeds h5py writes), so that a
+// target added without a writer of its seeds fails here rather than fuzzing from nothing.
+TEST(FormatsTest, MakeCorpusSeedsEveryFuzzTarget) {
+    ScratchDir scratch;
+    QProcess run;
+    run.start(MAKE_CORPUS, {QDir::currentPath()});
+    ASSERT_TRUE(run.waitForFinished(120000));
+    ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    std::istringstream lines(fileBytes(QString::fromStdString(sourceDir()) + "/fuzz/targets.txt"));
+    int targets = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const std::string target = line.substr(0, line.find(' '));
+        if (target.empty() || target[0] == '#' || target == "hdf5")
+            continue;
+        ++targets;
+        EXPECT_FALSE(QDir(QString::fromStdString("fuzz/corpus/" + target))
+                         .entryList(QDir::Files)
+                         .isEmpty())
+            << target;
+    }
+    EXPECT_GT(targets, 20);
 }
 
 // The lists of formats people read without running the program (the README's, the package

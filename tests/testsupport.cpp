@@ -209,9 +209,3 @@ QString scriptOutput(const QString& script) {
     }
     return QDir(folder->path()).exists() ? folder->path() : QString();
 }
-
-std::string mhaHeader(const std::string& extra, const std::string& dataFile,
-                      const std::string& sizes, const std::string& type) {
-    return "ObjectType = Image\nNDims = 3\nDimSize = " + sizes + "\nElementType = " + type + "\n" +
-           extra + "ElementDataFile = " + dataFile + "\n";
-}

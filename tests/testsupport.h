@@ -1,6 +1,9 @@
 #pragma once
 
 #include "arrayfiles.h"
+#include "meshfiles.h"
+#include "metaimagefiles.h"
+#include "volfiles.h"
 #include "fatalerror.h"
 #include "files.h"
 #include "text.h"
@@ -91,10 +94,9 @@ inline std::vector<unsigned char> volumeFile(std::int32_t size, const std::strin
                                              const std::vector<unsigned char>& samples,
                                              std::int32_t version = 4, std::int32_t components = 3,
                                              std::int32_t componentType = 1) {
-    std::vector<unsigned char> bytes =
-        encodeVolumeHeader({version, imageName, size, components, componentType});
-    bytes.insert(bytes.end(), samples.begin(), samples.end());
-    return bytes;
+    const std::string bytes = volBytes({version, imageName, size, components, componentType},
+                                       std::string(samples.begin(), samples.end()));
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 // The samples of a .vol as the viewer's codec reads them; empty when it refuses the file.
@@ -103,15 +105,12 @@ std::vector<unsigned char> loadedSamples(const char* path);
 // A .dat mesh file: the counts, each position with the normal (0, 0, 1), then the indices.
 inline std::vector<unsigned char> meshFile(int v, int t, const std::vector<float>& xyz,
                                            const std::vector<int>& indices) {
-    std::vector<unsigned char> bytes;
-    for (int count : {v, t})
-        append32(bytes, count);
+    std::vector<MeshVertex> vertices;
     for (std::size_t i = 0; i + 2 < xyz.size(); i += 3)
-        for (float value : {xyz[i], xyz[i + 1], xyz[i + 2], 0.0f, 0.0f, 1.0f})
-            append32(bytes, value);
-    for (int index : indices)
-        append32(bytes, index);
-    return bytes;
+        vertices.push_back({{xyz[i], xyz[i + 1], xyz[i + 2]}, {0, 0, 1}});
+    const std::string bytes =
+        meshBytes(v, t, vertices, std::vector<std::uint32_t>(indices.begin(), indices.end()));
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 // A stream positioned at the start of the given bytes (also of none, unlike fmemopen).
@@ -206,7 +205,3 @@ QString scriptOutput(const QString& script);
 
 // bytes compressed with zlib (the zlib format, as MetaImage and NRRD store them).
 std::string zlibBytes(const std::string& bytes);
-
-// A MetaImage header of three dimensions, the extra lines before ElementDataFile.
-std::string mhaHeader(const std::string& extra, const std::string& dataFile = "LOCAL",
-                      const std::string& sizes = "2 2 2", const std::string& type = "MET_UCHAR");
