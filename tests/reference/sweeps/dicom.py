@@ -183,6 +183,7 @@ def read_table(name):
 
 
 def parts(arguments):
+    """One part a file or folder of standard input, against the table of arguments[0]."""
     table = read_table(arguments[0])
     return [functools.partial(check, path, table)
             for path in sys.stdin.read().split("\n") if path]

@@ -67,6 +67,7 @@ def volume_of(array):
 
 
 def refuse_whole(path, sweep):
+    """The file without --dataset: no file here has a layout the converter knows."""
     sweep.refuse(Refusal(path, PADDED))
 
 
@@ -94,8 +95,7 @@ def check_dataset(path, name, shape, dtype, sweep):
 
 
 def parts(arguments):
-    """Each file of standard input refused without --dataset (no file here has a layout the
-    converter knows), then each of its datasets."""
+    """Each file of standard input, then each of its datasets."""
     checks = []
     for path in sys.stdin.read().split("\n"):
         if not path:

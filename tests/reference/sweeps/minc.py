@@ -125,4 +125,5 @@ def nibabel_files(sweep):
 
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [minc_tools_files, nibabel_files]

@@ -148,4 +148,5 @@ def classic_file(sweep):
 
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [netcdf4_files, classic_file]

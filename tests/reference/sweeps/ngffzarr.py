@@ -24,6 +24,7 @@ REFERENCE = "the writer's values and zarrita's read"
 
 
 def raw(folder, name, dtype, shape):
+    """An array the writer's script saved as raw little-endian samples."""
     return numpy.fromfile(os.path.join(folder, name), dtype=numpy.dtype(dtype).newbyteorder("<")
                           ).reshape(shape)
 
@@ -66,6 +67,7 @@ def check(folder, entry, sweep):
 
 
 def no_stores(sweep):
+    """A writer that wrote nothing fails the sweep rather than passing it empty."""
     sweep.problem("the writer's manifest lists no store")
 
 

@@ -79,4 +79,5 @@ def one_file(path, sweep):
 
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [functools.partial(one_file, path) for path in arguments]

@@ -191,4 +191,5 @@ def unu_files(sweep):
 
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [unu_files]

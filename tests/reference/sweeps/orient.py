@@ -431,5 +431,6 @@ def summary(sweep):
 
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [nifti_files, nibabel_other_files, dicom_files, nrrd_files, metaimage_files,
             array_files, summary]

@@ -42,7 +42,7 @@ def turn_of(frame, directions=None):
     per file axis) turns to the axes closest to LAS+; FITS and VTK keep their own axes (FITS's
     row 1 at the bottom)."""
     if frame == "own":
-        return orientation.world_turn(numpy.eye(3), patient=False)
+        return orientation.OWN
     return orientation.ARRAY if frame == "array" else orientation.world_turn(directions)
 
 
@@ -503,5 +503,6 @@ def nibabel_data(sweep):
         refuse(sweep, os.path.join(NIBABEL_DATA, name), "without its .img beside it")
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [mrc_files, mgh_files, analyze_files, npz_files, fits_files, fits_wcs_files,
             tiff_files, vtk_files, vti_files, nibabel_data]

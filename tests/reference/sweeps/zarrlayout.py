@@ -180,5 +180,6 @@ def check(write, sweep):
 
 
 def parts(arguments):
+    """The functions that hand the sweep its cases."""
     return [functools.partial(check, write) for write in (v01, v01_channels, v02, v03,
                                                           v03_channels, bioformats2raw)]
