@@ -54,6 +54,7 @@ class Sweep:
         self.packed = self.refused = 0
 
     def file(self, name):
+        """A path in the scratch folder, for the files a plug-in writes."""
         return os.path.join(self.scratch, name)
 
     def run(self, *arguments):
@@ -62,6 +63,7 @@ class Sweep:
                               errors="replace", timeout=self.timeout)
 
     def problem(self, text):
+        """Records a problem: the sweep fails, and the summary lists it."""
         self.problems.append(text)
 
     def tally(self, problem, refused=False):
@@ -75,7 +77,8 @@ class Sweep:
         return not problem
 
     def pack(self, case):
-        """The packed cube[x, y, z, colour] of case, or None where pack failed."""
+        """The packed cube[x, y, z, colour] of case, or None where pack failed; a copy, so that
+        it outlives the next pack's output."""
         self.paths.add(case.path)
         out = self.file("out.vol")
         if os.path.exists(out):
@@ -84,7 +87,7 @@ class Sweep:
         if result.returncode != 0 or (case.quiet and result.stderr):
             self.problem("%s: exit %d, %r" % (case.label, result.returncode, result.stderr))
             return None
-        return numpy.asarray(vol.packed_cube(out))
+        return numpy.array(vol.packed_cube(out))
 
     def check(self, case):
         """Packs case and compares it; the cube where it matched, else None."""
