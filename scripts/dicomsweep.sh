@@ -63,7 +63,7 @@ LIST
     echo "$data/dicomdirtests/TINY_ALPHA"
     echo "$data/dicomdirtests/98892003"
     find "$data/dicomdirtests" -mindepth 2 -maxdepth 2 -type d ! -path '*/TINY_ALPHA/*'
-} | sort | /usr/bin/python3 "$here/dicomsweep.py" "$tool" "$scratch/refusals" "$scratch"
+} | sort | PYTHONPATH="$here/../tests" /usr/bin/python3 -m reference dicom "$tool" "$scratch/refusals"
 
 # The whole tree as one folder, as a user hands over a CD or an archive: its series listed to
 # pick from, its damaged files left out and named, never the whole folder refused for them.

@@ -15,12 +15,10 @@ if [ ! -d "$data" ] || ! /usr/bin/python3 -c 'import h5py' 2>/dev/null; then
     echo "PyTables' test files (python-tables-data) or h5py are not installed: sweep skipped"
     exit 0
 fi
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
 hyperspy=${TESSARY_TEST_DEBS:-/opt/tessary-test/debs}/python3-hyperspy
 [ -d "$hyperspy" ] || echo "HyperSpy's files are not unpacked (scripts/setup.sh): PyTables' alone"
 {
     find "$data" -type f -name '*.h5'
     [ ! -d "$hyperspy" ] || find "$hyperspy" -type f \( -name '*.h5' -o -name '*.hdf5' -o \
         -name '*.hspy' -o -name '*.emd' -o -name '*.nxs' \)
-} | sort | /usr/bin/python3 "$here/hdf5sweep.py" "$tool" "$scratch"
+} | sort | PYTHONPATH="$here/../tests" /usr/bin/python3 -m reference hdf5 "$tool"

@@ -14,4 +14,4 @@ if ! "$python" -c 'import netCDF4, nibabel' 2>/dev/null; then
     echo "netCDF sweep: skipped, python3-netcdf4 or python3-nibabel is missing"
     exit 0
 fi
-exec timeout 600 "$python" "$root/scripts/netcdfsweep.py" "$tool"
+exec timeout 600 env PYTHONPATH="$root/tests" "$python" -m reference netcdf "$tool"

@@ -26,4 +26,4 @@ if ! timeout 300 node "$scratch/writer/ngffzarrwrite.mjs" "$scratch/stores" 2>"$
     cat "$scratch/stderr"
     exit 1
 fi
-exec /usr/bin/python3 "$root/scripts/ngffzarrsweep.py" "$tool" "$scratch/stores"
+exec env PYTHONPATH="$root/tests" /usr/bin/python3 -m reference ngffzarr "$tool" "$scratch/stores"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Packs the NIfTI files of Debian's packages (nibabel's test data, nifti_clib's example) with
 # the converter and compares every volume with what nibabel decodes; files the converter
-# refuses must be the ones scripts/niftisweep.py lists. Fails on any other refusal, a crash,
+# refuses must be the ones tests/reference/sweeps/nifti.py lists. Fails on any other refusal, a crash,
 # stray output on standard error or a sample that differs by more than rounding.
 #
 # Usage: scripts/niftisweep.sh BUILD/converter/tessary-vol
@@ -25,4 +25,4 @@ if [ ${#files[@]} -eq 0 ]; then
     echo "NIfTI sweep: skipped, no NIfTI files installed"
     exit 0
 fi
-exec "$python" "$root/scripts/niftisweep.py" "$tool" "${files[@]}"
+exec env PYTHONPATH="$root/tests" "$python" -m reference nifti "$tool" "${files[@]}"

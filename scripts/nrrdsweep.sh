@@ -19,4 +19,4 @@ if ! "$python" -c 'import mrcfile, nibabel, numpy, astropy' 2>/dev/null; then
     echo "NRRD sweep: skipped, python3-mrcfile, python3-nibabel or python3-astropy is missing"
     exit 0
 fi
-exec "$python" "$root/scripts/nrrdsweep.py" "$tool"
+exec env PYTHONPATH="$root/tests" "$python" -m reference nrrd "$tool"

@@ -18,4 +18,4 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Orientation sweep: skipped, missing ${missing[*]} (scripts/setup.sh installs them)"
     exit 0
 fi
-exec "$python" "$root/scripts/orientsweep.py" "$tool"
+exec env PYTHONPATH="$root/tests" "$python" -m reference orient "$tool"

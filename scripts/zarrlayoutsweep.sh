@@ -13,4 +13,4 @@ if ! "$python" -c 'import zarr, numcodecs, nibabel' 2>/dev/null; then
     echo "Zarr layout sweep: skipped, python3-zarr, python3-numcodecs or python3-nibabel is missing"
     exit 0
 fi
-exec timeout 600 "$python" "$root/scripts/zarrlayoutsweep.py" "$tool"
+exec timeout 600 env PYTHONPATH="$root/tests" "$python" -m reference zarrlayout "$tool"

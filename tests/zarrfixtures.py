@@ -16,12 +16,12 @@ import numcodecs
 import numpy as np
 import zarr
 
+from reference import mapping
+
 
 def mapped(values, lo, hi):
-    """Samples to bytes through a window, NaN to 0, as the converter maps them."""
-    x = 255 * (values.astype(np.float64) - lo) / (hi - lo)
-    x = np.where(np.isnan(x), 0, x)
-    return np.where(x >= 254.5, 255, np.where(x > 0, np.floor(x + 0.5), 0)).astype(np.uint8)
+    """Samples to bytes through a window, as the converter maps them."""
+    return mapping.windowed(values, lo, hi).astype(np.uint8)
 
 
 def as_volume(a):

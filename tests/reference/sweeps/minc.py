@@ -1,7 +1,5 @@
-"""Packs MINC2 files that minc-tools' rawtominc writes, and nibabel's own MINC2 test files, and
-compares each volume with what the field's readers decode.
-
-Usage: /usr/bin/python3 scripts/mincsweep.py TESSARY_VOL
+"""MINC2 files that minc-tools' rawtominc writes, and nibabel's own MINC2 test files, each
+volume against what the field's readers decode.
 
 rawtominc writes each stored type (byte, short signed and unsigned, int, float, double), with
 each slice's range scanned (-scan_range) or one stated (-real_range), in transverse, sagittal
@@ -9,22 +7,21 @@ and coronal order, with negative steps, turned direction cosines, time points an
 dimension. Their real values are minctoraw's (-double -normalize); where the volume's axes go is
 nibabel's affine of the file, by the orientation rule. nibabel's own files are compared with
 nibabel's values and affine. Every volume is packed with --pad and --spacing 1,1,1 and must
-match exactly, mapped to 8 bits as the converter maps them (niftisweep.to_bytes) from the
+match exactly, mapped to 8 bits as the converter maps them (reference.mapping) from the
 float32 real values the converter holds (float64 where the file stores it). A file of time
-points must be refused without --volume, in one line. Exits with 1 on any mismatch, refusal,
-crash or stray output on standard error.
+points must be refused without --volume, in one line.
 """
 
 import os
 import subprocess
-import sys
-import tempfile
 
 import nibabel
 import numpy
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import writersweep  # noqa: E402  the sweep of references, packed and compared
+from . import writer
+
+TITLE = "MINC"
+REFERENCE = "rawtominc and minctoraw, nibabel"
 
 NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
 NIBABEL_FILES = ("minc2-4d-d.mnc", "minc2-no-att.mnc", "minc2_1_scale.mnc", "minc2_4d.mnc",
@@ -75,7 +72,7 @@ def rawtominc(sweep, name, kind, options, sizes, times, channels):
     command += counts
     result = subprocess.run(command, capture_output=True, text=True)
     if result.returncode != 0:
-        sweep.problems.append("%s: rawtominc failed: %s" % (name, result.stderr.strip()))
+        sweep.problem("%s: rawtominc failed: %s" % (name, result.stderr.strip()))
         return None
     return path
 
@@ -99,8 +96,8 @@ def check(sweep, path, values, stored, affine, times):
     files = [held(v, stored).swapaxes(0, 2) for v in volumes]
     directions = affine[:3, :3].T[::-1]
     if times:
-        sweep.refuse(path, "pick one with --volume T")
-    sweep.check(path, writersweep.volume_picks(files), "world", directions)
+        writer.refuse(sweep, path, "pick one with --volume T")
+    writer.check(sweep, path, writer.volume_picks(files), "world", directions, tolerance=0)
 
 
 def minc_tools_files(sweep):
@@ -127,11 +124,6 @@ def nibabel_files(sweep):
         check(sweep, path, image.get_fdata(), image.get_data_dtype().type, image.affine, times)
 
 
-def main():
-    return writersweep.run(sys.argv[1], (minc_tools_files, nibabel_files),
-                           "MINC sweep: %d volumes packed and matched (rawtominc and minctoraw, "
-                           "nibabel), %d refused as expected", tolerance=0)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def parts(arguments):
+    """The functions that hand the sweep its cases."""
+    return [minc_tools_files, nibabel_files]

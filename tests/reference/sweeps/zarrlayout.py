@@ -1,30 +1,27 @@
-"""Packs OME-Zarr stores that python3-zarr writes in the older layouts and compares each with
-what zarr reads back: NGFF 0.1 (five dimensions, no axes, flat keys), 0.2 (five dimensions,
+"""OME-Zarr stores that python3-zarr writes in the older layouts, each against what zarr reads
+back: NGFF 0.1 (five dimensions, no axes, flat keys), 0.2 (five dimensions,
 nested keys under metadata that names no separator, as zarr wrote them before 2.8), 0.3 (axes
 as names, nested keys) and bioformats2raw's (a root of no image whose image is 0/, pyramids
 halved in x and y only, without scales).
 
-Usage: /usr/bin/python3 scripts/zarrlayoutsweep.py TESSARY_VOL
-
 Each store packs with --pad and --spacing 1,1,1 (with --volume T where it has time points,
 --size SIDE for a coarser level of a cubic pyramid, --max-size for the coarsest), and
-must match zarr's samples mapped to 8 bits by the converter's rule (niftisweep.to_bytes, all
+must match zarr's samples mapped to 8 bits by the converter's rule (reference.mapping, all
 channels over one range; uint8 copied, exactly), one channel grey, two red and green, laid out
-by the orientation rule of an array placed nowhere. info must list every level. Exits with 1 on any mismatch, refusal, crash or stray output on
-standard error.
+by the orientation rule of an array placed nowhere. info must list every level.
 """
+import functools
 import json
 import os
-import subprocess
-import sys
-import tempfile
 
 import numcodecs
 import numpy
 import zarr
 
-import niftisweep  # the 8-bit rule and the converter's run
-import sweepvolume  # the .vol reader and the orientation rule
+from .ngffzarr import level_case
+
+TITLE = "Zarr layout"
+REFERENCE = "zarr %s" % zarr.__version__
 
 
 def smooth(shape, dtype, seed):
@@ -135,16 +132,6 @@ def bioformats2raw(folder):
     return path, "0/", [[]]
 
 
-def expected_rgb(array):
-    """The converter's RGB cube, (x, y, z, 3) before padding, of an array a[c, z, y, x]."""
-    mapped = niftisweep.to_bytes(array, array.dtype == numpy.uint8).transpose(3, 2, 1, 0)
-    rgb = numpy.zeros(mapped.shape[:3] + (3,))
-    rgb[..., :mapped.shape[3]] = mapped
-    if mapped.shape[3] == 1:
-        rgb[..., 1] = rgb[..., 2] = mapped[..., 0]
-    return rgb
-
-
 def as_channels(level, pick):
     """zarr's level as (c, z, y, x), at the time point --volume picks."""
     if level.ndim == 5:
@@ -152,15 +139,9 @@ def as_channels(level, pick):
     return level if level.ndim == 4 else level[numpy.newaxis]
 
 
-def compare(tool, label, path, extra, array, out):
-    """"" when path packs with extra to array's samples where --pad puts them."""
-    return sweepvolume.compare_array_pack(tool, label, path, extra, expected_rgb(array),
-                                          max(array.shape[1:]), array.dtype == numpy.uint8,
-                                          "zarr's", out)
-
-
-def check(tool, path, image, picks, out):
-    """The problems of one store, and how many of its levels matched."""
+def check(write, sweep):
+    """One store that write makes: each level packed as it is, and info's listing."""
+    path, image, picks = write(sweep.scratch)
     # zarr reads keys as its store class splits them: nested ones through the nested store.
     nested = any(os.path.isdir(os.path.join(path, image, "0", name))
                  for name in os.listdir(os.path.join(path, image, "0")))
@@ -170,8 +151,9 @@ def check(tool, path, image, picks, out):
         group.attrs["multiscales"][0]["datasets"]
     levels = [numpy.asarray(group[image + d["path"]][...]) for d in datasets]
     if any(numpy.unique(level).size < 2 for level in levels):
-        return ["%s: zarr reads a level of one value: its keys are not where it looks" % path], 0
-    problems, matched = [], 0
+        sweep.problem("%s: zarr reads a level of one value: its keys are not where it looks"
+                      % path)
+        return
     for k, level in enumerate(levels):
         sides = level.shape[-3:]
         cubic = len(set(sides)) == 1 and len(set(levels[0].shape[-3:])) == 1
@@ -188,42 +170,16 @@ def check(tool, path, image, picks, out):
         for pick, size in [(p, s) for p in picks for s in sizes]:
             extra = pick + size
             label = " ".join([os.path.basename(path), "level %d" % k] + extra)
-            problem = compare(tool, label, path, extra, as_channels(level, pick), out)
-            if problem:
-                problems.append(problem)
-            else:
-                matched += 1
-    info = niftisweep.run(tool, "info", path, "--pad", *picks[0])
+            sweep.check(level_case(label, path, extra, as_channels(level, pick)))
+    info = sweep.run("info", path, "--pad", *picks[0])
     listed = [line for line in info.stdout.splitlines() if line.lstrip().startswith("level ")]
     if info.returncode != 0 or info.stderr or len(listed) != (len(levels) if len(levels) > 1
                                                                else 0):
-        problems.append("%s: info gave exit %d, %d levels listed of %d, %r" % (
+        sweep.problem("%s: info gave exit %d, %d levels listed of %d, %r" % (
             path, info.returncode, len(listed), len(levels), info.stderr))
-    return problems, matched
 
 
-def main():
-    tool = sys.argv[1]
-    problems, matched, stores = [], 0, 0
-    with tempfile.TemporaryDirectory() as scratch:
-        out = os.path.join(scratch, "out.vol")
-        for write in (v01, v01_channels, v02, v03, v03_channels, bioformats2raw):
-            try:
-                path, image, picks = write(scratch)
-                found, count = check(tool, path, image, picks, out)
-            except subprocess.TimeoutExpired:
-                found, count = ["%s: the converter took more than 120 s" % write.__name__], 0
-            except Exception as error:  # a reference that fails: fix the sweep
-                found, count = ["%s: %s: %s" % (write.__name__, type(error).__name__, error)], 0
-            problems += found
-            matched += count
-            stores += 1
-    print("Zarr layout sweep: %d stores (NGFF 0.1 to 0.3, bioformats2raw) written by zarr %s, "
-          "%d packs of their levels matched" % (stores, zarr.__version__, matched))
-    for problem in problems:
-        print("  " + problem)
-    return 1 if problems else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def parts(arguments):
+    """The functions that hand the sweep its cases."""
+    return [functools.partial(check, write) for write in (v01, v01_channels, v02, v03,
+                                                          v03_channels, bioformats2raw)]

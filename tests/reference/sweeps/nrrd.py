@@ -1,7 +1,5 @@
-"""Packs NRRD files that teem's unu writes, in every encoding, byte order and layout of their
-data, and compares each volume with what unu itself decodes.
-
-Usage: /usr/bin/python3 scripts/nrrdsweep.py TESSARY_VOL
+"""NRRD files that teem's unu writes, in every encoding, byte order and layout of their data,
+each volume against what unu itself decodes.
 
 unu writes each sample type in each encoding (raw, gzip, bzip2, hex, ASCII) and byte order,
 with the data attached, in a detached data file, in a LIST of a file a slice, in files named by
@@ -9,19 +7,18 @@ a numbered pattern (counting up, and down) and behind line and byte skips (-1 in
 and RGB volumes, placed nowhere or by space directions in RAS and LPS. Every file's samples are
 what `unu save -e raw` decodes of it; where its axes go follows from its space directions by
 the orientation rule. Every volume is packed with --pad and --spacing 1,1,1 and must match,
-mapped to 8 bits as the converter maps them, within rounding. Exits with 1 on any mismatch,
-refusal, crash or stray output on standard error.
+mapped to 8 bits as the converter maps them, within rounding.
 """
 
 import os
 import subprocess
-import sys
 
 import numpy
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import writersweep  # noqa: E402  the sweep of references, packed and compared
+from . import writer
 
+TITLE = "NRRD"
+REFERENCE = "teem's unu"
 UNU = "teem-unu"
 # unu's type names and NumPy's, with the range the samples are drawn from.
 TYPES = {
@@ -168,10 +165,10 @@ def check(sweep, path, kind, channels, space):
     volume = decoded(path, kind, channels)
     copied = kind == "uchar"
     if space:
-        sweep.check(path, [([], volume)], "world", numpy.array(PLACED[space][1], float),
+        writer.check(sweep, path, [([], volume)], "world", numpy.array(PLACED[space][1], float),
                     copied=copied)
     else:
-        sweep.check(path, [([], volume)], "array", copied=copied)
+        writer.check(sweep, path, [([], volume)], "array", copied=copied)
 
 
 def unu_files(sweep):
@@ -193,11 +190,6 @@ def unu_files(sweep):
                     check(sweep, path, kind, channels, space)
 
 
-def main():
-    return writersweep.run(sys.argv[1], (unu_files,),
-                           "NRRD sweep: %d volumes packed and matched (teem's unu), "
-                           "%d refused as expected")
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def parts(arguments):
+    """The functions that hand the sweep its cases."""
+    return [unu_files]

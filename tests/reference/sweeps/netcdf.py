@@ -1,29 +1,25 @@
-"""Packs the netCDF files that python3-netcdf4 writes and compares each variable with what
-netCDF4 decodes with its default masking and scaling.
-
-Usage: /usr/bin/python3 scripts/netcdfsweep.py TESSARY_VOL
+"""The netCDF files that python3-netcdf4 writes, each variable against what netCDF4 decodes
+with its default masking and scaling.
 
 netCDF-4 files (HDF5 underneath): 3-D and 4-D (time) variables of several types, chunked and
 zlib-compressed, with the CF attributes _FillValue, missing_value, valid_range, valid_min,
 valid_max, scale_factor and add_offset, and variables written only in part. Each packs with
 --dataset VAR (--volume T for a time point), --pad and --spacing 1,1,1, and must match netCDF4's
-values mapped to 8 bits by the converter's rule (niftisweep.to_bytes) within 1: a masked sample
+values mapped to 8 bits by the converter's rule (reference.mapping) within 1: a masked sample
 black and out of the value range, as NaN is. A netCDF-3 classic file must be refused in one
 line naming the file as such; a netCDF-4 file without --dataset, and a variable of time points
-without one picked, in one line saying what to pick. Exits with 1 on any mismatch, refusal,
-crash or stray output on standard error.
+without one picked, in one line saying what to pick.
 """
 import os
-import subprocess
-import sys
-import tempfile
 
 import netCDF4
 import numpy
 
-import niftisweep  # the 8-bit rule, the converter's run and the refusal check
-import sweepvolume  # the .vol reader and the orientation rule
+from .. import mapping
+from ..runner import Case, Refusal
 
+TITLE = "netCDF"
+REFERENCE = "netCDF4 %s" % netCDF4.__version__
 
 # The variables of no mask; every other one must have some samples masked.
 UNMASKED = {"plain_f8", "scaled_i4"}
@@ -111,74 +107,46 @@ def decoded(path, name, volume):
     return values[volume] if volume is not None else values
 
 
-def compare(tool, path, name, volume, out):
-    """"" when the variable packs to netCDF4's values."""
-    extra = ["--dataset", name] + ([] if volume is None else ["--volume", str(volume)])
-    label = " ".join([os.path.basename(path)] + extra)
-    result = niftisweep.run(tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
-    if result.returncode != 0 or result.stderr:
-        return "%s: exit %d, %r" % (label, result.returncode, result.stderr)
-    values = decoded(path, name, volume)
+def check(sweep, path, name, volume):
+    """The variable (at the time point picked) packed and compared with netCDF4's values."""
+    extra = ("--dataset", name) + (() if volume is None else ("--volume", str(volume)))
+    label = " ".join((os.path.basename(path),) + extra)
     whole = numpy.isnan(decoded(path, name, None))
     if whole.all() or not whole.any() and name not in UNMASKED:
-        return "%s: netCDF4 masks %s samples: the file is not what the sweep means" % (
-            label, "all" if whole.all() else "no")
-    grey = niftisweep.to_bytes(values, False).transpose(2, 1, 0)
-    expected = numpy.repeat(grey[..., numpy.newaxis], 3, axis=3)
-    cube = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
-    if cube.shape[0] != max(values.shape):
-        return "%s: packed to N = %d, netCDF4 reads %s" % (label, cube.shape[0], values.shape)
-    inside, expected = sweepvolume.placed(cube, expected, sweepvolume.ARRAY)
-    worst = float(numpy.abs(inside - expected).max())
-    outside = int(cube.sum() - inside.sum())
-    if worst > 1 or outside != 0:
-        return "%s: samples differ from netCDF4's by up to %g (padding holds %d)" % (
-            label, worst, outside)
-    return ""
+        sweep.problem("%s: netCDF4 masks %s samples: the file is not what the sweep means" % (
+            label, "all" if whole.all() else "no"))
+        return
+    values = decoded(path, name, volume).transpose(2, 1, 0)
+    sweep.check(Case(label, path, mapping.expected_rgb(values), extra=extra))
 
 
-def main():
-    tool = sys.argv[1]
-    problems, matched, refused = [], 0, 0
-    with tempfile.TemporaryDirectory() as scratch:
-        out = os.path.join(scratch, "out.vol")
-        path = os.path.join(scratch, "variables.nc")
-        for name, picks in netcdf4_file(path):
-            for volume in picks:
-                try:
-                    problem = compare(tool, path, name, volume, out)
-                except subprocess.TimeoutExpired:
-                    problem = "%s %s: the converter took more than 120 s" % (path, name)
-                if problem:
-                    problems.append(problem)
-                else:
-                    matched += 1
-        # Without a variable named, the file is refused, saying how to name one; a variable of
-        # time points without one picked, or with one it lacks, likewise.
-        for extra, expected in (
-                ([], "name a 3-D or 4-D dataset with --dataset PATH"),
-                (["--dataset", "seasons_f8"], "3 time points (pick one with --volume T, 0 to 2)"),
-                (["--dataset", "series_f4", "--volume", "7"], "the file has 7 time points")):
-            before = len(problems)
-            niftisweep.refusal(tool, path, ["pack", path, "-o", out, "--pad"] + extra, expected,
-                               problems)
-            refused += len(problems) == before
-        classic = os.path.join(scratch, "classic.nc")
-        with netCDF4.Dataset(classic, "w", format="NETCDF3_CLASSIC") as f:
-            for name, size in (("z", 4), ("y", 5), ("x", 6)):
-                f.createDimension(name, size)
-            f.createVariable("v", "f4", ("z", "y", "x"))[...] = ramp((4, 5, 6), "f4", 1, 0)
-        for extra in ([], ["--dataset", "v"]):
-            before = len(problems)
-            niftisweep.refusal(tool, classic, ["pack", classic, "-o", out, "--pad"] + extra,
-                               "netCDF-3 classic", problems)
-            refused += len(problems) == before
-    print("netCDF sweep: %d volumes packed as netCDF4 %s decodes them, %d refused as expected"
-          % (matched, netCDF4.__version__, refused))
-    for problem in problems:
-        print("  " + problem)
-    return 1 if problems else 0
+def netcdf4_files(sweep):
+    """Each variable of the netCDF-4 file, at each time point picked; without a variable named
+    the file is refused, saying how to name one, and a variable of time points without one
+    picked, or with one it lacks, likewise."""
+    path = sweep.file("variables.nc")
+    for name, picks in netcdf4_file(path):
+        for volume in picks:
+            check(sweep, path, name, volume)
+    for extra, words in (
+            ((), "name a 3-D or 4-D dataset with --dataset PATH"),
+            (("--dataset", "seasons_f8"), "3 time points (pick one with --volume T, 0 to 2)"),
+            (("--dataset", "series_f4", "--volume", "7"), "the file has 7 time points")):
+        sweep.refuse(Refusal(path, ("--pad",) + extra, words))
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+def classic_file(sweep):
+    """A netCDF-3 classic file, which is not HDF5: refused as such, with a variable named or
+    not."""
+    classic = sweep.file("classic.nc")
+    with netCDF4.Dataset(classic, "w", format="NETCDF3_CLASSIC") as f:
+        for name, size in (("z", 4), ("y", 5), ("x", 6)):
+            f.createDimension(name, size)
+        f.createVariable("v", "f4", ("z", "y", "x"))[...] = ramp((4, 5, 6), "f4", 1, 0)
+    for extra in ((), ("--dataset", "v")):
+        sweep.refuse(Refusal(classic, ("--pad",) + extra, "netCDF-3 classic"))
+
+
+def parts(arguments):
+    """The functions that hand the sweep its cases."""
+    return [netcdf4_files, classic_file]

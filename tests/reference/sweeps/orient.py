@@ -4,26 +4,26 @@ patient's frame turned to the axes closest to LAS+ (nibabel's io_orientation), o
 nowhere shown with each slice's first row at the top. DICOM series are also converted by
 dcm2niix, and the NIfTI it writes must pack to the very samples the series packs to.
 
-Usage: /usr/bin/python3 scripts/orientsweep.py TESSARY_VOL
-
 The reference directions come from each file's own fields as its library reads them back
 (nibabel's affine, pydicom's Image Orientation and Position (Patient)), or, for the formats
-written by hand here, from the header text as written. Exits with 1 on any mismatch.
+written by hand here, from the header text as written.
 """
 
 import itertools
 import os
 import random
 import subprocess
-import sys
-import tempfile
 import warnings
 
 import numpy
 from nibabel import orientations
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import sweepvolume  # noqa: E402  the .vol reader and the orientation rule
+from .. import mapping, runner
+from ..orientation import ARRAY, world_turn
+
+TITLE = "Orientation"
+REFERENCE = "each format's own writer and reader"
+TIMEOUT = 60
 
 warnings.simplefilter("ignore")
 
@@ -46,10 +46,6 @@ def phantom():
 def as_zyx(volume):
     """The phantom as an array a[z, y, x] of C order, x the file's i."""
     return numpy.ascontiguousarray(volume.transpose(2, 1, 0))
-
-
-def run(tool, *arguments):
-    return subprocess.run([tool, *arguments], capture_output=True, text=True, timeout=60)
 
 
 def signed_permutations():
@@ -92,44 +88,32 @@ def difference(cube, volume, turn):
     return "turned as %s, expected %s" % (turn_words(found), turn_words(turn))
 
 
-class Sweep:
-    def __init__(self, tool, scratch):
-        self.tool, self.scratch = tool, scratch
+class Phantom:
+    """The phantom, and what its sweep found beyond the runner's counts: the writers whose
+    files were compared and the DICOM series that packed as dcm2niix's NIfTI of them."""
+
+    def __init__(self):
         self.volume = phantom()
-        self.packed, self.matched, self.twins, self.problems = 0, 0, 0, []
-        self.writers = set()
+        self.writers, self.twins = set(), 0
 
-    def path(self, name):
-        return os.path.join(self.scratch, name)
 
-    def pack(self, label, path, extra=()):
-        """The packed cube[x, y, z, colour], or None where pack failed."""
-        out = self.path("out-%d.vol" % self.packed)
-        result = run(self.tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
-        if result.returncode != 0:
-            self.problems.append("%s: exit %d, %s" % (label, result.returncode,
-                                                      result.stderr.strip()))
-            return None
-        self.packed += 1
-        return numpy.array(sweepvolume.packed_cube(out))
+PHANTOM = Phantom()
 
-    def check(self, writer, label, path, volume, turn, extra=()):
-        """Packs path and compares it with volume[i, j, k] or volume[i, j, k, colour] (the
-        file's axes as its library reads them back) turned by turn; returns the cube where it
-        matched."""
-        self.writers.add(writer)
-        label = "%s (%s, %s)" % (os.path.basename(path.rstrip("/")), writer, label)
-        cube = self.pack(label, path, extra)
-        if cube is None:
-            return None
-        rgb = volume if volume.ndim == 4 else numpy.repeat(volume[..., numpy.newaxis], 3, axis=3)
-        inside, turned = sweepvolume.placed(cube, rgb, turn)
-        outside = int(numpy.count_nonzero(cube)) - int(numpy.count_nonzero(inside))
-        if inside.shape != turned.shape or not numpy.array_equal(inside, turned) or outside:
-            self.problems.append("%s: %s" % (label, difference(cube, rgb, turn)))
-            return None
-        self.matched += 1
-        return cube
+
+def check(sweep, writer, label, path, volume, turn, extra=()):
+    """Packs path and compares it exactly with volume[i, j, k] or volume[i, j, k, colour] (the
+    file's axes as its library reads them back) turned by turn; returns the cube where it
+    matched. A mismatch is told in words: which turn or mirror the pack made instead."""
+    PHANTOM.writers.add(writer)
+    label = "%s (%s, %s)" % (os.path.basename(path.rstrip("/")), writer, label)
+    rgb = volume if volume.ndim == 4 else numpy.repeat(volume[..., numpy.newaxis], 3, axis=3)
+    case = runner.Case(label, path, rgb, turn, tuple(extra), tolerance=0, quiet=False)
+    cube = sweep.pack(case)
+    if cube is None:
+        return None
+    problem = runner.difference(cube, case)
+    sweep.tally(problem and "%s: %s" % (label, difference(cube, rgb, turn)))
+    return None if problem else cube
 
 
 # NIfTI through nibabel: the frames of the affine, as sform, as qform, as both, or as an sform
@@ -165,19 +149,19 @@ def nifti_files(sweep):
         if suffix == ".nii.gz" and storage != "both":
             continue
         affine = affine_of(matrix)
-        image = nibabel.Nifti1Image(sweep.volume, None)
+        image = nibabel.Nifti1Image(PHANTOM.volume, None)
         image.set_sform(affine if storage != "qform" else numpy.eye(4),
                         code=0 if storage == "qform" else 1)
         qform = {"qform": affine, "both": affine, "sform-over-qform": other}.get(storage)
         image.set_qform(numpy.eye(4) if qform is None else qform, code=0 if qform is None else 1)
-        path = sweep.path("%s-%s%s" % (name, storage, suffix))
+        path = sweep.file("%s-%s%s" % (name, storage, suffix))
         nibabel.save(image, path)
         back = nibabel.load(path)
         data = numpy.asarray(back.dataobj)
         words = {"sform": "the sform", "qform": "the qform", "both": "sform and qform",
                  "sform-over-qform": "the sform over another qform"}[storage]
-        sweep.check("nibabel", "%s in %s" % (name, words), path, data,
-                    sweepvolume.world_turn(back.affine[:3, :3].T))
+        check(sweep, "nibabel", "%s in %s" % (name, words), path, data,
+                    world_turn(back.affine[:3, :3].T))
 
 
 def nibabel_other_files(sweep):
@@ -189,11 +173,11 @@ def nibabel_other_files(sweep):
         affine = numpy.eye(4)
         affine[:3, :3] = matrix
         for kind, suffix in ((nibabel.Nifti2Image, ".nii"), (nibabel.MGHImage, ".mgz")):
-            path = sweep.path("%s-%s%s" % (name, kind.__name__, suffix))
-            nibabel.save(kind(sweep.volume, affine), path)
+            path = sweep.file("%s-%s%s" % (name, kind.__name__, suffix))
+            nibabel.save(kind(PHANTOM.volume, affine), path)
             back = nibabel.load(path)
-            sweep.check("nibabel", "%s %s" % (kind.__name__, name), path,
-                        numpy.asarray(back.dataobj), sweepvolume.world_turn(back.affine[:3, :3].T))
+            check(sweep, "nibabel", "%s %s" % (kind.__name__, name), path,
+                        numpy.asarray(back.dataobj), world_turn(back.affine[:3, :3].T))
 
 
 # DICOM through pydicom: one file a slice, named at random, written last slice first.
@@ -209,11 +193,8 @@ DICOM_FRAMES = {
 
 
 def to_bytes(values):
-    """The converter's 8 bits: bytes copied, any other values mapped over their range."""
-    if values.dtype == numpy.uint8:
-        return values
-    lo, hi = values.min(), values.max()
-    return numpy.round(255 * (values.astype(numpy.float64) - lo) / (hi - lo)).astype(numpy.uint8)
+    """The converter's 8 bits of a file's values, as bytes."""
+    return mapping.to_bytes(values, values.dtype == numpy.uint8).astype(numpy.uint8)
 
 
 def ct_values(volume):
@@ -229,13 +210,13 @@ def write_series(sweep, name, row, column, step, ct=False):
     from pydicom.dataset import FileDataset, FileMetaDataset
     from pydicom.uid import CTImageStorage, ExplicitVRLittleEndian, MRImageStorage, generate_uid
 
-    folder = sweep.path(name)
+    folder = sweep.file(name)
     os.makedirs(folder)
     series = generate_uid(entropy_srcs=[name, "series"])
     study = generate_uid(entropy_srcs=["study"])
     names = random.Random(name).sample(range(16**6), SHAPE[2])
     storage = CTImageStorage if ct else MRImageStorage
-    values = ct_values(sweep.volume) if ct else sweep.volume
+    values = ct_values(PHANTOM.volume) if ct else PHANTOM.volume
     for k in reversed(range(SHAPE[2])):
         instance = generate_uid(entropy_srcs=[name, str(k)])
         meta = FileMetaDataset()
@@ -295,25 +276,25 @@ def dicom_files(sweep):
     for name, (row, column, step) in DICOM_FRAMES.items():
         folder = write_series(sweep, name, row, column, step, ct=name.startswith("ct"))
         volume, directions = read_series(folder)
-        direct = sweep.check("pydicom", name, folder + "/", to_bytes(volume),
-                             sweepvolume.world_turn(directions))
-        converted = sweep.path("dcm2niix-" + name)
+        direct = check(sweep, "pydicom", name, folder + "/", to_bytes(volume),
+                             world_turn(directions))
+        converted = sweep.file("dcm2niix-" + name)
         os.makedirs(converted)
         result = subprocess.run(["dcm2niix", "-z", "n", "-b", "n", "-o", converted, "-f", name,
                                  folder], capture_output=True, text=True, timeout=60)
         nii = os.path.join(converted, name + ".nii")
         if result.returncode != 0 or not os.path.exists(nii):
-            sweep.problems.append("%s: dcm2niix gave exit %d: %s"
+            sweep.problem("%s: dcm2niix gave exit %d: %s"
                                   % (name, result.returncode, result.stdout[-300:]))
             continue
         back = nibabel.load(nii)
-        twin = sweep.check("dcm2niix", name, nii, to_bytes(numpy.asarray(back.dataobj)),
-                           sweepvolume.world_turn(back.affine[:3, :3].T))
+        twin = check(sweep, "dcm2niix", name, nii, to_bytes(numpy.asarray(back.dataobj)),
+                           world_turn(back.affine[:3, :3].T))
         if direct is not None and twin is not None:
             if numpy.array_equal(direct, twin):
-                sweep.twins += 1
+                PHANTOM.twins += 1
             else:
-                sweep.problems.append("%s: dcm2niix's NIfTI packs to other samples than the "
+                sweep.problem("%s: dcm2niix's NIfTI packs to other samples than the "
                                       "series" % name)
 
 
@@ -342,18 +323,18 @@ def nrrd_files(sweep):
             lines.append("space directions: " + " ".join(
                 "(%s)" % ",".join(str(v) for v in d) for d in directions))
             lines.append("space origin: (1,2,3)")
-        path = sweep.path(name + ".nrrd")
+        path = sweep.file(name + ".nrrd")
         with open(path, "wb") as f:
-            f.write(("\n".join(lines) + "\n\n").encode() + sweep.volume.tobytes(order="F"))
+            f.write(("\n".join(lines) + "\n\n").encode() + PHANTOM.volume.tobytes(order="F"))
         if directions is None:
-            turn = sweepvolume.ARRAY
+            turn = ARRAY
         elif space is None:
-            turn = sweepvolume.world_turn(directions, patient=False)
+            turn = world_turn(directions, patient=False)
         else:
-            turn = sweepvolume.world_turn(numpy.array(directions) * NRRD_SPACES[space])
-        sweep.check("by hand", "space %s" % (space or "none"), path, sweep.volume, turn)
-    colours = numpy.stack([sweep.volume, 255 - sweep.volume, sweep.volume // 2], axis=3)
-    path = sweep.path("colour.nrrd")
+            turn = world_turn(numpy.array(directions) * NRRD_SPACES[space])
+        check(sweep, "by hand", "space %s" % (space or "none"), path, PHANTOM.volume, turn)
+    colours = numpy.stack([PHANTOM.volume, 255 - PHANTOM.volume, PHANTOM.volume // 2], axis=3)
+    path = sweep.file("colour.nrrd")
     header = ["NRRD0004", "type: uint8", "dimension: 4", "sizes: 3 %d %d %d" % SHAPE,
               "kinds: RGB-color domain domain domain", "encoding: raw",
               "space: left-posterior-superior",
@@ -361,8 +342,8 @@ def nrrd_files(sweep):
     with open(path, "wb") as f:
         f.write(("\n".join(header) + "\n\n").encode()
                 + colours.transpose(3, 0, 1, 2).tobytes(order="F"))
-    turn = sweepvolume.world_turn(numpy.array([[0, 0, 1], [0, -1, 0], [1, 0, 0]]) * LPS_TO_RAS)
-    sweep.check("by hand", "colours first, space left-posterior-superior", path, colours, turn)
+    turn = world_turn(numpy.array([[0, 0, 1], [0, -1, 0], [1, 0, 0]]) * LPS_TO_RAS)
+    check(sweep, "by hand", "colours first, space left-posterior-superior", path, colours, turn)
 
 
 # MetaImage by hand. ITK writes TransformMatrix as the axes' directions in LPS+, one row each,
@@ -398,27 +379,27 @@ def metaimage_files(sweep):
         if field:
             lines.insert(5, field)
         lines.append("ElementDataFile = LOCAL")
-        path = sweep.path(name + ".mha")
+        path = sweep.file(name + ".mha")
         with open(path, "wb") as f:
-            f.write(("\n".join(lines) + "\n").encode() + sweep.volume.tobytes(order="F"))
+            f.write(("\n".join(lines) + "\n").encode() + PHANTOM.volume.tobytes(order="F"))
         directions = default * LPS_TO_RAS if field is None else meta_directions(field)
-        sweep.check("by hand", field or "no direction fields", path, sweep.volume,
-                    sweepvolume.world_turn(directions))
+        check(sweep, "by hand", field or "no direction fields", path, PHANTOM.volume,
+                    world_turn(directions))
 
 
 # Arrays placed nowhere: a[z, y, x] through each library.
 def array_files(sweep):
-    a = as_zyx(sweep.volume)
+    a = as_zyx(PHANTOM.volume)
     import h5py
     import tifffile
     import zarr
     from PIL import Image
 
-    path = sweep.path("pages.tif")
+    path = sweep.file("pages.tif")
     tifffile.imwrite(path, a)
     writers = [("tifffile", path, numpy.asarray(tifffile.imread(path)), [])]
 
-    folder = sweep.path("pictures")
+    folder = sweep.file("pictures")
     os.makedirs(folder)
     numbers = [1, 2, 9, 10, 11]  # natural order, not the names' byte order
     for z, number in enumerate(numbers):
@@ -426,40 +407,30 @@ def array_files(sweep):
     back = numpy.stack([numpy.asarray(Image.open(os.path.join(folder, "slice%d.png" % n)))
                         for n in numbers])
     writers.append(("PIL", folder + "/", back, []))
-    path = sweep.path("array.npy")
+    path = sweep.file("array.npy")
     numpy.save(path, a)
     writers.append(("NumPy", path, numpy.load(path), []))
-    path = sweep.path("array.zarr")
+    path = sweep.file("array.zarr")
     zarr.save(path, a)
     writers.append(("zarr", path, numpy.asarray(zarr.open(path, mode="r")), []))
-    path = sweep.path("array.h5")
+    path = sweep.file("array.h5")
     with h5py.File(path, "w") as f:
         f.create_dataset("phantom", data=a, chunks=(2, 3, 4))
     with h5py.File(path, "r") as f:
         back = numpy.asarray(f["phantom"])
     writers.append(("h5py", path, back, ["--dataset", "/phantom"]))
     for writer, path, back, extra in writers:
-        sweep.check(writer, "array", path, back.transpose(2, 1, 0), sweepvolume.ARRAY, extra)
+        check(sweep, writer, "array", path, back.transpose(2, 1, 0), ARRAY, extra)
 
 
-def main():
-    tool = sys.argv[1]
-    with tempfile.TemporaryDirectory() as scratch:
-        sweep = Sweep(tool, scratch)
-        for writer in (nifti_files, nibabel_other_files, dicom_files, nrrd_files,
-                       metaimage_files, array_files):
-            try:
-                writer(sweep)
-            except Exception as error:  # a writer or reader that fails: fix the sweep
-                sweep.problems.append("%s: %s: %s" % (writer.__name__, type(error).__name__,
-                                                      error))
-    print("Orientation sweep: %d files packed and matched (%s), %d DICOM series packed the same "
-          "as dcm2niix's NIfTI of them" % (sweep.matched,
-                                           ", ".join(sorted(sweep.writers)), sweep.twins))
-    for problem in sweep.problems:
-        print("  " + problem)
-    return 1 if sweep.problems else 0
+def summary(sweep):
+    """The writers compared and the DICOM series twins, for the summary line."""
+    sweep.notes.append("writers %s" % ", ".join(sorted(PHANTOM.writers)))
+    sweep.notes.append("%d DICOM series packed the same as dcm2niix's NIfTI of them"
+                       % PHANTOM.twins)
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+def parts(arguments):
+    """The functions that hand the sweep its cases."""
+    return [nifti_files, nibabel_other_files, dicom_files, nrrd_files, metaimage_files,
+            array_files, summary]

@@ -1,21 +1,15 @@
-"""Packs files that the field's own writers make and compares each volume with what their own
-readers decode: MRC written and read by mrcfile, MGH/MGZ, Analyze 7.5 and NIfTI pairs by
+"""Files that the field's own writers make, each volume against what their own readers decode: MRC written and read by mrcfile, MGH/MGZ, Analyze 7.5 and NIfTI pairs by
 nibabel, .npz by NumPy, FITS by astropy (its spacing against astropy's WCS), TIFF pyramids by
 tifffile (each level), VTK legacy files by VTK; and nibabel's own test files of these formats.
 
-Usage: /usr/bin/python3 scripts/writersweep.py TESSARY_VOL
-
 Every file is packed with --pad and --spacing 1,1,1 (any shape packs without resampling), a
 file of several volumes for each of them with --volume T (or --dataset NAME), and must match
-the reference's samples mapped to 8 bits as the converter maps them (niftisweep.to_bytes),
+the reference's samples mapped to 8 bits as the converter maps them (reference.mapping),
 within 1 for rounding, with the volume's axes laid out by the orientation rule (turn_of()).
-Files of several volumes must be refused without a pick, in one line. Exits with 1 on any
-mismatch, refusal, crash or stray output on standard error.
+Files of several volumes must be refused without a pick, in one line.
 """
 
 import os
-import sys
-import tempfile
 
 import mrcfile
 import nibabel
@@ -35,9 +29,12 @@ try:
 except ImportError:  # python3-vtk9 is optional: its files are left out
     vtk = None
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import niftisweep  # noqa: E402  the 8-bit rule and the refusal check
-import sweepvolume  # noqa: E402  the .vol reader and the orientation rule
+from .. import mapping, orientation
+from ..runner import Case, Refusal
+
+TITLE = "Writer"
+REFERENCE = "mrcfile, nibabel, NumPy, astropy, tifffile, VTK"
+
 
 def turn_of(frame, directions=None):
     """How the converter turns a file's axes i, j, k: an array placed nowhere shows each slice's
@@ -45,70 +42,27 @@ def turn_of(frame, directions=None):
     per file axis) turns to the axes closest to LAS+; FITS and VTK keep their own axes (FITS's
     row 1 at the bottom)."""
     if frame == "own":
-        return sweepvolume.world_turn(numpy.eye(3), patient=False)
-    return sweepvolume.ARRAY if frame == "array" else sweepvolume.world_turn(directions)
+        return orientation.OWN
+    return orientation.ARRAY if frame == "array" else orientation.world_turn(directions)
 
 
-def expected_rgb(volume_xyz, copied):
-    """The converter's RGB cube before padding of one grey or multi-channel volume (x, y, z[, c])."""
-    data = volume_xyz if volume_xyz.ndim == 4 else volume_xyz[..., numpy.newaxis]
-    mapped = niftisweep.to_bytes(data, copied)
-    rgb = numpy.zeros(data.shape[:3] + (3,))
-    channels = data.shape[3]
-    rgb[..., :channels] = mapped
-    if channels == 1:
-        rgb[..., 1] = rgb[..., 2] = mapped[..., 0]
-    return rgb
+def check(sweep, path, picks, frame, directions=None, copied=False, tolerance=1):
+    """picks: the arguments that pick a volume of the file ([] where it holds one) and the
+    reference's volume (x, y, z[, c]) they pick. Each pick is packed and compared, then info
+    must describe the file without a word on standard error."""
+    turn = turn_of(frame, directions)
+    for extra, volume in picks:
+        label = " ".join([os.path.basename(path)] + extra)
+        sweep.check(Case(label, path, mapping.expected_rgb(volume, copied), turn, tuple(extra),
+                         tolerance))
+    info = sweep.run("info", path, "--pad", *picks[0][0])
+    if info.returncode != 0 or info.stderr:
+        sweep.problem("%s: info gave exit %d, %r" % (path, info.returncode, info.stderr))
 
 
-def compare(tool, label, path, extra, expected, turn, scratch, problems, tolerance=1):
-    """Packs path with the extra arguments and compares it with the expected RGB cube of the
-    file's axes, turned as the converter turns them, to within tolerance."""
-    out = os.path.join(scratch, "out.vol")
-    result = niftisweep.run(tool, "pack", path, "-o", out, "--pad", "--spacing", "1,1,1", *extra)
-    if result.returncode != 0 or result.stderr:
-        problems.append("%s: exit %d, %r" % (label, result.returncode, result.stderr))
-        return False
-    got = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
-    inside, expected = sweepvolume.placed(got, expected, turn)
-    if inside.shape != expected.shape:
-        problems.append("%s: packed as %s, expected %s" % (label, inside.shape, expected.shape))
-        return False
-    worst = float(numpy.abs(inside - expected).max())
-    outside = int(got.sum() - inside.sum())
-    if worst > tolerance or outside != 0:
-        problems.append("%s: samples differ from the reference by up to %g (padding holds %d)"
-                        % (label, worst, outside))
-        return False
-    return True
-
-
-class Sweep:
-    def __init__(self, tool, scratch, tolerance=1):
-        self.tool, self.scratch, self.tolerance = tool, scratch, tolerance
-        self.problems, self.packed, self.refused = [], 0, 0
-
-    def check(self, path, picks, frame, directions=None, copied=False):
-        """picks: the arguments that pick a volume of the file ([] where it holds one) and the
-        reference's volume (x, y, z[, c]) they pick."""
-        for extra, volume in picks:
-            label = " ".join([os.path.basename(path)] + extra)
-            expected = expected_rgb(volume, copied)
-            if compare(self.tool, label, path, extra, expected, turn_of(frame, directions),
-                       self.scratch, self.problems, self.tolerance):
-                self.packed += 1
-        info = niftisweep.run(self.tool, "info", path, "--pad", *picks[0][0])
-        if info.returncode != 0 or info.stderr:
-            self.problems.append("%s: info gave exit %d, %r" % (path, info.returncode, info.stderr))
-
-    def refuse(self, path, expected):
-        out = os.path.join(self.scratch, "out.vol")
-        niftisweep.refusal(self.tool, path, ["pack", path, "-o", out, "--pad"], expected,
-                           self.problems)
-        self.refused += 1
-
-    def file(self, name):
-        return os.path.join(self.scratch, name)
+def refuse(sweep, path, words):
+    """A file of several volumes or arrays, refused without a pick in one line."""
+    sweep.refuse(Refusal(path, ("--pad",), words))
 
 
 def mrc_files(sweep):
@@ -139,7 +93,7 @@ def mrc_files(sweep):
     with mrcfile.new(volumes, overwrite=True) as mrc:
         mrc.set_data(numpy.stack([arrays["float32"], arrays["float32"] * -2, arrays["float32"]
                                   + 100]))
-    sweep.refuse(volumes, "MRC volume stack of 3 volumes: pick one with --volume T (0 to 2)")
+    refuse(sweep, volumes, "MRC volume stack of 3 volumes: pick one with --volume T (0 to 2)")
     mrc_check(sweep, volumes)
 
 
@@ -164,7 +118,7 @@ def mrc_check(sweep, path):
     with mrcfile.open(path, permissive=False) as mrc:
         data = numpy.array(mrc.data, dtype=numpy.float64)
         stacked = mrc.is_volume_stack()
-    sweep.check(path, volume_picks([v.transpose(2, 1, 0) for v in data] if stacked
+    check(sweep, path, volume_picks([v.transpose(2, 1, 0) for v in data] if stacked
                                    else [data.transpose(2, 1, 0)]), "array")
 
 
@@ -182,7 +136,7 @@ def nibabel_check(sweep, path):
     copied = (image.get_data_dtype() == numpy.uint8 and image.dataobj.slope == 1
               and image.dataobj.inter == 0)
     directions = image.affine[:3, :3].T  # row k: where file axis k points
-    sweep.check(path, volume_picks(volumes), "world", directions, copied)
+    check(sweep, path, volume_picks(volumes), "world", directions, copied)
 
 
 def mgh_files(sweep):
@@ -205,7 +159,7 @@ def mgh_files(sweep):
     frames = sweep.file("frames.mgz")
     nibabel.save(nibabel.MGHImage(numpy.stack([ramp, -ramp, ramp * 3], axis=-1)
                                   .astype(numpy.float32), oblique), frames)
-    sweep.refuse(frames, "MGH file of 3 frames: pick one with --volume T (0 to 2)")
+    refuse(sweep, frames, "MGH file of 3 frames: pick one with --volume T (0 to 2)")
     nibabel_check(sweep, frames)
 
 
@@ -244,15 +198,15 @@ def npz_files(sweep):
     for save in (numpy.savez, numpy.savez_compressed):
         path = sweep.file(save.__name__ + ".npz")
         save(path, **arrays)
-        sweep.refuse(path, "an .npz of arrays grey, rgb, wide: pick one with --dataset NAME")
+        refuse(sweep, path, "an .npz of arrays grey, rgb, wide: pick one with --dataset NAME")
         for name, array in arrays.items():
             volume = numpy.load(path)[name].astype(numpy.float64)
             cube = volume.transpose(2, 1, 0) if volume.ndim == 3 else volume.transpose(2, 1, 0, 3)
-            sweep.check(path, [(["--dataset", name], cube)], "array",
+            check(sweep, path, [(["--dataset", name], cube)], "array",
                         copied=array.dtype == numpy.uint8)
         one = sweep.file("one-" + save.__name__ + ".npz")
         save(one, arrays["grey"])
-        sweep.check(one, [([], arrays["grey"].astype(numpy.float64).transpose(2, 1, 0))], "array")
+        check(sweep, one, [([], arrays["grey"].astype(numpy.float64).transpose(2, 1, 0))], "array")
 
 
 def fits_check(sweep, path, extra=(), hdu=None):
@@ -262,7 +216,7 @@ def fits_check(sweep, path, extra=(), hdu=None):
         copied = picked.data.dtype == numpy.uint8
     if data.ndim == 4:
         data = data[0]
-    sweep.check(path, [(list(extra), data.transpose(2, 1, 0))], "own", copied=copied)
+    check(sweep, path, [(list(extra), data.transpose(2, 1, 0))], "own", copied=copied)
 
 
 def fits_files(sweep):
@@ -305,7 +259,7 @@ def fits_files(sweep):
     several = sweep.file("several.fits")
     fits.HDUList([fits.PrimaryHDU(), fits.ImageHDU(arrays["int16"], name="SCI"),
                   fits.ImageHDU(arrays["float32"], name="ERR")]).writeto(several, overwrite=True)
-    sweep.refuse(several, "a FITS file of several cubes, HDU 1 (SCI) 3-D 5 x 4 x 3, HDU 2 (ERR) "
+    refuse(sweep, several, "a FITS file of several cubes, HDU 1 (SCI) 3-D 5 x 4 x 3, HDU 2 (ERR) "
                           "3-D 5 x 4 x 3: pick one with --dataset N")
     fits_check(sweep, several, ["--dataset", "1"], hdu=1)
     fits_check(sweep, several, ["--dataset", "ERR"], hdu=2)
@@ -334,13 +288,13 @@ def wcs_reference(header):
 def wcs_check(sweep, path, header):
     """info's spacing against astropy's WCS: the same lengths in a unit that converts, or none
     where the axes' units differ."""
-    info = niftisweep.run(sweep.tool, "info", path, "--pad")
+    info = sweep.run("info", path, "--pad")
     line = next((l for l in info.stdout.splitlines() if l.strip().startswith("spacing")), "")
     shown = line.split(None, 1)[1] if line else ""
     reference = wcs_reference(header)
     if reference is None:
         if "the world axes' units differ" not in shown:
-            sweep.problems.append("%s: spacing %r, astropy's axes' units differ" % (path, shown))
+            sweep.problem("%s: spacing %r, astropy's axes' units differ" % (path, shown))
         return
     lengths, unit = reference
     parts = shown.replace(",", " ").split()
@@ -352,10 +306,8 @@ def wcs_check(sweep, path, header):
                                                                             rtol=1e-5)
     except (ValueError, IndexError, units.UnitsError):
         good = False
-    if not good:
-        sweep.problems.append("%s: spacing %r, astropy's %s %s" % (path, shown, lengths, unit))
-    else:
-        sweep.packed += 1
+    sweep.tally(None if good else "%s: spacing %r, astropy's %s %s" % (path, shown, lengths,
+                                                                         unit))
 
 
 def fits_wcs_files(sweep):
@@ -393,31 +345,19 @@ def tiff_level_check(sweep, path, levels):
     """Each level packed with --size SIDE --crop (the level read as it is, cut to the cube of
     its shortest side) against tifffile's own read of it; info must list them all."""
     for k, level in enumerate(levels):
-        volume = level.transpose(2, 1, 0).astype(numpy.float64)
-        copied = level.dtype == numpy.uint8
-        mapped = volume if copied else niftisweep.to_bytes(volume, False)
+        volume = level.transpose(2, 1, 0)
+        mapped = mapping.to_bytes(volume, level.dtype == numpy.uint8)
         side = min(volume.shape)
         start = [(n - side) // 2 for n in volume.shape]
         cut = mapped[start[0]:start[0] + side, start[1]:start[1] + side,
                      start[2]:start[2] + side]
-        out = sweep.file("out.vol")
         label = "%s level %d" % (os.path.basename(path), k)
-        result = niftisweep.run(sweep.tool, "pack", path, "-o", out, "--crop", "--spacing",
-                                "1,1,1", "--size", str(side))
-        if result.returncode != 0 or result.stderr:
-            sweep.problems.append("%s: exit %d, %r" % (label, result.returncode, result.stderr))
-            continue
-        got = numpy.asarray(sweepvolume.packed_cube(out), dtype=numpy.float64)
-        inside, expected = sweepvolume.placed(got, expected_rgb(cut, True), sweepvolume.ARRAY)
-        if inside.shape != expected.shape or float(numpy.abs(inside - expected).max()) > 1:
-            sweep.problems.append("%s: differs from tifffile's level (packed %s)" % (
-                label, got.shape))
-        else:
-            sweep.packed += 1
-    info = niftisweep.run(sweep.tool, "info", path, "--pad")
+        sweep.check(Case(label, path, mapping.expected_rgb(cut, copied=True),
+                         options=("--crop", "--spacing", "1,1,1", "--size", str(side))))
+    info = sweep.run("info", path, "--pad")
     listed = [l for l in info.stdout.splitlines() if l.lstrip().startswith("level ")]
     if info.returncode != 0 or info.stderr or len(listed) != len(levels):
-        sweep.problems.append("%s: info gave exit %d, %d levels of %d, %r" % (
+        sweep.problem("%s: info gave exit %d, %d levels of %d, %r" % (
             path, info.returncode, len(listed), len(levels), info.stderr))
 
 
@@ -446,7 +386,7 @@ def tiff_files(sweep):
         with tifffile.TiffFile(path) as tif:
             levels = [numpy.asarray(level.asarray()) for level in tif.series[0].levels]
         if len(levels) != 3:
-            sweep.problems.append("%s: tifffile reads %d levels" % (name, len(levels)))
+            sweep.problem("%s: tifffile reads %d levels" % (name, len(levels)))
         tiff_level_check(sweep, path, levels)
 
 
@@ -547,7 +487,7 @@ def vtk_check(sweep, path, kind=None):
     if components == 4:  # RGBA colours drop their alpha; four scalars need three picked
         volume = volume[..., :3]
         extra = [] if copied else ["--channels", "0,1,2"]
-    sweep.check(path, [(extra, volume)], "own", copied=copied)
+    check(sweep, path, [(extra, volume)], "own", copied=copied)
 
 
 NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
@@ -560,32 +500,9 @@ def nibabel_data(sweep):
         return
     nibabel_check(sweep, os.path.join(NIBABEL_DATA, "test.mgz"))
     for name in ("analyze.hdr", "nifti1.hdr", "nifti2.hdr"):
-        sweep.refuse(os.path.join(NIBABEL_DATA, name), "without its .img beside it")
+        refuse(sweep, os.path.join(NIBABEL_DATA, name), "without its .img beside it")
 
-
-def run(tool, writers, summary, **options):
-    """Runs each writer on one sweep, prints summary % (packed, refused) and each problem;
-    the exit status: 1 when any."""
-    with tempfile.TemporaryDirectory() as scratch:
-        sweep = Sweep(tool, scratch, **options)
-        for writer in writers:
-            try:
-                writer(sweep)
-            except Exception as error:  # a reference that fails: fix the sweep
-                sweep.problems.append("%s: %s: %s" % (writer.__name__, type(error).__name__,
-                                                      error))
-    print(summary % (sweep.packed, sweep.refused))
-    for problem in sweep.problems:
-        print("  " + problem)
-    return 1 if sweep.problems else 0
-
-
-def main():
-    return run(sys.argv[1], (mrc_files, mgh_files, analyze_files, npz_files, fits_files,
-                             fits_wcs_files, tiff_files, vtk_files, vti_files, nibabel_data),
-               "Writer sweep: %d volumes packed and matched (mrcfile, nibabel, NumPy, astropy, "
-               "tifffile, VTK), %d refused as expected")
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def parts(arguments):
+    """The functions that hand the sweep its cases."""
+    return [mrc_files, mgh_files, analyze_files, npz_files, fits_files, fits_wcs_files,
+            tiff_files, vtk_files, vti_files, nibabel_data]
