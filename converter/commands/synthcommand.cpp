@@ -1,6 +1,7 @@
 // tessary-vol synth: a solid texture whose slices look like a picture, through synth/.
 
 #include "commands.h"
+#include "exemplarpicture.h"
 
 #include "files.h"
 #include "output.h"
@@ -118,19 +119,6 @@ std::string readExemplar(const QString& path, QImage* image) {
     return std::string();
 }
 
-Picture toPicture(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    Picture picture;
-    picture.width = rgb.width();
-    picture.height = rgb.height();
-    picture.rgb.reserve(3 * std::size_t(picture.width) * picture.height);
-    for (int y = 0; y < rgb.height(); ++y) {
-        const uchar* row = rgb.constScanLine(y);
-        picture.rgb.insert(picture.rgb.end(), row, row + 3 * picture.width);
-    }
-    return picture;
-}
-
 // Reads each exemplar once, fitting a large one down and refusing one too small.
 std::string readExemplars(SynthJob* job) {
     for (int a = 2; a >= 0; --a) {
@@ -148,7 +136,7 @@ std::string readExemplars(SynthJob* job) {
             image = image.scaled(usedSide, usedSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
             job->fitted[a] = true;
         }
-        job->pictures[a] = toPicture(image);
+        job->pictures[a] = exemplarPicture(image);
         if (!exemplarFits(job->pictures[a]))
             return fileMessage(job->inputs[a],
                                formatString("picture of %d x %d pixels: an exemplar needs at "

@@ -1,5 +1,7 @@
 #include "terrazzo.h"
 
+#include "exemplarpicture.h"
+
 #include "hash.h"
 #include "solidsynth.h"
 
@@ -72,16 +74,6 @@ int toByte(double v) {
     return int(std::lround(std::clamp(v, 0.0, 1.0) * 255));
 }
 
-Picture toPicture(const QImage& image) {
-    Picture picture{image.width(), image.height(), {}};
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb c = image.pixel(x, y);
-            picture.rgb.insert(picture.rgb.end(),
-                               {float(qRed(c)), float(qGreen(c)), float(qBlue(c))});
-        }
-    return picture;
-}
 } // namespace
 
 QImage terrazzoPicture(int side) {
@@ -107,7 +99,7 @@ QImage terrazzoPicture(int side) {
 }
 
 std::vector<unsigned char> synthesizedTerrazzo(int n, int pictureSide) {
-    const Picture exemplar = toPicture(terrazzoPicture(pictureSide));
+    const Picture exemplar = exemplarPicture(terrazzoPicture(pictureSide));
     SynthSettings settings;
     settings.exemplars[0] = settings.exemplars[1] = settings.exemplars[2] = &exemplar;
     settings.n = n;
