@@ -21,6 +21,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -59,20 +60,32 @@ WholeFile readWholeFile(const std::string& file, std::uint64_t limit = wholeFile
     return whole;
 }
 
-// Whether file, too large to be read at once, holds RLE pixel data: such a file is read whole
+// Where a file's transfer syntax is looked for: its meta information, at the start.
+const std::size_t metaBytes = 64 << 10;
+
+// Whether bytes, a file's start, name RLE Lossless as a whole value (the meta information
+// stores the transfer syntax as text, padded with a zero): only such a file is given GDCM's
+// header read first, which then says for certain.
+bool namesRle(const char* bytes, std::size_t size) {
+    static const char uid[] = "1.2.840.10008.1.2.5";
+    const std::size_t length = sizeof uid - 1;
+    const char* end = bytes + std::min(size, metaBytes);
+    for (const char* at = bytes; (at = std::search(at, end, uid, uid + length)) != end; ++at)
+        if (at + length == end || at[length] == '\0' || at[length] == ' ')
+            return true;
+    return false;
+}
+
+// Whether file, too large to be read at once, names RLE pixel data: such a file is read whole
 // all the same, since GDCM then holds only its header, so that its fragments are checked
 // against the file's end.
 bool largeRleFile(const std::string& file) {
-    gdcm::Reader header;
-    header.SetFileName(file.c_str());
-    try {
-        if (!header.ReadUpToTag(pixelDataTag, {pixelDataTag}))
-            return false;
-    } catch (...) {
-        return false;
-    }
-    return header.GetFile().GetHeader().GetDataSetTransferSyntax() ==
-           gdcm::TransferSyntax::RLELossless;
+    std::vector<char> start(metaBytes);
+    const int fd = openRegularFile(file.c_str());
+    const ssize_t got = fd >= 0 ? ::pread(fd, start.data(), start.size(), 0) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    return got > 0 && namesRle(start.data(), std::size_t(got));
 }
 
 // A read-only stream over bytes in memory, seekable as GDCM needs.
@@ -634,8 +647,9 @@ std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool f
     gdcm::ImageRegionReader headerReader;
     gdcm::ImageReader fullReader;
     std::vector<Fragment> fragments;
-    const RleHeader header =
-        whole.size ? readRleHeader(whole, stream, &headerReader, &fragments) : RleHeader::other;
+    const RleHeader header = whole.size && namesRle(whole.bytes.get(), std::size_t(whole.size))
+                                 ? readRleHeader(whole, stream, &headerReader, &fragments)
+                                 : RleHeader::other;
     if (header == RleHeader::damaged)
         return otherFileMessage(name, "damaged DICOM RLE data: its fragments do not lie whole "
                                       "in the file");
