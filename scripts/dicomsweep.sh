@@ -21,7 +21,6 @@ cat >"$scratch/refusals" <<'LIST'
 DICOMDIR*	not a DICOM image file
 IM0000??	not a DICOM image file
 rtplan.dcm	not a DICOM image file
-rtplan_truncated.dcm	not a DICOM image file
 rtstruct.dcm	not a DICOM image file
 test-SR.dcm	not a DICOM image file
 reportsi.dcm	not a DICOM image file
@@ -37,6 +36,7 @@ empty_charset_LEI.dcm	not a DICOM image file
 ExplVR_BigEndNoMeta.dcm	not a DICOM image file
 ExplVR_LitEndNoMeta.dcm	not a DICOM image file
 # Damaged or contradictory files
+rtplan_truncated.dcm	damaged DICOM file: an element's length runs past the file's end
 MR_truncated.dcm	pixel data too short
 badVR.dcm	bad DICOM Number of Frames
 J2K_pixelrep_mismatch.dcm	JPEG 2000 data unsigned, its header's Pixel Representation signed

@@ -321,6 +321,46 @@ TEST_F(DicomTest, DamagedFilesAreRefusedNamingTheFile) {
     EXPECT_EQ(packSamples({"whole.dcm"}, {}, &source), sliceSamples({1}));
 }
 
+// An element that claims more bytes than the file holds, which GDCM would allocate and fill
+// before finding the file short: at the top level, and two sequences deep where only the full
+// read reaches; in a folder, the file is left out.
+TEST_F(DicomTest, LengthsPastTheFileAreRefusedBeforeTheyAreRead) {
+    DicomSlice slice;
+    slice.frames = 2;
+    slice.frameZ = {0, 3};
+    slice.pixels = sliceSamples({0, 1});
+    ASSERT_EQ(writeDicom("whole.dcm", slice), "");
+    const std::string bytes = fileBytes("whole.dcm");
+    // A private element of unknown representation that claims about 3 GB.
+    const std::string lie("\x11\x00\x01\x10UN\x00\x00\x00\x00\x00\xc0"
+                          "abcd",
+                          16);
+    auto insertBefore = [&](const std::string& tag, std::size_t from) {
+        const std::size_t at = bytes.find(tag, from);
+        EXPECT_NE(at, std::string::npos);
+        return at == std::string::npos ? bytes : std::string(bytes).insert(at, lie);
+    };
+    const std::size_t frames = bytes.find(std::string("\x00\x52\x30\x92", 4));
+    ASSERT_NE(frames, std::string::npos);
+    writeFile("top.dcm", insertBefore(std::string("\x18\x00\x50\x00"
+                                                  "DS",
+                                                  6),
+                                      0));
+    writeFile("nested.dcm", insertBefore(std::string("\x20\x00\x32\x00"
+                                                     "DS",
+                                                     6),
+                                         frames));
+    writeFile("folder/a.dcm", bytes);
+    writeFile("folder/b.dcm", fileBytes("nested.dcm"));
+    const char* fault = "damaged DICOM file: an element's length runs past the file's end";
+    for (const char* name : {"top.dcm", "nested.dcm"})
+        EXPECT_EQ(packSamples({name}, {}, &source), std::string(name) + ": " + fault);
+    EXPECT_EQ(packSamples({"folder"}, {}, &source), slice.pixels);
+    EXPECT_EQ(source.info.note,
+              std::string("1 damaged file left out: folder/b.dcm (") + fault + ")");
+    EXPECT_EQ(packSamples({"whole.dcm"}, {}, &source), slice.pixels);
+}
+
 // A folder's damaged files are left out of the series beside them, and said to be: one on which
 // GDCM fails an assertion (the folder is scanned again without it) and one plainly damaged. A
 // folder of nothing else is refused, naming the first.

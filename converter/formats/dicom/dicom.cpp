@@ -2,6 +2,7 @@
 
 #include "contained.h"
 #include "resultbytes.h"
+#include "dicom/dicomelements.h"
 #include "dicom/dicompixels.h"
 #include "files.h"
 #include "inputfile.h"
@@ -317,12 +318,16 @@ std::string scanSeries(const QString& path, std::vector<Series>* out,
     for (const std::string& name : names) {
         ScannedFile file;
         std::string uid, description;
-        if (passedOver.count(name) || !scanFile(name, &file, &uid, &description))
+        if (passedOver.count(name))
             continue;
-        const char* damaged = "bad DICOM Number of Frames";
-        if (file.frames <= 0 && (!folder || leftOut->size() >= maxLeftOut))
+        std::string damaged = dicomLengthFault(name);
+        if (damaged.empty() && !scanFile(name, &file, &uid, &description))
+            continue;
+        if (damaged.empty() && file.frames <= 0)
+            damaged = "bad DICOM Number of Frames";
+        if (!damaged.empty() && (!folder || leftOut->size() >= maxLeftOut))
             return otherFileMessage(QString::fromStdString(name), damaged);
-        if (file.frames <= 0) {
+        if (!damaged.empty()) {
             leftOut->push_back({name, damaged});
             continue;
         }
