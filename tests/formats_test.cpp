@@ -252,16 +252,16 @@ TEST(FormatsTest, MakeCorpusSeedsEveryFuzzTarget) {
         if (target.empty() || target[0] == '#' || target == "hdf5")
             continue;
         ++targets;
-        EXPECT_FALSE(QDir(QString::fromStdString("fuzz/corpus/" + target))
-                         .entryList(QDir::Files)
-                         .isEmpty())
+        EXPECT_FALSE(
+            QDir(QString::fromStdString("fuzz/corpus/" + target)).entryList(QDir::Files).isEmpty())
             << target;
     }
     EXPECT_GT(targets, 20);
 }
 
 // The lists of formats people read without running the program (the README's, the package
-// description and the docs' table) name every format of the table, by the word they use for it.
+// description and the docs' table) name every format of the table, by the word they use for it,
+// and the page of formats has a heading for each.
 TEST(FormatsTest, EveryListOfFormatsNamesThemAll) {
     const std::map<std::string, const char*> listedAs = {
         {"slice pictures", "slice pictures"},
@@ -299,6 +299,11 @@ TEST(FormatsTest, EveryListOfFormatsNamesThemAll) {
                                  section(docs, "| format | recognised by |")};
     for (const std::string& list : lists)
         ASSERT_FALSE(list.empty());
+    std::string headings;
+    for (const QString& line :
+         QString::fromStdString(fileBytes(root + "docs/formats.md")).split('\n'))
+        if (line.startsWith('#'))
+            headings += line.toLower().toStdString() + "\n";
     for (const InputFormat& format : inputFormats()) {
         const auto word = listedAs.find(format.name);
         ASSERT_NE(word, listedAs.end()) << format.name << ": say here how the lists name it";
@@ -306,6 +311,9 @@ TEST(FormatsTest, EveryListOfFormatsNamesThemAll) {
             EXPECT_TRUE(!word->second || list.find(word->second) != std::string::npos)
                 << format.name << " (" << word->second << ") is missing from:\n"
                 << list;
+        EXPECT_TRUE(!word->second || headings.find(QString(word->second).toLower().toStdString()) !=
+                                         std::string::npos)
+            << format.name << " has no section in docs/formats.md";
     }
 }
 
