@@ -1,6 +1,6 @@
 #include "meshimport.h"
 #include "modelfixture.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 #include <algorithm>
 #include <cmath>

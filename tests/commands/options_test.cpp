@@ -1,5 +1,5 @@
 #include "options.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 #include <QFile>
 

@@ -4,7 +4,7 @@
 #include "patchsearch.h"
 #include "solid.h"
 #include "solidsynth.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 #include <zlib.h>
 

@@ -1,6 +1,7 @@
 #include "files.h"
 #include "demovolumes.h"
-#include "testsupport.h"
+#include "arrayfiles.h"
+#include "testruns.h"
 #include "volumefile.h"
 
 #include <QImage>

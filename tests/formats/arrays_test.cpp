@@ -4,7 +4,7 @@
 #include "pictures/pictureslices.h"
 #include "scratchdir.h"
 #include "storedsamples.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "tifffiles.h"
 
 #include <QImage>

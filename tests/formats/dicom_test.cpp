@@ -2,7 +2,7 @@
 #include "dicomfiles.h"
 #include "dicom/dicom.h"
 #include "formattable.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "orientation.h"
 
 #include <cstring>

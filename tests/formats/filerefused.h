@@ -3,7 +3,7 @@
 // The broken-file check the reader tests share.
 
 #include "readercheck.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 // Writes contents to name, then checks that the readers' fuzzed path refuses it without
 // breaking, and that info refuses it too, each in one line that starts with "NAME: " and holds

@@ -2,7 +2,7 @@
 #include "formattable.h"
 #include "filerefused.h"
 #include "scratchdir.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 #include "niftifiles.h"
 #include "readercheck.h"
 #include "scratchdir.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "tifffiles.h"
 #include "vtkfiles.h"
 

@@ -1,7 +1,7 @@
 #include "contained.h"
 #include "formattable.h"
 #include "hdf5/hdf5file.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 
 #include <QDir>
 #include <QFile>

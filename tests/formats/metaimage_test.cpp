@@ -1,6 +1,6 @@
 #include "metaimage.h"
 #include "formattable.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "orientation.h"
 #include "storedsamples.h"
 

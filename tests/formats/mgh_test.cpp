@@ -2,7 +2,7 @@
 #include "formattable.h"
 #include "mrcfiles.h"
 #include "readercheck.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 
 namespace {
 const bool hostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;

@@ -2,7 +2,7 @@
 #include "halffloat.h"
 #include "mrcfiles.h"
 #include "filerefused.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 
 #include <cmath>
 

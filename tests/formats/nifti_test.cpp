@@ -1,7 +1,7 @@
 #include "nifti.h"
 #include "formattable.h"
 #include "niftifiles.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "orientation.h"
 #include "storedsamples.h"
 

@@ -3,7 +3,7 @@
 #include "nrrd/nrrdheader.h"
 #include "scratchdir.h"
 #include "storedsamples.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "formattable.h"
 #include "readercheck.h"
 #include "scratchdir.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 
 namespace {
 const bool hostBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;

@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "tifffiles.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 #include "filerefused.h"
 #include "scratchdir.h"
 #include "storedsamples.h"
-#include "testsupport.h"
+#include "formatsupport.h"
 #include "vtkfiles.h"
 
 #include <cmath>

@@ -2,7 +2,7 @@
 #include "folderstore.h"
 #include "formattable.h"
 #include "packplan.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 #include <map>
 #include <regex>

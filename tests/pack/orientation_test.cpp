@@ -1,5 +1,5 @@
 #include "orientation.h"
-#include "testsupport.h"
+#include "packsupport.h"
 
 #include <cmath>
 

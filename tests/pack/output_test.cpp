@@ -1,5 +1,5 @@
 #include "output.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 #include <QImage>
 #include <QProcess>

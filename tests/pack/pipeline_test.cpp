@@ -2,7 +2,7 @@
 #include "resample.h"
 #include "samplemap.h"
 #include "storedsamples.h"
-#include "testsupport.h"
+#include "packsupport.h"
 
 #include <QElapsedTimer>
 

@@ -1,5 +1,5 @@
 #include "objectstore.h"
-#include "testsupport.h"
+#include "testruns.h"
 
 #include <QProcess>
 #include <QStandardPaths>

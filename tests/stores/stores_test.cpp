@@ -1,6 +1,6 @@
 #include "httpstore.h"
 #include "messages.h"
-#include "testsupport.h"
+#include "testruns.h"
 #include "zipstore.h"
 
 #include <QElapsedTimer>

@@ -1,14 +1,11 @@
 #pragma once
 
-#include "arrayfiles.h"
 #include "meshfiles.h"
-#include "metaimagefiles.h"
 #include "volfiles.h"
 #include "fatalerror.h"
 #include "files.h"
 #include "text.h"
 #include "scratchdir.h"
-#include "typedsource.h"
 #include "volumefile.h"
 
 #include <gtest/gtest.h>
@@ -143,65 +140,8 @@ inline std::string sourceDir() {
 // The whole file, or "" when it can't be read.
 std::string fileBytes(const QString& path);
 
-// The values as samples of the type in host byte order, each sample reversed when swap.
-std::string typedBytes(SampleType type, const std::vector<double>& values, bool swap = false);
-
-// Samples of the type in host order, x fastest then y then z, channels interleaved (or each
-// channel a volume after the other when planar, as NIfTI's vector dimension stores them); each
-// value differs at every position and channel, within every type's range, times slope plus
-// intercept.
-std::string typedPattern(SampleType type, int w, int h, int d, int channels, bool planar = false,
-                         double slope = 1, double intercept = 0);
-
 // The bytes gzip -c makes of bytes: one member.
 std::string gzip(const std::string& bytes);
-
-// What a reader found, in one line:
-// "FORMAT: WxHxD TYPE*CHANNELS alpha A, spacing X Y Z known|unknown, ORIENTATION".
-std::string describe(const VolumeInfo& info);
-
-// The samples (as the reader yields them, of a cube) turned into the volume's x, y, z as pack
-// turns them, by the one orientation rule.
-std::string orientedSamples(const VolumeInfo& info, const std::string& samples);
-
-// Every slice of the source, read twice (the second pass must rewind and agree), joined in
-// samples; "" or the first failure.
-std::string readTwice(const TypedSource& source, std::string* samples);
-
-// The inputs opened as pack opens them, each slice read twice (the second pass must rewind and
-// agree): the samples, or the failure.
-std::string packSamples(const QStringList& inputs, const InputSelection& selection,
-                        TypedSource* source);
-
-// A refusal in one line that starts with prefix and holds what.
-inline void expectRefusal(const std::string& message, const std::string& prefix,
-                          const std::string& what) {
-    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-    EXPECT_EQ(message.rfind(prefix, 0), 0u) << message;
-    EXPECT_NE(message.find(what), std::string::npos) << message;
-}
-
-// The converter as built, and a run of it to its end, under a limit of its address space in kB
-// when one is given; status is -1 when it did not end normally.
-QString tessaryVol();
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-ToolRun runTool(const QStringList& arguments, int memoryLimit = 0);
-
-// The run refused: exit status 1, and one line on standard error that starts with prefix and
-// holds what.
-inline void expectRefusal(const ToolRun& run, const std::string& prefix, const std::string& what) {
-    EXPECT_EQ(run.status, 1) << run.out;
-    const std::size_t end = run.err.find('\n');
-    EXPECT_TRUE(end != std::string::npos && end + 1 == run.err.size()) << run.err;
-    expectRefusal(run.err.substr(0, end), prefix, what);
-}
-
-// The folder into which tests/SCRIPT, run once per process by /usr/bin/python3, wrote its files;
-// "" when it failed (its standard error is printed).
-QString scriptOutput(const QString& script);
 
 // bytes compressed with zlib (the zlib format, as MetaImage and NRRD store them).
 std::string zlibBytes(const std::string& bytes);

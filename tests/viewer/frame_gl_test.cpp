@@ -6,7 +6,7 @@
 #include "mainwindow.h"
 #include "scene.h"
 #include "state.h"
-#include "testsupport.h"
+#include "testruns.h"
 #include "volume.h"
 
 #include <QImage>
