@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# Sourced by tests/viewer_e2e_test.sh and scripts/memcheck.sh: drives the viewer like a person
+# Sourced by tests/e2e/viewer_e2e_test.sh and scripts/memcheck.sh: drives the viewer like a person
 # with xdotool and tells each step's effect from screenshots. The caller starts the viewer in
 # the current folder with its standard output in out.txt and its pid in $pid, then calls
 # find_viewer. Screenshots are shot0.png, shot1.png, ... in the current folder.

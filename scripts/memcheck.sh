@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the viewer of a normal build under valgrind memcheck on the sample data, driven like
-# tests/viewer_e2e_test.sh: both drags, the wheel, each volume, Cube, each plane, the slider,
+# tests/e2e/viewer_e2e_test.sh: both drags, the wheel, each volume, Cube, each plane, the slider,
 # then the window manager's close. Under valgrind a frame takes a while, so each step waits for
 # the window to change and settle. Then it prints the errors and definite leaks whose stacks
 # hold the project's own code (app/, render/, data/, support/, state/) and exits non-zero when

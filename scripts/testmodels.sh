@@ -5,8 +5,8 @@
 # exactly one line on standard error or leaves a file behind, when a conversion leaves anything
 # but its mesh, when a run outlives the time limit it was given, or when a conversion lost a
 # triangle: its closing line must count every triangle that Assimp reads with triangulation
-# only (tests/model_triangles.cpp), less exactly those with two corners at one position, which
-# it names as dropped. Prints the counts.
+# only (tests/support/model_triangles.cpp), less exactly those with two corners at one
+# position, which it names as dropped. Prints the counts.
 #
 # Usage: scripts/testmodels.sh [TESSARY_VOL] [MODELS_FOLDER] [MODEL_TRIANGLES]
 set -euo pipefail

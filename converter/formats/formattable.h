@@ -11,7 +11,7 @@
 //     file defines (NAMEInputFormat()), with the MIME types of its files where the desktop
 //     should offer Tessary for them;
 //   - one line in inputFormats() (formattable.cpp), where users should read it in the list;
-//   - its row of a small valid file, and its hostile files, in tests/formats_test.cpp;
+//   - its row of a small valid file, and its hostile files, in tests/formats/formats_test.cpp;
 //   - its fuzz target, fuzz/NAME_fuzzer.cpp, and its line in fuzz/targets.txt;
 //   - its seed files, written by make-corpus (fixtures/) through its writer there.
 // formats_test fails while an entry has no row there, no line in fuzz/targets.txt, or a suffix
