@@ -71,10 +71,11 @@ for target in "${targets[@]}"; do
     unwind=1
     [ "$target" = picture ] && unwind=0
     start=$SECONDS
-    # shellcheck disable=SC2086 # the options are separate words
+    # shellcheck disable=SC2086 # the options are separate words; a target's own come after
+    # the defaults, which they override
     if ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=$unwind${asan[$target]:-} \
-        "$dir/fuzz/${target}_fuzzer" ${limit:--runs=${runs[$target]}} ${options[$target]:-} \
-        $seed -timeout=10 -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$work/" \
+        "$dir/fuzz/${target}_fuzzer" ${limit:--runs=${runs[$target]}} -timeout=10 \
+        ${options[$target]:-} $seed -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$work/" \
         "$work/corpus" >"$work/log.txt" 2>&1; then
         # The last figures are the fuzzer's own (the DICOM target's check children may print
         # theirs before).
