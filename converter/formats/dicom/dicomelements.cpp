@@ -274,6 +274,9 @@ Walked walkFile(Source& source) {
 }
 } // namespace
 
+const char dicomLengthRunsPast[] =
+    "damaged DICOM file: an element's length runs past the file's end";
+
 std::string dicomLengthFault(const std::string& file) {
     struct stat status;
     Source source;
@@ -283,7 +286,5 @@ std::string dicomLengthFault(const std::string& file) {
     source.size = std::uint64_t(status.st_size);
     const Walked walked = walkFile(source);
     ::close(source.fd);
-    return walked == Walked::RunsPast
-               ? "damaged DICOM file: an element's length runs past the file's end"
-               : std::string();
+    return walked == Walked::RunsPast ? dicomLengthRunsPast : std::string();
 }

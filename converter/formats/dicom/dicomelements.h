@@ -6,6 +6,9 @@
 
 #include <string>
 
+// The reason dicomLengthFault gives.
+extern const char dicomLengthRunsPast[];
+
 // Why file cannot be read as stored: an element up to the pixel data (or an item or fragment
 // inside one) whose stated length runs past the file's end. "" when every length fits, and
 // when the file's layout is not one this walk knows for certain (big-endian or deflated data
