@@ -299,6 +299,20 @@ bool scanFile(const std::string& name, ScannedFile* file, std::string* uid,
     return true;
 }
 
+// scanFile, after the file's lengths are checked; *damaged says why a file that may be an image
+// is damaged, or is "".
+bool scanOrRefuse(const std::string& name, ScannedFile* file, std::string* uid,
+                  std::string* description, std::string* damaged) {
+    *damaged = dicomLengthFault(name);
+    if (!damaged->empty())
+        return true;
+    if (!scanFile(name, file, uid, description))
+        return false;
+    if (file->frames <= 0)
+        *damaged = "bad DICOM Number of Frames";
+    return true;
+}
+
 // The DICOM image files under path (the file itself, or a folder and its subfolders), grouped
 // by series in UID order.
 // Of a folder, the files in leftOut (those the parent found the library cannot survive) are
@@ -317,14 +331,9 @@ std::string scanSeries(const QString& path, std::vector<Series>* out,
     std::map<std::string, Series> series;
     for (const std::string& name : names) {
         ScannedFile file;
-        std::string uid, description;
-        if (passedOver.count(name))
+        std::string uid, description, damaged;
+        if (passedOver.count(name) || !scanOrRefuse(name, &file, &uid, &description, &damaged))
             continue;
-        std::string damaged = dicomLengthFault(name);
-        if (damaged.empty() && !scanFile(name, &file, &uid, &description))
-            continue;
-        if (damaged.empty() && file.frames <= 0)
-            damaged = "bad DICOM Number of Frames";
         if (!damaged.empty() && (!folder || leftOut->size() >= maxLeftOut))
             return otherFileMessage(QString::fromStdString(name), damaged);
         if (!damaged.empty()) {
