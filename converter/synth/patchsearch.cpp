@@ -162,16 +162,18 @@ PatchMatch nearestProjected(const PatchSearch& search, const float* query) {
 }
 
 PatchMatch nearestOf(const PatchSearch& search, const float* projected,
-                     const std::int32_t* candidates, int count) {
+                     const std::int32_t* candidates, int count, const float* costs) {
     const int dimensions = search.dimensions;
     std::int32_t best = candidates[0];
-    float bestSquared = std::numeric_limits<float>::max();
+    float bestWeighed = std::numeric_limits<float>::max(), bestSquared = 0;
     for (int k = 0; k < count; ++k) {
         const float* point = &search.tree->points[std::size_t(candidates[k]) * dimensions];
         float squared = 0;
         for (int d = 0; d < dimensions; ++d)
             squared += (point[d] - projected[d]) * (point[d] - projected[d]);
-        if (squared < bestSquared) {
+        const float weighed = costs ? squared * costs[candidates[k]] : squared;
+        if (weighed < bestWeighed) {
+            bestWeighed = weighed;
             bestSquared = squared;
             best = candidates[k];
         }

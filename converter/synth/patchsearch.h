@@ -48,6 +48,8 @@ void projectNeighbourhood(const PatchSearch& search, const float* neighbourhood,
 PatchMatch nearestProjected(const PatchSearch& search, const float* projected);
 
 // The nearest of count candidates (indices into centres) to the projected neighbourhood, the
-// first of equals; count > 0.
+// first of equals; count > 0. With costs (one per candidate of the search), each candidate's
+// squared distance is weighed by its cost before they are compared; the distance returned is
+// the nearest's own.
 PatchMatch nearestOf(const PatchSearch& search, const float* projected,
-                     const std::int32_t* candidates, int count);
+                     const std::int32_t* candidates, int count, const float* costs = nullptr);

@@ -16,6 +16,10 @@ constexpr int maxCandidates = 1 << 16;
 constexpr float weightExponent = 0.8f - 2.0f; // IRLS weights for an r = 0.8 norm
 constexpr float smallestDistance = 1.0f;
 constexpr std::uint32_t treeShare = 16; // one query in this many also asks the tree
+// What a patch costs beyond its share of the last step's matches: each use over the share
+// weighs its distance by this much more, so that the solid draws on the whole exemplar
+// rather than on the smooth patches that match most easily (Chen and Wang 2010).
+constexpr float overuseCost = 1.0f;
 
 // One level of the pyramid: the solid's side, and the exemplars at its scale.
 struct Level {
@@ -233,11 +237,37 @@ int upsampledCandidates(const PatchSearch& search, const Matches& coarse, int no
     return count;
 }
 
+// Each candidate's cost for normal's next search, from how often the last step at this level
+// matched it; empty when the last step was at another level.
+std::vector<float> overuseCosts(const PatchSearch& search, const Matches& last, int n, int normal) {
+    if (last.at.empty() || last.grid.n != n)
+        return {};
+    std::vector<std::uint32_t> uses(search.centres.size());
+    const std::size_t begin = normal * last.grid.perNormal(), end = begin + last.grid.perNormal();
+    for (std::size_t q = begin; q < end; ++q) {
+        const std::int32_t candidate = search.candidateAt[std::size_t(last.at[q].centre)];
+        if (candidate >= 0)
+            ++uses[std::size_t(candidate)];
+    }
+    const float share = float(end - begin) / float(uses.size());
+    std::vector<float> costs(uses.size());
+    for (std::size_t c = 0; c < uses.size(); ++c)
+        costs[c] = 1 + overuseCost * std::max(0.0f, float(uses[c]) / share - 1);
+    return costs;
+}
+
+// A match's squared distance weighed by its candidate's cost.
+float weighed(const PatchSearch& search, const std::vector<float>& costs, const PatchMatch& m) {
+    const std::int32_t candidate = search.candidateAt[std::size_t(m.centre)];
+    const float cost = costs.empty() || candidate < 0 ? 1 : costs[std::size_t(candidate)];
+    return m.distance * m.distance * cost;
+}
+
 // The best of the candidates the last matches suggest, and for a share of the queries (all,
 // where there are no last matches) the tree's nearest as well: coherent copies keep the
 // averages sharp, and the tree's brings in what no neighbour has yet found.
 Match searchOne(const Level& level, const Solid& solid, const QueryGrid& grid, const Matches& last,
-                int step, std::size_t q) {
+                const std::vector<float> (&costs)[3], int step, std::size_t q) {
     int centre[3];
     const int normal = queryCentre(grid, q, centre);
     const PatchSearch& search = level.searches[normal];
@@ -249,12 +279,14 @@ Match searchOne(const Level& level, const Solid& solid, const QueryGrid& grid, c
                       : last.grid.n == grid.n
                           ? coherentCandidates(search, last, normal, centre, candidates)
                           : upsampledCandidates(search, last, normal, centre, candidates);
+    const std::vector<float>& cost = costs[normal];
     PatchMatch match{0, std::numeric_limits<float>::max()};
     if (count > 0)
-        match = nearestOf(search, projected, candidates, count);
+        match =
+            nearestOf(search, projected, candidates, count, cost.empty() ? nullptr : cost.data());
     if (count == 0 || hash32(hash32(std::uint32_t(step)) ^ std::uint32_t(q)) % treeShare == 0) {
         const PatchMatch nearest = nearestProjected(search, projected);
-        if (nearest.distance < match.distance)
+        if (count == 0 || weighed(search, cost, nearest) < weighed(search, cost, match))
             match = nearest;
     }
     const float weight = std::pow(std::max(match.distance, smallestDistance), weightExponent);
@@ -317,10 +349,13 @@ void bestSample(const Level& level, const QueryGrid& grid, const std::vector<Mat
 double iterate(const Level& level, unsigned threads, int step, bool finest, Matches* last,
                Solid* solid) {
     const QueryGrid grid{solid->n, (solid->n + 1) / 2};
+    std::vector<float> costs[3];
+    for (int normal = 0; normal < 3; ++normal)
+        costs[normal] = overuseCosts(level.searches[normal], *last, solid->n, normal);
     std::vector<Match> matches(3 * grid.perNormal());
     inParts(threads, matches.size(), [&](std::size_t begin, std::size_t end) {
         for (std::size_t q = begin; q < end; ++q)
-            matches[q] = searchOne(level, *solid, grid, *last, step, q);
+            matches[q] = searchOne(level, *solid, grid, *last, costs, step, q);
     });
     const int n = solid->n;
     std::vector<float> next(solid->rgb.size());
