@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -166,6 +167,21 @@ TEST(SynthBlocksTest, SimilarCandidatesAreNearInLookAndApartInPlace) {
                   nearestOf(search, projected, &far, 1).distance;
     }
     EXPECT_GT(closer, search.centres.size() * 9 / 10);
+
+    // Costs weigh the candidates: the exact patch loses to another once it costs enough, and
+    // the distance given is the winner's own.
+    const std::int32_t exact = 0, other = std::int32_t(search.centres.size() / 2);
+    picturePatch(exemplar, search.centres[0] % exemplar.width, search.centres[0] / exemplar.width,
+                 patch);
+    projectNeighbourhood(search, patch, projected);
+    const std::int32_t both[] = {exact, other};
+    std::vector<float> costs(search.centres.size(), 1.0f);
+    EXPECT_EQ(nearestOf(search, projected, both, 2, costs.data()).centre, search.centres[0]);
+    const float otherDistance = nearestOf(search, projected, &other, 1).distance;
+    costs[0] = std::numeric_limits<float>::infinity();
+    const PatchMatch costly = nearestOf(search, projected, both, 2, costs.data());
+    EXPECT_EQ(costly.centre, search.centres[std::size_t(other)]);
+    EXPECT_EQ(costly.distance, otherDistance);
 }
 
 TEST(SynthBlocksTest, SearchFindsEveryExactPatch) {
