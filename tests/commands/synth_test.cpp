@@ -9,10 +9,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <limits>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 
 namespace {
