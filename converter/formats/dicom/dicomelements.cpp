@@ -4,11 +4,12 @@
 #include "inputfile.h"
 #include "littleendian.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
