@@ -50,7 +50,7 @@ packages=(
     libeigen3-dev libnanoflann-dev gimp-data
     dcm2niix python3-tifffile
     libcfitsio-dev python3-astropy python3-vtk9
-    python3-netcdf4
+    python3-netcdf4 minc-tools
     python3-boto3
     libbz2-dev teem-apps
 )
