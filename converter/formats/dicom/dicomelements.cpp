@@ -124,8 +124,6 @@ bool fits(const Source& source, std::uint64_t at, std::uint32_t length) {
 // at: up to end when defined, or to the sequence delimiter.
 Walked walkItems(Walk walk, std::uint64_t at, std::uint64_t end, bool untilDelimiter,
                  bool fragments, std::uint64_t* next) {
-    if (walk.depth > maxDepth)
-        return Walked::Unknown;
     while (untilDelimiter || at < end) {
         Header item;
         if (!readHeader(walk.source, at, false, &item))
@@ -196,6 +194,7 @@ Walked walkValue(Walk walk, const Header& header, std::uint64_t at, std::uint64_
 
 Walked walkElements(Walk walk, std::uint64_t at, std::uint64_t end, bool untilDelimiter,
                     bool topLevel, std::uint64_t* next) {
+    // Every nesting passes through here, one level deeper each time.
     if (walk.depth > maxDepth)
         return Walked::Unknown;
     while (untilDelimiter || at < end) {
@@ -227,21 +226,18 @@ bool looksExplicit(Source& source, std::uint64_t at) {
 }
 
 // The meta information (group 2, always explicit little-endian) from *at; its transfer syntax
-// in *syntax. False when it is not laid out as it should be.
-bool walkMeta(Source& source, std::uint64_t* at, std::string* syntax, Walked* walked) {
-    *walked = Walked::Fits;
+// in *syntax. Unknown when it is not laid out as it should be.
+Walked walkMeta(Source& source, std::uint64_t* at, std::string* syntax) {
     for (;;) {
         Header header;
         const unsigned char* group = source.bytes(*at, 2);
         if (!group || littleEndianHalf(group) != 0x0002)
-            return true;
+            return Walked::Fits;
         if (!readHeader(source, *at, true, &header) || header.length == undefinedLength)
-            return false;
+            return Walked::Unknown;
         const std::uint64_t value = *at + header.size;
-        if (!fits(source, value, header.length)) {
-            *walked = Walked::RunsPast;
-            return true;
-        }
+        if (!fits(source, value, header.length))
+            return Walked::RunsPast;
         if (isTag(header, 0x0002, 0x0010) && header.length <= 64) {
             const unsigned char* text = source.bytes(value, header.length);
             syntax->assign(reinterpret_cast<const char*>(text), header.length);
@@ -256,9 +252,9 @@ Walked walkFile(Source& source) {
     const unsigned char* magic = source.bytes(128, 4);
     std::uint64_t at = magic && std::memcmp(magic, "DICM", 4) == 0 ? 132 : 0;
     std::string syntax;
-    Walked meta;
-    if (!walkMeta(source, &at, &syntax, &meta) || meta != Walked::Fits)
-        return meta == Walked::RunsPast ? meta : Walked::Unknown;
+    const Walked meta = walkMeta(source, &at, &syntax);
+    if (meta != Walked::Fits)
+        return meta;
     if (syntax == "1.2.840.10008.1.2.2" || syntax == "1.2.840.10008.1.2.1.99")
         return Walked::Unknown; // big-endian or deflated: not walked here
     if (at == 0) {
