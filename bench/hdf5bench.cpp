@@ -209,8 +209,7 @@ void benchmarkFinestLevel(const QString& path, int side) {
                 side, size);
     std::printf("%-28s %12.2f %12.2f %7.2f %8s\n", "CPU seconds, children too", packed.total(),
                 alone.total(), packed.total() / alone.total(), "<= 1.30");
-    // Mostly the kernel's, for the pages of the file that keeps the decoded level: on a virtual
-    // machine whose host takes back free pages, a page never used lately costs far more.
+    // The kernel's share: the file's reads, the children, and the decoded level kept on disk.
     std::printf("%-28s %12.2f %12.2f\n", "  of which system", packed.system, alone.system);
     std::printf("%-28s %12.2f\n", "wall seconds", seconds);
     std::printf("%-28s %12.1f\n", "peak MB above the process",

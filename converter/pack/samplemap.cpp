@@ -1,12 +1,11 @@
 #include "samplemap.h"
 
+#include "keptslices.h"
 #include "progress.h"
 #include "storedsamples.h"
+#include "systemmemory.h"
 #include "text.h"
 #include "tasks.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <QStringList>
 
@@ -18,10 +17,6 @@
 #include <limits>
 #include <memory>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
 // One sample through the window of width hi - lo, a step when that is 0. The formula is kept
@@ -87,51 +82,6 @@ template <typename U> SampleMapper tableMapper(std::shared_ptr<std::vector<unsig
             storeBytes(n, grey, out, [&](std::size_t i) { return lookup[in[i * step]]; });
     };
 }
-
-// Slices kept in an unlinked temporary file while a pass reads them, for a second pass to read
-// back instead of the input.
-class KeptSlices {
-public:
-    KeptSlices(int fd, std::uint64_t sliceBytes) : fd(fd), sliceBytes(sliceBytes) {}
-    ~KeptSlices() { ::close(fd); }
-    KeptSlices(const KeptSlices&) = delete;
-    KeptSlices& operator=(const KeptSlices&) = delete;
-
-    // Null where no file can be made there, or the slices would take more than half its space.
-    static std::shared_ptr<KeptSlices> make(std::uint64_t sliceBytes, int depth) {
-        const QByteArray folder = QFile::encodeName(QDir::tempPath());
-        struct statvfs space;
-        if (statvfs(folder.constData(), &space) != 0 ||
-            sliceBytes * std::uint64_t(depth) > std::uint64_t(space.f_bavail) * space.f_frsize / 2)
-            return nullptr;
-        const int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        return fd < 0 ? nullptr : std::make_shared<KeptSlices>(fd, sliceBytes);
-    }
-
-    bool write(int z, const unsigned char* slice) const {
-        return transfer(z, const_cast<unsigned char*>(slice), true);
-    }
-    bool read(int z, void* slice) const {
-        return transfer(z, static_cast<unsigned char*>(slice), false);
-    }
-
-private:
-    bool transfer(int z, unsigned char* bytes, bool writing) const {
-        const off_t at = off_t(z) * off_t(sliceBytes);
-        for (std::uint64_t done = 0; done < sliceBytes;) {
-            const ssize_t n = writing
-                                  ? ::pwrite(fd, bytes + done, sliceBytes - done, at + off_t(done))
-                                  : ::pread(fd, bytes + done, sliceBytes - done, at + off_t(done));
-            if (n <= 0)
-                return false;
-            done += std::uint64_t(n);
-        }
-        return true;
-    }
-
-    int fd;
-    std::uint64_t sliceBytes;
-};
 
 using Read = std::function<std::string(int z, void* samples)>;
 
@@ -361,8 +311,9 @@ std::string sampleRange(const TypedSource& source, const ChannelMap& map, double
     const std::size_t bytes = std::size_t(info.width) * std::size_t(info.height) *
                               std::size_t(info.channels) *
                               sampleTypeBytes(asStored ? source.stored->type : info.type);
-    std::shared_ptr<KeptSlices> kept =
-        replay && source.costlyReads ? KeptSlices::make(bytes, info.depth) : nullptr;
+    std::shared_ptr<KeptSlices> kept = replay && source.costlyReads
+                                           ? KeptSlices::make(bytes, info.depth, availableMemory())
+                                           : nullptr;
     const std::string failure = asStored ? storedRange(source, used, &kept, lo, hi)
                                          : typedRange(source, used, &kept, lo, hi);
     if (failure.empty() && kept)
