@@ -1,5 +1,6 @@
 #include "dicom/dicomelements.h"
 #include "dicom/dicompixels.h"
+#include "dicom/dicomrle.h"
 #include "dicomfiles.h"
 #include "dicom/dicom.h"
 #include "formattable.h"

@@ -1,5 +1,7 @@
 #include "dicom/dicompixels.h"
 
+#include "dicom/dicomrle.h"
+
 #include "littleendian.h"
 #include "files.h"
 #include "inputfile.h"
@@ -27,6 +29,7 @@
 #include <memory>
 #include <sstream>
 #include <streambuf>
+#include <vector>
 
 namespace {
 const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
@@ -585,50 +588,6 @@ std::vector<double> dicomNumbers(const char* value) {
         out.push_back(number);
     }
     return out;
-}
-
-std::string decodeRleFrame(const unsigned char* data, std::size_t size, std::size_t count,
-                           int channels, int sampleBytes, char* out) {
-    const std::size_t segments = std::size_t(channels) * std::size_t(sampleBytes);
-    auto word = [&](std::size_t at) { return littleEndianWord(data + at); };
-    if (size < 64 || word(0) != segments)
-        return formatString("damaged DICOM RLE data: %s segments where %zu are needed",
-                            size < 64 ? "no" : std::to_string(word(0)).c_str(), segments);
-    const std::size_t stride = segments;
-    for (std::size_t s = 0; s < segments; ++s) {
-        const std::size_t begin = word(4 + 4 * s);
-        const std::size_t end = s + 1 < segments ? word(8 + 4 * s) : size;
-        if (begin < 64 || begin > end || end > size)
-            return "damaged DICOM RLE data: a segment outside its fragment";
-        // Segments hold the samples' bytes most significant first, channel after channel.
-        const std::size_t channel = s / std::size_t(sampleBytes);
-        const std::size_t byte = std::size_t(sampleBytes) - 1 - s % std::size_t(sampleBytes);
-        char* target = out + channel * std::size_t(sampleBytes) + byte;
-        std::size_t at = begin, done = 0;
-        while (at < end && done < count) {
-            const int n = static_cast<signed char>(data[at++]);
-            if (n >= 0) { // n + 1 literal bytes
-                const std::size_t run = std::min<std::size_t>(std::size_t(n) + 1, count - done);
-                if (end - at < run)
-                    return "damaged DICOM RLE data: a segment ends early";
-                for (std::size_t k = 0; k < run; ++k)
-                    target[(done + k) * stride] = char(data[at + k]);
-                at += std::size_t(n) + 1;
-                done += run;
-            } else if (n != -128) { // one byte repeated 1 - n times
-                if (at >= end)
-                    return "damaged DICOM RLE data: a segment ends early";
-                const std::size_t run = std::min<std::size_t>(std::size_t(1 - n), count - done);
-                for (std::size_t k = 0; k < run; ++k)
-                    target[(done + k) * stride] = char(data[at]);
-                ++at;
-                done += run;
-            }
-        }
-        if (done < count)
-            return "damaged DICOM RLE data: a segment ends early";
-    }
-    return std::string();
 }
 
 std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,

@@ -42,11 +42,5 @@ struct DicomPixels {
 [[nodiscard]] std::string decodeDicomFile(const std::string& file, DicomLayout* layout, bool fill,
                                           DicomPixels* decoded);
 
-// Decodes one RLE frame (the fragment's bytes) into count pixels of channels samples of
-// sampleBytes each, little-endian and interleaved, into out. Returns "" or the message (no path).
-[[nodiscard]] std::string decodeRleFrame(const unsigned char* data, std::size_t size,
-                                         std::size_t count, int channels, int sampleBytes,
-                                         char* out);
-
 // The backslash-separated numbers of a DICOM value; empty when any is not a finite number.
 std::vector<double> dicomNumbers(const char* value);
