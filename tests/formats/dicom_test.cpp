@@ -226,6 +226,19 @@ TEST_F(DicomTest, RleFramesDecodeEverySampleSize) {
     EXPECT_EQ(std::vector<std::uint16_t>(out, out + 6),
               std::vector<std::uint16_t>(expected, expected + 6));
 
+    // One channel of two bytes, the common case, which is interleaved apart.
+    std::vector<unsigned char> grey(64, 0);
+    grey[0] = 2;
+    grey[4] = 64;
+    grey[8] = 68;
+    for (const unsigned char b : {2, 1, 2, 3, 0xfe, 0x7f})
+        grey.push_back(b);
+    std::uint16_t samples[3] = {};
+    ASSERT_EQ(decodeRleFrame(grey.data(), grey.size(), 3, 1, 2, reinterpret_cast<char*>(samples)),
+              "");
+    EXPECT_EQ(std::vector<std::uint16_t>(samples, samples + 3),
+              (std::vector<std::uint16_t>{0x017f, 0x027f, 0x037f}));
+
     const std::tuple<const char*, std::function<void(std::vector<unsigned char>*)>, const char*>
         damages[] = {
             {"segment count", [](auto* f) { (*f)[0] = 5; }, "5 segments where 6 are needed"},
