@@ -2,6 +2,7 @@
 
 #include "text.h"
 #include "desktopfiles.h"
+#include "formattable.h"
 #include "manualpage.h"
 #include "messages.h"
 
@@ -49,6 +50,7 @@ const BuildFile buildFiles[] = {
     {"--option-table", optionTables},
     {"--mime-info", [](const std::vector<Command>&) { return mimeInfo(); }},
     {"--mime-types", [](const std::vector<Command>&) { return mimeTypeList(); }},
+    {"--format-list", [](const std::vector<Command>&) { return inputFormatList() + "\n"; }},
     {"--bash-completion",
      [](const std::vector<Command>& commands) {
          const std::string help{std::istreambuf_iterator<char>(std::cin), {}};

@@ -50,8 +50,8 @@ extern const char overviewExamples[];
 
 // Runs the command line (the program's name first) with the command it names; an unknown or
 // missing command gives the overview made from the table, --version the version, and --manual,
-// --option-table, --mime-info, --mime-types and --bash-completion the files the build and the
-// docs make with them.
+// --option-table, --mime-info, --mime-types, --format-list and --bash-completion the files the
+// build and the docs make with them.
 int runCommandLine(const std::vector<Command>& commands, const QStringList& arguments);
 
 // Prints "tessary-vol COMMAND: message" and the hint to --help on standard error; returns 2.

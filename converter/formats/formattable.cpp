@@ -50,6 +50,17 @@ const std::vector<InputFormat>& inputFormats() {
     return formats;
 }
 
+std::string inputFormatList() {
+    std::string list;
+    const std::vector<InputFormat>& formats = inputFormats();
+    for (std::size_t i = 0; i < formats.size(); ++i)
+        list += std::string(i == 0                   ? ""
+                            : i + 1 < formats.size() ? ", "
+                                                     : " and ") +
+                formats[i].name;
+    return list;
+}
+
 namespace {
 // The first bytes of a regular file, as many as it has up to firstBytesLength.
 std::string firstBytes(const QString& path) {

@@ -13,7 +13,9 @@
 //   - one line in inputFormats() (formattable.cpp), where users should read it in the list;
 //   - its row of a small valid file, and its hostile files, in tests/formats/formats_test.cpp;
 //   - its fuzz target, fuzz/NAME_fuzzer.cpp, and its line in fuzz/targets.txt;
-//   - its seed files, written by make-corpus (fixtures/) through its writer there.
+//   - its seed files, written by make-corpus (fixtures/) through its writer there;
+//   - its section in docs/formats.md and its row in docs/converter.md's table; the README's and
+//     the package's lists are written from the table by scripts/format-lists.sh.
 // formats_test fails while an entry has no row there, no line in fuzz/targets.txt, or a suffix
 // that its MIME types leave out.
 
@@ -26,6 +28,10 @@
 
 // Every format, in the order users read them.
 const std::vector<InputFormat>& inputFormats();
+
+// Their names in that order, as a sentence lists them ("A, B and C"): the list the README and
+// the package description show (scripts/format-lists.sh writes it there).
+std::string inputFormatList();
 
 // The format that reads the input paths name: raw samples when selection states a --raw
 // shape; else one the format claims (a Zarr folder or URL), a
