@@ -31,6 +31,10 @@ bool aligned(const void* bytes) {
 // them back once, in order, so caching them would only evict what others cache, and on a
 // machine whose fresh pages are costly the kernel's copies into the cache cost more than the
 // pass's decoding. Smaller ones stay in the page cache, where they are read back fastest.
+bool keptInPageCache(std::uint64_t bytes, std::int64_t memory) {
+    return memory < 0 || bytes <= std::uint64_t(memory) / cachedMemoryShare;
+}
+
 std::shared_ptr<KeptSlices> KeptSlices::make(std::uint64_t sliceBytes, int depth,
                                              std::int64_t memory) {
     const QByteArray folder = QFile::encodeName(QDir::tempPath());
@@ -41,7 +45,7 @@ std::shared_ptr<KeptSlices> KeptSlices::make(std::uint64_t sliceBytes, int depth
         return nullptr;
     const int flags = O_TMPFILE | O_RDWR | O_CLOEXEC;
     int fd = -1;
-    if (memory >= 0 && bytes > std::uint64_t(memory) / cachedMemoryShare)
+    if (!keptInPageCache(bytes, memory))
         fd = ::open(folder.constData(), flags | O_DIRECT, 0600); // tmpfs, for one, refuses it
     const bool direct = fd >= 0;
     if (!direct)

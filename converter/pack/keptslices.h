@@ -8,11 +8,15 @@
 #include <mutex>
 #include <vector>
 
+// Whether kept slices of `bytes` stay in the page cache, given the memory the system has
+// available (-1 when unknown): those that would take a large share of it bypass it.
+bool keptInPageCache(std::uint64_t bytes, std::int64_t memory);
+
 class KeptSlices {
 public:
     // Null where no file can be made in the temporary folder, or `depth` slices of `sliceBytes`
     // would take more than half its free space. `memory` is what the system has available (-1
-    // when unknown): slices that would take a large share of it bypass the page cache.
+    // when unknown), for keptInPageCache.
     static std::shared_ptr<KeptSlices> make(std::uint64_t sliceBytes, int depth,
                                             std::int64_t memory);
 

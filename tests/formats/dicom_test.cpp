@@ -111,8 +111,10 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
         EXPECT_TRUE(got == samples) << got.substr(0, 100); // the large file's are megabytes
         EXPECT_EQ(source.info.type, type);
     }
-    // Compressed files are decoded once, by the child that checks them, whose samples are read
-    // back; without a temporary folder to hand them back in, the converter decodes them itself.
+    // Files a codec decodes are decoded once, by the child that checks them, whose samples are
+    // read back; without a temporary folder to hand them back in, the converter decodes them
+    // itself and keeps them for the next pass. RLE frames are decoded again on each pass, at
+    // about the cost of reading them back.
     for (const bool handedBack : {true, false}) {
         const QByteArray folder = qgetenv("TMPDIR");
         if (!handedBack)
@@ -120,7 +122,7 @@ TEST_F(DicomTest, SamplesComeInPositionOrderAsTheirType) {
         for (const char* codec : {"rle", "jpeg", "jpeg2000"}) {
             SCOPED_TRACE(codec);
             EXPECT_TRUE(packSamples({codec}, {}, &source) == compressedSamples);
-            EXPECT_EQ(source.costlyReads, !handedBack);
+            EXPECT_EQ(source.costlyReads, !handedBack && std::string(codec) != "rle");
         }
         if (folder.isNull())
             qunsetenv("TMPDIR");

@@ -3,6 +3,7 @@
 #include "contained.h"
 #include "resultbytes.h"
 #include "dicom/dicomelements.h"
+#include "keptslices.h"
 #include "dicom/dicompixels.h"
 #include "files.h"
 #include "inputfile.h"
@@ -766,11 +767,20 @@ bool nativeSyntax(const std::string& uid) {
            uid == "1.2.840.10008.1.2.2";
 }
 
+// Whether a transfer syntax is RLE, whose frames our own decoder reads (dicomrle.h) at about the
+// speed of a copy, meeting no library's codec.
+bool rleSyntax(const std::string& uid) { return uid == "1.2.840.10008.1.2.5"; }
+
+// Whether a file's pixels are decoded again as cheaply as they would be read back from a file:
+// stored as they are, or RLE.
+bool cheapSyntax(const std::string& uid) { return nativeSyntax(uid) || rleSyntax(uid); }
+
 // What the contained child tries before the converter reads a series itself: every header
-// (the scan), every compressed file's pixels (each its own codestream for a codec to meet), and
-// of the files stored as they are, one of each transfer syntax and size, since those decode
-// alike. The samples of single-frame compressed files go into handed, where given, and the scan
-// says where (ScannedFile::handedAt), so that they are decoded once a pack.
+// (the scan), every file's pixels that a library's codec decodes (each its own codestream for
+// the codec to meet), and of the files stored as they are or in RLE, one of each transfer
+// syntax and size, since those decode alike. The samples of single-frame files that a codec
+// decoded go into handed, where given, and the scan says where (ScannedFile::handedAt), so that
+// they are decoded once a pack.
 void trialDecodes(std::vector<Series>* all, const InputSelection& selection, HandedBack* handed) {
     Series chosen;
     double spacing = 1, normal[3];
@@ -782,14 +792,14 @@ void trialDecodes(std::vector<Series>* all, const InputSelection& selection, Han
     for (const ScannedFile& file : chosen.files) {
         const std::string kind =
             formatString("%s %d %d %d", file.syntax.c_str(), file.rows, file.columns, file.frames);
-        if (!kinds.insert(kind).second && nativeSyntax(file.syntax))
+        if (!kinds.insert(kind).second && cheapSyntax(file.syntax))
             continue;
         // Every file checked against the first's layout, as the converter's own read does.
         DicomPixels pixels;
         if (!decodeMarked(file.path, &layout, &file == &chosen.files[0], &pixels).empty())
             break;
         std::uint64_t at = 0;
-        if (handed && !nativeSyntax(file.syntax) && file.frames == 1 &&
+        if (handed && !cheapSyntax(file.syntax) && file.frames == 1 &&
             handed->append(pixels.pixels, &at))
             places[file.path] = {at, pixels.pixels.size()};
     }
@@ -859,23 +869,23 @@ void readFrames(std::shared_ptr<DicomPixels> first, std::shared_ptr<DicomLayout>
         source);
 }
 
-// Whether a pass keeps the slices it read for the next. A compressed file is decoded again at
-// a cost, unless the contained child handed its samples back (handed). One stored as it is is read
-// again from where its samples lie, once its first read has found them there as GDCM decoded them
-// (storedBytesMatch); otherwise (byte order, masked bits) GDCM parses it again, which costs more
-// than reading its slice back, as long as the kept slices stay in memory: where the series takes a
-// small share of it.
+// Whether a pass keeps the slices it read for the next. A file a codec decodes is decoded again
+// at a cost, unless the contained child handed its samples back (handed); an RLE file costs
+// little more than its read. One stored as it is is read again from where its samples lie, once
+// its first read has found them there as GDCM decoded them (storedBytesMatch); otherwise (byte
+// order, masked bits) GDCM parses it again, which costs more than reading its slice back, as
+// long as the kept slices stay in the page cache.
 bool keepSlices(const Series& chosen, const VolumeInfo& info, bool storedAsDecoded, bool handed) {
     bool stored = false; // a file stored as it is, which GDCM may parse again
     for (const ScannedFile& file : chosen.files) {
-        if (!nativeSyntax(file.syntax) && !(handed && file.handedBytes))
+        if (!cheapSyntax(file.syntax) && !(handed && file.handedBytes))
             return true;
         stored = stored || nativeSyntax(file.syntax);
     }
     if (!stored || storedAsDecoded)
         return false;
     const std::int64_t memory = availableMemory();
-    return memory > 0 && sliceBytes(info) * std::uint64_t(info.depth) <= std::uint64_t(memory) / 4;
+    return memory > 0 && keptInPageCache(sliceBytes(info) * std::uint64_t(info.depth), memory);
 }
 
 // Reads size bytes of file from at into out; false when the file no longer holds them.
