@@ -1,5 +1,7 @@
 #include "keptslices.h"
 
+#include "inputfile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -20,10 +22,6 @@ const std::uint64_t cachedMemoryShare = 16;
 
 std::uint64_t alignedUp(std::uint64_t bytes) {
     return (bytes + directAlignment - 1) / directAlignment * directAlignment;
-}
-
-bool aligned(const void* bytes) {
-    return reinterpret_cast<std::uintptr_t>(bytes) % directAlignment == 0;
 }
 } // namespace
 
@@ -65,43 +63,36 @@ void KeptSlices::FreeAligned::operator()(unsigned char* bytes) const {
     std::free(bytes);
 }
 
+bool KeptSlices::inPlace(const void* slice) const {
+    return !isDirect || (reinterpret_cast<std::uintptr_t>(slice) % directAlignment == 0 &&
+                         slotBytes == sliceBytes);
+}
+
 bool KeptSlices::write(int z, const void* slice) {
     const std::uint64_t at = std::uint64_t(z) * slotBytes;
-    if (!isDirect || (aligned(slice) && slotBytes == sliceBytes))
-        return transfer(at, static_cast<unsigned char*>(const_cast<void*>(slice)), slotBytes, true);
+    if (inPlace(slice))
+        return writeExactly(fd, at, slotBytes, slice);
     Buffer buffer = takeBuffer();
     if (!buffer)
         return false;
     std::memcpy(buffer.get(), slice, sliceBytes);
     std::memset(buffer.get() + sliceBytes, 0, slotBytes - sliceBytes);
-    const bool written = transfer(at, buffer.get(), slotBytes, true);
+    const bool written = writeExactly(fd, at, slotBytes, buffer.get());
     giveBack(std::move(buffer));
     return written;
 }
 
 bool KeptSlices::read(int z, void* slice) {
     const std::uint64_t at = std::uint64_t(z) * slotBytes;
-    if (!isDirect || (aligned(slice) && slotBytes == sliceBytes))
-        return transfer(at, static_cast<unsigned char*>(slice), slotBytes, false);
+    if (inPlace(slice))
+        return readExactly(fd, at, slotBytes, slice);
     Buffer buffer = takeBuffer();
-    if (!buffer || !transfer(at, buffer.get(), slotBytes, false))
-        return false;
-    std::memcpy(slice, buffer.get(), sliceBytes);
-    giveBack(std::move(buffer));
-    return true;
-}
-
-bool KeptSlices::transfer(std::uint64_t at, unsigned char* bytes, std::uint64_t size,
-                          bool writing) const {
-    for (std::uint64_t done = 0; done < size;) {
-        const off_t offset = off_t(at + done);
-        const ssize_t n = writing ? ::pwrite(fd, bytes + done, size - done, offset)
-                                  : ::pread(fd, bytes + done, size - done, offset);
-        if (n <= 0)
-            return false;
-        done += std::uint64_t(n);
-    }
-    return true;
+    const bool read = buffer && readExactly(fd, at, slotBytes, buffer.get());
+    if (read)
+        std::memcpy(slice, buffer.get(), sliceBytes);
+    if (buffer)
+        giveBack(std::move(buffer));
+    return read;
 }
 
 KeptSlices::Buffer KeptSlices::takeBuffer() {

@@ -39,7 +39,8 @@ private:
     };
     using Buffer = std::unique_ptr<unsigned char, FreeAligned>;
 
-    bool transfer(std::uint64_t at, unsigned char* bytes, std::uint64_t size, bool writing) const;
+    // Whether a slice at that address goes to or from the file as it is, without a buffer.
+    bool inPlace(const void* slice) const;
     Buffer takeBuffer();
     void giveBack(Buffer buffer);
 

@@ -64,6 +64,21 @@ bool readExactly(int fd, std::uint64_t offset, std::size_t length, void* out) {
     return true;
 }
 
+bool writeExactly(int fd, std::uint64_t offset, std::size_t length, const void* in) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(in);
+    while (length > 0) {
+        const ssize_t put = pwrite(fd, bytes, length, off_t(offset));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        bytes += put;
+        offset += std::uint64_t(put);
+        length -= std::size_t(put);
+    }
+    return true;
+}
+
 std::string checkFileInFolder(const QString& folder, const QString& path, QString* canonical) {
     const QFileInfo file(path);
     *canonical = file.canonicalFilePath();

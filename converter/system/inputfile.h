@@ -33,3 +33,7 @@
 // Reads length bytes of fd from offset into out, however few each read gives; false when the
 // file ends first or a read fails.
 bool readExactly(int fd, std::uint64_t offset, std::size_t length, void* out);
+
+// Writes length bytes of in to fd at offset, however few each write takes (the scratch files
+// readers keep samples in); false when a write fails.
+bool writeExactly(int fd, std::uint64_t offset, std::size_t length, const void* in);

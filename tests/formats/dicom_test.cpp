@@ -212,15 +212,13 @@ TEST_F(DicomTest, SeriesAndVolumesArePickedByNumberSlicesByPosition) {
 TEST_F(DicomTest, RleFramesDecodeEverySampleSize) {
     // Two pixels of three channels of two bytes: segments hold each channel's high bytes, then
     // its low bytes. Segment 0 is a literal run, segment 1 a repeat, the others mixed.
-    const std::vector<std::vector<unsigned char>> segments = {{1, 0x12, 0x34},    {0xff, 0x56},
-                                                              {0, 0x9a, 0, 0xbc}, {0xff, 0x00},
-                                                              {1, 1, 2},          {0x80, 0xff, 3}};
-    std::vector<unsigned char> frame(64, 0);
-    frame[0] = 6;
-    for (std::size_t s = 0, at = 64; s < segments.size(); at += segments[s].size(), ++s) {
-        std::memcpy(&frame[4 + 4 * s], &at, 4);
-        frame.insert(frame.end(), segments[s].begin(), segments[s].end());
-    }
+    const auto bytes = [](const std::string& text) {
+        return std::vector<unsigned char>(text.begin(), text.end());
+    };
+    const std::vector<unsigned char> frame =
+        bytes(rleFrame({std::string("\x01\x12\x34", 3), std::string("\xff\x56", 2),
+                        std::string("\x00\x9a\x00\xbc", 4), std::string("\xff\x00", 2),
+                        std::string("\x01\x01\x02", 3), std::string("\x80\xff\x03", 3)}));
     std::uint16_t out[6] = {};
     ASSERT_EQ(decodeRleFrame(frame.data(), frame.size(), 2, 3, 2, reinterpret_cast<char*>(out)),
               "");
@@ -229,12 +227,8 @@ TEST_F(DicomTest, RleFramesDecodeEverySampleSize) {
               std::vector<std::uint16_t>(expected, expected + 6));
 
     // One channel of two bytes, the common case, which is interleaved apart.
-    std::vector<unsigned char> grey(64, 0);
-    grey[0] = 2;
-    grey[4] = 64;
-    grey[8] = 68;
-    for (const unsigned char b : {2, 1, 2, 3, 0xfe, 0x7f})
-        grey.push_back(b);
+    const std::vector<unsigned char> grey =
+        bytes(rleFrame({std::string("\x02\x01\x02\x03", 4), std::string("\xfe\x7f", 2)}));
     std::uint16_t samples[3] = {};
     ASSERT_EQ(decodeRleFrame(grey.data(), grey.size(), 3, 1, 2, reinterpret_cast<char*>(samples)),
               "");

@@ -145,13 +145,8 @@ public:
     bool append(const std::vector<char>& samples, std::uint64_t* at) {
         if (samples.size() > budget - used)
             return false;
-        for (std::size_t done = 0; done < samples.size();) {
-            const ssize_t n =
-                ::pwrite(fd, samples.data() + done, samples.size() - done, off_t(used + done));
-            if (n <= 0)
-                return false;
-            done += std::size_t(n);
-        }
+        if (!writeExactly(fd, used, samples.size(), samples.data()))
+            return false;
         *at = used;
         used += samples.size();
         return true;
@@ -769,11 +764,15 @@ bool nativeSyntax(const std::string& uid) {
 
 // Whether a transfer syntax is RLE, whose frames our own decoder reads (dicomrle.h) at about the
 // speed of a copy, meeting no library's codec.
-bool rleSyntax(const std::string& uid) { return uid == "1.2.840.10008.1.2.5"; }
+bool rleSyntax(const std::string& uid) {
+    return uid == "1.2.840.10008.1.2.5";
+}
 
 // Whether a file's pixels are decoded again as cheaply as they would be read back from a file:
 // stored as they are, or RLE.
-bool cheapSyntax(const std::string& uid) { return nativeSyntax(uid) || rleSyntax(uid); }
+bool cheapSyntax(const std::string& uid) {
+    return nativeSyntax(uid) || rleSyntax(uid);
+}
 
 // What the contained child tries before the converter reads a series itself: every header
 // (the scan), every file's pixels that a library's codec decodes (each its own codestream for
